@@ -1,0 +1,138 @@
+#include "shell/fields.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace zrx {
+
+namespace {
+
+const std::string kEmpty;
+
+bool IsNumberBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Reads the leading number of a text: blanks anywhere are passed over, then an optional sign,
+// digits with at most one decimal point, and an optional exponent (E, e, D or d, an optional sign,
+// digits). Reading stops at the first character that cannot continue the number.
+double ParseLeadingNumber(std::string_view text) {
+    std::string number;
+    size_t i = 0;
+    auto skipBlanks = [&] {
+        while (i < text.size() && IsNumberBlank(text[i])) ++i;
+    };
+    skipBlanks();
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        number += text[i++];
+        skipBlanks();
+    }
+    bool digits = false;
+    bool point = false;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            number += c;
+            digits = true;
+        } else if (c == '.' && !point) {
+            number += c;
+            point = true;
+        } else if (!IsNumberBlank(c)) {
+            break;
+        }
+        ++i;
+    }
+    if (!digits) return 0.0;
+    if (i < text.size() && (text[i] == 'E' || text[i] == 'e' || text[i] == 'D' || text[i] == 'd')) {
+        size_t j = i + 1;
+        std::string exponent = "e";
+        while (j < text.size() && IsNumberBlank(text[j])) ++j;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
+        bool expDigits = false;
+        while (j < text.size()) {
+            const char c = text[j];
+            if (c >= '0' && c <= '9') {
+                exponent += c;
+                expDigits = true;
+            } else if (!IsNumberBlank(c)) {
+                break;
+            }
+            ++j;
+        }
+        if (expDigits) number += exponent;
+    }
+    return std::strtod(number.c_str(), nullptr);
+}
+
+}  // namespace
+
+const std::string& FieldList::Field(int number) const {
+    return Has(number) ? m_fields[static_cast<size_t>(number - 1)] : kEmpty;
+}
+
+float FieldList::Value(int number) const {
+    if (number == 0) return static_cast<float>(Count());
+    return Has(number) ? m_values[static_cast<size_t>(number - 1)] : 0.0f;
+}
+
+void FieldList::Append(std::string field) {
+    m_values.push_back(static_cast<float>(FieldValue(field)));
+    m_fields.push_back(std::move(field));
+}
+
+FieldList SplitBySeparator(std::string_view text, char separator) {
+    FieldList fields;
+    const size_t length = text.size();
+    size_t p = 0;  // scan position, counted from 0
+    for (;;) {
+        if (p < length && text[p] == '"' && p + 1 < length) {
+            const size_t close = text.find('"', p + 1);
+            if (close == std::string_view::npos) {
+                // An unclosed quote: the rest of the text is the last field.
+                fields.Append(std::string(text.substr(p + 1)));
+                return fields;
+            }
+            fields.Append(std::string(text.substr(p + 1, close - p - 1)));
+            p = close + 2;  // one character after the closing quote is skipped
+            if (p >= length) return fields;
+            continue;
+        }
+        const size_t sep = p < length ? text.find(separator, p) : std::string_view::npos;
+        if (sep == std::string_view::npos) {
+            fields.Append(p < length ? std::string(text.substr(p)) : std::string());
+            return fields;
+        }
+        fields.Append(std::string(text.substr(p, sep - p)));
+        p = sep + 1;
+        if (p >= length) {
+            fields.Append(std::string());
+            return fields;
+        }
+    }
+}
+
+FieldList SplitByComma(std::string_view text) { return SplitBySeparator(text, ','); }
+FieldList SplitByBar(std::string_view text) { return SplitBySeparator(text, '|'); }
+
+double FieldValue(std::string_view text) {
+    if (text.empty()) return 0.0;
+    const auto comma = text.find(',');
+    if (comma == std::string_view::npos) return ParseLeadingNumber(text);
+    std::string copy(text);
+    copy[comma] = '.';
+    return ParseLeadingNumber(copy);
+}
+
+double LeadingNumber(std::string_view text) { return ParseLeadingNumber(text); }
+
+std::optional<int32_t> RoundHalfEven(double value) {
+    if (!std::isfinite(value)) return std::nullopt;
+    const double rounded = std::nearbyint(value);  // the default rounding mode rounds halves to even
+    if (rounded < static_cast<double>(std::numeric_limits<int32_t>::min()) ||
+        rounded > static_cast<double>(std::numeric_limits<int32_t>::max()))
+        return std::nullopt;
+    return static_cast<int32_t>(rounded);
+}
+
+std::optional<int32_t> LeadingInteger(std::string_view text) { return RoundHalfEven(LeadingNumber(text)); }
+
+}  // namespace zrx

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zrx {
+
+// The fields of one split line. Fields are numbered from 1 as in the list and index formats;
+// `Field(0)` is the empty text, and so is any number beyond the count, so callers that need a
+// field must check `Count()` first. `Value(i)` is the single-precision value of field i as
+// `FieldValue` reads it, and `Value(0)` is the field count.
+class FieldList {
+public:
+    int Count() const { return static_cast<int>(m_fields.size()); }
+    bool Has(int number) const { return number >= 1 && number <= Count(); }
+    const std::string& Field(int number) const;
+    float Value(int number) const;
+
+    void Append(std::string field);
+
+private:
+    std::vector<std::string> m_fields;
+    std::vector<float> m_values;
+};
+
+// Splits a line at commas (or vertical bars). A field that opens with a double quote (unless the
+// quote is the last character) runs to the next double quote; the quotes are dropped and exactly
+// one character after the closing quote is skipped, whatever it is. A quote that is never closed
+// takes the rest of the text as the last field. Fields are not trimmed.
+FieldList SplitByComma(std::string_view text);
+FieldList SplitByBar(std::string_view text);
+FieldList SplitBySeparator(std::string_view text, char separator);
+
+// The value of a field: 0 for an empty text; otherwise the first comma becomes a decimal point and
+// the leading number is taken (blanks before and inside it skipped; digits, one decimal point,
+// an exponent introduced by E or D; a sign in front). A text without a leading number is 0.
+double FieldValue(std::string_view text);
+
+// The leading number of a text as the list readers take fields 2 and 3: like FieldValue, except
+// that a comma is not a decimal point but ends the number.
+double LeadingNumber(std::string_view text);
+
+// Rounds to the nearest whole number, halves to even (2.5 -> 2, 3.5 -> 4, -0.5 -> 0). A value
+// that does not fit into 32 bits (or is not a number) has no result.
+std::optional<int32_t> RoundHalfEven(double value);
+
+// The leading number of a text rounded halves-to-even, as the list readers keep fields 2 and 3.
+std::optional<int32_t> LeadingInteger(std::string_view text);
+
+}  // namespace zrx

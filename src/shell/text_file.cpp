@@ -1,0 +1,166 @@
+#include "shell/text_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace zrx {
+
+namespace {
+constexpr size_t kChunk = 1 << 16;
+}
+
+std::unique_ptr<TextInput> TextInput::Open(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return nullptr;
+    return std::unique_ptr<TextInput>(new TextInput(file));
+}
+
+TextInput::~TextInput() { std::fclose(m_file); }
+
+bool TextInput::Fill() {
+    if (m_eof) return false;
+    if (m_pos > 0) {
+        m_buffer.erase(0, m_pos);
+        m_pos = 0;
+    }
+    const size_t old = m_buffer.size();
+    m_buffer.resize(old + kChunk);
+    const size_t got = std::fread(m_buffer.data() + old, 1, kChunk, m_file);
+    m_buffer.resize(old + got);
+    if (got == 0) m_eof = true;
+    return got > 0;
+}
+
+bool TextInput::ReadLine(std::string& line) {
+    if (m_tooLong) return false;
+    size_t scanned = 0;  // characters after m_pos already searched for a line end
+    for (;;) {
+        const size_t end = m_buffer.find_first_of("\r\n", m_pos + scanned);
+        if (end != std::string::npos) {
+            if (m_buffer[end] == '\r' && end + 1 == m_buffer.size() && !m_eof) {
+                // A CR at the end of the buffer may be the first half of CR LF: read on first.
+                scanned = end - m_pos;
+                Fill();
+                continue;
+            }
+            if (end - m_pos > kMaxLineLength) {
+                m_tooLong = true;
+                return false;
+            }
+            line.assign(m_buffer, m_pos, end - m_pos);
+            size_t next = end + 1;
+            if (m_buffer[end] == '\r' && next < m_buffer.size() && m_buffer[next] == '\n') ++next;
+            m_pos = next;
+            return true;
+        }
+        if (m_buffer.size() - m_pos > kMaxLineLength) {
+            m_tooLong = true;
+            return false;
+        }
+        scanned = m_buffer.size() - m_pos;
+        if (!Fill()) {
+            if (m_pos >= m_buffer.size()) return false;
+            line.assign(m_buffer, m_pos, std::string::npos);
+            m_pos = m_buffer.size();
+            return true;
+        }
+    }
+}
+
+std::unique_ptr<TextOutput> TextOutput::Open(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.empty()) return nullptr;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return nullptr;
+    std::string temp = (dir == "/" ? std::string() : dir) + "/." + base + ".zrxtmp-XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) return nullptr;
+    temp.assign(name.data());
+    // Keep the permissions of the file being replaced; a new file gets the usual ones.
+    if (::stat(path.c_str(), &info) == 0) {
+        ::fchmod(fd, info.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
+    return std::unique_ptr<TextOutput>(new TextOutput(path, std::move(temp), fd));
+}
+
+TextOutput::TextOutput(std::string target, std::string temp, int fd)
+    : m_target(std::move(target)), m_temp(std::move(temp)), m_fd(fd) {}
+
+TextOutput::~TextOutput() {
+    if (m_fd >= 0) ::close(m_fd);
+    if (!m_committed) ::unlink(m_temp.c_str());
+}
+
+bool TextOutput::Flush() {
+    size_t done = 0;
+    while (done < m_pending.size() && !m_failed) {
+        const ssize_t n = ::write(m_fd, m_pending.data() + done, m_pending.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            m_failed = true;
+            m_error = std::strerror(errno);
+        } else {
+            done += static_cast<size_t>(n);
+        }
+    }
+    m_pending.clear();
+    return !m_failed;
+}
+
+void TextOutput::Write(std::string_view text) {
+    if (m_failed) return;
+    m_pending.append(text);
+    if (m_pending.size() >= kChunk) Flush();
+}
+
+void TextOutput::WriteLine(std::string_view text) {
+    Write(text);
+    Write("\r\n");
+}
+
+bool TextOutput::Commit() {
+    if (m_committed) return true;
+    if (!Flush()) return false;
+    if (::fsync(m_fd) != 0) {
+        m_error = std::strerror(errno);
+        return false;
+    }
+    if (::close(m_fd) != 0) {
+        m_fd = -1;
+        m_error = std::strerror(errno);
+        return false;
+    }
+    m_fd = -1;
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        m_error = std::strerror(errno);
+        return false;
+    }
+    m_committed = true;
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+}  // namespace zrx

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace zrx {
+
+// Longest line a reader accepts. Lines of lists and index files are short; a longer one is damage
+// (or an attack) and ends the read as a failure instead of filling the memory.
+inline constexpr size_t kMaxLineLength = 1 << 20;
+
+// A text file opened for sequential line reading. A line ends at CR LF, LF or a lone CR; the line
+// end is not part of the line. After the last line, ReadLine fails.
+class TextInput {
+public:
+    // Opens the file; nullptr when it cannot be opened (missing, a directory, no permission).
+    static std::unique_ptr<TextInput> Open(const std::string& path);
+    ~TextInput();
+    TextInput(const TextInput&) = delete;
+    TextInput& operator=(const TextInput&) = delete;
+
+    // Reads the next line into `line`; false at the end of the file, on a read error or on a line
+    // longer than kMaxLineLength (then `LineTooLong()` tells which).
+    bool ReadLine(std::string& line);
+    bool LineTooLong() const { return m_tooLong; }
+
+private:
+    explicit TextInput(std::FILE* file) : m_file(file) {}
+    bool Fill();
+
+    std::FILE* m_file;
+    std::string m_buffer;
+    size_t m_pos = 0;
+    bool m_eof = false;
+    bool m_tooLong = false;
+};
+
+// A file written as a whole: the text goes into a temporary file in the same directory, and
+// Commit() puts it in place of the target in one rename, so that a reader (or a crash) sees either
+// the old file or the complete new one. Without Commit() the temporary file is removed and the
+// target stays as it was. A replaced file keeps its permissions.
+class TextOutput {
+public:
+    static std::unique_ptr<TextOutput> Open(const std::string& path);
+    ~TextOutput();
+    TextOutput(const TextOutput&) = delete;
+    TextOutput& operator=(const TextOutput&) = delete;
+
+    void Write(std::string_view text);
+    // Writes the text followed by CR LF.
+    void WriteLine(std::string_view text);
+    // Flushes the file to the disk and renames it over the target; false (and the target untouched)
+    // when any write, the flush or the rename failed. `Error()` then describes the failure.
+    bool Commit();
+    const std::string& Error() const { return m_error; }
+
+private:
+    TextOutput(std::string target, std::string temp, int fd);
+    bool Flush();
+
+    std::string m_target;
+    std::string m_temp;
+    int m_fd;
+    std::string m_pending;
+    bool m_failed = false;
+    bool m_committed = false;
+    std::string m_error;
+};
+
+// Reads a whole file into memory; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& content);
+
+}  // namespace zrx

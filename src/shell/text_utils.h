@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zrx {
+
+// Blanks are the space character only: the texts of lists, INI files and captions are trimmed of
+// spaces, never of tabs or other characters.
+std::string TrimBlanks(std::string_view text);
+std::string TrimLeadingBlanks(std::string_view text);
+std::string TrimTrailingBlanks(std::string_view text);
+
+// ASCII-only case mapping: texts are single-byte and may be in any code page, so only the
+// letters A-Z/a-z are mapped and every other byte stays as it is.
+std::string ToUpper(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+bool EndsWith(std::string_view text, std::string_view suffix);
+bool StartsWith(std::string_view text, std::string_view prefix);
+
+// The last `count` characters of a text (the whole text when it is shorter).
+std::string_view Right(std::string_view text, size_t count);
+
+// Decimal text of a number, plain, without leading zeros or blanks ("-5", "0", "12").
+std::string IntToText(int64_t value);
+
+}  // namespace zrx
+
+namespace zrx {
+
+// The longest text copied from a pointer returned by the kernel or the localisation library.
+inline constexpr size_t kPointerTextLimit = 32767;
+
+// Copies the NUL-terminated text at an address returned by a library at once; a null address is
+// the empty text. Texts longer than kPointerTextLimit are cut.
+std::string StringFromPointer(const char* text);
+
+}  // namespace zrx

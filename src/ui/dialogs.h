@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace zrx::ui {
+
+enum class Icon { None, Information, Warning, Critical, Question };
+enum class Buttons { Ok, YesNo, AbortRetryIgnore };
+enum class Answer { Ok, Yes, No, Abort, Retry, Ignore };
+
+struct MessageBox {
+    std::string text;
+    std::string title;
+    Icon icon = Icon::None;
+    Buttons buttons = Buttons::Ok;
+    bool systemModal = false;
+};
+
+struct SaveFileRequest {
+    std::string defaultExtension;  // "TXT"
+    std::string filter;            // "Text Files (*.TXT)|*.TXT"
+    std::string fileName;          // the name proposed
+};
+
+// Everything modal or global that the handlers ask of the window system goes through this one
+// interface, so that the same handlers run in the window, on a terminal and in tests.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // Shows a modal box and returns the button pressed.
+    virtual Answer ShowMessage(const MessageBox& box) = 0;
+    // Shows the save dialog; the file name chosen as the dialog gives it back (the proposed name
+    // when the user leaves it), or nothing when the user cancels.
+    virtual std::optional<std::string> AskSaveFileName(const SaveFileRequest& request) = 0;
+    // The busy (hourglass) pointer on or off.
+    virtual void SetBusy(bool busy) = 0;
+    // Lets pending window events run (repaint of the status line during long runs).
+    virtual void ProcessEvents() = 0;
+};
+
+}  // namespace zrx::ui

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/dialogs.h"
+
+namespace zrx::ui {
+
+// A Dialogs implementation without a window: it records every box and answers from a script.
+// Questions take the next scripted answer, or the default answer when the script is used up;
+// OK boxes are answered with OK. Used by tests and by the command line when answers come from
+// options.
+class ScriptedDialogs : public Dialogs {
+public:
+    Answer ShowMessage(const MessageBox& box) override;
+    std::optional<std::string> AskSaveFileName(const SaveFileRequest& request) override;
+    void SetBusy(bool busy) override;
+    void ProcessEvents() override { ++m_eventRuns; }
+
+    void QueueAnswer(Answer answer) { m_answers.push_back(answer); }
+    void SetDefaultYesNo(Answer answer) { m_defaultYesNo = answer; }
+    void SetDefaultAbortRetryIgnore(Answer answer) { m_defaultAri = answer; }
+    void QueueSaveFileName(std::optional<std::string> name) { m_saveNames.push_back(std::move(name)); }
+    // Called for every box after it is recorded (for example to print it).
+    void OnMessage(std::function<void(const MessageBox&, Answer)> callback) { m_onMessage = std::move(callback); }
+
+    const std::vector<MessageBox>& Boxes() const { return m_boxes; }
+    void ClearBoxes() { m_boxes.clear(); }
+    const std::vector<SaveFileRequest>& SaveRequests() const { return m_saveRequests; }
+    bool Busy() const { return m_busy; }
+    int EventRuns() const { return m_eventRuns; }
+
+private:
+    std::vector<MessageBox> m_boxes;
+    std::deque<Answer> m_answers;
+    std::deque<std::optional<std::string>> m_saveNames;
+    std::vector<SaveFileRequest> m_saveRequests;
+    Answer m_defaultYesNo = Answer::Yes;
+    Answer m_defaultAri = Answer::Abort;
+    std::function<void(const MessageBox&, Answer)> m_onMessage;
+    bool m_busy = false;
+    int m_eventRuns = 0;
+};
+
+}  // namespace zrx::ui

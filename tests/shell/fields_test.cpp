@@ -1,0 +1,111 @@
+#include "shell/fields.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace zrx {
+namespace {
+
+std::vector<std::string> Fields(const FieldList& list) {
+    std::vector<std::string> out;
+    for (int i = 1; i <= list.Count(); ++i) out.push_back(list.Field(i));
+    return out;
+}
+
+using V = std::vector<std::string>;
+
+struct SplitCase {
+    const char* name;
+    const char* text;
+    char separator;
+    V expected;
+};
+
+class SplitTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitTest, GivesTheFieldsOfTheLine) {
+    const SplitCase& c = GetParam();
+    const FieldList list = SplitBySeparator(c.text, c.separator);
+    EXPECT_EQ(Fields(list), c.expected);
+    EXPECT_EQ(list.Value(0), static_cast<float>(c.expected.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, SplitTest,
+    ::testing::Values(SplitCase{"plain", "a,b,c", ',', V{"a", "b", "c"}},
+                      SplitCase{"trailing_separator", "a,b,", ',', V{"a", "b", ""}},
+                      SplitCase{"empty_text", "", ',', V{""}},
+                      SplitCase{"leading_separator", ",a", ',', V{"", "a"}},
+                      SplitCase{"quoted_keeps_separator", "\"x,y\",z", ',', V{"x,y", "z"}},
+                      SplitCase{"char_after_quote_skipped", "\"x\"q,z", ',', V{"x", "", "z"}},
+                      SplitCase{"empty_quotes", "\"\",x", ',', V{"", "x"}},
+                      SplitCase{"quote_last_char", "a,\"", ',', V{"a", "\""}},
+                      SplitCase{"quoted_at_end_swallows_comma", "\"x\",", ',', V{"x"}},
+                      SplitCase{"unclosed_quote_takes_rest", "a,\"b,c", ',', V{"a", "b,c"}},
+                      SplitCase{"fields_not_trimmed", " a , b ", ',', V{" a ", " b "}},
+                      SplitCase{"bar_trailing", "A|B|", '|', V{"A", "B", ""}},
+                      SplitCase{"lone_bar", "|", '|', V{"", ""}},
+                      SplitCase{"bar_ignores_commas", "a,b|c", '|', V{"a,b", "c"}},
+                      SplitCase{"quote_mid_field_is_plain", "a\"b,c", ',', V{"a\"b", "c"}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(SplitTest, FieldsBeyondTheCountAreEmptyAndZero) {
+    const FieldList list = SplitByComma("7,12");
+    EXPECT_FALSE(list.Has(3));
+    EXPECT_EQ(list.Field(3), "");
+    EXPECT_EQ(list.Field(0), "");
+    EXPECT_EQ(list.Value(3), 0.0f);
+    EXPECT_EQ(list.Value(1), 7.0f);
+    EXPECT_EQ(list.Value(2), 12.0f);
+}
+
+TEST(SplitTest, ValuesAreSinglePrecision) {
+    const FieldList list = SplitByBar("0.1");
+    EXPECT_EQ(list.Value(1), 0.1f);
+}
+
+TEST(FieldValueTest, ReadsTheLeadingNumberAsTheListFormatNeedsIt) {
+    EXPECT_DOUBLE_EQ(FieldValue(""), 0.0);
+    EXPECT_DOUBLE_EQ(FieldValue("1,5"), 1.5);  // decimal comma
+    EXPECT_DOUBLE_EQ(FieldValue("1,5,7"), 1.5);  // only the first comma becomes a point
+    EXPECT_DOUBLE_EQ(FieldValue("12abc"), 12.0);
+    EXPECT_DOUBLE_EQ(FieldValue("abc"), 0.0);
+    EXPECT_DOUBLE_EQ(FieldValue(" 7"), 7.0);
+    EXPECT_DOUBLE_EQ(FieldValue("1 2 3"), 123.0);  // blanks inside the number are skipped
+    EXPECT_DOUBLE_EQ(FieldValue("01"), 1.0);
+    EXPECT_DOUBLE_EQ(FieldValue("1.0"), 1.0);
+    EXPECT_DOUBLE_EQ(FieldValue("-4.25"), -4.25);
+    EXPECT_DOUBLE_EQ(FieldValue("1.2.3"), 1.2);  // a second point ends the number
+    EXPECT_DOUBLE_EQ(FieldValue("2E3"), 2000.0);
+    EXPECT_DOUBLE_EQ(FieldValue("2e-1x"), 0.2);
+    EXPECT_DOUBLE_EQ(FieldValue("5E"), 5.0);  // an exponent without digits is not part of it
+    EXPECT_DOUBLE_EQ(FieldValue(".5"), 0.5);
+    EXPECT_DOUBLE_EQ(FieldValue("-"), 0.0);
+}
+
+TEST(LeadingNumberTest, ACommaEndsTheNumber) {
+    EXPECT_DOUBLE_EQ(LeadingNumber("1,5"), 1.0);
+    EXPECT_DOUBLE_EQ(LeadingNumber(" 9"), 9.0);
+    EXPECT_DOUBLE_EQ(LeadingNumber(""), 0.0);
+}
+
+TEST(LeadingNumberTest, RoundsHalvesToEven) {
+    EXPECT_EQ(LeadingInteger("2.5"), 2);
+    EXPECT_EQ(LeadingInteger("3.5"), 4);
+    EXPECT_EQ(LeadingInteger("-0.5"), 0);
+    EXPECT_EQ(LeadingInteger("-1.5"), -2);
+    EXPECT_EQ(LeadingInteger("0.6"), 1);
+    EXPECT_EQ(LeadingInteger("1,9"), 1);
+    EXPECT_EQ(LeadingInteger("x"), 0);
+}
+
+TEST(LeadingNumberTest, NumbersBeyond32BitsHaveNoValue) {
+    EXPECT_EQ(LeadingInteger("2147483647"), 2147483647);
+    EXPECT_EQ(LeadingInteger("-2147483648"), -2147483647 - 1);
+    EXPECT_FALSE(LeadingInteger("2147483648").has_value());
+    EXPECT_FALSE(LeadingInteger("1e400").has_value());
+}
+
+}  // namespace
+}  // namespace zrx

@@ -1,0 +1,78 @@
+#include "shell/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/temp_dir.h"
+#include "ui/scripted_dialogs.h"
+
+namespace zrx {
+namespace {
+
+TEST(AddTrailingSlashTest, TrimsAndEndsInOneSeparator) {
+    std::string path = "/opt/LIB   ";
+    AddTrailingSlash(path);
+    EXPECT_EQ(path, "/opt/LIB/");
+    path = "  /opt/LIB/ ";
+    AddTrailingSlash(path);
+    EXPECT_EQ(path, "/opt/LIB/");
+    path = "";
+    AddTrailingSlash(path);
+    EXPECT_EQ(path, "/");
+}
+
+TEST(JoinPathTest, UsesExactlyOneSeparator) {
+    EXPECT_EQ(JoinPath("/a/b", "c"), "/a/b/c");
+    EXPECT_EQ(JoinPath("/a/b/", "c"), "/a/b/c");
+    EXPECT_EQ(JoinPath("/", "c"), "/c");
+    EXPECT_EQ(WithoutTrailingSeparator("/a/"), "/a");
+    EXPECT_EQ(WithoutTrailingSeparator("/"), "/");
+    EXPECT_EQ(FileNameOf("/a/b/c.sbc"), "c.sbc");
+    EXPECT_EQ(FileNameOf("plain"), "plain");
+}
+
+TEST(ResolveNameInDirTest, FindsExactNameFirstThenIgnoringCase) {
+    test::TempDir dir;
+    test::WriteFile(dir / "UPGRADE.LST", "x");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "Upgrade.lst"), dir / "UPGRADE.LST");
+    test::WriteFile(dir / "Upgrade.lst", "y");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "Upgrade.lst"), dir / "Upgrade.lst");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "none.txt"), dir / "none.txt");
+}
+
+TEST(CheckPathAvailableTest, AcceptsAnExistingDirectoryAndKeepsItsCase) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "MixedCase");
+    std::string path = dir / "MixedCase";
+    const std::string before = path;
+    const auto cwd = std::filesystem::current_path();
+    ui::ScriptedDialogs dialogs;
+    EXPECT_EQ(CheckPathAvailable(path, dialogs), 0);
+    EXPECT_EQ(path, before);
+    EXPECT_EQ(std::filesystem::current_path(), cwd);
+    EXPECT_TRUE(dialogs.Boxes().empty());
+}
+
+TEST(CheckPathAvailableTest, WarnsWithTheSystemReasonAsTitle) {
+    test::TempDir dir;
+    std::string path = dir / "missing";
+    ui::ScriptedDialogs dialogs;
+    EXPECT_EQ(CheckPathAvailable(path, dialogs), 1);
+    ASSERT_EQ(dialogs.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs.Boxes()[0].text, "Path: " + (dir / "missing") + " not available");
+    EXPECT_EQ(dialogs.Boxes()[0].title, "No such file or directory");
+    EXPECT_EQ(dialogs.Boxes()[0].icon, ui::Icon::Warning);
+}
+
+TEST(CheckPathAvailableTest, AFileIsNotADirectory) {
+    test::TempDir dir;
+    test::WriteFile(dir / "file", "x");
+    std::string path = dir / "file";
+    ui::ScriptedDialogs dialogs;
+    EXPECT_EQ(CheckPathAvailable(path, dialogs), 1);
+    EXPECT_EQ(dialogs.Boxes().at(0).title, "Not a directory");
+}
+
+}  // namespace
+}  // namespace zrx

@@ -1,0 +1,120 @@
+#include "shell/text_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace zrx {
+namespace {
+
+std::vector<std::string> ReadAll(const std::string& path) {
+    std::vector<std::string> lines;
+    auto in = TextInput::Open(path);
+    if (!in) return {"<cannot open>"};
+    std::string line;
+    while (in->ReadLine(line)) lines.push_back(line);
+    return lines;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(TextInputTest, AcceptsEveryLineEnd) {
+    test::TempDir dir;
+    test::WriteFile(dir / "crlf", "a\r\nb\r\n");
+    test::WriteFile(dir / "lf", "a\nb\n");
+    test::WriteFile(dir / "cr", "a\rb\r");
+    test::WriteFile(dir / "mixed", "a\r\n\nb");
+    EXPECT_EQ(ReadAll(dir / "crlf"), (Lines{"a", "b"}));
+    EXPECT_EQ(ReadAll(dir / "lf"), (Lines{"a", "b"}));
+    EXPECT_EQ(ReadAll(dir / "cr"), (Lines{"a", "b"}));
+    EXPECT_EQ(ReadAll(dir / "mixed"), (Lines{"a", "", "b"}));
+}
+
+TEST(TextInputTest, ReadingPastTheLastLineFails) {
+    test::TempDir dir;
+    test::WriteFile(dir / "one", "only");
+    auto in = TextInput::Open(dir / "one");
+    ASSERT_TRUE(in);
+    std::string line;
+    EXPECT_TRUE(in->ReadLine(line));
+    EXPECT_EQ(line, "only");
+    EXPECT_FALSE(in->ReadLine(line));
+    EXPECT_FALSE(in->ReadLine(line));
+    EXPECT_FALSE(in->LineTooLong());
+}
+
+TEST(TextInputTest, AnEmptyFileHasNoLines) {
+    test::TempDir dir;
+    test::WriteFile(dir / "empty", "");
+    EXPECT_EQ(ReadAll(dir / "empty"), Lines{});
+}
+
+TEST(TextInputTest, CrLfSplitAcrossTheReadBufferIsOneLineEnd) {
+    test::TempDir dir;
+    std::string content(65535, 'x');
+    content += "\r\nnext\r\n";
+    test::WriteFile(dir / "big", content);
+    const Lines lines = ReadAll(dir / "big");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].size(), 65535u);
+    EXPECT_EQ(lines[1], "next");
+}
+
+TEST(TextInputTest, RefusesMissingFilesAndDirectories) {
+    test::TempDir dir;
+    EXPECT_FALSE(TextInput::Open(dir / "missing"));
+    EXPECT_FALSE(TextInput::Open(dir.Path()));
+}
+
+TEST(TextInputTest, AnOverlongLineEndsTheReadAsAFailure) {
+    test::TempDir dir;
+    test::WriteFile(dir / "long", "first\n" + std::string(kMaxLineLength + 10, 'y') + "\nlast\n");
+    auto in = TextInput::Open(dir / "long");
+    std::string line;
+    EXPECT_TRUE(in->ReadLine(line));
+    EXPECT_FALSE(in->ReadLine(line));
+    EXPECT_TRUE(in->LineTooLong());
+}
+
+TEST(TextOutputTest, ReplacesTheFileWholeOnCommit) {
+    test::TempDir dir;
+    test::WriteFile(dir / "out.txt", "old content");
+    ::chmod((dir / "out.txt").c_str(), 0640);
+    {
+        auto out = TextOutput::Open(dir / "out.txt");
+        ASSERT_TRUE(out);
+        out->WriteLine("one");
+        out->WriteLine("two");
+        EXPECT_EQ(test::ReadFile(dir / "out.txt"), "old content");  // untouched until the commit
+        EXPECT_TRUE(out->Commit());
+    }
+    EXPECT_EQ(test::ReadFile(dir / "out.txt"), "one\r\ntwo\r\n");
+    struct stat info {};
+    ::stat((dir / "out.txt").c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+TEST(TextOutputTest, WithoutCommitTheOldFileStaysAndNoTemporaryIsLeft) {
+    test::TempDir dir;
+    test::WriteFile(dir / "keep.txt", "precious");
+    {
+        auto out = TextOutput::Open(dir / "keep.txt");
+        out->WriteLine("half");
+    }
+    EXPECT_EQ(test::ReadFile(dir / "keep.txt"), "precious");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+TEST(TextOutputTest, CannotOpenInAMissingDirectory) {
+    test::TempDir dir;
+    EXPECT_FALSE(TextOutput::Open(dir / "no/such/file"));
+    EXPECT_FALSE(TextOutput::Open(dir.Path()));
+}
+
+}  // namespace
+}  // namespace zrx
