@@ -63,3 +63,65 @@ std::string StringFromPointer(const char* text) {
 }
 
 }  // namespace zrx
+
+namespace zrx {
+
+bool IsValidUtf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t extra = 0;
+        uint32_t min = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1, min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, min = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size()) return false;
+        uint32_t code = c & (0x3F >> extra);
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            code = (code << 6) | (d & 0x3F);
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string ToDisplayUtf8(std::string_view text) {
+    if (IsValidUtf8(text)) return std::string(text);
+    // Windows-1252 for 0x80-0x9F; the other bytes are Latin-1. Undefined positions map to U+FFFD.
+    static constexpr uint16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                           0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        uint32_t code = c;
+        if (c >= 0x80 && c < 0xA0) code = kHigh[c - 0x80];
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace zrx

@@ -38,3 +38,11 @@ inline constexpr size_t kPointerTextLimit = 32767;
 std::string StringFromPointer(const char* text);
 
 }  // namespace zrx
+
+namespace zrx {
+
+// Texts are single-byte: shown as UTF-8 when they are valid UTF-8, otherwise read as Windows-1252.
+std::string ToDisplayUtf8(std::string_view text);
+bool IsValidUtf8(std::string_view text);
+
+}  // namespace zrx

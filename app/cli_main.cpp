@@ -1,0 +1,94 @@
+// zrxlibug-cli: the program's work without a window.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "kernel/library_exchange.h"
+#include "kernel/zrxkernel.h"
+#include "shell/text_file.h"
+
+namespace {
+
+constexpr int kExitFailure = 2;
+
+int Fail(const std::string& message) {
+    std::cerr << "zrxlibug-cli: " << message << "\n";
+    return kExitFailure;
+}
+
+void AddLibraryCommands(CLI::App& app, int& status) {
+    CLI::App* lib = app.add_subcommand("lib", "Library files: create, list, show, export and import elements");
+    lib->require_subcommand(1);
+
+    static std::string file, name, kind, json;
+
+    CLI::App* create = lib->add_subcommand("new", "Create an empty library");
+    create->add_option("FILE", file, "Library file to create")->required();
+    create->add_option("--kind", kind, "part or symbol")->required()->check(CLI::IsMember({"part", "symbol"}));
+    create->callback([&] {
+        std::string error;
+        status = zrx::CreateLibrary(file, kind == "part" ? zrx::LibraryKind::Part : zrx::LibraryKind::Symbol, error)
+                     ? 0
+                     : Fail(error);
+    });
+
+    CLI::App* list = lib->add_subcommand("ls", "List the element names, one a line");
+    list->add_option("FILE", file, "Library file")->required();
+    list->callback([&] {
+        std::string error;
+        const auto names = zrx::ListLibrary(file, error);
+        if (!names) {
+            status = Fail(error);
+            return;
+        }
+        for (const std::string& n : *names) std::cout << n << "\n";
+        status = 0;
+    });
+
+    CLI::App* show = lib->add_subcommand("show", "Show one element as JSON");
+    show->add_option("FILE", file, "Library file")->required();
+    show->add_option("NAME", name, "Element name")->required();
+    show->callback([&] {
+        std::string error;
+        const auto text = zrx::ExportElement(file, name, error);
+        status = text ? (std::cout << *text, 0) : Fail(error);
+    });
+
+    CLI::App* exportCmd = lib->add_subcommand("export", "Write the whole library as JSON to standard output");
+    exportCmd->add_option("FILE", file, "Library file")->required();
+    exportCmd->callback([&] {
+        std::string error;
+        const auto text = zrx::ExportLibrary(file, error);
+        status = text ? (std::cout << *text, 0) : Fail(error);
+    });
+
+    CLI::App* importCmd = lib->add_subcommand("import", "Add or replace elements from a JSON file");
+    importCmd->add_option("FILE", file, "Library file (created when missing)")->required();
+    importCmd->add_option("JSON", json, "JSON document")->required();
+    importCmd->callback([&] {
+        std::string text;
+        if (!zrx::ReadWholeFile(json, text)) {
+            status = Fail(json + ": cannot be read");
+            return;
+        }
+        std::string error;
+        status = zrx::ImportLibrary(file, text, error) ? 0 : Fail(error);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"zrxlibug-cli: apply, build and inspect Zarnix32 library upgrades"};
+    app.require_subcommand(1);
+    int status = 0;
+    AddLibraryCommands(app, status);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : kExitFailure;
+    }
+    E_FlushLibraries();
+    return status;
+}

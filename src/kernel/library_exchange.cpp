@@ -1,0 +1,372 @@
+#include "kernel/library_exchange.h"
+
+#include <unistd.h>
+
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "kernel/zrxkernel.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+
+namespace zrx {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The kernel loads elements into the working database; the command line has no window that made
+// one, so it is created on first use.
+void EnsureWorkingDatabase() {
+    if (DB_CurHier() != 0) return;
+    char hierarchy[] = "MAINHIER";
+    char page[] = "MAINPAGE";
+    DB_CreateDataBase("Untitled", hierarchy, page);
+}
+
+class OpenLibrary {
+public:
+    OpenLibrary(const std::string& path, LibraryKind kind, bool write)
+        : m_handle(E_OpenLibrary(path.c_str(), KindString(kind), write ? -1 : 0)) {}
+    ~OpenLibrary() { E_CloseLibrary(m_handle); }
+    OpenLibrary(const OpenLibrary&) = delete;
+    OpenLibrary& operator=(const OpenLibrary&) = delete;
+    int32_t Handle() const { return m_handle; }
+    explicit operator bool() const { return m_handle > 0; }
+
+private:
+    int32_t m_handle;
+};
+
+std::string OpenFailure(const std::string& path) {
+    return path + ": " + StringFromPointer(E_LastError());
+}
+
+Json PinsToJson(int32_t pinArray, int32_t count) {
+    Json pins = Json::array();
+    for (int32_t i = 1; i <= count; ++i) {
+        ZK_PinRecord pin{};
+        if (D_ReadPin(pinArray, i, &pin) <= 0) break;
+        pins.push_back({{"number", pin.number}, {"name", ToDisplayUtf8(StringFromPointer(pin.name))}});
+    }
+    return pins;
+}
+
+std::optional<Json> ElementToJson(int32_t library, LibraryKind kind, const std::string& name) {
+    const int32_t cursor = E_OpenLibToRead(library, name.c_str());
+    if (cursor <= 0) return std::nullopt;
+    Json element = {{"name", ToDisplayUtf8(name)}};
+    if (kind == LibraryKind::Part) {
+        const int32_t device = D_LoadDevice(ZK_SLOT_PART, cursor);
+        ZK_DeviceRecord record{};
+        if (device == 0 || D_ReadDevice(device, &record) <= 0) return std::nullopt;
+        Json groups = Json::array();
+        for (int32_t g = 1; g <= record.groupCount; ++g) {
+            ZK_GroupRecord group{};
+            if (D_ReadGroup(device, g, &group) <= 0) return std::nullopt;
+            groups.push_back({{"name", ToDisplayUtf8(StringFromPointer(group.name))},
+                              {"text2", ToDisplayUtf8(StringFromPointer(group.text2))},
+                              {"pins", PinsToJson(D_GroupPinArray(device, g), group.pinCount)}});
+        }
+        element["device"] = {{"text1", ToDisplayUtf8(StringFromPointer(record.text1))},
+                             {"text2", ToDisplayUtf8(StringFromPointer(record.text2))},
+                             {"supply_pins", PinsToJson(D_SupplyPinArray(device), record.supplyPinCount)},
+                             {"groups", std::move(groups)}};
+        OM_Delete(DB_DeviceMap(), device);
+    } else {
+        const int32_t symbol = S_LoadSymbol(ZK_SLOT_SYMBOL, cursor);
+        ZK_SymbolRecord record{};
+        if (symbol == 0 || S_ReadSymbol(symbol, &record) <= 0) return std::nullopt;
+        Json items = Json::array();
+        const int32_t array = S_SymbolItemArray(symbol);
+        for (int32_t i = 0;; ++i) {
+            const int32_t link = IA_SearchMaskLink(array, std::numeric_limits<int32_t>::min(),
+                                                   std::numeric_limits<int32_t>::max(), i);
+            if (link == 0) break;
+            ZK_ItemRecord item{};
+            I_ReadItem(S_SymbolItem(array, link), &item);
+            items.push_back({{"kind", item.kind}, {"text", ToDisplayUtf8(StringFromPointer(item.text))}});
+        }
+        element["symbol"] = {{"class", record.symbolClass}, {"items", std::move(items)}};
+        OM_Delete(DB_SymbMap(), symbol);
+    }
+    return element;
+}
+
+// ---- Checking an imported document -------------------------------------------------------
+
+struct ImportError {
+    std::string message;
+};
+
+const Json& Member(const Json& object, const char* key, const std::string& where) {
+    const auto it = object.find(key);
+    if (it == object.end()) throw ImportError{where + ": \"" + key + "\" is missing"};
+    return *it;
+}
+
+std::string TextOf(const Json& value, const std::string& where, bool mayBeEmpty = true) {
+    if (!value.is_string()) throw ImportError{where + ": expected a text"};
+    std::string text = value.get<std::string>();
+    if (text.find('\0') != std::string::npos) throw ImportError{where + ": a text must not contain NUL"};
+    if (!mayBeEmpty && TrimBlanks(text).empty()) throw ImportError{where + ": must not be empty"};
+    return text;
+}
+
+int32_t IntOf(const Json& value, const std::string& where) {
+    if (!value.is_number_integer()) throw ImportError{where + ": expected a whole number"};
+    const auto v = value.get<int64_t>();
+    if (value.is_number_unsigned() && value.get<uint64_t>() > static_cast<uint64_t>(INT32_MAX))
+        throw ImportError{where + ": number out of range"};
+    if (v < INT32_MIN || v > INT32_MAX) throw ImportError{where + ": number out of range"};
+    return static_cast<int32_t>(v);
+}
+
+const Json& ArrayOf(const Json& object, const char* key, const std::string& where) {
+    const Json& value = Member(object, key, where);
+    if (!value.is_array()) throw ImportError{where + "." + key + ": expected a list"};
+    return value;
+}
+
+struct PendingPin {
+    int32_t number;
+    std::string name;
+};
+struct PendingGroup {
+    std::string name, text2;
+    std::vector<PendingPin> pins;
+};
+struct PendingElement {
+    std::string name;
+    std::string text1, text2;
+    std::vector<PendingPin> supplyPins;
+    std::vector<PendingGroup> groups;
+    int32_t symbolClass = 0;
+    std::vector<std::pair<int32_t, std::string>> items;
+};
+
+std::vector<PendingPin> PinsOf(const Json& object, const char* key, const std::string& where) {
+    std::vector<PendingPin> pins;
+    const Json& list = ArrayOf(object, key, where);
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string at = where + "." + key + "[" + std::to_string(i) + "]";
+        if (!list[i].is_object()) throw ImportError{at + ": expected an object"};
+        pins.push_back({IntOf(Member(list[i], "number", at), at + ".number"),
+                        TextOf(Member(list[i], "name", at), at + ".name")});
+    }
+    return pins;
+}
+
+std::vector<PendingElement> CheckDocument(const Json& doc, LibraryKind& kind) {
+    if (!doc.is_object()) throw ImportError{"the document must be an object"};
+    const std::string kindText = TextOf(Member(doc, "kind", "document"), "kind");
+    if (kindText == ZK_KIND_PART_LIBRARY) kind = LibraryKind::Part;
+    else if (kindText == ZK_KIND_SYMBOL_LIBRARY) kind = LibraryKind::Symbol;
+    else throw ImportError{"kind: \"" + kindText + "\" is neither " ZK_KIND_PART_LIBRARY " nor " ZK_KIND_SYMBOL_LIBRARY};
+    const Json& elements = ArrayOf(doc, "elements", "document");
+    std::vector<PendingElement> result;
+    for (size_t i = 0; i < elements.size(); ++i) {
+        const std::string at = "elements[" + std::to_string(i) + "]";
+        const Json& e = elements[i];
+        if (!e.is_object()) throw ImportError{at + ": expected an object"};
+        PendingElement element;
+        element.name = TextOf(Member(e, "name", at), at + ".name", false);
+        if (kind == LibraryKind::Part) {
+            if (e.contains("symbol")) throw ImportError{at + ": a part library holds devices, not symbols"};
+            const std::string dat = at + ".device";
+            const Json& d = Member(e, "device", at);
+            if (!d.is_object()) throw ImportError{dat + ": expected an object"};
+            element.text1 = TextOf(Member(d, "text1", dat), dat + ".text1");
+            element.text2 = TextOf(Member(d, "text2", dat), dat + ".text2");
+            element.supplyPins = PinsOf(d, "supply_pins", dat);
+            const Json& groups = ArrayOf(d, "groups", dat);
+            for (size_t g = 0; g < groups.size(); ++g) {
+                const std::string gat = dat + ".groups[" + std::to_string(g) + "]";
+                if (!groups[g].is_object()) throw ImportError{gat + ": expected an object"};
+                element.groups.push_back({TextOf(Member(groups[g], "name", gat), gat + ".name"),
+                                          TextOf(Member(groups[g], "text2", gat), gat + ".text2"),
+                                          PinsOf(groups[g], "pins", gat)});
+            }
+        } else {
+            if (e.contains("device")) throw ImportError{at + ": a symbol library holds symbols, not devices"};
+            const std::string sat = at + ".symbol";
+            const Json& s = Member(e, "symbol", at);
+            if (!s.is_object()) throw ImportError{sat + ": expected an object"};
+            element.symbolClass = IntOf(Member(s, "class", sat), sat + ".class");
+            const Json& items = ArrayOf(s, "items", sat);
+            for (size_t k = 0; k < items.size(); ++k) {
+                const std::string iat = sat + ".items[" + std::to_string(k) + "]";
+                if (!items[k].is_object()) throw ImportError{iat + ": expected an object"};
+                const int32_t itemKind = IntOf(Member(items[k], "kind", iat), iat + ".kind");
+                std::string text = items[k].contains("text") ? TextOf(items[k]["text"], iat + ".text") : "";
+                element.items.emplace_back(itemKind, std::move(text));
+            }
+        }
+        result.push_back(std::move(element));
+    }
+    return result;
+}
+
+bool SaveElement(int32_t library, LibraryKind kind, const PendingElement& e) {
+    int32_t object = 0;
+    if (kind == LibraryKind::Part) {
+        object = D_CreateDevice(0, e.name.c_str(), e.text1.c_str(), e.text2.c_str());
+        if (object == 0) return false;
+        const int32_t supply = D_SupplyPinArray(object);
+        for (const PendingPin& pin : e.supplyPins) D_AddPin(supply, pin.number, pin.name.c_str());
+        for (const PendingGroup& group : e.groups) {
+            const int32_t g = D_AddGroup(object, group.name.c_str(), group.text2.c_str());
+            const int32_t pins = D_GroupPinArray(object, g);
+            for (const PendingPin& pin : group.pins) D_AddPin(pins, pin.number, pin.name.c_str());
+        }
+    } else {
+        object = S_CreateSymbol(e.name.c_str(), e.symbolClass);
+        if (object == 0) return false;
+        for (const auto& [itemKind, text] : e.items) S_AddItem(object, itemKind, text.c_str());
+    }
+    const int32_t cursor = E_OpenLibToWrite(library, e.name.c_str());
+    bool saved = false;
+    if (cursor > 0) {
+        saved = (kind == LibraryKind::Part ? D_SaveDevice(object, cursor) : S_SaveSymbol(object, cursor)) != 0;
+        E_CloseLibWrite(library);
+    }
+    OM_Delete(kind == LibraryKind::Part ? DB_DeviceMap() : DB_SymbMap(), object);
+    return saved;
+}
+
+std::string LineAndColumn(std::string_view text, size_t byte) {
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
+        if (text[i] == '\n') ++line, column = 1;
+        else ++column;
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+}  // namespace
+
+const char* KindString(LibraryKind kind) {
+    return kind == LibraryKind::Part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
+}
+
+std::optional<LibraryKind> DetectLibraryKind(const std::string& path, std::string& error) {
+    if (!IsRegularFile(path)) {
+        error = path + ": the file does not exist";
+        return std::nullopt;
+    }
+    for (const LibraryKind kind : {LibraryKind::Part, LibraryKind::Symbol}) {
+        OpenLibrary library(path, kind, false);
+        if (library) return kind;
+        const std::string reason = StringFromPointer(E_LastError());
+        // A library of the other kind is refused for its kind only; any other reason is final.
+        if (reason.find("other kind") == std::string::npos) {
+            error = path + ": " + reason;
+            return std::nullopt;
+        }
+    }
+    error = path + ": the file is not a library";
+    return std::nullopt;
+}
+
+bool CreateLibrary(const std::string& path, LibraryKind kind, std::string& error) {
+    if (::access(path.c_str(), F_OK) == 0) {
+        error = path + ": the file already exists";
+        return false;
+    }
+    OpenLibrary library(path, kind, true);
+    if (!library) {
+        error = OpenFailure(path);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<std::string>> ListLibrary(const std::string& path, std::string& error) {
+    const auto kind = DetectLibraryKind(path, error);
+    if (!kind) return std::nullopt;
+    OpenLibrary library(path, *kind, false);
+    std::vector<std::string> names;
+    for (int32_t i = 0;; ++i) {
+        const char* name = E_GetLibDirName(library.Handle(), i);
+        if (name == nullptr) break;
+        names.push_back(StringFromPointer(name));
+    }
+    return names;
+}
+
+std::optional<std::string> ExportLibrary(const std::string& path, std::string& error) {
+    const auto kind = DetectLibraryKind(path, error);
+    if (!kind) return std::nullopt;
+    EnsureWorkingDatabase();
+    OpenLibrary library(path, *kind, false);
+    Json elements = Json::array();
+    for (int32_t i = 0;; ++i) {
+        const char* name = E_GetLibDirName(library.Handle(), i);
+        if (name == nullptr) break;
+        const std::string elementName = StringFromPointer(name);
+        auto element = ElementToJson(library.Handle(), *kind, elementName);
+        if (!element) {
+            error = path + ": the element \"" + elementName + "\" cannot be read (the library is damaged)";
+            return std::nullopt;
+        }
+        elements.push_back(std::move(*element));
+    }
+    Json doc = {{"kind", KindString(*kind)}, {"elements", std::move(elements)}};
+    return doc.dump(2) + "\n";
+}
+
+std::optional<std::string> ExportElement(const std::string& path, const std::string& name, std::string& error) {
+    const auto kind = DetectLibraryKind(path, error);
+    if (!kind) return std::nullopt;
+    EnsureWorkingDatabase();
+    OpenLibrary library(path, *kind, false);
+    auto element = ElementToJson(library.Handle(), *kind, name);
+    if (!element) {
+        error = path + ": no element named \"" + name + "\"";
+        return std::nullopt;
+    }
+    return element->dump(2) + "\n";
+}
+
+bool ImportLibrary(const std::string& path, std::string_view json, std::string& error) {
+    Json doc;
+    try {
+        doc = Json::parse(json);
+    } catch (const Json::parse_error& e) {
+        error = "bad JSON at " + LineAndColumn(json, e.byte) + ": " + e.what();
+        return false;
+    }
+    LibraryKind kind = LibraryKind::Part;
+    std::vector<PendingElement> elements;
+    try {
+        elements = CheckDocument(doc, kind);
+    } catch (const ImportError& e) {
+        error = e.message;
+        return false;
+    }
+    if (::access(path.c_str(), F_OK) == 0) {
+        const auto existing = DetectLibraryKind(path, error);
+        if (!existing) return false;
+        if (*existing != kind) {
+            error = path + ": the document is a " + std::string(KindString(kind)) + " library, the file a " +
+                    KindString(*existing) + " library";
+            return false;
+        }
+    }
+    EnsureWorkingDatabase();
+    OpenLibrary library(path, kind, true);
+    if (!library) {
+        error = OpenFailure(path);
+        return false;
+    }
+    for (const PendingElement& element : elements) {
+        if (!SaveElement(library.Handle(), kind, element)) {
+            error = path + ": the element \"" + element.name + "\" could not be saved";
+            return false;
+        }
+    }
+    E_FlushLibraries();
+    return true;
+}
+
+}  // namespace zrx

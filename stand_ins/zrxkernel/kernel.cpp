@@ -1,0 +1,576 @@
+// The C entry points of the kernel stand-in: libraries (through a pool of open library files),
+// the working database and the shared string store. Single-threaded, like the program.
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "elements.h"
+#include "library_file.h"
+#include "working_database.h"
+#include "zrxkernel.h"
+
+namespace zrx::kernel {
+namespace {
+
+// Library files stay open behind E_CloseLibrary so that a run that touches the same library for
+// every element does not reopen and recheck it each time. At most this many are kept.
+constexpr size_t kPoolLimit = 32;
+
+struct PooledFile {
+    std::shared_ptr<LibraryFile> file;
+    uint64_t lastUse = 0;
+};
+
+struct LibraryHandle {
+    std::shared_ptr<LibraryFile> file;
+    bool write = false;
+};
+
+struct Cursor {
+    int32_t library = 0;
+    std::string name;
+};
+
+struct Kernel {
+    Kernel() { std::atexit([] { Instance().FlushAll(); }); }
+    static Kernel& Instance() {
+        static Kernel* kernel = new Kernel();  // never destroyed: atexit handlers may still use it
+        return *kernel;
+    }
+
+    std::shared_ptr<LibraryFile> OpenFile(const std::string& path, const std::string& kind, bool write) {
+        struct stat info {};
+        std::string key;
+        if (::stat(path.c_str(), &info) == 0) {
+            char* real = ::realpath(path.c_str(), nullptr);
+            key = real ? real : path;
+            std::free(real);
+            const auto it = pool.find(key);
+            if (it != pool.end()) {
+                LibraryFile& cached = *it->second.file;
+                if (cached.SameFileAs(info.st_dev, info.st_ino) && cached.Kind() == kind &&
+                    (!write || cached.Writable())) {
+                    it->second.lastUse = ++useCounter;
+                    lastError.clear();
+                    cached.ForgetNames();
+                    return it->second.file;
+                }
+                if (!cached.SameFileAs(info.st_dev, info.st_ino) || it->second.file.use_count() == 1) {
+                    if (it->second.file.use_count() == 1) it->second.file->Settle();
+                    pool.erase(it);
+                }
+            }
+        }
+        OpenError error = OpenError::None;
+        std::shared_ptr<LibraryFile> file = LibraryFile::Open(path, kind, write, error);
+        lastError = Describe(error, kind);
+        if (!file) return nullptr;
+        if (key.empty()) {
+            char* real = ::realpath(path.c_str(), nullptr);
+            key = real ? real : path;
+            std::free(real);
+        }
+        pool[key] = PooledFile{file, ++useCounter};
+        TrimPool();
+        return file;
+    }
+
+    void TrimPool() {
+        while (pool.size() > kPoolLimit) {
+            auto oldest = pool.end();
+            for (auto it = pool.begin(); it != pool.end(); ++it)
+                if (it->second.file.use_count() == 1 && (oldest == pool.end() || it->second.lastUse < oldest->second.lastUse))
+                    oldest = it;
+            if (oldest == pool.end()) return;
+            oldest->second.file->Settle();
+            pool.erase(oldest);
+        }
+    }
+
+    void FlushAll() {
+        for (auto it = pool.begin(); it != pool.end();) {
+            if (it->second.file.use_count() == 1) {
+                it->second.file->Settle();
+                it = pool.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    LibraryHandle* Library(int32_t handle) {
+        const auto it = libraries.find(handle);
+        return it == libraries.end() ? nullptr : &it->second;
+    }
+
+    int32_t NewCursor(std::map<int32_t, Cursor>& cursors, int32_t library, std::string name) {
+        if (nextCursor == INT32_MAX) nextCursor = 1;
+        const int32_t id = nextCursor++;
+        cursors[id] = Cursor{library, std::move(name)};
+        return id;
+    }
+
+    // Pin and item arrays are handed out as small numbers that name (object, index) pairs.
+    int32_t ArrayHandle(std::map<std::pair<int32_t, int32_t>, int32_t>& index,
+                        std::vector<std::pair<int32_t, int32_t>>& handles, int32_t object, int32_t part) {
+        const auto key = std::make_pair(object, part);
+        const auto it = index.find(key);
+        if (it != index.end()) return it->second;
+        if (handles.size() >= static_cast<size_t>(INT32_MAX - 1)) return 0;
+        handles.push_back(key);
+        const auto handle = static_cast<int32_t>(handles.size());
+        index[key] = handle;
+        return handle;
+    }
+    const std::pair<int32_t, int32_t>* ArrayTarget(const std::vector<std::pair<int32_t, int32_t>>& handles,
+                                                   int32_t handle) const {
+        if (handle < 1 || static_cast<size_t>(handle) > handles.size()) return nullptr;
+        return &handles[static_cast<size_t>(handle - 1)];
+    }
+
+    Device* DeviceOf(int32_t id) {
+        Object* obj = db.FindIn(kDeviceMap, id);
+        return obj ? std::get_if<Device>(&obj->body) : nullptr;
+    }
+    Symbol* SymbolOf(int32_t id) {
+        Object* obj = db.FindIn(kSymbolMap, id);
+        return obj ? std::get_if<Symbol>(&obj->body) : nullptr;
+    }
+
+    static std::string Describe(OpenError error, const std::string& kind) {
+        const std::string what = kind == ZK_KIND_PART_LIBRARY ? "part library" : "symbol library";
+        switch (error) {
+            case OpenError::None: return {};
+            case OpenError::Missing: return "the file does not exist";
+            case OpenError::NotALibrary: return "the file is not a library";
+            case OpenError::WrongKind: return "the file is not a " + what + " (it is a library of the other kind)";
+            case OpenError::NewerFormat: return "the library was written by a newer version of the program";
+            case OpenError::Damaged: return "the library is damaged";
+            case OpenError::CannotCreate: return "the library cannot be created or written there";
+            case OpenError::Locked: return "the library is locked by another program";
+        }
+        return {};
+    }
+
+    std::string lastError;
+    std::map<std::string, PooledFile> pool;
+    uint64_t useCounter = 0;
+    std::map<int32_t, LibraryHandle> libraries;
+    int32_t nextLibrary = 1;
+    std::map<int32_t, Cursor> readCursors;
+    std::map<int32_t, Cursor> writeCursors;
+    int32_t nextCursor = 1;
+    WorkingDatabase db;
+    std::map<std::string, std::string> strings;
+    std::map<std::pair<int32_t, int32_t>, int32_t> pinArrayIndex;
+    std::vector<std::pair<int32_t, int32_t>> pinArrays;
+    std::map<std::pair<int32_t, int32_t>, int32_t> itemIndex;
+    std::vector<std::pair<int32_t, int32_t>> items;  // (symbol, -1) arrays and (symbol, position) items
+};
+
+Kernel& K() { return Kernel::Instance(); }
+
+std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
+
+bool IsKnownKind(const std::string& kind) { return kind == ZK_KIND_PART_LIBRARY || kind == ZK_KIND_SYMBOL_LIBRARY; }
+
+// Where a loaded element goes: a slot number, or an existing object of the map that is reloaded.
+bool ValidSlot(int32_t map, int32_t slot) {
+    if (slot < 0) return true;
+    return slot > 0 && K().db.FindIn(map, slot) != nullptr;
+}
+
+const Cursor* FindCursor(const std::map<int32_t, Cursor>& cursors, int32_t id) {
+    const auto it = cursors.find(id);
+    return it == cursors.end() ? nullptr : &it->second;
+}
+
+template <typename Decode>
+int32_t LoadInto(int32_t map, int32_t slot, int32_t readCursor, Decode decode) {
+    Kernel& k = K();
+    const Cursor* cursor = FindCursor(k.readCursors, readCursor);
+    if (cursor == nullptr || !k.db.Exists() || !ValidSlot(map, slot)) return 0;
+    LibraryHandle* library = k.Library(cursor->library);
+    if (library == nullptr) return 0;
+    const auto data = library->file->Load(cursor->name);
+    if (!data) return 0;
+    auto element = decode(*data);
+    if (!element) return 0;
+    return k.db.Add(map, cursor->name, std::move(*element), slot);
+}
+
+int32_t SaveFrom(int32_t writeCursor, const std::string& data) {
+    Kernel& k = K();
+    const Cursor* cursor = FindCursor(k.writeCursors, writeCursor);
+    if (cursor == nullptr) return 0;
+    LibraryHandle* library = k.Library(cursor->library);
+    if (library == nullptr || !library->write) return 0;
+    return library->file->Save(cursor->name, data) ? 1 : 0;
+}
+
+int32_t SearchIn(int32_t map, int32_t* cursor, const char* name, bool useMask, int32_t maskA, int32_t maskB) {
+    const std::string wanted = name ? std::string(name) : std::string();
+    const bool byName = name != nullptr;
+    return K().db.Next(map, cursor, [&](int32_t, const Object& obj) {
+        if (byName && obj.name != wanted) return false;
+        if (!useMask || (maskA == 0 && maskB == 0)) return true;
+        const auto* symbol = std::get_if<Symbol>(&obj.body);
+        return symbol == nullptr || symbol->symbolClass == maskA || symbol->symbolClass == maskB;
+    });
+}
+
+int32_t CreateComponent(int32_t map, const char* name, int32_t device, int32_t symbol) {
+    Kernel& k = K();
+    if (k.db.FindIn(kHierarchyMap, k.db.CurrentHierarchy()) == nullptr) return 0;
+    return k.db.Add(map, Text(name), Component{k.db.CurrentHierarchy(), device, symbol});
+}
+
+int32_t SearchComponent(int32_t map, bool byDevice, int32_t target) {
+    Kernel& k = K();
+    int32_t cursor = k.db.First(map);
+    const int32_t hierarchy = k.db.CurrentHierarchy();
+    return k.db.Next(map, &cursor, [&](int32_t, const Object& obj) {
+        const auto* component = std::get_if<Component>(&obj.body);
+        return component != nullptr && component->hierarchy == hierarchy &&
+               (byDevice ? component->device : component->symbol) == target;
+    });
+}
+
+}  // namespace
+}  // namespace zrx::kernel
+
+using namespace zrx::kernel;
+
+extern "C" {
+
+int32_t E_OpenLibrary(const char* path, const char* kind, int32_t writeFlag) {
+    const std::string kindText = Text(kind);
+    Kernel& k = K();
+    k.lastError = "invalid arguments";
+    if (path == nullptr || *path == '\0' || !IsKnownKind(kindText) || (writeFlag != 0 && writeFlag != -1)) return 0;
+    auto file = k.OpenFile(path, kindText, writeFlag == -1);
+    if (!file) return 0;
+    if (k.nextLibrary == INT32_MAX) k.nextLibrary = 1;
+    const int32_t handle = k.nextLibrary++;
+    k.libraries[handle] = LibraryHandle{std::move(file), writeFlag == -1};
+    return handle;
+}
+
+int32_t E_OpenLibToRead(int32_t library, const char* name) {
+    Kernel& k = K();
+    LibraryHandle* handle = k.Library(library);
+    if (handle == nullptr || name == nullptr || !handle->file->Exists(name)) return 0;
+    return k.NewCursor(k.readCursors, library, name);
+}
+
+int32_t E_OpenLibToWrite(int32_t library, const char* name) {
+    Kernel& k = K();
+    LibraryHandle* handle = k.Library(library);
+    if (handle == nullptr || !handle->write || name == nullptr || *name == '\0') return 0;
+    return k.NewCursor(k.writeCursors, library, name);
+}
+
+int32_t E_CloseLibWrite(int32_t library) {
+    Kernel& k = K();
+    if (k.Library(library) == nullptr) return 0;
+    std::erase_if(k.writeCursors, [&](const auto& entry) { return entry.second.library == library; });
+    return 1;
+}
+
+int32_t E_CloseLibrary(int32_t library) {
+    Kernel& k = K();
+    if (k.libraries.erase(library) == 0) return 0;
+    std::erase_if(k.readCursors, [&](const auto& entry) { return entry.second.library == library; });
+    std::erase_if(k.writeCursors, [&](const auto& entry) { return entry.second.library == library; });
+    k.TrimPool();
+    return 1;
+}
+
+const char* E_GetLibDirName(int32_t library, int32_t index) {
+    LibraryHandle* handle = K().Library(library);
+    if (handle == nullptr || index < 0) return nullptr;
+    const auto& names = handle->file->Names();
+    return static_cast<size_t>(index) < names.size() ? names[static_cast<size_t>(index)].c_str() : nullptr;
+}
+
+const char* E_LastError(void) { return K().lastError.c_str(); }
+
+int32_t E_FlushLibraries(void) {
+    K().FlushAll();
+    return 1;
+}
+
+int32_t E_SetString(const char* key, const char* value) {
+    if (key == nullptr) return 0;
+    K().strings[key] = Text(value);
+    return 1;
+}
+
+const char* E_GetString(const char* key) {
+    static const char kEmpty[] = "";
+    if (key == nullptr) return kEmpty;
+    const auto it = K().strings.find(key);
+    return it == K().strings.end() ? kEmpty : it->second.c_str();
+}
+
+int32_t DB_DiscardDataBase(void) {
+    Kernel& k = K();
+    k.db.Discard();
+    k.pinArrayIndex.clear();
+    k.pinArrays.clear();
+    k.itemIndex.clear();
+    k.items.clear();
+    return 1;
+}
+
+int32_t DB_CreateDataBase(const char* database, char* hierarchy, char* page) {
+    if (database == nullptr || hierarchy == nullptr || page == nullptr || *hierarchy == '\0' || *page == '\0')
+        return 0;
+    DB_DiscardDataBase();
+    return K().db.Create(hierarchy, page) ? 1 : 0;
+}
+
+int32_t DB_HierarchyMap(void) { return kHierarchyMap; }
+int32_t DB_PageMap(void) { return kPageMap; }
+int32_t DB_FileMap(void) { return kFileMap; }
+int32_t DB_SymbMap(void) { return kSymbolMap; }
+int32_t DB_DeviceMap(void) { return kDeviceMap; }
+int32_t DB_SchCompMap(void) { return kSchematicComponentMap; }
+int32_t DB_LayCompMap(void) { return kLayoutComponentMap; }
+int32_t DB_CurHier(void) { return K().db.CurrentHierarchy(); }
+
+int32_t DB_SetCurHier(int32_t hierarchy) {
+    if (K().db.FindIn(kHierarchyMap, hierarchy) == nullptr) return 0;
+    K().db.SetCurrentHierarchy(hierarchy);
+    return 1;
+}
+
+int32_t DB_SetCurPage(int32_t page) {
+    if (K().db.FindIn(kPageMap, page) == nullptr) return 0;
+    K().db.SetCurrentPage(page);
+    return 1;
+}
+
+int32_t F_CreateFile(int32_t, const char* name) { return K().db.Add(kFileMap, Text(name), FileObject{}); }
+int32_t DB_CreateHierarchy(const char* name) { return K().db.Add(kHierarchyMap, Text(name), Hierarchy{}); }
+
+int32_t OM_FindName(int32_t map, const char* name) {
+    if (name == nullptr) return 0;
+    int32_t cursor = K().db.First(map);
+    return SearchIn(map, &cursor, name, false, 0, 0);
+}
+
+int32_t OM_GetFirst(int32_t map) { return K().db.First(map); }
+
+int32_t OM_SearchMask(int32_t map, int32_t* cursor, int32_t maskA, int32_t maskB) {
+    return SearchIn(map, cursor, nullptr, true, maskA, maskB);
+}
+
+int32_t OM_SearchName(int32_t map, int32_t* cursor, const char* name) {
+    if (name == nullptr) return 0;
+    return SearchIn(map, cursor, name, false, 0, 0);
+}
+
+int32_t OM_SearchNameMask(int32_t map, int32_t* cursor, const char* name, int32_t maskA, int32_t maskB) {
+    if (name == nullptr) return 0;
+    return SearchIn(map, cursor, name, true, maskA, maskB);
+}
+
+int32_t OM_Delete(int32_t map, int32_t object) { return K().db.Remove(map, object) ? 1 : 0; }
+
+int32_t O_Rename(int32_t object, const char* name) {
+    Object* obj = K().db.Find(object);
+    if (obj == nullptr || name == nullptr) return 0;
+    obj->name = name;
+    return 1;
+}
+
+const char* O_GetName(int32_t object) {
+    static const char kEmpty[] = "";
+    const Object* obj = K().db.Find(object);
+    return obj ? obj->name.c_str() : kEmpty;
+}
+
+int32_t D_LoadDevice(int32_t slot, int32_t readCursor) {
+    return LoadInto(kDeviceMap, slot, readCursor, [](const std::string& data) { return DecodeDevice(data); });
+}
+
+int32_t D_SaveDevice(int32_t device, int32_t writeCursor) {
+    const Device* d = K().DeviceOf(device);
+    return d ? SaveFrom(writeCursor, EncodeDevice(*d)) : 0;
+}
+
+int32_t D_Device(int32_t device) { return K().DeviceOf(device) ? device : 0; }
+
+int32_t D_ReadDevice(int32_t device, ZK_DeviceRecord* record) {
+    const Device* d = K().DeviceOf(device);
+    if (d == nullptr) return 0;
+    if (record != nullptr) {
+        *record = ZK_DeviceRecord{0, 0, d->text1.c_str(), d->text2.c_str(), static_cast<int32_t>(d->supplyPins.size()),
+                                  static_cast<int32_t>(d->groups.size())};
+    }
+    return 1;
+}
+
+int32_t D_CreateDevice(int32_t, const char* name, const char* text1, const char* text2) {
+    return K().db.Add(kDeviceMap, Text(name), Device{Text(text1), Text(text2), {}, {}});
+}
+
+int32_t D_AddGroup(int32_t device, const char* name, const char* text2) {
+    Device* d = K().DeviceOf(device);
+    if (d == nullptr) return 0;
+    d->groups.push_back(Group{Text(name), Text(text2), {}});
+    return static_cast<int32_t>(d->groups.size());
+}
+
+int32_t D_SupplyPinArray(int32_t device) {
+    Kernel& k = K();
+    return k.DeviceOf(device) ? k.ArrayHandle(k.pinArrayIndex, k.pinArrays, device, 0) : 0;
+}
+
+int32_t D_GroupPinArray(int32_t device, int32_t group) {
+    Kernel& k = K();
+    const Device* d = k.DeviceOf(device);
+    if (d == nullptr || group < 1 || static_cast<size_t>(group) > d->groups.size()) return 0;
+    return k.ArrayHandle(k.pinArrayIndex, k.pinArrays, device, group);
+}
+
+namespace {
+std::vector<Pin>* PinsOf(int32_t pinArray) {
+    Kernel& k = K();
+    const auto* target = k.ArrayTarget(k.pinArrays, pinArray);
+    if (target == nullptr) return nullptr;
+    Device* d = k.DeviceOf(target->first);
+    if (d == nullptr) return nullptr;
+    if (target->second == 0) return &d->supplyPins;
+    if (static_cast<size_t>(target->second) > d->groups.size()) return nullptr;
+    return &d->groups[static_cast<size_t>(target->second - 1)].pins;
+}
+}  // namespace
+
+int32_t D_AddPin(int32_t pinArray, int32_t number, const char* name) {
+    std::vector<Pin>* pins = PinsOf(pinArray);
+    if (pins == nullptr) return 0;
+    pins->push_back(Pin{number, Text(name)});
+    return static_cast<int32_t>(pins->size());
+}
+
+int32_t D_ReadGroup(int32_t device, int32_t group, ZK_GroupRecord* record) {
+    const Device* d = K().DeviceOf(device);
+    if (d == nullptr || group < 1 || static_cast<size_t>(group) > d->groups.size()) return 0;
+    const Group& g = d->groups[static_cast<size_t>(group - 1)];
+    if (record != nullptr) *record = ZK_GroupRecord{g.name.c_str(), g.text2.c_str(), static_cast<int32_t>(g.pins.size())};
+    return 1;
+}
+
+int32_t D_ReadPin(int32_t pinArray, int32_t index, ZK_PinRecord* record) {
+    const std::vector<Pin>* pins = PinsOf(pinArray);
+    if (pins == nullptr || index < 1 || static_cast<size_t>(index) > pins->size()) return 0;
+    const Pin& pin = (*pins)[static_cast<size_t>(index - 1)];
+    if (record != nullptr) *record = ZK_PinRecord{pin.number, pin.name.c_str()};
+    return 1;
+}
+
+int32_t S_LoadSymbol(int32_t slot, int32_t readCursor) {
+    return LoadInto(kSymbolMap, slot, readCursor, [](const std::string& data) { return DecodeSymbol(data); });
+}
+
+int32_t S_SaveSymbol(int32_t symbol, int32_t writeCursor) {
+    const Symbol* s = K().SymbolOf(symbol);
+    return s ? SaveFrom(writeCursor, EncodeSymbol(*s)) : 0;
+}
+
+int32_t S_Symbol(int32_t symbol) { return K().SymbolOf(symbol) ? symbol : 0; }
+
+int32_t S_ReadSymbol(int32_t symbol, ZK_SymbolRecord* record) {
+    const Symbol* s = K().SymbolOf(symbol);
+    if (s == nullptr) return 0;
+    if (record != nullptr) *record = ZK_SymbolRecord{s->symbolClass, static_cast<int32_t>(s->items.size())};
+    return 1;
+}
+
+int32_t S_CopySymbol(int32_t symbol, int32_t) {
+    Kernel& k = K();
+    const Object* obj = k.db.FindIn(kSymbolMap, symbol);
+    if (obj == nullptr) return 0;
+    Object copy = *obj;
+    return k.db.Add(kSymbolMap, copy.name, std::move(copy.body));
+}
+
+int32_t S_CreateSymbol(const char* name, int32_t symbolClass) {
+    return K().db.Add(kSymbolMap, Text(name), Symbol{symbolClass, {}});
+}
+
+int32_t S_AddItem(int32_t symbol, int32_t kind, const char* text) {
+    Symbol* s = K().SymbolOf(symbol);
+    if (s == nullptr) return 0;
+    s->items.push_back(Item{kind, Text(text)});
+    return static_cast<int32_t>(s->items.size());
+}
+
+int32_t S_SymbolItemArray(int32_t symbol) {
+    Kernel& k = K();
+    return k.SymbolOf(symbol) ? k.ArrayHandle(k.itemIndex, k.items, symbol, -1) : 0;
+}
+
+int32_t IA_SearchMaskLink(int32_t itemArray, int32_t kindLow, int32_t kindHigh, int32_t index) {
+    Kernel& k = K();
+    const auto* target = k.ArrayTarget(k.items, itemArray);
+    if (target == nullptr || target->second != -1 || index < 0) return 0;
+    const Symbol* s = k.SymbolOf(target->first);
+    if (s == nullptr) return 0;
+    int32_t seen = 0;
+    for (size_t i = 0; i < s->items.size(); ++i) {
+        const int32_t kind = s->items[i].kind;
+        if (kind < kindLow || kind > kindHigh) continue;
+        if (seen++ == index) return static_cast<int32_t>(i + 1);
+    }
+    return 0;
+}
+
+int32_t S_SymbolItem(int32_t itemArray, int32_t link) {
+    Kernel& k = K();
+    const auto* target = k.ArrayTarget(k.items, itemArray);
+    if (target == nullptr || target->second != -1 || link < 1) return 0;
+    const Symbol* s = k.SymbolOf(target->first);
+    if (s == nullptr || static_cast<size_t>(link) > s->items.size()) return 0;
+    return k.ArrayHandle(k.itemIndex, k.items, target->first, link - 1);
+}
+
+int32_t I_ReadItem(int32_t item, ZK_ItemRecord* record) {
+    Kernel& k = K();
+    const auto* target = k.ArrayTarget(k.items, item);
+    if (target == nullptr || target->second < 0) return 0;
+    const Symbol* s = k.SymbolOf(target->first);
+    if (s == nullptr || static_cast<size_t>(target->second) >= s->items.size()) return 0;
+    const Item& it = s->items[static_cast<size_t>(target->second)];
+    if (record != nullptr) {
+        *record = ZK_ItemRecord{};
+        record->kind = it.kind;
+        record->text = it.text.c_str();
+    }
+    return it.kind;
+}
+
+int32_t C_CreateComponent(const char* name, int32_t device, int32_t symbol) {
+    return CreateComponent(kSchematicComponentMap, name, device, symbol);
+}
+int32_t L_CreateComponent(const char* name, int32_t device, int32_t symbol) {
+    return CreateComponent(kLayoutComponentMap, name, device, symbol);
+}
+int32_t C_SearchDevice(int32_t device) { return SearchComponent(kSchematicComponentMap, true, device); }
+int32_t L_SearchDevice(int32_t device) { return SearchComponent(kLayoutComponentMap, true, device); }
+int32_t C_SearchSymbol(int32_t symbol) { return SearchComponent(kSchematicComponentMap, false, symbol); }
+int32_t L_SearchSymbol(int32_t symbol) { return SearchComponent(kLayoutComponentMap, false, symbol); }
+int32_t C_Component(int32_t component) {
+    return K().db.FindIn(kSchematicComponentMap, component) ? component : 0;
+}
+int32_t L_Component(int32_t component) { return K().db.FindIn(kLayoutComponentMap, component) ? component : 0; }
+
+}  // extern "C"

@@ -1,0 +1,227 @@
+#include "library_file.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace zrx::kernel {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr char kSqliteMagic[] = "SQLite format 3";
+
+bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+std::optional<int64_t> QueryInt(sqlite3* db, const char* sql) {
+    Statement stmt(db, sql);
+    if (!stmt.Valid() || sqlite3_step(stmt.Get()) != SQLITE_ROW) return std::nullopt;
+    return sqlite3_column_int64(stmt.Get(), 0);
+}
+
+std::optional<std::string> QueryText(sqlite3* db, const char* sql) {
+    Statement stmt(db, sql);
+    if (!stmt.Valid() || sqlite3_step(stmt.Get()) != SQLITE_ROW) return std::nullopt;
+    const unsigned char* text = sqlite3_column_text(stmt.Get(), 0);
+    return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+}
+
+// Looks at the first bytes without SQLite, so that a file that is not a database is never opened
+// (and never touched) by it.
+bool HasSqliteHeader(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char header[100];
+    const ssize_t got = ::read(fd, header, sizeof header);
+    ::close(fd);
+    return got == static_cast<ssize_t>(sizeof header) && std::memcmp(header, kSqliteMagic, sizeof kSqliteMagic) == 0;
+}
+
+bool CreateSchema(sqlite3* db, std::string_view kind) {
+    const std::string sql =
+        "BEGIN IMMEDIATE;"
+        "PRAGMA application_id=" + std::to_string(LibraryFile::kApplicationId) + ";"
+        "PRAGMA user_version=" + std::to_string(LibraryFile::kFormatVersion) + ";"
+        "CREATE TABLE meta(key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL);"
+        "CREATE TABLE elements(name TEXT PRIMARY KEY NOT NULL, data BLOB NOT NULL) WITHOUT ROWID;"
+        "INSERT INTO meta VALUES('kind','" + std::string(kind) + "');"
+        "INSERT INTO meta VALUES('format','" + std::to_string(LibraryFile::kFormatVersion) + "');"
+        "COMMIT;";
+    if (Exec(db, sql.c_str())) return true;
+    Exec(db, "ROLLBACK");
+    return false;
+}
+
+}  // namespace
+
+Statement::Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+}
+
+Statement::~Statement() { sqlite3_finalize(m_stmt); }
+
+void Statement::Reset() {
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::string_view kind, bool write,
+                                               OpenError& error) {
+    error = OpenError::None;
+    struct stat info {};
+    bool created = false;
+    if (::stat(path.c_str(), &info) != 0) {
+        if (!write) {
+            error = OpenError::Missing;
+            return nullptr;
+        }
+        // Create the file exclusively, so that a file appearing meanwhile is never overwritten.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            error = OpenError::CannotCreate;
+            return nullptr;
+        }
+        ::close(fd);
+        created = true;
+        ::stat(path.c_str(), &info);
+    } else if (!S_ISREG(info.st_mode) || !HasSqliteHeader(path)) {
+        error = OpenError::NotALibrary;
+        return nullptr;
+    }
+
+    const bool canWrite = created || ::access(path.c_str(), W_OK) == 0;
+    if (write && !canWrite) {
+        error = OpenError::CannotCreate;
+        return nullptr;
+    }
+    sqlite3* db = nullptr;
+    const int flags = (canWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        if (created) ::unlink(path.c_str());
+        error = OpenError::NotALibrary;
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db, 1);
+
+    if (created && !CreateSchema(db, kind)) {
+        sqlite3_close(db);
+        ::unlink(path.c_str());
+        error = OpenError::CannotCreate;
+        return nullptr;
+    }
+
+    auto fail = [&](OpenError why) -> std::unique_ptr<LibraryFile> {
+        sqlite3_close(db);
+        error = why;
+        return nullptr;
+    };
+    const auto appId = QueryInt(db, "PRAGMA application_id");
+    if (!appId) {
+        const int code = sqlite3_extended_errcode(db);
+        return fail((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED ? OpenError::Locked
+                                                                                  : OpenError::NotALibrary);
+    }
+    if (*appId != kApplicationId) return fail(OpenError::NotALibrary);
+    const auto version = QueryInt(db, "PRAGMA user_version");
+    if (!version || *version < 1) return fail(OpenError::NotALibrary);
+    if (*version > kFormatVersion) return fail(OpenError::NewerFormat);
+    const auto storedKind = QueryText(db, "SELECT value FROM meta WHERE key='kind'");
+    if (!storedKind) return fail(OpenError::Damaged);
+    if (*storedKind != kind) return fail(OpenError::WrongKind);
+    if (write && !created) {
+        // A damaged library is refused before anything is written into it, never repaired.
+        const auto check = QueryText(db, "PRAGMA quick_check");
+        if (!check || *check != "ok") return fail(OpenError::Damaged);
+    }
+    if (canWrite) {
+        // Write-ahead logging while the program works with the file; Settle() returns it to a plain
+        // rollback journal so that a library at rest has no side files.
+        Exec(db, "PRAGMA journal_mode=WAL");
+        Exec(db, "PRAGMA synchronous=NORMAL");
+    }
+    auto file = std::unique_ptr<LibraryFile>(new LibraryFile(db, std::string(kind), canWrite, info.st_dev, info.st_ino));
+    if (!file->PrepareStatements()) {
+        error = OpenError::Damaged;
+        return nullptr;
+    }
+    return file;
+}
+
+LibraryFile::LibraryFile(sqlite3* db, std::string kind, bool writable, dev_t device, ino_t inode)
+    : m_db(db), m_kind(std::move(kind)), m_writable(writable), m_device(device), m_inode(inode) {}
+
+LibraryFile::~LibraryFile() {
+    m_select.reset();
+    m_exists.reset();
+    m_insert.reset();
+    sqlite3_close(m_db);
+}
+
+bool LibraryFile::PrepareStatements() {
+    m_select = std::make_unique<Statement>(m_db, "SELECT data FROM elements WHERE name=?1");
+    m_exists = std::make_unique<Statement>(m_db, "SELECT 1 FROM elements WHERE name=?1");
+    if (m_writable)
+        m_insert = std::make_unique<Statement>(m_db, "INSERT OR REPLACE INTO elements(name,data) VALUES(?1,?2)");
+    return m_select->Valid() && m_exists->Valid() && (!m_writable || m_insert->Valid());
+}
+
+bool LibraryFile::Exists(std::string_view name) {
+    sqlite3_stmt* s = m_exists->Get();
+    sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    const bool found = sqlite3_step(s) == SQLITE_ROW;
+    m_exists->Reset();
+    return found;
+}
+
+std::optional<std::string> LibraryFile::Load(std::string_view name) {
+    sqlite3_stmt* s = m_select->Get();
+    sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    std::optional<std::string> data;
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(s, 0));
+        data.emplace(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(s, 0)));
+    } else if (rc != SQLITE_DONE) {
+        m_lastError = sqlite3_errmsg(m_db);
+    }
+    m_select->Reset();
+    return data;
+}
+
+bool LibraryFile::Save(std::string_view name, std::string_view data) {
+    if (!m_writable) return false;
+    sqlite3_stmt* s = m_insert->Get();
+    sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(s, 2, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
+    const bool ok = sqlite3_step(s) == SQLITE_DONE;
+    if (!ok) m_lastError = sqlite3_errmsg(m_db);
+    m_insert->Reset();
+    if (ok) m_names.reset();
+    return ok;
+}
+
+const std::vector<std::string>& LibraryFile::Names() {
+    if (!m_names) {
+        m_names.emplace();
+        Statement stmt(m_db, "SELECT name FROM elements ORDER BY name");
+        while (stmt.Valid() && sqlite3_step(stmt.Get()) == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.Get(), 0));
+            m_names->emplace_back(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt.Get(), 0)));
+        }
+    }
+    return *m_names;
+}
+
+void LibraryFile::Settle() {
+    if (m_writable) Exec(m_db, "PRAGMA journal_mode=DELETE");
+}
+
+}  // namespace zrx::kernel

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zrx::kernel {
+
+// One prepared statement, finalized with the object.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    bool Valid() const { return m_stmt != nullptr; }
+    sqlite3_stmt* Get() { return m_stmt; }
+    // Resets the statement for another run and clears its bindings.
+    void Reset();
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+enum class OpenError { None, Missing, NotALibrary, WrongKind, NewerFormat, Damaged, CannotCreate, Locked };
+
+// One library file: a SQLite database that records its kind and format version, with one row per
+// element keyed by name. Every save is one transaction of its own.
+class LibraryFile {
+public:
+    static constexpr int kFormatVersion = 1;
+    static constexpr int kApplicationId = 0x5A52584C;  // "ZRXL"
+
+    // Opens an existing library for reading, or for writing (creating a missing one). Nothing is
+    // written to a file that turns out not to be a library of the asked kind.
+    static std::unique_ptr<LibraryFile> Open(const std::string& path, std::string_view kind, bool write,
+                                             OpenError& error);
+    ~LibraryFile();
+    LibraryFile(const LibraryFile&) = delete;
+    LibraryFile& operator=(const LibraryFile&) = delete;
+
+    bool Writable() const { return m_writable; }
+    const std::string& Kind() const { return m_kind; }
+    // Whether the file on disk is still the one this object opened.
+    bool SameFileAs(dev_t device, ino_t inode) const { return device == m_device && inode == m_inode; }
+
+    bool Exists(std::string_view name);
+    // The stored form of an element, or nothing when it is absent or cannot be read.
+    std::optional<std::string> Load(std::string_view name);
+    bool Save(std::string_view name, std::string_view data);
+    // Element names in binary order; read once and kept until the next save.
+    const std::vector<std::string>& Names();
+    // Forgets the kept names (another process may have changed the library meanwhile).
+    void ForgetNames() { m_names.reset(); }
+    // Returns the file to its resting journal mode (no side files) before it is closed.
+    void Settle();
+
+    const std::string& LastError() const { return m_lastError; }
+
+private:
+    LibraryFile(sqlite3* db, std::string kind, bool writable, dev_t device, ino_t inode);
+    bool PrepareStatements();
+
+    sqlite3* m_db;
+    std::string m_kind;
+    bool m_writable;
+    dev_t m_device;
+    ino_t m_inode;
+    std::unique_ptr<Statement> m_select;
+    std::unique_ptr<Statement> m_exists;
+    std::unique_ptr<Statement> m_insert;
+    std::optional<std::vector<std::string>> m_names;
+    std::string m_lastError;
+};
+
+}  // namespace zrx::kernel
