@@ -141,13 +141,13 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
         const auto check = QueryText(db, "PRAGMA quick_check");
         if (!check || *check != "ok") return fail(OpenError::Damaged);
     }
-    if (canWrite) {
+    if (write) {
         // Write-ahead logging while the program works with the file; Settle() returns it to a plain
         // rollback journal so that a library at rest has no side files.
         Exec(db, "PRAGMA journal_mode=WAL");
         Exec(db, "PRAGMA synchronous=NORMAL");
     }
-    auto file = std::unique_ptr<LibraryFile>(new LibraryFile(db, std::string(kind), canWrite, info.st_dev, info.st_ino));
+    auto file = std::unique_ptr<LibraryFile>(new LibraryFile(db, std::string(kind), write, info.st_dev, info.st_ino));
     if (!file->PrepareStatements()) {
         error = OpenError::Damaged;
         return nullptr;

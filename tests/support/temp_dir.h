@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,15 @@ inline void WriteFile(const std::string& path, std::string_view content) {
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A short fingerprint of a file's bytes (its size and a hash), for "unchanged" checks that print
+// readably when they fail. "missing" for a file that does not exist.
+inline std::string Fingerprint(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "missing";
+    const std::string bytes = ReadFile(path);
+    return std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
 }
 
 // Sets an environment variable for the lifetime of the object and restores it afterwards.

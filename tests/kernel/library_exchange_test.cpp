@@ -1,0 +1,87 @@
+#include "kernel/library_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include "support/kernel_fixture.h"
+
+namespace zrx {
+namespace {
+
+using test::KernelTest;
+
+TEST_F(KernelTest, ExportImportExportGivesTheSameDocument) {
+    const std::string parts = MakePartLibrary("a.PART", Part("7400", "QUAD NAND") + "," + Part("74LS04", "HEX INV"));
+    const std::string symbols = MakeSymbolLibrary("a.SYMBOL", Sym("Q2N2222", 3) + "," + Sym("NAND", 1));
+    for (const std::string& path : {parts, symbols}) {
+        std::string error;
+        const auto first = ExportLibrary(path, error);
+        ASSERT_TRUE(first) << error;
+        const std::string copy = path + ".copy";
+        ASSERT_TRUE(ImportLibrary(copy, *first, error)) << error;
+        EXPECT_EQ(*ExportLibrary(copy, error), *first);
+    }
+}
+
+TEST_F(KernelTest, ImportAddsOrReplacesByName) {
+    const std::string path = MakePartLibrary("r.PART", Part("A", "old") + "," + Part("B", "keep"));
+    std::string error;
+    ASSERT_TRUE(ImportLibrary(path, R"({"kind":"ZarnixDLL00","elements":[)" + Part("A", "new") + "," + Part("C") + "]}",
+                              error));
+    EXPECT_EQ(*ListLibrary(path, error), (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_NE(ExportElement(path, "A", error)->find("\"new\""), std::string::npos);
+    EXPECT_NE(ExportElement(path, "B", error)->find("\"keep\""), std::string::npos);
+}
+
+struct BadImport {
+    const char* name;
+    const char* json;
+    const char* message;
+};
+
+class BadImportTest : public KernelTest, public ::testing::WithParamInterface<BadImport> {};
+
+TEST_P(BadImportTest, IsRefusedWithAReasonAndChangesNothing) {
+    const std::string path = MakePartLibrary("keep.PART", Part("A"));
+    E_FlushLibraries();
+    const std::string before = test::Fingerprint(path);
+    std::string error;
+    EXPECT_FALSE(ImportLibrary(path, GetParam().json, error));
+    EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
+    EXPECT_EQ(test::Fingerprint(path), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, BadImportTest,
+    ::testing::Values(
+        BadImport{"syntax", "{\"kind\": \"ZarnixDLL00\",\n  \"elements\": [}", "line 2, column 16"},
+        BadImport{"wrong_kind_for_file", R"({"kind":"ZarnixSLL00","elements":[]})", "the file a ZarnixDLL00"},
+        BadImport{"unknown_kind", R"({"kind":"Foo","elements":[]})", "is neither"},
+        BadImport{"symbol_in_part_library", R"({"kind":"ZarnixDLL00","elements":[{"name":"x","symbol":{}}]})",
+                  "holds devices"},
+        BadImport{"empty_name", R"({"kind":"ZarnixDLL00","elements":[{"name":" ","device":{}}]})",
+                  "elements[0].name: must not be empty"},
+        BadImport{"pin_number_text",
+                  R"({"kind":"ZarnixDLL00","elements":[{"name":"x","device":{"text1":"","text2":"","supply_pins":[{"number":"1","name":"V"}],"groups":[]}}]})",
+                  "supply_pins[0].number: expected a whole number"},
+        BadImport{"number_too_big",
+                  R"({"kind":"ZarnixDLL00","elements":[{"name":"x","device":{"text1":"","text2":"","supply_pins":[{"number":4294967296,"name":"V"}],"groups":[]}}]})",
+                  "out of range"},
+        BadImport{"nul_in_name", R"({"kind":"ZarnixDLL00","elements":[{"name":"a\u0000b","device":{}}]})", "NUL"},
+        BadImport{"not_an_object", "[1,2]", "must be an object"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(KernelTest, EveryLibCommandRefusesAFileThatIsNotALibrary) {
+    test::WriteFile(m_dir / "X.PART", "not a library at all");
+    const std::string path = m_dir / "X.PART";
+    std::string error;
+    EXPECT_FALSE(ListLibrary(path, error));
+    EXPECT_NE(error.find("is not a library"), std::string::npos);
+    EXPECT_FALSE(ExportLibrary(path, error));
+    EXPECT_FALSE(ExportElement(path, "A", error));
+    EXPECT_FALSE(ImportLibrary(path, R"({"kind":"ZarnixDLL00","elements":[]})", error));
+    EXPECT_FALSE(CreateLibrary(path, LibraryKind::Part, error));
+    EXPECT_EQ(test::ReadFile(path), "not a library at all");
+}
+
+}  // namespace
+}  // namespace zrx
