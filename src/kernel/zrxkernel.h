@@ -19,10 +19,11 @@
 // - E_CloseLibrary(0) and other calls with unknown handles do nothing and return 0.
 // - The shared string store lives in the process that loads the kernel.
 // - Library files are SQLite databases that record their kind and a format version. Saves are
-//   atomic per element; the kernel may gather several saves into one database transaction and
-//   makes them durable at the latest when E_FlushLibraries is called, when a transaction has been
-//   open for a quarter of a second and another save or close happens, or when the process ends
-//   normally. A crash at any moment leaves every element either as before or as saved.
+//   atomic per element; the kernel gathers the saves into one database transaction per library
+//   and makes them durable and visible to other programs when E_FlushLibraries is called, when the
+//   transaction has been open for 200 ms and a write or the library is closed, or when the process
+//   ends normally. A crash at any moment leaves every element either as before or as saved.
+//   Callers flush before they wait for the user, so that no library stays locked meanwhile.
 
 #include <stdint.h>
 
@@ -104,8 +105,12 @@ ZK_API int32_t E_CloseLibrary(int32_t library);
 ZK_API const char* E_GetLibDirName(int32_t library, int32_t index);
 // Why the last E_OpenLibrary that failed refused its file, as a short text ("" after a success).
 ZK_API const char* E_LastError(void);
-// Makes every save so far durable and visible to other processes.
+// Makes every save so far durable and visible to other processes. 0 when a save that was
+// reported as done could not be made durable after all (a full disk, say): E_FailedSave lists the
+// names of those elements (index from 0; 0 past the end) until E_ClearFailedSaves.
 ZK_API int32_t E_FlushLibraries(void);
+ZK_API const char* E_FailedSave(int32_t index);
+ZK_API int32_t E_ClearFailedSaves(void);
 
 // ---- Shared string store -------------------------------------------------------------------
 ZK_API int32_t E_SetString(const char* key, const char* value);

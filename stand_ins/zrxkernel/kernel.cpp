@@ -35,6 +35,7 @@ struct LibraryHandle {
 struct Cursor {
     int32_t library = 0;
     std::string name;
+    std::string data;  // read cursors: the element as stored
 };
 
 struct Kernel {
@@ -44,39 +45,44 @@ struct Kernel {
         return *kernel;
     }
 
+    // The pool key of a path: its real path, worked out once per path text.
+    const std::string& KeyOf(const std::string& path) {
+        auto it = pathKeys.find(path);
+        if (it == pathKeys.end()) {
+            char* real = ::realpath(path.c_str(), nullptr);
+            it = pathKeys.emplace(path, real ? std::string(real) : path).first;
+            std::free(real);
+        }
+        return it->second;
+    }
+
     std::shared_ptr<LibraryFile> OpenFile(const std::string& path, const std::string& kind, bool write) {
         struct stat info {};
-        std::string key;
         if (::stat(path.c_str(), &info) == 0) {
-            char* real = ::realpath(path.c_str(), nullptr);
-            key = real ? real : path;
-            std::free(real);
-            const auto it = pool.find(key);
+            const auto it = pool.find(KeyOf(path));
             if (it != pool.end()) {
                 LibraryFile& cached = *it->second.file;
-                if (cached.SameFileAs(info.st_dev, info.st_ino) && cached.Kind() == kind &&
-                    (!write || cached.Writable())) {
+                const bool same = cached.SameFileAs(info.st_dev, info.st_ino);
+                if (same && cached.Kind() == kind && (!write || cached.Writable())) {
                     it->second.lastUse = ++useCounter;
-                    lastError.clear();
                     cached.ForgetNames();
+                    lastError.clear();
                     return it->second.file;
                 }
-                if (!cached.SameFileAs(info.st_dev, info.st_ino) || it->second.file.use_count() == 1) {
-                    if (it->second.file.use_count() == 1) it->second.file->Settle();
-                    pool.erase(it);
-                }
+                // A file replaced meanwhile, or one opened for reading that is now to be written:
+                // the old connection goes (at once when nobody holds it).
+                if (it->second.file.use_count() == 1) it->second.file->Settle();
+                pool.erase(it);
             }
+        } else {
+            pathKeys.erase(path);
         }
         OpenError error = OpenError::None;
         std::shared_ptr<LibraryFile> file = LibraryFile::Open(path, kind, write, error);
         lastError = Describe(error, kind);
         if (!file) return nullptr;
-        if (key.empty()) {
-            char* real = ::realpath(path.c_str(), nullptr);
-            key = real ? real : path;
-            std::free(real);
-        }
-        pool[key] = PooledFile{file, ++useCounter};
+        pathKeys.erase(path);
+        pool[KeyOf(path)] = PooledFile{file, ++useCounter};
         TrimPool();
         return file;
     }
@@ -93,8 +99,12 @@ struct Kernel {
         }
     }
 
-    void FlushAll() {
+    // Commits every library's gathered saves and closes the files nobody holds open. False when
+    // a save could not be made durable (its name is kept in failedSaves).
+    bool FlushAll() {
         for (auto it = pool.begin(); it != pool.end();) {
+            it->second.file->Commit();
+            for (std::string& name : it->second.file->TakeFailedSaves()) failedSaves.push_back(std::move(name));
             if (it->second.file.use_count() == 1) {
                 it->second.file->Settle();
                 it = pool.erase(it);
@@ -102,17 +112,20 @@ struct Kernel {
                 ++it;
             }
         }
+        return failedSaves.empty();
     }
+
+    std::vector<std::string> failedSaves;
 
     LibraryHandle* Library(int32_t handle) {
         const auto it = libraries.find(handle);
         return it == libraries.end() ? nullptr : &it->second;
     }
 
-    int32_t NewCursor(std::map<int32_t, Cursor>& cursors, int32_t library, std::string name) {
+    int32_t NewCursor(std::map<int32_t, Cursor>& cursors, int32_t library, std::string name, std::string data = {}) {
         if (nextCursor == INT32_MAX) nextCursor = 1;
         const int32_t id = nextCursor++;
-        cursors[id] = Cursor{library, std::move(name)};
+        cursors[id] = Cursor{library, std::move(name), std::move(data)};
         return id;
     }
 
@@ -159,6 +172,7 @@ struct Kernel {
     }
 
     std::string lastError;
+    std::unordered_map<std::string, std::string> pathKeys;
     std::map<std::string, PooledFile> pool;
     uint64_t useCounter = 0;
     std::map<int32_t, LibraryHandle> libraries;
@@ -196,11 +210,7 @@ int32_t LoadInto(int32_t map, int32_t slot, int32_t readCursor, Decode decode) {
     Kernel& k = K();
     const Cursor* cursor = FindCursor(k.readCursors, readCursor);
     if (cursor == nullptr || !k.db.Exists() || !ValidSlot(map, slot)) return 0;
-    LibraryHandle* library = k.Library(cursor->library);
-    if (library == nullptr) return 0;
-    const auto data = library->file->Load(cursor->name);
-    if (!data) return 0;
-    auto element = decode(*data);
+    auto element = decode(cursor->data);
     if (!element) return 0;
     return k.db.Add(map, cursor->name, std::move(*element), slot);
 }
@@ -265,8 +275,10 @@ int32_t E_OpenLibrary(const char* path, const char* kind, int32_t writeFlag) {
 int32_t E_OpenLibToRead(int32_t library, const char* name) {
     Kernel& k = K();
     LibraryHandle* handle = k.Library(library);
-    if (handle == nullptr || name == nullptr || !handle->file->Exists(name)) return 0;
-    return k.NewCursor(k.readCursors, library, name);
+    if (handle == nullptr || name == nullptr) return 0;
+    auto data = handle->file->Load(name);
+    if (!data) return 0;
+    return k.NewCursor(k.readCursors, library, name, std::move(*data));
 }
 
 int32_t E_OpenLibToWrite(int32_t library, const char* name) {
@@ -278,14 +290,19 @@ int32_t E_OpenLibToWrite(int32_t library, const char* name) {
 
 int32_t E_CloseLibWrite(int32_t library) {
     Kernel& k = K();
-    if (k.Library(library) == nullptr) return 0;
+    LibraryHandle* handle = k.Library(library);
+    if (handle == nullptr) return 0;
+    handle->file->CommitIfOld();
     std::erase_if(k.writeCursors, [&](const auto& entry) { return entry.second.library == library; });
     return 1;
 }
 
 int32_t E_CloseLibrary(int32_t library) {
     Kernel& k = K();
-    if (k.libraries.erase(library) == 0) return 0;
+    LibraryHandle* handle = k.Library(library);
+    if (handle == nullptr) return 0;
+    handle->file->CommitIfOld();
+    k.libraries.erase(library);
     std::erase_if(k.readCursors, [&](const auto& entry) { return entry.second.library == library; });
     std::erase_if(k.writeCursors, [&](const auto& entry) { return entry.second.library == library; });
     k.TrimPool();
@@ -301,8 +318,16 @@ const char* E_GetLibDirName(int32_t library, int32_t index) {
 
 const char* E_LastError(void) { return K().lastError.c_str(); }
 
-int32_t E_FlushLibraries(void) {
-    K().FlushAll();
+int32_t E_FlushLibraries(void) { return K().FlushAll() ? 1 : 0; }
+
+const char* E_FailedSave(int32_t index) {
+    const auto& failed = K().failedSaves;
+    return index >= 0 && static_cast<size_t>(index) < failed.size() ? failed[static_cast<size_t>(index)].c_str()
+                                                                    : nullptr;
+}
+
+int32_t E_ClearFailedSaves(void) {
+    K().failedSaves.clear();
     return 1;
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 
 namespace zrx::kernel {
 
@@ -159,29 +160,37 @@ LibraryFile::LibraryFile(sqlite3* db, std::string kind, bool writable, dev_t dev
     : m_db(db), m_kind(std::move(kind)), m_writable(writable), m_device(device), m_inode(inode) {}
 
 LibraryFile::~LibraryFile() {
+    Commit();
     m_select.reset();
-    m_exists.reset();
     m_insert.reset();
     sqlite3_close(m_db);
 }
 
 bool LibraryFile::PrepareStatements() {
     m_select = std::make_unique<Statement>(m_db, "SELECT data FROM elements WHERE name=?1");
-    m_exists = std::make_unique<Statement>(m_db, "SELECT 1 FROM elements WHERE name=?1");
     if (m_writable)
         m_insert = std::make_unique<Statement>(m_db, "INSERT OR REPLACE INTO elements(name,data) VALUES(?1,?2)");
-    return m_select->Valid() && m_exists->Valid() && (!m_writable || m_insert->Valid());
+    return m_select->Valid() && (!m_writable || m_insert->Valid());
 }
 
-bool LibraryFile::Exists(std::string_view name) {
-    sqlite3_stmt* s = m_exists->Get();
-    sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-    const bool found = sqlite3_step(s) == SQLITE_ROW;
-    m_exists->Reset();
-    return found;
+// Reads share one read transaction until it is as old as a batch, so that a run that reads an
+// element after element does not lock and unlock the file for each one.
+void LibraryFile::BeginRead() {
+    if (m_inTransaction || m_inRead) return;
+    if (Exec(m_db, "BEGIN")) {
+        m_inRead = true;
+        m_transactionStart = std::chrono::steady_clock::now();
+    }
+}
+
+void LibraryFile::EndRead() {
+    if (!m_inRead) return;
+    Exec(m_db, "COMMIT");
+    m_inRead = false;
 }
 
 std::optional<std::string> LibraryFile::Load(std::string_view name) {
+    BeginRead();
     sqlite3_stmt* s = m_select->Get();
     sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
     std::optional<std::string> data;
@@ -198,18 +207,68 @@ std::optional<std::string> LibraryFile::Load(std::string_view name) {
 
 bool LibraryFile::Save(std::string_view name, std::string_view data) {
     if (!m_writable) return false;
+    EndRead();
+    if (!m_inTransaction) {
+        if (!Exec(m_db, "BEGIN IMMEDIATE")) {
+            m_lastError = sqlite3_errmsg(m_db);
+            return false;
+        }
+        m_inTransaction = true;
+        m_transactionStart = std::chrono::steady_clock::now();
+    }
+    // One statement is atomic inside the transaction: a failed insert leaves nothing behind.
     sqlite3_stmt* s = m_insert->Get();
     sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
     sqlite3_bind_blob(s, 2, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
     const bool ok = sqlite3_step(s) == SQLITE_DONE;
     if (!ok) m_lastError = sqlite3_errmsg(m_db);
     m_insert->Reset();
-    if (ok) m_names.reset();
+    if (ok) {
+        m_names.reset();
+        m_pending.emplace_back(name, data);
+    }
+    // A failed statement may have ended the transaction (a full disk, for example).
+    if (m_inTransaction && sqlite3_get_autocommit(m_db)) {
+        m_inTransaction = false;
+        if (!m_pending.empty()) Commit();
+    }
     return ok;
 }
 
+bool LibraryFile::Commit() {
+    EndRead();
+    if (!m_inTransaction && m_pending.empty()) return true;
+    bool ok = !m_inTransaction || Exec(m_db, "COMMIT");
+    if (!ok || (m_inTransaction && !sqlite3_get_autocommit(m_db))) {
+        m_lastError = sqlite3_errmsg(m_db);
+        Exec(m_db, "ROLLBACK");
+        ok = false;
+    }
+    m_inTransaction = false;
+    if (!ok) {
+        // Try every gathered save on its own, so that only those that cannot be written are lost.
+        for (const auto& [name, data] : m_pending) {
+            sqlite3_stmt* s = m_insert->Get();
+            sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(s, 2, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
+            if (sqlite3_step(s) != SQLITE_DONE) m_failedSaves.push_back(name);
+            m_insert->Reset();
+        }
+        m_names.reset();
+    }
+    m_pending.clear();
+    return m_failedSaves.empty();
+}
+
+void LibraryFile::CommitIfOld() {
+    if ((m_inTransaction || m_inRead) && std::chrono::steady_clock::now() - m_transactionStart >= kMaxBatchAge) Commit();
+}
+
+std::vector<std::string> LibraryFile::TakeFailedSaves() { return std::exchange(m_failedSaves, {}); }
+
 const std::vector<std::string>& LibraryFile::Names() {
     if (!m_names) {
+        BeginRead();
         m_names.emplace();
         Statement stmt(m_db, "SELECT name FROM elements ORDER BY name");
         while (stmt.Valid() && sqlite3_step(stmt.Get()) == SQLITE_ROW) {
@@ -221,6 +280,7 @@ const std::vector<std::string>& LibraryFile::Names() {
 }
 
 void LibraryFile::Settle() {
+    Commit();
     if (m_writable) Exec(m_db, "PRAGMA journal_mode=DELETE");
 }
 

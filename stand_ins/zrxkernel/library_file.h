@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,7 @@ class LibraryFile {
 public:
     static constexpr int kFormatVersion = 1;
     static constexpr int kApplicationId = 0x5A52584C;  // "ZRXL"
+    static constexpr std::chrono::milliseconds kMaxBatchAge{200};
 
     // Opens an existing library for reading, or for writing (creating a missing one). Nothing is
     // written to a file that turns out not to be a library of the asked kind.
@@ -51,10 +53,17 @@ public:
     // Whether the file on disk is still the one this object opened.
     bool SameFileAs(dev_t device, ino_t inode) const { return device == m_device && inode == m_inode; }
 
-    bool Exists(std::string_view name);
     // The stored form of an element, or nothing when it is absent or cannot be read.
     std::optional<std::string> Load(std::string_view name);
+    // Saves one element. Saves are gathered into one database transaction (each save atomic in
+    // it) that Commit() ends; CommitIfOld() ends it once it has been open for kMaxBatchAge.
     bool Save(std::string_view name, std::string_view data);
+    // Makes the gathered saves durable. Should the whole transaction fail, every save is tried
+    // again on its own, and the names of those that still fail are kept for FailedSaves().
+    bool Commit();
+    void CommitIfOld();
+    // Names whose save was reported as done but could not be made durable; taken once.
+    std::vector<std::string> TakeFailedSaves();
     // Element names in binary order; read once and kept until the next save.
     const std::vector<std::string>& Names();
     // Forgets the kept names (another process may have changed the library meanwhile).
@@ -66,6 +75,8 @@ public:
 
 private:
     LibraryFile(sqlite3* db, std::string kind, bool writable, dev_t device, ino_t inode);
+    void BeginRead();
+    void EndRead();
     bool PrepareStatements();
 
     sqlite3* m_db;
@@ -74,9 +85,13 @@ private:
     dev_t m_device;
     ino_t m_inode;
     std::unique_ptr<Statement> m_select;
-    std::unique_ptr<Statement> m_exists;
     std::unique_ptr<Statement> m_insert;
     std::optional<std::vector<std::string>> m_names;
+    bool m_inTransaction = false;  // a write transaction gathering saves
+    bool m_inRead = false;         // a read transaction kept across reads (ended like a batch)
+    std::chrono::steady_clock::time_point m_transactionStart;
+    std::vector<std::pair<std::string, std::string>> m_pending;
+    std::vector<std::string> m_failedSaves;
     std::string m_lastError;
 };
 
