@@ -5,6 +5,9 @@
 
 namespace zrx::ui {
 
+class Form;
+struct UiFont;
+
 enum class Icon { None, Information, Warning, Critical, Question };
 enum class Buttons { Ok, YesNo, AbortRetryIgnore };
 enum class Answer { Ok, Yes, No, Abort, Retry, Ignore };
@@ -38,6 +41,14 @@ public:
     virtual void SetBusy(bool busy) = 0;
     // Lets pending window events run (repaint of the status line during long runs).
     virtual void ProcessEvents() = 0;
+    // Shows a form modally; returns when the form is hidden again.
+    virtual void ShowModal(Form& form) = 0;
+    // Opens the help file at its contents.
+    virtual void ShowHelp(const std::string& helpFile) = 0;
+    // The displayed width of a text in a font, in the unit of the grids' column widths (pixels).
+    virtual int TextWidth(const std::string& text, const UiFont& font) = 0;
+    // The main window has been unloaded: the program ends.
+    virtual void EndProgram() = 0;
 };
 
 }  // namespace zrx::ui

@@ -1,5 +1,7 @@
 #include "ui/scripted_dialogs.h"
 
+#include "ui/form.h"
+
 namespace zrx::ui {
 
 Answer ScriptedDialogs::ShowMessage(const MessageBox& box) {
@@ -26,5 +28,14 @@ std::optional<std::string> ScriptedDialogs::AskSaveFileName(const SaveFileReques
 }
 
 void ScriptedDialogs::SetBusy(bool busy) { m_busy = busy; }
+
+void ScriptedDialogs::ShowModal(Form& form) {
+    m_modalForms.push_back(form.Name());
+    form.SetVisible(true);
+    if (m_modalScript) m_modalScript(form);
+    form.SetVisible(false);
+}
+
+int ScriptedDialogs::TextWidth(const std::string& text, const UiFont&) { return 7 * static_cast<int>(text.size()); }
 
 }  // namespace zrx::ui

@@ -19,6 +19,18 @@ public:
     std::optional<std::string> AskSaveFileName(const SaveFileRequest& request) override;
     void SetBusy(bool busy) override;
     void ProcessEvents() override { ++m_eventRuns; }
+    // Runs the form's script (see OnModal), then hides the form if the script left it shown.
+    void ShowModal(Form& form) override;
+    void ShowHelp(const std::string& helpFile) override { m_helpFiles.push_back(helpFile); }
+    // Seven units per character: enough to tell texts of different length apart.
+    int TextWidth(const std::string& text, const UiFont& font) override;
+    void EndProgram() override { m_ended = true; }
+
+    // What to do while a modal form is shown (press its buttons, for example).
+    void OnModal(std::function<void(Form&)> script) { m_modalScript = std::move(script); }
+    const std::vector<std::string>& ModalForms() const { return m_modalForms; }
+    const std::vector<std::string>& HelpFiles() const { return m_helpFiles; }
+    bool Ended() const { return m_ended; }
 
     void QueueAnswer(Answer answer) { m_answers.push_back(answer); }
     void SetDefaultYesNo(Answer answer) { m_defaultYesNo = answer; }
@@ -42,6 +54,10 @@ private:
     Answer m_defaultAri = Answer::Abort;
     std::function<void(const MessageBox&, Answer)> m_onMessage;
     bool m_busy = false;
+    bool m_ended = false;
+    std::function<void(Form&)> m_modalScript;
+    std::vector<std::string> m_modalForms;
+    std::vector<std::string> m_helpFiles;
     int m_eventRuns = 0;
 };
 

@@ -1,0 +1,28 @@
+// zrxlibug: the desktop program, started as the suite starts it: zrxlibug "<installation dir>[,TRELM]".
+#include <QApplication>
+
+#include "shell/app.h"
+#include "shell/main_window.h"
+#include "shell/startup.h"
+#include "ui/qt/main_window.h"
+#include "ui/qt/qt_dialogs.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    application.setApplicationName("zrxlibug");
+    zrx::qt::QtDialogs dialogs;
+    zrx::qt::QtFontCatalog fonts;
+    zrx::qt::RegisterFormDialogs(dialogs);
+
+    zrx::App app(dialogs, fonts);
+    app.commandLine = zrx::CommandLineFromArguments(argc, argv);
+    zrx::ConnectMainWindow(app);
+
+    zrx::qt::MainWindow window(app);
+    dialogs.SetOwner(&window);
+    const zrx::StartupOutcome outcome = zrx::Form_Load(app);
+    if (outcome == zrx::StartupOutcome::Closed || app.ended) return 0;
+    app.main.SetVisible(true);
+    window.show();
+    return application.exec();
+}

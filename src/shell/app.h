@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "builder/builder_tables.h"
+#include "shell/working_database.h"
+#include "ui/forms/main_form.h"
+#include "upgrade_list/upgrade_items.h"
+
+namespace zrx {
+namespace ui {
+class Dialogs;
+class FontCatalog;
+}  // namespace ui
+
+// The installation's directories and the program's own, settled at start-up.
+struct Environment {
+    std::string ServerPath;
+    std::string IniFile;
+    std::string JobDir, LibDir, SysDir, ULM3JobDir;
+    std::string ZSMcml, ZSMudn, ZSMmod, ZSMsbk, ZSMwrk;
+    bool BuilderMode = false;
+};
+
+// The program: its environment, its windows and every table, for as long as it runs. The window
+// layer (or the command line, or a test) supplies the dialogs and fonts.
+class App {
+public:
+    App(ui::Dialogs& dialogs, ui::FontCatalog& fonts);
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    ui::Dialogs& dialogs;
+    ui::FontCatalog& fonts;
+
+    std::string commandLine;  // the text after the program's name
+    Environment env;
+    ui::UiFont uiFont;
+    ui::MainForm main;
+    WorkingDatabase database;
+
+    // The overwrite options of the update run.
+    bool AskOverwrite = false;
+    bool OverwriteAll = true;
+    bool SummaryFinished = false;
+
+    // The loaded upgrade list.
+    std::string ListPath;
+    std::array<std::string, 6> UpgLibPath;
+    std::vector<std::string> ReadmeLines{1};
+    UpgradeLists lists;
+    std::vector<GridRow> GridRows{1};
+
+    // The builder.
+    BuilderTables builder;
+    int builderReadCount = 0;
+    std::string builderLastLibrary;
+    std::string destinationFolder;
+    std::string trimmedDestination;
+
+    // Platform queries that tests replace: the running executable's directory, and the operating
+    // system's version (nothing when the query fails).
+    std::function<std::string()> executableDirectory;
+    std::function<std::optional<std::pair<int, int>>()> osVersion;
+
+    // Set once the main window has been unloaded.
+    bool ended = false;
+    // Closes the main window: the other forms first, then the program ends.
+    void CloseMainWindow();
+
+    // Forms shown on top of the main window, most recent last.
+    std::vector<ui::Form*> openForms;
+};
+
+// The directory of the running executable, without a trailing separator; "" when unknown.
+std::string RunningExecutableDirectory();
+
+}  // namespace zrx

@@ -1,0 +1,362 @@
+#include "ui/qt/bindings.h"
+
+#include <QAbstractListModel>
+#include <QAbstractTableModel>
+#include <QAction>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTimer>
+#include <memory>
+
+#include "shell/text_utils.h"
+#include "ui/control.h"
+#include "ui/file_system_lists.h"
+#include "ui/grid.h"
+#include "ui/list_box.h"
+
+namespace zrx::qt {
+
+QString ToQt(const std::string& text) { return QString::fromUtf8(ToDisplayUtf8(text)); }
+std::string FromQt(const QString& text) { return text.toUtf8().toStdString(); }
+
+QFont FontOf(const ui::UiFont& font, const QFont& fallback) {
+    QFont result = fallback;
+    if (!font.name.empty()) result.setFamily(ToQt(font.name));
+    if (font.size > 0) result.setPointSize(font.size);
+    return result;
+}
+
+void Track(QWidget* widget, ui::Control& control, std::function<void()> apply) {
+    auto common = [widget, &control, apply] {
+        widget->setEnabled(control.Enabled());
+        QFont font = FontOf(control.Font(), widget->font());
+        font.setBold(control.Bold());
+        widget->setFont(font);
+        apply();
+        widget->setVisible(control.Visible());
+    };
+    common();
+    auto pending = std::make_shared<bool>(false);
+    QPointer<QWidget> guard(widget);
+    const int id = control.Subscribe([pending, guard, common] {
+        if (*pending || !guard) return;
+        *pending = true;
+        QTimer::singleShot(0, guard, [pending, guard, common] {
+            *pending = false;
+            if (guard) common();
+        });
+    });
+    QObject::connect(widget, &QObject::destroyed, [&control, id] { control.Unsubscribe(id); });
+}
+
+namespace {
+
+// Shows the lines of a list model without copying them into the view.
+class ListAdapter : public QAbstractListModel {
+public:
+    explicit ListAdapter(ui::ListBox& list, QObject* parent) : QAbstractListModel(parent), m_list(list) {}
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_shown; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || index.row() >= m_list.ListCount()) return {};
+        return ToQt(m_list.List(index.row()));
+    }
+    // Shows the model's lines when they have changed since the last call.
+    bool Refresh() {
+        if (m_revision == m_list.ItemsRevision()) return false;
+        beginResetModel();
+        m_revision = m_list.ItemsRevision();
+        m_shown = m_list.ListCount();
+        endResetModel();
+        return true;
+    }
+
+private:
+    ui::ListBox& m_list;
+    uint64_t m_revision = UINT64_MAX;
+    int m_shown = 0;
+};
+
+// The grid's fixed first row is the view's header; the other rows its rows.
+class GridAdapter : public QAbstractTableModel {
+public:
+    explicit GridAdapter(ui::Grid& grid, QObject* parent) : QAbstractTableModel(parent), m_grid(grid) {}
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_rows; }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_cols; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
+        if (role != Qt::DisplayRole) return {};
+        return ToQt(m_grid.TextMatrix(index.row() + m_grid.FixedRows(), index.column()));
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (role != Qt::DisplayRole) return {};
+        if (orientation == Qt::Horizontal)
+            return m_grid.FixedRows() > 0 ? ToQt(m_grid.TextMatrix(0, section)) : QVariant(section);
+        return section + m_grid.FixedRows();
+    }
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+    void Refresh() {
+        const int rows = std::max(m_grid.Rows() - m_grid.FixedRows(), 0);
+        const int cols = m_grid.Cols();
+        if (rows != m_rows || cols != m_cols) {
+            beginResetModel();
+            m_rows = rows;
+            m_cols = cols;
+            endResetModel();
+        } else if (m_rows > 0 && m_cols > 0) {
+            emit dataChanged(index(0, 0), index(m_rows - 1, m_cols - 1));
+            emit headerDataChanged(Qt::Horizontal, 0, m_cols - 1);
+        }
+    }
+
+private:
+    ui::Grid& m_grid;
+    int m_rows = -1;
+    int m_cols = -1;
+};
+
+// Calls a function for chosen events of a widget.
+class EventHook : public QObject {
+public:
+    EventHook(QObject* parent, std::function<bool(QEvent*)> hook) : QObject(parent), m_hook(std::move(hook)) {}
+    bool eventFilter(QObject*, QEvent* event) override { return m_hook(event); }
+
+private:
+    std::function<bool(QEvent*)> m_hook;
+};
+
+void Hook(QObject* target, std::function<bool(QEvent*)> hook) {
+    target->installEventFilter(new EventHook(target, std::move(hook)));
+}
+
+QString Caption(const ui::Control& control) {
+    // Captions keep the CR LF line breaks of the window system; Qt breaks at LF.
+    return ToQt(control.Caption()).remove('\r');
+}
+
+}  // namespace
+
+void Bind(QLabel* widget, ui::Label& label) {
+    widget->setWordWrap(true);
+    if (label.GetStyle() == ui::Label::Style::Status) {
+        widget->setStyleSheet("QLabel { color: #ffff00; background-color: #000080; padding: 3px; }");
+        widget->setMinimumHeight(widget->fontMetrics().height() + 8);
+        widget->setWordWrap(false);
+        widget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+    Track(widget, label, [widget, &label] { widget->setText(Caption(label)); });
+}
+
+void Bind(QPushButton* widget, ui::Button& button) {
+    Track(widget, button, [widget, &button] { widget->setText(Caption(button)); });
+    QObject::connect(widget, &QPushButton::clicked, widget, [&button] { button.Click(); });
+}
+
+void Bind(QRadioButton* widget, ui::OptionButton& option) {
+    widget->setAutoExclusive(false);  // the model keeps the group exclusive
+    Track(widget, option, [widget, &option] {
+        widget->setText(Caption(option));
+        widget->setChecked(option.Value());
+    });
+    QObject::connect(widget, &QRadioButton::clicked, widget, [widget, &option] {
+        option.Click();
+        widget->setChecked(option.Value());
+    });
+}
+
+void Bind(QLineEdit* widget, ui::TextBox& box) {
+    Track(widget, box, [widget, &box] {
+        const QString text = ToQt(box.Text());
+        if (widget->text() != text) widget->setText(text);
+        widget->setReadOnly(box.ReadOnly());
+    });
+    QObject::connect(widget, &QLineEdit::textEdited, widget, [&box](const QString& text) { box.UserEdit(FromQt(text)); });
+    Hook(widget, [&box](QEvent* event) {
+        if (event->type() == QEvent::FocusOut) box.LoseFocus();
+        if (event->type() != QEvent::KeyPress) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        const int code = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ? 13
+                         : key->text().isEmpty()                                     ? -1
+                                                                                     : key->text().at(0).unicode();
+        return code >= 0 && box.KeyPress(code) == 0;
+    });
+}
+
+void Bind(QPlainTextEdit* widget, ui::TextBox& box) {
+    Track(widget, box, [widget, &box] {
+        const QString text = ToQt(box.Text()).remove('\r');
+        if (widget->toPlainText() != text) widget->setPlainText(text);
+        widget->setReadOnly(box.ReadOnly());
+    });
+    Hook(widget, [&box](QEvent* event) {
+        if (event->type() != QEvent::KeyPress) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->text().isEmpty() || key->matches(QKeySequence::Copy) || key->matches(QKeySequence::SelectAll))
+            return false;  // moving, selecting and copying stay possible
+        return box.KeyPress(key->text().at(0).unicode()) == 0;
+    });
+}
+
+void Bind(QComboBox* widget, ui::ComboBox& combo) {
+    Track(widget, combo, [widget, &combo] {
+        QStringList items;
+        for (const std::string& item : combo.Items()) items << ToQt(item);
+        QSignalBlocker block(widget);
+        widget->clear();
+        widget->addItems(items);
+        widget->setCurrentIndex(combo.ListIndex());
+    });
+    QObject::connect(widget, QOverload<int>::of(&QComboBox::activated), widget,
+                     [&combo](int index) { combo.UserSelect(index); });
+}
+
+void Bind(QComboBox* widget, ui::DriveList& drives) {
+    Track(widget, drives, [widget, &drives] {
+        QSignalBlocker block(widget);
+        if (widget->count() != drives.ListCount()) {
+            widget->clear();
+            for (const std::string& drive : drives.Items()) widget->addItem(ToQt(drive));
+        }
+        widget->setCurrentIndex(drives.ListIndex());
+    });
+    QObject::connect(widget, QOverload<int>::of(&QComboBox::activated), widget,
+                     [&drives](int index) { drives.UserChoose(index); });
+}
+
+void Bind(QListView* widget, ui::ListBox& list) {
+    auto* adapter = new ListAdapter(list, widget);
+    widget->setModel(adapter);
+    widget->setUniformItemSizes(true);
+    widget->setSelectionMode(list.SelectionMode() == ui::ListBox::Selection::Extended
+                                 ? QAbstractItemView::ExtendedSelection
+                                 : QAbstractItemView::SingleSelection);
+    widget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    auto syncing = std::make_shared<bool>(false);
+    Track(widget, list, [widget, adapter, &list, syncing] {
+        *syncing = true;
+        adapter->Refresh();
+        QItemSelection selection;
+        for (int index : list.SelectedIndices()) selection.select(adapter->index(index), adapter->index(index));
+        widget->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+        if (list.ListIndex() >= 0)
+            widget->selectionModel()->setCurrentIndex(adapter->index(list.ListIndex()), QItemSelectionModel::NoUpdate);
+        *syncing = false;
+    });
+    QObject::connect(widget->selectionModel(), &QItemSelectionModel::selectionChanged, widget,
+                     [widget, &list, syncing] {
+                         if (*syncing) return;
+                         std::vector<int> selected;
+                         for (const QModelIndex& index : widget->selectionModel()->selectedIndexes())
+                             selected.push_back(index.row());
+                         std::sort(selected.begin(), selected.end());
+                         const QModelIndex current = widget->selectionModel()->currentIndex();
+                         *syncing = true;
+                         list.UserSelect(selected, current.isValid() ? current.row() : -1);
+                         *syncing = false;
+                     });
+    QObject::connect(widget, &QListView::doubleClicked, widget, [&list] {
+        if (list.onDoubleClick) list.onDoubleClick();
+    });
+}
+
+void Bind(QListWidget* widget, ui::DirList& dirs) {
+    auto syncing = std::make_shared<bool>(false);
+    Track(widget, dirs, [widget, &dirs, syncing] {
+        *syncing = true;
+        widget->clear();
+        // Ancestors are indented by depth; the opened directory shows an open folder.
+        const int opened = dirs.ListIndex();
+        const std::string& path = dirs.Path();
+        int depth = 0;
+        for (int i = 0; i < dirs.ListCount(); ++i) {
+            const bool ancestor = dirs.LinePath(i).size() <= path.size() && StartsWith(path, dirs.LinePath(i));
+            const int indent = ancestor ? depth++ : depth;
+            auto* item = new QListWidgetItem(QString(indent * 2, ' ') + (ancestor ? "\u25BE " : "\u25B8 ") +
+                                             ToQt(dirs.List(i)));
+            widget->addItem(item);
+        }
+        widget->setCurrentRow(opened);
+        *syncing = false;
+    });
+    QObject::connect(widget, &QListWidget::currentRowChanged, widget, [&dirs, syncing](int row) {
+        if (!*syncing) dirs.SetListIndex(row);
+    });
+    QObject::connect(widget, &QListWidget::itemActivated, widget,
+                     [widget, &dirs](QListWidgetItem* item) { dirs.UserOpen(widget->row(item)); });
+}
+
+void Bind(QTableView* widget, ui::Grid& grid) {
+    auto* adapter = new GridAdapter(grid, widget);
+    widget->setModel(adapter);
+    widget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    widget->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    widget->verticalHeader()->setVisible(false);
+    widget->verticalHeader()->setDefaultSectionSize(widget->fontMetrics().height() + 6);
+    widget->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    widget->horizontalHeader()->setStretchLastSection(true);
+    Track(widget, grid, [widget, adapter, &grid] {
+        adapter->Refresh();
+        for (int c = 0; c < grid.Cols(); ++c)
+            if (grid.ColWidth(c) > 0) widget->setColumnWidth(c, grid.ColWidth(c) + 12);
+    });
+    // A press starts the selection, the release ends it; then the grid's handler runs.
+    auto anchor = std::make_shared<QModelIndex>();
+    Hook(widget->viewport(), [widget, &grid, anchor](QEvent* event) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            *anchor = widget->indexAt(static_cast<QMouseEvent*>(event)->pos());
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            QModelIndex end = widget->indexAt(static_cast<QMouseEvent*>(event)->pos());
+            if (!end.isValid()) end = widget->currentIndex();
+            const QModelIndex start = anchor->isValid() ? *anchor : end;
+            if (start.isValid() && end.isValid()) {
+                const int fixed = grid.FixedRows();
+                QTimer::singleShot(0, widget, [&grid, start, end, fixed] {
+                    grid.UserSelect(start.row() + fixed, start.column(), end.row() + fixed, end.column());
+                });
+            }
+        }
+        return false;
+    });
+}
+
+void Bind(QGroupBox* widget, ui::Frame& frame) {
+    // Frames share one place: the one in front hides what lies behind it.
+    widget->setAutoFillBackground(true);
+    Track(widget, frame, [widget, &frame] { widget->setTitle(Caption(frame)); });
+}
+
+void Bind(QWidget* widget, ui::Frame& frame) {
+    widget->setAutoFillBackground(true);
+    Track(widget, frame, [] {});
+}
+
+void Bind(QAction* action, ui::MenuItem& item) {
+    auto apply = [action, &item] {
+        action->setText(Caption(item));
+        action->setVisible(item.Visible());
+        action->setEnabled(item.Enabled());
+    };
+    apply();
+    QPointer<QAction> guard(action);
+    const int id = item.Subscribe([guard, apply] {
+        if (guard) apply();
+    });
+    QObject::connect(action, &QObject::destroyed, [&item, id] { item.Unsubscribe(id); });
+    QObject::connect(action, &QAction::triggered, action, [&item] { item.Click(); });
+}
+
+}  // namespace zrx::qt

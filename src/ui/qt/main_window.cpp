@@ -1,0 +1,310 @@
+#include "ui/qt/main_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "shell/app.h"
+#include "ui/forms/readme_form.h"
+#include "ui/qt/bindings.h"
+#include "ui/qt/qt_dialogs.h"
+
+namespace zrx::qt {
+
+namespace {
+
+template <typename Widget, typename Model>
+Widget* Make(QWidget* parent, Model& model) {
+    auto* widget = new Widget(parent);
+    widget->setObjectName(QString::fromStdString(model.FullName()));
+    Bind(widget, model);
+    return widget;
+}
+
+QPushButton* MakeButton(QWidget* parent, ui::Button& button) {
+    auto* widget = Make<QPushButton>(parent, button);
+    widget->setMinimumWidth(96);
+    return widget;
+}
+
+QListView* MakeList(QWidget* parent, ui::ListBox& list) {
+    auto* widget = Make<QListView>(parent, list);
+    widget->setMinimumHeight(120);
+    return widget;
+}
+
+QLabel* Caption(QWidget* parent, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setStyleSheet("QLabel { font-weight: bold; }");
+    return label;
+}
+
+// A library frame: library files | elements | >> << | chosen elements.
+QWidget* LibraryFrame(QWidget* parent, ui::Frame& frame, ui::FileList& libraries, ui::ListBox& elements,
+                      ui::Button& move, ui::Button& remove, ui::ListBox& chosen) {
+    auto* box = Make<QGroupBox>(parent, frame);
+    auto* grid = new QGridLayout(box);
+    grid->addWidget(Caption(box, "Libraries"), 0, 0);
+    grid->addWidget(Caption(box, "Elements"), 0, 1);
+    grid->addWidget(Caption(box, "Chosen for the upgrade"), 0, 3);
+    grid->addWidget(MakeList(box, libraries), 1, 0);
+    grid->addWidget(MakeList(box, elements), 1, 1);
+    auto* buttons = new QVBoxLayout();
+    buttons->addStretch();
+    buttons->addWidget(MakeButton(box, move));
+    buttons->addWidget(MakeButton(box, remove));
+    buttons->addStretch();
+    grid->addLayout(buttons, 1, 2);
+    grid->addWidget(MakeList(box, chosen), 1, 3);
+    grid->setColumnStretch(0, 2);
+    grid->setColumnStretch(1, 3);
+    grid->setColumnStretch(3, 3);
+    return box;
+}
+
+// A file frame: (folder) | files | >> << | chosen files.
+QWidget* FileFrame(QWidget* parent, ui::Frame& frame, QWidget* source, ui::FileList& files, ui::Button& move,
+                   ui::Button& remove, ui::ListBox& chosen, QLayout* extra = nullptr) {
+    auto* box = Make<QGroupBox>(parent, frame);
+    auto* grid = new QGridLayout(box);
+    int column = 0;
+    if (source != nullptr) {
+        grid->addWidget(Caption(box, "Folder"), 0, column);
+        grid->addWidget(source, 1, column++);
+    }
+    grid->addWidget(Caption(box, "Files"), 0, column);
+    grid->addWidget(MakeList(box, files), 1, column++);
+    auto* buttons = new QVBoxLayout();
+    buttons->addStretch();
+    buttons->addWidget(MakeButton(box, move));
+    buttons->addWidget(MakeButton(box, remove));
+    buttons->addStretch();
+    grid->addLayout(buttons, 1, column++);
+    grid->addWidget(Caption(box, "Chosen for the upgrade"), 0, column);
+    auto* right = new QVBoxLayout();
+    right->addWidget(MakeList(box, chosen));
+    if (extra != nullptr) right->addLayout(extra);
+    grid->addLayout(right, 1, column);
+    for (int c = 0; c <= column; ++c) grid->setColumnStretch(c, c == column - 1 ? 0 : 3);
+    return box;
+}
+
+// A drive box above a folder list.
+QWidget* FolderChooser(QWidget* parent, ui::DriveList& drive, ui::DirList& dir) {
+    auto* widget = new QWidget(parent);
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Make<QComboBox>(widget, drive));
+    auto* list = Make<QListWidget>(widget, dir);
+    list->setMinimumHeight(120);
+    layout->addWidget(list);
+    return widget;
+}
+
+class ReadmeDialog : public QDialog {
+public:
+    ReadmeDialog(ui::ReadmeForm& form, QWidget* parent) : QDialog(parent) {
+        resize(600, 420);
+        auto* layout = new QVBoxLayout(this);
+        auto* frame = Make<QGroupBox>(this, form.F_Sumfrm);
+        auto* inner = new QVBoxLayout(frame);
+        auto* text = Make<QPlainTextEdit>(frame, form.F_Summary);
+        text->setReadOnly(true);
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        inner->addWidget(text);
+        layout->addWidget(frame);
+        auto* buttons = new QHBoxLayout();
+        buttons->addStretch();
+        buttons->addWidget(MakeButton(this, form.F_Help));
+        buttons->addWidget(MakeButton(this, form.F_Prev));
+        layout->addLayout(buttons);
+    }
+};
+
+}  // namespace
+
+void RegisterFormDialogs(QtDialogs& dialogs) {
+    dialogs.RegisterForm("INSTTXT", [](ui::Form& form, QWidget* parent) -> QDialog* {
+        return new ReadmeDialog(static_cast<ui::ReadmeForm&>(form), parent);
+    });
+}
+
+MainWindow::MainWindow(App& app) : m_app(app) {
+    ui::MainForm& m = app.main;
+    setObjectName("INSTINF");
+    setWindowTitle(ToQt(m.Caption()));
+    auto* central = new QWidget(this);
+    auto* stack = new QGridLayout(central);
+    // The frames share one place; where two are visible, the one listed first lies in front.
+    QWidget* frames[] = {BuildLoadPage(), BuildSelectionPage(), BuildUpdatePage(), BuildElementFrames(),
+                         BuildBuildFrame()};
+    for (QWidget* frame : frames) stack->addWidget(frame, 0, 0);
+    for (int i = 4; i >= 0; --i) frames[i]->raise();
+    setCentralWidget(central);
+    BuildMenus();
+    resize(900, 600);
+    Track(this, m, [this, &m] { setWindowTitle(ToQt(m.Caption())); });
+    // Track() hides the window with the form's design state; the program shows it after start-up.
+}
+
+QWidget* MainWindow::BuildLoadPage() {
+    ui::MainForm& m = m_app.main;
+    auto* page = Make<QWidget>(centralWidget(), m.F_lstfrm);
+    auto* layout = new QHBoxLayout(page);
+    auto* prompt = Make<QLabel>(page, m.F_Displbl);
+    prompt->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    prompt->setMinimumWidth(220);
+    prompt->setMaximumWidth(280);
+    layout->addWidget(prompt);
+    auto* chooser = new QVBoxLayout();
+    chooser->addWidget(Caption(page, "Upgrade folder"));
+    chooser->addWidget(FolderChooser(page, m.F_lstDrive, m.F_lstdir), 3);
+    chooser->addWidget(Caption(page, "Files in the folder"));
+    chooser->addWidget(MakeList(page, m.F_lstfile), 2);
+    layout->addLayout(chooser, 1);
+    auto* buttons = new QVBoxLayout();
+    buttons->addWidget(MakeButton(page, m.F_lstok));
+    buttons->addWidget(MakeButton(page, m.F_Help(1)));
+    buttons->addStretch();
+    buttons->addWidget(MakeButton(page, m.F_Exit(2)));
+    layout->addLayout(buttons);
+    return page;
+}
+
+QWidget* MainWindow::BuildSelectionPage() {
+    ui::MainForm& m = m_app.main;
+    auto* page = Make<QWidget>(centralWidget(), m.F_Msg);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(Make<QLabel>(page, m.F_MsgBar));
+    layout->addWidget(Make<QTableView>(page, m.F_Preferen), 1);
+    auto* buttons = new QHBoxLayout();
+    buttons->addWidget(MakeButton(page, m.F_Info));
+    buttons->addWidget(MakeButton(page, m.F_Help(2)));
+    buttons->addStretch();
+    buttons->addWidget(MakeButton(page, m.F_Exit(0)));
+    buttons->addWidget(MakeButton(page, m.F_Proceed));
+    layout->addLayout(buttons);
+    return page;
+}
+
+QWidget* MainWindow::BuildUpdatePage() {
+    ui::MainForm& m = m_app.main;
+    auto* page = Make<QWidget>(centralWidget(), m.F_Deffrm);
+    auto* layout = new QVBoxLayout(page);
+    auto* options = new QGroupBox(page);
+    auto* optionLayout = new QVBoxLayout(options);
+    optionLayout->addWidget(Make<QRadioButton>(options, m.F_OverPrompt(0)));
+    optionLayout->addWidget(Make<QRadioButton>(options, m.F_OverPrompt(1)));
+    layout->addWidget(options);
+    layout->addSpacing(16);
+    layout->addWidget(Make<QLabel>(page, m.Label1));
+    layout->addWidget(Make<QLabel>(page, m.F_Status));
+    layout->addStretch();
+    auto* buttons = new QHBoxLayout();
+    buttons->addWidget(MakeButton(page, m.F_Cancel));
+    buttons->addStretch();
+    buttons->addWidget(MakeButton(page, m.F_Help(4)));
+    buttons->addWidget(MakeButton(page, m.F_Exit(1)));
+    buttons->addWidget(MakeButton(page, m.F_Update));
+    layout->addLayout(buttons);
+    return page;
+}
+
+QWidget* MainWindow::BuildElementFrames() {
+    ui::MainForm& m = m_app.main;
+    auto* format = Make<QWidget>(centralWidget(), m.F_Format);
+    auto* stack = new QGridLayout(format);
+    stack->setContentsMargins(0, 0, 0, 0);
+    QWidget* details[10] = {
+        LibraryFrame(format, m.F_Details(0), m.F_EDLlist, m.F_Devitem, m.F_Move, m.F_Remitem, m.F_Devlist),
+        LibraryFrame(format, m.F_Details(1), m.F_ESLlist, m.F_Smbitem, m.F_Smbmove, m.F_Remsmb, m.F_Slist),
+        LibraryFrame(format, m.F_Details(2), m.F_ELLList, m.F_Layitem, m.F_Laymove, m.F_Remlsmb, m.F_llist),
+        LibraryFrame(format, m.F_Details(3), m.F_Smlilist, m.F_Smlitem, m.F_SMLMove, m.F_Remsml, m.F_Smldlist),
+        LibraryFrame(format, m.F_Details(4), m.F_MPLList, m.F_MPLlitem, m.F_MPLMove, m.F_RemMpl, m.F_Mpldlist),
+        FileFrame(format, m.F_Details(5), FolderChooser(format, m.F_sbcdrive, m.F_sbcdir), m.F_SBCItem, m.F_Sbcmove,
+                  m.F_Remsbc, m.F_SBCList),
+        FileFrame(format, m.F_Details(6), nullptr, m.F_Thermtal, m.F_Talmove, m.F_RemTal, m.F_Tallist),
+        FileFrame(format, m.F_Details(7), nullptr, m.F_Thermdat, m.F_Datmove, m.F_Remdat, m.F_Datlist),
+        FileFrame(format, m.F_Details(8), nullptr, m.F_Profitem, m.F_SPCmove, m.F_Remspc, m.F_ProfList),
+        nullptr};
+    auto* misc = new QFormLayout();
+    misc->setRowWrapPolicy(QFormLayout::WrapAllRows);
+    misc->addRow(Make<QLabel>(format, m.F_Syspathlbl), Make<QComboBox>(format, m.F_Syspath));
+    misc->addRow(Make<QLabel>(format, m.F_Filedesclbl), Make<QLineEdit>(format, m.F_Filedesc));
+    details[9] = FileFrame(format, m.F_Details(9), FolderChooser(format, m.F_Miscdrive, m.F_MiscDir), m.F_Miscitem,
+                           m.F_MiscMove, m.F_RemMisc, m.F_Mlist, misc);
+    for (QWidget* frame : details) stack->addWidget(frame, 0, 0);
+    return format;
+}
+
+QWidget* MainWindow::BuildBuildFrame() {
+    ui::MainForm& m = m_app.main;
+    auto* frame = Make<QGroupBox>(centralWidget(), m.F_chgfrm);
+    frame->setTitle("Destination folder of the upgrade");
+    auto* layout = new QHBoxLayout(frame);
+    layout->addWidget(FolderChooser(frame, m.F_Drive, m.F_Dir), 2);
+    auto* right = new QVBoxLayout();
+    auto* paths = new QFormLayout();
+    const std::pair<const char*, ui::Label*> rows[] = {
+        {"Upgrade list", &m.F_Destfmtpath},      {"Part library", &m.F_Destdpath},
+        {"Symbol library", &m.F_Destspath},      {"I_ symbol library", &m.F_DestI_spath},
+        {"Package library", &m.F_Destlpath},     {"SPARAM model library", &m.F_Destsmlpath},
+        {"MPARAM model library", &m.F_Destmplpath}};
+    for (const auto& [text, label] : rows) paths->addRow(text, Make<QLabel>(frame, *label));
+    right->addLayout(paths);
+    auto* options = Make<QGroupBox>(frame, m.Frame3D2);
+    auto* optionLayout = new QVBoxLayout(options);
+    optionLayout->addWidget(Make<QRadioButton>(options, m.F_Clstfile(0)));
+    optionLayout->addWidget(Make<QRadioButton>(options, m.F_Clstfile(1)));
+    right->addWidget(options);
+    right->addStretch();
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch();
+    buttons->addWidget(MakeButton(frame, m.F_Create));
+    buttons->addWidget(MakeButton(frame, m.F_Terminate));
+    right->addLayout(buttons);
+    layout->addLayout(right, 3);
+    return frame;
+}
+
+void MainWindow::BuildMenus() {
+    ui::MainForm& m = m_app.main;
+    QMenu* file = menuBar()->addMenu(ToQt(m.M_File.Caption()));
+    for (ui::MenuItem* item : m.M_File.Children()) {
+        if (item->Separator()) {
+            file->addSeparator();
+            continue;
+        }
+        auto* action = file->addAction(ToQt(item->Caption()));
+        Bind(action, *item);
+    }
+    Bind(file->menuAction(), m.M_File);
+    auto* build = menuBar()->addAction(ToQt(m.M_Build.Caption()));
+    Bind(build, m.M_Build);
+    auto syncBar = [this, &m] { menuBar()->setVisible(m.M_File.Visible() || m.M_Build.Visible()); };
+    syncBar();
+    m.M_File.Subscribe(syncBar);
+    m.M_Build.Subscribe(syncBar);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    m_app.CloseMainWindow();
+    event->accept();
+}
+
+}  // namespace zrx::qt

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "ui/dialogs.h"
+#include "ui/fonts.h"
+
+class QDialog;
+
+namespace zrx::qt {
+
+// The dialog interface in a real window: message boxes, the save dialog, the busy pointer, the
+// modal forms and the help window.
+class QtDialogs : public ui::Dialogs {
+public:
+    ui::Answer ShowMessage(const ui::MessageBox& box) override;
+    std::optional<std::string> AskSaveFileName(const ui::SaveFileRequest& request) override;
+    void SetBusy(bool busy) override;
+    void ProcessEvents() override;
+    void ShowModal(ui::Form& form) override;
+    void ShowHelp(const std::string& helpFile) override;
+    int TextWidth(const std::string& text, const ui::UiFont& font) override;
+    void EndProgram() override;
+
+    // The window that owns the boxes.
+    void SetOwner(QWidget* owner) { m_owner = owner; }
+    // Builds the dialog that shows a form; registered by the window layer for each modal form.
+    using FormDialogFactory = std::function<QDialog*(ui::Form&, QWidget* parent)>;
+    void RegisterForm(const std::string& formName, FormDialogFactory factory);
+
+private:
+    QPointer<QWidget> m_owner;
+    QPointer<QDialog> m_help;
+    std::map<std::string, FormDialogFactory> m_factories;
+    int m_busyDepth = 0;
+};
+
+// Fonts as fontconfig and Qt know them.
+class QtFontCatalog : public ui::FontCatalog {
+public:
+    bool FontExists(std::string& name) override;
+    std::string FontForLanguage(const std::string& language) override;
+    std::string GeneralFont() override;
+};
+
+}  // namespace zrx::qt

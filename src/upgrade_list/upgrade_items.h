@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zrx {
+
+// One element of a per-kind list of a loaded upgrade (parts, symbols, packages, SPARAM and MPARAM
+// models). Symbols use UpgSymbolLib; SPARAM models carry the three texts read from the saved model.
+struct ElementItem {
+    int32_t Withheld = 0;
+    int32_t DestKind = 0;
+    std::string Name;
+    std::string TargetLib;
+    int32_t Update = 0;
+    int32_t Copied = 0;
+    std::string UpgSymbolLib;
+    std::string ModelText1, ModelText2, ModelText3;
+};
+
+// One loose file of a loaded upgrade.
+struct DataFileItem {
+    int32_t Withheld = 0;
+    std::string TargetDir;
+    std::string Name;
+    int32_t Update = 0;
+    int32_t DestKind = 0;
+    int32_t Copied = 0;
+    std::string FileType;
+    std::string TargetLib;  // subcircuit files: the subdirectory below the subcircuit directory
+};
+
+// The six per-kind lists. An empty list holds one element with an empty Name.
+struct UpgradeLists {
+    std::vector<ElementItem> PartItems{1}, SymbolItems{1}, PackageItems{1}, SpiceModelItems{1}, MixedModelItems{1};
+    std::vector<DataFileItem> DataFileItems{1};
+
+    void Reset() { *this = UpgradeLists(); }
+};
+
+// Whether a list is only the empty placeholder.
+template <typename Item>
+bool IsPlaceholder(const std::vector<Item>& list) {
+    return list.size() <= 1 && (list.empty() || list[0].Name.empty());
+}
+
+// A row of the selection grid.
+struct GridRow {
+    std::string Name;
+    std::string TargetLib;
+    std::string TargetDir;
+    int32_t Update = 0;
+    int32_t Kind = 0;
+    std::string FileType;
+    std::string UpgSymbolLib;
+};
+
+}  // namespace zrx
