@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "shell/app.h"
-#include "shell/main_window.h"
+#include "shell/handlers.h"
 #include "shell/startup.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_dialogs.h"
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
 
     zrx::App app(dialogs, fonts);
     app.commandLine = zrx::CommandLineFromArguments(argc, argv);
-    zrx::ConnectMainWindow(app);
+    zrx::ConnectHandlers(app);
 
     zrx::qt::MainWindow window(app);
     dialogs.SetOwner(&window);

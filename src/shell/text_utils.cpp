@@ -125,3 +125,23 @@ std::string ToDisplayUtf8(std::string_view text) {
 }
 
 }  // namespace zrx
+
+namespace zrx {
+
+std::string Printable(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127) {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return ToDisplayUtf8(out);
+}
+
+}  // namespace zrx

@@ -46,3 +46,10 @@ std::string ToDisplayUtf8(std::string_view text);
 bool IsValidUtf8(std::string_view text);
 
 }  // namespace zrx
+
+namespace zrx {
+
+// A text for a message: control characters written as \xNN so that they can be seen.
+std::string Printable(std::string_view text);
+
+}  // namespace zrx

@@ -48,6 +48,11 @@ int Control::Subscribe(std::function<void()> observer) {
 void Control::Unsubscribe(int id) { m_observers.erase(id); }
 
 void Control::Changed() {
+    if (m_blocked > 0) {
+        m_changedWhileBlocked = true;
+        return;
+    }
+    if (m_observers.empty()) return;
     // Observers may unsubscribe while being called; work on a copy.
     const auto observers = m_observers;
     for (const auto& [id, observer] : observers) observer();

@@ -47,6 +47,24 @@ public:
     int Subscribe(std::function<void()> observer);
     void Unsubscribe(int id);
 
+    // Holds the notifications back while many changes are made (filling a large list or grid);
+    // observers hear once, when the last block ends.
+    class UpdateBlock {
+    public:
+        explicit UpdateBlock(Control& control) : m_control(control) { ++m_control.m_blocked; }
+        ~UpdateBlock() {
+            if (--m_control.m_blocked == 0 && m_control.m_changedWhileBlocked) {
+                m_control.m_changedWhileBlocked = false;
+                m_control.Changed();
+            }
+        }
+        UpdateBlock(const UpdateBlock&) = delete;
+        UpdateBlock& operator=(const UpdateBlock&) = delete;
+
+    private:
+        Control& m_control;
+    };
+
 protected:
     void Changed();
 
@@ -61,6 +79,8 @@ private:
     UiFont m_font;
     std::map<int, std::function<void()>> m_observers;
     int m_nextObserver = 1;
+    int m_blocked = 0;
+    bool m_changedWhileBlocked = false;
 };
 
 class Label : public Control {

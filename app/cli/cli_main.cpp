@@ -3,18 +3,13 @@
 
 #include <iostream>
 
+#include "cli/cli_commands.h"
+#include "cli/cli_session.h"
 #include "kernel/library_exchange.h"
 #include "kernel/zrxkernel.h"
 #include "shell/text_file.h"
 
-namespace {
-
-constexpr int kExitFailure = 2;
-
-int Fail(const std::string& message) {
-    std::cerr << "zrxlibug-cli: " << message << "\n";
-    return kExitFailure;
-}
+namespace zrx::cli {
 
 void AddLibraryCommands(CLI::App& app, int& status) {
     CLI::App* lib = app.add_subcommand("lib", "Library files: create, list, show, export and import elements");
@@ -76,12 +71,14 @@ void AddLibraryCommands(CLI::App& app, int& status) {
     });
 }
 
-}  // namespace
+}  // namespace zrx::cli
 
 int main(int argc, char** argv) {
+    using namespace zrx::cli;
     CLI::App app{"zrxlibug-cli: apply, build and inspect Zarnix32 library upgrades"};
     app.require_subcommand(1);
     int status = 0;
+    AddShowCommand(app, status);
     AddLibraryCommands(app, status);
     try {
         app.parse(argc, argv);

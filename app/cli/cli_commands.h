@@ -1,0 +1,13 @@
+#pragma once
+
+namespace CLI {
+class App;
+}
+
+namespace zrx::cli {
+
+// Each adds its subcommand; the command's exit status goes to `status`.
+void AddLibraryCommands(CLI::App& app, int& status);
+void AddShowCommand(CLI::App& app, int& status);
+
+}  // namespace zrx::cli

@@ -1,0 +1,15 @@
+#include "shell/handlers.h"
+
+#include "shell/main_window.h"
+#include "upgrade_list/load_page.h"
+#include "upgrade_list/selection_grid.h"
+
+namespace zrx {
+
+void ConnectHandlers(App& app) {
+    ConnectMainWindow(app);
+    ConnectLoadPage(app);
+    ConnectSelectionGrid(app);
+}
+
+}  // namespace zrx

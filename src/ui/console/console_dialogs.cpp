@@ -1,0 +1,108 @@
+#include "ui/console/console_dialogs.h"
+
+#include <unistd.h>
+
+#include <cctype>
+
+#include "ui/form.h"
+
+namespace zrx::ui {
+
+namespace {
+
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        line += text[i] == '\n' || text[i] == '\r' || text[i] == '\v' ? ' ' : text[i];
+    }
+    return line;
+}
+
+const char* AnswerName(Answer answer) {
+    switch (answer) {
+        case Answer::Yes: return "Yes";
+        case Answer::No: return "No";
+        case Answer::Abort: return "Abort";
+        case Answer::Retry: return "Retry";
+        case Answer::Ignore: return "Ignore";
+        case Answer::Ok: return "OK";
+    }
+    return "";
+}
+
+}  // namespace
+
+ConsoleDialogs::ConsoleDialogs(std::FILE* err, std::FILE* in)
+    : m_err(err), m_in(in), m_interactive(::isatty(::fileno(in)) != 0 && ::isatty(::fileno(err)) != 0) {}
+
+void ConsoleDialogs::PrintLine(const std::string& text) {
+    EndProgress();
+    std::fprintf(m_err, "%s\n", text.c_str());
+    std::fflush(m_err);
+}
+
+void ConsoleDialogs::Progress(const std::string& text) {
+    if (!m_interactive) return;
+    std::string line = OneLine(text);
+    if (line.size() > 100) line = line.substr(0, 97) + "...";
+    std::fprintf(m_err, "\r\033[K%s", line.c_str());
+    std::fflush(m_err);
+    m_statusShown = true;
+}
+
+void ConsoleDialogs::EndProgress() {
+    if (!m_statusShown) return;
+    std::fprintf(m_err, "\r\033[K");
+    m_statusShown = false;
+}
+
+std::optional<Answer> ConsoleDialogs::AskTerminal(const MessageBox& box) {
+    if (!m_interactive) return std::nullopt;
+    const bool yesNo = box.buttons == Buttons::YesNo;
+    for (;;) {
+        std::fprintf(m_err, "%s %s ", OneLine(box.text).c_str(), yesNo ? "[y/n]" : "[a]bort/[r]etry/[i]gnore");
+        std::fflush(m_err);
+        char buffer[64];
+        if (std::fgets(buffer, sizeof buffer, m_in) == nullptr) return std::nullopt;
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(buffer[0])));
+        if (yesNo && c == 'y') return Answer::Yes;
+        if (yesNo && c == 'n') return Answer::No;
+        if (!yesNo && c == 'a') return Answer::Abort;
+        if (!yesNo && c == 'r') return Answer::Retry;
+        if (!yesNo && c == 'i') return Answer::Ignore;
+    }
+}
+
+Answer ConsoleDialogs::ShowMessage(const MessageBox& box) {
+    ++m_boxes;
+    if (box.buttons == Buttons::Ok) {
+        PrintLine(OneLine(box.text));
+        return Answer::Ok;
+    }
+    EndProgress();
+    if (m_answerer) {
+        if (const auto answer = m_answerer(box)) {
+            PrintLine(OneLine(box.text) + " -> " + AnswerName(*answer));
+            return *answer;
+        }
+    }
+    if (const auto answer = AskTerminal(box)) return *answer;
+    const Answer fallback = box.buttons == Buttons::YesNo ? Answer::No : Answer::Abort;
+    PrintLine(OneLine(box.text) + " -> " + AnswerName(fallback) + " (no terminal to ask and no option answers it)");
+    return fallback;
+}
+
+std::optional<std::string> ConsoleDialogs::AskSaveFileName(const SaveFileRequest&) { return std::nullopt; }
+
+void ConsoleDialogs::ShowModal(Form& form) {
+    form.SetVisible(true);
+    if (const auto it = m_modal.find(form.Name()); it != m_modal.end()) it->second(form);
+    form.SetVisible(false);
+}
+
+void ConsoleDialogs::ShowHelp(const std::string& helpFile) { PrintLine("Help: " + helpFile); }
+
+int ConsoleDialogs::TextWidth(const std::string& text, const UiFont&) { return 7 * static_cast<int>(text.size()); }
+
+}  // namespace zrx::ui

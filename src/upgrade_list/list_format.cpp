@@ -1,0 +1,49 @@
+#include "upgrade_list/list_format.h"
+
+#include "shell/app.h"
+#include "shell/text_utils.h"
+
+namespace zrx {
+
+bool IsAcceptedHeaderField(std::string_view field2) { return ToUpper(field2) == "UPGRADE.PART"; }
+
+int RecordTypeOf(float value) {
+    for (const int type : {0, 1, 2, 3, 4, 5, 6, 7, 99})
+        if (value == static_cast<float>(type)) return type;
+    return -1;
+}
+
+const std::string& TargetDirForCode(int32_t code, const Environment& env) {
+    switch (code) {
+        case 2: return env.JobDir;
+        case 3: return env.SysDir;
+        case 4: return env.ZSMcml;
+        case 5: return env.ZSMmod;
+        case 6:
+        case 9: return env.ZSMsbk;
+        case 7: return env.ZSMudn;
+        case 8: return env.ZSMwrk;
+        default: return env.LibDir;
+    }
+}
+
+int32_t TargetCodeForText(std::string_view text) {
+    for (size_t i = 0; i < kTargetTexts.size(); ++i)
+        if (kTargetTexts[i] == text) return static_cast<int32_t>(i + 1);
+    return 1;
+}
+
+std::optional<std::string> UnsafeNameReason(std::string_view name) {
+    if (TrimBlanks(name).empty()) return "an empty name";
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 32 || c == 127) return "a control character";
+        if (c == '/' || c == '\\') return "a path separator";
+    }
+    const std::string trimmed = TrimBlanks(name);
+    if (trimmed == "." || trimmed == ".." || name.find("..") != std::string_view::npos) return "\"..\"";
+    if (name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
+        return "a drive";
+    return std::nullopt;
+}
+
+}  // namespace zrx

@@ -1,0 +1,15 @@
+#pragma once
+
+namespace zrx {
+
+class App;
+
+// OK on the load page: loads the chosen folder's Upgrade.lst (or, in builder mode, reloads it
+// into the builder).
+void F_lstok_Click(App& app);
+void F_lstdir_Change(App& app);
+void F_lstDrive_Change(App& app);
+
+void ConnectLoadPage(App& app);
+
+}  // namespace zrx
