@@ -1,0 +1,184 @@
+#include "upgrade_list/list_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "support/app_fixture.h"
+#include "upgrade_list/load_page.h"
+
+namespace zrx {
+namespace {
+
+constexpr const char* kHeader = "0,Upgrade.PART,A_Upg.SYMBOL,I_Upg.SYMBOL,Upgrade.PACKAGE,Upgrade.SPARAM,Upgrade.MPARAM";
+
+class ListReaderTest : public test::AppTest {
+protected:
+    // Writes the lines (CR LF) into the upgrade folder and presses OK on it.
+    App& Load(const std::vector<std::string>& lines, const std::string& name = "Upgrade.lst") {
+        App& app = m_app ? *m_app : Start();
+        std::string text;
+        for (const std::string& line : lines) text += line + "\r\n";
+        test::WriteFile(m_upgrade / name, text);
+        app.main.F_lstdir.SetPath(m_upgrade.Path());
+        F_lstok_Click(app);
+        return app;
+    }
+    bool Loaded() const { return m_app->main.F_Msg.Visible() && !m_app->main.F_lstfrm.Visible(); }
+    std::string ListFile() const { return m_upgrade / "Upgrade.lst"; }
+
+    test::TempDir m_upgrade;
+};
+
+TEST_F(ListReaderTest, ReadsEveryRecordKindIntoItsList) {
+    App& app = Load({kHeader, "1,0,1,7400,Logic.PART", "2,0,1,NAND,I_Logic.SYMBOL, I_Upg.SYMBOL ",
+                     "3,0,1,DIP14,Pkg.PACKAGE", "5,0,5,D1N4148,Diodes.SML", "6,0,1,MM1,Mixed.MPARAM",
+                     "4,0,2,cool.DAT", "7,Read me", "7,second line, cut here", "99,END", "1,0,1,AFTER,Logic.PART"});
+    EXPECT_TRUE(Loaded());
+    EXPECT_TRUE(m_dialogs.Boxes().empty());
+    ASSERT_EQ(app.lists.PartItems.size(), 2u);  // records after the end record load too
+    EXPECT_EQ(app.lists.PartItems[0].Name, "7400");
+    EXPECT_EQ(app.lists.PartItems[0].TargetLib, "Logic.PART");
+    EXPECT_EQ(app.lists.PartItems[0].DestKind, 1);
+    EXPECT_EQ(app.lists.PartItems[1].Name, "AFTER");
+    EXPECT_EQ(app.lists.SymbolItems[0].UpgSymbolLib, "I_Upg.SYMBOL");
+    EXPECT_EQ(app.lists.SpiceModelItems[0].DestKind, 5);
+    EXPECT_EQ(app.lists.DataFileItems[0].TargetDir, m_suite / "JOB");
+    EXPECT_EQ(app.ReadmeLines, (std::vector<std::string>{"Read me", "second line"}));
+    EXPECT_EQ(app.UpgLibPath[0], m_upgrade / "Upgrade.PART");
+    EXPECT_EQ(app.UpgLibPath[5], m_upgrade / "Upgrade.MPARAM");
+    EXPECT_EQ(app.ListPath, m_upgrade.Path());
+}
+
+TEST_F(ListReaderTest, TypeFieldsAreNumbersAndNumbersRoundHalvesToEven) {
+    App& app = Load({kHeader, " 1,0,1,A,L.PART", "01,0,1,B,L.PART", "1.0,2.5,3.5,C,L.PART", "1.5,0,1,D,L.PART",
+                     "x,Upgrade.part,a,b,c,d,e"});
+    EXPECT_TRUE(Loaded());
+    ASSERT_EQ(app.lists.PartItems.size(), 3u);
+    EXPECT_EQ(app.lists.PartItems[2].Withheld, 2);
+    EXPECT_EQ(app.lists.PartItems[2].DestKind, 4);
+    // A non-numeric type field is a header; this one names the part library in lower case.
+    EXPECT_EQ(app.UpgLibPath[1], m_upgrade / "a");
+}
+
+TEST_F(ListReaderTest, DataFileFieldsFollowTheFileKind) {
+    App& app = Load({kHeader, "4,1,1,therm.TAL", "4,1,3,prof.SPC", "4,0,9,opamp.sbc, OPAMPS ",
+                     "4,0,6,other.sbc, OPAMPS ", "4,0,5,notes.txt,  Release notes ", "4,1,1,x.DLL"});
+    EXPECT_TRUE(Loaded());
+    const auto& files = app.lists.DataFileItems;
+    ASSERT_EQ(files.size(), 6u);
+    EXPECT_EQ(files[0].Withheld, 1);
+    EXPECT_EQ(files[1].Withheld, 0);  // field 2 counts only for .SBC, .TAL and .DAT
+    EXPECT_EQ(files[2].TargetLib, "OPAMPS");
+    EXPECT_EQ(files[2].TargetDir, m_suite / "ZSM_SBK");
+    EXPECT_EQ(files[3].TargetLib, "");
+    EXPECT_EQ(files[3].FileType, "OPAMPS");
+    EXPECT_EQ(files[3].TargetDir, m_suite / "ZSM_SBK");
+    EXPECT_EQ(files[4].FileType, "Release notes");
+    EXPECT_EQ(files[5].TargetDir, m_suite / "LIB");
+}
+
+TEST_F(ListReaderTest, AListWithoutElementsLoadsAndOffersNothing) {
+    App& app = Load({kHeader, "7,a", "7,b", "99,END"});
+    EXPECT_TRUE(Loaded());
+    EXPECT_EQ(app.lists.PartItems.size(), 1u);
+    EXPECT_EQ(app.lists.PartItems[0].Name, "");
+    EXPECT_EQ(app.main.F_Preferen.Rows(), 1);
+}
+
+TEST_F(ListReaderTest, AnEmptyListLoadsAndKeepsTheLibraryPaths) {
+    Load({kHeader});
+    const std::string before = m_app->UpgLibPath[0];
+    m_app->main.F_Msg.SetVisible(false);
+    m_app->main.F_lstfrm.SetVisible(true);
+    test::WriteFile(ListFile(), "");
+    F_lstok_Click(*m_app);
+    EXPECT_TRUE(Loaded());
+    EXPECT_EQ(m_app->UpgLibPath[0], before);
+}
+
+TEST_F(ListReaderTest, AListNamedInCapitalsIsFound) {
+    Load({kHeader, "1,0,1,7400,L.PART"}, "UPGRADE.LST");
+    EXPECT_TRUE(Loaded());
+    EXPECT_EQ(m_app->lists.PartItems[0].Name, "7400");
+}
+
+struct BadList {
+    const char* name;
+    std::vector<std::string> lines;
+    std::string message;  // %LIST% stands for the list's path
+};
+
+class BadListTest : public ListReaderTest, public ::testing::WithParamInterface<BadList> {};
+
+TEST_P(BadListTest, FailsWithItsMessageAndTheLoadPageStays) {
+    Load(GetParam().lines);
+    EXPECT_FALSE(Loaded());
+    EXPECT_TRUE(m_app->main.F_lstfrm.Visible());
+    std::string expected = GetParam().message;
+    expected.replace(expected.find("%LIST%"), 6, ListFile());
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{expected});
+    EXPECT_EQ(m_app->main.F_Preferen.Rows(), 2);  // no grid was built
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, BadListTest,
+    ::testing::Values(
+        BadList{"wrong_header", {"0,Other.PART,a,b,c,d,e"}, "Wrong Format : %LIST%"},
+        BadList{"empty_line", {kHeader, "", "1,0,1,A,L.PART"},
+                "Make sure that Upgrade files are in the specified path :  %LIST%"},
+        BadList{"short_part_line", {kHeader, "1,0,1,A"}, "Make sure that Upgrade files are in the specified path :  %LIST%"},
+        BadList{"short_symbol_line", {kHeader, "2,0,1,A,L.SYMBOL"},
+                "Make sure that Upgrade files are in the specified path :  %LIST%"},
+        BadList{"number_beyond_32_bits", {kHeader, "1,99999999999,1,A,L.PART"},
+                "Make sure that Upgrade files are in the specified path :  %LIST%"},
+        BadList{"parent_directory", {kHeader, "4,0,1,../x.dat"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"../x.dat\" (a path separator). Nothing is offered "
+                "from this list."},
+        BadList{"dot_dot", {kHeader, "4,0,1,..x.dat"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"..x.dat\" (\"..\"). Nothing is offered from this list."},
+        BadList{"absolute_library", {kHeader, "1,0,1,A,/etc/passwd"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"/etc/passwd\" (a path separator). Nothing is "
+                "offered from this list."},
+        BadList{"drive", {kHeader, "1,0,1,A,C:LIB.PART"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"C:LIB.PART\" (a drive). Nothing is offered from "
+                "this list."},
+        BadList{"backslash_subdir", {kHeader, "4,0,9,a.SBC,..\\..\\x"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"..\\..\\x\" (a path separator). Nothing is offered "
+                "from this list."},
+        BadList{"control_character", {kHeader, "4,0,1,a\tb.dat"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"a\\x09b.dat\" (a control character). Nothing is "
+                "offered from this list."},
+        BadList{"subcircuit_without_subdir", {kHeader, "4,0,9,a.sbc"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"\" (an empty name). Nothing is offered from this "
+                "list."},
+        BadList{"empty_library", {kHeader, "1,0,1,A,  "},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"  \" (an empty name). Nothing is offered from this "
+                "list."},
+        BadList{"header_library_outside", {"0,Upgrade.PART,../A.SYMBOL,b,c,d,e"},
+                "Unsafe name in the upgrade list %LIST%, line 1: \"../A.SYMBOL\" (a path separator). Nothing is "
+                "offered from this list."}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(ListReaderTest, AMissingListFailsWithCodeNine) {
+    App& app = Start();
+    app.main.F_lstdir.SetPath(m_upgrade.Path());
+    F_lstok_Click(app);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Make sure that Upgrade files are in the specified path :  " +
+                                                   ListFile()});
+}
+
+TEST_F(ListReaderTest, PartsReadBeforeAFailureStayButNothingIsOffered) {
+    App& app = Load({kHeader, "1,0,1,A,L.PART", "1,0,1,B"});
+    EXPECT_FALSE(Loaded());
+    EXPECT_EQ(app.lists.PartItems[0].Name, "A");
+}
+
+TEST_F(ListReaderTest, TheRootFolderGivesAListPathWithoutTrailingSeparator) {
+    App& app = Start();
+    app.main.F_lstdir.SetPath("/");
+    F_lstok_Click(app);
+    EXPECT_EQ(app.ListPath, "");
+    EXPECT_EQ(BoxTexts().at(0), "Make sure that Upgrade files are in the specified path :  /Upgrade.lst");
+}
+
+}  // namespace
+}  // namespace zrx
