@@ -78,7 +78,9 @@ int main(int argc, char** argv) {
     CLI::App app{"zrxlibug-cli: apply, build and inspect Zarnix32 library upgrades"};
     app.require_subcommand(1);
     int status = 0;
+    AddApplyCommand(app, status);
     AddShowCommand(app, status);
+    AddDemoCommand(app, status);
     AddLibraryCommands(app, status);
     try {
         app.parse(argc, argv);

@@ -1,5 +1,6 @@
 #include "shell/handlers.h"
 
+#include "apply/update_run.h"
 #include "shell/main_window.h"
 #include "upgrade_list/load_page.h"
 #include "upgrade_list/selection_grid.h"
@@ -10,6 +11,7 @@ void ConnectHandlers(App& app) {
     ConnectMainWindow(app);
     ConnectLoadPage(app);
     ConnectSelectionGrid(app);
+    ConnectUpdatePage(app);
 }
 
 }  // namespace zrx

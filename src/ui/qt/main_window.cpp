@@ -21,6 +21,7 @@
 
 #include "shell/app.h"
 #include "ui/forms/readme_form.h"
+#include "ui/forms/summary_form.h"
 #include "ui/qt/bindings.h"
 #include "ui/qt/qt_dialogs.h"
 
@@ -136,9 +137,31 @@ public:
     }
 };
 
+class SummaryDialog : public QDialog {
+public:
+    SummaryDialog(ui::SummaryForm& form, QWidget* parent) : QDialog(parent) {
+        resize(860, 480);
+        auto* layout = new QVBoxLayout(this);
+        auto* title = Make<QLabel>(this, form.F_Result);
+        title->setStyleSheet("QLabel { font-size: 12pt; font-weight: bold; }");
+        layout->addWidget(title);
+        layout->addWidget(Make<QTableView>(this, form.F_Resgrid), 1);
+        auto* buttons = new QHBoxLayout();
+        buttons->addWidget(MakeButton(this, form.F_Save));
+        buttons->addWidget(MakeButton(this, form.F_Help));
+        buttons->addStretch();
+        buttons->addWidget(MakeButton(this, form.F_PrevDef));
+        buttons->addWidget(MakeButton(this, form.F_Finish));
+        layout->addLayout(buttons);
+    }
+};
+
 }  // namespace
 
 void RegisterFormDialogs(QtDialogs& dialogs) {
+    dialogs.RegisterForm("INSUMRY", [](ui::Form& form, QWidget* parent) -> QDialog* {
+        return new SummaryDialog(static_cast<ui::SummaryForm&>(form), parent);
+    });
     dialogs.RegisterForm("INSTTXT", [](ui::Form& form, QWidget* parent) -> QDialog* {
         return new ReadmeDialog(static_cast<ui::ReadmeForm&>(form), parent);
     });

@@ -1,0 +1,187 @@
+#include "apply/data_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "shell/app.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+#include "ui/dialogs.h"
+
+namespace zrx {
+
+namespace {
+
+enum class InstallResult { Installed, SourceOlder, NoDirectory, Failed };
+
+bool IsSubcircuit(const std::string& name) { return EndsWith(ToUpper(TrimBlanks(name)), ".SBC"); }
+
+// Copies the bytes of `from` into a temporary file beside `to`, gives it the source's
+// modification time, and renames it over `to`.
+InstallResult Install(const std::string& from, const std::string& destDir, const std::string& to, bool acceptOlder) {
+    struct stat source {}, target {};
+    if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) return InstallResult::Failed;
+    if (!IsDirectory(destDir)) return InstallResult::NoDirectory;
+    if (::lstat(to.c_str(), &target) == 0) {
+        if (S_ISDIR(target.st_mode)) return InstallResult::Failed;
+        const auto older = source.st_mtim.tv_sec < target.st_mtim.tv_sec ||
+                           (source.st_mtim.tv_sec == target.st_mtim.tv_sec && source.st_mtim.tv_nsec < target.st_mtim.tv_nsec);
+        if (older && S_ISREG(target.st_mode) && !acceptOlder) return InstallResult::SourceOlder;
+    }
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return InstallResult::Failed;
+    std::string temp = JoinPath(destDir, "." + FileNameOf(to) + ".zrxtmp-XXXXXX");
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    const int out = ::mkstemp(name.data());
+    if (out < 0) {
+        ::close(in);
+        return InstallResult::Failed;
+    }
+    temp.assign(name.data());
+    bool ok = true;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < got && ok;) {
+            const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
+            if (n < 0 && errno != EINTR) ok = false;
+            else if (n > 0) done += n;
+        }
+        if (!ok) break;
+    }
+    ::close(in);
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    ok = ok && ::fchmod(out, source.st_mode & 0777) == 0 && ::futimens(out, times) == 0 && ::fsync(out) == 0;
+    ok = ::close(out) == 0 && ok;
+    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) ok = false;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return InstallResult::Failed;
+    }
+    return InstallResult::Installed;
+}
+
+// Checks that the source exists, asking Abort, Retry or Ignore while it does not.
+std::optional<CopyOutcome> WaitForSource(ui::Dialogs& dialogs, const std::string& source) {
+    while (!FileExists(source)) {
+        const ui::Answer answer = dialogs.ShowMessage(
+            {"Error occurred while attempting to copy file.  Could not locate file: \"" + source + "\"",
+             "ZRXLIBUG Setup", ui::Icon::Question, ui::Buttons::AbortRetryIgnore, false});
+        if (answer == ui::Answer::Abort) return CopyOutcome::Failed;
+        if (answer == ui::Answer::Ignore) return CopyOutcome::Ignored;
+    }
+    return std::nullopt;
+}
+
+CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
+                 const std::string& srcName, const std::string& destName, bool subcircuitRule) {
+    if (srcDir.empty() || destDir.empty()) return CopyOutcome::Failed;
+    const std::string target = JoinPath(destDir, destName);
+    if (!PathLengthOk(target)) return CopyOutcome::Failed;
+    const std::string source = ResolveNameInDir(srcDir, srcName);
+    if (const auto outcome = WaitForSource(dialogs, source)) return *outcome;
+    const InstallResult first = Install(source, destDir, target, false);
+    if (first == InstallResult::Installed) return CopyOutcome::Copied;
+    if (!subcircuitRule || !IsSubcircuit(destName)) return CopyOutcome::Failed;
+    // A subcircuit goes in even when older, and its subdirectory is made when missing.
+    std::error_code error;
+    std::filesystem::create_directory(WithoutTrailingSeparator(destDir), error);
+    return Install(source, destDir, target, true) == InstallResult::Installed ? CopyOutcome::Copied
+                                                                              : CopyOutcome::Failed;
+}
+
+// The real directory of a path, or "" when it cannot be resolved.
+std::string RealDirectory(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    std::string result = real ? real : "";
+    std::free(real);
+    return result;
+}
+
+// Whether `dir` (which may not exist yet) stays inside `root` once symbolic links are followed.
+bool StaysInside(const std::string& dir, const std::string& root) {
+    const std::string realRoot = RealDirectory(root);
+    if (realRoot.empty()) return true;  // a missing target directory fails the copy itself
+    std::string existing = dir;
+    std::string rest;
+    while (!existing.empty() && RealDirectory(existing).empty()) {
+        const auto cut = existing.rfind('/');
+        if (cut == std::string::npos || cut == 0) return false;
+        rest = existing.substr(cut) + rest;
+        existing = existing.substr(0, cut);
+    }
+    const std::string real = RealDirectory(existing) + rest;
+    return real == realRoot || StartsWith(real, realRoot == "/" ? realRoot : realRoot + "/");
+}
+
+}  // namespace
+
+bool FileExists(std::string path) {
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
+    if (!path.empty() && path.back() == kSep) path.pop_back();
+    if (!IsRegularFile(path)) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+bool PathLengthOk(const std::string& path) { return path.size() < PATH_MAX; }
+
+CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
+                        const std::string& srcName, const std::string& destName) {
+    return Copy(dialogs, srcDir, destDir, srcName, destName, true);
+}
+
+CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
+                        const std::string& srcName, const std::string& destName) {
+    return Copy(dialogs, srcDir, destDir, srcName, destName, false);
+}
+
+void CopyDataFiles(App& app) {
+    std::vector<DataFileItem>& files = app.lists.DataFileItems;
+    if (IsPlaceholder(files)) return;
+    for (DataFileItem& item : files) {
+        app.dialogs.ProcessEvents();
+        if (item.Update != 1 || item.Withheld != 0) continue;
+        const std::string destDir = IsSubcircuit(item.Name) ? JoinPath(item.TargetDir, item.TargetLib) : item.TargetDir;
+        if (item.Name.empty()) break;
+        app.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.ListPath, item.Name) +
+                                     "   to " + JoinPath(destDir, item.Name));
+        if (!StaysInside(destDir, item.TargetDir)) {
+            // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
+            app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + destDir +
+                                         " leads outside " + item.TargetDir,
+                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+            item.Copied = 0;
+            continue;
+        }
+        switch (CopyLibFile(app.dialogs, app.ListPath.empty() ? "/" : app.ListPath, destDir, item.Name, item.Name)) {
+            case CopyOutcome::Copied: item.Copied = 1; break;
+            case CopyOutcome::Ignored: item.Copied = 0; break;
+            case CopyOutcome::Failed:
+                ShowErrorByCode(app.dialogs, 1, item.Name);
+                item.Copied = 0;
+                break;
+        }
+    }
+}
+
+}  // namespace zrx

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+namespace zrx {
+
+class App;
+namespace ui {
+class Dialogs;
+}
+
+enum class CopyOutcome {
+    Copied,
+    Failed,   // refused (the source is older than the installed file) or could not be written
+    Ignored,  // the source is missing and the user chose Ignore: nothing was copied
+};
+
+// Copies the selected loose files of the upgrade folder into their target directories.
+void CopyDataFiles(App& app);
+
+// Installs srcDir/srcName as destDir/destName: forced replacement, but a source older than the
+// installed file (an earlier modification time) is refused; a subcircuit file (.SBC) is accepted
+// even then, and its missing subdirectory is created. The copy goes into a temporary file in the
+// destination directory that is renamed over the target and keeps the source's modification
+// time; a failed copy leaves the old file as it was. A missing source asks Abort, Retry or Ignore.
+CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
+                        const std::string& srcName, const std::string& destName);
+// The same without the subcircuit rule; the builder copies its files with it.
+CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
+                        const std::string& srcName, const std::string& destName);
+
+// Whether a path can be opened for reading (one pair of enclosing double quotes and one trailing
+// separator removed first).
+bool FileExists(std::string path);
+// Whether a path is short enough for the platform.
+bool PathLengthOk(const std::string& path);
+
+}  // namespace zrx

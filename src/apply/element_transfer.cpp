@@ -1,0 +1,114 @@
+#include "apply/element_transfer.h"
+
+#include "apply/kernel_wrappers.h"
+#include "kernel/zrxkernel.h"
+#include "shell/app.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+#include "shell/working_database.h"
+#include "ui/dialogs.h"
+
+namespace zrx {
+
+namespace {
+
+// What differs between parts, symbols and packages.
+struct TransferKind {
+    int32_t slot;
+    bool clearBeforeLoading;  // parts and packages
+    bool deleteAfterwards;    // parts (device map) and packages (symbol map)
+    bool isPart;
+    int32_t loadFailureCode;
+    int32_t saveFailureCode;
+    const char* questionPrefix;
+    const char* loadingText;
+    const char* loadingNumber;
+    const char* savingText;
+    const char* savingNumber;
+    const char* beforePath;
+};
+
+constexpr TransferKind kPartTransfer{ZK_SLOT_PART,          true,
+                                     true,                  true,
+                                     4,                     2,
+                                     "Part with same name ", "Loading part into memory",
+                                     "4415",                "Saving part  ",
+                                     "4416 ",               " to Library :-"};
+constexpr TransferKind kSymbolTransfer{ZK_SLOT_SYMBOL,           false,
+                                       false,                    false,
+                                       8,                        7,
+                                       "Symbol with same name ", "Loading symbol ",
+                                       "4418 ",                  "Saving symbol  ",
+                                       "4419 ",                  " to Library:-"};
+constexpr TransferKind kPackageTransfer{ZK_SLOT_PACKAGE,           true,
+                                        true,                      false,
+                                        8,                         7,
+                                        "Package with same name ", "Loading Package ",
+                                        "4417 ",                   "Saving package  ",
+                                        "991140 ",                 "to Lib :-"};
+
+void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind,
+              const std::string& (*sourceOf)(const App&, const ElementItem&)) {
+    if (IsPlaceholder(list)) return;
+    ui::MainForm& m = app.main;
+    for (ElementItem& item : list) {
+        app.dialogs.ProcessEvents();
+        int32_t slot = kind.slot;
+        if (item.Update != 0) {
+            if (kind.clearBeforeLoading) ClearWorkingDatabase();
+            int32_t failed = 1;
+            if (kind.isPart) LoadPartFromLib(failed, slot, sourceOf(app, item), item.Name);
+            else LoadSymbolFromLib(failed, slot, sourceOf(app, item), item.Name);
+            if (failed != 0) {
+                ShowErrorByCode(app.dialogs, kind.loadFailureCode, item.Name);
+                item.Copied = 0;
+            } else {
+                const std::string target = JoinPath(app.env.LibDir, item.TargetLib);
+                int32_t absent = 1;
+                if (kind.isPart) PartExistsInLib(absent, target, item.Name);
+                else SymbolExistsInLib(absent, target, item.Name);
+                const bool ask = absent == 0 && !app.OverwriteAll && app.AskOverwrite;
+                if (ask && !AskBeforeOverwrite(app, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
+                                                         " are already stored in lib: " + target + "." + "\r\n" +
+                                                         "Overwrite anyway ?")) {
+                    item.Copied = 0;
+                } else {
+                    item.Copied = 0;
+                    m.F_Status.SetCaption(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" + item.Name + ")");
+                    int32_t saveFailed = 1;
+                    if (kind.isPart) SavePartToLib(saveFailed, target, slot, item.Name);
+                    else SaveSymbolToLib(saveFailed, target, slot, item.Name);
+                    if (saveFailed != 0) {
+                        item.Copied = 0;
+                        ShowErrorByCode(app.dialogs, kind.saveFailureCode, item.Name);
+                    } else {
+                        m.F_Status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" + item.Name +
+                                              ")" + kind.beforePath + target);
+                        item.Copied = 1;
+                    }
+                }
+            }
+        }
+        if (kind.deleteAfterwards) OM_Delete(kind.isPart ? DB_DeviceMap() : DB_SymbMap(), slot);
+    }
+}
+
+const std::string& PartSource(const App& app, const ElementItem&) { return app.UpgLibPath[0]; }
+const std::string& SymbolSource(const App& app, const ElementItem& item) {
+    return ToUpper(item.UpgSymbolLib) == "I_UPG.SYMBOL" ? app.UpgLibPath[2] : app.UpgLibPath[1];
+}
+const std::string& PackageSource(const App& app, const ElementItem&) { return app.UpgLibPath[3]; }
+
+}  // namespace
+
+bool AskBeforeOverwrite(App& app, const std::string& question) {
+    E_FlushLibraries();
+    return AskYesNo(app.dialogs, question);
+}
+
+void TransferParts(App& app) { Transfer(app, app.lists.PartItems, kPartTransfer, PartSource); }
+void TransferSymbols(App& app) { Transfer(app, app.lists.SymbolItems, kSymbolTransfer, SymbolSource); }
+void TransferPackages(App& app) { Transfer(app, app.lists.PackageItems, kPackageTransfer, PackageSource); }
+
+}  // namespace zrx

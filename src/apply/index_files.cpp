@@ -1,0 +1,197 @@
+#include "apply/index_files.h"
+
+#include <unistd.h>
+
+#include "shell/app.h"
+#include "shell/fields.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
+#include "shell/text_file.h"
+#include "shell/text_utils.h"
+#include "ui/dialogs.h"
+
+namespace zrx {
+
+std::string NormaliseNetLine(std::string_view text) {
+    std::string r;
+    auto endsInBlank = [&r] { return !r.empty() && r.back() == ' '; };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool nextIsNonBlank = i + 1 < text.size() && text[i + 1] != ' ';
+        if (c == ' ') {
+            if (!endsInBlank()) r += ' ';
+        } else if (c == '=') {
+            if (endsInBlank()) r.pop_back();
+            r += '=';
+            if (nextIsNonBlank) r += ' ';
+        } else if (c == '[' || c == '(' || c == ']' || c == ')') {
+            if (!endsInBlank()) r += ' ';
+            r += c;
+            if (nextIsNonBlank) r += ' ';
+        } else {
+            const auto code = static_cast<unsigned char>(c);
+            r += code > 31 && code < 128 ? c : ' ';
+        }
+    }
+    return r;
+}
+
+std::vector<std::string> SplitWords(std::string_view text) {
+    std::vector<std::string> words;
+    size_t start = 0;
+    for (;;) {
+        const size_t blank = text.find(' ', start);
+        if (blank == std::string_view::npos) {
+            words.emplace_back(text.substr(start));
+            return words;
+        }
+        words.emplace_back(text.substr(start, blank - start));
+        start = blank + 1;
+    }
+}
+
+std::unique_ptr<IndexFile> IndexFile::Load(const std::string& path, Kind kind) {
+    auto index = std::unique_ptr<IndexFile>(new IndexFile(path, kind));
+    if (IsRegularFile(path) || ::access(path.c_str(), F_OK) == 0) {
+        auto input = TextInput::Open(path);
+        if (!input) return nullptr;
+        std::string line;
+        while (input->ReadLine(line))
+            if (!line.empty()) index->m_lines.push_back(line);
+        if (input->LineTooLong()) return nullptr;
+    }
+    index->Index();
+    return index;
+}
+
+std::string IndexFile::KeyOfLine(const std::string& line) const {
+    const FieldList fields = SplitByBar(line);
+    return ToUpper(TrimBlanks(fields.Field(m_kind == Kind::ModelIndex ? 3 : 5)));
+}
+
+std::string IndexFile::KeyOfLibrary(const std::string& library) const {
+    return ToUpper(m_kind == Kind::ModelIndex ? library : TrimBlanks(library));
+}
+
+std::string IndexFile::DuplicateKey(const std::string& line) const {
+    return m_kind == Kind::ModelIndex ? line : TrimBlanks(line);
+}
+
+void IndexFile::Index() {
+    m_firstOfLibrary.clear();
+    m_present.clear();
+    for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
+        m_firstOfLibrary.emplace(KeyOfLine(*it), it);
+        m_present.insert(DuplicateKey(*it));
+    }
+}
+
+bool IndexFile::Add(const std::string& entry, const std::string& library) {
+    if (entry.empty() || m_present.count(DuplicateKey(entry))) return false;
+    const auto first = m_firstOfLibrary.find(KeyOfLibrary(library));
+    std::list<std::string>::iterator inserted;
+    if (first != m_firstOfLibrary.end()) {
+        inserted = m_lines.insert(std::next(first->second), entry);
+    } else {
+        inserted = m_lines.insert(m_lines.end(), entry);
+    }
+    m_present.insert(DuplicateKey(entry));
+    const std::string key = KeyOfLine(entry);
+    const auto known = m_firstOfLibrary.find(key);
+    if (known == m_firstOfLibrary.end()) {
+        m_firstOfLibrary.emplace(key, inserted);
+    } else if (key != KeyOfLibrary(library)) {
+        // An entry whose own library field differs from its library (texts holding "|") may now
+        // be the first line of that other library: work the positions out again.
+        Index();
+    }
+    m_changed = true;
+    return true;
+}
+
+bool IndexFile::Save() {
+    if (!m_changed) return true;
+    auto output = TextOutput::Open(m_path);
+    if (!output) return false;
+    for (const std::string& line : m_lines) output->WriteLine(line);
+    if (!output->Commit()) return false;
+    m_changed = false;
+    return true;
+}
+
+namespace {
+
+// The index entry of a subcircuit file: its name from the first line, its description and
+// category from the second.
+std::optional<std::string> SubcircuitEntry(const std::string& file, const std::string& library) {
+    auto input = TextInput::Open(file);
+    if (!input) return std::nullopt;
+    std::string first, second;
+    if (!input->ReadLine(first) || !input->ReadLine(second)) return std::nullopt;
+    const std::vector<std::string> words = SplitWords(NormaliseNetLine(SplitByComma(first).Field(1)));
+    const std::string name = words.size() >= 2 ? words[1] : std::string();
+    const FieldList fields = SplitByComma(second);
+    const std::string& descriptionField = fields.Field(1);
+    const std::string description = TrimBlanks(descriptionField.size() > 1 ? descriptionField.substr(1) : "");
+    return "X|" + name + "|library|" + description + "|" + library + "| " + TrimBlanks(fields.Field(2));
+}
+
+}  // namespace
+
+void UpdateSubcircuitIndex(App& app) {
+    const std::vector<DataFileItem>& files = app.lists.DataFileItems;
+    if (files.empty() || files[0].Name.empty()) return;
+    ui::MainForm& m = app.main;
+    const std::string path = TrimBlanks(ResolveNameInDir(app.env.ZSMsbk, "Subcir.idx"));
+    std::unique_ptr<IndexFile> index;
+    bool ended = false;
+    for (const DataFileItem& item : files) {
+        app.dialogs.ProcessEvents();
+        if (!EndsWith(ToUpper(item.Name), ".SBC") || item.Update != 1) continue;
+        const std::string library = ToUpper(item.TargetLib);
+        if (library.empty()) break;
+        m.F_Status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
+        const auto entry = SubcircuitEntry(ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, item.Name), library);
+        if (!entry) continue;
+        if (!index) index = IndexFile::Load(path, IndexFile::Kind::SubcircuitIndex);
+        if (!index) {
+            m.F_Status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
+            ended = true;
+            break;
+        }
+        index->Add(*entry, library);
+    }
+    if (index && !index->Save()) {
+        m.F_Status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
+        return;
+    }
+    if (!ended) m.F_Status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
+}
+
+void UpdateModelIndex(App& app) {
+    const std::vector<ElementItem>& models = app.lists.SpiceModelItems;
+    if (models.empty() || models[0].Name.empty()) return;
+    ui::MainForm& m = app.main;
+    const std::string path = ResolveNameInDir(app.env.ZSMmod, "modpar.idx");
+    std::unique_ptr<IndexFile> index;
+    for (const ElementItem& item : models) {
+        app.dialogs.ProcessEvents();
+        m.F_Status.SetCaption(GetLocalMessage("Updating  model parameter index file", 4479));
+        if (!EndsWith(ToUpper(item.TargetLib), ".SML") || item.Copied != 1 || item.Update != 1) continue;
+        const std::string library =
+            ToUpper(TrimBlanks(item.TargetLib.substr(0, item.TargetLib.size() >= 4 ? item.TargetLib.size() - 4 : 0)));
+        if (!index) index = IndexFile::Load(path, IndexFile::Kind::ModelIndex);
+        if (!index) {
+            m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
+            return;
+        }
+        index->Add(item.ModelText1 + "||" + library + "|" + item.Name + "|" + item.ModelText3, library);
+    }
+    if (index && !index->Save()) {
+        m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
+        return;
+    }
+    m.F_Status.SetCaption(GetLocalMessage("Updating Model parameter index file", 4445));
+}
+
+}  // namespace zrx

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace zrx {
+
+class App;
+
+// Rebuilds a net-list line blank by blank: runs of blanks become one, "=" is glued to what comes
+// before it, brackets and parentheses stand apart, other characters below 32 or above 127 become
+// blanks.
+std::string NormaliseNetLine(std::string_view text);
+// The words of a normalised text, cut at every single blank (numbered from 1 by the callers).
+std::vector<std::string> SplitWords(std::string_view text);
+
+// An index file held in memory while entries are added to it, so that many additions cost one
+// read and one write. Each addition has exactly the effect of adding the entry to the file on its
+// own: nothing when an identical line is there; otherwise right after the first line of the same
+// library, or at the end. Blank lines are not kept.
+class IndexFile {
+public:
+    enum class Kind { ModelIndex, SubcircuitIndex };  // library in field 3 / field 5; lines compared exactly / trimmed
+
+    // Reads the file; a missing file is an empty index. Nothing when it cannot be read.
+    static std::unique_ptr<IndexFile> Load(const std::string& path, Kind kind);
+    // Adds an entry for library `library`; false when an identical line is already there.
+    bool Add(const std::string& entry, const std::string& library);
+    // Writes the file (CR LF line ends) as a whole when something was added.
+    bool Save();
+    bool Changed() const { return m_changed; }
+    std::vector<std::string> Lines() const { return {m_lines.begin(), m_lines.end()}; }
+
+private:
+    IndexFile(std::string path, Kind kind) : m_path(std::move(path)), m_kind(kind) {}
+    std::string KeyOfLine(const std::string& line) const;
+    std::string KeyOfLibrary(const std::string& library) const;
+    std::string DuplicateKey(const std::string& line) const;
+    void Index();
+
+    std::string m_path;
+    Kind m_kind;
+    std::list<std::string> m_lines;
+    std::unordered_map<std::string, std::list<std::string>::iterator> m_firstOfLibrary;
+    std::unordered_set<std::string> m_present;
+    bool m_changed = false;
+};
+
+// Adds the selected subcircuit files to Subcir.idx, and the copied simulator models of model
+// library files (.SML) to modpar.idx.
+void UpdateSubcircuitIndex(App& app);
+void UpdateModelIndex(App& app);
+
+}  // namespace zrx

@@ -1,0 +1,163 @@
+#include "apply/model_transfer.h"
+
+#include "apply/element_transfer.h"
+#include "kernel/zrxkernel.h"
+#include "shell/app.h"
+#include "shell/fields.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+#include "shell/working_database.h"
+#include "ui/dialogs.h"
+
+namespace zrx {
+
+namespace {
+
+constexpr int32_t kModelMaskA = ZK_CLASS_SCHEMATIC;
+constexpr int32_t kModelMaskB = ZK_CLASS_MODEL;
+constexpr int32_t kSchematicUse = 1;
+
+// The texts of a saved simulator model: the first text item's first two comma-separated fields
+// and the second item's whole text. False when the first item is no text item or is empty.
+bool ReadModelTexts(int32_t symbol, ElementItem& item) {
+    const int32_t items = S_SymbolItemArray(symbol);
+    const int32_t first = IA_SearchMaskLink(items, 1, 32, 0);
+    if (first == 0) return false;
+    ZK_ItemRecord record{};
+    if (I_ReadItem(S_SymbolItem(items, first), &record) != ZK_ITEM_TEXT) return false;
+    const std::string text = StringFromPointer(record.text);
+    if (text.empty()) return false;
+    const FieldList fields = SplitByComma(text);
+    if (fields.Count() == 0) return false;
+    item.ModelText1 = fields.Field(1);
+    if (fields.Count() >= 2) item.ModelText2 = fields.Field(2);
+    const int32_t second = IA_SearchMaskLink(items, 1, 32, 1);
+    if (second != 0) {
+        ZK_ItemRecord third{};
+        if (I_ReadItem(S_SymbolItem(items, second), &third) == ZK_ITEM_TEXT) item.ModelText3 = StringFromPointer(third.text);
+    }
+    return true;
+}
+
+void TransferModels(App& app, bool spice) {
+    std::vector<ElementItem>& list = spice ? app.lists.SpiceModelItems : app.lists.MixedModelItems;
+    if (IsPlaceholder(list)) return;
+    ui::MainForm& m = app.main;
+    const std::string& upgradeLibrary = app.UpgLibPath[spice ? 4 : 5];
+    const std::string& targetDir = spice ? app.env.ZSMmod : app.env.LibDir;
+    const int32_t destKind = spice ? 5 : 1;
+    int32_t upgradeHandle = 0;
+    int32_t targetHandle = 0;
+    std::string previousTarget;
+
+    for (ElementItem& item : list) {
+        app.dialogs.ProcessEvents();
+        int32_t slot = ZK_SLOT_MODEL;
+        const std::string name = item.Name;
+        bool present = false;
+        bool notCopied = false;
+        auto fail = [&](int32_t code, const std::string& extra) {
+            ShowErrorByCode(app.dialogs, code, extra);
+            notCopied = true;
+        };
+        [&] {
+            if (item.Update == 0) return;
+            if (item.TargetLib != previousTarget) {
+                E_CloseLibWrite(targetHandle);
+                E_CloseLibrary(targetHandle);
+                E_CloseLibrary(upgradeHandle);
+                targetHandle = 0;
+            }
+            upgradeHandle = E_OpenLibrary(upgradeLibrary.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+            if (upgradeHandle < 1) return fail(6, upgradeLibrary);
+            ClearWorkingDatabase();
+            const int32_t cursor = E_OpenLibToRead(upgradeHandle, name.c_str());
+            if (cursor > 0) {
+                if (const int32_t id = S_LoadSymbol(ZK_SLOT_MODEL, cursor); id != 0) {
+                    slot = id;
+                    O_Rename(S_Symbol(slot), name.c_str());
+                }
+            }
+            O_Rename(S_Symbol(slot), name.c_str());
+            const int32_t copy = S_CopySymbol(slot, 0);
+            if (copy == 0) {
+                E_CloseLibrary(upgradeHandle);
+                return fail(8, name);
+            }
+            O_Rename(S_Symbol(copy), name.c_str());
+            E_CloseLibrary(upgradeHandle);
+            if (item.DestKind != destKind) return;
+
+            const std::string target = JoinPath(targetDir, item.TargetLib);
+            const std::string trimmedName = TrimBlanks(name);
+            // The probe uses the open target library, or a reading handle of its own.
+            const int32_t probe =
+                targetHandle > 0 ? targetHandle : E_OpenLibrary(target.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+            if (probe > 0) {
+                present = !trimmedName.empty() && E_OpenLibToRead(probe, trimmedName.c_str()) > 0;
+                if (probe != targetHandle) E_CloseLibrary(probe);
+            }
+            if (present && !app.OverwriteAll && app.AskOverwrite) {
+                const std::string question =
+                    spice ? GetLocalMessage("SML parameter(model) with same name ", 4476) + "(" + name + ")" +
+                                " are already stored in lib: " + target + "." + "\r\n" +
+                                GetLocalMessage("Overwrite anyway ?", 4472)
+                          : GetLocalMessage("Mixed mode parameter (model) with same name", 4470) + "(" + name + ")" +
+                                GetLocalMessage("is already stored in lib: ", 4471) + target + "\r\n" +
+                                GetLocalMessage("Overwrite anyway ?", 4472);
+                if (!AskBeforeOverwrite(app, question)) {
+                    notCopied = true;
+                    return;
+                }
+            }
+            item.Copied = 0;
+            m.F_Status.SetCaption((spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
+                                         : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
+                                  "(" + name + ")");
+            if (targetHandle < 1) targetHandle = E_OpenLibrary(target.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
+            if (targetHandle < 1) {
+                targetHandle = 0;
+                return fail(3, target);
+            }
+            if (trimmedName.empty()) {
+                previousTarget = TrimBlanks(item.TargetLib);
+                return;
+            }
+            int32_t error = 1, symbol = 0;
+            FindSymbolByName(error, 0, symbol, trimmedName);
+            const int32_t cursor2 = error == 0 ? E_OpenLibToWrite(targetHandle, trimmedName.c_str()) : 0;
+            if (cursor2 < 1) return fail(7, name);
+            const int32_t saved = S_SaveSymbol(symbol, cursor2);
+            E_CloseLibWrite(targetHandle);
+            if (saved == 0) {
+                item.Copied = 0;
+                ShowErrorByCode(app.dialogs, 2, name);
+                return fail(7, name);
+            }
+            if (spice) {
+                O_Rename(slot, "");
+                if (!ReadModelTexts(slot, item)) return;  // saved, but not counted as copied
+                m.F_Status.SetCaption(GetLocalMessage("Saving SML parameter(model)  ", 4478) + "(" + name + ")" +
+                                      GetLocalMessage(" to Library:-", 4475) + target);
+            } else {
+                m.F_Status.SetCaption(GetLocalMessage("Saving mixed mode parameter (model)  ", "4474 ") + "(" + name +
+                                      ")" + GetLocalMessage(" to Library:-", 4475) + target);
+            }
+            item.Copied = 1;
+            previousTarget = TrimBlanks(item.TargetLib);
+        }();
+        DropOrphanSymbols(kModelMaskA, kModelMaskB, kSchematicUse);
+        if (notCopied) item.Copied = 0;
+    }
+    E_CloseLibrary(targetHandle);
+    E_CloseLibrary(upgradeHandle);
+    DropOrphanSymbols(kModelMaskA, kModelMaskB, kSchematicUse);
+}
+
+}  // namespace
+
+void TransferMixedModels(App& app) { TransferModels(app, false); }
+void TransferSpiceModels(App& app) { TransferModels(app, true); }
+
+}  // namespace zrx

@@ -1,0 +1,83 @@
+#include "apply/update_run.h"
+
+#include <set>
+
+#include "apply/data_files.h"
+#include "apply/element_transfer.h"
+#include "apply/index_files.h"
+#include "apply/model_transfer.h"
+#include "apply/summary.h"
+#include "kernel/zrxkernel.h"
+#include "shell/app.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+#include "ui/dialogs.h"
+#include "upgrade_list/selection_grid.h"
+
+namespace zrx {
+
+namespace {
+
+// Saves the kernel reported as done but could not make durable (a full disk, say) are not copied
+// after all: their elements are marked so and reported in one box.
+void CheckSavesAreDurable(App& app) {
+    if (E_FlushLibraries() != 0) return;
+    std::set<std::string> failed;
+    for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) failed.insert(StringFromPointer(name));
+    E_ClearFailedSaves();
+    std::string names;
+    for (auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
+                       &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
+        for (ElementItem& item : *list)
+            if (item.Copied == 1 && failed.count(item.Name)) {
+                item.Copied = 0;
+                names += (names.empty() ? "" : ", ") + item.Name;
+            }
+    if (!names.empty())
+        app.dialogs.ShowMessage({"These elements could not be written to their libraries after all: " + names,
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+}
+
+}  // namespace
+
+void ResetCopyStatus(App& app) {
+    for (auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
+                       &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
+        for (ElementItem& item : *list) item.Copied = 0;
+    for (DataFileItem& item : app.lists.DataFileItems) item.Copied = 0;
+}
+
+void UpdateLibraries(App& app) {
+    ui::MainForm& m = app.main;
+    app.dialogs.ProcessEvents();
+    if (!AskYesNo(app.dialogs, GetLocalMessage("Are you sure you want to update the library files", 447))) return;
+    CollectGridSelection(app);
+    ui::Button* const runButtons[] = {&m.F_Update, &m.F_Cancel, &m.F_Exit(0), &m.F_Exit(1), &m.F_Help(4)};
+    for (ui::Button* button : runButtons) button->SetEnabled(false);
+    m.F_Status.SetCaption(GetLocalMessage("Processing Library Files", 4413));
+    app.dialogs.SetBusy(true);
+    ResetCopyStatus(app);
+
+    CopyDataFiles(app);
+    UpdateSubcircuitIndex(app);
+    if (CheckPathAvailable(app.env.LibDir, app.dialogs) == 0) {
+        TransferParts(app);
+        TransferSymbols(app);
+        TransferPackages(app);
+        TransferMixedModels(app);
+    }
+    TransferSpiceModels(app);
+    UpdateModelIndex(app);
+
+    app.dialogs.SetBusy(false);
+    CheckSavesAreDurable(app);
+    ShowSummary(app);
+    m.F_Status.SetCaption(GetLocalMessage("Done", "4414 "));
+    for (ui::Button* button : runButtons) button->SetEnabled(true);
+    if (app.SummaryFinished) app.CloseMainWindow();
+}
+
+void ConnectUpdatePage(App& app) { app.main.F_Update.onClick = [&app] { UpdateLibraries(app); }; }
+
+}  // namespace zrx
