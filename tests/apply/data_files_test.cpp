@@ -1,0 +1,176 @@
+#include "apply/data_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "support/upgrade_fixture.h"
+
+namespace zrx {
+namespace {
+
+void SetMtime(const std::string& path, time_t when) {
+    struct utimbuf times {when, when};
+    ::utime(path.c_str(), &times);
+}
+
+time_t Mtime(const std::string& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mtime;
+}
+
+size_t FileCount(const std::string& dir) {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
+
+class CopyLibFileTest : public ::testing::Test {
+protected:
+    CopyOutcome Copy(const std::string& name, const std::string& dest) {
+        return CopyLibFile(m_dialogs, m_src.Path(), dest, name, name);
+    }
+    test::TempDir m_src, m_dest;
+    ui::ScriptedDialogs m_dialogs;
+};
+
+TEST_F(CopyLibFileTest, ANewFileIsCopiedWithItsModificationTime) {
+    test::WriteFile(m_src / "a.dat", "new");
+    SetMtime(m_src / "a.dat", 1000000000);
+    EXPECT_EQ(Copy("a.dat", m_dest.Path()), CopyOutcome::Copied);
+    EXPECT_EQ(test::ReadFile(m_dest / "a.dat"), "new");
+    EXPECT_EQ(Mtime(m_dest / "a.dat"), 1000000000);
+    EXPECT_EQ(FileCount(m_dest.Path()), 1u);
+}
+
+TEST_F(CopyLibFileTest, ANewerSourceReplacesTheInstalledFile) {
+    test::WriteFile(m_dest / "a.dat", "old");
+    SetMtime(m_dest / "a.dat", 1000000000);
+    test::WriteFile(m_src / "a.dat", "new");
+    SetMtime(m_src / "a.dat", 1100000000);
+    EXPECT_EQ(Copy("a.dat", m_dest.Path()), CopyOutcome::Copied);
+    EXPECT_EQ(test::ReadFile(m_dest / "a.dat"), "new");
+}
+
+TEST_F(CopyLibFileTest, AnOlderSourceIsRefusedButNotForSubcircuits) {
+    for (const char* name : {"a.dat", "b.SBC"}) {
+        test::WriteFile(m_dest / name, "installed");
+        SetMtime(m_dest / name, 1100000000);
+        test::WriteFile(m_src / name, "older");
+        SetMtime(m_src / name, 1000000000);
+    }
+    EXPECT_EQ(Copy("a.dat", m_dest.Path()), CopyOutcome::Failed);
+    EXPECT_EQ(test::ReadFile(m_dest / "a.dat"), "installed");
+    EXPECT_EQ(Copy("b.SBC", m_dest.Path()), CopyOutcome::Copied);
+    EXPECT_EQ(test::ReadFile(m_dest / "b.SBC"), "older");
+    // The builder's copy has no subcircuit rule.
+    test::WriteFile(m_dest / "b.SBC", "installed");
+    SetMtime(m_dest / "b.SBC", 1100000000);
+    EXPECT_EQ(InstallFile(m_dialogs, m_src.Path(), m_dest.Path(), "b.SBC", "b.SBC"), CopyOutcome::Failed);
+}
+
+TEST_F(CopyLibFileTest, TheMissingSubdirectoryOfASubcircuitIsCreated) {
+    test::WriteFile(m_src / "op.sbc", "x");
+    EXPECT_EQ(Copy("op.sbc", m_dest / "OPAMPS"), CopyOutcome::Copied);
+    EXPECT_EQ(test::ReadFile(m_dest / "OPAMPS/op.sbc"), "x");
+    test::WriteFile(m_src / "plain.dat", "x");
+    EXPECT_EQ(Copy("plain.dat", m_dest / "MISSING"), CopyOutcome::Failed);
+    EXPECT_FALSE(std::filesystem::exists(m_dest / "MISSING"));
+}
+
+TEST_F(CopyLibFileTest, AMissingSourceAsksAbortRetryOrIgnore) {
+    m_dialogs.QueueAnswer(ui::Answer::Abort);
+    EXPECT_EQ(Copy("gone.dat", m_dest.Path()), CopyOutcome::Failed);
+    ASSERT_EQ(m_dialogs.Boxes().size(), 1u);
+    const ui::MessageBox& box = m_dialogs.Boxes()[0];
+    EXPECT_EQ(box.text, "Error occurred while attempting to copy file.  Could not locate file: \"" +
+                            (m_src / "gone.dat") + "\"");
+    EXPECT_EQ(box.title, "ZRXLIBUG Setup");
+    EXPECT_EQ(box.buttons, ui::Buttons::AbortRetryIgnore);
+
+    m_dialogs.ClearBoxes();
+    m_dialogs.QueueAnswer(ui::Answer::Ignore);
+    EXPECT_EQ(Copy("gone.dat", m_dest.Path()), CopyOutcome::Ignored);
+    EXPECT_FALSE(std::filesystem::exists(m_dest / "gone.dat"));
+    EXPECT_EQ(m_dialogs.Boxes().size(), 1u);
+
+    // Retry finds the file once it is there.
+    m_dialogs.ClearBoxes();
+    m_dialogs.OnMessage([this](const ui::MessageBox&, ui::Answer) { test::WriteFile(m_src / "gone.dat", "here"); });
+    m_dialogs.QueueAnswer(ui::Answer::Retry);
+    EXPECT_EQ(Copy("gone.dat", m_dest.Path()), CopyOutcome::Copied);
+    EXPECT_EQ(m_dialogs.Boxes().size(), 1u);
+    EXPECT_EQ(test::ReadFile(m_dest / "gone.dat"), "here");
+}
+
+TEST_F(CopyLibFileTest, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
+    test::WriteFile(m_dest / "a.dat", "old");
+    SetMtime(m_dest / "a.dat", 1000000000);
+    test::WriteFile(m_src / "a.dat", std::string(4096, 'n'));
+    // A file-size limit makes the copy fail half-way, as a full disk would.
+    struct rlimit before {};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 100;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const CopyOutcome outcome = Copy("a.dat", m_dest.Path());
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(outcome, CopyOutcome::Failed);
+    EXPECT_EQ(test::ReadFile(m_dest / "a.dat"), "old");
+    EXPECT_EQ(FileCount(m_dest.Path()), 1u);
+}
+
+TEST(FileExistsTest, StripsQuotesAndTheTrailingSeparator) {
+    test::TempDir dir;
+    test::WriteFile(dir / "f", "x");
+    EXPECT_TRUE(FileExists("\"" + (dir / "f") + "\""));
+    EXPECT_TRUE(FileExists(dir / "f/"));
+    EXPECT_FALSE(FileExists(dir / "g"));
+    EXPECT_FALSE(FileExists(dir.Path()));
+    EXPECT_TRUE(PathLengthOk(dir / "f"));
+    EXPECT_FALSE(PathLengthOk(std::string(5000, 'a')));
+}
+
+class CopyDataFilesTest : public test::UpgradeTest {};
+
+TEST_F(CopyDataFilesTest, FilesGoToTheirDirectoriesAndRefusalsAreReported) {
+    test::WriteFile(m_upgrade / "new.TAL", "tal");
+    test::WriteFile(m_upgrade / "old.DAT", "older");
+    SetMtime(m_upgrade / "old.DAT", 1000000000);
+    test::WriteFile(m_suite / "JOB/old.DAT", "installed");
+    test::WriteFile(m_upgrade / "op.sbc", "sbc");
+    WriteList({"4,0,1,new.TAL", "4,0,2,old.DAT", "4,0,9,op.sbc,OPAMPS", "4,0,3,gone.spc"});
+    App& app = Open();
+    m_dialogs.QueueAnswer(ui::Answer::Yes);
+    m_dialogs.QueueAnswer(ui::Answer::Ignore);
+    Update(app);
+    EXPECT_EQ(BoxTexts()[1], "Cannot copy file   old.DAT");
+    EXPECT_EQ(BoxTexts().size(), 3u);  // the confirmation, the refusal and the missing file; no box after Ignore
+    EXPECT_EQ(StatusOf("new.TAL"), "Copied");
+    EXPECT_EQ(StatusOf("old.DAT"), "Not copied");
+    EXPECT_EQ(StatusOf("op.sbc"), "Copied");
+    EXPECT_EQ(StatusOf("gone.spc"), "Not copied");
+    EXPECT_EQ(test::ReadFile(m_suite / "LIB/new.TAL"), "tal");
+    EXPECT_EQ(test::ReadFile(m_suite / "JOB/old.DAT"), "installed");
+    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/OPAMPS/op.sbc"), "sbc");
+}
+
+TEST_F(CopyDataFilesTest, ALinkPlantedInASubdirectoryDoesNotCarryFilesOutside) {
+    test::TempDir outside;
+    std::filesystem::create_directory_symlink(outside.Path(), m_suite / "ZSM_SBK/EVIL");
+    test::WriteFile(m_upgrade / "op.sbc", "sbc");
+    WriteList({"4,0,9,op.sbc,EVIL"});
+    App& app = Open();
+    Update(app);
+    EXPECT_EQ(StatusOf("op.sbc"), "Not copied");
+    EXPECT_FALSE(std::filesystem::exists(outside / "op.sbc"));
+    EXPECT_NE(BoxTexts().at(1).find("leads outside"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zrx

@@ -1,0 +1,189 @@
+#include "apply/update_run.h"
+
+#include <gtest/gtest.h>
+
+#include "support/upgrade_fixture.h"
+
+namespace zrx {
+namespace {
+
+using test::LibraryNames;
+using test::MakeLibrary;
+using test::PartJson;
+using test::SymbolJson;
+
+class UpdateRunTest : public test::UpgradeTest {
+protected:
+    void SetUp() override {
+        MakeLibrary(m_suite / "LIB/Logic.PART", true, {PartJson("7400", "OLD")});
+        MakeLibrary(m_upgrade / "Upgrade.PART", true, {PartJson("7400", "NEW"), PartJson("7404", "NEW")});
+        MakeLibrary(m_upgrade / "A_Upg.SYMBOL", false, {SymbolJson("NAND", 1, {{6, "from A"}})});
+        MakeLibrary(m_upgrade / "I_Upg.SYMBOL", false,
+                    {SymbolJson("NAND", 1, {{6, "from I"}}), SymbolJson("OPAMP", 1, {{6, "from I"}})});
+        MakeLibrary(m_upgrade / "Upgrade.PACKAGE", false, {SymbolJson("DIP8", 2, {{6, "8 pins"}})});
+        MakeLibrary(m_upgrade / "Upgrade.MPARAM", false, {test::ModelJson("ADC", "ADC,converter", "12 bit")});
+        MakeLibrary(m_upgrade / "Upgrade.SPARAM", false,
+                    {test::ModelJson("Q1", "NPN,bipolar", "general purpose"), SymbolJson("NOTEXT", 3, {{2, ""}})});
+        WriteList({"1,0,1,7400,Logic.PART", "1,0,1,7404,Logic.PART", "2,0,1,NAND,Logic.SYMBOL,A_Upg.SYMBOL",
+                   "2,0,1,OPAMP,I_An.SYMBOL,i_upg.symbol", "3,0,1,DIP8,Std.PACKAGE", "6,0,1,ADC,Mixed.MPARAM",
+                   "5,0,5,Q1,Bip.SML", "5,0,5,NOTEXT,Bip.SML"});
+    }
+    std::string Text1(const std::string& library, const std::string& name) {
+        std::string error;
+        const auto json = ExportElement(library, name, error);
+        return json ? *json : error;
+    }
+};
+
+TEST_F(UpdateRunTest, DefaultOptionsCopyEverythingAndOverwriteSilently) {
+    App& app = Open();
+    Update(app);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Are you sure you want to update the library files"});
+    EXPECT_EQ(StatusOf("7400"), "Copied");
+    EXPECT_EQ(StatusOf("7404"), "Copied");
+    EXPECT_EQ(StatusOf("NAND"), "Copied");
+    EXPECT_EQ(StatusOf("OPAMP"), "Copied");
+    EXPECT_EQ(StatusOf("DIP8"), "Copied");
+    EXPECT_EQ(StatusOf("ADC"), "Copied");
+    EXPECT_EQ(StatusOf("Q1"), "Copied");
+    EXPECT_EQ(LibraryNames(m_suite / "LIB/Logic.PART"), (std::vector<std::string>{"7400", "7404"}));
+    EXPECT_NE(Text1(m_suite / "LIB/Logic.PART", "7400").find("\"NEW\""), std::string::npos);
+    EXPECT_NE(Text1(m_suite / "LIB/Logic.SYMBOL", "NAND").find("from A"), std::string::npos);
+    EXPECT_NE(Text1(m_suite / "LIB/I_An.SYMBOL", "OPAMP").find("from I"), std::string::npos);
+    EXPECT_EQ(LibraryNames(m_suite / "LIB/Std.PACKAGE"), std::vector<std::string>{"DIP8"});
+    EXPECT_EQ(LibraryNames(m_suite / "LIB/Mixed.MPARAM"), std::vector<std::string>{"ADC"});
+    EXPECT_EQ(LibraryNames(m_suite / "ZSM_MOD/Bip.SML"), (std::vector<std::string>{"NOTEXT", "Q1"}));
+    EXPECT_EQ(app.main.F_Status.Caption(), "Done");
+    EXPECT_TRUE(app.main.F_Update.Enabled());
+    EXPECT_TRUE(app.main.F_Exit(0).Enabled());
+    EXPECT_FALSE(app.ended);
+}
+
+TEST_F(UpdateRunTest, ModelTextsComeFromTheSavedModel) {
+    App& app = Open();
+    Update(app);
+    const ElementItem& q1 = app.lists.SpiceModelItems[0];
+    EXPECT_EQ(q1.ModelText1, "NPN");
+    EXPECT_EQ(q1.ModelText2, "bipolar");
+    EXPECT_EQ(q1.ModelText3, "general purpose");
+    // A model without a text item is saved but counts as not copied, and gets no index line.
+    EXPECT_EQ(StatusOf("NOTEXT"), "Not copied");
+    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"), "NPN||BIP|Q1|general purpose\r\n");
+}
+
+TEST_F(UpdateRunTest, AskingAsksOnlyForPresentElementsAndNoLeavesThemWithoutAMessage) {
+    App& app = Open();
+    app.main.F_OverPrompt(0).Click();
+    m_dialogs.QueueAnswer(ui::Answer::Yes);  // the confirmation
+    m_dialogs.QueueAnswer(ui::Answer::No);   // 7400 is present
+    Update(app);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                              "Are you sure you want to update the library files",
+                              "Part with same name (7400) are already stored in lib: " + (m_suite / "LIB/Logic.PART") +
+                                  ".\r\nOverwrite anyway ?"}));
+    EXPECT_EQ(StatusOf("7400"), "Not Copied");
+    EXPECT_EQ(StatusOf("7404"), "Copied");
+    EXPECT_NE(Text1(m_suite / "LIB/Logic.PART", "7400").find("\"OLD\""), std::string::npos);
+}
+
+TEST_F(UpdateRunTest, AnElementMissingFromItsUpgradeLibraryIsReportedAndNotCopied) {
+    WriteList({"1,0,1,GHOST,Logic.PART", "2,0,1,GHOSTSYM,L.SYMBOL,A_Upg.SYMBOL", "6,0,1,GHOSTMOD,M.MPARAM"});
+    App& app = Open();
+    Update(app);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Are you sure you want to update the library files",
+                                                    "Cannot load part   GHOST", "Cannot load symbol   GHOSTSYM",
+                                                    "Cannot load symbol   GHOSTMOD"}));
+    EXPECT_EQ(StatusOf("GHOST"), "Not Copied");
+    EXPECT_EQ(StatusOf("GHOSTSYM"), "Not copied");
+    EXPECT_EQ(StatusOf("GHOSTMOD"), "Not copied");
+}
+
+TEST_F(UpdateRunTest, AnUnavailableLibraryDirectoryWarnsOnceAndSkipsTheElementTransfers) {
+    std::filesystem::remove_all(m_suite / "LIB");
+    test::WriteFile(m_upgrade / "x.dat", "data");
+    WriteList({"1,0,1,7400,Logic.PART", "6,0,1,ADC,Mixed.MPARAM", "5,0,5,Q1,Bip.SML", "4,0,2,x.dat"});
+    App& app = Open();
+    Update(app);
+    ASSERT_EQ(BoxTexts().size(), 2u);
+    EXPECT_EQ(BoxTexts()[1], "Path: " + (m_suite / "LIB") + " not available");
+    EXPECT_EQ(StatusOf("7400"), "Not Copied");
+    EXPECT_EQ(StatusOf("ADC"), "Not copied");
+    EXPECT_EQ(StatusOf("Q1"), "Copied");
+    EXPECT_EQ(StatusOf("x.dat"), "Copied");
+    EXPECT_TRUE(std::filesystem::exists(m_suite / "JOB/x.dat"));
+}
+
+TEST_F(UpdateRunTest, NoToTheConfirmationChangesNothing) {
+    App& app = Open();
+    m_dialogs.QueueAnswer(ui::Answer::No);
+    const std::string before = test::Fingerprint(m_suite / "LIB/Logic.PART");
+    Update(app);
+    EXPECT_TRUE(m_summaryRows.empty());
+    EXPECT_EQ(test::Fingerprint(m_suite / "LIB/Logic.PART"), before);
+    EXPECT_TRUE(app.main.F_Update.Enabled());
+}
+
+TEST_F(UpdateRunTest, RowsLeftAtNoAreNotCopiedButStillCounted) {
+    App& app = Open();
+    app.main.F_Cancel.Click();
+    app.main.F_Preferen.UserSelect(1, 3, 8, 3);  // every row to NO
+    app.main.F_Proceed.Click();
+    Update(app);
+    ASSERT_EQ(m_summaryRows.size(), 9u);  // the header and one empty row per element
+    for (size_t r = 1; r < m_summaryRows.size(); ++r) EXPECT_EQ(m_summaryRows[r], std::vector<std::string>(5));
+    EXPECT_EQ(LibraryNames(m_suite / "LIB/Logic.PART"), std::vector<std::string>{"7400"});
+}
+
+TEST_F(UpdateRunTest, ASecondRunStartsFromFreshFlagsAndFinishEndsTheProgram) {
+    App& app = Open();
+    Update(app);
+    EXPECT_EQ(StatusOf("7404"), "Copied");
+    app.main.F_Cancel.Click();
+    app.main.F_Preferen.UserSelect(2, 3, 2, 3);  // 7404 to NO
+    app.main.F_Proceed.Click();
+    Update(app, true);
+    EXPECT_EQ(StatusOf("7404"), "<no row>");
+    EXPECT_EQ(app.lists.PartItems[1].Copied, 0);
+    EXPECT_EQ(StatusOf("7400"), "Copied");
+    EXPECT_TRUE(app.ended);
+}
+
+TEST_F(UpdateRunTest, TheSummaryShowsItsColumnsAndSavesTheFirstFourTabSeparated) {
+    WriteList({"1,0,1,7404,Logic.PART", "1,0,1,GHOST,Logic.PART", "4,1,1,held.TAL", "4,0,9,op.sbc,OPAMP"});
+    test::WriteFile(m_upgrade / "op.sbc", ".SUBCKT OP 1 2 3\r\n*Op amp, Opamp\r\n");
+    test::WriteFile(m_upgrade / "held.TAL", "x");
+    App& app = Open();
+    m_dialogs.QueueSaveFileName(m_upgrade / "summary.txt");
+    m_dialogs.QueueSaveFileName(std::string("  Upginfo "));
+    m_dialogs.QueueSaveFileName(std::nullopt);
+    m_whileSummary = [](ui::Form& form) {
+        for (int i = 0; i < 3; ++i) static_cast<ui::Button*>(form.Find("F_Save"))->Click();
+    };
+    Update(app);
+    const std::string lib = m_suite / "LIB";
+    EXPECT_EQ(m_summaryRows[0], (std::vector<std::string>{"Library Elements", "Library", "Target Dir", "Status", "Filetype"}));
+    EXPECT_EQ(m_summaryRows[1], (std::vector<std::string>{"7404", "Logic.PART", lib, "Copied", "Part file"}));
+    EXPECT_EQ(m_summaryRows[2], (std::vector<std::string>{"GHOST", "Logic.PART", lib, "Not Copied", "Part file"}));
+    EXPECT_EQ(m_summaryRows[3], (std::vector<std::string>{"op.sbc", "OPAMP", m_suite / "ZSM_SBK", "Copied",
+                                                          "Spice subcircuit file"}));
+    ASSERT_EQ(m_summaryRows.size(), 4u);  // the withheld file was never offered, so it is not counted
+    EXPECT_EQ(test::ReadFile(m_upgrade / "summary.txt"),
+              "7404\tLogic.PART\t" + lib + "\tCopied\r\nGHOST\tLogic.PART\t" + lib + "\tNot Copied\r\nop.sbc\tOPAMP\t" +
+                  (m_suite / "ZSM_SBK") + "\tCopied\r\n");
+    ASSERT_EQ(m_dialogs.SaveRequests().size(), 3u);
+    EXPECT_EQ(m_dialogs.SaveRequests()[0].fileName, "Upginfo");
+    EXPECT_EQ(m_dialogs.SaveRequests()[0].filter, "Text Files (*.TXT)|*.TXT");
+    EXPECT_EQ(m_dialogs.SaveRequests()[0].defaultExtension, "TXT");
+    EXPECT_FALSE(std::filesystem::exists("Upginfo"));
+}
+
+TEST_F(UpdateRunTest, ASummaryThatCannotBeSavedSaysSo) {
+    App& app = Open();
+    m_dialogs.QueueSaveFileName(m_upgrade / "no/such/dir/s.txt");
+    m_whileSummary = [](ui::Form& form) { static_cast<ui::Button*>(form.Find("F_Save"))->Click(); };
+    Update(app);
+    EXPECT_NE(BoxTexts().back().find("The summary could not be saved to"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zrx
