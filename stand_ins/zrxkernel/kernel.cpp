@@ -2,6 +2,7 @@
 // the working database and the shared string store. Single-threaded, like the program.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <map>
@@ -25,7 +26,13 @@ constexpr size_t kPoolLimit = 32;
 struct PooledFile {
     std::shared_ptr<LibraryFile> file;
     uint64_t lastUse = 0;
+    std::chrono::steady_clock::time_point verified;  // when the path was last seen to be this file
 };
+
+// How long a pooled file is trusted to still be the file at its path before the path is looked
+// at again: a run opens the same library for every element, and a file replaced by another
+// program is noticed within this time.
+constexpr std::chrono::milliseconds kVerifyInterval{100};
 
 struct LibraryHandle {
     std::shared_ptr<LibraryFile> file;
@@ -57,6 +64,19 @@ struct Kernel {
     }
 
     std::shared_ptr<LibraryFile> OpenFile(const std::string& path, const std::string& kind, bool write) {
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto known = pathKeys.find(path); known != pathKeys.end()) {
+            const auto it = pool.find(known->second);
+            if (it != pool.end() && now - it->second.verified < kVerifyInterval) {
+                LibraryFile& cached = *it->second.file;
+                if (cached.Kind() == kind && (!write || cached.Writable())) {
+                    it->second.lastUse = ++useCounter;
+                    cached.ForgetNames();
+                    lastError.clear();
+                    return it->second.file;
+                }
+            }
+        }
         struct stat info {};
         if (::stat(path.c_str(), &info) == 0) {
             const auto it = pool.find(KeyOf(path));
@@ -65,6 +85,7 @@ struct Kernel {
                 const bool same = cached.SameFileAs(info.st_dev, info.st_ino);
                 if (same && cached.Kind() == kind && (!write || cached.Writable())) {
                     it->second.lastUse = ++useCounter;
+                    it->second.verified = now;
                     cached.ForgetNames();
                     lastError.clear();
                     return it->second.file;
@@ -82,7 +103,7 @@ struct Kernel {
         lastError = Describe(error, kind);
         if (!file) return nullptr;
         pathKeys.erase(path);
-        pool[KeyOf(path)] = PooledFile{file, ++useCounter};
+        pool[KeyOf(path)] = PooledFile{file, ++useCounter, now};
         TrimPool();
         return file;
     }
