@@ -11,5 +11,6 @@ void AddLibraryCommands(CLI::App& app, int& status);
 void AddShowCommand(CLI::App& app, int& status);
 void AddApplyCommand(CLI::App& app, int& status);
 void AddDemoCommand(CLI::App& app, int& status);
+void AddBuildCommand(CLI::App& app, int& status);
 
 }  // namespace zrx::cli

@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     int status = 0;
     AddApplyCommand(app, status);
+    AddBuildCommand(app, status);
     AddShowCommand(app, status);
     AddDemoCommand(app, status);
     AddLibraryCommands(app, status);

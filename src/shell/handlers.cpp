@@ -1,6 +1,7 @@
 #include "shell/handlers.h"
 
 #include "apply/update_run.h"
+#include "builder/build_window.h"
 #include "shell/main_window.h"
 #include "upgrade_list/load_page.h"
 #include "upgrade_list/selection_grid.h"
@@ -12,6 +13,7 @@ void ConnectHandlers(App& app) {
     ConnectLoadPage(app);
     ConnectSelectionGrid(app);
     ConnectUpdatePage(app);
+    ConnectBuilder(app);
 }
 
 }  // namespace zrx

@@ -1,0 +1,182 @@
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <iostream>
+
+#include "builder/file_lists.h"
+#include "cli/cli_commands.h"
+#include "cli/cli_session.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+#include "upgrade_list/list_format.h"
+
+namespace zrx::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Makes the line of `text` the current (and only selected) line, as a click does.
+bool Choose(ui::ListBox& list, const std::string& text) {
+    for (int i = 0; i < list.ListCount(); ++i) {
+        if (list.List(i) == text) {
+            list.UserSelect({i}, i);
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Builder {
+    Session& session;
+    ui::MainForm& m = session.app.main;
+
+    // LIB:NAME into the chosen list of a library frame.
+    bool Element(int frameIndex, const std::string& spec) {
+        const auto colon = spec.find(':');
+        if (colon == std::string::npos) return Fail(spec + ": write LIBRARY:NAME"), false;
+        const std::string library = spec.substr(0, colon), name = spec.substr(colon + 1);
+        m.M_Fileitems(frameIndex).Click();
+        const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(frameIndex);
+        frame.libraries->Refresh();
+        const int current = frame.libraries->ListIndex();
+        if (current < 0 || frame.libraries->List(current) != library) {
+            if (!Choose(*frame.libraries, library)) return Fail(library + ": no such library in " + frame.libraries->Path()), false;
+        }
+        for (int i = 0; i < frame.elements->ListCount(); ++i) frame.elements->SetSelected(i, false);
+        bool found = false;
+        for (int i = 0; i < frame.elements->ListCount() && !found; ++i)
+            if (frame.elements->List(i) == name) frame.elements->SetSelected(i, true), found = true;
+        if (!found) return Fail(name + ": no such element in " + library), false;
+        frame.move->Click();
+        return true;
+    }
+
+    // A file of a file frame.
+    bool File(int frameIndex, ui::FileList& files, ui::Button& move, const std::string& name, bool openFrame = true) {
+        if (openFrame) m.M_Fileitems(frameIndex).Click();
+        files.Refresh();
+        for (int i = 0; i < files.ListCount(); ++i) files.SetSelected(i, false);
+        bool found = false;
+        for (int i = 0; i < files.ListCount() && !found; ++i)
+            if (files.List(i) == name) files.SetSelected(i, true), found = true;
+        if (!found) return Fail(name + ": no such file in " + files.Path()), false;
+        move.Click();
+        return true;
+    }
+
+    bool Subcircuit(const std::string& spec) {
+        const auto slash = spec.rfind('/');
+        if (slash == std::string::npos) return Fail(spec + ": write SUBDIR/FILE"), false;
+        m.M_Fileitems(5).Click();
+        const std::string dir = JoinPath(session.app.env.ZSMsbk, spec.substr(0, slash));
+        if (!m.F_sbcdir.SetPath(dir)) return Fail(dir + ": cannot be read"), false;
+        m.F_SBCItem.SetPath(m.F_sbcdir.Path());
+        return File(5, m.F_SBCItem, m.F_Sbcmove, spec.substr(slash + 1), false);
+    }
+
+    bool Misc(const std::vector<std::string>& args) {
+        const fs::path path(args[0]);
+        m.M_Fileitems(9).Click();
+        if (!m.F_MiscDir.SetPath(path.parent_path().string())) return Fail(args[0] + ": its folder cannot be read"), false;
+        m.F_MiscDir.onChange();
+        const auto& targets = m.F_Syspath.Items();
+        const auto target = std::find(targets.begin(), targets.end(), args[1]);
+        if (target == targets.end()) {
+            std::string valid;
+            for (const auto& t : targets) valid += " " + t;
+            return Fail(args[1] + ": the target is one of" + valid), false;
+        }
+        m.F_Syspath.UserSelect(static_cast<int>(target - targets.begin()));
+        m.F_Filedesc.SetText(args.size() > 2 ? args[2] : "");
+        if (!Choose(m.F_Miscitem, path.filename().string())) return Fail(args[0] + ": no such file"), false;
+        m.F_MiscMove.Click();
+        return true;
+    }
+};
+
+}  // namespace
+
+void AddBuildCommand(CLI::App& parent, int& status) {
+    static std::string suite, dest, reload;
+    static bool listOnly = false;
+    static std::vector<std::string> parts, symbols, packages, sparams, mparams, tals, dats, spcs, sbcs;
+    static std::vector<std::vector<std::string>> miscs;
+    CLI::App* build = parent.add_subcommand("build", "Make an upgrade folder from the installation's libraries and files");
+    build->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
+    build->add_option("--dest", dest, "Destination folder of the upgrade (made when missing)")->required();
+    build->add_flag("--list-only", listOnly, "Create Upgrade.lst file only");
+    build->add_option("--reload", reload, "First reload this folder's Upgrade.lst into the builder");
+    build->add_option("--part", parts, "LIB:NAME of a part (LIB a *.PART file in LibDir)");
+    build->add_option("--symbol", symbols, "LIB:NAME of a symbol (LIB a *.SYMBOL file in LibDir)");
+    build->add_option("--package", packages, "LIB:NAME of a package (LIB a *.PACKAGE file in LibDir)");
+    build->add_option("--sparam", sparams, "LIB:NAME of a simulator model (LIB a *.SPARAM file in ZSMmod)");
+    build->add_option("--mparam", mparams, "LIB:NAME of a mixed-mode model (LIB a *.MPARAM file in LibDir)");
+    build->add_option("--tal", tals, "a .TAL file of LibDir");
+    build->add_option("--dat", dats, "a .DAT file of JobDir");
+    build->add_option("--spc", spcs, "a .SPC file of SysDir");
+    build->add_option("--sbc", sbcs, "SUBDIR/FILE of a subcircuit in ZSMsbk");
+    build->add_option("--misc", miscs, "PATH TARGET [DESCRIPTION]: any file, TARGET one of \\Lib ... \\Zsm_wrk")
+        ->expected(2, 3)
+        ->allow_extra_args(false);
+    build->callback([&status] {
+        Session session;
+        App& app = session.app;
+        if (!Start(session, suite, true)) {
+            status = kExitFailure;
+            return;
+        }
+        ui::MainForm& m = app.main;
+        int failures = 0;
+        session.dialogs.SetAnswerer([](const ui::MessageBox& box) -> std::optional<ui::Answer> {
+            if (StartsWith(box.text, "The  Lstfile load process")) return ui::Answer::Yes;
+            return std::nullopt;
+        });
+        if (!reload.empty()) {
+            m.M_Upgload.Click();
+            if (!m.F_lstdir.SetPath(reload)) {
+                status = Fail(reload + ": the folder cannot be read");
+                return;
+            }
+            const int before = session.dialogs.BoxCount();
+            m.F_lstok.Click();
+            if (session.dialogs.BoxCount() > before + 1) {
+                status = kExitFailure;
+                return;
+            }
+        }
+        Builder builder{session};
+        bool ok = true;
+        for (const auto& spec : parts) ok = builder.Element(0, spec) && ok;
+        for (const auto& spec : symbols) ok = builder.Element(1, spec) && ok;
+        for (const auto& spec : packages) ok = builder.Element(2, spec) && ok;
+        for (const auto& spec : sparams) ok = builder.Element(3, spec) && ok;
+        for (const auto& spec : mparams) ok = builder.Element(4, spec) && ok;
+        for (const auto& file : tals) ok = builder.File(6, m.F_Thermtal, m.F_Talmove, file) && ok;
+        for (const auto& file : dats) ok = builder.File(7, m.F_Thermdat, m.F_Datmove, file) && ok;
+        for (const auto& file : spcs) ok = builder.File(8, m.F_Profitem, m.F_SPCmove, file) && ok;
+        for (const auto& spec : sbcs) ok = builder.Subcircuit(spec) && ok;
+        for (const auto& args : miscs) ok = builder.Misc(args) && ok;
+        if (!ok) {
+            status = kExitFailure;
+            return;
+        }
+        std::error_code error;
+        fs::create_directories(dest, error);
+        m.M_Build.Click();
+        if (!m.F_Dir.SetPath(dest)) {
+            status = Fail(dest + ": the destination folder cannot be made or read");
+            return;
+        }
+        m.F_Dir.onChange();
+        (listOnly ? m.F_Clstfile(0) : m.F_Clstfile(1)).Click();
+        const int before = session.dialogs.BoxCount();
+        m.F_Create.Click();
+        failures = session.dialogs.BoxCount() - before - 1;  // all but "Upgrade file(s) created"
+        const bool created = fs::exists(JoinPath(app.trimmedDestination, kListFileName));
+        status = !created ? kExitFailure : failures > 0 ? 1 : 0;
+    });
+}
+
+}  // namespace zrx::cli

@@ -1,0 +1,103 @@
+#include "builder/element_lists.h"
+
+#include <unordered_set>
+
+#include "builder/builder_lists.h"
+#include "kernel/zrxkernel.h"
+#include "shell/app.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+#include "ui/dialogs.h"
+
+namespace zrx {
+
+namespace {
+
+constexpr size_t kMaxSelected = 8000;
+
+const char* LibraryKindId(int kind) { return kind == kParts ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY; }
+
+template <typename Entry>
+void RemoveEntry(std::vector<Entry>& table, int32_t count, int32_t index) {
+    if (count <= 0 || index < 0 || index >= count || static_cast<size_t>(index) >= table.size()) return;
+    table.erase(table.begin() + index);
+}
+
+}  // namespace
+
+void FillElementList(App& app, int kind) {
+    const ui::MainForm::LibraryFrame frame = app.main.LibraryFrameOf(kind);
+    const std::string file = frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : "";
+    frame.elements->Clear();
+    if (TrimBlanks(file).empty()) return;
+    const std::string path = JoinPath(*TablesOfKind(app, kind).directory, file);
+    const int32_t library = E_OpenLibrary(path.c_str(), LibraryKindId(kind), 0);
+    if (library < 1) return;
+    app.dialogs.SetBusy(true);
+    std::vector<std::string> names;
+    for (int32_t i = 0;; ++i) {
+        const char* name = E_GetLibDirName(library, i);
+        if (name == nullptr) break;
+        names.push_back(StringFromPointer(name));
+    }
+    frame.elements->SetItems(std::move(names));
+    app.dialogs.SetBusy(false);
+    E_CloseLibrary(library);
+}
+
+void MoveChosenElements(App& app, int kind) {
+    const ui::MainForm::LibraryFrame frame = app.main.LibraryFrameOf(kind);
+    const LibraryKindTables tables = TablesOfKind(app, kind);
+    app.dialogs.SetBusy(true);
+    const std::vector<int> selected = frame.elements->SelectedIndices(kMaxSelected);
+    // The duplicate test against the chosen list, kept in a set while names are added.
+    std::unordered_set<std::string> chosen;
+    if (kind != kSymbols)
+        for (const std::string& line : tables.chosenList->Items()) chosen.insert(ToUpper(line));
+    const std::string file =
+        frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : std::string();
+    {
+        ui::Control::UpdateBlock block(*tables.chosenList);
+        for (const int index : selected) {
+            const std::string name = frame.elements->List(index);
+            if (kind != kSymbols && !chosen.insert(ToUpper(name)).second) continue;
+            tables.chosenList->AddItem(name);
+            UpgElement& element = AppendEntry(*tables.chosen);
+            element.Name = name;
+            element.SourceIndex = LinkSourceLib(*tables.sources, *tables.directory, file, false);
+        }
+    }
+    app.dialogs.SetBusy(false);
+}
+
+void RemoveListEntry(App& app, int32_t code, int32_t count, int32_t index) {
+    BuilderTables& t = app.builder;
+    switch (code) {
+        case kRemoveParts: RemoveEntry(t.UpgParts, count, index); break;
+        case kRemoveSymbols: RemoveEntry(t.UpgSymbols, count, index); break;
+        case kRemovePackages: RemoveEntry(t.UpgPackages, count, index); break;
+        case kRemoveMiscFiles: RemoveEntry(t.UpgMiscFiles, count, index); break;
+        case kRemoveSparams: RemoveEntry(t.UpgSparams, count, index); break;
+        case kRemoveSbcFiles: RemoveEntry(t.UpgSbcFiles, count, index); break;
+        case kRemoveTalFiles: RemoveEntry(t.UpgTalFiles, count, index); break;
+        case kRemoveDatFiles: RemoveEntry(t.UpgDatFiles, count, index); break;
+        case kRemoveSpcFiles: RemoveEntry(t.UpgSpcFiles, count, index); break;
+        case kRemoveMparams: RemoveEntry(t.UpgMparams, count, index); break;
+        default: break;
+    }
+}
+
+void RemoveChosenElement(App& app, int kind) {
+    static constexpr int32_t kCodes[] = {kRemoveParts, kRemoveSymbols, kRemovePackages, kRemoveSparams, kRemoveMparams};
+    const LibraryKindTables tables = TablesOfKind(app, kind);
+    ui::ListBox& list = *tables.chosenList;
+    for (int line = list.ListCount() - 1; line >= 0; --line) {
+        if (!list.Selected(line)) continue;
+        const int32_t source = (*tables.chosen)[static_cast<size_t>(line)].SourceIndex;
+        if (source >= 0 && static_cast<size_t>(source) < tables.sources->size()) --(*tables.sources)[static_cast<size_t>(source)].RefCount;
+        RemoveListEntry(app, kCodes[kind], static_cast<int32_t>(tables.chosen->size()) - 1, line);
+        list.RemoveItem(line);
+    }
+}
+
+}  // namespace zrx

@@ -1,0 +1,151 @@
+#include "builder/file_lists.h"
+
+#include <unordered_set>
+
+#include "apply/data_files.h"
+#include "builder/builder_lists.h"
+#include "builder/element_lists.h"
+#include "shell/app.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+#include "upgrade_list/list_format.h"
+
+namespace zrx {
+
+namespace {
+
+constexpr size_t kMaxSelected = 8000;
+
+// Appends the selected lines of a file list to a chosen list, skipping names it holds already
+// (without regard to case); `add` records each in the table.
+template <typename Add>
+void MoveSelectedNames(ui::FileList& files, ui::ListBox& chosen, Add add) {
+    std::unordered_set<std::string> present;
+    for (const std::string& line : chosen.Items()) present.insert(ToUpper(line));
+    ui::Control::UpdateBlock block(chosen);
+    for (const int index : files.SelectedIndices(kMaxSelected)) {
+        const std::string& name = files.List(index);
+        if (!present.insert(ToUpper(name)).second) continue;
+        chosen.AddItem(name);
+        add(name);
+    }
+}
+
+}  // namespace
+
+std::string LastPathComponent(const std::string& path) {
+    const auto cut = path.rfind(kSep);
+    return cut == std::string::npos ? std::string() : path.substr(cut + 1);
+}
+
+void MoveChosenFiles(App& app, int fileKind) {
+    ui::MainForm& m = app.main;
+    BuilderTables& t = app.builder;
+    switch (fileKind) {
+        case kTalFiles:
+            MoveSelectedNames(m.F_Thermtal, m.F_Tallist, [&](const std::string& n) { AppendEntry(t.UpgTalFiles) = {n, 0, 1}; });
+            break;
+        case kDatFiles:
+            MoveSelectedNames(m.F_Thermdat, m.F_Datlist, [&](const std::string& n) { AppendEntry(t.UpgDatFiles) = {n, 0, 2}; });
+            break;
+        case kSpcFiles:
+            MoveSelectedNames(m.F_Profitem, m.F_ProfList, [&](const std::string& n) { AppendEntry(t.UpgSpcFiles) = {n, 0, 3}; });
+            break;
+        case kSbcFiles: {
+            const std::string subDir = LastPathComponent(m.F_sbcdir.CurrentLinePath());
+            if (subDir.empty()) return;  // a drive's root directory
+            const std::string sourceDir = m.F_sbcdir.Path();
+            MoveSelectedNames(m.F_SBCItem, m.F_SBCList, [&](const std::string& n) {
+                AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, n, 0, 9, sourceDir};
+            });
+            break;
+        }
+        case kMiscFiles: {
+            if (m.F_Miscitem.ListIndex() < 0) return;
+            const std::string file = m.F_Miscitem.List(m.F_Miscitem.ListIndex());
+            const std::string target = m.F_Syspath.Text();
+            const std::string& description = m.F_Filedesc.Text();
+            const std::string line = description.empty() ? target + "\\" + file
+                                                         : target + "\\" + file + ", " + TrimBlanks(description);
+            for (const std::string& existing : m.F_Mlist.Items())
+                if (existing == line) return;
+            m.F_Mlist.AddItem(line);
+            AppendEntry(t.UpgMiscFiles) =
+                UpgMiscFile{m.F_MiscDir.Path(), file, 0, TargetCodeForText(target), TrimBlanks(description)};
+            break;
+        }
+        default: break;
+    }
+}
+
+void RemoveChosenFile(App& app, int fileKind) {
+    ui::MainForm& m = app.main;
+    BuilderTables& t = app.builder;
+    struct Frame {
+        ui::ListBox* list;
+        int32_t code;
+        size_t entries;
+    };
+    const Frame frame = fileKind == kTalFiles   ? Frame{&m.F_Tallist, kRemoveTalFiles, t.UpgTalFiles.size() - 1}
+                        : fileKind == kDatFiles ? Frame{&m.F_Datlist, kRemoveDatFiles, t.UpgDatFiles.size() - 1}
+                        : fileKind == kSpcFiles ? Frame{&m.F_ProfList, kRemoveSpcFiles, t.UpgSpcFiles.size() - 1}
+                        : fileKind == kSbcFiles ? Frame{&m.F_SBCList, kRemoveSbcFiles, t.UpgSbcFiles.size() - 1}
+                                                : Frame{&m.F_Mlist, kRemoveMiscFiles, t.UpgMiscFiles.size() - 1};
+    for (int line = frame.list->ListCount() - 1; line >= 0; --line) {
+        if (!frame.list->Selected(line)) continue;
+        RemoveListEntry(app, frame.code, static_cast<int32_t>(frame.entries), line);
+        frame.list->RemoveItem(line);
+    }
+}
+
+void F_MiscDir_Change(App& app) {
+    ui::MainForm& m = app.main;
+    m.F_Miscitem.SetPattern("*.*");
+    m.F_Miscitem.SetPath(m.F_MiscDir.Path());
+    const Environment& e = app.env;
+    // Checked in this order; a later match overwrites an earlier one.
+    const std::pair<const std::string*, const char*> defaults[] = {
+        {&e.ZSMcml, "Spice Code Models"},   {&e.ZSMudn, "User Defined Node Files"}, {&e.ZSMmod, "Spice Model Lib File"},
+        {&e.ZSMsbk, "Subcircuit Files"},    {&e.LibDir, "Library Files"},          {&e.ZSMwrk, "Zarnix32 Work Files"},
+        {&e.JobDir, "Zarnix32 Job Files"},  {&e.SysDir, "Zarnix32 System Files"},  {&e.ServerPath, "Zarnix32 Program Files"}};
+    const std::string dir = WithoutTrailingSeparator(m.F_MiscDir.Path());
+    for (const auto& [path, text] : defaults)
+        if (!path->empty() && EqualsIgnoreCase(WithoutTrailingSeparator(*path), dir)) m.F_Filedesc.SetText(text);
+}
+
+void F_Miscdrive_Change(App& app) {
+    ui::MainForm& m = app.main;
+    if (m.F_MiscDir.SetPath(m.F_Miscdrive.Drive())) F_MiscDir_Change(app);
+}
+
+void F_sbcdir_Change(App& app) { app.main.F_SBCItem.SetPath(app.main.F_sbcdir.Path()); }
+
+void F_sbcdrive_Change(App& app) {
+    // An unreadable drive keeps the directory list where it was.
+    if (app.main.F_sbcdir.SetPath(app.main.F_sbcdrive.Drive())) F_sbcdir_Change(app);
+}
+
+int F_Filedesc_KeyPress(App& app, int key) {
+    if (key == 13) app.main.F_Filedesc.SetText(TrimBlanks(app.main.F_Filedesc.Text()));
+    return key;
+}
+
+void F_Filedesc_LostFocus(App& app) { app.main.F_Filedesc.SetText(TrimBlanks(app.main.F_Filedesc.Text())); }
+
+void CopyBuildFiles(App& app) {
+    const BuilderTables& t = app.builder;
+    const std::string& dest = app.destinationFolder;
+    auto copyAll = [&](const auto& table, auto sourceOf) {
+        for (const auto& entry : table) {
+            if (entry.FileName.empty()) break;
+            InstallFile(app.dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName);
+        }
+    };
+    copyAll(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });
+    copyAll(t.UpgTalFiles, [&](const UpgDataFile&) { return app.env.LibDir; });
+    copyAll(t.UpgDatFiles, [&](const UpgDataFile&) { return app.env.JobDir; });
+    copyAll(t.UpgSpcFiles, [&](const UpgDataFile&) { return app.env.SysDir; });
+    copyAll(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
+}
+
+}  // namespace zrx

@@ -1,0 +1,339 @@
+#include "builder/upgrade_writer.h"
+
+#include <algorithm>
+#include <set>
+
+#include "apply/kernel_wrappers.h"
+#include "builder/file_lists.h"
+#include "kernel/zrxkernel.h"
+#include "shell/app.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
+#include "shell/text_file.h"
+#include "shell/text_utils.h"
+#include "shell/working_database.h"
+#include "ui/dialogs.h"
+#include "upgrade_list/list_format.h"
+
+namespace zrx {
+
+namespace {
+
+std::string SourcePath(const std::vector<SourceLib>& sources, const UpgElement& element) {
+    if (element.SourceIndex < 0 || static_cast<size_t>(element.SourceIndex) >= sources.size()) return {};
+    const SourceLib& source = sources[static_cast<size_t>(element.SourceIndex)];
+    return JoinPath(source.Dir, source.FileName);
+}
+
+const std::string& SourceFileName(const std::vector<SourceLib>& sources, const UpgElement& element) {
+    static const std::string kNone;
+    if (element.SourceIndex < 0 || static_cast<size_t>(element.SourceIndex) >= sources.size()) return kNone;
+    return sources[static_cast<size_t>(element.SourceIndex)].FileName;
+}
+
+// What differs between the five symbol-type writers.
+struct SymbolWriter {
+    std::vector<UpgElement> BuilderTables::*chosen;
+    std::vector<SourceLib> BuilderTables::*sources;
+    ui::Label ui::MainForm::*destination;
+    enum class Filter { None, NotISymbols, ISymbols } filter;
+    int32_t startSlot;
+    int32_t maskA, maskB;
+    int32_t findKind;   // 0: schematic symbols and models, 1: packages
+    int32_t inUseKind;  // 1: schematic components, 0: layout components
+};
+
+void WriteSymbols(App& app, const SymbolWriter& writer) {
+    const std::string destination = (app.main.*writer.destination).Caption();
+    if (destination.empty()) return;
+    const std::vector<UpgElement>& chosen = app.builder.*writer.chosen;
+    const std::vector<SourceLib>& sources = app.builder.*writer.sources;
+    app.dialogs.SetBusy(true);
+    int32_t slot = writer.startSlot;
+    int32_t writeHandle = 0;
+    for (size_t i = 0; i + 1 < chosen.size(); ++i) {
+        const UpgElement& element = chosen[i];
+        const std::string& name = element.Name;
+        [&] {
+            const std::string source = SourcePath(sources, element);
+            if (writer.filter != SymbolWriter::Filter::None &&
+                IsISymbolLibrary(SourceFileName(sources, element)) != (writer.filter == SymbolWriter::Filter::ISymbols))
+                return;
+            const int32_t sourceHandle = E_OpenLibrary(source.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+            if (sourceHandle <= 0) return ShowErrorByCode(app.dialogs, 6, source);
+            ClearWorkingDatabase();
+            bool loaded = false;
+            if (const int32_t cursor = E_OpenLibToRead(sourceHandle, name.c_str()); cursor > 0) {
+                slot = S_LoadSymbol(slot, cursor);
+                loaded = slot != 0;
+                if (loaded) O_Rename(S_Symbol(slot), name.c_str());
+            }
+            // A failed load leaves no slot behind; the next element loads into the writer's slot.
+            if (slot == 0) slot = writer.startSlot;
+            if (!loaded) {
+                ShowErrorByCode(app.dialogs, 8, name);
+                E_CloseLibrary(sourceHandle);
+                return;
+            }
+            const int32_t copy = S_CopySymbol(slot, 0);
+            if (copy == 0) {
+                ShowErrorByCode(app.dialogs, 8, name);
+                E_CloseLibrary(sourceHandle);
+                return;
+            }
+            O_Rename(S_Symbol(copy), name.c_str());
+            E_CloseLibrary(sourceHandle);
+
+            const std::string trimmed = TrimBlanks(name);
+            const int32_t probe = E_OpenLibrary(destination.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+            const bool present = probe > 0 && !trimmed.empty() && E_OpenLibToRead(probe, trimmed.c_str()) > 0;
+            E_CloseLibrary(probe);
+            if (present && app.AskOverwrite) {
+                E_FlushLibraries();
+                if (!AskYesNo(app.dialogs, "Symbol(s) with same names are already stored in lib: " + destination +
+                                               "." + "\r\v" + "Overwrite anyway ?"))
+                    return;
+            }
+            if (writeHandle <= 0) {
+                writeHandle = E_OpenLibrary(destination.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
+                if (writeHandle <= 0) {
+                    writeHandle = 0;
+                    return ShowErrorByCode(app.dialogs, 3, destination);
+                }
+            }
+            if (trimmed.empty()) return;
+            int32_t error = 1, symbol = 0;
+            FindSymbolByName(error, writer.findKind, symbol, trimmed);
+            bool saved = false;
+            if (error == 0) {
+                if (const int32_t cursor = E_OpenLibToWrite(writeHandle, trimmed.c_str()); cursor >= 1) {
+                    saved = S_SaveSymbol(symbol, cursor) != 0;
+                    E_CloseLibWrite(writeHandle);
+                }
+            }
+            if (!saved) ShowErrorByCode(app.dialogs, 7, trimmed);
+        }();
+        DropOrphanSymbols(writer.maskA, writer.maskB, writer.inUseKind);
+    }
+    E_CloseLibrary(writeHandle);
+    app.dialogs.SetBusy(false);
+    DropOrphanSymbols(writer.maskA, writer.maskB, writer.inUseKind);
+}
+
+// A field of a list record. A field with a comma goes in double quotes, which the readers
+// understand, so that it reads back whole; a description's own double quotes become apostrophes.
+std::string ListField(std::string text, bool description) {
+    if (description) std::replace(text.begin(), text.end(), '"', '\'');
+    if (text.find(',') != std::string::npos && text.find('"') == std::string::npos) return "\"" + text + "\"";
+    return text;
+}
+
+}  // namespace
+
+bool IsISymbolLibrary(const std::string& fileName) { return StartsWith(fileName, "I_") || StartsWith(fileName, "i_"); }
+
+void PrepareListValues(App& app) {
+    BuilderTables& t = app.builder;
+    for (UpgElement& e : t.UpgParts) e.ListValueA = 0, e.ListValueB = 1;
+    for (auto* table : {&t.UpgSymbols, &t.UpgPackages, &t.UpgMparams})
+        for (UpgElement& e : *table) e.ListValueA = 1, e.ListValueB = 0;
+    for (UpgElement& e : t.UpgSparams) e.ListValueA = 5, e.ListValueB = 0;
+    for (UpgDataFile& f : t.UpgSpcFiles) f.KindCode = 3, f.Spare = 0;
+    for (UpgDataFile& f : t.UpgDatFiles) f.KindCode = 2, f.Spare = 0;
+    for (UpgDataFile& f : t.UpgTalFiles) f.KindCode = 1, f.Spare = 0;
+    for (UpgSbcFile& f : t.UpgSbcFiles) f.Spare = 0;
+}
+
+void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::string& name) {
+    errorFlag = 1;
+    device = 0;
+    ZK_DeviceRecord record{};
+    if (D_ReadDevice(source, &record) == 0) return;
+    const std::string text1 = StringFromPointer(record.text1), text2 = StringFromPointer(record.text2);
+    device = D_CreateDevice(0, name.c_str(), text1.c_str(), text2.c_str());
+    if (device == 0) return;
+    auto copyPins = [](int32_t from, int32_t to, int32_t count) {
+        for (int32_t i = 1; i <= count; ++i) {
+            ZK_PinRecord pin{};
+            if (D_ReadPin(from, i, &pin) == 0) return false;
+            const std::string pinName = StringFromPointer(pin.name);
+            if (D_AddPin(to, pin.number, pinName.c_str()) == 0) return false;
+        }
+        return true;
+    };
+    bool ok = copyPins(D_SupplyPinArray(source), D_SupplyPinArray(device), record.supplyPinCount);
+    for (int32_t j = 1; ok && j <= record.groupCount; ++j) {
+        ZK_GroupRecord group{};
+        ok = D_ReadGroup(source, j, &group) != 0;
+        if (!ok) break;
+        const std::string groupName = StringFromPointer(group.name), groupText = StringFromPointer(group.text2);
+        const int32_t pinCount = group.pinCount;
+        const int32_t added = D_AddGroup(device, groupName.c_str(), groupText.c_str());
+        ok = added != 0 && copyPins(D_GroupPinArray(source, j), D_GroupPinArray(device, added), pinCount);
+    }
+    if (!ok) {
+        OM_Delete(DB_DeviceMap(), device);
+        device = 0;
+        return;
+    }
+    errorFlag = 0;
+}
+
+void WritePartLibrary(App& app) {
+    const std::string destination = app.main.F_Destdpath.Caption();
+    const BuilderTables& t = app.builder;
+    app.dialogs.SetBusy(true);
+    int32_t slot = ZK_SLOT_PART;
+    int32_t destinationHandle = 0;
+    for (size_t i = 0; i + 1 < t.UpgParts.size(); ++i) {
+        const std::string& name = t.UpgParts[i].Name;
+        [&] {
+            const std::string source = SourcePath(t.PartSources, t.UpgParts[i]);
+            ClearWorkingDatabase();
+            int32_t failed = 1;
+            LoadPartFromLib(failed, slot, source, name);
+            if (slot == 0) slot = ZK_SLOT_PART;
+            if (failed != 0) return ShowErrorByCode(app.dialogs, 4, name);
+            int32_t error = 1, copy = 0;
+            CopyDevice(error, slot, copy, name);
+            if (error == 0) O_Rename(D_Device(copy), name.c_str());
+            int32_t device = 0;
+            FindDeviceByName(error, device, name);
+            if (error != 0) return ShowErrorByCode(app.dialogs, 5, name);
+            E_CloseLibrary(0);
+            E_CloseLibrary(destinationHandle);
+            destinationHandle = E_OpenLibrary(destination.c_str(), ZK_KIND_PART_LIBRARY, -1);
+            if (destinationHandle < 1) {
+                destinationHandle = 0;
+                return ShowErrorByCode(app.dialogs, 3, name);
+            }
+            bool saved = false;
+            if (const int32_t cursor = E_OpenLibToWrite(destinationHandle, name.c_str()); cursor >= 1) {
+                saved = D_SaveDevice(device, cursor) != 0;
+                E_CloseLibWrite(destinationHandle);
+            }
+            // A part that could not be written is reported, not passed over in silence.
+            if (!saved) ShowErrorByCode(app.dialogs, 2, name);
+        }();
+        DropOrphanDevices();
+    }
+    E_CloseLibrary(destinationHandle);
+    E_CloseLibrary(0);
+    app.dialogs.SetBusy(false);
+    DropOrphanDevices();
+}
+
+void WriteSymbolLibrary(App& app) {
+    WriteSymbols(app, {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
+                       SymbolWriter::Filter::NotISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
+}
+void WriteISymbolLibrary(App& app) {
+    WriteSymbols(app, {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
+                       SymbolWriter::Filter::ISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
+}
+void WritePackageLibrary(App& app) {
+    WriteSymbols(app, {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
+                       SymbolWriter::Filter::None, ZK_SLOT_SYMBOL, 2, 2, 1, 0});
+}
+void WriteSparamLibrary(App& app) {
+    WriteSymbols(app, {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
+                       SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
+}
+void WriteMparamLibrary(App& app) {
+    WriteSymbols(app, {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
+                       SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
+}
+
+bool WriteUpgradeList(App& app, std::string& error) {
+    const std::string path = TrimBlanks(app.main.F_Destfmtpath.Caption());
+    if (path.empty()) return true;
+    auto output = TextOutput::Open(path);
+    if (!output) {
+        error = "the file cannot be created there";
+        return false;
+    }
+    auto line = [&output](const std::string& text) { output->WriteLine(TrimBlanks(text)); };
+    const BuilderTables& t = app.builder;
+    const auto n = [](int32_t value) { return IntToText(value); };
+    line(std::string(kHeaderLine));
+    auto elements = [&](const std::vector<UpgElement>& table, const std::vector<SourceLib>& sources, int type) {
+        for (size_t i = 0; i + 1 < table.size(); ++i) {
+            const UpgElement& e = table[i];
+            const std::string& file = SourceFileName(sources, e);
+            // Parts carry A then B; the other kinds B then A.
+            const int32_t second = type == kPartRecord ? e.ListValueA : e.ListValueB;
+            const int32_t third = type == kPartRecord ? e.ListValueB : e.ListValueA;
+            std::string record = n(type) + "," + n(second) + "," + n(third) + "," + ListField(e.Name, false) + "," +
+                                 ListField(file, false);
+            if (type == kSymbolRecord) record += IsISymbolLibrary(file) ? ",I_Upg.SYMBOL" : ",A_Upg.SYMBOL";
+            line(record);
+        }
+    };
+    elements(t.UpgParts, t.PartSources, kPartRecord);
+    elements(t.UpgSymbols, t.SymbolSources, kSymbolRecord);
+    elements(t.UpgPackages, t.PackageSources, kPackageRecord);
+    for (size_t i = 0; i + 1 < t.UpgMiscFiles.size(); ++i) {
+        const UpgMiscFile& f = t.UpgMiscFiles[i];
+        line("4," + n(f.Spare) + "," + n(f.TargetCode) + "," + ListField(f.FileName, false) + "," +
+             ListField(f.Description.empty() ? "Misc File" : f.Description, true));
+    }
+    for (const auto* table : {&t.UpgTalFiles, &t.UpgDatFiles, &t.UpgSpcFiles})
+        for (size_t i = 0; i + 1 < table->size(); ++i) {
+            const UpgDataFile& f = (*table)[i];
+            line("4," + n(f.Spare) + "," + n(f.KindCode) + "," + ListField(f.FileName, false));
+        }
+    for (size_t i = 0; i + 1 < t.UpgSbcFiles.size(); ++i) {
+        const UpgSbcFile& f = t.UpgSbcFiles[i];
+        line("4," + n(f.Spare) + "," + n(f.KindCode) + "," + ListField(f.FileName, false) + "," + ListField(f.SubDir, false));
+    }
+    elements(t.UpgSparams, t.SparamSources, kSparamRecord);
+    elements(t.UpgMparams, t.MparamSources, kMparamRecord);
+    for (const char* readme : {"7,********************README*****************************************",
+                               "7,This program is intended to update user's library files",
+                               "7,A list of newly available library elements are shown in the table.",
+                               "7,User is supposed to close opened databases as a precaution.",
+                               "7,Unselect the particular files not required for updating.",
+                               "7,Ensure that Zarnix32 directory and all associated subdirs are set correctly.",
+                               "7,Zarnix32 subdirs are not to be renamed according to the user's wish.",
+                               "7,Summary listing will be provided after the upgradation.",
+                               "7,User must ensure that all Upgrade related components are in a single directory."})
+        line(readme);
+    line(std::string(kEndLine));
+    if (!output->Commit()) {
+        error = output->Error();
+        return false;
+    }
+    return true;
+}
+
+void F_Create_Click(App& app) {
+    ui::MainForm& m = app.main;
+    if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(app.dialogs, 13, "");
+    PrepareListValues(app);
+    if (!m.F_Clstfile(0).Value()) {
+        WritePartLibrary(app);
+        WriteSymbolLibrary(app);
+        WriteISymbolLibrary(app);
+        WritePackageLibrary(app);
+        CopyBuildFiles(app);
+        WriteSparamLibrary(app);
+        WriteMparamLibrary(app);
+        if (E_FlushLibraries() == 0) {
+            std::string names;
+            for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);
+            E_ClearFailedSaves();
+            app.dialogs.ShowMessage({"These elements could not be written to the upgrade libraries: " + names,
+                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        }
+    }
+    std::string error;
+    if (!WriteUpgradeList(app, error)) {
+        app.dialogs.ShowMessage({"The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) + " could not be written: " +
+                                     error + ". The upgrade is not complete.",
+                                 std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        return;
+    }
+    ShowErrorByCode(app.dialogs, 15, "");
+}
+
+}  // namespace zrx
