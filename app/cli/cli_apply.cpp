@@ -17,14 +17,15 @@ namespace {
 
 // The summary as an aligned table on standard output.
 void PrintSummary(const ui::Grid& grid) {
-    std::vector<size_t> widths(4, 0);
+    constexpr int kColumns = 5;
+    std::vector<size_t> widths(kColumns, 0);
     for (int r = 0; r < grid.Rows(); ++r)
-        for (int c = 0; c < 4; ++c) widths[c] = std::max(widths[c], ToDisplayUtf8(grid.TextMatrix(r, c)).size());
+        for (int c = 0; c < kColumns; ++c) widths[c] = std::max(widths[c], ToDisplayUtf8(grid.TextMatrix(r, c)).size());
     for (int r = 0; r < grid.Rows(); ++r) {
         std::string line;
-        for (int c = 0; c < 4; ++c) {
+        for (int c = 0; c < kColumns; ++c) {
             const std::string cell = ToDisplayUtf8(grid.TextMatrix(r, c));
-            line += cell + (c < 3 ? std::string(widths[c] - cell.size() + 2, ' ') : "");
+            line += cell + (c < kColumns - 1 ? std::string(widths[c] - cell.size() + 2, ' ') : "");
         }
         std::cout << TrimTrailingBlanks(line) << "\n";
         if (r == 0) {

@@ -1,0 +1,238 @@
+#include "builder/upgrade_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "builder/build_window.h"
+#include "builder/builder_lists.h"
+#include "support/upgrade_fixture.h"
+#include "upgrade_list/load_page.h"
+
+namespace zrx {
+namespace {
+
+using test::MakeLibrary;
+using test::PartJson;
+using test::SymbolJson;
+
+class UpgradeWriterTest : public test::AppTest {
+protected:
+    void SetUp() override {
+        MakeLibrary(m_suite / "LIB/Logic.PART", true, {PartJson("7400"), PartJson("7404")});
+        MakeLibrary(m_suite / "LIB/Analog.PART", true, {PartJson("LM741")});
+        MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false, {SymbolJson("NAND", 1, {{6, "U?"}})});
+        MakeLibrary(m_suite / "LIB/i_x.SYMBOL", false, {SymbolJson("OPAMP", 1, {{6, "U?"}})});
+        MakeLibrary(m_suite / "LIB/Std.PACKAGE", false, {SymbolJson("DIP8", 2, {{6, "8"}})});
+        MakeLibrary(m_suite / "ZSM_MOD/V.SPARAM", false, {test::ModelJson("J1", "NJF,jfet", "j")});
+        MakeLibrary(m_suite / "LIB/M.MPARAM", false, {test::ModelJson("ADC", "ADC,conv", "a")});
+        test::WriteFile(m_suite / "LIB/h.TAL", "tal");
+        test::WriteFile(m_suite / "JOB/b.DAT", "dat");
+        test::WriteFile(m_suite / "SYS/p.SPC", "spc");
+        test::WriteFile(m_suite / "ZSM_SBK/OPAMPS/op.sbc", ".SUBCKT OP 1\r\n*Op, Opamp\r\n");
+        test::WriteFile(m_suite / "SYS/notes.txt", "n");
+        Start(true);
+    }
+    App& A() { return *m_app; }
+    void Choose(int kind, const std::string& library, const std::string& name) {
+        const ui::MainForm::LibraryFrame f = A().main.LibraryFrameOf(kind);
+        f.libraries->Refresh();
+        for (int i = 0; i < f.libraries->ListCount(); ++i)
+            if (f.libraries->List(i) == library) f.libraries->UserSelect({i}, i);
+        for (int i = 0; i < f.elements->ListCount(); ++i) f.elements->SetSelected(i, f.elements->List(i) == name);
+        f.move->Click();
+    }
+    void ChooseFile(ui::FileList& files, ui::Button& move, const std::string& name) {
+        files.Refresh();
+        for (int i = 0; i < files.ListCount(); ++i) files.SetSelected(i, files.List(i) == name);
+        move.Click();
+    }
+    void ChooseEverything() {
+        ui::MainForm& m = A().main;
+        Choose(0, "Logic.PART", "7400");
+        Choose(0, "Analog.PART", "LM741");
+        Choose(1, "i_x.SYMBOL", "OPAMP");
+        Choose(1, "Logic.SYMBOL", "NAND");
+        Choose(1, "Logic.SYMBOL", "NAND");
+        Choose(2, "Std.PACKAGE", "DIP8");
+        Choose(3, "V.SPARAM", "J1");
+        Choose(4, "M.MPARAM", "ADC");
+        ChooseFile(m.F_Thermtal, m.F_Talmove, "h.TAL");
+        ChooseFile(m.F_Thermdat, m.F_Datmove, "b.DAT");
+        ChooseFile(m.F_Profitem, m.F_SPCmove, "p.SPC");
+        m.M_Fileitems(5).Click();
+        m.F_sbcdir.SetPath(m_suite / "ZSM_SBK/OPAMPS");
+        m.F_sbcdir.onChange();
+        ChooseFile(m.F_SBCItem, m.F_Sbcmove, "op.sbc");
+        m.F_MiscDir.SetPath(m_suite / "SYS");
+        m.F_MiscDir.onChange();
+        m.F_Filedesc.SetText("");
+        m.F_Syspath.UserSelect(2);
+        ChooseFile(m.F_Miscitem, m.F_MiscMove, "notes.txt");
+        m.F_Miscitem.SetListIndex(-1);
+    }
+    void Destination() {
+        A().main.F_Dir.SetPath(m_dest.Path());
+        A().main.F_Dir.onChange();
+    }
+    std::string List() { return test::ReadFile(m_dest / "Upgrade.lst"); }
+
+    test::TempDir m_dest;
+};
+
+constexpr const char* kReadme =
+    "7,********************README*****************************************\r\n"
+    "7,This program is intended to update user's library files\r\n"
+    "7,A list of newly available library elements are shown in the table.\r\n"
+    "7,User is supposed to close opened databases as a precaution.\r\n"
+    "7,Unselect the particular files not required for updating.\r\n"
+    "7,Ensure that Zarnix32 directory and all associated subdirs are set correctly.\r\n"
+    "7,Zarnix32 subdirs are not to be renamed according to the user's wish.\r\n"
+    "7,Summary listing will be provided after the upgradation.\r\n"
+    "7,User must ensure that all Upgrade related components are in a single directory.\r\n"
+    "99,END\r\n";
+
+TEST_F(UpgradeWriterTest, TheListHoldsEveryRecordInItsOrder) {
+    ChooseEverything();
+    Destination();
+    A().main.F_Create.Click();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Upgrade file(s) created"});
+    EXPECT_EQ(List(), std::string("0,Upgrade.PART,A_Upg.SYMBOL,I_Upg.SYMBOL,Upgrade.PACKAGE,Upgrade.SPARAM,Upgrade.MPARAM\r\n"
+                                  "1,0,1,7400,Logic.PART\r\n1,0,1,LM741,Analog.PART\r\n"
+                                  "2,0,1,OPAMP,i_x.SYMBOL,I_Upg.SYMBOL\r\n2,0,1,NAND,Logic.SYMBOL,A_Upg.SYMBOL\r\n"
+                                  "2,0,1,NAND,Logic.SYMBOL,A_Upg.SYMBOL\r\n3,0,1,DIP8,Std.PACKAGE\r\n"
+                                  "4,0,3,notes.txt,Misc File\r\n4,0,1,h.TAL\r\n4,0,2,b.DAT\r\n4,0,3,p.SPC\r\n"
+                                  "4,0,9,op.sbc,OPAMPS\r\n5,0,5,J1,V.SPARAM\r\n6,0,1,ADC,M.MPARAM\r\n") +
+                          kReadme);
+    EXPECT_EQ(test::LibraryNames(m_dest / "Upgrade.PART"), (std::vector<std::string>{"7400", "LM741"}));
+    EXPECT_EQ(test::LibraryNames(m_dest / "A_Upg.SYMBOL"), std::vector<std::string>{"NAND"});
+    EXPECT_EQ(test::LibraryNames(m_dest / "I_Upg.SYMBOL"), std::vector<std::string>{"OPAMP"});
+    EXPECT_EQ(test::LibraryNames(m_dest / "Upgrade.PACKAGE"), std::vector<std::string>{"DIP8"});
+    EXPECT_EQ(test::LibraryNames(m_dest / "Upgrade.SPARAM"), std::vector<std::string>{"J1"});
+    EXPECT_EQ(test::LibraryNames(m_dest / "Upgrade.MPARAM"), std::vector<std::string>{"ADC"});
+    for (const char* file : {"h.TAL", "b.DAT", "p.SPC", "op.sbc", "notes.txt"})
+        EXPECT_TRUE(std::filesystem::exists(m_dest / file)) << file;
+    // The selection stays for a further build.
+    EXPECT_EQ(A().main.F_Devlist.ListCount(), 2);
+}
+
+TEST_F(UpgradeWriterTest, ListOnlyWritesElevenLinesWhenNothingIsChosen) {
+    Destination();
+    A().main.F_Clstfile(0).Click();
+    A().main.F_Create.Click();
+    EXPECT_EQ(List(), std::string(kHeaderLine) + "\r\n" + kReadme);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dest.Path()), {}), 1);
+}
+
+TEST_F(UpgradeWriterTest, ListOnlyOpensNoLibraryAndCopiesNoFile) {
+    ChooseEverything();
+    Destination();
+    A().main.F_Clstfile(0).Click();
+    A().main.F_Create.Click();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dest.Path()), {}), 1);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Upgrade file(s) created"});
+}
+
+TEST_F(UpgradeWriterTest, WithoutADestinationNothingIsWritten) {
+    ChooseEverything();
+    A().main.F_Create.Click();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Select destination folder to place Upgrade files"});
+}
+
+TEST_F(UpgradeWriterTest, BuildingTwiceWritesIntoTheExistingLibrariesAndAsksWhenTold) {
+    Choose(1, "Logic.SYMBOL", "NAND");
+    Destination();
+    A().main.F_Create.Click();
+    A().AskOverwrite = true;
+    m_dialogs.QueueAnswer(ui::Answer::No);
+    A().main.F_Create.Click();
+    ASSERT_EQ(BoxTexts().size(), 3u);
+    EXPECT_EQ(BoxTexts()[1], "Symbol(s) with same names are already stored in lib: " + (m_dest / "A_Upg.SYMBOL") +
+                                 ".\r\vOverwrite anyway ?");
+    EXPECT_EQ(test::LibraryNames(m_dest / "A_Upg.SYMBOL"), std::vector<std::string>{"NAND"});
+}
+
+TEST_F(UpgradeWriterTest, ADescriptionWithACommaReadsBackWhole) {
+    ui::MainForm& m = A().main;
+    m.F_MiscDir.SetPath(m_suite / "SYS");
+    m.F_MiscDir.onChange();
+    m.F_Filedesc.SetText("Notes, \"final\" edition");
+    ChooseFile(m.F_Miscitem, m.F_MiscMove, "notes.txt");
+    Destination();
+    m.F_Clstfile(0).Click();
+    m.F_Create.Click();
+    EXPECT_NE(List().find("4,0,1,notes.txt,\"Notes, 'final' edition\"\r\n"), std::string::npos);
+    // The loader shows it whole.
+    auto loader = std::make_unique<App>(m_dialogs, m_fonts);
+    loader->commandLine = "\"" + m_suite.Dir() + "\"";
+    ConnectHandlers(*loader);
+    ASSERT_EQ(Form_Load(*loader), StartupOutcome::Ready);
+    loader->main.F_lstdir.SetPath(m_dest.Path());
+    F_lstok_Click(*loader);
+    EXPECT_EQ(loader->main.F_Preferen.TextMatrix(1, 4), "Notes, 'final' edition");
+}
+
+TEST_F(UpgradeWriterTest, AListThatCannotBeWrittenIsReportedNotCreated) {
+    Destination();
+    std::filesystem::create_directory(m_dest / "Upgrade.lst");  // a folder where the list should go
+    A().main.F_Create.Click();
+    ASSERT_EQ(BoxTexts().size(), 1u);
+    EXPECT_NE(BoxTexts()[0].find("could not be written"), std::string::npos);
+}
+
+class ReloadTest : public UpgradeWriterTest {
+protected:
+    void Reload(const std::string& text) {
+        test::WriteFile(m_dest / "Upgrade.lst", text);
+        ui::MainForm& m = A().main;
+        m.M_Upgload.Click();
+        m.F_lstdir.SetPath(m_dest.Path());
+        m.F_lstok.Click();
+    }
+};
+
+TEST_F(ReloadTest, EveryKindComesBackIntoItsTableAndList) {
+    Reload(std::string(kHeaderLine) +
+           "\r\n1,0,1,7400,Logic.PART\r\n1,0,1,7404,Logic.PART\r\n1,0,1,LM741,Analog.PART\r\n"
+           "2,0,1, NAND ,Logic.SYMBOL,A_Upg.SYMBOL\r\n3,0,1,DIP8,Std.PACKAGE\r\n5,0,5,J1,V.SPARAM\r\n"
+           "6,0,1,ADC,M.MPARAM\r\n4,0,1,h.TAL\r\n4,0,2,b.DAT\r\n4,0,3,p.SPC\r\n4,0,9,op.sbc,OPAMPS\r\n"
+           "4,0,1,notes.txt,Misc File\r\n7,readme\r\n99,END\r\n1,0,1,AFTER,Logic.PART\r\n");
+    const ui::MainForm& m = A().main;
+    const BuilderTables& t = A().builder;
+    EXPECT_EQ(m.F_Devlist.Items(), (std::vector<std::string>{"7400", "7404", "LM741"}));
+    ASSERT_EQ(t.PartSources.size(), 3u);
+    EXPECT_EQ(t.PartSources[0].RefCount, 2);
+    EXPECT_EQ(t.PartSources[1].RefCount, 1);
+    EXPECT_EQ(t.PartSources[0].Dir, m_suite / "LIB");
+    EXPECT_EQ(m.F_Slist.Items(), std::vector<std::string>{"NAND"});
+    EXPECT_EQ(t.UpgSymbols[0].Name, " NAND ");
+    EXPECT_EQ(t.SparamSources[0].Dir, m_suite / "ZSM_MOD");
+    EXPECT_EQ(m.F_Mpldlist.Items(), std::vector<std::string>{"ADC"});
+    EXPECT_EQ(m.F_Tallist.Items(), std::vector<std::string>{"h.TAL"});
+    EXPECT_EQ(m.F_Datlist.Items(), std::vector<std::string>{"b.DAT"});
+    EXPECT_EQ(m.F_ProfList.Items(), std::vector<std::string>{"p.SPC"});
+    EXPECT_EQ(t.UpgSbcFiles[0].SourceDir, m_suite / "ZSM_SBK/OPAMPS");
+    EXPECT_EQ(t.UpgSbcFiles[0].KindCode, 9);
+    EXPECT_TRUE(m.F_Mlist.Items().empty());  // miscellaneous files are chosen again
+    EXPECT_TRUE(m_dialogs.Boxes().size() == 1u);  // only the confirmation
+}
+
+TEST_F(ReloadTest, NoToTheConfirmationKeepsTheChoices) {
+    Choose(0, "Logic.PART", "7400");
+    m_dialogs.QueueAnswer(ui::Answer::No);
+    Reload(std::string(kHeaderLine) + "\r\n1,0,1,LM741,Analog.PART\r\n");
+    EXPECT_EQ(A().main.F_Devlist.Items(), std::vector<std::string>{"7400"});
+}
+
+TEST_F(ReloadTest, FailuresNameTheListAndClearItsPath) {
+    Reload("0,Other.PART\r\n");
+    EXPECT_EQ(BoxTexts().back(), "Wrong Format : " + (m_dest / "Upgrade.lst"));
+    EXPECT_EQ(A().ListPath, "");
+    Reload(std::string(kHeaderLine) + "\r\n1,0,1,7400,Logic.PART\r\n\r\n1,0,1,7404,Logic.PART\r\n");
+    EXPECT_EQ(BoxTexts().back(), "File not found:   " + (m_dest / "Upgrade.lst"));
+    EXPECT_EQ(A().main.F_Devlist.Items(), std::vector<std::string>{"7400"});  // what came before stays
+    std::filesystem::remove(m_dest / "Upgrade.lst");
+    A().main.F_lstok.Click();
+    EXPECT_EQ(BoxTexts().back(), "File not found:   " + (m_dest / "Upgrade.lst"));
+}
+
+}  // namespace
+}  // namespace zrx

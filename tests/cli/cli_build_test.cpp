@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/run_cli.h"
+
+namespace zrx {
+namespace {
+
+using test::RunCli;
+
+std::string Element(const std::string& library, const std::string& name) {
+    const auto result = RunCli({"lib", "show", library, name});
+    return result.status == 0 ? result.out : "<missing " + name + " in " + library + ">";
+}
+
+// An upgrade built from one installation and applied to another carries every element and file
+// over unchanged.
+TEST(CliBuildTest, ARoundTripCarriesEveryElementAndFile) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", dir / "target"}).status, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the source's files are the newer ones
+    ASSERT_EQ(RunCli({"demo", dir / "source"}).status, 0);
+    const std::string src = dir / "source/suite", dst = dir / "target/suite", upgrade = dir / "built";
+    const auto built = RunCli({"build",       "--suite",     src,
+                               "--dest",      upgrade,       "--part",
+                               "Logic.PART:7474",            "--part",
+                               "Analog.PART:NE555",          "--symbol",
+                               "Logic.SYMBOL:XOR2",          "--symbol",
+                               "I_Analog.SYMBOL:TIMER555",   "--package",
+                               "Standard.PACKAGE:SO14",      "--sparam",
+                               "Vendor.SPARAM:MIRF540",      "--mparam",
+                               "Mixed.MPARAM:PLL1",          "--tal",
+                               "heatsink.TAL",               "--dat",
+                               "board.DAT",                  "--spc",
+                               "default.SPC",                "--sbc",
+                               "REGS/LM7805.SBC",            "--misc",
+                               src + "/ZSM_SBK/OPAMPS/UA741.SBC", "\\Zsm_wrk",
+                               "Work copy, for reference"});
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_EQ(built.err, "Upgrade file(s) created\n");
+
+    const auto applied = RunCli({"apply", "--suite", dst, "--yes", upgrade});
+    ASSERT_EQ(applied.status, 0) << applied.out << applied.err;
+    for (const auto& [library, name] : std::vector<std::pair<std::string, std::string>>{
+             {"LIB/Logic.PART", "7474"},
+             {"LIB/Analog.PART", "NE555"},
+             {"LIB/Logic.SYMBOL", "XOR2"},
+             {"LIB/I_Analog.SYMBOL", "TIMER555"},
+             {"LIB/Standard.PACKAGE", "SO14"},
+             {"ZSM_MOD/Vendor.SPARAM", "MIRF540"},
+             {"LIB/Mixed.MPARAM", "PLL1"}})
+        EXPECT_EQ(Element(dst + "/" + library, name), Element(src + "/" + library, name)) << name;
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"LIB/heatsink.TAL", "LIB/heatsink.TAL"},
+             {"JOB/board.DAT", "JOB/board.DAT"},
+             {"SYS/default.SPC", "SYS/default.SPC"},
+             {"ZSM_SBK/REGS/LM7805.SBC", "ZSM_SBK/REGS/LM7805.SBC"},
+             {"ZSM_SBK/OPAMPS/UA741.SBC", "ZSM_WRK/UA741.SBC"}})
+        EXPECT_EQ(test::ReadFile(dst + "/" + to), test::ReadFile(src + "/" + from)) << to;
+    // The subcircuit is listed once; a model of a .SPARAM library adds no model index line.
+    const std::string subcir = test::ReadFile(dst + "/ZSM_SBK/Subcir.idx");
+    EXPECT_EQ(subcir, test::ReadFile(src + "/ZSM_SBK/Subcir.idx"));
+    EXPECT_EQ(test::ReadFile(dst + "/ZSM_MOD/modpar.idx"), test::ReadFile(src + "/ZSM_MOD/modpar.idx"));
+    EXPECT_NE(applied.out.find("Work copy, for reference"), std::string::npos);
+}
+
+TEST(CliBuildTest, ReloadAndListOnlyRewriteTheList) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
+    const std::string suite = dir / "suite";
+    const auto result = RunCli({"build", "--suite", suite, "--dest", dir / "again", "--list-only", "--reload",
+                                dir / "upgrade", "--part", "Logic.PART:7400"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string list = test::ReadFile(dir / "again/Upgrade.lst");
+    // The demo's parts come back, the new one is added once, miscellaneous files are not reloaded.
+    EXPECT_NE(list.find("1,0,1,74HC08,Logic.PART\r\n1,0,1,7400,Logic.PART\r\n"), std::string::npos);
+    EXPECT_EQ(list.find("release-notes.txt"), std::string::npos);
+    EXPECT_NE(list.find("4,0,9,LM2596.SBC,REGS\r\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "again/Upgrade.PART"));
+
+    EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "x", "--part", "Logic.PART:NOPE"}).status, 2);
+    EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "x", "--misc", suite + "/LIB/heatsink.TAL", "\\Nowhere"}).status, 2);
+}
+
+}  // namespace
+}  // namespace zrx
