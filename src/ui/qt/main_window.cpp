@@ -277,11 +277,14 @@ QWidget* MainWindow::BuildElementFrames() {
 
 QWidget* MainWindow::BuildBuildFrame() {
     ui::MainForm& m = m_app.main;
-    auto* frame = Make<QGroupBox>(centralWidget(), m.F_chgfrm);
-    frame->setTitle("Destination folder of the upgrade");
+    auto* frame = Make<QWidget>(centralWidget(), m.F_chgfrm);
     auto* layout = new QHBoxLayout(frame);
-    layout->addWidget(FolderChooser(frame, m.F_Drive, m.F_Dir), 2);
+    auto* left = new QVBoxLayout();
+    left->addWidget(Caption(frame, "Destination folder of the upgrade"));
+    left->addWidget(FolderChooser(frame, m.F_Drive, m.F_Dir), 1);
+    layout->addLayout(left, 2);
     auto* right = new QVBoxLayout();
+    right->addWidget(Caption(frame, "Files the build writes"));
     auto* paths = new QFormLayout();
     const std::pair<const char*, ui::Label*> rows[] = {
         {"Upgrade list", &m.F_Destfmtpath},      {"Part library", &m.F_Destdpath},

@@ -10,13 +10,22 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "kernel/library_exchange.h"
+#include "shell/app.h"
+#include "shell/handlers.h"
+#include "shell/startup.h"
+#include "support/temp_dir.h"
+#include "ui/console/console_dialogs.h"
 #include "ui/control.h"
+#include "ui/qt/main_window.h"
+#include "ui/scripted_dialogs.h"
 #include "ui/grid.h"
 #include "ui/list_box.h"
 #include "ui/qt/bindings.h"
 #include "ui/qt/qt_dialogs.h"
 
 using namespace zrx;
+#include <filesystem>
 
 class WidgetsTest : public QObject {
     Q_OBJECT
@@ -141,5 +150,56 @@ private slots:
     }
 };
 
-QTEST_MAIN(WidgetsTest)
+// The part frame of the builder in the real window: a click on a library lists its elements, and
+// ">>" moves the selected ones into the chosen list.
+class BuilderFrameTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void ThePartFrameListsAndMovesElements() {
+        test::TempDir suite;
+        std::string ini = "[Zarnix32]\n";
+        for (const char* key : {"JobDir", "LibDir", "SysDir", "ULM3JobDir", "ZSMcml", "ZSMudn", "ZSMmod", "ZSMsbk", "ZSMwrk"}) {
+            std::filesystem::create_directories(suite / key);
+            ini += std::string(key) + "=" + (suite / key) + "\n";
+        }
+        test::WriteFile(suite / "ZARNIX32.INI", ini);
+        std::string error;
+        QVERIFY(ImportLibrary(suite / "LibDir/Logic.PART",
+                              R"({"kind":"ZarnixDLL00","elements":[{"name":"7400","device":{"text1":"","text2":"","supply_pins":[],"groups":[]}},{"name":"7404","device":{"text1":"","text2":"","supply_pins":[],"groups":[]}}]})",
+                              error));
+        ui::ScriptedDialogs dialogs;
+        ui::ConsoleFontCatalog fonts;
+        App app(dialogs, fonts);
+        app.commandLine = "\"" + suite.Path() + ",TRELM\"";
+        app.executableDirectory = [] { return std::string("/opt/zarnix"); };
+        ConnectHandlers(app);
+        qt::MainWindow window(app);
+        QCOMPARE(int(Form_Load(app)), int(StartupOutcome::Ready));
+        app.main.SetVisible(true);
+        window.show();
+        QCoreApplication::processEvents();
+
+        auto* libraries = window.findChild<QListView*>("F_EDLlist");
+        auto* elements = window.findChild<QListView*>("F_Devitem");
+        auto* chosen = window.findChild<QListView*>("F_Devlist");
+        auto* move = window.findChild<QPushButton*>("F_Move");
+        QVERIFY(libraries && elements && chosen && move);
+        QTRY_COMPARE(libraries->model()->rowCount(), 1);
+        QTest::mouseClick(libraries->viewport(), Qt::LeftButton, {}, libraries->visualRect(libraries->model()->index(0, 0)).center());
+        QTRY_COMPARE(elements->model()->rowCount(), 2);
+        QTest::mouseClick(elements->viewport(), Qt::LeftButton, {}, elements->visualRect(elements->model()->index(1, 0)).center());
+        QTest::mouseClick(move, Qt::LeftButton);
+        QTRY_COMPARE(chosen->model()->rowCount(), 1);
+        QCOMPARE(chosen->model()->index(0, 0).data().toString(), QString("7404"));
+        QCOMPARE(app.builder.UpgParts[0].Name, std::string("7404"));
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    WidgetsTest widgets;
+    BuilderFrameTest builder;
+    return QTest::qExec(&widgets, argc, argv) | QTest::qExec(&builder, argc, argv);
+}
 #include "widgets_test.moc"
