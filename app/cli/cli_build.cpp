@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <unordered_map>
 
 #include "builder/file_lists.h"
 #include "cli/cli_commands.h"
@@ -32,36 +34,65 @@ struct Builder {
     Session& session;
     ui::MainForm& m = session.app.main;
 
+    // What a list shows, by line text, and the one line this command selected in it.
+    struct ListState {
+        uint64_t revision = UINT64_MAX;
+        std::unordered_map<std::string, int> lines;
+        int selected = -1;
+    };
+    std::map<const ui::ListBox*, ListState> states;
+
+    // Selects exactly the line `text` (false when the list has none), keeping a name index of the
+    // list so that choosing thousands of names stays linear.
+    bool SelectOnly(ui::ListBox& list, const std::string& text) {
+        ListState& state = states[&list];
+        if (state.revision != list.ItemsRevision()) {
+            state.lines.clear();
+            for (int i = list.ListCount() - 1; i >= 0; --i) state.lines[list.List(i)] = i;
+            state.revision = list.ItemsRevision();
+            state.selected = -1;
+            for (const int i : list.SelectedIndices()) list.SetSelected(i, false);
+        }
+        if (state.selected >= 0) list.SetSelected(state.selected, false);
+        state.selected = -1;
+        const auto it = state.lines.find(text);
+        if (it == state.lines.end()) return false;
+        list.SetSelected(it->second, true);
+        state.selected = it->second;
+        return true;
+    }
+
+    void OpenFrame(int frameIndex) {
+        if (!m.F_Format.Visible() || !m.F_Details(frameIndex).Visible()) m.M_Fileitems(frameIndex).Click();
+    }
+
     // LIB:NAME into the chosen list of a library frame.
     bool Element(int frameIndex, const std::string& spec) {
         const auto colon = spec.find(':');
         if (colon == std::string::npos) return Fail(spec + ": write LIBRARY:NAME"), false;
         const std::string library = spec.substr(0, colon), name = spec.substr(colon + 1);
-        m.M_Fileitems(frameIndex).Click();
+        OpenFrame(frameIndex);
         const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(frameIndex);
-        frame.libraries->Refresh();
         const int current = frame.libraries->ListIndex();
         if (current < 0 || frame.libraries->List(current) != library) {
-            if (!Choose(*frame.libraries, library)) return Fail(library + ": no such library in " + frame.libraries->Path()), false;
+            if (!Choose(*frame.libraries, library)) {
+                frame.libraries->Refresh();
+                if (!Choose(*frame.libraries, library))
+                    return Fail(library + ": no such library in " + frame.libraries->Path()), false;
+            }
         }
-        for (int i = 0; i < frame.elements->ListCount(); ++i) frame.elements->SetSelected(i, false);
-        bool found = false;
-        for (int i = 0; i < frame.elements->ListCount() && !found; ++i)
-            if (frame.elements->List(i) == name) frame.elements->SetSelected(i, true), found = true;
-        if (!found) return Fail(name + ": no such element in " + library), false;
+        if (!SelectOnly(*frame.elements, name)) return Fail(name + ": no such element in " + library), false;
         frame.move->Click();
         return true;
     }
 
     // A file of a file frame.
     bool File(int frameIndex, ui::FileList& files, ui::Button& move, const std::string& name, bool openFrame = true) {
-        if (openFrame) m.M_Fileitems(frameIndex).Click();
-        files.Refresh();
-        for (int i = 0; i < files.ListCount(); ++i) files.SetSelected(i, false);
-        bool found = false;
-        for (int i = 0; i < files.ListCount() && !found; ++i)
-            if (files.List(i) == name) files.SetSelected(i, true), found = true;
-        if (!found) return Fail(name + ": no such file in " + files.Path()), false;
+        if (openFrame) OpenFrame(frameIndex);
+        if (!SelectOnly(files, name)) {
+            files.Refresh();
+            if (!SelectOnly(files, name)) return Fail(name + ": no such file in " + files.Path()), false;
+        }
         move.Click();
         return true;
     }
@@ -69,7 +100,7 @@ struct Builder {
     bool Subcircuit(const std::string& spec) {
         const auto slash = spec.rfind('/');
         if (slash == std::string::npos) return Fail(spec + ": write SUBDIR/FILE"), false;
-        m.M_Fileitems(5).Click();
+        OpenFrame(5);
         const std::string dir = JoinPath(session.app.env.ZSMsbk, spec.substr(0, slash));
         if (!m.F_sbcdir.SetPath(dir)) return Fail(dir + ": cannot be read"), false;
         m.F_SBCItem.SetPath(m.F_sbcdir.Path());

@@ -1,6 +1,7 @@
 #include "builder/builder_lists.h"
 
 #include "shell/app.h"
+#include "shell/text_utils.h"
 
 namespace zrx {
 
@@ -14,6 +15,18 @@ LibraryKindTables TablesOfKind(App& app, int kindIndex) {
         case 3: return {&t.SparamSources, &t.UpgSparams, &m.F_Smldlist, &app.env.ZSMmod};
         default: return {&t.MparamSources, &t.UpgMparams, &m.F_Mpldlist, &app.env.LibDir};
     }
+}
+
+bool AddChosenLine(App& app, ui::ListBox& list, const std::string& line) {
+    App::ChosenNames& chosen = app.chosenNames[&list];
+    if (chosen.revision != list.ItemsRevision()) {
+        chosen.names.clear();
+        for (const std::string& item : list.Items()) chosen.names.insert(ToUpper(item));
+    }
+    if (!chosen.names.insert(ToUpper(line)).second) return false;
+    list.AddItem(line);
+    chosen.revision = list.ItemsRevision();
+    return true;
 }
 
 int32_t LinkSourceLib(std::vector<SourceLib>& sources, const std::string& dir, const std::string& fileName,

@@ -27,6 +27,10 @@ LibraryKindTables TablesOfKind(App& app, int kindIndex);
 int32_t LinkSourceLib(std::vector<SourceLib>& sources, const std::string& dir, const std::string& fileName,
                       bool searchSpare);
 
+// Adds a line to a chosen list unless the list holds it already without regard to case; false
+// when it was there.
+bool AddChosenLine(App& app, ui::ListBox& list, const std::string& line);
+
 // Appends an entry to a table that keeps one spare element at its end.
 template <typename Entry>
 Entry& AppendEntry(std::vector<Entry>& table) {

@@ -1,6 +1,5 @@
 #include "builder/element_lists.h"
 
-#include <unordered_set>
 
 #include "builder/builder_lists.h"
 #include "kernel/zrxkernel.h"
@@ -50,18 +49,14 @@ void MoveChosenElements(App& app, int kind) {
     const LibraryKindTables tables = TablesOfKind(app, kind);
     app.dialogs.SetBusy(true);
     const std::vector<int> selected = frame.elements->SelectedIndices(kMaxSelected);
-    // The duplicate test against the chosen list, kept in a set while names are added.
-    std::unordered_set<std::string> chosen;
-    if (kind != kSymbols)
-        for (const std::string& line : tables.chosenList->Items()) chosen.insert(ToUpper(line));
     const std::string file =
         frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : std::string();
     {
         ui::Control::UpdateBlock block(*tables.chosenList);
         for (const int index : selected) {
             const std::string name = frame.elements->List(index);
-            if (kind != kSymbols && !chosen.insert(ToUpper(name)).second) continue;
-            tables.chosenList->AddItem(name);
+            if (kind == kSymbols) tables.chosenList->AddItem(name);
+            else if (!AddChosenLine(app, *tables.chosenList, name)) continue;
             UpgElement& element = AppendEntry(*tables.chosen);
             element.Name = name;
             element.SourceIndex = LinkSourceLib(*tables.sources, *tables.directory, file, false);

@@ -1,6 +1,5 @@
 #include "builder/file_lists.h"
 
-#include <unordered_set>
 
 #include "apply/data_files.h"
 #include "builder/builder_lists.h"
@@ -19,15 +18,11 @@ constexpr size_t kMaxSelected = 8000;
 // Appends the selected lines of a file list to a chosen list, skipping names it holds already
 // (without regard to case); `add` records each in the table.
 template <typename Add>
-void MoveSelectedNames(ui::FileList& files, ui::ListBox& chosen, Add add) {
-    std::unordered_set<std::string> present;
-    for (const std::string& line : chosen.Items()) present.insert(ToUpper(line));
+void MoveSelectedNames(App& app, ui::FileList& files, ui::ListBox& chosen, Add add) {
     ui::Control::UpdateBlock block(chosen);
     for (const int index : files.SelectedIndices(kMaxSelected)) {
         const std::string& name = files.List(index);
-        if (!present.insert(ToUpper(name)).second) continue;
-        chosen.AddItem(name);
-        add(name);
+        if (AddChosenLine(app, chosen, name)) add(name);
     }
 }
 
@@ -43,19 +38,19 @@ void MoveChosenFiles(App& app, int fileKind) {
     BuilderTables& t = app.builder;
     switch (fileKind) {
         case kTalFiles:
-            MoveSelectedNames(m.F_Thermtal, m.F_Tallist, [&](const std::string& n) { AppendEntry(t.UpgTalFiles) = {n, 0, 1}; });
+            MoveSelectedNames(app, m.F_Thermtal, m.F_Tallist, [&](const std::string& n) { AppendEntry(t.UpgTalFiles) = {n, 0, 1}; });
             break;
         case kDatFiles:
-            MoveSelectedNames(m.F_Thermdat, m.F_Datlist, [&](const std::string& n) { AppendEntry(t.UpgDatFiles) = {n, 0, 2}; });
+            MoveSelectedNames(app, m.F_Thermdat, m.F_Datlist, [&](const std::string& n) { AppendEntry(t.UpgDatFiles) = {n, 0, 2}; });
             break;
         case kSpcFiles:
-            MoveSelectedNames(m.F_Profitem, m.F_ProfList, [&](const std::string& n) { AppendEntry(t.UpgSpcFiles) = {n, 0, 3}; });
+            MoveSelectedNames(app, m.F_Profitem, m.F_ProfList, [&](const std::string& n) { AppendEntry(t.UpgSpcFiles) = {n, 0, 3}; });
             break;
         case kSbcFiles: {
             const std::string subDir = LastPathComponent(m.F_sbcdir.CurrentLinePath());
             if (subDir.empty()) return;  // a drive's root directory
             const std::string sourceDir = m.F_sbcdir.Path();
-            MoveSelectedNames(m.F_SBCItem, m.F_SBCList, [&](const std::string& n) {
+            MoveSelectedNames(app, m.F_SBCItem, m.F_SBCList, [&](const std::string& n) {
                 AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, n, 0, 9, sourceDir};
             });
             break;

@@ -4,6 +4,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -62,6 +64,13 @@ public:
     std::string builderLastLibrary;
     std::string destinationFolder;
     std::string trimmedDestination;
+    // The upper-cased lines of each chosen list, kept while the list does not change otherwise, so
+    // that the duplicate test of ">>" costs the same for the ten-thousandth name as for the first.
+    struct ChosenNames {
+        uint64_t revision = UINT64_MAX;
+        std::unordered_set<std::string> names;
+    };
+    std::unordered_map<const ui::ListBox*, ChosenNames> chosenNames;
 
     // Platform queries that tests replace: the running executable's directory, and the operating
     // system's version (nothing when the query fails).
