@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -32,7 +33,8 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
     struct stat source {}, target {};
     if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) return InstallResult::Failed;
     if (!IsDirectory(destDir)) return InstallResult::NoDirectory;
-    if (::lstat(to.c_str(), &target) == 0) {
+    const bool replacing = ::lstat(to.c_str(), &target) == 0;
+    if (replacing) {
         if (S_ISDIR(target.st_mode)) return InstallResult::Failed;
         const auto older = source.st_mtim.tv_sec < target.st_mtim.tv_sec ||
                            (source.st_mtim.tv_sec == target.st_mtim.tv_sec && source.st_mtim.tv_nsec < target.st_mtim.tv_nsec);
@@ -68,7 +70,10 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
     }
     ::close(in);
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
-    ok = ok && ::fchmod(out, source.st_mode & 0777) == 0 && ::futimens(out, times) == 0 && ::fsync(out) == 0;
+    // A file that replaces another reaches the disk before it takes the old one's place, so that
+    // no crash can leave the user with neither; a new file replaces nothing.
+    ok = ok && ::fchmod(out, source.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
+         (!replacing || ::fsync(out) == 0);
     ok = ::close(out) == 0 && ok;
     if (ok && ::rename(temp.c_str(), to.c_str()) != 0) ok = false;
     if (!ok) {
@@ -116,19 +121,26 @@ std::string RealDirectory(const std::string& path) {
 }
 
 // Whether `dir` (which may not exist yet) stays inside `root` once symbolic links are followed.
-bool StaysInside(const std::string& dir, const std::string& root) {
-    const std::string realRoot = RealDirectory(root);
+// The real paths of the directories seen are kept for the run: a run has few target directories
+// and many files.
+bool StaysInside(const std::string& dir, const std::string& root, std::map<std::string, std::string>& realPaths) {
+    auto real = [&realPaths](const std::string& path) -> const std::string& {
+        auto it = realPaths.find(path);
+        if (it == realPaths.end()) it = realPaths.emplace(path, RealDirectory(path)).first;
+        return it->second;
+    };
+    const std::string realRoot = real(root);
     if (realRoot.empty()) return true;  // a missing target directory fails the copy itself
     std::string existing = dir;
     std::string rest;
-    while (!existing.empty() && RealDirectory(existing).empty()) {
+    while (!existing.empty() && real(existing).empty()) {
         const auto cut = existing.rfind('/');
         if (cut == std::string::npos || cut == 0) return false;
         rest = existing.substr(cut) + rest;
         existing = existing.substr(0, cut);
     }
-    const std::string real = RealDirectory(existing) + rest;
-    return real == realRoot || StartsWith(real, realRoot == "/" ? realRoot : realRoot + "/");
+    const std::string resolved = real(existing) + rest;
+    return resolved == realRoot || StartsWith(resolved, realRoot == "/" ? realRoot : realRoot + "/");
 }
 
 }  // namespace
@@ -158,6 +170,7 @@ CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
 void CopyDataFiles(App& app) {
     std::vector<DataFileItem>& files = app.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
+    std::map<std::string, std::string> realPaths;
     for (DataFileItem& item : files) {
         app.dialogs.ProcessEvents();
         if (item.Update != 1 || item.Withheld != 0) continue;
@@ -165,7 +178,7 @@ void CopyDataFiles(App& app) {
         if (item.Name.empty()) break;
         app.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.ListPath, item.Name) +
                                      "   to " + JoinPath(destDir, item.Name));
-        if (!StaysInside(destDir, item.TargetDir)) {
+        if (!StaysInside(destDir, item.TargetDir, realPaths)) {
             // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
             app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + destDir +
                                          " leads outside " + item.TargetDir,

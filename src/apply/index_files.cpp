@@ -73,8 +73,11 @@ std::string IndexFile::KeyOfLibrary(const std::string& library) const {
     return ToUpper(m_kind == Kind::ModelIndex ? library : TrimBlanks(library));
 }
 
-std::string IndexFile::DuplicateKey(const std::string& line) const {
-    return m_kind == Kind::ModelIndex ? line : TrimBlanks(line);
+std::string_view IndexFile::DuplicateKey(std::string_view line) const {
+    if (m_kind == Kind::ModelIndex) return line;
+    const auto first = line.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return line.substr(first, line.find_last_not_of(' ') - first + 1);
 }
 
 void IndexFile::Index() {
@@ -95,7 +98,7 @@ bool IndexFile::Add(const std::string& entry, const std::string& library) {
     } else {
         inserted = m_lines.insert(m_lines.end(), entry);
     }
-    m_present.insert(DuplicateKey(entry));
+    m_present.insert(DuplicateKey(*inserted));
     const std::string key = KeyOfLine(entry);
     const auto known = m_firstOfLibrary.find(key);
     if (known == m_firstOfLibrary.end()) {
@@ -185,7 +188,7 @@ void UpdateModelIndex(App& app) {
             m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
             return;
         }
-        index->Add(item.ModelText1 + "||" + library + "|" + item.Name + "|" + item.ModelText3, library);
+        index->Add(item.Texts().ModelText1 + "||" + library + "|" + item.Name + "|" + item.Texts().ModelText3, library);
     }
     if (index && !index->Save()) {
         m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));

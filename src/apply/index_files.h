@@ -40,14 +40,15 @@ private:
     IndexFile(std::string path, Kind kind) : m_path(std::move(path)), m_kind(kind) {}
     std::string KeyOfLine(const std::string& line) const;
     std::string KeyOfLibrary(const std::string& library) const;
-    std::string DuplicateKey(const std::string& line) const;
+    // The part of a line that two lines must share to be the same entry (views into the lines).
+    std::string_view DuplicateKey(std::string_view line) const;
     void Index();
 
     std::string m_path;
     Kind m_kind;
     std::list<std::string> m_lines;
     std::unordered_map<std::string, std::list<std::string>::iterator> m_firstOfLibrary;
-    std::unordered_set<std::string> m_present;
+    std::unordered_set<std::string_view> m_present;  // views into m_lines, whose nodes never move
     bool m_changed = false;
 };
 

@@ -30,12 +30,12 @@ bool ReadModelTexts(int32_t symbol, ElementItem& item) {
     if (text.empty()) return false;
     const FieldList fields = SplitByComma(text);
     if (fields.Count() == 0) return false;
-    item.ModelText1 = fields.Field(1);
-    if (fields.Count() >= 2) item.ModelText2 = fields.Field(2);
+    item.Texts().ModelText1 = fields.Field(1);
+    if (fields.Count() >= 2) item.Texts().ModelText2 = fields.Field(2);
     const int32_t second = IA_SearchMaskLink(items, 1, 32, 1);
     if (second != 0) {
         ZK_ItemRecord third{};
-        if (I_ReadItem(S_SymbolItem(items, second), &third) == ZK_ITEM_TEXT) item.ModelText3 = StringFromPointer(third.text);
+        if (I_ReadItem(S_SymbolItem(items, second), &third) == ZK_ITEM_TEXT) item.Texts().ModelText3 = StringFromPointer(third.text);
     }
     return true;
 }

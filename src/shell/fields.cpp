@@ -71,13 +71,20 @@ const std::string& FieldList::Field(int number) const {
 
 float FieldList::Value(int number) const {
     if (number == 0) return static_cast<float>(Count());
-    return Has(number) ? m_values[static_cast<size_t>(number - 1)] : 0.0f;
+    if (!Has(number)) return 0.0f;
+    const auto i = static_cast<size_t>(number - 1);
+    if (m_known.size() != m_fields.size()) {
+        m_known.assign(m_fields.size(), 0);
+        m_values.assign(m_fields.size(), 0.0f);
+    }
+    if (!m_known[i]) {
+        m_values[i] = static_cast<float>(FieldValue(m_fields[i]));
+        m_known[i] = 1;
+    }
+    return m_values[i];
 }
 
-void FieldList::Append(std::string field) {
-    m_values.push_back(static_cast<float>(FieldValue(field)));
-    m_fields.push_back(std::move(field));
-}
+void FieldList::Append(std::string field) { m_fields.push_back(std::move(field)); }
 
 FieldList SplitBySeparator(std::string_view text, char separator) {
     FieldList fields;

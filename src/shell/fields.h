@@ -23,7 +23,9 @@ public:
 
 private:
     std::vector<std::string> m_fields;
-    std::vector<float> m_values;
+    // Values are worked out when first asked for: readers need few of them.
+    mutable std::vector<float> m_values;
+    mutable std::vector<char> m_known;
 };
 
 // Splits a line at commas (or vertical bars). A field that opens with a double quote (unless the

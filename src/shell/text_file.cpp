@@ -14,7 +14,15 @@ namespace zrx {
 
 namespace {
 constexpr size_t kChunk = 1 << 16;
+
+// The first CR or LF at or after `from`, or npos.
+size_t FindLineEnd(const std::string& text, size_t from) {
+    const char* data = text.data();
+    for (size_t i = from; i < text.size(); ++i)
+        if (data[i] == '\n' || data[i] == '\r') return i;
+    return std::string::npos;
 }
+}  // namespace
 
 std::unique_ptr<TextInput> TextInput::Open(const std::string& path) {
     struct stat info {};
@@ -44,7 +52,7 @@ bool TextInput::ReadLine(std::string& line) {
     if (m_tooLong) return false;
     size_t scanned = 0;  // characters after m_pos already searched for a line end
     for (;;) {
-        const size_t end = m_buffer.find_first_of("\r\n", m_pos + scanned);
+        const size_t end = FindLineEnd(m_buffer, m_pos + scanned);
         if (end != std::string::npos) {
             if (m_buffer[end] == '\r' && end + 1 == m_buffer.size() && !m_eof) {
                 // A CR at the end of the buffer may be the first half of CR LF: read on first.

@@ -33,6 +33,9 @@ bool IsSubcircuit(const std::string& name) { return Right(ToUpper(TrimBlanks(nam
 void BuildGridRows(App& app) {
     std::vector<GridRow>& rows = app.GridRows;
     rows.assign(1, GridRow{});
+    const UpgradeLists& l = app.lists;
+    rows.reserve(l.PartItems.size() + l.SymbolItems.size() + l.PackageItems.size() + l.SpiceModelItems.size() +
+                 l.MixedModelItems.size() + l.DataFileItems.size() + 1);
     const Environment& env = app.env;
     auto addElements = [&](const std::vector<ElementItem>& list, int kind, const std::string& targetDir,
                            const std::string& fileType, bool honourWithheld) {

@@ -2,13 +2,20 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace zrx {
 
+// The three texts read out of a saved simulator model.
+struct ModelTexts {
+    std::string ModelText1, ModelText2, ModelText3;
+};
+
 // One element of a per-kind list of a loaded upgrade (parts, symbols, packages, SPARAM and MPARAM
-// models). Symbols use UpgSymbolLib; SPARAM models carry the three texts read from the saved model.
+// models). Symbols use UpgSymbolLib; SPARAM models carry the texts read from the saved model,
+// held apart so that the lists of large upgrades stay small.
 struct ElementItem {
     int32_t Withheld = 0;
     int32_t DestKind = 0;
@@ -17,7 +24,16 @@ struct ElementItem {
     int32_t Update = 0;
     int32_t Copied = 0;
     std::string UpgSymbolLib;
-    std::string ModelText1, ModelText2, ModelText3;
+    std::shared_ptr<ModelTexts> texts;
+
+    const ModelTexts& Texts() const {
+        static const ModelTexts kNone;
+        return texts ? *texts : kNone;
+    }
+    ModelTexts& Texts() {
+        if (!texts) texts = std::make_shared<ModelTexts>();
+        return *texts;
+    }
 };
 
 // One loose file of a loaded upgrade.

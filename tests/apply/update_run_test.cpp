@@ -63,9 +63,9 @@ TEST_F(UpdateRunTest, ModelTextsComeFromTheSavedModel) {
     App& app = Open();
     Update(app);
     const ElementItem& q1 = app.lists.SpiceModelItems[0];
-    EXPECT_EQ(q1.ModelText1, "NPN");
-    EXPECT_EQ(q1.ModelText2, "bipolar");
-    EXPECT_EQ(q1.ModelText3, "general purpose");
+    EXPECT_EQ(q1.Texts().ModelText1, "NPN");
+    EXPECT_EQ(q1.Texts().ModelText2, "bipolar");
+    EXPECT_EQ(q1.Texts().ModelText3, "general purpose");
     // A model without a text item is saved but counts as not copied, and gets no index line.
     EXPECT_EQ(StatusOf("NOTEXT"), "Not copied");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"), "NPN||BIP|Q1|general purpose\r\n");

@@ -1,0 +1,412 @@
+// The benchmark table: each row measured in the same run as its reference, with the ratio, the
+// time at a quarter of the size (so that growth shows), and the peak resident memory of the
+// process that did the work beside the size of the data it moved.
+//
+//   zrx_bench            prints the table
+//   zrx_bench measure …  one measurement in a process of its own (used by the table)
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "apply/index_files.h"
+#include "bench_support.h"
+#include "builder/element_lists.h"
+#include "shell/app.h"
+#include "shell/handlers.h"
+#include "shell/startup.h"
+#include "shell/text_file.h"
+#include "ui/console/console_dialogs.h"
+#include "upgrade_list/load_page.h"
+
+extern char** environ;
+
+using namespace zrx::bench;
+
+namespace {
+
+// ---- Running a process and measuring it -----------------------------------------------------
+
+struct Run {
+    double seconds = 0;    // the wall time of the process, or what it printed as its own time
+    double peakMb = 0;     // its peak resident memory
+    std::string output;
+    int status = -1;
+};
+
+// The peak memory is what /usr/bin/time reports for the command: its own child starts small, so
+// the figure is the command's and not that of the process that started it.
+Run Spawn(const std::vector<std::string>& command, bool capture) {
+    const std::string memoryFile = fs::temp_directory_path() / ("zrx-bench-rss-" + std::to_string(::getpid()));
+    std::vector<std::string> args = {"/usr/bin/time", "-f", "%M", "-o", memoryFile};
+    args.insert(args.end(), command.begin(), command.end());
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int pipeFd[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (capture) {
+        ::pipe(pipeFd);
+        posix_spawn_file_actions_adddup2(&actions, pipeFd[1], 1);
+        posix_spawn_file_actions_addclose(&actions, pipeFd[0]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    Run run;
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return run;
+    posix_spawn_file_actions_destroy(&actions);
+    if (capture) {
+        ::close(pipeFd[1]);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(pipeFd[0], buffer, sizeof buffer)) > 0) run.output.append(buffer, static_cast<size_t>(n));
+        ::close(pipeFd[0]);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.seconds = Seconds(start);
+    std::ifstream memory(memoryFile);
+    double kilobytes = 0;
+    memory >> kilobytes;
+    fs::remove(memoryFile);
+    run.peakMb = kilobytes / 1024.0;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // A measuring child prints the time of its measured part.
+    if (capture && !run.output.empty()) run.seconds = std::strtod(run.output.c_str(), nullptr);
+    return run;
+}
+
+Run Measure(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {BinDir() + "/zrx_bench", "measure"};
+    all.insert(all.end(), args.begin(), args.end());
+    return Spawn(all, true);
+}
+
+double MegaBytes(const std::vector<std::string>& paths) {
+    uintmax_t bytes = 0;
+    for (const auto& p : paths) {
+        std::error_code error;
+        if (fs::is_directory(p, error)) {
+            for (const auto& entry : fs::recursive_directory_iterator(p))
+                if (entry.is_regular_file()) bytes += entry.file_size();
+        } else {
+            bytes += fs::file_size(p, error);
+        }
+    }
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+// ---- Generated data --------------------------------------------------------------------------
+
+struct Counts {
+    int parts, symbols, packages, sparams, mparams, files;
+};
+
+Counts CountsFor(double scale) {
+    auto n = [scale](int full) { return static_cast<int>(std::lround(full * scale)); };
+    return {n(10000), n(10000), n(2000), n(2000), n(2000), n(1000)};
+}
+
+void WriteSymbols(const std::string& path, const std::vector<std::string>& names, int symbolClass) {
+    EnsureDatabase();
+    const int32_t lib = E_OpenLibrary(path.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
+    for (const auto& name : names) {
+        const int32_t s = S_CreateSymbol(name.c_str(), symbolClass);
+        S_AddItem(s, ZK_ITEM_TEXT, symbolClass == 3 ? "NPN,bipolar transistor" : "U?");
+        S_AddItem(s, ZK_ITEM_TEXT, "generated for the benchmark");
+        S_SaveSymbol(s, E_OpenLibToWrite(lib, name.c_str()));
+        E_CloseLibWrite(lib);
+        OM_Delete(DB_SymbMap(), s);
+    }
+    E_CloseLibrary(lib);
+    E_FlushLibraries();
+}
+
+// An installation with generated libraries and data files, and the build arguments that choose
+// all of it.
+std::vector<std::string> GenerateInstallation(const std::string& suite, const Counts& c) {
+    WriteSuite(suite);
+    std::vector<std::string> args;
+    auto choose = [&args](const char* option, const std::string& library, const std::vector<std::string>& names) {
+        for (const auto& name : names) args.insert(args.end(), {option, library + ":" + name});
+    };
+    const auto parts = Names("PART", c.parts), symbols = Names("SYM", c.symbols), packages = Names("PKG", c.packages),
+               sparams = Names("SMOD", c.sparams), mparams = Names("MMOD", c.mparams);
+    WriteLibrary(suite + "/LIB/Gen.PART", true, parts);
+    WriteSymbols(suite + "/LIB/Gen.SYMBOL", symbols, 1);
+    WriteSymbols(suite + "/LIB/Gen.PACKAGE", packages, 2);
+    WriteSymbols(suite + "/ZSM_MOD/Gen.SPARAM", sparams, 3);
+    WriteSymbols(suite + "/LIB/Gen.MPARAM", mparams, 3);
+    choose("--part", "Gen.PART", parts);
+    choose("--symbol", "Gen.SYMBOL", symbols);
+    choose("--package", "Gen.PACKAGE", packages);
+    choose("--sparam", "Gen.SPARAM", sparams);
+    choose("--mparam", "Gen.MPARAM", mparams);
+    const std::string content(16 * 1024, 'd');
+    const char* kinds[][3] = {{"--tal", "LIB", "TAL"}, {"--dat", "JOB", "DAT"}, {"--spc", "SYS", "SPC"}};
+    for (int i = 0; i < c.files; ++i) {
+        const auto* kind = kinds[i % 3];
+        const std::string name = "F" + std::to_string(100000 + i) + "." + kind[2];
+        WriteText(suite + "/" + kind[1] + "/" + name, content);
+        args.insert(args.end(), {kind[0], name});
+    }
+    return args;
+}
+
+// The reference of apply and build: the same element rows copied in bulk and the files with cp.
+void CopyLikeTheStorage(const std::string& upgrade, const std::string& target) {
+    fs::create_directories(target);
+    for (const char* lib : {"Upgrade.PART", "A_Upg.SYMBOL", "Upgrade.PACKAGE", "Upgrade.SPARAM", "Upgrade.MPARAM"})
+        if (fs::exists(upgrade + "/" + lib)) BulkCopy(upgrade + "/" + lib, target + "/" + lib);
+    std::vector<std::string> cp = {"cp", "-p"};
+    for (const auto& entry : fs::directory_iterator(upgrade)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 4 && name[0] == 'F' && (name.ends_with(".TAL") || name.ends_with(".DAT") || name.ends_with(".SPC")))
+            cp.push_back(entry.path().string());
+    }
+    cp.push_back(target);
+    if (cp.size() > 3) Spawn(cp, false);
+}
+
+// ---- Measurements in a process of their own ----------------------------------------------
+
+int MeasureMain(int argc, char** argv) {
+    const std::string what = argv[2];
+    auto print = [](double seconds) {
+        std::printf("%.6f\n", seconds);
+        return 0;
+    };
+    if (what == "copy") {  // copy UPGRADE TARGET
+        const auto start = Clock::now();
+        CopyLikeTheStorage(argv[3], argv[4]);
+        return print(Seconds(start));
+    }
+    if (what == "readfile") {  // readfile PATH
+        const auto start = Clock::now();
+        std::string content;
+        zrx::ReadWholeFile(argv[3], content);
+        return print(Seconds(start));
+    }
+    if (what == "selectnames") {  // selectnames LIBRARY
+        const auto start = Clock::now();
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(argv[3], &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db, "SELECT name FROM elements", -1, &stmt, nullptr);
+        std::vector<std::string> names;
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return print(Seconds(start));
+    }
+    if (what == "readwrite") {  // readwrite PATH
+        const auto start = Clock::now();
+        std::string content;
+        zrx::ReadWholeFile(argv[3], content);
+        auto out = zrx::TextOutput::Open(std::string(argv[3]) + ".copy");
+        out->Write(content);
+        out->Commit();
+        return print(Seconds(start));
+    }
+    if (what == "index") {  // index PATH ENTRIES
+        const int entries = std::atoi(argv[4]);
+        const auto start = Clock::now();
+        auto index = zrx::IndexFile::Load(argv[3], zrx::IndexFile::Kind::ModelIndex);
+        for (int i = 0; i < entries; ++i) {
+            const std::string library = "LIB" + std::to_string(i % 2 == 0 ? i % 1000 : 1000 + i % 500);
+            index->Add("D||" + library + "|NEW" + std::to_string(i) + "|added model " + std::to_string(i), library);
+        }
+        index->Save();
+        return print(Seconds(start));
+    }
+    // list SUITE FOLDER, or listing SUITE: the program's own handlers without a window.
+    zrx::ui::ConsoleDialogs dialogs;
+    zrx::ui::ConsoleFontCatalog fonts;
+    zrx::App app(dialogs, fonts);
+    app.commandLine = std::string("\"") + argv[3] + (what == "listing" ? ",TRELM\"" : "\"");
+    zrx::ConnectHandlers(app);
+    if (zrx::Form_Load(app) != zrx::StartupOutcome::Ready) return 2;
+    if (what == "list") {
+        app.main.F_lstdir.SetPath(argv[4]);
+        const auto start = Clock::now();
+        zrx::F_lstok_Click(app);
+        const double seconds = Seconds(start);
+        return app.main.F_Msg.Visible() ? print(seconds) : 2;
+    }
+    if (what == "listing") {
+        zrx::ui::FileList& libraries = app.main.F_EDLlist;
+        libraries.SetListIndex(0);
+        const auto start = Clock::now();
+        zrx::FillElementList(app, zrx::kParts);
+        const double seconds = Seconds(start);
+        return app.main.F_Devitem.ListCount() > 0 ? print(seconds) : 2;
+    }
+    return 2;
+}
+
+// ---- The table ----------------------------------------------------------------------------
+
+struct Row {
+    std::string name;
+    double target;
+    std::function<void(double scale)> prepare;
+    std::function<Run(double scale, int attempt)> work;       // fresh output folders per attempt
+    std::function<Run(double scale, int attempt)> reference;
+    std::function<double(double scale)> dataMb;
+};
+
+constexpr int kAttempts = 5;
+
+// The best of a few runs: timings on a shared machine only ever come out slower than they are.
+Run Best(const std::function<Run(int)>& run) {
+    Run best;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        // Writing back what earlier runs left in the page cache is not this run's work.
+        ::sync();
+        Run r = run(attempt);
+        if (attempt == 0 || r.seconds < best.seconds) {
+            const double peak = std::max(best.peakMb, r.peakMb);
+            best = r;
+            best.peakMb = peak;
+        } else {
+            best.peakMb = std::max(best.peakMb, r.peakMb);
+        }
+        if (r.status != 0) best.status = r.status;
+    }
+    return best;
+}
+
+void PrintTable(const std::vector<Row>& rows) {
+    std::printf("%-46s %8s %8s %6s %6s %8s %6s %8s %8s %7s  %s\n", "row (full size)", "seconds", "ref s", "ratio",
+                "target", "1/4 s", "growth", "peak MB", "ref MB", "data MB", "notes");
+    for (const Row& row : rows) {
+        double seconds[2], refSeconds[2];
+        Run full, fullRef;
+        for (const double scale : {0.25, 1.0}) {
+            row.prepare(scale);
+            const Run work = Best([&](int attempt) { return row.work(scale, attempt); });
+            const Run ref = Best([&](int attempt) { return row.reference(scale, attempt); });
+            seconds[scale < 1 ? 0 : 1] = work.seconds;
+            refSeconds[scale < 1 ? 0 : 1] = ref.seconds;
+            if (scale == 1.0) full = work, fullRef = ref;
+        }
+        const double ratio = seconds[1] / refSeconds[1];
+        const double growth = seconds[1] / seconds[0];
+        const double data = row.dataMb(1.0);
+        std::string notes;
+        if (full.status != 0 || fullRef.status != 0) notes += "FAILED; ";
+        if (ratio > row.target) notes += "over target; ";
+        if (growth < 3.5 || growth > 4.5) notes += "growth outside 3.5-4.5; ";
+        if (full.peakMb > 2 * data) notes += "memory over twice the data; ";
+        std::printf("%-46s %8.3f %8.3f %6.1f %6.0f %8.3f %6.2f %8.1f %8.1f %7.1f  %s\n", row.name.c_str(), seconds[1],
+                    refSeconds[1], ratio, row.target, seconds[0], growth, full.peakMb, fullRef.peakMb, data,
+                    notes.c_str());
+        std::fflush(stdout);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "measure") return MeasureMain(argc, argv);
+    const std::string root = (fs::temp_directory_path() / ("zrx-bench-" + std::to_string(::getpid()))).string();
+    const std::string cli = BinDir() + "/zrxlibug-cli";
+    std::map<double, std::vector<std::string>> buildArgs;
+    auto dir = [&root](const char* what, double scale) {
+        return root + "/" + what + (scale < 1 ? "-quarter" : "-full");
+    };
+
+    std::vector<Row> rows;
+    auto attemptDir = [&dir](const char* what, double scale, int attempt) {
+        return dir(what, scale) + "-" + std::to_string(attempt);
+    };
+    rows.push_back({"build 28,000 elements and 1,000 files (cli)", 5,
+                    [&](double scale) { buildArgs[scale] = GenerateInstallation(dir("suite", scale), CountsFor(scale)); },
+                    [&](double scale, int attempt) {
+                        std::vector<std::string> args = {cli, "build", "--suite", dir("suite", scale), "--dest",
+                                                         attemptDir("upgrade", scale, attempt)};
+                        args.insert(args.end(), buildArgs[scale].begin(), buildArgs[scale].end());
+                        return Spawn(args, false);
+                    },
+                    [&](double scale, int attempt) {
+                        return Measure({"copy", attemptDir("upgrade", scale, 0), attemptDir("buildref", scale, attempt)});
+                    },
+                    [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
+    rows.push_back({"apply 28,000 elements and 1,000 files (cli)", 5, [](double) {},
+                    [&](double scale, int attempt) {
+                        const std::string target = attemptDir("target", scale, attempt);
+                        WriteSuite(target);
+                        return Spawn({cli, "apply", "--suite", target, "--yes", attemptDir("upgrade", scale, 0)}, false);
+                    },
+                    [&](double scale, int attempt) {
+                        return Measure({"copy", attemptDir("upgrade", scale, 0), attemptDir("applyref", scale, attempt)});
+                    },
+                    [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
+    rows.push_back({"load a list of 100,000 records and fill the grid", 10,
+                    [&](double scale) {
+                        const int records = static_cast<int>(100000 * scale);
+                        const std::string folder = dir("list", scale);
+                        fs::create_directories(folder);
+                        std::string list = "0,Upgrade.PART,A_Upg.SYMBOL,I_Upg.SYMBOL,Upgrade.PACKAGE,Upgrade.SPARAM,Upgrade.MPARAM\r\n";
+                        for (int i = 0; i < records; ++i)
+                            list += (i % 2 ? "1,0,1,PART" : "2,0,1,SYM") + std::to_string(100000 + i) +
+                                    (i % 2 ? ",Logic.PART\r\n" : ",Logic.SYMBOL,A_Upg.SYMBOL\r\n");
+                        WriteText(folder + "/Upgrade.lst", list + "99,END\r\n");
+                    },
+                    [&](double scale, int) { return Measure({"list", dir("suite", scale), dir("list", scale)}); },
+                    [&](double scale, int) { return Measure({"readfile", dir("list", scale) + "/Upgrade.lst"}); },
+                    [&](double scale) { return MegaBytes({dir("list", scale) + "/Upgrade.lst"}); }});
+    rows.push_back({"list a library of 100,000 elements", 5,
+                    [&](double scale) {
+                        const std::string suite = dir("listing", scale);
+                        WriteSuite(suite);
+                        WriteLibrary(suite + "/LIB/Big.PART", true, Names("P", static_cast<int>(100000 * scale)));
+                    },
+                    [&](double scale, int) { return Measure({"listing", dir("listing", scale)}); },
+                    [&](double scale, int) { return Measure({"selectnames", dir("listing", scale) + "/LIB/Big.PART"}); },
+                    [&](double scale) { return MegaBytes({dir("listing", scale) + "/LIB/Big.PART"}); }});
+    rows.push_back({"add 10,000 entries to modpar.idx of 100,000", 10,
+                    [&](double scale) {
+                        const std::string folder = dir("index", scale);
+                        fs::create_directories(folder);
+                        std::ofstream out(folder + "/original.idx", std::ios::binary);
+                        for (int i = 0; i < static_cast<int>(100000 * scale); ++i)
+                            out << "NPN||LIB" << (i % 1000) << "|Q" << i << "|general purpose transistor model\r\n";
+                    },
+                    [&](double scale, int attempt) {
+                        const std::string folder = dir("index", scale), path = folder + "/modpar" + std::to_string(attempt) + ".idx";
+                        fs::copy_file(folder + "/original.idx", path, fs::copy_options::overwrite_existing);
+                        return Measure({"index", path, std::to_string(static_cast<int>(10000 * scale))});
+                    },
+                    [&](double scale, int) { return Measure({"readwrite", dir("index", scale) + "/original.idx"}); },
+                    [&](double scale) { return MegaBytes({dir("index", scale) + "/original.idx"}); }});
+
+    std::printf("zrxlibug benchmarks (release build); each row measured beside its reference in this run\n\n");
+    PrintTable(rows);
+
+    // The start of the window: from the program's start to its first shown window.
+    if (std::system("command -v xvfb-run >/dev/null && command -v xdotool >/dev/null") == 0) {
+        const std::string script =
+            "start=$(date +%s%N); '" + BinDir() + "/zrxlibug' '" + dir("suite", 0.25) +
+            "' & pid=$!; xdotool search --sync --onlyvisible --name 'Zarnix Library Upgrade Utility' >/dev/null; "
+            "end=$(date +%s%N); kill $pid; echo $(( (end - start) / 1000000 ))";
+        Run start = Spawn({"xvfb-run", "-a", "sh", "-c", script}, true);
+        std::printf("%-44s %8.3f   (absolute time; reported only)\n", "start of zrxlibug to its first window", start.seconds / 1000.0);
+    } else {
+        std::printf("%-44s   skipped: xvfb-run and xdotool are needed\n", "start of zrxlibug to its first window");
+    }
+    // ZRX_BENCH_KEEP leaves the generated folders for a profiler.
+    if (std::getenv("ZRX_BENCH_KEEP") != nullptr) std::printf("kept: %s\n", root.c_str());
+    else fs::remove_all(root);
+    return 0;
+}
