@@ -112,7 +112,7 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::str
                                                                               : CopyOutcome::Failed;
 }
 
-// The real directory of a path, or "" when it cannot be resolved.
+// The real path of a file or directory, or "" when it cannot be resolved.
 std::string RealDirectory(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
     std::string result = real ? real : "";
@@ -120,7 +120,8 @@ std::string RealDirectory(const std::string& path) {
     return result;
 }
 
-// Whether `dir` (which may not exist yet) stays inside `root` once symbolic links are followed.
+// Whether `dir` (a directory or file, which may not exist yet) stays inside `root` once symbolic
+// links are followed.
 // The real paths of the directories seen are kept for the run: a run has few target directories
 // and many files.
 bool StaysInside(const std::string& dir, const std::string& root, std::map<std::string, std::string>& realPaths) {
@@ -178,6 +179,15 @@ void CopyDataFiles(App& app) {
         if (item.Name.empty()) break;
         app.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.ListPath, item.Name) +
                                      "   to " + JoinPath(destDir, item.Name));
+        const std::string source = ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, item.Name);
+        if (FileExists(source) && !StaysInside(source, app.ListPath.empty() ? "/" : app.ListPath, realPaths)) {
+            // A link in the upgrade folder must not bring in a file from elsewhere.
+            app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + source +
+                                         " leads outside the upgrade folder " + app.ListPath,
+                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+            item.Copied = 0;
+            continue;
+        }
         if (!StaysInside(destDir, item.TargetDir, realPaths)) {
             // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
             app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + destDir +

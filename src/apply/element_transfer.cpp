@@ -55,16 +55,21 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
     for (ElementItem& item : list) {
         app.dialogs.ProcessEvents();
         int32_t slot = kind.slot;
-        if (item.Update != 0) {
+        const std::string& source = sourceOf(app, item);
+        const std::string target = JoinPath(app.env.LibDir, item.TargetLib);
+        if (item.Update != 0 && (IsRefusedLibrary(app, source) || IsRefusedLibrary(app, target))) {
+            item.Copied = 0;  // its library was refused, and that was said
+        } else if (item.Update != 0) {
             if (kind.clearBeforeLoading) ClearWorkingDatabase();
             int32_t failed = 1;
-            if (kind.isPart) LoadPartFromLib(failed, slot, sourceOf(app, item), item.Name);
-            else LoadSymbolFromLib(failed, slot, sourceOf(app, item), item.Name);
+            if (kind.isPart) LoadPartFromLib(failed, slot, source, item.Name);
+            else LoadSymbolFromLib(failed, slot, source, item.Name);
             if (failed != 0) {
+                const bool refused = StringFromPointer(E_LastError()).size() > 0;
                 ShowErrorByCode(app.dialogs, kind.loadFailureCode, item.Name);
+                if (refused) NoteRefusedLibrary(app, source);
                 item.Copied = 0;
             } else {
-                const std::string target = JoinPath(app.env.LibDir, item.TargetLib);
                 int32_t absent = 1;
                 if (kind.isPart) PartExistsInLib(absent, target, item.Name);
                 else SymbolExistsInLib(absent, target, item.Name);
@@ -81,7 +86,9 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
                     else SaveSymbolToLib(saveFailed, target, slot, item.Name);
                     if (saveFailed != 0) {
                         item.Copied = 0;
+                        const bool refused = StringFromPointer(E_LastError()).size() > 0;
                         ShowErrorByCode(app.dialogs, kind.saveFailureCode, item.Name);
+                        if (refused) NoteRefusedLibrary(app, target);
                     } else {
                         m.F_Status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" + item.Name +
                                               ")" + kind.beforePath + target);
@@ -101,6 +108,18 @@ const std::string& SymbolSource(const App& app, const ElementItem& item) {
 const std::string& PackageSource(const App& app, const ElementItem&) { return app.UpgLibPath[3]; }
 
 }  // namespace
+
+bool NoteRefusedLibrary(App& app, const std::string& path) {
+    const std::string reason = StringFromPointer(E_LastError());
+    if (reason.empty()) return false;
+    if (app.refusedLibraries.insert(path).second)
+        app.dialogs.ShowMessage({"The library " + path + " cannot be used: " + reason +
+                                     ". Its other elements of this run are not copied either.",
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    return true;
+}
+
+bool IsRefusedLibrary(const App& app, const std::string& path) { return app.refusedLibraries.count(path) != 0; }
 
 bool AskBeforeOverwrite(App& app, const std::string& question) {
     E_FlushLibraries();

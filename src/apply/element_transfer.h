@@ -16,4 +16,9 @@ void TransferPackages(App& app);
 // no library stays locked while the user thinks.
 bool AskBeforeOverwrite(App& app, const std::string& question);
 
+// After a kernel call on a library failed: when the kernel refused the library itself (not a
+// library, damaged, locked, newer), says why, once per library and run, and returns true.
+bool NoteRefusedLibrary(App& app, const std::string& path);
+bool IsRefusedLibrary(const App& app, const std::string& path);
+
 }  // namespace zrx

@@ -115,9 +115,15 @@ bool IndexFile::Add(const std::string& entry, const std::string& library) {
 bool IndexFile::Save() {
     if (!m_changed) return true;
     auto output = TextOutput::Open(m_path);
-    if (!output) return false;
+    if (!output) {
+        m_error = "it cannot be written in its directory";
+        return false;
+    }
     for (const std::string& line : m_lines) output->WriteLine(line);
-    if (!output->Commit()) return false;
+    if (!output->Commit()) {
+        m_error = output->Error();
+        return false;
+    }
     m_changed = false;
     return true;
 }
@@ -165,7 +171,12 @@ void UpdateSubcircuitIndex(App& app) {
         index->Add(*entry, library);
     }
     if (index && !index->Save()) {
+        // The new lines could not be written: said in the status line and, since they are lost
+        // otherwise, in a box.
         m.F_Status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
+        app.dialogs.ShowMessage({GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " +
+                                     index->Error(),
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
     if (!ended) m.F_Status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
@@ -192,6 +203,9 @@ void UpdateModelIndex(App& app) {
     }
     if (index && !index->Save()) {
         m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
+        app.dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " +
+                                     index->Error(),
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
     m.F_Status.SetCaption(GetLocalMessage("Updating Model parameter index file", 4445));

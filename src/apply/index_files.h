@@ -34,6 +34,7 @@ public:
     // Writes the file (CR LF line ends) as a whole when something was added.
     bool Save();
     bool Changed() const { return m_changed; }
+    const std::string& Error() const { return m_error; }
     std::vector<std::string> Lines() const { return {m_lines.begin(), m_lines.end()}; }
 
 private:
@@ -50,6 +51,7 @@ private:
     std::unordered_map<std::string, std::list<std::string>::iterator> m_firstOfLibrary;
     std::unordered_set<std::string_view> m_present;  // views into m_lines, whose nodes never move
     bool m_changed = false;
+    std::string m_error;
 };
 
 // Adds the selected subcircuit files to Subcir.idx, and the copied simulator models of model

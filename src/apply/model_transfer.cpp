@@ -63,6 +63,11 @@ void TransferModels(App& app, bool spice) {
         };
         [&] {
             if (item.Update == 0) return;
+            const std::string target = JoinPath(targetDir, item.TargetLib);
+            if (IsRefusedLibrary(app, upgradeLibrary) || IsRefusedLibrary(app, target)) {
+                notCopied = true;  // its library was refused, and that was said
+                return;
+            }
             if (item.TargetLib != previousTarget) {
                 E_CloseLibWrite(targetHandle);
                 E_CloseLibrary(targetHandle);
@@ -70,7 +75,11 @@ void TransferModels(App& app, bool spice) {
                 targetHandle = 0;
             }
             upgradeHandle = E_OpenLibrary(upgradeLibrary.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
-            if (upgradeHandle < 1) return fail(6, upgradeLibrary);
+            if (upgradeHandle < 1) {
+                fail(6, upgradeLibrary);
+                NoteRefusedLibrary(app, upgradeLibrary);
+                return;
+            }
             ClearWorkingDatabase();
             const int32_t cursor = E_OpenLibToRead(upgradeHandle, name.c_str());
             if (cursor > 0) {
@@ -89,7 +98,6 @@ void TransferModels(App& app, bool spice) {
             E_CloseLibrary(upgradeHandle);
             if (item.DestKind != destKind) return;
 
-            const std::string target = JoinPath(targetDir, item.TargetLib);
             const std::string trimmedName = TrimBlanks(name);
             // The probe uses the open target library, or a reading handle of its own.
             const int32_t probe =
@@ -118,7 +126,9 @@ void TransferModels(App& app, bool spice) {
             if (targetHandle < 1) targetHandle = E_OpenLibrary(target.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
             if (targetHandle < 1) {
                 targetHandle = 0;
-                return fail(3, target);
+                fail(3, target);
+                NoteRefusedLibrary(app, target);
+                return;
             }
             if (trimmedName.empty()) {
                 previousTarget = TrimBlanks(item.TargetLib);

@@ -6,6 +6,7 @@
 #include "apply/element_transfer.h"
 #include "apply/index_files.h"
 #include "apply/model_transfer.h"
+#include "apply/run_guard.h"
 #include "apply/summary.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
@@ -51,6 +52,16 @@ void ResetCopyStatus(App& app) {
 void UpdateLibraries(App& app) {
     ui::MainForm& m = app.main;
     app.dialogs.ProcessEvents();
+    // A second program updating the same installation at the same time would mix its writes with
+    // this one's: the run takes the installation's lock first.
+    const auto cut = app.env.IniFile.rfind(kSep);
+    const InstallationLock lock(cut == std::string::npos ? std::string(".") : app.env.IniFile.substr(0, cut == 0 ? 1 : cut));
+    if (!lock.Held()) {
+        app.dialogs.ShowMessage({"An upgrade of this installation is in progress in another program. Nothing was "
+                                 "changed; try again when it has finished.",
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        return;
+    }
     if (!AskYesNo(app.dialogs, GetLocalMessage("Are you sure you want to update the library files", 447))) return;
     CollectGridSelection(app);
     ui::Button* const runButtons[] = {&m.F_Update, &m.F_Cancel, &m.F_Exit(0), &m.F_Exit(1), &m.F_Help(4)};
@@ -58,6 +69,10 @@ void UpdateLibraries(App& app) {
     m.F_Status.SetCaption(GetLocalMessage("Processing Library Files", 4413));
     app.dialogs.SetBusy(true);
     ResetCopyStatus(app);
+    app.refusedLibraries.clear();
+    for (const std::string* dir : {&app.env.LibDir, &app.env.JobDir, &app.env.SysDir, &app.env.ZSMcml, &app.env.ZSMudn,
+                                   &app.env.ZSMmod, &app.env.ZSMsbk, &app.env.ZSMwrk})
+        RemoveStaleTemporaries(*dir);
 
     CopyDataFiles(app);
     UpdateSubcircuitIndex(app);

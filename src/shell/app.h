@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -50,6 +51,10 @@ public:
     bool AskOverwrite = false;
     bool OverwriteAll = true;
     bool SummaryFinished = false;
+
+    // Libraries the kernel refused during the current run (damaged, locked, not a library), each
+    // reported once.
+    std::set<std::string> refusedLibraries;
 
     // The loaded upgrade list.
     std::string ListPath;

@@ -13,7 +13,11 @@ namespace zrx {
 
 namespace {
 
-enum class Failure { None, WrongHeader, Unreadable, UnsafeName };
+enum class Failure { None, WrongHeader, Unreadable, UnsafeName, TooLarge };
+
+// No real upgrade comes near this many records; a list beyond it is refused before it fills the
+// memory.
+constexpr int kMaxRecords = 500000;
 
 struct ReadState {
     App& app;
@@ -131,7 +135,10 @@ int ReadUpgradeList(App& app) {
     } else {
         std::string line;
         while (input->ReadLine(line)) {
-            ++state.lineNumber;
+            if (++state.lineNumber > kMaxRecords) {
+                state.failure = Failure::TooLarge;
+                break;
+            }
             if (!ReadRecord(state, SplitByComma(line), counts)) break;
         }
         if (state.failure == Failure::None && input->LineTooLong()) state.failure = Failure::Unreadable;
@@ -140,6 +147,11 @@ int ReadUpgradeList(App& app) {
         case Failure::None: return 0;
         case Failure::WrongHeader: ShowErrorByCode(app.dialogs, 19, listPath); break;
         case Failure::Unreadable: ShowErrorByCode(app.dialogs, 9, listPath); break;
+        case Failure::TooLarge:
+            app.dialogs.ShowMessage({"The upgrade list " + listPath + " holds more than " + std::to_string(kMaxRecords) +
+                                         " records; so large a list is not loaded. Nothing is offered from it.",
+                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+            break;
         case Failure::UnsafeName:
             app.dialogs.ShowMessage({"Unsafe name in the upgrade list " + listPath + ", line " +
                                          std::to_string(state.lineNumber) + ": \"" + Printable(state.unsafeText) +

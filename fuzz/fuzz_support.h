@@ -1,0 +1,54 @@
+#pragma once
+
+// Shared pieces of the fuzz targets: a scratch folder for inputs that must be files, and a
+// program instance without a window.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "shell/app.h"
+#include "ui/console/console_dialogs.h"
+#include "ui/scripted_dialogs.h"
+
+namespace zrx::fuzz {
+
+inline const std::string& ScratchDir() {
+    static const std::string dir = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zrxfuzz-XXXXXX").string();
+        return std::string(::mkdtemp(pattern.data()));
+    }();
+    return dir;
+}
+
+inline std::string WriteInput(const std::string& name, std::string_view data) {
+    const std::string path = ScratchDir() + "/" + name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    return path;
+}
+
+// One program instance for the whole run: its environment names directories under the scratch
+// folder, and every question is answered Yes.
+struct Program {
+    ui::ScriptedDialogs dialogs;
+    ui::ConsoleFontCatalog fonts;
+    std::unique_ptr<App> app;
+    Program() {
+        app = std::make_unique<App>(dialogs, fonts);
+        Environment& e = app->env;
+        for (std::string* dir : {&e.JobDir, &e.LibDir, &e.SysDir, &e.ZSMcml, &e.ZSMudn, &e.ZSMmod, &e.ZSMsbk, &e.ZSMwrk})
+            *dir = ScratchDir() + "/dir";
+        app->ListPath = ScratchDir();
+    }
+};
+
+inline Program& TheProgram() {
+    static Program program;
+    return program;
+}
+
+}  // namespace zrx::fuzz

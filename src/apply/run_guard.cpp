@@ -1,0 +1,44 @@
+#include "apply/run_guard.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+
+namespace zrx {
+
+InstallationLock::InstallationLock(const std::string& installationDir) {
+    m_fd = ::open(JoinPath(installationDir, ".zrxlibug.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0) {
+        m_held = true;
+        return;
+    }
+    m_held = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+InstallationLock::~InstallationLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
+}
+
+void RemoveStaleTemporaries(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    auto sweep = [](const fs::path& folder) {
+        std::error_code inner;
+        for (const auto& entry : fs::directory_iterator(folder, inner)) {
+            const std::string name = entry.path().filename().string();
+            if (StartsWith(name, ".") && name.find(".zrxtmp-") != std::string::npos && entry.is_regular_file(inner))
+                fs::remove(entry.path(), inner);
+        }
+    };
+    if (dir.empty() || !fs::is_directory(dir, error)) return;
+    sweep(dir);
+    for (const auto& entry : fs::directory_iterator(dir, error))
+        if (entry.is_directory(error) && !entry.is_symlink(error)) sweep(entry.path());
+}
+
+}  // namespace zrx

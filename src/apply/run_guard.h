@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+namespace zrx {
+
+// Only one update run at a time may work on an installation: the run holds an exclusive lock on
+// a lock file in the installation directory for as long as it lasts. A second program that finds
+// the lock held is told so and changes nothing.
+class InstallationLock {
+public:
+    // Takes the lock without waiting; Held() tells whether it was had. An installation directory
+    // that cannot take the lock file (read-only) cannot be shared safely either and is run unlocked.
+    explicit InstallationLock(const std::string& installationDir);
+    ~InstallationLock();
+    InstallationLock(const InstallationLock&) = delete;
+    InstallationLock& operator=(const InstallationLock&) = delete;
+    bool Held() const { return m_held; }
+
+private:
+    int m_fd = -1;
+    bool m_held = false;
+};
+
+// Removes the temporary files a run that was killed left behind in a directory (and in its
+// subdirectories one level down): files are written beside their target as
+// ".<name>.zrxtmp-XXXXXX" and renamed over it when complete.
+void RemoveStaleTemporaries(const std::string& dir);
+
+}  // namespace zrx
