@@ -28,15 +28,18 @@ void CheckSavesAreDurable(App& app) {
     for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) failed.insert(StringFromPointer(name));
     E_ClearFailedSaves();
     std::string names;
+    int count = 0;
     for (auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
                        &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
         for (ElementItem& item : *list)
             if (item.Copied == 1 && failed.count(item.Name)) {
                 item.Copied = 0;
-                names += (names.empty() ? "" : ", ") + item.Name;
+                if (++count <= 20) names += (names.empty() ? "" : ", ") + item.Name;
             }
-    if (!names.empty())
-        app.dialogs.ShowMessage({"These elements could not be written to their libraries after all: " + names,
+    if (count > 20) names += " and " + std::to_string(count - 20) + " more";
+    if (count > 0)
+        app.dialogs.ShowMessage({"These elements could not be written to their libraries after all (is the disk "
+                                 "full?): " + names + ". The summary shows them as not copied.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 

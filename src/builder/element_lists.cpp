@@ -2,6 +2,7 @@
 
 
 #include "builder/builder_lists.h"
+#include "kernel/releasing_dialogs.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/paths.h"
@@ -42,6 +43,7 @@ void FillElementList(App& app, int kind) {
     frame.elements->SetItems(std::move(names));
     app.dialogs.SetBusy(false);
     E_CloseLibrary(library);
+    ReleaseLibraries();  // the user looks at the list now; no lock stays on the library
 }
 
 void MoveChosenElements(App& app, int kind) {

@@ -24,11 +24,17 @@ void EnsureWorkingDatabase() {
     DB_CreateDataBase("Untitled", hierarchy, page);
 }
 
+// An open library that, once closed, leaves no lock behind: the exchange runs as one command.
 class OpenLibrary {
 public:
     OpenLibrary(const std::string& path, LibraryKind kind, bool write)
         : m_handle(E_OpenLibrary(path.c_str(), KindString(kind), write ? -1 : 0)) {}
-    ~OpenLibrary() { E_CloseLibrary(m_handle); }
+    ~OpenLibrary() {
+        if (m_handle > 0) {
+            E_CloseLibrary(m_handle);
+            E_FlushLibraries();
+        }
+    }
     OpenLibrary(const OpenLibrary&) = delete;
     OpenLibrary& operator=(const OpenLibrary&) = delete;
     int32_t Handle() const { return m_handle; }
@@ -334,6 +340,10 @@ bool ImportLibrary(const std::string& path, std::string_view json, std::string& 
         doc = Json::parse(json);
     } catch (const Json::parse_error& e) {
         error = "bad JSON at " + LineAndColumn(json, e.byte) + ": " + e.what();
+        return false;
+    } catch (const Json::exception& e) {
+        // A number too large for any type, for example.
+        error = std::string("bad JSON: ") + e.what();
         return false;
     }
     LibraryKind kind = LibraryKind::Part;

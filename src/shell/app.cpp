@@ -16,7 +16,8 @@ std::string RunningExecutableDirectory() {
 }
 
 App::App(ui::Dialogs& dialogsIn, ui::FontCatalog& fontsIn)
-    : dialogs(dialogsIn),
+    : m_releasingDialogs(dialogsIn),
+      dialogs(m_releasingDialogs),
       fonts(fontsIn),
       executableDirectory(RunningExecutableDirectory),
       osVersion([] { return std::optional<std::pair<int, int>>(); }) {

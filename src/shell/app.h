@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "builder/builder_tables.h"
+#include "kernel/releasing_dialogs.h"
 #include "shell/working_database.h"
 #include "ui/forms/main_form.h"
 #include "upgrade_list/upgrade_items.h"
@@ -38,6 +39,11 @@ public:
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
+private:
+    ReleasingDialogs m_releasingDialogs;
+
+public:
+    // Every box and modal window of the program; library locks are given up before each waits.
     ui::Dialogs& dialogs;
     ui::FontCatalog& fonts;
 

@@ -126,9 +126,9 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     };
     const auto appId = QueryInt(db, "PRAGMA application_id");
     if (!appId) {
-        const int code = sqlite3_extended_errcode(db);
-        return fail((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED ? OpenError::Locked
-                                                                                  : OpenError::NotALibrary);
+        const int code = sqlite3_extended_errcode(db) & 0xFF;
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED) return fail(OpenError::Locked);
+        return fail(code == SQLITE_CORRUPT ? OpenError::Damaged : OpenError::NotALibrary);
     }
     if (*appId != kApplicationId) return fail(OpenError::NotALibrary);
     const auto version = QueryInt(db, "PRAGMA user_version");
