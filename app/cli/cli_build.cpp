@@ -67,10 +67,10 @@ struct Builder {
     }
 
     // LIB:NAME into the chosen list of a library frame.
-    bool Element(int frameIndex, const std::string& spec) {
-        const auto colon = spec.find(':');
-        if (colon == std::string::npos) return Fail(spec + ": write LIBRARY:NAME"), false;
-        const std::string library = spec.substr(0, colon), name = spec.substr(colon + 1);
+    bool Element(int frameIndex, const std::string& choice) {
+        const auto colon = choice.find(':');
+        if (colon == std::string::npos) return Fail(choice + ": write LIBRARY:NAME"), false;
+        const std::string library = choice.substr(0, colon), name = choice.substr(colon + 1);
         OpenFrame(frameIndex);
         const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(frameIndex);
         const int current = frame.libraries->ListIndex();
@@ -97,14 +97,14 @@ struct Builder {
         return true;
     }
 
-    bool Subcircuit(const std::string& spec) {
-        const auto slash = spec.rfind('/');
-        if (slash == std::string::npos) return Fail(spec + ": write SUBDIR/FILE"), false;
+    bool Subcircuit(const std::string& choice) {
+        const auto slash = choice.rfind('/');
+        if (slash == std::string::npos) return Fail(choice + ": write SUBDIR/FILE"), false;
         OpenFrame(5);
-        const std::string dir = JoinPath(session.app.env.ZSMsbk, spec.substr(0, slash));
+        const std::string dir = JoinPath(session.app.env.ZSMsbk, choice.substr(0, slash));
         if (!m.F_sbcdir.SetPath(dir)) return Fail(dir + ": cannot be read"), false;
         m.F_SBCItem.SetPath(m.F_sbcdir.Path());
-        return File(5, m.F_SBCItem, m.F_Sbcmove, spec.substr(slash + 1), false);
+        return File(5, m.F_SBCItem, m.F_Sbcmove, choice.substr(slash + 1), false);
     }
 
     bool Misc(const std::vector<std::string>& args) {
@@ -179,15 +179,15 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         }
         Builder builder{session};
         bool ok = true;
-        for (const auto& spec : parts) ok = builder.Element(0, spec) && ok;
-        for (const auto& spec : symbols) ok = builder.Element(1, spec) && ok;
-        for (const auto& spec : packages) ok = builder.Element(2, spec) && ok;
-        for (const auto& spec : sparams) ok = builder.Element(3, spec) && ok;
-        for (const auto& spec : mparams) ok = builder.Element(4, spec) && ok;
+        for (const auto& choice : parts) ok = builder.Element(0, choice) && ok;
+        for (const auto& choice : symbols) ok = builder.Element(1, choice) && ok;
+        for (const auto& choice : packages) ok = builder.Element(2, choice) && ok;
+        for (const auto& choice : sparams) ok = builder.Element(3, choice) && ok;
+        for (const auto& choice : mparams) ok = builder.Element(4, choice) && ok;
         for (const auto& file : tals) ok = builder.File(6, m.F_Thermtal, m.F_Talmove, file) && ok;
         for (const auto& file : dats) ok = builder.File(7, m.F_Thermdat, m.F_Datmove, file) && ok;
         for (const auto& file : spcs) ok = builder.File(8, m.F_Profitem, m.F_SPCmove, file) && ok;
-        for (const auto& spec : sbcs) ok = builder.Subcircuit(spec) && ok;
+        for (const auto& choice : sbcs) ok = builder.Subcircuit(choice) && ok;
         for (const auto& args : miscs) ok = builder.Misc(args) && ok;
         if (!ok) {
             status = kExitFailure;
