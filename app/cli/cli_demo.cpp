@@ -167,6 +167,12 @@ void WriteSuite(const std::string& suite) {
     Text(JoinPath(suite, "SYS/default.SPC"), "* default simulation profile\r\n.TRAN 1u 1m\r\n");
 }
 
+std::string ReadmeText() {
+    std::string text;
+    for (const std::string_view line : kReadmeRecords) text += std::string(line) + "\r\n";
+    return text;
+}
+
 void WriteUpgrade(const std::string& upgrade) {
     fs::create_directories(upgrade);
     Library(JoinPath(upgrade, "Upgrade.PART"), "ZarnixDLL00",
@@ -204,16 +210,8 @@ void WriteUpgrade(const std::string& upgrade) {
                              "4,0,2,airflow.DAT\r\n4,0,3,fast.SPC\r\n4,0,9,LM2596.SBC,REGS\r\n4,0,9,NE5532.SBC,OPAMPS\r\n"
                              "5,0,5,D1N5822,Diodes.SML\r\n5,0,5,Q2N2222,Bipolar.SML\r\n5,0,5,Q2N7000,Mosfets.SML\r\n"
                              "5,0,5,J2N5457,Vendor.SPARAM\r\n"
-                             "6,0,1,ADC12,Mixed.MPARAM\r\n"
-                             "7,********************README*****************************************\r\n"
-                             "7,This program is intended to update user's library files\r\n"
-                             "7,A list of newly available library elements are shown in the table.\r\n"
-                             "7,User is supposed to close opened databases as a precaution.\r\n"
-                             "7,Unselect the particular files not required for updating.\r\n"
-                             "7,Ensure that Zarnix32 directory and all associated subdirs are set correctly.\r\n"
-                             "7,Zarnix32 subdirs are not to be renamed according to the user's wish.\r\n"
-                             "7,Summary listing will be provided after the upgradation.\r\n"
-                             "7,User must ensure that all Upgrade related components are in a single directory.\r\n" +
+                             "6,0,1,ADC12,Mixed.MPARAM\r\n" +
+                             ReadmeText() +
                              std::string(kEndLine) + "\r\n";
     Text(JoinPath(upgrade, "Upgrade.lst"), list);
 }

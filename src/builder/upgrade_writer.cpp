@@ -288,16 +288,7 @@ bool WriteUpgradeList(App& app, std::string& error) {
     }
     elements(t.UpgSparams, t.SparamSources, kSparamRecord);
     elements(t.UpgMparams, t.MparamSources, kMparamRecord);
-    for (const char* readme : {"7,********************README*****************************************",
-                               "7,This program is intended to update user's library files",
-                               "7,A list of newly available library elements are shown in the table.",
-                               "7,User is supposed to close opened databases as a precaution.",
-                               "7,Unselect the particular files not required for updating.",
-                               "7,Ensure that Zarnix32 directory and all associated subdirs are set correctly.",
-                               "7,Zarnix32 subdirs are not to be renamed according to the user's wish.",
-                               "7,Summary listing will be provided after the upgradation.",
-                               "7,User must ensure that all Upgrade related components are in a single directory."})
-        line(readme);
+    for (const std::string_view readme : kReadmeRecords) line(std::string(readme));
     line(std::string(kEndLine));
     if (!output->Commit()) {
         error = output->Error();

@@ -31,6 +31,17 @@ inline constexpr std::array<std::string_view, 6> kUpgradeLibraries = {
 inline constexpr std::string_view kHeaderLine =
     "0,Upgrade.PART,A_Upg.SYMBOL,I_Upg.SYMBOL,Upgrade.PACKAGE,Upgrade.SPARAM,Upgrade.MPARAM";
 inline constexpr std::string_view kEndLine = "99,END";
+// The readme records every list the builder writes.
+inline constexpr std::array<std::string_view, 9> kReadmeRecords = {
+    "7,********************README*****************************************",
+    "7,This program is intended to update user's library files",
+    "7,A list of newly available library elements are shown in the table.",
+    "7,User is supposed to close opened databases as a precaution.",
+    "7,Unselect the particular files not required for updating.",
+    "7,Ensure that Zarnix32 directory and all associated subdirs are set correctly.",
+    "7,Zarnix32 subdirs are not to be renamed according to the user's wish.",
+    "7,Summary listing will be provided after the upgradation.",
+    "7,User must ensure that all Upgrade related components are in a single directory."};
 
 // A header is accepted when its field 2 names the upgrade part library, in any letter case.
 bool IsAcceptedHeaderField(std::string_view field2);
