@@ -97,7 +97,8 @@ public:
     int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_cols; }
     QVariant data(const QModelIndex& index, int role) const override {
         if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
-        if (role != Qt::DisplayRole) return {};
+        // Columns are as wide as their sample texts; the whole text shows when the mouse rests on it.
+        if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
         return ToQt(m_grid.TextMatrix(index.row() + m_grid.FixedRows(), index.column()));
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
