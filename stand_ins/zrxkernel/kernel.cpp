@@ -45,8 +45,49 @@ struct Cursor {
     std::string data;  // read cursors: the element as stored
 };
 
+// Pin arrays, item arrays and items are handed out as numbers that name (object, index) pairs; a
+// number lives as long as its object, so a long session does not pile them up.
+class HandleTable {
+public:
+    int32_t Get(int32_t object, int32_t part) {
+        const auto key = std::make_pair(object, part);
+        if (const auto it = m_index.find(key); it != m_index.end()) return it->second;
+        if (m_next == INT32_MAX) m_next = 1;
+        const int32_t handle = m_next++;
+        m_index[key] = handle;
+        m_targets[handle] = key;
+        return handle;
+    }
+    const std::pair<int32_t, int32_t>* Find(int32_t handle) const {
+        const auto it = m_targets.find(handle);
+        return it == m_targets.end() ? nullptr : &it->second;
+    }
+    void Forget(int32_t object) {
+        auto it = m_index.lower_bound({object, INT32_MIN});
+        while (it != m_index.end() && it->first.first == object) {
+            m_targets.erase(it->second);
+            it = m_index.erase(it);
+        }
+    }
+    void Clear() {
+        m_index.clear();
+        m_targets.clear();
+    }
+
+private:
+    std::map<std::pair<int32_t, int32_t>, int32_t> m_index;
+    std::unordered_map<int32_t, std::pair<int32_t, int32_t>> m_targets;
+    int32_t m_next = 1;
+};
+
 struct Kernel {
-    Kernel() { std::atexit([] { Instance().FlushAll(); }); }
+    Kernel() {
+        std::atexit([] { Instance().FlushAll(); });
+        db.onRemove = [this](int32_t object) {
+            pinArrays.Forget(object);
+            items.Forget(object);
+        };
+    }
     static Kernel& Instance() {
         static Kernel* kernel = new Kernel();  // never destroyed: atexit handlers may still use it
         return *kernel;
@@ -150,24 +191,6 @@ struct Kernel {
         return id;
     }
 
-    // Pin and item arrays are handed out as small numbers that name (object, index) pairs.
-    int32_t ArrayHandle(std::map<std::pair<int32_t, int32_t>, int32_t>& index,
-                        std::vector<std::pair<int32_t, int32_t>>& handles, int32_t object, int32_t part) {
-        const auto key = std::make_pair(object, part);
-        const auto it = index.find(key);
-        if (it != index.end()) return it->second;
-        if (handles.size() >= static_cast<size_t>(INT32_MAX - 1)) return 0;
-        handles.push_back(key);
-        const auto handle = static_cast<int32_t>(handles.size());
-        index[key] = handle;
-        return handle;
-    }
-    const std::pair<int32_t, int32_t>* ArrayTarget(const std::vector<std::pair<int32_t, int32_t>>& handles,
-                                                   int32_t handle) const {
-        if (handle < 1 || static_cast<size_t>(handle) > handles.size()) return nullptr;
-        return &handles[static_cast<size_t>(handle - 1)];
-    }
-
     Device* DeviceOf(int32_t id) {
         Object* obj = db.FindIn(kDeviceMap, id);
         return obj ? std::get_if<Device>(&obj->body) : nullptr;
@@ -203,10 +226,8 @@ struct Kernel {
     int32_t nextCursor = 1;
     WorkingDatabase db;
     std::map<std::string, std::string> strings;
-    std::map<std::pair<int32_t, int32_t>, int32_t> pinArrayIndex;
-    std::vector<std::pair<int32_t, int32_t>> pinArrays;
-    std::map<std::pair<int32_t, int32_t>, int32_t> itemIndex;
-    std::vector<std::pair<int32_t, int32_t>> items;  // (symbol, -1) arrays and (symbol, position) items
+    HandleTable pinArrays;  // (device, 0) supply pins, (device, group) group pins
+    HandleTable items;      // (symbol, -1) item arrays, (symbol, position) items
 };
 
 Kernel& K() { return Kernel::Instance(); }
@@ -368,10 +389,8 @@ const char* E_GetString(const char* key) {
 int32_t DB_DiscardDataBase(void) {
     Kernel& k = K();
     k.db.Discard();
-    k.pinArrayIndex.clear();
-    k.pinArrays.clear();
-    k.itemIndex.clear();
-    k.items.clear();
+    k.pinArrays.Clear();
+    k.items.Clear();
     return 1;
 }
 
@@ -477,20 +496,20 @@ int32_t D_AddGroup(int32_t device, const char* name, const char* text2) {
 
 int32_t D_SupplyPinArray(int32_t device) {
     Kernel& k = K();
-    return k.DeviceOf(device) ? k.ArrayHandle(k.pinArrayIndex, k.pinArrays, device, 0) : 0;
+    return k.DeviceOf(device) ? k.pinArrays.Get(device, 0) : 0;
 }
 
 int32_t D_GroupPinArray(int32_t device, int32_t group) {
     Kernel& k = K();
     const Device* d = k.DeviceOf(device);
     if (d == nullptr || group < 1 || static_cast<size_t>(group) > d->groups.size()) return 0;
-    return k.ArrayHandle(k.pinArrayIndex, k.pinArrays, device, group);
+    return k.pinArrays.Get(device, group);
 }
 
 namespace {
 std::vector<Pin>* PinsOf(int32_t pinArray) {
     Kernel& k = K();
-    const auto* target = k.ArrayTarget(k.pinArrays, pinArray);
+    const auto* target = k.pinArrays.Find(pinArray);
     if (target == nullptr) return nullptr;
     Device* d = k.DeviceOf(target->first);
     if (d == nullptr) return nullptr;
@@ -562,12 +581,12 @@ int32_t S_AddItem(int32_t symbol, int32_t kind, const char* text) {
 
 int32_t S_SymbolItemArray(int32_t symbol) {
     Kernel& k = K();
-    return k.SymbolOf(symbol) ? k.ArrayHandle(k.itemIndex, k.items, symbol, -1) : 0;
+    return k.SymbolOf(symbol) ? k.items.Get(symbol, -1) : 0;
 }
 
 int32_t IA_SearchMaskLink(int32_t itemArray, int32_t kindLow, int32_t kindHigh, int32_t index) {
     Kernel& k = K();
-    const auto* target = k.ArrayTarget(k.items, itemArray);
+    const auto* target = k.items.Find(itemArray);
     if (target == nullptr || target->second != -1 || index < 0) return 0;
     const Symbol* s = k.SymbolOf(target->first);
     if (s == nullptr) return 0;
@@ -582,16 +601,16 @@ int32_t IA_SearchMaskLink(int32_t itemArray, int32_t kindLow, int32_t kindHigh, 
 
 int32_t S_SymbolItem(int32_t itemArray, int32_t link) {
     Kernel& k = K();
-    const auto* target = k.ArrayTarget(k.items, itemArray);
+    const auto* target = k.items.Find(itemArray);
     if (target == nullptr || target->second != -1 || link < 1) return 0;
     const Symbol* s = k.SymbolOf(target->first);
     if (s == nullptr || static_cast<size_t>(link) > s->items.size()) return 0;
-    return k.ArrayHandle(k.itemIndex, k.items, target->first, link - 1);
+    return k.items.Get(target->first, link - 1);
 }
 
 int32_t I_ReadItem(int32_t item, ZK_ItemRecord* record) {
     Kernel& k = K();
-    const auto* target = k.ArrayTarget(k.items, item);
+    const auto* target = k.items.Find(item);
     if (target == nullptr || target->second < 0) return 0;
     const Symbol* s = k.SymbolOf(target->first);
     if (s == nullptr || static_cast<size_t>(target->second) >= s->items.size()) return 0;

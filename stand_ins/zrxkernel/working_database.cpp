@@ -2,7 +2,11 @@
 
 namespace zrx::kernel {
 
-void WorkingDatabase::Discard() { *this = WorkingDatabase(); }
+void WorkingDatabase::Discard() {
+    auto keep = std::move(onRemove);
+    *this = WorkingDatabase();
+    onRemove = std::move(keep);
+}
 
 bool WorkingDatabase::Create(const std::string& hierarchy, const std::string& page) {
     Discard();
@@ -45,6 +49,7 @@ bool WorkingDatabase::Remove(int32_t map, int32_t id) {
     if (obj == nullptr) return false;
     m_maps[map].erase(obj->seq);
     m_objects.erase(id);
+    if (onRemove) onRemove(id);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -56,6 +57,9 @@ public:
     // The next object at or after the cursor that `match` accepts; the cursor moves past it.
     template <typename Match>
     int32_t Next(int32_t map, int32_t* cursor, Match match) const;
+
+    // Called with the number of every object that leaves the database.
+    std::function<void(int32_t)> onRemove;
 
     int32_t CurrentHierarchy() const { return m_currentHierarchy; }
     void SetCurrentHierarchy(int32_t id) { m_currentHierarchy = id; }
