@@ -166,7 +166,7 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         });
         if (!reload.empty()) {
             m.M_Upgload.Click();
-            if (!m.F_lstdir.SetPath(reload)) {
+            if (!m.F_lstdir.SetPath(WithoutTrailingSeparator(fs::absolute(reload).lexically_normal().string()))) {
                 status = Fail(reload + ": the folder cannot be read");
                 return;
             }
@@ -196,7 +196,7 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         std::error_code error;
         fs::create_directories(dest, error);
         m.M_Build.Click();
-        if (!m.F_Dir.SetPath(dest)) {
+        if (!m.F_Dir.SetPath(WithoutTrailingSeparator(fs::absolute(dest, error).lexically_normal().string()))) {
             status = Fail(dest + ": the destination folder cannot be made or read");
             return;
         }

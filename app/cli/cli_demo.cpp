@@ -223,13 +223,16 @@ void AddDemoCommand(CLI::App& parent, int& status) {
     CLI::App* demo = parent.add_subcommand("demo", "Write a sample installation DIR/suite and an upgrade DIR/upgrade");
     demo->add_option("DIR", dir, "Folder to write them into")->required();
     demo->callback([&status] {
-        const std::string suite = JoinPath(dir, "suite"), upgrade = JoinPath(dir, "upgrade");
+        // The INI names absolute directories, so that the installation works from anywhere.
+        std::error_code error;
+        const std::string root = fs::absolute(dir, error).lexically_normal().string();
+        const std::string suite = JoinPath(root, "suite"), upgrade = JoinPath(root, "upgrade");
         if (fs::exists(suite) || fs::exists(upgrade)) {
             status = Fail(dir + ": already holds a suite or upgrade folder; choose an empty folder");
             return;
         }
         try {
-            fs::create_directories(dir);
+            fs::create_directories(root);
             WriteSuite(suite);
             // The upgrade's files are written after the installation's, so they are the newer ones.
             WriteUpgrade(upgrade);

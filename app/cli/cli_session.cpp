@@ -1,6 +1,9 @@
 #include "cli/cli_session.h"
 
+#include <filesystem>
 #include <iostream>
+
+#include "shell/paths.h"
 
 #include "shell/handlers.h"
 #include "shell/startup.h"
@@ -22,7 +25,10 @@ bool Start(Session& session, const std::string& suiteDir, bool builder) {
 
 bool LoadUpgradeFolder(Session& session, const std::string& folder) {
     App& app = session.app;
-    if (!app.main.F_lstdir.SetPath(folder)) {
+    // The folder list works with absolute folders, as the window's does.
+    std::error_code error;
+    const std::string absolute = std::filesystem::absolute(folder, error).lexically_normal().string();
+    if (!app.main.F_lstdir.SetPath(WithoutTrailingSeparator(absolute))) {
         Fail(folder + ": the upgrade folder cannot be read");
         return false;
     }
