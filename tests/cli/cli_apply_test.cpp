@@ -66,5 +66,13 @@ TEST_F(CliApplyTest, SkippedElementsAreLeftOut) {
     EXPECT_EQ(RunCli({"demo", m_dir.Path()}).status, 2);  // the folder is not empty
 }
 
+TEST(CliRelativeFoldersTest, DemoShowAndApplyWorkFromTheCurrentFolder) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", "here"}, dir.Path()).status, 0);
+    EXPECT_NE(test::ReadFile(dir / "here/suite/ZARNIX32.INI").find("LibDir=" + (dir / "here/suite/LIB")), std::string::npos);
+    EXPECT_EQ(RunCli({"show", "--suite", "here/suite", "here/upgrade/"}, dir.Path()).status, 0);
+    EXPECT_EQ(RunCli({"apply", "--suite", "here/suite", "--yes", "here/upgrade"}, dir.Path()).status, 0);
+}
+
 }  // namespace
 }  // namespace zrx
