@@ -6,14 +6,13 @@ namespace zrx::ui {
 
 void ListBox::AddItem(std::string item) {
     m_items.push_back(std::move(item));
-    m_selected.push_back(0);
     ++m_revision;
     Changed();
 }
 
 void ListBox::SetItems(std::vector<std::string> items) {
     m_items = std::move(items);
-    m_selected.assign(m_items.size(), 0);
+    m_selected.clear();
     m_listIndex = -1;
     ++m_revision;
     Changed();
@@ -22,10 +21,13 @@ void ListBox::SetItems(std::vector<std::string> items) {
 void ListBox::RemoveItem(int index) {
     if (index < 0 || index >= ListCount()) return;
     m_items.erase(m_items.begin() + index);
-    m_selected.erase(m_selected.begin() + index);
+    std::set<int> shifted;
+    for (const int selected : m_selected)
+        if (selected != index) shifted.insert(selected > index ? selected - 1 : selected);
+    m_selected = std::move(shifted);
     if (m_listIndex >= ListCount()) m_listIndex = ListCount() - 1;
     if (m_selection == Selection::Single) {
-        m_selected.assign(m_items.size(), 0);
+        m_selected.clear();
         m_listIndex = -1;
     }
     ++m_revision;
@@ -44,15 +46,13 @@ void ListBox::SetListIndex(int index) {
     if (index < -1 || index >= ListCount()) return;
     m_listIndex = index;
     if (m_selection == Selection::Single) {
-        m_selected.assign(m_items.size(), 0);
-        if (index >= 0) m_selected[static_cast<size_t>(index)] = 1;
+        m_selected.clear();
+        if (index >= 0) m_selected.insert(index);
     }
     Changed();
 }
 
-bool ListBox::Selected(int index) const {
-    return index >= 0 && index < ListCount() && m_selected[static_cast<size_t>(index)] != 0;
-}
+bool ListBox::Selected(int index) const { return m_selected.count(index) != 0; }
 
 void ListBox::SetSelected(int index, bool selected) {
     if (index < 0 || index >= ListCount()) return;
@@ -61,20 +61,16 @@ void ListBox::SetSelected(int index, bool selected) {
         else if (index == m_listIndex) SetListIndex(-1);
         return;
     }
-    m_selected[static_cast<size_t>(index)] = selected ? 1 : 0;
+    if (selected) m_selected.insert(index);
+    else m_selected.erase(index);
     Changed();
 }
 
-int ListBox::SelCount() const {
-    int count = 0;
-    for (char s : m_selected) count += s != 0;
-    return count;
-}
+int ListBox::SelCount() const { return static_cast<int>(m_selected.size()); }
 
 std::vector<int> ListBox::SelectedIndices(size_t limit) const {
     std::vector<int> indices;
-    for (size_t i = 0; i < m_selected.size() && indices.size() < limit; ++i)
-        if (m_selected[i]) indices.push_back(static_cast<int>(i));
+    for (auto it = m_selected.begin(); it != m_selected.end() && indices.size() < limit; ++it) indices.push_back(*it);
     return indices;
 }
 
@@ -88,9 +84,9 @@ void ListBox::UserSelect(const std::vector<int>& selected, int current) {
     if (m_selection == Selection::Single) {
         SetListIndex(current);
     } else {
-        m_selected.assign(m_items.size(), 0);
+        m_selected.clear();
         for (int index : selected)
-            if (index >= 0 && index < ListCount()) m_selected[static_cast<size_t>(index)] = 1;
+            if (index >= 0 && index < ListCount()) m_selected.insert(index);
         m_listIndex = current >= -1 && current < ListCount() ? current : -1;
         Changed();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,7 +48,7 @@ public:
 private:
     Selection m_selection;
     std::vector<std::string> m_items;
-    std::vector<char> m_selected;
+    std::set<int> m_selected;  // ordered, so that the selected lines come out in ascending order
     int m_listIndex = -1;
     uint64_t m_revision = 0;
 };

@@ -112,6 +112,9 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db, 1);
 
+    // A new library starts in write-ahead mode, so that making its schema costs no rollback
+    // journal of its own.
+    if (created) Exec(db, "PRAGMA journal_mode=WAL");
     if (created && !CreateSchema(db, kind)) {
         sqlite3_close(db);
         ::unlink(path.c_str());
