@@ -113,7 +113,7 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::str
 }
 
 // The real path of a file or directory, or "" when it cannot be resolved.
-std::string RealDirectory(const std::string& path) {
+std::string RealPath(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
     std::string result = real ? real : "";
     std::free(real);
@@ -127,7 +127,7 @@ std::string RealDirectory(const std::string& path) {
 bool StaysInside(const std::string& dir, const std::string& root, std::map<std::string, std::string>& realPaths) {
     auto real = [&realPaths](const std::string& path) -> const std::string& {
         auto it = realPaths.find(path);
-        if (it == realPaths.end()) it = realPaths.emplace(path, RealDirectory(path)).first;
+        if (it == realPaths.end()) it = realPaths.emplace(path, RealPath(path)).first;
         return it->second;
     };
     const std::string realRoot = real(root);

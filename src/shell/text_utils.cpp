@@ -51,9 +51,6 @@ std::string_view Right(std::string_view text, size_t count) {
 
 std::string IntToText(int64_t value) { return std::to_string(value); }
 
-}  // namespace zrx
-
-namespace zrx {
 
 std::string StringFromPointer(const char* text) {
     if (text == nullptr) return {};
@@ -62,9 +59,6 @@ std::string StringFromPointer(const char* text) {
     return std::string(text, length);
 }
 
-}  // namespace zrx
-
-namespace zrx {
 
 bool IsValidUtf8(std::string_view text) {
     size_t i = 0;
@@ -124,9 +118,6 @@ std::string ToDisplayUtf8(std::string_view text) {
     return out;
 }
 
-}  // namespace zrx
-
-namespace zrx {
 
 std::string Printable(std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
