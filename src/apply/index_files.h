@@ -35,7 +35,6 @@ public:
     bool Save();
     bool Changed() const { return m_changed; }
     const std::string& Error() const { return m_error; }
-    std::vector<std::string> Lines() const { return {m_lines.begin(), m_lines.end()}; }
 
 private:
     IndexFile(std::string path, Kind kind) : m_path(std::move(path)), m_kind(kind) {}

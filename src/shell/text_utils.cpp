@@ -2,11 +2,6 @@
 
 namespace zrx {
 
-std::string TrimLeadingBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    return first == std::string_view::npos ? std::string() : std::string(text.substr(first));
-}
-
 std::string TrimTrailingBlanks(std::string_view text) {
     const auto last = text.find_last_not_of(' ');
     return last == std::string_view::npos ? std::string() : std::string(text.substr(0, last + 1));

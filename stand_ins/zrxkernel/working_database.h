@@ -63,7 +63,6 @@ public:
 
     int32_t CurrentHierarchy() const { return m_currentHierarchy; }
     void SetCurrentHierarchy(int32_t id) { m_currentHierarchy = id; }
-    int32_t CurrentPage() const { return m_currentPage; }
     void SetCurrentPage(int32_t id) { m_currentPage = id; }
 
 private:
