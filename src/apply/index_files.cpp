@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "shell/app.h"
 #include "shell/fields.h"
 #include "shell/messages.h"
@@ -55,18 +57,41 @@ std::unique_ptr<IndexFile> IndexFile::Load(const std::string& path, Kind kind) {
     if (IsRegularFile(path) || ::access(path.c_str(), F_OK) == 0) {
         auto input = TextInput::Open(path);
         if (!input) return nullptr;
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        if (!error) index->m_fileText.reserve(static_cast<size_t>(size));
         std::string line;
         while (input->ReadLine(line))
-            if (!line.empty()) index->m_lines.push_back(line);
+            if (!line.empty()) index->NewLine(line, false);
         if (input->LineTooLong()) return nullptr;
     }
     index->Index();
     return index;
 }
 
-std::string IndexFile::KeyOfLine(const std::string& line) const {
-    const FieldList fields = SplitByBar(line);
-    return ToUpper(TrimBlanks(fields.Field(m_kind == Kind::ModelIndex ? 3 : 5)));
+std::string_view IndexFile::Text(uint32_t line) const {
+    const Line& l = m_lines[line];
+    return std::string_view(l.added ? m_addedText : m_fileText).substr(l.offset, l.length);
+}
+
+// A line at the end of its buffer, not yet linked into the chain.
+uint32_t IndexFile::NewLine(std::string_view text, bool added) {
+    std::string& buffer = added ? m_addedText : m_fileText;
+    m_lines.push_back(Line{buffer.size(), added ? 1u : 0u, static_cast<uint32_t>(text.size()), kNone});
+    buffer.append(text);
+    const auto number = static_cast<uint32_t>(m_lines.size() - 1);
+    if (!added) {  // the file's lines come in order
+        if (m_last == kNone) m_first = number;
+        else m_lines[m_last].next = number;
+        m_last = number;
+    }
+    return number;
+}
+
+std::string IndexFile::KeyOfLine(std::string_view line) const {
+    const int number = m_kind == Kind::ModelIndex ? 3 : 5;
+    if (const auto field = PlainField(line, '|', number)) return ToUpper(TrimBlanks(*field));
+    return ToUpper(TrimBlanks(SplitByBar(line).Field(number)));
 }
 
 std::string IndexFile::KeyOfLibrary(const std::string& library) const {
@@ -80,25 +105,60 @@ std::string_view IndexFile::DuplicateKey(std::string_view line) const {
     return line.substr(first, line.find_last_not_of(' ') - first + 1);
 }
 
+bool IndexFile::IsPresent(std::string_view key) const {
+    if (m_present.empty()) return false;
+    const size_t mask = m_present.size() - 1;
+    for (size_t slot = std::hash<std::string_view>{}(key) & mask;; slot = (slot + 1) & mask) {
+        if (m_present[slot] == kNone) return false;
+        if (DuplicateKey(Text(m_present[slot])) == key) return true;
+    }
+}
+
+void IndexFile::MarkPresent(uint32_t line) {
+    if (2 * (m_presentCount + 1) > m_present.size()) {
+        std::vector<uint32_t> old(std::max<size_t>(64, 2 * m_present.size()), kNone);
+        old.swap(m_present);
+        m_presentCount = 0;
+        for (const uint32_t kept : old)
+            if (kept != kNone) MarkPresent(kept);
+    }
+    const std::string_view key = DuplicateKey(Text(line));
+    const size_t mask = m_present.size() - 1;
+    for (size_t slot = std::hash<std::string_view>{}(key) & mask;; slot = (slot + 1) & mask) {
+        if (m_present[slot] == kNone) {
+            m_present[slot] = line;
+            ++m_presentCount;
+            return;
+        }
+        if (DuplicateKey(Text(m_present[slot])) == key) return;
+    }
+}
+
 void IndexFile::Index() {
     m_firstOfLibrary.clear();
-    m_present.clear();
-    for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
-        m_firstOfLibrary.emplace(KeyOfLine(*it), it);
-        m_present.insert(DuplicateKey(*it));
+    size_t slots = 64;
+    while (slots < 2 * (m_lines.size() + 1)) slots *= 2;
+    m_present.assign(slots, kNone);
+    m_presentCount = 0;
+    for (uint32_t line = m_first; line != kNone; line = m_lines[line].next) {
+        m_firstOfLibrary.try_emplace(KeyOfLine(Text(line)), line);
+        MarkPresent(line);
     }
 }
 
 bool IndexFile::Add(const std::string& entry, const std::string& library) {
-    if (entry.empty() || m_present.count(DuplicateKey(entry))) return false;
+    if (entry.empty() || IsPresent(DuplicateKey(entry))) return false;
+    const uint32_t inserted = NewLine(entry, true);
     const auto first = m_firstOfLibrary.find(KeyOfLibrary(library));
-    std::list<std::string>::iterator inserted;
-    if (first != m_firstOfLibrary.end()) {
-        inserted = m_lines.insert(std::next(first->second), entry);
+    const uint32_t after = first != m_firstOfLibrary.end() ? first->second : m_last;
+    if (after == kNone) {
+        m_first = inserted;
     } else {
-        inserted = m_lines.insert(m_lines.end(), entry);
+        m_lines[inserted].next = m_lines[after].next;
+        m_lines[after].next = inserted;
     }
-    m_present.insert(DuplicateKey(*inserted));
+    if (after == m_last) m_last = inserted;
+    MarkPresent(inserted);
     const std::string key = KeyOfLine(entry);
     const auto known = m_firstOfLibrary.find(key);
     if (known == m_firstOfLibrary.end()) {
@@ -119,7 +179,7 @@ bool IndexFile::Save() {
         m_error = "it cannot be written in its directory";
         return false;
     }
-    for (const std::string& line : m_lines) output->WriteLine(line);
+    for (uint32_t line = m_first; line != kNone; line = m_lines[line].next) output->WriteLine(Text(line));
     if (!output->Commit()) {
         m_error = output->Error();
         return false;

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <list>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace zrx {
@@ -23,6 +22,10 @@ std::vector<std::string> SplitWords(std::string_view text);
 // read and one write. Each addition has exactly the effect of adding the entry to the file on its
 // own: nothing when an identical line is there; otherwise right after the first line of the same
 // library, or at the end. Blank lines are not kept.
+//
+// The texts of the lines sit in two buffers (the file's lines, the added entries) and the lines
+// are a chain of small records through them, so that an index takes little more memory than the
+// file itself.
 class IndexFile {
 public:
     enum class Kind { ModelIndex, SubcircuitIndex };  // library in field 3 / field 5; lines compared exactly / trimmed
@@ -37,18 +40,34 @@ public:
     const std::string& Error() const { return m_error; }
 
 private:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    struct Line {
+        uint64_t offset : 63;  // into m_fileText, or m_addedText when `added`
+        uint64_t added : 1;
+        uint32_t length;
+        uint32_t next;  // the following line, or kNone
+    };
+
     IndexFile(std::string path, Kind kind) : m_path(std::move(path)), m_kind(kind) {}
-    std::string KeyOfLine(const std::string& line) const;
+    std::string_view Text(uint32_t line) const;
+    uint32_t NewLine(std::string_view text, bool added);
+    std::string KeyOfLine(std::string_view line) const;
     std::string KeyOfLibrary(const std::string& library) const;
-    // The part of a line that two lines must share to be the same entry (views into the lines).
+    // The part of a line that two lines must share to be the same entry.
     std::string_view DuplicateKey(std::string_view line) const;
+    // The set of present lines, by their duplicate keys: open addressing over line numbers.
+    bool IsPresent(std::string_view key) const;
+    void MarkPresent(uint32_t line);
     void Index();
 
     std::string m_path;
     Kind m_kind;
-    std::list<std::string> m_lines;
-    std::unordered_map<std::string, std::list<std::string>::iterator> m_firstOfLibrary;
-    std::unordered_set<std::string_view> m_present;  // views into m_lines, whose nodes never move
+    std::string m_fileText, m_addedText;
+    std::vector<Line> m_lines;
+    uint32_t m_first = kNone, m_last = kNone;
+    std::unordered_map<std::string, uint32_t> m_firstOfLibrary;
+    std::vector<uint32_t> m_present;  // a power of two of slots, at most half of them used
+    size_t m_presentCount = 0;
     bool m_changed = false;
     std::string m_error;
 };

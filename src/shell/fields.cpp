@@ -117,6 +117,18 @@ FieldList SplitBySeparator(std::string_view text, char separator) {
     }
 }
 
+std::optional<std::string_view> PlainField(std::string_view text, char separator, int number) {
+    if (text.find('"') != std::string_view::npos) return std::nullopt;
+    if (number < 1) return std::string_view();
+    size_t start = 0;
+    for (int field = 1; field < number; ++field) {
+        const size_t sep = text.find(separator, start);
+        if (sep == std::string_view::npos) return std::string_view();
+        start = sep + 1;
+    }
+    return text.substr(start, text.find(separator, start) - start);
+}
+
 FieldList SplitByComma(std::string_view text) { return SplitBySeparator(text, ','); }
 FieldList SplitByBar(std::string_view text) { return SplitBySeparator(text, '|'); }
 

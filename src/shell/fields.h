@@ -35,6 +35,10 @@ private:
 FieldList SplitByComma(std::string_view text);
 FieldList SplitByBar(std::string_view text);
 FieldList SplitBySeparator(std::string_view text, char separator);
+// Field `number` of a text as SplitBySeparator gives it, found without building the list, for
+// readers that need one field of many lines. Nothing when the text holds a double quote: such a
+// text needs the full split.
+std::optional<std::string_view> PlainField(std::string_view text, char separator, int number);
 
 // The value of a field: 0 for an empty text; otherwise the first comma becomes a decimal point and
 // the leading number is taken (blanks before and inside it skipped; digits, one decimal point,

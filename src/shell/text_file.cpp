@@ -6,8 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <vector>
 
 namespace zrx {
@@ -116,10 +115,10 @@ TextOutput::~TextOutput() {
     if (!m_committed) ::unlink(m_temp.c_str());
 }
 
-bool TextOutput::Flush() {
+bool TextOutput::WriteOut(std::string_view text) {
     size_t done = 0;
-    while (done < m_pending.size() && !m_failed) {
-        const ssize_t n = ::write(m_fd, m_pending.data() + done, m_pending.size() - done);
+    while (done < text.size() && !m_failed) {
+        const ssize_t n = ::write(m_fd, text.data() + done, text.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             m_failed = true;
@@ -128,12 +127,21 @@ bool TextOutput::Flush() {
             done += static_cast<size_t>(n);
         }
     }
+    return !m_failed;
+}
+
+bool TextOutput::Flush() {
+    WriteOut(m_pending);
     m_pending.clear();
     return !m_failed;
 }
 
 void TextOutput::Write(std::string_view text) {
     if (m_failed) return;
+    if (text.size() >= kChunk) {  // a large text goes out as it is, not through a copy
+        if (Flush()) WriteOut(text);
+        return;
+    }
     m_pending.append(text);
     if (m_pending.size() >= kChunk) Flush();
 }
@@ -165,10 +173,28 @@ bool TextOutput::Commit() {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    content.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    // The size is a first guess; a file that grows meanwhile is read to its end all the same.
+    content.resize(static_cast<size_t>(std::max<off_t>(info.st_size, 0)) + 1);
+    size_t got = 0;
+    for (;;) {
+        if (got == content.size()) content.resize(2 * content.size());
+        const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            content.resize(got);
+            return n == 0;
+        }
+        got += static_cast<size_t>(n);
+    }
 }
 
 }  // namespace zrx

@@ -59,6 +59,7 @@ public:
 private:
     TextOutput(std::string target, std::string temp, int fd);
     bool Flush();
+    bool WriteOut(std::string_view text);
 
     std::string m_target;
     std::string m_temp;

@@ -29,6 +29,13 @@ TEST_P(SplitTest, GivesTheFieldsOfTheLine) {
     const FieldList list = SplitBySeparator(c.text, c.separator);
     EXPECT_EQ(Fields(list), c.expected);
     EXPECT_EQ(list.Value(0), static_cast<float>(c.expected.size()));
+    // The one-field reader agrees wherever it answers, and answers whenever there is no quote.
+    const bool quoted = std::string_view(c.text).find('"') != std::string_view::npos;
+    for (int i = 0; i <= list.Count() + 1; ++i) {
+        const auto field = PlainField(c.text, c.separator, i);
+        EXPECT_EQ(field.has_value(), !quoted);
+        if (field) EXPECT_EQ(*field, list.Field(i)) << "field " << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -116,5 +116,32 @@ TEST(TextOutputTest, CannotOpenInAMissingDirectory) {
     EXPECT_FALSE(TextOutput::Open(dir.Path()));
 }
 
+TEST(TextOutputTest, LargeAndSmallWritesKeepTheirOrder) {
+    test::TempDir dir;
+    const std::string large(200000, 'x');
+    auto out = TextOutput::Open(dir / "mixed.txt");
+    ASSERT_TRUE(out);
+    out->Write("head ");
+    out->Write(large);
+    out->WriteLine(" tail");
+    ASSERT_TRUE(out->Commit());
+    EXPECT_EQ(test::ReadFile(dir / "mixed.txt"), "head " + large + " tail\r\n");
+}
+
+TEST(ReadWholeFileTest, ReadsEveryByteAndRefusesWhatIsNoFile) {
+    test::TempDir dir;
+    std::string binary(100001, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7);
+    test::WriteFile(dir / "data.bin", binary);
+    test::WriteFile(dir / "empty.txt", "");
+    std::string content = "stale";
+    EXPECT_TRUE(ReadWholeFile(dir / "data.bin", content));
+    EXPECT_EQ(content, binary);
+    EXPECT_TRUE(ReadWholeFile(dir / "empty.txt", content));
+    EXPECT_EQ(content, "");
+    EXPECT_FALSE(ReadWholeFile(dir / "missing.txt", content));
+    EXPECT_FALSE(ReadWholeFile(dir.Path(), content));
+}
+
 }  // namespace
 }  // namespace zrx
