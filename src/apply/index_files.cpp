@@ -106,40 +106,16 @@ std::string_view IndexFile::DuplicateKey(std::string_view line) const {
 }
 
 bool IndexFile::IsPresent(std::string_view key) const {
-    if (m_present.empty()) return false;
-    const size_t mask = m_present.size() - 1;
-    for (size_t slot = std::hash<std::string_view>{}(key) & mask;; slot = (slot + 1) & mask) {
-        if (m_present[slot] == kNone) return false;
-        if (DuplicateKey(Text(m_present[slot])) == key) return true;
-    }
+    return m_present.Find(key, [this](uint32_t line) { return DuplicateKey(Text(line)); }) != TextKeyedSet::kNone;
 }
 
 void IndexFile::MarkPresent(uint32_t line) {
-    if (2 * (m_presentCount + 1) > m_present.size()) {
-        std::vector<uint32_t> old(std::max<size_t>(64, 2 * m_present.size()), kNone);
-        old.swap(m_present);
-        m_presentCount = 0;
-        for (const uint32_t kept : old)
-            if (kept != kNone) MarkPresent(kept);
-    }
-    const std::string_view key = DuplicateKey(Text(line));
-    const size_t mask = m_present.size() - 1;
-    for (size_t slot = std::hash<std::string_view>{}(key) & mask;; slot = (slot + 1) & mask) {
-        if (m_present[slot] == kNone) {
-            m_present[slot] = line;
-            ++m_presentCount;
-            return;
-        }
-        if (DuplicateKey(Text(m_present[slot])) == key) return;
-    }
+    m_present.Insert(line, [this](uint32_t member) { return DuplicateKey(Text(member)); });
 }
 
 void IndexFile::Index() {
     m_firstOfLibrary.clear();
-    size_t slots = 64;
-    while (slots < 2 * (m_lines.size() + 1)) slots *= 2;
-    m_present.assign(slots, kNone);
-    m_presentCount = 0;
+    m_present.Clear(m_lines.size());
     for (uint32_t line = m_first; line != kNone; line = m_lines[line].next) {
         m_firstOfLibrary.try_emplace(KeyOfLine(Text(line)), line);
         MarkPresent(line);

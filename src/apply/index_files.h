@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "shell/text_keyed_set.h"
+
 namespace zrx {
 
 class App;
@@ -55,7 +57,6 @@ private:
     std::string KeyOfLibrary(const std::string& library) const;
     // The part of a line that two lines must share to be the same entry.
     std::string_view DuplicateKey(std::string_view line) const;
-    // The set of present lines, by their duplicate keys: open addressing over line numbers.
     bool IsPresent(std::string_view key) const;
     void MarkPresent(uint32_t line);
     void Index();
@@ -66,8 +67,7 @@ private:
     std::vector<Line> m_lines;
     uint32_t m_first = kNone, m_last = kNone;
     std::unordered_map<std::string, uint32_t> m_firstOfLibrary;
-    std::vector<uint32_t> m_present;  // a power of two of slots, at most half of them used
-    size_t m_presentCount = 0;
+    TextKeyedSet m_present;  // the lines, by their duplicate keys
     bool m_changed = false;
     std::string m_error;
 };

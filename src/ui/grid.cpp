@@ -4,25 +4,21 @@
 
 namespace zrx::ui {
 
-namespace {
-const std::string kEmpty;
-}
-
 void Grid::Resize(int rows, int cols) {
     rows = std::max(rows, 0);
     cols = std::max(cols, 0);
     if (rows == m_rows && cols == m_cols) return;
-    std::vector<std::string> cells(static_cast<size_t>(rows) * static_cast<size_t>(cols));
     if (cols == m_cols) {
-        // Keeping the rows that remain is a move of whole rows.
-        const size_t keep = static_cast<size_t>(std::min(rows, m_rows)) * static_cast<size_t>(cols);
-        std::move(m_cells.begin(), m_cells.begin() + static_cast<long>(keep), cells.begin());
+        // Keeping the rows that remain is keeping a prefix of the cells.
+        m_cells.resize(static_cast<size_t>(rows) * static_cast<size_t>(cols), 0);
     } else {
+        std::vector<uint32_t> cells(static_cast<size_t>(rows) * static_cast<size_t>(cols), 0);
         for (int r = 0; r < std::min(rows, m_rows); ++r)
             for (int c = 0; c < std::min(cols, m_cols); ++c)
-                cells[static_cast<size_t>(r) * static_cast<size_t>(cols) + c] = std::move(m_cells[At(r, c)]);
+                cells[static_cast<size_t>(r) * static_cast<size_t>(cols) + c] = m_cells[At(r, c)];
+        m_cells = std::move(cells);
     }
-    m_cells = std::move(cells);
+    if (m_cells.capacity() > 2 * m_cells.size() + 64) m_cells.shrink_to_fit();
     m_widths.resize(static_cast<size_t>(cols), 0);
     m_rows = rows;
     m_cols = cols;
@@ -30,8 +26,41 @@ void Grid::Resize(int rows, int cols) {
     m_rowSel = std::clamp(m_rowSel, 0, std::max(rows - 1, 0));
     m_col = std::clamp(m_col, 0, std::max(cols - 1, 0));
     m_colSel = std::clamp(m_colSel, 0, std::max(cols - 1, 0));
+    DropUnusedTexts();
     ++m_revision;
     Changed();
+}
+
+std::string_view Grid::Text(uint32_t id) const {
+    const Span span = m_texts[id];
+    return std::string_view(m_textBuffer).substr(span.offset, span.length);
+}
+
+uint32_t Grid::Intern(std::string_view text) {
+    if (text.empty()) return 0;
+    const auto textOf = [this](uint32_t id) { return Text(id); };
+    const uint32_t known = m_textIds.Find(text, textOf);
+    if (known != TextKeyedSet::kNone) return known;
+    const auto id = static_cast<uint32_t>(m_texts.size());
+    m_texts.push_back(Span{m_textBuffer.size(), text.size()});
+    m_textBuffer.append(text);
+    m_textIds.Insert(id, textOf);
+    return id;
+}
+
+// Texts that no cell shows any more (those of an earlier list, the "NO" of a grid set back to
+// "YES") are dropped once they outnumber the cells, so that a grid filled again and again does
+// not grow.
+void Grid::DropUnusedTexts() {
+    if (m_texts.size() <= 2 * m_cells.size() + 64) return;
+    std::string buffer;
+    std::vector<Span> texts;
+    buffer.swap(m_textBuffer);
+    texts.swap(m_texts);
+    m_texts.assign(1, Span{0, 0});
+    m_textIds.Clear(m_cells.size());
+    for (uint32_t& cell : m_cells)
+        cell = Intern(std::string_view(buffer).substr(texts[cell].offset, texts[cell].length));
 }
 
 void Grid::SetRows(int rows) { Resize(rows, m_cols); }
@@ -49,14 +78,17 @@ void Grid::SetFixedCols(int cols) {
     Changed();
 }
 
-const std::string& Grid::TextMatrix(int row, int col) const {
-    if (row < 0 || row >= m_rows || col < 0 || col >= m_cols) return kEmpty;
-    return m_cells[At(row, col)];
+std::string Grid::TextMatrix(int row, int col) const {
+    if (row < 0 || row >= m_rows || col < 0 || col >= m_cols) return {};
+    return std::string(Text(m_cells[At(row, col)]));
 }
 
-void Grid::SetTextMatrix(int row, int col, std::string text) {
+void Grid::SetTextMatrix(int row, int col, std::string_view text) {
     if (row < 0 || row >= m_rows || col < 0 || col >= m_cols) return;
-    m_cells[At(row, col)] = std::move(text);
+    // Columns repeat the text of the row above more often than not; that needs no search.
+    const uint32_t above = row > 0 ? m_cells[At(row - 1, col)] : 0;
+    m_cells[At(row, col)] = above != 0 && Text(above) == text ? above : Intern(text);
+    DropUnusedTexts();
     ++m_revision;
     Changed();
 }

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+namespace zrx {
+
+// A hash set of numbers (of lines, of texts) searched by the text each number stands for. A member
+// costs a few bytes where a set of strings would hold a copy of every text. `keyOf(id)` gives the
+// text of member `id`; the caller keeps those texts.
+class TextKeyedSet {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+
+    // Empties the set, with room for `expected` members before it grows.
+    void Clear(size_t expected = 0) {
+        size_t room = 64;
+        while (room < 2 * (expected + 1)) room *= 2;
+        m_slots.assign(room, kNone);
+        m_count = 0;
+    }
+
+    // The member whose text is `text`, or kNone.
+    template <typename KeyOf>
+    uint32_t Find(std::string_view text, const KeyOf& keyOf) const {
+        if (m_slots.empty()) return kNone;
+        const size_t mask = m_slots.size() - 1;
+        for (size_t slot = std::hash<std::string_view>{}(text) & mask;; slot = (slot + 1) & mask)
+            if (m_slots[slot] == kNone || keyOf(m_slots[slot]) == text) return m_slots[slot];
+    }
+
+    // Adds `id` unless a member with the same text is there already.
+    template <typename KeyOf>
+    void Insert(uint32_t id, const KeyOf& keyOf) {
+        if (2 * (m_count + 1) > m_slots.size()) {
+            std::vector<uint32_t> old;
+            old.swap(m_slots);
+            Clear(2 * m_count + 1);
+            for (const uint32_t kept : old)
+                if (kept != kNone) Place(kept, keyOf);
+        }
+        Place(id, keyOf);
+    }
+
+    size_t Count() const { return m_count; }
+
+private:
+    template <typename KeyOf>
+    void Place(uint32_t id, const KeyOf& keyOf) {
+        const std::string_view text = keyOf(id);
+        const size_t mask = m_slots.size() - 1;
+        for (size_t slot = std::hash<std::string_view>{}(text) & mask;; slot = (slot + 1) & mask) {
+            if (m_slots[slot] == kNone) {
+                m_slots[slot] = id;
+                ++m_count;
+                return;
+            }
+            if (keyOf(m_slots[slot]) == text) return;
+        }
+    }
+
+    std::vector<uint32_t> m_slots;  // a power of two of them, at most half in use
+    size_t m_count = 0;
+};
+
+}  // namespace zrx
