@@ -61,10 +61,11 @@ void ReloadUpgradeListIntoBuilder(App& app) {
             return false;
         };
         std::string line;
+        FieldList f;
         bool ended = false;
         while (!ended && failure == Failure::None && input->ReadLine(line)) {
             ++lineNumber;
-            const FieldList f = SplitByComma(line);
+            SplitInto(line, ',', f);
             const int type = RecordTypeOf(f.Value(1));
             switch (type) {
                 case kHeaderRecord:

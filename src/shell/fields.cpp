@@ -28,11 +28,16 @@ double ParseLeadingNumber(std::string_view text) {
     }
     bool digits = false;
     bool point = false;
+    // Most numbers in lists are short whole numbers; those are worked out here exactly, without
+    // the text conversion below (an integer of up to 15 digits is exact in a double).
+    uint64_t whole = 0;
+    int wholeDigits = 0;
     while (i < text.size()) {
         const char c = text[i];
         if (c >= '0' && c <= '9') {
             number += c;
             digits = true;
+            if (!point) whole = whole * 10 + static_cast<uint64_t>(c - '0'), ++wholeDigits;
         } else if (c == '.' && !point) {
             number += c;
             point = true;
@@ -60,6 +65,10 @@ double ParseLeadingNumber(std::string_view text) {
         }
         if (expDigits) number += exponent;
     }
+    if (!point && wholeDigits <= 15 && number.find('e') == std::string::npos) {
+        const auto value = static_cast<double>(whole);
+        return number[0] == '-' ? -value : value;
+    }
     return std::strtod(number.c_str(), nullptr);
 }
 
@@ -73,9 +82,9 @@ float FieldList::Value(int number) const {
     if (number == 0) return static_cast<float>(Count());
     if (!Has(number)) return 0.0f;
     const auto i = static_cast<size_t>(number - 1);
-    if (m_known.size() != m_fields.size()) {
-        m_known.assign(m_fields.size(), 0);
-        m_values.assign(m_fields.size(), 0.0f);
+    if (m_known.size() < m_count) {
+        m_known.resize(m_count, 0);
+        m_values.resize(m_count, 0.0f);
     }
     if (!m_known[i]) {
         m_values[i] = static_cast<float>(FieldValue(m_fields[i]));
@@ -84,10 +93,23 @@ float FieldList::Value(int number) const {
     return m_values[i];
 }
 
-void FieldList::Append(std::string field) { m_fields.push_back(std::move(field)); }
+void FieldList::Append(std::string_view field) {
+    if (m_count == m_fields.size()) m_fields.emplace_back();
+    m_fields[m_count].assign(field);
+    if (m_count < m_known.size()) m_known[m_count] = 0;
+    ++m_count;
+}
+
+void FieldList::Clear() { m_count = 0; }
 
 FieldList SplitBySeparator(std::string_view text, char separator) {
     FieldList fields;
+    SplitInto(text, separator, fields);
+    return fields;
+}
+
+void SplitInto(std::string_view text, char separator, FieldList& fields) {
+    fields.Clear();
     const size_t length = text.size();
     size_t p = 0;  // scan position, counted from 0
     for (;;) {
@@ -95,24 +117,24 @@ FieldList SplitBySeparator(std::string_view text, char separator) {
             const size_t close = text.find('"', p + 1);
             if (close == std::string_view::npos) {
                 // An unclosed quote: the rest of the text is the last field.
-                fields.Append(std::string(text.substr(p + 1)));
-                return fields;
+                fields.Append(text.substr(p + 1));
+                return;
             }
-            fields.Append(std::string(text.substr(p + 1, close - p - 1)));
+            fields.Append(text.substr(p + 1, close - p - 1));
             p = close + 2;  // one character after the closing quote is skipped
-            if (p >= length) return fields;
+            if (p >= length) return;
             continue;
         }
         const size_t sep = p < length ? text.find(separator, p) : std::string_view::npos;
         if (sep == std::string_view::npos) {
-            fields.Append(p < length ? std::string(text.substr(p)) : std::string());
-            return fields;
+            fields.Append(p < length ? text.substr(p) : std::string_view());
+            return;
         }
-        fields.Append(std::string(text.substr(p, sep - p)));
+        fields.Append(text.substr(p, sep - p));
         p = sep + 1;
         if (p >= length) {
-            fields.Append(std::string());
-            return fields;
+            fields.Append(std::string_view());
+            return;
         }
     }
 }

@@ -14,15 +14,19 @@ namespace zrx {
 // `FieldValue` reads it, and `Value(0)` is the field count.
 class FieldList {
 public:
-    int Count() const { return static_cast<int>(m_fields.size()); }
+    int Count() const { return static_cast<int>(m_count); }
     bool Has(int number) const { return number >= 1 && number <= Count(); }
     const std::string& Field(int number) const;
     float Value(int number) const;
 
-    void Append(std::string field);
+    void Append(std::string_view field);
+    // Empties the list and keeps its storage, so that a reader splitting line after line into one
+    // list allocates nothing once the list has grown to the longest line.
+    void Clear();
 
 private:
-    std::vector<std::string> m_fields;
+    std::vector<std::string> m_fields;  // the first m_count are the fields; the rest are kept storage
+    size_t m_count = 0;
     // Values are worked out when first asked for: readers need few of them.
     mutable std::vector<float> m_values;
     mutable std::vector<char> m_known;
@@ -35,6 +39,8 @@ private:
 FieldList SplitByComma(std::string_view text);
 FieldList SplitByBar(std::string_view text);
 FieldList SplitBySeparator(std::string_view text, char separator);
+// The same split into a list that is reused from line to line.
+void SplitInto(std::string_view text, char separator, FieldList& fields);
 // Field `number` of a text as SplitBySeparator gives it, found without building the list, for
 // readers that need one field of many lines. Nothing when the text holds a double quote: such a
 // text needs the full split.

@@ -126,7 +126,7 @@ int ReadUpgradeList(App& app) {
     app.lists.Reset();
     app.ReadmeLines.assign(1, std::string());
     const std::string listPath = JoinPath(app.ListPath, kListFileName);
-    ReadState state{app};
+    ReadState state{app, Failure::None, 0, {}, {}};
     size_t counts[8] = {};
 
     auto input = TextInput::Open(ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, kListFileName));
@@ -134,12 +134,14 @@ int ReadUpgradeList(App& app) {
         state.failure = Failure::Unreadable;
     } else {
         std::string line;
+        FieldList fields;
         while (input->ReadLine(line)) {
             if (++state.lineNumber > kMaxRecords) {
                 state.failure = Failure::TooLarge;
                 break;
             }
-            if (!ReadRecord(state, SplitByComma(line), counts)) break;
+            SplitInto(line, ',', fields);
+            if (!ReadRecord(state, fields, counts)) break;
         }
         if (state.failure == Failure::None && input->LineTooLong()) state.failure = Failure::Unreadable;
     }

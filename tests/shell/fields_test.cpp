@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 namespace zrx {
@@ -34,7 +35,9 @@ TEST_P(SplitTest, GivesTheFieldsOfTheLine) {
     for (int i = 0; i <= list.Count() + 1; ++i) {
         const auto field = PlainField(c.text, c.separator, i);
         EXPECT_EQ(field.has_value(), !quoted);
-        if (field) EXPECT_EQ(*field, list.Field(i)) << "field " << i;
+        if (field) {
+            EXPECT_EQ(*field, list.Field(i)) << "field " << i;
+        }
     }
 }
 
@@ -67,6 +70,20 @@ TEST(SplitTest, FieldsBeyondTheCountAreEmptyAndZero) {
     EXPECT_EQ(list.Value(2), 12.0f);
 }
 
+TEST(SplitTest, AReusedListHoldsOnlyTheLastLine) {
+    FieldList list;
+    SplitInto("9,\"long, quoted\",3.5,x", ',', list);
+    EXPECT_EQ(list.Value(3), 3.5f);  // values worked out for the first line ...
+    SplitInto("2,7", ',', list);
+    EXPECT_EQ(list.Count(), 2);  // ... are not those of the next
+    EXPECT_EQ(list.Field(2), "7");
+    EXPECT_EQ(list.Value(2), 7.0f);
+    EXPECT_EQ(list.Field(3), "");
+    EXPECT_EQ(list.Value(3), 0.0f);
+    SplitInto("1,2,8", ',', list);
+    EXPECT_EQ(list.Value(3), 8.0f);
+}
+
 TEST(SplitTest, ValuesAreSinglePrecision) {
     const FieldList list = SplitByBar("0.1");
     EXPECT_EQ(list.Value(1), 0.1f);
@@ -95,6 +112,18 @@ TEST(LeadingNumberTest, ACommaEndsTheNumber) {
     EXPECT_DOUBLE_EQ(LeadingNumber("1,5"), 1.0);
     EXPECT_DOUBLE_EQ(LeadingNumber(" 9"), 9.0);
     EXPECT_DOUBLE_EQ(LeadingNumber(""), 0.0);
+}
+
+TEST(LeadingNumberTest, WholeNumbersOfAnyLengthAreRead) {
+    const struct {
+        const char* text;
+        double value;
+    } cases[] = {{"0", 0.0},          {"+12", 12.0},    {"007", 7.0},   {" 4 2", 42.0},
+                 {"-99", -99.0},      {"12.", 12.0},    {"3e2", 300.0}, {"-5E-1", -0.5},
+                 {"123456789012345", 123456789012345.0}, {"1234567890123456", 1234567890123456.0},
+                 {"99999999999999999999", 1e20},        {"18446744073709551617", 18446744073709551617.0}};
+    for (const auto& c : cases) EXPECT_EQ(LeadingNumber(c.text), c.value) << c.text;
+    EXPECT_TRUE(std::signbit(LeadingNumber("-0")));
 }
 
 TEST(LeadingNumberTest, RoundsHalvesToEven) {
