@@ -179,7 +179,7 @@ void CopyLikeTheStorage(const std::string& upgrade, const std::string& target) {
 
 // ---- Measurements in a process of their own ----------------------------------------------
 
-int MeasureMain(int argc, char** argv) {
+int MeasureMain(char** argv) {
     const std::string what = argv[2];
     auto print = [](double seconds) {
         std::printf("%.6f\n", seconds);
@@ -207,6 +207,15 @@ int MeasureMain(int argc, char** argv) {
             names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
         sqlite3_finalize(stmt);
         sqlite3_close(db);
+        return print(Seconds(start));
+    }
+    if (what == "readlines") {  // readlines PATH
+        const auto start = Clock::now();
+        auto input = zrx::TextInput::Open(argv[3]);
+        std::string line;
+        size_t lines = 0;
+        while (input && input->ReadLine(line)) ++lines;
+        std::fprintf(stderr, "%zu lines\n", lines);
         return print(Seconds(start));
     }
     if (what == "readwrite") {  // readwrite PATH
@@ -330,7 +339,7 @@ void PrintTable(const std::vector<Row>& rows) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::string(argv[1]) == "measure") return MeasureMain(argc, argv);
+    if (argc >= 3 && std::string(argv[1]) == "measure") return MeasureMain(argv);
     const std::string root = (fs::temp_directory_path() / ("zrx-bench-" + std::to_string(::getpid()))).string();
     const std::string cli = BinDir() + "/zrxlibug-cli";
     std::map<double, std::vector<std::string>> buildArgs;

@@ -177,7 +177,7 @@ void AddBuildCommand(CLI::App& parent, int& status) {
                 return;
             }
         }
-        Builder builder{session};
+        Builder builder{session, session.app.main, {}};
         bool ok = true;
         for (const auto& choice : parts) ok = builder.Element(0, choice) && ok;
         for (const auto& choice : symbols) ok = builder.Element(1, choice) && ok;

@@ -90,7 +90,7 @@ uint32_t IndexFile::NewLine(std::string_view text, bool added) {
 
 std::string IndexFile::KeyOfLine(std::string_view line) const {
     const int number = m_kind == Kind::ModelIndex ? 3 : 5;
-    if (const auto field = PlainField(line, '|', number)) return ToUpper(TrimBlanks(*field));
+    if (const auto field = PlainField(line, '|', number)) return ToUpper(TrimmedBlanks(*field));
     return ToUpper(TrimBlanks(SplitByBar(line).Field(number)));
 }
 
@@ -99,10 +99,7 @@ std::string IndexFile::KeyOfLibrary(const std::string& library) const {
 }
 
 std::string_view IndexFile::DuplicateKey(std::string_view line) const {
-    if (m_kind == Kind::ModelIndex) return line;
-    const auto first = line.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return line.substr(first, line.find_last_not_of(' ') - first + 1);
+    return m_kind == Kind::ModelIndex ? line : TrimmedBlanks(line);
 }
 
 bool IndexFile::IsPresent(std::string_view key) const {

@@ -15,7 +15,25 @@ bool IsNumberBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '
 // Reads the leading number of a text: blanks anywhere are passed over, then an optional sign,
 // digits with at most one decimal point, and an optional exponent (E, e, D or d, an optional sign,
 // digits). Reading stops at the first character that cannot continue the number.
+// Whether a character ends a number (nothing after it can belong to the number).
+bool EndsNumber(char c) {
+    return !(c >= '0' && c <= '9') && c != '.' && !IsNumberBlank(c) && c != 'E' && c != 'e' && c != 'D' && c != 'd';
+}
+
 double ParseLeadingNumber(std::string_view text) {
+    // Most numbers in lists are a few digits standing alone; those are read here directly (a whole
+    // number of up to 15 digits is exact in a double).
+    {
+        size_t i = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+        uint64_t whole = 0;
+        const size_t first = i;
+        while (i < text.size() && i - first < 15 && text[i] >= '0' && text[i] <= '9')
+            whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
+        if (i > first && (i == text.size() || EndsNumber(text[i]))) {
+            const auto value = static_cast<double>(whole);
+            return text[0] == '-' ? -value : value;
+        }
+    }
     std::string number;
     size_t i = 0;
     auto skipBlanks = [&] {
@@ -28,16 +46,11 @@ double ParseLeadingNumber(std::string_view text) {
     }
     bool digits = false;
     bool point = false;
-    // Most numbers in lists are short whole numbers; those are worked out here exactly, without
-    // the text conversion below (an integer of up to 15 digits is exact in a double).
-    uint64_t whole = 0;
-    int wholeDigits = 0;
     while (i < text.size()) {
         const char c = text[i];
         if (c >= '0' && c <= '9') {
             number += c;
             digits = true;
-            if (!point) whole = whole * 10 + static_cast<uint64_t>(c - '0'), ++wholeDigits;
         } else if (c == '.' && !point) {
             number += c;
             point = true;
@@ -64,10 +77,6 @@ double ParseLeadingNumber(std::string_view text) {
             ++j;
         }
         if (expDigits) number += exponent;
-    }
-    if (!point && wholeDigits <= 15 && number.find('e') == std::string::npos) {
-        const auto value = static_cast<double>(whole);
-        return number[0] == '-' ? -value : value;
     }
     return std::strtod(number.c_str(), nullptr);
 }

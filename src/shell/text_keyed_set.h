@@ -34,31 +34,35 @@ public:
     // Adds `id` unless a member with the same text is there already.
     template <typename KeyOf>
     void Insert(uint32_t id, const KeyOf& keyOf) {
-        if (2 * (m_count + 1) > m_slots.size()) {
-            std::vector<uint32_t> old;
-            old.swap(m_slots);
-            Clear(2 * m_count + 1);
-            for (const uint32_t kept : old)
-                if (kept != kNone) Place(kept, keyOf);
+        FindOrAdd(keyOf(id), keyOf, [id] { return id; });
+    }
+
+    // The member whose text is `text`; when there is none, `add()` makes one with that text, and
+    // it joins the set. One search either way.
+    template <typename KeyOf, typename Add>
+    uint32_t FindOrAdd(std::string_view text, const KeyOf& keyOf, const Add& add) {
+        if (2 * (m_count + 1) > m_slots.size()) Grow(keyOf);
+        const size_t mask = m_slots.size() - 1;
+        for (size_t slot = std::hash<std::string_view>{}(text) & mask;; slot = (slot + 1) & mask) {
+            if (m_slots[slot] == kNone) {
+                m_slots[slot] = add();
+                ++m_count;
+                return m_slots[slot];
+            }
+            if (keyOf(m_slots[slot]) == text) return m_slots[slot];
         }
-        Place(id, keyOf);
     }
 
     size_t Count() const { return m_count; }
 
 private:
     template <typename KeyOf>
-    void Place(uint32_t id, const KeyOf& keyOf) {
-        const std::string_view text = keyOf(id);
-        const size_t mask = m_slots.size() - 1;
-        for (size_t slot = std::hash<std::string_view>{}(text) & mask;; slot = (slot + 1) & mask) {
-            if (m_slots[slot] == kNone) {
-                m_slots[slot] = id;
-                ++m_count;
-                return;
-            }
-            if (keyOf(m_slots[slot]) == text) return;
-        }
+    void Grow(const KeyOf& keyOf) {
+        std::vector<uint32_t> old;
+        old.swap(m_slots);
+        Clear(2 * m_count + 1);
+        for (const uint32_t kept : old)
+            if (kept != kNone) Insert(kept, keyOf);
     }
 
     std::vector<uint32_t> m_slots;  // a power of two of them, at most half in use

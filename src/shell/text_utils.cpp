@@ -7,12 +7,14 @@ std::string TrimTrailingBlanks(std::string_view text) {
     return last == std::string_view::npos ? std::string() : std::string(text.substr(0, last + 1));
 }
 
-std::string TrimBlanks(std::string_view text) {
+std::string_view TrimmedBlanks(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string_view::npos) return {};
     const auto last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
+    return text.substr(first, last - first + 1);
 }
+
+std::string TrimBlanks(std::string_view text) { return std::string(TrimmedBlanks(text)); }
 
 std::string ToUpper(std::string_view text) {
     std::string result(text);

@@ -10,6 +10,8 @@ namespace zrx {
 // Blanks are the space character only: the texts of lists, INI files and captions are trimmed of
 // spaces, never of tabs or other characters.
 std::string TrimBlanks(std::string_view text);
+// The same text without its leading and trailing blanks, as a view into it.
+std::string_view TrimmedBlanks(std::string_view text);
 std::string TrimTrailingBlanks(std::string_view text);
 
 // ASCII-only case mapping: texts are single-byte and may be in any code page, so only the

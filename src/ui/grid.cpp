@@ -26,7 +26,7 @@ void Grid::Resize(int rows, int cols) {
     m_rowSel = std::clamp(m_rowSel, 0, std::max(rows - 1, 0));
     m_col = std::clamp(m_col, 0, std::max(cols - 1, 0));
     m_colSel = std::clamp(m_colSel, 0, std::max(cols - 1, 0));
-    DropUnusedTexts();
+    if (m_texts.size() > 2 * m_cells.size() + 64) DropUnusedTexts();
     ++m_revision;
     Changed();
 }
@@ -38,21 +38,18 @@ std::string_view Grid::Text(uint32_t id) const {
 
 uint32_t Grid::Intern(std::string_view text) {
     if (text.empty()) return 0;
-    const auto textOf = [this](uint32_t id) { return Text(id); };
-    const uint32_t known = m_textIds.Find(text, textOf);
-    if (known != TextKeyedSet::kNone) return known;
-    const auto id = static_cast<uint32_t>(m_texts.size());
-    m_texts.push_back(Span{m_textBuffer.size(), text.size()});
-    m_textBuffer.append(text);
-    m_textIds.Insert(id, textOf);
-    return id;
+    return m_textIds.FindOrAdd(text, [this](uint32_t id) { return Text(id); },
+                               [this, text] {
+                                   m_texts.push_back(Span{m_textBuffer.size(), text.size()});
+                                   m_textBuffer.append(text);
+                                   return static_cast<uint32_t>(m_texts.size() - 1);
+                               });
 }
 
 // Texts that no cell shows any more (those of an earlier list, the "NO" of a grid set back to
 // "YES") are dropped once they outnumber the cells, so that a grid filled again and again does
 // not grow.
 void Grid::DropUnusedTexts() {
-    if (m_texts.size() <= 2 * m_cells.size() + 64) return;
     std::string buffer;
     std::vector<Span> texts;
     buffer.swap(m_textBuffer);
@@ -88,7 +85,7 @@ void Grid::SetTextMatrix(int row, int col, std::string_view text) {
     // Columns repeat the text of the row above more often than not; that needs no search.
     const uint32_t above = row > 0 ? m_cells[At(row - 1, col)] : 0;
     m_cells[At(row, col)] = above != 0 && Text(above) == text ? above : Intern(text);
-    DropUnusedTexts();
+    if (m_texts.size() > 2 * m_cells.size() + 64) DropUnusedTexts();
     ++m_revision;
     Changed();
 }

@@ -34,12 +34,12 @@ int32_t TargetCodeForText(std::string_view text) {
 }
 
 std::optional<std::string> UnsafeNameReason(std::string_view name) {
-    if (TrimBlanks(name).empty()) return "an empty name";
+    const std::string_view trimmed = TrimmedBlanks(name);
+    if (trimmed.empty()) return "an empty name";
     for (const char c : name) {
         if (static_cast<unsigned char>(c) < 32 || c == 127) return "a control character";
         if (c == '/' || c == '\\') return "a path separator";
     }
-    const std::string trimmed = TrimBlanks(name);
     if (trimmed == "." || trimmed == ".." || name.find("..") != std::string_view::npos) return "\"..\"";
     if (name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
         return "a drive";

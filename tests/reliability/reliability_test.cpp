@@ -272,7 +272,9 @@ protected:
         }
         for (const auto& entry : fs::directory_iterator(Suite() + "/JOB")) {
             const std::string name = entry.path().filename().string();
-            if (name.ends_with(".DAT") && name[0] == 'f') EXPECT_EQ(fs::file_size(entry.path()), 8192u) << name;
+            if (name.ends_with(".DAT") && name[0] == 'f') {
+                EXPECT_EQ(fs::file_size(entry.path()), 8192u) << name;
+            }
         }
     }
     std::map<std::string, std::map<std::string, std::string>> m_beforeElements, m_upgradeElements;
