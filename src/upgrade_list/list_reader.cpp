@@ -122,6 +122,39 @@ bool ReadRecord(ReadState& state, const FieldList& f, size_t counts[8]) {
 
 }  // namespace
 
+namespace {
+
+// How many records of each type the list holds, by a quick first pass over it, so that the
+// per-kind lists get their room at once instead of growing (and copying) as they fill. A count
+// is only a size to reserve: a list that changes between the passes is still read correctly.
+void ReserveForRecords(App& app, const std::string& path) {
+    auto input = TextInput::Open(path);
+    if (!input) return;
+    size_t counts[8] = {};
+    std::string line;
+    FieldList fields;
+    for (int lines = 0; lines < kMaxRecords && input->ReadLine(line); ++lines) {
+        float type;
+        if (const auto first = PlainField(line, ',', 1)) {
+            type = static_cast<float>(FieldValue(*first));
+        } else {
+            SplitInto(line, ',', fields);
+            type = fields.Value(1);
+        }
+        const int record = RecordTypeOf(type);
+        if (record >= 0 && record < 8) ++counts[record];
+    }
+    UpgradeLists& l = app.lists;
+    l.PartItems.reserve(counts[kPartRecord]);
+    l.SymbolItems.reserve(counts[kSymbolRecord]);
+    l.PackageItems.reserve(counts[kPackageRecord]);
+    l.SpiceModelItems.reserve(counts[kSparamRecord]);
+    l.MixedModelItems.reserve(counts[kMparamRecord]);
+    l.DataFileItems.reserve(counts[kDataFileRecord]);
+}
+
+}  // namespace
+
 int ReadUpgradeList(App& app) {
     app.lists.Reset();
     app.ReadmeLines.assign(1, std::string());
@@ -129,7 +162,9 @@ int ReadUpgradeList(App& app) {
     ReadState state{app, Failure::None, 0, {}, {}};
     size_t counts[8] = {};
 
-    auto input = TextInput::Open(ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, kListFileName));
+    const std::string resolved = ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, kListFileName);
+    ReserveForRecords(app, resolved);
+    auto input = TextInput::Open(resolved);
     if (!input) {
         state.failure = Failure::Unreadable;
     } else {
