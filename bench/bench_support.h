@@ -43,8 +43,12 @@ inline int32_t MakeElement(bool part, const std::string& name) {
         D_AddPin(D_SupplyPinArray(d), 14, "VCC");
         D_AddPin(D_SupplyPinArray(d), 7, "GND");
         for (int g = 1; g <= 2; ++g) {
-            D_AddGroup(d, ("G" + std::to_string(g)).c_str(), "NAND2");
-            for (int p = 1; p <= 10; ++p) D_AddPin(D_GroupPinArray(d, g), p, ("P" + std::to_string(p)).c_str());
+            const std::string group = std::string("G").append(std::to_string(g));
+            D_AddGroup(d, group.c_str(), "NAND2");
+            for (int p = 1; p <= 10; ++p) {
+                const std::string pin = std::string("P").append(std::to_string(p));
+                D_AddPin(D_GroupPinArray(d, g), p, pin.c_str());
+            }
         }
         return d;
     }
