@@ -173,8 +173,8 @@ std::optional<std::string> SubcircuitEntry(const std::string& file, const std::s
     const std::vector<std::string> words = SplitWords(NormaliseNetLine(SplitByComma(first).Field(1)));
     const std::string name = words.size() >= 2 ? words[1] : std::string();
     const FieldList fields = SplitByComma(second);
-    const std::string& descriptionField = fields.Field(1);
-    const std::string description = TrimBlanks(descriptionField.size() > 1 ? descriptionField.substr(1) : "");
+    const std::string_view descriptionField = fields.Field(1);
+    const std::string description = TrimBlanks(descriptionField.size() > 1 ? descriptionField.substr(1) : std::string_view());
     return "X|" + name + "|library|" + description + "|" + library + "| " + TrimBlanks(fields.Field(2));
 }
 

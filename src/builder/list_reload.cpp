@@ -54,7 +54,7 @@ void ReloadUpgradeListIntoBuilder(App& app) {
         EmptyBuilder(app);
         ui::MainForm& m = app.main;
         BuilderTables& t = app.builder;
-        auto checkName = [&](const std::string& name) {
+        auto checkName = [&](std::string_view name) {
             if (!UnsafeNameReason(name)) return true;
             failure = Failure::UnsafeName;
             unsafe = name;
@@ -86,7 +86,7 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                     kind.chosenList->AddItem(TrimBlanks(f.Field(4)));
                     UpgElement& element = AppendEntry(*kind.chosen);
                     element.Name = f.Field(4);
-                    element.SourceIndex = LinkSourceLib(*kind.sources, *kind.directory, f.Field(5), true);
+                    element.SourceIndex = LinkSourceLib(*kind.sources, *kind.directory, std::string(f.Field(5)), true);
                     break;
                 }
                 case kDataFileRecord: {
@@ -99,13 +99,13 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                     const std::string shown = TrimBlanks(f.Field(4));
                     if (ending == ".DAT") {
                         m.F_Datlist.AddItem(shown);
-                        AppendEntry(t.UpgDatFiles) = UpgDataFile{f.Field(4), 0, 2};
+                        AppendEntry(t.UpgDatFiles) = UpgDataFile{std::string(f.Field(4)), 0, 2};
                     } else if (ending == ".TAL") {
                         m.F_Tallist.AddItem(shown);
-                        AppendEntry(t.UpgTalFiles) = UpgDataFile{f.Field(4), 0, 1};
+                        AppendEntry(t.UpgTalFiles) = UpgDataFile{std::string(f.Field(4)), 0, 1};
                     } else if (ending == ".SPC") {
                         m.F_ProfList.AddItem(shown);
-                        AppendEntry(t.UpgSpcFiles) = UpgDataFile{f.Field(4), 0, 3};
+                        AppendEntry(t.UpgSpcFiles) = UpgDataFile{std::string(f.Field(4)), 0, 3};
                     } else if (ending == ".SBC") {
                         const auto code = LeadingInteger(f.Field(3));
                         if (f.Count() < 5 || !code) {
@@ -115,7 +115,8 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                         if (!checkName(f.Field(5))) break;
                         m.F_SBCList.AddItem(shown);
                         AppendEntry(t.UpgSbcFiles) =
-                            UpgSbcFile{f.Field(5), f.Field(4), 0, *code, JoinPath(app.env.ZSMsbk, f.Field(5))};
+                            UpgSbcFile{std::string(f.Field(5)), std::string(f.Field(4)), 0, *code,
+                                       JoinPath(app.env.ZSMsbk, f.Field(5))};
                     }
                     break;  // miscellaneous files are chosen again, not reloaded
                 }

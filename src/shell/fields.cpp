@@ -8,7 +8,6 @@ namespace zrx {
 
 namespace {
 
-const std::string kEmpty;
 
 bool IsNumberBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -83,8 +82,10 @@ double ParseLeadingNumber(std::string_view text) {
 
 }  // namespace
 
-const std::string& FieldList::Field(int number) const {
-    return Has(number) ? m_fields[static_cast<size_t>(number - 1)] : kEmpty;
+std::string_view FieldList::Field(int number) const {
+    if (!Has(number)) return {};
+    const Range range = m_fields[static_cast<size_t>(number - 1)];
+    return std::string_view(m_text).substr(range.offset, range.length);
 }
 
 float FieldList::Value(int number) const {
@@ -96,20 +97,18 @@ float FieldList::Value(int number) const {
         m_values.resize(m_count, 0.0f);
     }
     if (!m_known[i]) {
-        m_values[i] = static_cast<float>(FieldValue(m_fields[i]));
+        m_values[i] = static_cast<float>(FieldValue(Field(number)));
         m_known[i] = 1;
     }
     return m_values[i];
 }
 
-void FieldList::Append(std::string_view field) {
+void FieldList::Append(size_t offset, size_t length) {
     if (m_count == m_fields.size()) m_fields.emplace_back();
-    m_fields[m_count].assign(field);
+    m_fields[m_count] = Range{offset, length};
     if (m_count < m_known.size()) m_known[m_count] = 0;
     ++m_count;
 }
-
-void FieldList::Clear() { m_count = 0; }
 
 FieldList SplitBySeparator(std::string_view text, char separator) {
     FieldList fields;
@@ -118,7 +117,8 @@ FieldList SplitBySeparator(std::string_view text, char separator) {
 }
 
 void SplitInto(std::string_view text, char separator, FieldList& fields) {
-    fields.Clear();
+    fields.m_count = 0;
+    fields.m_text.assign(text);
     const size_t length = text.size();
     size_t p = 0;  // scan position, counted from 0
     for (;;) {
@@ -126,23 +126,23 @@ void SplitInto(std::string_view text, char separator, FieldList& fields) {
             const size_t close = text.find('"', p + 1);
             if (close == std::string_view::npos) {
                 // An unclosed quote: the rest of the text is the last field.
-                fields.Append(text.substr(p + 1));
+                fields.Append(p + 1, length - p - 1);
                 return;
             }
-            fields.Append(text.substr(p + 1, close - p - 1));
+            fields.Append(p + 1, close - p - 1);
             p = close + 2;  // one character after the closing quote is skipped
             if (p >= length) return;
             continue;
         }
         const size_t sep = p < length ? text.find(separator, p) : std::string_view::npos;
         if (sep == std::string_view::npos) {
-            fields.Append(p < length ? text.substr(p) : std::string_view());
+            fields.Append(std::min(p, length), p < length ? length - p : 0);
             return;
         }
-        fields.Append(text.substr(p, sep - p));
+        fields.Append(p, sep - p);
         p = sep + 1;
         if (p >= length) {
-            fields.Append(std::string_view());
+            fields.Append(length, 0);
             return;
         }
     }

@@ -16,16 +16,21 @@ class FieldList {
 public:
     int Count() const { return static_cast<int>(m_count); }
     bool Has(int number) const { return number >= 1 && number <= Count(); }
-    const std::string& Field(int number) const;
+    // A view into the list, valid until the list is split into again or goes away.
+    std::string_view Field(int number) const;
     float Value(int number) const;
 
-    void Append(std::string_view field);
-    // Empties the list and keeps its storage, so that a reader splitting line after line into one
-    // list allocates nothing once the list has grown to the longest line.
-    void Clear();
-
 private:
-    std::vector<std::string> m_fields;  // the first m_count are the fields; the rest are kept storage
+    friend void SplitInto(std::string_view text, char separator, FieldList& fields);
+    struct Range {
+        size_t offset, length;
+    };
+    void Append(size_t offset, size_t length);
+
+    // The split text and where each field lies in it; the storage is kept from split to split, so
+    // that a reader splitting line after line into one list allocates nothing after the longest.
+    std::string m_text;
+    std::vector<Range> m_fields;  // the first m_count are the fields
     size_t m_count = 0;
     // Values are worked out when first asked for: readers need few of them.
     mutable std::vector<float> m_values;

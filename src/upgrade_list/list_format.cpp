@@ -34,13 +34,22 @@ int32_t TargetCodeForText(std::string_view text) {
 }
 
 std::optional<std::string> UnsafeNameReason(std::string_view name) {
-    const std::string_view trimmed = TrimmedBlanks(name);
-    if (trimmed.empty()) return "an empty name";
+    // One pass finds the characters that can make a name unsafe (the first control character or
+    // separator gives the reason); most names hold none of them.
+    bool blanksOnly = true, dots = false;
+    const char* badCharacter = nullptr;
+    char previous = '\0';
     for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 32 || c == 127) return "a control character";
-        if (c == '/' || c == '\\') return "a path separator";
+        const auto code = static_cast<unsigned char>(c);
+        blanksOnly = blanksOnly && c == ' ';
+        if (badCharacter == nullptr && (code < 32 || code == 127)) badCharacter = "a control character";
+        if (badCharacter == nullptr && (c == '/' || c == '\\')) badCharacter = "a path separator";
+        dots = dots || (c == '.' && previous == '.');
+        previous = c;
     }
-    if (trimmed == "." || trimmed == ".." || name.find("..") != std::string_view::npos) return "\"..\"";
+    if (blanksOnly) return "an empty name";
+    if (badCharacter != nullptr) return badCharacter;
+    if (dots || TrimmedBlanks(name) == ".") return "\"..\"";
     if (name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
         return "a drive";
     return std::nullopt;

@@ -28,7 +28,7 @@ struct ReadState {
 };
 
 // A name that the run later uses as a path must stay a plain name.
-bool CheckName(ReadState& state, const std::string& name) {
+bool CheckName(ReadState& state, std::string_view name) {
     if (const auto reason = UnsafeNameReason(name)) {
         state.failure = Failure::UnsafeName;
         state.unsafeText = name;
@@ -39,7 +39,7 @@ bool CheckName(ReadState& state, const std::string& name) {
 }
 
 // The leading number of a field, rounded halves to even; a number beyond 32 bits is damage.
-bool Number(ReadState& state, const std::string& field, int32_t& value) {
+bool Number(ReadState& state, std::string_view field, int32_t& value) {
     const auto number = LeadingInteger(field);
     if (!number) {
         state.failure = Failure::Unreadable;

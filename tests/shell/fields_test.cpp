@@ -10,7 +10,7 @@ namespace {
 
 std::vector<std::string> Fields(const FieldList& list) {
     std::vector<std::string> out;
-    for (int i = 1; i <= list.Count(); ++i) out.push_back(list.Field(i));
+    for (int i = 1; i <= list.Count(); ++i) out.emplace_back(list.Field(i));
     return out;
 }
 
