@@ -123,6 +123,14 @@ private slots:
         QTRY_COMPARE(row, 2);
         QCOMPARE(rowSel, 4);
         QCOMPARE(col, 3);
+        // The view shows the cells' texts and follows their changes.
+        QCOMPARE(view.model()->data(view.model()->index(1, 3)).toString(), QString("YES"));
+        grid.SetTextMatrix(2, 3, "NO");
+        grid.SetTextMatrix(2, 0, "74HC00");
+        QCoreApplication::processEvents();
+        QCOMPARE(view.model()->data(view.model()->index(1, 3)).toString(), QString("NO"));
+        QCOMPARE(view.model()->data(view.model()->index(1, 0)).toString(), QString("74HC00"));
+        QCOMPARE(view.model()->data(view.model()->index(0, 3)).toString(), QString("YES"));
     }
 
     void AModalBoxIsShownAndAnswered() {
