@@ -34,7 +34,8 @@ public:
 
     // Reads the file; a missing file is an empty index. Nothing when it cannot be read.
     static std::unique_ptr<IndexFile> Load(const std::string& path, Kind kind);
-    // Adds an entry for library `library`; false when an identical line is already there.
+    // Adds an entry for library `library`; false when an identical line is already there. Line
+    // breaks in the entry become blanks.
     bool Add(const std::string& entry, const std::string& library);
     // Writes the file (CR LF line ends) as a whole when something was added.
     bool Save();

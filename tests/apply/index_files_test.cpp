@@ -89,6 +89,16 @@ TEST_F(IndexFileTest, EntriesForTheFirstLibraryAnEmptyIndexOrNoIndexAreWritten) 
     EXPECT_EQ(test::ReadFile(Path()), "B||L|m2|y\r\n");
 }
 
+TEST_F(IndexFileTest, AnEntryWithLineBreaksStaysOneLine) {
+    // A model text from an upgrade library must not add lines of its own to the index.
+    test::WriteFile(Path(), "A||LIB|m1|x\r\n");
+    auto index = Load();
+    EXPECT_TRUE(index->Add("Q||LIB|m2|first\r\nFAKE||OTHER|m9|\rz\n", "LIB"));
+    EXPECT_FALSE(index->Add("Q||LIB|m2|first  FAKE||OTHER|m9| z ", "LIB"));  // the same line now
+    ASSERT_TRUE(index->Save());
+    EXPECT_EQ(test::ReadFile(Path()), "A||LIB|m1|x\r\nQ||LIB|m2|first  FAKE||OTHER|m9| z \r\n");
+}
+
 TEST_F(IndexFileTest, SubcircuitLinesCompareTrimmedAndTheLibraryIsFieldFive) {
     test::WriteFile(Path(), "X|A|library|a|OPAMPS| Opamp\r\nX|B|library|b|REGS| Regulator\r\n");
     auto index = Load(IndexFile::Kind::SubcircuitIndex);
