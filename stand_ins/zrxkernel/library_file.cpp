@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -56,6 +58,35 @@ bool CreateSchema(sqlite3* db, std::string_view kind) {
     return false;
 }
 
+// Makes a new, empty library at `path`: whole in a temporary file beside it (".<name>.zrxtmp-..."),
+// written to the disk, and only then given its name, never over a file that appeared meanwhile.
+// A program killed on the way leaves a temporary file (which the next upgrade run removes), never
+// a file under the library's name that is not a library.
+bool CreateLibraryFile(const std::string& path, std::string_view kind) {
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = (dir == "/" ? std::string() : dir) + "/." + base + ".zrxtmp-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const bool made = ::fchmod(fd, 0666 & ~mask) == 0;
+    ::close(fd);
+    sqlite3* db = nullptr;
+    // No journal: until it has its name, the file is nobody's, and a failure removes it.
+    bool ok = made && sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
+                          SQLITE_OK;
+    ok = ok && Exec(db, "PRAGMA journal_mode=OFF") && Exec(db, "PRAGMA synchronous=FULL") && CreateSchema(db, kind);
+    ok = sqlite3_close(db) == SQLITE_OK && ok;
+    if (ok && ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+        // File systems without an exclusive rename get a hard link, which is exclusive too.
+        ok = (errno == EINVAL || errno == ENOSYS) && ::link(temp.c_str(), path.c_str()) == 0;
+    }
+    ::unlink(temp.c_str());
+    return ok;
+}
+
 }  // namespace
 
 Statement::Statement(sqlite3* db, const char* sql) {
@@ -82,16 +113,14 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
             error = OpenError::Missing;
             return nullptr;
         }
-        // Create the file exclusively, so that a file appearing meanwhile is never overwritten.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
+        created = CreateLibraryFile(path, kind);
+        // Not made here, and not by another program meanwhile either: it cannot be created.
+        if (::stat(path.c_str(), &info) != 0) {
             error = OpenError::CannotCreate;
             return nullptr;
         }
-        ::close(fd);
-        created = true;
-        ::stat(path.c_str(), &info);
-    } else if (!S_ISREG(info.st_mode) || !HasSqliteHeader(path)) {
+    }
+    if (!created && (!S_ISREG(info.st_mode) || !HasSqliteHeader(path))) {
         error = OpenError::NotALibrary;
         return nullptr;
     }
@@ -105,22 +134,11 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     const int flags = (canWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
-        if (created) ::unlink(path.c_str());
         error = OpenError::NotALibrary;
         return nullptr;
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db, 1);
-
-    // A new library starts in write-ahead mode, so that making its schema costs no rollback
-    // journal of its own.
-    if (created) Exec(db, "PRAGMA journal_mode=WAL");
-    if (created && !CreateSchema(db, kind)) {
-        sqlite3_close(db);
-        ::unlink(path.c_str());
-        error = OpenError::CannotCreate;
-        return nullptr;
-    }
 
     auto fail = [&](OpenError why) -> std::unique_ptr<LibraryFile> {
         sqlite3_close(db);

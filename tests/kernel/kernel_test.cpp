@@ -103,6 +103,16 @@ TEST_F(KernelTest, WriteFlagCreatesAMissingLibraryOfTheKind) {
     E_CloseLibrary(lib);
     EXPECT_GT(E_OpenLibrary(path.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0), 0);
     EXPECT_LT(E_OpenLibrary(path.c_str(), ZK_KIND_PART_LIBRARY, 0), 1);
+    E_FlushLibraries();
+    // The new library was made aside and named when whole: no temporary file stays, and the file
+    // has the permissions any new file gets.
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
+        EXPECT_EQ(entry.path().filename().string().find("zrxtmp"), std::string::npos) << entry.path();
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
 }
 
 TEST_F(KernelTest, CursorsTellWhetherAnElementIsReadableOrWritable) {

@@ -310,7 +310,8 @@ TEST_F(LargeUpgradeTest, KillingTheRunAtAnyMomentLosesNothing) {
         ExpectConsistent("after kill " + std::to_string(moment), indexAfter);
     }
     // A full run completes the upgrade and leaves no temporary file behind.
-    ASSERT_EQ(Apply().status, 0);
+    const auto full = Apply();
+    ASSERT_EQ(full.status, 0) << full.out << full.err;
     ExpectConsistent("after the full run", indexAfter);
     for (const auto& [index, after] : indexAfter) EXPECT_EQ(test::ReadFile(Suite() + "/" + index), after) << index;
     EXPECT_EQ(Elements("LIB/Logic.PART").count("GEN1"), 1u);
