@@ -120,10 +120,6 @@ bool ReadRecord(ReadState& state, const FieldList& f, size_t counts[8]) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // How many records of each type the list holds, by a quick first pass over it, so that the
 // per-kind lists get their room at once instead of growing (and copying) as they fill. A count
 // is only a size to reserve: a list that changes between the passes is still read correctly.
