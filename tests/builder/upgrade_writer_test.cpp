@@ -154,12 +154,12 @@ TEST_F(UpgradeWriterTest, ADescriptionWithACommaReadsBackWhole) {
     ui::MainForm& m = A().main;
     m.F_MiscDir.SetPath(m_suite / "SYS");
     m.F_MiscDir.onChange();
-    m.F_Filedesc.SetText("Notes, \"final\" edition");
+    m.F_Filedesc.SetText("Notes, \"final\"\r\nedition");  // a pasted line break stays in its record
     ChooseFile(m.F_Miscitem, m.F_MiscMove, "notes.txt");
     Destination();
     m.F_Clstfile(0).Click();
     m.F_Create.Click();
-    EXPECT_NE(List().find("4,0,1,notes.txt,\"Notes, 'final' edition\"\r\n"), std::string::npos);
+    EXPECT_NE(List().find("4,0,1,notes.txt,\"Notes, 'final'  edition\"\r\n"), std::string::npos) << List();
     // The loader shows it whole.
     auto loader = std::make_unique<App>(m_dialogs, m_fonts);
     loader->commandLine = "\"" + m_suite.Dir() + "\"";
@@ -167,7 +167,7 @@ TEST_F(UpgradeWriterTest, ADescriptionWithACommaReadsBackWhole) {
     ASSERT_EQ(Form_Load(*loader), StartupOutcome::Ready);
     loader->main.F_lstdir.SetPath(m_dest.Path());
     F_lstok_Click(*loader);
-    EXPECT_EQ(loader->main.F_Preferen.TextMatrix(1, 4), "Notes, 'final' edition");
+    EXPECT_EQ(loader->main.F_Preferen.TextMatrix(1, 4), "Notes, 'final'  edition");
 }
 
 TEST_F(UpgradeWriterTest, AListThatCannotBeWrittenIsReportedNotCreated) {
