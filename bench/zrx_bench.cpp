@@ -209,15 +209,6 @@ int MeasureMain(char** argv) {
         sqlite3_close(db);
         return print(Seconds(start));
     }
-    if (what == "readlines") {  // readlines PATH
-        const auto start = Clock::now();
-        auto input = zrx::TextInput::Open(argv[3]);
-        std::string line;
-        size_t lines = 0;
-        while (input && input->ReadLine(line)) ++lines;
-        std::fprintf(stderr, "%zu lines\n", lines);
-        return print(Seconds(start));
-    }
     if (what == "readwrite") {  // readwrite PATH
         const auto start = Clock::now();
         std::string content;

@@ -26,7 +26,7 @@ void Grid::Resize(int rows, int cols) {
     m_rowSel = std::clamp(m_rowSel, 0, std::max(rows - 1, 0));
     m_col = std::clamp(m_col, 0, std::max(cols - 1, 0));
     m_colSel = std::clamp(m_colSel, 0, std::max(cols - 1, 0));
-    if (m_texts.size() > 2 * m_cells.size() + 64) DropUnusedTexts();
+    DropUnusedTexts();
     ++m_revision;
     Changed();
 }
@@ -50,6 +50,7 @@ uint32_t Grid::Intern(std::string_view text) {
 // "YES") are dropped once they outnumber the cells, so that a grid filled again and again does
 // not grow.
 void Grid::DropUnusedTexts() {
+    if (m_texts.size() <= 2 * m_cells.size() + 64) return;
     std::string buffer;
     std::vector<Span> texts;
     buffer.swap(m_textBuffer);
@@ -85,7 +86,7 @@ void Grid::SetTextMatrix(int row, int col, std::string_view text) {
     // Columns repeat the text of the row above more often than not; that needs no search.
     const uint32_t above = row > 0 ? m_cells[At(row - 1, col)] : 0;
     m_cells[At(row, col)] = above != 0 && Text(above) == text ? above : Intern(text);
-    if (m_texts.size() > 2 * m_cells.size() + 64) DropUnusedTexts();
+    DropUnusedTexts();
     ++m_revision;
     Changed();
 }
