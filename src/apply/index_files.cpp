@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "shell/app.h"
@@ -121,10 +120,9 @@ void IndexFile::Index() {
 }
 
 bool IndexFile::Add(const std::string& given, const std::string& library) {
-    // An entry is one line of the file: a line break in its texts (a model text read from an
-    // upgrade library may hold one) would add lines of its own, so it becomes a blank.
-    std::string entry = given;
-    std::replace_if(entry.begin(), entry.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    // An entry is one line of the file, whatever its texts hold (a model text read from an upgrade
+    // library may hold a line break).
+    const std::string entry = OnOneLine(given);
     if (entry.empty() || IsPresent(DuplicateKey(entry))) return false;
     const uint32_t inserted = NewLine(entry, true);
     const auto first = m_firstOfLibrary.find(KeyOfLibrary(library));

@@ -124,7 +124,7 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
 // understand, so that it reads back whole; a description's own double quotes become apostrophes.
 // A record is one line: a line break in a field (a pasted description) becomes a blank.
 std::string ListField(std::string text, bool description) {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    text = OnOneLine(std::move(text));
     if (description) std::replace(text.begin(), text.end(), '"', '\'');
     if (text.find(',') != std::string::npos && text.find('"') == std::string::npos) return "\"" + text + "\"";
     return text;

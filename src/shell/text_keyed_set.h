@@ -53,8 +53,6 @@ public:
         }
     }
 
-    size_t Count() const { return m_count; }
-
 private:
     template <typename KeyOf>
     void Grow(const KeyOf& keyOf) {

@@ -1,5 +1,7 @@
 #include "shell/text_utils.h"
 
+#include <algorithm>
+
 namespace zrx {
 
 std::string TrimTrailingBlanks(std::string_view text) {
@@ -15,6 +17,11 @@ std::string_view TrimmedBlanks(std::string_view text) {
 }
 
 std::string TrimBlanks(std::string_view text) { return std::string(TrimmedBlanks(text)); }
+
+std::string OnOneLine(std::string text) {
+    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return text;
+}
 
 std::string ToUpper(std::string_view text) {
     std::string result(text);

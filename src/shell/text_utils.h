@@ -13,6 +13,9 @@ std::string TrimBlanks(std::string_view text);
 // The same text without its leading and trailing blanks, as a view into it.
 std::string_view TrimmedBlanks(std::string_view text);
 std::string TrimTrailingBlanks(std::string_view text);
+// The text with each CR and LF turned into a blank, for a line of a line-based file: a line break
+// in it would start lines of its own.
+std::string OnOneLine(std::string text);
 
 // ASCII-only case mapping: texts are single-byte and may be in any code page, so only the
 // letters A-Z/a-z are mapped and every other byte stays as it is.
