@@ -1,6 +1,7 @@
 #include "apply/element_transfer.h"
 
 #include "apply/kernel_wrappers.h"
+#include "apply/targets.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/messages.h"
@@ -56,7 +57,7 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
         app.dialogs.ProcessEvents();
         int32_t slot = kind.slot;
         const std::string& source = sourceOf(app, item);
-        const std::string target = JoinPath(app.env.LibDir, item.TargetLib);
+        const std::string target = ElementTargetPath(app.env.LibDir, item.TargetLib);
         if (item.Update != 0 && (IsRefusedLibrary(app, source) || IsRefusedLibrary(app, target))) {
             item.Copied = 0;  // its library was refused, and that was said
         } else if (item.Update != 0) {

@@ -1,6 +1,7 @@
 #include "apply/model_transfer.h"
 
 #include "apply/element_transfer.h"
+#include "apply/targets.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/fields.h"
@@ -45,11 +46,14 @@ void TransferModels(App& app, bool spice) {
     if (IsPlaceholder(list)) return;
     ui::MainForm& m = app.main;
     const std::string& upgradeLibrary = app.UpgLibPath[spice ? 4 : 5];
-    const std::string& targetDir = spice ? app.env.ZSMmod : app.env.LibDir;
+    const std::string& targetDir = ElementTargetDir(app.env, spice ? 5 : 6);
     const int32_t destKind = spice ? 5 : 1;
     int32_t upgradeHandle = 0;
+    // The open target library and the path it was opened on: consecutive models for one library
+    // share it, and a model is never probed on, or saved into, another model's library (a model
+    // that failed after its library was opened leaves the handle on that library).
     int32_t targetHandle = 0;
-    std::string previousTarget;
+    std::string targetHandlePath;
 
     for (ElementItem& item : list) {
         app.dialogs.ProcessEvents();
@@ -63,16 +67,17 @@ void TransferModels(App& app, bool spice) {
         };
         [&] {
             if (item.Update == 0) return;
-            const std::string target = JoinPath(targetDir, item.TargetLib);
+            const std::string target = ElementTargetPath(targetDir, item.TargetLib);
             if (IsRefusedLibrary(app, upgradeLibrary) || IsRefusedLibrary(app, target)) {
                 notCopied = true;  // its library was refused, and that was said
                 return;
             }
-            if (item.TargetLib != previousTarget) {
+            if (target != targetHandlePath) {
                 E_CloseLibWrite(targetHandle);
                 E_CloseLibrary(targetHandle);
                 E_CloseLibrary(upgradeHandle);
                 targetHandle = 0;
+                targetHandlePath.clear();
             }
             upgradeHandle = E_OpenLibrary(upgradeLibrary.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
             if (upgradeHandle < 1) {
@@ -123,17 +128,18 @@ void TransferModels(App& app, bool spice) {
             m.F_Status.SetCaption((spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
                                          : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
                                   "(" + name + ")");
-            if (targetHandle < 1) targetHandle = E_OpenLibrary(target.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
+            if (targetHandle < 1) {
+                targetHandle = E_OpenLibrary(target.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
+                targetHandlePath = target;
+            }
             if (targetHandle < 1) {
                 targetHandle = 0;
+                targetHandlePath.clear();
                 fail(3, target);
                 NoteRefusedLibrary(app, target);
                 return;
             }
-            if (trimmedName.empty()) {
-                previousTarget = TrimBlanks(item.TargetLib);
-                return;
-            }
+            if (trimmedName.empty()) return;
             int32_t error = 1, symbol = 0;
             FindSymbolByName(error, 0, symbol, trimmedName);
             const int32_t cursor2 = error == 0 ? E_OpenLibToWrite(targetHandle, trimmedName.c_str()) : 0;
@@ -155,7 +161,6 @@ void TransferModels(App& app, bool spice) {
                                       ")" + GetLocalMessage(" to Library:-", 4475) + target);
             }
             item.Copied = 1;
-            previousTarget = TrimBlanks(item.TargetLib);
         }();
         DropOrphanSymbols(kModelMaskA, kModelMaskB, kSchematicUse);
         if (notCopied) item.Copied = 0;

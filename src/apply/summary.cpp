@@ -1,5 +1,6 @@
 #include "apply/summary.h"
 
+#include "apply/targets.h"
 #include "shell/app.h"
 #include "shell/main_window.h"
 #include "shell/messages.h"
@@ -75,7 +76,7 @@ void FillSummary(App& app, ui::SummaryForm& form) {
     if (!IsPlaceholder(l.DataFileItems)) {
         for (const DataFileItem& item : l.DataFileItems) {
             if (item.Update != 1 || item.Withheld != 0) continue;
-            const bool subcircuit = Right(ToUpper(TrimBlanks(item.Name)), 4) == ".SBC";
+            const bool subcircuit = IsSubcircuitFile(item.Name);
             write(item.Name, subcircuit ? item.TargetLib : item.TargetDir, item.TargetDir, item.Copied != 0,
                   "Not copied", DataFileType(item));
         }

@@ -56,15 +56,13 @@ std::string ResolveNameInDir(std::string_view dir, std::string_view name) {
     const std::string dirPath(dir.empty() ? "." : dir);
     DIR* handle = ::opendir(dirPath.c_str());
     if (handle == nullptr) return exact;
+    // Of several spellings that match, the first in byte order, so that every run picks the same.
     std::string found;
     while (dirent* entry = ::readdir(handle)) {
-        if (EqualsIgnoreCase(entry->d_name, name)) {
-            found = JoinPath(dir, entry->d_name);
-            break;
-        }
+        if (EqualsIgnoreCase(entry->d_name, name) && (found.empty() || entry->d_name < found)) found = entry->d_name;
     }
     ::closedir(handle);
-    return found.empty() ? exact : found;
+    return found.empty() ? exact : JoinPath(dir, found);
 }
 
 int CheckPathAvailable(std::string& path, ui::Dialogs& dialogs) {

@@ -27,9 +27,10 @@ std::string WithoutTrailingSeparator(std::string_view path);
 // The text after the last separator (a drive colon counts too where drives exist).
 std::string FileNameOf(std::string_view path);
 
-// Finds `name` in `dir`: the exact name when it exists, otherwise the first entry whose name equals
-// it without regard to case (folders made on systems whose file names ignore case). Returns the
-// full path of what was found, or the exact path when nothing matches.
+// Finds `name` in `dir`: the exact name when it exists, otherwise an entry whose name equals it
+// without regard to case (folders made on systems whose file names ignore case; of several, the
+// first in byte order). Returns the full path of what was found, or the exact path when nothing
+// matches.
 std::string ResolveNameInDir(std::string_view dir, std::string_view name);
 
 bool IsDirectory(const std::string& path);

@@ -164,7 +164,9 @@ void FileList::Refresh() {
             const std::string name = entry->d_name;
             if (name == "." || name == ".." || !IsRegularFile(JoinPath(m_path, name))) continue;
             for (const std::string& p : patterns) {
-                if (p == "*.*" || p == "*" || ::fnmatch(p.c_str(), name.c_str(), FNM_PERIOD) == 0) {
+                // Patterns match without regard to case, as on the systems the suite's folders
+                // come from ("Mixed.Part" is a part library).
+                if (p == "*.*" || p == "*" || ::fnmatch(p.c_str(), name.c_str(), FNM_PERIOD | FNM_CASEFOLD) == 0) {
                     files.push_back(name);
                     break;
                 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "apply/targets.h"
 #include "shell/app.h"
 #include "shell/messages.h"
 #include "shell/text_utils.h"
@@ -25,8 +26,6 @@ std::string DataFileType(const std::string& name) {
     if (ending == ".SML") return GetLocalMessage("Spice Model Lib File", 4457);
     return GetLocalMessage("Misc Lib file", 4459);
 }
-
-bool IsSubcircuit(const std::string& name) { return Right(ToUpper(TrimBlanks(name)), 4) == ".SBC"; }
 
 }  // namespace
 
@@ -60,7 +59,7 @@ void BuildGridRows(App& app) {
         if (item.Name.empty() || item.Withheld == 1) continue;
         GridRow& row = rows.back();
         row.Name = item.Name;
-        row.TargetLib = IsSubcircuit(item.Name) ? item.TargetLib : item.TargetDir;
+        row.TargetLib = IsSubcircuitFile(item.Name) ? item.TargetLib : item.TargetDir;
         row.TargetDir = item.TargetDir;
         row.Kind = 4;
         row.FileType = item.FileType.empty() ? DataFileType(item.Name) : TrimBlanks(item.FileType);

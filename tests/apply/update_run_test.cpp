@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/upgrade_fixture.h"
 
 namespace zrx {
@@ -11,6 +13,13 @@ using test::LibraryNames;
 using test::MakeLibrary;
 using test::PartJson;
 using test::SymbolJson;
+
+// An element of a library as JSON, or the reason it cannot be read.
+std::string Text1(const std::string& library, const std::string& name) {
+    std::string error;
+    const auto json = ExportElement(library, name, error);
+    return json ? *json : error;
+}
 
 class UpdateRunTest : public test::UpgradeTest {
 protected:
@@ -27,11 +36,6 @@ protected:
         WriteList({"1,0,1,7400,Logic.PART", "1,0,1,7404,Logic.PART", "2,0,1,NAND,Logic.SYMBOL,A_Upg.SYMBOL",
                    "2,0,1,OPAMP,I_An.SYMBOL,i_upg.symbol", "3,0,1,DIP8,Std.PACKAGE", "6,0,1,ADC,Mixed.MPARAM",
                    "5,0,5,Q1,Bip.SML", "5,0,5,NOTEXT,Bip.SML"});
-    }
-    std::string Text1(const std::string& library, const std::string& name) {
-        std::string error;
-        const auto json = ExportElement(library, name, error);
-        return json ? *json : error;
     }
 };
 
@@ -86,6 +90,28 @@ TEST_F(UpdateRunTest, AskingAsksOnlyForPresentElementsAndNoLeavesThemWithoutAMes
     EXPECT_NE(Text1(m_suite / "LIB/Logic.PART", "7400").find("\"OLD\""), std::string::npos);
 }
 
+TEST_F(UpdateRunTest, AskingAsksForSymbolsAndPackagesInTheirOwnLibraries) {
+    MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false, {SymbolJson("NAND", 1, {{6, "old"}})});
+    MakeLibrary(m_suite / "LIB/Std.PACKAGE", false, {SymbolJson("DIP8", 2, {{6, "old"}})});
+    App& app = Open();
+    app.main.F_OverPrompt(0).Click();
+    m_dialogs.SetDefaultYesNo(ui::Answer::No);
+    m_dialogs.QueueAnswer(ui::Answer::Yes);  // the confirmation; every question after it: No
+    Update(app);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                              "Are you sure you want to update the library files",
+                              "Part with same name (7400) are already stored in lib: " + (m_suite / "LIB/Logic.PART") +
+                                  ".\r\nOverwrite anyway ?",
+                              "Symbol with same name (NAND) are already stored in lib: " +
+                                  (m_suite / "LIB/Logic.SYMBOL") + ".\r\nOverwrite anyway ?",
+                              "Package with same name (DIP8) are already stored in lib: " +
+                                  (m_suite / "LIB/Std.PACKAGE") + ".\r\nOverwrite anyway ?"}));
+    EXPECT_EQ(StatusOf("NAND"), "Not copied");
+    EXPECT_EQ(StatusOf("OPAMP"), "Copied");
+    EXPECT_NE(Text1(m_suite / "LIB/Logic.SYMBOL", "NAND").find("old"), std::string::npos);
+    EXPECT_NE(Text1(m_suite / "LIB/Std.PACKAGE", "DIP8").find("old"), std::string::npos);
+}
+
 TEST_F(UpdateRunTest, AnElementMissingFromItsUpgradeLibraryIsReportedAndNotCopied) {
     WriteList({"1,0,1,GHOST,Logic.PART", "2,0,1,GHOSTSYM,L.SYMBOL,A_Upg.SYMBOL", "6,0,1,GHOSTMOD,M.MPARAM"});
     App& app = Open();
@@ -121,6 +147,7 @@ TEST_F(UpdateRunTest, NoToTheConfirmationChangesNothing) {
     EXPECT_TRUE(m_summaryRows.empty());
     EXPECT_EQ(test::Fingerprint(m_suite / "LIB/Logic.PART"), before);
     EXPECT_TRUE(app.main.F_Update.Enabled());
+    EXPECT_FALSE(std::filesystem::exists(m_suite / ".zrxlibug.lock"));  // asked before the lock was taken
 }
 
 TEST_F(UpdateRunTest, RowsLeftAtNoAreNotCopiedButStillCounted) {
@@ -174,7 +201,7 @@ TEST_F(UpdateRunTest, TheSummaryShowsItsColumnsAndSavesTheFirstFourTabSeparated)
     EXPECT_EQ(m_dialogs.SaveRequests()[0].fileName, "Upginfo");
     EXPECT_EQ(m_dialogs.SaveRequests()[0].filter, "Text Files (*.TXT)|*.TXT");
     EXPECT_EQ(m_dialogs.SaveRequests()[0].defaultExtension, "TXT");
-    EXPECT_FALSE(std::filesystem::exists("Upginfo"));
+    EXPECT_FALSE(std::filesystem::exists("  Upginfo "));
 }
 
 TEST_F(UpdateRunTest, ASummaryThatCannotBeSavedSaysSo) {
@@ -183,6 +210,96 @@ TEST_F(UpdateRunTest, ASummaryThatCannotBeSavedSaysSo) {
     m_whileSummary = [](ui::Form& form) { static_cast<ui::Button*>(form.Find("F_Save"))->Click(); };
     Update(app);
     EXPECT_NE(BoxTexts().back().find("The summary could not be saved to"), std::string::npos);
+}
+
+// Targets named in another letter case than the installation's are the installation's: no second
+// library, file or subdirectory appears beside them.
+class TargetCaseTest : public test::UpgradeTest {};
+
+TEST_F(TargetCaseTest, TargetsAreFoundWhateverTheirLetterCase) {
+    MakeLibrary(m_suite / "LIB/Logic.PART", true, {PartJson("7400", "OLD")});
+    MakeLibrary(m_suite / "ZSM_MOD/Diodes.SML", false, {test::ModelJson("D1N4148", "D,small", "old")});
+    test::WriteFile(m_suite / "ZSM_MOD/modpar.idx", "D||DIODES|D1N4148|old\r\n");
+    test::WriteFile(m_suite / "LIB/heatsink.TAL", "old");
+    std::filesystem::last_write_time(m_suite / "LIB/heatsink.TAL", std::filesystem::file_time_type::clock::now() -
+                                                                        std::chrono::hours(24));
+    std::filesystem::create_directory(m_suite / "ZSM_SBK/REGS");
+    MakeLibrary(m_upgrade / "Upgrade.PART", true, {PartJson("7404", "NEW")});
+    MakeLibrary(m_upgrade / "Upgrade.SPARAM", false, {test::ModelJson("D1N914", "D,switching", "fast")});
+    test::WriteFile(m_upgrade / "HEATSINK.tal", "new");
+    test::WriteFile(m_upgrade / "LM7805.SBC", ".SUBCKT LM7805 1 2 3\r\n*Regulator, 5 V\r\n");
+    WriteList({"1,0,1,7404,logic.part", "5,0,5,D1N914,diodes.sml", "4,0,1,HEATSINK.tal", "4,0,9,LM7805.SBC,regs"});
+    App& app = Open();
+    Update(app);
+    auto names = [](const std::string& dir) {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            if (entry.path().filename().string()[0] != '.') found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    EXPECT_EQ(names(m_suite / "LIB"), (std::vector<std::string>{"Logic.PART", "heatsink.TAL"}));
+    EXPECT_EQ(names(m_suite / "ZSM_MOD"), (std::vector<std::string>{"Diodes.SML", "modpar.idx"}));
+    EXPECT_EQ(names(m_suite / "ZSM_SBK"), (std::vector<std::string>{"REGS", "Subcir.idx"}));
+    EXPECT_EQ(LibraryNames(m_suite / "LIB/Logic.PART"), (std::vector<std::string>{"7400", "7404"}));
+    EXPECT_EQ(LibraryNames(m_suite / "ZSM_MOD/Diodes.SML"), (std::vector<std::string>{"D1N4148", "D1N914"}));
+    EXPECT_EQ(test::ReadFile(m_suite / "LIB/heatsink.TAL"), "new");
+    EXPECT_TRUE(std::filesystem::exists(m_suite / "ZSM_SBK/REGS/LM7805.SBC"));
+    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"), "D||DIODES|D1N4148|old\r\nD||DIODES|D1N914|fast\r\n");
+    EXPECT_EQ(StatusOf("7404"), "Copied");
+    EXPECT_EQ(StatusOf("HEATSINK.tal"), "Copied");
+}
+
+// A model that fails after its target library was opened must not leave the next model of another
+// library probed on, or saved into, that library.
+class ModelTargetTest : public test::UpgradeTest {
+protected:
+    void SetUp() override {
+        MakeLibrary(m_upgrade / "Upgrade.SPARAM", false,
+                    {test::ModelJson("D1N5822", "D,schottky", "3 A"), SymbolJson("NOTEXT", 3, {{2, ""}}),
+                     test::ModelJson("D1N914", "D,switching", "fast")});
+        MakeLibrary(m_upgrade / "Upgrade.MPARAM", false,
+                    {test::ModelJson("ADC", "ADC,converter", "12 bit"), test::ModelJson("ODD ", "ODD,x", "y"),
+                     test::ModelJson("DAC", "DAC,converter", "10 bit")});
+    }
+};
+
+TEST_F(ModelTargetTest, ASimulatorModelAfterAFailedOneGoesIntoItsOwnLibrary) {
+    WriteList({"5,0,5,D1N5822,Diodes.SML", "5,0,5,NOTEXT,Odd.SML", "5,0,5,D1N914,Diodes.SML"});
+    App& app = Open();
+    Update(app);
+    EXPECT_EQ(LibraryNames(m_suite / "ZSM_MOD/Diodes.SML"), (std::vector<std::string>{"D1N5822", "D1N914"}));
+    EXPECT_EQ(LibraryNames(m_suite / "ZSM_MOD/Odd.SML"), std::vector<std::string>{"NOTEXT"});
+    EXPECT_EQ(StatusOf("D1N914"), "Copied");
+    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"), "D||DIODES|D1N5822|3 A\r\nD||DIODES|D1N914|fast\r\n");
+}
+
+TEST_F(ModelTargetTest, AMixedModeModelAfterAFailedOneGoesIntoItsOwnLibrary) {
+    // "ODD " is duplicated under its own name but looked for trimmed: it fails after its library
+    // was opened for writing.
+    WriteList({"6,0,1,ADC,A.MPARAM", "6,0,1,ODD ,B.MPARAM", "6,0,1,DAC,A.MPARAM"});
+    App& app = Open();
+    Update(app);
+    EXPECT_EQ(StatusOf("ODD "), "Not copied");
+    EXPECT_EQ(LibraryNames(m_suite / "LIB/A.MPARAM"), (std::vector<std::string>{"ADC", "DAC"}));
+    EXPECT_EQ(LibraryNames(m_suite / "LIB/B.MPARAM"), std::vector<std::string>{});
+    EXPECT_EQ(StatusOf("DAC"), "Copied");
+}
+
+TEST_F(ModelTargetTest, TheOverwriteQuestionLooksInTheModelsOwnLibrary) {
+    MakeLibrary(m_suite / "ZSM_MOD/Diodes.SML", false, {test::ModelJson("D1N914", "D,old", "old")});
+    WriteList({"5,0,5,D1N5822,Diodes.SML", "5,0,5,NOTEXT,Odd.SML", "5,0,5,D1N914,Diodes.SML"});
+    App& app = Open();
+    app.main.F_OverPrompt(0).Click();
+    m_dialogs.QueueAnswer(ui::Answer::Yes);  // the confirmation
+    m_dialogs.QueueAnswer(ui::Answer::No);   // D1N914 is in Diodes.SML
+    Update(app);
+    ASSERT_EQ(BoxTexts().size(), 2u);
+    EXPECT_EQ(BoxTexts()[1], "SML parameter(model) with same name (D1N914) are already stored in lib: " +
+                                 (m_suite / "ZSM_MOD/Diodes.SML") + ".\r\nOverwrite anyway ?");
+    EXPECT_EQ(StatusOf("D1N914"), "Not copied");
+    EXPECT_NE(Text1(m_suite / "ZSM_MOD/Diodes.SML", "D1N914").find("D,old"), std::string::npos);
+    EXPECT_EQ(LibraryNames(m_suite / "ZSM_MOD/Odd.SML"), std::vector<std::string>{"NOTEXT"});
 }
 
 }  // namespace

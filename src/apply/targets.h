@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zrx {
+
+struct Environment;
+struct DataFileItem;
+
+// Where the elements and files of a loaded upgrade go in the installation. The update run and its
+// preview both resolve targets through these, so that a preview never disagrees with a run.
+//
+// A name from the list is looked up exactly first, then without regard to case in its directory
+// (installations made on systems whose file names ignore case); a target that does not exist yet
+// keeps the list's spelling.
+
+// The directory of an element kind's target libraries: SPARAM models (kind 5) go under the
+// simulator model directory, every other kind under the library directory.
+const std::string& ElementTargetDir(const Environment& env, int kind);
+// The target library of an element: its directory and the list's library file name.
+std::string ElementTargetPath(const std::string& dir, std::string_view targetLib);
+
+// Whether a data file is a subcircuit file (its trimmed name ends in ".SBC", any case).
+bool IsSubcircuitFile(std::string_view name);
+// The directory a data file is copied into: its target directory, or for a subcircuit file the
+// subdirectory of it that the list names.
+std::string DataFileDestinationDir(const DataFileItem& item);
+// The file a data file replaces or creates in that directory.
+std::string DataFileTargetPath(const std::string& destinationDir, std::string_view name);
+
+}  // namespace zrx
