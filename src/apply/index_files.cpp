@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "apply/targets.h"
 #include "shell/app.h"
 #include "shell/fields.h"
 #include "shell/messages.h"
@@ -192,9 +193,11 @@ void UpdateSubcircuitIndex(App& app) {
     bool ended = false;
     for (const DataFileItem& item : files) {
         app.dialogs.ProcessEvents();
-        if (!EndsWith(ToUpper(item.Name), ".SBC") || item.Update != 1) continue;
+        if (!IsSubcircuitFile(item.Name) || item.Update != 1) continue;
+        // A subcircuit without a subdirectory has no library to be listed under; the others are
+        // still indexed.
         const std::string library = ToUpper(item.TargetLib);
-        if (library.empty()) break;
+        if (library.empty()) continue;
         m.F_Status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
         const auto entry = SubcircuitEntry(ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, item.Name), library);
         if (!entry) continue;

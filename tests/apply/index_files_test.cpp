@@ -120,6 +120,11 @@ TEST_F(IndexFileTest, ManyAdditionsEqualOneAtATime) {
         entries.emplace_back(text + "||" + lib + "|e" + std::to_string(i) + "|z", lib);
     }
     entries.emplace_back(entries[3]);  // a repeat
+    // An entry whose texts hold "|" so that its library field names L2, added under L1: it goes
+    // after L1's first line, before L2's, and so becomes L2's first line; the next L2 entry
+    // follows it.
+    entries.emplace_back("T||L2||L1|moved|z", "L1");
+    entries.emplace_back("N||L2|after-moved|y", "L2");
     test::WriteFile(Path(), start);
     for (const auto& [entry, lib] : entries) {
         auto one = Load();
@@ -134,6 +139,15 @@ TEST_F(IndexFileTest, ManyAdditionsEqualOneAtATime) {
     EXPECT_EQ(test::ReadFile(Path()), oneByOne);
 }
 
+TEST_F(IndexFileTest, AnEntryThatBecomesTheFirstLineOfAnotherLibraryLeadsThatLibrary) {
+    test::WriteFile(Path(), "A||L1|m|x\r\nA||L2|m|x\r\n");
+    auto index = Load();
+    index->Add("T||L2||L1|moved|z", "L1");
+    index->Add("N||L2|next|y", "L2");
+    index->Save();
+    EXPECT_EQ(test::ReadFile(Path()), "A||L1|m|x\r\nT||L2||L1|moved|z\r\nN||L2|next|y\r\nA||L2|m|x\r\n");
+}
+
 class IndexRunTest : public test::UpgradeTest {};
 
 TEST_F(IndexRunTest, SubcircuitsAndCopiedModelsGetTheirLines) {
@@ -143,7 +157,10 @@ TEST_F(IndexRunTest, SubcircuitsAndCopiedModelsGetTheirLines) {
     test::WriteFile(m_suite / "ZSM_MOD/modpar.idx", "D||DIODES|D1|d\r\nQ||BIP|Q1|q\r\n");
     test::MakeLibrary(m_upgrade / "Upgrade.SPARAM", false,
                       {test::ModelJson("D2", "D,diode", "fast"), test::ModelJson("J1", "NJF,jfet", "j")});
-    WriteList({"4,0,9,LM2596.SBC,regs", "4,0,9,bad.sbc,REGS", "5,0,5,D2,Diodes.sml", "5,0,5,J1,Vendor.SPARAM"});
+    test::WriteFile(m_upgrade / "nodir.sbc", ".SUBCKT NODIR 1\r\n*No subdirectory, None\r\n");
+    // A subcircuit record without a subdirectory is passed over; those after it are still indexed.
+    WriteList({"4,0,6,nodir.sbc", "4,0,9,LM2596.SBC,regs", "4,0,9,bad.sbc,REGS", "5,0,5,D2,Diodes.sml",
+               "5,0,5,J1,Vendor.SPARAM"});
     App& app = Open();
     Update(app);
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/Subcir.idx"),
