@@ -35,21 +35,20 @@ int32_t TargetCodeForText(std::string_view text) {
 
 std::optional<std::string> UnsafeNameReason(std::string_view name) {
     // One pass finds the characters that can make a name unsafe (the first control character or
-    // separator gives the reason); most names hold none of them.
-    bool blanksOnly = true, dots = false;
+    // separator gives the reason); most names hold none of them. Two dots inside a name
+    // ("ver1..2.txt") are an ordinary name.
+    bool blanksOnly = true;
     const char* badCharacter = nullptr;
-    char previous = '\0';
     for (const char c : name) {
         const auto code = static_cast<unsigned char>(c);
         blanksOnly = blanksOnly && c == ' ';
         if (badCharacter == nullptr && (code < 32 || code == 127)) badCharacter = "a control character";
         if (badCharacter == nullptr && (c == '/' || c == '\\')) badCharacter = "a path separator";
-        dots = dots || (c == '.' && previous == '.');
-        previous = c;
     }
     if (blanksOnly) return "an empty name";
     if (badCharacter != nullptr) return badCharacter;
-    if (dots || TrimmedBlanks(name) == ".") return "\"..\"";
+    const std::string_view trimmed = TrimmedBlanks(name);
+    if (trimmed == "." || trimmed == "..") return "\"" + std::string(trimmed) + "\"";
     if (name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
         return "a drive";
     return std::nullopt;

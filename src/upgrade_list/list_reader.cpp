@@ -62,8 +62,10 @@ bool ReadRecord(ReadState& state, const FieldList& f, size_t counts[8]) {
             if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
             if (!IsAcceptedHeaderField(f.Field(2))) return state.failure = Failure::WrongHeader, false;
             if (f.Count() < 7) return state.failure = Failure::Unreadable, false;
+            // An empty library name is taken as it stands: the elements of that kind then fail one
+            // by one when their library cannot be opened.
             for (int k = 0; k < 6; ++k)
-                if (!CheckName(state, f.Field(k + 2))) return false;
+                if (!f.Field(k + 2).empty() && !CheckName(state, f.Field(k + 2))) return false;
             for (int k = 0; k < 6; ++k) app.UpgLibPath[static_cast<size_t>(k)] = JoinPath(app.ListPath, f.Field(k + 2));
             return true;
         }
@@ -94,7 +96,7 @@ bool ReadRecord(ReadState& state, const FieldList& f, size_t counts[8]) {
             item.Name = f.Field(4);
             item.TargetDir = f.Field(4);
             if (!Number(state, f.Field(3), item.DestKind)) return false;
-            const std::string ending = TrimBlanks(ToUpper(Right(f.Field(4), 3)));
+            const std::string ending(Right(ToUpper(TrimmedBlanks(f.Field(4))), 3));
             if (ending == "SBC" || ending == "TAL" || ending == "DAT")
                 if (!Number(state, f.Field(2), item.Withheld)) return false;
             const bool subcircuit = ending == "SBC" && item.DestKind == 9;

@@ -101,11 +101,40 @@ TEST_F(ListReaderTest, AListNamedInCapitalsIsFound) {
     EXPECT_EQ(m_app->lists.PartItems[0].Name, "7400");
 }
 
+TEST_F(ListReaderTest, TwoDotsInsideANameAreAnOrdinaryName) {
+    App& app = Load({kHeader, "1,0,1,7400,My..Lib.PART", "4,0,2,ver1..2.txt", "4,0,9,a.sbc,SUB..DIR"});
+    EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
+    EXPECT_EQ(app.lists.PartItems[0].TargetLib, "My..Lib.PART");
+    EXPECT_EQ(app.lists.DataFileItems[0].Name, "ver1..2.txt");
+    EXPECT_EQ(app.lists.DataFileItems[1].TargetLib, "SUB..DIR");
+}
+
+TEST_F(ListReaderTest, EmptyLibraryNamesInTheHeaderAreTakenAsTheyStand) {
+    App& app = Load({"0,Upgrade.PART,,I_Upg.SYMBOL,,Upgrade.SPARAM,", "1,0,1,7400,L.PART"});
+    EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
+    EXPECT_EQ(app.UpgLibPath[1], m_upgrade.Path() + "/");
+    EXPECT_EQ(app.UpgLibPath[2], m_upgrade / "I_Upg.SYMBOL");
+}
+
+TEST_F(ListReaderTest, TheFileKindOfANameWithTrailingBlanksIsThatOfTheTrimmedName) {
+    App& app = Load({kHeader, "4,1,1,x.tal ", "4,0,9,z.sbc ,SUB", "4,1,2,y.DAT  "});
+    EXPECT_TRUE(Loaded());
+    const auto& files = app.lists.DataFileItems;
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].Withheld, 1);
+    EXPECT_EQ(files[1].TargetLib, "SUB");
+    EXPECT_EQ(files[1].FileType, "");
+    EXPECT_EQ(files[2].Withheld, 1);
+    EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 0), "z.sbc ");  // the withheld files are not offered
+}
+
 struct BadList {
     const char* name;
     std::vector<std::string> lines;
     std::string message;  // %LIST% stands for the list's path
 };
+
+void PrintTo(const BadList& list, std::ostream* out) { *out << list.name; }
 
 class BadListTest : public ListReaderTest, public ::testing::WithParamInterface<BadList> {};
 
@@ -133,13 +162,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadList{"parent_directory", {kHeader, "4,0,1,../x.dat"},
                 "Unsafe name in the upgrade list %LIST%, line 2: \"../x.dat\" (a path separator). Nothing is offered "
                 "from this list."},
-        BadList{"dot_dot", {kHeader, "4,0,1,..x.dat"},
-                "Unsafe name in the upgrade list %LIST%, line 2: \"..x.dat\" (\"..\"). Nothing is offered from this list."},
+        BadList{"dot_dot", {kHeader, "4,0,1,.."},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"..\" (\"..\"). Nothing is offered from this list."},
+        BadList{"dot", {kHeader, "1,0,1,A, . "},
+                "Unsafe name in the upgrade list %LIST%, line 2: \" . \" (\".\"). Nothing is offered from this list."},
         BadList{"absolute_library", {kHeader, "1,0,1,A,/etc/passwd"},
                 "Unsafe name in the upgrade list %LIST%, line 2: \"/etc/passwd\" (a path separator). Nothing is "
                 "offered from this list."},
         BadList{"drive", {kHeader, "1,0,1,A,C:LIB.PART"},
                 "Unsafe name in the upgrade list %LIST%, line 2: \"C:LIB.PART\" (a drive). Nothing is offered from "
+                "this list."},
+        BadList{"lower_case_drive", {kHeader, "4,0,2,c:x.dat"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"c:x.dat\" (a drive). Nothing is offered from "
                 "this list."},
         BadList{"backslash_subdir", {kHeader, "4,0,9,a.SBC,..\\..\\x"},
                 "Unsafe name in the upgrade list %LIST%, line 2: \"..\\..\\x\" (a path separator). Nothing is offered "
