@@ -98,8 +98,13 @@ struct Builder {
     }
 
     bool Subcircuit(const std::string& choice) {
-        const auto slash = choice.rfind('/');
+        const auto slash = choice.find('/');
         if (slash == std::string::npos) return Fail(choice + ": write SUBDIR/FILE"), false;
+        // Both parts go into the list as plain names: a subdirectory that leads elsewhere ("..",
+        // "A/B") would send the file outside the subcircuit directory on the user's side.
+        for (const std::string& part : {choice.substr(0, slash), choice.substr(slash + 1)})
+            if (const auto reason = UnsafeNameReason(part))
+                return Fail(choice + ": \"" + part + "\" is not a plain name (" + *reason + "); write SUBDIR/FILE"), false;
         OpenFrame(5);
         const std::string dir = JoinPath(session.app.env.ZSMsbk, choice.substr(0, slash));
         if (!m.F_sbcdir.SetPath(dir)) return Fail(dir + ": cannot be read"), false;
@@ -108,9 +113,12 @@ struct Builder {
     }
 
     bool Misc(const std::vector<std::string>& args) {
-        const fs::path path(args[0]);
+        // A bare file name is a file of the current folder.
+        std::error_code error;
+        const fs::path path = fs::absolute(args[0], error).lexically_normal();
         m.M_Fileitems(9).Click();
         if (!m.F_MiscDir.SetPath(path.parent_path().string())) return Fail(args[0] + ": its folder cannot be read"), false;
+        m.F_Filedesc.SetText("");  // each --misc starts from an empty description box
         m.F_MiscDir.onChange();
         const auto& targets = m.F_Syspath.Items();
         const auto target = std::find(targets.begin(), targets.end(), args[1]);
@@ -120,7 +128,8 @@ struct Builder {
             return Fail(args[1] + ": the target is one of" + valid), false;
         }
         m.F_Syspath.UserSelect(static_cast<int>(target - targets.begin()));
-        m.F_Filedesc.SetText(args.size() > 2 ? args[2] : "");
+        // Without a description the file takes the one the window offers for its folder.
+        if (args.size() > 2) m.F_Filedesc.SetText(args[2]);
         if (!Choose(m.F_Miscitem, path.filename().string())) return Fail(args[0] + ": no such file"), false;
         m.F_MiscMove.Click();
         return true;
@@ -204,9 +213,10 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         (listOnly ? m.F_Clstfile(0) : m.F_Clstfile(1)).Click();
         const int before = session.dialogs.BoxCount();
         m.F_Create.Click();
-        failures = session.dialogs.BoxCount() - before - 1;  // all but "Upgrade file(s) created"
-        const bool created = fs::exists(JoinPath(app.trimmedDestination, kListFileName));
-        status = !created ? kExitFailure : failures > 0 ? 1 : 0;
+        failures = session.dialogs.BoxCount() - before - 1;  // all but the final message
+        // The status follows what this build wrote, not what the folder held before.
+        const BuildReport& report = app.lastBuild;
+        status = !report.listWritten ? kExitFailure : failures > 0 || !report.notInUpgrade.empty() ? 1 : 0;
     });
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "apply/targets.h"
 #include "shell/app.h"
 #include "shell/messages.h"
 #include "shell/paths.h"
@@ -25,28 +26,47 @@ namespace {
 
 enum class InstallResult { Installed, SourceOlder, NoDirectory, Failed };
 
-bool IsSubcircuit(const std::string& name) { return EndsWith(ToUpper(TrimBlanks(name)), ".SBC"); }
+bool EarlierThan(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 // Copies the bytes of `from` into a temporary file beside `to`, gives it the source's
-// modification time, and renames it over `to`.
-InstallResult Install(const std::string& from, const std::string& destDir, const std::string& to, bool acceptOlder) {
+// modification time, and renames it over `to`. `why` says what went wrong.
+InstallResult Install(const std::string& from, const std::string& destDir, const std::string& to, bool acceptOlder,
+                      std::string& why) {
     struct stat source {}, target {};
-    if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) return InstallResult::Failed;
-    if (!IsDirectory(destDir)) return InstallResult::NoDirectory;
+    if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) {
+        why = "the source is not a readable file";
+        return InstallResult::Failed;
+    }
+    if (!IsDirectory(destDir)) {
+        why = "the folder " + destDir + " does not exist";
+        return InstallResult::NoDirectory;
+    }
     const bool replacing = ::lstat(to.c_str(), &target) == 0;
     if (replacing) {
-        if (S_ISDIR(target.st_mode)) return InstallResult::Failed;
-        const auto older = source.st_mtim.tv_sec < target.st_mtim.tv_sec ||
-                           (source.st_mtim.tv_sec == target.st_mtim.tv_sec && source.st_mtim.tv_nsec < target.st_mtim.tv_nsec);
-        if (older && S_ISREG(target.st_mode) && !acceptOlder) return InstallResult::SourceOlder;
+        if (S_ISDIR(target.st_mode)) {
+            why = "a folder of that name is in the way";
+            return InstallResult::Failed;
+        }
+        if (S_ISREG(target.st_mode) && !acceptOlder && EarlierThan(source.st_mtim, target.st_mtim)) {
+            why = "a newer file of that name is already there";
+            return InstallResult::SourceOlder;
+        }
     }
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return InstallResult::Failed;
+    if (in < 0) {
+        why = SystemError("cannot read the source");
+        return InstallResult::Failed;
+    }
     std::string temp = JoinPath(destDir, "." + FileNameOf(to) + ".zrxtmp-XXXXXX");
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
     const int out = ::mkstemp(name.data());
     if (out < 0) {
+        why = SystemError("cannot write in the folder");
         ::close(in);
         return InstallResult::Failed;
     }
@@ -58,13 +78,18 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
+            why = SystemError("cannot read the source");
             ok = false;
             break;
         }
         for (ssize_t done = 0; done < got && ok;) {
             const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
-            if (n < 0 && errno != EINTR) ok = false;
-            else if (n > 0) done += n;
+            if (n < 0 && errno != EINTR) {
+                why = SystemError("cannot write the copy");
+                ok = false;
+            } else if (n > 0) {
+                done += n;
+            }
         }
         if (!ok) break;
     }
@@ -72,10 +97,19 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     // A file that replaces another reaches the disk before it takes the old one's place, so that
     // no crash can leave the user with neither; a new file replaces nothing.
-    ok = ok && ::fchmod(out, source.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
-         (!replacing || ::fsync(out) == 0);
-    ok = ::close(out) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) ok = false;
+    if (ok && !(::fchmod(out, source.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
+                (!replacing || ::fsync(out) == 0))) {
+        why = SystemError("cannot finish the copy");
+        ok = false;
+    }
+    if (::close(out) != 0 && ok) {
+        why = SystemError("cannot finish the copy");
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
+        why = SystemError("cannot put the copy in place");
+        ok = false;
+    }
     if (!ok) {
         ::unlink(temp.c_str());
         return InstallResult::Failed;
@@ -96,20 +130,34 @@ std::optional<CopyOutcome> WaitForSource(ui::Dialogs& dialogs, const std::string
 }
 
 CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                 const std::string& srcName, const std::string& destName, bool subcircuitRule) {
-    if (srcDir.empty() || destDir.empty()) return CopyOutcome::Failed;
-    const std::string target = JoinPath(destDir, destName);
-    if (!PathLengthOk(target)) return CopyOutcome::Failed;
-    const std::string source = ResolveNameInDir(srcDir, srcName);
-    if (const auto outcome = WaitForSource(dialogs, source)) return *outcome;
-    const InstallResult first = Install(source, destDir, target, false);
-    if (first == InstallResult::Installed) return CopyOutcome::Copied;
-    if (!subcircuitRule || !IsSubcircuit(destName)) return CopyOutcome::Failed;
-    // A subcircuit goes in even when older, and its subdirectory is made when missing.
-    std::error_code error;
-    std::filesystem::create_directory(WithoutTrailingSeparator(destDir), error);
-    return Install(source, destDir, target, true) == InstallResult::Installed ? CopyOutcome::Copied
-                                                                              : CopyOutcome::Failed;
+                 const std::string& srcName, const std::string& destName, bool subcircuitRule, std::string* reason) {
+    std::string why;
+    const CopyOutcome outcome = [&] {
+        if (srcDir.empty() || destDir.empty()) {
+            why = "no folder to copy from or to";
+            return CopyOutcome::Failed;
+        }
+        const std::string target = DataFileTargetPath(destDir, destName);
+        if (!PathLengthOk(target)) {
+            why = "the path is too long";
+            return CopyOutcome::Failed;
+        }
+        const std::string source = ResolveNameInDir(srcDir, srcName);
+        if (const auto missing = WaitForSource(dialogs, source)) {
+            why = "the file " + source + " was not found";
+            return *missing;
+        }
+        const InstallResult first = Install(source, destDir, target, false, why);
+        if (first == InstallResult::Installed) return CopyOutcome::Copied;
+        if (!subcircuitRule || !IsSubcircuitFile(destName)) return CopyOutcome::Failed;
+        // A subcircuit goes in even when older, and its subdirectory is made when missing.
+        std::error_code error;
+        std::filesystem::create_directory(WithoutTrailingSeparator(destDir), error);
+        return Install(source, destDir, target, true, why) == InstallResult::Installed ? CopyOutcome::Copied
+                                                                                      : CopyOutcome::Failed;
+    }();
+    if (reason) *reason = outcome == CopyOutcome::Copied ? std::string() : why;
+    return outcome;
 }
 
 // The real path of a file or directory, or "" when it cannot be resolved.
@@ -159,13 +207,19 @@ bool FileExists(std::string path) {
 bool PathLengthOk(const std::string& path) { return path.size() < PATH_MAX; }
 
 CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                        const std::string& srcName, const std::string& destName) {
-    return Copy(dialogs, srcDir, destDir, srcName, destName, true);
+                        const std::string& srcName, const std::string& destName, std::string* reason) {
+    return Copy(dialogs, srcDir, destDir, srcName, destName, true, reason);
 }
 
 CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                        const std::string& srcName, const std::string& destName) {
-    return Copy(dialogs, srcDir, destDir, srcName, destName, false);
+                        const std::string& srcName, const std::string& destName, std::string* reason) {
+    return Copy(dialogs, srcDir, destDir, srcName, destName, false, reason);
+}
+
+bool InstalledFileIsNewer(const std::string& source, const std::string& installed) {
+    struct stat from {}, to {};
+    return ::stat(source.c_str(), &from) == 0 && ::lstat(installed.c_str(), &to) == 0 && S_ISREG(to.st_mode) &&
+           EarlierThan(from.st_mtim, to.st_mtim);
 }
 
 void CopyDataFiles(App& app) {
@@ -175,7 +229,7 @@ void CopyDataFiles(App& app) {
     for (DataFileItem& item : files) {
         app.dialogs.ProcessEvents();
         if (item.Update != 1 || item.Withheld != 0) continue;
-        const std::string destDir = IsSubcircuit(item.Name) ? JoinPath(item.TargetDir, item.TargetLib) : item.TargetDir;
+        const std::string destDir = DataFileDestinationDir(item);
         if (item.Name.empty()) break;
         app.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.ListPath, item.Name) +
                                      "   to " + JoinPath(destDir, item.Name));

@@ -23,11 +23,17 @@ void CopyDataFiles(App& app);
 // even then, and its missing subdirectory is created. The copy goes into a temporary file in the
 // destination directory that is renamed over the target and keeps the source's modification
 // time; a failed copy leaves the old file as it was. A missing source asks Abort, Retry or Ignore.
+// A name is looked up exactly, then without regard to case, in its directory. `reason`, when
+// given, receives why a file was not copied.
 CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                        const std::string& srcName, const std::string& destName);
+                        const std::string& srcName, const std::string& destName, std::string* reason = nullptr);
 // The same without the subcircuit rule; the builder copies its files with it.
 CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                        const std::string& srcName, const std::string& destName);
+                        const std::string& srcName, const std::string& destName, std::string* reason = nullptr);
+
+// The modification-time rule of the copy: an installed regular file whose modification time is
+// later than the source's is not replaced (subcircuit files excepted).
+bool InstalledFileIsNewer(const std::string& source, const std::string& installed);
 
 // Whether a path can be opened for reading (one pair of enclosing double quotes and one trailing
 // separator removed first).

@@ -54,4 +54,11 @@ struct BuilderTables {
     void Reset() { *this = BuilderTables(); }
 };
 
+// What the last "Build" achieved: whether Upgrade.lst was written, and which chosen elements and
+// files the upgrade folder does not hold as chosen (not copied, not saved, left out of the list).
+struct BuildReport {
+    bool listWritten = false;
+    std::vector<std::string> notInUpgrade;
+};
+
 }  // namespace zrx

@@ -5,8 +5,10 @@
 #include "builder/builder_lists.h"
 #include "builder/element_lists.h"
 #include "shell/app.h"
+#include "shell/messages.h"
 #include "shell/paths.h"
 #include "shell/text_utils.h"
+#include "ui/dialogs.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {
@@ -127,13 +129,22 @@ int F_Filedesc_KeyPress(App& app, int key) {
 
 void F_Filedesc_LostFocus(App& app) { app.main.F_Filedesc.SetText(TrimBlanks(app.main.F_Filedesc.Text())); }
 
-void CopyBuildFiles(App& app) {
+std::vector<std::string> CopyBuildFiles(App& app) {
     const BuilderTables& t = app.builder;
     const std::string& dest = app.destinationFolder;
+    std::vector<std::string> notCopied;
     auto copyAll = [&](const auto& table, auto sourceOf) {
         for (const auto& entry : table) {
             if (entry.FileName.empty()) break;
-            InstallFile(app.dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName);
+            std::string reason;
+            const CopyOutcome outcome = InstallFile(app.dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName, &reason);
+            if (outcome == CopyOutcome::Copied) continue;
+            // The list will name the file: say that the folder does not hold it (or holds another).
+            notCopied.push_back(entry.FileName);
+            if (outcome == CopyOutcome::Failed)
+                app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " + reason +
+                                             " (" + dest + ")",
+                                         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         }
     };
     copyAll(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });
@@ -141,6 +152,7 @@ void CopyBuildFiles(App& app) {
     copyAll(t.UpgDatFiles, [&](const UpgDataFile&) { return app.env.JobDir; });
     copyAll(t.UpgSpcFiles, [&](const UpgDataFile&) { return app.env.SysDir; });
     copyAll(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
+    return notCopied;
 }
 
 }  // namespace zrx

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zrx {
 
@@ -26,7 +27,8 @@ void F_Filedesc_LostFocus(App& app);
 std::string LastPathComponent(const std::string& path);
 
 // Copies every chosen file under its own name from its source directory into the destination
-// folder: miscellaneous files, then .TAL, .DAT, .SPC and .SBC files.
-void CopyBuildFiles(App& app);
+// folder: miscellaneous files, then .TAL, .DAT, .SPC and .SBC files. A file that could not be
+// copied is named in a box with the reason; returns the names of those not copied.
+std::vector<std::string> CopyBuildFiles(App& app);
 
 }  // namespace zrx

@@ -1,6 +1,8 @@
 #include "builder/upgrade_writer.h"
 
 #include <algorithm>
+#include <initializer_list>
+#include <optional>
 #include <set>
 
 #include "apply/kernel_wrappers.h"
@@ -120,14 +122,20 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
     DropOrphanSymbols(writer.maskA, writer.maskB, writer.inUseKind);
 }
 
-// A field of a list record. A field with a comma goes in double quotes, which the readers
-// understand, so that it reads back whole; a description's own double quotes become apostrophes.
-// A record is one line: a line break in a field (a pasted description) becomes a blank.
-std::string ListField(std::string text, bool description) {
+// A field of a list record, written so that the readers read it back as it is. A record is one
+// line: a line break in a field (a pasted description) becomes a blank. A field that holds a comma
+// or begins with a double quote goes in double quotes; a quoted field cannot hold a double quote,
+// so a description's become apostrophes, and a name that would need one has no faithful form
+// (nothing is returned).
+std::optional<std::string> ListField(std::string text, bool description) {
     text = OnOneLine(std::move(text));
-    if (description) std::replace(text.begin(), text.end(), '"', '\'');
-    if (text.find(',') != std::string::npos && text.find('"') == std::string::npos) return "\"" + text + "\"";
-    return text;
+    const bool needsQuotes = text.find(',') != std::string::npos || (!text.empty() && text.front() == '"');
+    if (!needsQuotes) return text;
+    if (text.find('"') != std::string::npos) {
+        if (!description) return std::nullopt;
+        std::replace(text.begin(), text.end(), '"', '\'');
+    }
+    return "\"" + text + "\"";
 }
 
 }  // namespace
@@ -246,7 +254,7 @@ void WriteMparamLibrary(App& app) {
                        SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
 
-bool WriteUpgradeList(App& app, std::string& error) {
+bool WriteUpgradeList(App& app, std::string& error, std::vector<std::string>& refusedNames) {
     const std::string path = TrimBlanks(app.main.F_Destfmtpath.Caption());
     if (path.empty()) return true;
     auto output = TextOutput::Open(path);
@@ -254,10 +262,25 @@ bool WriteUpgradeList(App& app, std::string& error) {
         error = "the file cannot be created there";
         return false;
     }
-    auto line = [&output](const std::string& text) { output->WriteLine(TrimBlanks(text)); };
+    // Writes a record of fields; a record with a name that cannot be written faithfully is left
+    // out (it would read back as another element or file) and the name is kept for the report.
+    auto record = [&](std::initializer_list<std::string> plain, const std::string& name,
+                      std::initializer_list<std::pair<std::string, bool>> more) {
+        std::string line;
+        for (const std::string& field : plain) line += field + ",";
+        const auto written = ListField(name, false);
+        if (!written) return refusedNames.push_back(name);
+        line += *written;
+        for (const auto& [text, description] : more) {
+            const auto field = ListField(text, description);
+            if (!field) return refusedNames.push_back(text);
+            line += "," + *field;
+        }
+        output->WriteLine(TrimBlanks(line));
+    };
     const BuilderTables& t = app.builder;
     const auto n = [](int32_t value) { return IntToText(value); };
-    line(std::string(kHeaderLine));
+    output->WriteLine(kHeaderLine);
     auto elements = [&](const std::vector<UpgElement>& table, const std::vector<SourceLib>& sources, int type) {
         for (size_t i = 0; i + 1 < table.size(); ++i) {
             const UpgElement& e = table[i];
@@ -265,10 +288,11 @@ bool WriteUpgradeList(App& app, std::string& error) {
             // Parts carry A then B; the other kinds B then A.
             const int32_t second = type == kPartRecord ? e.ListValueA : e.ListValueB;
             const int32_t third = type == kPartRecord ? e.ListValueB : e.ListValueA;
-            std::string record = n(type) + "," + n(second) + "," + n(third) + "," + ListField(e.Name, false) + "," +
-                                 ListField(file, false);
-            if (type == kSymbolRecord) record += IsISymbolLibrary(file) ? ",I_Upg.SYMBOL" : ",A_Upg.SYMBOL";
-            line(record);
+            if (type == kSymbolRecord)
+                record({n(type), n(second), n(third)}, e.Name,
+                       {{file, false}, {IsISymbolLibrary(file) ? "I_Upg.SYMBOL" : "A_Upg.SYMBOL", false}});
+            else
+                record({n(type), n(second), n(third)}, e.Name, {{file, false}});
         }
     };
     elements(t.UpgParts, t.PartSources, kPartRecord);
@@ -276,22 +300,21 @@ bool WriteUpgradeList(App& app, std::string& error) {
     elements(t.UpgPackages, t.PackageSources, kPackageRecord);
     for (size_t i = 0; i + 1 < t.UpgMiscFiles.size(); ++i) {
         const UpgMiscFile& f = t.UpgMiscFiles[i];
-        line("4," + n(f.Spare) + "," + n(f.TargetCode) + "," + ListField(f.FileName, false) + "," +
-             ListField(f.Description.empty() ? "Misc File" : f.Description, true));
+        record({"4", n(f.Spare), n(f.TargetCode)}, f.FileName, {{f.Description.empty() ? "Misc File" : f.Description, true}});
     }
     for (const auto* table : {&t.UpgTalFiles, &t.UpgDatFiles, &t.UpgSpcFiles})
         for (size_t i = 0; i + 1 < table->size(); ++i) {
             const UpgDataFile& f = (*table)[i];
-            line("4," + n(f.Spare) + "," + n(f.KindCode) + "," + ListField(f.FileName, false));
+            record({"4", n(f.Spare), n(f.KindCode)}, f.FileName, {});
         }
     for (size_t i = 0; i + 1 < t.UpgSbcFiles.size(); ++i) {
         const UpgSbcFile& f = t.UpgSbcFiles[i];
-        line("4," + n(f.Spare) + "," + n(f.KindCode) + "," + ListField(f.FileName, false) + "," + ListField(f.SubDir, false));
+        record({"4", n(f.Spare), n(f.KindCode)}, f.FileName, {{f.SubDir, false}});
     }
     elements(t.UpgSparams, t.SparamSources, kSparamRecord);
     elements(t.UpgMparams, t.MparamSources, kMparamRecord);
-    for (const std::string_view readme : kReadmeRecords) line(std::string(readme));
-    line(std::string(kEndLine));
+    for (const std::string_view readme : kReadmeRecords) output->WriteLine(readme);
+    output->WriteLine(kEndLine);
     if (!output->Commit()) {
         error = output->Error();
         return false;
@@ -301,32 +324,51 @@ bool WriteUpgradeList(App& app, std::string& error) {
 
 void F_Create_Click(App& app) {
     ui::MainForm& m = app.main;
+    app.lastBuild = BuildReport{};
     if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(app.dialogs, 13, "");
     PrepareListValues(app);
+    std::vector<std::string>& missing = app.lastBuild.notInUpgrade;
     if (!m.F_Clstfile(0).Value()) {
         WritePartLibrary(app);
         WriteSymbolLibrary(app);
         WriteISymbolLibrary(app);
         WritePackageLibrary(app);
-        CopyBuildFiles(app);
+        missing = CopyBuildFiles(app);
         WriteSparamLibrary(app);
         WriteMparamLibrary(app);
         if (E_FlushLibraries() == 0) {
             std::string names;
-            for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);
+            for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) {
+                names += (i ? ", " : "") + StringFromPointer(name);
+                missing.push_back(StringFromPointer(name));
+            }
             E_ClearFailedSaves();
             app.dialogs.ShowMessage({"These elements could not be written to the upgrade libraries: " + names,
                                      std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         }
     }
     std::string error;
-    if (!WriteUpgradeList(app, error)) {
+    std::vector<std::string> refused;
+    if (!WriteUpgradeList(app, error, refused)) {
         app.dialogs.ShowMessage({"The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) + " could not be written: " +
                                      error + ". The upgrade is not complete.",
                                  std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
         return;
     }
-    ShowErrorByCode(app.dialogs, 15, "");
+    app.lastBuild.listWritten = true;
+    for (const std::string& name : refused) {
+        app.dialogs.ShowMessage({"\"" + name + "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
+                                     "begins with a double quote, cannot also hold a double quote. It is left out of the list.",
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        missing.push_back(name);
+    }
+    if (missing.empty()) return ShowErrorByCode(app.dialogs, 15, "");
+    std::string names;
+    for (size_t i = 0; i < missing.size() && i < 20; ++i) names += (i ? ", " : "") + missing[i];
+    if (missing.size() > 20) names += " and " + std::to_string(missing.size() - 20) + " more";
+    app.dialogs.ShowMessage({"Upgrade file(s) created, but the upgrade is incomplete: " + names +
+                                 (missing.size() == 1 ? " is" : " are") + " not in it as chosen.",
+                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 }  // namespace zrx

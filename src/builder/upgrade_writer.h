@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zrx {
 
@@ -24,8 +25,9 @@ void WriteMparamLibrary(App& app);
 void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::string& name);
 
 // Writes Upgrade.lst to the path of the list caption. False, with the reason, when it could not be
-// written; an empty caption writes nothing and is no failure.
-bool WriteUpgradeList(App& app, std::string& error);
+// written; an empty caption writes nothing and is no failure. A record whose name cannot be
+// written so that it reads back as itself is left out, and the name added to `refusedNames`.
+bool WriteUpgradeList(App& app, std::string& error, std::vector<std::string>& refusedNames);
 
 // Whether a source library file name marks "I_" symbols (its first two characters "I_" or "i_").
 bool IsISymbolLibrary(const std::string& fileName);

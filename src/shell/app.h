@@ -71,6 +71,7 @@ public:
 
     // The builder.
     BuilderTables builder;
+    BuildReport lastBuild;
     int builderReadCount = 0;
     std::string builderLastLibrary;
     std::string destinationFolder;
@@ -96,6 +97,9 @@ public:
     // Forms shown on top of the main window, most recent last.
     std::vector<ui::Form*> openForms;
 };
+
+// The installation directory: the folder that holds the INI file.
+std::string InstallationDir(const Environment& env);
 
 // The directory of the running executable, without a trailing separator; "" when unknown.
 std::string RunningExecutableDirectory();

@@ -178,6 +178,88 @@ TEST_F(UpgradeWriterTest, AListThatCannotBeWrittenIsReportedNotCreated) {
     EXPECT_NE(BoxTexts()[0].find("could not be written"), std::string::npos);
 }
 
+TEST_F(UpgradeWriterTest, ALooseFileThatCouldNotBeCopiedMakesTheUpgradeIncomplete) {
+    ui::MainForm& m = A().main;
+    ChooseFile(m.F_Thermtal, m.F_Talmove, "h.TAL");
+    ChooseFile(m.F_Thermdat, m.F_Datmove, "b.DAT");
+    ChooseFile(m.F_Profitem, m.F_SPCmove, "p.SPC");
+    Destination();
+    std::filesystem::create_directory(m_dest / "h.TAL");  // a folder in the way
+    test::WriteFile(m_dest / "b.DAT", "newer");          // a newer file of that name
+    std::filesystem::last_write_time(m_dest / "b.DAT",
+                                     std::filesystem::last_write_time(m_suite / "JOB/b.DAT") + std::chrono::hours(1));
+    m.F_Create.Click();
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{
+                  "Cannot copy file   h.TAL: a folder of that name is in the way (" + m_dest.Path() + ")",
+                  "Cannot copy file   b.DAT: a newer file of that name is already there (" + m_dest.Path() + ")",
+                  "Upgrade file(s) created, but the upgrade is incomplete: h.TAL, b.DAT are not in it as chosen."}));
+    EXPECT_TRUE(A().lastBuild.listWritten);
+    EXPECT_EQ(A().lastBuild.notInUpgrade, (std::vector<std::string>{"h.TAL", "b.DAT"}));
+    EXPECT_EQ(test::ReadFile(m_dest / "b.DAT"), "newer");
+    EXPECT_EQ(test::ReadFile(m_dest / "p.SPC"), "spc");
+}
+
+TEST_F(UpgradeWriterTest, NamesAndDescriptionsReadBackAsWrittenOrAreRefused) {
+    MakeLibrary(m_suite / "LIB/Odd.PART", true,
+                {PartJson("7400,A"), PartJson("\\\"Q\\\""), PartJson("say \\\"hi\\\""), PartJson("x,\\\"y\\\"")});
+    test::WriteFile(m_suite / "SYS/a,b.txt", "1");
+    test::WriteFile(m_suite / "SYS/\"c.txt", "2");
+    ui::MainForm& m = A().main;
+    for (const char* name : {"7400,A", "\"Q\"", "say \"hi\"", "x,\"y\""}) Choose(0, "Odd.PART", name);
+    m.F_MiscDir.SetPath(m_suite / "SYS");
+    m.F_MiscDir.onChange();
+    m.F_Filedesc.SetText("He said \"hi\"");
+    ChooseFile(m.F_Miscitem, m.F_MiscMove, "a,b.txt");
+    m.F_Miscitem.SetListIndex(-1);
+    m.F_Filedesc.SetText("\"Quoted\" notes");
+    ChooseFile(m.F_Miscitem, m.F_MiscMove, "\"c.txt");
+    Destination();
+    m.F_Clstfile(0).Click();
+    m.F_Create.Click();
+    // A name that needs quotes and holds a double quote has no faithful form: left out and named.
+    ASSERT_EQ(BoxTexts().size(), 4u);
+    EXPECT_TRUE(StartsWith(BoxTexts()[0], "\"\"Q\"\" cannot be written into Upgrade.lst")) << BoxTexts()[0];
+    EXPECT_TRUE(StartsWith(BoxTexts()[1], "\"x,\"y\"\" cannot be written into Upgrade.lst")) << BoxTexts()[1];
+    EXPECT_TRUE(StartsWith(BoxTexts()[2], "\"\"c.txt\" cannot be written into Upgrade.lst")) << BoxTexts()[2];
+    EXPECT_TRUE(StartsWith(BoxTexts()[3], "Upgrade file(s) created, but the upgrade is incomplete:")) << BoxTexts()[3];
+    EXPECT_NE(List().find("1,0,1,\"7400,A\",Odd.PART\r\n1,0,1,say \"hi\",Odd.PART\r\n"), std::string::npos) << List();
+    EXPECT_NE(List().find("4,0,1,\"a,b.txt\",He said \"hi\"\r\n"), std::string::npos) << List();
+    // What is written reads back as itself.
+    auto loader = std::make_unique<App>(m_dialogs, m_fonts);
+    loader->commandLine = "\"" + m_suite.Dir() + "\"";
+    ConnectHandlers(*loader);
+    ASSERT_EQ(Form_Load(*loader), StartupOutcome::Ready);
+    loader->main.F_lstdir.SetPath(m_dest.Path());
+    F_lstok_Click(*loader);
+    const ui::Grid& grid = loader->main.F_Preferen;
+    ASSERT_EQ(grid.Rows(), 4);
+    EXPECT_EQ(grid.TextMatrix(1, 0), "7400,A");
+    EXPECT_EQ(grid.TextMatrix(2, 0), "say \"hi\"");
+    EXPECT_EQ(grid.TextMatrix(3, 0), "a,b.txt");
+    EXPECT_EQ(grid.TextMatrix(3, 4), "He said \"hi\"");
+}
+
+TEST_F(UpgradeWriterTest, RecordsLoseTheirOuterBlanksAndTheSymbolLibraryFollowsItsSource) {
+    test::WriteFile(m_suite / "ZSM_SBK/SUB /x.sbc", ".SUBCKT X 1\r\n*X, x\r\n");
+    MakeLibrary(m_suite / "LIB/IC.SYMBOL", false, {SymbolJson("GATE", 1, {{6, "U?"}})});
+    MakeLibrary(m_suite / "LIB/I_C.SYMBOL", false, {SymbolJson("AMP", 1, {{6, "U?"}})});
+    ui::MainForm& m = A().main;
+    m.M_Fileitems(5).Click();
+    m.F_sbcdir.SetPath(m_suite / "ZSM_SBK/SUB ");
+    m.F_sbcdir.onChange();
+    ChooseFile(m.F_SBCItem, m.F_Sbcmove, "x.sbc");
+    Choose(1, "IC.SYMBOL", "GATE");
+    Choose(1, "I_C.SYMBOL", "AMP");
+    Destination();
+    m.F_Clstfile(0).Click();
+    m.F_Create.Click();
+    EXPECT_NE(List().find("\r\n2,0,1,GATE,IC.SYMBOL,A_Upg.SYMBOL\r\n2,0,1,AMP,I_C.SYMBOL,I_Upg.SYMBOL\r\n"),
+              std::string::npos)
+        << List();
+    EXPECT_NE(List().find("\r\n4,0,9,x.sbc,SUB\r\n"), std::string::npos) << List();
+}
+
 class ReloadTest : public UpgradeWriterTest {
 protected:
     void Reload(const std::string& text) {

@@ -83,5 +83,57 @@ TEST(CliBuildTest, ReloadAndListOnlyRewriteTheList) {
     EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "x", "--misc", suite + "/LIB/heatsink.TAL", "\\Nowhere"}).status, 2);
 }
 
+TEST(CliBuildTest, TheExitStatusFollowsWhatThisBuildWrote) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
+    const std::string suite = dir / "suite", dest = dir / "out";
+    ASSERT_EQ(RunCli({"build", "--suite", suite, "--dest", dest, "--list-only", "--part", "Logic.PART:7400"}).status, 0);
+    const std::string before = test::ReadFile(dest + "/Upgrade.lst");
+    // No byte may be written (the messages cannot be either): the new list cannot be, and the old
+    // one stays.
+    const auto limited = RunCli({"build", "--suite", suite, "--dest", dest, "--list-only", "--part", "Logic.PART:7404"},
+                                {}, "ulimit -f 0; ");
+    EXPECT_EQ(limited.status, 2);
+    EXPECT_EQ(test::ReadFile(dest + "/Upgrade.lst"), before);
+
+    // A loose file that could not be copied: the upgrade is incomplete.
+    std::filesystem::create_directories(dest + "/heatsink.TAL");
+    const auto incomplete = RunCli({"build", "--suite", suite, "--dest", dest, "--tal", "heatsink.TAL"});
+    EXPECT_EQ(incomplete.status, 1);
+    EXPECT_NE(incomplete.err.find("Cannot copy file   heatsink.TAL: a folder of that name is in the way"),
+              std::string::npos)
+        << incomplete.err;
+    EXPECT_NE(incomplete.err.find("the upgrade is incomplete"), std::string::npos) << incomplete.err;
+}
+
+TEST(CliBuildTest, NamesArePlainButMayHoldTwoDots) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
+    const std::string suite = dir / "suite";
+    const auto escaping = RunCli({"build", "--suite", suite, "--dest", dir / "x", "--sbc", "REGS/../LM7805.SBC"});
+    EXPECT_EQ(escaping.status, 2);
+    EXPECT_NE(escaping.err.find("is not a plain name"), std::string::npos) << escaping.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "x/Upgrade.lst"));
+
+    test::WriteFile(suite + "/JOB/a..b.DAT", "dots");
+    ASSERT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "dots", "--dat", "a..b.DAT"}).status, 0);
+    const auto reloaded = RunCli({"build", "--suite", suite, "--dest", dir / "again", "--list-only", "--reload", dir / "dots"});
+    EXPECT_EQ(reloaded.status, 0) << reloaded.err;
+    EXPECT_NE(test::ReadFile(dir / "again/Upgrade.lst").find("\r\n4,0,2,a..b.DAT\r\n"), std::string::npos);
+}
+
+TEST(CliBuildTest, AMiscellaneousFileTakesTheWindowsDescriptionAndABareNameIsInTheCurrentFolder) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
+    const std::string suite = dir / "suite";
+    const auto built = RunCli({"build", "--suite", suite, "--dest", dir / "m", "--list-only", "--misc",
+                               suite + "/JOB/board.DAT", "\\Job", "--misc", "default.SPC", "\\Sys"},
+                              suite + "/SYS");
+    ASSERT_EQ(built.status, 0) << built.err;
+    const std::string list = test::ReadFile(dir / "m/Upgrade.lst");
+    EXPECT_NE(list.find("\r\n4,0,2,board.DAT,Zarnix32 Job Files\r\n"), std::string::npos) << list;
+    EXPECT_NE(list.find("\r\n4,0,3,default.SPC,Zarnix32 System Files\r\n"), std::string::npos) << list;
+}
+
 }  // namespace
 }  // namespace zrx

@@ -34,9 +34,12 @@ inline std::string Quote(const std::string& arg) {
 }
 
 // Runs zrxlibug-cli with the arguments, standard input from /dev/null; collects its output.
-inline CliResult RunCli(const std::vector<std::string>& args, const std::string& workingDir = {}) {
+// `shellPrefix` runs in the same shell first (a resource limit, say).
+inline CliResult RunCli(const std::vector<std::string>& args, const std::string& workingDir = {},
+                        const std::string& shellPrefix = {}) {
     TempDir dir;
-    std::string command = (workingDir.empty() ? "" : "cd " + Quote(workingDir) + " && ") + Quote(BinDir() + "/zrxlibug-cli");
+    std::string command = shellPrefix + (workingDir.empty() ? "" : "cd " + Quote(workingDir) + " && ") +
+                          Quote(BinDir() + "/zrxlibug-cli");
     for (const std::string& arg : args) command += " " + Quote(arg);
     command += " </dev/null >" + Quote(dir / "out") + " 2>" + Quote(dir / "err");
     CliResult result;
