@@ -55,17 +55,16 @@ void ResetCopyStatus(App& app) {
 void UpdateLibraries(App& app) {
     ui::MainForm& m = app.main;
     app.dialogs.ProcessEvents();
+    if (!AskYesNo(app.dialogs, GetLocalMessage("Are you sure you want to update the library files", 447))) return;
     // A second program updating the same installation at the same time would mix its writes with
-    // this one's: the run takes the installation's lock first.
-    const auto cut = app.env.IniFile.rfind(kSep);
-    const InstallationLock lock(cut == std::string::npos ? std::string(".") : app.env.IniFile.substr(0, cut == 0 ? 1 : cut));
+    // this one's: the run holds the installation's lock while it changes anything.
+    const InstallationLock lock(InstallationDir(app.env));
     if (!lock.Held()) {
         app.dialogs.ShowMessage({"An upgrade of this installation is in progress in another program. Nothing was "
                                  "changed; try again when it has finished.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
-    if (!AskYesNo(app.dialogs, GetLocalMessage("Are you sure you want to update the library files", 447))) return;
     CollectGridSelection(app);
     ui::Button* const runButtons[] = {&m.F_Update, &m.F_Cancel, &m.F_Exit(0), &m.F_Exit(1), &m.F_Help(4)};
     for (ui::Button* button : runButtons) button->SetEnabled(false);

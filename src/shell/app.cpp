@@ -5,6 +5,7 @@
 #include <climits>
 #include <filesystem>
 
+#include "shell/paths.h"
 #include "ui/dialogs.h"
 
 namespace zrx {
@@ -48,6 +49,11 @@ void App::CloseMainWindow() {
     ended = true;
     main.SetVisible(false);
     dialogs.EndProgram();
+}
+
+std::string InstallationDir(const Environment& env) {
+    const auto cut = env.IniFile.rfind(kSep);
+    return cut == std::string::npos ? std::string(".") : env.IniFile.substr(0, cut == 0 ? 1 : cut);
 }
 
 }  // namespace zrx
