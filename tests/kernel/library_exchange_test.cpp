@@ -38,6 +38,9 @@ struct BadImport {
     const char* message;
 };
 
+// CTest lists the case by its name, not by its bytes.
+void PrintTo(const BadImport& value, std::ostream* out) { *out << value.name; }
+
 class BadImportTest : public KernelTest, public ::testing::WithParamInterface<BadImport> {};
 
 TEST_P(BadImportTest, IsRefusedWithAReasonAndChangesNothing) {

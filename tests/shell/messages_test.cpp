@@ -87,6 +87,9 @@ struct CodeCase {
     ui::Icon icon;
 };
 
+// CTest lists the case by its name, not by its bytes.
+void PrintTo(const CodeCase& value, std::ostream* out) { *out << "code " << value.code; }
+
 class ShowErrorByCodeTest : public MessagesTest, public ::testing::WithParamInterface<CodeCase> {};
 
 TEST_P(ShowErrorByCodeTest, ShowsTheRowOfTheCode) {

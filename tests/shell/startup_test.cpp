@@ -99,6 +99,9 @@ struct FailureCase {
     ui::Icon lastIcon;
 };
 
+// CTest lists the case by its name, not by its bytes.
+void PrintTo(const FailureCase& value, std::ostream* out) { *out << value.name; }
+
 class StartupFailureTest : public AppTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(StartupFailureTest, ShowsItsBoxAndTheFallbackView) {
