@@ -113,6 +113,7 @@ ZK_API const char* E_FailedSave(int32_t index);
 ZK_API int32_t E_ClearFailedSaves(void);
 
 // ---- Shared string store -------------------------------------------------------------------
+// Stores a text under a key; a null value removes the key.
 ZK_API int32_t E_SetString(const char* key, const char* value);
 // The stored value, or the empty text for an unknown key.
 ZK_API const char* E_GetString(const char* key);

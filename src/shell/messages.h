@@ -18,6 +18,11 @@ inline constexpr std::string_view kAppTitle = "Zarnix32 Library Upgrade";
 std::string GetLocalMessage(std::string_view defaultText, std::string_view numberText);
 std::string GetLocalMessage(std::string_view defaultText, int32_t number);
 
+// Texts that this program adds beyond the suite's messages (captions of the window, the preview
+// and the undo) have numbers from its own range, so that they never meet the suite's numbers.
+inline constexpr int32_t kOwnMessageFirst = 20001;
+inline constexpr int32_t kOwnMessageLast = 20999;
+
 // The text and icon of the error box for a code, the extra text already appended. Codes outside
 // the table show only "Unknown Error" with the critical icon.
 struct ErrorBoxText {

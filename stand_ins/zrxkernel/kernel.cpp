@@ -124,7 +124,7 @@ struct Kernel {
             if (it != pool.end()) {
                 LibraryFile& cached = *it->second.file;
                 const bool same = cached.SameFileAs(info.st_dev, info.st_ino);
-                if (same && cached.Kind() == kind && (!write || cached.Writable())) {
+                if (same && cached.Kind() == kind && (!write || cached.Writable() || cached.MakeWritable())) {
                     it->second.lastUse = ++useCounter;
                     it->second.verified = now;
                     cached.ForgetNames();
@@ -375,7 +375,8 @@ int32_t E_ClearFailedSaves(void) {
 
 int32_t E_SetString(const char* key, const char* value) {
     if (key == nullptr) return 0;
-    K().strings[key] = Text(value);
+    if (value == nullptr) K().strings.erase(key);
+    else K().strings[key] = value;
     return 1;
 }
 

@@ -158,23 +158,36 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     const auto storedKind = QueryText(db, "SELECT value FROM meta WHERE key='kind'");
     if (!storedKind) return fail(OpenError::Damaged);
     if (*storedKind != kind) return fail(OpenError::WrongKind);
-    if (write && !created) {
-        // A damaged library is refused before anything is written into it, never repaired.
-        const auto check = QueryText(db, "PRAGMA quick_check");
-        if (!check || *check != "ok") return fail(OpenError::Damaged);
-    }
-    if (write) {
-        // Write-ahead logging while the program works with the file; Settle() returns it to a plain
-        // rollback journal so that a library at rest has no side files.
-        Exec(db, "PRAGMA journal_mode=WAL");
-        Exec(db, "PRAGMA synchronous=NORMAL");
-    }
-    auto file = std::unique_ptr<LibraryFile>(new LibraryFile(db, std::string(kind), write, info.st_dev, info.st_ino));
+    auto file = std::unique_ptr<LibraryFile>(new LibraryFile(db, std::string(kind), false, info.st_dev, info.st_ino));
+    file->m_canWrite = canWrite;
     if (!file->PrepareStatements()) {
         error = OpenError::Damaged;
         return nullptr;
     }
+    if (write && !file->MakeWritable(!created)) {
+        error = OpenError::Damaged;
+        return nullptr;
+    }
     return file;
+}
+
+bool LibraryFile::MakeWritable(bool check) {
+    if (m_writable) return true;
+    if (!m_canWrite) return false;
+    EndRead();
+    if (check) {
+        // A damaged library is refused before anything is written into it, never repaired.
+        const auto result = QueryText(m_db, "PRAGMA quick_check");
+        if (!result || *result != "ok") return false;
+    }
+    // Write-ahead logging while the program works with the file; Settle() returns it to a plain
+    // rollback journal so that a library at rest has no side files.
+    Exec(m_db, "PRAGMA journal_mode=WAL");
+    Exec(m_db, "PRAGMA synchronous=NORMAL");
+    m_insert = std::make_unique<Statement>(m_db, "INSERT OR REPLACE INTO elements(name,data) VALUES(?1,?2)");
+    if (!m_insert->Valid()) return false;
+    m_writable = true;
+    return true;
 }
 
 LibraryFile::LibraryFile(sqlite3* db, std::string kind, bool writable, dev_t device, ino_t inode)
@@ -189,9 +202,7 @@ LibraryFile::~LibraryFile() {
 
 bool LibraryFile::PrepareStatements() {
     m_select = std::make_unique<Statement>(m_db, "SELECT data FROM elements WHERE name=?1");
-    if (m_writable)
-        m_insert = std::make_unique<Statement>(m_db, "INSERT OR REPLACE INTO elements(name,data) VALUES(?1,?2)");
-    return m_select->Valid() && (!m_writable || m_insert->Valid());
+    return m_select->Valid();
 }
 
 // Reads share one read transaction until it is as old as a batch, so that a run that reads an

@@ -49,6 +49,10 @@ public:
     LibraryFile& operator=(const LibraryFile&) = delete;
 
     bool Writable() const { return m_writable; }
+    // Lets a file opened for reading be written through the same connection, so that a program
+    // that reads a library and then writes it never waits on its own read lock. `check` runs the
+    // damage check first. False when the file cannot be written (or is damaged).
+    bool MakeWritable(bool check = true);
     const std::string& Kind() const { return m_kind; }
     // Whether the file on disk is still the one this object opened.
     bool SameFileAs(dev_t device, ino_t inode) const { return device == m_device && inode == m_inode; }
@@ -82,6 +86,7 @@ private:
     sqlite3* m_db;
     std::string m_kind;
     bool m_writable;
+    bool m_canWrite = false;  // the connection was opened read-write
     dev_t m_device;
     ino_t m_inode;
     std::unique_ptr<Statement> m_select;

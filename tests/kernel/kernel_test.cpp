@@ -122,8 +122,15 @@ TEST_F(KernelTest, CursorsTellWhetherAnElementIsReadableOrWritable) {
     EXPECT_EQ(E_OpenLibToRead(reader, "7401"), 0);
     EXPECT_EQ(E_OpenLibToRead(reader, "7400 "), 0);  // names compare exactly
     EXPECT_EQ(E_OpenLibToWrite(reader, "7400"), 0);  // a read handle cannot write
+    // The program never waits on its own read lock: a lock wait would last the whole busy timeout
+    // (seconds), so this bound tells a wait from none on any machine.
+    const auto start = std::chrono::steady_clock::now();
     const int32_t writer = E_OpenLibrary(path.c_str(), ZK_KIND_PART_LIBRARY, -1);
     EXPECT_GT(E_OpenLibToWrite(writer, "new"), 0);
+    EXPECT_NE(D_SaveDevice(D_CreateDevice(0, "new", "N", ""), E_OpenLibToWrite(writer, "new")), 0);
+    EXPECT_EQ(E_FlushLibraries(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_GT(E_OpenLibToRead(reader, "new"), 0);
     EXPECT_EQ(E_OpenLibToWrite(writer, ""), 0);
     EXPECT_EQ(E_CloseLibrary(writer), 1);
     EXPECT_EQ(E_CloseLibrary(reader), 1);

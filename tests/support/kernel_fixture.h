@@ -11,10 +11,12 @@
 
 namespace zrx::test {
 
-// A fresh working database and a temporary folder for library files.
+// A fresh working database, an empty shared string store and a temporary folder for library
+// files, whatever ran before in the same process.
 class KernelTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        E_SetString("IniFile", nullptr);
         char hierarchy[] = "MAINHIER";
         char page[] = "MAINPAGE";
         ASSERT_NE(DB_CreateDataBase("Untitled", hierarchy, page), 0);

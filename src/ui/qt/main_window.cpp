@@ -19,7 +19,11 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <functional>
+#include <tuple>
+
 #include "shell/app.h"
+#include "shell/messages.h"
 #include "ui/forms/readme_form.h"
 #include "ui/forms/summary_form.h"
 #include "ui/qt/bindings.h"
@@ -49,20 +53,17 @@ QListView* MakeList(QWidget* parent, ui::ListBox& list) {
     return widget;
 }
 
-QLabel* Caption(QWidget* parent, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setStyleSheet("QLabel { font-weight: bold; }");
-    return label;
-}
+// Makes a caption of the window's own (a label that names a list or a group of controls).
+using CaptionMaker = std::function<QLabel*(QWidget* parent, const char* text, int32_t number)>;
 
 // A library frame: library files | elements | >> << | chosen elements.
-QWidget* LibraryFrame(QWidget* parent, ui::Frame& frame, ui::FileList& libraries, ui::ListBox& elements,
-                      ui::Button& move, ui::Button& remove, ui::ListBox& chosen) {
+QWidget* LibraryFrame(QWidget* parent, const CaptionMaker& caption, ui::Frame& frame, ui::FileList& libraries,
+                      ui::ListBox& elements, ui::Button& move, ui::Button& remove, ui::ListBox& chosen) {
     auto* box = Make<QGroupBox>(parent, frame);
     auto* grid = new QGridLayout(box);
-    grid->addWidget(Caption(box, "Libraries"), 0, 0);
-    grid->addWidget(Caption(box, "Elements"), 0, 1);
-    grid->addWidget(Caption(box, "Chosen for the upgrade"), 0, 3);
+    grid->addWidget(caption(box, "Libraries", 20003), 0, 0);
+    grid->addWidget(caption(box, "Elements", 20004), 0, 1);
+    grid->addWidget(caption(box, "Chosen for the upgrade", 20005), 0, 3);
     grid->addWidget(MakeList(box, libraries), 1, 0);
     grid->addWidget(MakeList(box, elements), 1, 1);
     auto* buttons = new QVBoxLayout();
@@ -79,16 +80,16 @@ QWidget* LibraryFrame(QWidget* parent, ui::Frame& frame, ui::FileList& libraries
 }
 
 // A file frame: (folder) | files | >> << | chosen files.
-QWidget* FileFrame(QWidget* parent, ui::Frame& frame, QWidget* source, ui::FileList& files, ui::Button& move,
-                   ui::Button& remove, ui::ListBox& chosen, QLayout* extra = nullptr) {
+QWidget* FileFrame(QWidget* parent, const CaptionMaker& caption, ui::Frame& frame, QWidget* source, ui::FileList& files,
+                   ui::Button& move, ui::Button& remove, ui::ListBox& chosen, QLayout* extra = nullptr) {
     auto* box = Make<QGroupBox>(parent, frame);
     auto* grid = new QGridLayout(box);
     int column = 0;
     if (source != nullptr) {
-        grid->addWidget(Caption(box, "Folder"), 0, column);
+        grid->addWidget(caption(box, "Folder", 20006), 0, column);
         grid->addWidget(source, 1, column++);
     }
-    grid->addWidget(Caption(box, "Files"), 0, column);
+    grid->addWidget(caption(box, "Files", 20007), 0, column);
     grid->addWidget(MakeList(box, files), 1, column++);
     auto* buttons = new QVBoxLayout();
     buttons->addStretch();
@@ -96,7 +97,7 @@ QWidget* FileFrame(QWidget* parent, ui::Frame& frame, QWidget* source, ui::FileL
     buttons->addWidget(MakeButton(box, remove));
     buttons->addStretch();
     grid->addLayout(buttons, 1, column++);
-    grid->addWidget(Caption(box, "Chosen for the upgrade"), 0, column);
+    grid->addWidget(caption(box, "Chosen for the upgrade", 20005), 0, column);
     auto* right = new QVBoxLayout();
     right->addWidget(MakeList(box, chosen));
     if (extra != nullptr) right->addLayout(extra);
@@ -181,7 +182,10 @@ MainWindow::MainWindow(App& app) : m_app(app) {
     setCentralWidget(central);
     BuildMenus();
     resize(900, 600);
-    Track(this, m, [this, &m] { setWindowTitle(ToQt(m.Caption())); });
+    Track(this, m, [this, &m] {
+        setWindowTitle(ToQt(m.Caption()));
+        RefreshCaptions();
+    });
     // Track() hides the window with the form's design state; the program shows it after start-up.
 }
 
@@ -195,9 +199,9 @@ QWidget* MainWindow::BuildLoadPage() {
     prompt->setMaximumWidth(280);
     layout->addWidget(prompt);
     auto* chooser = new QVBoxLayout();
-    chooser->addWidget(Caption(page, "Upgrade folder"));
+    chooser->addWidget(AddCaption(page, "Upgrade folder", 20001));
     chooser->addWidget(FolderChooser(page, m.F_lstDrive, m.F_lstdir), 3);
-    chooser->addWidget(Caption(page, "Files in the folder"));
+    chooser->addWidget(AddCaption(page, "Files in the folder", 20002));
     chooser->addWidget(MakeList(page, m.F_lstfile), 2);
     layout->addLayout(chooser, 1);
     auto* buttons = new QVBoxLayout();
@@ -253,23 +257,26 @@ QWidget* MainWindow::BuildElementFrames() {
     auto* format = Make<QWidget>(centralWidget(), m.F_Format);
     auto* stack = new QGridLayout(format);
     stack->setContentsMargins(0, 0, 0, 0);
+    const CaptionMaker caption = [this](QWidget* parent, const char* text, int32_t number) {
+        return AddCaption(parent, text, number);
+    };
     QWidget* details[10] = {
-        LibraryFrame(format, m.F_Details(0), m.F_EDLlist, m.F_Devitem, m.F_Move, m.F_Remitem, m.F_Devlist),
-        LibraryFrame(format, m.F_Details(1), m.F_ESLlist, m.F_Smbitem, m.F_Smbmove, m.F_Remsmb, m.F_Slist),
-        LibraryFrame(format, m.F_Details(2), m.F_ELLList, m.F_Layitem, m.F_Laymove, m.F_Remlsmb, m.F_llist),
-        LibraryFrame(format, m.F_Details(3), m.F_Smlilist, m.F_Smlitem, m.F_SMLMove, m.F_Remsml, m.F_Smldlist),
-        LibraryFrame(format, m.F_Details(4), m.F_MPLList, m.F_MPLlitem, m.F_MPLMove, m.F_RemMpl, m.F_Mpldlist),
-        FileFrame(format, m.F_Details(5), FolderChooser(format, m.F_sbcdrive, m.F_sbcdir), m.F_SBCItem, m.F_Sbcmove,
+        LibraryFrame(format, caption, m.F_Details(0), m.F_EDLlist, m.F_Devitem, m.F_Move, m.F_Remitem, m.F_Devlist),
+        LibraryFrame(format, caption, m.F_Details(1), m.F_ESLlist, m.F_Smbitem, m.F_Smbmove, m.F_Remsmb, m.F_Slist),
+        LibraryFrame(format, caption, m.F_Details(2), m.F_ELLList, m.F_Layitem, m.F_Laymove, m.F_Remlsmb, m.F_llist),
+        LibraryFrame(format, caption, m.F_Details(3), m.F_Smlilist, m.F_Smlitem, m.F_SMLMove, m.F_Remsml, m.F_Smldlist),
+        LibraryFrame(format, caption, m.F_Details(4), m.F_MPLList, m.F_MPLlitem, m.F_MPLMove, m.F_RemMpl, m.F_Mpldlist),
+        FileFrame(format, caption, m.F_Details(5), FolderChooser(format, m.F_sbcdrive, m.F_sbcdir), m.F_SBCItem, m.F_Sbcmove,
                   m.F_Remsbc, m.F_SBCList),
-        FileFrame(format, m.F_Details(6), nullptr, m.F_Thermtal, m.F_Talmove, m.F_RemTal, m.F_Tallist),
-        FileFrame(format, m.F_Details(7), nullptr, m.F_Thermdat, m.F_Datmove, m.F_Remdat, m.F_Datlist),
-        FileFrame(format, m.F_Details(8), nullptr, m.F_Profitem, m.F_SPCmove, m.F_Remspc, m.F_ProfList),
+        FileFrame(format, caption, m.F_Details(6), nullptr, m.F_Thermtal, m.F_Talmove, m.F_RemTal, m.F_Tallist),
+        FileFrame(format, caption, m.F_Details(7), nullptr, m.F_Thermdat, m.F_Datmove, m.F_Remdat, m.F_Datlist),
+        FileFrame(format, caption, m.F_Details(8), nullptr, m.F_Profitem, m.F_SPCmove, m.F_Remspc, m.F_ProfList),
         nullptr};
     auto* misc = new QFormLayout();
     misc->setRowWrapPolicy(QFormLayout::WrapAllRows);
     misc->addRow(Make<QLabel>(format, m.F_Syspathlbl), Make<QComboBox>(format, m.F_Syspath));
     misc->addRow(Make<QLabel>(format, m.F_Filedesclbl), Make<QLineEdit>(format, m.F_Filedesc));
-    details[9] = FileFrame(format, m.F_Details(9), FolderChooser(format, m.F_Miscdrive, m.F_MiscDir), m.F_Miscitem,
+    details[9] = FileFrame(format, caption, m.F_Details(9), FolderChooser(format, m.F_Miscdrive, m.F_MiscDir), m.F_Miscitem,
                            m.F_MiscMove, m.F_RemMisc, m.F_Mlist, misc);
     for (QWidget* frame : details) stack->addWidget(frame, 0, 0);
     return format;
@@ -280,18 +287,19 @@ QWidget* MainWindow::BuildBuildFrame() {
     auto* frame = Make<QWidget>(centralWidget(), m.F_chgfrm);
     auto* layout = new QHBoxLayout(frame);
     auto* left = new QVBoxLayout();
-    left->addWidget(Caption(frame, "Destination folder of the upgrade"));
+    left->addWidget(AddCaption(frame, "Destination folder of the upgrade", 20008));
     left->addWidget(FolderChooser(frame, m.F_Drive, m.F_Dir), 1);
     layout->addLayout(left, 2);
     auto* right = new QVBoxLayout();
-    right->addWidget(Caption(frame, "Files the build writes"));
+    right->addWidget(AddCaption(frame, "Files the build writes", 20009));
     auto* paths = new QFormLayout();
-    const std::pair<const char*, ui::Label*> rows[] = {
-        {"Upgrade list", &m.F_Destfmtpath},      {"Part library", &m.F_Destdpath},
-        {"Symbol library", &m.F_Destspath},      {"I_ symbol library", &m.F_DestI_spath},
-        {"Package library", &m.F_Destlpath},     {"SPARAM model library", &m.F_Destsmlpath},
-        {"MPARAM model library", &m.F_Destmplpath}};
-    for (const auto& [text, label] : rows) paths->addRow(text, Make<QLabel>(frame, *label));
+    const std::tuple<const char*, int32_t, ui::Label*> rows[] = {
+        {"Upgrade list", 20010, &m.F_Destfmtpath},         {"Part library", 20011, &m.F_Destdpath},
+        {"Symbol library", 20012, &m.F_Destspath},         {"I_ symbol library", 20013, &m.F_DestI_spath},
+        {"Package library", 20014, &m.F_Destlpath},        {"SPARAM model library", 20015, &m.F_Destsmlpath},
+        {"MPARAM model library", 20016, &m.F_Destmplpath}};
+    for (const auto& [text, number, label] : rows)
+        paths->addRow(AddCaption(frame, text, number), Make<QLabel>(frame, *label));
     right->addLayout(paths);
     auto* options = Make<QGroupBox>(frame, m.Frame3D2);
     auto* optionLayout = new QVBoxLayout(options);
@@ -306,6 +314,22 @@ QWidget* MainWindow::BuildBuildFrame() {
     right->addLayout(buttons);
     layout->addLayout(right, 3);
     return frame;
+}
+
+QLabel* MainWindow::AddCaption(QWidget* parent, const char* text, int32_t number) {
+    auto* label = new QLabel(parent);
+    m_captions.push_back({label, text, number});
+    RefreshCaptions();
+    return label;
+}
+
+void MainWindow::RefreshCaptions() {
+    // In the user's language and in the font of the form's other controls (set at start-up).
+    for (const CaptionText& caption : m_captions) {
+        if (!caption.label) continue;
+        caption.label->setText(ToQt(GetLocalMessage(caption.text, caption.number)));
+        caption.label->setFont(FontOf(m_app.uiFont, caption.label->font()));
+    }
 }
 
 void MainWindow::BuildMenus() {

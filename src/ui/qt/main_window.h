@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
+
+#include <cstdint>
+#include <vector>
 
 namespace zrx {
 class App;
@@ -24,8 +29,17 @@ private:
     QWidget* BuildElementFrames();
     QWidget* BuildBuildFrame();
     void BuildMenus();
+    // A caption of the window's own around the form's controls: localised by its number.
+    QLabel* AddCaption(QWidget* parent, const char* text, int32_t number);
+    void RefreshCaptions();
 
     App& m_app;
+    struct CaptionText {
+        QPointer<QLabel> label;
+        const char* text;
+        int32_t number;
+    };
+    std::vector<CaptionText> m_captions;
 };
 
 // Registers the dialogs of the modal forms (readme viewer, summary) with the dialog interface.

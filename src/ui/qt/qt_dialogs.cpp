@@ -19,6 +19,8 @@
 
 namespace zrx::qt {
 
+QtDialogs::~QtDialogs() { delete m_help; }
+
 ui::Answer QtDialogs::ShowMessage(const ui::MessageBox& box) {
     QMessageBox message(m_owner);
     message.setWindowTitle(ToQt(box.title));
@@ -91,7 +93,9 @@ void QtDialogs::ShowModal(ui::Form& form) {
     const auto factory = m_factories.find(form.Name());
     if (factory == m_factories.end()) return;
     QDialog* dialog = factory->second(form, m_owner);
-    dialog->setWindowModality(Qt::ApplicationModal);
+    // Modal to the main window only, so that the help window (a window of its own) stays usable
+    // while the form is open.
+    dialog->setWindowModality(Qt::WindowModal);
     dialog->setWindowTitle(ToQt(form.Caption()));
     // The dialog closes when the form is hidden (its Close button), and closing the dialog by its
     // close box hides the form.
@@ -107,7 +111,10 @@ void QtDialogs::ShowModal(ui::Form& form) {
 
 void QtDialogs::ShowHelp(const std::string& helpFile) {
     if (!m_help) {
-        auto* dialog = new QDialog(m_owner);
+        // A window of its own, not a child of the main window: the modal forms block only the main
+        // window, so help can be read, scrolled and closed from any of them.
+        auto* dialog = new QDialog(nullptr, Qt::Window);
+        dialog->setObjectName("helpWindow");
         dialog->setWindowTitle(QStringLiteral("Zarnix32 Library Upgrade - Help"));
         dialog->resize(760, 620);
         auto* layout = new QVBoxLayout(dialog);

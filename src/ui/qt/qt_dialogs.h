@@ -14,6 +14,10 @@ namespace zrx::qt {
 // modal forms and the help window.
 class QtDialogs : public ui::Dialogs {
 public:
+    QtDialogs() = default;
+    ~QtDialogs() override;
+    QtDialogs(const QtDialogs&) = delete;
+    QtDialogs& operator=(const QtDialogs&) = delete;
     ui::Answer ShowMessage(const ui::MessageBox& box) override;
     std::optional<std::string> AskSaveFileName(const ui::SaveFileRequest& request) override;
     void SetBusy(bool busy) override;

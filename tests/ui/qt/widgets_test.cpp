@@ -8,6 +8,8 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTimer>
+#include <functional>
+#include <memory>
 #include <QtTest>
 
 #include "kernel/library_exchange.h"
@@ -23,6 +25,7 @@
 #include "ui/list_box.h"
 #include "ui/qt/bindings.h"
 #include "ui/qt/qt_dialogs.h"
+#include "ui/forms/summary_form.h"
 
 using namespace zrx;
 #include <filesystem>
@@ -135,27 +138,88 @@ private slots:
 
     void AModalBoxIsShownAndAnswered() {
         qt::QtDialogs dialogs;
-        QString shownText;
-        QTimer::singleShot(0, [&shownText] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box != nullptr);
-            shownText = box->text();
-            box->button(QMessageBox::No)->click();
-        });
+        BoxAnswerer no(QMessageBox::No);
         const ui::Answer answer = dialogs.ShowMessage({"Are you sure you want to update the library files",
                                                        "Zarnix32 Library Upgrade", ui::Icon::Question,
                                                        ui::Buttons::YesNo, true});
-        QCOMPARE(shownText, QString("Are you sure you want to update the library files"));
+        QVERIFY2(no.failure.isEmpty(), qPrintable(no.failure));
+        QCOMPARE(no.shownText, QString("Are you sure you want to update the library files"));
         QVERIFY(answer == ui::Answer::No);
 
-        QTimer::singleShot(0, [] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box != nullptr);
-            box->button(QMessageBox::Retry)->click();
-        });
-        QVERIFY(dialogs.ShowMessage({"Could not locate file", "ZRXLIBUG Setup", ui::Icon::Critical,
-                                     ui::Buttons::AbortRetryIgnore, false}) == ui::Answer::Retry);
+        BoxAnswerer retry(QMessageBox::Retry);
+        const ui::Answer second = dialogs.ShowMessage(
+            {"Could not locate file", "ZRXLIBUG Setup", ui::Icon::Critical, ui::Buttons::AbortRetryIgnore, false});
+        QVERIFY2(retry.failure.isEmpty(), qPrintable(retry.failure));
+        QVERIFY(second == ui::Answer::Retry);
     }
+
+    // Help opened from a modal window (the summary, the readme viewer) can be used at once: the
+    // modal window must not block it.
+    void HelpIsUsableFromAModalWindow() {
+        struct BlockWatch : QObject {
+            bool blocked = false;
+            bool eventFilter(QObject* object, QEvent* event) override {
+                if (object->objectName() == "helpWindow" && object->isWidgetType()) {
+                    if (event->type() == QEvent::WindowBlocked) blocked = true;
+                    if (event->type() == QEvent::WindowUnblocked) blocked = false;
+                }
+                return false;
+            }
+        } watch;
+        qApp->installEventFilter(&watch);
+        qt::QtDialogs dialogs;
+        QWidget owner;
+        owner.show();
+        dialogs.SetOwner(&owner);
+        dialogs.RegisterForm("INSUMRY", [](ui::Form&, QWidget* parent) { return new QDialog(parent); });
+        ui::SummaryForm form;
+        bool shown = false, blockedWhileModal = true;
+        QTimer::singleShot(0, [&] {
+            dialogs.ShowHelp("/no/such/help.html");
+            QCoreApplication::processEvents();
+            QWidget* help = nullptr;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->objectName() == "helpWindow") help = top;
+            shown = help != nullptr && help->isVisible();
+            blockedWhileModal = watch.blocked;
+            form.SetVisible(false);
+        });
+        dialogs.ShowModal(form);
+        qApp->removeEventFilter(&watch);
+        QVERIFY(shown);
+        QVERIFY(!blockedWhileModal);
+    }
+
+private:
+    // Answers the next modal message box with a button. A check that fails inside a timer cannot
+    // end the test, and a box left open would hang it: so the answerer looks for the box for a
+    // while, closes whatever modal window is there when it is not the expected box, and keeps
+    // what went wrong for the test to report once the box has returned.
+    struct BoxAnswerer {
+        explicit BoxAnswerer(QMessageBox::StandardButton button) {
+            auto tries = std::make_shared<int>(0);
+            auto look = std::make_shared<std::function<void()>>();
+            *look = [this, button, tries, look] {
+                QWidget* modal = QApplication::activeModalWidget();
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                if (box != nullptr && box->button(button) != nullptr) {
+                    shownText = box->text();
+                    box->button(button)->click();
+                    return;
+                }
+                if (modal != nullptr) {
+                    failure = "a modal window without the expected button was shown";
+                    modal->close();
+                    return;
+                }
+                if (++*tries < 500) QTimer::singleShot(10, *look);
+                else failure = "no modal box was shown";
+            };
+            QTimer::singleShot(0, *look);
+        }
+        QString shownText;
+        QString failure;
+    };
 };
 
 // The part frame of the builder in the real window: a click on a library lists its elements, and
