@@ -260,6 +260,16 @@ TEST_F(UpgradeWriterTest, RecordsLoseTheirOuterBlanksAndTheSymbolLibraryFollowsI
     EXPECT_NE(List().find("\r\n4,0,9,x.sbc,SUB\r\n"), std::string::npos) << List();
 }
 
+TEST_F(UpgradeWriterTest, FileListsMatchTheirPatternsWhateverTheLetterCase) {
+    MakeLibrary(m_suite / "LIB/Mixed.Part", true, {PartJson("X")});
+    test::WriteFile(m_suite / "LIB/cool.Tal", "t");
+    ui::MainForm& m = A().main;
+    m.F_EDLlist.Refresh();
+    m.F_Thermtal.Refresh();
+    EXPECT_NE(std::find(m.F_EDLlist.Items().begin(), m.F_EDLlist.Items().end(), "Mixed.Part"), m.F_EDLlist.Items().end());
+    EXPECT_NE(std::find(m.F_Thermtal.Items().begin(), m.F_Thermtal.Items().end(), "cool.Tal"), m.F_Thermtal.Items().end());
+}
+
 class ReloadTest : public UpgradeWriterTest {
 protected:
     void Reload(const std::string& text) {
