@@ -1,11 +1,13 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <set>
 
 #include "apply/summary.h"
 #include "cli/cli_commands.h"
+#include "cli/cli_rows.h"
 #include "cli/cli_session.h"
 #include "shell/messages.h"
 #include "shell/text_utils.h"
@@ -36,12 +38,45 @@ void PrintSummary(const ui::Grid& grid) {
     }
 }
 
+// The offered rows with their outcome after a run, for scripts. A row's element was selected when
+// its Update cell said YES; the per-kind lists the run worked on hold the rows of each kind in grid
+// order, and so tell each selected row's outcome.
+Json AppliedRows(const App& app, const std::vector<bool>& selected) {
+    Json rows = Json::array();
+    std::array<size_t, 7> seen{};
+    const UpgradeLists& l = app.lists;
+    for (size_t i = 0; i + 1 < app.GridRows.size(); ++i) {
+        const int kind = app.GridRows[i].Kind;
+        const size_t index = kind >= 1 && kind <= 6 ? seen[static_cast<size_t>(kind)]++ : 0;
+        auto copied = [index](const auto& list) { return index < list.size() && list[index].Copied != 0; };
+        const bool done = kind == 1   ? copied(l.PartItems)
+                          : kind == 2 ? copied(l.SymbolItems)
+                          : kind == 3 ? copied(l.PackageItems)
+                          : kind == 4 ? copied(l.DataFileItems)
+                          : kind == 5 ? copied(l.SpiceModelItems)
+                                      : copied(l.MixedModelItems);
+        Json row = RowJson(app, static_cast<int>(i) + 1);
+        row["update"] = selected[i] ? "YES" : "NO";
+        row["status"] = !selected[i] ? "skipped" : done ? "copied" : "not copied";
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::string ApplyMeaning(int status) {
+    switch (status) {
+        case 0: return "every selected element was copied";
+        case 1: return "some selected elements were not copied";
+        default: return "nothing ran";
+    }
+}
+
 }  // namespace
 
 void AddApplyCommand(CLI::App& parent, int& status) {
     static std::string suite, folder, summaryFile;
-    static bool yes = false, ask = false, overwrite = false;
-    static std::vector<std::string> only, skip;
+    static bool yes = false, ask = false, overwrite = false, dryRun = false, json = false, skipSame = false;
+    static std::vector<std::string> only, skip, onlyFiles, skipFiles;
     CLI::App* apply = parent.add_subcommand("apply", "Apply an upgrade folder to an installation");
     apply->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
     apply->add_flag("--yes", yes, "Answer the confirmation with Yes");
@@ -50,23 +85,66 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         ->excludes(askOption);
     apply->add_option("--only", only, "Copy only the elements of these names");
     apply->add_option("--skip", skip, "Do not copy the elements of these names");
+    apply->add_option("--only-from", onlyFiles, "Copy only the elements named in this file (one a line, # comments)");
+    apply->add_option("--skip-from", skipFiles, "Do not copy the elements named in this file (one a line, # comments)");
+    apply->add_flag("--skip-same", skipSame, "Do not copy rows that are the same as installed");
+    apply->add_flag("--dry-run", dryRun, "Print what the run would change (as diff does) and change nothing");
+    apply->add_flag("--json", json, "Print one JSON document instead of the summary table");
     apply->add_option("--summary", summaryFile, "Save the summary as Save Summary does");
     apply->add_option("UPGRADE_FOLDER", folder, "Folder that holds Upgrade.lst")->required();
+    apply->footer("Exit status: 0 every selected element copied, 1 some not copied, 2 nothing ran. With --dry-run: "
+                  "0 when every selected row is the same as installed, 1 when any differs, 2 when nothing could be "
+                  "compared.");
     apply->callback([&status] {
+        auto failJson = [](int code, const std::string& meaning) {
+            if (json) std::cout << Json{{"rows", Json::array()}, {"exit_status", code}, {"meaning", meaning}}.dump(2) << "\n";
+            return code;
+        };
+        std::vector<std::string> onlyList = only, skipList = skip;
+        for (const auto& [files, names] : {std::pair{&onlyFiles, &onlyList}, std::pair{&skipFiles, &skipList}}) {
+            for (const std::string& file : *files) {
+                std::string error;
+                if (!ReadNameFile(file, *names, error)) {
+                    Fail(error);
+                    status = failJson(kExitFailure, dryRun ? DiffMeaning(kExitFailure) : ApplyMeaning(kExitFailure));
+                    return;
+                }
+            }
+        }
         Session session;
         App& app = session.app;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
-            status = kExitFailure;
+            status = failJson(kExitFailure, dryRun ? DiffMeaning(kExitFailure) : ApplyMeaning(kExitFailure));
             return;
         }
         ui::MainForm& m = app.main;
-        // Every element is offered; --only and --skip take rows out by element name.
-        const std::set<std::string> onlyNames(only.begin(), only.end()), skipNames(skip.begin(), skip.end());
+        // Every element is offered; --only and --skip (and their files) take rows out by element
+        // name, --skip-same those that would change nothing.
+        const std::set<std::string> onlyNames(onlyList.begin(), onlyList.end()), skipNames(skipList.begin(), skipList.end());
+        const bool onlySome = !only.empty() || !onlyFiles.empty();
         ui::Grid& grid = m.F_Preferen;
         for (int r = 1; r < grid.Rows(); ++r) {
             if (grid.TextMatrix(r, 3).empty()) continue;
             const std::string& name = grid.TextMatrix(r, 0);
-            if ((!onlyNames.empty() && !onlyNames.count(name)) || skipNames.count(name)) grid.SetTextMatrix(r, 3, "NO");
+            if ((onlySome && !onlyNames.count(name)) || skipNames.count(name)) grid.SetTextMatrix(r, 3, "NO");
+        }
+        if (skipSame) m.P_SameToNo.Click();
+        std::vector<bool> selected;
+        std::vector<int> touched;
+        for (size_t i = 0; i + 1 < app.GridRows.size(); ++i) {
+            selected.push_back(grid.TextMatrix(static_cast<int>(i) + 1, 3) == "YES");
+            if (selected.back()) touched.push_back(static_cast<int>(i) + 1);
+        }
+        if (dryRun) {
+            status = DiffStatus(app, touched);
+            if (json) {
+                Json rows = Json::array();
+                for (const int r : touched) rows.push_back(RowJson(app, r));
+                std::cout << Json{{"rows", rows}, {"exit_status", status}, {"meaning", DiffMeaning(status)}}.dump(2) << "\n";
+            } else {
+                for (const int r : touched) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
+            }
+            return;
         }
         m.F_Proceed.Click();
         if (ask) m.F_OverPrompt(0).Click();
@@ -85,7 +163,7 @@ void AddApplyCommand(CLI::App& parent, int& status) {
             summaryShown = true;
             auto& summary = static_cast<ui::SummaryForm&>(form);
             session.dialogs.EndProgress();
-            PrintSummary(summary.F_Resgrid);
+            if (!json) PrintSummary(summary.F_Resgrid);
             for (int r = 1; r < summary.F_Resgrid.Rows(); ++r)
                 if (!summary.F_Resgrid.TextMatrix(r, 3).empty() &&
                     summary.F_Resgrid.TextMatrix(r, 3) != GetLocalMessage("Copied", 4434))
@@ -99,9 +177,18 @@ void AddApplyCommand(CLI::App& parent, int& status) {
             }
             summary.F_PrevDef.Click();
         });
+        // The rows' changes as they stood before the run (the window works them out again after it).
+        const preview::RowChanges before = app.rowChanges;
         m.F_Update.Click();
         session.dialogs.EndProgress();
         status = !summaryShown ? kExitFailure : allCopied ? 0 : 1;
+        app.rowChanges = before;
+        if (json)
+            std::cout << Json{{"rows", summaryShown ? AppliedRows(app, selected) : Json::array()},
+                              {"exit_status", status},
+                              {"meaning", ApplyMeaning(status)}}
+                             .dump(2)
+                      << "\n";
     });
 }
 

@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
     AddApplyCommand(app, status);
     AddBuildCommand(app, status);
     AddShowCommand(app, status);
+    AddDiffCommand(app, status);
     AddDemoCommand(app, status);
     AddLibraryCommands(app, status);
     try {

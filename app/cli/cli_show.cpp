@@ -3,27 +3,69 @@
 #include <iostream>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_rows.h"
 #include "cli/cli_session.h"
 
 namespace zrx::cli {
 
 void AddShowCommand(CLI::App& parent, int& status) {
     static std::string suite, folder;
+    static bool json = false;
     CLI::App* show = parent.add_subcommand("show", "Print the selection grid an upgrade folder offers");
     show->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
+    show->add_flag("--json", json, "Print one JSON document instead of tab-separated lines");
     show->add_option("UPGRADE_FOLDER", folder, "Folder that holds Upgrade.lst")->required();
     show->callback([&status] {
         Session session;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
+            if (json) std::cout << Json{{"rows", Json::array()}, {"exit_status", status}, {"meaning", "the upgrade could not be loaded"}}.dump(2) << "\n";
             return;
         }
-        const ui::Grid& grid = session.app.main.F_Preferen;
-        for (int r = 1; r < grid.Rows(); ++r) {
-            for (int c = 0; c < 5; ++c) std::cout << (c ? "\t" : "") << grid.TextMatrix(r, c);
-            std::cout << "\n";
-        }
+        const App& app = session.app;
+        const ui::Grid& grid = app.main.F_Preferen;
         status = 0;
+        if (json) {
+            Json rows = Json::array();
+            for (int r = 1; r < grid.Rows(); ++r)
+                if (Offered(app, r)) rows.push_back(RowJson(app, r));
+            std::cout << Json{{"rows", rows}, {"exit_status", status}, {"meaning", "the grid was shown"}}.dump(2) << "\n";
+            return;
+        }
+        for (int r = 1; r < grid.Rows(); ++r) std::cout << GridLine(app, r) << "\n";
+    });
+}
+
+void AddDiffCommand(CLI::App& parent, int& status) {
+    static std::string suite, folder;
+    static bool json = false;
+    CLI::App* diff = parent.add_subcommand(
+        "diff", "Print what each offered row would change: new, changed, same, older, missing or unreadable");
+    diff->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
+    diff->add_flag("--json", json, "Print one JSON document instead of tab-separated lines");
+    diff->add_option("UPGRADE_FOLDER", folder, "Folder that holds Upgrade.lst")->required();
+    diff->footer("Exit status: 0 when every row is the same as installed, 1 when any row differs, 2 when nothing "
+                 "could be compared.");
+    diff->callback([&status] {
+        Session session;
+        if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
+            status = kExitFailure;
+            if (json) std::cout << Json{{"rows", Json::array()}, {"exit_status", status}, {"meaning", DiffMeaning(status)}}.dump(2) << "\n";
+            return;
+        }
+        const App& app = session.app;
+        const ui::Grid& grid = app.main.F_Preferen;
+        std::vector<int> offered;
+        for (int r = 1; r < grid.Rows(); ++r)
+            if (Offered(app, r)) offered.push_back(r);
+        status = DiffStatus(app, offered);
+        if (json) {
+            Json rows = Json::array();
+            for (const int r : offered) rows.push_back(RowJson(app, r));
+            std::cout << Json{{"rows", rows}, {"exit_status", status}, {"meaning", DiffMeaning(status)}}.dump(2) << "\n";
+            return;
+        }
+        for (int r = 1; r < grid.Rows(); ++r) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
     });
 }
 

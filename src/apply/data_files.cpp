@@ -160,6 +160,22 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::str
     return outcome;
 }
 
+}  // namespace
+
+bool FileExists(std::string path) {
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
+    if (!path.empty() && path.back() == kSep) path.pop_back();
+    if (!IsRegularFile(path)) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+bool PathLengthOk(const std::string& path) { return path.size() < PATH_MAX; }
+
+namespace {
+
 // The real path of a file or directory, or "" when it cannot be resolved.
 std::string RealPath(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
@@ -168,10 +184,8 @@ std::string RealPath(const std::string& path) {
     return result;
 }
 
-// Whether `dir` (a directory or file, which may not exist yet) stays inside `root` once symbolic
-// links are followed.
-// The real paths of the directories seen are kept for the run: a run has few target directories
-// and many files.
+}  // namespace
+
 bool StaysInside(const std::string& dir, const std::string& root, std::map<std::string, std::string>& realPaths) {
     auto real = [&realPaths](const std::string& path) -> const std::string& {
         auto it = realPaths.find(path);
@@ -191,20 +205,6 @@ bool StaysInside(const std::string& dir, const std::string& root, std::map<std::
     const std::string resolved = real(existing) + rest;
     return resolved == realRoot || StartsWith(resolved, realRoot == "/" ? realRoot : realRoot + "/");
 }
-
-}  // namespace
-
-bool FileExists(std::string path) {
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
-    if (!path.empty() && path.back() == kSep) path.pop_back();
-    if (!IsRegularFile(path)) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
-bool PathLengthOk(const std::string& path) { return path.size() < PATH_MAX; }
 
 CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
                         const std::string& srcName, const std::string& destName, std::string* reason) {

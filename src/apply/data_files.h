@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace zrx {
@@ -34,6 +35,11 @@ CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
 // The modification-time rule of the copy: an installed regular file whose modification time is
 // later than the source's is not replaced (subcircuit files excepted).
 bool InstalledFileIsNewer(const std::string& source, const std::string& installed);
+
+// Whether `path` (a directory or file, which may not exist yet) stays inside `root` once symbolic
+// links are followed; a missing root counts as inside (the copy itself fails then). The real paths
+// seen are kept in `realPaths`, since a run has few directories and many files.
+bool StaysInside(const std::string& path, const std::string& root, std::map<std::string, std::string>& realPaths);
 
 // Whether a path can be opened for reading (one pair of enclosing double quotes and one trailing
 // separator removed first).

@@ -102,11 +102,11 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
     }
 }
 
-const std::string& PartSource(const App& app, const ElementItem&) { return app.UpgLibPath[0]; }
+const std::string& PartSource(const App& app, const ElementItem&) { return UpgradeLibraryOf(app.UpgLibPath, 1, {}); }
 const std::string& SymbolSource(const App& app, const ElementItem& item) {
-    return ToUpper(item.UpgSymbolLib) == "I_UPG.SYMBOL" ? app.UpgLibPath[2] : app.UpgLibPath[1];
+    return UpgradeLibraryOf(app.UpgLibPath, 2, item.UpgSymbolLib);
 }
-const std::string& PackageSource(const App& app, const ElementItem&) { return app.UpgLibPath[3]; }
+const std::string& PackageSource(const App& app, const ElementItem&) { return UpgradeLibraryOf(app.UpgLibPath, 3, {}); }
 
 }  // namespace
 

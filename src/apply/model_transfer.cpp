@@ -45,7 +45,7 @@ void TransferModels(App& app, bool spice) {
     std::vector<ElementItem>& list = spice ? app.lists.SpiceModelItems : app.lists.MixedModelItems;
     if (IsPlaceholder(list)) return;
     ui::MainForm& m = app.main;
-    const std::string& upgradeLibrary = app.UpgLibPath[spice ? 4 : 5];
+    const std::string& upgradeLibrary = UpgradeLibraryOf(app.UpgLibPath, spice ? 5 : 6, {});
     const std::string& targetDir = ElementTargetDir(app.env, spice ? 5 : 6);
     const int32_t destKind = spice ? 5 : 1;
     int32_t upgradeHandle = 0;

@@ -1,5 +1,6 @@
 #include "apply/targets.h"
 
+#include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/paths.h"
 #include "shell/text_utils.h"
@@ -13,10 +14,27 @@ std::string ElementTargetPath(const std::string& dir, std::string_view targetLib
     return ResolveNameInDir(dir, targetLib);
 }
 
+const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLibraries, int kind,
+                                    std::string_view upgSymbolLib) {
+    switch (kind) {
+        case 1: return upgradeLibraries[0];
+        case 2: return ToUpper(upgSymbolLib) == "I_UPG.SYMBOL" ? upgradeLibraries[2] : upgradeLibraries[1];
+        case 3: return upgradeLibraries[3];
+        case 5: return upgradeLibraries[4];
+        default: return upgradeLibraries[5];
+    }
+}
+
+const char* LibraryKindOf(int kind) { return kind == 1 ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY; }
+
 bool IsSubcircuitFile(std::string_view name) { return EndsWith(ToUpper(TrimmedBlanks(name)), ".SBC"); }
 
 std::string DataFileDestinationDir(const DataFileItem& item) {
-    return IsSubcircuitFile(item.Name) ? ResolveNameInDir(item.TargetDir, item.TargetLib) : item.TargetDir;
+    return DataFileDestinationDir(item.TargetDir, item.Name, item.TargetLib);
+}
+
+std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name, std::string_view subdir) {
+    return IsSubcircuitFile(name) ? ResolveNameInDir(targetDir, subdir) : targetDir;
 }
 
 std::string DataFileTargetPath(const std::string& destinationDir, std::string_view name) {

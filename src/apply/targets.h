@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -21,11 +22,20 @@ const std::string& ElementTargetDir(const Environment& env, int kind);
 // The target library of an element: its directory and the list's library file name.
 std::string ElementTargetPath(const std::string& dir, std::string_view targetLib);
 
+// The upgrade library an element of a kind comes from (1 part, 2 symbol, 3 package, 5 SPARAM
+// model, 6 MPARAM model): a symbol from the "I_" library when its list names "I_Upg.SYMBOL" (any
+// case), else from the "A_" library.
+const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLibraries, int kind,
+                                    std::string_view upgSymbolLib);
+// The library kind the kernel opens an element kind's libraries with.
+const char* LibraryKindOf(int kind);
+
 // Whether a data file is a subcircuit file (its trimmed name ends in ".SBC", any case).
 bool IsSubcircuitFile(std::string_view name);
 // The directory a data file is copied into: its target directory, or for a subcircuit file the
 // subdirectory of it that the list names.
 std::string DataFileDestinationDir(const DataFileItem& item);
+std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name, std::string_view subdir);
 // The file a data file replaces or creates in that directory.
 std::string DataFileTargetPath(const std::string& destinationDir, std::string_view name);
 

@@ -8,6 +8,7 @@
 #include "apply/model_transfer.h"
 #include "apply/run_guard.h"
 #include "apply/summary.h"
+#include "preview/change_column.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/messages.h"
@@ -95,6 +96,12 @@ void UpdateLibraries(App& app) {
     if (app.SummaryFinished) app.CloseMainWindow();
 }
 
-void ConnectUpdatePage(App& app) { app.main.F_Update.onClick = [&app] { UpdateLibraries(app); }; }
+void ConnectUpdatePage(App& app) {
+    app.main.F_Update.onClick = [&app] {
+        UpdateLibraries(app);
+        // What the rows would change now that the run is over.
+        if (!app.ended) ShowChangeColumn(app);
+    };
+}
 
 }  // namespace zrx

@@ -95,6 +95,12 @@ typedef struct ZK_ItemRecord {
 ZK_API int32_t E_OpenLibrary(const char* path, const char* kind, int32_t writeFlag);
 // A read cursor (above 0) when the library holds an element of that name, else 0.
 ZK_API int32_t E_OpenLibToRead(int32_t library, const char* name);
+// Compares what two open libraries (of one kind) store for two elements, without loading them into
+// the working database: 1 when the stored elements are identical, 0 when they differ, -1 when the
+// first library has no element `nameA`, -2 when the second has no element `nameB` (the first
+// holds it), -3 when a handle is not open or an element is damaged (E_LastError says which). Names
+// compare exactly. Nothing is written.
+ZK_API int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB, const char* nameB);
 // A write cursor (above 0) for saving an element under that name, else 0 (read-only handle,
 // empty name).
 ZK_API int32_t E_OpenLibToWrite(int32_t library, const char* name);

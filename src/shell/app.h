@@ -12,6 +12,7 @@
 
 #include "builder/builder_tables.h"
 #include "kernel/releasing_dialogs.h"
+#include "preview/change_preview.h"
 #include "shell/working_database.h"
 #include "ui/forms/main_form.h"
 #include "upgrade_list/upgrade_items.h"
@@ -68,6 +69,8 @@ public:
     std::vector<std::string> ReadmeLines{1};
     UpgradeLists lists;
     std::vector<GridRow> GridRows{1};
+    // What each offered row of GridRows would change in the installation.
+    preview::RowChanges rowChanges;
 
     // The builder.
     BuilderTables builder;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -49,6 +50,11 @@ public:
     virtual int TextWidth(const std::string& text, const UiFont& font) = 0;
     // The main window has been unloaded: the program ends.
     virtual void EndProgram() = 0;
+    // Shows how far a long operation has come (`done` of `total`) with a text; a total of 0 ends
+    // the display. Where there is nothing to show it on, nothing happens.
+    virtual void ShowProgress(const std::string& text, size_t done, size_t total) {
+        (void)text, (void)done, (void)total;
+    }
 };
 
 }  // namespace zrx::ui

@@ -1,6 +1,7 @@
 #include "upgrade_list/load_page.h"
 
 #include "builder/list_reload.h"
+#include "preview/change_column.h"
 #include "shell/app.h"
 #include "shell/text_utils.h"
 #include "shell/working_database.h"
@@ -35,6 +36,7 @@ void F_lstok_Click(App& app) {
     AssignTargetDirs(app);
     BuildGridRows(app);
     FillPreferenceGrid(app);
+    ShowChangeColumn(app);
     m.F_Format.SetVisible(false);
     app.dialogs.SetBusy(false);
     ClearWorkingDatabase();

@@ -323,6 +323,27 @@ int32_t E_OpenLibToRead(int32_t library, const char* name) {
     return k.NewCursor(k.readCursors, library, name, std::move(*data));
 }
 
+int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB, const char* nameB) {
+    Kernel& k = K();
+    LibraryHandle* a = k.Library(libraryA);
+    LibraryHandle* b = k.Library(libraryB);
+    if (a == nullptr || b == nullptr || nameA == nullptr || nameB == nullptr) return -3;
+    k.lastError.clear();
+    const auto first = a->file->Load(nameA);
+    if (!first) return -1;
+    const auto second = b->file->Load(nameB);
+    if (!second) return -2;
+    auto readable = [](const LibraryHandle& handle, const std::string& data) {
+        return handle.file->Kind() == ZK_KIND_PART_LIBRARY ? DecodeDevice(data).has_value()
+                                                          : DecodeSymbol(data).has_value();
+    };
+    if (!readable(*a, *first) || !readable(*b, *second)) {
+        k.lastError = std::string("the element ") + (readable(*a, *first) ? nameB : nameA) + " is damaged";
+        return -3;
+    }
+    return *first == *second ? 1 : 0;
+}
+
 int32_t E_OpenLibToWrite(int32_t library, const char* name) {
     Kernel& k = K();
     LibraryHandle* handle = k.Library(library);

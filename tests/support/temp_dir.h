@@ -1,11 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zrx::test {
 
@@ -48,6 +50,27 @@ inline std::string Fingerprint(const std::string& path) {
     if (!in) return "missing";
     const std::string bytes = ReadFile(path);
     return std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
+}
+
+// Every entry under a directory, one a line: its relative path, kind, and for files the
+// fingerprint of the bytes and the modification time. Two equal snapshots mean nothing was
+// created, removed, written or touched.
+inline std::string TreeSnapshot(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> lines;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        std::string line = fs::relative(entry.path(), dir).string();
+        if (entry.is_symlink()) line += " link";
+        else if (entry.is_directory()) line += " dir";
+        else
+            line += " file " + Fingerprint(entry.path().string()) + " " +
+                    std::to_string(entry.last_write_time().time_since_epoch().count());
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
 }
 
 // Sets an environment variable for the lifetime of the object and restores it afterwards.

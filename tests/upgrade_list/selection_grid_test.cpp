@@ -40,7 +40,8 @@ TEST_F(SelectionGridTest, OffersOneRowPerElementInKindOrder) {
                      "2,0,1,S2,I_x.SYMBOL,I_Upg.SYMBOL", "3,0,1,DIP8,Pkg.PACKAGE", "5,0,5,Q1,M.SML"});
     const ui::Grid& grid = app.main.F_Preferen;
     EXPECT_EQ(grid.Rows(), 10);
-    EXPECT_EQ(grid.Cols(), 5);
+    EXPECT_EQ(grid.Cols(), 6);  // the five columns, then what each row would change
+    EXPECT_EQ(grid.TextMatrix(0, 5), "Change");
     EXPECT_EQ(grid.FixedRows(), 1);
     EXPECT_EQ(grid.FixedCols(), 0);
     EXPECT_EQ(Row(0), (Cells{"Lib Elements", "Target Library", "Target Subdir", "Update", "Filetype"}));

@@ -26,6 +26,8 @@ public:
     Button F_Info{"F_Info", -1, "Info", "444"};
     Button F_Proceed{"F_Proceed", -1, "Next  >>", "11171"};
     Label F_MsgBar{"F_MsgBar", "Listing of newly available library elements."};
+    // Beyond the form's own controls: leaves every row that would change nothing out.
+    Button P_SameToNo{"P_SameToNo", -1, "Set unchanged rows to NO", "20021"};
 
     // ---- F_Deffrm: the update run ----------------------------------------------------------
     Frame F_Deffrm{"F_Deffrm"};

@@ -223,6 +223,7 @@ QWidget* MainWindow::BuildSelectionPage() {
     buttons->addWidget(MakeButton(page, m.F_Info));
     buttons->addWidget(MakeButton(page, m.F_Help(2)));
     buttons->addStretch();
+    buttons->addWidget(MakeButton(page, m.P_SameToNo));
     buttons->addWidget(MakeButton(page, m.F_Exit(0)));
     buttons->addWidget(MakeButton(page, m.F_Proceed));
     layout->addLayout(buttons);

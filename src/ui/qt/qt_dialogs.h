@@ -26,6 +26,7 @@ public:
     void ShowHelp(const std::string& helpFile) override;
     int TextWidth(const std::string& text, const ui::UiFont& font) override;
     void EndProgram() override;
+    void ShowProgress(const std::string& text, size_t done, size_t total) override;
 
     // The window that owns the boxes.
     void SetOwner(QWidget* owner) { m_owner = owner; }
@@ -36,6 +37,8 @@ public:
 private:
     QPointer<QWidget> m_owner;
     QPointer<QDialog> m_help;
+    QPointer<QWidget> m_progressText;
+    QPointer<QWidget> m_progressBar;
     std::map<std::string, FormDialogFactory> m_factories;
     int m_busyDepth = 0;
 };

@@ -16,6 +16,7 @@
 #include "shell/app.h"
 #include "shell/handlers.h"
 #include "shell/startup.h"
+#include "support/run_cli.h"
 #include "support/temp_dir.h"
 #include "ui/console/console_dialogs.h"
 #include "ui/control.h"
@@ -268,10 +269,52 @@ private slots:
     }
 };
 
+// The selection page in the real window: the grid shows each row's change in a sixth column, and
+// the page's action sets the unchanged rows to NO.
+class SelectionPageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void TheGridShowsEachRowsChangeAndUnchangedRowsCanBeLeftOut() {
+        test::TempDir dir;
+        QCOMPARE(test::RunCli({"demo", dir.Path()}).status, 0);
+        ui::ScriptedDialogs dialogs;
+        ui::ConsoleFontCatalog fonts;
+        App app(dialogs, fonts);
+        app.commandLine = "\"" + (dir / "suite") + "\"";
+        app.executableDirectory = [] { return std::string("/opt/zarnix"); };
+        ConnectHandlers(app);
+        qt::MainWindow window(app);
+        QCOMPARE(int(Form_Load(app)), int(StartupOutcome::Ready));
+        app.main.SetVisible(true);
+        window.show();
+        app.main.F_lstdir.SetPath(dir / "upgrade");
+        auto* ok = window.findChild<QPushButton*>("F_lstok");
+        QVERIFY(ok);
+        QTest::mouseClick(ok, Qt::LeftButton);
+        auto* grid = window.findChild<QTableView*>("F_Preferen");
+        QVERIFY(grid);
+        QTRY_COMPARE(grid->model()->columnCount(), 6);
+        QCOMPARE(grid->model()->headerData(5, Qt::Horizontal).toString(), QString("Change"));
+        QCOMPARE(grid->model()->headerData(3, Qt::Horizontal).toString(), QString("Update"));
+        int same = -1;
+        for (int r = 0; r < grid->model()->rowCount() && same < 0; ++r)
+            if (grid->model()->index(r, 5).data().toString() == "same") same = r;
+        QVERIFY(same >= 0);
+        QCOMPARE(grid->model()->index(0, 5).data().toString(), QString("new"));
+        auto* action = window.findChild<QPushButton*>("P_SameToNo");
+        QVERIFY(action && action->isVisible());
+        QTest::mouseClick(action, Qt::LeftButton);
+        QTRY_COMPARE(grid->model()->index(same, 3).data().toString(), QString("NO"));
+        QCOMPARE(grid->model()->index(0, 3).data().toString(), QString("YES"));
+    }
+};
+
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     WidgetsTest widgets;
     BuilderFrameTest builder;
-    return QTest::qExec(&widgets, argc, argv) | QTest::qExec(&builder, argc, argv);
+    SelectionPageTest selection;
+    return QTest::qExec(&widgets, argc, argv) | QTest::qExec(&builder, argc, argv) | QTest::qExec(&selection, argc, argv);
 }
 #include "widgets_test.moc"

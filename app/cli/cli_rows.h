@@ -1,0 +1,36 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace zrx {
+class App;
+}
+
+namespace zrx::cli {
+
+using Json = nlohmann::ordered_json;
+
+// The rows of the selection grid as the command line prints them. Row numbers count the grid's
+// rows from 1 (row 0 is the header).
+
+// The five columns of a grid row, separated by tabs, as `show` prints them.
+std::string GridLine(const App& app, int row);
+// The change word of a grid row ("" for a row that offers nothing).
+std::string ChangeWordOf(const App& app, int row);
+// Whether a row offers an element (the grid ends in empty rows for withheld ones).
+bool Offered(const App& app, int row);
+// A grid row for scripts: element, kind, library, directory, update, file type, change (and why).
+Json RowJson(const App& app, int row);
+
+// The exit status of a comparison of these rows: 0 when every row is the same as installed, 1
+// when any differs; and what each status means.
+int DiffStatus(const App& app, const std::vector<int>& rows);
+std::string DiffMeaning(int status);
+
+// Reads element names, one a line (LF or CR LF); blank lines and lines starting with "#" are
+// passed over. False, with the reason, when the file cannot be read.
+bool ReadNameFile(const std::string& path, std::vector<std::string>& names, std::string& error);
+
+}  // namespace zrx::cli

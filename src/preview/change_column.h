@@ -1,0 +1,18 @@
+#pragma once
+
+namespace zrx {
+
+class App;
+
+// The selection grid's sixth column, "Change": what each offered row would do to the installation,
+// worked out when a list has been loaded and again after every update run. Shows progress and lets
+// window events through while it compares.
+void ShowChangeColumn(App& app);
+
+// "Set unchanged rows to NO": every offered row whose change is "same" is set to NO; nothing else
+// changes.
+void P_SameToNo_Click(App& app);
+
+void ConnectPreview(App& app);
+
+}  // namespace zrx

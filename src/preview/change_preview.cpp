@@ -1,0 +1,229 @@
+#include "preview/change_preview.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include "apply/data_files.h"
+#include "apply/targets.h"
+#include "kernel/zrxkernel.h"
+#include "shell/app.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
+#include "shell/text_utils.h"
+#include "upgrade_list/upgrade_items.h"
+
+namespace zrx::preview {
+
+namespace {
+
+struct Outcome {
+    Change change;
+    std::string reason;
+};
+
+// Read handles of the libraries seen, each opened once for the whole comparison (or the reason
+// the kernel refused it).
+class Libraries {
+public:
+    Libraries() = default;
+    Libraries(const Libraries&) = delete;
+    Libraries& operator=(const Libraries&) = delete;
+    ~Libraries() {
+        for (const auto& [path, library] : m_open)
+            if (library.handle > 0) E_CloseLibrary(library.handle);
+        // Ends every read snapshot, so that the preview leaves no lock behind.
+        E_FlushLibraries();
+    }
+    // The handle (above 0), or 0 with the reason in `why`.
+    int32_t Open(const std::string& path, const char* kind, std::string& why) {
+        auto it = m_open.find(path);
+        if (it == m_open.end()) {
+            Library library;
+            library.handle = E_OpenLibrary(path.c_str(), kind, 0);
+            if (library.handle < 1) {
+                library.handle = 0;
+                library.why = StringFromPointer(E_LastError());
+                if (library.why.empty()) library.why = "it cannot be opened";
+            }
+            it = m_open.emplace(path, std::move(library)).first;
+        }
+        why = it->second.why;
+        return it->second.handle;
+    }
+
+private:
+    struct Library {
+        int32_t handle = 0;
+        std::string why;
+    };
+    std::map<std::string, Library> m_open;
+};
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Whether two files hold the same bytes; nothing when one cannot be read.
+std::optional<bool> SameBytes(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return std::nullopt;
+    if (sa.st_size != sb.st_size) return false;
+    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+    std::optional<bool> same;
+    if (fa >= 0 && fb >= 0) {
+        static thread_local std::vector<char> bufferA(1 << 16), bufferB(1 << 16);
+        same = true;
+        for (;;) {
+            const ssize_t got = ::read(fa, bufferA.data(), bufferA.size());
+            if (got < 0) {
+                same.reset();
+                break;
+            }
+            if (got == 0) break;
+            ssize_t have = 0;
+            while (have < got) {
+                const ssize_t n = ::read(fb, bufferB.data() + have, static_cast<size_t>(got - have));
+                if (n <= 0) break;
+                have += n;
+            }
+            if (have != got) {
+                same = false;  // the other file ended early: it changed while it was read
+                break;
+            }
+            if (std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(got)) != 0) {
+                same = false;
+                break;
+            }
+        }
+    }
+    if (fa >= 0) ::close(fa);
+    if (fb >= 0) ::close(fb);
+    return same;
+}
+
+class Comparer {
+public:
+    Comparer(const Environment& env, const UpgradeFolder& upgrade)
+        : m_env(env), m_upgrade(upgrade), m_folder(upgrade.listPath.empty() ? "/" : upgrade.listPath) {}
+
+    Outcome Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
+
+private:
+    // The run copies parts, symbols, packages and MPARAM models only when the library directory
+    // can be used; SPARAM models go to the simulator model directory in any case.
+    Outcome Element(const GridRow& row) {
+        const std::string& dir = ElementTargetDir(m_env, row.Kind);
+        if (!IsDirectory(dir)) return {Change::Unreadable, "Path: " + dir + " not available"};
+        const char* kind = LibraryKindOf(row.Kind);
+        const std::string& sourcePath = UpgradeLibraryOf(m_upgrade.upgradeLibraries, row.Kind, row.UpgSymbolLib);
+        std::string why;
+        if (!Exists(sourcePath)) return {Change::Missing, "the upgrade library " + sourcePath + " is missing"};
+        const int32_t source = m_libraries.Open(sourcePath, kind, why);
+        if (source == 0) return {Change::Unreadable, "the upgrade library " + sourcePath + ": " + why};
+        // Models are saved under their trimmed name; the other kinds under the name as listed.
+        const bool model = row.Kind == 5 || row.Kind == 6;
+        const std::string targetName = model ? TrimBlanks(row.Name) : row.Name;
+        if (targetName.empty()) return {Change::Missing, "an element without a name is not copied"};
+        const std::string targetPath = ElementTargetPath(dir, row.TargetLib);
+        if (!Exists(targetPath)) {
+            if (E_OpenLibToRead(source, row.Name.c_str()) < 1)
+                return {Change::Missing, "not in the upgrade library " + sourcePath};
+            return {Change::New, {}};
+        }
+        const int32_t target = m_libraries.Open(targetPath, kind, why);
+        if (target == 0) return {Change::Unreadable, targetPath + ": " + why};
+        switch (E_CompareElements(source, row.Name.c_str(), target, targetName.c_str())) {
+            case 1: return {Change::Same, {}};
+            case 0: return {Change::Changed, {}};
+            case -1: return {Change::Missing, "not in the upgrade library " + sourcePath};
+            case -2: return {Change::New, {}};
+            default: return {Change::Unreadable, StringFromPointer(E_LastError())};
+        }
+    }
+
+    Outcome File(const GridRow& row) {
+        const std::string source = ResolveNameInDir(m_folder, row.Name);
+        if (!FileExists(source)) return {Change::Missing, "not in the upgrade folder " + m_upgrade.listPath};
+        if (!StaysInside(source, m_folder, m_realPaths))
+            return {Change::Missing, source + " leads outside the upgrade folder"};
+        const bool subcircuit = IsSubcircuitFile(row.Name);
+        const std::string destDir = DataFileDestinationDir(row.TargetDir, row.Name, subcircuit ? row.TargetLib : "");
+        if (!StaysInside(destDir, row.TargetDir, m_realPaths))
+            return {Change::Unreadable, destDir + " leads outside " + row.TargetDir};
+        if (!IsDirectory(destDir)) {
+            // The run makes a missing subcircuit subdirectory; any other folder must be there.
+            if (subcircuit && IsDirectory(row.TargetDir)) return {Change::New, {}};
+            return {Change::Unreadable, "the folder " + destDir + " does not exist"};
+        }
+        const std::string target = DataFileTargetPath(destDir, row.Name);
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0) return {Change::New, {}};
+        if (S_ISDIR(info.st_mode)) return {Change::Unreadable, "a folder of that name is in the way: " + target};
+        if (!subcircuit && InstalledFileIsNewer(source, target))
+            return {Change::Older, "the installed " + target + " is newer"};
+        const auto same = SameBytes(source, target);
+        if (!same) return {Change::Unreadable, target + " cannot be read"};
+        return {*same ? Change::Same : Change::Changed, {}};
+    }
+
+    const Environment& m_env;
+    const UpgradeFolder& m_upgrade;
+    const std::string m_folder;
+    Libraries m_libraries;
+    std::map<std::string, std::string> m_realPaths;
+};
+
+}  // namespace
+
+std::string_view ChangeWord(Change change) {
+    switch (change) {
+        case Change::New: return "new";
+        case Change::Changed: return "changed";
+        case Change::Same: return "same";
+        case Change::Older: return "older";
+        case Change::Missing: return "missing";
+        case Change::Unreadable: return "unreadable";
+    }
+    return "unreadable";
+}
+
+std::string LocalChangeWord(Change change) {
+    return GetLocalMessage(ChangeWord(change), 20030 + static_cast<int32_t>(change));
+}
+
+const std::string& RowChanges::ReasonOf(size_t row) const {
+    static const std::string kNone;
+    const auto it = reasons.find(row);
+    return it == reasons.end() ? kNone : it->second;
+}
+
+bool RowChanges::AllSame() const {
+    for (const Change change : changes)
+        if (change != Change::Same) return false;
+    return true;
+}
+
+RowChanges CompareRows(const std::vector<GridRow>& rows, const Environment& env, const UpgradeFolder& upgrade,
+                       const std::function<void(size_t done, size_t total)>& progress) {
+    RowChanges result;
+    const size_t count = rows.empty() ? 0 : rows.size() - 1;  // the last row is the spare empty one
+    result.changes.reserve(count);
+    Comparer comparer(env, upgrade);
+    for (size_t i = 0; i < count; ++i) {
+        if (progress && i % 64 == 0) progress(i, count);
+        Outcome outcome = comparer.Row(rows[i]);
+        result.changes.push_back(outcome.change);
+        if (!outcome.reason.empty()) result.reasons.emplace(i, std::move(outcome.reason));
+    }
+    if (progress) progress(count, count);
+    return result;
+}
+
+}  // namespace zrx::preview

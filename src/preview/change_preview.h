@@ -1,0 +1,57 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace zrx {
+
+struct Environment;
+struct GridRow;
+
+namespace preview {
+
+// What applying one offered row would do to the installation.
+enum class Change : uint8_t {
+    New,         // the target holds no element of that name, or the target file does not exist
+    Changed,     // the target holds one whose stored content differs
+    Same,        // the stored content is identical
+    Older,       // a data file the run refuses because the installed copy is newer
+    Missing,     // the element is not in its upgrade library, or the file not in the upgrade folder
+    Unreadable,  // a library the kernel refuses, or a target the run cannot write; with the reason
+};
+
+// "new", "changed", "same", "older", "missing", "unreadable".
+std::string_view ChangeWord(Change change);
+// The word in the user's language.
+std::string LocalChangeWord(Change change);
+
+// The change of every offered row, in grid order, and why, for the rows that have a reason.
+struct RowChanges {
+    std::vector<Change> changes;
+    std::unordered_map<size_t, std::string> reasons;
+
+    const std::string& ReasonOf(size_t row) const;
+    // Whether every row is the same as installed (also when there is none).
+    bool AllSame() const;
+};
+
+// Where the upgrade comes from: its folder and the paths of its six libraries.
+struct UpgradeFolder {
+    const std::string& listPath;
+    const std::array<std::string, 6>& upgradeLibraries;
+};
+
+// Compares each offered row (`rows` without the trailing empty one) with what the installation
+// holds, resolving every target exactly as the update run does. Nothing is written, created or
+// left locked. `progress`, when given, is called every few rows with the rows done and their count.
+RowChanges CompareRows(const std::vector<GridRow>& rows, const Environment& env, const UpgradeFolder& upgrade,
+                       const std::function<void(size_t done, size_t total)>& progress = {});
+
+}  // namespace preview
+}  // namespace zrx

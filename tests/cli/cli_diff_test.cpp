@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/run_cli.h"
+
+namespace zrx {
+namespace {
+
+using test::RunCli;
+
+class CliDiffTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(RunCli({"demo", m_dir.Path()}).status, 0); }
+    std::string Suite() const { return m_dir / "suite"; }
+    std::string Upgrade() const { return m_dir / "upgrade"; }
+    test::TempDir m_dir;
+};
+
+TEST_F(CliDiffTest, BeforeAnApplyRowsDifferAndAfterItEveryRowIsTheSame) {
+    const auto before = RunCli({"diff", "--suite", Suite(), Upgrade()});
+    EXPECT_EQ(before.status, 1);
+    EXPECT_NE(before.out.find("new\t74HC08\tLogic.PART\t" + Suite() + "/LIB\tYES\tPart file\n"), std::string::npos) << before.out;
+    EXPECT_NE(before.out.find("changed\t7400\tLogic.PART\t"), std::string::npos);
+    EXPECT_NE(before.out.find("same\tNAND2\tLogic.SYMBOL\t"), std::string::npos);
+    // Line for line the grid that show prints, each with its change in front.
+    const auto shown = RunCli({"show", "--suite", Suite(), Upgrade()});
+    std::string stripped;
+    for (size_t start = 0; start < before.out.size();) {
+        const size_t end = before.out.find('\n', start);
+        const std::string line = before.out.substr(start, end - start);
+        stripped += line.substr(line.find('\t') + 1) + "\n";
+        start = end + 1;
+    }
+    EXPECT_EQ(stripped, shown.out);
+
+    ASSERT_EQ(RunCli({"apply", "--suite", Suite(), "--yes", Upgrade()}).status, 0);
+    const auto after = RunCli({"diff", "--suite", Suite(), Upgrade()});
+    EXPECT_EQ(after.status, 0) << after.out;
+    EXPECT_EQ(RunCli({"diff", "--suite", Suite(), m_dir / "nowhere"}).status, 2);
+}
+
+TEST_F(CliDiffTest, ADryRunPrintsTheRowsItWouldTouchAndChangesNothing) {
+    const std::string before = test::TreeSnapshot(Suite());
+    const auto dry = RunCli({"apply", "--suite", Suite(), "--dry-run", "--only", "7400", "--only", "NAND2", Upgrade()});
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(dry.out, "changed\t7400\tLogic.PART\t" + Suite() + "/LIB\tYES\tPart file\nsame\tNAND2\tLogic.SYMBOL\t" +
+                           Suite() + "/LIB\tYES\tSymbol\n");
+    EXPECT_EQ(RunCli({"apply", "--suite", Suite(), "--dry-run", "--only", "NAND2", Upgrade()}).status, 0);
+    EXPECT_EQ(RunCli({"apply", "--suite", Suite(), "--dry-run", "--skip-same", Upgrade()}).out.find("same\t"),
+              std::string::npos);
+    EXPECT_EQ(test::TreeSnapshot(Suite()), before);
+}
+
+TEST_F(CliDiffTest, JsonDocumentsReadBack) {
+    const auto diff = RunCli({"diff", "--suite", Suite(), "--json", Upgrade()});
+    EXPECT_EQ(diff.status, 1);
+    const auto document = nlohmann::json::parse(diff.out);
+    EXPECT_EQ(document["exit_status"], 1);
+    ASSERT_GE(document["rows"].size(), 2u);
+    EXPECT_EQ(document["rows"][0]["element"], "74HC08");
+    EXPECT_EQ(document["rows"][0]["kind"], "part");
+    EXPECT_EQ(document["rows"][0]["change"], "new");
+    EXPECT_EQ(document["rows"][0]["directory"], Suite() + "/LIB");
+
+    const auto shown = nlohmann::json::parse(RunCli({"show", "--suite", Suite(), "--json", Upgrade()}).out);
+    EXPECT_EQ(shown["rows"].size(), document["rows"].size());
+    EXPECT_EQ(shown["rows"][1]["file_type"], "Part file");
+
+    const auto applied = RunCli({"apply", "--suite", Suite(), "--yes", "--json", "--only", "7400", Upgrade()});
+    EXPECT_EQ(applied.status, 0);
+    const auto result = nlohmann::json::parse(applied.out);
+    EXPECT_EQ(result["exit_status"], 0);
+    EXPECT_EQ(result["rows"][0]["status"], "skipped");
+    EXPECT_EQ(result["rows"][1]["element"], "7400");
+    EXPECT_EQ(result["rows"][1]["status"], "copied");
+    EXPECT_EQ(result["rows"][1]["change"], "changed");  // as it stood before the run
+}
+
+TEST_F(CliDiffTest, SelectionFilesNameTheRowsLikeRepeatedOptions) {
+    test::WriteFile(m_dir / "only.txt", "# the two parts\r\n7400\r\n\n   \nLM393\n");
+    test::WriteFile(m_dir / "skip.txt", "LM393\n");
+    const auto dry = RunCli({"apply", "--suite", Suite(), "--dry-run", "--only-from", m_dir / "only.txt", "--skip-from",
+                             m_dir / "skip.txt", Upgrade()});
+    EXPECT_EQ(dry.out, "changed\t7400\tLogic.PART\t" + Suite() + "/LIB\tYES\tPart file\n");
+    const auto missing = RunCli({"apply", "--suite", Suite(), "--yes", "--only-from", m_dir / "none.txt", Upgrade()});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("none.txt: cannot be read"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zrx
