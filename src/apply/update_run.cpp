@@ -99,8 +99,8 @@ void UpdateLibraries(App& app) {
 void ConnectUpdatePage(App& app) {
     app.main.F_Update.onClick = [&app] {
         UpdateLibraries(app);
-        // What the rows would change now that the run is over.
-        if (!app.ended) ShowChangeColumn(app);
+        // What the rows would change is worked out again when the grid is shown again.
+        MarkChangesStale(app);
     };
 }
 

@@ -17,6 +17,7 @@ constexpr int kChangeColumn = 5;
 }  // namespace
 
 void ShowChangeColumn(App& app) {
+    app.rowChangesStale = false;
     ui::Grid& grid = app.main.F_Preferen;
     const std::string comparing = GetLocalMessage("Comparing the upgrade with the installation", 20024);
     app.dialogs.SetBusy(true);
@@ -52,6 +53,14 @@ void P_SameToNo_Click(App& app) {
             grid.SetTextMatrix(static_cast<int>(i) + 1, kUpdateColumn, "NO");
 }
 
-void ConnectPreview(App& app) { app.main.P_SameToNo.onClick = [&app] { P_SameToNo_Click(app); }; }
+void MarkChangesStale(App& app) { app.rowChangesStale = true; }
+
+void ConnectPreview(App& app) {
+    ui::MainForm& m = app.main;
+    m.P_SameToNo.onClick = [&app] { P_SameToNo_Click(app); };
+    m.F_Msg.Subscribe([&app] {
+        if (app.rowChangesStale && app.main.F_Msg.Visible() && !app.ended) ShowChangeColumn(app);
+    });
+}
 
 }  // namespace zrx

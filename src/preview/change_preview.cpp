@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <unordered_map>
 
 #include "apply/data_files.h"
 #include "apply/targets.h"
@@ -64,10 +65,6 @@ private:
     std::map<std::string, Library> m_open;
 };
 
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
 
 // Whether two files hold the same bytes; nothing when one cannot be read.
 std::optional<bool> SameBytes(const std::string& a, const std::string& b) {
@@ -116,11 +113,35 @@ public:
     Outcome Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
 
 private:
+    // Nothing changes on the disk while the rows are compared, so what a name resolves to, and
+    // whether a path exists, is worked out once for all the rows that share it.
+    const std::string& Resolve(const std::string& dir, std::string_view name) {
+        std::string key = dir;
+        key += '\0';
+        key += name;
+        auto it = m_resolved.find(key);
+        if (it == m_resolved.end()) it = m_resolved.emplace(std::move(key), ElementTargetPath(dir, name)).first;
+        return it->second;
+    }
+    bool Exists(const std::string& path) {
+        auto it = m_exists.find(path);
+        if (it == m_exists.end()) {
+            struct stat info {};
+            it = m_exists.emplace(path, ::lstat(path.c_str(), &info) == 0).first;
+        }
+        return it->second;
+    }
+    bool IsDir(const std::string& path) {
+        auto it = m_directories.find(path);
+        if (it == m_directories.end()) it = m_directories.emplace(path, IsDirectory(path)).first;
+        return it->second;
+    }
+
     // The run copies parts, symbols, packages and MPARAM models only when the library directory
     // can be used; SPARAM models go to the simulator model directory in any case.
     Outcome Element(const GridRow& row) {
         const std::string& dir = ElementTargetDir(m_env, row.Kind);
-        if (!IsDirectory(dir)) return {Change::Unreadable, "Path: " + dir + " not available"};
+        if (!IsDir(dir)) return {Change::Unreadable, "Path: " + dir + " not available"};
         const char* kind = LibraryKindOf(row.Kind);
         const std::string& sourcePath = UpgradeLibraryOf(m_upgrade.upgradeLibraries, row.Kind, row.UpgSymbolLib);
         std::string why;
@@ -131,7 +152,7 @@ private:
         const bool model = row.Kind == 5 || row.Kind == 6;
         const std::string targetName = model ? TrimBlanks(row.Name) : row.Name;
         if (targetName.empty()) return {Change::Missing, "an element without a name is not copied"};
-        const std::string targetPath = ElementTargetPath(dir, row.TargetLib);
+        const std::string& targetPath = Resolve(dir, row.TargetLib);
         if (!Exists(targetPath)) {
             if (E_OpenLibToRead(source, row.Name.c_str()) < 1)
                 return {Change::Missing, "not in the upgrade library " + sourcePath};
@@ -178,6 +199,8 @@ private:
     const std::string m_folder;
     Libraries m_libraries;
     std::map<std::string, std::string> m_realPaths;
+    std::unordered_map<std::string, std::string> m_resolved;
+    std::unordered_map<std::string, bool> m_exists, m_directories;
 };
 
 }  // namespace
@@ -200,8 +223,7 @@ std::string LocalChangeWord(Change change) {
 
 const std::string& RowChanges::ReasonOf(size_t row) const {
     static const std::string kNone;
-    const auto it = reasons.find(row);
-    return it == reasons.end() ? kNone : it->second;
+    return row < reasonOf.size() && reasonOf[row] < reasonTexts.size() ? reasonTexts[reasonOf[row]] : kNone;
 }
 
 bool RowChanges::AllSame() const {
@@ -215,12 +237,16 @@ RowChanges CompareRows(const std::vector<GridRow>& rows, const Environment& env,
     RowChanges result;
     const size_t count = rows.empty() ? 0 : rows.size() - 1;  // the last row is the spare empty one
     result.changes.reserve(count);
+    result.reasonOf.reserve(count);
+    std::unordered_map<std::string, uint32_t> textNumbers{{"", 0}};
     Comparer comparer(env, upgrade);
     for (size_t i = 0; i < count; ++i) {
         if (progress && i % 64 == 0) progress(i, count);
         Outcome outcome = comparer.Row(rows[i]);
         result.changes.push_back(outcome.change);
-        if (!outcome.reason.empty()) result.reasons.emplace(i, std::move(outcome.reason));
+        const auto [text, added] = textNumbers.try_emplace(outcome.reason, static_cast<uint32_t>(result.reasonTexts.size()));
+        if (added) result.reasonTexts.push_back(std::move(outcome.reason));
+        result.reasonOf.push_back(text->second);
     }
     if (progress) progress(count, count);
     return result;

@@ -6,7 +6,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace zrx {
@@ -31,10 +30,12 @@ std::string_view ChangeWord(Change change);
 // The word in the user's language.
 std::string LocalChangeWord(Change change);
 
-// The change of every offered row, in grid order, and why, for the rows that have a reason.
+// The change of every offered row, in grid order, and why, for the rows that have a reason. Rows
+// share their reasons' texts (a missing upgrade library is the reason of all its rows).
 struct RowChanges {
     std::vector<Change> changes;
-    std::unordered_map<size_t, std::string> reasons;
+    std::vector<uint32_t> reasonOf;              // per row: its text in reasonTexts, 0 for none
+    std::vector<std::string> reasonTexts{""};
 
     const std::string& ReasonOf(size_t row) const;
     // Whether every row is the same as installed (also when there is none).

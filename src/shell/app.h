@@ -71,6 +71,7 @@ public:
     std::vector<GridRow> GridRows{1};
     // What each offered row of GridRows would change in the installation.
     preview::RowChanges rowChanges;
+    bool rowChangesStale = false;  // an update run has run since they were worked out
 
     // The builder.
     BuilderTables builder;
