@@ -10,6 +10,7 @@ namespace zrx::cli {
 void AddLibraryCommands(CLI::App& app, int& status);
 void AddShowCommand(CLI::App& app, int& status);
 void AddDiffCommand(CLI::App& app, int& status);
+void AddHistoryCommands(CLI::App& app, int& status);
 void AddApplyCommand(CLI::App& app, int& status);
 void AddDemoCommand(CLI::App& app, int& status);
 void AddBuildCommand(CLI::App& app, int& status);

@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
     AddBuildCommand(app, status);
     AddShowCommand(app, status);
     AddDiffCommand(app, status);
+    AddHistoryCommands(app, status);
     AddDemoCommand(app, status);
     AddLibraryCommands(app, status);
     try {

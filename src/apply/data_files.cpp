@@ -216,6 +216,12 @@ CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
     return Copy(dialogs, srcDir, destDir, srcName, destName, false, reason);
 }
 
+bool CopyFileWhole(const std::string& from, const std::string& to, std::string& why) {
+    const auto cut = to.rfind(kSep);
+    const std::string dir = cut == std::string::npos ? "." : to.substr(0, cut == 0 ? 1 : cut);
+    return Install(from, dir, to, true, why) == InstallResult::Installed;
+}
+
 bool InstalledFileIsNewer(const std::string& source, const std::string& installed) {
     struct stat from {}, to {};
     return ::stat(source.c_str(), &from) == 0 && ::lstat(installed.c_str(), &to) == 0 && S_ISREG(to.st_mode) &&

@@ -32,6 +32,10 @@ CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
 CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
                         const std::string& srcName, const std::string& destName, std::string* reason = nullptr);
 
+// Copies a file's bytes, permissions and modification time to `to` (replacing it) the way the run
+// installs data files: into a temporary file beside it that is written to the disk and renamed.
+bool CopyFileWhole(const std::string& from, const std::string& to, std::string& why);
+
 // The modification-time rule of the copy: an installed regular file whose modification time is
 // later than the source's is not replaced (subcircuit files excepted).
 bool InstalledFileIsNewer(const std::string& source, const std::string& installed);

@@ -1,5 +1,6 @@
 #include "apply/index_files.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -149,6 +150,13 @@ bool IndexFile::Add(const std::string& given, const std::string& library) {
     return true;
 }
 
+std::vector<std::string> IndexFile::AddedLines() const {
+    std::vector<std::string> lines;
+    for (uint32_t line = m_first; line != kNone; line = m_lines[line].next)
+        if (m_lines[line].added) lines.emplace_back(Text(line));
+    return lines;
+}
+
 bool IndexFile::Save() {
     if (!m_changed) return true;
     auto output = TextOutput::Open(m_path);
@@ -166,6 +174,23 @@ bool IndexFile::Save() {
 }
 
 namespace {
+
+// Writes an index file the run has added to; the lines are recorded for undo first (when the run
+// is recorded), and a file whose lines cannot be recorded is not written.
+bool SaveIndex(App& app, IndexFile& index, const std::string& path, std::string& error) {
+    const bool recorded = index.Changed() && app.indexRecorder != nullptr;
+    if (recorded) {
+        struct stat info {};
+        if (!app.indexRecorder->BeforeIndexSave(path, index.AddedLines(), ::lstat(path.c_str(), &info) != 0, error))
+            return false;
+    }
+    if (!index.Save()) {
+        error = index.Error();
+        return false;
+    }
+    if (recorded) app.indexRecorder->AfterIndexSave(path);
+    return true;
+}
 
 // The index entry of a subcircuit file: its name from the first line, its description and
 // category from the second.
@@ -209,12 +234,13 @@ void UpdateSubcircuitIndex(App& app) {
         }
         index->Add(*entry, library);
     }
-    if (index && !index->Save()) {
+    std::string error;
+    if (index && !SaveIndex(app, *index, path, error)) {
         // The new lines could not be written: said in the status line and, since they are lost
         // otherwise, in a box.
         m.F_Status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
         app.dialogs.ShowMessage({GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " +
-                                     index->Error(),
+                                     error,
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
@@ -240,10 +266,11 @@ void UpdateModelIndex(App& app) {
         }
         index->Add(item.Texts().ModelText1 + "||" + library + "|" + item.Name + "|" + item.Texts().ModelText3, library);
     }
-    if (index && !index->Save()) {
+    std::string error;
+    if (index && !SaveIndex(app, *index, path, error)) {
         m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
         app.dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " +
-                                     index->Error(),
+                                     error,
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }

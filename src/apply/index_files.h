@@ -40,6 +40,8 @@ public:
     // Writes the file (CR LF line ends) as a whole when something was added.
     bool Save();
     bool Changed() const { return m_changed; }
+    // The lines added since the file was loaded, in file order.
+    std::vector<std::string> AddedLines() const;
     const std::string& Error() const { return m_error; }
 
 private:
@@ -71,6 +73,17 @@ private:
     TextKeyedSet m_present;  // the lines, by their duplicate keys
     bool m_changed = false;
     std::string m_error;
+};
+
+// What records an index file's change for undo while a run is recorded: told before the file is
+// rewritten (the lines added, whether the run makes the file; false, with why, when that cannot be
+// recorded, and the file is then not written) and after it was.
+class IndexSaveRecorder {
+public:
+    virtual ~IndexSaveRecorder() = default;
+    virtual bool BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines, bool makesFile,
+                                 std::string& error) = 0;
+    virtual void AfterIndexSave(const std::string& path) = 0;
 };
 
 // Adds the selected subcircuit files to Subcir.idx, and the copied simulator models of model

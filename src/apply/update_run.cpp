@@ -8,6 +8,7 @@
 #include "apply/model_transfer.h"
 #include "apply/run_guard.h"
 #include "apply/summary.h"
+#include "history/run_record.h"
 #include "preview/change_column.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
@@ -77,6 +78,22 @@ void UpdateLibraries(App& app) {
                                    &app.env.ZSMmod, &app.env.ZSMsbk, &app.env.ZSMwrk})
         RemoveStaleTemporaries(*dir);
 
+    // Every change the run may make is recorded for undo before any is made; a run that cannot be
+    // recorded changes nothing.
+    std::string recordError;
+    auto record = history::RunRecorder::Begin({app.env, app.ListPath, app.UpgLibPath, app.lists}, recordError);
+    app.lastRunId = 0;
+    if (!record) {
+        app.dialogs.SetBusy(false);
+        app.dialogs.ShowMessage({"The update could not be recorded for undo: " + recordError +
+                                     ". Nothing was changed.",
+                                 std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        m.F_Status.SetCaption(GetLocalMessage("Done", "4414 "));
+        for (ui::Button* button : runButtons) button->SetEnabled(true);
+        return;
+    }
+    app.indexRecorder = record.get();
+
     CopyDataFiles(app);
     UpdateSubcircuitIndex(app);
     if (CheckPathAvailable(app.env.LibDir, app.dialogs) == 0) {
@@ -90,6 +107,9 @@ void UpdateLibraries(App& app) {
 
     app.dialogs.SetBusy(false);
     CheckSavesAreDurable(app);
+    app.indexRecorder = nullptr;
+    app.lastRunId = record->Finish(app.lists);
+    record.reset();
     ShowSummary(app);
     m.F_Status.SetCaption(GetLocalMessage("Done", "4414 "));
     for (ui::Button* button : runButtons) button->SetEnabled(true);

@@ -101,6 +101,18 @@ ZK_API int32_t E_OpenLibToRead(int32_t library, const char* name);
 // holds it), -3 when a handle is not open or an element is damaged (E_LastError says which). Names
 // compare exactly. Nothing is written.
 ZK_API int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB, const char* nameB);
+// Copies what one open library stores for an element into another open library of the same kind
+// (a write handle), under `toName`, as it is stored: nothing goes through the working database.
+// 1 copied (a save like any other: durable at E_FlushLibraries), -1 when the first library has no
+// such element, 0 when it cannot be written (E_LastError says why).
+ZK_API int32_t E_CopyElement(int32_t fromLibrary, const char* name, int32_t toLibrary, const char* toName);
+// Removes an element from a library opened for writing; 1 when the library no longer holds it
+// (also when it never did), 0 when it cannot be written. Durable like a save.
+ZK_API int32_t E_DeleteElement(int32_t library, const char* name);
+// A digest of what an open library stores for an element: 64 hex digits of the SHA-256 of its
+// stored form, equal for two elements exactly when they are stored alike; the empty text when
+// the library has no such element.
+ZK_API const char* E_ElementDigest(int32_t library, const char* name);
 // A write cursor (above 0) for saving an element under that name, else 0 (read-only handle,
 // empty name).
 ZK_API int32_t E_OpenLibToWrite(int32_t library, const char* name);

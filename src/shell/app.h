@@ -18,6 +18,7 @@
 #include "upgrade_list/upgrade_items.h"
 
 namespace zrx {
+class IndexSaveRecorder;
 namespace ui {
 class Dialogs;
 class FontCatalog;
@@ -58,6 +59,11 @@ public:
     bool AskOverwrite = false;
     bool OverwriteAll = true;
     bool SummaryFinished = false;
+
+    // The record of the run while it runs, told of every index file it rewrites.
+    IndexSaveRecorder* indexRecorder = nullptr;
+    // The number of the last recorded run, 0 when the last run changed nothing.
+    int64_t lastRunId = 0;
 
     // Libraries the kernel refused during the current run (damaged, locked, not a library), each
     // reported once.

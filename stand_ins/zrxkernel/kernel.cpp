@@ -1,5 +1,6 @@
 // The C entry points of the kernel stand-in: libraries (through a pool of open library files),
 // the working database and the shared string store. Single-threaded, like the program.
+#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -216,6 +217,7 @@ struct Kernel {
     }
 
     std::string lastError;
+    std::string digest;  // the text E_ElementDigest returns
     std::unordered_map<std::string, std::string> pathKeys;
     std::map<std::string, PooledFile> pool;
     uint64_t useCounter = 0;
@@ -233,6 +235,20 @@ struct Kernel {
 Kernel& K() { return Kernel::Instance(); }
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
+
+// The SHA-256 of a stored element, as 64 lower-case hex digits.
+std::string Sha256Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += kHex[digest[i] >> 4];
+        text += kHex[digest[i] & 15];
+    }
+    return text;
+}
 
 bool IsKnownKind(const std::string& kind) { return kind == ZK_KIND_PART_LIBRARY || kind == ZK_KIND_SYMBOL_LIBRARY; }
 
@@ -342,6 +358,49 @@ int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB,
         return -3;
     }
     return *first == *second ? 1 : 0;
+}
+
+int32_t E_CopyElement(int32_t fromLibrary, const char* name, int32_t toLibrary, const char* toName) {
+    Kernel& k = K();
+    LibraryHandle* from = k.Library(fromLibrary);
+    LibraryHandle* to = k.Library(toLibrary);
+    k.lastError.clear();
+    if (from == nullptr || to == nullptr || !to->write || name == nullptr || toName == nullptr || *toName == '\0')
+        return 0;
+    if (from->file->Kind() != to->file->Kind()) {
+        k.lastError = "the libraries are of different kinds";
+        return 0;
+    }
+    const auto data = from->file->Load(name);
+    if (!data) return -1;
+    if (!to->file->Save(toName, *data)) {
+        k.lastError = to->file->LastError();
+        return 0;
+    }
+    to->file->CommitIfOld();
+    return 1;
+}
+
+int32_t E_DeleteElement(int32_t library, const char* name) {
+    Kernel& k = K();
+    LibraryHandle* handle = k.Library(library);
+    k.lastError.clear();
+    if (handle == nullptr || !handle->write || name == nullptr) return 0;
+    if (!handle->file->Delete(name)) {
+        k.lastError = handle->file->LastError();
+        return 0;
+    }
+    handle->file->CommitIfOld();
+    return 1;
+}
+
+const char* E_ElementDigest(int32_t library, const char* name) {
+    Kernel& k = K();
+    LibraryHandle* handle = k.Library(library);
+    k.digest.clear();
+    if (handle == nullptr || name == nullptr) return k.digest.c_str();
+    if (const auto data = handle->file->Load(name)) k.digest = Sha256Hex(*data);
+    return k.digest.c_str();
 }
 
 int32_t E_OpenLibToWrite(int32_t library, const char* name) {

@@ -185,7 +185,8 @@ bool LibraryFile::MakeWritable(bool check) {
     Exec(m_db, "PRAGMA journal_mode=WAL");
     Exec(m_db, "PRAGMA synchronous=NORMAL");
     m_insert = std::make_unique<Statement>(m_db, "INSERT OR REPLACE INTO elements(name,data) VALUES(?1,?2)");
-    if (!m_insert->Valid()) return false;
+    m_delete = std::make_unique<Statement>(m_db, "DELETE FROM elements WHERE name=?1");
+    if (!m_insert->Valid() || !m_delete->Valid()) return false;
     m_writable = true;
     return true;
 }
@@ -197,6 +198,7 @@ LibraryFile::~LibraryFile() {
     Commit();
     m_select.reset();
     m_insert.reset();
+    m_delete.reset();
     sqlite3_close(m_db);
 }
 
@@ -237,29 +239,54 @@ std::optional<std::string> LibraryFile::Load(std::string_view name) {
     return data;
 }
 
-bool LibraryFile::Save(std::string_view name, std::string_view data) {
-    if (!m_writable) return false;
+bool LibraryFile::BeginBatch() {
     EndRead();
-    if (!m_inTransaction) {
-        if (!Exec(m_db, "BEGIN IMMEDIATE")) {
-            m_lastError = sqlite3_errmsg(m_db);
-            return false;
-        }
-        m_inTransaction = true;
-        m_transactionStart = std::chrono::steady_clock::now();
+    if (m_inTransaction) return true;
+    if (!Exec(m_db, "BEGIN IMMEDIATE")) {
+        m_lastError = sqlite3_errmsg(m_db);
+        return false;
     }
-    // One statement is atomic inside the transaction: a failed insert leaves nothing behind.
-    sqlite3_stmt* s = m_insert->Get();
+    m_inTransaction = true;
+    m_transactionStart = std::chrono::steady_clock::now();
+    return true;
+}
+
+// One statement: an insert (or replacement) with data, a deletion without.
+bool LibraryFile::Apply(std::string_view name, const std::optional<std::string>& data) {
+    Statement& statement = data ? *m_insert : *m_delete;
+    sqlite3_stmt* s = statement.Get();
     sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-    sqlite3_bind_blob(s, 2, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
+    if (data) sqlite3_bind_blob(s, 2, data->data(), static_cast<int>(data->size()), SQLITE_STATIC);
     const bool ok = sqlite3_step(s) == SQLITE_DONE;
     if (!ok) m_lastError = sqlite3_errmsg(m_db);
-    m_insert->Reset();
+    statement.Reset();
+    return ok;
+}
+
+bool LibraryFile::Save(std::string_view name, std::string_view data) {
+    if (!m_writable || !BeginBatch()) return false;
+    // One statement is atomic inside the transaction: a failed insert leaves nothing behind.
+    std::optional<std::string> stored(std::in_place, data);
+    const bool ok = Apply(name, stored);
     if (ok) {
         m_names.reset();
-        m_pending.emplace_back(name, data);
+        m_pending.emplace_back(name, std::move(stored));
     }
     // A failed statement may have ended the transaction (a full disk, for example).
+    if (m_inTransaction && sqlite3_get_autocommit(m_db)) {
+        m_inTransaction = false;
+        if (!m_pending.empty()) Commit();
+    }
+    return ok;
+}
+
+bool LibraryFile::Delete(std::string_view name) {
+    if (!m_writable || !BeginBatch()) return false;
+    const bool ok = Apply(name, std::nullopt);
+    if (ok) {
+        m_names.reset();
+        m_pending.emplace_back(name, std::nullopt);
+    }
     if (m_inTransaction && sqlite3_get_autocommit(m_db)) {
         m_inTransaction = false;
         if (!m_pending.empty()) Commit();
@@ -279,13 +306,8 @@ bool LibraryFile::Commit() {
     m_inTransaction = false;
     if (!ok) {
         // Try every gathered save on its own, so that only those that cannot be written are lost.
-        for (const auto& [name, data] : m_pending) {
-            sqlite3_stmt* s = m_insert->Get();
-            sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-            sqlite3_bind_blob(s, 2, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
-            if (sqlite3_step(s) != SQLITE_DONE) m_failedSaves.push_back(name);
-            m_insert->Reset();
-        }
+        for (const auto& [name, data] : m_pending)
+            if (!Apply(name, data)) m_failedSaves.push_back(name);
         m_names.reset();
     }
     m_pending.clear();

@@ -62,6 +62,9 @@ public:
     // Saves one element. Saves are gathered into one database transaction (each save atomic in
     // it) that Commit() ends; CommitIfOld() ends it once it has been open for kMaxBatchAge.
     bool Save(std::string_view name, std::string_view data);
+    // Removes one element, in the same gathered transaction as the saves. True when the library no
+    // longer holds it (also when it never did).
+    bool Delete(std::string_view name);
     // Makes the gathered saves durable. Should the whole transaction fail, every save is tried
     // again on its own, and the names of those that still fail are kept for FailedSaves().
     bool Commit();
@@ -95,7 +98,12 @@ private:
     bool m_inTransaction = false;  // a write transaction gathering saves
     bool m_inRead = false;         // a read transaction kept across reads (ended like a batch)
     std::chrono::steady_clock::time_point m_transactionStart;
-    std::vector<std::pair<std::string, std::string>> m_pending;
+    // The saves (and deletions: no data) of the open transaction, kept to be tried one by one
+    // should the transaction fail as a whole.
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_pending;
+    std::unique_ptr<Statement> m_delete;
+    bool BeginBatch();
+    bool Apply(std::string_view name, const std::optional<std::string>& data);
     std::vector<std::string> m_failedSaves;
     std::string m_lastError;
 };

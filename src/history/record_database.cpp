@@ -1,0 +1,219 @@
+#include "history/record_database.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace zrx::history {
+
+namespace {
+
+constexpr const char* kFileName = "history.db";
+
+constexpr const char* kSchema =
+    "CREATE TABLE settings(key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL);"
+    // state: running, complete, rolling back, rolled back, partly rolled back
+    "CREATE TABLE runs(id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT, folder TEXT NOT NULL,"
+    " state TEXT NOT NULL);"
+    "CREATE TABLE places(id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE);"
+    // what: 1 element of a part library, 7 of a symbol-kind library, 2 file, 3 library made,
+    // 4 directory made, 5 index line, 6 index made, 8 index as it was before the run.
+    // An element's old content is kept in the run's folder under the change's number; a file's
+    // old bytes likewise. done: 1 once a rollback has dealt with it.
+    "CREATE TABLE changes(id INTEGER PRIMARY KEY, run INTEGER NOT NULL, what INTEGER NOT NULL,"
+    " place INTEGER NOT NULL, name TEXT, created INTEGER NOT NULL, digest TEXT,"
+    " old_inode INTEGER, old_size INTEGER, old_mtime INTEGER, new_inode INTEGER, new_size INTEGER, new_mtime INTEGER,"
+    " done INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX changes_of_run ON changes(run, what);";
+
+// Makes a new, empty record whole in a temporary file beside it and only then gives it its name, so
+// that a program killed on the way never leaves a file under the record's name that is no record.
+bool CreateRecordFile(const std::string& path, std::string& error) {
+    std::string temp = path + ".zrxtmp-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = path + " cannot be made: " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    sqlite3* db = nullptr;
+    const std::string schema = "PRAGMA journal_mode=OFF;PRAGMA synchronous=FULL;BEGIN;PRAGMA application_id=" +
+                               std::to_string(RecordDatabase::kApplicationId) + ";PRAGMA user_version=" +
+                               std::to_string(RecordDatabase::kFormatVersion) + ";" + kSchema + "COMMIT;";
+    bool ok = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
+              sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok) error = path + " cannot be made: " + (db ? sqlite3_errmsg(db) : "out of memory");
+    ok = sqlite3_close(db) == SQLITE_OK && ok;
+    // A record that another program made meanwhile is kept; this one goes.
+    if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+        error = path + " cannot be made: " + std::strerror(errno);
+        ok = false;
+    }
+    ::unlink(temp.c_str());
+    return ok;
+}
+
+}  // namespace
+
+std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, bool create, std::string& error) {
+    namespace fs = std::filesystem;
+    const std::string path = folder + "/" + kFileName;
+    std::error_code ec;
+    const bool exists = fs::exists(path, ec);
+    if (!exists && !create) {
+        error = "there is no record of update runs in " + folder;
+        return nullptr;
+    }
+    if (!exists) {
+        fs::create_directories(folder, ec);
+        if (ec) {
+            error = "the folder " + folder + " cannot be made: " + ec.message();
+            return nullptr;
+        }
+    } else {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            error = path + " is not a record of update runs";
+            return nullptr;
+        }
+    }
+    if (create) {
+        // What a creation that was killed left behind.
+        for (const auto& entry : fs::directory_iterator(folder, ec))
+            if (entry.path().filename().string().starts_with(std::string(kFileName) + ".zrxtmp-")) fs::remove(entry.path(), ec);
+    }
+    if (!exists && !CreateRecordFile(path, error)) return nullptr;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        error = path + " cannot be opened: " + (db ? sqlite3_errmsg(db) : "out of memory");
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, 5000);
+    auto record = std::unique_ptr<RecordDatabase>(new RecordDatabase(db));
+    // Every commit reaches the disk before the change it records is made.
+    record->Exec("PRAGMA journal_mode=WAL");
+    record->Exec("PRAGMA synchronous=FULL");
+    Statement id(*record, "PRAGMA application_id");
+    Statement version(*record, "PRAGMA user_version");
+    if (!id.Next() || id.Int(0) != kApplicationId) {
+        error = path + " is not a record of update runs of this program (or it is damaged)";
+        return nullptr;
+    }
+    if (!version.Next() || version.Int(0) > kFormatVersion) {
+        error = path + " was written by a newer version of the program";
+        return nullptr;
+    }
+    Statement check(*record, "PRAGMA quick_check");
+    if (!check.Next() || check.Text(0) != "ok") {
+        error = path + " is damaged";
+        return nullptr;
+    }
+    return record;
+}
+
+RecordDatabase::~RecordDatabase() { sqlite3_close_v2(m_db); }
+
+void RecordDatabase::NoteError() { m_error = sqlite3_errmsg(m_db); }
+
+bool RecordDatabase::Exec(const char* sql) {
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    NoteError();
+    return false;
+}
+
+int64_t RecordDatabase::LastInsertId() const { return sqlite3_last_insert_rowid(m_db); }
+
+std::string RecordDatabase::Setting(const std::string& key, const std::string& byDefault) {
+    Statement query(*this, "SELECT value FROM settings WHERE key=?1");
+    query.Bind(1, key);
+    return query.Next() ? query.Text(0) : byDefault;
+}
+
+bool RecordDatabase::SetSetting(const std::string& key, const std::string& value) {
+    Statement update(*this, "INSERT OR REPLACE INTO settings(key, value) VALUES(?1, ?2)");
+    return update.Bind(1, key).Bind(2, value).Run();
+}
+
+RecordDatabase::Transaction::Transaction(RecordDatabase& db) : m_db(db) { m_active = db.Exec("BEGIN IMMEDIATE"); }
+
+RecordDatabase::Transaction::~Transaction() {
+    if (m_active) m_db.Exec("ROLLBACK");
+}
+
+bool RecordDatabase::Transaction::Commit() {
+    if (!m_active) return false;
+    m_active = false;
+    if (m_db.Exec("COMMIT")) return true;
+    const std::string error = m_db.Error();
+    m_db.Exec("ROLLBACK");
+    m_db.m_error = error;
+    return false;
+}
+
+RecordDatabase::Statement::Statement(RecordDatabase& db, const char* sql) : m_db(db) {
+    if (sqlite3_prepare_v2(db.m_db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+        db.NoteError();
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        m_failed = true;
+    }
+}
+
+RecordDatabase::Statement::~Statement() { sqlite3_finalize(m_stmt); }
+
+RecordDatabase::Statement& RecordDatabase::Statement::Bind(int index, int64_t value) {
+    if (m_stmt) sqlite3_bind_int64(m_stmt, index, value);
+    return *this;
+}
+
+RecordDatabase::Statement& RecordDatabase::Statement::Bind(int index, std::string_view text) {
+    if (m_stmt) sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+RecordDatabase::Statement& RecordDatabase::Statement::BindNull(int index) {
+    if (m_stmt) sqlite3_bind_null(m_stmt, index);
+    return *this;
+}
+
+bool RecordDatabase::Statement::Run() {
+    if (!m_stmt) return false;
+    const int rc = sqlite3_step(m_stmt);
+    const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
+    if (!ok) m_db.NoteError();
+    Reset();
+    return ok;
+}
+
+bool RecordDatabase::Statement::Next() {
+    if (!m_stmt) return false;
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) return true;
+    if (rc != SQLITE_DONE) {
+        m_failed = true;
+        m_db.NoteError();
+    }
+    return false;
+}
+
+int64_t RecordDatabase::Statement::Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
+
+std::string RecordDatabase::Statement::Text(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column))) : std::string();
+}
+
+bool RecordDatabase::Statement::IsNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+
+void RecordDatabase::Statement::Reset() {
+    if (!m_stmt) return;
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+}  // namespace zrx::history

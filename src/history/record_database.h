@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zrx::history {
+
+// The undo record of an installation: one SQLite file in `.zrxlibug/history/` that holds the
+// update runs and, for each, the changes it made (or was about to make) to the installation.
+// Every statement's failure becomes a false result with Error() saying why; a transaction that
+// is not committed is rolled back.
+class RecordDatabase {
+public:
+    static constexpr int kApplicationId = 0x5A52484C;  // "ZRHL"
+    static constexpr int kFormatVersion = 1;
+
+    // Opens the record in `folder` (created with the folder when `create`), refusing a file that
+    // is not a record of this program, of a newer format, or damaged. Nothing on error, with why.
+    static std::unique_ptr<RecordDatabase> Open(const std::string& folder, bool create, std::string& error);
+    ~RecordDatabase();
+    RecordDatabase(const RecordDatabase&) = delete;
+    RecordDatabase& operator=(const RecordDatabase&) = delete;
+
+    // One transaction; rolled back unless committed.
+    class Transaction {
+    public:
+        explicit Transaction(RecordDatabase& db);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        bool Active() const { return m_active; }
+        bool Commit();
+
+    private:
+        RecordDatabase& m_db;
+        bool m_active = false;
+    };
+
+    // A prepared statement with positional parameters (from 1), reused across calls.
+    class Statement {
+    public:
+        Statement(RecordDatabase& db, const char* sql);
+        ~Statement();
+        Statement(const Statement&) = delete;
+        Statement& operator=(const Statement&) = delete;
+        Statement& Bind(int index, int64_t value);
+        Statement& Bind(int index, std::string_view text);
+        Statement& BindNull(int index);
+        // Runs the statement to the end; false on failure.
+        bool Run();
+        // Steps to the next row; false at the end or on failure (Failed() tells).
+        bool Next();
+        bool Failed() const { return m_failed; }
+        int64_t Int(int column) const;
+        std::string Text(int column) const;
+        bool IsNull(int column) const;
+        void Reset();
+
+    private:
+        RecordDatabase& m_db;
+        sqlite3_stmt* m_stmt = nullptr;
+        bool m_failed = false;
+    };
+
+    bool Exec(const char* sql);
+    int64_t LastInsertId() const;
+    const std::string& Error() const { return m_error; }
+    // A setting of the record, or the default when it has none.
+    std::string Setting(const std::string& key, const std::string& byDefault);
+    bool SetSetting(const std::string& key, const std::string& value);
+
+private:
+    explicit RecordDatabase(sqlite3* db) : m_db(db) {}
+    void NoteError();
+
+    sqlite3* m_db;
+    std::string m_error;
+};
+
+}  // namespace zrx::history
