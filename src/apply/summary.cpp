@@ -1,6 +1,7 @@
 #include "apply/summary.h"
 
 #include "apply/targets.h"
+#include "history/undo_action.h"
 #include "shell/app.h"
 #include "shell/main_window.h"
 #include "shell/messages.h"
@@ -120,6 +121,7 @@ void ShowSummary(App& app) {
     };
     form.F_PrevDef.onClick = [&form] { form.SetVisible(false); };
     form.F_Help.onClick = [&app] { ShowHelp(app); };
+    ConnectUndo(app, form);
     form.onActivate();
     app.openForms.push_back(&form);
     app.dialogs.ShowModal(form);

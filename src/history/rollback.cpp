@@ -231,6 +231,10 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             return result;
         }
     }
+    // What a killed run left half-written goes, as at the start of a run.
+    for (const std::string* dir :
+         {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn, &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk})
+        RemoveStaleTemporaries(*dir);
     const std::string historyFolder = HistoryFolder(env);
     std::error_code ec;
     if (!fs::exists(historyFolder + "/history.db", ec)) {
@@ -240,6 +244,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     auto db = RecordDatabase::Open(historyFolder, false, result.message);
     if (!db) return result;
     RecordDatabase& rec = *db;
+    RemoveStaleTemporaries(historyFolder);
 
     int64_t run = 0;
     {

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "apply/data_files.h"
+#include "apply/run_guard.h"
 #include "apply/targets.h"
 #include "history/record_database.h"
 #include "kernel/zrxkernel.h"
@@ -89,6 +90,7 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
     const std::string historyFolder = HistoryFolder(in.env);
     auto db = RecordDatabase::Open(historyFolder, true, error);
     if (!db) return nullptr;
+    RemoveStaleTemporaries(historyFolder);  // what killed runs left half-made in their folders
 
     // The oldest runs beyond the number kept go first.
     const int64_t keep = std::max<int64_t>(1, std::atoll(db->Setting("keep", "20").c_str()));

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "apply/run_guard.h"
+#include "support/contents.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
 
@@ -233,6 +234,12 @@ protected:
             test::WriteFile(Upgrade() + "/f" + std::to_string(i) + ".DAT", std::string(8192, 'a' + i % 26));
             list += "4,0,2,f" + std::to_string(i) + ".DAT\r\n";
         }
+        // Some that replace what the installation holds.
+        parts.push_back(test::PartJson("7400", "generated"));
+        list += "1,0,1,7400,Logic.PART\r\n";
+        test::WriteFile(Upgrade() + "/board.DAT", "a newer board");
+        fs::last_write_time(Upgrade() + "/board.DAT", fs::file_time_type::clock::now() + std::chrono::hours(1));
+        list += "4,0,2,board.DAT\r\n";
         fs::remove(Upgrade() + "/Upgrade.PART");
         fs::remove(Upgrade() + "/Upgrade.SPARAM");
         test::MakeLibrary(Upgrade() + "/Upgrade.PART", true, parts);
@@ -319,6 +326,50 @@ TEST_F(LargeUpgradeTest, KillingTheRunAtAnyMomentLosesNothing) {
     EXPECT_EQ(Elements("LIB/Logic.PART").count("GEN1"), 1u);
     for (const auto& entry : fs::recursive_directory_iterator(Suite()))
         EXPECT_EQ(entry.path().filename().string().find(".zrxtmp-"), std::string::npos) << entry.path();
+}
+
+// Killed at any moment, a run leaves a record from which a rollback brings back the installation as
+// it was; a rollback killed at any moment is completed by the next one.
+TEST_F(LargeUpgradeTest, KillingTheRunThenRollingBackRestoresTheInstallation) {
+    const auto before = test::Contents(Suite());
+    const std::string cli = test::BinDir() + "/zrxlibug-cli";
+    auto killAt = [&cli](std::vector<std::string> args, std::chrono::steady_clock::duration after) {
+        const pid_t child = fork();
+        if (child == 0) {
+            ::freopen("/dev/null", "w", stdout);
+            ::freopen("/dev/null", "w", stderr);
+            std::vector<char*> argv{const_cast<char*>(cli.c_str())};
+            for (std::string& arg : args) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(cli.c_str(), argv.data());
+            _exit(127);
+        }
+        std::this_thread::sleep_for(after);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    };
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Apply().status, 0);
+    const auto fullRun = std::chrono::steady_clock::now() - start;
+    start = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunCli({"rollback", "--suite", Suite()}).status, 0);
+    const auto fullRollback = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(test::Contents(Suite()), before);
+
+    for (int moment = 0; moment < 20; ++moment) {
+        killAt({"apply", "--suite", Suite(), "--yes", Upgrade()}, fullRun * (moment + 1) / 21);
+        const auto rollback = RunCli({"rollback", "--suite", Suite()});
+        // Killed before it recorded anything, a run leaves nothing to roll back.
+        EXPECT_TRUE(rollback.status == 0 || rollback.status == 2) << rollback.err;
+        EXPECT_EQ(test::Contents(Suite()), before) << "after kill " << moment << ": " << rollback.out << rollback.err;
+    }
+    for (int moment = 0; moment < 5; ++moment) {
+        ASSERT_EQ(Apply().status, 0);
+        killAt({"rollback", "--suite", Suite()}, fullRollback * (moment + 1) / 6);
+        const auto again = RunCli({"rollback", "--suite", Suite()});
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(test::Contents(Suite()), before) << "after a rollback killed at " << moment;
+    }
 }
 
 TEST_F(LargeUpgradeTest, AFullDiskWhileRecordingStopsTheRunBeforeItChangesAnything) {

@@ -9,7 +9,8 @@ namespace zrx::ui {
 class SummaryForm : public Form {
 public:
     SummaryForm() : Form("INSUMRY", "Zarnix Library Upgrade Utility ") {
-        for (Control* c : std::initializer_list<Control*>{&F_Result, &F_Resgrid, &F_Save, &F_PrevDef, &F_Finish, &F_Help})
+        for (Control* c :
+             std::initializer_list<Control*>{&F_Result, &F_Resgrid, &F_Save, &F_PrevDef, &F_Finish, &F_Help, &P_Undo})
             Register(*c);
     }
     Label F_Result{"F_Result", "Library  Update Summary"};
@@ -18,6 +19,8 @@ public:
     Button F_PrevDef{"F_PrevDef", -1, "<<  Back"};
     Button F_Finish{"F_Finish", -1, "Finish"};
     Button F_Help{"F_Help", -1, "Help"};
+    // Beyond the form's own controls: takes back the run the summary shows.
+    Button P_Undo{"P_Undo", -1, "Undo this update", "20040"};
     // Runs each time the window is shown.
     std::function<void()> onActivate;
 };

@@ -150,6 +150,7 @@ public:
         auto* buttons = new QHBoxLayout();
         buttons->addWidget(MakeButton(this, form.F_Save));
         buttons->addWidget(MakeButton(this, form.F_Help));
+        buttons->addWidget(MakeButton(this, form.P_Undo));
         buttons->addStretch();
         buttons->addWidget(MakeButton(this, form.F_PrevDef));
         buttons->addWidget(MakeButton(this, form.F_Finish));

@@ -1,0 +1,54 @@
+#include "history/undo_action.h"
+
+#include "history/rollback.h"
+#include "preview/change_column.h"
+#include "shell/app.h"
+#include "shell/messages.h"
+#include "ui/dialogs.h"
+#include "ui/forms/summary_form.h"
+
+namespace zrx {
+
+void ConnectUndo(App& app, ui::SummaryForm& form) {
+    form.P_Undo.SetEnabled(app.lastRunId != 0);
+    form.P_Undo.onClick = [&app, &form] { P_Undo_Click(app, form); };
+}
+
+void P_Undo_Click(App& app, ui::SummaryForm& form) {
+    if (app.lastRunId == 0) return;
+    if (!AskYesNo(app.dialogs, GetLocalMessage("Undo this update? Every element and file it changed goes back to what "
+                                               "it was; what was changed since the update is left alone.",
+                                               20041)))
+        return;
+    app.dialogs.SetBusy(true);
+    // The summary is shown while the run still holds the installation's lock.
+    const history::RollbackResult result = history::Rollback(app.env, app.lastRunId, false, true);
+    app.dialogs.SetBusy(false);
+    std::string text;
+    ui::Icon icon = ui::Icon::Information;
+    switch (result.outcome) {
+        case history::RollbackResult::Outcome::Restored:
+            text = GetLocalMessage("The update was undone. Changes taken back:", 20042) + " " + std::to_string(result.restored);
+            break;
+        case history::RollbackResult::Outcome::Conflicts: {
+            text = GetLocalMessage("The update was undone in part. These were changed after the update and were left "
+                                   "alone (zrxlibug-cli rollback --force restores them):",
+                                   20043);
+            for (size_t i = 0; i < result.conflicts.size() && i < 20; ++i) text += "\r\n" + result.conflicts[i];
+            if (result.conflicts.size() > 20) text += "\r\n... " + std::to_string(result.conflicts.size() - 20);
+            icon = ui::Icon::Warning;
+            break;
+        }
+        case history::RollbackResult::Outcome::NothingDone:
+            text = GetLocalMessage("The update could not be undone:", 20044) + " " + result.message;
+            icon = ui::Icon::Warning;
+            break;
+    }
+    app.dialogs.ShowMessage({text, std::string(kAppTitle), icon, ui::Buttons::Ok, false});
+    if (result.outcome != history::RollbackResult::Outcome::NothingDone) {
+        form.P_Undo.SetEnabled(false);
+        MarkChangesStale(app);
+    }
+}
+
+}  // namespace zrx

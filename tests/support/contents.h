@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kernel/library_exchange.h"
+#include "support/temp_dir.h"
+
+namespace zrx::test {
+
+// What an installation holds: every library as its elements (the file's bytes may differ where
+// its elements do not), every other file by its bytes and modification time, every folder. The
+// program's own lock file and undo record are left out.
+inline std::map<std::string, std::string> Contents(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> contents;
+    // The names first: reading a library may fold its write-ahead log back into it (the log is part
+    // of the library, and not listed on its own).
+    std::vector<fs::path> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with("-wal") || name.ends_with("-shm") || name.ends_with("-journal")) continue;
+        paths.push_back(entry.path());
+    }
+    for (const fs::path& path : paths) {
+        const std::string relative = fs::relative(path, root).string();
+        if (relative.starts_with(".zrxlibug")) continue;
+        std::error_code ec;
+        if (fs::is_directory(path, ec)) {
+            contents[relative] = "folder";
+            continue;
+        }
+        std::string error;
+        const auto library = ExportLibrary(path.string(), error);
+        contents[relative] = library ? *library
+                                     : Fingerprint(path.string()) + " " +
+                                           std::to_string(fs::last_write_time(path, ec).time_since_epoch().count());
+    }
+    return contents;
+}
+
+}  // namespace zrx::test
