@@ -36,10 +36,11 @@ inline void EnsureDatabase() {
     DB_CreateDataBase("Untitled", hierarchy, page);
 }
 
-// A part with two groups of ten pins, or a symbol with two text items.
-inline int32_t MakeElement(bool part, const std::string& name) {
+// A part with two groups of ten pins, or a symbol with two text items. An older variant of the
+// same element differs in its first text.
+inline int32_t MakeElement(bool part, const std::string& name, bool older = false) {
     if (part) {
-        const int32_t d = D_CreateDevice(0, name.c_str(), "QUAD 2-INPUT NAND", "TTL");
+        const int32_t d = D_CreateDevice(0, name.c_str(), older ? "QUAD 2-INPUT NAND (older)" : "QUAD 2-INPUT NAND", "TTL");
         D_AddPin(D_SupplyPinArray(d), 14, "VCC");
         D_AddPin(D_SupplyPinArray(d), 7, "GND");
         for (int g = 1; g <= 2; ++g) {
@@ -53,16 +54,16 @@ inline int32_t MakeElement(bool part, const std::string& name) {
         return d;
     }
     const int32_t s = S_CreateSymbol(name.c_str(), ZK_CLASS_MODEL);
-    S_AddItem(s, ZK_ITEM_TEXT, "NPN,BJT");
+    S_AddItem(s, ZK_ITEM_TEXT, older ? "NPN,BJT older" : "NPN,BJT");
     S_AddItem(s, ZK_ITEM_TEXT, "general purpose small-signal transistor");
     return s;
 }
 
-inline void WriteLibrary(const std::string& path, bool parts, const std::vector<std::string>& names) {
+inline void WriteLibrary(const std::string& path, bool parts, const std::vector<std::string>& names, bool older = false) {
     EnsureDatabase();
     const int32_t lib = E_OpenLibrary(path.c_str(), parts ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1);
     for (const std::string& name : names) {
-        const int32_t object = MakeElement(parts, name);
+        const int32_t object = MakeElement(parts, name, older);
         const int32_t cursor = E_OpenLibToWrite(lib, name.c_str());
         parts ? D_SaveDevice(object, cursor) : S_SaveSymbol(object, cursor);
         E_CloseLibWrite(lib);

@@ -117,12 +117,13 @@ Counts CountsFor(double scale) {
     return {n(10000), n(10000), n(2000), n(2000), n(2000), n(1000)};
 }
 
-void WriteSymbols(const std::string& path, const std::vector<std::string>& names, int symbolClass) {
+void WriteSymbols(const std::string& path, const std::vector<std::string>& names, int symbolClass, bool older = false) {
     EnsureDatabase();
     const int32_t lib = E_OpenLibrary(path.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
     for (const auto& name : names) {
         const int32_t s = S_CreateSymbol(name.c_str(), symbolClass);
-        S_AddItem(s, ZK_ITEM_TEXT, symbolClass == 3 ? "NPN,bipolar transistor" : "U?");
+        S_AddItem(s, ZK_ITEM_TEXT, symbolClass == 3 ? (older ? "NPN,older bipolar transistor" : "NPN,bipolar transistor")
+                                                    : (older ? "U? older" : "U?"));
         S_AddItem(s, ZK_ITEM_TEXT, "generated for the benchmark");
         S_SaveSymbol(s, E_OpenLibToWrite(lib, name.c_str()));
         E_CloseLibWrite(lib);
@@ -133,8 +134,9 @@ void WriteSymbols(const std::string& path, const std::vector<std::string>& names
 }
 
 // An installation with generated libraries and data files, and the build arguments that choose
-// all of it.
-std::vector<std::string> GenerateInstallation(const std::string& suite, const Counts& c) {
+// all of it. The older variant holds every element and file under the same names with other
+// content and earlier file times: an upgrade built from the newer one replaces all of it.
+std::vector<std::string> GenerateInstallation(const std::string& suite, const Counts& c, bool older = false) {
     WriteSuite(suite);
     std::vector<std::string> args;
     auto choose = [&args](const char* option, const std::string& library, const std::vector<std::string>& names) {
@@ -142,22 +144,24 @@ std::vector<std::string> GenerateInstallation(const std::string& suite, const Co
     };
     const auto parts = Names("PART", c.parts), symbols = Names("SYM", c.symbols), packages = Names("PKG", c.packages),
                sparams = Names("SMOD", c.sparams), mparams = Names("MMOD", c.mparams);
-    WriteLibrary(suite + "/LIB/Gen.PART", true, parts);
-    WriteSymbols(suite + "/LIB/Gen.SYMBOL", symbols, 1);
-    WriteSymbols(suite + "/LIB/Gen.PACKAGE", packages, 2);
-    WriteSymbols(suite + "/ZSM_MOD/Gen.SPARAM", sparams, 3);
-    WriteSymbols(suite + "/LIB/Gen.MPARAM", mparams, 3);
+    WriteLibrary(suite + "/LIB/Gen.PART", true, parts, older);
+    WriteSymbols(suite + "/LIB/Gen.SYMBOL", symbols, 1, older);
+    WriteSymbols(suite + "/LIB/Gen.PACKAGE", packages, 2, older);
+    WriteSymbols(suite + "/ZSM_MOD/Gen.SPARAM", sparams, 3, older);
+    WriteSymbols(suite + "/LIB/Gen.MPARAM", mparams, 3, older);
     choose("--part", "Gen.PART", parts);
     choose("--symbol", "Gen.SYMBOL", symbols);
     choose("--package", "Gen.PACKAGE", packages);
     choose("--sparam", "Gen.SPARAM", sparams);
     choose("--mparam", "Gen.MPARAM", mparams);
-    const std::string content(16 * 1024, 'd');
+    const std::string content(16 * 1024, older ? 'o' : 'd');
     const char* kinds[][3] = {{"--tal", "LIB", "TAL"}, {"--dat", "JOB", "DAT"}, {"--spc", "SYS", "SPC"}};
     for (int i = 0; i < c.files; ++i) {
         const auto* kind = kinds[i % 3];
         const std::string name = std::string("F").append(std::to_string(100000 + i)).append(".").append(kind[2]);
         WriteText(suite + "/" + kind[1] + "/" + name, content);
+        if (older)
+            fs::last_write_time(suite + "/" + kind[1] + "/" + name, fs::file_time_type::clock::now() - std::chrono::hours(24));
         args.insert(args.end(), {kind[0], name});
     }
     return args;
@@ -221,6 +225,33 @@ void CompareLikeTheStorage(const std::string& upgrade, const std::string& suite)
         differing += a == b ? 0 : 1;
     }
     if (differing != 0) std::fprintf(stderr, "%zu differ\n", differing);
+}
+
+// A copy of an installation under another folder, its INI naming the copy's directories.
+// (cp -a keeps the files' times, which decide whether the run replaces a file.)
+void CopyInstallation(const std::string& from, const std::string& to) {
+    fs::remove_all(to);
+    Spawn({"cp", "-a", from, to}, false);
+    WriteSuite(to);
+}
+
+// The reference's target when the installation already holds every element: the installed
+// libraries under the names the reference copies into, and the installed files.
+void PrepareReferenceTarget(const std::string& installed, const std::string& target) {
+    fs::remove_all(target);
+    fs::create_directories(target);
+    const std::pair<const char*, const char*> libraries[] = {{"LIB/Gen.PART", "Upgrade.PART"},
+                                                             {"LIB/Gen.SYMBOL", "A_Upg.SYMBOL"},
+                                                             {"LIB/Gen.PACKAGE", "Upgrade.PACKAGE"},
+                                                             {"ZSM_MOD/Gen.SPARAM", "Upgrade.SPARAM"},
+                                                             {"LIB/Gen.MPARAM", "Upgrade.MPARAM"}};
+    for (const auto& [from, to] : libraries) fs::copy_file(installed + "/" + from, target + "/" + to);
+    std::vector<std::string> cp = {"cp", "-p"};
+    for (const char* dir : {"LIB", "JOB", "SYS"})
+        for (const auto& entry : fs::directory_iterator(installed + "/" + dir))
+            if (entry.path().filename().string()[0] == 'F') cp.push_back(entry.path().string());
+    cp.push_back(target);
+    Spawn(cp, false);
 }
 
 // ---- Measurements in a process of their own ----------------------------------------------
@@ -412,14 +443,30 @@ int main(int argc, char** argv) {
                         return Measure({"copy", attemptDir("upgrade", scale, 0), attemptDir("buildref", scale, attempt)});
                     },
                     [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
-    rows.push_back({"apply 28,000 elements and 1,000 files (cli)", 5, [](double) {},
+    // The installation the upgrade is applied to holds every element and file in an older
+    // variant, so that the run replaces (and records) all of them.
+    rows.push_back({"apply 28,000 elements and 1,000 files (cli)", 5,
+                    [&](double scale) { GenerateInstallation(dir("installed", scale), CountsFor(scale), true); },
                     [&](double scale, int attempt) {
                         const std::string target = attemptDir("target", scale, attempt);
-                        WriteSuite(target);
+                        CopyInstallation(dir("installed", scale), target);
                         return Spawn({cli, "apply", "--suite", target, "--yes", attemptDir("upgrade", scale, 0)}, false);
                     },
                     [&](double scale, int attempt) {
+                        PrepareReferenceTarget(dir("installed", scale), attemptDir("applyref", scale, attempt));
                         return Measure({"copy", attemptDir("upgrade", scale, 0), attemptDir("applyref", scale, attempt)});
+                    },
+                    [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
+    rows.push_back({"rollback of that apply (cli)", 5, [](double) {},
+                    [&](double scale, int attempt) {
+                        const std::string target = attemptDir("rolled", scale, attempt);
+                        CopyInstallation(dir("installed", scale), target);
+                        Spawn({cli, "apply", "--suite", target, "--yes", attemptDir("upgrade", scale, 0)}, false);
+                        return Spawn({cli, "rollback", "--suite", target}, false);
+                    },
+                    [&](double scale, int attempt) {
+                        PrepareReferenceTarget(dir("installed", scale), attemptDir("rollref", scale, attempt));
+                        return Measure({"copy", attemptDir("upgrade", scale, 0), attemptDir("rollref", scale, attempt)});
                     },
                     [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
     rows.push_back({"diff 28,000 elements and 1,000 files, all installed", 3, [](double) {},
@@ -473,6 +520,20 @@ int main(int argc, char** argv) {
 
     std::printf("zrxlibug benchmarks (release build); each row measured beside its reference in this run\n\n");
     PrintTable(rows);
+
+    // The undo record of the apply row's run beside what that run replaced (the older elements and
+    // files; a file kept by a second link counts with its whole size).
+    {
+        const std::string installed = dir("installed", 1.0), target = attemptDir("target", 1.0, 0);
+        const double record = MegaBytes({target + "/.zrxlibug/history"});
+        double replaced = MegaBytes({installed + "/LIB/Gen.PART", installed + "/LIB/Gen.SYMBOL", installed + "/LIB/Gen.PACKAGE",
+                                     installed + "/ZSM_MOD/Gen.SPARAM", installed + "/LIB/Gen.MPARAM"});
+        for (const char* sub : {"LIB", "JOB", "SYS"})
+            for (const auto& entry : fs::directory_iterator(installed + "/" + sub))
+                if (entry.path().filename().string()[0] == 'F') replaced += MegaBytes({entry.path().string()});
+        std::printf("%-46s %7.1f MB for %.1f MB replaced: %.2f times (target at most 1.2)%s\n", "undo record of the apply run",
+                    record, replaced, record / replaced, record / replaced > 1.2 ? "  over target" : "");
+    }
 
     // The start of the window: from the program's start to its first shown window.
     if (std::system("command -v xvfb-run >/dev/null && command -v xdotool >/dev/null") == 0) {

@@ -113,6 +113,8 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         }
         Session session;
         App& app = session.app;
+        // The rows' changes are worked out only where this command uses them.
+        app.compareOnLoad = json || dryRun || skipSame;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = failJson(kExitFailure, dryRun ? DiffMeaning(kExitFailure) : ApplyMeaning(kExitFailure));
             return;

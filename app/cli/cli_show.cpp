@@ -17,6 +17,7 @@ void AddShowCommand(CLI::App& parent, int& status) {
     show->add_option("UPGRADE_FOLDER", folder, "Folder that holds Upgrade.lst")->required();
     show->callback([&status] {
         Session session;
+        session.app.compareOnLoad = json;  // the text lines show no change
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
             if (json) std::cout << Json{{"rows", Json::array()}, {"exit_status", status}, {"meaning", "the upgrade could not be loaded"}}.dump(2) << "\n";

@@ -61,7 +61,7 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
         why = SystemError("cannot read the source");
         return InstallResult::Failed;
     }
-    std::string temp = JoinPath(destDir, "." + FileNameOf(to) + ".zrxtmp-XXXXXX");
+    std::string temp = JoinPath(destDir, std::string(".").append(FileNameOf(to)).append(".zrxtmp-XXXXXX"));
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
     const int out = ::mkstemp(name.data());

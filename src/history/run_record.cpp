@@ -147,6 +147,10 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
     ReadLibraries read;
     int32_t oldLibraries[2] = {0, 0};  // part kind, symbol kind: the old elements
     std::set<std::string> seen;
+    // Nothing on the disk changes while the run is recorded: what each library name resolves to,
+    // and whether it exists, is looked up once.
+    std::map<std::string, std::pair<std::string, bool>> targets;
+    std::map<std::string, bool> directories;
     bool failed = false;
     std::string why;
 
@@ -158,7 +162,9 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
             const ElementItem& item = (*list)[i];
             if (item.Update != 1 || item.Name.empty()) continue;
             const std::string& dir = ElementTargetDir(in.env, kind);
-            if (!IsDirectory(dir)) continue;  // the run does not copy into it
+            auto knownDir = directories.find(dir);
+            if (knownDir == directories.end()) knownDir = directories.emplace(dir, IsDirectory(dir)).first;
+            if (!knownDir->second) continue;  // the run does not copy into it
             const char* libraryKind = LibraryKindOf(kind);
             const int32_t source = read.Open(UpgradeLibraryOf(in.upgradeLibraries, kind, item.UpgSymbolLib), libraryKind);
             const bool model = kind == 5 || kind == 6;
@@ -166,30 +172,42 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
             if (source == 0 || name.empty()) continue;  // nothing of it can be saved
             const std::string digest = StringFromPointer(E_ElementDigest(source, item.Name.c_str()));
             if (digest.empty()) continue;  // not in the upgrade library
-            const std::string target = ElementTargetPath(dir, item.TargetLib);
+            auto known = targets.find(dir + '\0' + item.TargetLib);
+            if (known == targets.end()) {
+                std::string path = ElementTargetPath(dir, item.TargetLib);
+                struct stat info {};
+                const bool there = ::lstat(path.c_str(), &info) == 0;
+                known = targets.emplace(dir + '\0' + item.TargetLib, std::make_pair(std::move(path), there)).first;
+            }
+            const std::string& target = known->second.first;
+            const bool libraryThere = known->second.second;
             if (!seen.insert(target + '\0' + name).second) continue;
-            struct stat info {};
-            const bool libraryThere = ::lstat(target.c_str(), &info) == 0;
             if (!libraryThere && seen.insert(target).second) record(kLibraryMade, target, {}, true, {}, nullptr, nullptr);
             int32_t installed = libraryThere ? read.Open(target, libraryKind) : 0;
             if (libraryThere && installed == 0) continue;  // refused: the run cannot save into it
-            if (installed != 0 && E_CompareElements(source, item.Name.c_str(), installed, name.c_str()) == 1)
-                continue;  // the same as installed: the run changes nothing
-            const bool replaces = installed != 0 && E_OpenLibToRead(installed, name.c_str()) > 0;
-            const int64_t id = record(kind == 1 ? kPartElement : kSymbolElement, target, name, !replaces, digest, nullptr, nullptr);
+            // 1: the same as installed (the run changes nothing); -2: not installed; 0: installed and
+            // different; -3: one of them damaged (the copy below tells whether it is installed).
+            const int compared = installed != 0 ? E_CompareElements(source, item.Name.c_str(), installed, name.c_str()) : -2;
+            if (compared == 1 || compared == -1) continue;
+            const int64_t id = record(kind == 1 ? kPartElement : kSymbolElement, target, name, compared == -2, digest,
+                                      nullptr, nullptr);
             if (id == 0) {
                 failed = true, why = rec.Error();
                 break;
             }
-            if (replaces) {
+            bool replaces = false;
+            if (compared != -2) {
                 const bool part = kind == 1;
                 int32_t& old = oldLibraries[part ? 0 : 1];
                 if (old == 0)
                     old = std::max(0, E_OpenLibrary((folder + (part ? "/old.PART" : "/old.SYMBOL")).c_str(), libraryKind, -1));
-                if (old == 0 || E_CopyElement(installed, name.c_str(), old, std::to_string(id).c_str()) != 1) {
+                const int copied = old == 0 ? 0 : E_CopyElement(installed, name.c_str(), old, std::to_string(id).c_str());
+                if (copied == 0) {
                     failed = true, why = "the old element " + name + " cannot be kept: " + StringFromPointer(E_LastError());
                     break;
                 }
+                replaces = copied == 1;
+                if (!replaces) RecordDatabase::Statement(rec, "UPDATE changes SET created=1 WHERE id=?1").Bind(1, id).Run();
             }
             recorder->m_intents.push_back({id, kind, i, !replaces, target, name, digest});
         }

@@ -78,6 +78,9 @@ public:
     // What each offered row of GridRows would change in the installation.
     preview::RowChanges rowChanges;
     bool rowChangesStale = false;  // an update run has run since they were worked out
+    // Whether loading a list works the changes out (the window always does; a command that shows
+    // no change leaves them out).
+    bool compareOnLoad = true;
 
     // The builder.
     BuilderTables builder;

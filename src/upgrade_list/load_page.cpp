@@ -36,7 +36,7 @@ void F_lstok_Click(App& app) {
     AssignTargetDirs(app);
     BuildGridRows(app);
     FillPreferenceGrid(app);
-    ShowChangeColumn(app);
+    if (app.compareOnLoad) ShowChangeColumn(app);
     m.F_Format.SetVisible(false);
     app.dialogs.SetBusy(false);
     ClearWorkingDatabase();

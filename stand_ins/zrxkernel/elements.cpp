@@ -97,6 +97,8 @@ bool ReadPins(Reader& r, std::vector<Pin>& pins) {
 
 }  // namespace
 
+bool StoredIntact(std::string_view data, bool device) { return Reader(data, device ? kDeviceTag : kSymbolTag).Ok(); }
+
 uint32_t Crc32(std::string_view data) {
     static const std::array<uint32_t, 256> table = [] {
         std::array<uint32_t, 256> t{};

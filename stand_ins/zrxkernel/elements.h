@@ -50,5 +50,7 @@ std::optional<Device> DecodeDevice(std::string_view data);
 std::optional<Symbol> DecodeSymbol(std::string_view data);
 
 uint32_t Crc32(std::string_view data);
+// Whether a stored element is whole (its kind byte, format and CRC), without decoding it.
+bool StoredIntact(std::string_view data, bool device);
 
 }  // namespace zrx::kernel

@@ -350,8 +350,7 @@ int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB,
     const auto second = b->file->Load(nameB);
     if (!second) return -2;
     auto readable = [](const LibraryHandle& handle, const std::string& data) {
-        return handle.file->Kind() == ZK_KIND_PART_LIBRARY ? DecodeDevice(data).has_value()
-                                                          : DecodeSymbol(data).has_value();
+        return StoredIntact(data, handle.file->Kind() == ZK_KIND_PART_LIBRARY);
     };
     if (!readable(*a, *first) || !readable(*b, *second)) {
         k.lastError = std::string("the element ") + (readable(*a, *first) ? nameB : nameA) + " is damaged";

@@ -218,6 +218,7 @@ void LibraryFile::BeginRead() {
 }
 
 void LibraryFile::EndRead() {
+    m_cacheValid = false;
     if (!m_inRead) return;
     Exec(m_db, "COMMIT");
     m_inRead = false;
@@ -225,6 +226,9 @@ void LibraryFile::EndRead() {
 
 std::optional<std::string> LibraryFile::Load(std::string_view name) {
     BeginRead();
+    // The element read last is kept while the read lasts: a caller that compares, digests and
+    // copies one element reads it once.
+    if (m_cacheValid && m_cachedName == name) return m_cachedData;
     sqlite3_stmt* s = m_select->Get();
     sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
     std::optional<std::string> data;
@@ -236,11 +240,15 @@ std::optional<std::string> LibraryFile::Load(std::string_view name) {
         m_lastError = sqlite3_errmsg(m_db);
     }
     m_select->Reset();
+    m_cacheValid = rc == SQLITE_ROW || rc == SQLITE_DONE;
+    m_cachedName = name;
+    m_cachedData = data;
     return data;
 }
 
 bool LibraryFile::BeginBatch() {
     EndRead();
+    m_cacheValid = false;
     if (m_inTransaction) return true;
     if (!Exec(m_db, "BEGIN IMMEDIATE")) {
         m_lastError = sqlite3_errmsg(m_db);

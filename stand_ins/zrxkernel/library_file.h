@@ -73,8 +73,11 @@ public:
     std::vector<std::string> TakeFailedSaves();
     // Element names in binary order; read once and kept until the next save.
     const std::vector<std::string>& Names();
-    // Forgets the kept names (another process may have changed the library meanwhile).
-    void ForgetNames() { m_names.reset(); }
+    // Forgets the kept names and element (another process may have changed the library meanwhile).
+    void ForgetNames() {
+        m_names.reset();
+        m_cacheValid = false;
+    }
     // Returns the file to its resting journal mode (no side files) before it is closed.
     void Settle();
 
@@ -95,6 +98,9 @@ private:
     std::unique_ptr<Statement> m_select;
     std::unique_ptr<Statement> m_insert;
     std::optional<std::vector<std::string>> m_names;
+    bool m_cacheValid = false;  // the element read last, while the read lasts
+    std::string m_cachedName;
+    std::optional<std::string> m_cachedData;
     bool m_inTransaction = false;  // a write transaction gathering saves
     bool m_inRead = false;         // a read transaction kept across reads (ended like a batch)
     std::chrono::steady_clock::time_point m_transactionStart;

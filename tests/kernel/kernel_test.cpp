@@ -138,6 +138,38 @@ TEST_F(KernelTest, CursorsTellWhetherAnElementIsReadableOrWritable) {
     EXPECT_EQ(E_OpenLibToRead(reader, "7400"), 0);  // a closed handle has no cursors
 }
 
+TEST_F(KernelTest, StoredElementsAreComparedCopiedDeletedAndDigestedAsTheyAre) {
+    const std::string a = MakePartLibrary("a.PART", Part("7400") + "," + Part("7404", "OTHER"));
+    const std::string b = MakePartLibrary("b.PART", Part("7400"));
+    const std::string s = MakeSymbolLibrary("s.SYMBOL", Sym("Q1", 3));
+    const int32_t ra = E_OpenLibrary(a.c_str(), ZK_KIND_PART_LIBRARY, 0);
+    const int32_t wb = E_OpenLibrary(b.c_str(), ZK_KIND_PART_LIBRARY, -1);
+    const int32_t rs = E_OpenLibrary(s.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+    EXPECT_EQ(E_CompareElements(ra, "7400", wb, "7400"), 1);
+    EXPECT_EQ(E_CompareElements(ra, "7404", wb, "7400"), 0);
+    EXPECT_EQ(E_CompareElements(ra, "none", wb, "7400"), -1);
+    EXPECT_EQ(E_CompareElements(ra, "7404", wb, "7404"), -2);
+    EXPECT_EQ(E_CompareElements(ra, "7404", 999, "7404"), -3);
+    const std::string digest = StringFromPointer(E_ElementDigest(ra, "7400"));
+    EXPECT_EQ(digest.size(), 64u);
+    EXPECT_EQ(StringFromPointer(E_ElementDigest(wb, "7400")), digest);
+    EXPECT_NE(StringFromPointer(E_ElementDigest(ra, "7404")), digest);
+    EXPECT_EQ(StringFromPointer(E_ElementDigest(ra, "none")), "");
+    // A copy is stored as it was, under the new name; only into a write handle of the same kind.
+    EXPECT_EQ(E_CopyElement(ra, "7404", wb, "COPY"), 1);
+    EXPECT_EQ(E_CopyElement(ra, "none", wb, "X"), -1);
+    EXPECT_EQ(E_CopyElement(wb, "7400", ra, "X"), 0);
+    EXPECT_EQ(E_CopyElement(rs, "Q1", wb, "X"), 0);
+    EXPECT_EQ(StringFromPointer(E_ElementDigest(wb, "COPY")), StringFromPointer(E_ElementDigest(ra, "7404")));
+    EXPECT_EQ(E_DeleteElement(wb, "7400"), 1);
+    EXPECT_EQ(E_DeleteElement(wb, "never there"), 1);
+    EXPECT_EQ(E_DeleteElement(ra, "7400"), 0);  // a read handle cannot delete
+    EXPECT_EQ(E_FlushLibraries(), 1);
+    std::string error;
+    EXPECT_EQ(*ListLibrary(b, error), std::vector<std::string>{"COPY"});
+    for (const int32_t handle : {ra, wb, rs}) E_CloseLibrary(handle);
+}
+
 TEST_F(KernelTest, LibDirNamesComeInBinaryOrderAndEndWithZero) {
     const std::string path = MakeSymbolLibrary("n.SYMBOL", Sym("b", 1) + "," + Sym("B", 1) + "," + Sym("a", 1));
     const int32_t lib = E_OpenLibrary(path.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
