@@ -9,6 +9,7 @@
 #include "kernel/library_exchange.h"
 #include "kernel/zrxkernel.h"
 #include "shell/text_file.h"
+#include "zrx_version.h"
 
 namespace zrx::cli {
 
@@ -78,8 +79,10 @@ int main(int argc, char** argv) {
     using namespace zrx::cli;
     // A write past a file-size limit fails with an error the program reports, instead of ending it.
     std::signal(SIGXFSZ, SIG_IGN);
-    CLI::App app{"zrxlibug-cli: apply, build and inspect Zarnix32 library upgrades"};
+    CLI::App app{"zrxlibug-cli: preview, apply, undo, build and inspect Zarnix32 library upgrades"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("zrxlibug-cli ") + ZRX_VERSION);
+    app.set_help_all_flag("--help-all", "Print this help with every subcommand's options");
     int status = 0;
     AddApplyCommand(app, status);
     AddBuildCommand(app, status);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "apply/targets.h"
+#include "apply/update_run.h"
 #include "shell/app.h"
 #include "shell/messages.h"
 #include "shell/paths.h"
@@ -235,6 +236,7 @@ void CopyDataFiles(App& app) {
     for (DataFileItem& item : files) {
         app.dialogs.ProcessEvents();
         if (item.Update != 1 || item.Withheld != 0) continue;
+        if (!item.Name.empty()) CountRunElement(app);
         const std::string destDir = DataFileDestinationDir(item);
         if (item.Name.empty()) break;
         app.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.ListPath, item.Name) +

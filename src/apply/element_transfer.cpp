@@ -2,6 +2,7 @@
 
 #include "apply/kernel_wrappers.h"
 #include "apply/targets.h"
+#include "apply/update_run.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/messages.h"
@@ -55,6 +56,7 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
     ui::MainForm& m = app.main;
     for (ElementItem& item : list) {
         app.dialogs.ProcessEvents();
+        if (item.Update != 0) CountRunElement(app);
         int32_t slot = kind.slot;
         const std::string& source = sourceOf(app, item);
         const std::string target = ElementTargetPath(app.env.LibDir, item.TargetLib);

@@ -2,6 +2,7 @@
 
 #include "apply/element_transfer.h"
 #include "apply/targets.h"
+#include "apply/update_run.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/fields.h"
@@ -57,6 +58,7 @@ void TransferModels(App& app, bool spice) {
 
     for (ElementItem& item : list) {
         app.dialogs.ProcessEvents();
+        if (item.Update != 0) CountRunElement(app);
         int32_t slot = ZK_SLOT_MODEL;
         const std::string name = item.Name;
         bool present = false;

@@ -47,6 +47,12 @@ void CheckSavesAreDurable(App& app) {
 
 }  // namespace
 
+void CountRunElement(App& app) {
+    App::RunProgress& progress = app.runProgress;
+    if (progress.done < progress.total) ++progress.done;
+    app.dialogs.ShowProgress(app.main.F_Status.Caption(), progress.done, progress.total);
+}
+
 void ResetCopyStatus(App& app) {
     for (auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
                        &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
@@ -74,6 +80,12 @@ void UpdateLibraries(App& app) {
     app.dialogs.SetBusy(true);
     ResetCopyStatus(app);
     app.refusedLibraries.clear();
+    app.runProgress = {};
+    for (const auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
+                             &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
+        for (const ElementItem& item : *list) app.runProgress.total += item.Update != 0 && !item.Name.empty() ? 1 : 0;
+    for (const DataFileItem& item : app.lists.DataFileItems)
+        app.runProgress.total += item.Update == 1 && item.Withheld == 0 && !item.Name.empty() ? 1 : 0;
     for (const std::string* dir : {&app.env.LibDir, &app.env.JobDir, &app.env.SysDir, &app.env.ZSMcml, &app.env.ZSMudn,
                                    &app.env.ZSMmod, &app.env.ZSMsbk, &app.env.ZSMwrk})
         RemoveStaleTemporaries(*dir);
@@ -106,6 +118,7 @@ void UpdateLibraries(App& app) {
     UpdateModelIndex(app);
 
     app.dialogs.SetBusy(false);
+    app.dialogs.ShowProgress({}, 0, 0);
     CheckSavesAreDurable(app);
     app.indexRecorder = nullptr;
     app.lastRunId = record->Finish(app.lists);

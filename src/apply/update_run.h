@@ -10,6 +10,9 @@ void UpdateLibraries(App& app);
 // Every element of the six lists not copied (yet).
 void ResetCopyStatus(App& app);
 
+// One more selected element or file dealt with by the run: shown as "i of n" beside the status.
+void CountRunElement(App& app);
+
 void ConnectUpdatePage(App& app);
 
 }  // namespace zrx

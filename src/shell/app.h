@@ -62,6 +62,10 @@ public:
 
     // The record of the run while it runs, told of every index file it rewrites.
     IndexSaveRecorder* indexRecorder = nullptr;
+    // How far the update run has come: its selected elements and files, and those dealt with.
+    struct RunProgress {
+        size_t done = 0, total = 0;
+    } runProgress;
     // The number of the last recorded run, 0 when the last run changed nothing.
     int64_t lastRunId = 0;
 

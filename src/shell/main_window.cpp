@@ -9,7 +9,16 @@ namespace zrx {
 
 const char* HelpFileName() { return "ZRXLIBUG.HLP"; }
 
-void ShowHelp(App& app) { app.dialogs.ShowHelp(JoinPath(app.env.ServerPath, HelpFileName())); }
+std::string HelpFilePath(const std::string& serverPath) {
+    // Beside the program (as the suite installs it, and in the build tree), else in the data
+    // directory of the installation the program runs from.
+    const std::string beside = JoinPath(serverPath, HelpFileName());
+    if (IsRegularFile(beside)) return beside;
+    const std::string shared = JoinPath(JoinPath(JoinPath(serverPath, ".."), "share/zrxlibug"), HelpFileName());
+    return IsRegularFile(shared) ? shared : beside;
+}
+
+void ShowHelp(App& app) { app.dialogs.ShowHelp(HelpFilePath(app.env.ServerPath)); }
 
 void F_Proceed_Click(App& app) {
     if (app.main.F_Preferen.Rows() == 1) return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace zrx {
 
 class App;
@@ -23,5 +25,8 @@ void M_Fileitems_Click(App& app, int index);
 void ShowHelp(App& app);
 // The help file: ZRXLIBUG.HLP beside the executable.
 const char* HelpFileName();
+// Where the help file is: beside the program, else in the installation's data directory
+// (share/zrxlibug beside the program's bin).
+std::string HelpFilePath(const std::string& serverPath);
 
 }  // namespace zrx

@@ -80,7 +80,12 @@ void LoadCatalog(Catalog& catalog) {
     std::vector<std::string> folders;
     if (const char* dir = std::getenv("ZRXLIBUG_LANG_DIR"); dir != nullptr && *dir != '\0')
         folders.emplace_back(dir);
-    if (const std::string exeDir = ExecutableDirectory(); !exeDir.empty()) folders.push_back(exeDir + "/lang");
+    // Beside the program (the build tree), in the data directory of the installation the program
+    // runs from (wherever the package was put), then where it was built to be installed.
+    if (const std::string exeDir = ExecutableDirectory(); !exeDir.empty()) {
+        folders.push_back(exeDir + "/lang");
+        folders.push_back(exeDir + "/../share/zrxlibug/lang");
+    }
     folders.emplace_back(ZRXLOCAL_DATA_DIR);
 
     for (const std::string& folder : folders) {

@@ -70,7 +70,7 @@ public:
     explicit ListAdapter(ui::ListBox& list, QObject* parent) : QAbstractListModel(parent), m_list(list) {}
     int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_shown; }
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || index.row() >= m_list.ListCount()) return {};
+        if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || index.row() >= m_list.ListCount()) return {};
         return ToQt(m_list.List(index.row()));
     }
     // Shows the model's lines when they have changed since the last call.
@@ -110,7 +110,8 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override {
         return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
     }
-    void Refresh() {
+    // True when the grid's size changed (the view starts anew).
+    bool Refresh() {
         const int rows = std::max(m_grid.Rows() - m_grid.FixedRows(), 0);
         const int cols = m_grid.Cols();
         if (rows != m_rows || cols != m_cols) {
@@ -118,10 +119,13 @@ public:
             m_rows = rows;
             m_cols = cols;
             endResetModel();
-        } else if (m_rows > 0 && m_cols > 0) {
+            return true;
+        }
+        if (m_rows > 0 && m_cols > 0) {
             emit dataChanged(index(0, 0), index(m_rows - 1, m_cols - 1));
             emit headerDataChanged(Qt::Horizontal, 0, m_cols - 1);
         }
+        return false;
     }
 
 private:
@@ -242,6 +246,7 @@ void Bind(QListView* widget, ui::ListBox& list) {
     auto* adapter = new ListAdapter(list, widget);
     widget->setModel(adapter);
     widget->setUniformItemSizes(true);
+    widget->setTextElideMode(Qt::ElideMiddle);
     widget->setSelectionMode(list.SelectionMode() == ui::ListBox::Selection::Extended
                                  ? QAbstractItemView::ExtendedSelection
                                  : QAbstractItemView::SingleSelection);
@@ -300,19 +305,52 @@ void Bind(QListWidget* widget, ui::DirList& dirs) {
                      [widget, &dirs](QListWidgetItem* item) { dirs.UserOpen(widget->row(item)); });
 }
 
+namespace {
+
+// Each column as wide as its header and its widest cell (the first rows tell, as a view's own
+// fitting does), up to a cap, and never narrower than the width the grid gives it; a text wider
+// than its column is cut in the middle, and shows whole as the cell's tooltip. The user may
+// resize every column.
+void FitColumns(QTableView* view, const ui::Grid& grid) {
+    constexpr int kSampledRows = 1000;
+    const QFontMetrics metrics(view->font());
+    const QFontMetrics headerMetrics(view->horizontalHeader()->font());
+    const int padding = metrics.averageCharWidth() * 2 + 8;
+    const int cap = metrics.averageCharWidth() * 60;
+    const int lastRow = std::min(grid.Rows(), grid.FixedRows() + kSampledRows);
+    for (int c = 0; c < grid.Cols(); ++c) {
+        int content = grid.FixedRows() > 0 ? headerMetrics.horizontalAdvance(ToQt(grid.TextMatrix(0, c))) : 0;
+        for (int r = grid.FixedRows(); r < lastRow; ++r)
+            content = std::max(content, metrics.horizontalAdvance(ToQt(grid.TextMatrix(r, c))));
+        const int least = grid.ColWidth(c) > 0 ? grid.ColWidth(c) + 12 : 0;
+        view->setColumnWidth(c, std::max(least, std::min(content + padding, cap)));
+    }
+}
+
+}  // namespace
+
 void Bind(QTableView* widget, ui::Grid& grid) {
     auto* adapter = new GridAdapter(grid, widget);
     widget->setModel(adapter);
     widget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     widget->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    widget->setTextElideMode(Qt::ElideMiddle);
+    widget->setWordWrap(false);
     widget->verticalHeader()->setVisible(false);
     widget->verticalHeader()->setDefaultSectionSize(widget->fontMetrics().height() + 6);
     widget->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    widget->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     widget->horizontalHeader()->setStretchLastSection(true);
-    Track(widget, grid, [widget, adapter, &grid] {
-        adapter->Refresh();
-        for (int c = 0; c < grid.Cols(); ++c)
-            if (grid.ColWidth(c) > 0) widget->setColumnWidth(c, grid.ColWidth(c) + 12);
+    // Columns are fitted when the grid is filled anew or its widths change; flipping a cell keeps
+    // the widths the user chose.
+    auto fitted = std::make_shared<std::vector<int>>();
+    Track(widget, grid, [widget, adapter, &grid, fitted] {
+        const bool anew = adapter->Refresh();
+        std::vector<int> widths;
+        for (int c = 0; c < grid.Cols(); ++c) widths.push_back(grid.ColWidth(c));
+        if (!anew && widths == *fitted) return;
+        *fitted = widths;
+        FitColumns(widget, grid);
     });
     // A press starts the selection, the release ends it; then the grid's handler runs.
     auto anchor = std::make_shared<QModelIndex>();

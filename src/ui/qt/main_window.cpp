@@ -1,6 +1,11 @@
 #include "ui/qt/main_window.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QComboBox>
 #include <QDialog>
 #include <QFormLayout>
@@ -19,11 +24,15 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <climits>
+#include <filesystem>
 #include <functional>
 #include <tuple>
 
 #include "shell/app.h"
 #include "shell/messages.h"
+#include "shell/paths.h"
 #include "ui/forms/readme_form.h"
 #include "ui/forms/summary_form.h"
 #include "ui/qt/bindings.h"
@@ -182,7 +191,11 @@ MainWindow::MainWindow(App& app) : m_app(app) {
     for (int i = 4; i >= 0; --i) frames[i]->raise();
     setCentralWidget(central);
     BuildMenus();
-    resize(900, 600);
+    // Large enough for the grid's columns on today's screens; the window is resizable and every
+    // page follows its size.
+    resize(1100, 680);
+    setMinimumSize(640, 420);
+    setAcceptDrops(true);
     Track(this, m, [this, &m] {
         setWindowTitle(ToQt(m.Caption()));
         RefreshCaptions();
@@ -201,6 +214,17 @@ QWidget* MainWindow::BuildLoadPage() {
     layout->addWidget(prompt);
     auto* chooser = new QVBoxLayout();
     chooser->addWidget(AddCaption(page, "Upgrade folder", 20001));
+    // A folder typed or pasted (Enter opens it) besides the drive box and the folder list.
+    auto* path = new QLineEdit(page);
+    path->setObjectName("P_FolderPath");
+    path->setClearButtonEnabled(true);
+    path->setPlaceholderText(ToQt(GetLocalMessage("Type or paste a folder and press Enter, or drop one here", 20050)));
+    m_folderPath = path;
+    Track(path, m.F_lstdir, [path, &m] {
+        if (!path->hasFocus()) path->setText(ToQt(m.F_lstdir.Path()));
+    });
+    QObject::connect(path, &QLineEdit::returnPressed, path, [this, path] { OpenFolder(FromQt(path->text())); });
+    chooser->addWidget(path);
     chooser->addWidget(FolderChooser(page, m.F_lstDrive, m.F_lstdir), 3);
     chooser->addWidget(AddCaption(page, "Files in the folder", 20002));
     chooser->addWidget(MakeList(page, m.F_lstfile), 2);
@@ -242,7 +266,17 @@ QWidget* MainWindow::BuildUpdatePage() {
     layout->addWidget(options);
     layout->addSpacing(16);
     layout->addWidget(Make<QLabel>(page, m.Label1));
-    layout->addWidget(Make<QLabel>(page, m.F_Status));
+    auto* status = new QHBoxLayout();
+    status->addWidget(Make<QLabel>(page, m.F_Status), 1);
+    // Element i of n while a run is busy.
+    auto* bar = new QProgressBar(page);
+    bar->setObjectName("P_RunProgress");
+    bar->setFormat("%v / %m");
+    bar->setMaximumWidth(bar->fontMetrics().averageCharWidth() * 30);
+    bar->hide();
+    m_runProgress = bar;
+    status->addWidget(bar);
+    layout->addLayout(status);
     layout->addStretch();
     auto* buttons = new QHBoxLayout();
     buttons->addWidget(MakeButton(page, m.F_Cancel));
@@ -352,6 +386,59 @@ void MainWindow::BuildMenus() {
     syncBar();
     m.M_File.Subscribe(syncBar);
     m.M_Build.Subscribe(syncBar);
+}
+
+void MainWindow::OpenFolder(const std::string& folder) {
+    ui::MainForm& m = m_app.main;
+    if (!m.F_lstfrm.Visible() || folder.empty()) return;
+    std::error_code error;
+    std::string path = std::filesystem::absolute(folder, error).lexically_normal().string();
+    if (!std::filesystem::is_directory(path, error)) path = std::filesystem::path(path).parent_path().string();
+    if (m.F_lstdir.SetPath(WithoutTrailingSeparator(path))) {
+        m.F_lstDrive.SetDriveFor(m.F_lstdir.Path());
+        if (m.F_lstdir.onChange) m.F_lstdir.onChange();
+    } else if (m_folderPath) {
+        m_folderPath->setToolTip(ToQt(GetLocalMessage("This folder cannot be read", 20051)));
+    }
+}
+
+void MainWindow::ShowProgress(const std::string& text, size_t done, size_t total) {
+    // Beside the status line on the update page; in the status bar everywhere else.
+    QProgressBar* bar = m_runProgress;
+    const bool onUpdatePage = m_app.main.F_Deffrm.Visible();
+    if (!onUpdatePage) {
+        if (!m_statusProgress) {
+            m_statusText = new QLabel(this);
+            m_statusProgress = new QProgressBar(this);
+            m_statusProgress->setMaximumWidth(240);
+            statusBar()->addPermanentWidget(m_statusText, 1);
+            statusBar()->addPermanentWidget(m_statusProgress);
+        }
+        bar = m_statusProgress;
+        m_statusText->setText(ToQt(text));
+        statusBar()->setVisible(total > 0);
+    }
+    if (!bar) return;
+    if (total == 0) {
+        bar->hide();
+        if (m_runProgress) m_runProgress->hide();
+        return;
+    }
+    bar->setRange(0, static_cast<int>(std::min<size_t>(total, INT_MAX)));
+    bar->setValue(static_cast<int>(std::min<size_t>(done, INT_MAX)));
+    bar->show();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (m_app.main.F_lstfrm.Visible() && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+    OpenFolder(FromQt(urls.first().toLocalFile()));
+    event->acceptProposedAction();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

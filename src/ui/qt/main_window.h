@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QPointer>
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zrx {
@@ -18,9 +22,15 @@ namespace zrx::qt {
 class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(App& app);
+    // Opens a folder (or the folder of a file) on the load page, as choosing it in the lists does.
+    void OpenFolder(const std::string& folder);
+    // How far a long operation has come; a total of 0 ends the display.
+    void ShowProgress(const std::string& text, size_t done, size_t total);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     QWidget* BuildLoadPage();
@@ -40,6 +50,10 @@ private:
         int32_t number;
     };
     std::vector<CaptionText> m_captions;
+    QPointer<QLineEdit> m_folderPath;
+    QPointer<QProgressBar> m_runProgress;
+    QPointer<QProgressBar> m_statusProgress;
+    QPointer<QLabel> m_statusText;
 };
 
 // Registers the dialogs of the modal forms (readme viewer, summary) with the dialog interface.

@@ -153,6 +153,7 @@ int QtDialogs::TextWidth(const std::string& text, const ui::UiFont& font) {
 void QtDialogs::EndProgram() { QApplication::quit(); }
 
 void QtDialogs::ShowProgress(const std::string& text, size_t done, size_t total) {
+    if (m_progressHandler) return m_progressHandler(text, done, total);
     auto* window = qobject_cast<QMainWindow*>(m_owner.data());
     if (window == nullptr) return;
     if (!m_progressBar) {
