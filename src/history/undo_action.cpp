@@ -10,6 +10,7 @@
 namespace zrx {
 
 void ConnectUndo(App& app, ui::SummaryForm& form) {
+    form.P_Undo.SetCaption(GetLocalMessage("Undo this update", 20040));
     form.P_Undo.SetEnabled(app.lastRunId != 0);
     form.P_Undo.onClick = [&app, &form] { P_Undo_Click(app, form); };
 }

@@ -19,6 +19,9 @@ public:
     void ShowHelp(const std::string& helpFile) override { m_inner.ShowHelp(helpFile); }
     int TextWidth(const std::string& text, const ui::UiFont& font) override { return m_inner.TextWidth(text, font); }
     void EndProgram() override;
+    void ShowProgress(const std::string& text, size_t done, size_t total) override {
+        m_inner.ShowProgress(text, done, total);
+    }
 
 private:
     ui::Dialogs& m_inner;

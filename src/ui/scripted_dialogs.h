@@ -3,6 +3,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/dialogs.h"
@@ -25,6 +26,14 @@ public:
     // Seven units per character: enough to tell texts of different length apart.
     int TextWidth(const std::string& text, const UiFont& font) override;
     void EndProgram() override { m_ended = true; }
+    struct ProgressShown {
+        std::string text;
+        size_t done, total;  // 0 of 0 ends a display
+    };
+    void ShowProgress(const std::string& text, size_t done, size_t total) override {
+        m_progress.push_back({text, done, total});
+    }
+    const std::vector<ProgressShown>& Progress() const { return m_progress; }
 
     // What to do while a modal form is shown (press its buttons, for example).
     void OnModal(std::function<void(Form&)> script) { m_modalScript = std::move(script); }
@@ -59,6 +68,7 @@ private:
     std::vector<std::string> m_modalForms;
     std::vector<std::string> m_helpFiles;
     int m_eventRuns = 0;
+    std::vector<ProgressShown> m_progress;
 };
 
 }  // namespace zrx::ui

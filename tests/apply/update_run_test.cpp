@@ -61,6 +61,18 @@ TEST_F(UpdateRunTest, DefaultOptionsCopyEverythingAndOverwriteSilently) {
     EXPECT_TRUE(app.main.F_Update.Enabled());
     EXPECT_TRUE(app.main.F_Exit(0).Enabled());
     EXPECT_FALSE(app.ended);
+    // The window was told how far the run had come: element i of the 8 selected, then the end.
+    std::vector<std::pair<size_t, size_t>> progress;
+    bool ended = false;
+    for (const auto& shown : m_dialogs.Progress()) {
+        if (shown.text == "Comparing the upgrade with the installation") continue;  // the grid's preview
+        if (shown.total == 0) ended = true;
+        else progress.emplace_back(shown.done, shown.total);
+    }
+    ASSERT_EQ(progress.size(), 8u);
+    EXPECT_EQ(progress.front(), (std::pair<size_t, size_t>{1, 8}));
+    EXPECT_EQ(progress.back(), (std::pair<size_t, size_t>{8, 8}));
+    EXPECT_TRUE(ended);
 }
 
 TEST_F(UpdateRunTest, ModelTextsComeFromTheSavedModel) {

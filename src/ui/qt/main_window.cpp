@@ -272,7 +272,7 @@ QWidget* MainWindow::BuildUpdatePage() {
     auto* bar = new QProgressBar(page);
     bar->setObjectName("P_RunProgress");
     bar->setFormat("%v / %m");
-    bar->setMaximumWidth(bar->fontMetrics().averageCharWidth() * 30);
+    bar->setMinimumWidth(bar->fontMetrics().horizontalAdvance("0000000 / 0000000") + 40);
     bar->hide();
     m_runProgress = bar;
     status->addWidget(bar);

@@ -1,7 +1,9 @@
 // The widget layer on the offscreen platform: events reach the handlers, model changes reach the
 // widgets, modal boxes are shown and answered.
 #include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
@@ -289,6 +291,14 @@ private slots:
         app.main.SetVisible(true);
         window.show();
         app.main.F_lstdir.SetPath(dir / "upgrade");
+        // A folder typed into the path field opens it, as choosing it in the folder list does.
+        app.main.F_lstdir.SetPath("/");
+        auto* path = window.findChild<QLineEdit*>("P_FolderPath");
+        QVERIFY(path);
+        path->setText(QString::fromStdString(dir / "upgrade"));
+        QTest::keyClick(path, Qt::Key_Return);
+        QCOMPARE(app.main.F_lstdir.Path(), dir / "upgrade");
+        QVERIFY(app.main.F_lstfile.ListCount() > 0);
         auto* ok = window.findChild<QPushButton*>("F_lstok");
         QVERIFY(ok);
         QTest::mouseClick(ok, Qt::LeftButton);
@@ -297,6 +307,14 @@ private slots:
         QTRY_COMPARE(grid->model()->columnCount(), 6);
         QCOMPARE(grid->model()->headerData(5, Qt::Horizontal).toString(), QString("Change"));
         QCOMPARE(grid->model()->headerData(3, Qt::Horizontal).toString(), QString("Update"));
+        // Every column at least as wide as its header and its widest cell: no path is cut.
+        for (int c = 0; c < 5; ++c) {
+            int widest = grid->horizontalHeader()->fontMetrics().horizontalAdvance(
+                grid->model()->headerData(c, Qt::Horizontal).toString());
+            for (int r = 0; r < grid->model()->rowCount(); ++r)
+                widest = std::max(widest, grid->fontMetrics().horizontalAdvance(grid->model()->index(r, c).data().toString()));
+            QVERIFY2(grid->columnWidth(c) >= widest, qPrintable(QString("column %1").arg(c)));
+        }
         int same = -1;
         for (int r = 0; r < grid->model()->rowCount() && same < 0; ++r)
             if (grid->model()->index(r, 5).data().toString() == "same") same = r;
