@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "apply/targets.h"
@@ -34,9 +35,11 @@ bool EarlierThan(const struct timespec& a, const struct timespec& b) {
 std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 // Copies the bytes of `from` into a temporary file beside `to`, gives it the source's
-// modification time, and renames it over `to`. `why` says what went wrong.
+// modification time, and renames it over `to`. `why` says what went wrong. With `syncNow`, a file
+// that replaces another reaches the disk before it takes the old one's place; without, the caller
+// makes the copies durable together (where the old files are kept elsewhere meanwhile).
 InstallResult Install(const std::string& from, const std::string& destDir, const std::string& to, bool acceptOlder,
-                      std::string& why) {
+                      std::string& why, bool syncNow = true) {
     struct stat source {}, target {};
     if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) {
         why = "the source is not a readable file";
@@ -99,7 +102,7 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
     // A file that replaces another reaches the disk before it takes the old one's place, so that
     // no crash can leave the user with neither; a new file replaces nothing.
     if (ok && !(::fchmod(out, source.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
-                (!replacing || ::fsync(out) == 0))) {
+                (!replacing || !syncNow || ::fsync(out) == 0))) {
         why = SystemError("cannot finish the copy");
         ok = false;
     }
@@ -131,7 +134,8 @@ std::optional<CopyOutcome> WaitForSource(ui::Dialogs& dialogs, const std::string
 }
 
 CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                 const std::string& srcName, const std::string& destName, bool subcircuitRule, std::string* reason) {
+                 const std::string& srcName, const std::string& destName, bool subcircuitRule, std::string* reason,
+                 bool syncNow = true) {
     std::string why;
     const CopyOutcome outcome = [&] {
         if (srcDir.empty() || destDir.empty()) {
@@ -148,13 +152,13 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::str
             why = "the file " + source + " was not found";
             return *missing;
         }
-        const InstallResult first = Install(source, destDir, target, false, why);
+        const InstallResult first = Install(source, destDir, target, false, why, syncNow);
         if (first == InstallResult::Installed) return CopyOutcome::Copied;
         if (!subcircuitRule || !IsSubcircuitFile(destName)) return CopyOutcome::Failed;
         // A subcircuit goes in even when older, and its subdirectory is made when missing.
         std::error_code error;
         std::filesystem::create_directory(WithoutTrailingSeparator(destDir), error);
-        return Install(source, destDir, target, true, why) == InstallResult::Installed ? CopyOutcome::Copied
+        return Install(source, destDir, target, true, why, syncNow) == InstallResult::Installed ? CopyOutcome::Copied
                                                                                       : CopyOutcome::Failed;
     }();
     if (reason) *reason = outcome == CopyOutcome::Copied ? std::string() : why;
@@ -212,6 +216,30 @@ CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
     return Copy(dialogs, srcDir, destDir, srcName, destName, true, reason);
 }
 
+namespace {
+
+// The run's copy when its old files are kept by the run's record: the copies are made durable
+// together at the end of the step instead of one by one.
+CopyOutcome CopyRecordedFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
+                             const std::string& name) {
+    return Copy(dialogs, srcDir, destDir, name, name, true, nullptr, false);
+}
+
+// Makes everything written to the file systems of these directories durable.
+void SyncFileSystems(const std::set<std::string>& dirs) {
+    std::set<dev_t> done;
+    for (const std::string& dir : dirs) {
+        struct stat info {};
+        if (::stat(dir.c_str(), &info) != 0 || !done.insert(info.st_dev).second) continue;
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) continue;
+        ::syncfs(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
 CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
                         const std::string& srcName, const std::string& destName, std::string* reason) {
     return Copy(dialogs, srcDir, destDir, srcName, destName, false, reason);
@@ -233,6 +261,10 @@ void CopyDataFiles(App& app) {
     std::vector<DataFileItem>& files = app.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
     std::map<std::string, std::string> realPaths;
+    // Where the run's record keeps the old files, a file that replaces another need not reach
+    // the disk before it takes the old one's place: all copies reach it together at the end.
+    const bool recorded = app.indexRecorder != nullptr;
+    std::set<std::string> written;
     for (DataFileItem& item : files) {
         app.dialogs.ProcessEvents();
         if (item.Update != 1 || item.Withheld != 0) continue;
@@ -258,8 +290,14 @@ void CopyDataFiles(App& app) {
             item.Copied = 0;
             continue;
         }
-        switch (CopyLibFile(app.dialogs, app.ListPath.empty() ? "/" : app.ListPath, destDir, item.Name, item.Name)) {
-            case CopyOutcome::Copied: item.Copied = 1; break;
+        const std::string upgradeFolder = app.ListPath.empty() ? "/" : app.ListPath;
+        const CopyOutcome outcome = recorded ? CopyRecordedFile(app.dialogs, upgradeFolder, destDir, item.Name)
+                                             : CopyLibFile(app.dialogs, upgradeFolder, destDir, item.Name, item.Name);
+        switch (outcome) {
+            case CopyOutcome::Copied:
+                item.Copied = 1;
+                written.insert(destDir);
+                break;
             case CopyOutcome::Ignored: item.Copied = 0; break;
             case CopyOutcome::Failed:
                 ShowErrorByCode(app.dialogs, 1, item.Name);
@@ -267,6 +305,7 @@ void CopyDataFiles(App& app) {
                 break;
         }
     }
+    if (recorded) SyncFileSystems(written);
 }
 
 }  // namespace zrx
