@@ -74,6 +74,16 @@ protected:
         A().main.F_Dir.onChange();
     }
     std::string List() { return test::ReadFile(m_dest / "Upgrade.lst"); }
+    // A second program that loads the built list, as a user of the upgrade would.
+    std::unique_ptr<App> LoadBuiltList() {
+        auto loader = std::make_unique<App>(m_dialogs, m_fonts);
+        loader->commandLine = "\"" + m_suite.Dir() + "\"";
+        ConnectHandlers(*loader);
+        EXPECT_EQ(Form_Load(*loader), StartupOutcome::Ready);
+        loader->main.F_lstdir.SetPath(m_dest.Path());
+        F_lstok_Click(*loader);
+        return loader;
+    }
 
     test::TempDir m_dest;
 };
@@ -161,12 +171,7 @@ TEST_F(UpgradeWriterTest, ADescriptionWithACommaReadsBackWhole) {
     m.F_Create.Click();
     EXPECT_NE(List().find("4,0,1,notes.txt,\"Notes, 'final'  edition\"\r\n"), std::string::npos) << List();
     // The loader shows it whole.
-    auto loader = std::make_unique<App>(m_dialogs, m_fonts);
-    loader->commandLine = "\"" + m_suite.Dir() + "\"";
-    ConnectHandlers(*loader);
-    ASSERT_EQ(Form_Load(*loader), StartupOutcome::Ready);
-    loader->main.F_lstdir.SetPath(m_dest.Path());
-    F_lstok_Click(*loader);
+    auto loader = LoadBuiltList();
     EXPECT_EQ(loader->main.F_Preferen.TextMatrix(1, 4), "Notes, 'final'  edition");
 }
 
@@ -226,12 +231,7 @@ TEST_F(UpgradeWriterTest, NamesAndDescriptionsReadBackAsWrittenOrAreRefused) {
     EXPECT_NE(List().find("1,0,1,\"7400,A\",Odd.PART\r\n1,0,1,say \"hi\",Odd.PART\r\n"), std::string::npos) << List();
     EXPECT_NE(List().find("4,0,1,\"a,b.txt\",He said \"hi\"\r\n"), std::string::npos) << List();
     // What is written reads back as itself.
-    auto loader = std::make_unique<App>(m_dialogs, m_fonts);
-    loader->commandLine = "\"" + m_suite.Dir() + "\"";
-    ConnectHandlers(*loader);
-    ASSERT_EQ(Form_Load(*loader), StartupOutcome::Ready);
-    loader->main.F_lstdir.SetPath(m_dest.Path());
-    F_lstok_Click(*loader);
+    auto loader = LoadBuiltList();
     const ui::Grid& grid = loader->main.F_Preferen;
     ASSERT_EQ(grid.Rows(), 4);
     EXPECT_EQ(grid.TextMatrix(1, 0), "7400,A");

@@ -38,6 +38,14 @@ protected:
                    "5,0,5,D1,Diodes.SML", "5,0,5,Q1,Bipolar.SML", "4,0,1,heat.TAL", "4,0,2,cool.DAT",
                    "4,0,9,op.sbc,OPAMPS"});
     }
+    // Back to the load page, the list loaded again, on to the update page.
+    static void LoadAgain(App& app) {
+        app.main.F_Cancel.Click();
+        app.main.F_Msg.SetVisible(false);
+        app.main.F_lstfrm.SetVisible(true);
+        app.main.F_lstok.Click();
+        app.main.F_Proceed.Click();
+    }
     std::vector<history::RunSummary> Runs() {
         std::vector<history::RunSummary> runs;
         std::string error;
@@ -98,11 +106,7 @@ TEST_F(HistoryTest, RunsAreRolledBackNewestFirstAndTheRecordKeepsTheLastOnes) {
     const int64_t first = app.lastRunId;
     MakeLibrary(m_upgrade / "Upgrade.PART", true, {PartJson("7400", "NEWER")});
     WriteList({"1,0,1,7400,Logic.PART"});
-    app.main.F_Cancel.Click();
-    app.main.F_Msg.SetVisible(false);
-    app.main.F_lstfrm.SetVisible(true);
-    app.main.F_lstok.Click();
-    app.main.F_Proceed.Click();
+    LoadAgain(app);
     Update(app);
     const int64_t second = app.lastRunId;
     ASSERT_GT(second, first);
@@ -130,11 +134,7 @@ TEST_F(HistoryTest, ARunThatChangesNothingLeavesNoRecord) {
     m_dialogs.SetDefaultYesNo(ui::Answer::No);
     m_dialogs.QueueAnswer(ui::Answer::Yes);
     WriteList({"1,0,1,7400,Logic.PART", "1,0,1,7408,Logic.PART"});  // a No, and the same as installed
-    app.main.F_Cancel.Click();
-    app.main.F_Msg.SetVisible(false);
-    app.main.F_lstfrm.SetVisible(true);
-    app.main.F_lstok.Click();
-    app.main.F_Proceed.Click();
+    LoadAgain(app);
     Update(app);
     EXPECT_EQ(app.lastRunId, 0);
     EXPECT_TRUE(Runs().empty());

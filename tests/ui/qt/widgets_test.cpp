@@ -33,6 +33,23 @@
 using namespace zrx;
 #include <filesystem>
 
+// The program in its real window, started on an installation ("<dir>" or "<dir>,TRELM").
+struct Program {
+    explicit Program(const std::string& commandLine) {
+        app.commandLine = "\"" + commandLine + "\"";
+        app.executableDirectory = [] { return std::string("/opt/zarnix"); };
+        ConnectHandlers(app);
+        started = Form_Load(app) == StartupOutcome::Ready;
+        app.main.SetVisible(true);
+        window.show();
+    }
+    ui::ScriptedDialogs dialogs;
+    ui::ConsoleFontCatalog fonts;
+    App app{dialogs, fonts};
+    qt::MainWindow window{app};
+    bool started = false;
+};
+
 class WidgetsTest : public QObject {
     Q_OBJECT
 
@@ -243,16 +260,10 @@ private slots:
         QVERIFY(ImportLibrary(suite / "LibDir/Logic.PART",
                               R"({"kind":"ZarnixDLL00","elements":[{"name":"7400","device":{"text1":"","text2":"","supply_pins":[],"groups":[]}},{"name":"7404","device":{"text1":"","text2":"","supply_pins":[],"groups":[]}}]})",
                               error));
-        ui::ScriptedDialogs dialogs;
-        ui::ConsoleFontCatalog fonts;
-        App app(dialogs, fonts);
-        app.commandLine = "\"" + suite.Path() + ",TRELM\"";
-        app.executableDirectory = [] { return std::string("/opt/zarnix"); };
-        ConnectHandlers(app);
-        qt::MainWindow window(app);
-        QCOMPARE(int(Form_Load(app)), int(StartupOutcome::Ready));
-        app.main.SetVisible(true);
-        window.show();
+        Program program(suite.Path() + ",TRELM");
+        QVERIFY(program.started);
+        App& app = program.app;
+        qt::MainWindow& window = program.window;
         QCoreApplication::processEvents();
 
         auto* libraries = window.findChild<QListView*>("F_EDLlist");
@@ -280,16 +291,10 @@ private slots:
     void TheGridShowsEachRowsChangeAndUnchangedRowsCanBeLeftOut() {
         test::TempDir dir;
         QCOMPARE(test::RunCli({"demo", dir.Path()}).status, 0);
-        ui::ScriptedDialogs dialogs;
-        ui::ConsoleFontCatalog fonts;
-        App app(dialogs, fonts);
-        app.commandLine = "\"" + (dir / "suite") + "\"";
-        app.executableDirectory = [] { return std::string("/opt/zarnix"); };
-        ConnectHandlers(app);
-        qt::MainWindow window(app);
-        QCOMPARE(int(Form_Load(app)), int(StartupOutcome::Ready));
-        app.main.SetVisible(true);
-        window.show();
+        Program program(dir / "suite");
+        QVERIFY(program.started);
+        App& app = program.app;
+        qt::MainWindow& window = program.window;
         app.main.F_lstdir.SetPath(dir / "upgrade");
         // A folder typed into the path field opens it, as choosing it in the folder list does.
         app.main.F_lstdir.SetPath("/");
