@@ -19,8 +19,9 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
     history->add_flag("--json", json, "Print one JSON document instead of tab-separated lines");
     history->add_option("--keep", keep, "Keep this many runs from the next run on (20 unless changed)")
         ->check(CLI::Range(1, 100000));
-    history->footer("Each line: the run's number, its start (UTC), the upgrade folder, the elements and files it "
-                    "changed, and its state: complete, interrupted (it never ended), rolled back, partly rolled back.");
+    history->footer(
+        "Each line: the run's number, its start (UTC), the upgrade folder, the elements and files it "
+        "changed, and its state: complete, interrupted (it never ended), rolled back, partly rolled back.");
     history->callback([&status] {
         Session session;
         if (!Start(session, suite, false)) {
@@ -53,18 +54,20 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
             return;
         }
         for (const auto& run : runs)
-            std::cout << run.id << "\t" << run.started << "\t" << run.folder << "\t" << run.elements << " elements\t"
-                      << run.files << " files\t" << run.state << "\n";
+            std::cout << run.id << "\t" << run.started << "\t" << run.folder << "\t" << run.elements
+                      << " elements\t" << run.files << " files\t" << run.state << "\n";
     });
 
     static bool force = false;
     static std::optional<int64_t> run;
-    CLI::App* rollback = parent.add_subcommand("rollback", "Undo a recorded update run (the newest not undone by default)");
+    CLI::App* rollback =
+        parent.add_subcommand("rollback", "Undo a recorded update run (the newest not undone by default)");
     rollback->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
     rollback->add_flag("--force", force, "Also restore elements and files that were changed after the run");
     rollback->add_option("RUN", run, "The run's number, as history shows it");
-    rollback->footer("Exit status: 0 everything was restored, 1 conflicts were left (named on standard error), 2 "
-                     "nothing was done.");
+    rollback->footer(
+        "Exit status: 0 everything was restored, 1 conflicts were left (named on standard error), 2 "
+        "nothing was done.");
     rollback->callback([&status] {
         Session session;
         if (!Start(session, suite, false)) {
@@ -73,15 +76,20 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
         }
         const auto result = history::Rollback(session.app.env, run, force);
         switch (result.outcome) {
-            case history::RollbackResult::Outcome::NothingDone: status = Fail(result.message); return;
+            case history::RollbackResult::Outcome::NothingDone:
+                status = Fail(result.message);
+                return;
             case history::RollbackResult::Outcome::Restored:
-                std::cout << "Run " << result.run << " rolled back: " << result.restored << " changes undone.\n";
+                std::cout << "Run " << result.run << " rolled back: " << result.restored
+                          << " changes undone.\n";
                 status = 0;
                 return;
             case history::RollbackResult::Outcome::Conflicts:
-                for (const std::string& conflict : result.conflicts) std::cerr << "zrxlibug-cli: left alone: " << conflict << "\n";
-                std::cout << "Run " << result.run << " partly rolled back: " << result.restored << " changes undone, "
-                          << result.conflicts.size() << " left alone (changed after the run; --force restores them).\n";
+                for (const std::string& conflict : result.conflicts)
+                    std::cerr << "zrxlibug-cli: left alone: " << conflict << "\n";
+                std::cout << "Run " << result.run << " partly rolled back: " << result.restored
+                          << " changes undone, " << result.conflicts.size()
+                          << " left alone (changed after the run; --force restores them).\n";
                 status = 1;
                 return;
         }

@@ -12,13 +12,20 @@ constexpr int kColumns = 5;
 
 const char* KindName(int kind) {
     switch (kind) {
-        case 1: return "part";
-        case 2: return "symbol";
-        case 3: return "package";
-        case 4: return "data file";
-        case 5: return "SPARAM model";
-        case 6: return "MPARAM model";
-        default: return "";
+        case 1:
+            return "part";
+        case 2:
+            return "symbol";
+        case 3:
+            return "package";
+        case 4:
+            return "data file";
+        case 5:
+            return "SPARAM model";
+        case 6:
+            return "MPARAM model";
+        default:
+            return "";
     }
 }
 
@@ -36,7 +43,9 @@ std::string GridLine(const App& app, int row) {
     return line;
 }
 
-bool Offered(const App& app, int row) { return !app.main.F_Preferen.TextMatrix(row, 3).empty() && RowIndex(app, row) >= 0; }
+bool Offered(const App& app, int row) {
+    return !app.main.F_Preferen.TextMatrix(row, 3).empty() && RowIndex(app, row) >= 0;
+}
 
 std::string ChangeWordOf(const App& app, int row) {
     const long index = RowIndex(app, row);
@@ -72,9 +81,12 @@ int DiffStatus(const App& app, const std::vector<int>& rows) {
 
 std::string DiffMeaning(int status) {
     switch (status) {
-        case 0: return "every row is the same as installed";
-        case 1: return "some rows differ from the installation";
-        default: return "nothing could be compared";
+        case 0:
+            return "every row is the same as installed";
+        case 1:
+            return "some rows differ from the installation";
+        default:
+            return "nothing could be compared";
     }
 }
 

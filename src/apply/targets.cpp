@@ -8,7 +8,9 @@
 
 namespace zrx {
 
-const std::string& ElementTargetDir(const Environment& env, int kind) { return kind == 5 ? env.ZSMmod : env.LibDir; }
+const std::string& ElementTargetDir(const Environment& env, int kind) {
+    return kind == 5 ? env.ZSMmod : env.LibDir;
+}
 
 std::string ElementTargetPath(const std::string& dir, std::string_view targetLib) {
     return ResolveNameInDir(dir, targetLib);
@@ -17,23 +19,33 @@ std::string ElementTargetPath(const std::string& dir, std::string_view targetLib
 const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLibraries, int kind,
                                     std::string_view upgSymbolLib) {
     switch (kind) {
-        case 1: return upgradeLibraries[0];
-        case 2: return ToUpper(upgSymbolLib) == "I_UPG.SYMBOL" ? upgradeLibraries[2] : upgradeLibraries[1];
-        case 3: return upgradeLibraries[3];
-        case 5: return upgradeLibraries[4];
-        default: return upgradeLibraries[5];
+        case 1:
+            return upgradeLibraries[0];
+        case 2:
+            return ToUpper(upgSymbolLib) == "I_UPG.SYMBOL" ? upgradeLibraries[2] : upgradeLibraries[1];
+        case 3:
+            return upgradeLibraries[3];
+        case 5:
+            return upgradeLibraries[4];
+        default:
+            return upgradeLibraries[5];
     }
 }
 
-const char* LibraryKindOf(int kind) { return kind == 1 ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY; }
+const char* LibraryKindOf(int kind) {
+    return kind == 1 ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
+}
 
-bool IsSubcircuitFile(std::string_view name) { return EndsWith(ToUpper(TrimmedBlanks(name)), ".SBC"); }
+bool IsSubcircuitFile(std::string_view name) {
+    return EndsWith(ToUpper(TrimmedBlanks(name)), ".SBC");
+}
 
 std::string DataFileDestinationDir(const DataFileItem& item) {
     return DataFileDestinationDir(item.TargetDir, item.Name, item.TargetLib);
 }
 
-std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name, std::string_view subdir) {
+std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name,
+                                   std::string_view subdir) {
     return IsSubcircuitFile(name) ? ResolveNameInDir(targetDir, subdir) : targetDir;
 }
 

@@ -35,7 +35,8 @@ bool IsSubcircuitFile(std::string_view name);
 // The directory a data file is copied into: its target directory, or for a subcircuit file the
 // subdirectory of it that the list names.
 std::string DataFileDestinationDir(const DataFileItem& item);
-std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name, std::string_view subdir);
+std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name,
+                                   std::string_view subdir);
 // The file a data file replaces or creates in that directory.
 std::string DataFileTargetPath(const std::string& destinationDir, std::string_view name);
 

@@ -26,7 +26,8 @@ constexpr const char* kSchema =
     // old bytes likewise. done: 1 once a rollback has dealt with it.
     "CREATE TABLE changes(id INTEGER PRIMARY KEY, run INTEGER NOT NULL, what INTEGER NOT NULL,"
     " place INTEGER NOT NULL, name TEXT, created INTEGER NOT NULL, digest TEXT,"
-    " old_inode INTEGER, old_size INTEGER, old_mtime INTEGER, new_inode INTEGER, new_size INTEGER, new_mtime INTEGER,"
+    " old_inode INTEGER, old_size INTEGER, old_mtime INTEGER, new_inode INTEGER, new_size INTEGER, new_mtime "
+    "INTEGER,"
     " done INTEGER NOT NULL DEFAULT 0);"
     "CREATE INDEX changes_of_run ON changes(run, what);";
 
@@ -41,10 +42,12 @@ bool CreateRecordFile(const std::string& path, std::string& error) {
     }
     ::close(fd);
     sqlite3* db = nullptr;
-    const std::string schema = "PRAGMA journal_mode=OFF;PRAGMA synchronous=FULL;BEGIN;PRAGMA application_id=" +
-                               std::to_string(RecordDatabase::kApplicationId) + ";PRAGMA user_version=" +
-                               std::to_string(RecordDatabase::kFormatVersion) + ";" + kSchema + "COMMIT;";
-    bool ok = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
+    const std::string schema =
+        "PRAGMA journal_mode=OFF;PRAGMA synchronous=FULL;BEGIN;PRAGMA application_id=" +
+        std::to_string(RecordDatabase::kApplicationId) +
+        ";PRAGMA user_version=" + std::to_string(RecordDatabase::kFormatVersion) + ";" + kSchema + "COMMIT;";
+    bool ok = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
+                  SQLITE_OK &&
               sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!ok) error = path + " cannot be made: " + (db ? sqlite3_errmsg(db) : "out of memory");
     ok = sqlite3_close(db) == SQLITE_OK && ok;
@@ -59,7 +62,8 @@ bool CreateRecordFile(const std::string& path, std::string& error) {
 
 }  // namespace
 
-std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, bool create, std::string& error) {
+std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, bool create,
+                                                     std::string& error) {
     namespace fs = std::filesystem;
     const std::string path = folder + "/" + kFileName;
     std::error_code ec;
@@ -84,11 +88,13 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, 
     if (create) {
         // What a creation that was killed left behind.
         for (const auto& entry : fs::directory_iterator(folder, ec))
-            if (entry.path().filename().string().starts_with(std::string(kFileName) + ".zrxtmp-")) fs::remove(entry.path(), ec);
+            if (entry.path().filename().string().starts_with(std::string(kFileName) + ".zrxtmp-"))
+                fs::remove(entry.path(), ec);
     }
     if (!exists && !CreateRecordFile(path, error)) return nullptr;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
         error = path + " cannot be opened: " + (db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close(db);
         return nullptr;
@@ -116,9 +122,13 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, 
     return record;
 }
 
-RecordDatabase::~RecordDatabase() { sqlite3_close_v2(m_db); }
+RecordDatabase::~RecordDatabase() {
+    sqlite3_close_v2(m_db);
+}
 
-void RecordDatabase::NoteError() { m_error = sqlite3_errmsg(m_db); }
+void RecordDatabase::NoteError() {
+    m_error = sqlite3_errmsg(m_db);
+}
 
 bool RecordDatabase::Exec(const char* sql) {
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
@@ -126,7 +136,9 @@ bool RecordDatabase::Exec(const char* sql) {
     return false;
 }
 
-int64_t RecordDatabase::LastInsertId() const { return sqlite3_last_insert_rowid(m_db); }
+int64_t RecordDatabase::LastInsertId() const {
+    return sqlite3_last_insert_rowid(m_db);
+}
 
 std::string RecordDatabase::Setting(const std::string& key, const std::string& byDefault) {
     Statement query(*this, "SELECT value FROM settings WHERE key=?1");
@@ -139,7 +151,9 @@ bool RecordDatabase::SetSetting(const std::string& key, const std::string& value
     return update.Bind(1, key).Bind(2, value).Run();
 }
 
-RecordDatabase::Transaction::Transaction(RecordDatabase& db) : m_db(db) { m_active = db.Exec("BEGIN IMMEDIATE"); }
+RecordDatabase::Transaction::Transaction(RecordDatabase& db) : m_db(db) {
+    m_active = db.Exec("BEGIN IMMEDIATE");
+}
 
 RecordDatabase::Transaction::~Transaction() {
     if (m_active) m_db.Exec("ROLLBACK");
@@ -164,7 +178,9 @@ RecordDatabase::Statement::Statement(RecordDatabase& db, const char* sql) : m_db
     }
 }
 
-RecordDatabase::Statement::~Statement() { sqlite3_finalize(m_stmt); }
+RecordDatabase::Statement::~Statement() {
+    sqlite3_finalize(m_stmt);
+}
 
 RecordDatabase::Statement& RecordDatabase::Statement::Bind(int index, int64_t value) {
     if (m_stmt) sqlite3_bind_int64(m_stmt, index, value);
@@ -172,7 +188,8 @@ RecordDatabase::Statement& RecordDatabase::Statement::Bind(int index, int64_t va
 }
 
 RecordDatabase::Statement& RecordDatabase::Statement::Bind(int index, std::string_view text) {
-    if (m_stmt) sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    if (m_stmt)
+        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     return *this;
 }
 
@@ -201,14 +218,19 @@ bool RecordDatabase::Statement::Next() {
     return false;
 }
 
-int64_t RecordDatabase::Statement::Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
+int64_t RecordDatabase::Statement::Int(int column) const {
+    return sqlite3_column_int64(m_stmt, column);
+}
 
 std::string RecordDatabase::Statement::Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column))) : std::string();
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)))
+                : std::string();
 }
 
-bool RecordDatabase::Statement::IsNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+bool RecordDatabase::Statement::IsNull(int column) const {
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
 
 void RecordDatabase::Statement::Reset() {
     if (!m_stmt) return;

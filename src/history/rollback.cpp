@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5, kIndexMade = 6,
-              kSymbolElement = 7, kIndexBefore = 8;
+constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5,
+              kIndexMade = 6, kSymbolElement = 7, kIndexBefore = 8;
 
 struct Change {
     int64_t id;
@@ -36,7 +36,9 @@ struct Change {
     int64_t oldInode, oldSize, oldMtime, newInode, newSize, newMtime;
 };
 
-int64_t Nanoseconds(const struct timespec& time) { return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec; }
+int64_t Nanoseconds(const struct timespec& time) {
+    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
 
 std::string ShownState(const std::string& state, bool ended) {
     if (state == "running") return ended ? "complete" : "interrupted";
@@ -63,9 +65,12 @@ public:
         restored = false;
         switch (c.what) {
             case kPartElement:
-            case kSymbolElement: return Element(c, why, restored);
-            case kFile: return File(c, why, restored);
-            default: return true;  // index lines, libraries and directories are dealt with apart
+            case kSymbolElement:
+                return Element(c, why, restored);
+            case kFile:
+                return File(c, why, restored);
+            default:
+                return true;  // index lines, libraries and directories are dealt with apart
         }
     }
 
@@ -75,8 +80,10 @@ private:
         auto it = m_libraries.find(key);
         if (it == m_libraries.end())
             it = m_libraries
-                     .emplace(key, std::max(0, E_OpenLibrary(path.c_str(), part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY,
-                                                              write ? -1 : 0)))
+                     .emplace(key,
+                              std::max(0, E_OpenLibrary(path.c_str(),
+                                                        part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY,
+                                                        write ? -1 : 0)))
                      .first;
         return it->second;
     }
@@ -87,21 +94,26 @@ private:
         struct stat info {};
         const bool libraryThere = ::lstat(c.path.c_str(), &info) == 0;
         if (!libraryThere && c.created) return true;  // nothing of the run is left
-        if (!libraryThere && !m_force) return why = c.name + " in " + c.path + ": the library was removed after the update", false;
+        if (!libraryThere && !m_force)
+            return why = c.name + " in " + c.path + ": the library was removed after the update", false;
         const int32_t target = Library(c.path, part, true);
-        if (target == 0) return why = c.name + " in " + c.path + ": " + StringFromPointer(E_LastError()), false;
+        if (target == 0)
+            return why = c.name + " in " + c.path + ": " + StringFromPointer(E_LastError()), false;
         const std::string current = StringFromPointer(E_ElementDigest(target, c.name.c_str()));
         if (c.created) {
             if (current.empty()) return true;
-            if (current != c.digest && !m_force) return why = c.name + " in " + c.path + " was changed after the update", false;
-            if (E_DeleteElement(target, c.name.c_str()) != 1) return why = c.name + " in " + c.path + ": " + StringFromPointer(E_LastError()), false;
+            if (current != c.digest && !m_force)
+                return why = c.name + " in " + c.path + " was changed after the update", false;
+            if (E_DeleteElement(target, c.name.c_str()) != 1)
+                return why = c.name + " in " + c.path + ": " + StringFromPointer(E_LastError()), false;
             restored = true;
             return true;
         }
         const int32_t kept = Library(m_folder + (part ? "/old.PART" : "/old.SYMBOL"), part, false);
         if (kept == 0) return why = c.name + ": its old content is not in the record any more", false;
         if (current != c.digest) {
-            if (!current.empty() && E_CompareElements(kept, keptName.c_str(), target, c.name.c_str()) == 1) return true;
+            if (!current.empty() && E_CompareElements(kept, keptName.c_str(), target, c.name.c_str()) == 1)
+                return true;
             if (!m_force) return why = c.name + " in " + c.path + " was changed after the update", false;
         }
         if (E_CopyElement(kept, keptName.c_str(), target, c.name.c_str()) != 1)
@@ -124,8 +136,10 @@ private:
         const std::string kept = m_folder + "/files/" + std::to_string(c.id);
         if (there && static_cast<int64_t>(now.st_ino) == c.oldInode) return true;  // the old file itself
         if (!asWritten && !m_force) {
-            if (there && S_ISREG(now.st_mode) && SameContent(kept, c.path)) return true;  // restored by a copy
-            return why = c.path + (there ? " was changed after the update" : " was removed after the update"), false;
+            if (there && S_ISREG(now.st_mode) && SameContent(kept, c.path))
+                return true;  // restored by a copy
+            return why = c.path + (there ? " was changed after the update" : " was removed after the update"),
+                   false;
         }
         // The old file goes back under its name: by a second link where the record could link it
         // (the old file itself, with its time), else by a copy; either way whole, by a rename.
@@ -188,9 +202,10 @@ bool ListRuns(const Environment& env, std::vector<RunSummary>& runs, std::string
     auto db = RecordDatabase::Open(folder, false, error);
     if (!db) return false;
     RecordDatabase::Statement query(
-        *db, "SELECT id, started, ended, folder, state,"
-             " (SELECT COUNT(*) FROM changes WHERE run=runs.id AND what IN (1, 7)),"
-             " (SELECT COUNT(*) FROM changes WHERE run=runs.id AND what=2) FROM runs ORDER BY id DESC");
+        *db,
+        "SELECT id, started, ended, folder, state,"
+        " (SELECT COUNT(*) FROM changes WHERE run=runs.id AND what IN (1, 7)),"
+        " (SELECT COUNT(*) FROM changes WHERE run=runs.id AND what=2) FROM runs ORDER BY id DESC");
     while (query.Next())
         runs.push_back({query.Int(0), query.Text(1), query.Text(2), query.Text(3),
                         ShownState(query.Text(4), !query.IsNull(2)), query.Int(5), query.Int(6)});
@@ -227,13 +242,14 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     if (!lockHeld) {
         lock.emplace(InstallationDir(env));
         if (!lock->Held()) {
-            result.message = "an upgrade of this installation is in progress in another program; nothing was changed";
+            result.message =
+                "an upgrade of this installation is in progress in another program; nothing was changed";
             return result;
         }
     }
     // What a killed run left half-written goes, as at the start of a run.
-    for (const std::string* dir :
-         {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn, &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk})
+    for (const std::string* dir : {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn,
+                                   &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk})
         RemoveStaleTemporaries(*dir);
     const std::string historyFolder = HistoryFolder(env);
     std::error_code ec;
@@ -248,11 +264,13 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
 
     int64_t run = 0;
     {
-        RecordDatabase::Statement query(rec, wanted ? "SELECT id, state FROM runs WHERE id=?1"
-                                                    : "SELECT id, state FROM runs WHERE state<>'rolled back' ORDER BY id DESC LIMIT 1");
+        RecordDatabase::Statement query(
+            rec, wanted ? "SELECT id, state FROM runs WHERE id=?1"
+                        : "SELECT id, state FROM runs WHERE state<>'rolled back' ORDER BY id DESC LIMIT 1");
         if (wanted) query.Bind(1, *wanted);
         if (!query.Next()) {
-            result.message = wanted ? "there is no recorded run " + std::to_string(*wanted) : "every recorded run has been rolled back";
+            result.message = wanted ? "there is no recorded run " + std::to_string(*wanted)
+                                    : "every recorded run has been rolled back";
             return result;
         }
         run = query.Int(0);
@@ -265,18 +283,21 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     {
         // Runs are undone newest first where they touched the same elements or files.
         RecordDatabase::Statement newer(
-            rec, "SELECT MAX(later.run) FROM changes later JOIN changes mine ON later.place=mine.place"
-                 " AND COALESCE(later.name,'')=COALESCE(mine.name,'')"
-                 " WHERE mine.run=?1 AND later.run>?1 AND mine.what IN (1,2,7) AND later.what IN (1,2,7)"
-                 " AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')");
+            rec,
+            "SELECT MAX(later.run) FROM changes later JOIN changes mine ON later.place=mine.place"
+            " AND COALESCE(later.name,'')=COALESCE(mine.name,'')"
+            " WHERE mine.run=?1 AND later.run>?1 AND mine.what IN (1,2,7) AND later.what IN (1,2,7)"
+            " AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')");
         newer.Bind(1, run);
         if (newer.Next() && !newer.IsNull(0)) {
-            result.message = "run " + std::to_string(newer.Int(0)) + " is newer and changed the same elements or files; " +
-                             "roll it back first";
+            result.message = "run " + std::to_string(newer.Int(0)) +
+                             " is newer and changed the same elements or files; " + "roll it back first";
             return result;
         }
     }
-    if (!RecordDatabase::Statement(rec, "UPDATE runs SET state='rolling back' WHERE id=?1").Bind(1, run).Run()) {
+    if (!RecordDatabase::Statement(rec, "UPDATE runs SET state='rolling back' WHERE id=?1")
+             .Bind(1, run)
+             .Run()) {
         result.message = "the record cannot be written: " + rec.Error();
         return result;
     }
@@ -284,15 +305,16 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     std::vector<Change> changes;
     {
         RecordDatabase::Statement query(
-            rec, "SELECT changes.id, what, places.path, COALESCE(name,''), created, COALESCE(digest,''),"
-                 " COALESCE(old_inode,0), COALESCE(old_size,0), COALESCE(old_mtime,0), COALESCE(new_inode,0),"
-                 " COALESCE(new_size,0), COALESCE(new_mtime,0) FROM changes JOIN places ON places.id=changes.place"
-                 " WHERE run=?1 AND done=0 ORDER BY changes.id");
+            rec,
+            "SELECT changes.id, what, places.path, COALESCE(name,''), created, COALESCE(digest,''),"
+            " COALESCE(old_inode,0), COALESCE(old_size,0), COALESCE(old_mtime,0), COALESCE(new_inode,0),"
+            " COALESCE(new_size,0), COALESCE(new_mtime,0) FROM changes JOIN places ON places.id=changes.place"
+            " WHERE run=?1 AND done=0 ORDER BY changes.id");
         query.Bind(1, run);
         while (query.Next())
-            changes.push_back({query.Int(0), static_cast<int>(query.Int(1)), query.Text(2), query.Text(3), query.Int(4) != 0,
-                               query.Text(5), query.Int(6), query.Int(7), query.Int(8), query.Int(9), query.Int(10),
-                               query.Int(11)});
+            changes.push_back({query.Int(0), static_cast<int>(query.Int(1)), query.Text(2), query.Text(3),
+                               query.Int(4) != 0, query.Text(5), query.Int(6), query.Int(7), query.Int(8),
+                               query.Int(9), query.Int(10), query.Int(11)});
     }
 
     const std::string runFolder = historyFolder + "/run-" + std::to_string(run);
@@ -323,7 +345,8 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     }
     if (E_FlushLibraries() == 0) {
         for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
-            result.conflicts.push_back(StringFromPointer(name) + " could not be written back (is the disk full?)");
+            result.conflicts.push_back(StringFromPointer(name) +
+                                       " could not be written back (is the disk full?)");
         E_ClearFailedSaves();
         done.clear();  // what was marked in this last batch is tried again next time
     }
@@ -337,7 +360,8 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     std::vector<int64_t> indexIds;
     for (const Change& c : changes) {
         if (c.what == kIndexLine) lines[c.path].push_back(c.name), indexIds.push_back(c.id);
-        if (c.what == kIndexMade || c.what == kIndexBefore) fileChange[c.path] = &c, indexIds.push_back(c.id), lines[c.path];
+        if (c.what == kIndexMade || c.what == kIndexBefore)
+            fileChange[c.path] = &c, indexIds.push_back(c.id), lines[c.path];
     }
     bool indexesDone = true;
     for (const auto& [path, added] : lines) {
@@ -345,8 +369,8 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         const Change* file = found == fileChange.end() ? nullptr : found->second;
         struct stat now {};
         const bool untouched = file != nullptr && file->newInode != 0 && ::lstat(path.c_str(), &now) == 0 &&
-                               static_cast<int64_t>(now.st_ino) == file->newInode && now.st_size == file->newSize &&
-                               Nanoseconds(now.st_mtim) == file->newMtime;
+                               static_cast<int64_t>(now.st_ino) == file->newInode &&
+                               now.st_size == file->newSize && Nanoseconds(now.st_mtim) == file->newMtime;
         if (untouched && file->what == kIndexMade) {
             if (::unlink(path.c_str()) == 0) {
                 result.restored += added.size();

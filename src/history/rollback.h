@@ -42,7 +42,8 @@ struct RollbackResult {
 // rolled back. Runs are rolled back newest first: a newer run that changed the same elements or
 // files and still stands is named and nothing is done. Takes the installation's lock unless the
 // caller holds it (`lockHeld`). A rollback that is interrupted can be run again and completes.
-RollbackResult Rollback(const Environment& env, std::optional<int64_t> run, bool force, bool lockHeld = false);
+RollbackResult Rollback(const Environment& env, std::optional<int64_t> run, bool force,
+                        bool lockHeld = false);
 
 }  // namespace history
 }  // namespace zrx

@@ -28,10 +28,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // What a change is (the column "what" of the record).
-constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5, kIndexMade = 6,
-              kSymbolElement = 7, kIndexBefore = 8;
+constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5,
+              kIndexMade = 6, kSymbolElement = 7, kIndexBefore = 8;
 
-int64_t Nanoseconds(const struct timespec& time) { return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec; }
+int64_t Nanoseconds(const struct timespec& time) {
+    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
 
 // Makes what was written in a folder (links, copies, names) reach the disk.
 bool SyncFolder(const std::string& folder) {
@@ -52,7 +54,8 @@ public:
     int32_t Open(const std::string& path, const char* kind) {
         const auto key = path + '\0' + kind;
         auto it = m_handles.find(key);
-        if (it == m_handles.end()) it = m_handles.emplace(key, std::max(0, E_OpenLibrary(path.c_str(), kind, 0))).first;
+        if (it == m_handles.end())
+            it = m_handles.emplace(key, std::max(0, E_OpenLibrary(path.c_str(), kind, 0))).first;
         return it->second;
     }
 
@@ -70,7 +73,9 @@ void DropRun(RecordDatabase& db, int64_t run, const std::string& historyFolder) 
 
 }  // namespace
 
-std::string HistoryFolder(const Environment& env) { return JoinPath(JoinPath(InstallationDir(env), ".zrxlibug"), "history"); }
+std::string HistoryFolder(const Environment& env) {
+    return JoinPath(JoinPath(InstallationDir(env), ".zrxlibug"), "history");
+}
 
 std::string NowUtc() {
     const std::time_t now = std::time(nullptr);
@@ -102,7 +107,8 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
         for (const int64_t run : old) DropRun(*db, run, historyFolder);
     }
 
-    RecordDatabase::Statement newRun(*db, "INSERT INTO runs(started, folder, state) VALUES(?1, ?2, 'running')");
+    RecordDatabase::Statement newRun(*db,
+                                     "INSERT INTO runs(started, folder, state) VALUES(?1, ?2, 'running')");
     if (!newRun.Bind(1, NowUtc()).Bind(2, in.listPath).Run()) {
         error = "the record cannot be written: " + db->Error();
         return nullptr;
@@ -133,13 +139,23 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
         places.emplace(path, id);
         return id;
     };
-    RecordDatabase::Statement add(rec,
-                                  "INSERT INTO changes(run, what, place, name, created, digest, old_inode, old_size,"
-                                  " old_mtime, new_size, new_mtime) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)");
-    auto record = [&](int what, const std::string& path, const std::string& name, bool created, const std::string& digest,
-                      const struct stat* old, const struct stat* fresh) -> int64_t {
-        add.Bind(1, run).Bind(2, what).Bind(3, place(path)).Bind(4, name).Bind(5, created ? 1 : 0).Bind(6, digest);
-        if (old) add.Bind(7, static_cast<int64_t>(old->st_ino)).Bind(8, old->st_size).Bind(9, Nanoseconds(old->st_mtim));
+    RecordDatabase::Statement add(
+        rec,
+        "INSERT INTO changes(run, what, place, name, created, digest, old_inode, old_size,"
+        " old_mtime, new_size, new_mtime) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)");
+    auto record = [&](int what, const std::string& path, const std::string& name, bool created,
+                      const std::string& digest, const struct stat* old,
+                      const struct stat* fresh) -> int64_t {
+        add.Bind(1, run)
+            .Bind(2, what)
+            .Bind(3, place(path))
+            .Bind(4, name)
+            .Bind(5, created ? 1 : 0)
+            .Bind(6, digest);
+        if (old)
+            add.Bind(7, static_cast<int64_t>(old->st_ino))
+                .Bind(8, old->st_size)
+                .Bind(9, Nanoseconds(old->st_mtim));
         if (fresh) add.Bind(10, fresh->st_size).Bind(11, Nanoseconds(fresh->st_mtim));
         return add.Run() ? rec.LastInsertId() : 0;
     };
@@ -154,9 +170,11 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
     bool failed = false;
     std::string why;
 
-    const std::pair<int, const std::vector<ElementItem>*> elementLists[] = {
-        {1, &in.lists.PartItems}, {2, &in.lists.SymbolItems}, {3, &in.lists.PackageItems},
-        {6, &in.lists.MixedModelItems}, {5, &in.lists.SpiceModelItems}};
+    const std::pair<int, const std::vector<ElementItem>*> elementLists[] = {{1, &in.lists.PartItems},
+                                                                            {2, &in.lists.SymbolItems},
+                                                                            {3, &in.lists.PackageItems},
+                                                                            {6, &in.lists.MixedModelItems},
+                                                                            {5, &in.lists.SpiceModelItems}};
     for (const auto& [kind, list] : elementLists) {
         for (size_t i = 0; i < list->size() && !failed; ++i) {
             const ElementItem& item = (*list)[i];
@@ -166,7 +184,8 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
             if (knownDir == directories.end()) knownDir = directories.emplace(dir, IsDirectory(dir)).first;
             if (!knownDir->second) continue;  // the run does not copy into it
             const char* libraryKind = LibraryKindOf(kind);
-            const int32_t source = read.Open(UpgradeLibraryOf(in.upgradeLibraries, kind, item.UpgSymbolLib), libraryKind);
+            const int32_t source =
+                read.Open(UpgradeLibraryOf(in.upgradeLibraries, kind, item.UpgSymbolLib), libraryKind);
             const bool model = kind == 5 || kind == 6;
             const std::string name = model ? TrimBlanks(item.Name) : item.Name;
             if (source == 0 || name.empty()) continue;  // nothing of it can be saved
@@ -177,20 +196,23 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
                 std::string path = ElementTargetPath(dir, item.TargetLib);
                 struct stat info {};
                 const bool there = ::lstat(path.c_str(), &info) == 0;
-                known = targets.emplace(dir + '\0' + item.TargetLib, std::make_pair(std::move(path), there)).first;
+                known = targets.emplace(dir + '\0' + item.TargetLib, std::make_pair(std::move(path), there))
+                            .first;
             }
             const std::string& target = known->second.first;
             const bool libraryThere = known->second.second;
             if (!seen.insert(target + '\0' + name).second) continue;
-            if (!libraryThere && seen.insert(target).second) record(kLibraryMade, target, {}, true, {}, nullptr, nullptr);
+            if (!libraryThere && seen.insert(target).second)
+                record(kLibraryMade, target, {}, true, {}, nullptr, nullptr);
             int32_t installed = libraryThere ? read.Open(target, libraryKind) : 0;
             if (libraryThere && installed == 0) continue;  // refused: the run cannot save into it
             // 1: the same as installed (the run changes nothing); -2: not installed; 0: installed and
             // different; -3: one of them damaged (the copy below tells whether it is installed).
-            const int compared = installed != 0 ? E_CompareElements(source, item.Name.c_str(), installed, name.c_str()) : -2;
+            const int compared =
+                installed != 0 ? E_CompareElements(source, item.Name.c_str(), installed, name.c_str()) : -2;
             if (compared == 1 || compared == -1) continue;
-            const int64_t id = record(kind == 1 ? kPartElement : kSymbolElement, target, name, compared == -2, digest,
-                                      nullptr, nullptr);
+            const int64_t id = record(kind == 1 ? kPartElement : kSymbolElement, target, name, compared == -2,
+                                      digest, nullptr, nullptr);
             if (id == 0) {
                 failed = true, why = rec.Error();
                 break;
@@ -200,14 +222,20 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
                 const bool part = kind == 1;
                 int32_t& old = oldLibraries[part ? 0 : 1];
                 if (old == 0)
-                    old = std::max(0, E_OpenLibrary((folder + (part ? "/old.PART" : "/old.SYMBOL")).c_str(), libraryKind, -1));
-                const int copied = old == 0 ? 0 : E_CopyElement(installed, name.c_str(), old, std::to_string(id).c_str());
+                    old = std::max(0, E_OpenLibrary((folder + (part ? "/old.PART" : "/old.SYMBOL")).c_str(),
+                                                    libraryKind, -1));
+                const int copied =
+                    old == 0 ? 0 : E_CopyElement(installed, name.c_str(), old, std::to_string(id).c_str());
                 if (copied == 0) {
-                    failed = true, why = "the old element " + name + " cannot be kept: " + StringFromPointer(E_LastError());
+                    failed = true,
+                    why = "the old element " + name + " cannot be kept: " + StringFromPointer(E_LastError());
                     break;
                 }
                 replaces = copied == 1;
-                if (!replaces) RecordDatabase::Statement(rec, "UPDATE changes SET created=1 WHERE id=?1").Bind(1, id).Run();
+                if (!replaces)
+                    RecordDatabase::Statement(rec, "UPDATE changes SET created=1 WHERE id=?1")
+                        .Bind(1, id)
+                        .Run();
             }
             recorder->m_intents.push_back({id, kind, i, !replaces, target, name, digest});
         }
@@ -230,7 +258,7 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
         if (!seen.insert(target).second) continue;
         struct stat old {};
         const bool replaces = ::lstat(target.c_str(), &old) == 0;
-        if (replaces && !S_ISREG(old.st_mode)) continue;  // the copy fails
+        if (replaces && !S_ISREG(old.st_mode)) continue;                                // the copy fails
         if (replaces && !subcircuit && InstalledFileIsNewer(source, target)) continue;  // refused
         const int64_t id = record(kFile, target, {}, !replaces, {}, replaces ? &old : nullptr, &from);
         if (id == 0) {
@@ -255,30 +283,43 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
         failed = true, why = "the old elements cannot be written into the record";
         E_ClearFailedSaves();
     }
-    if (!failed && !SyncFolder(folder + "/files")) failed = true, why = std::string("the record cannot be written: ") + std::strerror(errno);
+    if (!failed && !SyncFolder(folder + "/files"))
+        failed = true, why = std::string("the record cannot be written: ") + std::strerror(errno);
     if (!failed && !transaction.Commit()) failed = true, why = "the record cannot be written: " + rec.Error();
     if (failed) return fail(why);
     return recorder;
 }
 
-bool RunRecorder::BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines, bool makesFile,
-                                  std::string& error) {
+bool RunRecorder::BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines,
+                                  bool makesFile, std::string& error) {
     RecordDatabase& rec = *m_db;
     RecordDatabase::Transaction transaction(rec);
-    bool ok = transaction.Active() && RecordDatabase::Statement(rec, "INSERT OR IGNORE INTO places(path) VALUES(?1)").Bind(1, path).Run();
-    RecordDatabase::Statement add(rec,
-                                  "INSERT INTO changes(run, what, place, name, created, old_inode, old_size, old_mtime)"
-                                  " SELECT ?1, ?2, id, ?3, ?4, ?6, ?7, ?8 FROM places WHERE path=?5");
+    bool ok =
+        transaction.Active() &&
+        RecordDatabase::Statement(rec, "INSERT OR IGNORE INTO places(path) VALUES(?1)").Bind(1, path).Run();
+    RecordDatabase::Statement add(
+        rec,
+        "INSERT INTO changes(run, what, place, name, created, old_inode, old_size, old_mtime)"
+        " SELECT ?1, ?2, id, ?3, ?4, ?6, ?7, ?8 FROM places WHERE path=?5");
     struct stat old {};
     if (ok && makesFile) {
-        ok = add.Bind(1, m_run).Bind(2, kIndexMade).Bind(3, std::string_view()).Bind(4, 1).Bind(5, path).Run();
+        ok =
+            add.Bind(1, m_run).Bind(2, kIndexMade).Bind(3, std::string_view()).Bind(4, 1).Bind(5, path).Run();
     } else if (ok && ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         // The file as it was stays in the run's folder (the rewrite puts a new file in its place).
-        ok = add.Bind(1, m_run).Bind(2, kIndexBefore).Bind(3, std::string_view()).Bind(4, 0).Bind(5, path)
-                 .Bind(6, static_cast<int64_t>(old.st_ino)).Bind(7, old.st_size).Bind(8, Nanoseconds(old.st_mtim)).Run();
+        ok = add.Bind(1, m_run)
+                 .Bind(2, kIndexBefore)
+                 .Bind(3, std::string_view())
+                 .Bind(4, 0)
+                 .Bind(5, path)
+                 .Bind(6, static_cast<int64_t>(old.st_ino))
+                 .Bind(7, old.st_size)
+                 .Bind(8, Nanoseconds(old.st_mtim))
+                 .Run();
         const std::string kept = m_folder + "/files/" + std::to_string(rec.LastInsertId());
         std::string why;
-        ok = ok && (::link(path.c_str(), kept.c_str()) == 0 || CopyFileWhole(path, kept, why)) && SyncFolder(m_folder + "/files");
+        ok = ok && (::link(path.c_str(), kept.c_str()) == 0 || CopyFileWhole(path, kept, why)) &&
+             SyncFolder(m_folder + "/files");
     }
     for (const std::string& line : lines) {
         if (!ok) break;
@@ -293,10 +334,15 @@ void RunRecorder::AfterIndexSave(const std::string& path) {
     struct stat now {};
     if (::lstat(path.c_str(), &now) != 0) return;
     RecordDatabase::Statement update(
-        *m_db, "UPDATE changes SET new_inode=?3, new_size=?4, new_mtime=?5 WHERE run=?1 AND what IN (6, 8)"
-               " AND place=(SELECT id FROM places WHERE path=?2)");
-    update.Bind(1, m_run).Bind(2, path).Bind(3, static_cast<int64_t>(now.st_ino)).Bind(4, now.st_size)
-        .Bind(5, Nanoseconds(now.st_mtim)).Run();
+        *m_db,
+        "UPDATE changes SET new_inode=?3, new_size=?4, new_mtime=?5 WHERE run=?1 AND what IN (6, 8)"
+        " AND place=(SELECT id FROM places WHERE path=?2)");
+    update.Bind(1, m_run)
+        .Bind(2, path)
+        .Bind(3, static_cast<int64_t>(now.st_ino))
+        .Bind(4, now.st_size)
+        .Bind(5, Nanoseconds(now.st_mtim))
+        .Run();
 }
 
 int64_t RunRecorder::Finish(const UpgradeLists& lists) {
@@ -320,13 +366,15 @@ int64_t RunRecorder::Finish(const UpgradeLists& lists) {
                 // A simulator model is saved even when its texts cannot be read; it counts as
                 // changed when the library holds what the run wrote.
                 const int32_t library = E_OpenLibrary(intent.library.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
-                changed = library > 0 && StringFromPointer(E_ElementDigest(library, intent.name.c_str())) == intent.digest;
+                changed = library > 0 &&
+                          StringFromPointer(E_ElementDigest(library, intent.name.c_str())) == intent.digest;
                 if (library > 0) E_CloseLibrary(library);
             }
         }
         if (changed) continue;
         drop.Bind(1, intent.id).Run();
-        if (intent.kind == 4 && !intent.created) ::unlink((m_folder + "/files/" + std::to_string(intent.id)).c_str());
+        if (intent.kind == 4 && !intent.created)
+            ::unlink((m_folder + "/files/" + std::to_string(intent.id)).c_str());
         if (intent.kind != 4 && !intent.created) {
             const bool part = intent.kind == 1;
             int32_t& old = oldLibraries[part ? 0 : 1];
@@ -342,8 +390,9 @@ int64_t RunRecorder::Finish(const UpgradeLists& lists) {
     {
         std::vector<std::pair<int64_t, std::string>> made;
         RecordDatabase::Statement query(
-            rec, "SELECT changes.id, places.path FROM changes JOIN places ON places.id=changes.place "
-                 "WHERE run=?1 AND what IN (3, 4)");
+            rec,
+            "SELECT changes.id, places.path FROM changes JOIN places ON places.id=changes.place "
+            "WHERE run=?1 AND what IN (3, 4)");
         query.Bind(1, m_run);
         while (query.Next()) made.emplace_back(query.Int(0), query.Text(1));
         std::error_code ec;

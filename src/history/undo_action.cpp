@@ -17,9 +17,10 @@ void ConnectUndo(App& app, ui::SummaryForm& form) {
 
 void P_Undo_Click(App& app, ui::SummaryForm& form) {
     if (app.lastRunId == 0) return;
-    if (!AskYesNo(app.dialogs, GetLocalMessage("Undo this update? Every element and file it changed goes back to what "
-                                               "it was; what was changed since the update is left alone.",
-                                               20041)))
+    if (!AskYesNo(app.dialogs,
+                  GetLocalMessage("Undo this update? Every element and file it changed goes back to what "
+                                  "it was; what was changed since the update is left alone.",
+                                  20041)))
         return;
     app.dialogs.SetBusy(true);
     // The summary is shown while the run still holds the installation's lock.
@@ -29,14 +30,18 @@ void P_Undo_Click(App& app, ui::SummaryForm& form) {
     ui::Icon icon = ui::Icon::Information;
     switch (result.outcome) {
         case history::RollbackResult::Outcome::Restored:
-            text = GetLocalMessage("The update was undone. Changes taken back:", 20042) + " " + std::to_string(result.restored);
+            text = GetLocalMessage("The update was undone. Changes taken back:", 20042) + " " +
+                   std::to_string(result.restored);
             break;
         case history::RollbackResult::Outcome::Conflicts: {
-            text = GetLocalMessage("The update was undone in part. These were changed after the update and were left "
-                                   "alone (zrxlibug-cli rollback --force restores them):",
-                                   20043);
-            for (size_t i = 0; i < result.conflicts.size() && i < 20; ++i) text += "\r\n" + result.conflicts[i];
-            if (result.conflicts.size() > 20) text += "\r\n... " + std::to_string(result.conflicts.size() - 20);
+            text = GetLocalMessage(
+                "The update was undone in part. These were changed after the update and were left "
+                "alone (zrxlibug-cli rollback --force restores them):",
+                20043);
+            for (size_t i = 0; i < result.conflicts.size() && i < 20; ++i)
+                text += "\r\n" + result.conflicts[i];
+            if (result.conflicts.size() > 20)
+                text += "\r\n... " + std::to_string(result.conflicts.size() - 20);
             icon = ui::Icon::Warning;
             break;
         }

@@ -34,13 +34,15 @@ void ShowChangeColumn(App& app) {
     grid.SetTextMatrix(0, kChangeColumn, GetLocalMessage("Change", 20020));
     int width = app.dialogs.TextWidth(grid.TextMatrix(0, kChangeColumn) + "  ", app.uiFont);
     for (int change = 0; change <= static_cast<int>(preview::Change::Unreadable); ++change)
-        width = std::max(width, app.dialogs.TextWidth(
-                                    preview::LocalChangeWord(static_cast<preview::Change>(change)) + "  ", app.uiFont));
+        width = std::max(
+            width, app.dialogs.TextWidth(
+                       preview::LocalChangeWord(static_cast<preview::Change>(change)) + "  ", app.uiFont));
     grid.SetColWidth(kChangeColumn, width);
     for (size_t i = 0; i < app.rowChanges.changes.size(); ++i) {
         const std::string& reason = app.rowChanges.ReasonOf(i);
         const std::string word = preview::LocalChangeWord(app.rowChanges.changes[i]);
-        grid.SetTextMatrix(static_cast<int>(i) + 1, kChangeColumn, reason.empty() ? word : word + ": " + reason);
+        grid.SetTextMatrix(static_cast<int>(i) + 1, kChangeColumn,
+                           reason.empty() ? word : word + ": " + reason);
     }
 }
 
@@ -49,11 +51,14 @@ void P_SameToNo_Click(App& app) {
     ui::Control::UpdateBlock block(grid);
     const auto& changes = app.rowChanges.changes;
     for (size_t i = 0; i < changes.size() && static_cast<int>(i) + 1 < grid.Rows(); ++i)
-        if (changes[i] == preview::Change::Same && !grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn).empty())
+        if (changes[i] == preview::Change::Same &&
+            !grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn).empty())
             grid.SetTextMatrix(static_cast<int>(i) + 1, kUpdateColumn, "NO");
 }
 
-void MarkChangesStale(App& app) { app.rowChangesStale = true; }
+void MarkChangesStale(App& app) {
+    app.rowChangesStale = true;
+}
 
 void ConnectPreview(App& app) {
     ui::MainForm& m = app.main;

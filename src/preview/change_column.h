@@ -5,8 +5,8 @@ namespace zrx {
 class App;
 
 // The selection grid's sixth column, "Change": what each offered row would do to the installation,
-// worked out when a list has been loaded, and again when the grid is shown after an update run. Shows progress and lets
-// window events through while it compares.
+// worked out when a list has been loaded, and again when the grid is shown after an update run. Shows
+// progress and lets window events through while it compares.
 void ShowChangeColumn(App& app);
 
 // After an update run the changes no longer hold: they are worked out again when the selection

@@ -65,10 +65,10 @@ private:
     std::map<std::string, Library> m_open;
 };
 
-
 // Whether two files hold the same bytes; nothing when one cannot be read.
 std::optional<bool> SameBytes(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return std::nullopt;
     if (sa.st_size != sb.st_size) return false;
     const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
@@ -120,7 +120,8 @@ private:
         key += '\0';
         key += name;
         auto it = m_resolved.find(key);
-        if (it == m_resolved.end()) it = m_resolved.emplace(std::move(key), ElementTargetPath(dir, name)).first;
+        if (it == m_resolved.end())
+            it = m_resolved.emplace(std::move(key), ElementTargetPath(dir, name)).first;
         return it->second;
     }
     bool Exists(const std::string& path) {
@@ -143,9 +144,11 @@ private:
         const std::string& dir = ElementTargetDir(m_env, row.Kind);
         if (!IsDir(dir)) return {Change::Unreadable, "Path: " + dir + " not available"};
         const char* kind = LibraryKindOf(row.Kind);
-        const std::string& sourcePath = UpgradeLibraryOf(m_upgrade.upgradeLibraries, row.Kind, row.UpgSymbolLib);
+        const std::string& sourcePath =
+            UpgradeLibraryOf(m_upgrade.upgradeLibraries, row.Kind, row.UpgSymbolLib);
         std::string why;
-        if (!Exists(sourcePath)) return {Change::Missing, "the upgrade library " + sourcePath + " is missing"};
+        if (!Exists(sourcePath))
+            return {Change::Missing, "the upgrade library " + sourcePath + " is missing"};
         const int32_t source = m_libraries.Open(sourcePath, kind, why);
         if (source == 0) return {Change::Unreadable, "the upgrade library " + sourcePath + ": " + why};
         // Models are saved under their trimmed name; the other kinds under the name as listed.
@@ -161,11 +164,16 @@ private:
         const int32_t target = m_libraries.Open(targetPath, kind, why);
         if (target == 0) return {Change::Unreadable, targetPath + ": " + why};
         switch (E_CompareElements(source, row.Name.c_str(), target, targetName.c_str())) {
-            case 1: return {Change::Same, {}};
-            case 0: return {Change::Changed, {}};
-            case -1: return {Change::Missing, "not in the upgrade library " + sourcePath};
-            case -2: return {Change::New, {}};
-            default: return {Change::Unreadable, StringFromPointer(E_LastError())};
+            case 1:
+                return {Change::Same, {}};
+            case 0:
+                return {Change::Changed, {}};
+            case -1:
+                return {Change::Missing, "not in the upgrade library " + sourcePath};
+            case -2:
+                return {Change::New, {}};
+            default:
+                return {Change::Unreadable, StringFromPointer(E_LastError())};
         }
     }
 
@@ -175,7 +183,8 @@ private:
         if (!StaysInside(source, m_folder, m_realPaths))
             return {Change::Missing, source + " leads outside the upgrade folder"};
         const bool subcircuit = IsSubcircuitFile(row.Name);
-        const std::string destDir = DataFileDestinationDir(row.TargetDir, row.Name, subcircuit ? row.TargetLib : "");
+        const std::string destDir =
+            DataFileDestinationDir(row.TargetDir, row.Name, subcircuit ? row.TargetLib : "");
         if (!StaysInside(destDir, row.TargetDir, m_realPaths))
             return {Change::Unreadable, destDir + " leads outside " + row.TargetDir};
         if (!IsDirectory(destDir)) {
@@ -186,7 +195,8 @@ private:
         const std::string target = DataFileTargetPath(destDir, row.Name);
         struct stat info {};
         if (::lstat(target.c_str(), &info) != 0) return {Change::New, {}};
-        if (S_ISDIR(info.st_mode)) return {Change::Unreadable, "a folder of that name is in the way: " + target};
+        if (S_ISDIR(info.st_mode))
+            return {Change::Unreadable, "a folder of that name is in the way: " + target};
         if (!subcircuit && InstalledFileIsNewer(source, target))
             return {Change::Older, "the installed " + target + " is newer"};
         const auto same = SameBytes(source, target);
@@ -207,12 +217,18 @@ private:
 
 std::string_view ChangeWord(Change change) {
     switch (change) {
-        case Change::New: return "new";
-        case Change::Changed: return "changed";
-        case Change::Same: return "same";
-        case Change::Older: return "older";
-        case Change::Missing: return "missing";
-        case Change::Unreadable: return "unreadable";
+        case Change::New:
+            return "new";
+        case Change::Changed:
+            return "changed";
+        case Change::Same:
+            return "same";
+        case Change::Older:
+            return "older";
+        case Change::Missing:
+            return "missing";
+        case Change::Unreadable:
+            return "unreadable";
     }
     return "unreadable";
 }
@@ -244,7 +260,8 @@ RowChanges CompareRows(const std::vector<GridRow>& rows, const Environment& env,
         if (progress && i % 64 == 0) progress(i, count);
         Outcome outcome = comparer.Row(rows[i]);
         result.changes.push_back(outcome.change);
-        const auto [text, added] = textNumbers.try_emplace(outcome.reason, static_cast<uint32_t>(result.reasonTexts.size()));
+        const auto [text, added] =
+            textNumbers.try_emplace(outcome.reason, static_cast<uint32_t>(result.reasonTexts.size()));
         if (added) result.reasonTexts.push_back(std::move(outcome.reason));
         result.reasonOf.push_back(text->second);
     }

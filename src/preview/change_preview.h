@@ -34,7 +34,7 @@ std::string LocalChangeWord(Change change);
 // share their reasons' texts (a missing upgrade library is the reason of all its rows).
 struct RowChanges {
     std::vector<Change> changes;
-    std::vector<uint32_t> reasonOf;              // per row: its text in reasonTexts, 0 for none
+    std::vector<uint32_t> reasonOf;  // per row: its text in reasonTexts, 0 for none
     std::vector<std::string> reasonTexts{""};
 
     const std::string& ReasonOf(size_t row) const;

@@ -20,7 +20,9 @@ protected:
 TEST_F(CliDiffTest, BeforeAnApplyRowsDifferAndAfterItEveryRowIsTheSame) {
     const auto before = RunCli({"diff", "--suite", Suite(), Upgrade()});
     EXPECT_EQ(before.status, 1);
-    EXPECT_NE(before.out.find("new\t74HC08\tLogic.PART\t" + Suite() + "/LIB\tYES\tPart file\n"), std::string::npos) << before.out;
+    EXPECT_NE(before.out.find("new\t74HC08\tLogic.PART\t" + Suite() + "/LIB\tYES\tPart file\n"),
+              std::string::npos)
+        << before.out;
     EXPECT_NE(before.out.find("changed\t7400\tLogic.PART\t"), std::string::npos);
     EXPECT_NE(before.out.find("same\tNAND2\tLogic.SYMBOL\t"), std::string::npos);
     // Line for line the grid that show prints, each with its change in front.
@@ -42,10 +44,12 @@ TEST_F(CliDiffTest, BeforeAnApplyRowsDifferAndAfterItEveryRowIsTheSame) {
 
 TEST_F(CliDiffTest, ADryRunPrintsTheRowsItWouldTouchAndChangesNothing) {
     const std::string before = test::TreeSnapshot(Suite());
-    const auto dry = RunCli({"apply", "--suite", Suite(), "--dry-run", "--only", "7400", "--only", "NAND2", Upgrade()});
+    const auto dry =
+        RunCli({"apply", "--suite", Suite(), "--dry-run", "--only", "7400", "--only", "NAND2", Upgrade()});
     EXPECT_EQ(dry.status, 1);
-    EXPECT_EQ(dry.out, "changed\t7400\tLogic.PART\t" + Suite() + "/LIB\tYES\tPart file\nsame\tNAND2\tLogic.SYMBOL\t" +
-                           Suite() + "/LIB\tYES\tSymbol\n");
+    EXPECT_EQ(dry.out, "changed\t7400\tLogic.PART\t" + Suite() +
+                           "/LIB\tYES\tPart file\nsame\tNAND2\tLogic.SYMBOL\t" + Suite() +
+                           "/LIB\tYES\tSymbol\n");
     EXPECT_EQ(RunCli({"apply", "--suite", Suite(), "--dry-run", "--only", "NAND2", Upgrade()}).status, 0);
     EXPECT_EQ(RunCli({"apply", "--suite", Suite(), "--dry-run", "--skip-same", Upgrade()}).out.find("same\t"),
               std::string::npos);
@@ -67,7 +71,8 @@ TEST_F(CliDiffTest, JsonDocumentsReadBack) {
     EXPECT_EQ(shown["rows"].size(), document["rows"].size());
     EXPECT_EQ(shown["rows"][1]["file_type"], "Part file");
 
-    const auto applied = RunCli({"apply", "--suite", Suite(), "--yes", "--json", "--only", "7400", Upgrade()});
+    const auto applied =
+        RunCli({"apply", "--suite", Suite(), "--yes", "--json", "--only", "7400", Upgrade()});
     EXPECT_EQ(applied.status, 0);
     const auto result = nlohmann::json::parse(applied.out);
     EXPECT_EQ(result["exit_status"], 0);
@@ -80,10 +85,11 @@ TEST_F(CliDiffTest, JsonDocumentsReadBack) {
 TEST_F(CliDiffTest, SelectionFilesNameTheRowsLikeRepeatedOptions) {
     test::WriteFile(m_dir / "only.txt", "# the two parts\r\n7400\r\n\n   \nLM393\n");
     test::WriteFile(m_dir / "skip.txt", "LM393\n");
-    const auto dry = RunCli({"apply", "--suite", Suite(), "--dry-run", "--only-from", m_dir / "only.txt", "--skip-from",
-                             m_dir / "skip.txt", Upgrade()});
+    const auto dry = RunCli({"apply", "--suite", Suite(), "--dry-run", "--only-from", m_dir / "only.txt",
+                             "--skip-from", m_dir / "skip.txt", Upgrade()});
     EXPECT_EQ(dry.out, "changed\t7400\tLogic.PART\t" + Suite() + "/LIB\tYES\tPart file\n");
-    const auto missing = RunCli({"apply", "--suite", Suite(), "--yes", "--only-from", m_dir / "none.txt", Upgrade()});
+    const auto missing =
+        RunCli({"apply", "--suite", Suite(), "--yes", "--only-from", m_dir / "none.txt", Upgrade()});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("none.txt: cannot be read"), std::string::npos);
 }

@@ -22,21 +22,25 @@ class HistoryTest : public test::UpgradeTest {
 protected:
     void SetUp() override {
         MakeLibrary(m_suite / "LIB/Logic.PART", true, {PartJson("7400", "OLD"), PartJson("7408", "MINE")});
-        MakeLibrary(m_upgrade / "Upgrade.PART", true, {PartJson("7400", "NEW"), PartJson("7404", "NEW"), PartJson("7408", "MINE")});
+        MakeLibrary(m_upgrade / "Upgrade.PART", true,
+                    {PartJson("7400", "NEW"), PartJson("7404", "NEW"), PartJson("7408", "MINE")});
         MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false, {SymbolJson("NAND", 1, {{6, "old"}})});
-        MakeLibrary(m_upgrade / "A_Upg.SYMBOL", false, {SymbolJson("NAND", 1, {{6, "new"}}), SymbolJson("NOR", 1, {{6, "n"}})});
-        MakeLibrary(m_upgrade / "Upgrade.SPARAM", false, {ModelJson("D1", "D,diode", "fast"), ModelJson("Q1", "Q,npn", "q")});
+        MakeLibrary(m_upgrade / "A_Upg.SYMBOL", false,
+                    {SymbolJson("NAND", 1, {{6, "new"}}), SymbolJson("NOR", 1, {{6, "n"}})});
+        MakeLibrary(m_upgrade / "Upgrade.SPARAM", false,
+                    {ModelJson("D1", "D,diode", "fast"), ModelJson("Q1", "Q,npn", "q")});
         MakeLibrary(m_suite / "ZSM_MOD/Diodes.SML", false, {ModelJson("D1", "D,diode", "slow")});
         test::WriteFile(m_suite / "ZSM_MOD/modpar.idx", "D||DIODES|D1|slow\r\n\r\nQ||OTHER|Q9|x\r\n");
         test::WriteFile(m_suite / "LIB/heat.TAL", "old heat");
-        fs::last_write_time(m_suite / "LIB/heat.TAL", fs::file_time_type::clock::now() - std::chrono::hours(48));
+        fs::last_write_time(m_suite / "LIB/heat.TAL",
+                            fs::file_time_type::clock::now() - std::chrono::hours(48));
         test::WriteFile(m_upgrade / "heat.TAL", "new heat");
         test::WriteFile(m_upgrade / "cool.DAT", "cool");
         test::WriteFile(m_upgrade / "op.sbc", ".SUBCKT OP 1 2\r\n*Op amp, Opamp\r\n");
-        WriteList({"1,0,1,7400,Logic.PART", "1,0,1,7404,Logic.PART", "1,0,1,7408,Logic.PART", "1,0,1,7404,New.PART",
-                   "2,0,1,NAND,Logic.SYMBOL,A_Upg.SYMBOL", "2,0,1,NOR,Logic.SYMBOL,A_Upg.SYMBOL",
-                   "5,0,5,D1,Diodes.SML", "5,0,5,Q1,Bipolar.SML", "4,0,1,heat.TAL", "4,0,2,cool.DAT",
-                   "4,0,9,op.sbc,OPAMPS"});
+        WriteList({"1,0,1,7400,Logic.PART", "1,0,1,7404,Logic.PART", "1,0,1,7408,Logic.PART",
+                   "1,0,1,7404,New.PART", "2,0,1,NAND,Logic.SYMBOL,A_Upg.SYMBOL",
+                   "2,0,1,NOR,Logic.SYMBOL,A_Upg.SYMBOL", "5,0,5,D1,Diodes.SML", "5,0,5,Q1,Bipolar.SML",
+                   "4,0,1,heat.TAL", "4,0,2,cool.DAT", "4,0,9,op.sbc,OPAMPS"});
     }
     // Back to the load page, the list loaded again, on to the update page.
     static void LoadAgain(App& app) {
@@ -71,26 +75,33 @@ TEST_F(HistoryTest, ARollbackBringsBackEverythingTheRunChanged) {
     EXPECT_EQ(Contents(m_suite.Dir()), before);
     EXPECT_EQ(Runs()[0].state, "rolled back");
     // Rolled back is rolled back.
-    EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).outcome, history::RollbackResult::Outcome::NothingDone);
+    EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).outcome,
+              history::RollbackResult::Outcome::NothingDone);
 }
 
 TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
     App& app = Open();
     Update(app);
     std::string error;
-    ASSERT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART", R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("7400", "EDITED") + "]}", error));
+    ASSERT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART",
+                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("7400", "EDITED") + "]}",
+                              error));
     test::WriteFile(m_suite / "JOB/cool.DAT", "edited by hand");
     // Someone else's index line stays whatever happens.
-    test::WriteFile(m_suite / "ZSM_MOD/modpar.idx", test::ReadFile(m_suite / "ZSM_MOD/modpar.idx") + "Z||ZZZ|Z1|z\r\n");
+    test::WriteFile(m_suite / "ZSM_MOD/modpar.idx",
+                    test::ReadFile(m_suite / "ZSM_MOD/modpar.idx") + "Z||ZZZ|Z1|z\r\n");
     auto result = history::Rollback(app.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Conflicts);
     ASSERT_EQ(result.conflicts.size(), 2u);
-    EXPECT_EQ(result.conflicts[0], "7400 in " + (m_suite / "LIB/Logic.PART") + " was changed after the update");
+    EXPECT_EQ(result.conflicts[0],
+              "7400 in " + (m_suite / "LIB/Logic.PART") + " was changed after the update");
     EXPECT_EQ(result.conflicts[1], (m_suite / "JOB/cool.DAT") + " was changed after the update");
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("EDITED"), std::string::npos);
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "edited by hand");
-    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"), "D||DIODES|D1|slow\r\nQ||OTHER|Q9|x\r\nZ||ZZZ|Z1|z\r\n");
-    EXPECT_EQ(test::LibraryNames(m_suite / "LIB/Logic.SYMBOL"), std::vector<std::string>{"NAND"});  // the rest went back
+    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"),
+              "D||DIODES|D1|slow\r\nQ||OTHER|Q9|x\r\nZ||ZZZ|Z1|z\r\n");
+    EXPECT_EQ(test::LibraryNames(m_suite / "LIB/Logic.SYMBOL"),
+              std::vector<std::string>{"NAND"});  // the rest went back
     EXPECT_EQ(Runs()[0].state, "partly rolled back");
 
     result = history::Rollback(app.env, std::nullopt, true);
@@ -112,7 +123,8 @@ TEST_F(HistoryTest, RunsAreRolledBackNewestFirstAndTheRecordKeepsTheLastOnes) {
     ASSERT_GT(second, first);
     auto refused = history::Rollback(app.env, first, false);
     EXPECT_EQ(refused.outcome, history::RollbackResult::Outcome::NothingDone);
-    EXPECT_EQ(refused.message, "run " + std::to_string(second) + " is newer and changed the same elements or files; roll it back first");
+    EXPECT_EQ(refused.message, "run " + std::to_string(second) +
+                                   " is newer and changed the same elements or files; roll it back first");
     EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).run, second);
     EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).run, first);
     std::string error;
@@ -146,11 +158,13 @@ TEST_F(HistoryTest, ARecordThatIsNotOursStopsTheRunBeforeItChangesAnything) {
     App& app = Open();
     Update(app);
     EXPECT_TRUE(m_summaryRows.empty());
-    EXPECT_EQ(BoxTexts().back(), "The update could not be recorded for undo: " + (m_suite / ".zrxlibug/history/history.db") +
-                                     " is not a record of update runs of this program (or it is damaged). Nothing was changed.");
+    EXPECT_EQ(BoxTexts().back(),
+              "The update could not be recorded for undo: " + (m_suite / ".zrxlibug/history/history.db") +
+                  " is not a record of update runs of this program (or it is damaged). Nothing was changed.");
     EXPECT_EQ(Contents(m_suite.Dir()), before);
     EXPECT_EQ(test::ReadFile(m_suite / ".zrxlibug/history/history.db"), "somebody else's file");
-    EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).outcome, history::RollbackResult::Outcome::NothingDone);
+    EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).outcome,
+              history::RollbackResult::Outcome::NothingDone);
 }
 
 TEST_F(HistoryTest, TheSummaryOffersToUndoTheRun) {
@@ -163,8 +177,9 @@ TEST_F(HistoryTest, TheSummaryOffersToUndoTheRun) {
         EXPECT_FALSE(undo->Enabled());
     };
     Update(app);
-    EXPECT_EQ(BoxTexts()[1], "Undo this update? Every element and file it changed goes back to what it was; what was "
-                             "changed since the update is left alone.");
+    EXPECT_EQ(BoxTexts()[1],
+              "Undo this update? Every element and file it changed goes back to what it was; what was "
+              "changed since the update is left alone.");
     EXPECT_TRUE(StartsWith(BoxTexts()[2], "The update was undone. Changes taken back:")) << BoxTexts()[2];
     EXPECT_EQ(Contents(m_suite.Dir()), before);
 }

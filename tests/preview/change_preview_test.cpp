@@ -22,17 +22,21 @@ class ChangePreviewTest : public test::UpgradeTest {
 protected:
     void SetUp() override {
         MakeLibrary(m_suite / "LIB/Logic.PART", true, {PartJson("P_SAME"), PartJson("P_CHANGED", "OLD")});
-        MakeLibrary(m_upgrade / "Upgrade.PART", true, {PartJson("P_SAME"), PartJson("P_CHANGED", "NEW"), PartJson("P_NEW")});
+        MakeLibrary(m_upgrade / "Upgrade.PART", true,
+                    {PartJson("P_SAME"), PartJson("P_CHANGED", "NEW"), PartJson("P_NEW")});
         MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false,
                     {SymbolJson("S_SAME", 1, {{6, "s"}}), SymbolJson("S_CHANGED", 1, {{6, "old"}})});
         MakeLibrary(m_upgrade / "A_Upg.SYMBOL", false,
                     {SymbolJson("S_SAME", 1, {{6, "s"}}), SymbolJson("S_CHANGED", 1, {{6, "new"}})});
         MakeLibrary(m_upgrade / "I_Upg.SYMBOL", false, {SymbolJson("I_NEW", 1, {{6, "i"}})});
         MakeLibrary(m_suite / "LIB/Std.PACKAGE", false, {SymbolJson("K_SAME", 2, {{6, "8"}})});
-        MakeLibrary(m_upgrade / "Upgrade.PACKAGE", false, {SymbolJson("K_SAME", 2, {{6, "8"}}), SymbolJson("K_NEW", 2, {})});
-        MakeLibrary(m_suite / "ZSM_MOD/Diodes.SML", false, {ModelJson("M_SAME", "D,a", "x"), ModelJson("M_CHANGED", "D,a", "old")});
+        MakeLibrary(m_upgrade / "Upgrade.PACKAGE", false,
+                    {SymbolJson("K_SAME", 2, {{6, "8"}}), SymbolJson("K_NEW", 2, {})});
+        MakeLibrary(m_suite / "ZSM_MOD/Diodes.SML", false,
+                    {ModelJson("M_SAME", "D,a", "x"), ModelJson("M_CHANGED", "D,a", "old")});
         MakeLibrary(m_upgrade / "Upgrade.SPARAM", false,
-                    {ModelJson("M_SAME", "D,a", "x"), ModelJson("M_CHANGED", "D,a", "new"), ModelJson("M_NEW", "Q,b", "y")});
+                    {ModelJson("M_SAME", "D,a", "x"), ModelJson("M_CHANGED", "D,a", "new"),
+                     ModelJson("M_NEW", "Q,b", "y")});
         test::WriteFile(m_upgrade / "Upgrade.MPARAM", "not a library");
         test::WriteFile(m_suite / "LIB/Bad.PART", "not a library either");
 
@@ -43,24 +47,42 @@ protected:
         test::WriteFile(m_upgrade / "new.SPC", "spc");
         test::WriteFile(m_upgrade / "older.txt", "txt");
         test::WriteFile(m_suite / "LIB/older.txt", "mine");
-        fs::last_write_time(m_suite / "LIB/older.txt", fs::last_write_time(m_upgrade / "older.txt") + std::chrono::hours(1));
+        fs::last_write_time(m_suite / "LIB/older.txt",
+                            fs::last_write_time(m_upgrade / "older.txt") + std::chrono::hours(1));
         test::WriteFile(m_upgrade / "same.sbc", ".SUBCKT A 1\r\n*A, a\r\n");
         test::WriteFile(m_suite / "ZSM_SBK/REGS/same.sbc", ".SUBCKT A 1\r\n*A, a\r\n");
         test::WriteFile(m_upgrade / "new.sbc", ".SUBCKT B 1\r\n*B, b\r\n");
         // A subcircuit is copied even when older: it compares by its bytes.
         test::WriteFile(m_upgrade / "old.sbc", ".SUBCKT C 1\r\n*C, new\r\n");
         test::WriteFile(m_suite / "ZSM_SBK/REGS/old.sbc", ".SUBCKT C 1\r\n*C, old\r\n");
-        fs::last_write_time(m_suite / "ZSM_SBK/REGS/old.sbc", fs::last_write_time(m_upgrade / "old.sbc") + std::chrono::hours(1));
+        fs::last_write_time(m_suite / "ZSM_SBK/REGS/old.sbc",
+                            fs::last_write_time(m_upgrade / "old.sbc") + std::chrono::hours(1));
 
-        WriteList({"1,0,1,P_SAME,Logic.PART", "1,0,1,P_CHANGED,Logic.PART", "1,0,1,P_NEW,Logic.PART",
-                   "1,0,1,P_NEW,New.PART", "1,0,1,P_GHOST,Logic.PART", "1,0,1,P_SAME,Bad.PART",
+        WriteList({"1,0,1,P_SAME,Logic.PART",
+                   "1,0,1,P_CHANGED,Logic.PART",
+                   "1,0,1,P_NEW,Logic.PART",
+                   "1,0,1,P_NEW,New.PART",
+                   "1,0,1,P_GHOST,Logic.PART",
+                   "1,0,1,P_SAME,Bad.PART",
                    "1,0,1,P_SAME,logic.part",  // found by letter case
-                   "2,0,1,S_SAME,Logic.SYMBOL,A_Upg.SYMBOL", "2,0,1,S_CHANGED,Logic.SYMBOL,A_Upg.SYMBOL",
-                   "2,0,1,I_NEW,I_x.SYMBOL,i_upg.symbol", "3,0,1,K_SAME,Std.PACKAGE", "3,0,1,K_NEW,Std.PACKAGE",
-                   "5,0,5,M_SAME,Diodes.SML", "5,0,5,M_CHANGED,Diodes.SML", "5,0,5,M_NEW,Diodes.SML",
-                   "5,0,5,M_NEW,Other.SML", "6,0,1,X_MIXED,Mixed.MPARAM", "4,0,1,same.TAL", "4,0,2,changed.DAT",
-                   "4,0,3,new.SPC", "4,0,1,older.txt,Notes", "4,0,2,ghost.DAT", "4,0,9,same.sbc,regs",
-                   "4,0,9,new.sbc,NEWDIR", "4,0,9,old.sbc,REGS"});
+                   "2,0,1,S_SAME,Logic.SYMBOL,A_Upg.SYMBOL",
+                   "2,0,1,S_CHANGED,Logic.SYMBOL,A_Upg.SYMBOL",
+                   "2,0,1,I_NEW,I_x.SYMBOL,i_upg.symbol",
+                   "3,0,1,K_SAME,Std.PACKAGE",
+                   "3,0,1,K_NEW,Std.PACKAGE",
+                   "5,0,5,M_SAME,Diodes.SML",
+                   "5,0,5,M_CHANGED,Diodes.SML",
+                   "5,0,5,M_NEW,Diodes.SML",
+                   "5,0,5,M_NEW,Other.SML",
+                   "6,0,1,X_MIXED,Mixed.MPARAM",
+                   "4,0,1,same.TAL",
+                   "4,0,2,changed.DAT",
+                   "4,0,3,new.SPC",
+                   "4,0,1,older.txt,Notes",
+                   "4,0,2,ghost.DAT",
+                   "4,0,9,same.sbc,regs",
+                   "4,0,9,new.sbc,NEWDIR",
+                   "4,0,9,old.sbc,REGS"});
     }
     // Each offered row's change word, by "name library".
     std::vector<std::pair<std::string, std::string>> Changes(const App& app) {
@@ -102,7 +124,8 @@ TEST_F(ChangePreviewTest, EveryRowOfEveryKindGetsItsChange) {
                                    {"same.sbc regs", "same"},
                                    {"new.sbc NEWDIR", "new"},
                                    {"old.sbc REGS", "changed"}}));
-    EXPECT_NE(app.rowChanges.ReasonOf(5).find("the file is not a library"), std::string::npos) << app.rowChanges.ReasonOf(5);
+    EXPECT_NE(app.rowChanges.ReasonOf(5).find("the file is not a library"), std::string::npos)
+        << app.rowChanges.ReasonOf(5);
     EXPECT_NE(app.rowChanges.ReasonOf(16).find("Upgrade.MPARAM"), std::string::npos);
     // The grid shows the change in its sixth column; the five columns stay as they are.
     const ui::Grid& grid = app.main.F_Preferen;
@@ -120,7 +143,8 @@ TEST_F(ChangePreviewTest, APreviewWritesCreatesAndLocksNothing) {
     EXPECT_EQ(test::TreeSnapshot(m_upgrade.Path()), upgradeBefore);
     // No read lock is left: another connection can write at once.
     std::string error;
-    EXPECT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART", R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("Z") + "]}", error))
+    EXPECT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART",
+                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("Z") + "]}", error))
         << error;
 }
 
@@ -133,8 +157,9 @@ TEST_F(ChangePreviewTest, AfterARunTheRowsItCopiedAreTheSameUntilSomeoneEditsThe
     // Back on the selection page, the column is worked out again.
     std::map<std::string, std::string> after;
     for (const auto& [row, change] : Changes(app)) after[row] = change;
-    for (const char* row : {"P_CHANGED Logic.PART", "P_NEW New.PART", "I_NEW I_x.SYMBOL", "K_NEW Std.PACKAGE",
-                            "M_CHANGED Diodes.SML", "M_NEW Other.SML", "same.sbc regs", "new.sbc NEWDIR", "old.sbc REGS"})
+    for (const char* row :
+         {"P_CHANGED Logic.PART", "P_NEW New.PART", "I_NEW I_x.SYMBOL", "K_NEW Std.PACKAGE",
+          "M_CHANGED Diodes.SML", "M_NEW Other.SML", "same.sbc regs", "new.sbc NEWDIR", "old.sbc REGS"})
         EXPECT_EQ(after[row], "same") << row;
     EXPECT_EQ(after["changed.DAT " + (m_suite / "JOB")], "same");
     EXPECT_EQ(after["older.txt " + (m_suite / "LIB")], "older");  // the run refused it
@@ -142,7 +167,8 @@ TEST_F(ChangePreviewTest, AfterARunTheRowsItCopiedAreTheSameUntilSomeoneEditsThe
 
     std::string error;
     ASSERT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART",
-                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("P_NEW", "EDITED") + "]}", error));
+                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("P_NEW", "EDITED") + "]}",
+                              error));
     // Loading the list again compares again.
     app.main.F_Proceed.Click();
     app.main.F_Msg.SetVisible(false);

@@ -34,9 +34,10 @@ inline std::map<std::string, std::string> Contents(const std::string& root) {
         }
         std::string error;
         const auto library = ExportLibrary(path.string(), error);
-        contents[relative] = library ? *library
-                                     : Fingerprint(path.string()) + " " +
-                                           std::to_string(fs::last_write_time(path, ec).time_since_epoch().count());
+        contents[relative] =
+            library ? *library
+                    : Fingerprint(path.string()) + " " +
+                          std::to_string(fs::last_write_time(path, ec).time_since_epoch().count());
     }
     return contents;
 }
