@@ -216,27 +216,27 @@ private:
     // while, closes whatever modal window is there when it is not the expected box, and keeps
     // what went wrong for the test to report once the box has returned.
     struct BoxAnswerer {
-        explicit BoxAnswerer(QMessageBox::StandardButton button) {
-            auto tries = std::make_shared<int>(0);
-            auto look = std::make_shared<std::function<void()>>();
-            *look = [this, button, tries, look] {
-                QWidget* modal = QApplication::activeModalWidget();
-                auto* box = qobject_cast<QMessageBox*>(modal);
-                if (box != nullptr && box->button(button) != nullptr) {
-                    shownText = box->text();
-                    box->button(button)->click();
-                    return;
-                }
-                if (modal != nullptr) {
-                    failure = "a modal window without the expected button was shown";
-                    modal->close();
-                    return;
-                }
-                if (++*tries < 500) QTimer::singleShot(10, *look);
-                else failure = "no modal box was shown";
-            };
-            QTimer::singleShot(0, *look);
+        explicit BoxAnswerer(QMessageBox::StandardButton wanted) : button(wanted) {
+            QTimer::singleShot(0, [this] { Look(); });
         }
+        void Look() {
+            QWidget* modal = QApplication::activeModalWidget();
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (box != nullptr && box->button(button) != nullptr) {
+                shownText = box->text();
+                box->button(button)->click();
+                return;
+            }
+            if (modal != nullptr) {
+                failure = "a modal window without the expected button was shown";
+                modal->close();
+                return;
+            }
+            if (++tries < 500) QTimer::singleShot(10, [this] { Look(); });
+            else failure = "no modal box was shown";
+        }
+        QMessageBox::StandardButton button;
+        int tries = 0;
         QString shownText;
         QString failure;
     };
