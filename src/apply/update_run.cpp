@@ -9,7 +9,6 @@
 #include "apply/run_guard.h"
 #include "apply/summary.h"
 #include "history/run_record.h"
-#include "preview/change_column.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/messages.h"
@@ -133,7 +132,7 @@ void ConnectUpdatePage(App& app) {
     app.main.F_Update.onClick = [&app] {
         UpdateLibraries(app);
         // What the rows would change is worked out again when the grid is shown again.
-        MarkChangesStale(app);
+        app.rowChangesStale = true;
     };
 }
 

@@ -1,7 +1,6 @@
 #include "history/undo_action.h"
 
 #include "history/rollback.h"
-#include "preview/change_column.h"
 #include "shell/app.h"
 #include "shell/messages.h"
 #include "ui/dialogs.h"
@@ -12,20 +11,23 @@ namespace zrx {
 void ConnectUndo(App& app, ui::SummaryForm& form) {
     form.P_Undo.SetCaption(GetLocalMessage("Undo this update", 20040));
     form.P_Undo.SetEnabled(app.lastRunId != 0);
-    form.P_Undo.onClick = [&app, &form] { P_Undo_Click(app, form); };
+    form.P_Undo.onClick = [&app, &form] {
+        if (app.lastRunId == 0 || !P_Undo_Click(app.dialogs, app.env, app.lastRunId)) return;
+        form.P_Undo.SetEnabled(false);
+        app.rowChangesStale = true;
+    };
 }
 
-void P_Undo_Click(App& app, ui::SummaryForm& form) {
-    if (app.lastRunId == 0) return;
-    if (!AskYesNo(app.dialogs,
+bool P_Undo_Click(ui::Dialogs& dialogs, const Environment& env, int64_t run) {
+    if (!AskYesNo(dialogs,
                   GetLocalMessage("Undo this update? Every element and file it changed goes back to what "
                                   "it was; what was changed since the update is left alone.",
                                   20041)))
-        return;
-    app.dialogs.SetBusy(true);
+        return false;
+    dialogs.SetBusy(true);
     // The summary is shown while the run still holds the installation's lock.
-    const history::RollbackResult result = history::Rollback(app.env, app.lastRunId, false, true);
-    app.dialogs.SetBusy(false);
+    const history::RollbackResult result = history::Rollback(env, run, false, true);
+    dialogs.SetBusy(false);
     std::string text;
     ui::Icon icon = ui::Icon::Information;
     switch (result.outcome) {
@@ -50,11 +52,8 @@ void P_Undo_Click(App& app, ui::SummaryForm& form) {
             icon = ui::Icon::Warning;
             break;
     }
-    app.dialogs.ShowMessage({text, std::string(kAppTitle), icon, ui::Buttons::Ok, false});
-    if (result.outcome != history::RollbackResult::Outcome::NothingDone) {
-        form.P_Undo.SetEnabled(false);
-        MarkChangesStale(app);
-    }
+    dialogs.ShowMessage({text, std::string(kAppTitle), icon, ui::Buttons::Ok, false});
+    return result.outcome != history::RollbackResult::Outcome::NothingDone;
 }
 
 }  // namespace zrx

@@ -1,15 +1,22 @@
 #pragma once
 
+#include <cstdint>
+
 namespace zrx {
 
 class App;
+struct Environment;
 namespace ui {
+class Dialogs;
 class SummaryForm;
-}
+}  // namespace ui
 
-// "Undo this update" in the summary window: after a confirmation, rolls back the run the summary
-// shows and says what came of it. Offered only when the run changed something.
+// "Undo this update" in the summary window: offered only when the run changed something; once it
+// has brought something back it is offered no more and the grid's changes are worked out again.
 void ConnectUndo(App& app, ui::SummaryForm& form);
-void P_Undo_Click(App& app, ui::SummaryForm& form);
+
+// After a confirmation, rolls back recorded run `run` (the caller holds the installation's lock)
+// and says what came of it. True when something was brought back.
+bool P_Undo_Click(ui::Dialogs& dialogs, const Environment& env, int64_t run);
 
 }  // namespace zrx

@@ -36,7 +36,7 @@ void F_lstok_Click(App& app) {
     AssignTargetDirs(app);
     BuildGridRows(app);
     FillPreferenceGrid(app);
-    if (app.compareOnLoad) ShowChangeColumn(app);
+    if (app.compareOnLoad) RefreshChangeColumn(app);
     m.F_Format.SetVisible(false);
     app.dialogs.SetBusy(false);
     ClearWorkingDatabase();
