@@ -308,4 +308,43 @@ void CopyDataFiles(App& app) {
     if (recorded) SyncFileSystems(written);
 }
 
+std::optional<bool> SameBytes(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return std::nullopt;
+    if (sa.st_size != sb.st_size) return false;
+    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+    std::optional<bool> same;
+    if (fa >= 0 && fb >= 0) {
+        static thread_local std::vector<char> bufferA(1 << 16), bufferB(1 << 16);
+        same = true;
+        for (;;) {
+            const ssize_t got = ::read(fa, bufferA.data(), bufferA.size());
+            if (got < 0) {
+                same.reset();
+                break;
+            }
+            if (got == 0) break;
+            ssize_t have = 0;
+            while (have < got) {
+                const ssize_t n = ::read(fb, bufferB.data() + have, static_cast<size_t>(got - have));
+                if (n <= 0) break;
+                have += n;
+            }
+            if (have != got) {
+                same = false;  // the other file ended early: it changed while it was read
+                break;
+            }
+            if (std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(got)) != 0) {
+                same = false;
+                break;
+            }
+        }
+    }
+    if (fa >= 0) ::close(fa);
+    if (fb >= 0) ::close(fb);
+    return same;
+}
+
 }  // namespace zrx

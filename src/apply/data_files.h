@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace zrx {
@@ -35,6 +36,8 @@ CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
 // Copies a file's bytes, permissions and modification time to `to` (replacing it) the way the run
 // installs data files: into a temporary file beside it that is written to the disk and renamed.
 bool CopyFileWhole(const std::string& from, const std::string& to, std::string& why);
+// Whether two files hold the same bytes, read side by side; nothing when one cannot be read.
+std::optional<bool> SameBytes(const std::string& a, const std::string& b);
 
 // The modification-time rule of the copy: an installed regular file whose modification time is
 // later than the source's is not replaced (subcircuit files excepted).

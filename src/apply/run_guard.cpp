@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "shell/app.h"
 #include "shell/paths.h"
 #include "shell/text_utils.h"
 
@@ -39,6 +40,12 @@ void RemoveStaleTemporaries(const std::string& dir) {
     sweep(dir);
     for (const auto& entry : fs::directory_iterator(dir, error))
         if (entry.is_directory(error) && !entry.is_symlink(error)) sweep(entry.path());
+}
+
+void RemoveStaleTemporaries(const Environment& env) {
+    for (const std::string* dir : {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn, &env.ZSMmod,
+                                   &env.ZSMsbk, &env.ZSMwrk})
+        RemoveStaleTemporaries(*dir);
 }
 
 }  // namespace zrx

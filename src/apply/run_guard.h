@@ -4,6 +4,8 @@
 
 namespace zrx {
 
+struct Environment;
+
 // Only one update run at a time may work on an installation: the run holds an exclusive lock on
 // a lock file in the installation directory for as long as it lasts. A second program that finds
 // the lock held is told so and changes nothing.
@@ -26,5 +28,7 @@ private:
 // subdirectories one level down): files are written beside their target as
 // ".<name>.zrxtmp-XXXXXX" and renamed over it when complete.
 void RemoveStaleTemporaries(const std::string& dir);
+// The same in every directory an update run writes into.
+void RemoveStaleTemporaries(const Environment& env);
 
 }  // namespace zrx

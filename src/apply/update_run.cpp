@@ -85,9 +85,7 @@ void UpdateLibraries(App& app) {
         for (const ElementItem& item : *list) app.runProgress.total += item.Update != 0 && !item.Name.empty() ? 1 : 0;
     for (const DataFileItem& item : app.lists.DataFileItems)
         app.runProgress.total += item.Update == 1 && item.Withheld == 0 && !item.Name.empty() ? 1 : 0;
-    for (const std::string* dir : {&app.env.LibDir, &app.env.JobDir, &app.env.SysDir, &app.env.ZSMcml, &app.env.ZSMudn,
-                                   &app.env.ZSMmod, &app.env.ZSMsbk, &app.env.ZSMwrk})
-        RemoveStaleTemporaries(*dir);
+    RemoveStaleTemporaries(app.env);
 
     // Every change the run may make is recorded for undo before any is made; a run that cannot be
     // recorded changes nothing.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,15 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace zrx::history {
+
+// What a change of a run is (the column "what" of the record).
+constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5,
+              kIndexMade = 6, kSymbolElement = 7, kIndexBefore = 8;
+
+// A modification time as the record keeps it: nanoseconds since the epoch.
+inline int64_t Nanoseconds(const struct timespec& time) {
+    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
 
 // The undo record of an installation: one SQLite file in `.zrxlibug/history/` that holds the
 // update runs and, for each, the changes it made (or was about to make) to the installation.

@@ -23,9 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5,
-              kIndexMade = 6, kSymbolElement = 7, kIndexBefore = 8;
-
 struct Change {
     int64_t id;
     int what;
@@ -36,19 +33,24 @@ struct Change {
     int64_t oldInode, oldSize, oldMtime, newInode, newSize, newMtime;
 };
 
-int64_t Nanoseconds(const struct timespec& time) {
-    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
 std::string ShownState(const std::string& state, bool ended) {
     if (state == "running") return ended ? "complete" : "interrupted";
     return state;
 }
 
-// Whether two files hold the same bytes.
-bool SameContent(const std::string& a, const std::string& b) {
-    std::string first, second;
-    return ReadWholeFile(a, first) && ReadWholeFile(b, second) && first == second;
+// Puts the kept copy of a file back under its name, whole: by a second link where the record could
+// link it (the old file itself, with its time), else by a copy; either way by a rename. On failure
+// the file is as it was and `why` says why where more is known than that.
+bool PutBack(const std::string& kept, const std::string& path, std::string& why) {
+    // Named as the run names its temporaries, so that a rollback killed here leaves nothing behind
+    // once the next run or rollback starts.
+    const size_t slash = path.rfind('/');
+    const std::string temp = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".zrxtmp-restore";
+    ::unlink(temp.c_str());
+    if (::link(kept.c_str(), temp.c_str()) != 0) return CopyFileWhole(kept, path, why);
+    if (::rename(temp.c_str(), path.c_str()) == 0) return true;
+    ::unlink(temp.c_str());
+    return false;
 }
 
 class Restorer {
@@ -136,23 +138,14 @@ private:
         const std::string kept = m_folder + "/files/" + std::to_string(c.id);
         if (there && static_cast<int64_t>(now.st_ino) == c.oldInode) return true;  // the old file itself
         if (!asWritten && !m_force) {
-            if (there && S_ISREG(now.st_mode) && SameContent(kept, c.path))
+            if (there && S_ISREG(now.st_mode) && SameBytes(kept, c.path).value_or(false))
                 return true;  // restored by a copy
             return why = c.path + (there ? " was changed after the update" : " was removed after the update"),
                    false;
         }
-        // The old file goes back under its name: by a second link where the record could link it
-        // (the old file itself, with its time), else by a copy; either way whole, by a rename.
-        const std::string temp = c.path + ".zrxrestore";
-        ::unlink(temp.c_str());
-        if (::link(kept.c_str(), temp.c_str()) == 0) {
-            if (::rename(temp.c_str(), c.path.c_str()) != 0) {
-                ::unlink(temp.c_str());
-                return why = c.path + " cannot be restored", false;
-            }
-        } else if (!CopyFileWhole(kept, c.path, why)) {
-            return why = c.path + " cannot be restored: " + why, false;
-        }
+        why.clear();
+        if (!PutBack(kept, c.path, why))
+            return why = c.path + " cannot be restored" + (why.empty() ? "" : ": " + why), false;
         restored = true;
         return true;
     }
@@ -248,9 +241,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         }
     }
     // What a killed run left half-written goes, as at the start of a run.
-    for (const std::string* dir : {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn,
-                                   &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk})
-        RemoveStaleTemporaries(*dir);
+    RemoveStaleTemporaries(env);
     const std::string historyFolder = HistoryFolder(env);
     std::error_code ec;
     if (!fs::exists(historyFolder + "/history.db", ec)) {
@@ -378,15 +369,11 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             }
         } else if (untouched) {
             const std::string kept = runFolder + "/files/" + std::to_string(file->id);
-            const std::string temp = path + ".zrxrestore";
-            ::unlink(temp.c_str());
             std::string why;
-            if ((::link(kept.c_str(), temp.c_str()) == 0 && ::rename(temp.c_str(), path.c_str()) == 0) ||
-                CopyFileWhole(kept, path, why)) {
+            if (PutBack(kept, path, why)) {
                 result.restored += added.size();
                 continue;
             }
-            ::unlink(temp.c_str());
         }
         const int removed = RemoveIndexLines(path, added, file != nullptr && file->what == kIndexMade);
         if (removed < 0) {

@@ -27,14 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a change is (the column "what" of the record).
-constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5,
-              kIndexMade = 6, kSymbolElement = 7, kIndexBefore = 8;
-
-int64_t Nanoseconds(const struct timespec& time) {
-    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
 // Makes what was written in a folder (links, copies, names) reach the disk.
 bool SyncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
