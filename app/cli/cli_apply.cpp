@@ -97,7 +97,7 @@ void AddApplyCommand(CLI::App& parent, int& status) {
                   "compared.");
     apply->callback([&status] {
         auto failJson = [](int code, const std::string& meaning) {
-            if (json) std::cout << Json{{"rows", Json::array()}, {"exit_status", code}, {"meaning", meaning}}.dump(2) << "\n";
+            if (json) PrintJsonResult(Json::array(), code, meaning);
             return code;
         };
         std::vector<std::string> onlyList = only, skipList = skip;
@@ -140,9 +140,7 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         if (dryRun) {
             status = DiffStatus(app, touched);
             if (json) {
-                Json rows = Json::array();
-                for (const int r : touched) rows.push_back(RowJson(app, r));
-                std::cout << Json{{"rows", rows}, {"exit_status", status}, {"meaning", DiffMeaning(status)}}.dump(2) << "\n";
+                PrintJsonResult(RowsJson(app, touched), status, DiffMeaning(status));
             } else {
                 for (const int r : touched) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
             }
@@ -182,12 +180,7 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         m.F_Update.Click();  // the rows' changes stay as they stood before the run
         session.dialogs.EndProgress();
         status = !summaryShown ? kExitFailure : allCopied ? 0 : 1;
-        if (json)
-            std::cout << Json{{"rows", summaryShown ? AppliedRows(app, selected) : Json::array()},
-                              {"exit_status", status},
-                              {"meaning", ApplyMeaning(status)}}
-                             .dump(2)
-                      << "\n";
+        if (json) PrintJsonResult(summaryShown ? AppliedRows(app, selected) : Json::array(), status, ApplyMeaning(status));
     });
 }
 

@@ -1,5 +1,7 @@
 #include "cli/cli_rows.h"
 
+#include <iostream>
+
 #include "shell/app.h"
 #include "shell/text_file.h"
 #include "shell/text_utils.h"
@@ -71,6 +73,23 @@ Json RowJson(const App& app, int row) {
         if (!reason.empty()) json["reason"] = ToDisplayUtf8(reason);
     }
     return json;
+}
+
+std::vector<int> OfferedRows(const App& app) {
+    std::vector<int> rows;
+    for (int r = 1; r < app.main.F_Preferen.Rows(); ++r)
+        if (Offered(app, r)) rows.push_back(r);
+    return rows;
+}
+
+Json RowsJson(const App& app, const std::vector<int>& rows) {
+    Json json = Json::array();
+    for (const int r : rows) json.push_back(RowJson(app, r));
+    return json;
+}
+
+void PrintJsonResult(const Json& rows, int status, const std::string& meaning) {
+    std::cout << Json{{"rows", rows}, {"exit_status", status}, {"meaning", meaning}}.dump(2) << "\n";
 }
 
 int DiffStatus(const App& app, const std::vector<int>& rows) {

@@ -23,6 +23,12 @@ std::string ChangeWordOf(const App& app, int row);
 bool Offered(const App& app, int row);
 // A grid row for scripts: element, kind, library, directory, update, file type, change (and why).
 Json RowJson(const App& app, int row);
+// The grid rows that offer an element, in grid order.
+std::vector<int> OfferedRows(const App& app);
+// RowJson of each of `rows`.
+Json RowsJson(const App& app, const std::vector<int>& rows);
+// The one document a command prints with --json: its rows, its exit status and what that means.
+void PrintJsonResult(const Json& rows, int status, const std::string& meaning);
 
 // The exit status of a comparison of these rows: 0 when every row is the same as installed, 1
 // when any differs; and what each status means.

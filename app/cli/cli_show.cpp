@@ -20,17 +20,14 @@ void AddShowCommand(CLI::App& parent, int& status) {
         session.app.compareOnLoad = json;  // the text lines show no change
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
-            if (json) std::cout << Json{{"rows", Json::array()}, {"exit_status", status}, {"meaning", "the upgrade could not be loaded"}}.dump(2) << "\n";
+            if (json) PrintJsonResult(Json::array(), status, "the upgrade could not be loaded");
             return;
         }
         const App& app = session.app;
         const ui::Grid& grid = app.main.F_Preferen;
         status = 0;
         if (json) {
-            Json rows = Json::array();
-            for (int r = 1; r < grid.Rows(); ++r)
-                if (Offered(app, r)) rows.push_back(RowJson(app, r));
-            std::cout << Json{{"rows", rows}, {"exit_status", status}, {"meaning", "the grid was shown"}}.dump(2) << "\n";
+            PrintJsonResult(RowsJson(app, OfferedRows(app)), status, "the grid was shown");
             return;
         }
         for (int r = 1; r < grid.Rows(); ++r) std::cout << GridLine(app, r) << "\n";
@@ -51,22 +48,19 @@ void AddDiffCommand(CLI::App& parent, int& status) {
         Session session;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
-            if (json) std::cout << Json{{"rows", Json::array()}, {"exit_status", status}, {"meaning", DiffMeaning(status)}}.dump(2) << "\n";
+            if (json) PrintJsonResult(Json::array(), status, DiffMeaning(status));
             return;
         }
         const App& app = session.app;
         const ui::Grid& grid = app.main.F_Preferen;
-        std::vector<int> offered;
-        for (int r = 1; r < grid.Rows(); ++r)
-            if (Offered(app, r)) offered.push_back(r);
+        const std::vector<int> offered = OfferedRows(app);
         status = DiffStatus(app, offered);
         if (json) {
-            Json rows = Json::array();
-            for (const int r : offered) rows.push_back(RowJson(app, r));
-            std::cout << Json{{"rows", rows}, {"exit_status", status}, {"meaning", DiffMeaning(status)}}.dump(2) << "\n";
+            PrintJsonResult(RowsJson(app, offered), status, DiffMeaning(status));
             return;
         }
-        for (int r = 1; r < grid.Rows(); ++r) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
+        for (int r = 1; r < grid.Rows(); ++r)
+            std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
     });
 }
 
