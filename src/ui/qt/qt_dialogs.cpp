@@ -7,17 +7,12 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <QLabel>
-#include <QMainWindow>
 #include <QMessageBox>
-#include <QProgressBar>
-#include <QStatusBar>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <climits>
 
 #include "shell/messages.h"
 #include "ui/control.h"
@@ -153,33 +148,7 @@ int QtDialogs::TextWidth(const std::string& text, const ui::UiFont& font) {
 void QtDialogs::EndProgram() { QApplication::quit(); }
 
 void QtDialogs::ShowProgress(const std::string& text, size_t done, size_t total) {
-    if (m_progressHandler) return m_progressHandler(text, done, total);
-    auto* window = qobject_cast<QMainWindow*>(m_owner.data());
-    if (window == nullptr) return;
-    if (!m_progressBar) {
-        // In the main window's status bar, so that no page's layout changes while it shows.
-        auto* label = new QLabel(window);
-        auto* bar = new QProgressBar(window);
-        bar->setMaximumWidth(240);
-        window->statusBar()->addPermanentWidget(label, 1);
-        window->statusBar()->addPermanentWidget(bar);
-        m_progressText = label;
-        m_progressBar = bar;
-    }
-    auto* label = static_cast<QLabel*>(m_progressText.data());
-    auto* bar = static_cast<QProgressBar*>(m_progressBar.data());
-    if (total == 0) {
-        label->hide();
-        bar->hide();
-        window->statusBar()->hide();
-        return;
-    }
-    window->statusBar()->show();
-    label->setText(ToQt(text));
-    bar->setRange(0, static_cast<int>(std::min<size_t>(total, INT_MAX)));
-    bar->setValue(static_cast<int>(std::min<size_t>(done, INT_MAX)));
-    label->show();
-    bar->show();
+    if (m_progressHandler) m_progressHandler(text, done, total);
 }
 
 bool QtFontCatalog::FontExists(std::string& name) {

@@ -33,15 +33,13 @@ public:
     // Builds the dialog that shows a form; registered by the window layer for each modal form.
     using FormDialogFactory = std::function<QDialog*(ui::Form&, QWidget* parent)>;
     void RegisterForm(const std::string& formName, FormDialogFactory factory);
-    // Where the window shows progress; without one, in the owner's status bar.
+    // Where the window shows progress; without one, progress is not shown.
     using ProgressHandler = std::function<void(const std::string& text, size_t done, size_t total)>;
     void SetProgressHandler(ProgressHandler handler) { m_progressHandler = std::move(handler); }
 
 private:
     QPointer<QWidget> m_owner;
     QPointer<QDialog> m_help;
-    QPointer<QWidget> m_progressText;
-    QPointer<QWidget> m_progressBar;
     std::map<std::string, FormDialogFactory> m_factories;
     ProgressHandler m_progressHandler;
     int m_busyDepth = 0;
