@@ -263,7 +263,7 @@ void CopyDataFiles(App& app) {
     std::map<std::string, std::string> realPaths;
     // Where the run's record keeps the old files, a file that replaces another need not reach
     // the disk before it takes the old one's place: all copies reach it together at the end.
-    const bool recorded = app.indexRecorder != nullptr;
+    const bool recorded = app.runRecord != nullptr;
     std::set<std::string> written;
     for (DataFileItem& item : files) {
         app.dialogs.ProcessEvents();

@@ -178,17 +178,17 @@ namespace {
 // Writes an index file the run has added to; the lines are recorded for undo first (when the run
 // is recorded), and a file whose lines cannot be recorded is not written.
 bool SaveIndex(App& app, IndexFile& index, const std::string& path, std::string& error) {
-    const bool recorded = index.Changed() && app.indexRecorder != nullptr;
+    const bool recorded = index.Changed() && app.runRecord != nullptr;
     if (recorded) {
         struct stat info {};
-        if (!app.indexRecorder->BeforeIndexSave(path, index.AddedLines(), ::lstat(path.c_str(), &info) != 0, error))
+        if (!app.runRecord->BeforeIndexSave(path, index.AddedLines(), ::lstat(path.c_str(), &info) != 0, error))
             return false;
     }
     if (!index.Save()) {
         error = index.Error();
         return false;
     }
-    if (recorded) app.indexRecorder->AfterIndexSave(path);
+    if (recorded) app.runRecord->AfterIndexSave(path);
     return true;
 }
 

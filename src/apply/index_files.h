@@ -75,12 +75,12 @@ private:
     std::string m_error;
 };
 
-// What records an index file's change for undo while a run is recorded: told before the file is
-// rewritten (the lines added, whether the run makes the file; false, with why, when that cannot be
-// recorded, and the file is then not written) and after it was.
-class IndexSaveRecorder {
+// The undo record of a run as the run's steps see it. It is told of an index file's change before
+// the file is rewritten (the lines added, whether the run makes the file; false, with why, when that
+// cannot be recorded, and the file is then not written) and after it was.
+class RunRecordHooks {
 public:
-    virtual ~IndexSaveRecorder() = default;
+    virtual ~RunRecordHooks() = default;
     virtual bool BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines, bool makesFile,
                                  std::string& error) = 0;
     virtual void AfterIndexSave(const std::string& path) = 0;

@@ -101,7 +101,7 @@ void UpdateLibraries(App& app) {
         for (ui::Button* button : runButtons) button->SetEnabled(true);
         return;
     }
-    app.indexRecorder = record.get();
+    app.runRecord = record.get();
 
     CopyDataFiles(app);
     UpdateSubcircuitIndex(app);
@@ -117,7 +117,7 @@ void UpdateLibraries(App& app) {
     app.dialogs.SetBusy(false);
     app.dialogs.ShowProgress({}, 0, 0);
     CheckSavesAreDurable(app);
-    app.indexRecorder = nullptr;
+    app.runRecord = nullptr;
     app.lastRunId = record->Finish(app.lists);
     record.reset();
     ShowSummary(app);

@@ -36,7 +36,7 @@ struct RunInputs {
 // own folder, old files linked or copied there, what the run would create); after the run, what it
 // did not change is dropped again. A crash at any moment leaves a record that holds every change
 // that reached the installation.
-class RunRecorder : public IndexSaveRecorder {
+class RunRecorder : public RunRecordHooks {
 public:
     // Records the run; nothing (and `error` says why) when it cannot be recorded, and then nothing
     // of the installation may be changed.

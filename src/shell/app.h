@@ -18,7 +18,7 @@
 #include "upgrade_list/upgrade_items.h"
 
 namespace zrx {
-class IndexSaveRecorder;
+class RunRecordHooks;
 namespace ui {
 class Dialogs;
 class FontCatalog;
@@ -60,8 +60,9 @@ public:
     bool OverwriteAll = true;
     bool SummaryFinished = false;
 
-    // The record of the run while it runs, told of every index file it rewrites.
-    IndexSaveRecorder* indexRecorder = nullptr;
+    // The undo record of the run while it runs (none outside a run): it keeps the old elements and
+    // files, and is told of every index file the run rewrites.
+    RunRecordHooks* runRecord = nullptr;
     // How far the update run has come: its selected elements and files, and those dealt with.
     struct RunProgress {
         size_t done = 0, total = 0;
