@@ -11,6 +11,7 @@
 #include "apply/run_guard.h"
 #include "history/record_database.h"
 #include "history/run_record.h"
+#include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/paths.h"
@@ -56,10 +57,6 @@ bool PutBack(const std::string& kept, const std::string& path, std::string& why)
 class Restorer {
 public:
     Restorer(const std::string& runFolder, bool force) : m_folder(runFolder), m_force(force) {}
-    ~Restorer() {
-        for (const auto& [key, handle] : m_libraries)
-            if (handle > 0) E_CloseLibrary(handle);
-    }
 
     // Deals with one change; false when it is left alone (a conflict, or it cannot be restored),
     // with the reason in `why`.
@@ -78,16 +75,7 @@ public:
 
 private:
     int32_t Library(const std::string& path, bool part, bool write) {
-        const std::string key = path + (write ? "\1" : "\0");
-        auto it = m_libraries.find(key);
-        if (it == m_libraries.end())
-            it = m_libraries
-                     .emplace(key,
-                              std::max(0, E_OpenLibrary(path.c_str(),
-                                                        part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY,
-                                                        write ? -1 : 0)))
-                     .first;
-        return it->second;
+        return m_libraries.Open(path, part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, write);
     }
 
     bool Element(const Change& c, std::string& why, bool& restored) {
@@ -152,7 +140,7 @@ private:
 
     std::string m_folder;
     bool m_force;
-    std::map<std::string, int32_t> m_libraries;
+    LibraryHandles m_libraries;
 };
 
 // Removes from an index file one line for each of `lines`; lines added by others stay. Returns

@@ -15,6 +15,7 @@
 #include "apply/run_guard.h"
 #include "apply/targets.h"
 #include "history/record_database.h"
+#include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/paths.h"
@@ -35,25 +36,6 @@ bool SyncFolder(const std::string& folder) {
     ::close(fd);
     return ok;
 }
-
-// Read handles of the libraries the record looks into, opened once each.
-class ReadLibraries {
-public:
-    ~ReadLibraries() {
-        for (const auto& [path, handle] : m_handles)
-            if (handle > 0) E_CloseLibrary(handle);
-    }
-    int32_t Open(const std::string& path, const char* kind) {
-        const auto key = path + '\0' + kind;
-        auto it = m_handles.find(key);
-        if (it == m_handles.end())
-            it = m_handles.emplace(key, std::max(0, E_OpenLibrary(path.c_str(), kind, 0))).first;
-        return it->second;
-    }
-
-private:
-    std::map<std::string, int32_t> m_handles;
-};
 
 // Removes a run's rows and its folder.
 void DropRun(RecordDatabase& db, int64_t run, const std::string& historyFolder) {
@@ -152,7 +134,7 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
         return add.Run() ? rec.LastInsertId() : 0;
     };
 
-    ReadLibraries read;
+    LibraryHandles read;               // the libraries the record looks into
     int32_t oldLibraries[2] = {0, 0};  // part kind, symbol kind: the old elements
     std::set<std::string> seen;
     // Nothing on the disk changes while the run is recorded: what each library name resolves to,

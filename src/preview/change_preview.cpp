@@ -8,6 +8,7 @@
 
 #include "apply/data_files.h"
 #include "apply/targets.h"
+#include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/messages.h"
@@ -22,44 +23,6 @@ namespace {
 struct Outcome {
     Change change;
     std::string reason;
-};
-
-// Read handles of the libraries seen, each opened once for the whole comparison (or the reason
-// the kernel refused it).
-class Libraries {
-public:
-    Libraries() = default;
-    Libraries(const Libraries&) = delete;
-    Libraries& operator=(const Libraries&) = delete;
-    ~Libraries() {
-        for (const auto& [path, library] : m_open)
-            if (library.handle > 0) E_CloseLibrary(library.handle);
-        // Ends every read snapshot, so that the preview leaves no lock behind.
-        E_FlushLibraries();
-    }
-    // The handle (above 0), or 0 with the reason in `why`.
-    int32_t Open(const std::string& path, const char* kind, std::string& why) {
-        auto it = m_open.find(path);
-        if (it == m_open.end()) {
-            Library library;
-            library.handle = E_OpenLibrary(path.c_str(), kind, 0);
-            if (library.handle < 1) {
-                library.handle = 0;
-                library.why = StringFromPointer(E_LastError());
-                if (library.why.empty()) library.why = "it cannot be opened";
-            }
-            it = m_open.emplace(path, std::move(library)).first;
-        }
-        why = it->second.why;
-        return it->second.handle;
-    }
-
-private:
-    struct Library {
-        int32_t handle = 0;
-        std::string why;
-    };
-    std::map<std::string, Library> m_open;
 };
 
 class Comparer {
@@ -106,7 +69,7 @@ private:
         std::string why;
         if (!Exists(sourcePath))
             return {Change::Missing, "the upgrade library " + sourcePath + " is missing"};
-        const int32_t source = m_libraries.Open(sourcePath, kind, why);
+        const int32_t source = m_libraries.Open(sourcePath, kind, false, &why);
         if (source == 0) return {Change::Unreadable, "the upgrade library " + sourcePath + ": " + why};
         // Models are saved under their trimmed name; the other kinds under the name as listed.
         const bool model = row.Kind == 5 || row.Kind == 6;
@@ -118,7 +81,7 @@ private:
                 return {Change::Missing, "not in the upgrade library " + sourcePath};
             return {Change::New, {}};
         }
-        const int32_t target = m_libraries.Open(targetPath, kind, why);
+        const int32_t target = m_libraries.Open(targetPath, kind, false, &why);
         if (target == 0) return {Change::Unreadable, targetPath + ": " + why};
         switch (E_CompareElements(source, row.Name.c_str(), target, targetName.c_str())) {
             case 1:
@@ -164,7 +127,7 @@ private:
     const Environment& m_env;
     const UpgradeFolder& m_upgrade;
     const std::string m_folder;
-    Libraries m_libraries;
+    LibraryHandles m_libraries;
     std::map<std::string, std::string> m_realPaths;
     std::unordered_map<std::string, std::string> m_resolved;
     std::unordered_map<std::string, bool> m_exists, m_directories;
@@ -212,16 +175,20 @@ RowChanges CompareRows(const std::vector<GridRow>& rows, const Environment& env,
     result.changes.reserve(count);
     result.reasonOf.reserve(count);
     std::unordered_map<std::string, uint32_t> textNumbers{{"", 0}};
-    Comparer comparer(env, upgrade);
-    for (size_t i = 0; i < count; ++i) {
-        if (progress && i % 64 == 0) progress(i, count);
-        Outcome outcome = comparer.Row(rows[i]);
-        result.changes.push_back(outcome.change);
-        const auto [text, added] =
-            textNumbers.try_emplace(outcome.reason, static_cast<uint32_t>(result.reasonTexts.size()));
-        if (added) result.reasonTexts.push_back(std::move(outcome.reason));
-        result.reasonOf.push_back(text->second);
+    {
+        Comparer comparer(env, upgrade);
+        for (size_t i = 0; i < count; ++i) {
+            if (progress && i % 64 == 0) progress(i, count);
+            Outcome outcome = comparer.Row(rows[i]);
+            result.changes.push_back(outcome.change);
+            const auto [text, added] =
+                textNumbers.try_emplace(outcome.reason, static_cast<uint32_t>(result.reasonTexts.size()));
+            if (added) result.reasonTexts.push_back(std::move(outcome.reason));
+            result.reasonOf.push_back(text->second);
+        }
     }
+    // With its libraries closed, every read snapshot ends: the preview leaves no lock behind.
+    E_FlushLibraries();
     if (progress) progress(count, count);
     return result;
 }
