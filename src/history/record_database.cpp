@@ -193,11 +193,6 @@ RecordDatabase::Statement& RecordDatabase::Statement::Bind(int index, std::strin
     return *this;
 }
 
-RecordDatabase::Statement& RecordDatabase::Statement::BindNull(int index) {
-    if (m_stmt) sqlite3_bind_null(m_stmt, index);
-    return *this;
-}
-
 bool RecordDatabase::Statement::Run() {
     if (!m_stmt) return false;
     const int rc = sqlite3_step(m_stmt);

@@ -62,7 +62,6 @@ public:
         Statement& operator=(const Statement&) = delete;
         Statement& Bind(int index, int64_t value);
         Statement& Bind(int index, std::string_view text);
-        Statement& BindNull(int index);
         // Runs the statement to the end; false on failure.
         bool Run();
         // Steps to the next row; false at the end or on failure (Failed() tells).

@@ -162,12 +162,6 @@ const std::string& RowChanges::ReasonOf(size_t row) const {
     return row < reasonOf.size() && reasonOf[row] < reasonTexts.size() ? reasonTexts[reasonOf[row]] : kNone;
 }
 
-bool RowChanges::AllSame() const {
-    for (const Change change : changes)
-        if (change != Change::Same) return false;
-    return true;
-}
-
 RowChanges CompareRows(const std::vector<GridRow>& rows, const Environment& env, const UpgradeFolder& upgrade,
                        const std::function<void(size_t done, size_t total)>& progress) {
     RowChanges result;

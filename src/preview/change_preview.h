@@ -38,8 +38,6 @@ struct RowChanges {
     std::vector<std::string> reasonTexts{""};
 
     const std::string& ReasonOf(size_t row) const;
-    // Whether every row is the same as installed (also when there is none).
-    bool AllSame() const;
 };
 
 // Where the upgrade comes from: its folder and the paths of its six libraries.
