@@ -1,5 +1,8 @@
 #include "elements.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <array>
 
 namespace zrx::kernel {
@@ -99,19 +102,15 @@ bool ReadPins(Reader& r, std::vector<Pin>& pins) {
 
 bool StoredIntact(std::string_view data, bool device) { return Reader(data, device ? kDeviceTag : kSymbolTag).Ok(); }
 
+// The CRC-32 of zlib (the polynomial of ZIP and PNG), which zlib works out several bytes at a time.
 uint32_t Crc32(std::string_view data) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char c : data) crc = table[(crc ^ c) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (!data.empty()) {
+        const uInt chunk = static_cast<uInt>(std::min<size_t>(data.size(), 1u << 30));
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), chunk);
+        data.remove_prefix(chunk);
+    }
+    return static_cast<uint32_t>(crc);
 }
 
 std::string EncodeDevice(const Device& device) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,7 +44,35 @@ struct LibraryHandle {
 struct Cursor {
     int32_t library = 0;
     std::string name;
-    std::string data;  // read cursors: the element as stored
+    // Read cursors: the element as stored. Only the newest read cursor of a library keeps it; an
+    // older one reads the element again when it is used, so that a library read element by
+    // element does not hold every element it gave out until it is closed.
+    std::optional<std::string> data;
+};
+
+// The cursors of one kind, and which of them belong to each open library, so that closing a
+// library does not walk the cursors of every other one.
+struct Cursors {
+    std::unordered_map<int32_t, Cursor> byId;
+    std::unordered_map<int32_t, std::vector<int32_t>> ofLibrary;
+
+    const Cursor* Find(int32_t id) const {
+        const auto it = byId.find(id);
+        return it == byId.end() ? nullptr : &it->second;
+    }
+    void Add(int32_t id, Cursor cursor) {
+        std::vector<int32_t>& ids = ofLibrary[cursor.library];
+        if (!ids.empty())
+            if (const auto newest = byId.find(ids.back()); newest != byId.end()) newest->second.data.reset();
+        ids.push_back(id);
+        byId[id] = std::move(cursor);
+    }
+    void DropLibrary(int32_t library) {
+        const auto it = ofLibrary.find(library);
+        if (it == ofLibrary.end()) return;
+        for (const int32_t id : it->second) byId.erase(id);
+        ofLibrary.erase(it);
+    }
 };
 
 // Pin arrays, item arrays and items are handed out as numbers that name (object, index) pairs; a
@@ -185,10 +214,11 @@ struct Kernel {
         return it == libraries.end() ? nullptr : &it->second;
     }
 
-    int32_t NewCursor(std::map<int32_t, Cursor>& cursors, int32_t library, std::string name, std::string data = {}) {
+    int32_t NewCursor(Cursors& cursors, int32_t library, std::string name,
+                      std::optional<std::string> data = std::nullopt) {
         if (nextCursor == INT32_MAX) nextCursor = 1;
         const int32_t id = nextCursor++;
-        cursors[id] = Cursor{library, std::move(name), std::move(data)};
+        cursors.Add(id, Cursor{library, std::move(name), std::move(data)});
         return id;
     }
 
@@ -223,8 +253,8 @@ struct Kernel {
     uint64_t useCounter = 0;
     std::map<int32_t, LibraryHandle> libraries;
     int32_t nextLibrary = 1;
-    std::map<int32_t, Cursor> readCursors;
-    std::map<int32_t, Cursor> writeCursors;
+    Cursors readCursors;
+    Cursors writeCursors;
     int32_t nextCursor = 1;
     WorkingDatabase db;
     std::map<std::string, std::string> strings;
@@ -238,14 +268,21 @@ std::string Text(const char* text) { return text ? std::string(text) : std::stri
 
 // The SHA-256 of a stored element, as 64 lower-case hex digits.
 std::string Sha256Hex(const std::string& data) {
+    // The digest is fetched once and its context kept: looking the algorithm up on every call
+    // costs more than hashing an element.
+    static EVP_MD* const kSha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    static EVP_MD_CTX* const context = EVP_MD_CTX_new();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
+    if (kSha256 == nullptr || context == nullptr || EVP_DigestInit_ex(context, kSha256, nullptr) != 1 ||
+        EVP_DigestUpdate(context, data.data(), data.size()) != 1 ||
+        EVP_DigestFinal_ex(context, digest, &length) != 1)
+        return {};
     static const char kHex[] = "0123456789abcdef";
-    std::string text;
+    std::string text(2 * static_cast<size_t>(length), '0');
     for (unsigned int i = 0; i < length; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 15];
+        text[2 * i] = kHex[digest[i] >> 4];
+        text[2 * i + 1] = kHex[digest[i] & 15];
     }
     return text;
 }
@@ -258,24 +295,25 @@ bool ValidSlot(int32_t map, int32_t slot) {
     return slot > 0 && K().db.FindIn(map, slot) != nullptr;
 }
 
-const Cursor* FindCursor(const std::map<int32_t, Cursor>& cursors, int32_t id) {
-    const auto it = cursors.find(id);
-    return it == cursors.end() ? nullptr : &it->second;
-}
-
 template <typename Decode>
 int32_t LoadInto(int32_t map, int32_t slot, int32_t readCursor, Decode decode) {
     Kernel& k = K();
-    const Cursor* cursor = FindCursor(k.readCursors, readCursor);
+    const Cursor* cursor = k.readCursors.Find(readCursor);
     if (cursor == nullptr || !k.db.Exists() || !ValidSlot(map, slot)) return 0;
-    auto element = decode(cursor->data);
+    std::optional<std::string> reread;
+    if (!cursor->data) {
+        LibraryHandle* library = k.Library(cursor->library);
+        if (library != nullptr) reread = library->file->Load(cursor->name);
+        if (!reread) return 0;
+    }
+    auto element = decode(cursor->data ? *cursor->data : *reread);
     if (!element) return 0;
     return k.db.Add(map, cursor->name, std::move(*element), slot);
 }
 
 int32_t SaveFrom(int32_t writeCursor, const std::string& data) {
     Kernel& k = K();
-    const Cursor* cursor = FindCursor(k.writeCursors, writeCursor);
+    const Cursor* cursor = k.writeCursors.Find(writeCursor);
     if (cursor == nullptr) return 0;
     LibraryHandle* library = k.Library(cursor->library);
     if (library == nullptr || !library->write) return 0;
@@ -414,7 +452,7 @@ int32_t E_CloseLibWrite(int32_t library) {
     LibraryHandle* handle = k.Library(library);
     if (handle == nullptr) return 0;
     handle->file->CommitIfOld();
-    std::erase_if(k.writeCursors, [&](const auto& entry) { return entry.second.library == library; });
+    k.writeCursors.DropLibrary(library);
     return 1;
 }
 
@@ -424,8 +462,8 @@ int32_t E_CloseLibrary(int32_t library) {
     if (handle == nullptr) return 0;
     handle->file->CommitIfOld();
     k.libraries.erase(library);
-    std::erase_if(k.readCursors, [&](const auto& entry) { return entry.second.library == library; });
-    std::erase_if(k.writeCursors, [&](const auto& entry) { return entry.second.library == library; });
+    k.readCursors.DropLibrary(library);
+    k.writeCursors.DropLibrary(library);
     k.TrimPool();
     return 1;
 }
