@@ -278,6 +278,7 @@ bool LibraryFile::Save(std::string_view name, std::string_view data) {
     const bool ok = Apply(name, stored);
     if (ok) {
         m_names.reset();
+        m_pendingBytes += name.size() + data.size();
         m_pending.emplace_back(name, std::move(stored));
     }
     // A failed statement may have ended the transaction (a full disk, for example).
@@ -285,6 +286,7 @@ bool LibraryFile::Save(std::string_view name, std::string_view data) {
         m_inTransaction = false;
         if (!m_pending.empty()) Commit();
     }
+    if (m_pendingBytes >= kMaxBatchBytes) Commit();
     return ok;
 }
 
@@ -319,6 +321,7 @@ bool LibraryFile::Commit() {
         m_names.reset();
     }
     m_pending.clear();
+    m_pendingBytes = 0;
     return m_failedSaves.empty();
 }
 

@@ -39,6 +39,8 @@ public:
     static constexpr int kFormatVersion = 1;
     static constexpr int kApplicationId = 0x5A52584C;  // "ZRXL"
     static constexpr std::chrono::milliseconds kMaxBatchAge{200};
+    // A batch is also ended once the saves it keeps for a retry hold this many bytes.
+    static constexpr size_t kMaxBatchBytes = 4u << 20;
 
     // Opens an existing library for reading, or for writing (creating a missing one). Nothing is
     // written to a file that turns out not to be a library of the asked kind.
@@ -107,6 +109,7 @@ private:
     // The saves (and deletions: no data) of the open transaction, kept to be tried one by one
     // should the transaction fail as a whole.
     std::vector<std::pair<std::string, std::optional<std::string>>> m_pending;
+    size_t m_pendingBytes = 0;
     std::unique_ptr<Statement> m_delete;
     bool BeginBatch();
     bool Apply(std::string_view name, const std::optional<std::string>& data);

@@ -183,6 +183,64 @@ TEST_F(KernelTest, LibDirNamesComeInBinaryOrderAndEndWithZero) {
 
 // ---- Slots, records and saves --------------------------------------------------------------
 
+// Saves beyond what one batch keeps for a retry are committed on the way; none is lost and each
+// reads back as saved.
+TEST_F(KernelTest, ManySavesInOneBatchAllReachTheLibrary) {
+    const std::string path = m_dir / "many.PART";
+    const int32_t writer = E_OpenLibrary(path.c_str(), ZK_KIND_PART_LIBRARY, -1);
+    ASSERT_GT(writer, 0);
+    const std::string text(2000, 'x');
+    constexpr int kCount = 3000;  // about 6 MB of elements
+    for (int i = 0; i < kCount; ++i) {
+        const std::string name = "P" + std::to_string(i);
+        const int32_t device = D_CreateDevice(0, name.c_str(), (text + std::to_string(i)).c_str(), "");
+        ASSERT_NE(D_SaveDevice(device, E_OpenLibToWrite(writer, name.c_str())), 0) << name;
+        OM_Delete(DB_DeviceMap(), device);
+    }
+    EXPECT_EQ(E_FlushLibraries(), 1);
+    EXPECT_EQ(E_CloseLibrary(writer), 1);
+    for (const int i : {0, 1234, kCount - 1}) {
+        const int32_t id = Load(path, ZK_KIND_PART_LIBRARY, "P" + std::to_string(i), ZK_SLOT_PART);
+        ASSERT_EQ(id, ZK_SLOT_PART) << i;
+        ZK_DeviceRecord device{};
+        ASSERT_GT(D_ReadDevice(id, &device), 0);
+        EXPECT_EQ(device.text1, text + std::to_string(i));
+    }
+    const int32_t reader = E_OpenLibrary(path.c_str(), ZK_KIND_PART_LIBRARY, 0);
+    int count = 0;
+    while (E_GetLibDirName(reader, count) != nullptr) ++count;
+    EXPECT_EQ(count, kCount);
+    E_CloseLibrary(reader);
+}
+
+// A library read element by element keeps only its newest cursor's data; every older cursor still
+// loads its own element until its library is closed, and closing one library leaves the cursors
+// of another alone.
+TEST_F(KernelTest, EveryReadCursorLoadsItsOwnElementUntilItsLibraryCloses) {
+    const std::string first = MakePartLibrary("r1.PART", Part("7400", "first") + "," + Part("7402", "second"));
+    const std::string other = MakePartLibrary("r2.PART", Part("7404", "other"));
+    const int32_t lib = E_OpenLibrary(first.c_str(), ZK_KIND_PART_LIBRARY, 0);
+    const int32_t otherLib = E_OpenLibrary(other.c_str(), ZK_KIND_PART_LIBRARY, 0);
+    const int32_t older = E_OpenLibToRead(lib, "7400");
+    const int32_t newer = E_OpenLibToRead(lib, "7402");
+    const int32_t elsewhere = E_OpenLibToRead(otherLib, "7404");
+    ASSERT_GT(older, 0);
+    ASSERT_GT(newer, 0);
+    ZK_DeviceRecord device{};
+    ASSERT_EQ(D_LoadDevice(ZK_SLOT_PART, older), ZK_SLOT_PART);
+    ASSERT_GT(D_ReadDevice(ZK_SLOT_PART, &device), 0);
+    EXPECT_STREQ(device.text1, "first");
+    ASSERT_EQ(D_LoadDevice(ZK_SLOT_PART, newer), ZK_SLOT_PART);
+    ASSERT_GT(D_ReadDevice(ZK_SLOT_PART, &device), 0);
+    EXPECT_STREQ(device.text1, "second");
+    EXPECT_EQ(E_CloseLibrary(lib), 1);
+    EXPECT_EQ(D_LoadDevice(ZK_SLOT_PART, older), 0);  // its library is closed
+    ASSERT_EQ(D_LoadDevice(ZK_SLOT_PART, elsewhere), ZK_SLOT_PART);
+    ASSERT_GT(D_ReadDevice(ZK_SLOT_PART, &device), 0);
+    EXPECT_STREQ(device.text1, "other");
+    EXPECT_EQ(E_CloseLibrary(otherLib), 1);
+}
+
 TEST_F(KernelTest, ALoadFillsTheSlotAndReadsBackDevicesGroupsAndPins) {
     const std::string path = MakePartLibrary("d.PART", Part("7400", "QUAD NAND"));
     const int32_t id = Load(path, ZK_KIND_PART_LIBRARY, "7400", ZK_SLOT_PART);
