@@ -34,6 +34,42 @@ bool EarlierThan(const struct timespec& a, const struct timespec& b) {
 
 std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+// Copies the rest of `in` into `out`. The copy's blocks are allocated first: a file whose blocks
+// are still to be allocated would be written back to the disk at once when it is renamed over an
+// older file (the file system's guard for programs that never sync), one file at a time, where
+// the caller may rather make all its copies durable together. The bytes are moved by the kernel
+// where it can; a plain read and write loop otherwise.
+bool CopyBytes(int in, int out, off_t size, std::string& why) {
+    if (size > 0) (void)::fallocate(out, 0, 0, size);  // only a hint: the writes below decide
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n == 0) return true;
+        if (n > 0) continue;
+        if (errno == EINTR) continue;
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF) break;
+        why = SystemError("cannot write the copy");
+        return false;
+    }
+    static thread_local std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            why = SystemError("cannot read the source");
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
+            if (n < 0 && errno != EINTR) {
+                why = SystemError("cannot write the copy");
+                return false;
+            }
+            if (n > 0) done += n;
+        }
+    }
+}
+
 // Copies the bytes of `from` into a temporary file beside `to`, gives it the source's
 // modification time, and renames it over `to`. `why` says what went wrong. With `syncNow`, a file
 // that replaces another reaches the disk before it takes the old one's place; without, the caller
@@ -75,28 +111,7 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
         return InstallResult::Failed;
     }
     temp.assign(name.data());
-    bool ok = true;
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            why = SystemError("cannot read the source");
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; done < got && ok;) {
-            const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
-            if (n < 0 && errno != EINTR) {
-                why = SystemError("cannot write the copy");
-                ok = false;
-            } else if (n > 0) {
-                done += n;
-            }
-        }
-        if (!ok) break;
-    }
+    bool ok = CopyBytes(in, out, source.st_size, why);
     ::close(in);
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     // A file that replaces another reaches the disk before it takes the old one's place, so that
