@@ -54,12 +54,13 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
               const std::string& (*sourceOf)(const App&, const ElementItem&)) {
     if (IsPlaceholder(list)) return;
     ui::MainForm& m = app.main;
+    ResolvedNames targets;
     for (ElementItem& item : list) {
         app.dialogs.ProcessEvents();
         if (item.Update != 0) CountRunElement(app);
         int32_t slot = kind.slot;
         const std::string& source = sourceOf(app, item);
-        const std::string target = ElementTargetPath(app.env.LibDir, item.TargetLib);
+        const std::string& target = targets.In(app.env.LibDir, item.TargetLib);
         if (item.Update != 0 && (IsRefusedLibrary(app, source) || IsRefusedLibrary(app, target))) {
             item.Copied = 0;  // its library was refused, and that was said
         } else if (item.Update != 0) {

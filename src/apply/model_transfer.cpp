@@ -55,6 +55,7 @@ void TransferModels(App& app, bool spice) {
     // that failed after its library was opened leaves the handle on that library).
     int32_t targetHandle = 0;
     std::string targetHandlePath;
+    ResolvedNames targets;
 
     for (ElementItem& item : list) {
         app.dialogs.ProcessEvents();
@@ -69,7 +70,7 @@ void TransferModels(App& app, bool spice) {
         };
         [&] {
             if (item.Update == 0) return;
-            const std::string target = ElementTargetPath(targetDir, item.TargetLib);
+            const std::string& target = targets.In(targetDir, item.TargetLib);
             if (IsRefusedLibrary(app, upgradeLibrary) || IsRefusedLibrary(app, target)) {
                 notCopied = true;  // its library was refused, and that was said
                 return;

@@ -16,6 +16,13 @@ std::string ElementTargetPath(const std::string& dir, std::string_view targetLib
     return ResolveNameInDir(dir, targetLib);
 }
 
+const std::string& ResolvedNames::In(const std::string& dir, std::string_view name) {
+    m_key.assign(dir).append(1, '\0').append(name);
+    auto it = m_resolved.find(m_key);
+    if (it == m_resolved.end()) it = m_resolved.emplace(m_key, ResolveNameInDir(dir, name)).first;
+    return it->second;
+}
+
 const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLibraries, int kind,
                                     std::string_view upgSymbolLib) {
     switch (kind) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace zrx {
 
@@ -21,6 +22,20 @@ struct DataFileItem;
 const std::string& ElementTargetDir(const Environment& env, int kind);
 // The target library of an element: its directory and the list's library file name.
 std::string ElementTargetPath(const std::string& dir, std::string_view targetLib);
+
+// What names resolve to in their directories, each worked out once. Within one run or one preview
+// nothing changes what a name resolves to (a library a run creates is made under the spelling it
+// resolved to), and a run of many elements into a few libraries would otherwise look each one up
+// on the disk again for every element.
+class ResolvedNames {
+public:
+    // ResolveNameInDir(dir, name), as it was the first time it was asked.
+    const std::string& In(const std::string& dir, std::string_view name);
+
+private:
+    std::string m_key;
+    std::unordered_map<std::string, std::string> m_resolved;
+};
 
 // The upgrade library an element of a kind comes from (1 part, 2 symbol, 3 package, 5 SPARAM
 // model, 6 MPARAM model): a symbol from the "I_" library when its list names "I_Upg.SYMBOL" (any

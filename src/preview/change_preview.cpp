@@ -35,15 +35,7 @@ public:
 private:
     // Nothing changes on the disk while the rows are compared, so what a name resolves to, and
     // whether a path exists, is worked out once for all the rows that share it.
-    const std::string& Resolve(const std::string& dir, std::string_view name) {
-        std::string key = dir;
-        key += '\0';
-        key += name;
-        auto it = m_resolved.find(key);
-        if (it == m_resolved.end())
-            it = m_resolved.emplace(std::move(key), ElementTargetPath(dir, name)).first;
-        return it->second;
-    }
+    const std::string& Resolve(const std::string& dir, std::string_view name) { return m_resolved.In(dir, name); }
     bool Exists(const std::string& path) {
         auto it = m_exists.find(path);
         if (it == m_exists.end()) {
@@ -129,7 +121,7 @@ private:
     const std::string m_folder;
     LibraryHandles m_libraries;
     std::map<std::string, std::string> m_realPaths;
-    std::unordered_map<std::string, std::string> m_resolved;
+    ResolvedNames m_resolved;
     std::unordered_map<std::string, bool> m_exists, m_directories;
 };
 
