@@ -211,7 +211,8 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
                         .Bind(1, id)
                         .Run();
             }
-            recorder->m_intents.push_back({id, kind, i, !replaces, target, name, digest});
+            recorder->m_intents.push_back({id, kind, i, !replaces});
+            if (kind == 5) recorder->m_savedModels.emplace(id, SavedModel{target, name, digest});
         }
     }
 
@@ -248,7 +249,7 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
                 break;
             }
         }
-        recorder->m_intents.push_back({id, 4, i, !replaces, target, {}, {}});
+        recorder->m_intents.push_back({id, 4, i, !replaces});
     }
 
     for (int32_t& old : oldLibraries)
@@ -339,9 +340,10 @@ int64_t RunRecorder::Finish(const UpgradeLists& lists) {
             if (!changed && intent.kind == 5) {
                 // A simulator model is saved even when its texts cannot be read; it counts as
                 // changed when the library holds what the run wrote.
-                const int32_t library = E_OpenLibrary(intent.library.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+                const SavedModel& model = m_savedModels.at(intent.id);
+                const int32_t library = E_OpenLibrary(model.library.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
                 changed = library > 0 &&
-                          StringFromPointer(E_ElementDigest(library, intent.name.c_str())) == intent.digest;
+                          StringFromPointer(E_ElementDigest(library, model.name.c_str())) == model.digest;
                 if (library > 0) E_CloseLibrary(library);
             }
         }

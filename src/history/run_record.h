@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "apply/index_files.h"
@@ -64,8 +65,12 @@ private:
         int kind;      // 1 to 6 as in the lists; 0 for libraries and directories made
         size_t index;  // in its list
         bool created;
-        std::string library, name;  // elements: the target library and the saved name
-        std::string digest;
+    };
+    // A SPARAM model's outcome is read back from its library (the run saves a model even when its
+    // texts cannot be read): the target library, the saved name and the digest of what the run
+    // saves, by the change's number.
+    struct SavedModel {
+        std::string library, name, digest;
     };
     RunRecorder(std::unique_ptr<RecordDatabase> db, int64_t run, std::string folder);
 
@@ -73,6 +78,7 @@ private:
     int64_t m_run;
     std::string m_folder;  // the run's own folder
     std::vector<Intent> m_intents;
+    std::unordered_map<int64_t, SavedModel> m_savedModels;
 };
 
 }  // namespace history
