@@ -384,7 +384,27 @@ void PrintTable(const std::vector<Row>& rows) {
                 "ref s", "ratio", "target", "1/4 s", "empty s", "growth", "(raw)", "(ref)", "peak MB", "net MB",
                 "ref MB", "data MB", "notes");
     auto growthOf = [](const double (&seconds)[3]) { return (seconds[2] - seconds[0]) / (seconds[1] - seconds[0]); };
+    // ZRX_BENCH_ROWS=apply,list times only the rows whose names hold one of the words; the others
+    // still prepare and run once, as later rows start from what they leave.
+    const char* only = std::getenv("ZRX_BENCH_ROWS");
+    auto chosen = [only](const std::string& name) {
+        if (only == nullptr || *only == '\0') return true;
+        std::string words = only;
+        for (size_t start = 0; start <= words.size();) {
+            const size_t end = std::min(words.find(',', start), words.size());
+            if (end > start && name.find(words.substr(start, end - start)) != std::string::npos) return true;
+            start = end + 1;
+        }
+        return false;
+    };
     for (const Row& row : rows) {
+        if (!chosen(row.name)) {
+            for (const double scale : {kEmptyScale, 0.25, 1.0}) {
+                row.prepare(scale);
+                row.work(scale, 0);
+            }
+            continue;
+        }
         double seconds[3], refSeconds[3], peak[3];
         Run fullRef;
         int status = 0;
