@@ -157,7 +157,7 @@ std::vector<std::string> IndexFile::AddedLines() const {
     return lines;
 }
 
-bool IndexFile::Save() {
+bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename) {
     if (!m_changed) return true;
     auto output = TextOutput::Open(m_path);
     if (!output) {
@@ -165,7 +165,7 @@ bool IndexFile::Save() {
         return false;
     }
     for (uint32_t line = m_first; line != kNone; line = m_lines[line].next) output->WriteLine(Text(line));
-    if (!output->Commit()) {
+    if (!output->Commit(beforeRename)) {
         m_error = output->Error();
         return false;
     }
@@ -184,11 +184,16 @@ bool SaveIndex(App& app, IndexFile& index, const std::string& path, std::string&
         if (!app.runRecord->BeforeIndexSave(path, index.AddedLines(), ::lstat(path.c_str(), &info) != 0, error))
             return false;
     }
-    if (!index.Save()) {
+    // The record learns the new file before it replaces the old one: a run killed in between
+    // leaves a record that tells the new file from one changed by somebody else.
+    const bool saved = recorded ? index.Save([&app, &path](const struct stat& written) {
+        return app.runRecord->BeforeIndexReplace(path, written);
+    })
+                                : index.Save();
+    if (!saved) {
         error = index.Error();
         return false;
     }
-    if (recorded) app.runRecord->AfterIndexSave(path);
     return true;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,8 +40,9 @@ public:
     // Adds an entry for library `library`; false when an identical line is already there. Line
     // breaks in the entry become blanks.
     bool Add(const std::string& entry, const std::string& library);
-    // Writes the file (CR LF line ends) as a whole when something was added.
-    bool Save();
+    // Writes the file (CR LF line ends) as a whole when something was added. `beforeRename` as
+    // for TextOutput::Commit.
+    bool Save(const std::function<bool(const struct stat& written)>& beforeRename = {});
     bool Changed() const { return m_changed; }
     // The lines added since the file was loaded, in file order.
     std::vector<std::string> AddedLines() const;
@@ -77,13 +81,14 @@ private:
 
 // The undo record of a run as the run's steps see it. It is told of an index file's change before
 // the file is rewritten (the lines added, whether the run makes the file; false, with why, when that
-// cannot be recorded, and the file is then not written) and after it was.
+// cannot be recorded, and the file is then not written), and of the new file once it is written
+// and before it takes the old one's place (false: it must not).
 class RunRecordHooks {
 public:
     virtual ~RunRecordHooks() = default;
     virtual bool BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines, bool makesFile,
                                  std::string& error) = 0;
-    virtual void AfterIndexSave(const std::string& path) = 0;
+    virtual bool BeforeIndexReplace(const std::string& path, const struct stat& written) = 0;
 };
 
 // Adds the selected subcircuit files to Subcir.idx, and the copied simulator models of model

@@ -347,9 +347,16 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         const auto found = fileChange.find(path);
         const Change* file = found == fileChange.end() ? nullptr : found->second;
         struct stat now {};
-        const bool untouched = file != nullptr && file->newInode != 0 && ::lstat(path.c_str(), &now) == 0 &&
-                               static_cast<int64_t>(now.st_ino) == file->newInode &&
-                               now.st_size == file->newSize && Nanoseconds(now.st_mtim) == file->newMtime;
+        const bool exists = ::lstat(path.c_str(), &now) == 0;
+        auto is = [&now](int64_t inode, int64_t size, int64_t mtime) {
+            return inode != 0 && static_cast<int64_t>(now.st_ino) == inode && now.st_size == size &&
+                   Nanoseconds(now.st_mtim) == mtime;
+        };
+        // A run killed before its new file took the old one's place left the old file as it was.
+        if (exists && file != nullptr && file->what == kIndexBefore &&
+            is(file->oldInode, file->oldSize, file->oldMtime))
+            continue;
+        const bool untouched = exists && file != nullptr && is(file->newInode, file->newSize, file->newMtime);
         if (untouched && file->what == kIndexMade) {
             if (::unlink(path.c_str()) == 0) {
                 result.restored += added.size();

@@ -305,18 +305,16 @@ bool RunRecorder::BeforeIndexSave(const std::string& path, const std::vector<std
     return false;
 }
 
-void RunRecorder::AfterIndexSave(const std::string& path) {
-    struct stat now {};
-    if (::lstat(path.c_str(), &now) != 0) return;
+bool RunRecorder::BeforeIndexReplace(const std::string& path, const struct stat& written) {
     RecordDatabase::Statement update(
         *m_db,
         "UPDATE changes SET new_inode=?3, new_size=?4, new_mtime=?5 WHERE run=?1 AND what IN (6, 8)"
         " AND place=(SELECT id FROM places WHERE path=?2)");
-    update.Bind(1, m_run)
+    return update.Bind(1, m_run)
         .Bind(2, path)
-        .Bind(3, static_cast<int64_t>(now.st_ino))
-        .Bind(4, now.st_size)
-        .Bind(5, Nanoseconds(now.st_mtim))
+        .Bind(3, static_cast<int64_t>(written.st_ino))
+        .Bind(4, written.st_size)
+        .Bind(5, Nanoseconds(written.st_mtim))
         .Run();
 }
 

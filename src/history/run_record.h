@@ -52,9 +52,10 @@ public:
     // cannot be recorded: the file must not be written then.
     bool BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines, bool makesFile,
                          std::string& error) override;
-    // After it was rewritten: the new file's identity, so that a rollback can tell whether anybody
-    // changed it since (then only the added lines are taken out).
-    void AfterIndexSave(const std::string& path) override;
+    // Once it is written and before it replaces the old one: the new file's identity, so that a
+    // rollback can tell whether anybody changed it since (then only the added lines are taken
+    // out). False when that cannot be recorded: the new file must not replace the old one then.
+    bool BeforeIndexReplace(const std::string& path, const struct stat& written) override;
     // After the run: what it did not change (a No, a failure) is dropped and the run marked
     // complete. A run that changed nothing leaves no record. Returns the run's number, or 0.
     int64_t Finish(const UpgradeLists& lists);

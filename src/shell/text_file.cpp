@@ -155,12 +155,23 @@ void TextOutput::WriteLine(std::string_view text) {
     Write("\r\n");
 }
 
-bool TextOutput::Commit() {
+bool TextOutput::Commit(const std::function<bool(const struct stat& written)>& beforeRename) {
     if (m_committed) return true;
     if (!Flush()) return false;
     if (::fsync(m_fd) != 0) {
         m_error = std::strerror(errno);
         return false;
+    }
+    if (beforeRename) {
+        struct stat written {};
+        if (::fstat(m_fd, &written) != 0) {
+            m_error = std::strerror(errno);
+            return false;
+        }
+        if (!beforeRename(written)) {
+            m_error = "it was not put in place";
+            return false;
+        }
     }
     if (::close(m_fd) != 0) {
         m_fd = -1;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,7 +56,9 @@ public:
     void WriteLine(std::string_view text);
     // Flushes the file to the disk and renames it over the target; false (and the target untouched)
     // when any write, the flush or the rename failed. `Error()` then describes the failure.
-    bool Commit();
+    // `beforeRename`, when given, is shown the finished file (its identity stays the same through
+    // the rename) and may still stop it by returning false.
+    bool Commit(const std::function<bool(const struct stat& written)>& beforeRename = {});
     const std::string& Error() const { return m_error; }
 
 private:

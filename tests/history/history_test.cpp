@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "apply/index_files.h"
 #include "history/run_record.h"
 #include "support/contents.h"
 #include "support/upgrade_fixture.h"
@@ -77,6 +78,56 @@ TEST_F(HistoryTest, ARollbackBringsBackEverythingTheRunChanged) {
     // Rolled back is rolled back.
     EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).outcome,
               history::RollbackResult::Outcome::NothingDone);
+}
+
+// A run killed just after its new index file took the old one's place, before it could note
+// anything more: the record knew the new file before the rename, and the rollback puts the old
+// file back byte for byte (its blank line too) instead of taking lines out of the new one.
+TEST_F(HistoryTest, AnIndexFileReplacedJustBeforeAKillComesBackWhole) {
+    const std::string index = m_suite / "ZSM_MOD/modpar.idx";
+    test::WriteFile(index, "D||DIODES|D1|slow\r\n\r\nQ||OTHER|Q9|x");  // no line end at the end
+    const std::string before = test::ReadFile(index);
+    App& app = Open();
+    const UpgradeLists nothingSelected;
+    std::string error;
+    auto record = history::RunRecorder::Begin({app.env, app.ListPath, app.UpgLibPath, nothingSelected}, error);
+    ASSERT_NE(record, nullptr) << error;
+    auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
+    ASSERT_NE(file, nullptr);
+    file->Add("D||DIODES|D2|added", "DIODES");
+    ASSERT_TRUE(record->BeforeIndexSave(index, file->AddedLines(), false, error)) << error;
+    ASSERT_TRUE(file->Save([&](const struct stat& written) { return record->BeforeIndexReplace(index, written); }));
+    ASSERT_NE(test::ReadFile(index), before);
+    record.reset();  // killed: the run never finishes
+
+    const auto result = history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Restored) << result.message;
+    EXPECT_EQ(test::ReadFile(index), before);
+}
+
+// Killed after the new file was noted but before it replaced the old one: nothing to take out.
+TEST_F(HistoryTest, AnIndexFileNotYetReplacedIsLeftAsItWas) {
+    const std::string index = m_suite / "ZSM_MOD/modpar.idx";
+    // The old file already holds the line the run adds: it must stay.
+    test::WriteFile(index, test::ReadFile(index) + "D||DIODES|D2|added\r\n");
+    const std::string before = test::ReadFile(index);
+    App& app = Open();
+    const UpgradeLists nothingSelected;
+    std::string error;
+    auto record = history::RunRecorder::Begin({app.env, app.ListPath, app.UpgLibPath, nothingSelected}, error);
+    ASSERT_NE(record, nullptr) << error;
+    ASSERT_TRUE(record->BeforeIndexSave(index, {"D||DIODES|D2|added"}, false, error)) << error;
+    auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
+    file->Add("Q||OTHER|Q2|more", "OTHER");
+    EXPECT_FALSE(file->Save([&](const struct stat& written) {
+        record->BeforeIndexReplace(index, written);
+        return false;  // killed here
+    }));
+    record.reset();
+    history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(test::ReadFile(index), before);
+    for (const auto& entry : fs::directory_iterator(m_suite / "ZSM_MOD"))
+        EXPECT_EQ(entry.path().filename().string().find("zrxtmp"), std::string::npos) << entry.path();
 }
 
 TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
