@@ -8,18 +8,16 @@ void Grid::Resize(int rows, int cols) {
     rows = std::max(rows, 0);
     cols = std::max(cols, 0);
     if (rows == m_rows && cols == m_cols) return;
-    if (cols == m_cols) {
-        // Keeping the rows that remain is keeping a prefix of the cells.
-        m_cells.resize(static_cast<size_t>(rows) * static_cast<size_t>(cols), 0);
-    } else {
-        std::vector<uint32_t> cells(static_cast<size_t>(rows) * static_cast<size_t>(cols), 0);
-        for (int r = 0; r < std::min(rows, m_rows); ++r)
-            for (int c = 0; c < std::min(cols, m_cols); ++c)
-                cells[static_cast<size_t>(r) * static_cast<size_t>(cols) + c] = m_cells[At(r, c)];
-        m_cells = std::move(cells);
+    m_columns.resize(static_cast<size_t>(cols));
+    // Keeping the rows that remain is keeping a prefix of the cells; rows added are empty, and a
+    // column holds their cells only once one of them is set.
+    for (Column& column : m_columns) {
+        if (column.cells.size() > static_cast<size_t>(rows)) {
+            column.cells.resize(static_cast<size_t>(rows));
+            if (column.cells.capacity() > 2 * column.cells.size() + 64) column.cells.shrink_to_fit();
+        }
+        column.computedCount = std::clamp(rows - column.computedFirst, 0, column.computedCount);
     }
-    if (m_cells.capacity() > 2 * m_cells.size() + 64) m_cells.shrink_to_fit();
-    m_widths.resize(static_cast<size_t>(cols), 0);
     m_rows = rows;
     m_cols = cols;
     m_row = std::clamp(m_row, 0, std::max(rows - 1, 0));
@@ -46,19 +44,68 @@ uint32_t Grid::Intern(std::string_view text) {
                                });
 }
 
+uint32_t Grid::CellId(const Column& column, int row) const {
+    const auto r = static_cast<size_t>(row);
+    if (r < column.cells.size()) return column.cells[r];
+    return row >= column.computedFirst && row - column.computedFirst < column.computedCount ? kComputed : 0;
+}
+
+std::string Grid::CellText(const Column& column, int row) const {
+    const uint32_t id = CellId(column, row);
+    if (id != kComputed) return std::string(Text(id));
+    return column.computed ? column.computed(static_cast<size_t>(row - column.computedFirst)) : std::string();
+}
+
+std::vector<uint32_t>& Grid::Cells(Column& column) {
+    if (column.stored) {
+        column.cells.resize(static_cast<size_t>(m_rows), 0);
+    } else {
+        // Every computed cell becomes a stored text; the function is no longer needed.
+        // Computed columns repeat the text of the row above more often than not; that needs no
+        // search.
+        std::vector<uint32_t> cells(static_cast<size_t>(m_rows), 0);
+        std::string above;
+        uint32_t aboveId = 0;
+        for (int r = 0; r < m_rows; ++r) {
+            uint32_t id = CellId(column, r);
+            if (id == kComputed) {
+                std::string text = CellText(column, r);
+                id = aboveId != 0 && text == above ? aboveId : Intern(text);
+                above = std::move(text);
+                aboveId = id;
+            }
+            cells[static_cast<size_t>(r)] = id;
+        }
+        column.cells = std::move(cells);
+        column.stored = true;
+        column.computed = nullptr;
+        column.computedFirst = column.computedCount = 0;
+    }
+    return column.cells;
+}
+
+size_t Grid::StoredCellCount() const {
+    size_t count = 0;
+    for (const Column& column : m_columns) count += column.cells.size();
+    return count;
+}
+
 // Texts that no cell shows any more (those of an earlier list, the "NO" of a grid set back to
 // "YES") are dropped once they outnumber the cells, so that a grid filled again and again does
 // not grow.
 void Grid::DropUnusedTexts() {
-    if (m_texts.size() <= 2 * m_cells.size() + 64) return;
+    const size_t cellCount = StoredCellCount();
+    if (m_texts.size() <= 2 * cellCount + 64) return;
     std::string buffer;
     std::vector<Span> texts;
     buffer.swap(m_textBuffer);
     texts.swap(m_texts);
     m_texts.assign(1, Span{0, 0});
-    m_textIds.Clear(m_cells.size());
-    for (uint32_t& cell : m_cells)
-        cell = Intern(std::string_view(buffer).substr(texts[cell].offset, texts[cell].length));
+    m_textIds.Clear(cellCount);
+    for (Column& column : m_columns)
+        for (uint32_t& cell : column.cells)
+            if (cell != kComputed)
+                cell = Intern(std::string_view(buffer).substr(texts[cell].offset, texts[cell].length));
 }
 
 void Grid::SetRows(int rows) { Resize(rows, m_cols); }
@@ -78,24 +125,61 @@ void Grid::SetFixedCols(int cols) {
 
 std::string Grid::TextMatrix(int row, int col) const {
     if (row < 0 || row >= m_rows || col < 0 || col >= m_cols) return {};
-    return std::string(Text(m_cells[At(row, col)]));
+    return CellText(m_columns[static_cast<size_t>(col)], row);
 }
 
 void Grid::SetTextMatrix(int row, int col, std::string_view text) {
     if (row < 0 || row >= m_rows || col < 0 || col >= m_cols) return;
+    Column& column = m_columns[static_cast<size_t>(col)];
+    const auto r = static_cast<size_t>(row);
+    // The rows before a computed column's computed cells are stored as they are.
+    std::vector<uint32_t>& cells = r < column.cells.size() ? column.cells : Cells(column);
     // Columns repeat the text of the row above more often than not; that needs no search.
-    const uint32_t above = row > 0 ? m_cells[At(row - 1, col)] : 0;
-    m_cells[At(row, col)] = above != 0 && Text(above) == text ? above : Intern(text);
+    const uint32_t above = row > 0 ? cells[r - 1] : 0;
+    cells[r] = above != 0 && Text(above) == text ? above : Intern(text);
     DropUnusedTexts();
     ++m_revision;
     Changed();
 }
 
-int Grid::ColWidth(int col) const { return col >= 0 && col < m_cols ? m_widths[static_cast<size_t>(col)] : 0; }
+void Grid::FillColumn(int col, int first, int last, std::string_view text) {
+    if (col < 0 || col >= m_cols) return;
+    first = std::max(first, 0);
+    last = std::min(last, m_rows - 1);
+    if (first > last) return;
+    const uint32_t id = Intern(text);
+    std::vector<uint32_t>& cells = Cells(m_columns[static_cast<size_t>(col)]);
+    std::fill(cells.begin() + first, cells.begin() + last + 1, id);
+    DropUnusedTexts();
+    ++m_revision;
+    Changed();
+}
+
+void Grid::SetComputedColumn(int col, int first, int count, ComputedText text) {
+    if (col < 0 || col >= m_cols) return;
+    first = std::clamp(first, 0, m_rows);
+    Column& column = m_columns[static_cast<size_t>(col)];
+    // The rows before the computed ones keep their cells.
+    std::vector<uint32_t> head(static_cast<size_t>(first));
+    for (int r = 0; r < first; ++r) {
+        const uint32_t id = CellId(column, r);
+        head[static_cast<size_t>(r)] = id == kComputed ? Intern(CellText(column, r)) : id;
+    }
+    column.cells = std::move(head);
+    column.stored = false;
+    column.computedFirst = first;
+    column.computedCount = std::clamp(count, 0, m_rows - first);
+    column.computed = std::move(text);
+    DropUnusedTexts();
+    ++m_revision;
+    Changed();
+}
+
+int Grid::ColWidth(int col) const { return col >= 0 && col < m_cols ? m_columns[static_cast<size_t>(col)].width : 0; }
 
 void Grid::SetColWidth(int col, int width) {
     if (col < 0 || col >= m_cols) return;
-    m_widths[static_cast<size_t>(col)] = width;
+    m_columns[static_cast<size_t>(col)].width = width;
     ++m_revision;
     Changed();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,14 @@ public:
 
     std::string TextMatrix(int row, int col) const;
     void SetTextMatrix(int row, int col, std::string_view text);
+    // Sets the cells of rows `first` to `last` of a column to one text.
+    void FillColumn(int col, int first, int last, std::string_view text);
+    // Makes the cells of a column from row `first` on, for `count` rows, texts worked out when
+    // they are asked for: `text(i)` for row first + i. Setting one of those cells stores it like
+    // any other; a smaller grid, or the column's removal, ends the computed cells past its end.
+    // A grid of a hundred thousand rows need not hold a copy of every name it shows.
+    using ComputedText = std::function<std::string(size_t index)>;
+    void SetComputedColumn(int col, int first, int count, ComputedText text);
     int ColWidth(int col) const;
     void SetColWidth(int col, int width);
 
@@ -48,19 +57,35 @@ public:
     void UserSelect(int row, int col, int rowSel, int colSel);
 
 private:
-    size_t At(int row, int col) const { return static_cast<size_t>(row) * static_cast<size_t>(m_cols) + col; }
-    void Resize(int rows, int cols);
-    std::string_view Text(uint32_t id) const;
-    uint32_t Intern(std::string_view text);
-    void DropUnusedTexts();
-
     // A cell is the number of its text. Every distinct text is kept once, in one buffer: a grid of
     // a hundred thousand rows repeats its directories, libraries, file types and "YES" on every
     // row, and a string per cell would cost several times the texts themselves.
+    static constexpr uint32_t kComputed = UINT32_MAX;  // the cell's text comes from its column
+    // A stored column holds the cells of its first rows; those after them are empty. A computed
+    // one holds the cells of the rows before its computed ones (the header) and works the others
+    // out; setting one of them stores the whole column.
+    struct Column {
+        std::vector<uint32_t> cells;
+        bool stored = true;
+        int width = 0;
+        int computedFirst = 0, computedCount = 0;
+        ComputedText computed;
+    };
     struct Span {
         size_t offset;
         size_t length;
     };
+
+    void Resize(int rows, int cols);
+    std::string_view Text(uint32_t id) const;
+    uint32_t Intern(std::string_view text);
+    void DropUnusedTexts();
+    // The stored cells of a column, storing a computed column first.
+    std::vector<uint32_t>& Cells(Column& column);
+    uint32_t CellId(const Column& column, int row) const;
+    std::string CellText(const Column& column, int row) const;
+    size_t StoredCellCount() const;
+
     std::string m_textBuffer;
     std::vector<Span> m_texts = {Span{0, 0}};  // text 0 is the empty text
     TextKeyedSet m_textIds;
@@ -69,8 +94,7 @@ private:
     int m_cols = 2;
     int m_fixedRows = 1;
     int m_fixedCols = 1;
-    std::vector<uint32_t> m_cells = std::vector<uint32_t>(4, 0);
-    std::vector<int> m_widths = std::vector<int>(2, 0);
+    std::vector<Column> m_columns = std::vector<Column>(2);
     int m_row = 1, m_col = 1, m_rowSel = 1, m_colSel = 1;
     uint64_t m_revision = 0;
 };

@@ -43,6 +43,42 @@ TEST(GridTest, CellsKeepTheirTextsThroughResizesAndRepeatedFills) {
     EXPECT_EQ(grid.TextMatrix(-1, 0), "");
 }
 
+// Computed cells read like stored ones; setting one stores the column as it reads; a smaller grid
+// ends the computed cells past its end, and they do not come back when it grows again.
+TEST(GridTest, ComputedColumnsReadLikeStoredOnesUntilACellIsSet) {
+    Grid grid("F_Test");
+    grid.SetCols(2);
+    grid.SetRows(6);
+    grid.SetTextMatrix(0, 0, "Name");
+    grid.SetTextMatrix(0, 1, "Update");
+    int asked = 0;
+    grid.SetComputedColumn(0, 1, 4, [&asked](size_t i) { return ++asked, "row" + std::to_string(i); });
+    grid.FillColumn(1, 1, 4, "YES");
+    EXPECT_EQ(Row(grid, 0), "Name|Update");
+    EXPECT_EQ(Row(grid, 1), "row0|YES");
+    EXPECT_EQ(Row(grid, 4), "row3|YES");
+    EXPECT_EQ(Row(grid, 5), "|");  // past the computed rows
+    EXPECT_EQ(asked, 2);  // only the cells read
+
+    grid.SetTextMatrix(2, 0, "mine");  // the column is stored from here on
+    asked = 0;
+    EXPECT_EQ(Row(grid, 1), "row0|YES");
+    EXPECT_EQ(Row(grid, 2), "mine|YES");
+    EXPECT_EQ(Row(grid, 3), "row2|YES");
+    EXPECT_EQ(asked, 0);
+
+    grid.SetComputedColumn(0, 1, 4, [](size_t i) { return "again" + std::to_string(i); });
+    grid.SetRows(3);
+    grid.SetRows(6);
+    EXPECT_EQ(Row(grid, 0), "Name|Update");
+    EXPECT_EQ(Row(grid, 2), "again1|YES");
+    EXPECT_EQ(Row(grid, 3), "|");
+    EXPECT_EQ(Row(grid, 4), "|");
+    grid.SetCols(1);
+    grid.SetCols(2);
+    EXPECT_EQ(Row(grid, 1), "again0|");
+}
+
 TEST(GridTest, TextsAreKeptWholeWhateverTheyHold) {
     Grid grid("F_Test");
     const std::string binary("a\0b\xff", 4);
