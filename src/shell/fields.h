@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +38,26 @@ private:
     mutable std::vector<char> m_known;
 };
 
+// The fields of a line that holds no double quote, as views into the line (which must outlive
+// them): the split SplitInto makes of such a line, without copying it, for readers of many lines.
+// Fields past the first kReadable read as empty; Count() counts them all.
+class PlainFieldList {
+public:
+    static constexpr int kReadable = 8;
+    // False (and nothing split) when the text holds a double quote: it needs SplitInto.
+    bool Split(std::string_view text, char separator);
+    int Count() const { return m_count; }
+    std::string_view Field(int number) const {
+        return number >= 1 && number <= std::min(m_count, kReadable) ? m_fields[static_cast<size_t>(number - 1)]
+                                                                      : std::string_view();
+    }
+    float Value(int number) const;
+
+private:
+    std::string_view m_fields[kReadable];
+    int m_count = 0;
+};
+
 // Splits a line at commas (or vertical bars). A field that opens with a double quote (unless the
 // quote is the last character) runs to the next double quote; the quotes are dropped and exactly
 // one character after the closing quote is skipped, whatever it is. A quote that is never closed
@@ -60,11 +81,19 @@ double FieldValue(std::string_view text);
 // that a comma is not a decimal point but ends the number.
 double LeadingNumber(std::string_view text);
 
+// RoundHalfEven for the values that are not whole numbers in range.
+std::optional<int32_t> RoundHalfEvenOutOfLine(double value);
+
 // Rounds to the nearest whole number, halves to even (2.5 -> 2, 3.5 -> 4, -0.5 -> 0). A value
-// that does not fit into 32 bits (or is not a number) has no result.
-std::optional<int32_t> RoundHalfEven(double value);
+// that does not fit into 32 bits (or is not a number) has no result. Defined here so that the
+// whole numbers that list fields nearly always are cost a comparison at the caller.
+inline std::optional<int32_t> RoundHalfEven(double value) {
+    if (value >= -2147483648.0 && value <= 2147483647.0 && value == static_cast<double>(static_cast<int32_t>(value)))
+        return static_cast<int32_t>(value);
+    return RoundHalfEvenOutOfLine(value);
+}
 
 // The leading number of a text rounded halves-to-even, as the list readers keep fields 2 and 3.
-std::optional<int32_t> LeadingInteger(std::string_view text);
+inline std::optional<int32_t> LeadingInteger(std::string_view text) { return RoundHalfEven(LeadingNumber(text)); }
 
 }  // namespace zrx

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -15,6 +16,14 @@ std::vector<std::string> Fields(const FieldList& list) {
 }
 
 using V = std::vector<std::string>;
+
+void ExpectSameSplit(const PlainFieldList& plain, const FieldList& list) {
+    EXPECT_EQ(plain.Count(), list.Count());
+    for (int i = 0; i <= std::min(list.Count() + 1, PlainFieldList::kReadable); ++i) {
+        EXPECT_EQ(plain.Field(i), list.Field(i)) << "field " << i;
+        EXPECT_EQ(plain.Value(i), list.Value(i)) << "field " << i;
+    }
+}
 
 struct SplitCase {
     const char* name;
@@ -39,6 +48,10 @@ TEST_P(SplitTest, GivesTheFieldsOfTheLine) {
             EXPECT_EQ(*field, list.Field(i)) << "field " << i;
         }
     }
+    // So does the split of lines without quotes.
+    PlainFieldList plain;
+    EXPECT_EQ(plain.Split(c.text, c.separator), !quoted);
+    if (!quoted) ExpectSameSplit(plain, list);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -59,6 +72,26 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"bar_ignores_commas", "a,b|c", '|', V{"a,b", "c"}},
                       SplitCase{"quote_mid_field_is_plain", "a\"b,c", ',', V{"a\"b", "c"}}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// The plain split looks at eight characters at a time: separators and quotes anywhere in a long
+// line, bytes with the high bit set and many fields read as the full split reads them.
+TEST(SplitTest, ThePlainSplitOfLongLinesIsTheFullSplit) {
+    const std::string high = "\x80\xac\xff,\xae\xac";
+    const std::vector<std::string> lines = {
+        "1,0,1,PART100001,Logic.PART",    "2,0,1,SYM100000,Logic.SYMBOL,A_Upg.SYMBOL",
+        "12345678,abcdefgh,,,,,,,,,,,z", ",,,,,,,,", "abcdefgh" + high + "ijklmnop,q", "a|b,c|" + high,
+        "abcdefghijklmnop\"q,r",          "abcdefghijklmno,"};
+    PlainFieldList plain;
+    for (const char separator : {',', '|'}) {
+        for (const std::string& line : lines) {
+            FieldList list;
+            SplitInto(line, separator, list);
+            const bool quoted = line.find('"') != std::string::npos;
+            ASSERT_EQ(plain.Split(line, separator), !quoted) << line;
+            if (!quoted) ExpectSameSplit(plain, list);
+        }
+    }
+}
 
 TEST(SplitTest, FieldsBeyondTheCountAreEmptyAndZero) {
     const FieldList list = SplitByComma("7,12");
