@@ -29,7 +29,7 @@ const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLib
         case 1:
             return upgradeLibraries[0];
         case 2:
-            return ToUpper(upgSymbolLib) == "I_UPG.SYMBOL" ? upgradeLibraries[2] : upgradeLibraries[1];
+            return EqualsIgnoreCase(upgSymbolLib, "I_UPG.SYMBOL") ? upgradeLibraries[2] : upgradeLibraries[1];
         case 3:
             return upgradeLibraries[3];
         case 5:

@@ -23,7 +23,8 @@ void EmptyBuilder(App& app) {
                               &m.F_Tallist, &m.F_Datlist, &m.F_ProfList, &m.F_SBCList})
         list->Clear();
     app.lists.Reset();
-    app.GridRows.assign(1, GridRow{});
+    app.GridRows.Clear();
+    app.loaded.Clear();
 }
 
 int KindIndexOfRecord(int type) {

@@ -1,6 +1,7 @@
 #include "preview/change_column.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "preview/change_preview.h"
 #include "shell/app.h"
@@ -17,7 +18,7 @@ constexpr int kChangeColumn = 5;
 }  // namespace
 
 preview::RowChanges ShowChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font,
-                                     const std::vector<GridRow>& rows, const Environment& env,
+                                     const GridRowTable& rows, const Environment& env,
                                      const preview::UpgradeFolder& upgrade) {
     const std::string comparing = GetLocalMessage("Comparing the upgrade with the installation", 20024);
     dialogs.SetBusy(true);
@@ -38,11 +39,24 @@ preview::RowChanges ShowChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const
             width,
             dialogs.TextWidth(preview::LocalChangeWord(static_cast<preview::Change>(change)) + "  ", font));
     grid.SetColWidth(kChangeColumn, width);
-    for (size_t i = 0; i < result.changes.size(); ++i) {
-        const std::string& reason = result.ReasonOf(i);
-        const std::string word = preview::LocalChangeWord(result.changes[i]);
-        grid.SetTextMatrix(static_cast<int>(i) + 1, kChangeColumn,
-                           reason.empty() ? word : word + ": " + reason);
+    // Rows share their cells' texts: each pair of change and reason is put into words once, and
+    // each run of rows with the same pair is filled at once.
+    std::unordered_map<uint64_t, std::string> texts;
+    auto keyOf = [&result](size_t i) {
+        return uint64_t{result.reasonOf[i]} << 8 | static_cast<uint64_t>(result.changes[i]);
+    };
+    for (size_t first = 0, count = result.changes.size(); first < count;) {
+        const uint64_t key = keyOf(first);
+        size_t end = first + 1;
+        while (end < count && keyOf(end) == key) ++end;
+        auto text = texts.find(key);
+        if (text == texts.end()) {
+            const std::string& reason = result.ReasonOf(first);
+            const std::string word = preview::LocalChangeWord(result.changes[first]);
+            text = texts.emplace(key, reason.empty() ? word : word + ": " + reason).first;
+        }
+        grid.FillColumn(kChangeColumn, static_cast<int>(first) + 1, static_cast<int>(end), text->second);
+        first = end;
     }
     return result;
 }

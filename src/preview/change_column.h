@@ -8,7 +8,7 @@ namespace zrx {
 
 class App;
 struct Environment;
-struct GridRow;
+class GridRowTable;
 namespace ui {
 class Dialogs;
 class Grid;
@@ -19,7 +19,7 @@ struct UiFont;
 // to the installation and shows it in `grid`. Shows progress and lets window events through while
 // it compares.
 preview::RowChanges ShowChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font,
-                                     const std::vector<GridRow>& rows, const Environment& env,
+                                     const GridRowTable& rows, const Environment& env,
                                      const preview::UpgradeFolder& upgrade);
 
 // "Set unchanged rows to NO": every offered row whose change is "same" is set to NO; nothing else

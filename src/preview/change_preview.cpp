@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -22,7 +23,7 @@ namespace {
 
 struct Outcome {
     Change change;
-    std::string reason;
+    uint32_t reason = 0;  // the number of its text; 0 for none
 };
 
 class Comparer {
@@ -32,7 +33,21 @@ public:
 
     Outcome Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
 
+    // The reasons' texts, by number (0 is none).
+    std::vector<std::string> TakeReasons() { return std::move(m_reasonTexts); }
+
 private:
+    // Rows share their reasons (a missing upgrade library is the reason of all its rows): each
+    // text is kept once.
+    Outcome Because(Change change, std::string reason) {
+        const auto [it, added] = m_reasonNumbers.try_emplace(std::move(reason), 0);
+        if (added) {
+            it->second = static_cast<uint32_t>(m_reasonTexts.size());
+            m_reasonTexts.push_back(it->first);
+        }
+        return {change, it->second};
+    }
+
     // Nothing changes on the disk while the rows are compared, so what a name resolves to, and
     // whether a path exists, is worked out once for all the rows that share it.
     const std::string& Resolve(const std::string& dir, std::string_view name) { return m_resolved.In(dir, name); }
@@ -52,69 +67,99 @@ private:
 
     // The run copies parts, symbols, packages and MPARAM models only when the library directory
     // can be used; SPARAM models go to the simulator model directory in any case.
+    //
+    // What the target directory and the upgrade library give every row that uses them is worked
+    // out once: a list of many elements of a missing library costs a look-up per row.
     Outcome Element(const GridRow& row) {
         const std::string& dir = ElementTargetDir(m_env, row.Kind);
-        if (!IsDir(dir)) return {Change::Unreadable, "Path: " + dir + " not available"};
         const char* kind = LibraryKindOf(row.Kind);
         const std::string& sourcePath =
             UpgradeLibraryOf(m_upgrade.upgradeLibraries, row.Kind, row.UpgSymbolLib);
+        const SourceState& state = SourceOf(dir, sourcePath, kind);
+        if (state.handle == 0) return state.failure;
+        const int32_t source = state.handle;
         std::string why;
-        if (!Exists(sourcePath))
-            return {Change::Missing, "the upgrade library " + sourcePath + " is missing"};
-        const int32_t source = m_libraries.Open(sourcePath, kind, false, &why);
-        if (source == 0) return {Change::Unreadable, "the upgrade library " + sourcePath + ": " + why};
         // Models are saved under their trimmed name; the other kinds under the name as listed.
         const bool model = row.Kind == 5 || row.Kind == 6;
-        const std::string targetName = model ? TrimBlanks(row.Name) : row.Name;
-        if (targetName.empty()) return {Change::Missing, "an element without a name is not copied"};
+        const std::string name(row.Name);
+        const std::string targetName = model ? TrimBlanks(name) : name;
+        if (targetName.empty()) return Because(Change::Missing, "an element without a name is not copied");
         const std::string& targetPath = Resolve(dir, row.TargetLib);
         if (!Exists(targetPath)) {
-            if (E_OpenLibToRead(source, row.Name.c_str()) < 1)
-                return {Change::Missing, "not in the upgrade library " + sourcePath};
-            return {Change::New, {}};
+            if (E_OpenLibToRead(source, name.c_str()) < 1)
+                return Because(Change::Missing, "not in the upgrade library " + sourcePath);
+            return {Change::New};
         }
         const int32_t target = m_libraries.Open(targetPath, kind, false, &why);
-        if (target == 0) return {Change::Unreadable, targetPath + ": " + why};
-        switch (E_CompareElements(source, row.Name.c_str(), target, targetName.c_str())) {
+        if (target == 0) return Because(Change::Unreadable, targetPath + ": " + why);
+        switch (E_CompareElements(source, name.c_str(), target, targetName.c_str())) {
             case 1:
-                return {Change::Same, {}};
+                return {Change::Same};
             case 0:
-                return {Change::Changed, {}};
+                return {Change::Changed};
             case -1:
-                return {Change::Missing, "not in the upgrade library " + sourcePath};
+                return Because(Change::Missing, "not in the upgrade library " + sourcePath);
             case -2:
-                return {Change::New, {}};
+                return {Change::New};
             default:
-                return {Change::Unreadable, StringFromPointer(E_LastError())};
+                return Because(Change::Unreadable, StringFromPointer(E_LastError()));
         }
     }
 
     Outcome File(const GridRow& row) {
+        const std::string targetDir(row.TargetDir);
         const std::string source = ResolveNameInDir(m_folder, row.Name);
-        if (!FileExists(source)) return {Change::Missing, "not in the upgrade folder " + m_upgrade.listPath};
+        if (!FileExists(source)) return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
         if (!StaysInside(source, m_folder, m_realPaths))
-            return {Change::Missing, source + " leads outside the upgrade folder"};
+            return Because(Change::Missing, source + " leads outside the upgrade folder");
         const bool subcircuit = IsSubcircuitFile(row.Name);
         const std::string destDir =
-            DataFileDestinationDir(row.TargetDir, row.Name, subcircuit ? row.TargetLib : "");
-        if (!StaysInside(destDir, row.TargetDir, m_realPaths))
-            return {Change::Unreadable, destDir + " leads outside " + row.TargetDir};
+            DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");
+        if (!StaysInside(destDir, targetDir, m_realPaths))
+            return Because(Change::Unreadable, destDir + " leads outside " + targetDir);
         if (!IsDirectory(destDir)) {
             // The run makes a missing subcircuit subdirectory; any other folder must be there.
-            if (subcircuit && IsDirectory(row.TargetDir)) return {Change::New, {}};
-            return {Change::Unreadable, "the folder " + destDir + " does not exist"};
+            if (subcircuit && IsDirectory(targetDir)) return {Change::New};
+            return Because(Change::Unreadable, "the folder " + destDir + " does not exist");
         }
         const std::string target = DataFileTargetPath(destDir, row.Name);
         struct stat info {};
-        if (::lstat(target.c_str(), &info) != 0) return {Change::New, {}};
+        if (::lstat(target.c_str(), &info) != 0) return {Change::New};
         if (S_ISDIR(info.st_mode))
-            return {Change::Unreadable, "a folder of that name is in the way: " + target};
+            return Because(Change::Unreadable, "a folder of that name is in the way: " + target);
         if (!subcircuit && InstalledFileIsNewer(source, target))
-            return {Change::Older, "the installed " + target + " is newer"};
+            return Because(Change::Older, "the installed " + target + " is newer");
         const auto same = SameBytes(source, target);
-        if (!same) return {Change::Unreadable, target + " cannot be read"};
-        return {*same ? Change::Same : Change::Changed, {}};
+        if (!same) return Because(Change::Unreadable, target + " cannot be read");
+        return {*same ? Change::Same : Change::Changed};
     }
+
+    // An upgrade library as its rows see it: its handle, or the outcome of all of them.
+    struct SourceState {
+        int32_t handle = 0;
+        Outcome failure{Change::Unreadable};
+    };
+    SourceState Source(const std::string& dir, const std::string& sourcePath, const char* kind) {
+        if (!IsDir(dir)) return {0, Because(Change::Unreadable, "Path: " + dir + " not available")};
+        if (!Exists(sourcePath))
+            return {0, Because(Change::Missing, "the upgrade library " + sourcePath + " is missing")};
+        std::string why;
+        const int32_t handle = m_libraries.Open(sourcePath, kind, false, &why);
+        if (handle == 0) return {0, Because(Change::Unreadable, "the upgrade library " + sourcePath + ": " + why)};
+        return {handle};
+    }
+    const SourceState& SourceOf(const std::string& dir, const std::string& sourcePath, const char* kind) {
+        const std::pair key(&dir, &sourcePath);
+        if (m_lastSource != m_sources.end() && m_lastSource->first == key) return m_lastSource->second;
+        m_lastSource = m_sources.find(key);
+        if (m_lastSource == m_sources.end()) m_lastSource = m_sources.emplace(key, Source(dir, sourcePath, kind)).first;
+        return m_lastSource->second;
+    }
+    struct PairHash {
+        size_t operator()(const std::pair<const std::string*, const std::string*>& key) const {
+            return std::hash<const void*>()(key.first) ^ (std::hash<const void*>()(key.second) << 1);
+        }
+    };
 
     const Environment& m_env;
     const UpgradeFolder& m_upgrade;
@@ -123,6 +168,11 @@ private:
     std::map<std::string, std::string> m_realPaths;
     ResolvedNames m_resolved;
     std::unordered_map<std::string, bool> m_exists, m_directories;
+    // By target directory and upgrade library (both strings the comparer's inputs hold).
+    std::unordered_map<std::pair<const std::string*, const std::string*>, SourceState, PairHash> m_sources;
+    decltype(m_sources)::iterator m_lastSource = m_sources.end();  // rows come in runs of one library
+    std::vector<std::string> m_reasonTexts{""};
+    std::unordered_map<std::string, uint32_t> m_reasonNumbers{{"", 0}};
 };
 
 }  // namespace
@@ -154,24 +204,29 @@ const std::string& RowChanges::ReasonOf(size_t row) const {
     return row < reasonOf.size() && reasonOf[row] < reasonTexts.size() ? reasonTexts[reasonOf[row]] : kNone;
 }
 
-RowChanges CompareRows(const std::vector<GridRow>& rows, const Environment& env, const UpgradeFolder& upgrade,
+constexpr std::chrono::milliseconds kProgressInterval{50};
+
+RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const UpgradeFolder& upgrade,
                        const std::function<void(size_t done, size_t total)>& progress) {
     RowChanges result;
-    const size_t count = rows.empty() ? 0 : rows.size() - 1;  // the last row is the spare empty one
+    const size_t count = rows.size() - 1;  // the last row is the spare empty one
     result.changes.reserve(count);
     result.reasonOf.reserve(count);
-    std::unordered_map<std::string, uint32_t> textNumbers{{"", 0}};
     {
         Comparer comparer(env, upgrade);
+        // Progress is told a few times a second: the window redraws for each, which would cost
+        // more than the rows themselves where they are quick to compare.
+        auto lastProgress = std::chrono::steady_clock::now() - kProgressInterval;
         for (size_t i = 0; i < count; ++i) {
-            if (progress && i % 64 == 0) progress(i, count);
-            Outcome outcome = comparer.Row(rows[i]);
+            if (progress && i % 64 == 0 && std::chrono::steady_clock::now() - lastProgress >= kProgressInterval) {
+                progress(i, count);
+                lastProgress = std::chrono::steady_clock::now();
+            }
+            const Outcome outcome = comparer.Row(rows[i]);
             result.changes.push_back(outcome.change);
-            const auto [text, added] =
-                textNumbers.try_emplace(outcome.reason, static_cast<uint32_t>(result.reasonTexts.size()));
-            if (added) result.reasonTexts.push_back(std::move(outcome.reason));
-            result.reasonOf.push_back(text->second);
+            result.reasonOf.push_back(outcome.reason);
         }
+        result.reasonTexts = comparer.TakeReasons();
     }
     // With its libraries closed, every read snapshot ends: the preview leaves no lock behind.
     E_FlushLibraries();

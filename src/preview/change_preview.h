@@ -11,7 +11,7 @@
 namespace zrx {
 
 struct Environment;
-struct GridRow;
+class GridRowTable;
 
 namespace preview {
 
@@ -48,8 +48,8 @@ struct UpgradeFolder {
 
 // Compares each offered row (`rows` without the trailing empty one) with what the installation
 // holds, resolving every target exactly as the update run does. Nothing is written, created or
-// left locked. `progress`, when given, is called every few rows with the rows done and their count.
-RowChanges CompareRows(const std::vector<GridRow>& rows, const Environment& env, const UpgradeFolder& upgrade,
+// left locked. `progress`, when given, is called a few times a second with the rows done and their count.
+RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const UpgradeFolder& upgrade,
                        const std::function<void(size_t done, size_t total)>& progress = {});
 
 }  // namespace preview

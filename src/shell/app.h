@@ -15,6 +15,7 @@
 #include "preview/change_preview.h"
 #include "shell/working_database.h"
 #include "ui/forms/main_form.h"
+#include "upgrade_list/loaded_list.h"
 #include "upgrade_list/upgrade_items.h"
 
 namespace zrx {
@@ -78,8 +79,11 @@ public:
     std::string ListPath;
     std::array<std::string, 6> UpgLibPath;
     std::vector<std::string> ReadmeLines{1};
+    // The records as loaded; the per-kind lists the run works on are made from the grid's rows
+    // when it starts.
+    LoadedList loaded;
     UpgradeLists lists;
-    std::vector<GridRow> GridRows{1};
+    GridRowTable GridRows;
     // What each offered row of GridRows would change in the installation.
     preview::RowChanges rowChanges;
     bool rowChangesStale = false;  // an update run has run since they were worked out

@@ -139,7 +139,8 @@ void SetFileListPatterns(App& app) {
 void InitMainWindow(App& app) {
     ui::MainForm& m = app.main;
     app.lists.Reset();
-    app.GridRows.assign(1, GridRow{});
+    app.GridRows.Clear();
+    app.loaded.Clear();
     app.ReadmeLines.assign(1, std::string());
     app.builder.Reset();
 

@@ -1,5 +1,7 @@
 #include "upgrade_list/list_reader.h"
 
+#include <array>
+
 #include "shell/app.h"
 #include "shell/fields.h"
 #include "shell/messages.h"
@@ -13,7 +15,7 @@ namespace zrx {
 
 namespace {
 
-enum class Failure { None, WrongHeader, Unreadable, UnsafeName, TooLarge };
+enum class Failure { None, WrongHeader, Unreadable, UnsafeName, TooLarge, TooMuchText };
 
 // No real upgrade comes near this many records; a list beyond it is refused before it fills the
 // memory.
@@ -21,20 +23,28 @@ constexpr int kMaxRecords = 500000;
 
 struct ReadState {
     App& app;
+    LoadedList& list;
     Failure failure = Failure::None;
     int lineNumber = 0;
     std::string unsafeText;
     std::string unsafeReason;
+    // The names found safe last: records name the libraries of the records before them more often
+    // than not.
+    std::array<std::string, 4> recentSafe;
+    size_t nextSafe = 0;
 };
 
 // A name that the run later uses as a path must stay a plain name.
 bool CheckName(ReadState& state, std::string_view name) {
+    for (const std::string& safe : state.recentSafe)
+        if (!safe.empty() && name == safe) return true;
     if (const auto reason = UnsafeNameReason(name)) {
         state.failure = Failure::UnsafeName;
         state.unsafeText = name;
         state.unsafeReason = *reason;
         return false;
     }
+    state.recentSafe[state.nextSafe++ % state.recentSafe.size()] = name;
     return true;
 }
 
@@ -49,15 +59,13 @@ bool Number(ReadState& state, std::string_view field, int32_t& value) {
     return true;
 }
 
-template <typename Item>
-Item& Append(std::vector<Item>& list, size_t& count) {
-    list.resize(count + 1);
-    return list[count++];
-}
-
-bool ReadRecord(ReadState& state, const FieldList& f, size_t counts[8]) {
+// `Fields` is a FieldList, or a PlainFieldList for the lines without double quotes.
+template <typename Fields>
+bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
     App& app = state.app;
-    switch (RecordTypeOf(f.Value(1))) {
+    LoadedList& list = state.list;
+    const int type = RecordTypeOf(f.Value(1));
+    switch (type) {
         case kHeaderRecord: {
             if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
             if (!IsAcceptedHeaderField(f.Field(2))) return state.failure = Failure::WrongHeader, false;
@@ -74,81 +82,48 @@ bool ReadRecord(ReadState& state, const FieldList& f, size_t counts[8]) {
         case kPackageRecord:
         case kSparamRecord:
         case kMparamRecord: {
-            const int type = RecordTypeOf(f.Value(1));
             if (f.Count() < (type == kSymbolRecord ? 6 : 5)) return state.failure = Failure::Unreadable, false;
             if (!CheckName(state, f.Field(5))) return false;
-            std::vector<ElementItem>& list = type == kPartRecord      ? app.lists.PartItems
-                                             : type == kSymbolRecord  ? app.lists.SymbolItems
-                                             : type == kPackageRecord ? app.lists.PackageItems
-                                             : type == kSparamRecord  ? app.lists.SpiceModelItems
-                                                                      : app.lists.MixedModelItems;
-            ElementItem& item = Append(list, counts[type]);
-            if (!Number(state, f.Field(2), item.Withheld) || !Number(state, f.Field(3), item.DestKind)) return false;
-            item.Name = f.Field(4);
-            item.TargetLib = f.Field(5);
-            if (type == kSymbolRecord) item.UpgSymbolLib = TrimBlanks(f.Field(6));
+            LoadedList::Record* record = list.Add(type, f.Field(4));
+            if (record == nullptr) return state.failure = Failure::TooMuchText, false;
+            if (!Number(state, f.Field(2), record->withheld) || !Number(state, f.Field(3), record->destKind))
+                return false;
+            record->targetLib = list.Text(f.Field(5));
+            if (type == kSymbolRecord) record->extra = list.Text(TrimmedBlanks(f.Field(6)));
             return true;
         }
         case kDataFileRecord: {
             if (f.Count() < 4) return state.failure = Failure::Unreadable, false;
             if (!CheckName(state, f.Field(4))) return false;
-            DataFileItem& item = Append(app.lists.DataFileItems, counts[kDataFileRecord]);
-            item.Name = f.Field(4);
-            item.TargetDir = f.Field(4);
-            if (!Number(state, f.Field(3), item.DestKind)) return false;
+            LoadedList::Record* added = list.Add(kGridDataFile, f.Field(4));
+            if (added == nullptr) return state.failure = Failure::TooMuchText, false;
+            LoadedList::Record& record = *added;
+            if (!Number(state, f.Field(3), record.destKind)) return false;
             const std::string ending(Right(ToUpper(TrimmedBlanks(f.Field(4))), 3));
             if (ending == "SBC" || ending == "TAL" || ending == "DAT")
-                if (!Number(state, f.Field(2), item.Withheld)) return false;
-            const bool subcircuit = ending == "SBC" && item.DestKind == 9;
+                if (!Number(state, f.Field(2), record.withheld)) return false;
+            const bool subcircuit = ending == "SBC" && record.destKind == 9;
             if (subcircuit && (f.Count() < 5 || f.Field(5).empty()))
                 return CheckName(state, "");  // a subcircuit for a subdirectory names one
             if (f.Count() >= 5 && !f.Field(5).empty()) {
                 if (subcircuit) {
-                    if (!CheckName(state, TrimBlanks(f.Field(5)))) return false;
-                    item.TargetLib = TrimBlanks(f.Field(5));
+                    if (!CheckName(state, TrimmedBlanks(f.Field(5)))) return false;
+                    record.targetLib = list.Text(TrimmedBlanks(f.Field(5)));
                 } else {
-                    item.FileType = TrimBlanks(f.Field(5));
+                    record.extra = list.Text(TrimmedBlanks(f.Field(5)));
                 }
             }
             return true;
         }
         case kReadmeRecord: {
             if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
-            Append(app.ReadmeLines, counts[kReadmeRecord]) = f.Field(2);
+            app.ReadmeLines.resize(readmeCount + 1);
+            app.ReadmeLines[readmeCount++] = f.Field(2);
             return true;
         }
         default:
             return true;  // the end record and unknown types: reading goes on
     }
-}
-
-// How many records of each type the list holds, by a quick first pass over it, so that the
-// per-kind lists get their room at once instead of growing (and copying) as they fill. A count
-// is only a size to reserve: a list that changes between the passes is still read correctly.
-void ReserveForRecords(App& app, const std::string& path) {
-    auto input = TextInput::Open(path);
-    if (!input) return;
-    size_t counts[8] = {};
-    std::string line;
-    FieldList fields;
-    for (int lines = 0; lines < kMaxRecords && input->ReadLine(line); ++lines) {
-        float type;
-        if (const auto first = PlainField(line, ',', 1)) {
-            type = static_cast<float>(FieldValue(*first));
-        } else {
-            SplitInto(line, ',', fields);
-            type = fields.Value(1);
-        }
-        const int record = RecordTypeOf(type);
-        if (record >= 0 && record < 8) ++counts[record];
-    }
-    UpgradeLists& l = app.lists;
-    l.PartItems.reserve(counts[kPartRecord]);
-    l.SymbolItems.reserve(counts[kSymbolRecord]);
-    l.PackageItems.reserve(counts[kPackageRecord]);
-    l.SpiceModelItems.reserve(counts[kSparamRecord]);
-    l.MixedModelItems.reserve(counts[kMparamRecord]);
-    l.DataFileItems.reserve(counts[kDataFileRecord]);
 }
 
 }  // namespace
@@ -157,34 +132,50 @@ int ReadUpgradeList(App& app) {
     app.lists.Reset();
     app.ReadmeLines.assign(1, std::string());
     const std::string listPath = JoinPath(app.ListPath, kListFileName);
-    ReadState state{app, Failure::None, 0, {}, {}};
-    size_t counts[8] = {};
+    // The records go into a list of their own that replaces the loaded one only when the whole
+    // file was read: the grid goes on showing the rows of the list loaded before.
+    LoadedList list;
+    ReadState state{app, list, Failure::None, 0, {}, {}, {}, 0};
+    size_t readmeCount = 0;
 
     const std::string resolved = ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, kListFileName);
-    ReserveForRecords(app, resolved);
     auto input = TextInput::Open(resolved);
     if (!input) {
         state.failure = Failure::Unreadable;
     } else {
         std::string line;
         FieldList fields;
+        PlainFieldList plain;
         while (input->ReadLine(line)) {
             if (++state.lineNumber > kMaxRecords) {
                 state.failure = Failure::TooLarge;
                 break;
             }
-            SplitInto(line, ',', fields);
-            if (!ReadRecord(state, fields, counts)) break;
+            bool read;
+            if (plain.Split(line, ',')) {
+                read = ReadRecord(state, plain, readmeCount);
+            } else {
+                SplitInto(line, ',', fields);
+                read = ReadRecord(state, fields, readmeCount);
+            }
+            if (!read) break;
         }
         if (state.failure == Failure::None && input->LineTooLong()) state.failure = Failure::Unreadable;
     }
     switch (state.failure) {
-        case Failure::None: return 0;
+        case Failure::None:
+            app.loaded = std::move(list);
+            return 0;
         case Failure::WrongHeader: ShowErrorByCode(app.dialogs, 19, listPath); break;
         case Failure::Unreadable: ShowErrorByCode(app.dialogs, 9, listPath); break;
         case Failure::TooLarge:
             app.dialogs.ShowMessage({"The upgrade list " + listPath + " holds more than " + std::to_string(kMaxRecords) +
                                          " records; so large a list is not loaded. Nothing is offered from it.",
+                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+            break;
+        case Failure::TooMuchText:
+            app.dialogs.ShowMessage({"The upgrade list " + listPath +
+                                         " holds more text than can be loaded. Nothing is offered from it.",
                                      std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
             break;
         case Failure::UnsafeName:
@@ -198,7 +189,10 @@ int ReadUpgradeList(App& app) {
 }
 
 void AssignTargetDirs(App& app) {
-    for (DataFileItem& item : app.lists.DataFileItems) item.TargetDir = TargetDirForCode(item.DestKind, app.env);
+    LoadedList& list = app.loaded;
+    auto& records = list.Records(kGridDataFile);
+    for (size_t i = 0; i < records.size(); ++i)
+        records[i].targetDir = list.Text(TargetDirForCode(records[i].destKind, app.env));
 }
 
 }  // namespace zrx

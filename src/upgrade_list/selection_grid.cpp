@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "apply/targets.h"
 #include "shell/app.h"
 #include "shell/messages.h"
 #include "shell/text_utils.h"
@@ -14,58 +13,9 @@ namespace {
 
 constexpr int kUpdateColumn = 3;
 
-// The file type of a data file, by the last four characters of its trimmed, upper-cased name.
-std::string DataFileType(const std::string& name) {
-    const std::string ending(Right(ToUpper(TrimBlanks(name)), 4));
-    if (ending == ".DAT") return GetLocalMessage("Thermal data file", 4454);
-    if (ending == ".TAL") return GetLocalMessage("Thermal analyzer file", 4455);
-    if (ending == ".SPC") return GetLocalMessage("Spice profile file", 4456);
-    if (ending == ".SBC") return "Spice subcircuit file";
-    if (ending == ".DLL") return GetLocalMessage("System file", 4458);
-    if (ending == ".MPL") return "Mixed Mode Parameter Lib File";
-    if (ending == ".SML") return GetLocalMessage("Spice Model Lib File", 4457);
-    return GetLocalMessage("Misc Lib file", 4459);
-}
-
 }  // namespace
 
-void BuildGridRows(App& app) {
-    std::vector<GridRow>& rows = app.GridRows;
-    rows.assign(1, GridRow{});
-    const UpgradeLists& l = app.lists;
-    rows.reserve(l.PartItems.size() + l.SymbolItems.size() + l.PackageItems.size() + l.SpiceModelItems.size() +
-                 l.MixedModelItems.size() + l.DataFileItems.size() + 1);
-    const Environment& env = app.env;
-    auto addElements = [&](const std::vector<ElementItem>& list, int kind, const std::string& targetDir,
-                           const std::string& fileType, bool honourWithheld) {
-        for (const ElementItem& item : list) {
-            if (item.Name.empty() || (honourWithheld && item.Withheld == 1)) continue;
-            GridRow& row = rows.back();
-            row.Name = item.Name;
-            row.TargetLib = item.TargetLib;
-            row.TargetDir = targetDir;
-            row.Kind = kind;
-            row.FileType = fileType;
-            if (kind == 2) row.UpgSymbolLib = item.UpgSymbolLib;
-            rows.emplace_back();
-        }
-    };
-    addElements(app.lists.PartItems, 1, env.LibDir, GetLocalMessage("Part file", 4466), false);
-    addElements(app.lists.SymbolItems, 2, env.LibDir, GetLocalMessage("Symbol", 4467), false);
-    addElements(app.lists.PackageItems, 3, env.LibDir, GetLocalMessage("Package", 4468), false);
-    addElements(app.lists.SpiceModelItems, 5, env.ZSMmod, GetLocalMessage("Spice Model Lib File", ""), true);
-    addElements(app.lists.MixedModelItems, 6, env.LibDir, GetLocalMessage("Mixed Mode Parameter Lib File", 4469), true);
-    for (const DataFileItem& item : app.lists.DataFileItems) {
-        if (item.Name.empty() || item.Withheld == 1) continue;
-        GridRow& row = rows.back();
-        row.Name = item.Name;
-        row.TargetLib = IsSubcircuitFile(item.Name) ? item.TargetLib : item.TargetDir;
-        row.TargetDir = item.TargetDir;
-        row.Kind = 4;
-        row.FileType = item.FileType.empty() ? DataFileType(item.Name) : TrimBlanks(item.FileType);
-        rows.emplace_back();
-    }
-}
+void BuildGridRows(App& app) { app.GridRows.Build(app.loaded, app.env); }
 
 void FillPreferenceGrid(App& app) {
     ui::Grid& grid = app.main.F_Preferen;
@@ -87,21 +37,22 @@ void FillPreferenceGrid(App& app) {
         grid.SetTextMatrix(0, c, columns[c].header);
     }
     // One row per loaded element, offered or not: the elements skipped end the grid in empty rows.
-    auto loaded = [](const auto& list) {
-        return static_cast<int>(list.size()) - 1 + (!list.empty() && !list[0].Name.empty() ? 1 : 0);
+    // A kind whose only record has no name counts as none.
+    const LoadedList& l = app.loaded;
+    auto loaded = [&l](int kind) {
+        const size_t count = l.Count(kind);
+        return static_cast<int>(count == 1 && l.Records(kind)[0].nameLength == 0 ? 0 : count);
     };
-    const UpgradeLists& l = app.lists;
-    grid.SetRows(1 + loaded(l.PartItems) + loaded(l.SymbolItems) + loaded(l.PackageItems) + loaded(l.DataFileItems) +
-                 loaded(l.SpiceModelItems) + loaded(l.MixedModelItems));
-    for (size_t i = 0; i + 1 < app.GridRows.size(); ++i) {
-        const GridRow& row = app.GridRows[i];
-        const int r = static_cast<int>(i) + 1;
-        grid.SetTextMatrix(r, 0, row.Name);
-        grid.SetTextMatrix(r, 1, row.TargetLib);
-        grid.SetTextMatrix(r, 2, row.TargetDir);
-        grid.SetTextMatrix(r, 3, "YES");
-        grid.SetTextMatrix(r, 4, TrimBlanks(row.FileType));
-    }
+    grid.SetRows(1 + loaded(kGridPart) + loaded(kGridSymbol) + loaded(kGridPackage) + loaded(kGridDataFile) +
+                 loaded(kGridSparam) + loaded(kGridMparam));
+    // The rows' texts are the loaded list's; the grid works them out when they are shown.
+    const GridRowTable& rows = app.GridRows;
+    const int offered = static_cast<int>(rows.size()) - 1;
+    grid.SetComputedColumn(0, 1, offered, [&rows](size_t i) { return std::string(rows[i].Name); });
+    grid.SetComputedColumn(1, 1, offered, [&rows](size_t i) { return std::string(rows[i].TargetLib); });
+    grid.SetComputedColumn(2, 1, offered, [&rows](size_t i) { return std::string(rows[i].TargetDir); });
+    grid.SetComputedColumn(kUpdateColumn, 1, offered, [](size_t) { return std::string("YES"); });
+    grid.SetComputedColumn(4, 1, offered, [&rows](size_t i) { return TrimBlanks(rows[i].FileType); });
     grid.SetSelection(1, 0, 1, 0);
 }
 
@@ -135,31 +86,31 @@ void CollectGridSelection(App& app) {
     UpgradeLists& lists = app.lists;
     lists.Reset();
     const ui::Grid& grid = app.main.F_Preferen;
-    for (size_t i = 0; i + 1 < app.GridRows.size(); ++i)
-        app.GridRows[i].Update = grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn) == "YES" ? 1 : 0;
-    for (size_t i = 0; i + 1 < app.GridRows.size(); ++i) {
-        const GridRow& row = app.GridRows[i];
-        auto appendElement = [&row](std::vector<ElementItem>& list, int32_t destKind) {
+    const GridRowTable& rows = app.GridRows;
+    for (size_t i = 0; i + 1 < rows.size(); ++i) {
+        const GridRow row = rows[i];
+        const int32_t update = grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn) == "YES" ? 1 : 0;
+        auto appendElement = [&row, update](std::vector<ElementItem>& list, int32_t destKind) {
             ElementItem& item = list.back();
             item.Name = row.Name;
             item.TargetLib = row.TargetLib;
-            item.Update = row.Update;
+            item.Update = update;
             item.DestKind = destKind;
             item.UpgSymbolLib = row.UpgSymbolLib;
             list.emplace_back();
         };
         switch (row.Kind) {
-            case 1: appendElement(lists.PartItems, 1); break;
-            case 2: appendElement(lists.SymbolItems, 1); break;
-            case 3: appendElement(lists.PackageItems, 1); break;
-            case 5: appendElement(lists.SpiceModelItems, 5); break;
-            case 6: appendElement(lists.MixedModelItems, 1); break;
-            case 4: {
+            case kGridPart: appendElement(lists.PartItems, 1); break;
+            case kGridSymbol: appendElement(lists.SymbolItems, 1); break;
+            case kGridPackage: appendElement(lists.PackageItems, 1); break;
+            case kGridSparam: appendElement(lists.SpiceModelItems, 5); break;
+            case kGridMparam: appendElement(lists.MixedModelItems, 1); break;
+            case kGridDataFile: {
                 DataFileItem& item = lists.DataFileItems.back();
                 item.Name = row.Name;
                 item.TargetDir = row.TargetDir;
                 item.TargetLib = row.TargetLib;
-                item.Update = row.Update;
+                item.Update = update;
                 item.FileType = row.FileType;
                 lists.DataFileItems.emplace_back();
                 break;

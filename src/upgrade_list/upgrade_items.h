@@ -62,15 +62,4 @@ bool IsPlaceholder(const std::vector<Item>& list) {
     return list.size() <= 1 && (list.empty() || list[0].Name.empty());
 }
 
-// A row of the selection grid.
-struct GridRow {
-    std::string Name;
-    std::string TargetLib;
-    std::string TargetDir;
-    int32_t Update = 0;
-    int32_t Kind = 0;
-    std::string FileType;
-    std::string UpgSymbolLib;
-};
-
 }  // namespace zrx

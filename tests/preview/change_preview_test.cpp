@@ -88,7 +88,7 @@ protected:
     std::vector<std::pair<std::string, std::string>> Changes(const App& app) {
         std::vector<std::pair<std::string, std::string>> result;
         for (size_t i = 0; i < app.rowChanges.changes.size(); ++i)
-            result.emplace_back(app.GridRows[i].Name + " " + app.GridRows[i].TargetLib,
+            result.emplace_back(std::string(app.GridRows[i].Name) + " " + std::string(app.GridRows[i].TargetLib),
                                 std::string(preview::ChangeWord(app.rowChanges.changes[i])));
         return result;
     }

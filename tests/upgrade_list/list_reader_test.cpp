@@ -4,6 +4,7 @@
 
 #include "support/app_fixture.h"
 #include "upgrade_list/load_page.h"
+#include "upgrade_list/selection_grid.h"
 
 namespace zrx {
 namespace {
@@ -34,14 +35,15 @@ TEST_F(ListReaderTest, ReadsEveryRecordKindIntoItsList) {
                      "4,0,2,cool.DAT", "7,Read me", "7,second line, cut here", "99,END", "1,0,1,AFTER,Logic.PART"});
     EXPECT_TRUE(Loaded());
     EXPECT_TRUE(m_dialogs.Boxes().empty());
-    ASSERT_EQ(app.lists.PartItems.size(), 2u);  // records after the end record load too
-    EXPECT_EQ(app.lists.PartItems[0].Name, "7400");
-    EXPECT_EQ(app.lists.PartItems[0].TargetLib, "Logic.PART");
-    EXPECT_EQ(app.lists.PartItems[0].DestKind, 1);
-    EXPECT_EQ(app.lists.PartItems[1].Name, "AFTER");
-    EXPECT_EQ(app.lists.SymbolItems[0].UpgSymbolLib, "I_Upg.SYMBOL");
-    EXPECT_EQ(app.lists.SpiceModelItems[0].DestKind, 5);
-    EXPECT_EQ(app.lists.DataFileItems[0].TargetDir, m_suite / "JOB");
+    const LoadedList& l = app.loaded;
+    ASSERT_EQ(l.Count(kGridPart), 2u);  // records after the end record load too
+    EXPECT_EQ(l.At(kGridPart, 0).Name, "7400");
+    EXPECT_EQ(l.At(kGridPart, 0).TargetLib, "Logic.PART");
+    EXPECT_EQ(l.At(kGridPart, 0).DestKind, 1);
+    EXPECT_EQ(l.At(kGridPart, 1).Name, "AFTER");
+    EXPECT_EQ(l.At(kGridSymbol, 0).UpgSymbolLib, "I_Upg.SYMBOL");
+    EXPECT_EQ(l.At(kGridSparam, 0).DestKind, 5);
+    EXPECT_EQ(l.At(kGridDataFile, 0).TargetDir, m_suite / "JOB");
     EXPECT_EQ(app.ReadmeLines, (std::vector<std::string>{"Read me", "second line"}));
     EXPECT_EQ(app.UpgLibPath[0], m_upgrade / "Upgrade.PART");
     EXPECT_EQ(app.UpgLibPath[5], m_upgrade / "Upgrade.MPARAM");
@@ -52,9 +54,9 @@ TEST_F(ListReaderTest, TypeFieldsAreNumbersAndNumbersRoundHalvesToEven) {
     App& app = Load({kHeader, " 1,0,1,A,L.PART", "01,0,1,B,L.PART", "1.0,2.5,3.5,C,L.PART", "1.5,0,1,D,L.PART",
                      "x,Upgrade.part,a,b,c,d,e"});
     EXPECT_TRUE(Loaded());
-    ASSERT_EQ(app.lists.PartItems.size(), 3u);
-    EXPECT_EQ(app.lists.PartItems[2].Withheld, 2);
-    EXPECT_EQ(app.lists.PartItems[2].DestKind, 4);
+    ASSERT_EQ(app.loaded.Count(kGridPart), 3u);
+    EXPECT_EQ(app.loaded.At(kGridPart, 2).Withheld, 2);
+    EXPECT_EQ(app.loaded.At(kGridPart, 2).DestKind, 4);
     // A non-numeric type field is a header; this one names the part library in lower case.
     EXPECT_EQ(app.UpgLibPath[1], m_upgrade / "a");
 }
@@ -63,24 +65,23 @@ TEST_F(ListReaderTest, DataFileFieldsFollowTheFileKind) {
     App& app = Load({kHeader, "4,1,1,therm.TAL", "4,1,3,prof.SPC", "4,0,9,opamp.sbc, OPAMPS ",
                      "4,0,6,other.sbc, OPAMPS ", "4,0,5,notes.txt,  Release notes ", "4,1,1,x.DLL"});
     EXPECT_TRUE(Loaded());
-    const auto& files = app.lists.DataFileItems;
-    ASSERT_EQ(files.size(), 6u);
-    EXPECT_EQ(files[0].Withheld, 1);
-    EXPECT_EQ(files[1].Withheld, 0);  // field 2 counts only for .SBC, .TAL and .DAT
-    EXPECT_EQ(files[2].TargetLib, "OPAMPS");
-    EXPECT_EQ(files[2].TargetDir, m_suite / "ZSM_SBK");
-    EXPECT_EQ(files[3].TargetLib, "");
-    EXPECT_EQ(files[3].FileType, "OPAMPS");
-    EXPECT_EQ(files[3].TargetDir, m_suite / "ZSM_SBK");
-    EXPECT_EQ(files[4].FileType, "Release notes");
-    EXPECT_EQ(files[5].TargetDir, m_suite / "LIB");
+    const LoadedList& l = app.loaded;
+    ASSERT_EQ(l.Count(kGridDataFile), 6u);
+    EXPECT_EQ(l.At(kGridDataFile, 0).Withheld, 1);
+    EXPECT_EQ(l.At(kGridDataFile, 1).Withheld, 0);  // field 2 counts only for .SBC, .TAL and .DAT
+    EXPECT_EQ(l.At(kGridDataFile, 2).TargetLib, "OPAMPS");
+    EXPECT_EQ(l.At(kGridDataFile, 2).TargetDir, m_suite / "ZSM_SBK");
+    EXPECT_EQ(l.At(kGridDataFile, 3).TargetLib, "");
+    EXPECT_EQ(l.At(kGridDataFile, 3).FileType, "OPAMPS");
+    EXPECT_EQ(l.At(kGridDataFile, 3).TargetDir, m_suite / "ZSM_SBK");
+    EXPECT_EQ(l.At(kGridDataFile, 4).FileType, "Release notes");
+    EXPECT_EQ(l.At(kGridDataFile, 5).TargetDir, m_suite / "LIB");
 }
 
 TEST_F(ListReaderTest, AListWithoutElementsLoadsAndOffersNothing) {
     App& app = Load({kHeader, "7,a", "7,b", "99,END"});
     EXPECT_TRUE(Loaded());
-    EXPECT_EQ(app.lists.PartItems.size(), 1u);
-    EXPECT_EQ(app.lists.PartItems[0].Name, "");
+    EXPECT_EQ(app.loaded.Count(kGridPart), 0u);
     EXPECT_EQ(app.main.F_Preferen.Rows(), 1);
 }
 
@@ -98,15 +99,15 @@ TEST_F(ListReaderTest, AnEmptyListLoadsAndKeepsTheLibraryPaths) {
 TEST_F(ListReaderTest, AListNamedInCapitalsIsFound) {
     Load({kHeader, "1,0,1,7400,L.PART"}, "UPGRADE.LST");
     EXPECT_TRUE(Loaded());
-    EXPECT_EQ(m_app->lists.PartItems[0].Name, "7400");
+    EXPECT_EQ(m_app->loaded.At(kGridPart, 0).Name, "7400");
 }
 
 TEST_F(ListReaderTest, TwoDotsInsideANameAreAnOrdinaryName) {
     App& app = Load({kHeader, "1,0,1,7400,My..Lib.PART", "4,0,2,ver1..2.txt", "4,0,9,a.sbc,SUB..DIR"});
     EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
-    EXPECT_EQ(app.lists.PartItems[0].TargetLib, "My..Lib.PART");
-    EXPECT_EQ(app.lists.DataFileItems[0].Name, "ver1..2.txt");
-    EXPECT_EQ(app.lists.DataFileItems[1].TargetLib, "SUB..DIR");
+    EXPECT_EQ(app.loaded.At(kGridPart, 0).TargetLib, "My..Lib.PART");
+    EXPECT_EQ(app.loaded.At(kGridDataFile, 0).Name, "ver1..2.txt");
+    EXPECT_EQ(app.loaded.At(kGridDataFile, 1).TargetLib, "SUB..DIR");
 }
 
 TEST_F(ListReaderTest, EmptyLibraryNamesInTheHeaderAreTakenAsTheyStand) {
@@ -119,12 +120,12 @@ TEST_F(ListReaderTest, EmptyLibraryNamesInTheHeaderAreTakenAsTheyStand) {
 TEST_F(ListReaderTest, TheFileKindOfANameWithTrailingBlanksIsThatOfTheTrimmedName) {
     App& app = Load({kHeader, "4,1,1,x.tal ", "4,0,9,z.sbc ,SUB", "4,1,2,y.DAT  "});
     EXPECT_TRUE(Loaded());
-    const auto& files = app.lists.DataFileItems;
-    ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(files[0].Withheld, 1);
-    EXPECT_EQ(files[1].TargetLib, "SUB");
-    EXPECT_EQ(files[1].FileType, "");
-    EXPECT_EQ(files[2].Withheld, 1);
+    const LoadedList& l = app.loaded;
+    ASSERT_EQ(l.Count(kGridDataFile), 3u);
+    EXPECT_EQ(l.At(kGridDataFile, 0).Withheld, 1);
+    EXPECT_EQ(l.At(kGridDataFile, 1).TargetLib, "SUB");
+    EXPECT_EQ(l.At(kGridDataFile, 1).FileType, "");
+    EXPECT_EQ(l.At(kGridDataFile, 2).Withheld, 1);
     EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 0), "z.sbc ");  // the withheld files are not offered
 }
 
@@ -200,10 +201,21 @@ TEST_F(ListReaderTest, AMissingListFailsWithCodeNine) {
                                                    ListFile()});
 }
 
-TEST_F(ListReaderTest, PartsReadBeforeAFailureStayButNothingIsOffered) {
-    App& app = Load({kHeader, "1,0,1,A,L.PART", "1,0,1,B"});
+// A list that fails half-way offers nothing of it: the grid goes on offering the list loaded before,
+// and an update then works on that list's rows.
+TEST_F(ListReaderTest, AListThatFailsHalfWayLeavesTheListLoadedBefore) {
+    App& app = Load({kHeader, "1,0,1,OLD,L.PART"});
+    ASSERT_TRUE(Loaded());
+    app.main.F_Msg.SetVisible(false);
+    app.main.F_lstfrm.SetVisible(true);
+    Load({kHeader, "1,0,1,A,L.PART", "1,0,1,B,M.PART", "1,0,1,C"});
     EXPECT_FALSE(Loaded());
-    EXPECT_EQ(app.lists.PartItems[0].Name, "A");
+    EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 0), "OLD");
+    EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 1), "L.PART");
+    ASSERT_EQ(app.loaded.Count(kGridPart), 1u);
+    CollectGridSelection(app);
+    ASSERT_EQ(app.lists.PartItems.size(), 1u);
+    EXPECT_EQ(app.lists.PartItems[0].Name, "OLD");
 }
 
 TEST_F(ListReaderTest, TheRootFolderGivesAListPathWithoutTrailingSeparator) {
