@@ -367,7 +367,9 @@ TEST_F(LargeUpgradeTest, KillingTheRunThenRollingBackRestoresTheInstallation) {
         ASSERT_EQ(Apply().status, 0);
         killAt({"rollback", "--suite", Suite()}, fullRollback * (moment + 1) / 6);
         const auto again = RunCli({"rollback", "--suite", Suite()});
-        EXPECT_EQ(again.status, 0) << again.err;
+        // On a busy machine the killed rollback may have finished first: then there is nothing
+        // left to do, and the installation must be whole all the same.
+        EXPECT_TRUE(again.status == 0 || again.status == 2) << again.err;
         EXPECT_EQ(test::Contents(Suite()), before) << "after a rollback killed at " << moment;
     }
 }

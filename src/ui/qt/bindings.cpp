@@ -44,7 +44,8 @@ void Track(QWidget* widget, ui::Control& control, std::function<void()> apply) {
         widget->setEnabled(control.Enabled());
         QFont font = FontOf(control.Font(), widget->font());
         font.setBold(control.Bold());
-        widget->setFont(font);
+        // Setting a font, even the one a widget has, resolves it anew for all its children.
+        if (font != widget->font() || font.resolveMask() != widget->font().resolveMask()) widget->setFont(font);
         apply();
         widget->setVisible(control.Visible());
     };
@@ -144,16 +145,16 @@ private:
     std::function<bool(QEvent*)> m_hook;
 };
 
-void Hook(QObject* target, std::function<bool(QEvent*)> hook) {
-    target->installEventFilter(new EventHook(target, std::move(hook)));
-}
-
 QString Caption(const ui::Control& control) {
     // Captions keep the CR LF line breaks of the window system; Qt breaks at LF.
     return ToQt(control.Caption()).remove('\r');
 }
 
 }  // namespace
+
+void Hook(QObject* target, std::function<bool(QEvent*)> hook) {
+    target->installEventFilter(new EventHook(target, std::move(hook)));
+}
 
 void Bind(QLabel* widget, ui::Label& label) {
     widget->setWordWrap(true);

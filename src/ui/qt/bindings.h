@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+class QEvent;
+class QObject;
 class QWidget;
 class QLabel;
 class QPushButton;
@@ -40,6 +42,10 @@ namespace zrx::qt {
 QString ToQt(const std::string& text);
 std::string FromQt(const QString& text);
 QFont FontOf(const ui::UiFont& font, const QFont& fallback);
+
+// Calls `hook` for every event of `target` (a true result stops the event there), for as long as
+// the target lives.
+void Hook(QObject* target, std::function<bool(QEvent*)> hook);
 
 // Keeps a widget in step with its control model: `apply` runs now and after the model changes
 // (a burst of changes is applied once, when the event loop next runs). The subscription ends with

@@ -183,13 +183,23 @@ MainWindow::MainWindow(App& app) : m_app(app) {
     setObjectName("INSTINF");
     setWindowTitle(ToQt(m.Caption()));
     auto* central = new QWidget(this);
-    auto* stack = new QGridLayout(central);
-    // The frames share one place; where two are visible, the one listed first lies in front.
-    QWidget* frames[] = {BuildLoadPage(), BuildSelectionPage(), BuildUpdatePage(), BuildElementFrames(),
-                         BuildBuildFrame()};
-    for (QWidget* frame : frames) stack->addWidget(frame, 0, 0);
-    for (int i = 4; i >= 0; --i) frames[i]->raise();
+    m_stack = new QGridLayout(central);
     setCentralWidget(central);
+    // The frames share one place; where two are visible, the one listed first lies in front.
+    m_frames = {BuildLoadPage(), BuildSelectionPage(), BuildUpdatePage(), nullptr, nullptr};
+    for (QWidget* frame : m_frames)
+        if (frame != nullptr) m_stack->addWidget(frame, 0, 0);
+    StackFrames();
+    // The builder's frames, half of the window's controls, are made when the builder first shows
+    // one of them: a start in load mode need not make them.
+    if (m.F_Format.Visible() || m.F_chgfrm.Visible()) {
+        BuildBuilderFrames();
+    } else {
+        for (ui::Control* control : {static_cast<ui::Control*>(&m.F_Format), static_cast<ui::Control*>(&m.F_chgfrm)})
+            m_builderWatch.emplace_back(control, control->Subscribe([this, &m] {
+                if (m.F_Format.Visible() || m.F_chgfrm.Visible()) BuildBuilderFrames();
+            }));
+    }
     BuildMenus();
     // Large enough for the grid's columns on today's screens; the window is resizable and every
     // page follows its size.
@@ -201,6 +211,28 @@ MainWindow::MainWindow(App& app) : m_app(app) {
         RefreshCaptions();
     });
     // Track() hides the window with the form's design state; the program shows it after start-up.
+}
+
+MainWindow::~MainWindow() { StopBuilderWatch(); }
+
+void MainWindow::StopBuilderWatch() {
+    for (const auto& [control, id] : m_builderWatch) control->Unsubscribe(id);
+    m_builderWatch.clear();
+}
+
+void MainWindow::BuildBuilderFrames() {
+    if (m_frames[3] != nullptr) return;
+    StopBuilderWatch();
+    m_frames[3] = BuildElementFrames();
+    m_frames[4] = BuildBuildFrame();
+    m_stack->addWidget(m_frames[3], 0, 0);
+    m_stack->addWidget(m_frames[4], 0, 0);
+    StackFrames();
+}
+
+void MainWindow::StackFrames() {
+    for (auto frame = m_frames.rbegin(); frame != m_frames.rend(); ++frame)
+        if (*frame != nullptr) (*frame)->raise();
 }
 
 QWidget* MainWindow::BuildLoadPage() {
@@ -217,7 +249,13 @@ QWidget* MainWindow::BuildLoadPage() {
     // A folder typed or pasted (Enter opens it) besides the drive box and the folder list.
     auto* path = new QLineEdit(page);
     path->setObjectName("P_FolderPath");
-    path->setClearButtonEnabled(true);
+    // The clear button's icon is looked up in the icon theme, which costs more than the rest of
+    // the window: the button comes when the mouse or the focus first comes to the field.
+    Hook(path, [path](QEvent* event) {
+        if ((event->type() == QEvent::Enter || event->type() == QEvent::FocusIn) && !path->isClearButtonEnabled())
+            path->setClearButtonEnabled(true);
+        return false;
+    });
     path->setPlaceholderText(ToQt(GetLocalMessage("Type or paste a folder and press Enter, or drop one here", 20050)));
     m_folderPath = path;
     Track(path, m.F_lstdir, [path, &m] {
@@ -355,17 +393,20 @@ QWidget* MainWindow::BuildBuildFrame() {
 QLabel* MainWindow::AddCaption(QWidget* parent, const char* text, int32_t number) {
     auto* label = new QLabel(parent);
     m_captions.push_back({label, text, number});
-    RefreshCaptions();
+    RefreshCaption(m_captions.back());
     return label;
 }
 
+// In the user's language and in the font of the form's other controls (set at start-up).
+void MainWindow::RefreshCaption(const CaptionText& caption) {
+    if (!caption.label) return;
+    caption.label->setText(ToQt(GetLocalMessage(caption.text, caption.number)));
+    const QFont font = FontOf(m_app.uiFont, caption.label->font());
+    if (font != caption.label->font()) caption.label->setFont(font);
+}
+
 void MainWindow::RefreshCaptions() {
-    // In the user's language and in the font of the form's other controls (set at start-up).
-    for (const CaptionText& caption : m_captions) {
-        if (!caption.label) continue;
-        caption.label->setText(ToQt(GetLocalMessage(caption.text, caption.number)));
-        caption.label->setFont(FontOf(m_app.uiFont, caption.label->font()));
-    }
+    for (const CaptionText& caption : m_captions) RefreshCaption(caption);
 }
 
 void MainWindow::BuildMenus() {

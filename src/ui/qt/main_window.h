@@ -1,5 +1,10 @@
 #pragma once
 
+#include <array>
+#include <utility>
+#include <vector>
+
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -13,6 +18,9 @@
 
 namespace zrx {
 class App;
+namespace ui {
+class Control;
+}
 }
 
 namespace zrx::qt {
@@ -22,6 +30,7 @@ namespace zrx::qt {
 class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(App& app);
+    ~MainWindow() override;
     // Opens a folder (or the folder of a file) on the load page, as choosing it in the lists does.
     void OpenFolder(const std::string& folder);
     // How far a long operation has come; a total of 0 ends the display.
@@ -38,17 +47,25 @@ private:
     QWidget* BuildUpdatePage();
     QWidget* BuildElementFrames();
     QWidget* BuildBuildFrame();
+    void BuildBuilderFrames();
+    void StopBuilderWatch();
+    // Puts the frames in their order: the first in front.
+    void StackFrames();
     void BuildMenus();
     // A caption of the window's own around the form's controls: localised by its number.
     QLabel* AddCaption(QWidget* parent, const char* text, int32_t number);
     void RefreshCaptions();
 
     App& m_app;
+    QGridLayout* m_stack = nullptr;
+    std::array<QWidget*, 5> m_frames{};  // load, selection, update, builder lists, builder destination
+    std::vector<std::pair<ui::Control*, int>> m_builderWatch;
     struct CaptionText {
         QPointer<QLabel> label;
         const char* text;
         int32_t number;
     };
+    void RefreshCaption(const CaptionText& caption);
     std::vector<CaptionText> m_captions;
     QPointer<QLineEdit> m_folderPath;
     QPointer<QProgressBar> m_runProgress;
