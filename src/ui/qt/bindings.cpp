@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QAbstractTableModel>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
@@ -16,10 +17,14 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QPainter>
 #include <QRadioButton>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <memory>
+#include <unordered_map>
 
 #include "shell/text_utils.h"
 #include "ui/control.h"
@@ -133,6 +138,69 @@ private:
     ui::Grid& m_grid;
     int m_rows = -1;
     int m_cols = -1;
+};
+
+// Paints a grid cell as the style does, with its text cut in the middle to the column's width.
+// The cells of a large grid repeat their texts from row to row (directories, libraries, "YES"):
+// each text is laid out once for its width and kept, instead of being laid out three times for
+// every cell every time the grid is painted.
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QWidget* widget = cell.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        const QString text = cell.text;
+        cell.text.clear();
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);  // background, selection, focus
+        if (text.isEmpty()) return;
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect area = cell.rect.adjusted(margin, 0, -margin, 0);
+        if (area.width() <= 0) return;
+        const QStaticText& laidOut = LaidOut(text, area.width(), cell.font);
+        const QPalette::ColorGroup group = !(cell.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                           : (cell.state & QStyle::State_Active)  ? QPalette::Normal
+                                                                                  : QPalette::Inactive;
+        painter->save();
+        painter->setFont(cell.font);
+        painter->setPen(cell.palette.color(
+            group, (cell.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text));
+        painter->setClipRect(area);
+        const int top = area.top() + (area.height() - QFontMetrics(cell.font).height()) / 2;
+        painter->drawStaticText(area.left(), top, laidOut);
+        painter->restore();
+    }
+
+private:
+    const QStaticText& LaidOut(const QString& text, int width, const QFont& font) const {
+        if (font != m_font || m_laidOut.size() > 4096) {
+            m_laidOut.clear();
+            m_font = font;
+        }
+        Key key{text, width};
+        auto it = m_laidOut.find(key);
+        if (it == m_laidOut.end()) {
+            QStaticText laidOut(QFontMetrics(font).elidedText(text, Qt::ElideMiddle, width));
+            laidOut.setTextFormat(Qt::PlainText);
+            laidOut.setPerformanceHint(QStaticText::AggressiveCaching);
+            laidOut.prepare(QTransform(), font);
+            it = m_laidOut.emplace(std::move(key), std::move(laidOut)).first;
+        }
+        return it->second;
+    }
+    struct Key {
+        QString text;
+        int width;
+        bool operator==(const Key& other) const { return width == other.width && text == other.text; }
+    };
+    struct KeyHash {
+        size_t operator()(const Key& key) const { return qHash(key.text) ^ (static_cast<size_t>(key.width) << 1); }
+    };
+    mutable std::unordered_map<Key, QStaticText, KeyHash> m_laidOut;
+    mutable QFont m_font;
 };
 
 // Calls a function for chosen events of a widget.
@@ -333,6 +401,7 @@ void FitColumns(QTableView* view, const ui::Grid& grid) {
 void Bind(QTableView* widget, ui::Grid& grid) {
     auto* adapter = new GridAdapter(grid, widget);
     widget->setModel(adapter);
+    widget->setItemDelegate(new CellDelegate(widget));
     widget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     widget->setSelectionMode(QAbstractItemView::ContiguousSelection);
     widget->setTextElideMode(Qt::ElideMiddle);
