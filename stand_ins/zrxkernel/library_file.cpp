@@ -160,6 +160,8 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     if (*storedKind != kind) return fail(OpenError::WrongKind);
     auto file = std::unique_ptr<LibraryFile>(new LibraryFile(db, std::string(kind), false, info.st_dev, info.st_ino));
     file->m_canWrite = canWrite;
+    // A run reads and writes thousands of elements of one library: its pages stay in memory.
+    Exec(db, "PRAGMA cache_size=-8192");
     if (!file->PrepareStatements()) {
         error = OpenError::Damaged;
         return nullptr;
