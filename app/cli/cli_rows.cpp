@@ -51,7 +51,7 @@ bool Offered(const App& app, int row) {
 
 std::string ChangeWordOf(const App& app, int row) {
     const long index = RowIndex(app, row);
-    const auto& changes = app.rowChanges.changes;
+    const auto& changes = app.changeColumn.Changes().changes;
     if (!Offered(app, row) || static_cast<size_t>(index) >= changes.size()) return {};
     return std::string(preview::ChangeWord(changes[static_cast<size_t>(index)]));
 }
@@ -69,7 +69,7 @@ Json RowJson(const App& app, int row) {
     const std::string change = ChangeWordOf(app, row);
     if (!change.empty()) {
         json["change"] = change;
-        const std::string& reason = app.rowChanges.ReasonOf(static_cast<size_t>(index));
+        const std::string& reason = app.changeColumn.Changes().ReasonOf(static_cast<size_t>(index));
         if (!reason.empty()) json["reason"] = ToDisplayUtf8(reason);
     }
     return json;

@@ -121,7 +121,7 @@ void ShowSummary(App& app) {
     };
     form.F_PrevDef.onClick = [&form] { form.SetVisible(false); };
     form.F_Help.onClick = [&app] { ShowHelp(app); };
-    ConnectUndo(app, form);
+    ConnectUndo(form, app.dialogs, app.env, app.lastRunId, app.changeColumn);
     form.onActivate();
     app.openForms.push_back(&form);
     app.dialogs.ShowModal(form);

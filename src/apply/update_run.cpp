@@ -130,7 +130,7 @@ void ConnectUpdatePage(App& app) {
     app.main.F_Update.onClick = [&app] {
         UpdateLibraries(app);
         // What the rows would change is worked out again when the grid is shown again.
-        app.rowChangesStale = true;
+        app.changeColumn.MarkStale();
     };
 }
 

@@ -1,20 +1,21 @@
 #include "history/undo_action.h"
 
 #include "history/rollback.h"
-#include "shell/app.h"
+#include "preview/change_column.h"
 #include "shell/messages.h"
 #include "ui/dialogs.h"
 #include "ui/forms/summary_form.h"
 
 namespace zrx {
 
-void ConnectUndo(App& app, ui::SummaryForm& form) {
+void ConnectUndo(ui::SummaryForm& form, ui::Dialogs& dialogs, const Environment& env, int64_t run,
+                 ChangeColumn& changes) {
     form.P_Undo.SetCaption(GetLocalMessage("Undo this update", 20040));
-    form.P_Undo.SetEnabled(app.lastRunId != 0);
-    form.P_Undo.onClick = [&app, &form] {
-        if (app.lastRunId == 0 || !P_Undo_Click(app.dialogs, app.env, app.lastRunId)) return;
+    form.P_Undo.SetEnabled(run != 0);
+    form.P_Undo.onClick = [&form, &dialogs, &env, run, &changes] {
+        if (run == 0 || !P_Undo_Click(dialogs, env, run)) return;
         form.P_Undo.SetEnabled(false);
-        app.rowChangesStale = true;
+        changes.MarkStale();
     };
 }
 

@@ -4,9 +4,9 @@
 #include <unordered_map>
 
 #include "preview/change_preview.h"
-#include "shell/app.h"
 #include "shell/messages.h"
 #include "ui/dialogs.h"
+#include "ui/forms/main_form.h"
 
 namespace zrx {
 
@@ -17,27 +17,40 @@ constexpr int kChangeColumn = 5;
 
 }  // namespace
 
-preview::RowChanges ShowChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font,
-                                     const GridRowTable& rows, const Environment& env,
-                                     const preview::UpgradeFolder& upgrade) {
+ChangeColumn::ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font, const GridRowTable& rows,
+                           const Environment& env, const std::string& listPath,
+                           const std::array<std::string, 6>& upgradeLibraries)
+    : m_grid(grid),
+      m_dialogs(dialogs),
+      m_font(font),
+      m_rows(rows),
+      m_env(env),
+      m_listPath(listPath),
+      m_upgradeLibraries(upgradeLibraries) {}
+
+void ChangeColumn::Refresh() {
+    ui::Grid& grid = m_grid;
+    ui::Dialogs& dialogs = m_dialogs;
     const std::string comparing = GetLocalMessage("Comparing the upgrade with the installation", 20024);
     dialogs.SetBusy(true);
-    preview::RowChanges result =
-        preview::CompareRows(rows, env, upgrade, [&dialogs, &comparing](size_t done, size_t total) {
-            dialogs.ShowProgress(comparing, done, total);
-            dialogs.ProcessEvents();
-        });
+    m_changes = preview::CompareRows(m_rows, m_env, {m_listPath, m_upgradeLibraries},
+                                     [&dialogs, &comparing](size_t done, size_t total) {
+                                         dialogs.ShowProgress(comparing, done, total);
+                                         dialogs.ProcessEvents();
+                                     });
+    m_stale = false;
+    const preview::RowChanges& result = m_changes;
     dialogs.ShowProgress({}, 0, 0);
     dialogs.SetBusy(false);
 
     ui::Control::UpdateBlock block(grid);
     if (grid.Cols() < kChangeColumn + 1) grid.SetCols(kChangeColumn + 1);
     grid.SetTextMatrix(0, kChangeColumn, GetLocalMessage("Change", 20020));
-    int width = dialogs.TextWidth(grid.TextMatrix(0, kChangeColumn) + "  ", font);
+    int width = dialogs.TextWidth(grid.TextMatrix(0, kChangeColumn) + "  ", m_font);
     for (int change = 0; change <= static_cast<int>(preview::Change::Unreadable); ++change)
         width = std::max(
             width,
-            dialogs.TextWidth(preview::LocalChangeWord(static_cast<preview::Change>(change)) + "  ", font));
+            dialogs.TextWidth(preview::LocalChangeWord(static_cast<preview::Change>(change)) + "  ", m_font));
     grid.SetColWidth(kChangeColumn, width);
     // Rows share their cells' texts: each pair of change and reason is put into words once, and
     // each run of rows with the same pair is filled at once.
@@ -58,29 +71,21 @@ preview::RowChanges ShowChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const
         grid.FillColumn(kChangeColumn, static_cast<int>(first) + 1, static_cast<int>(end), text->second);
         first = end;
     }
-    return result;
 }
 
-void P_SameToNo_Click(ui::Grid& grid, const preview::RowChanges& rowChanges) {
-    ui::Control::UpdateBlock block(grid);
-    const auto& changes = rowChanges.changes;
-    for (size_t i = 0; i < changes.size() && static_cast<int>(i) + 1 < grid.Rows(); ++i)
+void ChangeColumn::SetSameToNo() {
+    ui::Control::UpdateBlock block(m_grid);
+    const auto& changes = m_changes.changes;
+    for (size_t i = 0; i < changes.size() && static_cast<int>(i) + 1 < m_grid.Rows(); ++i)
         if (changes[i] == preview::Change::Same &&
-            !grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn).empty())
-            grid.SetTextMatrix(static_cast<int>(i) + 1, kUpdateColumn, "NO");
+            !m_grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn).empty())
+            m_grid.SetTextMatrix(static_cast<int>(i) + 1, kUpdateColumn, "NO");
 }
 
-void RefreshChangeColumn(App& app) {
-    app.rowChanges = ShowChangeColumn(app.main.F_Preferen, app.dialogs, app.uiFont, app.GridRows, app.env,
-                                      {app.ListPath, app.UpgLibPath});
-    app.rowChangesStale = false;
-}
-
-void ConnectPreview(App& app) {
-    ui::MainForm& m = app.main;
-    m.P_SameToNo.onClick = [&app] { P_SameToNo_Click(app.main.F_Preferen, app.rowChanges); };
-    m.F_Msg.Subscribe([&app] {
-        if (app.rowChangesStale && app.main.F_Msg.Visible() && !app.ended) RefreshChangeColumn(app);
+void ConnectPreview(ChangeColumn& column, ui::MainForm& m, const bool& ended) {
+    m.P_SameToNo.onClick = [&column] { column.SetSameToNo(); };
+    m.F_Msg.Subscribe([&column, &m, &ended] {
+        if (column.Stale() && m.F_Msg.Visible() && !ended) column.Refresh();
     });
 }
 

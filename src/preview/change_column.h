@@ -1,35 +1,54 @@
 #pragma once
 
-#include <vector>
+#include <array>
+#include <string>
 
 #include "preview/change_preview.h"
 
 namespace zrx {
 
-class App;
 struct Environment;
 class GridRowTable;
 namespace ui {
 class Dialogs;
 class Grid;
+class MainForm;
 struct UiFont;
 }  // namespace ui
 
-// The selection grid's sixth column, "Change": works out what each offered row of `rows` would do
-// to the installation and shows it in `grid`. Shows progress and lets window events through while
-// it compares.
-preview::RowChanges ShowChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font,
-                                     const GridRowTable& rows, const Environment& env,
-                                     const preview::UpgradeFolder& upgrade);
+// The selection grid's sixth column, "Change", and the changes it shows: what each offered row of
+// the loaded list would do to the installation. They are worked out when a list is loaded, and
+// again when the grid is shown after an update run or an undo has marked them stale.
+class ChangeColumn {
+public:
+    ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font, const GridRowTable& rows,
+                 const Environment& env, const std::string& listPath,
+                 const std::array<std::string, 6>& upgradeLibraries);
 
-// "Set unchanged rows to NO": every offered row whose change is "same" is set to NO; nothing else
-// changes.
-void P_SameToNo_Click(ui::Grid& grid, const preview::RowChanges& changes);
+    // Works the changes out and shows them; shows progress and lets window events through while
+    // it compares.
+    void Refresh();
+    void MarkStale() { m_stale = true; }
+    bool Stale() const { return m_stale; }
+    const preview::RowChanges& Changes() const { return m_changes; }
+    // "Set unchanged rows to NO": every offered row whose change is "same" is set to NO; nothing
+    // else changes.
+    void SetSameToNo();
 
-// Works the loaded list's changes out and shows them: when a list has been loaded, and again when
-// the grid is shown after an update run or an undo (which set `App::rowChangesStale`).
-void RefreshChangeColumn(App& app);
+private:
+    ui::Grid& m_grid;
+    ui::Dialogs& m_dialogs;
+    const ui::UiFont& m_font;
+    const GridRowTable& m_rows;
+    const Environment& m_env;
+    const std::string& m_listPath;
+    const std::array<std::string, 6>& m_upgradeLibraries;
+    preview::RowChanges m_changes;
+    bool m_stale = false;  // an update run or an undo has run since they were worked out
+};
 
-void ConnectPreview(App& app);
+// The button "Set unchanged rows to NO", and the changes worked out again when the grid shows
+// while they are stale (not once the program is ending).
+void ConnectPreview(ChangeColumn& column, ui::MainForm& main, const bool& ended);
 
 }  // namespace zrx

@@ -12,6 +12,7 @@
 
 #include "builder/builder_tables.h"
 #include "kernel/releasing_dialogs.h"
+#include "preview/change_column.h"
 #include "preview/change_preview.h"
 #include "shell/working_database.h"
 #include "ui/forms/main_form.h"
@@ -84,9 +85,8 @@ public:
     LoadedList loaded;
     UpgradeLists lists;
     GridRowTable GridRows;
-    // What each offered row of GridRows would change in the installation.
-    preview::RowChanges rowChanges;
-    bool rowChangesStale = false;  // an update run has run since they were worked out
+    // What each offered row of GridRows would change in the installation, in the grid's sixth column.
+    ChangeColumn changeColumn{main.F_Preferen, dialogs, uiFont, GridRows, env, ListPath, UpgLibPath};
     // Whether loading a list works the changes out (the window always does; a command that shows
     // no change leaves them out).
     bool compareOnLoad = true;

@@ -3,6 +3,7 @@
 #include "apply/update_run.h"
 #include "builder/build_window.h"
 #include "preview/change_column.h"
+#include "shell/app.h"
 #include "shell/main_window.h"
 #include "upgrade_list/load_page.h"
 #include "upgrade_list/selection_grid.h"
@@ -15,7 +16,7 @@ void ConnectHandlers(App& app) {
     ConnectSelectionGrid(app);
     ConnectUpdatePage(app);
     ConnectBuilder(app);
-    ConnectPreview(app);
+    ConnectPreview(app.changeColumn, app.main, app.ended);
 }
 
 }  // namespace zrx

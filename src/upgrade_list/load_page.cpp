@@ -36,7 +36,7 @@ void F_lstok_Click(App& app) {
     AssignTargetDirs(app);
     BuildGridRows(app);
     FillPreferenceGrid(app);
-    if (app.compareOnLoad) RefreshChangeColumn(app);
+    if (app.compareOnLoad) app.changeColumn.Refresh();
     m.F_Format.SetVisible(false);
     app.dialogs.SetBusy(false);
     ClearWorkingDatabase();

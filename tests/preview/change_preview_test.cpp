@@ -87,9 +87,9 @@ protected:
     // Each offered row's change word, by "name library".
     std::vector<std::pair<std::string, std::string>> Changes(const App& app) {
         std::vector<std::pair<std::string, std::string>> result;
-        for (size_t i = 0; i < app.rowChanges.changes.size(); ++i)
+        for (size_t i = 0; i < app.changeColumn.Changes().changes.size(); ++i)
             result.emplace_back(std::string(app.GridRows[i].Name) + " " + std::string(app.GridRows[i].TargetLib),
-                                std::string(preview::ChangeWord(app.rowChanges.changes[i])));
+                                std::string(preview::ChangeWord(app.changeColumn.Changes().changes[i])));
         return result;
     }
 };
@@ -124,9 +124,9 @@ TEST_F(ChangePreviewTest, EveryRowOfEveryKindGetsItsChange) {
                                    {"same.sbc regs", "same"},
                                    {"new.sbc NEWDIR", "new"},
                                    {"old.sbc REGS", "changed"}}));
-    EXPECT_NE(app.rowChanges.ReasonOf(5).find("the file is not a library"), std::string::npos)
-        << app.rowChanges.ReasonOf(5);
-    EXPECT_NE(app.rowChanges.ReasonOf(16).find("Upgrade.MPARAM"), std::string::npos);
+    EXPECT_NE(app.changeColumn.Changes().ReasonOf(5).find("the file is not a library"), std::string::npos)
+        << app.changeColumn.Changes().ReasonOf(5);
+    EXPECT_NE(app.changeColumn.Changes().ReasonOf(16).find("Upgrade.MPARAM"), std::string::npos);
     // The grid shows the change in its sixth column; the five columns stay as they are.
     const ui::Grid& grid = app.main.F_Preferen;
     EXPECT_EQ(grid.TextMatrix(0, 5), "Change");
@@ -183,8 +183,8 @@ TEST_F(ChangePreviewTest, UnchangedRowsCanAllBeSetToNoAndNothingElse) {
     ui::Grid& grid = app.main.F_Preferen;
     grid.UserSelect(2, 3, 2, 3);  // P_CHANGED to NO by hand
     app.main.P_SameToNo.Click();
-    for (size_t i = 0; i < app.rowChanges.changes.size(); ++i) {
-        const bool same = app.rowChanges.changes[i] == preview::Change::Same;
+    for (size_t i = 0; i < app.changeColumn.Changes().changes.size(); ++i) {
+        const bool same = app.changeColumn.Changes().changes[i] == preview::Change::Same;
         EXPECT_EQ(grid.TextMatrix(static_cast<int>(i) + 1, 3), same || i == 1 ? "NO" : "YES") << i;
     }
 }
