@@ -51,6 +51,14 @@ protected:
         app.main.F_lstok.Click();
         app.main.F_Proceed.Click();
     }
+    // A recorded run of none of the list's elements, for a test to add its own changes to.
+    static std::unique_ptr<history::RunRecorder> BeginRun(App& app) {
+        static const UpgradeLists nothingSelected;
+        std::string error;
+        auto record = history::RunRecorder::Begin({app.env, app.ListPath, app.UpgLibPath, nothingSelected}, error);
+        EXPECT_NE(record, nullptr) << error;
+        return record;
+    }
     std::vector<history::RunSummary> Runs() {
         std::vector<history::RunSummary> runs;
         std::string error;
@@ -88,10 +96,9 @@ TEST_F(HistoryTest, AnIndexFileReplacedJustBeforeAKillComesBackWhole) {
     test::WriteFile(index, "D||DIODES|D1|slow\r\n\r\nQ||OTHER|Q9|x");  // no line end at the end
     const std::string before = test::ReadFile(index);
     App& app = Open();
-    const UpgradeLists nothingSelected;
+    auto record = BeginRun(app);
+    ASSERT_NE(record, nullptr);
     std::string error;
-    auto record = history::RunRecorder::Begin({app.env, app.ListPath, app.UpgLibPath, nothingSelected}, error);
-    ASSERT_NE(record, nullptr) << error;
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     ASSERT_NE(file, nullptr);
     file->Add("D||DIODES|D2|added", "DIODES");
@@ -112,10 +119,9 @@ TEST_F(HistoryTest, AnIndexFileNotYetReplacedIsLeftAsItWas) {
     test::WriteFile(index, test::ReadFile(index) + "D||DIODES|D2|added\r\n");
     const std::string before = test::ReadFile(index);
     App& app = Open();
-    const UpgradeLists nothingSelected;
+    auto record = BeginRun(app);
+    ASSERT_NE(record, nullptr);
     std::string error;
-    auto record = history::RunRecorder::Begin({app.env, app.ListPath, app.UpgLibPath, nothingSelected}, error);
-    ASSERT_NE(record, nullptr) << error;
     ASSERT_TRUE(record->BeforeIndexSave(index, {"D||DIODES|D2|added"}, false, error)) << error;
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     file->Add("Q||OTHER|Q2|more", "OTHER");
