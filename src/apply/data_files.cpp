@@ -240,17 +240,19 @@ CopyOutcome CopyRecordedFile(ui::Dialogs& dialogs, const std::string& srcDir, co
     return Copy(dialogs, srcDir, destDir, name, name, true, nullptr, false);
 }
 
-// Makes everything written to the file systems of these directories durable.
-void SyncFileSystems(const std::set<std::string>& dirs) {
+// Makes everything written to the file systems of these directories durable. Returns the
+// directories whose file system could not (a write that failed on its way to the disk).
+std::vector<std::string> SyncFileSystems(const std::set<std::string>& dirs) {
     std::set<dev_t> done;
+    std::vector<std::string> failed;
     for (const std::string& dir : dirs) {
         struct stat info {};
         if (::stat(dir.c_str(), &info) != 0 || !done.insert(info.st_dev).second) continue;
         const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) continue;
-        ::syncfs(fd);
-        ::close(fd);
+        if (fd < 0 || ::syncfs(fd) != 0) failed.push_back(dir + ": " + std::strerror(errno));
+        if (fd >= 0) ::close(fd);
     }
+    return failed;
 }
 
 }  // namespace
@@ -320,7 +322,14 @@ void CopyDataFiles(App& app) {
                 break;
         }
     }
-    if (recorded) SyncFileSystems(written);
+    if (!recorded) return;
+    const std::vector<std::string> failed = SyncFileSystems(written);
+    if (failed.empty()) return;
+    // The old files stay in the run's record: a rollback brings them back.
+    std::string text = "The copied files could not all be written to the disk; some may be incomplete. Undo this "
+                       "update to bring back the files as they were.";
+    for (const std::string& dir : failed) text += "\r\n" + dir;
+    app.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 std::optional<bool> SameBytes(const std::string& a, const std::string& b) {
