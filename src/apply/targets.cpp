@@ -12,10 +12,6 @@ const std::string& ElementTargetDir(const Environment& env, int kind) {
     return kind == 5 ? env.ZSMmod : env.LibDir;
 }
 
-std::string ElementTargetPath(const std::string& dir, std::string_view targetLib) {
-    return ResolveNameInDir(dir, targetLib);
-}
-
 const std::string& ResolvedNames::In(const std::string& dir, std::string_view name) {
     m_key.assign(dir).append(1, '\0').append(name);
     auto it = m_resolved.find(m_key);

@@ -20,10 +20,9 @@ struct DataFileItem;
 // The directory of an element kind's target libraries: SPARAM models (kind 5) go under the
 // simulator model directory, every other kind under the library directory.
 const std::string& ElementTargetDir(const Environment& env, int kind);
-// The target library of an element: its directory and the list's library file name.
-std::string ElementTargetPath(const std::string& dir, std::string_view targetLib);
 
-// What names resolve to in their directories, each worked out once. Within one run or one preview
+// What names resolve to in their directories (an element's target library: its directory and the
+// list's library file name), each worked out once. Within one run or one preview
 // nothing changes what a name resolves to (a library a run creates is made under the spelling it
 // resolved to), and a run of many elements into a few libraries would otherwise look each one up
 // on the disk again for every element.

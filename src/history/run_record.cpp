@@ -139,8 +139,8 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
     std::set<std::string> seen;
     // Nothing on the disk changes while the run is recorded: what each library name resolves to,
     // and whether it exists, is looked up once.
-    std::map<std::string, std::pair<std::string, bool>> targets;
-    std::map<std::string, bool> directories;
+    ResolvedNames targets;
+    std::map<std::string, bool> libraryThere, directories;
     bool failed = false;
     std::string why;
 
@@ -165,21 +165,18 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
             if (source == 0 || name.empty()) continue;  // nothing of it can be saved
             const std::string digest = StringFromPointer(E_ElementDigest(source, item.Name.c_str()));
             if (digest.empty()) continue;  // not in the upgrade library
-            auto known = targets.find(dir + '\0' + item.TargetLib);
-            if (known == targets.end()) {
-                std::string path = ElementTargetPath(dir, item.TargetLib);
+            const std::string& target = targets.In(dir, item.TargetLib);
+            auto known = libraryThere.find(target);
+            if (known == libraryThere.end()) {
                 struct stat info {};
-                const bool there = ::lstat(path.c_str(), &info) == 0;
-                known = targets.emplace(dir + '\0' + item.TargetLib, std::make_pair(std::move(path), there))
-                            .first;
+                known = libraryThere.emplace(target, ::lstat(target.c_str(), &info) == 0).first;
             }
-            const std::string& target = known->second.first;
-            const bool libraryThere = known->second.second;
+            const bool there = known->second;
             if (!seen.insert(target + '\0' + name).second) continue;
-            if (!libraryThere && seen.insert(target).second)
+            if (!there && seen.insert(target).second)
                 record(kLibraryMade, target, {}, true, {}, nullptr, nullptr);
-            int32_t installed = libraryThere ? read.Open(target, libraryKind) : 0;
-            if (libraryThere && installed == 0) continue;  // refused: the run cannot save into it
+            int32_t installed = there ? read.Open(target, libraryKind) : 0;
+            if (there && installed == 0) continue;  // refused: the run cannot save into it
             // 1: the same as installed (the run changes nothing); -2: not installed; 0: installed and
             // different; -3: one of them damaged (the copy below tells whether it is installed).
             const int compared =
