@@ -164,10 +164,11 @@ void AddApplyCommand(CLI::App& parent, int& status) {
             auto& summary = static_cast<ui::SummaryForm&>(form);
             session.dialogs.EndProgress();
             if (!json) PrintSummary(summary.F_Resgrid);
-            for (int r = 1; r < summary.F_Resgrid.Rows(); ++r)
-                if (!summary.F_Resgrid.TextMatrix(r, 3).empty() &&
-                    summary.F_Resgrid.TextMatrix(r, 3) != GetLocalMessage("Copied", 4434))
-                    allCopied = false;
+            const std::string copied = GetLocalMessage("Copied", 4434);
+            for (int r = 1; r < summary.F_Resgrid.Rows() && allCopied; ++r) {
+                const std::string outcome = summary.F_Resgrid.TextMatrix(r, 3);
+                if (!outcome.empty() && outcome != copied) allCopied = false;
+            }
             if (!summaryFile.empty()) {
                 std::string error;
                 if (!WriteSummaryFile(summary.F_Resgrid, summaryFile, error)) {

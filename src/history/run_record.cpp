@@ -9,7 +9,8 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "apply/data_files.h"
 #include "apply/run_guard.h"
@@ -102,14 +103,16 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
 
     RecordDatabase::Transaction transaction(rec);
     if (!transaction.Active()) return fail("the record cannot be written: " + rec.Error());
-    std::map<std::string, int64_t> places;
+    std::unordered_map<std::string, int64_t> places;
+    RecordDatabase::Statement addPlace(rec, "INSERT OR IGNORE INTO places(path) VALUES(?1)");
+    RecordDatabase::Statement findPlace(rec, "SELECT id FROM places WHERE path=?1");
     auto place = [&](const std::string& path) -> int64_t {
         const auto known = places.find(path);
         if (known != places.end()) return known->second;
-        RecordDatabase::Statement(rec, "INSERT OR IGNORE INTO places(path) VALUES(?1)").Bind(1, path).Run();
-        RecordDatabase::Statement query(rec, "SELECT id FROM places WHERE path=?1");
-        query.Bind(1, path);
-        const int64_t id = query.Next() ? query.Int(0) : 0;
+        addPlace.Bind(1, path).Run();
+        findPlace.Bind(1, path);
+        const int64_t id = findPlace.Next() ? findPlace.Int(0) : 0;
+        findPlace.Reset();
         places.emplace(path, id);
         return id;
     };
@@ -136,7 +139,12 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string
 
     LibraryHandles read;               // the libraries the record looks into
     int32_t oldLibraries[2] = {0, 0};  // part kind, symbol kind: the old elements
-    std::set<std::string> seen;
+    // What the run is recorded to change already: element keys (library and name), libraries,
+    // directories and files.
+    std::unordered_set<std::string> seen;
+    seen.reserve(in.lists.PartItems.size() + in.lists.SymbolItems.size() + in.lists.PackageItems.size() +
+                 in.lists.MixedModelItems.size() + in.lists.SpiceModelItems.size() +
+                 2 * in.lists.DataFileItems.size());
     // Nothing on the disk changes while the run is recorded: what each library name resolves to,
     // and whether it exists, is looked up once.
     ResolvedNames targets;

@@ -383,18 +383,21 @@ int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB,
     LibraryHandle* b = k.Library(libraryB);
     if (a == nullptr || b == nullptr || nameA == nullptr || nameB == nullptr) return -3;
     k.lastError.clear();
-    const auto first = a->file->Load(nameA);
-    if (!first) return -1;
-    const auto second = b->file->Load(nameB);
+    // Each file keeps the element it read last; the first is copied only when both are one file.
+    std::optional<std::string> firstCopy;
+    const std::optional<std::string>* first = &a->file->Read(nameA);
+    if (!*first) return -1;
+    if (a->file == b->file) first = &(firstCopy = **first);
+    const std::optional<std::string>& second = b->file->Read(nameB);
     if (!second) return -2;
     auto readable = [](const LibraryHandle& handle, const std::string& data) {
         return StoredIntact(data, handle.file->Kind() == ZK_KIND_PART_LIBRARY);
     };
-    if (!readable(*a, *first) || !readable(*b, *second)) {
-        k.lastError = std::string("the element ") + (readable(*a, *first) ? nameB : nameA) + " is damaged";
+    if (!readable(*a, **first) || !readable(*b, *second)) {
+        k.lastError = std::string("the element ") + (readable(*a, **first) ? nameB : nameA) + " is damaged";
         return -3;
     }
-    return *first == *second ? 1 : 0;
+    return **first == *second ? 1 : 0;
 }
 
 int32_t E_CopyElement(int32_t fromLibrary, const char* name, int32_t toLibrary, const char* toName) {
@@ -408,7 +411,10 @@ int32_t E_CopyElement(int32_t fromLibrary, const char* name, int32_t toLibrary, 
         k.lastError = "the libraries are of different kinds";
         return 0;
     }
-    const auto data = from->file->Load(name);
+    // Saving into the file read from ends its read: the element is copied first there.
+    std::optional<std::string> copy;
+    const std::optional<std::string>& data =
+        from->file == to->file ? (copy = from->file->Load(name)) : from->file->Read(name);
     if (!data) return -1;
     if (!to->file->Save(toName, *data)) {
         k.lastError = to->file->LastError();
@@ -436,7 +442,7 @@ const char* E_ElementDigest(int32_t library, const char* name) {
     LibraryHandle* handle = k.Library(library);
     k.digest.clear();
     if (handle == nullptr || name == nullptr) return k.digest.c_str();
-    if (const auto data = handle->file->Load(name)) k.digest = Sha256Hex(*data);
+    if (const auto& data = handle->file->Read(name)) k.digest = Sha256Hex(*data);
     return k.digest.c_str();
 }
 

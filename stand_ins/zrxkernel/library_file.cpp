@@ -226,26 +226,27 @@ void LibraryFile::EndRead() {
     m_inRead = false;
 }
 
-std::optional<std::string> LibraryFile::Load(std::string_view name) {
+const std::optional<std::string>& LibraryFile::Read(std::string_view name) {
     BeginRead();
     // The element read last is kept while the read lasts: a caller that compares, digests and
     // copies one element reads it once.
     if (m_cacheValid && m_cachedName == name) return m_cachedData;
     sqlite3_stmt* s = m_select->Get();
     sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-    std::optional<std::string> data;
     const int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) {
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(s, 0));
-        data.emplace(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(s, 0)));
-    } else if (rc != SQLITE_DONE) {
-        m_lastError = sqlite3_errmsg(m_db);
+        const size_t size = static_cast<size_t>(sqlite3_column_bytes(s, 0));
+        if (m_cachedData) m_cachedData->assign(bytes ? bytes : "", size);  // keeps its buffer
+        else m_cachedData.emplace(bytes ? bytes : "", size);
+    } else {
+        m_cachedData.reset();
+        if (rc != SQLITE_DONE) m_lastError = sqlite3_errmsg(m_db);
     }
     m_select->Reset();
     m_cacheValid = rc == SQLITE_ROW || rc == SQLITE_DONE;
     m_cachedName = name;
-    m_cachedData = data;
-    return data;
+    return m_cachedData;
 }
 
 bool LibraryFile::BeginBatch() {

@@ -60,7 +60,9 @@ public:
     bool SameFileAs(dev_t device, ino_t inode) const { return device == m_device && inode == m_inode; }
 
     // The stored form of an element, or nothing when it is absent or cannot be read.
-    std::optional<std::string> Load(std::string_view name);
+    std::optional<std::string> Load(std::string_view name) { return Read(name); }
+    // The same without a copy: valid until the next read or write of this file.
+    const std::optional<std::string>& Read(std::string_view name);
     // Saves one element. Saves are gathered into one database transaction (each save atomic in
     // it) that Commit() ends; CommitIfOld() ends it once it has been open for kMaxBatchAge.
     bool Save(std::string_view name, std::string_view data);
