@@ -101,6 +101,10 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
         why = SystemError("cannot read the source");
         return InstallResult::Failed;
     }
+    // A new name in the folder itself is told to the name lookup (see NoteNewNameInDir).
+    struct stat folderBefore {};
+    const bool newName = !replacing && JoinPath(destDir, FileNameOf(to)) == to &&
+                         ::stat(destDir.c_str(), &folderBefore) == 0;
     std::string temp = JoinPath(destDir, std::string(".").append(FileNameOf(to)).append(".zrxtmp-XXXXXX"));
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
@@ -133,6 +137,7 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
         ::unlink(temp.c_str());
         return InstallResult::Failed;
     }
+    if (newName) NoteNewNameInDir(destDir, FileNameOf(to), folderBefore);
     return InstallResult::Installed;
 }
 

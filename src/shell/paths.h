@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,11 @@ std::string FileNameOf(std::string_view path);
 // first in byte order). Returns the full path of what was found, or the exact path when nothing
 // matches.
 std::string ResolveNameInDir(std::string_view dir, std::string_view name);
+// Tells ResolveNameInDir that the caller has just made `name` in `dir`, which was as `before`
+// (its stat) until then. ResolveNameInDir reads a folder again whenever it changed since it was
+// read; where the names it kept described the folder as it was before, they stay in use with the
+// new name added, so that making many files in one folder does not read it once per file.
+void NoteNewNameInDir(std::string_view dir, std::string_view name, const struct stat& before);
 
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);

@@ -1,6 +1,7 @@
 #include "shell/paths.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -39,6 +40,36 @@ TEST(ResolveNameInDirTest, FindsExactNameFirstThenIgnoringCase) {
     test::WriteFile(dir / "Upgrade.lst", "y");
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "Upgrade.lst"), dir / "Upgrade.lst");
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "none.txt"), dir / "none.txt");
+}
+
+// The lookup keeps what it read of a folder; every change made by someone else since must show.
+TEST(ResolveNameInDirTest, SeesEveryChangeOfTheFolderSinceItWasRead) {
+    test::TempDir dir;
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "a.txt"), dir / "a.txt");
+    test::WriteFile(dir / "A.TXT", "x");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "a.txt"), dir / "A.TXT");
+    std::filesystem::rename(dir / "A.TXT", dir / "a.TxT");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "A.txt"), dir / "a.TxT");
+    std::filesystem::remove(dir / "a.TxT");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "A.txt"), dir / "A.txt");
+}
+
+TEST(ResolveNameInDirTest, NamesTheCallerMakesAreAddedOnlyToAnUpToDateReading) {
+    test::TempDir dir;
+    struct stat before {};
+    // Read, then a file made by the caller and told: found without reading the folder again.
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "new.dat"), dir / "new.dat");
+    ASSERT_EQ(::stat(dir.Path().c_str(), &before), 0);
+    test::WriteFile(dir / "new.dat", "x");
+    NoteNewNameInDir(dir.Path(), "new.dat", before);
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "NEW.DAT"), dir / "new.dat");
+    // Someone else's file made before the caller's own is not hidden by it.
+    test::WriteFile(dir / "OTHER.DAT", "y");
+    ASSERT_EQ(::stat(dir.Path().c_str(), &before), 0);
+    test::WriteFile(dir / "mine.dat", "z");
+    NoteNewNameInDir(dir.Path(), "mine.dat", before);
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "other.dat"), dir / "OTHER.DAT");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "MINE.DAT"), dir / "mine.dat");
 }
 
 TEST(CheckPathAvailableTest, AcceptsAnExistingDirectoryAndKeepsItsCase) {
