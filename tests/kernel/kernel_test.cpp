@@ -161,6 +161,12 @@ TEST_F(KernelTest, StoredElementsAreComparedCopiedDeletedAndDigestedAsTheyAre) {
     EXPECT_EQ(E_CopyElement(wb, "7400", ra, "X"), 0);
     EXPECT_EQ(E_CopyElement(rs, "Q1", wb, "X"), 0);
     EXPECT_EQ(StringFromPointer(E_ElementDigest(wb, "COPY")), StringFromPointer(E_ElementDigest(ra, "7404")));
+    // One library on both sides: each file keeps only the element it read last.
+    EXPECT_EQ(E_CompareElements(ra, "7400", ra, "7404"), 0);
+    EXPECT_EQ(E_CompareElements(wb, "COPY", wb, "COPY"), 1);
+    EXPECT_EQ(E_CopyElement(wb, "COPY", wb, "COPY2"), 1);
+    EXPECT_EQ(StringFromPointer(E_ElementDigest(wb, "COPY2")), StringFromPointer(E_ElementDigest(ra, "7404")));
+    EXPECT_EQ(E_DeleteElement(wb, "COPY2"), 1);
     EXPECT_EQ(E_DeleteElement(wb, "7400"), 1);
     EXPECT_EQ(E_DeleteElement(wb, "never there"), 1);
     EXPECT_EQ(E_DeleteElement(ra, "7400"), 0);  // a read handle cannot delete
