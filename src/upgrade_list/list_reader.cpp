@@ -95,7 +95,7 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
         case kDataFileRecord: {
             if (f.Count() < 4) return state.failure = Failure::Unreadable, false;
             if (!CheckName(state, f.Field(4))) return false;
-            LoadedList::Record* added = list.Add(kGridDataFile, f.Field(4));
+            LoadedList::Record* added = list.Add(kDataFileRecord, f.Field(4));
             if (added == nullptr) return state.failure = Failure::TooMuchText, false;
             LoadedList::Record& record = *added;
             if (!Number(state, f.Field(3), record.destKind)) return false;
@@ -190,7 +190,7 @@ int ReadUpgradeList(App& app) {
 
 void AssignTargetDirs(App& app) {
     LoadedList& list = app.loaded;
-    auto& records = list.Records(kGridDataFile);
+    auto& records = list.Records(kDataFileRecord);
     for (size_t i = 0; i < records.size(); ++i)
         records[i].targetDir = list.Text(TargetDirForCode(records[i].destKind, app.env));
 }

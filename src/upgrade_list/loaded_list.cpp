@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kKindShift = 29;
 // The kinds in the order of the grid's rows.
-constexpr std::array<int, 6> kGridOrder = {kGridPart, kGridSymbol, kGridPackage, kGridSparam, kGridMparam, kGridDataFile};
+constexpr std::array<int, 6> kGridOrder = {kPartRecord, kSymbolRecord, kPackageRecord, kSparamRecord, kMparamRecord, kDataFileRecord};
 constexpr uint32_t kIndexMask = (1u << kKindShift) - 1;
 
 // The file type of a data file without a listed one, by the last four characters of its trimmed,
@@ -85,8 +85,8 @@ LoadedList::View LoadedList::At(int kind, size_t index) const {
     View view;
     view.Name = NameOf(r);
     view.TargetLib = TextOf(r.targetLib);
-    if (kind == kGridSymbol) view.UpgSymbolLib = TextOf(r.extra);
-    if (kind == kGridDataFile) view.FileType = TextOf(r.extra), view.TargetDir = TextOf(r.targetDir);
+    if (kind == kSymbolRecord) view.UpgSymbolLib = TextOf(r.extra);
+    if (kind == kDataFileRecord) view.FileType = TextOf(r.extra), view.TargetDir = TextOf(r.targetDir);
     view.Withheld = r.withheld;
     view.DestKind = r.destKind;
     return view;
@@ -97,13 +97,13 @@ void GridRowTable::Build(const LoadedList& list, const Environment& env) {
     m_rows = {};
     m_dirs = {};
     m_types = {};
-    m_dirs[kGridPart] = m_dirs[kGridSymbol] = m_dirs[kGridPackage] = m_dirs[kGridMparam] = env.LibDir;
-    m_dirs[kGridSparam] = env.ZSMmod;
-    m_types[kGridPart] = GetLocalMessage("Part file", 4466);
-    m_types[kGridSymbol] = GetLocalMessage("Symbol", 4467);
-    m_types[kGridPackage] = GetLocalMessage("Package", 4468);
-    m_types[kGridSparam] = GetLocalMessage("Spice Model Lib File", "");
-    m_types[kGridMparam] = GetLocalMessage("Mixed Mode Parameter Lib File", 4469);
+    m_dirs[kPartRecord] = m_dirs[kSymbolRecord] = m_dirs[kPackageRecord] = m_dirs[kMparamRecord] = env.LibDir;
+    m_dirs[kSparamRecord] = env.ZSMmod;
+    m_types[kPartRecord] = GetLocalMessage("Part file", 4466);
+    m_types[kSymbolRecord] = GetLocalMessage("Symbol", 4467);
+    m_types[kPackageRecord] = GetLocalMessage("Package", 4468);
+    m_types[kSparamRecord] = GetLocalMessage("Spice Model Lib File", "");
+    m_types[kMparamRecord] = GetLocalMessage("Mixed Mode Parameter Lib File", 4469);
     m_fileTypes = {GetLocalMessage("Thermal data file", 4454),
                    GetLocalMessage("Thermal analyzer file", 4455),
                    GetLocalMessage("Spice profile file", 4456),
@@ -115,7 +115,7 @@ void GridRowTable::Build(const LoadedList& list, const Environment& env) {
     // Withheld SPARAM and MPARAM models and data files are not offered; the other kinds are. When
     // every record is offered, as in most lists, a row's record follows from the kinds' counts.
     auto offered = [](int kind, const LoadedList::Record& record) {
-        const bool honourWithheld = kind == kGridSparam || kind == kGridMparam || kind == kGridDataFile;
+        const bool honourWithheld = kind == kSparamRecord || kind == kMparamRecord || kind == kDataFileRecord;
         return record.nameLength != 0 && !(honourWithheld && record.withheld == 1);
     };
     bool everyRecord = true;
@@ -162,7 +162,7 @@ GridRow GridRowTable::operator[](size_t index) const {
     const LoadedList::Record& record = m_list->Records(kind)[at];
     row.Name = m_list->NameOf(record);
     row.Kind = kind;
-    if (kind == kGridDataFile) {
+    if (kind == kDataFileRecord) {
         row.TargetDir = m_list->TextOf(record.targetDir);
         row.TargetLib = IsSubcircuitFile(row.Name) ? m_list->TextOf(record.targetLib) : row.TargetDir;
         const std::string_view listed = m_list->TextOf(record.extra);
@@ -171,7 +171,7 @@ GridRow GridRowTable::operator[](size_t index) const {
         row.TargetLib = m_list->TextOf(record.targetLib);
         row.TargetDir = m_dirs[static_cast<size_t>(kind)];
         row.FileType = m_types[static_cast<size_t>(kind)];
-        if (kind == kGridSymbol) row.UpgSymbolLib = m_list->TextOf(record.extra);
+        if (kind == kSymbolRecord) row.UpgSymbolLib = m_list->TextOf(record.extra);
     }
     return row;
 }

@@ -9,20 +9,11 @@
 #include <vector>
 
 #include "shell/text_keyed_set.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 
 struct Environment;
-
-// Element and file kinds as the grid numbers them.
-enum GridKind : int {
-    kGridPart = 1,
-    kGridSymbol = 2,
-    kGridPackage = 3,
-    kGridDataFile = 4,
-    kGridSparam = 5,
-    kGridMparam = 6,
-};
 
 // Texts kept one after another in blocks that never move, each text whole in one block, so that a
 // text can be referred to by a 32-bit position and its bytes stay where they are while more are
@@ -65,10 +56,11 @@ private:
     size_t m_size = 0;
 };
 
-// The records of a loaded upgrade list, per kind and in the list's order, held compactly: a list
-// of a hundred thousand records costs about what its file does. Names are kept one after another
-// in an arena; the texts that records repeat (libraries, directories, file types) are kept once
-// each and referred to by number. Records are added at the end without moving the others.
+// The records of a loaded upgrade list, per kind (its record type) and in the list's order, held
+// compactly: a list of a hundred thousand records costs about what its file does. Names are kept
+// one after another in an arena; the texts that records repeat (libraries, directories, file
+// types) are kept once each and referred to by number. Records are added at the end without
+// moving the others.
 class LoadedList {
 public:
     struct Record {
@@ -105,7 +97,7 @@ public:
     View At(int kind, size_t index) const;
 
 private:
-    static size_t Slot(int kind) { return kind >= kGridPart && kind <= kGridMparam ? static_cast<size_t>(kind) : 0; }
+    static size_t Slot(int kind) { return kind >= kPartRecord && kind <= kMparamRecord ? static_cast<size_t>(kind) : 0; }
 
     struct Span {
         uint32_t offset;

@@ -43,8 +43,8 @@ void FillPreferenceGrid(App& app) {
         const size_t count = l.Count(kind);
         return static_cast<int>(count == 1 && l.Records(kind)[0].nameLength == 0 ? 0 : count);
     };
-    grid.SetRows(1 + loaded(kGridPart) + loaded(kGridSymbol) + loaded(kGridPackage) + loaded(kGridDataFile) +
-                 loaded(kGridSparam) + loaded(kGridMparam));
+    grid.SetRows(1 + loaded(kPartRecord) + loaded(kSymbolRecord) + loaded(kPackageRecord) + loaded(kDataFileRecord) +
+                 loaded(kSparamRecord) + loaded(kMparamRecord));
     // The rows' texts are the loaded list's; the grid works them out when they are shown.
     const GridRowTable& rows = app.GridRows;
     const int offered = static_cast<int>(rows.size()) - 1;
@@ -100,12 +100,12 @@ void CollectGridSelection(App& app) {
             list.emplace_back();
         };
         switch (row.Kind) {
-            case kGridPart: appendElement(lists.PartItems, 1); break;
-            case kGridSymbol: appendElement(lists.SymbolItems, 1); break;
-            case kGridPackage: appendElement(lists.PackageItems, 1); break;
-            case kGridSparam: appendElement(lists.SpiceModelItems, 5); break;
-            case kGridMparam: appendElement(lists.MixedModelItems, 1); break;
-            case kGridDataFile: {
+            case kPartRecord: appendElement(lists.PartItems, 1); break;
+            case kSymbolRecord: appendElement(lists.SymbolItems, 1); break;
+            case kPackageRecord: appendElement(lists.PackageItems, 1); break;
+            case kSparamRecord: appendElement(lists.SpiceModelItems, 5); break;
+            case kMparamRecord: appendElement(lists.MixedModelItems, 1); break;
+            case kDataFileRecord: {
                 DataFileItem& item = lists.DataFileItems.back();
                 item.Name = row.Name;
                 item.TargetDir = row.TargetDir;

@@ -36,14 +36,14 @@ TEST_F(ListReaderTest, ReadsEveryRecordKindIntoItsList) {
     EXPECT_TRUE(Loaded());
     EXPECT_TRUE(m_dialogs.Boxes().empty());
     const LoadedList& l = app.loaded;
-    ASSERT_EQ(l.Count(kGridPart), 2u);  // records after the end record load too
-    EXPECT_EQ(l.At(kGridPart, 0).Name, "7400");
-    EXPECT_EQ(l.At(kGridPart, 0).TargetLib, "Logic.PART");
-    EXPECT_EQ(l.At(kGridPart, 0).DestKind, 1);
-    EXPECT_EQ(l.At(kGridPart, 1).Name, "AFTER");
-    EXPECT_EQ(l.At(kGridSymbol, 0).UpgSymbolLib, "I_Upg.SYMBOL");
-    EXPECT_EQ(l.At(kGridSparam, 0).DestKind, 5);
-    EXPECT_EQ(l.At(kGridDataFile, 0).TargetDir, m_suite / "JOB");
+    ASSERT_EQ(l.Count(kPartRecord), 2u);  // records after the end record load too
+    EXPECT_EQ(l.At(kPartRecord, 0).Name, "7400");
+    EXPECT_EQ(l.At(kPartRecord, 0).TargetLib, "Logic.PART");
+    EXPECT_EQ(l.At(kPartRecord, 0).DestKind, 1);
+    EXPECT_EQ(l.At(kPartRecord, 1).Name, "AFTER");
+    EXPECT_EQ(l.At(kSymbolRecord, 0).UpgSymbolLib, "I_Upg.SYMBOL");
+    EXPECT_EQ(l.At(kSparamRecord, 0).DestKind, 5);
+    EXPECT_EQ(l.At(kDataFileRecord, 0).TargetDir, m_suite / "JOB");
     EXPECT_EQ(app.ReadmeLines, (std::vector<std::string>{"Read me", "second line"}));
     EXPECT_EQ(app.UpgLibPath[0], m_upgrade / "Upgrade.PART");
     EXPECT_EQ(app.UpgLibPath[5], m_upgrade / "Upgrade.MPARAM");
@@ -54,9 +54,9 @@ TEST_F(ListReaderTest, TypeFieldsAreNumbersAndNumbersRoundHalvesToEven) {
     App& app = Load({kHeader, " 1,0,1,A,L.PART", "01,0,1,B,L.PART", "1.0,2.5,3.5,C,L.PART", "1.5,0,1,D,L.PART",
                      "x,Upgrade.part,a,b,c,d,e"});
     EXPECT_TRUE(Loaded());
-    ASSERT_EQ(app.loaded.Count(kGridPart), 3u);
-    EXPECT_EQ(app.loaded.At(kGridPart, 2).Withheld, 2);
-    EXPECT_EQ(app.loaded.At(kGridPart, 2).DestKind, 4);
+    ASSERT_EQ(app.loaded.Count(kPartRecord), 3u);
+    EXPECT_EQ(app.loaded.At(kPartRecord, 2).Withheld, 2);
+    EXPECT_EQ(app.loaded.At(kPartRecord, 2).DestKind, 4);
     // A non-numeric type field is a header; this one names the part library in lower case.
     EXPECT_EQ(app.UpgLibPath[1], m_upgrade / "a");
 }
@@ -66,22 +66,22 @@ TEST_F(ListReaderTest, DataFileFieldsFollowTheFileKind) {
                      "4,0,6,other.sbc, OPAMPS ", "4,0,5,notes.txt,  Release notes ", "4,1,1,x.DLL"});
     EXPECT_TRUE(Loaded());
     const LoadedList& l = app.loaded;
-    ASSERT_EQ(l.Count(kGridDataFile), 6u);
-    EXPECT_EQ(l.At(kGridDataFile, 0).Withheld, 1);
-    EXPECT_EQ(l.At(kGridDataFile, 1).Withheld, 0);  // field 2 counts only for .SBC, .TAL and .DAT
-    EXPECT_EQ(l.At(kGridDataFile, 2).TargetLib, "OPAMPS");
-    EXPECT_EQ(l.At(kGridDataFile, 2).TargetDir, m_suite / "ZSM_SBK");
-    EXPECT_EQ(l.At(kGridDataFile, 3).TargetLib, "");
-    EXPECT_EQ(l.At(kGridDataFile, 3).FileType, "OPAMPS");
-    EXPECT_EQ(l.At(kGridDataFile, 3).TargetDir, m_suite / "ZSM_SBK");
-    EXPECT_EQ(l.At(kGridDataFile, 4).FileType, "Release notes");
-    EXPECT_EQ(l.At(kGridDataFile, 5).TargetDir, m_suite / "LIB");
+    ASSERT_EQ(l.Count(kDataFileRecord), 6u);
+    EXPECT_EQ(l.At(kDataFileRecord, 0).Withheld, 1);
+    EXPECT_EQ(l.At(kDataFileRecord, 1).Withheld, 0);  // field 2 counts only for .SBC, .TAL and .DAT
+    EXPECT_EQ(l.At(kDataFileRecord, 2).TargetLib, "OPAMPS");
+    EXPECT_EQ(l.At(kDataFileRecord, 2).TargetDir, m_suite / "ZSM_SBK");
+    EXPECT_EQ(l.At(kDataFileRecord, 3).TargetLib, "");
+    EXPECT_EQ(l.At(kDataFileRecord, 3).FileType, "OPAMPS");
+    EXPECT_EQ(l.At(kDataFileRecord, 3).TargetDir, m_suite / "ZSM_SBK");
+    EXPECT_EQ(l.At(kDataFileRecord, 4).FileType, "Release notes");
+    EXPECT_EQ(l.At(kDataFileRecord, 5).TargetDir, m_suite / "LIB");
 }
 
 TEST_F(ListReaderTest, AListWithoutElementsLoadsAndOffersNothing) {
     App& app = Load({kHeader, "7,a", "7,b", "99,END"});
     EXPECT_TRUE(Loaded());
-    EXPECT_EQ(app.loaded.Count(kGridPart), 0u);
+    EXPECT_EQ(app.loaded.Count(kPartRecord), 0u);
     EXPECT_EQ(app.main.F_Preferen.Rows(), 1);
 }
 
@@ -99,15 +99,15 @@ TEST_F(ListReaderTest, AnEmptyListLoadsAndKeepsTheLibraryPaths) {
 TEST_F(ListReaderTest, AListNamedInCapitalsIsFound) {
     Load({kHeader, "1,0,1,7400,L.PART"}, "UPGRADE.LST");
     EXPECT_TRUE(Loaded());
-    EXPECT_EQ(m_app->loaded.At(kGridPart, 0).Name, "7400");
+    EXPECT_EQ(m_app->loaded.At(kPartRecord, 0).Name, "7400");
 }
 
 TEST_F(ListReaderTest, TwoDotsInsideANameAreAnOrdinaryName) {
     App& app = Load({kHeader, "1,0,1,7400,My..Lib.PART", "4,0,2,ver1..2.txt", "4,0,9,a.sbc,SUB..DIR"});
     EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
-    EXPECT_EQ(app.loaded.At(kGridPart, 0).TargetLib, "My..Lib.PART");
-    EXPECT_EQ(app.loaded.At(kGridDataFile, 0).Name, "ver1..2.txt");
-    EXPECT_EQ(app.loaded.At(kGridDataFile, 1).TargetLib, "SUB..DIR");
+    EXPECT_EQ(app.loaded.At(kPartRecord, 0).TargetLib, "My..Lib.PART");
+    EXPECT_EQ(app.loaded.At(kDataFileRecord, 0).Name, "ver1..2.txt");
+    EXPECT_EQ(app.loaded.At(kDataFileRecord, 1).TargetLib, "SUB..DIR");
 }
 
 TEST_F(ListReaderTest, EmptyLibraryNamesInTheHeaderAreTakenAsTheyStand) {
@@ -121,11 +121,11 @@ TEST_F(ListReaderTest, TheFileKindOfANameWithTrailingBlanksIsThatOfTheTrimmedNam
     App& app = Load({kHeader, "4,1,1,x.tal ", "4,0,9,z.sbc ,SUB", "4,1,2,y.DAT  "});
     EXPECT_TRUE(Loaded());
     const LoadedList& l = app.loaded;
-    ASSERT_EQ(l.Count(kGridDataFile), 3u);
-    EXPECT_EQ(l.At(kGridDataFile, 0).Withheld, 1);
-    EXPECT_EQ(l.At(kGridDataFile, 1).TargetLib, "SUB");
-    EXPECT_EQ(l.At(kGridDataFile, 1).FileType, "");
-    EXPECT_EQ(l.At(kGridDataFile, 2).Withheld, 1);
+    ASSERT_EQ(l.Count(kDataFileRecord), 3u);
+    EXPECT_EQ(l.At(kDataFileRecord, 0).Withheld, 1);
+    EXPECT_EQ(l.At(kDataFileRecord, 1).TargetLib, "SUB");
+    EXPECT_EQ(l.At(kDataFileRecord, 1).FileType, "");
+    EXPECT_EQ(l.At(kDataFileRecord, 2).Withheld, 1);
     EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 0), "z.sbc ");  // the withheld files are not offered
 }
 
@@ -212,7 +212,7 @@ TEST_F(ListReaderTest, AListThatFailsHalfWayLeavesTheListLoadedBefore) {
     EXPECT_FALSE(Loaded());
     EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 0), "OLD");
     EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 1), "L.PART");
-    ASSERT_EQ(app.loaded.Count(kGridPart), 1u);
+    ASSERT_EQ(app.loaded.Count(kPartRecord), 1u);
     CollectGridSelection(app);
     ASSERT_EQ(app.lists.PartItems.size(), 1u);
     EXPECT_EQ(app.lists.PartItems[0].Name, "OLD");

@@ -37,19 +37,19 @@ TEST(TextArenaTest, TextsStayWholeAndInPlaceAsTheArenaGrows) {
 TEST(LoadedListTest, RecordsKeepTheirNamesAndRepeatedTextsAreKeptOnce) {
     LoadedList list;
     for (int i = 0; i < 3000; ++i) {
-        LoadedList::Record* record = list.Add(i % 2 ? kGridPart : kGridSymbol, "E" + std::to_string(i));
+        LoadedList::Record* record = list.Add(i % 2 ? kPartRecord : kSymbolRecord, "E" + std::to_string(i));
         ASSERT_NE(record, nullptr);
         record->targetLib = list.Text(i % 3 ? "Logic.PART" : "Other.PART");
         record->extra = list.Text(i % 5 ? "A_Upg.SYMBOL" : "I_Upg.SYMBOL");
     }
-    EXPECT_EQ(list.Count(kGridPart), 1500u);
-    EXPECT_EQ(list.Count(kGridSymbol), 1500u);
-    EXPECT_EQ(list.At(kGridPart, 0).Name, "E1");
-    EXPECT_EQ(list.At(kGridSymbol, 1499).Name, "E2998");
-    EXPECT_EQ(list.At(kGridSymbol, 1499).UpgSymbolLib, "A_Upg.SYMBOL");
-    EXPECT_EQ(list.At(kGridSymbol, 0).TargetLib, "Other.PART");
-    EXPECT_EQ(list.Text("Logic.PART"), list.Records(kGridPart)[0].targetLib);
-    EXPECT_EQ(list.Text("I_Upg.SYMBOL"), list.Records(kGridSymbol)[0].extra);
+    EXPECT_EQ(list.Count(kPartRecord), 1500u);
+    EXPECT_EQ(list.Count(kSymbolRecord), 1500u);
+    EXPECT_EQ(list.At(kPartRecord, 0).Name, "E1");
+    EXPECT_EQ(list.At(kSymbolRecord, 1499).Name, "E2998");
+    EXPECT_EQ(list.At(kSymbolRecord, 1499).UpgSymbolLib, "A_Upg.SYMBOL");
+    EXPECT_EQ(list.At(kSymbolRecord, 0).TargetLib, "Other.PART");
+    EXPECT_EQ(list.Text("Logic.PART"), list.Records(kPartRecord)[0].targetLib);
+    EXPECT_EQ(list.Text("I_Upg.SYMBOL"), list.Records(kSymbolRecord)[0].extra);
     EXPECT_EQ(list.Text(""), 0u);
 }
 
