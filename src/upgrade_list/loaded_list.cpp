@@ -14,7 +14,8 @@ namespace {
 
 constexpr int kKindShift = 29;
 // The kinds in the order of the grid's rows.
-constexpr std::array<int, 6> kGridOrder = {kPartRecord, kSymbolRecord, kPackageRecord, kSparamRecord, kMparamRecord, kDataFileRecord};
+constexpr std::array<int, 6> kGridOrder = {kPartRecord,   kSymbolRecord, kPackageRecord,
+                                            kSparamRecord, kMparamRecord, kDataFileRecord};
 constexpr uint32_t kIndexMask = (1u << kKindShift) - 1;
 
 // The file type of a data file without a listed one, by the last four characters of its trimmed,

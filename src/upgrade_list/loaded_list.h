@@ -97,7 +97,9 @@ public:
     View At(int kind, size_t index) const;
 
 private:
-    static size_t Slot(int kind) { return kind >= kPartRecord && kind <= kMparamRecord ? static_cast<size_t>(kind) : 0; }
+    static size_t Slot(int kind) {
+        return kind >= kPartRecord && kind <= kMparamRecord ? static_cast<size_t>(kind) : 0;
+    }
 
     struct Span {
         uint32_t offset;
