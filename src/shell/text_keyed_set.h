@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -65,6 +66,43 @@ private:
 
     std::vector<uint32_t> m_slots;  // a power of two of them, at most half in use
     size_t m_count = 0;
+};
+
+// Texts kept once each, one after another in one buffer, and numbered; number 0 is the empty
+// text. Cells of a grid and records of a loaded list repeat a few texts (directories, libraries,
+// file types) thousands of times: each costs a number instead of a string.
+class TextTable {
+public:
+    // The number of `text`, added when it is new.
+    uint32_t Number(std::string_view text) {
+        if (text.empty()) return 0;
+        return m_numbers.FindOrAdd(text, [this](uint32_t number) { return At(number); }, [this, text] {
+            m_spans.push_back(Span{m_buffer.size(), text.size()});
+            m_buffer.append(text);
+            return static_cast<uint32_t>(m_spans.size() - 1);
+        });
+    }
+    std::string_view At(uint32_t number) const {
+        const Span span = m_spans[number];
+        return std::string_view(m_buffer).substr(span.offset, span.length);
+    }
+    // How many texts are numbered, the empty one included.
+    size_t size() const { return m_spans.size(); }
+    // Forgets every text, with room for `expected` before the search grows.
+    void Clear(size_t expected = 0) {
+        m_buffer.clear();
+        m_spans.assign(1, Span{0, 0});
+        m_numbers.Clear(expected);
+    }
+
+private:
+    struct Span {
+        size_t offset;
+        size_t length;
+    };
+    std::string m_buffer;
+    std::vector<Span> m_spans = {Span{0, 0}};
+    TextKeyedSet m_numbers;
 };
 
 }  // namespace zrx

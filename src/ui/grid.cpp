@@ -1,6 +1,7 @@
 #include "ui/grid.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zrx::ui {
 
@@ -27,21 +28,6 @@ void Grid::Resize(int rows, int cols) {
     DropUnusedTexts();
     ++m_revision;
     Changed();
-}
-
-std::string_view Grid::Text(uint32_t id) const {
-    const Span span = m_texts[id];
-    return std::string_view(m_textBuffer).substr(span.offset, span.length);
-}
-
-uint32_t Grid::Intern(std::string_view text) {
-    if (text.empty()) return 0;
-    return m_textIds.FindOrAdd(text, [this](uint32_t id) { return Text(id); },
-                               [this, text] {
-                                   m_texts.push_back(Span{m_textBuffer.size(), text.size()});
-                                   m_textBuffer.append(text);
-                                   return static_cast<uint32_t>(m_texts.size() - 1);
-                               });
 }
 
 uint32_t Grid::CellId(const Column& column, int row) const {
@@ -96,16 +82,11 @@ size_t Grid::StoredCellCount() const {
 void Grid::DropUnusedTexts() {
     const size_t cellCount = StoredCellCount();
     if (m_texts.size() <= 2 * cellCount + 64) return;
-    std::string buffer;
-    std::vector<Span> texts;
-    buffer.swap(m_textBuffer);
-    texts.swap(m_texts);
-    m_texts.assign(1, Span{0, 0});
-    m_textIds.Clear(cellCount);
+    const TextTable old = std::exchange(m_texts, TextTable());
+    m_texts.Clear(cellCount);
     for (Column& column : m_columns)
         for (uint32_t& cell : column.cells)
-            if (cell != kComputed)
-                cell = Intern(std::string_view(buffer).substr(texts[cell].offset, texts[cell].length));
+            if (cell != kComputed) cell = Intern(old.At(cell));
 }
 
 void Grid::SetRows(int rows) { Resize(rows, m_cols); }

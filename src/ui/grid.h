@@ -71,14 +71,9 @@ private:
         int computedFirst = 0, computedCount = 0;
         ComputedText computed;
     };
-    struct Span {
-        size_t offset;
-        size_t length;
-    };
-
     void Resize(int rows, int cols);
-    std::string_view Text(uint32_t id) const;
-    uint32_t Intern(std::string_view text);
+    std::string_view Text(uint32_t id) const { return m_texts.At(id); }
+    uint32_t Intern(std::string_view text) { return m_texts.Number(text); }
     void DropUnusedTexts();
     // The stored cells of a column, storing a computed column first.
     std::vector<uint32_t>& Cells(Column& column);
@@ -86,9 +81,7 @@ private:
     std::string CellText(const Column& column, int row) const;
     size_t StoredCellCount() const;
 
-    std::string m_textBuffer;
-    std::vector<Span> m_texts = {Span{0, 0}};  // text 0 is the empty text
-    TextKeyedSet m_textIds;
+    TextTable m_texts;
 
     int m_rows = 2;
     int m_cols = 2;

@@ -70,13 +70,7 @@ uint32_t LoadedList::Text(std::string_view text) {
     if (text.empty()) return 0;
     for (const uint32_t recent : m_recentTexts)
         if (TextOf(recent) == text) return recent;
-    const uint32_t number = m_textNumbers.FindOrAdd(text, [this](uint32_t known) { return TextOf(known); },
-                                   [this, text] {
-                                       m_texts.push_back(Span{static_cast<uint32_t>(m_textBuffer.size()),
-                                                              static_cast<uint32_t>(text.size())});
-                                       m_textBuffer.append(text);
-                                       return static_cast<uint32_t>(m_texts.size() - 1);
-                                   });
+    const uint32_t number = m_texts.Number(text);
     m_recentTexts[m_nextRecent++ % m_recentTexts.size()] = number;
     return number;
 }

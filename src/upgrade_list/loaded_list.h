@@ -89,10 +89,7 @@ public:
     const BlockList<Record>& Records(int kind) const { return m_records[Slot(kind)]; }
     BlockList<Record>& Records(int kind) { return m_records[Slot(kind)]; }
     std::string_view NameOf(const Record& record) const { return m_names.At(record.nameOffset, record.nameLength); }
-    std::string_view TextOf(uint32_t number) const {
-        const Span span = m_texts[number];
-        return std::string_view(m_textBuffer).substr(span.offset, span.length);
-    }
+    std::string_view TextOf(uint32_t number) const { return m_texts.At(number); }
     // The texts stay where they are until the next Add or Text.
     View At(int kind, size_t index) const;
 
@@ -101,14 +98,8 @@ private:
         return kind >= kPartRecord && kind <= kMparamRecord ? static_cast<size_t>(kind) : 0;
     }
 
-    struct Span {
-        uint32_t offset;
-        uint32_t length;
-    };
     TextArena m_names;
-    std::string m_textBuffer;
-    std::vector<Span> m_texts = {Span{0, 0}};
-    TextKeyedSet m_textNumbers;
+    TextTable m_texts;
     // The texts asked for last: records repeat the texts of the one before more often than not.
     std::array<uint32_t, 4> m_recentTexts{};
     size_t m_nextRecent = 0;
