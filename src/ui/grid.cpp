@@ -25,9 +25,7 @@ void Grid::Resize(int rows, int cols) {
     m_rowSel = std::clamp(m_rowSel, 0, std::max(rows - 1, 0));
     m_col = std::clamp(m_col, 0, std::max(cols - 1, 0));
     m_colSel = std::clamp(m_colSel, 0, std::max(cols - 1, 0));
-    DropUnusedTexts();
-    ++m_revision;
-    Changed();
+    CellsChanged();
 }
 
 uint32_t Grid::CellId(const Column& column, int row) const {
@@ -43,7 +41,7 @@ std::string Grid::CellText(const Column& column, int row) const {
 }
 
 std::vector<uint32_t>& Grid::Cells(Column& column) {
-    if (column.stored) {
+    if (!column.computed) {
         column.cells.resize(static_cast<size_t>(m_rows), 0);
     } else {
         // Every computed cell becomes a stored text; the function is no longer needed.
@@ -63,7 +61,6 @@ std::vector<uint32_t>& Grid::Cells(Column& column) {
             cells[static_cast<size_t>(r)] = id;
         }
         column.cells = std::move(cells);
-        column.stored = true;
         column.computed = nullptr;
         column.computedFirst = column.computedCount = 0;
     }
@@ -87,6 +84,12 @@ void Grid::DropUnusedTexts() {
     for (Column& column : m_columns)
         for (uint32_t& cell : column.cells)
             if (cell != kComputed) cell = Intern(old.At(cell));
+}
+
+void Grid::CellsChanged() {
+    DropUnusedTexts();
+    ++m_revision;
+    Changed();
 }
 
 void Grid::SetRows(int rows) { Resize(rows, m_cols); }
@@ -118,9 +121,7 @@ void Grid::SetTextMatrix(int row, int col, std::string_view text) {
     // Columns repeat the text of the row above more often than not; that needs no search.
     const uint32_t above = row > 0 ? cells[r - 1] : 0;
     cells[r] = above != 0 && Text(above) == text ? above : Intern(text);
-    DropUnusedTexts();
-    ++m_revision;
-    Changed();
+    CellsChanged();
 }
 
 void Grid::FillColumn(int col, int first, int last, std::string_view text) {
@@ -131,9 +132,7 @@ void Grid::FillColumn(int col, int first, int last, std::string_view text) {
     const uint32_t id = Intern(text);
     std::vector<uint32_t>& cells = Cells(m_columns[static_cast<size_t>(col)]);
     std::fill(cells.begin() + first, cells.begin() + last + 1, id);
-    DropUnusedTexts();
-    ++m_revision;
-    Changed();
+    CellsChanged();
 }
 
 void Grid::SetComputedColumn(int col, int first, int count, ComputedText text) {
@@ -147,13 +146,11 @@ void Grid::SetComputedColumn(int col, int first, int count, ComputedText text) {
         head[static_cast<size_t>(r)] = id == kComputed ? Intern(CellText(column, r)) : id;
     }
     column.cells = std::move(head);
-    column.stored = false;
     column.computedFirst = first;
     column.computedCount = std::clamp(count, 0, m_rows - first);
-    column.computed = std::move(text);
-    DropUnusedTexts();
-    ++m_revision;
-    Changed();
+    // A column without a function computes empty cells.
+    column.computed = text ? std::move(text) : [](size_t) { return std::string(); };
+    CellsChanged();
 }
 
 int Grid::ColWidth(int col) const { return col >= 0 && col < m_cols ? m_columns[static_cast<size_t>(col)].width : 0; }

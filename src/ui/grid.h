@@ -66,15 +66,16 @@ private:
     // out; setting one of them stores the whole column.
     struct Column {
         std::vector<uint32_t> cells;
-        bool stored = true;
         int width = 0;
         int computedFirst = 0, computedCount = 0;
-        ComputedText computed;
+        ComputedText computed;  // empty for a stored column
     };
     void Resize(int rows, int cols);
     std::string_view Text(uint32_t id) const { return m_texts.At(id); }
     uint32_t Intern(std::string_view text) { return m_texts.Number(text); }
     void DropUnusedTexts();
+    // After cells were set: texts no cell shows may go, and the views redraw.
+    void CellsChanged();
     // The stored cells of a column, storing a computed column first.
     std::vector<uint32_t>& Cells(Column& column);
     uint32_t CellId(const Column& column, int row) const;
