@@ -300,13 +300,15 @@ int32_t LoadInto(int32_t map, int32_t slot, int32_t readCursor, Decode decode) {
     Kernel& k = K();
     const Cursor* cursor = k.readCursors.Find(readCursor);
     if (cursor == nullptr || !k.db.Exists() || !ValidSlot(map, slot)) return 0;
-    std::optional<std::string> reread;
-    if (!cursor->data) {
+    const std::string* stored = cursor->data ? &*cursor->data : nullptr;
+    if (stored == nullptr) {
+        // An older cursor: its element is read again.
         LibraryHandle* library = k.Library(cursor->library);
-        if (library != nullptr) reread = library->file->Load(cursor->name);
-        if (!reread) return 0;
+        if (library != nullptr)
+            if (const std::optional<std::string>& read = library->file->Read(cursor->name)) stored = &*read;
+        if (stored == nullptr) return 0;
     }
-    auto element = decode(cursor->data ? *cursor->data : *reread);
+    auto element = decode(*stored);
     if (!element) return 0;
     return k.db.Add(map, cursor->name, std::move(*element), slot);
 }
@@ -383,21 +385,22 @@ int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB,
     LibraryHandle* b = k.Library(libraryB);
     if (a == nullptr || b == nullptr || nameA == nullptr || nameB == nullptr) return -3;
     k.lastError.clear();
-    // Each file keeps the element it read last; the first is copied only when both are one file.
-    std::optional<std::string> firstCopy;
-    const std::optional<std::string>* first = &a->file->Read(nameA);
-    if (!*first) return -1;
-    if (a->file == b->file) first = &(firstCopy = **first);
+    const std::optional<std::string>& readA = a->file->Read(nameA);
+    if (!readA) return -1;
+    // Each file keeps only the element it read last: with one file on both sides, the first is
+    // copied.
+    std::string copyA;
+    const std::string& first = a->file == b->file ? (copyA = *readA) : *readA;
     const std::optional<std::string>& second = b->file->Read(nameB);
     if (!second) return -2;
     auto readable = [](const LibraryHandle& handle, const std::string& data) {
         return StoredIntact(data, handle.file->Kind() == ZK_KIND_PART_LIBRARY);
     };
-    if (!readable(*a, **first) || !readable(*b, *second)) {
-        k.lastError = std::string("the element ") + (readable(*a, **first) ? nameB : nameA) + " is damaged";
+    if (!readable(*a, first) || !readable(*b, *second)) {
+        k.lastError = std::string("the element ") + (readable(*a, first) ? nameB : nameA) + " is damaged";
         return -3;
     }
-    return **first == *second ? 1 : 0;
+    return first == *second ? 1 : 0;
 }
 
 int32_t E_CopyElement(int32_t fromLibrary, const char* name, int32_t toLibrary, const char* toName) {
