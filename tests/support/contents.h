@@ -11,8 +11,8 @@
 namespace zrx::test {
 
 // What an installation holds: every library as its elements (the file's bytes may differ where
-// its elements do not), every other file by its bytes and modification time, every folder. The
-// program's own lock file and undo record are left out.
+// its elements do not), every other file by its bytes and modification time, every folder, every
+// link by where it points. The program's own files (lock, identity, undo record) are left out.
 inline std::map<std::string, std::string> Contents(const std::string& root) {
     namespace fs = std::filesystem;
     std::map<std::string, std::string> contents;
@@ -28,6 +28,10 @@ inline std::map<std::string, std::string> Contents(const std::string& root) {
         const std::string relative = fs::relative(path, root).string();
         if (relative.starts_with(".zrxlibug")) continue;
         std::error_code ec;
+        if (fs::is_symlink(path, ec)) {  // a link as a link: where it points, not what it reaches
+            contents[relative] = "link to " + fs::read_symlink(path, ec).string();
+            continue;
+        }
         if (fs::is_directory(path, ec)) {
             contents[relative] = "folder";
             continue;
