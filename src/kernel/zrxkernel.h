@@ -24,6 +24,9 @@
 //   transaction has been open for 200 ms and a write or the library is closed, or when the process
 //   ends normally. A crash at any moment leaves every element either as before or as saved.
 //   Callers flush before they wait for the user, so that no library stays locked meanwhile.
+// - A library opened for reading is read through a read-only connection: reading never writes
+//   the file or its side files. A lock held by another program is waited for five seconds, or
+//   for the milliseconds the environment variable ZRXKERNEL_LOCK_WAIT_MS gives.
 
 #include <stdint.h>
 
@@ -125,10 +128,20 @@ ZK_API const char* E_GetLibDirName(int32_t library, int32_t index);
 ZK_API const char* E_LastError(void);
 // Makes every save so far durable and visible to other processes. 0 when a save that was
 // reported as done could not be made durable after all (a full disk, say): E_FailedSave lists the
-// names of those elements (index from 0; 0 past the end) until E_ClearFailedSaves.
+// names of those elements and E_FailedSaveLibrary the real paths of their libraries (index from 0;
+// 0 past the end) until E_ClearFailedSaves.
 ZK_API int32_t E_FlushLibraries(void);
+// The same for one open library.
+ZK_API int32_t E_FlushLibrary(int32_t library);
 ZK_API const char* E_FailedSave(int32_t index);
+ZK_API const char* E_FailedSaveLibrary(int32_t index);
 ZK_API int32_t E_ClearFailedSaves(void);
+// A caller that must be durable before any save is (a record of what the saves replace) sets a
+// hook: the kernel calls it before it commits the gathered saves of any library, and commits
+// nothing when it returns 0 (those saves then count as failed saves). While the hook runs, the
+// commits it makes itself (E_FlushLibrary) do not call it again. A null hook removes it.
+typedef int32_t (*ZK_CommitHook)(void* context);
+ZK_API int32_t E_SetCommitHook(ZK_CommitHook hook, void* context);
 
 // ---- Shared string store -------------------------------------------------------------------
 // Stores a text under a key; a null value removes the key.

@@ -195,8 +195,7 @@ struct Kernel {
     // a save could not be made durable (its name is kept in failedSaves).
     bool FlushAll() {
         for (auto it = pool.begin(); it != pool.end();) {
-            it->second.file->Commit();
-            for (std::string& name : it->second.file->TakeFailedSaves()) failedSaves.push_back(std::move(name));
+            TakeFailedSaves(*it->second.file);
             if (it->second.file.use_count() == 1) {
                 it->second.file->Settle();
                 it = pool.erase(it);
@@ -207,7 +206,19 @@ struct Kernel {
         return failedSaves.empty();
     }
 
-    std::vector<std::string> failedSaves;
+    // Commits one file's gathered saves; those that could not be made durable are listed with
+    // the file's real path. False when there were such.
+    bool TakeFailedSaves(LibraryFile& file) {
+        file.Commit();
+        std::vector<std::string> failed = file.TakeFailedSaves();
+        for (std::string& name : failed) failedSaves.push_back({KeyOf(file.Path()), std::move(name)});
+        return failed.empty();
+    }
+
+    struct FailedSave {
+        std::string library, name;
+    };
+    std::vector<FailedSave> failedSaves;
 
     LibraryHandle* Library(int32_t handle) {
         const auto it = libraries.find(handle);
@@ -488,10 +499,28 @@ const char* E_LastError(void) { return K().lastError.c_str(); }
 
 int32_t E_FlushLibraries(void) { return K().FlushAll() ? 1 : 0; }
 
+int32_t E_FlushLibrary(int32_t library) {
+    Kernel& k = K();
+    LibraryHandle* handle = k.Library(library);
+    return handle != nullptr && k.TakeFailedSaves(*handle->file) ? 1 : 0;
+}
+
+int32_t E_SetCommitHook(ZK_CommitHook hook, void* context) {
+    LibraryFile::SetCommitHook(hook, context);
+    return 1;
+}
+
 const char* E_FailedSave(int32_t index) {
     const auto& failed = K().failedSaves;
-    return index >= 0 && static_cast<size_t>(index) < failed.size() ? failed[static_cast<size_t>(index)].c_str()
+    return index >= 0 && static_cast<size_t>(index) < failed.size() ? failed[static_cast<size_t>(index)].name.c_str()
                                                                     : nullptr;
+}
+
+const char* E_FailedSaveLibrary(int32_t index) {
+    const auto& failed = K().failedSaves;
+    return index >= 0 && static_cast<size_t>(index) < failed.size()
+               ? failed[static_cast<size_t>(index)].library.c_str()
+               : nullptr;
 }
 
 int32_t E_ClearFailedSaves(void) {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -14,7 +15,21 @@ namespace zrx::kernel {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
+// How long a library locked by another program is waited for: five seconds, or the milliseconds
+// that ZRXKERNEL_LOCK_WAIT_MS gives.
+int BusyTimeoutMs() {
+    static const int timeout = [] {
+        const char* setting = std::getenv("ZRXKERNEL_LOCK_WAIT_MS");
+        char* end = nullptr;
+        const long value = setting ? std::strtol(setting, &end, 10) : -1;
+        return setting && *setting && *end == '\0' && value >= 0 && value <= 600000 ? static_cast<int>(value) : 5000;
+    }();
+    return timeout;
+}
+
+CommitHook g_commitHook = nullptr;
+void* g_commitHookContext = nullptr;
+bool g_inCommitHook = false;
 constexpr char kSqliteMagic[] = "SQLite format 3";
 
 bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
@@ -130,38 +145,24 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
         error = OpenError::CannotCreate;
         return nullptr;
     }
-    sqlite3* db = nullptr;
-    const int flags = (canWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
+    // A library that is only read gets a read-only connection: it never writes the file or its side
+    // files (a read-write connection would fold a write-ahead log left by a killed writer back into
+    // the file when it closes). MakeWritable opens a read-write one when a write comes.
+    sqlite3* db = OpenConnection(path, write);
+    if (db == nullptr) {
         error = OpenError::NotALibrary;
         return nullptr;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    sqlite3_extended_result_codes(db, 1);
-
     auto fail = [&](OpenError why) -> std::unique_ptr<LibraryFile> {
         sqlite3_close(db);
         error = why;
         return nullptr;
     };
-    const auto appId = QueryInt(db, "PRAGMA application_id");
-    if (!appId) {
-        const int code = sqlite3_extended_errcode(db) & 0xFF;
-        if (code == SQLITE_BUSY || code == SQLITE_LOCKED) return fail(OpenError::Locked);
-        return fail(code == SQLITE_CORRUPT ? OpenError::Damaged : OpenError::NotALibrary);
-    }
-    if (*appId != kApplicationId) return fail(OpenError::NotALibrary);
-    const auto version = QueryInt(db, "PRAGMA user_version");
-    if (!version || *version < 1) return fail(OpenError::NotALibrary);
-    if (*version > kFormatVersion) return fail(OpenError::NewerFormat);
-    const auto storedKind = QueryText(db, "SELECT value FROM meta WHERE key='kind'");
-    if (!storedKind) return fail(OpenError::Damaged);
-    if (*storedKind != kind) return fail(OpenError::WrongKind);
-    auto file = std::unique_ptr<LibraryFile>(new LibraryFile(db, std::string(kind), false, info.st_dev, info.st_ino));
+    if (const OpenError why = CheckLibrary(db, kind); why != OpenError::None) return fail(why);
+    auto file = std::unique_ptr<LibraryFile>(
+        new LibraryFile(db, path, std::string(kind), false, info.st_dev, info.st_ino));
     file->m_canWrite = canWrite;
-    // A run reads and writes thousands of elements of one library: its pages stay in memory.
-    Exec(db, "PRAGMA cache_size=-8192");
+    file->m_readWrite = write;
     if (!file->PrepareStatements()) {
         error = OpenError::Damaged;
         return nullptr;
@@ -173,10 +174,57 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     return file;
 }
 
+sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite) {
+    sqlite3* db = nullptr;
+    const int flags = (readWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, BusyTimeoutMs());
+    sqlite3_extended_result_codes(db, 1);
+    // A run reads and writes thousands of elements of one library: its pages stay in memory.
+    Exec(db, "PRAGMA cache_size=-8192");
+    return db;
+}
+
+OpenError LibraryFile::CheckLibrary(sqlite3* db, std::string_view kind) {
+    const auto appId = QueryInt(db, "PRAGMA application_id");
+    if (!appId) {
+        const int code = sqlite3_extended_errcode(db) & 0xFF;
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED) return OpenError::Locked;
+        return code == SQLITE_CORRUPT ? OpenError::Damaged : OpenError::NotALibrary;
+    }
+    if (*appId != kApplicationId) return OpenError::NotALibrary;
+    const auto version = QueryInt(db, "PRAGMA user_version");
+    if (!version || *version < 1) return OpenError::NotALibrary;
+    if (*version > kFormatVersion) return OpenError::NewerFormat;
+    const auto storedKind = QueryText(db, "SELECT value FROM meta WHERE key='kind'");
+    if (!storedKind) return OpenError::Damaged;
+    if (*storedKind != kind) return OpenError::WrongKind;
+    return OpenError::None;
+}
+
 bool LibraryFile::MakeWritable(bool check) {
     if (m_writable) return true;
     if (!m_canWrite) return false;
     EndRead();
+    if (!m_readWrite) {
+        // The read-only connection gives way to a read-write one on the same file.
+        sqlite3* db = OpenConnection(m_path, true);
+        struct stat info {};
+        if (db == nullptr || ::stat(m_path.c_str(), &info) != 0 || !SameFileAs(info.st_dev, info.st_ino) ||
+            CheckLibrary(db, m_kind) != OpenError::None) {
+            sqlite3_close(db);
+            return false;
+        }
+        m_select.reset();
+        m_names.reset();
+        sqlite3_close(m_db);
+        m_db = db;
+        m_readWrite = true;
+        if (!PrepareStatements()) return false;
+    }
     if (check) {
         // A damaged library is refused before anything is written into it, never repaired.
         const auto result = QueryText(m_db, "PRAGMA quick_check");
@@ -193,8 +241,13 @@ bool LibraryFile::MakeWritable(bool check) {
     return true;
 }
 
-LibraryFile::LibraryFile(sqlite3* db, std::string kind, bool writable, dev_t device, ino_t inode)
-    : m_db(db), m_kind(std::move(kind)), m_writable(writable), m_device(device), m_inode(inode) {}
+LibraryFile::LibraryFile(sqlite3* db, std::string path, std::string kind, bool writable, dev_t device, ino_t inode)
+    : m_db(db), m_path(std::move(path)), m_kind(std::move(kind)), m_writable(writable), m_device(device), m_inode(inode) {}
+
+void LibraryFile::SetCommitHook(CommitHook hook, void* context) {
+    g_commitHook = hook;
+    g_commitHookContext = context;
+}
 
 LibraryFile::~LibraryFile() {
     Commit();
@@ -310,6 +363,23 @@ bool LibraryFile::Delete(std::string_view name) {
 bool LibraryFile::Commit() {
     EndRead();
     if (!m_inTransaction && m_pending.empty()) return true;
+    if (m_inTransaction && g_commitHook != nullptr && !g_inCommitHook) {
+        // Whoever must be durable before these saves are (a record of what they replace) is told
+        // first; should it fail, the saves are not made durable at all.
+        g_inCommitHook = true;
+        const bool allowed = g_commitHook(g_commitHookContext) != 0;
+        g_inCommitHook = false;
+        if (!allowed) {
+            Exec(m_db, "ROLLBACK");
+            m_inTransaction = false;
+            m_lastError = "what these saves replace could not be recorded first";
+            for (const auto& [name, data] : m_pending) m_failedSaves.push_back(name);
+            m_pending.clear();
+            m_pendingBytes = 0;
+            m_names.reset();
+            return false;
+        }
+    }
     bool ok = !m_inTransaction || Exec(m_db, "COMMIT");
     if (!ok || (m_inTransaction && !sqlite3_get_autocommit(m_db))) {
         m_lastError = sqlite3_errmsg(m_db);

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,9 @@ private:
 
 enum class OpenError { None, Missing, NotALibrary, WrongKind, NewerFormat, Damaged, CannotCreate, Locked };
 
+// Called before any library's gathered saves are committed; 0 stops the commit.
+using CommitHook = int32_t (*)(void* context);
+
 // One library file: a SQLite database that records its kind and format version, with one row per
 // element keyed by name. Every save is one transaction of its own.
 class LibraryFile {
@@ -50,10 +54,15 @@ public:
     LibraryFile(const LibraryFile&) = delete;
     LibraryFile& operator=(const LibraryFile&) = delete;
 
+    // The hook run before any library commits its gathered saves (none: nullptr). While it runs,
+    // commits do not call it again.
+    static void SetCommitHook(CommitHook hook, void* context);
+
     bool Writable() const { return m_writable; }
-    // Lets a file opened for reading be written through the same connection, so that a program
-    // that reads a library and then writes it never waits on its own read lock. `check` runs the
-    // damage check first. False when the file cannot be written (or is damaged).
+    const std::string& Path() const { return m_path; }
+    // Lets a file opened for reading be written: its read-only connection is replaced by a
+    // read-write one on the same file (refused when the path now holds another file). `check`
+    // runs the damage check first. False when the file cannot be written (or is damaged).
     bool MakeWritable(bool check = true);
     const std::string& Kind() const { return m_kind; }
     // Whether the file on disk is still the one this object opened.
@@ -88,15 +97,19 @@ public:
     const std::string& LastError() const { return m_lastError; }
 
 private:
-    LibraryFile(sqlite3* db, std::string kind, bool writable, dev_t device, ino_t inode);
+    LibraryFile(sqlite3* db, std::string path, std::string kind, bool writable, dev_t device, ino_t inode);
+    static sqlite3* OpenConnection(const std::string& path, bool readWrite);
+    static OpenError CheckLibrary(sqlite3* db, std::string_view kind);
     void BeginRead();
     void EndRead();
     bool PrepareStatements();
 
     sqlite3* m_db;
+    std::string m_path;
     std::string m_kind;
     bool m_writable;
-    bool m_canWrite = false;  // the connection was opened read-write
+    bool m_canWrite = false;   // the file may be written
+    bool m_readWrite = false;  // the connection was opened read-write
     dev_t m_device;
     ino_t m_inode;
     std::unique_ptr<Statement> m_select;
