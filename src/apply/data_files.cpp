@@ -14,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "apply/run_record_hooks.h"
 #include "apply/targets.h"
 #include "apply/update_run.h"
 #include "shell/app.h"
@@ -25,8 +26,6 @@
 namespace zrx {
 
 namespace {
-
-enum class InstallResult { Installed, SourceOlder, NoDirectory, Failed };
 
 bool EarlierThan(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
@@ -70,58 +69,79 @@ bool CopyBytes(int in, int out, off_t size, std::string& why) {
     }
 }
 
-// Copies the bytes of `from` into a temporary file beside `to`, gives it the source's
-// modification time, and renames it over `to`. `why` says what went wrong. With `syncNow`, a file
-// that replaces another reaches the disk before it takes the old one's place; without, the caller
-// makes the copies durable together (where the old files are kept elsewhere meanwhile).
-InstallResult Install(const std::string& from, const std::string& destDir, const std::string& to, bool acceptOlder,
-                      std::string& why, bool syncNow = true) {
-    struct stat source {}, target {};
+}  // namespace
+
+PreparedFile::~PreparedFile() {
+    if (!m_committed && !m_temp.empty()) ::unlinkat(m_folder.Fd(), m_temp.c_str(), 0);
+}
+
+bool PreparedFile::Commit(std::string& why, struct stat* written) {
+    struct stat info {};
+    if (::fstatat(m_folder.Fd(), m_temp.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::renameat(m_folder.Fd(), m_temp.c_str(), m_folder.Fd(), m_name.c_str()) != 0) {
+        why = SystemError("cannot put the copy in place");
+        return false;
+    }
+    m_committed = true;
+    if (written) *written = info;
+    return true;
+}
+
+InstallResult PrepareFile(const std::string& from, const Directory& folder, const std::string& folderPath,
+                          const std::string& name, bool acceptOlder, bool durableNow,
+                          std::unique_ptr<PreparedFile>& prepared, std::string& why) {
+    prepared.reset();
+    struct stat source {}, entry {};
     if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) {
         why = "the source is not a readable file";
         return InstallResult::Failed;
     }
-    if (!IsDirectory(destDir)) {
-        why = "the folder " + destDir + " does not exist";
-        return InstallResult::NoDirectory;
-    }
-    const bool replacing = ::lstat(to.c_str(), &target) == 0;
-    if (replacing) {
-        if (S_ISDIR(target.st_mode)) {
+    auto file = std::unique_ptr<PreparedFile>(new PreparedFile());
+    file->m_path = JoinPath(folderPath, name);
+    file->m_name = name;
+    if (folder.Look(name, entry)) {
+        if (S_ISDIR(entry.st_mode)) {
             why = "a folder of that name is in the way";
             return InstallResult::Failed;
         }
-        if (S_ISREG(target.st_mode) && !acceptOlder && EarlierThan(source.st_mtim, target.st_mtim)) {
+        if (S_ISLNK(entry.st_mode)) {
+            // Written through: the file the link leads to gets the new bytes, the link stays.
+            const auto resolved = WriteTargetOf(file->m_path, why);
+            if (!resolved || ::stat(resolved->c_str(), &entry) != 0) return InstallResult::Failed;
+            const size_t cut = resolved->rfind('/');
+            file->m_folder = Directory::Open(cut == 0 ? "/" : resolved->substr(0, cut), why);
+            if (!file->m_folder.IsOpen()) return InstallResult::Failed;
+            file->m_name = resolved->substr(cut + 1);
+            file->m_throughLink = true;
+        } else if (!S_ISREG(entry.st_mode)) {
+            why = file->m_path + " is not a regular file";
+            return InstallResult::Failed;
+        }
+        if (!acceptOlder && EarlierThan(source.st_mtim, entry.st_mtim)) {
             why = "a newer file of that name is already there";
             return InstallResult::SourceOlder;
         }
+        file->m_replaced = entry;
+        file->m_replaces = true;
     }
+    if (!file->m_folder.IsOpen()) file->m_folder = folder.Duplicate();
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         why = SystemError("cannot read the source");
         return InstallResult::Failed;
     }
-    // A new name in the folder itself is told to the name lookup (see NoteNewNameInDir).
-    struct stat folderBefore {};
-    const bool newName = !replacing && JoinPath(destDir, FileNameOf(to)) == to &&
-                         ::stat(destDir.c_str(), &folderBefore) == 0;
-    std::string temp = JoinPath(destDir, std::string(".").append(FileNameOf(to)).append(".zrxtmp-XXXXXX"));
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    const int out = ::mkstemp(name.data());
+    const int out = file->m_folder.CreateTemporary(file->m_name, file->m_temp, why);
     if (out < 0) {
-        why = SystemError("cannot write in the folder");
         ::close(in);
         return InstallResult::Failed;
     }
-    temp.assign(name.data());
     bool ok = CopyBytes(in, out, source.st_size, why);
     ::close(in);
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
-    // A file that replaces another reaches the disk before it takes the old one's place, so that
-    // no crash can leave the user with neither; a new file replaces nothing.
+    // A file that replaces another reaches the disk before it takes the old one's place (now, or
+    // with the others of its batch), so that no crash can leave the user with neither.
     if (ok && !(::fchmod(out, source.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
-                (!replacing || !syncNow || ::fsync(out) == 0))) {
+                (!durableNow || !file->m_replaces || ::fsync(out) == 0))) {
         why = SystemError("cannot finish the copy");
         ok = false;
     }
@@ -129,17 +149,12 @@ InstallResult Install(const std::string& from, const std::string& destDir, const
         why = SystemError("cannot finish the copy");
         ok = false;
     }
-    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
-        why = SystemError("cannot put the copy in place");
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return InstallResult::Failed;
-    }
-    if (newName) NoteNewNameInDir(destDir, FileNameOf(to), folderBefore);
+    if (!ok) return InstallResult::Failed;
+    prepared = std::move(file);
     return InstallResult::Installed;
 }
+
+namespace {
 
 // Checks that the source exists, asking Abort, Retry or Ignore while it does not.
 std::optional<CopyOutcome> WaitForSource(ui::Dialogs& dialogs, const std::string& source) {
@@ -153,9 +168,20 @@ std::optional<CopyOutcome> WaitForSource(ui::Dialogs& dialogs, const std::string
     return std::nullopt;
 }
 
+// The folder a copy goes into, made first when `makeMissing` (a subcircuit's subdirectory).
+Directory OpenDestination(const std::string& destDir, bool makeMissing, std::string& why) {
+    Directory folder = Directory::Open(destDir, why);
+    if (folder.IsOpen() || !makeMissing) return folder;
+    const std::string dir = WithoutTrailingSeparator(destDir);
+    const size_t cut = dir.rfind(kSep);
+    Directory parent = Directory::Open(cut == std::string::npos ? "." : dir.substr(0, cut == 0 ? 1 : cut), why);
+    const std::string name = dir.substr(cut == std::string::npos ? 0 : cut + 1);
+    if (!parent.IsOpen() || !parent.MakeFolder(name, why)) return Directory();
+    return parent.Beneath(name, why);
+}
+
 CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                 const std::string& srcName, const std::string& destName, bool subcircuitRule, std::string* reason,
-                 bool syncNow = true) {
+                 const std::string& srcName, const std::string& destName, bool subcircuitRule, std::string* reason) {
     std::string why;
     const CopyOutcome outcome = [&] {
         if (srcDir.empty() || destDir.empty()) {
@@ -172,14 +198,16 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::str
             why = "the file " + source + " was not found";
             return *missing;
         }
-        const InstallResult first = Install(source, destDir, target, false, why, syncNow);
-        if (first == InstallResult::Installed) return CopyOutcome::Copied;
-        if (!subcircuitRule || !IsSubcircuitFile(destName)) return CopyOutcome::Failed;
         // A subcircuit goes in even when older, and its subdirectory is made when missing.
-        std::error_code error;
-        std::filesystem::create_directory(WithoutTrailingSeparator(destDir), error);
-        return Install(source, destDir, target, true, why, syncNow) == InstallResult::Installed ? CopyOutcome::Copied
-                                                                                      : CopyOutcome::Failed;
+        const bool subcircuit = subcircuitRule && IsSubcircuitFile(destName);
+        const Directory folder = OpenDestination(destDir, subcircuit, why);
+        if (!folder.IsOpen()) return CopyOutcome::Failed;
+        std::unique_ptr<PreparedFile> file;
+        InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, true, file, why);
+        if (result == InstallResult::SourceOlder && subcircuit)
+            result = PrepareFile(source, folder, destDir, FileNameOf(target), true, true, file, why);
+        return result == InstallResult::Installed && file->Commit(why, nullptr) ? CopyOutcome::Copied
+                                                                              : CopyOutcome::Failed;
     }();
     if (reason) *reason = outcome == CopyOutcome::Copied ? std::string() : why;
     return outcome;
@@ -236,14 +264,12 @@ CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
     return Copy(dialogs, srcDir, destDir, srcName, destName, true, reason);
 }
 
-namespace {
-
-// The run's copy when its old files are kept by the run's record: the copies are made durable
-// together at the end of the step instead of one by one.
-CopyOutcome CopyRecordedFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                             const std::string& name) {
-    return Copy(dialogs, srcDir, destDir, name, name, true, nullptr, false);
+CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
+                        const std::string& srcName, const std::string& destName, std::string* reason) {
+    return Copy(dialogs, srcDir, destDir, srcName, destName, false, reason);
 }
+
+namespace {
 
 // Makes everything written to the file systems of these directories durable. Returns the
 // directories whose file system could not (a write that failed on its way to the disk).
@@ -260,22 +286,139 @@ std::vector<std::string> SyncFileSystems(const std::set<std::string>& dirs) {
     return failed;
 }
 
-}  // namespace
+// At most this many prepared files wait for their batch (each holds a folder open).
+constexpr size_t kBatchFiles = 200;
 
-CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                        const std::string& srcName, const std::string& destName, std::string* reason) {
-    return Copy(dialogs, srcDir, destDir, srcName, destName, false, reason);
+// The run's data files, each prepared beside where it goes, told to the run's record, and put in
+// place by a rename. The record keeps what each replaces; prepared files are put in place in
+// batches, once their record and their bytes have reached the disk together. A file whose target
+// another prepared file of the batch goes to waits until that one is in place, so that every file
+// sees the installation as the files before it left it.
+class FileBatch {
+public:
+    explicit FileBatch(App& app) : m_app(app) {}
+    ~FileBatch() { Flush(); }
+
+    // Whether a file for `key` (its target folder and name, in upper case) waits in the batch.
+    bool Holds(const std::string& key) const { return m_keys.count(key) != 0; }
+    void Add(DataFileItem& item, std::unique_ptr<PreparedFile> file, int64_t ticket, std::string key) {
+        m_keys.insert(std::move(key));
+        m_files.push_back({&item, std::move(file), ticket});
+        if (m_files.size() >= kBatchFiles) Flush();
+    }
+    void Flush() {
+        if (m_files.empty()) return;
+        std::string why;
+        const bool recorded = m_app.runRecord == nullptr || m_app.runRecord->CommitStaged(why);
+        if (!recorded) NoteNotRecorded(m_app, why);
+        // The new files' bytes reach the disk before they take the old ones' places.
+        std::set<std::string> folders;
+        for (const Staged& staged : m_files) folders.insert(staged.item->TargetDir);
+        const bool durable = recorded && SyncFileSystems(folders).empty();
+        for (Staged& staged : m_files) {
+            struct stat written {};
+            std::string reason = why;
+            const bool done = durable && staged.file->Commit(reason, &written);
+            if (m_app.runRecord) m_app.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
+            staged.item->Copied = done ? 1 : 0;
+            if (done) m_written.insert(staged.item->TargetDir);
+            else ShowErrorByCode(m_app.dialogs, 1, staged.item->Name);
+        }
+        m_files.clear();
+        m_keys.clear();
+    }
+    const std::set<std::string>& Written() const { return m_written; }
+
+private:
+    struct Staged {
+        DataFileItem* item;
+        std::unique_ptr<PreparedFile> file;
+        int64_t ticket;
+    };
+    App& m_app;
+    std::vector<Staged> m_files;
+    std::set<std::string> m_keys;
+    std::set<std::string> m_written;
+};
+
+// Prepares one selected data file and hands it to the batch; false (the file not copied, and
+// said) when it cannot be.
+bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, std::map<std::string, std::string>& realPaths) {
+    const std::string upgradeFolder = app.ListPath.empty() ? "/" : app.ListPath;
+    const bool subcircuit = IsSubcircuitFile(item.Name);
+    const std::string destDir = DataFileDestinationDir(item);
+    auto refuse = [&app, &item](const std::string& why) {
+        app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why,
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        return false;
+    };
+    const std::string source = ResolveNameInDir(upgradeFolder, item.Name);
+    // A link in the upgrade folder must not bring in a file from elsewhere.
+    if (FileExists(source) && !StaysInside(source, upgradeFolder, realPaths))
+        return refuse(source + " leads outside the upgrade folder " + app.ListPath);
+    // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
+    if (!StaysInside(destDir, item.TargetDir, realPaths)) return refuse(destDir + " leads outside " + item.TargetDir);
+    // A file for the same target waits in the batch: it goes in first.
+    const std::string key = ToUpper(JoinPath(subcircuit ? JoinPath(item.TargetDir, item.TargetLib) : item.TargetDir, item.Name));
+    if (batch.Holds(key)) batch.Flush();
+
+    std::string why;
+    if (item.TargetDir.empty()) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
+    const std::string target = DataFileTargetPath(destDir, item.Name);
+    if (!PathLengthOk(target)) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
+    if (const auto missing = WaitForSource(app.dialogs, source)) {
+        if (*missing == CopyOutcome::Failed) ShowErrorByCode(app.dialogs, 1, item.Name);
+        return false;
+    }
+    // The target folder, reached beneath the installation's directory without following a link; a
+    // subcircuit's missing subdirectory is made (and recorded first).
+    Directory root = Directory::Open(item.TargetDir, why);
+    Directory folder;
+    if (root.IsOpen() && subcircuit && !TrimmedBlanks(item.TargetLib).empty()) {
+        const std::string sub = FileNameOf(destDir);
+        bool missing = false;
+        folder = root.Beneath(sub, why, &missing);
+        if (!folder.IsOpen() && missing) {
+            if (app.runRecord && !app.runRecord->BeforeFolderMade(destDir, why)) return NoteNotRecorded(app, why), false;
+            if (root.MakeFolder(sub, why)) folder = root.Beneath(sub, why);
+        } else if (!folder.IsOpen()) {
+            return refuse(why);
+        }
+    } else {
+        folder = std::move(root);
+    }
+    if (!folder.IsOpen()) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
+    std::unique_ptr<PreparedFile> file;
+    InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, false, file, why);
+    if (result == InstallResult::SourceOlder && subcircuit)
+        result = PrepareFile(source, folder, destDir, FileNameOf(target), true, false, file, why);
+    if (result != InstallResult::Installed) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
+    int64_t ticket = 0;
+    if (app.runRecord) {
+        ticket = app.runRecord->StageFileChange(
+            {file->Path(), file->Folder(), file->Name(), file->ThroughLink(), file->Replaced()}, why);
+        if (ticket == 0) return NoteNotRecorded(app, why), false;
+    }
+    batch.Add(item, std::move(file), ticket, key);
+    return true;
 }
+
+}  // namespace
 
 bool CopyFileWhole(const std::string& from, const std::string& to, std::string& why) {
     const auto cut = to.rfind(kSep);
     const std::string dir = cut == std::string::npos ? "." : to.substr(0, cut == 0 ? 1 : cut);
-    return Install(from, dir, to, true, why) == InstallResult::Installed;
+    const Directory folder = Directory::Open(dir, why);
+    std::unique_ptr<PreparedFile> file;
+    return folder.IsOpen() &&
+           PrepareFile(from, folder, dir, to.substr(cut == std::string::npos ? 0 : cut + 1), true, true, file, why) ==
+               InstallResult::Installed &&
+           file->Commit(why, nullptr);
 }
 
 bool InstalledFileIsNewer(const std::string& source, const std::string& installed) {
     struct stat from {}, to {};
-    return ::stat(source.c_str(), &from) == 0 && ::lstat(installed.c_str(), &to) == 0 && S_ISREG(to.st_mode) &&
+    return ::stat(source.c_str(), &from) == 0 && ::stat(installed.c_str(), &to) == 0 && S_ISREG(to.st_mode) &&
            EarlierThan(from.st_mtim, to.st_mtim);
 }
 
@@ -283,10 +426,7 @@ void CopyDataFiles(App& app) {
     std::vector<DataFileItem>& files = app.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
     std::map<std::string, std::string> realPaths;
-    // Where the run's record keeps the old files, a file that replaces another need not reach
-    // the disk before it takes the old one's place: all copies reach it together at the end.
-    const bool recorded = app.runRecord != nullptr;
-    std::set<std::string> written;
+    FileBatch batch(app);
     for (DataFileItem& item : files) {
         app.dialogs.ProcessEvents();
         if (item.Update != 1 || item.Withheld != 0) continue;
@@ -295,40 +435,11 @@ void CopyDataFiles(App& app) {
         if (item.Name.empty()) break;
         app.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.ListPath, item.Name) +
                                      "   to " + JoinPath(destDir, item.Name));
-        const std::string source = ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, item.Name);
-        if (FileExists(source) && !StaysInside(source, app.ListPath.empty() ? "/" : app.ListPath, realPaths)) {
-            // A link in the upgrade folder must not bring in a file from elsewhere.
-            app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + source +
-                                         " leads outside the upgrade folder " + app.ListPath,
-                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
-            item.Copied = 0;
-            continue;
-        }
-        if (!StaysInside(destDir, item.TargetDir, realPaths)) {
-            // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
-            app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + destDir +
-                                         " leads outside " + item.TargetDir,
-                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
-            item.Copied = 0;
-            continue;
-        }
-        const std::string upgradeFolder = app.ListPath.empty() ? "/" : app.ListPath;
-        const CopyOutcome outcome = recorded ? CopyRecordedFile(app.dialogs, upgradeFolder, destDir, item.Name)
-                                             : CopyLibFile(app.dialogs, upgradeFolder, destDir, item.Name, item.Name);
-        switch (outcome) {
-            case CopyOutcome::Copied:
-                item.Copied = 1;
-                written.insert(destDir);
-                break;
-            case CopyOutcome::Ignored: item.Copied = 0; break;
-            case CopyOutcome::Failed:
-                ShowErrorByCode(app.dialogs, 1, item.Name);
-                item.Copied = 0;
-                break;
-        }
+        item.Copied = 0;
+        StageDataFile(app, item, batch, realPaths);
     }
-    if (!recorded) return;
-    const std::vector<std::string> failed = SyncFileSystems(written);
+    batch.Flush();
+    const std::vector<std::string> failed = SyncFileSystems(batch.Written());
     if (failed.empty()) return;
     // The old files stay in the run's record: a rollback brings them back.
     std::string text = "The copied files could not all be written to the disk; some may be incomplete. Undo this "

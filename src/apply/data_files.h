@@ -1,8 +1,13 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "shell/directory.h"
 
 namespace zrx {
 
@@ -17,8 +22,50 @@ enum class CopyOutcome {
     Ignored,  // the source is missing and the user chose Ignore: nothing was copied
 };
 
-// Copies the selected loose files of the upgrade folder into their target directories.
+// Copies the selected loose files of the upgrade folder into their target directories. Each file
+// is told to the run's record before it is put in place; a target that is a symbolic link to a
+// file is written through (the file it leads to gets the new bytes, the link stays).
 void CopyDataFiles(App& app);
+
+enum class InstallResult { Installed, SourceOlder, NoDirectory, Failed };
+
+// A new file prepared to take the place of `name` in a folder: written whole into a temporary
+// file beside what it replaces, and put in place by Commit (a rename). Dropped uncommitted, the
+// temporary file goes and the target stays as it was.
+class PreparedFile {
+public:
+    ~PreparedFile();
+    PreparedFile(const PreparedFile&) = delete;
+    PreparedFile& operator=(const PreparedFile&) = delete;
+    // The target as the caller named it (its folder's path and name).
+    const std::string& Path() const { return m_path; }
+    // Where the rename happens: the caller's folder and name, or where a link there leads.
+    const Directory& Folder() const { return m_folder; }
+    const std::string& Name() const { return m_name; }
+    bool ThroughLink() const { return m_throughLink; }
+    // The file replaced (a link followed), or null for a new file.
+    const struct stat* Replaced() const { return m_replaces ? &m_replaced : nullptr; }
+    // Renames the new file into place; `written`, when given, receives the file put there.
+    bool Commit(std::string& why, struct stat* written);
+
+private:
+    PreparedFile() = default;
+    friend InstallResult PrepareFile(const std::string&, const Directory&, const std::string&, const std::string&,
+                                     bool, bool, std::unique_ptr<PreparedFile>&, std::string&);
+    std::string m_path, m_name, m_temp;
+    Directory m_folder;
+    bool m_throughLink = false, m_replaces = false, m_committed = false;
+    struct stat m_replaced {};
+};
+
+// Prepares a copy of the file `from` for `name` in `folder` (whose path is `folderPath`): a file
+// there is replaced, a link to a file is written through, anything else is refused; a source older
+// than what it replaces is refused unless `acceptOlder`. The copy keeps the source's permissions
+// and modification time; with `durableNow` it reaches the disk before Commit can put it in place
+// (otherwise the caller makes its batch durable).
+InstallResult PrepareFile(const std::string& from, const Directory& folder, const std::string& folderPath,
+                          const std::string& name, bool acceptOlder, bool durableNow,
+                          std::unique_ptr<PreparedFile>& prepared, std::string& why);
 
 // Installs srcDir/srcName as destDir/destName: forced replacement, but a source older than the
 // installed file (an earlier modification time) is refused; a subcircuit file (.SBC) is accepted
@@ -39,8 +86,8 @@ bool CopyFileWhole(const std::string& from, const std::string& to, std::string& 
 // Whether two files hold the same bytes, read side by side; nothing when one cannot be read.
 std::optional<bool> SameBytes(const std::string& a, const std::string& b);
 
-// The modification-time rule of the copy: an installed regular file whose modification time is
-// later than the source's is not replaced (subcircuit files excepted).
+// The modification-time rule of the copy: an installed file (a link followed) whose modification
+// time is later than the source's is not replaced (subcircuit files excepted).
 bool InstalledFileIsNewer(const std::string& source, const std::string& installed);
 
 // Whether `path` (a directory or file, which may not exist yet) stays inside `root` once symbolic

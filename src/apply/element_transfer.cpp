@@ -85,18 +85,22 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
                 } else {
                     item.Copied = 0;
                     m.F_Status.SetCaption(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" + item.Name + ")");
-                    int32_t saveFailed = 1;
-                    if (kind.isPart) SavePartToLib(saveFailed, target, slot, item.Name);
-                    else SaveSymbolToLib(saveFailed, target, slot, item.Name);
-                    if (saveFailed != 0) {
-                        item.Copied = 0;
-                        const bool refused = StringFromPointer(E_LastError()).size() > 0;
-                        ShowErrorByCode(app.dialogs, kind.saveFailureCode, item.Name);
-                        if (refused) NoteRefusedLibrary(app, target);
-                    } else {
-                        m.F_Status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" + item.Name +
-                                              ")" + kind.beforePath + target);
-                        item.Copied = 1;
+                    const RunRecordHooks::ElementSave save{target, kind.isPart, item.Name, source, item.Name};
+                    if (RecordBeforeSave(app, save, kind.saveFailureCode, item.Name)) {
+                        int32_t saveFailed = 1;
+                        if (kind.isPart) SavePartToLib(saveFailed, target, slot, item.Name);
+                        else SaveSymbolToLib(saveFailed, target, slot, item.Name);
+                        const bool refused = saveFailed != 0 && StringFromPointer(E_LastError()).size() > 0;
+                        // Copied only when the library is seen to hold it.
+                        if (saveFailed == 0 && !SavedInPlace(app, save)) saveFailed = 1;
+                        if (saveFailed != 0) {
+                            ShowErrorByCode(app.dialogs, kind.saveFailureCode, item.Name);
+                            if (refused) NoteRefusedLibrary(app, target);
+                        } else {
+                            m.F_Status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
+                                                  item.Name + ")" + kind.beforePath + target);
+                            item.Copied = 1;
+                        }
                     }
                 }
             }
@@ -116,11 +120,34 @@ const std::string& PackageSource(const App& app, const ElementItem&) { return Up
 bool NoteRefusedLibrary(App& app, const std::string& path) {
     const std::string reason = StringFromPointer(E_LastError());
     if (reason.empty()) return false;
+    NoteRefusedLibrary(app, path, reason);
+    return true;
+}
+
+void NoteRefusedLibrary(App& app, const std::string& path, const std::string& reason) {
     if (app.refusedLibraries.insert(path).second)
         app.dialogs.ShowMessage({"The library " + path + " cannot be used: " + reason +
                                      ". Its other elements of this run are not copied either.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
-    return true;
+}
+
+bool RecordBeforeSave(App& app, const RunRecordHooks::ElementSave& save, int32_t failureCode,
+                      const std::string& failureText) {
+    if (app.runRecord == nullptr) return true;
+    std::string why;
+    bool libraryRefused = false;
+    if (app.runRecord->BeforeElementSave(save, why, libraryRefused)) return true;
+    if (libraryRefused) {
+        ShowErrorByCode(app.dialogs, failureCode, failureText);
+        NoteRefusedLibrary(app, save.library, why);
+    } else {
+        NoteNotRecorded(app, why);
+    }
+    return false;
+}
+
+bool SavedInPlace(App& app, const RunRecordHooks::ElementSave& save) {
+    return app.runRecord == nullptr || app.runRecord->AfterElementSave(save);
 }
 
 bool IsRefusedLibrary(const App& app, const std::string& path) { return app.refusedLibraries.count(path) != 0; }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "apply/run_record_hooks.h"
 #include "apply/targets.h"
 #include "shell/app.h"
 #include "shell/fields.h"
@@ -157,9 +158,10 @@ std::vector<std::string> IndexFile::AddedLines() const {
     return lines;
 }
 
-bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename) {
+bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename,
+                     const std::string& writePath) {
     if (!m_changed) return true;
-    auto output = TextOutput::Open(m_path);
+    auto output = TextOutput::Open(writePath.empty() ? m_path : writePath);
     if (!output) {
         m_error = "it cannot be written in its directory";
         return false;
@@ -176,20 +178,26 @@ bool IndexFile::Save(const std::function<bool(const struct stat& written)>& befo
 namespace {
 
 // Writes an index file the run has added to; the lines are recorded for undo first (when the run
-// is recorded), and a file whose lines cannot be recorded is not written.
+// is recorded), and a file whose lines cannot be recorded is not written. An index file that is a
+// symbolic link to a file is written through: the link stays.
 bool SaveIndex(App& app, IndexFile& index, const std::string& path, std::string& error) {
-    const bool recorded = index.Changed() && app.runRecord != nullptr;
-    if (recorded) {
+    if (!index.Changed()) return true;
+    const auto writePath = WriteTargetOf(path, error);
+    if (!writePath) return false;
+    if (app.runRecord != nullptr) {
         struct stat info {};
-        if (!app.runRecord->BeforeIndexSave(path, index.AddedLines(), ::lstat(path.c_str(), &info) != 0, error))
+        if (!app.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), ::lstat(path.c_str(), &info) != 0,
+                                            error))
             return false;
     }
     // The record learns the new file before it replaces the old one: a run killed in between
     // leaves a record that tells the new file from one changed by somebody else.
-    const bool saved = recorded ? index.Save([&app, &path](const struct stat& written) {
-        return app.runRecord->BeforeIndexReplace(path, written);
-    })
-                                : index.Save();
+    const bool saved = app.runRecord != nullptr ? index.Save(
+                                                      [&app, &path](const struct stat& written) {
+                                                          return app.runRecord->BeforeIndexReplace(path, written);
+                                                      },
+                                                      *writePath)
+                                                : index.Save({}, *writePath);
     if (!saved) {
         error = index.Error();
         return false;

@@ -40,9 +40,10 @@ public:
     // Adds an entry for library `library`; false when an identical line is already there. Line
     // breaks in the entry become blanks.
     bool Add(const std::string& entry, const std::string& library);
-    // Writes the file (CR LF line ends) as a whole when something was added. `beforeRename` as
-    // for TextOutput::Commit.
-    bool Save(const std::function<bool(const struct stat& written)>& beforeRename = {});
+    // Writes the file (CR LF line ends) as a whole when something was added, into `writePath` (the
+    // file a link at its path leads to) or its own path. `beforeRename` as for TextOutput::Commit.
+    bool Save(const std::function<bool(const struct stat& written)>& beforeRename = {},
+              const std::string& writePath = {});
     bool Changed() const { return m_changed; }
     // The lines added since the file was loaded, in file order.
     std::vector<std::string> AddedLines() const;
@@ -77,18 +78,6 @@ private:
     TextKeyedSet m_present;  // the lines, by their duplicate keys
     bool m_changed = false;
     std::string m_error;
-};
-
-// The undo record of a run as the run's steps see it. It is told of an index file's change before
-// the file is rewritten (the lines added, whether the run makes the file; false, with why, when that
-// cannot be recorded, and the file is then not written), and of the new file once it is written
-// and before it takes the old one's place (false: it must not).
-class RunRecordHooks {
-public:
-    virtual ~RunRecordHooks() = default;
-    virtual bool BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines, bool makesFile,
-                                 std::string& error) = 0;
-    virtual bool BeforeIndexReplace(const std::string& path, const struct stat& written) = 0;
 };
 
 // Adds the selected subcircuit files to Subcir.idx, and the copied simulator models of model

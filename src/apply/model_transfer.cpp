@@ -131,6 +131,12 @@ void TransferModels(App& app, bool spice) {
             m.F_Status.SetCaption((spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
                                          : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
                                   "(" + name + ")");
+            // Recorded before the library is opened for writing: that makes a missing one.
+            const RunRecordHooks::ElementSave save{target, false, trimmedName, upgradeLibrary, name};
+            if (!RecordBeforeSave(app, save, 3, target)) {
+                notCopied = true;
+                return;
+            }
             if (targetHandle < 1) {
                 targetHandle = E_OpenLibrary(target.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
                 targetHandlePath = target;
@@ -149,7 +155,8 @@ void TransferModels(App& app, bool spice) {
             if (cursor2 < 1) return fail(7, name);
             const int32_t saved = S_SaveSymbol(symbol, cursor2);
             E_CloseLibWrite(targetHandle);
-            if (saved == 0) {
+            // Copied only when the library is seen to hold it.
+            if (saved == 0 || !SavedInPlace(app, save)) {
                 item.Copied = 0;
                 ShowErrorByCode(app.dialogs, 2, name);
                 return fail(7, name);

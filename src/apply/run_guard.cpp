@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "shell/app.h"
@@ -13,12 +14,19 @@
 namespace zrx {
 
 InstallationLock::InstallationLock(const std::string& installationDir) {
-    m_fd = ::open(JoinPath(installationDir, ".zrxlibug.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const std::string path = JoinPath(installationDir, ".zrxlibug.lock");
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (m_fd < 0 && errno == ELOOP) {
+        m_problem = "the lock file " + path + " is a symbolic link, which is never followed: remove it; nothing was changed";
+        return;
+    }
     if (m_fd < 0) {
         m_held = true;
         return;
     }
     m_held = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    if (!m_held)
+        m_problem = "an upgrade of this installation is in progress in another program; nothing was changed";
 }
 
 InstallationLock::~InstallationLock() {

@@ -13,15 +13,19 @@ class InstallationLock {
 public:
     // Takes the lock without waiting; Held() tells whether it was had. An installation directory
     // that cannot take the lock file (read-only) cannot be shared safely either and is run unlocked.
+    // A lock file that is a symbolic link is never followed: the lock is not had then.
     explicit InstallationLock(const std::string& installationDir);
     ~InstallationLock();
     InstallationLock(const InstallationLock&) = delete;
     InstallationLock& operator=(const InstallationLock&) = delete;
     bool Held() const { return m_held; }
+    // Why the lock was not had, as a sentence that ends in "nothing was changed".
+    const std::string& Problem() const { return m_problem; }
 
 private:
     int m_fd = -1;
     bool m_held = false;
+    std::string m_problem;
 };
 
 // Removes the temporary files a run that was killed left behind in a directory (and in its

@@ -1,12 +1,17 @@
 #include "apply/update_run.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <set>
+#include <vector>
 
 #include "apply/data_files.h"
 #include "apply/element_transfer.h"
 #include "apply/index_files.h"
 #include "apply/model_transfer.h"
 #include "apply/run_guard.h"
+#include "apply/targets.h"
 #include "apply/summary.h"
 #include "history/run_record.h"
 #include "kernel/zrxkernel.h"
@@ -22,29 +27,60 @@ namespace zrx {
 namespace {
 
 // Saves the kernel reported as done but could not make durable (a full disk, say) are not copied
-// after all: their elements are marked so and reported in one box.
-void CheckSavesAreDurable(App& app) {
-    if (E_FlushLibraries() != 0) return;
-    std::set<std::string> failed;
-    for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) failed.insert(StringFromPointer(name));
+// after all: their elements (matched by their kind's target library and name) are marked so and
+// reported in one box. Returns those saves, for the run's record.
+std::vector<FailedSave> CheckSavesAreDurable(App& app) {
+    std::vector<FailedSave> failed;
+    if (E_FlushLibraries() != 0) return failed;
+    for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
+        failed.push_back({StringFromPointer(E_FailedSaveLibrary(i)), StringFromPointer(name)});
     E_ClearFailedSaves();
+    std::map<std::string, std::string> realPaths;
+    auto real = [&realPaths](const std::string& path) -> const std::string& {
+        auto it = realPaths.find(path);
+        if (it == realPaths.end()) {
+            char* resolved = ::realpath(path.c_str(), nullptr);
+            it = realPaths.emplace(path, resolved ? resolved : path).first;
+            std::free(resolved);
+        }
+        return it->second;
+    };
     std::string names;
     int count = 0;
-    for (auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
-                       &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
-        for (ElementItem& item : *list)
-            if (item.Copied == 1 && failed.count(item.Name)) {
-                item.Copied = 0;
-                if (++count <= 20) names += (names.empty() ? "" : ", ") + item.Name;
-            }
+    ResolvedNames targets;
+    const std::pair<int, std::vector<ElementItem>*> lists[] = {{1, &app.lists.PartItems},
+                                                               {2, &app.lists.SymbolItems},
+                                                               {3, &app.lists.PackageItems},
+                                                               {5, &app.lists.SpiceModelItems},
+                                                               {6, &app.lists.MixedModelItems}};
+    for (const auto& [kind, list] : lists)
+        for (ElementItem& item : *list) {
+            if (item.Copied != 1) continue;
+            const std::string& library = real(targets.In(ElementTargetDir(app.env, kind), item.TargetLib));
+            const std::string name = kind == 5 || kind == 6 ? TrimBlanks(item.Name) : item.Name;
+            const bool lost = std::any_of(failed.begin(), failed.end(), [&](const FailedSave& save) {
+                return save.name == name && save.library == library;
+            });
+            if (!lost) continue;
+            item.Copied = 0;
+            if (++count <= 20) names += (names.empty() ? "" : ", ") + item.Name;
+        }
     if (count > 20) names += " and " + std::to_string(count - 20) + " more";
     if (count > 0)
         app.dialogs.ShowMessage({"These elements could not be written to their libraries after all (is the disk "
                                  "full?): " + names + ". The summary shows them as not copied.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    return failed;
 }
 
 }  // namespace
+
+void NoteNotRecorded(App& app, const std::string& why) {
+    if (!app.unrecordedReasons.insert(why).second) return;
+    app.dialogs.ShowMessage({"The update could not be recorded for undo: " + why +
+                                 ". What could not be recorded was not changed; the summary shows it as not copied.",
+                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+}
 
 void CountRunElement(App& app) {
     App::RunProgress& progress = app.runProgress;
@@ -67,8 +103,11 @@ void UpdateLibraries(App& app) {
     // this one's: the run holds the installation's lock while it changes anything.
     const InstallationLock lock(InstallationDir(app.env));
     if (!lock.Held()) {
-        app.dialogs.ShowMessage({"An upgrade of this installation is in progress in another program. Nothing was "
-                                 "changed; try again when it has finished.",
+        const std::string& problem = lock.Problem();
+        app.dialogs.ShowMessage({StartsWith(problem, "an upgrade of this installation is in progress")
+                                     ? "An upgrade of this installation is in progress in another program. Nothing "
+                                       "was changed; try again when it has finished."
+                                     : "The update cannot begin: " + problem + ".",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
@@ -79,6 +118,7 @@ void UpdateLibraries(App& app) {
     app.dialogs.SetBusy(true);
     ResetCopyStatus(app);
     app.refusedLibraries.clear();
+    app.unrecordedReasons.clear();
     app.runProgress = {};
     for (const auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
                              &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
@@ -87,10 +127,10 @@ void UpdateLibraries(App& app) {
         app.runProgress.total += item.Update == 1 && item.Withheld == 0 && !item.Name.empty() ? 1 : 0;
     RemoveStaleTemporaries(app.env);
 
-    // Every change the run may make is recorded for undo before any is made; a run that cannot be
-    // recorded changes nothing.
+    // The run is recorded for undo as it goes: each change is recorded right before it is made. A
+    // run whose record cannot be begun changes nothing.
     std::string recordError;
-    auto record = history::RunRecorder::Begin({app.env, app.ListPath, app.UpgLibPath, app.lists}, recordError);
+    auto record = history::RunRecorder::Begin(app.env, app.ListPath, recordError);
     app.lastRunId = 0;
     if (!record) {
         app.dialogs.SetBusy(false);
@@ -116,9 +156,9 @@ void UpdateLibraries(App& app) {
 
     app.dialogs.SetBusy(false);
     app.dialogs.ShowProgress({}, 0, 0);
-    CheckSavesAreDurable(app);
+    const std::vector<FailedSave> failed = CheckSavesAreDurable(app);
     app.runRecord = nullptr;
-    app.lastRunId = record->Finish(app.lists);
+    app.lastRunId = record->Finish(failed);
     record.reset();
     ShowSummary(app);
     m.F_Status.SetCaption(GetLocalMessage("Done", "4414 "));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace zrx {
 
 class App;
@@ -12,6 +14,10 @@ void ResetCopyStatus(App& app);
 
 // One more selected element or file dealt with by the run: shown as "i of n" beside the status.
 void CountRunElement(App& app);
+
+// A change the run's record could not take (and that was therefore not made): said once per reason
+// and run.
+void NoteNotRecorded(App& app, const std::string& why);
 
 void ConnectUpdatePage(App& app);
 

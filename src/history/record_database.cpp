@@ -15,21 +15,25 @@ namespace {
 constexpr const char* kFileName = "history.db";
 
 constexpr const char* kSchema =
+    // installation: the identity of the installation the record belongs to; keep: the runs kept.
     "CREATE TABLE settings(key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL);"
-    // state: running, complete, rolling back, rolled back, partly rolled back
+    // state: running, complete, rolling back, rolled back, partly rolled back. verification and
+    // signer: what was known of the upgrade folder the run came from.
     "CREATE TABLE runs(id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT, folder TEXT NOT NULL,"
-    " state TEXT NOT NULL);"
-    "CREATE TABLE places(id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE);"
+    " state TEXT NOT NULL, verification TEXT, signer TEXT);"
     // what: 1 element of a part library, 7 of a symbol-kind library, 2 file, 3 library made,
-    // 4 directory made, 5 index line, 6 index made, 8 index as it was before the run.
-    // An element's old content is kept in the run's folder under the change's number; a file's
-    // old bytes likewise. done: 1 once a rollback has dealt with it.
+    // 4 folder made, 5 index line, 6 index made, 8 index as it was before the run. root and path:
+    // the place, relative to one of the installation's folders (see RootPath). name: the element,
+    // or the index line. link: the run wrote through a symbolic link at the place. old_*: what was
+    // there (kept in the run's folder under the change's number, with the kept copy's digest);
+    // new_*: what the run left there, once known. done: 1 once a rollback has dealt with it.
     "CREATE TABLE changes(id INTEGER PRIMARY KEY, run INTEGER NOT NULL, what INTEGER NOT NULL,"
-    " place INTEGER NOT NULL, name TEXT, created INTEGER NOT NULL, digest TEXT,"
-    " old_inode INTEGER, old_size INTEGER, old_mtime INTEGER, new_inode INTEGER, new_size INTEGER, new_mtime "
-    "INTEGER,"
-    " done INTEGER NOT NULL DEFAULT 0);"
-    "CREATE INDEX changes_of_run ON changes(run, what);";
+    " root INTEGER NOT NULL, path TEXT NOT NULL, name TEXT NOT NULL DEFAULT '', created INTEGER NOT NULL,"
+    " link INTEGER NOT NULL DEFAULT 0, old_digest TEXT, old_device INTEGER, old_inode INTEGER,"
+    " old_size INTEGER, old_mtime INTEGER, new_digest TEXT, new_device INTEGER, new_inode INTEGER,"
+    " new_size INTEGER, new_mtime INTEGER, done INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX changes_of_run ON changes(run, what);"
+    "CREATE INDEX changes_of_place ON changes(root, path, name);";
 
 // Makes a new, empty record whole in a temporary file beside it and only then gives it its name, so
 // that a program killed on the way never leaves a file under the record's name that is no record.
@@ -62,64 +66,79 @@ bool CreateRecordFile(const std::string& path, std::string& error) {
 
 }  // namespace
 
-std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, bool create,
-                                                     std::string& error) {
-    namespace fs = std::filesystem;
+std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, Mode mode, std::string& error,
+                                                     Refusal* refusal) {
+    Refusal ignored = Refusal::None;
+    Refusal& why = refusal ? *refusal : ignored;
+    why = Refusal::Unusable;
     const std::string path = folder + "/" + kFileName;
-    std::error_code ec;
-    const bool exists = fs::exists(path, ec);
-    if (!exists && !create) {
+    struct stat info {};
+    const bool exists = ::lstat(path.c_str(), &info) == 0;
+    if (!exists && mode != Mode::Create) {
         error = "there is no record of update runs in " + folder;
+        why = Refusal::Missing;
         return nullptr;
     }
-    if (!exists) {
-        fs::create_directories(folder, ec);
-        if (ec) {
-            error = "the folder " + folder + " cannot be made: " + ec.message();
-            return nullptr;
-        }
-    } else {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-            error = path + " is not a record of update runs";
-            return nullptr;
-        }
+    if (exists && !S_ISREG(info.st_mode)) {
+        error = path + " is not a record of update runs";
+        why = Refusal::NotOurs;
+        return nullptr;
     }
-    if (create) {
+    if (mode == Mode::Create) {
         // What a creation that was killed left behind.
+        namespace fs = std::filesystem;
+        std::error_code ec;
         for (const auto& entry : fs::directory_iterator(folder, ec))
             if (entry.path().filename().string().starts_with(std::string(kFileName) + ".zrxtmp-"))
                 fs::remove(entry.path(), ec);
+        if (!exists && !CreateRecordFile(path, error)) return nullptr;
     }
-    if (!exists && !CreateRecordFile(path, error)) return nullptr;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
-        SQLITE_OK) {
+    const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         error = path + " cannot be opened: " + (db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close(db);
         return nullptr;
     }
     sqlite3_busy_timeout(db, 5000);
     auto record = std::unique_ptr<RecordDatabase>(new RecordDatabase(db));
-    // Every commit reaches the disk before the change it records is made.
-    record->Exec("PRAGMA journal_mode=WAL");
-    record->Exec("PRAGMA synchronous=FULL");
-    Statement id(*record, "PRAGMA application_id");
-    Statement version(*record, "PRAGMA user_version");
+    // The checks' statements end before the journal mode can change.
+    if (!record->Check(path, error, why)) return nullptr;
+    if (mode != Mode::ReadOnly) {
+        // Every commit reaches the disk before the changes it records are made.
+        record->Exec("PRAGMA journal_mode=WAL");
+        record->Exec("PRAGMA synchronous=FULL");
+    }
+    why = Refusal::None;
+    return record;
+}
+
+bool RecordDatabase::Check(const std::string& path, std::string& error, Refusal& why) {
+    Statement id(*this, "PRAGMA application_id");
+    Statement version(*this, "PRAGMA user_version");
     if (!id.Next() || id.Int(0) != kApplicationId) {
         error = path + " is not a record of update runs of this program (or it is damaged)";
-        return nullptr;
+        why = Refusal::NotOurs;
+        return false;
     }
     if (!version.Next() || version.Int(0) > kFormatVersion) {
         error = path + " was written by a newer version of the program";
-        return nullptr;
+        why = Refusal::NewerFormat;
+        return false;
     }
-    Statement check(*record, "PRAGMA quick_check");
+    if (version.Int(0) < kFormatVersion) {
+        error = path + " was written by an earlier version of the program; its runs cannot be undone by this one";
+        why = Refusal::OlderFormat;
+        return false;
+    }
+    Statement check(*this, "PRAGMA quick_check");
     if (!check.Next() || check.Text(0) != "ok") {
         error = path + " is damaged";
-        return nullptr;
+        why = Refusal::Damaged;
+        return false;
     }
-    return record;
+    return true;
 }
 
 RecordDatabase::~RecordDatabase() {

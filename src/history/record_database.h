@@ -17,23 +17,24 @@ namespace zrx::history {
 constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5,
               kIndexMade = 6, kSymbolElement = 7, kIndexBefore = 8;
 
-// A modification time as the record keeps it: nanoseconds since the epoch.
-inline int64_t Nanoseconds(const struct timespec& time) {
-    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
 // The undo record of an installation: one SQLite file in `.zrxlibug/history/` that holds the
-// update runs and, for each, the changes it made (or was about to make) to the installation.
-// Every statement's failure becomes a false result with Error() saying why; a transaction that
-// is not committed is rolled back.
+// update runs and, for each, the changes it made to the installation, each recorded before it was
+// made. Every statement's failure becomes a false result with Error() saying why; a transaction
+// that is not committed is rolled back.
 class RecordDatabase {
 public:
     static constexpr int kApplicationId = 0x5A52484C;  // "ZRHL"
-    static constexpr int kFormatVersion = 1;
+    // 2: paths relative to the installation's folders, the installation's identity. Records of
+    // format 1 named absolute paths and are not used.
+    static constexpr int kFormatVersion = 2;
 
-    // Opens the record in `folder` (created with the folder when `create`), refusing a file that
-    // is not a record of this program, of a newer format, or damaged. Nothing on error, with why.
-    static std::unique_ptr<RecordDatabase> Open(const std::string& folder, bool create, std::string& error);
+    enum class Mode { ReadOnly, ReadWrite, Create };
+    enum class Refusal { None, Missing, NotOurs, OlderFormat, NewerFormat, Damaged, Unusable };
+    // Opens the record in `folder` (a folder the caller has checked), made when `Create`, refusing a
+    // file that is not a record of this program, of another format, or damaged. A read-only
+    // record is never written, nor are its side files. Nothing on error, with why (and `refusal`).
+    static std::unique_ptr<RecordDatabase> Open(const std::string& folder, Mode mode, std::string& error,
+                                                Refusal* refusal = nullptr);
     ~RecordDatabase();
     RecordDatabase(const RecordDatabase&) = delete;
     RecordDatabase& operator=(const RecordDatabase&) = delete;
@@ -87,6 +88,7 @@ public:
 
 private:
     explicit RecordDatabase(sqlite3* db) : m_db(db) {}
+    bool Check(const std::string& path, std::string& error, Refusal& why);
     void NoteError();
 
     sqlite3* m_db;

@@ -1,15 +1,18 @@
 #include "history/rollback.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
 #include <map>
 
-#include "apply/data_files.h"
 #include "apply/run_guard.h"
 #include "history/record_database.h"
+#include "history/record_folder.h"
 #include "history/run_record.h"
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
@@ -20,18 +23,17 @@
 
 namespace zrx::history {
 
-namespace fs = std::filesystem;
-
 namespace {
 
 struct Change {
-    int64_t id;
-    int what;
-    std::string path;
+    int64_t id = 0;
+    int what = 0;
+    Place place;
     std::string name;
-    bool created;
-    std::string digest;
-    int64_t oldInode, oldSize, oldMtime, newInode, newSize, newMtime;
+    bool created = false, link = false;
+    std::string oldDigest, newDigest;
+    FileIdentity old, fresh;
+    bool hasOld = false, hasNew = false;
 };
 
 std::string ShownState(const std::string& state, bool ended) {
@@ -39,108 +41,209 @@ std::string ShownState(const std::string& state, bool ended) {
     return state;
 }
 
-// Puts the kept copy of a file back under its name, whole: by a second link where the record could
-// link it (the old file itself, with its time), else by a copy; either way by a rename. On failure
-// the file is as it was and `why` says why where more is known than that.
-bool PutBack(const std::string& kept, const std::string& path, std::string& why) {
-    // Named as the run names its temporaries, so that a rollback killed here leaves nothing behind
-    // once the next run or rollback starts.
-    const size_t slash = path.rfind('/');
-    const std::string temp = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".zrxtmp-restore";
-    ::unlink(temp.c_str());
-    if (::link(kept.c_str(), temp.c_str()) != 0) return CopyFileWhole(kept, path, why);
-    if (::rename(temp.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temp.c_str());
-    return false;
+bool RecordExists(const Environment& env) {
+    struct stat info {};
+    return ::lstat((HistoryFolder(env) + "/history.db").c_str(), &info) == 0;
+}
+
+// The file a place names for writing: the entry itself, or, where the run wrote through a link,
+// the file the link leads to, but only while that is still the file the run left there (`expected`
+// its device and inode): a link somebody pointed elsewhere since is never written through.
+struct Target {
+    Directory folder;   // holds `name`
+    std::string name;
+    bool exists = false;
+    struct stat info {};  // of the file written (a link followed)
+};
+bool OpenTarget(const Environment& env, const Change& c, Target& target, std::string& why, bool& missingFolder) {
+    std::string leaf;
+    if (!OpenPlaceFolder(env, c.place, target.folder, leaf, why, &missingFolder)) return false;
+    target.name = leaf;
+    const std::string path = PathOf(env, c.place);
+    struct stat info {};
+    target.exists = target.folder.Look(leaf, info);
+    target.info = info;
+    if (!target.exists || !S_ISLNK(info.st_mode)) {
+        if (target.exists && !S_ISREG(info.st_mode)) {
+            why = path + " is no longer a file; left alone";
+            return false;
+        }
+        return true;
+    }
+    if (!c.link) {
+        why = path + " is now a symbolic link, which the update did not write through; left alone";
+        return false;
+    }
+    char* real = ::realpath(path.c_str(), nullptr);
+    const std::string resolved = real ? real : "";
+    std::free(real);
+    struct stat followed {};
+    const FileIdentity& expected = c.hasNew ? c.fresh : c.old;
+    if (resolved.empty() || ::stat(resolved.c_str(), &followed) != 0 || !S_ISREG(followed.st_mode) ||
+        static_cast<int64_t>(followed.st_dev) != expected.device ||
+        (static_cast<int64_t>(followed.st_ino) != expected.inode &&
+         !(c.hasOld && static_cast<int64_t>(followed.st_ino) == c.old.inode))) {
+        why = path + " is a symbolic link that now leads elsewhere than where the update wrote; left alone";
+        return false;
+    }
+    const size_t cut = resolved.rfind('/');
+    target.folder = Directory::Open(cut == 0 ? "/" : resolved.substr(0, cut), why);
+    target.name = resolved.substr(cut + 1);
+    target.info = followed;
+    return target.folder.IsOpen();
+}
+
+// The kept copy of a file, checked against what the record says it was; -1 (with why) when it is
+// missing or differs.
+int OpenKept(const Directory& files, const Change& c, const std::string& path, std::string& why) {
+    const int fd = ::openat(files.Fd(), std::to_string(c.id).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == c.old.size &&
+        Sha256OfDescriptor(fd) == c.oldDigest && ::lseek(fd, 0, SEEK_SET) == 0)
+        return fd;
+    if (fd >= 0) ::close(fd);
+    why = "the record's copy of " + path + " is missing or was changed since the update; " + path + " is left alone";
+    return -1;
+}
+
+// Puts a kept file back in place of `name` in `folder`, whole, by a rename: the old file itself by
+// a second link where the record kept it so, a copy otherwise. Durable when it returns true.
+bool PutBack(const Directory& files, int kept, const Change& c, const Directory& folder, const std::string& name,
+             std::string& why) {
+    struct stat info {};
+    ::fstat(kept, &info);
+    std::string temp;
+    bool ok = false;
+    if (static_cast<int64_t>(info.st_ino) == c.old.inode && static_cast<int64_t>(info.st_dev) == c.old.device) {
+        const int probe = folder.CreateTemporary(name, temp, why);
+        if (probe >= 0) {
+            ::close(probe);
+            ::unlinkat(folder.Fd(), temp.c_str(), 0);
+            ok = ::linkat(files.Fd(), std::to_string(c.id).c_str(), folder.Fd(), temp.c_str(), 0) == 0;
+        }
+    }
+    if (!ok) {
+        const int out = folder.CreateTemporary(name, temp, why);
+        const struct timespec times[2] = {info.st_atim, info.st_mtim};
+        ok = out >= 0 && CopyDescriptor(kept, out, nullptr, why) && ::fchmod(out, info.st_mode & 07777) == 0 &&
+             ::futimens(out, times) == 0 && ::fsync(out) == 0;
+        if (out >= 0 && ::close(out) != 0) ok = false;
+    }
+    ok = ok && ::renameat(folder.Fd(), temp.c_str(), folder.Fd(), name.c_str()) == 0 && folder.Sync();
+    if (!ok) {
+        if (why.empty()) why = std::strerror(errno);
+        if (!temp.empty()) ::unlinkat(folder.Fd(), temp.c_str(), 0);
+    }
+    return ok;
 }
 
 class Restorer {
 public:
-    Restorer(const std::string& runFolder, bool force) : m_folder(runFolder), m_force(force) {}
+    Restorer(const Environment& env, std::string runPath, Directory files, bool force)
+        : m_env(env), m_runPath(std::move(runPath)), m_files(std::move(files)), m_force(force) {}
 
-    // Deals with one change; false when it is left alone (a conflict, or it cannot be restored),
-    // with the reason in `why`.
+    // Deals with one element or file change; false when it is left alone (a conflict, or it
+    // cannot be restored), with the reason in `why`.
     bool Undo(const Change& c, std::string& why, bool& restored) {
         restored = false;
-        switch (c.what) {
-            case kPartElement:
-            case kSymbolElement:
-                return Element(c, why, restored);
-            case kFile:
-                return File(c, why, restored);
-            default:
-                return true;  // index lines, libraries and directories are dealt with apart
-        }
+        return c.what == kFile ? File(c, why, restored) : Element(c, why, restored);
+    }
+    // The libraries written, by path, for matching failed saves.
+    const std::string& LibraryPath(const Change& c) {
+        auto it = m_paths.find(c.id);
+        if (it == m_paths.end()) it = m_paths.emplace(c.id, PathOf(m_env, c.place)).first;
+        return it->second;
     }
 
 private:
-    int32_t Library(const std::string& path, bool part, bool write) {
-        return m_libraries.Open(path, part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, write);
-    }
-
     bool Element(const Change& c, std::string& why, bool& restored) {
         const bool part = c.what == kPartElement;
-        const std::string keptName = std::to_string(c.id);
-        struct stat info {};
-        const bool libraryThere = ::lstat(c.path.c_str(), &info) == 0;
-        if (!libraryThere && c.created) return true;  // nothing of the run is left
-        if (!libraryThere && !m_force)
-            return why = c.name + " in " + c.path + ": the library was removed after the update", false;
-        const int32_t target = Library(c.path, part, true);
-        if (target == 0)
-            return why = c.name + " in " + c.path + ": " + StringFromPointer(E_LastError()), false;
-        const std::string current = StringFromPointer(E_ElementDigest(target, c.name.c_str()));
+        const char* kind = part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
+        const std::string& path = LibraryPath(c);
+        const std::string label = c.name + " in " + path;
+        Target target;
+        bool missingFolder = false;
+        if (!OpenTarget(m_env, c, target, why, missingFolder)) return missingFolder && c.created;
+        if (!target.exists && c.created) return true;  // nothing of the run is left
+        if (!target.exists && !m_force) return why = label + ": the library was removed after the update", false;
+        const int32_t library = m_libraries.Open(path, kind, true, &why);
+        if (library == 0) return why = label + ": " + why, false;
+        const std::string current = StringFromPointer(E_ElementDigest(library, c.name.c_str()));
+        const bool asWritten = !c.hasNew || current == c.newDigest;
         if (c.created) {
             if (current.empty()) return true;
-            if (current != c.digest && !m_force)
-                return why = c.name + " in " + c.path + " was changed after the update", false;
-            if (E_DeleteElement(target, c.name.c_str()) != 1)
-                return why = c.name + " in " + c.path + ": " + StringFromPointer(E_LastError()), false;
+            if (!asWritten && !m_force) return why = label + " was changed after the update", false;
+            if (E_DeleteElement(library, c.name.c_str()) != 1)
+                return why = label + ": " + StringFromPointer(E_LastError()), false;
             restored = true;
             return true;
         }
-        const int32_t kept = Library(m_folder + (part ? "/old.PART" : "/old.SYMBOL"), part, false);
-        if (kept == 0) return why = c.name + ": its old content is not in the record any more", false;
-        if (current != c.digest) {
-            if (!current.empty() && E_CompareElements(kept, keptName.c_str(), target, c.name.c_str()) == 1)
-                return true;
-            if (!m_force) return why = c.name + " in " + c.path + " was changed after the update", false;
-        }
-        if (E_CopyElement(kept, keptName.c_str(), target, c.name.c_str()) != 1)
-            return why = c.name + " in " + c.path + ": " + StringFromPointer(E_LastError()), false;
+        const int32_t kept = m_libraries.Open(m_runPath + (part ? "/old.PART" : "/old.SYMBOL"), kind, false, &why);
+        const std::string keptName = std::to_string(c.id);
+        if (kept == 0 || StringFromPointer(E_ElementDigest(kept, keptName.c_str())) != c.oldDigest)
+            return why = label + ": the record's copy of its old content is missing or damaged; left alone", false;
+        if (current == c.oldDigest) return true;  // as it was already
+        if (!asWritten && !m_force) return why = label + " was changed after the update", false;
+        if (E_CopyElement(kept, keptName.c_str(), library, c.name.c_str()) != 1)
+            return why = label + ": " + StringFromPointer(E_LastError()), false;
         restored = true;
         return true;
     }
 
     bool File(const Change& c, std::string& why, bool& restored) {
-        struct stat now {};
-        const bool there = ::lstat(c.path.c_str(), &now) == 0;
-        const bool asWritten = there && now.st_size == c.newSize && Nanoseconds(now.st_mtim) == c.newMtime;
+        const std::string path = PathOf(m_env, c.place);
+        Target target;
+        bool missingFolder = false;
+        if (!OpenTarget(m_env, c, target, why, missingFolder)) {
+            if (missingFolder && c.created) return true;
+            if (missingFolder) why = path + " was removed after the update";
+            return false;
+        }
+        const FileIdentity now = IdentityOf(target.info);
+        if (target.exists && c.hasOld && now == c.old) return true;  // the old file itself
+        const bool asWritten = target.exists && (!c.hasNew || now == c.fresh);
         if (c.created) {
-            if (!there) return true;
-            if (!asWritten && !m_force) return why = c.path + " was changed after the update", false;
-            if (::unlink(c.path.c_str()) != 0) return why = c.path + " cannot be removed", false;
+            if (!target.exists) return true;
+            if (!asWritten && !m_force) return why = path + " was changed after the update", false;
+            if (::unlinkat(target.folder.Fd(), target.name.c_str(), 0) != 0 || !target.folder.Sync())
+                return why = path + " cannot be removed: " + std::strerror(errno), false;
             restored = true;
             return true;
         }
-        const std::string kept = m_folder + "/files/" + std::to_string(c.id);
-        if (there && static_cast<int64_t>(now.st_ino) == c.oldInode) return true;  // the old file itself
-        if (!asWritten && !m_force) {
-            if (there && S_ISREG(now.st_mode) && SameBytes(kept, c.path).value_or(false))
-                return true;  // restored by a copy
-            return why = c.path + (there ? " was changed after the update" : " was removed after the update"),
-                   false;
+        const int kept = OpenKept(m_files, c, path, why);
+        if (kept < 0) return false;
+        bool ok = true;
+        if (!asWritten) {
+            // Restored by a copy already, or changed by somebody else.
+            const int current = target.exists ? ::openat(target.folder.Fd(), target.name.c_str(),
+                                                         O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+                                              : -1;
+            const bool same = current >= 0 && Sha256OfDescriptor(current) == c.oldDigest;
+            if (current >= 0) ::close(current);
+            if (same) {
+                ::close(kept);
+                return true;
+            }
+            if (!m_force) {
+                ::close(kept);
+                return why = path + (target.exists ? " was changed after the update" : " was removed after the update"),
+                       false;
+            }
         }
         why.clear();
-        if (!PutBack(kept, c.path, why))
-            return why = c.path + " cannot be restored" + (why.empty() ? "" : ": " + why), false;
+        ok = PutBack(m_files, kept, c, target.folder, target.name, why);
+        ::close(kept);
+        if (!ok) return why = path + " cannot be restored: " + why, false;
         restored = true;
         return true;
     }
 
-    std::string m_folder;
+    const Environment& m_env;
+    std::string m_runPath;
+    Directory m_files;
     bool m_force;
     LibraryHandles m_libraries;
+    std::map<int64_t, std::string> m_paths;
 };
 
 // Removes from an index file one line for each of `lines`; lines added by others stay. Returns
@@ -173,23 +276,119 @@ int RemoveIndexLines(const std::string& path, const std::vector<std::string>& li
     return output->Commit() ? removed : -1;
 }
 
+// Takes out of the index files what the run added: where nobody has touched a file since the run
+// wrote it, it goes back as it was (or away, when the run made it); otherwise only the lines the
+// run added are taken out, and lines others added since stay. False when an index could not be
+// dealt with (named in `conflicts`).
+bool RestoreIndexes(const Environment& env, const std::vector<Change>& changes, const Directory& files,
+                    RollbackResult& result) {
+    struct Index {
+        const Change* file = nullptr;
+        std::vector<std::string> lines;
+    };
+    std::map<std::pair<int, std::string>, Index> indexes;
+    for (const Change& c : changes) {
+        if (c.what == kIndexLine) indexes[{c.place.root, c.place.relative}].lines.push_back(c.name);
+        if (c.what == kIndexMade || c.what == kIndexBefore) indexes[{c.place.root, c.place.relative}].file = &c;
+    }
+    bool allDone = true;
+    for (const auto& [key, index] : indexes) {
+        const Change* file = index.file;
+        Change fallback;
+        fallback.place = Place{key.first, key.second};
+        const Change& c = file ? *file : fallback;
+        const std::string path = PathOf(env, c.place);
+        Target target;
+        bool missingFolder = false;
+        std::string why;
+        if (!OpenTarget(env, c, target, why, missingFolder)) {
+            if (missingFolder) continue;
+            result.conflicts.push_back(why);
+            allDone = false;
+            continue;
+        }
+        if (!target.exists) continue;
+        const FileIdentity now = IdentityOf(target.info);
+        // A run killed before its new file took the old one's place left the old file as it was.
+        if (file && file->what == kIndexBefore && file->hasOld && now == file->old) continue;
+        const bool untouched = file && file->hasNew && now == file->fresh;
+        if (untouched && file->what == kIndexMade) {
+            if (::unlinkat(target.folder.Fd(), target.name.c_str(), 0) == 0 && target.folder.Sync()) {
+                result.restored += index.lines.size();
+                continue;
+            }
+        } else if (untouched) {
+            const int kept = OpenKept(files, *file, path, why);
+            const bool back = kept >= 0 && PutBack(files, kept, *file, target.folder, target.name, why);
+            if (kept >= 0) ::close(kept);
+            if (back) {
+                result.restored += index.lines.size();
+                continue;
+            }
+        }
+        std::string written = path;
+        if (c.link) {
+            char* real = ::realpath(path.c_str(), nullptr);
+            written = real ? real : path;
+            std::free(real);
+        }
+        const int removed = RemoveIndexLines(written, index.lines, file != nullptr && file->what == kIndexMade);
+        if (removed < 0) {
+            result.conflicts.push_back(path + " cannot be rewritten");
+            allDone = false;
+        } else {
+            result.restored += static_cast<size_t>(removed);
+        }
+    }
+    return allDone;
+}
+
+std::vector<Change> LoadChanges(RecordDatabase& rec, int64_t run) {
+    std::vector<Change> changes;
+    RecordDatabase::Statement query(
+        rec,
+        "SELECT id, what, root, path, name, created, link, COALESCE(old_digest,''), COALESCE(new_digest,''),"
+        " old_device, old_inode, old_size, old_mtime, new_device, new_inode, new_size, new_mtime,"
+        " old_inode IS NOT NULL, new_inode IS NOT NULL FROM changes WHERE run=?1 AND done=0 ORDER BY id");
+    query.Bind(1, run);
+    while (query.Next()) {
+        Change c;
+        c.id = query.Int(0);
+        c.what = static_cast<int>(query.Int(1));
+        c.place = {static_cast<int>(query.Int(2)), query.Text(3)};
+        c.name = query.Text(4);
+        c.created = query.Int(5) != 0;
+        c.link = query.Int(6) != 0;
+        c.oldDigest = query.Text(7);
+        c.newDigest = query.Text(8);
+        c.old = {query.Int(9), query.Int(10), query.Int(11), query.Int(12)};
+        c.fresh = {query.Int(13), query.Int(14), query.Int(15), query.Int(16)};
+        c.hasOld = query.Int(17) != 0;
+        c.hasNew = query.Int(18) != 0 || !c.newDigest.empty();
+        changes.push_back(std::move(c));
+    }
+    return changes;
+}
+
 }  // namespace
 
 bool ListRuns(const Environment& env, std::vector<RunSummary>& runs, std::string& error) {
     runs.clear();
-    const std::string folder = HistoryFolder(env);
-    std::error_code ec;
-    if (!fs::exists(folder + "/history.db", ec)) return true;
-    auto db = RecordDatabase::Open(folder, false, error);
+    if (!RecordExists(env)) return true;
+    RecordFolder folder;
+    auto db = OpenRecord(env, RecordDatabase::Mode::ReadOnly, folder, error);
     if (!db) return false;
+    // Runs killed before they changed anything are not shown: there is nothing of them to undo.
     RecordDatabase::Statement query(
         *db,
         "SELECT id, started, ended, folder, state,"
         " (SELECT COUNT(*) FROM changes WHERE run=runs.id AND what IN (1, 7)),"
-        " (SELECT COUNT(*) FROM changes WHERE run=runs.id AND what=2) FROM runs ORDER BY id DESC");
+        " (SELECT COUNT(*) FROM changes WHERE run=runs.id AND what=2), COALESCE(verification, ''),"
+        " COALESCE(signer, '') FROM runs WHERE EXISTS (SELECT 1 FROM changes WHERE run=runs.id) ORDER BY id DESC");
     while (query.Next())
         runs.push_back({query.Int(0), query.Text(1), query.Text(2), query.Text(3),
-                        ShownState(query.Text(4), !query.IsNull(2)), query.Int(5), query.Int(6)});
+                        ShownState(query.Text(4), !query.IsNull(2)), query.Int(5), query.Int(6), query.Text(7),
+                        query.Text(8)});
     if (query.Failed()) {
         error = db->Error();
         return false;
@@ -202,7 +401,8 @@ bool SetKeep(const Environment& env, int keep, std::string& error) {
         error = "at least one run is kept";
         return false;
     }
-    auto db = RecordDatabase::Open(HistoryFolder(env), true, error);
+    RecordFolder folder;
+    auto db = OpenRecord(env, RecordDatabase::Mode::Create, folder, error);
     if (!db) return false;
     if (db->SetSetting("keep", std::to_string(keep))) return true;
     error = db->Error();
@@ -210,10 +410,10 @@ bool SetKeep(const Environment& env, int keep, std::string& error) {
 }
 
 int KeptRuns(const Environment& env) {
+    if (!RecordExists(env)) return 20;
+    RecordFolder folder;
     std::string error;
-    std::error_code ec;
-    if (!fs::exists(HistoryFolder(env) + "/history.db", ec)) return 20;
-    auto db = RecordDatabase::Open(HistoryFolder(env), false, error);
+    auto db = OpenRecord(env, RecordDatabase::Mode::ReadOnly, folder, error);
     return db ? std::atoi(db->Setting("keep", "20").c_str()) : 20;
 }
 
@@ -223,29 +423,28 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     if (!lockHeld) {
         lock.emplace(InstallationDir(env));
         if (!lock->Held()) {
-            result.message =
-                "an upgrade of this installation is in progress in another program; nothing was changed";
+            result.message = lock->Problem();
             return result;
         }
     }
     // What a killed run left half-written goes, as at the start of a run.
     RemoveStaleTemporaries(env);
-    const std::string historyFolder = HistoryFolder(env);
-    std::error_code ec;
-    if (!fs::exists(historyFolder + "/history.db", ec)) {
+    if (!RecordExists(env)) {
         result.message = "no update run of this installation has been recorded";
         return result;
     }
-    auto db = RecordDatabase::Open(historyFolder, false, result.message);
+    RecordFolder folder;
+    auto db = OpenRecord(env, RecordDatabase::Mode::ReadWrite, folder, result.message);
     if (!db) return result;
     RecordDatabase& rec = *db;
-    RemoveStaleTemporaries(historyFolder);
+    RemoveRecordTemporaries(folder);
 
     int64_t run = 0;
     {
         RecordDatabase::Statement query(
             rec, wanted ? "SELECT id, state FROM runs WHERE id=?1"
-                        : "SELECT id, state FROM runs WHERE state<>'rolled back' ORDER BY id DESC LIMIT 1");
+                        : "SELECT id, state FROM runs WHERE state<>'rolled back' AND EXISTS"
+                          " (SELECT 1 FROM changes WHERE run=runs.id) ORDER BY id DESC LIMIT 1");
         if (wanted) query.Bind(1, *wanted);
         if (!query.Next()) {
             result.message = wanted ? "there is no recorded run " + std::to_string(*wanted)
@@ -263,151 +462,126 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         // Runs are undone newest first where they touched the same elements or files.
         RecordDatabase::Statement newer(
             rec,
-            "SELECT MAX(later.run) FROM changes later JOIN changes mine ON later.place=mine.place"
-            " AND COALESCE(later.name,'')=COALESCE(mine.name,'')"
+            "SELECT MAX(later.run) FROM changes later JOIN changes mine ON later.root=mine.root"
+            " AND later.path=mine.path AND later.name=mine.name"
             " WHERE mine.run=?1 AND later.run>?1 AND mine.what IN (1,2,7) AND later.what IN (1,2,7)"
             " AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')");
         newer.Bind(1, run);
         if (newer.Next() && !newer.IsNull(0)) {
             result.message = "run " + std::to_string(newer.Int(0)) +
-                             " is newer and changed the same elements or files; " + "roll it back first";
+                             " is newer and changed the same elements or files; roll it back first";
             return result;
         }
     }
-    if (!RecordDatabase::Statement(rec, "UPDATE runs SET state='rolling back' WHERE id=?1")
-             .Bind(1, run)
-             .Run()) {
+    const std::string runName = "run-" + std::to_string(run);
+    std::string why;
+    struct stat info {};
+    Directory runFolder, files;
+    if (folder.history.Look(runName, info) && CheckPrivate(info, folder.historyPath + "/" + runName, why))
+        runFolder = folder.history.Beneath(runName, why);
+    if (runFolder.IsOpen() && runFolder.Look("files", info) &&
+        CheckPrivate(info, folder.historyPath + "/" + runName + "/files", why))
+        files = runFolder.Beneath("files", why);
+    if (!files.IsOpen()) {
+        result.message = "the record's folder of run " + std::to_string(run) + " cannot be used: " + why;
+        return result;
+    }
+    if (!RecordDatabase::Statement(rec, "UPDATE runs SET state='rolling back' WHERE id=?1").Bind(1, run).Run()) {
         result.message = "the record cannot be written: " + rec.Error();
         return result;
     }
 
-    std::vector<Change> changes;
-    {
-        RecordDatabase::Statement query(
-            rec,
-            "SELECT changes.id, what, places.path, COALESCE(name,''), created, COALESCE(digest,''),"
-            " COALESCE(old_inode,0), COALESCE(old_size,0), COALESCE(old_mtime,0), COALESCE(new_inode,0),"
-            " COALESCE(new_size,0), COALESCE(new_mtime,0) FROM changes JOIN places ON places.id=changes.place"
-            " WHERE run=?1 AND done=0 ORDER BY changes.id");
-        query.Bind(1, run);
-        while (query.Next())
-            changes.push_back({query.Int(0), static_cast<int>(query.Int(1)), query.Text(2), query.Text(3),
-                               query.Int(4) != 0, query.Text(5), query.Int(6), query.Int(7), query.Int(8),
-                               query.Int(9), query.Int(10), query.Int(11)});
-    }
-
-    const std::string runFolder = historyFolder + "/run-" + std::to_string(run);
+    const std::vector<Change> changes = LoadChanges(rec, run);
     std::vector<int64_t> done;
-    auto markDone = [&rec, &done](bool all) {
-        if (done.empty() || (!all && done.size() < 512)) return;
+    auto markDone = [&rec](std::vector<int64_t>& ids) {
         RecordDatabase::Transaction transaction(rec);
         RecordDatabase::Statement mark(rec, "UPDATE changes SET done=1 WHERE id=?1");
-        for (const int64_t id : done) mark.Bind(1, id).Run();
-        // Restored elements reach the disk before the record says so.
-        E_FlushLibraries();
-        if (transaction.Commit()) done.clear();
+        for (const int64_t id : ids) mark.Bind(1, id).Run();
+        if (transaction.Commit()) ids.clear();
     };
     {
-        Restorer restorer(runFolder, force);
+        Restorer restorer(env, folder.historyPath + "/" + runName, std::move(files), force);
+        // Element restores count as done only once the kernel has made them durable: those whose
+        // save failed on the way to the disk stay to be done again.
+        std::vector<const Change*> restoredElements;
+        auto settleElements = [&] {
+            std::vector<std::pair<std::string, std::string>> failed;
+            if (E_FlushLibraries() == 0) {
+                for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
+                    failed.emplace_back(StringFromPointer(E_FailedSaveLibrary(i)), StringFromPointer(name));
+                E_ClearFailedSaves();
+            }
+            for (const Change* c : restoredElements) {
+                char* real = ::realpath(restorer.LibraryPath(*c).c_str(), nullptr);
+                const std::string library = real ? real : restorer.LibraryPath(*c);
+                std::free(real);
+                if (std::find(failed.begin(), failed.end(), std::make_pair(library, c->name)) == failed.end()) {
+                    done.push_back(c->id);
+                } else {
+                    result.conflicts.push_back(c->name + " in " + restorer.LibraryPath(*c) +
+                                               " could not be written back (is the disk full?)");
+                    --result.restored;
+                }
+            }
+            restoredElements.clear();
+            markDone(done);
+        };
         for (const Change& c : changes) {
             if (c.what != kPartElement && c.what != kSymbolElement && c.what != kFile) continue;
-            std::string why;
             bool restored = false;
-            if (restorer.Undo(c, why, restored)) {
-                done.push_back(c.id);
-                result.restored += restored ? 1 : 0;
-            } else {
+            why.clear();
+            if (!restorer.Undo(c, why, restored)) {
                 result.conflicts.push_back(why);
+                continue;
             }
-            markDone(false);
+            result.restored += restored ? 1 : 0;
+            if (c.what == kFile || !restored) done.push_back(c.id);
+            else restoredElements.push_back(&c);
+            if (restoredElements.size() >= 512) settleElements();
         }
+        settleElements();
     }
-    if (E_FlushLibraries() == 0) {
-        for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
-            result.conflicts.push_back(StringFromPointer(name) +
-                                       " could not be written back (is the disk full?)");
-        E_ClearFailedSaves();
-        done.clear();  // what was marked in this last batch is tried again next time
-    }
-    markDone(true);
 
-    // The index files: where nobody has touched a file since the run wrote it, it goes back as it
-    // was (or away, when the run made it); otherwise only the lines the run added are taken out,
-    // and lines others added since stay.
-    std::map<std::string, std::vector<std::string>> lines;
-    std::map<std::string, const Change*> fileChange;
-    std::vector<int64_t> indexIds;
-    for (const Change& c : changes) {
-        if (c.what == kIndexLine) lines[c.path].push_back(c.name), indexIds.push_back(c.id);
-        if (c.what == kIndexMade || c.what == kIndexBefore)
-            fileChange[c.path] = &c, indexIds.push_back(c.id), lines[c.path];
-    }
-    bool indexesDone = true;
-    for (const auto& [path, added] : lines) {
-        const auto found = fileChange.find(path);
-        const Change* file = found == fileChange.end() ? nullptr : found->second;
-        struct stat now {};
-        const bool exists = ::lstat(path.c_str(), &now) == 0;
-        auto is = [&now](int64_t inode, int64_t size, int64_t mtime) {
-            return inode != 0 && static_cast<int64_t>(now.st_ino) == inode && now.st_size == size &&
-                   Nanoseconds(now.st_mtim) == mtime;
-        };
-        // A run killed before its new file took the old one's place left the old file as it was.
-        if (exists && file != nullptr && file->what == kIndexBefore &&
-            is(file->oldInode, file->oldSize, file->oldMtime))
-            continue;
-        const bool untouched = exists && file != nullptr && is(file->newInode, file->newSize, file->newMtime);
-        if (untouched && file->what == kIndexMade) {
-            if (::unlink(path.c_str()) == 0) {
-                result.restored += added.size();
-                continue;
-            }
-        } else if (untouched) {
-            const std::string kept = runFolder + "/files/" + std::to_string(file->id);
-            std::string why;
-            if (PutBack(kept, path, why)) {
-                result.restored += added.size();
-                continue;
-            }
-        }
-        const int removed = RemoveIndexLines(path, added, file != nullptr && file->what == kIndexMade);
-        if (removed < 0) {
-            result.conflicts.push_back(path + " cannot be rewritten");
-            indexesDone = false;
-        } else {
-            result.restored += static_cast<size_t>(removed);
-        }
-    }
-    if (indexesDone) done.insert(done.end(), indexIds.begin(), indexIds.end());
+    Directory keptFiles = runFolder.Beneath("files", why);
+    if (RestoreIndexes(env, changes, keptFiles, result))
+        for (const Change& c : changes)
+            if (c.what == kIndexLine || c.what == kIndexMade || c.what == kIndexBefore) done.push_back(c.id);
 
     // Libraries and subdirectories the run made, when they are empty again.
     E_FlushLibraries();
     for (const Change& c : changes) {
-        if (c.what == kLibraryMade) {
-            bool empty = false;
-            for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
-                const int32_t library = E_OpenLibrary(c.path.c_str(), kind, 0);
-                if (library <= 0) continue;
-                empty = E_GetLibDirName(library, 0) == nullptr;
-                E_CloseLibrary(library);
-            }
-            E_FlushLibraries();  // the file is let go before it goes
-            if (empty) ::unlink(c.path.c_str());
-            done.push_back(c.id);
+        if (c.what != kLibraryMade) continue;
+        Directory place;
+        std::string leaf;
+        done.push_back(c.id);
+        if (!OpenPlaceFolder(env, c.place, place, leaf, why) || !place.Look(leaf, info) || !S_ISREG(info.st_mode))
+            continue;
+        const std::string path = PathOf(env, c.place);
+        bool empty = false;
+        for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
+            const int32_t library = E_OpenLibrary(path.c_str(), kind, -1);
+            if (library <= 0) continue;
+            empty = E_GetLibDirName(library, 0) == nullptr;
+            E_CloseLibrary(library);
         }
+        E_FlushLibraries();  // the file is let go before it goes
+        if (empty) ::unlinkat(place.Fd(), leaf.c_str(), 0);
     }
-    for (const Change& c : changes) {
-        if (c.what == kDirectoryMade) {
-            ::rmdir(c.path.c_str());  // only when empty
-            done.push_back(c.id);
-        }
+    for (auto c = changes.rbegin(); c != changes.rend(); ++c) {
+        if (c->what != kDirectoryMade) continue;
+        Directory place;
+        std::string leaf;
+        if (OpenPlaceFolder(env, c->place, place, leaf, why)) ::unlinkat(place.Fd(), leaf.c_str(), AT_REMOVEDIR);
+        done.push_back(c->id);  // only when empty
     }
-    markDone(true);
+    markDone(done);
 
     const bool complete = result.conflicts.empty();
     RecordDatabase::Statement state(rec, "UPDATE runs SET state=?2 WHERE id=?1");
     state.Bind(1, run).Bind(2, complete ? "rolled back" : "partly rolled back").Run();
     result.outcome = complete ? RollbackResult::Outcome::Restored : RollbackResult::Outcome::Conflicts;
+    // Every library at rest: none keeps a write-ahead log beside it.
+    E_FlushLibraries();
     return result;
 }
 

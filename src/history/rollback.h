@@ -17,6 +17,7 @@ struct RunSummary {
     std::string started, ended, folder;
     std::string state;  // complete, interrupted, rolling back, rolled back, partly rolled back
     int64_t elements = 0, files = 0;
+    std::string verification, signer;  // what was known of the upgrade folder, where anything was
 };
 
 // The recorded runs, newest first; an installation without a record has none. False, with why,

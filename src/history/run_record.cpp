@@ -4,24 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <map>
-#include <unordered_map>
-#include <unordered_set>
 
-#include "apply/data_files.h"
 #include "apply/run_guard.h"
-#include "apply/targets.h"
 #include "history/record_database.h"
-#include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/paths.h"
 #include "shell/text_utils.h"
-#include "upgrade_list/upgrade_items.h"
 
 namespace zrx::history {
 
@@ -29,21 +23,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Makes what was written in a folder (links, copies, names) reach the disk.
-bool SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+std::string KeyOf(char what, const Place& place, const std::string& name) {
+    std::string key(1, what);
+    key += std::to_string(place.root);
+    key += '\0';
+    key += place.relative;
+    key += '\0';
+    key += name;
+    return key;
 }
+
+std::string RunFolderName(int64_t run) { return "run-" + std::to_string(run); }
 
 // Removes a run's rows and its folder.
 void DropRun(RecordDatabase& db, int64_t run, const std::string& historyFolder) {
     RecordDatabase::Statement(db, "DELETE FROM changes WHERE run=?1").Bind(1, run).Run();
     RecordDatabase::Statement(db, "DELETE FROM runs WHERE id=?1").Bind(1, run).Run();
     std::error_code ignored;
-    fs::remove_all(historyFolder + "/run-" + std::to_string(run), ignored);
+    fs::remove_all(historyFolder + "/" + RunFolderName(run), ignored);
 }
 
 }  // namespace
@@ -61,340 +58,494 @@ std::string NowUtc() {
     return text;
 }
 
-RunRecorder::RunRecorder(std::unique_ptr<RecordDatabase> db, int64_t run, std::string folder)
-    : m_db(std::move(db)), m_run(run), m_folder(std::move(folder)) {}
+RunRecorder::RunRecorder(const Environment& env, RecordFolder folder, std::unique_ptr<RecordDatabase> db, int64_t run,
+                         Directory runFolder, Directory files)
+    : m_env(env),
+      m_folder(std::move(folder)),
+      m_db(std::move(db)),
+      m_run(run),
+      m_runFolder(std::move(runFolder)),
+      m_files(std::move(files)),
+      m_runPath(m_folder.historyPath + "/" + RunFolderName(run)) {}
 
-RunRecorder::~RunRecorder() = default;
+RunRecorder::~RunRecorder() {
+    MakeDurable();
+    E_SetCommitHook(nullptr, nullptr);
+    for (const auto& [path, handle] : m_readHandles) E_CloseLibrary(handle);
+    E_CloseLibrary(m_oldParts);
+    E_CloseLibrary(m_oldSymbols);
+}
 
-std::unique_ptr<RunRecorder> RunRecorder::Begin(const RunInputs& in, std::string& error) {
-    const std::string historyFolder = HistoryFolder(in.env);
-    auto db = RecordDatabase::Open(historyFolder, true, error);
+std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const std::string& upgradeFolder,
+                                                std::string& error) {
+    RecordFolder folder;
+    auto db = OpenRecord(env, RecordDatabase::Mode::Create, folder, error);
     if (!db) return nullptr;
-    RemoveStaleTemporaries(historyFolder);  // what killed runs left half-made in their folders
-
-    // The oldest runs beyond the number kept go first.
-    const int64_t keep = std::max<int64_t>(1, std::atoll(db->Setting("keep", "20").c_str()));
+    RemoveRecordTemporaries(folder);
     {
-        std::vector<int64_t> old;
-        RecordDatabase::Statement query(*db, "SELECT id FROM runs ORDER BY id DESC LIMIT -1 OFFSET ?1");
-        query.Bind(1, keep - 1);
-        while (query.Next()) old.push_back(query.Int(0));
-        for (const int64_t run : old) DropRun(*db, run, historyFolder);
+        // Runs killed before they changed anything leave nothing to undo.
+        std::vector<int64_t> empty;
+        RecordDatabase::Statement query(
+            *db, "SELECT id FROM runs WHERE state='running' AND NOT EXISTS (SELECT 1 FROM changes WHERE run=runs.id)");
+        while (query.Next()) empty.push_back(query.Int(0));
+        for (const int64_t run : empty) DropRun(*db, run, folder.historyPath);
     }
-
-    RecordDatabase::Statement newRun(*db,
-                                     "INSERT INTO runs(started, folder, state) VALUES(?1, ?2, 'running')");
-    if (!newRun.Bind(1, NowUtc()).Bind(2, in.listPath).Run()) {
+    RecordDatabase::Statement newRun(*db, "INSERT INTO runs(started, folder, state) VALUES(?1, ?2, 'running')");
+    if (!newRun.Bind(1, NowUtc()).Bind(2, upgradeFolder).Run()) {
         error = "the record cannot be written: " + db->Error();
         return nullptr;
     }
     const int64_t run = db->LastInsertId();
-    const std::string folder = historyFolder + "/run-" + std::to_string(run);
-    auto recorder = std::unique_ptr<RunRecorder>(new RunRecorder(std::move(db), run, folder));
-    RecordDatabase& rec = *recorder->m_db;
-    auto fail = [&](const std::string& why) -> std::unique_ptr<RunRecorder> {
-        error = why;
-        DropRun(rec, run, historyFolder);
-        return nullptr;
-    };
-    std::error_code ec;
-    fs::create_directories(folder + "/files", ec);
-    if (ec) return fail("the folder " + folder + " cannot be made: " + ec.message());
-
-    RecordDatabase::Transaction transaction(rec);
-    if (!transaction.Active()) return fail("the record cannot be written: " + rec.Error());
-    std::unordered_map<std::string, int64_t> places;
-    RecordDatabase::Statement addPlace(rec, "INSERT OR IGNORE INTO places(path) VALUES(?1)");
-    RecordDatabase::Statement findPlace(rec, "SELECT id FROM places WHERE path=?1");
-    auto place = [&](const std::string& path) -> int64_t {
-        const auto known = places.find(path);
-        if (known != places.end()) return known->second;
-        addPlace.Bind(1, path).Run();
-        findPlace.Bind(1, path);
-        const int64_t id = findPlace.Next() ? findPlace.Int(0) : 0;
-        findPlace.Reset();
-        places.emplace(path, id);
-        return id;
-    };
-    RecordDatabase::Statement add(
-        rec,
-        "INSERT INTO changes(run, what, place, name, created, digest, old_inode, old_size,"
-        " old_mtime, new_size, new_mtime) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)");
-    auto record = [&](int what, const std::string& path, const std::string& name, bool created,
-                      const std::string& digest, const struct stat* old,
-                      const struct stat* fresh) -> int64_t {
-        add.Bind(1, run)
-            .Bind(2, what)
-            .Bind(3, place(path))
-            .Bind(4, name)
-            .Bind(5, created ? 1 : 0)
-            .Bind(6, digest);
-        if (old)
-            add.Bind(7, static_cast<int64_t>(old->st_ino))
-                .Bind(8, old->st_size)
-                .Bind(9, Nanoseconds(old->st_mtim));
-        if (fresh) add.Bind(10, fresh->st_size).Bind(11, Nanoseconds(fresh->st_mtim));
-        return add.Run() ? rec.LastInsertId() : 0;
-    };
-
-    LibraryHandles read;               // the libraries the record looks into
-    int32_t oldLibraries[2] = {0, 0};  // part kind, symbol kind: the old elements
-    // What the run is recorded to change already: element keys (library and name), libraries,
-    // directories and files.
-    std::unordered_set<std::string> seen;
-    seen.reserve(in.lists.PartItems.size() + in.lists.SymbolItems.size() + in.lists.PackageItems.size() +
-                 in.lists.MixedModelItems.size() + in.lists.SpiceModelItems.size() +
-                 2 * in.lists.DataFileItems.size());
-    // Nothing on the disk changes while the run is recorded: what each library name resolves to,
-    // and whether it exists, is looked up once.
-    ResolvedNames targets;
-    std::map<std::string, bool> libraryThere, directories;
-    bool failed = false;
+    const std::string name = RunFolderName(run);
     std::string why;
-
-    const std::pair<int, const std::vector<ElementItem>*> elementLists[] = {{1, &in.lists.PartItems},
-                                                                            {2, &in.lists.SymbolItems},
-                                                                            {3, &in.lists.PackageItems},
-                                                                            {6, &in.lists.MixedModelItems},
-                                                                            {5, &in.lists.SpiceModelItems}};
-    for (const auto& [kind, list] : elementLists) {
-        for (size_t i = 0; i < list->size() && !failed; ++i) {
-            const ElementItem& item = (*list)[i];
-            if (item.Update != 1 || item.Name.empty()) continue;
-            const std::string& dir = ElementTargetDir(in.env, kind);
-            auto knownDir = directories.find(dir);
-            if (knownDir == directories.end()) knownDir = directories.emplace(dir, IsDirectory(dir)).first;
-            if (!knownDir->second) continue;  // the run does not copy into it
-            const char* libraryKind = LibraryKindOf(kind);
-            const int32_t source =
-                read.Open(UpgradeLibraryOf(in.upgradeLibraries, kind, item.UpgSymbolLib), libraryKind);
-            const bool model = kind == 5 || kind == 6;
-            const std::string name = model ? TrimBlanks(item.Name) : item.Name;
-            if (source == 0 || name.empty()) continue;  // nothing of it can be saved
-            const std::string digest = StringFromPointer(E_ElementDigest(source, item.Name.c_str()));
-            if (digest.empty()) continue;  // not in the upgrade library
-            const std::string& target = targets.In(dir, item.TargetLib);
-            auto known = libraryThere.find(target);
-            if (known == libraryThere.end()) {
-                struct stat info {};
-                known = libraryThere.emplace(target, ::lstat(target.c_str(), &info) == 0).first;
-            }
-            const bool there = known->second;
-            if (!seen.insert(target + '\0' + name).second) continue;
-            if (!there && seen.insert(target).second)
-                record(kLibraryMade, target, {}, true, {}, nullptr, nullptr);
-            int32_t installed = there ? read.Open(target, libraryKind) : 0;
-            if (there && installed == 0) continue;  // refused: the run cannot save into it
-            // 1: the same as installed (the run changes nothing); -2: not installed; 0: installed and
-            // different; -3: one of them damaged (the copy below tells whether it is installed).
-            const int compared =
-                installed != 0 ? E_CompareElements(source, item.Name.c_str(), installed, name.c_str()) : -2;
-            if (compared == 1 || compared == -1) continue;
-            const int64_t id = record(kind == 1 ? kPartElement : kSymbolElement, target, name, compared == -2,
-                                      digest, nullptr, nullptr);
-            if (id == 0) {
-                failed = true, why = rec.Error();
-                break;
-            }
-            bool replaces = false;
-            if (compared != -2) {
-                const bool part = kind == 1;
-                int32_t& old = oldLibraries[part ? 0 : 1];
-                if (old == 0)
-                    old = std::max(0, E_OpenLibrary((folder + (part ? "/old.PART" : "/old.SYMBOL")).c_str(),
-                                                    libraryKind, -1));
-                const int copied =
-                    old == 0 ? 0 : E_CopyElement(installed, name.c_str(), old, std::to_string(id).c_str());
-                if (copied == 0) {
-                    failed = true,
-                    why = "the old element " + name + " cannot be kept: " + StringFromPointer(E_LastError());
-                    break;
-                }
-                replaces = copied == 1;
-                if (!replaces)
-                    RecordDatabase::Statement(rec, "UPDATE changes SET created=1 WHERE id=?1")
-                        .Bind(1, id)
-                        .Run();
-            }
-            recorder->m_intents.push_back({id, kind, i, !replaces});
-            if (kind == 5) recorder->m_savedModels.emplace(id, SavedModel{target, name, digest});
-        }
+    Directory runFolder, files;
+    if (folder.history.MakeFolder(name, why)) runFolder = folder.history.Beneath(name, why);
+    if (runFolder.IsOpen() && runFolder.MakeFolder("files", why)) files = runFolder.Beneath("files", why);
+    if (!files.IsOpen() || !folder.history.Sync()) {
+        error = "the record's folder cannot be made: " + why;
+        DropRun(*db, run, folder.historyPath);
+        return nullptr;
     }
-
-    const std::string upgradeFolder = in.listPath.empty() ? "/" : in.listPath;
-    for (size_t i = 0; i < in.lists.DataFileItems.size() && !failed; ++i) {
-        const DataFileItem& item = in.lists.DataFileItems[i];
-        if (item.Update != 1 || item.Withheld != 0 || item.Name.empty()) continue;
-        const std::string source = ResolveNameInDir(upgradeFolder, item.Name);
-        struct stat from {};
-        if (::stat(source.c_str(), &from) != 0 || !S_ISREG(from.st_mode)) continue;
-        const bool subcircuit = IsSubcircuitFile(item.Name);
-        const std::string destDir = DataFileDestinationDir(item);
-        if (!IsDirectory(destDir)) {
-            if (!subcircuit || !IsDirectory(item.TargetDir)) continue;  // the copy fails
-            if (seen.insert(destDir).second) record(kDirectoryMade, destDir, {}, true, {}, nullptr, nullptr);
-        }
-        const std::string target = DataFileTargetPath(destDir, item.Name);
-        if (!seen.insert(target).second) continue;
-        struct stat old {};
-        const bool replaces = ::lstat(target.c_str(), &old) == 0;
-        if (replaces && !S_ISREG(old.st_mode)) continue;                                // the copy fails
-        if (replaces && !subcircuit && InstalledFileIsNewer(source, target)) continue;  // refused
-        const int64_t id = record(kFile, target, {}, !replaces, {}, replaces ? &old : nullptr, &from);
-        if (id == 0) {
-            failed = true, why = rec.Error();
-            break;
-        }
-        if (replaces) {
-            // The old bytes stay where they are, under a second name; a copy where the file
-            // system cannot link.
-            const std::string kept = folder + "/files/" + std::to_string(id);
-            if (::link(target.c_str(), kept.c_str()) != 0 && !CopyFileWhole(target, kept, why)) {
-                failed = true, why = "the old file " + target + " cannot be kept: " + why;
-                break;
-            }
-        }
-        recorder->m_intents.push_back({id, 4, i, !replaces});
-    }
-
-    for (int32_t& old : oldLibraries)
-        if (old > 0) E_CloseLibrary(old);
-    if (!failed && E_FlushLibraries() == 0) {
-        failed = true, why = "the old elements cannot be written into the record";
-        E_ClearFailedSaves();
-    }
-    if (!failed && !SyncFolder(folder + "/files"))
-        failed = true, why = std::string("the record cannot be written: ") + std::strerror(errno);
-    if (!failed && !transaction.Commit()) failed = true, why = "the record cannot be written: " + rec.Error();
-    if (failed) return fail(why);
+    auto recorder = std::unique_ptr<RunRecorder>(
+        new RunRecorder(env, std::move(folder), std::move(db), run, std::move(runFolder), std::move(files)));
+    E_SetCommitHook(&RunRecorder::CommitHook, recorder.get());
     return recorder;
 }
 
-bool RunRecorder::BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines,
-                                  bool makesFile, std::string& error) {
-    RecordDatabase& rec = *m_db;
-    RecordDatabase::Transaction transaction(rec);
-    bool ok =
-        transaction.Active() &&
-        RecordDatabase::Statement(rec, "INSERT OR IGNORE INTO places(path) VALUES(?1)").Bind(1, path).Run();
-    RecordDatabase::Statement add(
-        rec,
-        "INSERT INTO changes(run, what, place, name, created, old_inode, old_size, old_mtime)"
-        " SELECT ?1, ?2, id, ?3, ?4, ?6, ?7, ?8 FROM places WHERE path=?5");
-    struct stat old {};
-    if (ok && makesFile) {
-        ok =
-            add.Bind(1, m_run).Bind(2, kIndexMade).Bind(3, std::string_view()).Bind(4, 1).Bind(5, path).Run();
-    } else if (ok && ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+int32_t RunRecorder::CommitHook(void* recorder) { return static_cast<RunRecorder*>(recorder)->MakeDurable() ? 1 : 0; }
+
+bool RunRecorder::MakeDurable() {
+    if (!m_failure.empty()) return false;
+    // Flushing the old elements' libraries calls the kernel's hook, which calls this again.
+    if (m_makingDurable) return true;
+    m_makingDurable = true;
+    bool ok = true;
+    // The old elements first: the rows that name them follow.
+    for (const int32_t old : {m_oldParts, m_oldSymbols})
+        if (old > 0 && E_FlushLibrary(old) == 0) ok = false;
+    m_makingDurable = false;
+    if (!ok) return Fail("the old elements cannot be kept in the record (is the disk full?)");
+    if (m_inTransaction) {
+        m_inTransaction = false;
+        if (!m_db->Exec("COMMIT")) {
+            const std::string error = m_db->Error();
+            m_db->Exec("ROLLBACK");
+            return Fail("the record cannot be written: " + error);
+        }
+    }
+    return true;
+}
+
+bool RunRecorder::Fail(const std::string& why) {
+    if (m_failure.empty()) m_failure = why;
+    if (m_inTransaction) {
+        m_db->Exec("ROLLBACK");
+        m_inTransaction = false;
+    }
+    return false;
+}
+
+bool RunRecorder::Ready(std::string& why) {
+    if (m_failure.empty() && !m_inTransaction) {
+        if (m_db->Exec("BEGIN IMMEDIATE")) m_inTransaction = true;
+        else Fail("the record cannot be written: " + m_db->Error());
+    }
+    why = m_failure;
+    return m_failure.empty();
+}
+
+int64_t RunRecorder::AddChange(int what, const Place& place, const std::string& name, bool created, bool link) {
+    RecordDatabase::Statement add(*m_db,
+                                  "INSERT INTO changes(run, what, root, path, name, created, link)"
+                                  " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    if (!add.Bind(1, m_run)
+             .Bind(2, what)
+             .Bind(3, place.root)
+             .Bind(4, place.relative)
+             .Bind(5, name)
+             .Bind(6, created ? 1 : 0)
+             .Bind(7, link ? 1 : 0)
+             .Run()) {
+        Fail("the record cannot be written: " + m_db->Error());
+        return 0;
+    }
+    return m_db->LastInsertId();
+}
+
+void RunRecorder::SetNew(int64_t id, const std::string& digest, const struct stat* identity) {
+    std::string ignored;
+    if (!Ready(ignored)) return;
+    RecordDatabase::Statement update(*m_db,
+                                     "UPDATE changes SET new_digest=?2, new_device=?3, new_inode=?4, new_size=?5,"
+                                     " new_mtime=?6 WHERE id=?1");
+    update.Bind(1, id);
+    if (!digest.empty()) update.Bind(2, digest);
+    if (identity) {
+        const FileIdentity now = IdentityOf(*identity);
+        update.Bind(3, now.device).Bind(4, now.inode).Bind(5, now.size).Bind(6, now.modified);
+    }
+    if (!update.Run()) Fail("the record cannot be written: " + m_db->Error());
+}
+
+int32_t RunRecorder::ReadHandle(const std::string& library, bool part) {
+    const auto it = m_readHandles.find(library);
+    if (it != m_readHandles.end()) return it->second;
+    const int32_t handle =
+        std::max(0, E_OpenLibrary(library.c_str(), part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, 0));
+    if (handle > 0) m_readHandles.emplace(library, handle);  // a library made later is opened then
+    return handle;
+}
+
+int32_t& RunRecorder::OldLibrary(bool part) {
+    int32_t& old = part ? m_oldParts : m_oldSymbols;
+    if (old == 0)
+        old = std::max(0, E_OpenLibrary((m_runPath + (part ? "/old.PART" : "/old.SYMBOL")).c_str(),
+                                        part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1));
+    return old;
+}
+
+bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) {
+    libraryRefused = false;
+    if (!Ready(why)) return false;
+    const auto place = PlaceOf(m_env, save.library);
+    if (!place) {
+        why = save.library + " lies outside the installation's folders";
+        return false;
+    }
+    Directory folder;
+    std::string leaf;
+    if (!OpenPlaceFolder(m_env, *place, folder, leaf, why)) return false;
+    struct stat info {};
+    bool exists = folder.Look(leaf, info);
+    const bool link = exists && S_ISLNK(info.st_mode);
+    if (link && (::stat(save.library.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
+        why = save.library + " is a symbolic link that leads to no library file";
+        return false;
+    }
+    if (exists && !S_ISREG(info.st_mode)) {
+        why = save.library + " is not a library file";
+        libraryRefused = true;
+        return false;
+    }
+    const int what = save.partLibrary ? kPartElement : kSymbolElement;
+    if (!exists) {
+        // The save makes the library: recorded durably before the kernel creates the file.
+        if (m_librariesMade.insert(KeyOf('L', *place, {})).second &&
+            (AddChange(kLibraryMade, *place, {}, true, false) == 0 || !MakeDurable()))
+            return Ready(why);
+        if (save.name.empty()) return true;
+        const std::string key = KeyOf('E', *place, save.name);
+        if (m_recorded.count(key)) return true;
+        const int64_t id = AddChange(what, *place, save.name, true, false);
+        if (id == 0) return Ready(why);
+        m_recorded.emplace(key, id);
+        m_elements[id] = {save.library, save.name, true};
+        return true;
+    }
+    if (save.name.empty()) return true;
+    const std::string key = KeyOf('E', *place, save.name);
+    if (m_recorded.count(key)) return true;  // its first change in this run keeps what was before
+    const int32_t target = ReadHandle(save.library, save.partLibrary);
+    if (target == 0) {
+        why = StringFromPointer(E_LastError());
+        if (why.empty()) why = "it cannot be read";
+        libraryRefused = true;
+        return false;
+    }
+    const std::string old = StringFromPointer(E_ElementDigest(target, save.name.c_str()));
+    if (!old.empty()) {
+        // A save of what is there already changes nothing, and is not recorded: should a later row
+        // change the element, that row finds it as it was before the run.
+        const int32_t source = ReadHandle(save.source, save.partLibrary);
+        if (source > 0 && E_CompareElements(source, save.sourceName.c_str(), target, save.name.c_str()) == 1)
+            return true;
+    }
+    const int64_t id = AddChange(what, *place, save.name, old.empty(), link);
+    if (id == 0) return Ready(why);
+    RecordDatabase::Statement details(*m_db,
+                                      "UPDATE changes SET old_digest=?2, old_device=?3, old_inode=?4 WHERE id=?1");
+    details.Bind(1, id);
+    if (!old.empty()) details.Bind(2, old);
+    if (link) details.Bind(3, static_cast<int64_t>(info.st_dev)).Bind(4, static_cast<int64_t>(info.st_ino));
+    if (!details.Run()) return Fail("the record cannot be written: " + m_db->Error()), Ready(why);
+    if (!old.empty()) {
+        const int32_t kept = OldLibrary(save.partLibrary);
+        if (kept == 0 || E_CopyElement(target, save.name.c_str(), kept, std::to_string(id).c_str()) != 1) {
+            Fail("the old element " + save.name + " of " + save.library +
+                 " cannot be kept: " + StringFromPointer(E_LastError()));
+            return Ready(why);
+        }
+    }
+    m_recorded.emplace(key, id);
+    m_elements[id] = {save.library, save.name, old.empty()};
+    return true;
+}
+
+bool RunRecorder::AfterElementSave(const ElementSave& save) {
+    if (save.name.empty()) return true;
+    const int32_t target = ReadHandle(save.library, save.partLibrary);
+    const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
+    if (const auto place = PlaceOf(m_env, save.library)) {
+        const auto it = m_recorded.find(KeyOf('E', *place, save.name));
+        if (it != m_recorded.end() && !now.empty()) SetNew(it->second, now, nullptr);
+    }
+    return !now.empty();
+}
+
+bool RunRecorder::BeforeFolderMade(const std::string& path, std::string& why) {
+    if (!Ready(why)) return false;
+    const auto place = PlaceOf(m_env, path);
+    if (!place) {
+        why = path + " lies outside the installation's folders";
+        return false;
+    }
+    if (AddChange(kDirectoryMade, *place, {}, true, false) == 0 || !MakeDurable()) return Ready(why);
+    return true;
+}
+
+std::string RunRecorder::KeepFile(const Directory& dir, const std::string& name, const struct stat& info, int64_t id,
+                                  std::string& why) {
+    const std::string kept = std::to_string(id);
+    // The old file itself, by a second name, where nothing else can change it: its only other
+    // name is about to be given to the new file, and it is this user's.
+    if (info.st_nlink == 1 && info.st_uid == ::geteuid() &&
+        ::linkat(dir.Fd(), name.c_str(), m_files.Fd(), kept.c_str(), 0) == 0) {
+        const int fd = ::openat(m_files.Fd(), kept.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat linked {};
+        if (fd >= 0 && ::fstat(fd, &linked) == 0 && linked.st_ino == info.st_ino && linked.st_dev == info.st_dev) {
+            std::string digest = Sha256OfDescriptor(fd);
+            ::close(fd);
+            if (!digest.empty()) return digest;
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+        ::unlinkat(m_files.Fd(), kept.c_str(), 0);  // something else took its name meanwhile: copied below
+    }
+    const int in = ::openat(dir.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat source {};
+    if (in < 0 || ::fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
+        why = name + " cannot be read: " + std::strerror(errno);
+        if (in >= 0) ::close(in);
+        return {};
+    }
+    std::string temp, digest;
+    const int out = m_files.CreateTemporary(kept, temp, why);
+    bool ok = out >= 0 && CopyDescriptor(in, out, &digest, why);
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    ok = ok && ::fchmod(out, source.st_mode & 0777 & ~static_cast<mode_t>(S_IWGRP | S_IWOTH)) == 0 &&
+         ::futimens(out, times) == 0;
+    ::close(in);
+    if (out >= 0 && ::close(out) != 0) ok = false;
+    ok = ok && ::renameat(m_files.Fd(), temp.c_str(), m_files.Fd(), kept.c_str()) == 0;
+    if (!ok) {
+        if (why.empty()) why = std::strerror(errno);
+        if (out >= 0) ::unlinkat(m_files.Fd(), temp.c_str(), 0);
+        return {};
+    }
+    return digest;
+}
+
+int64_t RunRecorder::StageFileChange(const FileChange& change, std::string& why) {
+    if (!Ready(why)) return 0;
+    const auto place = PlaceOf(m_env, change.path);
+    if (!place) {
+        why = change.path + " lies outside the installation's folders";
+        return 0;
+    }
+    const std::string key = KeyOf('F', *place, {});
+    if (const auto it = m_recorded.find(key); it != m_recorded.end()) return it->second;
+    const int64_t id = AddChange(kFile, *place, {}, change.replaced == nullptr, change.throughLink);
+    if (id == 0) return Ready(why), 0;
+    if (change.replaced) {
+        std::string keepWhy;
+        const std::string digest = KeepFile(change.dir, change.name, *change.replaced, id, keepWhy);
+        if (digest.empty()) {
+            Fail("the old file " + change.path + " cannot be kept: " + keepWhy);
+            return Ready(why), 0;
+        }
+        const FileIdentity old = IdentityOf(*change.replaced);
+        RecordDatabase::Statement details(*m_db,
+                                          "UPDATE changes SET old_digest=?2, old_device=?3, old_inode=?4,"
+                                          " old_size=?5, old_mtime=?6 WHERE id=?1");
+        if (!details.Bind(1, id)
+                 .Bind(2, digest)
+                 .Bind(3, old.device)
+                 .Bind(4, old.inode)
+                 .Bind(5, old.size)
+                 .Bind(6, old.modified)
+                 .Run()) {
+            Fail("the record cannot be written: " + m_db->Error());
+            return Ready(why), 0;
+        }
+    }
+    m_recorded.emplace(key, id);
+    m_stagedKeys.emplace(id, key);
+    return id;
+}
+
+bool RunRecorder::CommitStaged(std::string& why) {
+    if (m_stagedKeys.empty()) return Ready(why);
+    // The kept copies reach the disk, then the rows that name them.
+    const bool kept = ::syncfs(m_files.Fd()) == 0 && m_files.Sync();
+    if (!kept) Fail(std::string("the kept files cannot be written to the disk: ") + std::strerror(errno));
+    if (!MakeDurable()) {
+        why = m_failure;
+        return false;
+    }
+    return true;
+}
+
+void RunRecorder::AfterFileChange(int64_t ticket, const struct stat* written) {
+    const auto staged = m_stagedKeys.find(ticket);
+    if (written != nullptr) {
+        SetNew(ticket, {}, written);
+    } else if (staged != m_stagedKeys.end()) {
+        // Recorded for this change alone, which was not made after all.
+        std::string ignored;
+        if (Ready(ignored)) RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE id=?1").Bind(1, ticket).Run();
+        ::unlinkat(m_files.Fd(), std::to_string(ticket).c_str(), 0);
+        m_recorded.erase(staged->second);
+    }
+    if (staged != m_stagedKeys.end()) m_stagedKeys.erase(staged);
+}
+
+bool RunRecorder::BeforeIndexSave(const std::string& path, const std::string& writePath,
+                                  const std::vector<std::string>& lines, bool makesFile, std::string& error) {
+    std::string why;
+    if (!Ready(why)) {
+        error = "the lines added to " + path + " cannot be recorded: " + why;
+        return false;
+    }
+    const auto place = PlaceOf(m_env, path);
+    if (!place) {
+        error = path + " lies outside the installation's folders";
+        return false;
+    }
+    const int64_t id = AddChange(makesFile ? kIndexMade : kIndexBefore, *place, {}, makesFile, path != writePath);
+    bool ok = id != 0;
+    if (ok && !makesFile) {
         // The file as it was stays in the run's folder (the rewrite puts a new file in its place).
-        ok = add.Bind(1, m_run)
-                 .Bind(2, kIndexBefore)
-                 .Bind(3, std::string_view())
-                 .Bind(4, 0)
-                 .Bind(5, path)
-                 .Bind(6, static_cast<int64_t>(old.st_ino))
-                 .Bind(7, old.st_size)
-                 .Bind(8, Nanoseconds(old.st_mtim))
-                 .Run();
-        const std::string kept = m_folder + "/files/" + std::to_string(rec.LastInsertId());
-        std::string why;
-        ok = ok && (::link(path.c_str(), kept.c_str()) == 0 || CopyFileWhole(path, kept, why)) &&
-             SyncFolder(m_folder + "/files");
+        const size_t cut = writePath.rfind('/');
+        Directory folder = Directory::Open(cut == 0 ? "/" : writePath.substr(0, cut), why);
+        const std::string name = writePath.substr(cut + 1);
+        struct stat info {};
+        ok = folder.IsOpen() && folder.Look(name, info) && S_ISREG(info.st_mode);
+        const std::string digest = ok ? KeepFile(folder, name, info, id, why) : std::string();
+        const FileIdentity old = IdentityOf(info);
+        ok = !digest.empty() &&
+             RecordDatabase::Statement(*m_db,
+                                       "UPDATE changes SET old_digest=?2, old_device=?3, old_inode=?4,"
+                                       " old_size=?5, old_mtime=?6 WHERE id=?1")
+                 .Bind(1, id)
+                 .Bind(2, digest)
+                 .Bind(3, old.device)
+                 .Bind(4, old.inode)
+                 .Bind(5, old.size)
+                 .Bind(6, old.modified)
+                 .Run() &&
+             ::syncfs(m_files.Fd()) == 0;
+        if (!ok && m_failure.empty()) Fail("the old " + path + " cannot be kept: " + why);
     }
     for (const std::string& line : lines) {
         if (!ok) break;
-        ok = add.Bind(1, m_run).Bind(2, kIndexLine).Bind(3, line).Bind(4, 0).Bind(5, path).Run();
+        ok = AddChange(kIndexLine, *place, line, false, false) != 0;
     }
-    if (ok && transaction.Commit()) return true;
-    error = "the lines added to " + path + " cannot be recorded: " + rec.Error();
+    if (ok && MakeDurable()) return true;
+    Ready(why);
+    error = "the lines added to " + path + " cannot be recorded: " + why;
     return false;
 }
 
 bool RunRecorder::BeforeIndexReplace(const std::string& path, const struct stat& written) {
-    RecordDatabase::Statement update(
-        *m_db,
-        "UPDATE changes SET new_inode=?3, new_size=?4, new_mtime=?5 WHERE run=?1 AND what IN (6, 8)"
-        " AND place=(SELECT id FROM places WHERE path=?2)");
+    std::string why;
+    const auto place = PlaceOf(m_env, path);
+    if (!place || !Ready(why)) return false;
+    const FileIdentity now = IdentityOf(written);
+    RecordDatabase::Statement update(*m_db,
+                                     "UPDATE changes SET new_device=?4, new_inode=?5, new_size=?6, new_mtime=?7"
+                                     " WHERE run=?1 AND what IN (6, 8) AND root=?2 AND path=?3");
     return update.Bind(1, m_run)
-        .Bind(2, path)
-        .Bind(3, static_cast<int64_t>(written.st_ino))
-        .Bind(4, written.st_size)
-        .Bind(5, Nanoseconds(written.st_mtim))
-        .Run();
+               .Bind(2, place->root)
+               .Bind(3, place->relative)
+               .Bind(4, now.device)
+               .Bind(5, now.inode)
+               .Bind(6, now.size)
+               .Bind(7, now.modified)
+               .Run() &&
+           MakeDurable();
 }
 
-int64_t RunRecorder::Finish(const UpgradeLists& lists) {
-    RecordDatabase& rec = *m_db;
-    RecordDatabase::Transaction transaction(rec);
-    RecordDatabase::Statement drop(rec, "DELETE FROM changes WHERE id=?1");
-    std::map<std::string, int32_t> libraries;
-    int32_t oldLibraries[2] = {0, 0};
-    for (const Intent& intent : m_intents) {
-        bool changed = false;
-        if (intent.kind == 4) {
-            changed = lists.DataFileItems[intent.index].Copied == 1;
-        } else {
-            const std::vector<ElementItem>& list = intent.kind == 1   ? lists.PartItems
-                                                   : intent.kind == 2 ? lists.SymbolItems
-                                                   : intent.kind == 3 ? lists.PackageItems
-                                                   : intent.kind == 5 ? lists.SpiceModelItems
-                                                                      : lists.MixedModelItems;
-            changed = intent.index < list.size() && list[intent.index].Copied == 1;
-            if (!changed && intent.kind == 5) {
-                // A simulator model is saved even when its texts cannot be read; it counts as
-                // changed when the library holds what the run wrote.
-                const SavedModel& model = m_savedModels.at(intent.id);
-                const int32_t library = E_OpenLibrary(model.library.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
-                changed = library > 0 &&
-                          StringFromPointer(E_ElementDigest(library, model.name.c_str())) == model.digest;
-                if (library > 0) E_CloseLibrary(library);
+int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
+    MakeDurable();
+    std::string why;
+    if (!Ready(why)) return m_run;  // what was recorded stays: the run can be undone as far as it went
+    RecordDatabase::Statement drop(*m_db, "DELETE FROM changes WHERE id=?1");
+    // A save that did not become durable changed nothing where the element is as it was.
+    if (!failed.empty()) {
+        std::unordered_map<std::string, std::string> realPaths;
+        auto real = [&realPaths](const std::string& path) -> const std::string& {
+            auto it = realPaths.find(path);
+            if (it == realPaths.end()) {
+                char* resolved = ::realpath(path.c_str(), nullptr);
+                it = realPaths.emplace(path, resolved ? resolved : path).first;
+                std::free(resolved);
             }
-        }
-        if (changed) continue;
-        drop.Bind(1, intent.id).Run();
-        if (intent.kind == 4 && !intent.created)
-            ::unlink((m_folder + "/files/" + std::to_string(intent.id)).c_str());
-        if (intent.kind != 4 && !intent.created) {
-            const bool part = intent.kind == 1;
-            int32_t& old = oldLibraries[part ? 0 : 1];
-            if (old == 0)
-                old = std::max(0, E_OpenLibrary((m_folder + (part ? "/old.PART" : "/old.SYMBOL")).c_str(),
-                                                part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1));
-            if (old > 0) E_DeleteElement(old, std::to_string(intent.id).c_str());
+            return it->second;
+        };
+        for (const auto& [id, element] : m_elements) {
+            const bool hit = std::any_of(failed.begin(), failed.end(), [&](const FailedSave& save) {
+                return save.name == element.name && save.library == real(element.library);
+            });
+            if (!hit) continue;
+            const bool part = EndsWith(ToUpper(element.library), ".PART");
+            const int32_t target = ReadHandle(element.library, part);
+            const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, element.name.c_str())) : "";
+            RecordDatabase::Statement query(*m_db, "SELECT COALESCE(old_digest, '') FROM changes WHERE id=?1");
+            query.Bind(1, id);
+            if (query.Next() && query.Text(0) == now) drop.Bind(1, id).Run();
         }
     }
-    for (int32_t old : oldLibraries)
-        if (old > 0) E_CloseLibrary(old);
-    // Libraries and directories the run was to make and did not.
+    // Libraries and folders the run was to make and did not.
     {
-        std::vector<std::pair<int64_t, std::string>> made;
-        RecordDatabase::Statement query(
-            rec,
-            "SELECT changes.id, places.path FROM changes JOIN places ON places.id=changes.place "
-            "WHERE run=?1 AND what IN (3, 4)");
+        std::vector<std::pair<int64_t, Place>> made;
+        RecordDatabase::Statement query(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what IN (3, 4)");
         query.Bind(1, m_run);
-        while (query.Next()) made.emplace_back(query.Int(0), query.Text(1));
-        std::error_code ec;
-        for (const auto& [id, path] : made)
-            if (!fs::exists(path, ec)) drop.Bind(1, id).Run();
+        while (query.Next()) made.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
+        for (const auto& [id, place] : made) {
+            struct stat info {};
+            if (::lstat(PathOf(m_env, place).c_str(), &info) != 0) drop.Bind(1, id).Run();
+        }
     }
-    RecordDatabase::Statement count(rec, "SELECT COUNT(*) FROM changes WHERE run=?1");
+    RecordDatabase::Statement count(*m_db, "SELECT COUNT(*) FROM changes WHERE run=?1");
     count.Bind(1, m_run);
     const bool anything = count.Next() && count.Int(0) > 0;
     count.Reset();
     if (anything) {
-        RecordDatabase::Statement done(rec, "UPDATE runs SET state='complete', ended=?2 WHERE id=?1");
-        done.Bind(1, m_run).Bind(2, NowUtc()).Run();
+        RecordDatabase::Statement(*m_db, "UPDATE runs SET state='complete', ended=?2 WHERE id=?1")
+            .Bind(1, m_run)
+            .Bind(2, NowUtc())
+            .Run();
     } else {
-        RecordDatabase::Statement(rec, "DELETE FROM runs WHERE id=?1").Bind(1, m_run).Run();
+        RecordDatabase::Statement(*m_db, "DELETE FROM runs WHERE id=?1").Bind(1, m_run).Run();
     }
-    transaction.Commit();
-    E_FlushLibraries();
+    if (!MakeDurable()) return m_run;
     if (!anything) {
+        E_CloseLibrary(m_oldParts), E_CloseLibrary(m_oldSymbols);
+        m_oldParts = m_oldSymbols = 0;
+        E_FlushLibraries();
         std::error_code ignored;
-        fs::remove_all(m_folder, ignored);
+        fs::remove_all(m_runPath, ignored);
         return 0;
     }
+    // Only a run recorded whole that changed something makes room: the oldest runs beyond the
+    // number kept go now.
+    const int64_t keep = std::max<int64_t>(1, std::atoll(m_db->Setting("keep", "20").c_str()));
+    std::vector<int64_t> old;
+    RecordDatabase::Statement query(*m_db, "SELECT id FROM runs ORDER BY id DESC LIMIT -1 OFFSET ?1");
+    query.Bind(1, keep);
+    while (query.Next()) old.push_back(query.Int(0));
+    query.Reset();
+    for (const int64_t run : old) DropRun(*m_db, run, m_folder.historyPath);
     return m_run;
 }
 

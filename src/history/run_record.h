@@ -1,18 +1,19 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
-#include "apply/index_files.h"
+#include "apply/run_record_hooks.h"
+#include "history/record_folder.h"
 
 namespace zrx {
 
 struct Environment;
-struct UpgradeLists;
 
 namespace history {
 
@@ -23,63 +24,81 @@ std::string HistoryFolder(const Environment& env);
 // The current time, UTC, as ISO 8601 ("2026-12-08T00:12:25Z").
 std::string NowUtc();
 
-// What an update run works on: the installation, the upgrade folder and its libraries, and the
-// per-kind lists as the run's selection rebuilt them.
-struct RunInputs {
-    const Environment& env;
-    const std::string& listPath;
-    const std::array<std::string, 6>& upgradeLibraries;
-    const UpgradeLists& lists;
-};
-
-// The record of one update run, written ahead of the run: before anything is changed, every
-// change the run may make is recorded durably (old elements copied into libraries of the run's
-// own folder, old files linked or copied there, what the run would create); after the run, what it
-// did not change is dropped again. A crash at any moment leaves a record that holds every change
-// that reached the installation.
+// The record of one update run, written by the run as it goes: each step tells it of a change
+// right before making it (RunRecordHooks), at the path it writes; the record takes what is there
+// (old elements into libraries of the run's own folder, old files copied or linked there) and
+// makes that durable before the change is: before the kernel commits any library's saves (its
+// commit hook), before staged files are renamed into place, before a folder is made or an index
+// file replaced. Nothing is predicted from the lists: a row that changes nothing records nothing,
+// and a target that two rows reach is recorded once, as it was before the run.
 class RunRecorder : public RunRecordHooks {
 public:
-    // Records the run; nothing (and `error` says why) when it cannot be recorded, and then nothing
-    // of the installation may be changed.
-    static std::unique_ptr<RunRecorder> Begin(const RunInputs& inputs, std::string& error);
+    // Begins a run's record; nothing (and `error` says why) when it cannot be recorded, and then
+    // nothing of the installation may be changed. `upgradeFolder` is shown by the history.
+    static std::unique_ptr<RunRecorder> Begin(const Environment& env, const std::string& upgradeFolder,
+                                              std::string& error);
     ~RunRecorder() override;
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
 
     int64_t Id() const { return m_run; }
-    // Before an index file is rewritten: the lines the run adds to it, whether the run makes the
-    // file, and the file as it was (linked into the run's folder). False (with why) when they
-    // cannot be recorded: the file must not be written then.
-    bool BeforeIndexSave(const std::string& path, const std::vector<std::string>& lines, bool makesFile,
-                         std::string& error) override;
-    // Once it is written and before it replaces the old one: the new file's identity, so that a
-    // rollback can tell whether anybody changed it since (then only the added lines are taken
-    // out). False when that cannot be recorded: the new file must not replace the old one then.
+    // Why the record stopped taking changes (a full disk, say); "" while it works.
+    const std::string& Failure() const { return m_failure; }
+
+    bool BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) override;
+    bool AfterElementSave(const ElementSave& save) override;
+    bool BeforeFolderMade(const std::string& path, std::string& why) override;
+    int64_t StageFileChange(const FileChange& change, std::string& why) override;
+    bool CommitStaged(std::string& why) override;
+    void AfterFileChange(int64_t ticket, const struct stat* written) override;
+    bool BeforeIndexSave(const std::string& path, const std::string& writePath, const std::vector<std::string>& lines,
+                         bool makesFile, std::string& error) override;
     bool BeforeIndexReplace(const std::string& path, const struct stat& written) override;
-    // After the run: what it did not change (a No, a failure) is dropped and the run marked
-    // complete. A run that changed nothing leaves no record. Returns the run's number, or 0.
-    int64_t Finish(const UpgradeLists& lists);
+
+    // After the run (its libraries flushed; `failed` the saves that did not become durable): what
+    // did not happen after all is dropped, the run is marked complete, and only then are runs
+    // beyond the number kept dropped. A run that changed nothing leaves no record. Returns the
+    // run's number, or 0.
+    int64_t Finish(const std::vector<FailedSave>& failed);
 
 private:
-    struct Intent {
-        int64_t id;
-        int kind;      // 1 to 6 as in the lists; 0 for libraries and directories made
-        size_t index;  // in its list
-        bool created;
-    };
-    // A SPARAM model's outcome is read back from its library (the run saves a model even when its
-    // texts cannot be read): the target library, the saved name and the digest of what the run
-    // saves, by the change's number.
-    struct SavedModel {
-        std::string library, name, digest;
-    };
-    RunRecorder(std::unique_ptr<RecordDatabase> db, int64_t run, std::string folder);
+    RunRecorder(const Environment& env, RecordFolder folder, std::unique_ptr<RecordDatabase> db, int64_t run,
+                Directory runFolder, Directory files);
+    static int32_t CommitHook(void* recorder);
+    // Makes everything recorded so far durable: the kept elements, the record's rows.
+    bool MakeDurable();
+    bool Fail(const std::string& why);
+    bool Ready(std::string& why);
+    int64_t AddChange(int what, const Place& place, const std::string& name, bool created, bool link);
+    // Keeps a copy of the file `name` in `dir` under the change's number; its digest, or "".
+    std::string KeepFile(const Directory& dir, const std::string& name, const struct stat& info, int64_t id,
+                         std::string& why);
+    int32_t ReadHandle(const std::string& library, bool part);
+    int32_t& OldLibrary(bool part);
+    void SetNew(int64_t id, const std::string& digest, const struct stat* identity);
 
+    const Environment& m_env;
+    RecordFolder m_folder;
     std::unique_ptr<RecordDatabase> m_db;
     int64_t m_run;
-    std::string m_folder;  // the run's own folder
-    std::vector<Intent> m_intents;
-    std::unordered_map<int64_t, SavedModel> m_savedModels;
+    Directory m_runFolder, m_files;
+    std::string m_runPath;
+    bool m_inTransaction = false;
+    std::string m_failure;
+    std::unordered_map<std::string, int32_t> m_readHandles;  // target libraries, by path
+    int32_t m_oldParts = 0, m_oldSymbols = 0;                // the run's own libraries of old elements
+    // What the run has recorded already, by place: its first change to each is what counts.
+    std::unordered_map<std::string, int64_t> m_recorded;
+    std::unordered_set<std::string> m_librariesMade;
+    // Recorded elements by change number: their library as the run names it, and their name.
+    struct RecordedElement {
+        std::string library, name;
+        bool created;
+    };
+    std::unordered_map<int64_t, RecordedElement> m_elements;
+    // File changes staged and not yet told how they ended, by ticket: their keys in m_recorded.
+    std::unordered_map<int64_t, std::string> m_stagedKeys;
+    bool m_makingDurable = false;
 };
 
 }  // namespace history

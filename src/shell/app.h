@@ -75,6 +75,8 @@ public:
     // Libraries the kernel refused during the current run (damaged, locked, not a library), each
     // reported once.
     std::set<std::string> refusedLibraries;
+    // Why changes of the current run could not be recorded for undo, each said once.
+    std::set<std::string> unrecordedReasons;
 
     // The loaded upgrade list.
     std::string ListPath;

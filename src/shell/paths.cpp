@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -38,6 +39,23 @@ std::string FileNameOf(std::string_view path) {
     const auto cut = path.find_last_of(kSep);
 #endif
     return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+std::optional<std::string> WriteTargetOf(const std::string& path, std::string& why) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char* real = ::realpath(path.c_str(), nullptr);
+    const std::string resolved = real ? real : "";
+    std::free(real);
+    if (resolved.empty() || ::stat(resolved.c_str(), &info) != 0) {
+        why = path + " is a symbolic link that leads nowhere";
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        why = path + " is a symbolic link to something other than a file";
+        return std::nullopt;
+    }
+    return resolved;
 }
 
 bool IsDirectory(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,11 @@ std::string ResolveNameInDir(std::string_view dir, std::string_view name);
 // read; where the names it kept described the folder as it was before, they stay in use with the
 // new name added, so that making many files in one folder does not read it once per file.
 void NoteNewNameInDir(std::string_view dir, std::string_view name, const struct stat& before);
+
+// The file a write to `path` changes: `path` itself, or, where `path` is a symbolic link to a
+// regular file, the file it leads to (a link is written through and stays). Nothing, with why, for
+// a link that leads nowhere or to anything but a regular file.
+std::optional<std::string> WriteTargetOf(const std::string& path, std::string& why);
 
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);

@@ -51,11 +51,10 @@ protected:
         app.main.F_lstok.Click();
         app.main.F_Proceed.Click();
     }
-    // A recorded run of none of the list's elements, for a test to add its own changes to.
+    // A recorded run without changes, for a test to add its own to.
     static std::unique_ptr<history::RunRecorder> BeginRun(App& app) {
-        static const UpgradeLists nothingSelected;
         std::string error;
-        auto record = history::RunRecorder::Begin({app.env, app.ListPath, app.UpgLibPath, nothingSelected}, error);
+        auto record = history::RunRecorder::Begin(app.env, app.ListPath, error);
         EXPECT_NE(record, nullptr) << error;
         return record;
     }
@@ -102,7 +101,7 @@ TEST_F(HistoryTest, AnIndexFileReplacedJustBeforeAKillComesBackWhole) {
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     ASSERT_NE(file, nullptr);
     file->Add("D||DIODES|D2|added", "DIODES");
-    ASSERT_TRUE(record->BeforeIndexSave(index, file->AddedLines(), false, error)) << error;
+    ASSERT_TRUE(record->BeforeIndexSave(index, index, file->AddedLines(), false, error)) << error;
     ASSERT_TRUE(file->Save([&](const struct stat& written) { return record->BeforeIndexReplace(index, written); }));
     ASSERT_NE(test::ReadFile(index), before);
     record.reset();  // killed: the run never finishes
@@ -122,7 +121,7 @@ TEST_F(HistoryTest, AnIndexFileNotYetReplacedIsLeftAsItWas) {
     auto record = BeginRun(app);
     ASSERT_NE(record, nullptr);
     std::string error;
-    ASSERT_TRUE(record->BeforeIndexSave(index, {"D||DIODES|D2|added"}, false, error)) << error;
+    ASSERT_TRUE(record->BeforeIndexSave(index, index, {"D||DIODES|D2|added"}, false, error)) << error;
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     file->Add("Q||OTHER|Q2|more", "OTHER");
     EXPECT_FALSE(file->Save([&](const struct stat& written) {
@@ -149,10 +148,11 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
                     test::ReadFile(m_suite / "ZSM_MOD/modpar.idx") + "Z||ZZZ|Z1|z\r\n");
     auto result = history::Rollback(app.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Conflicts);
+    // In the order the run changed them: data files first.
     ASSERT_EQ(result.conflicts.size(), 2u);
-    EXPECT_EQ(result.conflicts[0],
+    EXPECT_EQ(result.conflicts[0], (m_suite / "JOB/cool.DAT") + " was changed after the update");
+    EXPECT_EQ(result.conflicts[1],
               "7400 in " + (m_suite / "LIB/Logic.PART") + " was changed after the update");
-    EXPECT_EQ(result.conflicts[1], (m_suite / "JOB/cool.DAT") + " was changed after the update");
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("EDITED"), std::string::npos);
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "edited by hand");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"),

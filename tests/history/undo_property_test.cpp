@@ -164,8 +164,8 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
     }
     Update(app);
 
-    // Every copied row is in place: it compares the same, unless a later copied row of its kind
-    // and name (in any spelling) wrote over it.
+    // Every copied row is in place: it compares the same, unless a later copied row of its name
+    // (in any spelling; symbols, packages and models share libraries) wrote over it.
     const preview::RowChanges changes = preview::CompareRows(app.GridRows, app.env, {app.ListPath, app.UpgLibPath});
     std::array<size_t, 7> seen{};
     std::vector<bool> copied;
@@ -174,8 +174,7 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
         if (!copied[i]) continue;
         bool overwritten = false;
         for (size_t j = i + 1; j < copied.size(); ++j)
-            overwritten = overwritten || (copied[j] && app.GridRows[j].Kind == app.GridRows[i].Kind &&
-                                          EqualsIgnoreCase(app.GridRows[j].Name, app.GridRows[i].Name));
+            overwritten = overwritten || (copied[j] && EqualsIgnoreCase(app.GridRows[j].Name, app.GridRows[i].Name));
         if (overwritten) continue;
         RC_LOG() << test::ReadFile(m_upgrade / "Upgrade.lst") << "row " << i + 1 << ": "
                  << preview::ChangeWord(changes.changes[i]) << " " << changes.ReasonOf(i) << "\n";

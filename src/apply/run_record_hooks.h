@@ -1,0 +1,69 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zrx {
+
+class Directory;
+
+// A save the kernel reported done but could not make durable: the real path of its library and
+// the element's name.
+struct FailedSave {
+    std::string library, name;
+};
+
+// The undo record of an update run as the run's steps see it. Each step tells it of a change right
+// before making it, at the path it is about to write: the record then takes what is there now and
+// makes it durable before the change is. A false answer (with why) means the change could not be
+// recorded: it must not be made.
+class RunRecordHooks {
+public:
+    virtual ~RunRecordHooks() = default;
+
+    // An element about to be saved into a library (a missing library is made by the save).
+    struct ElementSave {
+        const std::string& library;  // as the run resolved it
+        bool partLibrary;
+        const std::string& name;        // the name it is saved under ("" saves nothing)
+        const std::string& source;      // the upgrade library it comes from
+        const std::string& sourceName;  // its name there
+    };
+    // `libraryRefused`: the target library cannot be read (the kernel's reason in `why`), so
+    // nothing can be saved into it either.
+    virtual bool BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) = 0;
+    // After the save was reported done: reads the element back. False when the library does not
+    // hold it after all.
+    virtual bool AfterElementSave(const ElementSave& save) = 0;
+
+    // A folder about to be made (a subcircuit's subdirectory).
+    virtual bool BeforeFolderMade(const std::string& path, std::string& why) = 0;
+
+    // A data file about to take the place of `path` (as the run names it) by a rename of a new
+    // file in `dir` over `name` there: the file itself, or the file a link at `path` leads to.
+    // Staged changes become durable together (CommitStaged) before any of them is made; each is
+    // then told how it ended (AfterFileChange, with the new file, or null when it was not made).
+    struct FileChange {
+        const std::string& path;
+        const Directory& dir;
+        const std::string& name;
+        bool throughLink;
+        const struct stat* replaced;  // the file replaced (a link followed); null for a new file
+    };
+    // The change's ticket (above 0), or 0 with why.
+    virtual int64_t StageFileChange(const FileChange& change, std::string& why) = 0;
+    virtual bool CommitStaged(std::string& why) = 0;
+    virtual void AfterFileChange(int64_t ticket, const struct stat* written) = 0;
+
+    // An index file about to be rewritten: the lines the run adds, whether the run makes the file,
+    // and the file written (`writePath`: the file a link at `path` leads to, or `path`).
+    virtual bool BeforeIndexSave(const std::string& path, const std::string& writePath,
+                                 const std::vector<std::string>& lines, bool makesFile, std::string& error) = 0;
+    // The new file, written and about to replace the old one (false: it must not).
+    virtual bool BeforeIndexReplace(const std::string& path, const struct stat& written) = 0;
+};
+
+}  // namespace zrx

@@ -1,0 +1,261 @@
+#include "history/record_folder.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "apply/run_guard.h"
+#include "shell/app.h"
+#include "shell/paths.h"
+
+namespace zrx::history {
+
+namespace {
+
+constexpr const char* kIdentityFile = ".zrxlibug.id";
+
+// The folder's path with one trailing separator removed, so that prefixes compare by component.
+std::string Folder(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// Opens (or, when `create`, makes) the folder `name` beneath `parent` and checks it.
+Directory PrivateFolder(const Directory& parent, const std::string& parentPath, const std::string& name, bool create,
+                        std::string& why) {
+    const std::string path = JoinPath(parentPath, name);
+    struct stat info {};
+    if (!parent.Look(name, info)) {
+        if (!create) {
+            why = "there is no record of update runs in " + path;
+            return Directory();
+        }
+        if (::mkdirat(parent.Fd(), name.c_str(), 0755) != 0 && errno != EEXIST) {
+            why = "the folder " + path + " cannot be made: " + std::strerror(errno);
+            return Directory();
+        }
+        if (!parent.Look(name, info)) {
+            why = "the folder " + path + " cannot be made: " + std::strerror(errno);
+            return Directory();
+        }
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        why = path + (S_ISLNK(info.st_mode) ? " is a symbolic link" : " is not a folder") +
+              "; the undo record is kept only in a real folder: remove it";
+        return Directory();
+    }
+    if (!CheckPrivate(info, path, why)) return Directory();
+    Directory folder = parent.Beneath(name, why);
+    struct stat opened {};
+    if (folder.IsOpen() && (::fstat(folder.Fd(), &opened) != 0 || opened.st_ino != info.st_ino)) {
+        why = path + " changed while it was opened";
+        return Directory();
+    }
+    return folder;
+}
+
+}  // namespace
+
+std::string RootPath(const Environment& env, int root) {
+    switch (root) {
+        case 0: return InstallationDir(env);
+        case 1: return env.JobDir;
+        case 2: return env.LibDir;
+        case 3: return env.SysDir;
+        case 4: return env.ULM3JobDir;
+        case 5: return env.ZSMcml;
+        case 6: return env.ZSMudn;
+        case 7: return env.ZSMmod;
+        case 8: return env.ZSMsbk;
+        case 9: return env.ZSMwrk;
+        default: return {};
+    }
+}
+
+std::optional<Place> PlaceOf(const Environment& env, const std::string& path) {
+    std::optional<Place> best;
+    size_t bestLength = 0;
+    for (int root = 0; root < kRootCount; ++root) {
+        const std::string folder = Folder(RootPath(env, root));
+        if (folder.empty() || path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) continue;
+        if (folder != "/" && path[folder.size()] != '/') continue;  // "REGS2" is not inside "REGS"
+        if (best && folder.size() <= bestLength) continue;
+        const std::string relative = path.substr(folder == "/" ? 1 : folder.size() + 1);
+        if (PlainComponents(relative).empty()) continue;
+        best = Place{root, relative};
+        bestLength = folder.size();
+    }
+    return best;
+}
+
+std::string PathOf(const Environment& env, const Place& place) {
+    return JoinPath(Folder(RootPath(env, place.root)), place.relative);
+}
+
+bool OpenPlaceFolder(const Environment& env, const Place& place, Directory& folder, std::string& name,
+                     std::string& why, bool* missing) {
+    if (missing) *missing = false;
+    const std::string rootPath = RootPath(env, place.root);
+    const auto components = PlainComponents(place.relative);
+    if (rootPath.empty() || components.empty()) {
+        why = place.relative + " is not a place in the installation";
+        return false;
+    }
+    Directory root = Directory::Open(rootPath, why);
+    if (!root.IsOpen()) return false;
+    name = components.back();
+    const size_t cut = place.relative.rfind('/');
+    if (cut == std::string::npos) {
+        folder = std::move(root);
+        return true;
+    }
+    folder = root.Beneath(std::string_view(place.relative).substr(0, cut), why, missing);
+    if (!folder.IsOpen()) why = JoinPath(rootPath, why);
+    return folder.IsOpen();
+}
+
+void RemoveRecordTemporaries(const RecordFolder& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder.historyPath, ec)) {
+        if (!entry.is_directory(ec) || entry.is_symlink(ec)) continue;
+        RemoveStaleTemporaries(entry.path().string());
+        RemoveStaleTemporaries((entry.path() / "files").string());
+    }
+}
+
+bool CheckPrivate(const struct stat& info, const std::string& path, std::string& why) {
+    if (S_ISLNK(info.st_mode)) {
+        why = path + " is a symbolic link; the undo record never follows one: remove it";
+        return false;
+    }
+    if (info.st_uid != ::geteuid()) {
+        why = path + " belongs to another user (uid " + std::to_string(info.st_uid) +
+              "), not to the user running the program (uid " + std::to_string(::geteuid()) +
+              "): run the program as its owner, or give it to this user (chown -R " + std::to_string(::geteuid()) +
+              " " + path + ")";
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        why = path + " can be written by other users: take their right to write away (chmod -R go-w " + path + ")";
+        return false;
+    }
+    return true;
+}
+
+std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create, std::string& why) {
+    RecordFolder folder;
+    const std::string installation = InstallationDir(env);
+    folder.installationPath = installation;
+    folder.installation = Directory::Open(installation, why);
+    if (!folder.installation.IsOpen()) return std::nullopt;
+    folder.ownPath = JoinPath(installation, ".zrxlibug");
+    folder.own = PrivateFolder(folder.installation, installation, ".zrxlibug", create, why);
+    if (!folder.own.IsOpen()) return std::nullopt;
+    folder.historyPath = JoinPath(folder.ownPath, "history");
+    folder.history = PrivateFolder(folder.own, folder.ownPath, "history", create, why);
+    if (!folder.history.IsOpen()) return std::nullopt;
+    return folder;
+}
+
+std::string InstallationIdentity(const RecordFolder& folder, bool create, std::string& why) {
+    const std::string path = JoinPath(folder.installationPath, kIdentityFile);
+    int fd = ::openat(folder.installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && create) {
+        std::array<unsigned char, 16> random{};
+        std::string identity;
+        if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
+            why = std::string("no random identity for the installation: ") + std::strerror(errno);
+            return {};
+        }
+        static const char kHex[] = "0123456789abcdef";
+        for (unsigned char c : random) identity += kHex[c >> 4], identity += kHex[c & 15];
+        std::string temp;
+        const int out = folder.installation.CreateTemporary(kIdentityFile, temp, why);
+        if (out < 0) return {};
+        const bool written = ::write(out, identity.data(), identity.size()) == static_cast<ssize_t>(identity.size()) &&
+                             ::fchmod(out, 0644) == 0 && ::fsync(out) == 0;
+        ::close(out);
+        // Made whole beside its name and linked to it, so that of two programs the first one's stays.
+        const bool linked = written && ::linkat(folder.installation.Fd(), temp.c_str(), folder.installation.Fd(),
+                                                 kIdentityFile, 0) == 0;
+        const int error = errno;
+        ::unlinkat(folder.installation.Fd(), temp.c_str(), 0);
+        if (!linked && error != EEXIST) {
+            why = path + " cannot be written: " + std::strerror(error);
+            return {};
+        }
+        folder.installation.Sync();
+        fd = ::openat(folder.installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        why = errno == ENOENT ? path + " is missing"
+              : errno == ELOOP ? path + " is a symbolic link: remove it"
+                               : path + ": " + std::strerror(errno);
+        return {};
+    }
+    struct stat info {};
+    char text[64];
+    const ssize_t got = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? ::read(fd, text, sizeof text) : -1;
+    ::close(fd);
+    if (!CheckPrivate(info, path, why)) return {};
+    if (got != 32) {
+        why = path + " is not an installation identity of this program";
+        return {};
+    }
+    return std::string(text, 32);
+}
+
+std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabase::Mode mode, RecordFolder& folder,
+                                           std::string& why) {
+    const bool create = mode == RecordDatabase::Mode::Create;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto opened = OpenRecordFolder(env, create, why);
+        if (!opened) return nullptr;
+        folder = std::move(*opened);
+        for (const char* name : {"history.db", "history.db-wal", "history.db-shm"}) {
+            struct stat info {};
+            if (folder.history.Look(name, info) && !CheckPrivate(info, JoinPath(folder.historyPath, name), why))
+                return nullptr;
+        }
+        RecordDatabase::Refusal refusal = RecordDatabase::Refusal::None;
+        auto db = RecordDatabase::Open(folder.historyPath, mode, why, &refusal);
+        if (!db && create && attempt == 0 && refusal == RecordDatabase::Refusal::OlderFormat) {
+            // Its paths cannot be trusted: it stays where it can be looked at, and is not used.
+            std::string aside = "history-v1";
+            for (int n = 2; ::faccessat(folder.own.Fd(), aside.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0; ++n)
+                aside = "history-v1-" + std::to_string(n);
+            if (::renameat(folder.own.Fd(), "history", folder.own.Fd(), aside.c_str()) != 0) {
+                why += "; it cannot be put aside: " + std::string(std::strerror(errno));
+                return nullptr;
+            }
+            continue;
+        }
+        if (!db) return nullptr;
+        const std::string identity = InstallationIdentity(folder, create, why);
+        if (identity.empty()) {
+            why = "the record of update runs cannot be matched with this installation: " + why;
+            return nullptr;
+        }
+        const std::string recorded = db->Setting("installation", "");
+        if (recorded.empty() && create) {
+            if (!db->SetSetting("installation", identity)) {
+                why = "the record cannot be written: " + db->Error();
+                return nullptr;
+            }
+        } else if (recorded != identity) {
+            why = "the record of update runs in " + folder.historyPath +
+                  " belongs to another installation (it was copied here); nothing of it is used: move it away";
+            return nullptr;
+        }
+        return db;
+    }
+    return nullptr;
+}
+
+}  // namespace zrx::history

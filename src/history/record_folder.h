@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "history/record_database.h"
+#include "shell/directory.h"
+
+namespace zrx {
+
+struct Environment;
+
+namespace history {
+
+// The folders of an installation that a record's paths are relative to: 0 the installation folder
+// (the one holding its INI), 1 to 9 the directories its INI names, in this order: JobDir, LibDir,
+// SysDir, ULM3JobDir, ZSMcml, ZSMudn, ZSMmod, ZSMsbk, ZSMwrk. A record never holds an absolute path:
+// it names the folder by its number and the rest as plain components beneath it.
+constexpr int kRootCount = 10;
+std::string RootPath(const Environment& env, int root);
+
+struct Place {
+    int root = 0;
+    std::string relative;  // '/'-separated plain components
+};
+// Where a path the run builds lies: in the most specific of the installation's folders that holds
+// it, by whole components ("REGS2/x" is not inside "REGS"). Nothing when it lies in none of them.
+std::optional<Place> PlaceOf(const Environment& env, const std::string& path);
+// The path of a place as the run would name it.
+std::string PathOf(const Environment& env, const Place& place);
+// The folder that holds a place, reached beneath its root without following any link, and the
+// place's last component. False (with why) when a component is a link or not a folder, or the
+// root cannot be opened; `missing` tells a folder that does not exist.
+bool OpenPlaceFolder(const Environment& env, const Place& place, Directory& folder, std::string& name,
+                     std::string& why, bool* missing = nullptr);
+
+// An installation's undo record folder ".zrxlibug/history" beside its INI, and the folders that
+// lead to it, each checked: a real folder (never a link), owned by the user running the program and
+// writable by nobody else.
+struct RecordFolder {
+    Directory installation, own, history;
+    std::string installationPath, ownPath, historyPath;
+};
+// The folder, made when `create` and missing; nothing (with why, and what to do about it) when it
+// cannot be used.
+std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create, std::string& why);
+// Removes the temporary files that killed runs and rollbacks left in the record's run folders.
+void RemoveRecordTemporaries(const RecordFolder& folder);
+
+// Whether an entry of the record (a file or folder) may be trusted: not a link, owned by the user
+// running the program, writable by nobody else. `why` says what to fix.
+bool CheckPrivate(const struct stat& info, const std::string& path, std::string& why);
+
+// The installation's identity: a random text written once into ".zrxlibug.id" in the installation
+// folder (made when `create` and missing). A record carries the identity of the installation it
+// was made in, so that a record copied into another installation is refused. "" with why when
+// there is none or it cannot be read.
+std::string InstallationIdentity(const RecordFolder& folder, bool create, std::string& why);
+
+// The installation's record in its checked folder (`folder` receives it): the record file owned
+// by the user running the program, of this program's format, and of this installation (its
+// identity; a new record takes the installation's). `Create` makes what is missing, and puts a
+// record of an earlier format aside (".zrxlibug/history-v1") to begin a new one.
+std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabase::Mode mode, RecordFolder& folder,
+                                           std::string& why);
+
+}  // namespace history
+}  // namespace zrx
