@@ -75,6 +75,20 @@ PreparedFile::~PreparedFile() {
     if (!m_committed && !m_temp.empty()) ::unlinkat(m_folder.Fd(), m_temp.c_str(), 0);
 }
 
+bool PreparedFile::ChangesNothing() const {
+    struct stat fresh {};
+    if (!m_replaces || ::fstatat(m_folder.Fd(), m_temp.c_str(), &fresh, AT_SYMLINK_NOFOLLOW) != 0 ||
+        fresh.st_size != m_replaced.st_size || (fresh.st_mode & 07777) != (m_replaced.st_mode & 07777) ||
+        fresh.st_mtim.tv_sec != m_replaced.st_mtim.tv_sec || fresh.st_mtim.tv_nsec != m_replaced.st_mtim.tv_nsec)
+        return false;
+    const int a = ::openat(m_folder.Fd(), m_temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int b = ::openat(m_folder.Fd(), m_name.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool same = a >= 0 && b >= 0 && SameContent(a, b);
+    if (a >= 0) ::close(a);
+    if (b >= 0) ::close(b);
+    return same;
+}
+
 bool PreparedFile::Commit(std::string& why, struct stat* written) {
     struct stat info {};
     if (::fstatat(m_folder.Fd(), m_temp.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -102,12 +116,12 @@ InstallResult PrepareFile(const std::string& from, const Directory& folder, cons
     if (folder.Look(name, entry)) {
         if (S_ISDIR(entry.st_mode)) {
             why = "a folder of that name is in the way";
-            return InstallResult::Failed;
+            return InstallResult::Refused;
         }
         if (S_ISLNK(entry.st_mode)) {
             // Written through: the file the link leads to gets the new bytes, the link stays.
             const auto resolved = WriteTargetOf(file->m_path, why);
-            if (!resolved || ::stat(resolved->c_str(), &entry) != 0) return InstallResult::Failed;
+            if (!resolved || ::stat(resolved->c_str(), &entry) != 0) return InstallResult::Refused;
             const size_t cut = resolved->rfind('/');
             file->m_folder = Directory::Open(cut == 0 ? "/" : resolved->substr(0, cut), why);
             if (!file->m_folder.IsOpen()) return InstallResult::Failed;
@@ -115,7 +129,7 @@ InstallResult PrepareFile(const std::string& from, const Directory& folder, cons
             file->m_throughLink = true;
         } else if (!S_ISREG(entry.st_mode)) {
             why = file->m_path + " is not a regular file";
-            return InstallResult::Failed;
+            return InstallResult::Refused;
         }
         if (!acceptOlder && EarlierThan(source.st_mtim, entry.st_mtim)) {
             why = "a newer file of that name is already there";
@@ -392,7 +406,13 @@ bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, std::map<std:
     InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, false, file, why);
     if (result == InstallResult::SourceOlder && subcircuit)
         result = PrepareFile(source, folder, destDir, FileNameOf(target), true, false, file, why);
+    if (result == InstallResult::Refused) return refuse(why);
     if (result != InstallResult::Installed) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
+    if (file->ChangesNothing()) {
+        // The installed file is the upgrade's already: nothing to put in place, or to undo.
+        item.Copied = 1;
+        return true;
+    }
     int64_t ticket = 0;
     if (app.runRecord) {
         ticket = app.runRecord->StageFileChange(
@@ -448,40 +468,38 @@ void CopyDataFiles(App& app) {
     app.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
+namespace {
+
+// Whether two open files read alike from where they stand to their ends.
+std::optional<bool> ReadAlike(int fa, int fb) {
+    static thread_local std::vector<char> bufferA(1 << 16), bufferB(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(fa, bufferA.data(), bufferA.size());
+        if (got < 0) return std::nullopt;
+        ssize_t have = 0;
+        while (have < got) {
+            const ssize_t n = ::read(fb, bufferB.data() + have, static_cast<size_t>(got - have));
+            if (n <= 0) break;
+            have += n;
+        }
+        if (have != got) return false;  // the other file ended early
+        if (got == 0) return ::read(fb, bufferB.data(), 1) == 0;  // and it ends here too
+        if (std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(got)) != 0) return false;
+    }
+}
+
+}  // namespace
+
+bool SameContent(int fa, int fb) { return ReadAlike(fa, fb).value_or(false); }
+
 std::optional<bool> SameBytes(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
+    struct stat sa {}, sb {};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return std::nullopt;
     if (sa.st_size != sb.st_size) return false;
     const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
     const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
     std::optional<bool> same;
-    if (fa >= 0 && fb >= 0) {
-        static thread_local std::vector<char> bufferA(1 << 16), bufferB(1 << 16);
-        same = true;
-        for (;;) {
-            const ssize_t got = ::read(fa, bufferA.data(), bufferA.size());
-            if (got < 0) {
-                same.reset();
-                break;
-            }
-            if (got == 0) break;
-            ssize_t have = 0;
-            while (have < got) {
-                const ssize_t n = ::read(fb, bufferB.data() + have, static_cast<size_t>(got - have));
-                if (n <= 0) break;
-                have += n;
-            }
-            if (have != got) {
-                same = false;  // the other file ended early: it changed while it was read
-                break;
-            }
-            if (std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(got)) != 0) {
-                same = false;
-                break;
-            }
-        }
-    }
+    if (fa >= 0 && fb >= 0) same = ReadAlike(fa, fb);
     if (fa >= 0) ::close(fa);
     if (fb >= 0) ::close(fb);
     return same;

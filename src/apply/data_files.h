@@ -27,7 +27,9 @@ enum class CopyOutcome {
 // file is written through (the file it leads to gets the new bytes, the link stays).
 void CopyDataFiles(App& app);
 
-enum class InstallResult { Installed, SourceOlder, NoDirectory, Failed };
+// Refused: what stands at the target is not written over (a folder, a link to nothing or to
+// anything but a file, a device); `why` names it.
+enum class InstallResult { Installed, SourceOlder, NoDirectory, Refused, Failed };
 
 // A new file prepared to take the place of `name` in a folder: written whole into a temporary
 // file beside what it replaces, and put in place by Commit (a rename). Dropped uncommitted, the
@@ -45,6 +47,8 @@ public:
     bool ThroughLink() const { return m_throughLink; }
     // The file replaced (a link followed), or null for a new file.
     const struct stat* Replaced() const { return m_replaces ? &m_replaced : nullptr; }
+    // Whether the new file is what it replaces already: the same bytes, permissions and time.
+    bool ChangesNothing() const;
     // Renames the new file into place; `written`, when given, receives the file put there.
     bool Commit(std::string& why, struct stat* written);
 
@@ -83,6 +87,8 @@ CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
 // Copies a file's bytes, permissions and modification time to `to` (replacing it) the way the run
 // installs data files: into a temporary file beside it that is written to the disk and renamed.
 bool CopyFileWhole(const std::string& from, const std::string& to, std::string& why);
+// Whether two open files hold the same bytes from where they stand, read side by side.
+bool SameContent(int fa, int fb);
 // Whether two files hold the same bytes, read side by side; nothing when one cannot be read.
 std::optional<bool> SameBytes(const std::string& a, const std::string& b);
 

@@ -35,6 +35,13 @@ std::vector<FailedSave> CheckSavesAreDurable(App& app) {
     for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
         failed.push_back({StringFromPointer(E_FailedSaveLibrary(i)), StringFromPointer(name)});
     E_ClearFailedSaves();
+    MarkLostSaves(app, failed);
+    return failed;
+}
+
+}  // namespace
+
+void MarkLostSaves(App& app, const std::vector<FailedSave>& failed) {
     std::map<std::string, std::string> realPaths;
     auto real = [&realPaths](const std::string& path) -> const std::string& {
         auto it = realPaths.find(path);
@@ -70,10 +77,7 @@ std::vector<FailedSave> CheckSavesAreDurable(App& app) {
         app.dialogs.ShowMessage({"These elements could not be written to their libraries after all (is the disk "
                                  "full?): " + names + ". The summary shows them as not copied.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
-    return failed;
 }
-
-}  // namespace
 
 void NoteNotRecorded(App& app, const std::string& why) {
     if (!app.unrecordedReasons.insert(why).second) return;

@@ -142,6 +142,8 @@ bool RecordDatabase::Check(const std::string& path, std::string& error, Refusal&
 }
 
 RecordDatabase::~RecordDatabase() {
+    // A record at rest has no side files, so that reading it (read-only) makes none either.
+    if (!sqlite3_db_readonly(m_db, "main")) Exec("PRAGMA journal_mode=DELETE");
     sqlite3_close_v2(m_db);
 }
 

@@ -237,12 +237,13 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
             continue;
         }
         if (!db) return nullptr;
-        const std::string identity = InstallationIdentity(folder, create, why);
-        if (identity.empty()) {
-            why = "the record of update runs cannot be matched with this installation: " + why;
+        std::string identityWhy;
+        const std::string identity = InstallationIdentity(folder, create, identityWhy);
+        const std::string recorded = db->Setting("installation", "");
+        if (identity.empty() && (create || identityWhy.find(" is missing") == std::string::npos)) {
+            why = "the record of update runs cannot be matched with this installation: " + identityWhy;
             return nullptr;
         }
-        const std::string recorded = db->Setting("installation", "");
         if (recorded.empty() && create) {
             if (!db->SetSetting("installation", identity)) {
                 why = "the record cannot be written: " + db->Error();
@@ -250,7 +251,8 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
             }
         } else if (recorded != identity) {
             why = "the record of update runs in " + folder.historyPath +
-                  " belongs to another installation (it was copied here); nothing of it is used: move it away";
+                  " belongs to another installation (it was copied here, or this installation's identity " +
+                  JoinPath(folder.installationPath, ".zrxlibug.id") + " was removed); nothing of it is used: move it away";
             return nullptr;
         }
         return db;

@@ -70,7 +70,8 @@ bool OpenTarget(const Environment& env, const Change& c, Target& target, std::st
         }
         return true;
     }
-    if (!c.link) {
+    // A file the run made was never a link, and only a link the run wrote through is followed.
+    if (!c.link || c.created) {
         why = path + " is now a symbolic link, which the update did not write through; left alone";
         return false;
     }
@@ -169,6 +170,8 @@ private:
         const int32_t library = m_libraries.Open(path, kind, true, &why);
         if (library == 0) return why = label + ": " + why, false;
         const std::string current = StringFromPointer(E_ElementDigest(library, c.name.c_str()));
+        if (current.empty() && !StringFromPointer(E_LastError()).empty())
+            return why = label + ": " + StringFromPointer(E_LastError()), false;
         const bool asWritten = !c.hasNew || current == c.newDigest;
         if (c.created) {
             if (current.empty()) return true;
@@ -547,15 +550,19 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         for (const Change& c : changes)
             if (c.what == kIndexLine || c.what == kIndexMade || c.what == kIndexBefore) done.push_back(c.id);
 
-    // Libraries and subdirectories the run made, when they are empty again.
+    // Libraries and subdirectories the run made go when they are empty again; one that still holds
+    // something (left alone above, or added since) stays, and is looked at again next time.
     E_FlushLibraries();
     for (const Change& c : changes) {
         if (c.what != kLibraryMade) continue;
         Directory place;
         std::string leaf;
-        done.push_back(c.id);
-        if (!OpenPlaceFolder(env, c.place, place, leaf, why) || !place.Look(leaf, info) || !S_ISREG(info.st_mode))
+        bool missing = false;
+        if (!OpenPlaceFolder(env, c.place, place, leaf, why, &missing) || !place.Look(leaf, info)) {
+            if (missing || place.IsOpen()) done.push_back(c.id);  // gone already
             continue;
+        }
+        if (!S_ISREG(info.st_mode)) continue;
         const std::string path = PathOf(env, c.place);
         bool empty = false;
         for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
@@ -565,14 +572,19 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             E_CloseLibrary(library);
         }
         E_FlushLibraries();  // the file is let go before it goes
-        if (empty) ::unlinkat(place.Fd(), leaf.c_str(), 0);
+        if (empty && ::unlinkat(place.Fd(), leaf.c_str(), 0) == 0) done.push_back(c.id);
     }
     for (auto c = changes.rbegin(); c != changes.rend(); ++c) {
         if (c->what != kDirectoryMade) continue;
         Directory place;
         std::string leaf;
-        if (OpenPlaceFolder(env, c->place, place, leaf, why)) ::unlinkat(place.Fd(), leaf.c_str(), AT_REMOVEDIR);
-        done.push_back(c->id);  // only when empty
+        bool missing = false;
+        if (!OpenPlaceFolder(env, c->place, place, leaf, why, &missing)) {
+            if (missing) done.push_back(c->id);
+            continue;
+        }
+        // Only an empty folder goes.
+        if (::unlinkat(place.Fd(), leaf.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) done.push_back(c->id);
     }
     markDone(done);
 

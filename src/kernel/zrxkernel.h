@@ -101,8 +101,9 @@ ZK_API int32_t E_OpenLibToRead(int32_t library, const char* name);
 // Compares what two open libraries (of one kind) store for two elements, without loading them into
 // the working database: 1 when the stored elements are identical, 0 when they differ, -1 when the
 // first library has no element `nameA`, -2 when the second has no element `nameB` (the first
-// holds it), -3 when a handle is not open or an element is damaged (E_LastError says which). Names
-// compare exactly. Nothing is written.
+// holds it, undamaged), -3 when a handle is not open or an element is damaged (E_LastError says
+// which). Names compare exactly. Nothing is written. An element compared with itself tells
+// whether it is there and undamaged.
 ZK_API int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB, const char* nameB);
 // Copies what one open library stores for an element into another open library of the same kind
 // (a write handle), under `toName`, as it is stored: nothing goes through the working database.
@@ -114,7 +115,7 @@ ZK_API int32_t E_CopyElement(int32_t fromLibrary, const char* name, int32_t toLi
 ZK_API int32_t E_DeleteElement(int32_t library, const char* name);
 // A digest of what an open library stores for an element: 64 hex digits of the SHA-256 of its
 // stored form, equal for two elements exactly when they are stored alike; the empty text when
-// the library has no such element.
+// the library has no such element, or when it cannot be read (then E_LastError says why).
 ZK_API const char* E_ElementDigest(int32_t library, const char* name);
 // A write cursor (above 0) for saving an element under that name, else 0 (read-only handle,
 // empty name).

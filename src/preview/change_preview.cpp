@@ -86,9 +86,15 @@ private:
         if (targetName.empty()) return Because(Change::Missing, "an element without a name is not copied");
         const std::string& targetPath = Resolve(dir, row.TargetLib);
         if (!Exists(targetPath)) {
-            if (E_OpenLibToRead(source, name.c_str()) < 1)
-                return Because(Change::Missing, "not in the upgrade library " + sourcePath);
-            return {Change::New};
+            // Compared with itself: whether the upgrade holds it, undamaged.
+            switch (E_CompareElements(source, name.c_str(), source, name.c_str())) {
+                case 1:
+                    return {Change::New};
+                case -1:
+                    return Because(Change::Missing, "not in the upgrade library " + sourcePath);
+                default:
+                    return Because(Change::Unreadable, StringFromPointer(E_LastError()));
+            }
         }
         const int32_t target = m_libraries.Open(targetPath, kind, false, &why);
         if (target == 0) return Because(Change::Unreadable, targetPath + ": " + why);
@@ -117,16 +123,23 @@ private:
             DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");
         if (!StaysInside(destDir, targetDir, m_realPaths))
             return Because(Change::Unreadable, destDir + " leads outside " + targetDir);
+        struct stat info {};
+        if (subcircuit && ::lstat(destDir.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))
+            return Because(Change::Unreadable, destDir + " is not a folder (a link, or a file)");
         if (!IsDirectory(destDir)) {
             // The run makes a missing subcircuit subdirectory; any other folder must be there.
             if (subcircuit && IsDirectory(targetDir)) return {Change::New};
             return Because(Change::Unreadable, "the folder " + destDir + " does not exist");
         }
         const std::string target = DataFileTargetPath(destDir, row.Name);
-        struct stat info {};
         if (::lstat(target.c_str(), &info) != 0) return {Change::New};
         if (S_ISDIR(info.st_mode))
             return Because(Change::Unreadable, "a folder of that name is in the way: " + target);
+        // A link to a file is written through; any other link, or anything but a file, is refused.
+        std::string why;
+        if (!WriteTargetOf(target, why)) return Because(Change::Unreadable, why);
+        if (!S_ISLNK(info.st_mode) && !S_ISREG(info.st_mode))
+            return Because(Change::Unreadable, target + " is not a regular file");
         if (!subcircuit && InstalledFileIsNewer(source, target))
             return Because(Change::Older, "the installed " + target + " is newer");
         const auto same = SameBytes(source, target);

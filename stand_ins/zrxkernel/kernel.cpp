@@ -402,13 +402,18 @@ int32_t E_CompareElements(int32_t libraryA, const char* nameA, int32_t libraryB,
     // copied.
     std::string copyA;
     const std::string& first = a->file == b->file ? (copyA = *readA) : *readA;
-    const std::optional<std::string>& second = b->file->Read(nameB);
-    if (!second) return -2;
     auto readable = [](const LibraryHandle& handle, const std::string& data) {
         return StoredIntact(data, handle.file->Kind() == ZK_KIND_PART_LIBRARY);
     };
-    if (!readable(*a, first) || !readable(*b, *second)) {
-        k.lastError = std::string("the element ") + (readable(*a, first) ? nameB : nameA) + " is damaged";
+    // A damaged first element is damaged whether or not the second library holds one.
+    if (!readable(*a, first)) {
+        k.lastError = std::string("the element ") + nameA + " is damaged";
+        return -3;
+    }
+    const std::optional<std::string>& second = b->file->Read(nameB);
+    if (!second) return -2;
+    if (!readable(*b, *second)) {
+        k.lastError = std::string("the element ") + nameB + " is damaged";
         return -3;
     }
     return first == *second ? 1 : 0;
@@ -455,8 +460,10 @@ const char* E_ElementDigest(int32_t library, const char* name) {
     Kernel& k = K();
     LibraryHandle* handle = k.Library(library);
     k.digest.clear();
+    k.lastError.clear();
     if (handle == nullptr || name == nullptr) return k.digest.c_str();
     if (const auto& data = handle->file->Read(name)) k.digest = Sha256Hex(*data);
+    else if (handle->file->ReadFailed()) k.lastError = "the library cannot be read: " + handle->file->LastError();
     return k.digest.c_str();
 }
 

@@ -296,6 +296,7 @@ const std::optional<std::string>& LibraryFile::Read(std::string_view name) {
         m_cachedData.reset();
         if (rc != SQLITE_DONE) m_lastError = sqlite3_errmsg(m_db);
     }
+    m_readFailed = rc != SQLITE_ROW && rc != SQLITE_DONE;
     m_select->Reset();
     m_cacheValid = rc == SQLITE_ROW || rc == SQLITE_DONE;
     m_cachedName = name;

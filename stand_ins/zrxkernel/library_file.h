@@ -72,6 +72,8 @@ public:
     std::optional<std::string> Load(std::string_view name) { return Read(name); }
     // The same without a copy: valid until the next read or write of this file.
     const std::optional<std::string>& Read(std::string_view name);
+    // Whether the last Read failed (rather than found no such element); LastError says why.
+    bool ReadFailed() const { return m_readFailed; }
     // Saves one element. Saves are gathered into one database transaction (each save atomic in
     // it) that Commit() ends; CommitIfOld() ends it once it has been open for kMaxBatchAge.
     bool Save(std::string_view name, std::string_view data);
@@ -130,6 +132,7 @@ private:
     bool Apply(std::string_view name, const std::optional<std::string>& data);
     std::vector<std::string> m_failedSaves;
     std::string m_lastError;
+    bool m_readFailed = false;
 };
 
 }  // namespace zrx::kernel

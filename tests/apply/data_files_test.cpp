@@ -160,6 +160,40 @@ TEST_F(CopyDataFilesTest, FilesGoToTheirDirectoriesAndRefusalsAreReported) {
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/OPAMPS/op.sbc"), "sbc");
 }
 
+// A target that is a link to a file is written through and stays a link; the date that counts
+// is the file's it leads to; a link to nothing is refused with a message that names it.
+TEST_F(CopyDataFilesTest, ATargetThatIsALinkIsWrittenThroughOrRefused) {
+    namespace fs = std::filesystem;
+    const auto now = fs::file_time_type::clock::now();
+    for (const char* name : {"linked.DAT", "newer.DAT", "dangling.DAT"}) {
+        test::WriteFile(m_upgrade / name, std::string("upgrade's ") + name);
+        fs::last_write_time(m_upgrade / name, now - std::chrono::hours(1));
+    }
+    test::WriteFile(m_suite / "SYS/real.DAT", "older, behind a link");
+    fs::last_write_time(m_suite / "SYS/real.DAT", now - std::chrono::hours(2));
+    test::WriteFile(m_suite / "SYS/newer-real.DAT", "newer, behind a link");
+    fs::create_symlink(m_suite / "SYS/real.DAT", m_suite / "JOB/linked.DAT");
+    fs::create_symlink(m_suite / "SYS/newer-real.DAT", m_suite / "JOB/newer.DAT");
+    fs::create_symlink(m_suite / "SYS/nothing", m_suite / "JOB/dangling.DAT");
+    WriteList({"4,0,2,linked.DAT", "4,0,2,newer.DAT", "4,0,2,dangling.DAT"});
+    App& app = Open();
+    Update(app);
+    EXPECT_EQ(StatusOf("linked.DAT"), "Copied");
+    EXPECT_TRUE(fs::is_symlink(m_suite / "JOB/linked.DAT"));
+    EXPECT_EQ(test::ReadFile(m_suite / "SYS/real.DAT"), "upgrade's linked.DAT");
+    EXPECT_EQ(StatusOf("newer.DAT"), "Not copied");
+    EXPECT_EQ(test::ReadFile(m_suite / "SYS/newer-real.DAT"), "newer, behind a link");
+    EXPECT_EQ(StatusOf("dangling.DAT"), "Not copied");
+    EXPECT_TRUE(fs::is_symlink(m_suite / "JOB/dangling.DAT"));
+    EXPECT_FALSE(fs::exists(m_suite / "SYS/nothing"));
+    const auto boxes = BoxTexts();
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "Cannot copy file   newer.DAT"), boxes.end());
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(),
+                        "Cannot copy file   dangling.DAT: " + (m_suite / "JOB/dangling.DAT") +
+                            " is a symbolic link that leads nowhere"),
+              boxes.end());
+}
+
 TEST_F(CopyDataFilesTest, ALinkPlantedInASubdirectoryDoesNotCarryFilesOutside) {
     test::TempDir outside;
     std::filesystem::create_directory_symlink(outside.Path(), m_suite / "ZSM_SBK/EVIL");

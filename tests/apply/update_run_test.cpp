@@ -226,6 +226,25 @@ TEST_F(UpdateRunTest, ASummaryThatCannotBeSavedSaysSo) {
 
 // Targets named in another letter case than the installation's are the installation's: no second
 // library, file or subdirectory appears beside them.
+// A save lost on its way to the disk is matched by its library and name: the symbol of the same
+// name in another library stays copied.
+TEST_F(UpdateRunTest, ALostSaveUnmarksOnlyItsOwnElement) {
+    MakeLibrary(m_upgrade / "A_Upg.SYMBOL", false, {SymbolJson("7400", 1, {{6, "a symbol"}})});
+    WriteList({"1,0,1,7400,Logic.PART", "2,0,1,7400,Logic.SYMBOL,A_Upg.SYMBOL"});
+    App& app = Open();
+    Update(app);
+    ASSERT_EQ(app.lists.PartItems[0].Copied, 1);
+    ASSERT_EQ(app.lists.SymbolItems[0].Copied, 1);
+    char* real = ::realpath((m_suite / "LIB/Logic.PART").c_str(), nullptr);
+    MarkLostSaves(app, {{real, "7400"}});
+    std::free(real);
+    EXPECT_EQ(app.lists.PartItems[0].Copied, 0);
+    EXPECT_EQ(app.lists.SymbolItems[0].Copied, 1);
+    EXPECT_EQ(BoxTexts().back(),
+              "These elements could not be written to their libraries after all (is the disk full?): 7400. The "
+              "summary shows them as not copied.");
+}
+
 class TargetCaseTest : public test::UpgradeTest {};
 
 TEST_F(TargetCaseTest, TargetsAreFoundWhateverTheirLetterCase) {

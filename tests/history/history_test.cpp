@@ -1,6 +1,7 @@
 #include "history/rollback.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "apply/index_files.h"
 #include "history/run_record.h"
@@ -129,7 +130,9 @@ TEST_F(HistoryTest, AnIndexFileNotYetReplacedIsLeftAsItWas) {
         return false;  // killed here
     }));
     record.reset();
-    history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Restored) << result.message;
+    EXPECT_EQ(result.restored, 0u);
     EXPECT_EQ(test::ReadFile(index), before);
     for (const auto& entry : fs::directory_iterator(m_suite / "ZSM_MOD"))
         EXPECT_EQ(entry.path().filename().string().find("zrxtmp"), std::string::npos) << entry.path();
@@ -142,21 +145,28 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
     ASSERT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART",
                               R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("7400", "EDITED") + "]}",
                               error));
+    // An element the run made, edited since.
+    ASSERT_TRUE(ImportLibrary(m_suite / "LIB/New.PART",
+                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("7404", "EDITED") + "]}", error));
     test::WriteFile(m_suite / "JOB/cool.DAT", "edited by hand");
-    // Someone else's index line stays whatever happens.
-    test::WriteFile(m_suite / "ZSM_MOD/modpar.idx",
-                    test::ReadFile(m_suite / "ZSM_MOD/modpar.idx") + "Z||ZZZ|Z1|z\r\n");
+    test::WriteFile(m_suite / "LIB/heat.TAL", "NEW HEAT");  // the same size as the run's "new heat"
+    // Someone else's index line stays whatever happens, and so does a second copy of the run's.
+    test::WriteFile(m_suite / "ZSM_MOD/modpar.idx", test::ReadFile(m_suite / "ZSM_MOD/modpar.idx") +
+                                                        "Z||ZZZ|Z1|z\r\nD||DIODES|D1|fast\r\n");
     auto result = history::Rollback(app.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Conflicts);
     // In the order the run changed them: data files first.
-    ASSERT_EQ(result.conflicts.size(), 2u);
-    EXPECT_EQ(result.conflicts[0], (m_suite / "JOB/cool.DAT") + " was changed after the update");
-    EXPECT_EQ(result.conflicts[1],
+    ASSERT_EQ(result.conflicts.size(), 4u);
+    EXPECT_EQ(result.conflicts[0], (m_suite / "LIB/heat.TAL") + " was changed after the update");
+    EXPECT_EQ(result.conflicts[1], (m_suite / "JOB/cool.DAT") + " was changed after the update");
+    EXPECT_EQ(result.conflicts[2],
               "7400 in " + (m_suite / "LIB/Logic.PART") + " was changed after the update");
+    EXPECT_EQ(result.conflicts[3], "7404 in " + (m_suite / "LIB/New.PART") + " was changed after the update");
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("EDITED"), std::string::npos);
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "edited by hand");
+    EXPECT_EQ(test::ReadFile(m_suite / "LIB/heat.TAL"), "NEW HEAT");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"),
-              "D||DIODES|D1|slow\r\nQ||OTHER|Q9|x\r\nZ||ZZZ|Z1|z\r\n");
+              "D||DIODES|D1|slow\r\nQ||OTHER|Q9|x\r\nZ||ZZZ|Z1|z\r\nD||DIODES|D1|fast\r\n");
     EXPECT_EQ(test::LibraryNames(m_suite / "LIB/Logic.SYMBOL"),
               std::vector<std::string>{"NAND"});  // the rest went back
     EXPECT_EQ(Runs()[0].state, "partly rolled back");
@@ -165,6 +175,8 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Restored) << result.message;
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("OLD"), std::string::npos);
     EXPECT_FALSE(fs::exists(m_suite / "JOB/cool.DAT"));
+    EXPECT_EQ(test::ReadFile(m_suite / "LIB/heat.TAL"), "old heat");
+    EXPECT_FALSE(fs::exists(m_suite / "LIB/New.PART"));
     EXPECT_EQ(Runs()[0].state, "rolled back");
 }
 
@@ -197,6 +209,22 @@ TEST_F(HistoryTest, RunsAreRolledBackNewestFirstAndTheRecordKeepsTheLastOnes) {
     EXPECT_FALSE(fs::exists(history::HistoryFolder(app.env) + "/run-" + std::to_string(first)));
 }
 
+// Newest first holds for files as for elements.
+TEST_F(HistoryTest, AnOlderRunThatChangedAFileANewerRunChangedWaits) {
+    App& app = Open();
+    Update(app);
+    const int64_t first = app.lastRunId;
+    test::WriteFile(m_upgrade / "cool.DAT", "cooler");
+    WriteList({"4,0,2,cool.DAT"});
+    LoadAgain(app);
+    Update(app);
+    const auto refused = history::Rollback(app.env, first, false);
+    EXPECT_EQ(refused.outcome, history::RollbackResult::Outcome::NothingDone);
+    EXPECT_EQ(refused.message, "run " + std::to_string(app.lastRunId) +
+                                   " is newer and changed the same elements or files; roll it back first");
+    EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "cooler");
+}
+
 TEST_F(HistoryTest, ARunThatChangesNothingLeavesNoRecord) {
     App& app = Open();
     app.main.F_OverPrompt(0).Click();
@@ -210,6 +238,19 @@ TEST_F(HistoryTest, ARunThatChangesNothingLeavesNoRecord) {
 }
 
 TEST_F(HistoryTest, ARecordThatIsNotOursStopsTheRunBeforeItChangesAnything) {
+    // A database of another program is no record either.
+    {
+        fs::create_directories(m_suite / ".zrxlibug/history");
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((m_suite / ".zrxlibug/history/history.db").c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "CREATE TABLE runs(id); CREATE TABLE changes(id);", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        App& app = Open();
+        Update(app);
+        EXPECT_TRUE(m_summaryRows.empty());
+        EXPECT_NE(BoxTexts().back().find("is not a record of update runs of this program"), std::string::npos);
+        m_app.reset();
+    }
     const auto before = Contents(m_suite.Dir());
     test::WriteFile(m_suite / ".zrxlibug/history/history.db", "somebody else's file");
     App& app = Open();
@@ -222,6 +263,19 @@ TEST_F(HistoryTest, ARecordThatIsNotOursStopsTheRunBeforeItChangesAnything) {
     EXPECT_EQ(test::ReadFile(m_suite / ".zrxlibug/history/history.db"), "somebody else's file");
     EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).outcome,
               history::RollbackResult::Outcome::NothingDone);
+}
+
+// The summary's Undo never forces: what was changed meanwhile stays, and the box names it.
+TEST_F(HistoryTest, TheSummarysUndoLeavesAloneWhatWasChangedMeanwhile) {
+    App& app = Open();
+    m_whileSummary = [this](ui::Form& form) {
+        test::WriteFile(m_suite / "JOB/cool.DAT", "edited while the summary was shown");
+        static_cast<ui::Button*>(form.Find("P_Undo"))->Click();
+    };
+    Update(app);
+    EXPECT_TRUE(StartsWith(BoxTexts()[2], "The update was undone in part.")) << BoxTexts()[2];
+    EXPECT_NE(BoxTexts()[2].find((m_suite / "JOB/cool.DAT") + " was changed after the update"), std::string::npos);
+    EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "edited while the summary was shown");
 }
 
 TEST_F(HistoryTest, TheSummaryOffersToUndoTheRun) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <map>
+#include <set>
 
 #include "support/upgrade_fixture.h"
 
@@ -21,9 +24,13 @@ namespace fs = std::filesystem;
 class ChangePreviewTest : public test::UpgradeTest {
 protected:
     void SetUp() override {
-        MakeLibrary(m_suite / "LIB/Logic.PART", true, {PartJson("P_SAME"), PartJson("P_CHANGED", "OLD")});
+        // P_TAIL differs only in its last pin's name: far from the first bytes of what is stored.
+        const std::string tail = PartJson("P_TAIL");
+        MakeLibrary(m_suite / "LIB/Logic.PART", true,
+                    {PartJson("P_SAME"), PartJson("P_CHANGED", "OLD"), tail});
         MakeLibrary(m_upgrade / "Upgrade.PART", true,
-                    {PartJson("P_SAME"), PartJson("P_CHANGED", "NEW"), PartJson("P_NEW")});
+                    {PartJson("P_SAME"), PartJson("P_CHANGED", "NEW"), PartJson("P_NEW"),
+                     tail.substr(0, tail.rfind("\"A\"")) + "\"Z\"}]}]}}", PartJson("P_DAMAGED")});
         MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false,
                     {SymbolJson("S_SAME", 1, {{6, "s"}}), SymbolJson("S_CHANGED", 1, {{6, "old"}})});
         MakeLibrary(m_upgrade / "A_Upg.SYMBOL", false,
@@ -33,15 +40,22 @@ protected:
         MakeLibrary(m_upgrade / "Upgrade.PACKAGE", false,
                     {SymbolJson("K_SAME", 2, {{6, "8"}}), SymbolJson("K_NEW", 2, {})});
         MakeLibrary(m_suite / "ZSM_MOD/Diodes.SML", false,
-                    {ModelJson("M_SAME", "D,a", "x"), ModelJson("M_CHANGED", "D,a", "old")});
+                    {ModelJson("M_SAME", "D,a", "x"), ModelJson("M_CHANGED", "D,a", "old"),
+                     ModelJson("M_TRAIL", "D,a", "t")});
+        // A model is saved under its name without blanks around it.
         MakeLibrary(m_upgrade / "Upgrade.SPARAM", false,
                     {ModelJson("M_SAME", "D,a", "x"), ModelJson("M_CHANGED", "D,a", "new"),
-                     ModelJson("M_NEW", "Q,b", "y")});
+                     ModelJson("M_NEW", "Q,b", "y"), ModelJson("M_TRAIL ", "D,a", "t")});
+        DamageElement(m_upgrade / "Upgrade.PART", "P_DAMAGED");
         test::WriteFile(m_upgrade / "Upgrade.MPARAM", "not a library");
         test::WriteFile(m_suite / "LIB/Bad.PART", "not a library either");
 
         test::WriteFile(m_suite / "LIB/same.TAL", "tal");
         test::WriteFile(m_upgrade / "same.TAL", "tal");
+        test::WriteFile(m_suite / "LIB/longer.TAL", "tal");  // alike as far as the shorter goes
+        test::WriteFile(m_upgrade / "longer.TAL", "tal and more");
+        test::WriteFile(m_outside / "outside.DAT", "from elsewhere");
+        fs::create_symlink(m_outside / "outside.DAT", m_upgrade / "outside.DAT");
         test::WriteFile(m_suite / "JOB/changed.DAT", "old");
         test::WriteFile(m_upgrade / "changed.DAT", "new");
         test::WriteFile(m_upgrade / "new.SPC", "spc");
@@ -65,6 +79,10 @@ protected:
                    "1,0,1,P_GHOST,Logic.PART",
                    "1,0,1,P_SAME,Bad.PART",
                    "1,0,1,P_SAME,logic.part",  // found by letter case
+                   "1,0,1,P_TAIL,Logic.PART",
+                   "1,0,1,P_DAMAGED,Logic.PART",
+                   "1,0,1,P_GHOST,Nowhere.PART",  // neither library nor element
+                   "1,0,1,P_SAME,Diodes.SML",     // a name the model directory holds, in LibDir
                    "2,0,1,S_SAME,Logic.SYMBOL,A_Upg.SYMBOL",
                    "2,0,1,S_CHANGED,Logic.SYMBOL,A_Upg.SYMBOL",
                    "2,0,1,I_NEW,I_x.SYMBOL,i_upg.symbol",
@@ -74,8 +92,11 @@ protected:
                    "5,0,5,M_CHANGED,Diodes.SML",
                    "5,0,5,M_NEW,Diodes.SML",
                    "5,0,5,M_NEW,Other.SML",
+                   "5,0,5,M_TRAIL ,Diodes.SML",
                    "6,0,1,X_MIXED,Mixed.MPARAM",
                    "4,0,1,same.TAL",
+                   "4,0,1,longer.TAL",
+                   "4,0,2,outside.DAT",
                    "4,0,2,changed.DAT",
                    "4,0,3,new.SPC",
                    "4,0,1,older.txt,Notes",
@@ -83,6 +104,22 @@ protected:
                    "4,0,9,same.sbc,regs",
                    "4,0,9,new.sbc,NEWDIR",
                    "4,0,9,old.sbc,REGS"});
+    }
+    // Spoils one stored element's bytes (inside, not its length).
+    static void DamageElement(const std::string& library, const std::string& name) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(library.c_str(), &db), SQLITE_OK);
+        const std::string sql = "UPDATE elements SET data=substr(data,1,8)||x'FF'||substr(data,10) WHERE name='" + name + "'";
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // The row of a "name library" key.
+    size_t Row(const App& app, const std::string& key) {
+        const auto changes = Changes(app);
+        for (size_t i = 0; i < changes.size(); ++i)
+            if (changes[i].first == key) return i;
+        ADD_FAILURE() << "no row " << key;
+        return 0;
     }
     // Each offered row's change word, by "name library".
     std::vector<std::pair<std::string, std::string>> Changes(const App& app) {
@@ -92,6 +129,7 @@ protected:
                                 std::string(preview::ChangeWord(app.changeColumn.Changes().changes[i])));
         return result;
     }
+    test::TempDir m_outside;
 };
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
@@ -106,6 +144,10 @@ TEST_F(ChangePreviewTest, EveryRowOfEveryKindGetsItsChange) {
                                    {"P_GHOST Logic.PART", "missing"},
                                    {"P_SAME Bad.PART", "unreadable"},
                                    {"P_SAME logic.part", "same"},
+                                   {"P_TAIL Logic.PART", "changed"},
+                                   {"P_DAMAGED Logic.PART", "unreadable"},
+                                   {"P_GHOST Nowhere.PART", "missing"},
+                                   {"P_SAME Diodes.SML", "new"},
                                    {"S_SAME Logic.SYMBOL", "same"},
                                    {"S_CHANGED Logic.SYMBOL", "changed"},
                                    {"I_NEW I_x.SYMBOL", "new"},
@@ -115,8 +157,11 @@ TEST_F(ChangePreviewTest, EveryRowOfEveryKindGetsItsChange) {
                                    {"M_CHANGED Diodes.SML", "changed"},
                                    {"M_NEW Diodes.SML", "new"},
                                    {"M_NEW Other.SML", "new"},
+                                   {"M_TRAIL  Diodes.SML", "same"},
                                    {"X_MIXED Mixed.MPARAM", "unreadable"},
                                    {"same.TAL " + lib, "same"},
+                                   {"longer.TAL " + lib, "changed"},
+                                   {"outside.DAT " + job, "missing"},
                                    {"changed.DAT " + job, "changed"},
                                    {"new.SPC " + sys, "new"},
                                    {"older.txt " + lib, "older"},
@@ -124,9 +169,12 @@ TEST_F(ChangePreviewTest, EveryRowOfEveryKindGetsItsChange) {
                                    {"same.sbc regs", "same"},
                                    {"new.sbc NEWDIR", "new"},
                                    {"old.sbc REGS", "changed"}}));
-    EXPECT_NE(app.changeColumn.Changes().ReasonOf(5).find("the file is not a library"), std::string::npos)
-        << app.changeColumn.Changes().ReasonOf(5);
-    EXPECT_NE(app.changeColumn.Changes().ReasonOf(16).find("Upgrade.MPARAM"), std::string::npos);
+    const preview::RowChanges& changes = app.changeColumn.Changes();
+    EXPECT_NE(changes.ReasonOf(Row(app, "P_SAME Bad.PART")).find("the file is not a library"), std::string::npos);
+    EXPECT_NE(changes.ReasonOf(Row(app, "X_MIXED Mixed.MPARAM")).find("Upgrade.MPARAM"), std::string::npos);
+    EXPECT_NE(changes.ReasonOf(Row(app, "P_DAMAGED Logic.PART")).find("damaged"), std::string::npos);
+    EXPECT_NE(changes.ReasonOf(Row(app, "outside.DAT " + job)).find("leads outside the upgrade folder"),
+              std::string::npos);
     // The grid shows the change in its sixth column; the five columns stay as they are.
     const ui::Grid& grid = app.main.F_Preferen;
     EXPECT_EQ(grid.TextMatrix(0, 5), "Change");
@@ -183,10 +231,12 @@ TEST_F(ChangePreviewTest, UnchangedRowsCanAllBeSetToNoAndNothingElse) {
     ui::Grid& grid = app.main.F_Preferen;
     grid.UserSelect(2, 3, 2, 3);  // P_CHANGED to NO by hand
     app.main.P_SameToNo.Click();
-    for (size_t i = 0; i < app.changeColumn.Changes().changes.size(); ++i) {
-        const bool same = app.changeColumn.Changes().changes[i] == preview::Change::Same;
-        EXPECT_EQ(grid.TextMatrix(static_cast<int>(i) + 1, 3), same || i == 1 ? "NO" : "YES") << i;
-    }
+    const std::set<std::string> no = {"P_SAME Logic.PART", "P_CHANGED Logic.PART", "P_SAME logic.part",
+                                      "S_SAME Logic.SYMBOL", "K_SAME Std.PACKAGE", "M_SAME Diodes.SML",
+                                      "M_TRAIL  Diodes.SML", "same.TAL " + (m_suite / "LIB"), "same.sbc regs"};
+    const auto rows = Changes(app);
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(grid.TextMatrix(static_cast<int>(i) + 1, 3), no.count(rows[i].first) ? "NO" : "YES") << rows[i].first;
 }
 
 }  // namespace

@@ -1,0 +1,316 @@
+// The undo record as input, not as truth: a record that was rewritten, copied from another
+// installation, made by another user or reached through links changes nothing outside the
+// installation; kept files, identities, retention, full disks and side files of libraries.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "history/record_folder.h"
+#include "history/rollback.h"
+#include "history/run_record.h"
+#include "support/contents.h"
+#include "support/run_cli.h"
+#include "support/upgrade_fixture.h"
+
+namespace zrx {
+namespace {
+
+namespace fs = std::filesystem;
+using Outcome = history::RollbackResult::Outcome;
+using test::MakeLibrary;
+using test::PartJson;
+
+class RecordInputTest : public test::UpgradeTest {
+protected:
+    void SetUp() override { Prepare(m_suite, m_upgrade.Path()); }
+    // An installation with an element, a file, a subcircuit folder and an index the upgrade changes.
+    void Prepare(const test::Installation& suite, const std::string& upgrade) {
+        MakeLibrary(suite / "LIB/Logic.PART", true, {PartJson("7400", "OLD")});
+        MakeLibrary(upgrade + "/Upgrade.PART", true, {PartJson("7400", "NEW"), PartJson("7404", "NEW")});
+        test::WriteFile(suite / "JOB/cool.DAT", "cool as it was installed, 32 b");
+        fs::last_write_time(suite / "JOB/cool.DAT", fs::file_time_type::clock::now() - std::chrono::hours(48));
+        test::WriteFile(upgrade + "/cool.DAT", "the upgrade's cool");
+        test::WriteFile(upgrade + "/op.sbc", ".SUBCKT OP 1 2\r\n*Op amp, Opamp\r\n");
+        test::WriteFile(suite / "ZSM_SBK/Subcir.idx", "X|Y|library|y|OTHER| y\r\n");
+        test::WriteFile(upgrade + "/Upgrade.lst", std::string(kHeaderLine) +
+                                                      "\r\n1,0,1,7400,Logic.PART\r\n1,0,1,7404,Logic.PART\r\n"
+                                                      "4,0,2,cool.DAT\r\n4,0,9,op.sbc,OPAMPS\r\n" +
+                                                      std::string(kEndLine) + "\r\n");
+    }
+    App& Run() {
+        App& app = Open();
+        Update(app);
+        EXPECT_NE(app.lastRunId, 0);
+        return app;
+    }
+    std::string Record() const { return m_suite / ".zrxlibug/history/history.db"; }
+    // Adds a row to the record's changes, as somebody with a text editor for SQLite might.
+    void Forge(const std::string& values) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Record().c_str(), &db), SQLITE_OK);
+        const std::string sql = "INSERT INTO changes(run, what, root, path, name, created, link, new_device,"
+                                " new_inode, new_size, new_mtime) VALUES(" + values + ")";
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    void Sql(const std::string& sql) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Record().c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    test::TempDir m_outside;
+};
+
+TEST(RecordPlaceTest, APathLiesInAFolderOnlyByWholeComponents) {
+    Environment env;
+    env.IniFile = "/opt/z/ZARNIX32.INI";
+    env.ZSMsbk = "/opt/z/SBK/REGS";
+    env.LibDir = "/opt/z/LIB/";
+    const auto inRegs = history::PlaceOf(env, "/opt/z/SBK/REGS/a.sbc");
+    ASSERT_TRUE(inRegs);
+    EXPECT_EQ(inRegs->root, 8);
+    EXPECT_EQ(inRegs->relative, "a.sbc");
+    // REGS2 is not inside REGS: it is in the installation folder.
+    const auto inRegs2 = history::PlaceOf(env, "/opt/z/SBK/REGS2/a.sbc");
+    ASSERT_TRUE(inRegs2);
+    EXPECT_EQ(inRegs2->root, 0);
+    EXPECT_EQ(inRegs2->relative, "SBK/REGS2/a.sbc");
+    EXPECT_EQ(history::PlaceOf(env, "/opt/z/LIB/x.PART")->relative, "x.PART");
+    EXPECT_FALSE(history::PlaceOf(env, "/opt/other/x"));
+    EXPECT_FALSE(history::PlaceOf(env, "/opt/z/LIB/../../etc/passwd"));
+}
+
+// Rows added to the record name places beneath the installation's folders and nothing else: a
+// way out by "..", an absolute path, a link or a folder swapped for a link leads nowhere.
+TEST_F(RecordInputTest, ARewrittenRecordChangesNothingOutside) {
+    const auto before = test::Contents(m_suite.Dir());
+    App& app = Run();
+    test::WriteFile(m_outside / "marker.txt", "outside\r\nkeep this line\r\n");
+    fs::create_directory(m_outside / "folder");
+    fs::create_directory_symlink(m_outside.Path(), m_suite / "JOB/out");
+    fs::create_symlink(m_outside / "marker.txt", m_suite / "JOB/evil.txt");
+    struct stat marker {};
+    ::stat((m_outside / "marker.txt").c_str(), &marker);
+    const std::string run = std::to_string(app.lastRunId);
+    const std::string identity = std::to_string(marker.st_dev) + "," + std::to_string(marker.st_ino) + "," +
+                                 std::to_string(marker.st_size) + "," +
+                                 std::to_string(marker.st_mtim.tv_sec * 1000000000 + marker.st_mtim.tv_nsec);
+    Forge(run + ", 2, 1, '../../" + fs::path(m_outside.Path()).filename().string() + "/marker.txt', '', 1, 0, " + identity);
+    Forge(run + ", 2, 1, '" + (m_outside / "marker.txt") + "', '', 1, 0, " + identity);
+    Forge(run + ", 2, 1, 'out/marker.txt', '', 1, 0, " + identity);
+    Forge(run + ", 2, 1, 'evil.txt', '', 1, 1, " + identity);
+    Forge(run + ", 5, 1, 'out/marker.txt', 'keep this line', 0, 0, NULL, NULL, NULL, NULL");
+    Forge(run + ", 4, 1, 'out/folder', '', 1, 0, NULL, NULL, NULL, NULL");
+    const auto result = history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, Outcome::Conflicts) << result.message;
+    EXPECT_EQ(test::ReadFile(m_outside / "marker.txt"), "outside\r\nkeep this line\r\n");
+    EXPECT_TRUE(fs::exists(m_outside / "folder"));
+    fs::remove(m_suite / "JOB/out");
+    fs::remove(m_suite / "JOB/evil.txt");
+    EXPECT_EQ(test::Contents(m_suite.Dir()), before);  // the run's own changes went back
+}
+
+TEST_F(RecordInputTest, ARecordCopiedFromAnotherInstallationIsRefused) {
+    Run();
+    test::Installation other;
+    test::TempDir otherUpgrade;
+    Prepare(other, otherUpgrade.Path());
+    const auto before = test::Contents(other.Dir());
+    fs::copy(m_suite / ".zrxlibug", other / ".zrxlibug", fs::copy_options::recursive);
+    const auto result = test::RunCli({"rollback", "--suite", other.Dir()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("belongs to another installation"), std::string::npos) << result.err;
+    const auto apply = test::RunCli({"apply", "--suite", other.Dir(), "--yes", otherUpgrade.Path()});
+    EXPECT_EQ(apply.status, 2);
+    EXPECT_NE(apply.err.find("Nothing was changed"), std::string::npos) << apply.err;
+    EXPECT_EQ(test::Contents(other.Dir()), before);
+    // The record of this installation still works here.
+    EXPECT_EQ(test::RunCli({"rollback", "--suite", m_suite.Dir()}).status, 0);
+}
+
+TEST_F(RecordInputTest, ARecordOthersCanWriteIsRefused) {
+    App& app = Run();
+    const auto after = test::Contents(m_suite.Dir());
+    fs::permissions(m_suite / ".zrxlibug/history", fs::perms::group_write, fs::perm_options::add);
+    auto result = history::Rollback(app.env, std::nullopt, true);
+    EXPECT_EQ(result.outcome, Outcome::NothingDone);
+    EXPECT_NE(result.message.find("can be written by other users: take their right to write away (chmod -R go-w " +
+                                  (m_suite / ".zrxlibug/history") + ")"),
+              std::string::npos)
+        << result.message;
+    fs::permissions(m_suite / ".zrxlibug/history", fs::perms::group_write, fs::perm_options::remove);
+    if (::geteuid() == 0) {
+        // Made by somebody else: even root's forced rollback leaves it alone.
+        ASSERT_EQ(::chown((m_suite / ".zrxlibug").c_str(), 65534, 65534), 0);
+        result = history::Rollback(app.env, std::nullopt, true);
+        EXPECT_EQ(result.outcome, Outcome::NothingDone);
+        EXPECT_NE(result.message.find("belongs to another user (uid 65534)"), std::string::npos) << result.message;
+        const auto apply = test::RunCli({"apply", "--suite", m_suite.Dir(), "--yes", m_upgrade.Path()});
+        EXPECT_EQ(apply.status, 2);
+        EXPECT_NE(apply.err.find("belongs to another user"), std::string::npos) << apply.err;
+    }
+    EXPECT_EQ(test::Contents(m_suite.Dir()), after);
+}
+
+TEST_F(RecordInputTest, LinksInPlaceOfTheRecordFolderOrTheLockAreNeverFollowed) {
+    const auto before = test::Contents(m_suite.Dir());
+    for (const char* link : {".zrxlibug", ".zrxlibug/history", ".zrxlibug.lock"}) {
+        fs::remove_all(m_suite / ".zrxlibug");
+        fs::remove(m_suite / ".zrxlibug.lock");
+        if (std::string(link) == ".zrxlibug/history") fs::create_directory(m_suite / ".zrxlibug");
+        fs::create_symlink(m_outside / "target", m_suite / link);
+        const auto result = test::RunCli({"apply", "--suite", m_suite.Dir(), "--yes", m_upgrade.Path()});
+        EXPECT_EQ(result.status, 2) << link;
+        EXPECT_NE(result.err.find("symbolic link"), std::string::npos) << link << ": " << result.err;
+        EXPECT_FALSE(fs::exists(m_outside / "target")) << link;
+        EXPECT_EQ(test::Contents(m_suite.Dir()), before) << link;
+        fs::remove(m_suite / link);
+    }
+}
+
+TEST_F(RecordInputTest, AFolderSwappedForALinkIsNotWrittenThroughByTheRollback) {
+    App& app = Run();
+    fs::create_directory(m_outside / "OPAMPS");
+    test::WriteFile(m_outside / "OPAMPS/op.sbc", "outside");
+    fs::rename(m_suite / "ZSM_SBK/OPAMPS", m_suite / "ZSM_SBK/OPAMPS.moved");
+    fs::create_directory_symlink(m_outside / "OPAMPS", m_suite / "ZSM_SBK/OPAMPS");
+    const auto result = history::Rollback(app.env, std::nullopt, true);
+    EXPECT_EQ(result.outcome, Outcome::Conflicts);
+    EXPECT_EQ(test::ReadFile(m_outside / "OPAMPS/op.sbc"), "outside");
+    EXPECT_TRUE(fs::exists(m_outside / "OPAMPS"));
+}
+
+// A file with a second name elsewhere is kept as a copy: a write through that other name
+// afterwards does not change what the rollback brings back.
+TEST_F(RecordInputTest, AKeptFileChangedThroughAnotherNameIsRestoredAsItWas) {
+    const std::string original = test::ReadFile(m_suite / "JOB/cool.DAT");
+    fs::create_hard_link(m_suite / "JOB/cool.DAT", m_suite / "SYS/cool-too.DAT");
+    App& app = Run();
+    {
+        std::FILE* other = std::fopen((m_suite / "SYS/cool-too.DAT").c_str(), "r+");
+        ASSERT_NE(other, nullptr);
+        std::fputs("written through the other name, 62 bytes long in all of it..", other);
+        std::fclose(other);
+    }
+    const auto result = history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, Outcome::Restored) << result.message;
+    EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), original);
+}
+
+// A file is the one the record knew only when its device, inode, size and time all agree: an
+// inode number used again by another file is no proof.
+TEST_F(RecordInputTest, AnInodeNumberUsedAgainIsNotTakenForTheOldFile) {
+    App& app = Run();
+    test::WriteFile(m_suite / "JOB/cool.DAT", "edited after the run");
+    struct stat now {};
+    ::stat((m_suite / "JOB/cool.DAT").c_str(), &now);
+    Sql("UPDATE changes SET old_inode=" + std::to_string(now.st_ino) + ", old_device=old_device+1 WHERE what=2");
+    const auto result = history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, Outcome::Conflicts);
+    ASSERT_EQ(result.conflicts.size(), 1u);
+    EXPECT_EQ(result.conflicts[0], (m_suite / "JOB/cool.DAT") + " was changed after the update");
+}
+
+TEST_F(RecordInputTest, OnlyARunThatChangedSomethingMakesRoomAndAKilledEmptyRunIsNoRun) {
+    std::string error;
+    App& app = Run();
+    const int64_t first = app.lastRunId;
+    ASSERT_TRUE(history::SetKeep(app.env, 1, error)) << error;
+    // The same upgrade again changes nothing: the first run stays.
+    Update(app);
+    EXPECT_EQ(app.lastRunId, 0);
+    // A run killed before it changed anything leaves nothing to undo either.
+    history::RunRecorder::Begin(app.env, app.ListPath, error).reset();
+    std::vector<history::RunSummary> runs;
+    ASSERT_TRUE(history::ListRuns(app.env, runs, error)) << error;
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].id, first);
+    const auto result = history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(result.run, first);
+    EXPECT_EQ(result.outcome, Outcome::Restored);
+    EXPECT_GT(result.restored, 0u);
+}
+
+// A library left with a write-ahead log by a killed writer: the preview and the history read it
+// and leave its side files as they are; a rollback leaves it at rest, without any.
+TEST_F(RecordInputTest, ThePreviewAndTheHistoryWriteNothingAndARollbackLeavesNoSideFiles) {
+    Run();
+    const std::string library = m_suite / "LIB/Logic.PART";
+    const pid_t child = fork();
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        sqlite3_open(library.c_str(), &db);
+        sqlite3_exec(db, "PRAGMA journal_mode=WAL; CREATE TABLE killed(x); INSERT INTO killed VALUES(1);", nullptr,
+                     nullptr, nullptr);
+        ::kill(::getpid(), SIGKILL);
+    }
+    waitpid(child, nullptr, 0);
+    ASSERT_TRUE(fs::exists(library + "-wal"));
+    const std::string wal = test::ReadFile(library + "-wal");
+    const std::string record = test::TreeSnapshot(m_suite / ".zrxlibug");
+    EXPECT_EQ(test::RunCli({"diff", "--suite", m_suite.Dir(), m_upgrade.Path()}).status, 0);
+    EXPECT_EQ(test::RunCli({"history", "--suite", m_suite.Dir()}).status, 0);
+    EXPECT_EQ(test::ReadFile(library + "-wal"), wal);
+    EXPECT_EQ(test::TreeSnapshot(m_suite / ".zrxlibug"), record);
+    EXPECT_EQ(test::RunCli({"rollback", "--suite", m_suite.Dir()}).status, 0);
+    for (const auto& entry : fs::recursive_directory_iterator(m_suite.Dir())) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().string().find(".zrxlibug/") != std::string::npos) continue;
+        EXPECT_FALSE(name.ends_with("-wal") || name.ends_with("-shm")) << entry.path();
+    }
+}
+
+// On a full disk a rollback says what it could not write back and marks only what reached the
+// disk as done; once there is room, the next rollback completes it.
+TEST_F(RecordInputTest, ARollbackOnAFullDiskIsCompletedOnceThereIsRoom) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    test::TempDir mountPoint;
+    if (::mount("tmpfs", mountPoint.Path().c_str(), "tmpfs", 0, "size=8m") != 0) GTEST_SKIP() << "no tmpfs";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mountPoint.Path()};
+    // The installation on the small disk, the upgrade elsewhere.
+    const std::string suite = mountPoint / "suite";
+    fs::copy(m_suite.Dir(), suite, fs::copy_options::recursive);
+    std::string ini = test::ReadFile(suite + "/ZARNIX32.INI");
+    for (size_t at; (at = ini.find(m_suite.Dir())) != std::string::npos;) ini.replace(at, m_suite.Dir().size(), suite);
+    test::WriteFile(suite + "/ZARNIX32.INI", ini);
+    std::vector<std::string> many;
+    for (int i = 0; i < 400; ++i) many.push_back(PartJson("GEN" + std::to_string(i), std::string(1000, 'g')));
+    MakeLibrary(suite + "/LIB/Logic.PART", true, many);
+    std::string list = std::string(kHeaderLine) + "\r\n";
+    for (int i = 0; i < 400; ++i) list += "1,0,1,GEN" + std::to_string(i) + ",Logic.PART\r\n";
+    for (int i = 0; i < 400; ++i) many[static_cast<size_t>(i)] = PartJson("GEN" + std::to_string(i), "new");
+    fs::remove(m_upgrade / "Upgrade.PART");
+    MakeLibrary(m_upgrade / "Upgrade.PART", true, many);
+    test::WriteFile(m_upgrade / "Upgrade.lst", list + std::string(kEndLine) + "\r\n");
+    E_FlushLibraries();
+    const auto before = test::Contents(suite);
+    ASSERT_EQ(test::RunCli({"apply", "--suite", suite, "--yes", m_upgrade.Path()}).status, 0);
+    // Every block taken but a few: room for the record's notes, none for the restored elements.
+    {
+        std::FILE* filler = std::fopen((mountPoint / "filler").c_str(), "w");
+        const std::string block(4096, 'f');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {
+        }
+        std::fclose(filler);
+        fs::resize_file(mountPoint / "filler", fs::file_size(mountPoint / "filler") - 96 * 1024);
+    }
+    auto result = test::RunCli({"rollback", "--suite", suite});
+    EXPECT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_NE(result.err.find("could not be written back (is the disk full?)"), std::string::npos) << result.err;
+    fs::remove(mountPoint / "filler");
+    result = test::RunCli({"rollback", "--suite", suite});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(test::Contents(suite), before);
+}
+
+}  // namespace
+}  // namespace zrx
