@@ -241,24 +241,8 @@ bool FileExists(std::string path) {
 
 bool PathLengthOk(const std::string& path) { return path.size() < PATH_MAX; }
 
-namespace {
-
-// The real path of a file or directory, or "" when it cannot be resolved.
-std::string RealPath(const std::string& path) {
-    char* real = ::realpath(path.c_str(), nullptr);
-    std::string result = real ? real : "";
-    std::free(real);
-    return result;
-}
-
-}  // namespace
-
-bool StaysInside(const std::string& dir, const std::string& root, std::map<std::string, std::string>& realPaths) {
-    auto real = [&realPaths](const std::string& path) -> const std::string& {
-        auto it = realPaths.find(path);
-        if (it == realPaths.end()) it = realPaths.emplace(path, RealPath(path)).first;
-        return it->second;
-    };
+bool StaysInside(const std::string& dir, const std::string& root, RealPaths& realPaths) {
+    auto real = [&realPaths](const std::string& path) -> const std::string& { return realPaths.Of(path); };
     const std::string realRoot = real(root);
     if (realRoot.empty()) return true;  // a missing target directory fails the copy itself
     std::string existing = dir;
@@ -357,7 +341,7 @@ private:
 
 // Prepares one selected data file and hands it to the batch; false (the file not copied, and
 // said) when it cannot be.
-bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, std::map<std::string, std::string>& realPaths) {
+bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& realPaths) {
     const std::string upgradeFolder = app.ListPath.empty() ? "/" : app.ListPath;
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
@@ -445,7 +429,7 @@ bool InstalledFileIsNewer(const std::string& source, const std::string& installe
 void CopyDataFiles(App& app) {
     std::vector<DataFileItem>& files = app.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
-    std::map<std::string, std::string> realPaths;
+    RealPaths realPaths;
     FileBatch batch(app);
     for (DataFileItem& item : files) {
         app.dialogs.ProcessEvents();

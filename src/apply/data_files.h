@@ -8,6 +8,7 @@
 #include <string>
 
 #include "shell/directory.h"
+#include "shell/paths.h"
 
 namespace zrx {
 
@@ -99,7 +100,7 @@ bool InstalledFileIsNewer(const std::string& source, const std::string& installe
 // Whether `path` (a directory or file, which may not exist yet) stays inside `root` once symbolic
 // links are followed; a missing root counts as inside (the copy itself fails then). The real paths
 // seen are kept in `realPaths`, since a run has few directories and many files.
-bool StaysInside(const std::string& path, const std::string& root, std::map<std::string, std::string>& realPaths);
+bool StaysInside(const std::string& path, const std::string& root, RealPaths& realPaths);
 
 // Whether a path can be opened for reading (one pair of enclosing double quotes and one trailing
 // separator removed first).

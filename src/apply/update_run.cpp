@@ -42,16 +42,7 @@ std::vector<FailedSave> CheckSavesAreDurable(App& app) {
 }  // namespace
 
 void MarkLostSaves(App& app, const std::vector<FailedSave>& failed) {
-    std::map<std::string, std::string> realPaths;
-    auto real = [&realPaths](const std::string& path) -> const std::string& {
-        auto it = realPaths.find(path);
-        if (it == realPaths.end()) {
-            char* resolved = ::realpath(path.c_str(), nullptr);
-            it = realPaths.emplace(path, resolved ? resolved : path).first;
-            std::free(resolved);
-        }
-        return it->second;
-    };
+    RealPaths realPaths;
     std::string names;
     int count = 0;
     ResolvedNames targets;
@@ -63,7 +54,7 @@ void MarkLostSaves(App& app, const std::vector<FailedSave>& failed) {
     for (const auto& [kind, list] : lists)
         for (ElementItem& item : *list) {
             if (item.Copied != 1) continue;
-            const std::string& library = real(targets.In(ElementTargetDir(app.env, kind), item.TargetLib));
+            const std::string& library = realPaths.Of(targets.In(ElementTargetDir(app.env, kind), item.TargetLib), true);
             const std::string name = kind == 5 || kind == 6 ? TrimBlanks(item.Name) : item.Name;
             const bool lost = std::any_of(failed.begin(), failed.end(), [&](const FailedSave& save) {
                 return save.name == name && save.library == library;

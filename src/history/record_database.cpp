@@ -24,16 +24,16 @@ constexpr const char* kSchema =
     // what: 1 element of a part library, 7 of a symbol-kind library, 2 file, 3 library made,
     // 4 folder made, 5 index line, 6 index made, 8 index as it was before the run. root and path:
     // the place, relative to one of the installation's folders (see RootPath). name: the element,
-    // or the index line. link: the run wrote through a symbolic link at the place. old_*: what was
-    // there (kept in the run's folder under the change's number, with the kept copy's digest);
-    // new_*: what the run left there, once known. done: 1 once a rollback has dealt with it.
+    // or the index line. link: the run wrote through a symbolic link at the place (for an element,
+    // old_device and old_inode are the library file's). old_*: what was there (kept in the run's
+    // folder under the change's number; a file's with its kept copy's digest); new_*: what the run
+    // left there, once known. done: 1 once a rollback has dealt with it.
     "CREATE TABLE changes(id INTEGER PRIMARY KEY, run INTEGER NOT NULL, what INTEGER NOT NULL,"
     " root INTEGER NOT NULL, path TEXT NOT NULL, name TEXT NOT NULL DEFAULT '', created INTEGER NOT NULL,"
     " link INTEGER NOT NULL DEFAULT 0, old_digest TEXT, old_device INTEGER, old_inode INTEGER,"
     " old_size INTEGER, old_mtime INTEGER, new_digest TEXT, new_device INTEGER, new_inode INTEGER,"
     " new_size INTEGER, new_mtime INTEGER, done INTEGER NOT NULL DEFAULT 0);"
-    "CREATE INDEX changes_of_run ON changes(run, what);"
-    "CREATE INDEX changes_of_place ON changes(root, path, name);";
+    "CREATE INDEX changes_of_run ON changes(run, what);";
 
 // Makes a new, empty record whole in a temporary file beside it and only then gives it its name, so
 // that a program killed on the way never leaves a file under the record's name that is no record.

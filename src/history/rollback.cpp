@@ -32,7 +32,7 @@ struct Change {
     std::string name;
     bool created = false, link = false;
     std::string oldDigest, newDigest;
-    FileIdentity old, fresh;
+    FileIdentity old, fresh;  // elements: old is their library file's, where the run wrote through a link
     bool hasOld = false, hasNew = false;
 };
 
@@ -70,16 +70,16 @@ bool OpenTarget(const Environment& env, const Change& c, Target& target, std::st
         }
         return true;
     }
-    // A file the run made was never a link, and only a link the run wrote through is followed.
-    if (!c.link || c.created) {
+    // Only a link the run wrote through is followed; a file the run made was never a link.
+    if (!c.link || (c.created && c.what == kFile)) {
         why = path + " is now a symbolic link, which the update did not write through; left alone";
         return false;
     }
-    char* real = ::realpath(path.c_str(), nullptr);
-    const std::string resolved = real ? real : "";
-    std::free(real);
+    const std::string resolved = RealPath(path);
     struct stat followed {};
-    const FileIdentity& expected = c.hasNew ? c.fresh : c.old;
+    // An element's library keeps its file through saves; a file the run wrote is the new one.
+    const bool element = c.what == kPartElement || c.what == kSymbolElement;
+    const FileIdentity& expected = !element && c.hasNew ? c.fresh : c.old;
     if (resolved.empty() || ::stat(resolved.c_str(), &followed) != 0 || !S_ISREG(followed.st_mode) ||
         static_cast<int64_t>(followed.st_dev) != expected.device ||
         (static_cast<int64_t>(followed.st_ino) != expected.inode &&
@@ -172,7 +172,7 @@ private:
         const std::string current = StringFromPointer(E_ElementDigest(library, c.name.c_str()));
         if (current.empty() && !StringFromPointer(E_LastError()).empty())
             return why = label + ": " + StringFromPointer(E_LastError()), false;
-        const bool asWritten = !c.hasNew || current == c.newDigest;
+        const bool asWritten = c.newDigest.empty() || current == c.newDigest;
         if (c.created) {
             if (current.empty()) return true;
             if (!asWritten && !m_force) return why = label + " was changed after the update", false;
@@ -183,9 +183,10 @@ private:
         }
         const int32_t kept = m_libraries.Open(m_runPath + (part ? "/old.PART" : "/old.SYMBOL"), kind, false, &why);
         const std::string keptName = std::to_string(c.id);
-        if (kept == 0 || StringFromPointer(E_ElementDigest(kept, keptName.c_str())) != c.oldDigest)
+        // The kept copy, compared with itself: there and undamaged.
+        if (kept == 0 || E_CompareElements(kept, keptName.c_str(), kept, keptName.c_str()) != 1)
             return why = label + ": the record's copy of its old content is missing or damaged; left alone", false;
-        if (current == c.oldDigest) return true;  // as it was already
+        if (E_CompareElements(kept, keptName.c_str(), library, c.name.c_str()) == 1) return true;  // as it was
         if (!asWritten && !m_force) return why = label + " was changed after the update", false;
         if (E_CopyElement(kept, keptName.c_str(), library, c.name.c_str()) != 1)
             return why = label + ": " + StringFromPointer(E_LastError()), false;
@@ -329,12 +330,7 @@ bool RestoreIndexes(const Environment& env, const std::vector<Change>& changes, 
                 continue;
             }
         }
-        std::string written = path;
-        if (c.link) {
-            char* real = ::realpath(path.c_str(), nullptr);
-            written = real ? real : path;
-            std::free(real);
-        }
+        const std::string written = c.link ? RealPaths().Of(path, true) : path;
         const int removed = RemoveIndexLines(written, index.lines, file != nullptr && file->what == kIndexMade);
         if (removed < 0) {
             result.conflicts.push_back(path + " cannot be rewritten");
@@ -367,7 +363,7 @@ std::vector<Change> LoadChanges(RecordDatabase& rec, int64_t run) {
         c.old = {query.Int(9), query.Int(10), query.Int(11), query.Int(12)};
         c.fresh = {query.Int(13), query.Int(14), query.Int(15), query.Int(16)};
         c.hasOld = query.Int(17) != 0;
-        c.hasNew = query.Int(18) != 0 || !c.newDigest.empty();
+        c.hasNew = query.Int(18) != 0;
         changes.push_back(std::move(c));
     }
     return changes;
@@ -507,6 +503,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         // Element restores count as done only once the kernel has made them durable: those whose
         // save failed on the way to the disk stay to be done again.
         std::vector<const Change*> restoredElements;
+        RealPaths realPaths;
         auto settleElements = [&] {
             std::vector<std::pair<std::string, std::string>> failed;
             if (E_FlushLibraries() == 0) {
@@ -515,9 +512,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
                 E_ClearFailedSaves();
             }
             for (const Change* c : restoredElements) {
-                char* real = ::realpath(restorer.LibraryPath(*c).c_str(), nullptr);
-                const std::string library = real ? real : restorer.LibraryPath(*c);
-                std::free(real);
+                const std::string& library = realPaths.Of(restorer.LibraryPath(*c), true);
                 if (std::find(failed.begin(), failed.end(), std::make_pair(library, c->name)) == failed.end()) {
                     done.push_back(c->id);
                 } else {

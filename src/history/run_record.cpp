@@ -154,18 +154,22 @@ bool RunRecorder::Ready(std::string& why) {
     return m_failure.empty();
 }
 
-int64_t RunRecorder::AddChange(int what, const Place& place, const std::string& name, bool created, bool link) {
-    RecordDatabase::Statement add(*m_db,
-                                  "INSERT INTO changes(run, what, root, path, name, created, link)"
-                                  " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    if (!add.Bind(1, m_run)
-             .Bind(2, what)
-             .Bind(3, place.root)
-             .Bind(4, place.relative)
-             .Bind(5, name)
-             .Bind(6, created ? 1 : 0)
-             .Bind(7, link ? 1 : 0)
-             .Run()) {
+int64_t RunRecorder::AddChange(int what, const Place& place, const std::string& name, bool created, bool link,
+                               const struct stat* library) {
+    if (!m_add)
+        m_add = std::make_unique<RecordDatabase::Statement>(
+            *m_db,
+            "INSERT INTO changes(run, what, root, path, name, created, link, old_device, old_inode)"
+            " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    m_add->Bind(1, m_run)
+        .Bind(2, what)
+        .Bind(3, place.root)
+        .Bind(4, place.relative)
+        .Bind(5, name)
+        .Bind(6, created ? 1 : 0)
+        .Bind(7, link ? 1 : 0);
+    if (library) m_add->Bind(8, static_cast<int64_t>(library->st_dev)).Bind(9, static_cast<int64_t>(library->st_ino));
+    if (!m_add->Run()) {
         Fail("the record cannot be written: " + m_db->Error());
         return 0;
     }
@@ -175,16 +179,32 @@ int64_t RunRecorder::AddChange(int what, const Place& place, const std::string& 
 void RunRecorder::SetNew(int64_t id, const std::string& digest, const struct stat* identity) {
     std::string ignored;
     if (!Ready(ignored)) return;
-    RecordDatabase::Statement update(*m_db,
-                                     "UPDATE changes SET new_digest=?2, new_device=?3, new_inode=?4, new_size=?5,"
-                                     " new_mtime=?6 WHERE id=?1");
-    update.Bind(1, id);
-    if (!digest.empty()) update.Bind(2, digest);
+    if (!m_setNew)
+        m_setNew = std::make_unique<RecordDatabase::Statement>(
+            *m_db,
+            "UPDATE changes SET new_digest=?2, new_device=?3, new_inode=?4, new_size=?5, new_mtime=?6 WHERE id=?1");
+    m_setNew->Bind(1, id);
+    if (!digest.empty()) m_setNew->Bind(2, digest);
     if (identity) {
         const FileIdentity now = IdentityOf(*identity);
-        update.Bind(3, now.device).Bind(4, now.inode).Bind(5, now.size).Bind(6, now.modified);
+        m_setNew->Bind(3, now.device).Bind(4, now.inode).Bind(5, now.size).Bind(6, now.modified);
     }
-    if (!update.Run()) Fail("the record cannot be written: " + m_db->Error());
+    if (!m_setNew->Run()) Fail("the record cannot be written: " + m_db->Error());
+}
+
+bool RunRecorder::SetOld(int64_t id, const std::string& digest, const FileIdentity& old) {
+    RecordDatabase::Statement details(*m_db,
+                                      "UPDATE changes SET old_digest=?2, old_device=?3, old_inode=?4, old_size=?5,"
+                                      " old_mtime=?6 WHERE id=?1");
+    if (details.Bind(1, id)
+            .Bind(2, digest)
+            .Bind(3, old.device)
+            .Bind(4, old.inode)
+            .Bind(5, old.size)
+            .Bind(6, old.modified)
+            .Run())
+        return true;
+    return Fail("the record cannot be written: " + m_db->Error());
 }
 
 int32_t RunRecorder::ReadHandle(const std::string& library, bool part) {
@@ -204,47 +224,56 @@ int32_t& RunRecorder::OldLibrary(bool part) {
     return old;
 }
 
-bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) {
-    libraryRefused = false;
-    if (!Ready(why)) return false;
-    const auto place = PlaceOf(m_env, save.library);
+RunRecorder::RecordedLibrary* RunRecorder::LibraryOf(const std::string& path, std::string& why, bool& refused) {
+    refused = false;
+    auto it = m_libraries.find(path);
+    if (it != m_libraries.end() && it->second.exists) return &it->second;  // as it stays for the run
+    RecordedLibrary library;
+    const auto place = PlaceOf(m_env, path);
     if (!place) {
-        why = save.library + " lies outside the installation's folders";
-        return false;
+        why = path + " lies outside the installation's folders";
+        return nullptr;
     }
+    library.place = *place;
     Directory folder;
     std::string leaf;
-    if (!OpenPlaceFolder(m_env, *place, folder, leaf, why)) return false;
-    struct stat info {};
-    bool exists = folder.Look(leaf, info);
-    const bool link = exists && S_ISLNK(info.st_mode);
-    if (link && (::stat(save.library.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
-        why = save.library + " is a symbolic link that leads to no library file";
-        return false;
+    if (!OpenPlaceFolder(m_env, library.place, folder, leaf, why)) return nullptr;
+    library.exists = folder.Look(leaf, library.file);
+    library.link = library.exists && S_ISLNK(library.file.st_mode);
+    if (library.link && (::stat(path.c_str(), &library.file) != 0 || !S_ISREG(library.file.st_mode))) {
+        why = path + " is a symbolic link that leads to no library file";
+        return nullptr;
     }
-    if (exists && !S_ISREG(info.st_mode)) {
-        why = save.library + " is not a library file";
-        libraryRefused = true;
-        return false;
+    if (library.exists && !S_ISREG(library.file.st_mode)) {
+        why = path + " is not a library file";
+        refused = true;
+        return nullptr;
     }
+    if (it == m_libraries.end()) return &m_libraries.emplace(path, std::move(library)).first->second;
+    library.elements = std::move(it->second.elements);
+    it->second = std::move(library);
+    return &it->second;
+}
+
+bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) {
+    if (!Ready(why)) return false;
+    RecordedLibrary* library = LibraryOf(save.library, why, libraryRefused);
+    if (library == nullptr) return false;
+    library->part = save.partLibrary;
     const int what = save.partLibrary ? kPartElement : kSymbolElement;
-    if (!exists) {
+    if (!library->exists) {
         // The save makes the library: recorded durably before the kernel creates the file.
-        if (m_librariesMade.insert(KeyOf('L', *place, {})).second &&
-            (AddChange(kLibraryMade, *place, {}, true, false) == 0 || !MakeDurable()))
+        if (m_librariesMade.insert(KeyOf('L', library->place, {})).second &&
+            (AddChange(kLibraryMade, library->place, {}, true, false) == 0 || !MakeDurable()))
             return Ready(why);
-        if (save.name.empty()) return true;
-        const std::string key = KeyOf('E', *place, save.name);
-        if (m_recorded.count(key)) return true;
-        const int64_t id = AddChange(what, *place, save.name, true, false);
+        if (save.name.empty() || library->elements.count(save.name)) return true;
+        const int64_t id = AddChange(what, library->place, save.name, true, false);
         if (id == 0) return Ready(why);
-        m_recorded.emplace(key, id);
-        m_elements[id] = {save.library, save.name, true};
+        library->elements.emplace(save.name, id);
         return true;
     }
-    if (save.name.empty()) return true;
-    const std::string key = KeyOf('E', *place, save.name);
-    if (m_recorded.count(key)) return true;  // its first change in this run keeps what was before
+    // Its first change in this run keeps what was there before the run.
+    if (save.name.empty() || library->elements.count(save.name)) return true;
     const int32_t target = ReadHandle(save.library, save.partLibrary);
     if (target == 0) {
         why = StringFromPointer(E_LastError());
@@ -260,14 +289,9 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
         if (source > 0 && E_CompareElements(source, save.sourceName.c_str(), target, save.name.c_str()) == 1)
             return true;
     }
-    const int64_t id = AddChange(what, *place, save.name, old.empty(), link);
+    const int64_t id =
+        AddChange(what, library->place, save.name, old.empty(), library->link, library->link ? &library->file : nullptr);
     if (id == 0) return Ready(why);
-    RecordDatabase::Statement details(*m_db,
-                                      "UPDATE changes SET old_digest=?2, old_device=?3, old_inode=?4 WHERE id=?1");
-    details.Bind(1, id);
-    if (!old.empty()) details.Bind(2, old);
-    if (link) details.Bind(3, static_cast<int64_t>(info.st_dev)).Bind(4, static_cast<int64_t>(info.st_ino));
-    if (!details.Run()) return Fail("the record cannot be written: " + m_db->Error()), Ready(why);
     if (!old.empty()) {
         const int32_t kept = OldLibrary(save.partLibrary);
         if (kept == 0 || E_CopyElement(target, save.name.c_str(), kept, std::to_string(id).c_str()) != 1) {
@@ -276,8 +300,7 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
             return Ready(why);
         }
     }
-    m_recorded.emplace(key, id);
-    m_elements[id] = {save.library, save.name, old.empty()};
+    library->elements.emplace(save.name, id);
     return true;
 }
 
@@ -285,9 +308,9 @@ bool RunRecorder::AfterElementSave(const ElementSave& save) {
     if (save.name.empty()) return true;
     const int32_t target = ReadHandle(save.library, save.partLibrary);
     const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
-    if (const auto place = PlaceOf(m_env, save.library)) {
-        const auto it = m_recorded.find(KeyOf('E', *place, save.name));
-        if (it != m_recorded.end() && !now.empty()) SetNew(it->second, now, nullptr);
+    if (const auto library = m_libraries.find(save.library); library != m_libraries.end() && !now.empty()) {
+        const auto it = library->second.elements.find(save.name);
+        if (it != library->second.elements.end()) SetNew(it->second, now, nullptr);
     }
     return !now.empty();
 }
@@ -363,20 +386,7 @@ int64_t RunRecorder::StageFileChange(const FileChange& change, std::string& why)
             Fail("the old file " + change.path + " cannot be kept: " + keepWhy);
             return Ready(why), 0;
         }
-        const FileIdentity old = IdentityOf(*change.replaced);
-        RecordDatabase::Statement details(*m_db,
-                                          "UPDATE changes SET old_digest=?2, old_device=?3, old_inode=?4,"
-                                          " old_size=?5, old_mtime=?6 WHERE id=?1");
-        if (!details.Bind(1, id)
-                 .Bind(2, digest)
-                 .Bind(3, old.device)
-                 .Bind(4, old.inode)
-                 .Bind(5, old.size)
-                 .Bind(6, old.modified)
-                 .Run()) {
-            Fail("the record cannot be written: " + m_db->Error());
-            return Ready(why), 0;
-        }
+        if (!SetOld(id, digest, IdentityOf(*change.replaced))) return Ready(why), 0;
     }
     m_recorded.emplace(key, id);
     m_stagedKeys.emplace(id, key);
@@ -431,19 +441,7 @@ bool RunRecorder::BeforeIndexSave(const std::string& path, const std::string& wr
         struct stat info {};
         ok = folder.IsOpen() && folder.Look(name, info) && S_ISREG(info.st_mode);
         const std::string digest = ok ? KeepFile(folder, name, info, id, why) : std::string();
-        const FileIdentity old = IdentityOf(info);
-        ok = !digest.empty() &&
-             RecordDatabase::Statement(*m_db,
-                                       "UPDATE changes SET old_digest=?2, old_device=?3, old_inode=?4,"
-                                       " old_size=?5, old_mtime=?6 WHERE id=?1")
-                 .Bind(1, id)
-                 .Bind(2, digest)
-                 .Bind(3, old.device)
-                 .Bind(4, old.inode)
-                 .Bind(5, old.size)
-                 .Bind(6, old.modified)
-                 .Run() &&
-             ::syncfs(m_files.Fd()) == 0;
+        ok = !digest.empty() && SetOld(id, digest, IdentityOf(info)) && ::syncfs(m_files.Fd()) == 0;
         if (!ok && m_failure.empty()) Fail("the old " + path + " cannot be kept: " + why);
     }
     for (const std::string& line : lines) {
@@ -482,28 +480,20 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     RecordDatabase::Statement drop(*m_db, "DELETE FROM changes WHERE id=?1");
     // A save that did not become durable changed nothing where the element is as it was.
     if (!failed.empty()) {
-        std::unordered_map<std::string, std::string> realPaths;
-        auto real = [&realPaths](const std::string& path) -> const std::string& {
-            auto it = realPaths.find(path);
-            if (it == realPaths.end()) {
-                char* resolved = ::realpath(path.c_str(), nullptr);
-                it = realPaths.emplace(path, resolved ? resolved : path).first;
-                std::free(resolved);
+        RealPaths realPaths;
+        for (const FailedSave& save : failed)
+            for (const auto& [path, library] : m_libraries) {
+                const auto element = library.elements.find(save.name);
+                if (element == library.elements.end() || realPaths.Of(path, true) != save.library) continue;
+                const int64_t id = element->second;
+                const bool part = library.part;
+                const int32_t target = ReadHandle(path, part);
+                const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
+                const int32_t kept = part ? m_oldParts : m_oldSymbols;
+                const std::string old =
+                    kept > 0 ? StringFromPointer(E_ElementDigest(kept, std::to_string(id).c_str())) : "";
+                if (now == old) drop.Bind(1, id).Run();
             }
-            return it->second;
-        };
-        for (const auto& [id, element] : m_elements) {
-            const bool hit = std::any_of(failed.begin(), failed.end(), [&](const FailedSave& save) {
-                return save.name == element.name && save.library == real(element.library);
-            });
-            if (!hit) continue;
-            const bool part = EndsWith(ToUpper(element.library), ".PART");
-            const int32_t target = ReadHandle(element.library, part);
-            const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, element.name.c_str())) : "";
-            RecordDatabase::Statement query(*m_db, "SELECT COALESCE(old_digest, '') FROM changes WHERE id=?1");
-            query.Bind(1, id);
-            if (query.Next() && query.Text(0) == now) drop.Bind(1, id).Run();
-        }
     }
     // Libraries and folders the run was to make and did not.
     {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apply/run_record_hooks.h"
+#include "history/record_database.h"
 #include "history/record_folder.h"
 
 namespace zrx {
@@ -69,13 +70,27 @@ private:
     bool MakeDurable();
     bool Fail(const std::string& why);
     bool Ready(std::string& why);
-    int64_t AddChange(int what, const Place& place, const std::string& name, bool created, bool link);
+    int64_t AddChange(int what, const Place& place, const std::string& name, bool created, bool link,
+                      const struct stat* library = nullptr);
+    // A target library as the run's saves find it: its place, whether it is there, and whether it
+    // is a link to the library file (whose identity is kept). Looked at again until it exists.
+    struct RecordedLibrary {
+        Place place;
+        bool exists = false, link = false;
+        bool part = false;  // a part library, else one of the symbol kind
+        struct stat file {};
+        // Its elements recorded in this run, by name: their change numbers.
+        std::unordered_map<std::string, int64_t> elements;
+    };
+    RecordedLibrary* LibraryOf(const std::string& path, std::string& why, bool& refused);
     // Keeps a copy of the file `name` in `dir` under the change's number; its digest, or "".
     std::string KeepFile(const Directory& dir, const std::string& name, const struct stat& info, int64_t id,
                          std::string& why);
     int32_t ReadHandle(const std::string& library, bool part);
     int32_t& OldLibrary(bool part);
     void SetNew(int64_t id, const std::string& digest, const struct stat* identity);
+    // What was there before a change: the kept copy's digest and the identity of what it replaces.
+    bool SetOld(int64_t id, const std::string& digest, const FileIdentity& old);
 
     const Environment& m_env;
     RecordFolder m_folder;
@@ -87,15 +102,12 @@ private:
     std::string m_failure;
     std::unordered_map<std::string, int32_t> m_readHandles;  // target libraries, by path
     int32_t m_oldParts = 0, m_oldSymbols = 0;                // the run's own libraries of old elements
-    // What the run has recorded already, by place: its first change to each is what counts.
+    // The files and index files the run has recorded already, by place (elements: by library):
+    // its first change to each is what counts.
     std::unordered_map<std::string, int64_t> m_recorded;
     std::unordered_set<std::string> m_librariesMade;
-    // Recorded elements by change number: their library as the run names it, and their name.
-    struct RecordedElement {
-        std::string library, name;
-        bool created;
-    };
-    std::unordered_map<int64_t, RecordedElement> m_elements;
+    std::unordered_map<std::string, RecordedLibrary> m_libraries;
+    std::unique_ptr<RecordDatabase::Statement> m_add, m_setNew;
     // File changes staged and not yet told how they ended, by ticket: their keys in m_recorded.
     std::unordered_map<int64_t, std::string> m_stagedKeys;
     bool m_makingDurable = false;

@@ -178,7 +178,7 @@ private:
     const UpgradeFolder& m_upgrade;
     const std::string m_folder;
     LibraryHandles m_libraries;
-    std::map<std::string, std::string> m_realPaths;
+    RealPaths m_realPaths;
     ResolvedNames m_resolved;
     std::unordered_map<std::string, bool> m_exists, m_directories;
     // By target directory and upgrade library (both strings the comparer's inputs hold).

@@ -44,9 +44,7 @@ std::string FileNameOf(std::string_view path) {
 std::optional<std::string> WriteTargetOf(const std::string& path, std::string& why) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    char* real = ::realpath(path.c_str(), nullptr);
-    const std::string resolved = real ? real : "";
-    std::free(real);
+    const std::string resolved = RealPath(path);
     if (resolved.empty() || ::stat(resolved.c_str(), &info) != 0) {
         why = path + " is a symbolic link that leads nowhere";
         return std::nullopt;
@@ -56,6 +54,19 @@ std::optional<std::string> WriteTargetOf(const std::string& path, std::string& w
         return std::nullopt;
     }
     return resolved;
+}
+
+std::string RealPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    std::string result = real ? real : "";
+    std::free(real);
+    return result;
+}
+
+const std::string& RealPaths::Of(const std::string& path, bool orItself) {
+    auto it = m_real.find(path);
+    if (it == m_real.end()) it = m_real.emplace(path, RealPath(path)).first;
+    return it->second.empty() && orItself ? path : it->second;
 }
 
 bool IsDirectory(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace zrx {
 namespace ui {
@@ -45,6 +46,18 @@ void NoteNewNameInDir(std::string_view dir, std::string_view name, const struct 
 // regular file, the file it leads to (a link is written through and stays). Nothing, with why, for
 // a link that leads nowhere or to anything but a regular file.
 std::optional<std::string> WriteTargetOf(const std::string& path, std::string& why);
+
+// The real path of a file or folder (every link followed), or "" when it does not resolve.
+std::string RealPath(const std::string& path);
+// Real paths, each worked out once: a task with few folders and many files asks for the same ones
+// again and again. A path that does not resolve stands for itself when `orItself`.
+class RealPaths {
+public:
+    const std::string& Of(const std::string& path, bool orItself = false);
+
+private:
+    std::unordered_map<std::string, std::string> m_real;
+};
 
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);

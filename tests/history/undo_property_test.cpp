@@ -1,8 +1,8 @@
 // Undo as a property: for any upgrade list over any small installation, applying it and rolling it
 // back gives the installation back, and every row the summary calls copied compares the same
 // afterwards. rapidcheck draws the installations and lists (duplicate rows, other spellings of
-// new and existing targets, links, older and newer files, Yes and No answers) and shrinks a
-// failure to its smallest case.
+// new and existing targets, links to files and libraries, older and newer files, Yes and No
+// answers) and shrinks a failure to its smallest case.
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
@@ -44,9 +44,13 @@ protected:
         };
         if (*rc::gen::arbitrary<bool>())
             MakeLibrary(m_suite / "LIB/Logic.PART", true, someOf({"A", "B"}, [](const char* n) { return PartJson(n, Version()); }));
-        if (*rc::gen::arbitrary<bool>())
-            MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false,
-                        someOf({"S", "T"}, [](const char* n) { return SymbolJson(n, 1, {{6, Version()}}); }));
+        if (*rc::gen::arbitrary<bool>()) {
+            // The symbol library, perhaps a link to a library kept elsewhere in the installation.
+            const bool linked = *rc::gen::arbitrary<bool>();
+            const std::string file = m_suite / (linked ? "SYS/shared.SYMBOL" : "LIB/Logic.SYMBOL");
+            MakeLibrary(file, false, someOf({"S", "T"}, [](const char* n) { return SymbolJson(n, 1, {{6, Version()}}); }));
+            if (linked) fs::create_symlink(file, m_suite / "LIB/Logic.SYMBOL");
+        }
         if (*rc::gen::arbitrary<bool>())
             MakeLibrary(m_suite / "ZSM_MOD/Diodes.SML", false,
                         someOf({"D1", "D2"}, [](const char* n) { return ModelJson(n, "D,diode", Version()); }));
