@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "apply/run_guard.h"
 #include "history/record_database.h"
@@ -108,7 +109,8 @@ int OpenKept(const Directory& files, const Change& c, const std::string& path, s
 }
 
 // Puts a kept file back in place of `name` in `folder`, whole, by a rename: the old file itself by
-// a second link where the record kept it so, a copy otherwise. Durable when it returns true.
+// a second link where the record kept it so, a copy otherwise. Durable once `folder` is synced
+// (its file system, for a copy).
 bool PutBack(const Directory& files, int kept, const Change& c, const Directory& folder, const std::string& name,
              std::string& why) {
     struct stat info {};
@@ -127,10 +129,10 @@ bool PutBack(const Directory& files, int kept, const Change& c, const Directory&
         const int out = folder.CreateTemporary(name, temp, why);
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
         ok = out >= 0 && CopyDescriptor(kept, out, nullptr, why) && ::fchmod(out, info.st_mode & 07777) == 0 &&
-             ::futimens(out, times) == 0 && ::fsync(out) == 0;
+             ::futimens(out, times) == 0;
         if (out >= 0 && ::close(out) != 0) ok = false;
     }
-    ok = ok && ::renameat(folder.Fd(), temp.c_str(), folder.Fd(), name.c_str()) == 0 && folder.Sync();
+    ok = ok && ::renameat(folder.Fd(), temp.c_str(), folder.Fd(), name.c_str()) == 0;
     if (!ok) {
         if (why.empty()) why = std::strerror(errno);
         if (!temp.empty()) ::unlinkat(folder.Fd(), temp.c_str(), 0);
@@ -209,8 +211,9 @@ private:
         if (c.created) {
             if (!target.exists) return true;
             if (!asWritten && !m_force) return why = path + " was changed after the update", false;
-            if (::unlinkat(target.folder.Fd(), target.name.c_str(), 0) != 0 || !target.folder.Sync())
+            if (::unlinkat(target.folder.Fd(), target.name.c_str(), 0) != 0)
                 return why = path + " cannot be removed: " + std::strerror(errno), false;
+            m_touched.push_back(std::move(target.folder));
             restored = true;
             return true;
         }
@@ -238,9 +241,28 @@ private:
         ok = PutBack(m_files, kept, c, target.folder, target.name, why);
         ::close(kept);
         if (!ok) return why = path + " cannot be restored: " + why, false;
+        m_touched.push_back(std::move(target.folder));
         restored = true;
         return true;
     }
+
+public:
+    // Makes the files restored since the last call durable: every file system they are on. False
+    // when one could not be (then they are not done).
+    bool SettleFiles() {
+        std::set<dev_t> devices;
+        bool ok = true;
+        for (const Directory& folder : m_touched) {
+            struct stat info {};
+            if (::fstat(folder.Fd(), &info) == 0 && !devices.insert(info.st_dev).second) continue;
+            ok = ::syncfs(folder.Fd()) == 0 && ok;
+        }
+        m_touched.clear();
+        return ok;
+    }
+
+private:
+    std::vector<Directory> m_touched;
 
     const Environment& m_env;
     std::string m_runPath;
@@ -323,7 +345,8 @@ bool RestoreIndexes(const Environment& env, const std::vector<Change>& changes, 
             }
         } else if (untouched) {
             const int kept = OpenKept(files, *file, path, why);
-            const bool back = kept >= 0 && PutBack(files, kept, *file, target.folder, target.name, why);
+            const bool back = kept >= 0 && PutBack(files, kept, *file, target.folder, target.name, why) &&
+                              ::syncfs(target.folder.Fd()) == 0;
             if (kept >= 0) ::close(kept);
             if (back) {
                 result.restored += index.lines.size();
@@ -502,9 +525,9 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         Restorer restorer(env, folder.historyPath + "/" + runName, std::move(files), force);
         // Element restores count as done only once the kernel has made them durable: those whose
         // save failed on the way to the disk stay to be done again.
-        std::vector<const Change*> restoredElements;
+        std::vector<const Change*> restoredElements, restoredFiles;
         RealPaths realPaths;
-        auto settleElements = [&] {
+        auto settle = [&] {
             std::vector<std::pair<std::string, std::string>> failed;
             if (E_FlushLibraries() == 0) {
                 for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
@@ -522,6 +545,14 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
                 }
             }
             restoredElements.clear();
+            if (restorer.SettleFiles()) {
+                for (const Change* c : restoredFiles) done.push_back(c->id);
+            } else {
+                for (const Change* c : restoredFiles)
+                    result.conflicts.push_back(PathOf(env, c->place) + " could not be written back (is the disk full?)");
+                result.restored -= restoredFiles.size();
+            }
+            restoredFiles.clear();
             markDone(done);
         };
         for (const Change& c : changes) {
@@ -533,11 +564,12 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
                 continue;
             }
             result.restored += restored ? 1 : 0;
-            if (c.what == kFile || !restored) done.push_back(c.id);
-            else restoredElements.push_back(&c);
-            if (restoredElements.size() >= 512) settleElements();
+            if (c.what == kFile && restored) restoredFiles.push_back(&c);
+            else if (restored) restoredElements.push_back(&c);
+            else done.push_back(c.id);
+            if (restoredElements.size() + restoredFiles.size() >= 512) settle();
         }
-        settleElements();
+        settle();
     }
 
     Directory keptFiles = runFolder.Beneath("files", why);
