@@ -82,18 +82,29 @@ struct Builder {
             }
         }
         if (!SelectOnly(*frame.elements, name)) return Fail(name + ": no such element in " + library), false;
-        frame.move->Click();
+        TakenOnce(*frame.chosen, *frame.move, choice, name);
         return true;
     }
 
+    // Presses ">>" and says so when the chosen list did not grow: the name was chosen already (a
+    // name refused for another reason has had its box).
+    void TakenOnce(const ui::ListBox& chosen, ui::Button& move, const std::string& choice, const std::string& name) {
+        const int before = chosen.ListCount();
+        const int boxes = session.dialogs.BoxCount();
+        move.Click();
+        if (chosen.ListCount() == before && session.dialogs.BoxCount() == boxes)
+            std::cerr << "zrxlibug-cli: " << choice << ": " << name << " is chosen already; it is taken once\n";
+    }
+
     // A file of a file frame.
-    bool File(int frameIndex, ui::FileList& files, ui::Button& move, const std::string& name, bool openFrame = true) {
+    bool File(int frameIndex, ui::FileList& files, ui::Button& move, const std::string& name, bool openFrame = true,
+              const std::string& choice = {}) {
         if (openFrame) OpenFrame(frameIndex);
         if (!SelectOnly(files, name)) {
             files.Refresh();
             if (!SelectOnly(files, name)) return Fail(name + ": no such file in " + files.Path()), false;
         }
-        move.Click();
+        TakenOnce(*m.FileFrameChosenList(frameIndex), move, choice.empty() ? name : choice, name);
         return true;
     }
 
@@ -109,7 +120,7 @@ struct Builder {
         const std::string dir = JoinPath(session.app.env.ZSMsbk, choice.substr(0, slash));
         if (!m.F_sbcdir.SetPath(dir)) return Fail(dir + ": cannot be read"), false;
         m.F_SBCItem.SetPath(m.F_sbcdir.Path());
-        return File(5, m.F_SBCItem, m.F_Sbcmove, choice.substr(slash + 1), false);
+        return File(5, m.F_SBCItem, m.F_Sbcmove, choice.substr(slash + 1), false, choice);
     }
 
     bool Misc(const std::vector<std::string>& args) {
@@ -168,7 +179,6 @@ void AddBuildCommand(CLI::App& parent, int& status) {
             return;
         }
         ui::MainForm& m = app.main;
-        int failures = 0;
         session.dialogs.SetAnswerer([](const ui::MessageBox& box) -> std::optional<ui::Answer> {
             if (StartsWith(box.text, "The  Lstfile load process")) return ui::Answer::Yes;
             return std::nullopt;
@@ -211,12 +221,10 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         }
         m.F_Dir.onChange();
         (listOnly ? m.F_Clstfile(0) : m.F_Clstfile(1)).Click();
-        const int before = session.dialogs.BoxCount();
         m.F_Create.Click();
-        failures = session.dialogs.BoxCount() - before - 1;  // all but the final message
-        // The status follows what this build wrote, not what the folder held before.
+        // The status follows what the folder, read back, holds of what was chosen.
         const BuildReport& report = app.lastBuild;
-        status = !report.listWritten ? kExitFailure : failures > 0 || !report.notInUpgrade.empty() ? 1 : 0;
+        status = !report.listWritten ? kExitFailure : report.differences.empty() ? 0 : 1;
     });
 }
 

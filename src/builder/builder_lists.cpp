@@ -1,7 +1,11 @@
 #include "builder/builder_lists.h"
 
 #include "shell/app.h"
+#include "shell/messages.h"
+#include "shell/paths.h"
 #include "shell/text_utils.h"
+#include "ui/dialogs.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 
@@ -15,6 +19,44 @@ LibraryKindTables TablesOfKind(App& app, int kindIndex) {
         case 3: return {&t.SparamSources, &t.UpgSparams, &m.F_Smldlist, &app.env.ZSMmod};
         default: return {&t.MparamSources, &t.UpgMparams, &m.F_Mpldlist, &app.env.LibDir};
     }
+}
+
+bool CheckChoosable(App& app, const std::string& name, bool isPath) {
+    const auto reason = UnlistableNameReason(name, isPath);
+    if (!reason) return true;
+    app.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: the upgrade list cannot name it as it is (" +
+                                 *reason + ").",
+                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    return false;
+}
+
+bool CheckLooseFileName(App& app, const std::string& name, const std::string& sourceDir) {
+    auto refuse = [&](const std::string& why) {
+        app.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + why, std::string(kAppTitle),
+                                 ui::Icon::Warning, ui::Buttons::Ok, false});
+        return false;
+    };
+    bool reserved = EqualsIgnoreCase(name, kListFileName);
+    for (const std::string_view library : kUpgradeLibraries) reserved = reserved || EqualsIgnoreCase(name, library);
+    if (reserved) return refuse("the upgrade folder's own file of that name would take its place.");
+    const BuilderTables& t = app.builder;
+    const Environment& env = app.env;
+    const std::string dir = WithoutTrailingSeparator(sourceDir);
+    auto clash = [&](const std::string& chosen, const std::string& from) {
+        return EqualsIgnoreCase(chosen, name) && !(chosen == name && WithoutTrailingSeparator(from) == dir);
+    };
+    std::string other;
+    auto look = [&](const auto& table, auto sourceOf) {
+        for (size_t i = 0; other.empty() && i + 1 < table.size(); ++i)
+            if (clash(table[i].FileName, sourceOf(table[i]))) other = JoinPath(sourceOf(table[i]), table[i].FileName);
+    };
+    look(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });
+    look(t.UpgTalFiles, [&](const UpgDataFile&) { return env.LibDir; });
+    look(t.UpgDatFiles, [&](const UpgDataFile&) { return env.JobDir; });
+    look(t.UpgSpcFiles, [&](const UpgDataFile&) { return env.SysDir; });
+    look(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
+    if (other.empty()) return true;
+    return refuse(other + " is chosen already, and the upgrade folder holds one file of a name.");
 }
 
 bool AddChosenLine(App& app, ui::ListBox& list, const std::string& line) {

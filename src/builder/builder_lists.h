@@ -31,6 +31,15 @@ int32_t LinkSourceLib(std::vector<SourceLib>& sources, const std::string& dir, c
 // when it was there.
 bool AddChosenLine(App& app, ui::ListBox& list, const std::string& line);
 
+// Whether a name may be chosen into the upgrade as it is: a name the upgrade list cannot hold
+// (see UnlistableNameReason) is refused with a box that names it and says why. `isPath`: a file,
+// library or folder name.
+bool CheckChoosable(App& app, const std::string& name, bool isPath);
+// Whether a loose file from `sourceDir` may be chosen: every loose file lands in the one upgrade
+// folder, so a file of the same name (in any letter case) from another folder, or a name the
+// folder's own files have (Upgrade.lst, the upgrade libraries), is refused with a box.
+bool CheckLooseFileName(App& app, const std::string& name, const std::string& sourceDir);
+
 // Appends an entry to a table that keeps one spare element at its end.
 template <typename Entry>
 Entry& AppendEntry(std::vector<Entry>& table) {

@@ -54,11 +54,11 @@ struct BuilderTables {
     void Reset() { *this = BuilderTables(); }
 };
 
-// What the last "Build" achieved: whether Upgrade.lst was written, and which chosen elements and
-// files the upgrade folder does not hold as chosen (not copied, not saved, left out of the list).
+// What the last "Build" achieved: whether Upgrade.lst was written, and how the folder, read back
+// as the update run reads it, differs from what was chosen (none: the upgrade is complete).
 struct BuildReport {
     bool listWritten = false;
-    std::vector<std::string> notInUpgrade;
+    std::vector<std::string> differences;
 };
 
 }  // namespace zrx

@@ -53,10 +53,16 @@ void MoveChosenElements(App& app, int kind) {
     const std::vector<int> selected = frame.elements->SelectedIndices(kMaxSelected);
     const std::string file =
         frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : std::string();
+    // The library's file name and every element's name go into the upgrade list as they are.
+    if (!selected.empty() && !CheckChoosable(app, file, true)) {
+        app.dialogs.SetBusy(false);
+        return;
+    }
     {
         ui::Control::UpdateBlock block(*tables.chosenList);
         for (const int index : selected) {
             const std::string name = frame.elements->List(index);
+            if (!CheckChoosable(app, name, false)) continue;
             if (kind == kSymbols) tables.chosenList->AddItem(name);
             else if (!AddChosenLine(app, *tables.chosenList, name)) continue;
             UpgElement& element = AppendEntry(*tables.chosen);

@@ -18,12 +18,15 @@ namespace {
 constexpr size_t kMaxSelected = 8000;
 
 // Appends the selected lines of a file list to a chosen list, skipping names it holds already
-// (without regard to case); `add` records each in the table.
+// (without regard to case) and refusing, with a box, names the upgrade cannot hold as they are;
+// `add` records each in the table.
 template <typename Add>
-void MoveSelectedNames(App& app, ui::FileList& files, ui::ListBox& chosen, Add add) {
+void MoveSelectedNames(App& app, ui::FileList& files, ui::ListBox& chosen, const std::string& sourceDir, Add add) {
     ui::Control::UpdateBlock block(chosen);
     for (const int index : files.SelectedIndices(kMaxSelected)) {
         const std::string& name = files.List(index);
+        if (chosen.FindExact(name) < 0 && (!CheckChoosable(app, name, true) || !CheckLooseFileName(app, name, sourceDir)))
+            continue;
         if (AddChosenLine(app, chosen, name)) add(name);
     }
 }
@@ -40,19 +43,23 @@ void MoveChosenFiles(App& app, int fileKind) {
     BuilderTables& t = app.builder;
     switch (fileKind) {
         case kTalFiles:
-            MoveSelectedNames(app, m.F_Thermtal, m.F_Tallist, [&](const std::string& n) { AppendEntry(t.UpgTalFiles) = {n, 0, 1}; });
+            MoveSelectedNames(app, m.F_Thermtal, m.F_Tallist, app.env.LibDir,
+                              [&](const std::string& n) { AppendEntry(t.UpgTalFiles) = {n, 0, 1}; });
             break;
         case kDatFiles:
-            MoveSelectedNames(app, m.F_Thermdat, m.F_Datlist, [&](const std::string& n) { AppendEntry(t.UpgDatFiles) = {n, 0, 2}; });
+            MoveSelectedNames(app, m.F_Thermdat, m.F_Datlist, app.env.JobDir,
+                              [&](const std::string& n) { AppendEntry(t.UpgDatFiles) = {n, 0, 2}; });
             break;
         case kSpcFiles:
-            MoveSelectedNames(app, m.F_Profitem, m.F_ProfList, [&](const std::string& n) { AppendEntry(t.UpgSpcFiles) = {n, 0, 3}; });
+            MoveSelectedNames(app, m.F_Profitem, m.F_ProfList, app.env.SysDir,
+                              [&](const std::string& n) { AppendEntry(t.UpgSpcFiles) = {n, 0, 3}; });
             break;
         case kSbcFiles: {
             const std::string subDir = LastPathComponent(m.F_sbcdir.CurrentLinePath());
             if (subDir.empty()) return;  // a drive's root directory
+            if (!CheckChoosable(app, subDir, true)) return;
             const std::string sourceDir = m.F_sbcdir.Path();
-            MoveSelectedNames(app, m.F_SBCItem, m.F_SBCList, [&](const std::string& n) {
+            MoveSelectedNames(app, m.F_SBCItem, m.F_SBCList, sourceDir, [&](const std::string& n) {
                 AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, n, 0, 9, sourceDir};
             });
             break;
@@ -62,13 +69,15 @@ void MoveChosenFiles(App& app, int fileKind) {
             const std::string file = m.F_Miscitem.List(m.F_Miscitem.ListIndex());
             const std::string target = m.F_Syspath.Text();
             const std::string& description = m.F_Filedesc.Text();
-            const std::string line = description.empty() ? target + "\\" + file
-                                                         : target + "\\" + file + ", " + TrimBlanks(description);
+            // The description as the list will hold it (one line, no double quote where it needs
+            // quotes of its own), so that what is chosen is what the upgrade says.
+            const std::string listed = ListableDescription(description);
+            const std::string line = description.empty() ? target + "\\" + file : target + "\\" + file + ", " + listed;
             for (const std::string& existing : m.F_Mlist.Items())
                 if (existing == line) return;
+            if (!CheckChoosable(app, file, true) || !CheckLooseFileName(app, file, m.F_MiscDir.Path())) return;
             m.F_Mlist.AddItem(line);
-            AppendEntry(t.UpgMiscFiles) =
-                UpgMiscFile{m.F_MiscDir.Path(), file, 0, TargetCodeForText(target), TrimBlanks(description)};
+            AppendEntry(t.UpgMiscFiles) = UpgMiscFile{m.F_MiscDir.Path(), file, 0, TargetCodeForText(target), listed};
             break;
         }
         default: break;
@@ -131,7 +140,8 @@ void F_Filedesc_LostFocus(App& app) { app.main.F_Filedesc.SetText(TrimBlanks(app
 
 std::vector<std::string> CopyBuildFiles(App& app) {
     const BuilderTables& t = app.builder;
-    const std::string& dest = app.destinationFolder;
+    // The folder the libraries and the list go to: the chosen one without blanks around it.
+    const std::string& dest = app.trimmedDestination;
     std::vector<std::string> notCopied;
     auto copyAll = [&](const auto& table, auto sourceOf) {
         for (const auto& entry : table) {

@@ -47,7 +47,8 @@ void ReloadUpgradeListIntoBuilder(App& app) {
     const std::string listPath = JoinPath(app.ListPath, kListFileName);
     Failure failure = Failure::None;
     int lineNumber = 0;
-    std::string unsafe;
+    std::string unsafe, unsafeReason;
+    std::vector<std::string> skipped;  // records not brought back, and why
     auto input = TextInput::Open(ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, kListFileName));
     if (!input) {
         failure = Failure::NotFound;
@@ -56,9 +57,11 @@ void ReloadUpgradeListIntoBuilder(App& app) {
         ui::MainForm& m = app.main;
         BuilderTables& t = app.builder;
         auto checkName = [&](std::string_view name) {
-            if (!UnsafeNameReason(name)) return true;
+            const auto reason = UnsafeNameReason(name);
+            if (!reason) return true;
             failure = Failure::UnsafeName;
             unsafe = name;
+            unsafeReason = *reason;
             return false;
         };
         std::string line;
@@ -95,31 +98,54 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                         failure = Failure::NotFound;
                         break;
                     }
-                    if (!checkName(f.Field(4))) break;
-                    const std::string ending(Right(ToUpper(f.Field(4)), 4));
-                    const std::string shown = TrimBlanks(f.Field(4));
-                    if (ending == ".DAT") {
-                        m.F_Datlist.AddItem(shown);
-                        AppendEntry(t.UpgDatFiles) = UpgDataFile{std::string(f.Field(4)), 0, 2};
-                    } else if (ending == ".TAL") {
-                        m.F_Tallist.AddItem(shown);
-                        AppendEntry(t.UpgTalFiles) = UpgDataFile{std::string(f.Field(4)), 0, 1};
-                    } else if (ending == ".SPC") {
-                        m.F_ProfList.AddItem(shown);
-                        AppendEntry(t.UpgSpcFiles) = UpgDataFile{std::string(f.Field(4)), 0, 3};
-                    } else if (ending == ".SBC") {
-                        const auto code = LeadingInteger(f.Field(3));
-                        if (f.Count() < 5 || !code) {
-                            failure = Failure::NotFound;
+                    const std::string name(f.Field(4));
+                    const std::string shown = TrimBlanks(name);
+                    const auto code = LeadingInteger(f.Field(3));
+                    const std::string ending(Right(ToUpper(name), 4));
+                    // What the builder writes with a fifth field: a subcircuit (code 9, its
+                    // subdirectory) or any other file (its target and description).
+                    const bool fifth = f.Count() >= 5;
+                    auto notBack = [&](const std::string& why) {
+                        skipped.push_back("line " + std::to_string(lineNumber) + ": \"" + Printable(name) + "\" (" + why + ")");
+                    };
+                    if (!code) {
+                        failure = Failure::NotFound;
+                        break;
+                    }
+                    if (ending == ".SBC" && *code == 9) {
+                        if (!fifth || TrimmedBlanks(f.Field(5)).empty()) {
+                            notBack("a subcircuit without its subdirectory");
                             break;
                         }
-                        if (!checkName(f.Field(5))) break;
+                        if (!checkName(name) || !checkName(f.Field(5))) break;
                         m.F_SBCList.AddItem(shown);
-                        AppendEntry(t.UpgSbcFiles) =
-                            UpgSbcFile{std::string(f.Field(5)), std::string(f.Field(4)), 0, *code,
-                                       JoinPath(app.env.ZSMsbk, f.Field(5))};
+                        AppendEntry(t.UpgSbcFiles) = UpgSbcFile{std::string(f.Field(5)), name, 0, *code,
+                                                                JoinPath(app.env.ZSMsbk, f.Field(5))};
+                    } else if (fifth && *code >= 1 && *code <= 8) {
+                        if (!checkName(name)) break;
+                        // A file of any kind comes back from this folder, with its target and description.
+                        const std::string target(kTargetTexts[static_cast<size_t>(*code - 1)]);
+                        const std::string description = ListableDescription(f.Field(5));
+                        m.F_Mlist.AddItem(description.empty() ? target + "\\" + name
+                                                              : target + "\\" + name + ", " + description);
+                        AppendEntry(t.UpgMiscFiles) = UpgMiscFile{app.ListPath, name, 0, *code, description};
+                    } else if (!fifth && ending == ".DAT" && *code == 2) {
+                        if (!checkName(name)) break;
+                        m.F_Datlist.AddItem(shown);
+                        AppendEntry(t.UpgDatFiles) = UpgDataFile{name, 0, 2};
+                    } else if (!fifth && ending == ".TAL" && *code == 1) {
+                        if (!checkName(name)) break;
+                        m.F_Tallist.AddItem(shown);
+                        AppendEntry(t.UpgTalFiles) = UpgDataFile{name, 0, 1};
+                    } else if (!fifth && ending == ".SPC" && *code == 3) {
+                        if (!checkName(name)) break;
+                        m.F_ProfList.AddItem(shown);
+                        AppendEntry(t.UpgSpcFiles) = UpgDataFile{name, 0, 3};
+                    } else {
+                        notBack("its ending, target " + std::to_string(*code) +
+                                " and fields match no file kind of the builder");
                     }
-                    break;  // miscellaneous files are chosen again, not reloaded
+                    break;
                 }
                 case kEndRecord: ended = true; break;
                 default: break;
@@ -127,12 +153,20 @@ void ReloadUpgradeListIntoBuilder(App& app) {
         }
         if (failure == Failure::None && input->LineTooLong()) failure = Failure::NotFound;
     }
+    if (!skipped.empty()) {
+        // Nothing is dropped without a word.
+        std::string text = "These records of " + listPath + " are not brought back into the builder:";
+        for (size_t i = 0; i < skipped.size() && i < 20; ++i) text += "\r\n" + skipped[i];
+        if (skipped.size() > 20) text += "\r\n... and " + std::to_string(skipped.size() - 20) + " more";
+        app.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    }
     if (failure == Failure::None) return;
     switch (failure) {
         case Failure::WrongHeader: ShowErrorByCode(app.dialogs, 19, listPath); break;
         case Failure::UnsafeName:
             app.dialogs.ShowMessage({"Unsafe name in the upgrade list " + listPath + ", line " +
-                                         std::to_string(lineNumber) + ": \"" + Printable(unsafe) + "\"",
+                                         std::to_string(lineNumber) + ": \"" + Printable(unsafe) + "\" (" +
+                                         unsafeReason + ")",
                                      std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
             break;
         default: ShowErrorByCode(app.dialogs, 14, listPath); break;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "apply/kernel_wrappers.h"
+#include "builder/build_check.h"
 #include "builder/file_lists.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
@@ -120,22 +121,6 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
     E_CloseLibrary(writeHandle);
     app.dialogs.SetBusy(false);
     DropOrphanSymbols(writer.maskA, writer.maskB, writer.inUseKind);
-}
-
-// A field of a list record, written so that the readers read it back as it is. A record is one
-// line: a line break in a field (a pasted description) becomes a blank. A field that holds a comma
-// or begins with a double quote goes in double quotes; a quoted field cannot hold a double quote,
-// so a description's become apostrophes, and a name that would need one has no faithful form
-// (nothing is returned).
-std::optional<std::string> ListField(std::string text, bool description) {
-    text = OnOneLine(std::move(text));
-    const bool needsQuotes = text.find(',') != std::string::npos || (!text.empty() && text.front() == '"');
-    if (!needsQuotes) return text;
-    if (text.find('"') != std::string::npos) {
-        if (!description) return std::nullopt;
-        std::replace(text.begin(), text.end(), '"', '\'');
-    }
-    return "\"" + text + "\"";
 }
 
 }  // namespace
@@ -268,11 +253,11 @@ bool WriteUpgradeList(App& app, std::string& error, std::vector<std::string>& re
                       std::initializer_list<std::pair<std::string, bool>> more) {
         std::string line;
         for (const std::string& field : plain) line += field + ",";
-        const auto written = ListField(name, false);
+        const auto written = ListField(name);
         if (!written) return refusedNames.push_back(name);
         line += *written;
         for (const auto& [text, description] : more) {
-            const auto field = ListField(text, description);
+            const auto field = ListField(description ? ListableDescription(text) : text);
             if (!field) return refusedNames.push_back(text);
             line += "," + *field;
         }
@@ -327,21 +312,18 @@ void F_Create_Click(App& app) {
     app.lastBuild = BuildReport{};
     if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(app.dialogs, 13, "");
     PrepareListValues(app);
-    std::vector<std::string>& missing = app.lastBuild.notInUpgrade;
-    if (!m.F_Clstfile(0).Value()) {
+    const bool listOnly = m.F_Clstfile(0).Value();
+    if (!listOnly) {
         WritePartLibrary(app);
         WriteSymbolLibrary(app);
         WriteISymbolLibrary(app);
         WritePackageLibrary(app);
-        missing = CopyBuildFiles(app);
+        CopyBuildFiles(app);
         WriteSparamLibrary(app);
         WriteMparamLibrary(app);
         if (E_FlushLibraries() == 0) {
             std::string names;
-            for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) {
-                names += (i ? ", " : "") + StringFromPointer(name);
-                missing.push_back(StringFromPointer(name));
-            }
+            for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);
             E_ClearFailedSaves();
             app.dialogs.ShowMessage({"These elements could not be written to the upgrade libraries: " + names,
                                      std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
@@ -356,19 +338,19 @@ void F_Create_Click(App& app) {
         return;
     }
     app.lastBuild.listWritten = true;
-    for (const std::string& name : refused) {
+    for (const std::string& name : refused)
         app.dialogs.ShowMessage({"\"" + name + "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
                                      "begins with a double quote, cannot also hold a double quote. It is left out of the list.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
-        missing.push_back(name);
-    }
-    if (missing.empty()) return ShowErrorByCode(app.dialogs, 15, "");
-    std::string names;
-    for (size_t i = 0; i < missing.size() && i < 20; ++i) names += (i ? ", " : "") + missing[i];
-    if (missing.size() > 20) names += " and " + std::to_string(missing.size() - 20) + " more";
-    app.dialogs.ShowMessage({"Upgrade file(s) created, but the upgrade is incomplete: " + names +
-                                 (missing.size() == 1 ? " is" : " are") + " not in it as chosen.",
-                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    // Created only once the folder, read back as the update run reads it, is what was chosen.
+    std::vector<std::string>& differences = app.lastBuild.differences;
+    differences = CheckBuiltUpgrade(app.builder, app.env, app.trimmedDestination, listOnly);
+    if (differences.empty()) return ShowErrorByCode(app.dialogs, 15, "");
+    std::string text = "Upgrade file(s) created, but the upgrade is incomplete; read back, it differs from what was "
+                       "chosen:";
+    for (size_t i = 0; i < differences.size() && i < 20; ++i) text += "\r\n" + differences[i];
+    if (differences.size() > 20) text += "\r\n... and " + std::to_string(differences.size() - 20) + " more";
+    app.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 }  // namespace zrx

@@ -1,5 +1,7 @@
 #include "upgrade_list/list_format.h"
 
+#include <algorithm>
+
 #include "shell/app.h"
 #include "shell/text_utils.h"
 
@@ -52,6 +54,29 @@ std::optional<std::string> UnsafeNameReason(std::string_view name) {
     if (name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
         return "a drive";
     return std::nullopt;
+}
+
+std::optional<std::string> ListField(std::string_view text) {
+    if (text.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
+    const bool needsQuotes = text.find(',') != std::string_view::npos || (!text.empty() && text.front() == '"');
+    if (!needsQuotes) return std::string(text);
+    if (text.find('"') != std::string_view::npos) return std::nullopt;
+    return "\"" + std::string(text) + "\"";
+}
+
+std::optional<std::string> UnlistableNameReason(std::string_view name, bool isPath) {
+    if (isPath)
+        if (auto reason = UnsafeNameReason(name)) return reason;
+    if (name.find_first_of("\r\n") != std::string_view::npos) return "a line break";
+    if (isPath && !name.empty() && (name.front() == ' ' || name.back() == ' ')) return "blanks around it";
+    if (!ListField(name)) return "a double quote in a name that needs quotes for its comma or its first double quote";
+    return std::nullopt;
+}
+
+std::string ListableDescription(std::string_view description) {
+    std::string text = TrimBlanks(OnOneLine(std::string(description)));
+    if (!ListField(text)) std::replace(text.begin(), text.end(), '"', '\'');
+    return text;
 }
 
 }  // namespace zrx

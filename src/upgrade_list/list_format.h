@@ -63,4 +63,16 @@ int32_t TargetCodeForText(std::string_view text);
 // separator, not "." or "..", no drive, no control character. Returns the reason it is not.
 std::optional<std::string> UnsafeNameReason(std::string_view name);
 
+// A field as the list holds it so that the readers read it back as it is: a field that holds a
+// comma or begins with a double quote goes in double quotes. Nothing when the text has no such
+// form (it would need quotes and holds a double quote, or it holds a line break).
+std::optional<std::string> ListField(std::string_view text);
+// Why a name cannot go into a list as it is (nothing when it can): a file, library or folder name
+// (`isPath`) must be one the readers accept, blanks around it would be lost, and every name must
+// have a faithful field.
+std::optional<std::string> UnlistableNameReason(std::string_view name, bool isPath);
+// A description as the list can hold it: on one line, without blanks around it, and with
+// apostrophes for double quotes where it needs quotes itself.
+std::string ListableDescription(std::string_view description);
+
 }  // namespace zrx

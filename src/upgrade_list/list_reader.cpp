@@ -15,14 +15,15 @@ namespace zrx {
 
 namespace {
 
-enum class Failure { None, WrongHeader, Unreadable, UnsafeName, TooLarge, TooMuchText };
+using Failure = ListReadFailure::Kind;
 
 // No real upgrade comes near this many records; a list beyond it is refused before it fills the
 // memory.
 constexpr int kMaxRecords = 500000;
 
 struct ReadState {
-    App& app;
+    ListContents& contents;
+    const std::string& folder;
     LoadedList& list;
     Failure failure = Failure::None;
     int lineNumber = 0;
@@ -62,7 +63,7 @@ bool Number(ReadState& state, std::string_view field, int32_t& value) {
 // `Fields` is a FieldList, or a PlainFieldList for the lines without double quotes.
 template <typename Fields>
 bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
-    App& app = state.app;
+    ListContents& contents = state.contents;
     LoadedList& list = state.list;
     const int type = RecordTypeOf(f.Value(1));
     switch (type) {
@@ -74,7 +75,9 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
             // by one when their library cannot be opened.
             for (int k = 0; k < 6; ++k)
                 if (!f.Field(k + 2).empty() && !CheckName(state, f.Field(k + 2))) return false;
-            for (int k = 0; k < 6; ++k) app.UpgLibPath[static_cast<size_t>(k)] = JoinPath(app.ListPath, f.Field(k + 2));
+            for (int k = 0; k < 6; ++k)
+                contents.libraries[static_cast<size_t>(k)] = JoinPath(state.folder, f.Field(k + 2));
+            contents.headerRead = true;
             return true;
         }
         case kPartRecord:
@@ -117,8 +120,8 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
         }
         case kReadmeRecord: {
             if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
-            app.ReadmeLines.resize(readmeCount + 1);
-            app.ReadmeLines[readmeCount++] = f.Field(2);
+            contents.readme.resize(readmeCount + 1);
+            contents.readme[readmeCount++] = f.Field(2);
             return true;
         }
         default:
@@ -128,17 +131,10 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
 
 }  // namespace
 
-int ReadUpgradeList(App& app) {
-    app.lists.Reset();
-    app.ReadmeLines.assign(1, std::string());
-    const std::string listPath = JoinPath(app.ListPath, kListFileName);
-    // The records go into a list of their own that replaces the loaded one only when the whole
-    // file was read: the grid goes on showing the rows of the list loaded before.
-    LoadedList list;
-    ReadState state{app, list, Failure::None, 0, {}, {}, {}, 0};
+ListReadFailure ReadListFile(const std::string& folder, ListContents& contents) {
+    ReadState state{contents, folder, contents.list, Failure::None, 0, {}, {}, {}, 0};
     size_t readmeCount = 0;
-
-    const std::string resolved = ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, kListFileName);
+    const std::string resolved = ResolveNameInDir(folder.empty() ? "/" : folder, kListFileName);
     auto input = TextInput::Open(resolved);
     if (!input) {
         state.failure = Failure::Unreadable;
@@ -162,27 +158,45 @@ int ReadUpgradeList(App& app) {
         }
         if (state.failure == Failure::None && input->LineTooLong()) state.failure = Failure::Unreadable;
     }
-    switch (state.failure) {
+    return {state.failure, state.lineNumber, state.unsafeText, state.unsafeReason};
+}
+
+std::string ListFailureText(const ListReadFailure& failure, const std::string& listPath) {
+    switch (failure.kind) {
+        case Failure::None: return {};
+        case Failure::WrongHeader: return "Wrong Format : " + listPath;
+        case Failure::Unreadable: return "Make sure that Upgrade files are in the specified path :  " + listPath;
+        case Failure::TooLarge:
+            return "The upgrade list " + listPath + " holds more than " + std::to_string(kMaxRecords) +
+                   " records; so large a list is not loaded. Nothing is offered from it.";
+        case Failure::TooMuchText:
+            return "The upgrade list " + listPath + " holds more text than can be loaded. Nothing is offered from it.";
+        case Failure::UnsafeName:
+            return "Unsafe name in the upgrade list " + listPath + ", line " + std::to_string(failure.line) + ": \"" +
+                   Printable(failure.text) + "\" (" + failure.reason + "). Nothing is offered from this list.";
+    }
+    return {};
+}
+
+int ReadUpgradeList(App& app) {
+    app.lists.Reset();
+    const std::string listPath = JoinPath(app.ListPath, kListFileName);
+    // The records go into a list of their own that replaces the loaded one only when the whole
+    // file was read: the grid goes on showing the rows of the list loaded before. The header's
+    // libraries and the readme lines read before a failure stay.
+    ListContents contents;
+    const ListReadFailure failure = ReadListFile(app.ListPath, contents);
+    if (contents.headerRead) app.UpgLibPath = contents.libraries;
+    app.ReadmeLines = std::move(contents.readme);
+    switch (failure.kind) {
         case Failure::None:
-            app.loaded = std::move(list);
+            app.loaded = std::move(contents.list);
             return 0;
         case Failure::WrongHeader: ShowErrorByCode(app.dialogs, 19, listPath); break;
         case Failure::Unreadable: ShowErrorByCode(app.dialogs, 9, listPath); break;
-        case Failure::TooLarge:
-            app.dialogs.ShowMessage({"The upgrade list " + listPath + " holds more than " + std::to_string(kMaxRecords) +
-                                         " records; so large a list is not loaded. Nothing is offered from it.",
-                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
-            break;
-        case Failure::TooMuchText:
-            app.dialogs.ShowMessage({"The upgrade list " + listPath +
-                                         " holds more text than can be loaded. Nothing is offered from it.",
-                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
-            break;
-        case Failure::UnsafeName:
-            app.dialogs.ShowMessage({"Unsafe name in the upgrade list " + listPath + ", line " +
-                                         std::to_string(state.lineNumber) + ": \"" + Printable(state.unsafeText) +
-                                         "\" (" + state.unsafeReason + "). Nothing is offered from this list.",
-                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        default:
+            app.dialogs.ShowMessage({ListFailureText(failure, listPath), std::string(kAppTitle), ui::Icon::Warning,
+                                     ui::Buttons::Ok, false});
             break;
     }
     return 1;

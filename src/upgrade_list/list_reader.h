@@ -1,8 +1,38 @@
 #pragma once
 
+#include <array>
+#include <string>
+#include <vector>
+
+#include "upgrade_list/loaded_list.h"
+
 namespace zrx {
 
 class App;
+
+// What reading an upgrade folder's Upgrade.lst gives: its records, the six upgrade library paths
+// of its header (when one was read), and the readme lines (from 1; line 0 stays empty).
+struct ListContents {
+    LoadedList list;
+    bool headerRead = false;
+    std::array<std::string, 6> libraries;
+    std::vector<std::string> readme{1};
+};
+
+// Why a list could not be read, and where.
+struct ListReadFailure {
+    enum class Kind { None, WrongHeader, Unreadable, UnsafeName, TooLarge, TooMuchText };
+    Kind kind = Kind::None;
+    int line = 0;
+    std::string text, reason;  // an unsafe name and why
+};
+
+// Reads `folder`'s Upgrade.lst (found exactly, then without regard to case) as the load page
+// does. Returns the failure (Kind::None when the whole list was read); `contents` holds what was
+// read up to it.
+ListReadFailure ReadListFile(const std::string& folder, ListContents& contents);
+// The message box text of a failure, as the load page shows it (codes 9 and 19 aside).
+std::string ListFailureText(const ListReadFailure& failure, const std::string& listPath);
 
 // Reads ListPath's Upgrade.lst into the per-kind lists, UpgLibPath and ReadmeLines. Returns the
 // failure flag (1 failed, 0 read); a failure has shown its message.

@@ -131,6 +131,7 @@ TEST_F(FileListsTest, BuildFilesAreCopiedIntoTheDestination) {
     SelectAll(m.F_Thermdat);
     m.F_Datmove.Click();
     A().destinationFolder = dest.Path() + "/";
+    SetDestinationPaths(A());
     CopyBuildFiles(A());
     EXPECT_EQ(test::ReadFile(dest / "A.dat"), "A");
 }

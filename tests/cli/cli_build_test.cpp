@@ -73,9 +73,12 @@ TEST(CliBuildTest, ReloadAndListOnlyRewriteTheList) {
                                 dir / "upgrade", "--part", "Logic.PART:7400"});
     ASSERT_EQ(result.status, 0) << result.err;
     const std::string list = test::ReadFile(dir / "again/Upgrade.lst");
-    // The demo's parts come back, the new one is added once, miscellaneous files are not reloaded.
+    // The demo's parts come back, the new one is added once (and that is said), and so do the
+    // files with a target and description.
     EXPECT_NE(list.find("1,0,1,74HC08,Logic.PART\r\n1,0,1,7400,Logic.PART\r\n"), std::string::npos);
-    EXPECT_EQ(list.find("release-notes.txt"), std::string::npos);
+    EXPECT_EQ(list.find("1,0,1,7400,Logic.PART\r\n1,0,1,7400"), std::string::npos);
+    EXPECT_NE(result.err.find("Logic.PART:7400: 7400 is chosen already; it is taken once"), std::string::npos) << result.err;
+    EXPECT_NE(list.find("4,0,1,release-notes.txt,Release notes\r\n"), std::string::npos) << list;
     EXPECT_NE(list.find("4,0,9,LM2596.SBC,REGS\r\n"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "again/Upgrade.PART"));
 

@@ -83,4 +83,14 @@ MainForm::LibraryFrame MainForm::LibraryFrameOf(int kindIndex) {
     }
 }
 
+ListBox* MainForm::FileFrameChosenList(int frameIndex) {
+    switch (frameIndex) {
+        case 5: return &F_SBCList;
+        case 6: return &F_Tallist;
+        case 7: return &F_Datlist;
+        case 8: return &F_ProfList;
+        default: return &F_Mlist;
+    }
+}
+
 }  // namespace zrx::ui

@@ -139,6 +139,8 @@ public:
         Button* remove;
     };
     LibraryFrame LibraryFrameOf(int kindIndex);
+    // The chosen list of a file frame (F_Details 5 to 9).
+    ListBox* FileFrameChosenList(int frameIndex);
 };
 
 }  // namespace zrx::ui
