@@ -49,7 +49,8 @@ std::string DataFileDestinationDir(const DataFileItem& item) {
 
 std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name,
                                    std::string_view subdir) {
-    return IsSubcircuitFile(name) ? ResolveNameInDir(targetDir, subdir) : targetDir;
+    if (!IsSubcircuitFile(name) || TrimmedBlanks(subdir).empty()) return targetDir;
+    return ResolveNameInDir(targetDir, subdir);
 }
 
 std::string DataFileTargetPath(const std::string& destinationDir, std::string_view name) {

@@ -47,7 +47,7 @@ const char* LibraryKindOf(int kind);
 // Whether a data file is a subcircuit file (its trimmed name ends in ".SBC", any case).
 bool IsSubcircuitFile(std::string_view name);
 // The directory a data file is copied into: its target directory, or for a subcircuit file the
-// subdirectory of it that the list names.
+// subdirectory of it that the list names (the directory itself when it names none).
 std::string DataFileDestinationDir(const DataFileItem& item);
 std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name,
                                    std::string_view subdir);

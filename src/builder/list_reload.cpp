@@ -113,14 +113,12 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                         break;
                     }
                     if (ending == ".SBC" && *code == 9) {
-                        if (!fifth || TrimmedBlanks(f.Field(5)).empty()) {
-                            notBack("a subcircuit without its subdirectory");
-                            break;
-                        }
-                        if (!checkName(name) || !checkName(f.Field(5))) break;
+                        // Without a subdirectory it lies in the subcircuit directory itself.
+                        const std::string subDir = fifth && !TrimmedBlanks(f.Field(5)).empty() ? std::string(f.Field(5)) : "";
+                        if (!checkName(name) || (!subDir.empty() && !checkName(subDir))) break;
                         m.F_SBCList.AddItem(shown);
-                        AppendEntry(t.UpgSbcFiles) = UpgSbcFile{std::string(f.Field(5)), name, 0, *code,
-                                                                JoinPath(app.env.ZSMsbk, f.Field(5))};
+                        AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, name, 0, *code,
+                                                                subDir.empty() ? app.env.ZSMsbk : JoinPath(app.env.ZSMsbk, subDir)};
                     } else if (fifth && *code >= 1 && *code <= 8) {
                         if (!checkName(name)) break;
                         // A file of any kind comes back from this folder, with its target and description.

@@ -96,9 +96,11 @@ std::string ReadIniString(const std::string& iniFile, std::string_view section, 
             continue;
         }
         if (!inSection || line.front() == ';') continue;
+        // A line without "=" holds no key (the platform's reader does not list it): a later line of
+        // the name decides.
         const auto equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
         if (!EqualsIgnoreCase(TrimFileBlanks(line.substr(0, equals)), wantedKey)) continue;
-        if (equals == std::string_view::npos) break;  // the key without a value: the default
         std::string_view value = TrimFileBlanks(line.substr(equals + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
             value = value.substr(1, value.size() - 2);

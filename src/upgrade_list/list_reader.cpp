@@ -71,12 +71,15 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
             if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
             if (!IsAcceptedHeaderField(f.Field(2))) return state.failure = Failure::WrongHeader, false;
             if (f.Count() < 7) return state.failure = Failure::Unreadable, false;
-            // An empty library name is taken as it stands: the elements of that kind then fail one
-            // by one when their library cannot be opened.
+            // An empty library name (or one of blanks only) is taken as empty: the elements of that
+            // kind then fail one by one when their library cannot be opened.
             for (int k = 0; k < 6; ++k)
-                if (!f.Field(k + 2).empty() && !CheckName(state, f.Field(k + 2))) return false;
-            for (int k = 0; k < 6; ++k)
-                contents.libraries[static_cast<size_t>(k)] = JoinPath(state.folder, f.Field(k + 2));
+                if (!TrimmedBlanks(f.Field(k + 2)).empty() && !CheckName(state, f.Field(k + 2))) return false;
+            for (int k = 0; k < 6; ++k) {
+                const std::string_view name = f.Field(k + 2);
+                contents.libraries[static_cast<size_t>(k)] =
+                    JoinPath(state.folder, TrimmedBlanks(name).empty() ? std::string_view() : name);
+            }
             contents.headerRead = true;
             return true;
         }
@@ -105,10 +108,10 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
             const std::string ending(Right(ToUpper(TrimmedBlanks(f.Field(4))), 3));
             if (ending == "SBC" || ending == "TAL" || ending == "DAT")
                 if (!Number(state, f.Field(2), record.withheld)) return false;
+            // A subcircuit without a subdirectory (none, or blanks) goes into the subcircuit
+            // directory itself.
             const bool subcircuit = ending == "SBC" && record.destKind == 9;
-            if (subcircuit && (f.Count() < 5 || f.Field(5).empty()))
-                return CheckName(state, "");  // a subcircuit for a subdirectory names one
-            if (f.Count() >= 5 && !f.Field(5).empty()) {
+            if (f.Count() >= 5 && !f.Field(5).empty() && !(subcircuit && TrimmedBlanks(f.Field(5)).empty())) {
                 if (subcircuit) {
                     if (!CheckName(state, TrimmedBlanks(f.Field(5)))) return false;
                     record.targetLib = list.Text(TrimmedBlanks(f.Field(5)));

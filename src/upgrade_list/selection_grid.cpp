@@ -37,11 +37,12 @@ void FillPreferenceGrid(App& app) {
         grid.SetTextMatrix(0, c, columns[c].header);
     }
     // One row per loaded element, offered or not: the elements skipped end the grid in empty rows.
-    // A kind whose only record has no name counts as none.
+    // A kind counts its last index, and one more when its first element has a name: a first
+    // record without a name (as the empty placeholder has none) adds no row.
     const LoadedList& l = app.loaded;
     auto loaded = [&l](int kind) {
         const size_t count = l.Count(kind);
-        return static_cast<int>(count == 1 && l.Records(kind)[0].nameLength == 0 ? 0 : count);
+        return count == 0 ? 0 : static_cast<int>(count - 1) + (l.Records(kind)[0].nameLength != 0 ? 1 : 0);
     };
     grid.SetRows(1 + loaded(kPartRecord) + loaded(kSymbolRecord) + loaded(kPackageRecord) + loaded(kDataFileRecord) +
                  loaded(kSparamRecord) + loaded(kMparamRecord));

@@ -144,7 +144,8 @@ TEST_F(CopyDataFilesTest, FilesGoToTheirDirectoriesAndRefusalsAreReported) {
     SetMtime(m_upgrade / "old.DAT", 1000000000);
     test::WriteFile(m_suite / "JOB/old.DAT", "installed");
     test::WriteFile(m_upgrade / "op.sbc", "sbc");
-    WriteList({"4,0,1,new.TAL", "4,0,2,old.DAT", "4,0,9,op.sbc,OPAMPS", "4,0,3,gone.spc"});
+    test::WriteFile(m_upgrade / "top.sbc", "top");
+    WriteList({"4,0,1,new.TAL", "4,0,2,old.DAT", "4,0,9,op.sbc,OPAMPS", "4,0,3,gone.spc", "4,0,9,top.sbc"});
     App& app = Open();
     m_dialogs.QueueAnswer(ui::Answer::Yes);
     m_dialogs.QueueAnswer(ui::Answer::Ignore);
@@ -158,6 +159,7 @@ TEST_F(CopyDataFilesTest, FilesGoToTheirDirectoriesAndRefusalsAreReported) {
     EXPECT_EQ(test::ReadFile(m_suite / "LIB/new.TAL"), "tal");
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/old.DAT"), "installed");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/OPAMPS/op.sbc"), "sbc");
+    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/top.sbc"), "top");  // no subdirectory: the directory itself
 }
 
 // A target that is a link to a file is written through and stays a link; the date that counts

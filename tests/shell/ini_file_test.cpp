@@ -80,6 +80,8 @@ TEST_F(ReadIniStringTest, BlanksOfTheFileIncludeTabsVerticalTabsAndFormFeeds) {
     // The names asked for lose spaces only.
     EXPECT_EQ(ReadIniString(ini, "  Zarnix32 ", " LibDir  ", ""), "/lib");
     EXPECT_EQ(ReadIniString(ini, "\tZarnix32", "LibDir", "d"), "d");
+    // The end-of-file mark (Ctrl-Z) after the last value is no part of it.
+    EXPECT_EQ(ReadIniString(Write("[Zarnix32]\nLibDir=/lib\x1a"), "Zarnix32", "LibDir", ""), "/lib");
 }
 
 TEST_F(ReadIniStringTest, ASectionNameEndsAtItsFirstClosingBracketOrTheLineEnd) {
@@ -95,7 +97,7 @@ TEST_F(ReadIniStringTest, QuotesCommentsAndKeysWithoutValues) {
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "B", ""), "'q'");    // only the outermost pair goes
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "C", ""), ";not a comment");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", ";D", "d"), "d");
-    EXPECT_EQ(ReadIniString(ini, "Zarnix32", "E", "d"), "d");  // its first line has no value
+    EXPECT_EQ(ReadIniString(ini, "Zarnix32", "E", "d"), "/later");  // a line without "=" is no key
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "F", ""), "\"");
 }
 

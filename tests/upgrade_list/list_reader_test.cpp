@@ -111,10 +111,19 @@ TEST_F(ListReaderTest, TwoDotsInsideANameAreAnOrdinaryName) {
 }
 
 TEST_F(ListReaderTest, EmptyLibraryNamesInTheHeaderAreTakenAsTheyStand) {
-    App& app = Load({"0,Upgrade.PART,,I_Upg.SYMBOL,,Upgrade.SPARAM,", "1,0,1,7400,L.PART"});
+    App& app = Load({"0,Upgrade.PART,,I_Upg.SYMBOL,  ,Upgrade.SPARAM,", "1,0,1,7400,L.PART"});
     EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
     EXPECT_EQ(app.UpgLibPath[1], m_upgrade.Path() + "/");
     EXPECT_EQ(app.UpgLibPath[2], m_upgrade / "I_Upg.SYMBOL");
+    EXPECT_EQ(app.UpgLibPath[3], m_upgrade.Path() + "/");  // blanks only are empty too
+}
+
+// A subcircuit without a subdirectory (none, or blanks) is one of the subcircuit directory itself.
+TEST_F(ListReaderTest, ASubcircuitWithoutASubdirectoryBelongsToTheSubcircuitDirectory) {
+    App& app = Load({kHeader, "4,0,9,a.sbc", "4,0,9,b.sbc,  "});
+    ASSERT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
+    EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 1), "");
+    EXPECT_EQ(app.main.F_Preferen.TextMatrix(2, 2), m_suite / "ZSM_SBK");
 }
 
 TEST_F(ListReaderTest, TheFileKindOfANameWithTrailingBlanksIsThatOfTheTrimmedName) {
@@ -182,9 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadList{"control_character", {kHeader, "4,0,1,a\tb.dat"},
                 "Unsafe name in the upgrade list %LIST%, line 2: \"a\\x09b.dat\" (a control character). Nothing is "
                 "offered from this list."},
-        BadList{"subcircuit_without_subdir", {kHeader, "4,0,9,a.sbc"},
-                "Unsafe name in the upgrade list %LIST%, line 2: \"\" (an empty name). Nothing is offered from this "
-                "list."},
+        BadList{"sixth_header_library", {"0,Upgrade.PART,a,b,c,d,C:M.MPARAM"},
+                "Unsafe name in the upgrade list %LIST%, line 1: \"C:M.MPARAM\" (a drive). Nothing is offered from "
+                "this list."},
         BadList{"empty_library", {kHeader, "1,0,1,A,  "},
                 "Unsafe name in the upgrade list %LIST%, line 2: \"  \" (an empty name). Nothing is offered from this "
                 "list."},

@@ -80,6 +80,11 @@ TEST_F(SelectionGridTest, WithheldElementsLeaveEmptyRowsThatNeverFlip) {
     EXPECT_EQ(Row(4), Cells(5));
     Drag(3, 4, 3);
     EXPECT_EQ(Row(4)[3], "");
+    // A kind whose first record has no name counts its last index only: one row for its two
+    // records (the nameless one is not offered), no empty row after it.
+    Load({kHeader, "1,0,1,,L.PART", "1,0,1,P2,L.PART"});
+    EXPECT_EQ(m_app->main.F_Preferen.Rows(), 2);
+    EXPECT_EQ(Row(1)[0], "P2");
 }
 
 TEST_F(SelectionGridTest, ClicksInTheUpdateColumnFlipTheSelectedRows) {

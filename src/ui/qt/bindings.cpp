@@ -422,22 +422,23 @@ void Bind(QTableView* widget, ui::Grid& grid) {
         *fitted = widths;
         FitColumns(widget, grid);
     });
-    // A press starts the selection, the release ends it; then the grid's handler runs.
-    auto anchor = std::make_shared<QModelIndex>();
-    Hook(widget->viewport(), [widget, &grid, anchor](QEvent* event) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            *anchor = widget->indexAt(static_cast<QMouseEvent*>(event)->pos());
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            QModelIndex end = widget->indexAt(static_cast<QMouseEvent*>(event)->pos());
-            if (!end.isValid()) end = widget->currentIndex();
-            const QModelIndex start = anchor->isValid() ? *anchor : end;
-            if (start.isValid() && end.isValid()) {
-                const int fixed = grid.FixedRows();
-                QTimer::singleShot(0, widget, [&grid, start, end, fixed] {
-                    grid.UserSelect(start.row() + fixed, start.column(), end.row() + fixed, end.column());
-                });
+    // When the mouse button comes up the grid takes the view's selection as it stands (a drag, a
+    // Shift+click, or a range Shift+arrow made before), with the current cell where the click was,
+    // and then its handler runs.
+    Hook(widget->viewport(), [widget, &grid](QEvent* event) {
+        if (event->type() != QEvent::MouseButtonRelease) return false;
+        QTimer::singleShot(0, widget, [widget, &grid] {
+            const QModelIndex current = widget->currentIndex();
+            if (!current.isValid()) return;
+            int top = current.row(), bottom = current.row();
+            for (const QItemSelectionRange& range : widget->selectionModel()->selection()) {
+                top = std::min(top, range.top());
+                bottom = std::max(bottom, range.bottom());
             }
-        }
+            const int fixed = grid.FixedRows();
+            const int other = current.row() == top ? bottom : top;
+            grid.UserSelect(current.row() + fixed, current.column(), other + fixed, current.column());
+        });
         return false;
     });
 }

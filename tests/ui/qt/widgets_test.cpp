@@ -143,9 +143,18 @@ private slots:
         QTest::mousePress(view.viewport(), Qt::LeftButton, {}, from);
         QTest::mouseMove(view.viewport(), to);
         QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to);
-        QTRY_COMPARE(row, 2);
-        QCOMPARE(rowSel, 4);
+        QTRY_COMPARE(row, 4);  // the cell released on is current; the range runs back to the press
+        QCOMPARE(rowSel, 2);
         QCOMPARE(col, 3);
+        // A Shift+click extends the selection from where it stood: the whole range reaches the handler.
+        row = rowSel = -1;
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.visualRect(view.model()->index(0, 3)).center());
+        QTRY_COMPARE(row, 1);
+        row = rowSel = -1;
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          view.visualRect(view.model()->index(3, 3)).center());
+        QTRY_COMPARE(row, 4);
+        QCOMPARE(rowSel, 1);
         // The view shows the cells' texts and follows their changes.
         QCOMPARE(view.model()->data(view.model()->index(1, 3)).toString(), QString("YES"));
         grid.SetTextMatrix(2, 3, "NO");
