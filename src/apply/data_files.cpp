@@ -103,7 +103,7 @@ bool PreparedFile::Commit(std::string& why, struct stat* written) {
 
 InstallResult PrepareFile(const std::string& from, const Directory& folder, const std::string& folderPath,
                           const std::string& name, bool acceptOlder, bool durableNow,
-                          std::unique_ptr<PreparedFile>& prepared, std::string& why) {
+                          std::unique_ptr<PreparedFile>& prepared, std::string& why, const LinkCheck& mayFollow) {
     prepared.reset();
     struct stat source {}, entry {};
     if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) {
@@ -122,6 +122,10 @@ InstallResult PrepareFile(const std::string& from, const Directory& folder, cons
             // Written through: the file the link leads to gets the new bytes, the link stays.
             const auto resolved = WriteTargetOf(file->m_path, why);
             if (!resolved || ::stat(resolved->c_str(), &entry) != 0) return InstallResult::Refused;
+            if (mayFollow && !mayFollow(*resolved)) {
+                why = file->m_path + " is a symbolic link that leads outside the installation's folders";
+                return InstallResult::Refused;
+            }
             const size_t cut = resolved->rfind('/');
             file->m_folder = Directory::Open(cut == 0 ? "/" : resolved->substr(0, cut), why);
             if (!file->m_folder.IsOpen()) return InstallResult::Failed;
@@ -386,10 +390,15 @@ bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& re
         folder = std::move(root);
     }
     if (!folder.IsOpen()) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
+    if (IsInstallationsOwnFile(app.env, target)) return refuse(target + " is the installation's own file");
+    // A link is written through only where it leads into the installation's folders.
+    const LinkCheck inside = [&app, &realPaths](const std::string& real) {
+        return InsideInstallation(app.env, real, realPaths);
+    };
     std::unique_ptr<PreparedFile> file;
-    InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, false, file, why);
+    InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, false, file, why, inside);
     if (result == InstallResult::SourceOlder && subcircuit)
-        result = PrepareFile(source, folder, destDir, FileNameOf(target), true, false, file, why);
+        result = PrepareFile(source, folder, destDir, FileNameOf(target), true, false, file, why, inside);
     if (result == InstallResult::Refused) return refuse(why);
     if (result != InstallResult::Installed) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
     if (file->ChangesNothing()) {

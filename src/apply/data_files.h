@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,7 +57,8 @@ public:
 private:
     PreparedFile() = default;
     friend InstallResult PrepareFile(const std::string&, const Directory&, const std::string&, const std::string&,
-                                     bool, bool, std::unique_ptr<PreparedFile>&, std::string&);
+                                     bool, bool, std::unique_ptr<PreparedFile>&, std::string&,
+                                     const std::function<bool(const std::string&)>&);
     std::string m_path, m_name, m_temp;
     Directory m_folder;
     bool m_throughLink = false, m_replaces = false, m_committed = false;
@@ -64,13 +66,15 @@ private:
 };
 
 // Prepares a copy of the file `from` for `name` in `folder` (whose path is `folderPath`): a file
-// there is replaced, a link to a file is written through, anything else is refused; a source older
-// than what it replaces is refused unless `acceptOlder`. The copy keeps the source's permissions
-// and modification time; with `durableNow` it reaches the disk before Commit can put it in place
-// (otherwise the caller makes its batch durable).
+// there is replaced, a link to a file is written through (where `mayFollow`, when given, accepts
+// the real path it leads to), anything else is refused; a source older than what it replaces is
+// refused unless `acceptOlder`. The copy keeps the source's permissions and modification time;
+// with `durableNow` it reaches the disk before Commit can put it in place (otherwise the caller
+// makes its batch durable).
+using LinkCheck = std::function<bool(const std::string& realTarget)>;
 InstallResult PrepareFile(const std::string& from, const Directory& folder, const std::string& folderPath,
                           const std::string& name, bool acceptOlder, bool durableNow,
-                          std::unique_ptr<PreparedFile>& prepared, std::string& why);
+                          std::unique_ptr<PreparedFile>& prepared, std::string& why, const LinkCheck& mayFollow = {});
 
 // Installs srcDir/srcName as destDir/destName: forced replacement, but a source older than the
 // installed file (an earlier modification time) is refused; a subcircuit file (.SBC) is accepted

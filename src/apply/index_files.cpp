@@ -57,17 +57,15 @@ std::vector<std::string> SplitWords(std::string_view text) {
 
 std::unique_ptr<IndexFile> IndexFile::Load(const std::string& path, Kind kind) {
     auto index = std::unique_ptr<IndexFile>(new IndexFile(path, kind));
-    if (IsRegularFile(path) || ::access(path.c_str(), F_OK) == 0) {
-        auto input = TextInput::Open(path);
-        if (!input) return nullptr;
-        std::error_code error;
-        const auto size = std::filesystem::file_size(path, error);
-        if (!error) index->m_fileText.reserve(static_cast<size_t>(size));
-        std::string line;
-        while (input->ReadLine(line))
-            if (!line.empty()) index->NewLine(line, false);
-        if (input->LineTooLong()) return nullptr;
-    }
+    auto input = TextInput::Open(path);
+    if (!input) return nullptr;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (!error) index->m_fileText.reserve(static_cast<size_t>(size));
+    std::string line;
+    while (input->ReadLine(line))
+        if (!line.empty()) index->NewLine(line, false);
+    if (input->LineTooLong()) return nullptr;
     index->Index();
     return index;
 }
@@ -184,12 +182,13 @@ bool SaveIndex(App& app, IndexFile& index, const std::string& path, std::string&
     if (!index.Changed()) return true;
     const auto writePath = WriteTargetOf(path, error);
     if (!writePath) return false;
-    if (app.runRecord != nullptr) {
-        struct stat info {};
-        if (!app.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), ::lstat(path.c_str(), &info) != 0,
-                                            error))
-            return false;
+    RealPaths realPaths;
+    if (*writePath != path && !InsideInstallation(app.env, *writePath, realPaths)) {
+        error = path + " is a symbolic link that leads outside the installation's folders";
+        return false;
     }
+    if (app.runRecord != nullptr && !app.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), error))
+        return false;
     // The record learns the new file before it replaces the old one: a run killed in between
     // leaves a record that tells the new file from one changed by somebody else.
     const bool saved = app.runRecord != nullptr ? index.Save(
@@ -266,16 +265,18 @@ void UpdateModelIndex(App& app) {
     ui::MainForm& m = app.main;
     const std::string path = ResolveNameInDir(app.env.ZSMmod, "modpar.idx");
     std::unique_ptr<IndexFile> index;
+    bool unreadable = false;
     for (const ElementItem& item : models) {
         app.dialogs.ProcessEvents();
         m.F_Status.SetCaption(GetLocalMessage("Updating  model parameter index file", 4479));
         if (!EndsWith(ToUpper(item.TargetLib), ".SML") || item.Copied != 1 || item.Update != 1) continue;
         const std::string library =
             ToUpper(TrimBlanks(item.TargetLib.substr(0, item.TargetLib.size() >= 4 ? item.TargetLib.size() - 4 : 0)));
-        if (!index) index = IndexFile::Load(path, IndexFile::Kind::ModelIndex);
+        // An index that cannot be opened (missing, unreadable) skips the model silently: none is made.
+        if (!index && !unreadable) index = IndexFile::Load(path, IndexFile::Kind::ModelIndex);
         if (!index) {
-            m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
-            return;
+            unreadable = true;
+            continue;
         }
         index->Add(item.Texts().ModelText1 + "||" + library + "|" + item.Name + "|" + item.Texts().ModelText3, library);
     }

@@ -35,7 +35,7 @@ class IndexFile {
 public:
     enum class Kind { ModelIndex, SubcircuitIndex };  // library in field 3 / field 5; lines compared exactly / trimmed
 
-    // Reads the file; a missing file is an empty index. Nothing when it cannot be read.
+    // Reads the file; nothing when it is missing or cannot be read (an index is never made).
     static std::unique_ptr<IndexFile> Load(const std::string& path, Kind kind);
     // Adds an entry for library `library`; false when an identical line is already there. Line
     // breaks in the entry become blanks.

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cctype>
 #include <filesystem>
 
+#include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/paths.h"
 #include "shell/text_utils.h"
@@ -36,18 +38,49 @@ InstallationLock::~InstallationLock() {
 void RemoveStaleTemporaries(const std::string& dir) {
     namespace fs = std::filesystem;
     std::error_code error;
-    auto sweep = [](const fs::path& folder) {
+    // Only names the program makes: "." + a name + ".zrxtmp-" + six letters or digits.
+    auto ours = [](const std::string& name) {
+        const size_t mark = name.rfind(".zrxtmp-");
+        if (!StartsWith(name, ".") || mark == std::string::npos || mark == 0 || name.size() != mark + 14) return false;
+        for (size_t i = mark + 8; i < name.size(); ++i)
+            if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+        return true;
+    };
+    auto sweep = [&ours](const fs::path& folder) {
         std::error_code inner;
         for (const auto& entry : fs::directory_iterator(folder, inner)) {
             const std::string name = entry.path().filename().string();
-            if (StartsWith(name, ".") && name.find(".zrxtmp-") != std::string::npos && entry.is_regular_file(inner))
-                fs::remove(entry.path(), inner);
+            if (ours(name) && entry.is_regular_file(inner) && !entry.is_symlink(inner)) fs::remove(entry.path(), inner);
         }
     };
     if (dir.empty() || !fs::is_directory(dir, error)) return;
     sweep(dir);
     for (const auto& entry : fs::directory_iterator(dir, error))
         if (entry.is_directory(error) && !entry.is_symlink(error)) sweep(entry.path());
+}
+
+void SettleLeftLibraries(const Environment& env) {
+    namespace fs = std::filesystem;
+    bool any = false;
+    for (const std::string* dir : {&env.LibDir, &env.ZSMmod}) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(*dir, error)) {
+            const std::string name = entry.path().filename().string();
+            const std::string library = EndsWith(name, "-wal")       ? name.substr(0, name.size() - 4)
+                                        : EndsWith(name, "-journal") ? name.substr(0, name.size() - 8)
+                                                                     : std::string();
+            if (library.empty()) continue;
+            const std::string path = JoinPath(*dir, library);
+            for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
+                const int32_t handle = E_OpenLibrary(path.c_str(), kind, -1);
+                if (handle <= 0) continue;
+                E_CloseLibrary(handle);
+                any = true;
+                break;
+            }
+        }
+    }
+    if (any) E_FlushLibraries();
 }
 
 void RemoveStaleTemporaries(const Environment& env) {

@@ -30,9 +30,14 @@ private:
 
 // Removes the temporary files a run that was killed left behind in a directory (and in its
 // subdirectories one level down): files are written beside their target as
-// ".<name>.zrxtmp-XXXXXX" and renamed over it when complete.
+// ".<name>.zrxtmp-XXXXXX" (six letters or digits) and renamed over it when complete. Nothing else
+// is taken for one.
 void RemoveStaleTemporaries(const std::string& dir);
 // The same in every directory an update run writes into.
 void RemoveStaleTemporaries(const Environment& env);
+// Libraries a killed program left in the middle of a write (a write-ahead log or a rollback
+// journal beside them) are opened for writing and let go, so that they are whole and at rest
+// again before an update or a rollback works on the installation.
+void SettleLeftLibraries(const Environment& env);
 
 }  // namespace zrx

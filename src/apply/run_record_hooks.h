@@ -58,10 +58,10 @@ public:
     virtual bool CommitStaged(std::string& why) = 0;
     virtual void AfterFileChange(int64_t ticket, const struct stat* written) = 0;
 
-    // An index file about to be rewritten: the lines the run adds, whether the run makes the file,
-    // and the file written (`writePath`: the file a link at `path` leads to, or `path`).
+    // An index file about to be rewritten: the lines the run adds, and the file written
+    // (`writePath`: the file a link at `path` leads to, or `path`).
     virtual bool BeforeIndexSave(const std::string& path, const std::string& writePath,
-                                 const std::vector<std::string>& lines, bool makesFile, std::string& error) = 0;
+                                 const std::vector<std::string>& lines, std::string& error) = 0;
     // The new file, written and about to replace the old one (false: it must not).
     virtual bool BeforeIndexReplace(const std::string& path, const struct stat& written) = 0;
 };

@@ -8,6 +8,40 @@
 
 namespace zrx {
 
+std::string InstallationFolder(const Environment& env, int index) {
+    switch (index) {
+        case 0: return InstallationDir(env);
+        case 1: return env.JobDir;
+        case 2: return env.LibDir;
+        case 3: return env.SysDir;
+        case 4: return env.ULM3JobDir;
+        case 5: return env.ZSMcml;
+        case 6: return env.ZSMudn;
+        case 7: return env.ZSMmod;
+        case 8: return env.ZSMsbk;
+        case 9: return env.ZSMwrk;
+        default: return {};
+    }
+}
+
+bool InsideInstallation(const Environment& env, const std::string& realPath, RealPaths& realPaths) {
+    for (int i = 0; i < kInstallationFolders; ++i) {
+        const std::string folder = InstallationFolder(env, i);
+        if (folder.empty()) continue;
+        const std::string& real = realPaths.Of(folder);
+        if (real.empty()) continue;
+        if (realPath == real || StartsWith(realPath, real == "/" ? real : real + "/")) return true;
+    }
+    return false;
+}
+
+bool IsInstallationsOwnFile(const Environment& env, const std::string& path) {
+    const std::string installation = WithoutTrailingSeparator(InstallationDir(env));
+    const std::string dir = path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
+    const std::string name = FileNameOf(path);
+    return path == env.IniFile || (WithoutTrailingSeparator(dir) == installation && StartsWith(name, ".zrxlibug"));
+}
+
 const std::string& ElementTargetDir(const Environment& env, int kind) {
     return kind == 5 ? env.ZSMmod : env.LibDir;
 }

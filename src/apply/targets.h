@@ -9,6 +9,7 @@ namespace zrx {
 
 struct Environment;
 struct DataFileItem;
+class RealPaths;
 
 // Where the elements and files of a loaded upgrade go in the installation. The update run and its
 // preview both resolve targets through these, so that a preview never disagrees with a run.
@@ -16,6 +17,18 @@ struct DataFileItem;
 // A name from the list is looked up exactly first, then without regard to case in its directory
 // (installations made on systems whose file names ignore case); a target that does not exist yet
 // keeps the list's spelling.
+
+// The folders of an installation an update may change things in: 0 the installation folder (the
+// one holding its INI), 1 to 9 the directories its INI names, in this order: JobDir, LibDir,
+// SysDir, ULM3JobDir, ZSMcml, ZSMudn, ZSMmod, ZSMsbk, ZSMwrk.
+constexpr int kInstallationFolders = 10;
+std::string InstallationFolder(const Environment& env, int index);
+// Whether a real path (links resolved) lies inside one of the installation's folders (resolved
+// alike), by whole components. Links the run writes through must lead there.
+bool InsideInstallation(const Environment& env, const std::string& realPath, RealPaths& realPaths);
+// Whether a path is one of the installation's own files, which no upgrade may replace: its INI,
+// the program's lock, identity and undo record.
+bool IsInstallationsOwnFile(const Environment& env, const std::string& path);
 
 // The directory of an element kind's target libraries: SPARAM models (kind 5) go under the
 // simulator model directory, every other kind under the library directory.

@@ -121,6 +121,7 @@ void UpdateLibraries(App& app) {
     for (const DataFileItem& item : app.lists.DataFileItems)
         app.runProgress.total += item.Update == 1 && item.Withheld == 0 && !item.Name.empty() ? 1 : 0;
     RemoveStaleTemporaries(app.env);
+    SettleLeftLibraries(app.env);
 
     // The run is recorded for undo as it goes: each change is recorded right before it is made. A
     // run whose record cannot be begun changes nothing.

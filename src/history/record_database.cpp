@@ -19,11 +19,13 @@ constexpr const char* kSchema =
     "CREATE TABLE settings(key TEXT PRIMARY KEY NOT NULL, value TEXT NOT NULL);"
     // state: running, complete, rolling back, rolled back, partly rolled back. verification and
     // signer: what was known of the upgrade folder the run came from.
+    // roots: the real paths of the installation's folders when the run began, one a line, so that
+    // a rollback finds its places where the run made its changes or refuses.
     "CREATE TABLE runs(id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT, folder TEXT NOT NULL,"
-    " state TEXT NOT NULL, verification TEXT, signer TEXT);"
+    " state TEXT NOT NULL, roots TEXT NOT NULL DEFAULT '', verification TEXT, signer TEXT);"
     // what: 1 element of a part library, 7 of a symbol-kind library, 2 file, 3 library made,
-    // 4 folder made, 5 index line, 6 index made, 8 index as it was before the run. root and path:
-    // the place, relative to one of the installation's folders (see RootPath). name: the element,
+    // 4 folder made, 5 index line, 8 index as it was before the run. root and path:
+    // the place, relative to one of the installation's folders (see InstallationFolder). name: the element,
     // or the index line. link: the run wrote through a symbolic link at the place (for an element,
     // old_device and old_inode are the library file's). old_*: what was there (kept in the run's
     // folder under the change's number; a file's with its kept copy's digest); new_*: what the run
@@ -37,7 +39,7 @@ constexpr const char* kSchema =
 
 // Makes a new, empty record whole in a temporary file beside it and only then gives it its name, so
 // that a program killed on the way never leaves a file under the record's name that is no record.
-bool CreateRecordFile(const std::string& path, std::string& error) {
+bool CreateRecordFile(const std::string& path, const std::string& installation, std::string& error) {
     std::string temp = path + ".zrxtmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -46,13 +48,21 @@ bool CreateRecordFile(const std::string& path, std::string& error) {
     }
     ::close(fd);
     sqlite3* db = nullptr;
+    // Made in write-ahead logging, which it keeps: its journal mode never changes after it has its
+    // name, so that no program stopped at any moment leaves it half-switched. It carries the
+    // installation's identity from the start.
     const std::string schema =
-        "PRAGMA journal_mode=OFF;PRAGMA synchronous=FULL;BEGIN;PRAGMA application_id=" +
+        "PRAGMA journal_mode=WAL;PRAGMA synchronous=FULL;BEGIN;PRAGMA application_id=" +
         std::to_string(RecordDatabase::kApplicationId) +
         ";PRAGMA user_version=" + std::to_string(RecordDatabase::kFormatVersion) + ";" + kSchema + "COMMIT;";
     bool ok = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
                   SQLITE_OK &&
               sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_stmt* identity = nullptr;
+    ok = ok && sqlite3_prepare_v2(db, "INSERT INTO settings VALUES('installation', ?1)", -1, &identity, nullptr) == SQLITE_OK &&
+         sqlite3_bind_text(identity, 1, installation.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
+         sqlite3_step(identity) == SQLITE_DONE;
+    sqlite3_finalize(identity);
     if (!ok) error = path + " cannot be made: " + (db ? sqlite3_errmsg(db) : "out of memory");
     ok = sqlite3_close(db) == SQLITE_OK && ok;
     // A record that another program made meanwhile is kept; this one goes.
@@ -64,10 +74,32 @@ bool CreateRecordFile(const std::string& path, std::string& error) {
     return ok;
 }
 
+// The record as a URI: read-only, it is read without writing anything beside it. With no
+// write-ahead log beside it nobody is writing it, and it is read as it stands; with one, the log's
+// shared index is only read.
+std::string ReadOnlyUri(const std::string& path, bool readOnly) {
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '?' || c == '#' || c == '%') {
+            static const char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[static_cast<unsigned char>(c) >> 4];
+            uri += kHex[static_cast<unsigned char>(c) & 15];
+        } else {
+            uri += c;
+        }
+    }
+    if (!readOnly) return uri;
+    struct stat info {};
+    if (::lstat((path + "-wal").c_str(), &info) != 0) return uri + "?immutable=1";
+    if (::lstat((path + "-shm").c_str(), &info) == 0) return uri + "?readonly_shm=1";
+    return uri;
+}
+
 }  // namespace
 
 std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, Mode mode, std::string& error,
-                                                     Refusal* refusal) {
+                                                     Refusal* refusal, const std::string& installation) {
     Refusal ignored = Refusal::None;
     Refusal& why = refusal ? *refusal : ignored;
     why = Refusal::Unusable;
@@ -91,12 +123,12 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, 
         for (const auto& entry : fs::directory_iterator(folder, ec))
             if (entry.path().filename().string().starts_with(std::string(kFileName) + ".zrxtmp-"))
                 fs::remove(entry.path(), ec);
-        if (!exists && !CreateRecordFile(path, error)) return nullptr;
+        if (!exists && !CreateRecordFile(path, installation, error)) return nullptr;
     }
     sqlite3* db = nullptr;
     const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
-                      SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+                      SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_URI;
+    if (sqlite3_open_v2(ReadOnlyUri(path, mode == Mode::ReadOnly).c_str(), &db, flags, nullptr) != SQLITE_OK) {
         error = path + " cannot be opened: " + (db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close(db);
         return nullptr;
@@ -105,11 +137,8 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, 
     auto record = std::unique_ptr<RecordDatabase>(new RecordDatabase(db));
     // The checks' statements end before the journal mode can change.
     if (!record->Check(path, error, why)) return nullptr;
-    if (mode != Mode::ReadOnly) {
-        // Every commit reaches the disk before the changes it records are made.
-        record->Exec("PRAGMA journal_mode=WAL");
-        record->Exec("PRAGMA synchronous=FULL");
-    }
+    // Every commit reaches the disk before the changes it records are made.
+    if (mode != Mode::ReadOnly) record->Exec("PRAGMA synchronous=FULL");
     why = Refusal::None;
     return record;
 }
@@ -141,11 +170,7 @@ bool RecordDatabase::Check(const std::string& path, std::string& error, Refusal&
     return true;
 }
 
-RecordDatabase::~RecordDatabase() {
-    // A record at rest has no side files, so that reading it (read-only) makes none either.
-    if (!sqlite3_db_readonly(m_db, "main")) Exec("PRAGMA journal_mode=DELETE");
-    sqlite3_close_v2(m_db);
-}
+RecordDatabase::~RecordDatabase() { sqlite3_close_v2(m_db); }
 
 void RecordDatabase::NoteError() {
     m_error = sqlite3_errmsg(m_db);
@@ -162,9 +187,15 @@ int64_t RecordDatabase::LastInsertId() const {
 }
 
 std::string RecordDatabase::Setting(const std::string& key, const std::string& byDefault) {
+    std::string value;
+    return ReadSetting(key, value) && !value.empty() ? value : byDefault;
+}
+
+bool RecordDatabase::ReadSetting(const std::string& key, std::string& value) {
     Statement query(*this, "SELECT value FROM settings WHERE key=?1");
     query.Bind(1, key);
-    return query.Next() ? query.Text(0) : byDefault;
+    value = query.Next() ? query.Text(0) : std::string();
+    return !query.Failed();
 }
 
 bool RecordDatabase::SetSetting(const std::string& key, const std::string& value) {

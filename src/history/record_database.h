@@ -13,9 +13,10 @@ struct sqlite3_stmt;
 
 namespace zrx::history {
 
-// What a change of a run is (the column "what" of the record).
+// What a change of a run is (the column "what" of the record). An update never makes an index
+// file, so 6 is not used.
 constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5,
-              kIndexMade = 6, kSymbolElement = 7, kIndexBefore = 8;
+              kSymbolElement = 7, kIndexBefore = 8;
 
 // The undo record of an installation: one SQLite file in `.zrxlibug/history/` that holds the
 // update runs and, for each, the changes it made to the installation, each recorded before it was
@@ -33,8 +34,9 @@ public:
     // Opens the record in `folder` (a folder the caller has checked), made when `Create`, refusing a
     // file that is not a record of this program, of another format, or damaged. A read-only
     // record is never written, nor are its side files. Nothing on error, with why (and `refusal`).
+    // A record made here carries `installation`, the installation's identity.
     static std::unique_ptr<RecordDatabase> Open(const std::string& folder, Mode mode, std::string& error,
-                                                Refusal* refusal = nullptr);
+                                                Refusal* refusal = nullptr, const std::string& installation = {});
     ~RecordDatabase();
     RecordDatabase(const RecordDatabase&) = delete;
     RecordDatabase& operator=(const RecordDatabase&) = delete;
@@ -84,6 +86,8 @@ public:
     const std::string& Error() const { return m_error; }
     // A setting of the record, or the default when it has none.
     std::string Setting(const std::string& key, const std::string& byDefault);
+    // A setting ("" when there is none); false, with Error() saying why, when it cannot be read.
+    bool ReadSetting(const std::string& key, std::string& value);
     bool SetSetting(const std::string& key, const std::string& value);
 
 private:

@@ -10,8 +10,10 @@
 #include <filesystem>
 
 #include "apply/run_guard.h"
+#include "apply/targets.h"
 #include "shell/app.h"
 #include "shell/paths.h"
+#include "shell/text_utils.h"
 
 namespace zrx::history {
 
@@ -61,27 +63,11 @@ Directory PrivateFolder(const Directory& parent, const std::string& parentPath, 
 
 }  // namespace
 
-std::string RootPath(const Environment& env, int root) {
-    switch (root) {
-        case 0: return InstallationDir(env);
-        case 1: return env.JobDir;
-        case 2: return env.LibDir;
-        case 3: return env.SysDir;
-        case 4: return env.ULM3JobDir;
-        case 5: return env.ZSMcml;
-        case 6: return env.ZSMudn;
-        case 7: return env.ZSMmod;
-        case 8: return env.ZSMsbk;
-        case 9: return env.ZSMwrk;
-        default: return {};
-    }
-}
-
 std::optional<Place> PlaceOf(const Environment& env, const std::string& path) {
     std::optional<Place> best;
     size_t bestLength = 0;
-    for (int root = 0; root < kRootCount; ++root) {
-        const std::string folder = Folder(RootPath(env, root));
+    for (int root = 0; root < kInstallationFolders; ++root) {
+        const std::string folder = Folder(InstallationFolder(env, root));
         if (folder.empty() || path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) continue;
         if (folder != "/" && path[folder.size()] != '/') continue;  // "REGS2" is not inside "REGS"
         if (best && folder.size() <= bestLength) continue;
@@ -93,14 +79,39 @@ std::optional<Place> PlaceOf(const Environment& env, const std::string& path) {
     return best;
 }
 
+std::string RealFolders(const Environment& env) {
+    std::string text;
+    for (int i = 0; i < kInstallationFolders; ++i) text += RealPath(InstallationFolder(env, i)) + "\n";
+    return text;
+}
+
+bool PlausiblePlace(const Environment& env, int what, const Place& place) {
+    const std::vector<std::string> components = PlainComponents(place.relative);
+    if (components.empty() || IsInstallationsOwnFile(env, PathOf(env, place))) return false;
+    const bool single = components.size() == 1;
+    const bool library = place.root == 2 || place.root == 7;
+    switch (what) {
+        case kPartElement:
+        case kSymbolElement:
+        case kLibraryMade: return library && single;
+        case kFile: return place.root >= 1 && place.root <= 9 && (single || (place.root == 8 && components.size() == 2));
+        case kDirectoryMade: return place.root == 8 && single;
+        case kIndexLine:
+        case kIndexBefore:
+            return single && ((place.root == 7 && EqualsIgnoreCase(place.relative, "modpar.idx")) ||
+                              (place.root == 8 && EqualsIgnoreCase(place.relative, "Subcir.idx")));
+        default: return false;
+    }
+}
+
 std::string PathOf(const Environment& env, const Place& place) {
-    return JoinPath(Folder(RootPath(env, place.root)), place.relative);
+    return JoinPath(Folder(InstallationFolder(env, place.root)), place.relative);
 }
 
 bool OpenPlaceFolder(const Environment& env, const Place& place, Directory& folder, std::string& name,
                      std::string& why, bool* missing) {
     if (missing) *missing = false;
-    const std::string rootPath = RootPath(env, place.root);
+    const std::string rootPath = InstallationFolder(env, place.root);
     const auto components = PlainComponents(place.relative);
     if (rootPath.empty() || components.empty()) {
         why = place.relative + " is not a place in the installation";
@@ -167,6 +178,13 @@ std::string InstallationIdentity(const RecordFolder& folder, bool create, std::s
     const std::string path = JoinPath(folder.installationPath, kIdentityFile);
     int fd = ::openat(folder.installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && create) {
+        // What a program killed while it made the identity left behind.
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        const std::string temporaries = std::string(".") + kIdentityFile + ".zrxtmp-";
+        for (const auto& entry : fs::directory_iterator(folder.installationPath, ec))
+            if (entry.path().filename().string().starts_with(temporaries))
+                ::unlinkat(folder.installation.Fd(), entry.path().filename().c_str(), 0);
         std::array<unsigned char, 16> random{};
         std::string identity;
         if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
@@ -223,8 +241,14 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
             if (folder.history.Look(name, info) && !CheckPrivate(info, JoinPath(folder.historyPath, name), why))
                 return nullptr;
         }
+        std::string identityWhy;
+        const std::string identity = InstallationIdentity(folder, create, identityWhy);
+        if (identity.empty() && (create || identityWhy.find(" is missing") == std::string::npos)) {
+            why = "the record of update runs cannot be matched with this installation: " + identityWhy;
+            return nullptr;
+        }
         RecordDatabase::Refusal refusal = RecordDatabase::Refusal::None;
-        auto db = RecordDatabase::Open(folder.historyPath, mode, why, &refusal);
+        auto db = RecordDatabase::Open(folder.historyPath, mode, why, &refusal, identity);
         if (!db && create && attempt == 0 && refusal == RecordDatabase::Refusal::OlderFormat) {
             // Its paths cannot be trusted: it stays where it can be looked at, and is not used.
             std::string aside = "history-v1";
@@ -237,19 +261,12 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
             continue;
         }
         if (!db) return nullptr;
-        std::string identityWhy;
-        const std::string identity = InstallationIdentity(folder, create, identityWhy);
-        const std::string recorded = db->Setting("installation", "");
-        if (identity.empty() && (create || identityWhy.find(" is missing") == std::string::npos)) {
-            why = "the record of update runs cannot be matched with this installation: " + identityWhy;
+        std::string recorded;
+        if (!db->ReadSetting("installation", recorded)) {
+            why = "the record of update runs cannot be read: " + db->Error();
             return nullptr;
         }
-        if (recorded.empty() && create) {
-            if (!db->SetSetting("installation", identity)) {
-                why = "the record cannot be written: " + db->Error();
-                return nullptr;
-            }
-        } else if (recorded != identity) {
+        if (recorded != identity) {
             why = "the record of update runs in " + folder.historyPath +
                   " belongs to another installation (it was copied here, or this installation's identity " +
                   JoinPath(folder.installationPath, ".zrxlibug.id") + " was removed); nothing of it is used: move it away";

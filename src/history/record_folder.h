@@ -13,12 +13,8 @@ struct Environment;
 
 namespace history {
 
-// The folders of an installation that a record's paths are relative to: 0 the installation folder
-// (the one holding its INI), 1 to 9 the directories its INI names, in this order: JobDir, LibDir,
-// SysDir, ULM3JobDir, ZSMcml, ZSMudn, ZSMmod, ZSMsbk, ZSMwrk. A record never holds an absolute path:
-// it names the folder by its number and the rest as plain components beneath it.
-constexpr int kRootCount = 10;
-std::string RootPath(const Environment& env, int root);
+// A record never holds an absolute path: it names one of the installation's folders by its number
+// (InstallationFolder) and the rest as plain components beneath it.
 
 struct Place {
     int root = 0;
@@ -27,6 +23,15 @@ struct Place {
 // Where a path the run builds lies: in the most specific of the installation's folders that holds
 // it, by whole components ("REGS2/x" is not inside "REGS"). Nothing when it lies in none of them.
 std::optional<Place> PlaceOf(const Environment& env, const std::string& path);
+// The real paths of the installation's folders, one a line (a folder that does not resolve is an
+// empty line), as a run records them.
+std::string RealFolders(const Environment& env);
+// Whether a recorded place is one an update makes changes at: elements and libraries made directly
+// in the library or model directory, files in the nine directories (a subcircuit one level down in
+// its subdirectory), folders made in the subcircuit directory, and its two index files; never the
+// installation's own files. Anything else in a record was not written by an update.
+bool PlausiblePlace(const Environment& env, int what, const Place& place);
+
 // The path of a place as the run would name it.
 std::string PathOf(const Environment& env, const Place& place);
 // The folder that holds a place, reached beneath its root without following any link, and the

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "apply/run_guard.h"
+#include "apply/targets.h"
 #include "history/record_database.h"
 #include "history/record_folder.h"
 #include "history/run_record.h"
@@ -77,6 +78,11 @@ bool OpenTarget(const Environment& env, const Change& c, Target& target, std::st
         return false;
     }
     const std::string resolved = RealPath(path);
+    RealPaths realPaths;
+    if (!InsideInstallation(env, resolved, realPaths)) {
+        why = path + " is a symbolic link that leads outside the installation's folders; left alone";
+        return false;
+    }
     struct stat followed {};
     // An element's library keeps its file through saves; a file the run wrote is the new one.
     const bool element = c.what == kPartElement || c.what == kSymbolElement;
@@ -186,8 +192,13 @@ private:
         const int32_t kept = m_libraries.Open(m_runPath + (part ? "/old.PART" : "/old.SYMBOL"), kind, false, &why);
         const std::string keptName = std::to_string(c.id);
         // The kept copy, compared with itself: there and undamaged.
-        if (kept == 0 || E_CompareElements(kept, keptName.c_str(), kept, keptName.c_str()) != 1)
-            return why = label + ": the record's copy of its old content is missing or damaged; left alone", false;
+        if (kept == 0) return why = label + ": the record's copy of its old content cannot be read (" + why + "); left alone", false;
+        const int keptState = E_CompareElements(kept, keptName.c_str(), kept, keptName.c_str());
+        if (keptState != 1)
+            return why = label + (keptState == -1 ? ": the record holds no copy of its old content"
+                                                  : ": the record's copy of its old content is damaged") +
+                         "; left alone",
+                   false;
         if (E_CompareElements(kept, keptName.c_str(), library, c.name.c_str()) == 1) return true;  // as it was
         if (!asWritten && !m_force) return why = label + " was changed after the update", false;
         if (E_CopyElement(kept, keptName.c_str(), library, c.name.c_str()) != 1)
@@ -274,7 +285,7 @@ private:
 
 // Removes from an index file one line for each of `lines`; lines added by others stay. Returns
 // how many were removed; -1 when the file cannot be rewritten.
-int RemoveIndexLines(const std::string& path, const std::vector<std::string>& lines, bool removeWhenEmpty) {
+int RemoveIndexLines(const std::string& path, const std::vector<std::string>& lines) {
     auto input = TextInput::Open(path);
     if (!input) return 0;
     std::vector<std::string> kept;
@@ -282,7 +293,6 @@ int RemoveIndexLines(const std::string& path, const std::vector<std::string>& li
     for (const std::string& line : lines) ++wanted[line];
     int removed = 0;
     std::string line;
-    bool nonEmpty = false;
     while (input->ReadLine(line)) {
         const auto it = wanted.find(line);
         if (it != wanted.end() && it->second > 0) {
@@ -290,11 +300,9 @@ int RemoveIndexLines(const std::string& path, const std::vector<std::string>& li
             ++removed;
             continue;
         }
-        nonEmpty = nonEmpty || !TrimmedBlanks(line).empty();
         kept.push_back(line);
     }
     input.reset();
-    if (removeWhenEmpty && !nonEmpty) return ::unlink(path.c_str()) == 0 ? removed : -1;
     if (removed == 0) return 0;
     auto output = TextOutput::Open(path);
     if (!output) return -1;
@@ -302,67 +310,42 @@ int RemoveIndexLines(const std::string& path, const std::vector<std::string>& li
     return output->Commit() ? removed : -1;
 }
 
-// Takes out of the index files what the run added: where nobody has touched a file since the run
-// wrote it, it goes back as it was (or away, when the run made it); otherwise only the lines the
-// run added are taken out, and lines others added since stay. False when an index could not be
-// dealt with (named in `conflicts`).
-bool RestoreIndexes(const Environment& env, const std::vector<Change>& changes, const Directory& files,
-                    RollbackResult& result) {
-    struct Index {
-        const Change* file = nullptr;
-        std::vector<std::string> lines;
-    };
-    std::map<std::pair<int, std::string>, Index> indexes;
-    for (const Change& c : changes) {
-        if (c.what == kIndexLine) indexes[{c.place.root, c.place.relative}].lines.push_back(c.name);
-        if (c.what == kIndexMade || c.what == kIndexBefore) indexes[{c.place.root, c.place.relative}].file = &c;
+// One index file the run rewrote: where nobody has touched it since, it goes back as it was;
+// otherwise only the lines the run added are taken out, and lines others added since stay. False
+// when it could not be dealt with (named in `conflicts`).
+bool RestoreIndex(const Environment& env, const Change& file, const std::vector<std::string>& lines,
+                  const Directory& files, RollbackResult& result) {
+    const std::string path = PathOf(env, file.place);
+    Target target;
+    bool missingFolder = false;
+    std::string why;
+    if (!OpenTarget(env, file, target, why, missingFolder)) {
+        if (missingFolder) return true;
+        result.conflicts.push_back(why);
+        return false;
     }
-    bool allDone = true;
-    for (const auto& [key, index] : indexes) {
-        const Change* file = index.file;
-        Change fallback;
-        fallback.place = Place{key.first, key.second};
-        const Change& c = file ? *file : fallback;
-        const std::string path = PathOf(env, c.place);
-        Target target;
-        bool missingFolder = false;
-        std::string why;
-        if (!OpenTarget(env, c, target, why, missingFolder)) {
-            if (missingFolder) continue;
-            result.conflicts.push_back(why);
-            allDone = false;
-            continue;
-        }
-        if (!target.exists) continue;
-        const FileIdentity now = IdentityOf(target.info);
-        // A run killed before its new file took the old one's place left the old file as it was.
-        if (file && file->what == kIndexBefore && file->hasOld && now == file->old) continue;
-        const bool untouched = file && file->hasNew && now == file->fresh;
-        if (untouched && file->what == kIndexMade) {
-            if (::unlinkat(target.folder.Fd(), target.name.c_str(), 0) == 0 && target.folder.Sync()) {
-                result.restored += index.lines.size();
-                continue;
-            }
-        } else if (untouched) {
-            const int kept = OpenKept(files, *file, path, why);
-            const bool back = kept >= 0 && PutBack(files, kept, *file, target.folder, target.name, why) &&
-                              ::syncfs(target.folder.Fd()) == 0;
-            if (kept >= 0) ::close(kept);
-            if (back) {
-                result.restored += index.lines.size();
-                continue;
-            }
-        }
-        const std::string written = c.link ? RealPaths().Of(path, true) : path;
-        const int removed = RemoveIndexLines(written, index.lines, file != nullptr && file->what == kIndexMade);
-        if (removed < 0) {
-            result.conflicts.push_back(path + " cannot be rewritten");
-            allDone = false;
-        } else {
-            result.restored += static_cast<size_t>(removed);
+    if (!target.exists) return true;
+    const FileIdentity now = IdentityOf(target.info);
+    // A run killed before its new file took the old one's place left the old file as it was.
+    if (file.hasOld && now == file.old) return true;
+    if (file.hasNew && now == file.fresh) {
+        const int kept = OpenKept(files, file, path, why);
+        const bool back = kept >= 0 && PutBack(files, kept, file, target.folder, target.name, why) &&
+                          ::syncfs(target.folder.Fd()) == 0;
+        if (kept >= 0) ::close(kept);
+        if (back) {
+            result.restored += lines.size();
+            return true;
         }
     }
-    return allDone;
+    const std::string written = file.link ? RealPaths().Of(path, true) : path;
+    const int removed = RemoveIndexLines(written, lines);
+    if (removed < 0) {
+        result.conflicts.push_back(path + " cannot be rewritten");
+        return false;
+    }
+    result.restored += static_cast<size_t>(removed);
+    return true;
 }
 
 std::vector<Change> LoadChanges(RecordDatabase& rec, int64_t run) {
@@ -451,6 +434,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     }
     // What a killed run left half-written goes, as at the start of a run.
     RemoveStaleTemporaries(env);
+    SettleLeftLibraries(env);
     if (!RecordExists(env)) {
         result.message = "no update run of this installation has been recorded";
         return result;
@@ -481,19 +465,56 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     }
     result.run = run;
     {
-        // Runs are undone newest first where they touched the same elements or files.
+        // Runs are undone newest first where they touched the same places: the same elements,
+        // files or index files, or anything inside a library or folder the older run made.
         RecordDatabase::Statement newer(
             rec,
             "SELECT MAX(later.run) FROM changes later JOIN changes mine ON later.root=mine.root"
-            " AND later.path=mine.path AND later.name=mine.name"
-            " WHERE mine.run=?1 AND later.run>?1 AND mine.what IN (1,2,7) AND later.what IN (1,2,7)"
-            " AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')");
+            " WHERE mine.run=?1 AND later.run>?1 AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')"
+            " AND ((mine.what IN (1,2,7) AND later.what IN (1,2,7) AND later.path=mine.path AND later.name=mine.name)"
+            " OR (mine.what=8 AND later.what=8 AND later.path=mine.path)"
+            " OR (mine.what IN (3,4) AND (later.path=mine.path OR substr(later.path, 1, length(mine.path) + 1)=mine.path || '/')))");
         newer.Bind(1, run);
         if (newer.Next() && !newer.IsNull(0)) {
             result.message = "run " + std::to_string(newer.Int(0)) +
-                             " is newer and changed the same elements or files; roll it back first";
+                             " is newer and changed the same elements, files or index files; roll it back first";
             return result;
         }
+    }
+    std::vector<Change> changes = LoadChanges(rec, run);
+    {
+        // The places are found where the run made its changes, or not at all: the installation's
+        // folders must be the ones they were (an INI changed since, or folders given relative to
+        // wherever the program runs, would lead elsewhere).
+        RecordDatabase::Statement query(rec, "SELECT roots FROM runs WHERE id=?1");
+        query.Bind(1, run);
+        const std::string then = query.Next() ? query.Text(0) : std::string();
+        const std::string now = RealFolders(env);
+        std::set<int> used;
+        for (const Change& c : changes) used.insert(c.place.root);
+        for (const int root : used) {
+            auto line = [](const std::string& text, int index) {
+                size_t start = 0;
+                for (int i = 0; i < index && start != std::string::npos; ++i) {
+                    start = text.find('\n', start);
+                    if (start != std::string::npos) ++start;
+                }
+                return start == std::string::npos ? std::string() : text.substr(start, text.find('\n', start) - start);
+            };
+            if (root < 0 || root >= kInstallationFolders || line(then, root) != line(now, root) || line(now, root).empty()) {
+                result.message = "the installation's folders are not the ones run " + std::to_string(run) + " changed (" +
+                                 (root >= 0 && root < kInstallationFolders ? InstallationFolder(env, root) : "?") +
+                                 " was " + line(then, root) + "); nothing was done";
+                return result;
+            }
+        }
+        // What no update writes is no change of this run's: left alone, and named.
+        std::vector<Change> plausible;
+        for (Change& c : changes) {
+            if (PlausiblePlace(env, c.what, c.place)) plausible.push_back(std::move(c));
+            else result.conflicts.push_back(PathOf(env, c.place) + " is no change an update makes; left alone");
+        }
+        changes = std::move(plausible);
     }
     const std::string runName = "run-" + std::to_string(run);
     std::string why;
@@ -504,16 +525,20 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     if (runFolder.IsOpen() && runFolder.Look("files", info) &&
         CheckPrivate(info, folder.historyPath + "/" + runName + "/files", why))
         files = runFolder.Beneath("files", why);
+    // The old elements are restored as they are kept: only from libraries nobody else could write.
+    for (const char* name : {"old.PART", "old.PART-wal", "old.PART-shm", "old.SYMBOL", "old.SYMBOL-wal", "old.SYMBOL-shm"})
+        if (files.IsOpen() && runFolder.Look(name, info) &&
+            !CheckPrivate(info, folder.historyPath + "/" + runName + "/" + name, why))
+            files = Directory();
     if (!files.IsOpen()) {
         result.message = "the record's folder of run " + std::to_string(run) + " cannot be used: " + why;
         return result;
     }
+
     if (!RecordDatabase::Statement(rec, "UPDATE runs SET state='rolling back' WHERE id=?1").Bind(1, run).Run()) {
         result.message = "the record cannot be written: " + rec.Error();
         return result;
     }
-
-    const std::vector<Change> changes = LoadChanges(rec, run);
     std::vector<int64_t> done;
     auto markDone = [&rec](std::vector<int64_t>& ids) {
         RecordDatabase::Transaction transaction(rec);
@@ -555,8 +580,36 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             restoredFiles.clear();
             markDone(done);
         };
+        // The changes are undone newest first, each index file as one: a place the run changed twice
+        // goes back through the state between to the state before.
+        struct Index {
+            const Change* file = nullptr;
+            std::vector<const Change*> lines;
+        };
+        std::map<std::pair<int, std::string>, Index> indexes;
+        std::vector<std::pair<int64_t, const Change*>> units;  // an index by its file's change
         for (const Change& c : changes) {
-            if (c.what != kPartElement && c.what != kSymbolElement && c.what != kFile) continue;
+            if (c.what == kPartElement || c.what == kSymbolElement || c.what == kFile) units.emplace_back(c.id, &c);
+            if (c.what == kIndexLine) indexes[{c.place.root, c.place.relative}].lines.push_back(&c);
+            if (c.what == kIndexBefore) indexes[{c.place.root, c.place.relative}].file = &c;
+        }
+        for (const auto& [key, index] : indexes)
+            if (index.file != nullptr) units.emplace_back(index.file->id, index.file);
+            else for (const Change* line : index.lines) done.push_back(line->id);  // nothing kept: nothing to undo
+        std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        Directory keptFiles = runFolder.Beneath("files", why);
+        for (const auto& [id, change] : units) {
+            const Change& c = *change;
+            if (c.what == kIndexBefore) {
+                settle();
+                const Index& index = indexes[{c.place.root, c.place.relative}];
+                std::vector<std::string> lines;
+                for (const Change* line : index.lines) lines.push_back(line->name);
+                if (!RestoreIndex(env, c, lines, keptFiles, result)) continue;
+                done.push_back(c.id);
+                for (const Change* line : index.lines) done.push_back(line->id);
+                continue;
+            }
             bool restored = false;
             why.clear();
             if (!restorer.Undo(c, why, restored)) {
@@ -571,11 +624,6 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         }
         settle();
     }
-
-    Directory keptFiles = runFolder.Beneath("files", why);
-    if (RestoreIndexes(env, changes, keptFiles, result))
-        for (const Change& c : changes)
-            if (c.what == kIndexLine || c.what == kIndexMade || c.what == kIndexBefore) done.push_back(c.id);
 
     // Libraries and subdirectories the run made go when they are empty again; one that still holds
     // something (left alone above, or added since) stays, and is looked at again next time.

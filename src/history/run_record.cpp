@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "apply/run_guard.h"
+#include "apply/targets.h"
 #include "history/record_database.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
@@ -74,6 +75,10 @@ RunRecorder::~RunRecorder() {
     for (const auto& [path, handle] : m_readHandles) E_CloseLibrary(handle);
     E_CloseLibrary(m_oldParts);
     E_CloseLibrary(m_oldSymbols);
+    E_FlushLibraries();
+    // Side files the kernel made as the umask said are the owner's alone too.
+    for (const char* name : {"old.PART-wal", "old.PART-shm", "old.SYMBOL-wal", "old.SYMBOL-shm"})
+        ::fchmodat(m_runFolder.Fd(), name, 0644, 0);
 }
 
 std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const std::string& upgradeFolder,
@@ -90,8 +95,9 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const st
         while (query.Next()) empty.push_back(query.Int(0));
         for (const int64_t run : empty) DropRun(*db, run, folder.historyPath);
     }
-    RecordDatabase::Statement newRun(*db, "INSERT INTO runs(started, folder, state) VALUES(?1, ?2, 'running')");
-    if (!newRun.Bind(1, NowUtc()).Bind(2, upgradeFolder).Run()) {
+    RecordDatabase::Statement newRun(
+        *db, "INSERT INTO runs(started, folder, state, roots) VALUES(?1, ?2, 'running', ?3)");
+    if (!newRun.Bind(1, NowUtc()).Bind(2, upgradeFolder).Bind(3, RealFolders(env)).Run()) {
         error = "the record cannot be written: " + db->Error();
         return nullptr;
     }
@@ -99,8 +105,9 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const st
     const std::string name = RunFolderName(run);
     std::string why;
     Directory runFolder, files;
-    if (folder.history.MakeFolder(name, why)) runFolder = folder.history.Beneath(name, why);
-    if (runFolder.IsOpen() && runFolder.MakeFolder("files", why)) files = runFolder.Beneath("files", why);
+    // Nobody but its owner may write in the record, whatever the umask.
+    if (folder.history.MakeFolder(name, why, 0755)) runFolder = folder.history.Beneath(name, why);
+    if (runFolder.IsOpen() && runFolder.MakeFolder("files", why, 0755)) files = runFolder.Beneath("files", why);
     if (!files.IsOpen() || !folder.history.Sync()) {
         error = "the record's folder cannot be made: " + why;
         DropRun(*db, run, folder.historyPath);
@@ -218,9 +225,16 @@ int32_t RunRecorder::ReadHandle(const std::string& library, bool part) {
 
 int32_t& RunRecorder::OldLibrary(bool part) {
     int32_t& old = part ? m_oldParts : m_oldSymbols;
-    if (old == 0)
-        old = std::max(0, E_OpenLibrary((m_runPath + (part ? "/old.PART" : "/old.SYMBOL")).c_str(),
+    if (old == 0) {
+        const char* name = part ? "old.PART" : "old.SYMBOL";
+        old = std::max(0, E_OpenLibrary((m_runPath + "/" + name).c_str(),
                                         part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1));
+        // The kernel makes a library (and its side files) as the umask says; nobody but its owner
+        // may write this one.
+        if (old > 0)
+            for (const std::string& file : {std::string(name), std::string(name) + "-wal", std::string(name) + "-shm"})
+                ::fchmodat(m_runFolder.Fd(), file.c_str(), 0644, 0);
+    }
     return old;
 }
 
@@ -242,6 +256,11 @@ RunRecorder::RecordedLibrary* RunRecorder::LibraryOf(const std::string& path, st
     library.link = library.exists && S_ISLNK(library.file.st_mode);
     if (library.link && (::stat(path.c_str(), &library.file) != 0 || !S_ISREG(library.file.st_mode))) {
         why = path + " is a symbolic link that leads to no library file";
+        return nullptr;
+    }
+    RealPaths realPaths;
+    if (library.link && !InsideInstallation(m_env, RealPath(path), realPaths)) {
+        why = path + " is a symbolic link that leads outside the installation's folders";
         return nullptr;
     }
     if (library.exists && !S_ISREG(library.file.st_mode)) {
@@ -420,7 +439,7 @@ void RunRecorder::AfterFileChange(int64_t ticket, const struct stat* written) {
 }
 
 bool RunRecorder::BeforeIndexSave(const std::string& path, const std::string& writePath,
-                                  const std::vector<std::string>& lines, bool makesFile, std::string& error) {
+                                  const std::vector<std::string>& lines, std::string& error) {
     std::string why;
     if (!Ready(why)) {
         error = "the lines added to " + path + " cannot be recorded: " + why;
@@ -431,9 +450,9 @@ bool RunRecorder::BeforeIndexSave(const std::string& path, const std::string& wr
         error = path + " lies outside the installation's folders";
         return false;
     }
-    const int64_t id = AddChange(makesFile ? kIndexMade : kIndexBefore, *place, {}, makesFile, path != writePath);
+    const int64_t id = AddChange(kIndexBefore, *place, {}, false, path != writePath);
     bool ok = id != 0;
-    if (ok && !makesFile) {
+    if (ok) {
         // The file as it was stays in the run's folder (the rewrite puts a new file in its place).
         const size_t cut = writePath.rfind('/');
         Directory folder = Directory::Open(cut == 0 ? "/" : writePath.substr(0, cut), why);
@@ -494,6 +513,23 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
                     kept > 0 ? StringFromPointer(E_ElementDigest(kept, std::to_string(id).c_str())) : "";
                 if (now == old) drop.Bind(1, id).Run();
             }
+    }
+    // Index files the run was to rewrite and did not (the new file never took the old one's place).
+    {
+        std::vector<std::pair<int64_t, Place>> notReplaced;
+        RecordDatabase::Statement query(*m_db,
+                                        "SELECT id, root, path FROM changes WHERE run=?1 AND what=8 AND new_inode IS NULL");
+        query.Bind(1, m_run);
+        while (query.Next()) notReplaced.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
+        for (const auto& [id, place] : notReplaced) {
+            drop.Bind(1, id).Run();
+            RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE run=?1 AND what=5 AND root=?2 AND path=?3")
+                .Bind(1, m_run)
+                .Bind(2, place.root)
+                .Bind(3, place.relative)
+                .Run();
+            ::unlinkat(m_files.Fd(), std::to_string(id).c_str(), 0);
+        }
     }
     // Libraries and folders the run was to make and did not.
     {

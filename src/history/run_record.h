@@ -53,7 +53,7 @@ public:
     bool CommitStaged(std::string& why) override;
     void AfterFileChange(int64_t ticket, const struct stat* written) override;
     bool BeforeIndexSave(const std::string& path, const std::string& writePath, const std::vector<std::string>& lines,
-                         bool makesFile, std::string& error) override;
+                         std::string& error) override;
     bool BeforeIndexReplace(const std::string& path, const struct stat& written) override;
 
     // After the run (its libraries flushed; `failed` the saves that did not become durable): what

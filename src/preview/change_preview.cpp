@@ -137,7 +137,10 @@ private:
             return Because(Change::Unreadable, "a folder of that name is in the way: " + target);
         // A link to a file is written through; any other link, or anything but a file, is refused.
         std::string why;
-        if (!WriteTargetOf(target, why)) return Because(Change::Unreadable, why);
+        const auto written = WriteTargetOf(target, why);
+        if (!written) return Because(Change::Unreadable, why);
+        if (*written != target && !InsideInstallation(m_env, *written, m_realPaths))
+            return Because(Change::Unreadable, target + " is a symbolic link that leads outside the installation's folders");
         if (!S_ISLNK(info.st_mode) && !S_ISREG(info.st_mode))
             return Because(Change::Unreadable, target + " is not a regular file");
         if (!subcircuit && InstalledFileIsNewer(source, target))

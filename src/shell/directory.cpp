@@ -63,12 +63,12 @@ Directory Directory::Beneath(std::string_view relative, std::string& why, bool* 
 
 Directory Directory::Duplicate() const { return Directory(m_fd < 0 ? -1 : ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0)); }
 
-bool Directory::MakeFolder(const std::string& name, std::string& why) const {
+bool Directory::MakeFolder(const std::string& name, std::string& why, mode_t mode) const {
     if (!IsPlainComponent(name)) {
         why = name + " is not a plain name";
         return false;
     }
-    if (::mkdirat(m_fd, name.c_str(), 0777) == 0) return true;
+    if (::mkdirat(m_fd, name.c_str(), mode) == 0) return true;
     why = name + ": " + std::strerror(errno);
     return false;
 }

@@ -32,8 +32,8 @@ public:
 
     bool IsOpen() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
-    // Makes a new folder `name` here (0755 less the umask); false with why.
-    bool MakeFolder(const std::string& name, std::string& why) const;
+    // Makes a new folder `name` here (`mode` less the umask); false with why.
+    bool MakeFolder(const std::string& name, std::string& why, mode_t mode = 0777) const;
     // The entry `name` here, not followed when it is a link; false when it does not exist.
     bool Look(const std::string& name, struct stat& info) const;
     // Creates a new, empty temporary file here named after `forName` (".<forName>.zrxtmp-XXXXXX"),

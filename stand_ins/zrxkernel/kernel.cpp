@@ -253,6 +253,9 @@ struct Kernel {
             case OpenError::Damaged: return "the library is damaged";
             case OpenError::CannotCreate: return "the library cannot be created or written there";
             case OpenError::Locked: return "the library is locked by another program";
+            case OpenError::Interrupted:
+                return "the library was left half-written by a program that was stopped; the next update or rollback "
+                       "completes it";
         }
         return {};
     }

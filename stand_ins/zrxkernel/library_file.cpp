@@ -175,9 +175,25 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
 }
 
 sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite) {
+    // Read-only, a write-ahead log left beside the library is read with its shared index as it
+    // stands: nothing beside the library changes.
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '?' || c == '#' || c == '%') {
+            static const char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[static_cast<unsigned char>(c) >> 4];
+            uri += kHex[static_cast<unsigned char>(c) & 15];
+        } else {
+            uri += c;
+        }
+    }
+    struct stat info {};
+    if (!readWrite && ::lstat((path + "-wal").c_str(), &info) == 0 && ::lstat((path + "-shm").c_str(), &info) == 0)
+        uri += "?readonly_shm=1";
     sqlite3* db = nullptr;
-    const int flags = (readWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    const int flags = (readWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
+    if (sqlite3_open_v2(uri.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return nullptr;
     }
@@ -191,6 +207,9 @@ sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite) {
 OpenError LibraryFile::CheckLibrary(sqlite3* db, std::string_view kind) {
     const auto appId = QueryInt(db, "PRAGMA application_id");
     if (!appId) {
+        // A rollback journal left by a program stopped in the middle of a write: only a writer may
+        // finish it.
+        if (sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK) return OpenError::Interrupted;
         const int code = sqlite3_extended_errcode(db) & 0xFF;
         if (code == SQLITE_BUSY || code == SQLITE_LOCKED) return OpenError::Locked;
         return code == SQLITE_CORRUPT ? OpenError::Damaged : OpenError::NotALibrary;

@@ -31,7 +31,7 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-enum class OpenError { None, Missing, NotALibrary, WrongKind, NewerFormat, Damaged, CannotCreate, Locked };
+enum class OpenError { None, Missing, NotALibrary, WrongKind, NewerFormat, Damaged, CannotCreate, Locked, Interrupted };
 
 // Called before any library's gathered saves are committed; 0 stops the commit.
 using CommitHook = int32_t (*)(void* context);

@@ -68,7 +68,7 @@ TEST_F(IndexFileTest, BlankLinesAreDroppedOnRewrite) {
     EXPECT_EQ(test::ReadFile(Path()), "A||L|m1|x\r\nA||M|m2|x\r\nB||M|m3|y\r\n");
 }
 
-TEST_F(IndexFileTest, EntriesForTheFirstLibraryAnEmptyIndexOrNoIndexAreWritten) {
+TEST_F(IndexFileTest, EntriesForTheFirstLibraryOrAnEmptyIndexAreWrittenButNoIndexIsMade) {
     test::WriteFile(Path(), "A||L|m1|x\r\n");
     auto index = Load();
     index->Add("B||L|m2|y", "L");
@@ -82,11 +82,7 @@ TEST_F(IndexFileTest, EntriesForTheFirstLibraryAnEmptyIndexOrNoIndexAreWritten) 
     EXPECT_EQ(test::ReadFile(Path()), "B||L|m2|y\r\n");
 
     std::filesystem::remove(Path());
-    index = Load();
-    ASSERT_TRUE(index);
-    index->Add("B||L|m2|y", "L");
-    index->Save();
-    EXPECT_EQ(test::ReadFile(Path()), "B||L|m2|y\r\n");
+    EXPECT_FALSE(Load());
 }
 
 TEST_F(IndexFileTest, AnEntryWithLineBreaksStaysOneLine) {
@@ -174,6 +170,20 @@ TEST_F(IndexRunTest, SubcircuitsAndCopiedModelsGetTheirLines) {
     app.main.F_Update.Click();
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/Subcir.idx"), subcir);
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"), modpar);
+}
+
+// A missing index file is not made: the subcircuit pass ends, a model's line is skipped, and the
+// subcircuits and models themselves are copied all the same.
+TEST_F(IndexRunTest, AMissingIndexFileIsNotMade) {
+    test::WriteFile(m_upgrade / "LM2596.SBC", ".SUBCKT LM2596 VIN OUT\r\n*Step-down regulator, Regulator\r\n");
+    test::MakeLibrary(m_upgrade / "Upgrade.SPARAM", false, {test::ModelJson("D2", "D,diode", "fast")});
+    WriteList({"4,0,9,LM2596.SBC,REGS", "5,0,5,D2,Diodes.sml"});
+    App& app = Open();
+    Update(app);
+    EXPECT_FALSE(std::filesystem::exists(m_suite / "ZSM_SBK/Subcir.idx"));
+    EXPECT_FALSE(std::filesystem::exists(m_suite / "ZSM_MOD/modpar.idx"));
+    EXPECT_EQ(StatusOf("LM2596.SBC"), "Copied");
+    EXPECT_EQ(StatusOf("D2"), "Copied");
 }
 
 }  // namespace

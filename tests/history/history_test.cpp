@@ -102,7 +102,7 @@ TEST_F(HistoryTest, AnIndexFileReplacedJustBeforeAKillComesBackWhole) {
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     ASSERT_NE(file, nullptr);
     file->Add("D||DIODES|D2|added", "DIODES");
-    ASSERT_TRUE(record->BeforeIndexSave(index, index, file->AddedLines(), false, error)) << error;
+    ASSERT_TRUE(record->BeforeIndexSave(index, index, file->AddedLines(), error)) << error;
     ASSERT_TRUE(file->Save([&](const struct stat& written) { return record->BeforeIndexReplace(index, written); }));
     ASSERT_NE(test::ReadFile(index), before);
     record.reset();  // killed: the run never finishes
@@ -122,7 +122,7 @@ TEST_F(HistoryTest, AnIndexFileNotYetReplacedIsLeftAsItWas) {
     auto record = BeginRun(app);
     ASSERT_NE(record, nullptr);
     std::string error;
-    ASSERT_TRUE(record->BeforeIndexSave(index, index, {"D||DIODES|D2|added"}, false, error)) << error;
+    ASSERT_TRUE(record->BeforeIndexSave(index, index, {"D||DIODES|D2|added"}, error)) << error;
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     file->Add("Q||OTHER|Q2|more", "OTHER");
     EXPECT_FALSE(file->Save([&](const struct stat& written) {
@@ -155,13 +155,13 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
                                                         "Z||ZZZ|Z1|z\r\nD||DIODES|D1|fast\r\n");
     auto result = history::Rollback(app.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Conflicts);
-    // In the order the run changed them: data files first.
+    // Undone newest first: the elements, then the data files the run copied before them.
     ASSERT_EQ(result.conflicts.size(), 4u);
-    EXPECT_EQ(result.conflicts[0], (m_suite / "LIB/heat.TAL") + " was changed after the update");
-    EXPECT_EQ(result.conflicts[1], (m_suite / "JOB/cool.DAT") + " was changed after the update");
-    EXPECT_EQ(result.conflicts[2],
+    EXPECT_EQ(result.conflicts[0], "7404 in " + (m_suite / "LIB/New.PART") + " was changed after the update");
+    EXPECT_EQ(result.conflicts[1],
               "7400 in " + (m_suite / "LIB/Logic.PART") + " was changed after the update");
-    EXPECT_EQ(result.conflicts[3], "7404 in " + (m_suite / "LIB/New.PART") + " was changed after the update");
+    EXPECT_EQ(result.conflicts[2], (m_suite / "JOB/cool.DAT") + " was changed after the update");
+    EXPECT_EQ(result.conflicts[3], (m_suite / "LIB/heat.TAL") + " was changed after the update");
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("EDITED"), std::string::npos);
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "edited by hand");
     EXPECT_EQ(test::ReadFile(m_suite / "LIB/heat.TAL"), "NEW HEAT");
@@ -193,7 +193,7 @@ TEST_F(HistoryTest, RunsAreRolledBackNewestFirstAndTheRecordKeepsTheLastOnes) {
     auto refused = history::Rollback(app.env, first, false);
     EXPECT_EQ(refused.outcome, history::RollbackResult::Outcome::NothingDone);
     EXPECT_EQ(refused.message, "run " + std::to_string(second) +
-                                   " is newer and changed the same elements or files; roll it back first");
+                                   " is newer and changed the same elements, files or index files; roll it back first");
     EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).run, second);
     EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).run, first);
     std::string error;
@@ -221,7 +221,7 @@ TEST_F(HistoryTest, AnOlderRunThatChangedAFileANewerRunChangedWaits) {
     const auto refused = history::Rollback(app.env, first, false);
     EXPECT_EQ(refused.outcome, history::RollbackResult::Outcome::NothingDone);
     EXPECT_EQ(refused.message, "run " + std::to_string(app.lastRunId) +
-                                   " is newer and changed the same elements or files; roll it back first");
+                                   " is newer and changed the same elements, files or index files; roll it back first");
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "cooler");
 }
 
