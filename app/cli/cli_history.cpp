@@ -21,7 +21,8 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
         ->check(CLI::Range(1, 100000));
     history->footer(
         "Each line: the run's number, its start (UTC), the upgrade folder, the elements and files it "
-        "changed, and its state: complete, interrupted (it never ended), rolled back, partly rolled back.");
+        "changed, and its state: complete, interrupted (it never ended), rolling back (a rollback never "
+        "ended; run it again), rolled back, partly rolled back.");
     history->callback([&status] {
         Session session;
         if (!Start(session, suite, false)) {

@@ -121,14 +121,30 @@ bool PutBack(const Directory& files, int kept, const Change& c, const Directory&
              std::string& why) {
     struct stat info {};
     ::fstat(kept, &info);
+    const auto isOld = [&c](const struct stat& s) {
+        return static_cast<int64_t>(s.st_ino) == c.old.inode && static_cast<int64_t>(s.st_dev) == c.old.device;
+    };
+    // The old file itself: the kept file, or its second link while that is still as it was.
+    std::string original;
+    if (isOld(info)) {
+        original = std::to_string(c.id);
+    } else {
+        const std::string link = std::to_string(c.id) + ".link";
+        const int fd = ::openat(files.Fd(), link.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat linked {};
+        if (fd >= 0 && ::fstat(fd, &linked) == 0 && IdentityOf(linked) == c.old &&
+            Sha256OfDescriptor(fd) == c.oldDigest)
+            original = link;
+        if (fd >= 0) ::close(fd);
+    }
     std::string temp;
     bool ok = false;
-    if (static_cast<int64_t>(info.st_ino) == c.old.inode && static_cast<int64_t>(info.st_dev) == c.old.device) {
+    if (!original.empty()) {
         const int probe = folder.CreateTemporary(name, temp, why);
         if (probe >= 0) {
             ::close(probe);
             ::unlinkat(folder.Fd(), temp.c_str(), 0);
-            ok = ::linkat(files.Fd(), std::to_string(c.id).c_str(), folder.Fd(), temp.c_str(), 0) == 0;
+            ok = ::linkat(files.Fd(), original.c_str(), folder.Fd(), temp.c_str(), 0) == 0;
         }
     }
     if (!ok) {
@@ -283,30 +299,35 @@ private:
     std::map<int64_t, std::string> m_paths;
 };
 
-// Removes from an index file one line for each of `lines`; lines added by others stay. Returns
-// how many were removed; -1 when the file cannot be rewritten.
+// Removes from an index file one line for each of `lines`; lines added by others stay, each with
+// the line end it had (CR LF, LF or CR). Returns how many were removed; -1 when the file cannot be
+// rewritten.
 int RemoveIndexLines(const std::string& path, const std::vector<std::string>& lines) {
-    auto input = TextInput::Open(path);
-    if (!input) return 0;
-    std::vector<std::string> kept;
-    std::map<std::string, int> wanted;
+    std::string content;
+    if (!ReadWholeFile(path, content)) return 0;
+    std::map<std::string, int, std::less<>> wanted;
     for (const std::string& line : lines) ++wanted[line];
+    std::string kept;
+    kept.reserve(content.size());
     int removed = 0;
-    std::string line;
-    while (input->ReadLine(line)) {
-        const auto it = wanted.find(line);
+    for (size_t pos = 0; pos < content.size();) {
+        size_t end = content.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = content.size();
+        size_t next = end;
+        if (next < content.size()) next += content.compare(next, 2, "\r\n") == 0 ? 2 : 1;
+        const auto it = wanted.find(std::string_view(content).substr(pos, end - pos));
         if (it != wanted.end() && it->second > 0) {
             --it->second;
             ++removed;
-            continue;
+        } else {
+            kept.append(content, pos, next - pos);
         }
-        kept.push_back(line);
+        pos = next;
     }
-    input.reset();
     if (removed == 0) return 0;
     auto output = TextOutput::Open(path);
     if (!output) return -1;
-    for (const std::string& text : kept) output->WriteLine(text);
+    output->Write(kept);
     return output->Commit() ? removed : -1;
 }
 
@@ -540,11 +561,19 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         return result;
     }
     std::vector<int64_t> done;
-    auto markDone = [&rec](std::vector<int64_t>& ids) {
+    Directory keptFiles = files.Duplicate();
+    // A change once done is never undone again: its kept file goes, so that a file put back by a
+    // second link has its one name again.
+    auto markDone = [&rec, &keptFiles](std::vector<int64_t>& ids) {
         RecordDatabase::Transaction transaction(rec);
         RecordDatabase::Statement mark(rec, "UPDATE changes SET done=1 WHERE id=?1");
         for (const int64_t id : ids) mark.Bind(1, id).Run();
-        if (transaction.Commit()) ids.clear();
+        if (!transaction.Commit()) return;
+        for (const int64_t id : ids) {
+            ::unlinkat(keptFiles.Fd(), std::to_string(id).c_str(), 0);
+            ::unlinkat(keptFiles.Fd(), (std::to_string(id) + ".link").c_str(), 0);
+        }
+        ids.clear();
     };
     {
         Restorer restorer(env, folder.historyPath + "/" + runName, std::move(files), force);
@@ -597,7 +626,6 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             if (index.file != nullptr) units.emplace_back(index.file->id, index.file);
             else for (const Change* line : index.lines) done.push_back(line->id);  // nothing kept: nothing to undo
         std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-        Directory keptFiles = runFolder.Beneath("files", why);
         for (const auto& [id, change] : units) {
             const Change& c = *change;
             if (c.what == kIndexBefore) {

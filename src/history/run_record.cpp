@@ -370,6 +370,10 @@ std::string RunRecorder::KeepFile(const Directory& dir, const std::string& name,
         if (in >= 0) ::close(in);
         return {};
     }
+    // A file with other names, or another user's, is copied: its content could change through
+    // those names. It is linked as well, so that an undo can give back the very file while it is
+    // still what it was.
+    ::linkat(dir.Fd(), name.c_str(), m_files.Fd(), (kept + ".link").c_str(), 0);
     std::string temp, digest;
     const int out = m_files.CreateTemporary(kept, temp, why);
     bool ok = out >= 0 && CopyDescriptor(in, out, &digest, why);

@@ -152,7 +152,7 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
     test::WriteFile(m_suite / "LIB/heat.TAL", "NEW HEAT");  // the same size as the run's "new heat"
     // Someone else's index line stays whatever happens, and so does a second copy of the run's.
     test::WriteFile(m_suite / "ZSM_MOD/modpar.idx", test::ReadFile(m_suite / "ZSM_MOD/modpar.idx") +
-                                                        "Z||ZZZ|Z1|z\r\nD||DIODES|D1|fast\r\n");
+                                                        "Z||ZZZ|Z1|z\nD||DIODES|D1|fast\r\n");
     auto result = history::Rollback(app.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Conflicts);
     // Undone newest first: the elements, then the data files the run copied before them.
@@ -166,7 +166,7 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "edited by hand");
     EXPECT_EQ(test::ReadFile(m_suite / "LIB/heat.TAL"), "NEW HEAT");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"),
-              "D||DIODES|D1|slow\r\nQ||OTHER|Q9|x\r\nZ||ZZZ|Z1|z\r\nD||DIODES|D1|fast\r\n");
+              "D||DIODES|D1|slow\r\nQ||OTHER|Q9|x\r\nZ||ZZZ|Z1|z\nD||DIODES|D1|fast\r\n");
     EXPECT_EQ(test::LibraryNames(m_suite / "LIB/Logic.SYMBOL"),
               std::vector<std::string>{"NAND"});  // the rest went back
     EXPECT_EQ(Runs()[0].state, "partly rolled back");

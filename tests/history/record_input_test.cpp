@@ -217,6 +217,40 @@ TEST_F(RecordInputTest, AnInodeNumberUsedAgainIsNotTakenForTheOldFile) {
     EXPECT_EQ(result.conflicts[0], (m_suite / "JOB/cool.DAT") + " was changed after the update");
 }
 
+// A file comes back as the very file while it is as it was, its other names with it, and the
+// record lets go of it; a run under a group-writable umask is still undone; a user's file that
+// only looks like a temporary file of the program stays.
+TEST_F(RecordInputTest, AFileComesBackAsTheVeryFileAndTheRecordLetsGoOfIt) {
+    fs::create_hard_link(m_suite / "JOB/cool.DAT", m_suite / "SYS/cool-too.DAT");
+    test::WriteFile(m_suite / "JOB/.cool.DAT.zrxtmp-keep", "mine");
+    const mode_t mask = ::umask(002);
+    App& app = Run();
+    ::umask(mask);
+    const auto result = history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, Outcome::Restored) << result.message;
+    struct stat cool {}, other {}, index {};
+    ASSERT_EQ(::stat((m_suite / "JOB/cool.DAT").c_str(), &cool), 0);
+    ASSERT_EQ(::stat((m_suite / "SYS/cool-too.DAT").c_str(), &other), 0);
+    ASSERT_EQ(::stat((m_suite / "ZSM_SBK/Subcir.idx").c_str(), &index), 0);
+    EXPECT_EQ(cool.st_ino, other.st_ino);
+    EXPECT_EQ(cool.st_nlink, 2u);
+    EXPECT_EQ(index.st_nlink, 1u);
+    EXPECT_EQ(test::ReadFile(m_suite / "JOB/.cool.DAT.zrxtmp-keep"), "mine");
+}
+
+// The record's places are found beneath the folders the run wrote in, or the rollback does nothing.
+TEST_F(RecordInputTest, ARollbackWhereTheInstallationsFoldersMovedDoesNothing) {
+    Run();
+    fs::rename(m_suite / "JOB", m_suite / "JOB2");
+    m_suite.keys["JobDir"] = m_suite / "JOB2";
+    m_suite.WriteIni();
+    const auto before = test::Contents(m_suite.Dir());
+    const auto result = test::RunCli({"rollback", "--suite", m_suite.Dir()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("nothing was done"), std::string::npos) << result.err;
+    EXPECT_EQ(test::Contents(m_suite.Dir()), before);
+}
+
 TEST_F(RecordInputTest, OnlyARunThatChangedSomethingMakesRoomAndAKilledEmptyRunIsNoRun) {
     std::string error;
     App& app = Run();
