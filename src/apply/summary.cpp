@@ -1,10 +1,14 @@
 #include "apply/summary.h"
 
+#include <optional>
+#include <unordered_set>
+
 #include "apply/targets.h"
 #include "history/undo_action.h"
 #include "shell/app.h"
 #include "shell/main_window.h"
 #include "shell/messages.h"
+#include "shell/paths.h"
 #include "shell/text_file.h"
 #include "shell/text_utils.h"
 #include "ui/dialogs.h"
@@ -27,9 +31,17 @@ std::string DataFileType(const DataFileItem& item) {
     return GetLocalMessage("Misc Lib file", 4459);
 }
 
+// Where a summary row's element or file stands: its folder's real path, its file name and the
+// element's name, as the undo names its places.
+std::string PlaceKey(RealPaths& realPaths, const std::string& path, const std::string& element) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    return realPaths.Of(folder, true) + "/" + path.substr(slash + 1) + '\0' + TrimBlanks(element);
+}
+
 }  // namespace
 
-void FillSummary(App& app, ui::SummaryForm& form) {
+void FillSummary(App& app, ui::SummaryForm& form, const history::RollbackResult* undo) {
     app.SummaryFinished = false;
     ui::Grid& grid = form.F_Resgrid;
     ui::Control::UpdateBlock block(grid);
@@ -52,38 +64,61 @@ void FillSummary(App& app, ui::SummaryForm& form) {
         grid.SetTextMatrix(0, c, columns[c].header);
         grid.SetColWidth(c, app.dialogs.TextWidth(columns[c].sample, app.uiFont));
     }
+    // After an undo, a copied row says what became of it: taken back, or left as it is (changed
+    // since the update). A row the run changed nothing for stays "Copied".
+    const Environment& env = app.env;
+    RealPaths realPaths;
+    std::unordered_set<std::string> undone, left;
+    if (undo != nullptr) {
+        for (const auto& place : undo->undone) undone.insert(PlaceKey(realPaths, place.path, place.element));
+        for (const auto& place : undo->left) left.insert(PlaceKey(realPaths, place.path, place.element));
+        form.F_Result.SetCaption(std::string("Library  Update Summary") + "  (" +
+                                 (undo->outcome == history::RollbackResult::Outcome::Restored
+                                      ? GetLocalMessage("the update was undone", 20045)
+                                      : GetLocalMessage("the update was undone in part", 20046)) +
+                                 ")");
+    }
     int row = 1;
     auto write = [&](const std::string& name, const std::string& library, const std::string& dir, bool copied,
-                     const char* notCopied, const std::string& fileType) {
+                     const char* notCopied, const std::string& fileType, const std::string& place,
+                     const std::string& element) {
+        std::string status = copied ? GetLocalMessage("Copied", 4434) : GetLocalMessage(notCopied, "4433 ");
+        if (copied && undo != nullptr) {
+            const std::string key = PlaceKey(realPaths, place, element);
+            if (undone.contains(key)) status = GetLocalMessage("Undone", 20047);
+            else if (left.contains(key)) status = GetLocalMessage("Copied, not undone", 20048);
+        }
         grid.SetTextMatrix(row, 0, name);
         grid.SetTextMatrix(row, 1, library);
         grid.SetTextMatrix(row, 2, dir);
-        grid.SetTextMatrix(row, 3, copied ? GetLocalMessage("Copied", 4434) : GetLocalMessage(notCopied, "4433 "));
+        grid.SetTextMatrix(row, 3, status);
         grid.SetTextMatrix(row, 4, fileType);
         ++row;
     };
-    auto elements = [&](const std::vector<ElementItem>& list, const std::string& dir, const char* notCopied,
+    ResolvedNames targets;
+    auto elements = [&](const std::vector<ElementItem>& list, int kind, const char* notCopied,
                         const std::string& fileType, bool trimName) {
         if (IsPlaceholder(list)) return;
+        const std::string& dir = ElementTargetDir(env, kind);
         for (const ElementItem& item : list)
             if (item.Update == 1)
                 write(trimName ? TrimBlanks(item.Name) : item.Name, item.TargetLib, dir, item.Copied != 0, notCopied,
-                      fileType);
+                      fileType, undo != nullptr ? targets.In(dir, item.TargetLib) : std::string(), item.Name);
     };
-    const Environment& env = app.env;
-    elements(l.PartItems, env.LibDir, "Not Copied", GetLocalMessage("Part file", "4466 "), false);
-    elements(l.SymbolItems, env.LibDir, "Not copied", GetLocalMessage("Symbol ", 4467), false);
-    elements(l.PackageItems, env.LibDir, "Not copied", GetLocalMessage("Package", 4468), true);
+    elements(l.PartItems, 1, "Not Copied", GetLocalMessage("Part file", "4466 "), false);
+    elements(l.SymbolItems, 2, "Not copied", GetLocalMessage("Symbol ", 4467), false);
+    elements(l.PackageItems, 3, "Not copied", GetLocalMessage("Package", 4468), true);
     if (!IsPlaceholder(l.DataFileItems)) {
         for (const DataFileItem& item : l.DataFileItems) {
             if (item.Update != 1 || item.Withheld != 0) continue;
             const bool subcircuit = IsSubcircuitFile(item.Name);
             write(item.Name, subcircuit ? item.TargetLib : item.TargetDir, item.TargetDir, item.Copied != 0,
-                  "Not copied", DataFileType(item));
+                  "Not copied", DataFileType(item),
+                  undo != nullptr ? DataFileTargetPath(DataFileDestinationDir(item), item.Name) : std::string(), {});
         }
     }
-    elements(l.SpiceModelItems, env.ZSMmod, "Not copied", GetLocalMessage("Spice Model lib file", 4457), false);
-    elements(l.MixedModelItems, env.LibDir, "Not copied", GetLocalMessage("Mixedmode parameter lib file", 4469), false);
+    elements(l.SpiceModelItems, 5, "Not copied", GetLocalMessage("Spice Model lib file", 4457), false);
+    elements(l.MixedModelItems, 6, "Not copied", GetLocalMessage("Mixedmode parameter lib file", 4469), false);
 }
 
 bool WriteSummaryFile(const ui::Grid& grid, const std::string& path, std::string& error) {
@@ -113,7 +148,8 @@ void F_Save_Click(App& app, ui::SummaryForm& form) {
 
 void ShowSummary(App& app) {
     ui::SummaryForm form;
-    form.onActivate = [&app, &form] { FillSummary(app, form); };
+    std::optional<history::RollbackResult> undo;
+    form.onActivate = [&app, &form, &undo] { FillSummary(app, form, undo ? &*undo : nullptr); };
     form.F_Save.onClick = [&app, &form] { F_Save_Click(app, form); };
     form.F_Finish.onClick = [&app, &form] {
         app.SummaryFinished = true;
@@ -121,7 +157,11 @@ void ShowSummary(App& app) {
     };
     form.F_PrevDef.onClick = [&form] { form.SetVisible(false); };
     form.F_Help.onClick = [&app] { ShowHelp(app); };
-    ConnectUndo(form, app.dialogs, app.env, app.lastRunId, app.changeColumn);
+    ConnectUndo(form, app.dialogs, app.env, app.lastRunId, app.changeColumn,
+                [&undo, &form](const history::RollbackResult& result) {
+                    undo = result;
+                    form.onActivate();
+                });
     form.onActivate();
     app.openForms.push_back(&form);
     app.dialogs.ShowModal(form);

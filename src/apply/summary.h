@@ -5,13 +5,17 @@
 namespace zrx {
 
 class App;
+namespace history {
+struct RollbackResult;
+}
 namespace ui {
 class SummaryForm;
 class Grid;
 }  // namespace ui
 
-// Fills the summary grid from the six lists as they are after the run.
-void FillSummary(App& app, ui::SummaryForm& form);
+// Fills the summary grid from the six lists as they are after the run; after an undo (`undo`),
+// copied rows say whether they were taken back.
+void FillSummary(App& app, ui::SummaryForm& form, const history::RollbackResult* undo = nullptr);
 // "Save Summary": asks for a file name and writes the grid's rows.
 void F_Save_Click(App& app, ui::SummaryForm& form);
 // Writes rows 1 to the last of the summary grid as tab-separated lines (columns 0 to 3, CR LF).

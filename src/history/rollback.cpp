@@ -561,14 +561,16 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         return result;
     }
     std::vector<int64_t> done;
+    std::set<int64_t> allDone;
     Directory keptFiles = files.Duplicate();
     // A change once done is never undone again: its kept file goes, so that a file put back by a
     // second link has its one name again.
-    auto markDone = [&rec, &keptFiles](std::vector<int64_t>& ids) {
+    auto markDone = [&rec, &keptFiles, &allDone](std::vector<int64_t>& ids) {
         RecordDatabase::Transaction transaction(rec);
         RecordDatabase::Statement mark(rec, "UPDATE changes SET done=1 WHERE id=?1");
         for (const int64_t id : ids) mark.Bind(1, id).Run();
         if (!transaction.Commit()) return;
+        allDone.insert(ids.begin(), ids.end());
         for (const int64_t id : ids) {
             ::unlinkat(keptFiles.Fd(), std::to_string(id).c_str(), 0);
             ::unlinkat(keptFiles.Fd(), (std::to_string(id) + ".link").c_str(), 0);
@@ -691,6 +693,11 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     }
     markDone(done);
 
+    for (const Change& c : changes) {
+        if (c.what != kPartElement && c.what != kSymbolElement && c.what != kFile) continue;
+        ChangedPlace place{PathOf(env, c.place), c.what == kFile ? std::string() : c.name};
+        (allDone.contains(c.id) ? result.undone : result.left).push_back(std::move(place));
+    }
     const bool complete = result.conflicts.empty();
     RecordDatabase::Statement state(rec, "UPDATE runs SET state=?2 WHERE id=?1");
     state.Bind(1, run).Bind(2, complete ? "rolled back" : "partly rolled back").Run();

@@ -27,6 +27,11 @@ bool ListRuns(const Environment& env, std::vector<RunSummary>& runs, std::string
 bool SetKeep(const Environment& env, int keep, std::string& error);
 int KeptRuns(const Environment& env);
 
+// An element (by its library's path and its name) or a file (by its path, no element) a run changed.
+struct ChangedPlace {
+    std::string path, element;
+};
+
 struct RollbackResult {
     enum class Outcome { Restored, Conflicts, NothingDone };
     Outcome outcome = Outcome::NothingDone;
@@ -34,6 +39,9 @@ struct RollbackResult {
     size_t restored = 0;                 // elements, files and index lines brought back
     std::vector<std::string> conflicts;  // what was changed after the run and left alone
     std::string message;                 // why nothing was done
+    // The run's elements and files by what became of them: taken back, or still as the run (or
+    // somebody since) left them.
+    std::vector<ChangedPlace> undone, left;
 };
 
 // Brings back what a recorded run changed: replaced elements and files to their previous content,

@@ -9,22 +9,25 @@
 namespace zrx {
 
 void ConnectUndo(ui::SummaryForm& form, ui::Dialogs& dialogs, const Environment& env, int64_t run,
-                 ChangeColumn& changes) {
+                 ChangeColumn& changes, std::function<void(const history::RollbackResult&)> undone) {
     form.P_Undo.SetCaption(GetLocalMessage("Undo this update", 20040));
     form.P_Undo.SetEnabled(run != 0);
-    form.P_Undo.onClick = [&form, &dialogs, &env, run, &changes] {
-        if (run == 0 || !P_Undo_Click(dialogs, env, run)) return;
+    form.P_Undo.onClick = [&form, &dialogs, &env, run, &changes, undone = std::move(undone)] {
+        if (run == 0) return;
+        const auto result = P_Undo_Click(dialogs, env, run);
+        if (!result || result->outcome == history::RollbackResult::Outcome::NothingDone) return;
         form.P_Undo.SetEnabled(false);
         changes.MarkStale();
+        if (undone) undone(*result);
     };
 }
 
-bool P_Undo_Click(ui::Dialogs& dialogs, const Environment& env, int64_t run) {
+std::optional<history::RollbackResult> P_Undo_Click(ui::Dialogs& dialogs, const Environment& env, int64_t run) {
     if (!AskYesNo(dialogs,
                   GetLocalMessage("Undo this update? Every element and file it changed goes back to what "
                                   "it was; what was changed since the update is left alone.",
                                   20041)))
-        return false;
+        return std::nullopt;
     dialogs.SetBusy(true);
     // The summary is shown while the run still holds the installation's lock.
     const history::RollbackResult result = history::Rollback(env, run, false, true);
@@ -54,7 +57,7 @@ bool P_Undo_Click(ui::Dialogs& dialogs, const Environment& env, int64_t run) {
             break;
     }
     dialogs.ShowMessage({text, std::string(kAppTitle), icon, ui::Buttons::Ok, false});
-    return result.outcome != history::RollbackResult::Outcome::NothingDone;
+    return result;
 }
 
 }  // namespace zrx

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include "apply/index_files.h"
+#include "apply/summary.h"
 #include "history/run_record.h"
 #include "support/contents.h"
 #include "support/upgrade_fixture.h"
@@ -58,6 +59,14 @@ protected:
         auto record = history::RunRecorder::Begin(app.env, app.ListPath, error);
         EXPECT_NE(record, nullptr) << error;
         return record;
+    }
+    // The summary's statuses by element or file name, and its title as "title".
+    static std::map<std::string, std::string> StatusAfterUndo(ui::Form& form) {
+        std::map<std::string, std::string> status;
+        auto* grid = static_cast<ui::Grid*>(form.Find("F_Resgrid"));
+        for (int r = 1; r < grid->Rows(); ++r) status[grid->TextMatrix(r, 0)] = grid->TextMatrix(r, 3);
+        status["title"] = form.Find("F_Result")->Caption();
+        return status;
     }
     std::vector<history::RunSummary> Runs() {
         std::vector<history::RunSummary> runs;
@@ -268,11 +277,16 @@ TEST_F(HistoryTest, ARecordThatIsNotOursStopsTheRunBeforeItChangesAnything) {
 // The summary's Undo never forces: what was changed meanwhile stays, and the box names it.
 TEST_F(HistoryTest, TheSummarysUndoLeavesAloneWhatWasChangedMeanwhile) {
     App& app = Open();
-    m_whileSummary = [this](ui::Form& form) {
+    std::map<std::string, std::string> status;
+    m_whileSummary = [this, &status](ui::Form& form) {
         test::WriteFile(m_suite / "JOB/cool.DAT", "edited while the summary was shown");
         static_cast<ui::Button*>(form.Find("P_Undo"))->Click();
+        status = StatusAfterUndo(form);
     };
     Update(app);
+    EXPECT_EQ(status["cool.DAT"], "Copied, not undone");
+    EXPECT_EQ(status["heat.TAL"], "Undone");
+    EXPECT_EQ(status["title"], "Library  Update Summary  (the update was undone in part)");
     EXPECT_TRUE(StartsWith(BoxTexts()[2], "The update was undone in part.")) << BoxTexts()[2];
     EXPECT_NE(BoxTexts()[2].find((m_suite / "JOB/cool.DAT") + " was changed after the update"), std::string::npos);
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "edited while the summary was shown");
@@ -281,13 +295,29 @@ TEST_F(HistoryTest, TheSummarysUndoLeavesAloneWhatWasChangedMeanwhile) {
 TEST_F(HistoryTest, TheSummaryOffersToUndoTheRun) {
     const auto before = Contents(m_suite.Dir());
     App& app = Open();
-    m_whileSummary = [](ui::Form& form) {
+    std::map<std::string, std::string> status;
+    std::string saved;
+    test::TempDir outside;
+    m_whileSummary = [&status, &saved, &outside](ui::Form& form) {
         auto* undo = static_cast<ui::Button*>(form.Find("P_Undo"));
         EXPECT_TRUE(undo->Enabled());
         undo->Click();
         EXPECT_FALSE(undo->Enabled());
+        status = StatusAfterUndo(form);
+        std::string error;
+        EXPECT_TRUE(WriteSummaryFile(*static_cast<ui::Grid*>(form.Find("F_Resgrid")), outside / "Upginfo.TXT", error));
+        saved = test::ReadFile(outside / "Upginfo.TXT");
     };
     Update(app);
+    // Every row the run changed was taken back; one whose element was the same already stays.
+    for (const auto& [name, text] : status) {
+        if (name != "title") EXPECT_EQ(text, name == "7408" ? "Copied" : "Undone") << name;
+    }
+    EXPECT_EQ(status["title"], "Library  Update Summary  (the update was undone)");
+    // What Save writes is what the window shows.
+    EXPECT_NE(saved.find("heat.TAL\t"), std::string::npos);
+    EXPECT_EQ(saved.find("\tCopied\r\n"), saved.rfind("\tCopied\r\n")) << saved;
+    EXPECT_NE(saved.find("\tUndone\r\n"), std::string::npos) << saved;
     EXPECT_EQ(BoxTexts()[1],
               "Undo this update? Every element and file it changed goes back to what it was; what was "
               "changed since the update is left alone.");
