@@ -22,22 +22,27 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: zrxlibug \"INSTALLATION[,TRELM]\"\n"
+    "       zrxlibug --choose\n"
     "Apply Zarnix32 library upgrades to an installation in a window: see what each element of an\n"
     "upgrade folder would change, choose, update, and undo an update from its summary.\n"
     "\n"
-    "  INSTALLATION   the folder that holds ZARNIX32.INI (without it: the installation used last,\n"
-    "                 or one chosen in a dialog)\n"
+    "  INSTALLATION   the folder that holds ZARNIX32.INI\n"
     "  TRELM          also build upgrade folders (builder mode)\n"
     "\n"
     "Options:\n"
+    "  --choose       open the installation used last, or one chosen in a dialog (the desktop\n"
+    "                 menu starts the program so)\n"
     "  --help         print this help and exit\n"
     "  --version      print the version and exit\n"
+    "\n"
+    "Started with nothing on its command line, the program ends without showing its window, as\n"
+    "the suite expects.\n"
     "\n"
     "The texts of the window follow LANG (for example de_DE.UTF-8). The command line program\n"
     "zrxlibug-cli does the same work without a window.\n";
 
-// Started from the desktop's menu there is no installation on the command line: the one used last,
-// or one the user chooses. Nothing when the user cancels.
+// Started from the desktop's menu (--choose): the installation used last, or one the user chooses.
+// Nothing when the user cancels.
 std::optional<std::string> InstallationFromSettings(QSettings& settings) {
     const QString last = settings.value("installation").toString();
     if (!last.isEmpty() && std::filesystem::exists(zrx::qt::FromQt(last) + "/ZARNIX32.INI")) return zrx::qt::FromQt(last);
@@ -66,7 +71,7 @@ int main(int argc, char** argv) {
 
     zrx::App app(dialogs, fonts);
     app.commandLine = zrx::CommandLineFromArguments(argc, argv);
-    if (argc == 1) {
+    if (argc == 2 && std::string_view(argv[1]) == "--choose") {
         const auto installation = InstallationFromSettings(settings);
         if (!installation) return 0;
         app.commandLine = "\"" + *installation + "\"";
@@ -78,6 +83,7 @@ int main(int argc, char** argv) {
     dialogs.SetProgressHandler(
         [&window](const std::string& text, size_t done, size_t total) { window.ShowProgress(text, done, total); });
     window.restoreGeometry(settings.value("window").toByteArray());
+    window.FitIntoScreen();
     const zrx::StartupOutcome outcome = zrx::Form_Load(app);
     if (outcome == zrx::StartupOutcome::Closed || app.ended) return 0;
     if (outcome == zrx::StartupOutcome::Ready) {

@@ -48,6 +48,9 @@ TEST_F(CliApplyTest, WithoutATerminalAnUnansweredQuestionIsNo) {
     const auto noConfirmation = RunCli({"apply", "--suite", Suite(), Upgrade()});
     EXPECT_EQ(noConfirmation.status, 2);
     EXPECT_NE(noConfirmation.err.find("-> No (no terminal to ask"), std::string::npos);
+    const auto noConfirmationJson = RunCli({"apply", "--suite", Suite(), "--json", Upgrade()});
+    EXPECT_EQ(noConfirmationJson.status, 2);
+    EXPECT_NE(noConfirmationJson.out.find("\"exit_status\": 2"), std::string::npos) << noConfirmationJson.out;
     EXPECT_EQ(RunCli({"lib", "ls", Suite() + "/LIB/Logic.PART"}).out.find("74HC08"), std::string::npos);
 
     const auto asked = RunCli({"apply", "--suite", Suite(), "--yes", "--ask", "--only", "7400", "--only", "74HC08", Upgrade()});

@@ -21,6 +21,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -441,6 +444,26 @@ void MainWindow::OpenFolder(const std::string& folder) {
     } else if (m_folderPath) {
         m_folderPath->setToolTip(ToQt(GetLocalMessage("This folder cannot be read", 20051)));
     }
+}
+
+void MainWindow::FitIntoScreen() {
+    if (isMaximized() || isFullScreen()) return;
+    QScreen* screen = QGuiApplication::screenAt(geometry().center());
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect available = screen->availableGeometry();
+    // The frame's edges are known once the window is shown; before, room is left for a title bar.
+    const QMargins frame = isVisible() ? QMargins(geometry().left() - frameGeometry().left(),
+                                                  geometry().top() - frameGeometry().top(),
+                                                  frameGeometry().right() - geometry().right(),
+                                                  frameGeometry().bottom() - geometry().bottom())
+                                       : QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+    const QRect room = available.marginsRemoved(frame);
+    QRect fitted = geometry();
+    fitted.setSize(fitted.size().boundedTo(room.size()).expandedTo(minimumSizeHint()));
+    fitted.moveLeft(std::clamp(fitted.left(), room.left(), std::max(room.left(), room.right() + 1 - fitted.width())));
+    fitted.moveTop(std::clamp(fitted.top(), room.top(), std::max(room.top(), room.bottom() + 1 - fitted.height())));
+    if (fitted != geometry()) setGeometry(fitted);
 }
 
 void MainWindow::ShowProgress(const std::string& text, size_t done, size_t total) {

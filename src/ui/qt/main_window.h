@@ -33,6 +33,9 @@ public:
     ~MainWindow() override;
     // Opens a folder (or the folder of a file) on the load page, as choosing it in the lists does.
     void OpenFolder(const std::string& folder);
+    // Keeps the window within the available part of its screen: a remembered size from a larger
+    // screen or another scale factor is made smaller, and a place past the edge is moved in.
+    void FitIntoScreen();
     // How far a long operation has come; a total of 0 ends the display.
     void ShowProgress(const std::string& text, size_t done, size_t total);
 

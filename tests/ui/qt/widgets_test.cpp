@@ -342,11 +342,42 @@ private slots:
     }
 };
 
+// The program as it starts: from the suite, from the menu, in a window that fits its screen.
+class StartTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Without a command line the program ends, showing nothing: the suite relies on it. (A dialog
+    // or window would keep it running until the time limit.)
+    void StartedWithNothingItEndsWithoutAWindow() {
+        test::TempDir home;
+        const std::string command = "HOME=" + test::Quote(home.Path()) + " XDG_CONFIG_HOME=" +
+                                    test::Quote(home / "config") + " QT_QPA_PLATFORM=offscreen timeout 30 " +
+                                    test::Quote(test::BinDir() + "/zrxlibug") + " </dev/null >/dev/null 2>&1";
+        const int raw = std::system(command.c_str());
+        QCOMPARE(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0);
+    }
+
+    void ARememberedSizeLargerThanTheScreenIsFittedIntoIt() {
+        test::TempDir dir;
+        QCOMPARE(test::RunCli({"demo", dir.Path()}).status, 0);
+        Program program(dir / "suite");
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        program.window.setGeometry(available.adjusted(-300, 200, 900, 700));
+        program.window.FitIntoScreen();
+        QVERIFY2(available.contains(program.window.frameGeometry()),
+                 qPrintable(QString("%1,%2 %3x%4").arg(program.window.x()).arg(program.window.y())
+                                .arg(program.window.width()).arg(program.window.height())));
+    }
+};
+
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     WidgetsTest widgets;
     BuilderFrameTest builder;
     SelectionPageTest selection;
-    return QTest::qExec(&widgets, argc, argv) | QTest::qExec(&builder, argc, argv) | QTest::qExec(&selection, argc, argv);
+    StartTest start;
+    return QTest::qExec(&widgets, argc, argv) | QTest::qExec(&builder, argc, argv) |
+           QTest::qExec(&selection, argc, argv) | QTest::qExec(&start, argc, argv);
 }
 #include "widgets_test.moc"
