@@ -72,7 +72,10 @@ bool CopyBytes(int in, int out, off_t size, std::string& why) {
 }  // namespace
 
 PreparedFile::~PreparedFile() {
-    if (!m_committed && !m_temp.empty()) ::unlinkat(m_folder.Fd(), m_temp.c_str(), 0);
+    if (m_committed || m_temp.empty()) return;
+    struct stat before {};
+    const bool known = ::fstat(m_folder.Fd(), &before) == 0;
+    if (::unlinkat(m_folder.Fd(), m_temp.c_str(), 0) == 0 && known) NoteNamesInDir(m_folderPath, before, {}, m_temp);
 }
 
 bool PreparedFile::ChangesNothing() const {
@@ -90,13 +93,15 @@ bool PreparedFile::ChangesNothing() const {
 }
 
 bool PreparedFile::Commit(std::string& why, struct stat* written) {
-    struct stat info {};
+    struct stat info {}, before {};
+    const bool known = ::fstat(m_folder.Fd(), &before) == 0;
     if (::fstatat(m_folder.Fd(), m_temp.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
         ::renameat(m_folder.Fd(), m_temp.c_str(), m_folder.Fd(), m_name.c_str()) != 0) {
         why = SystemError("cannot put the copy in place");
         return false;
     }
     m_committed = true;
+    if (known) NoteNamesInDir(m_folderPath, before, m_replaces ? std::string_view() : m_name, m_temp);
     if (written) *written = info;
     return true;
 }
@@ -127,7 +132,8 @@ InstallResult PrepareFile(const std::string& from, const Directory& folder, cons
                 return InstallResult::Refused;
             }
             const size_t cut = resolved->rfind('/');
-            file->m_folder = Directory::Open(cut == 0 ? "/" : resolved->substr(0, cut), why);
+            file->m_folderPath = cut == 0 ? "/" : resolved->substr(0, cut);
+            file->m_folder = Directory::Open(file->m_folderPath, why);
             if (!file->m_folder.IsOpen()) return InstallResult::Failed;
             file->m_name = resolved->substr(cut + 1);
             file->m_throughLink = true;
@@ -142,17 +148,23 @@ InstallResult PrepareFile(const std::string& from, const Directory& folder, cons
         file->m_replaced = entry;
         file->m_replaces = true;
     }
-    if (!file->m_folder.IsOpen()) file->m_folder = folder.Duplicate();
+    if (!file->m_folder.IsOpen()) {
+        file->m_folder = folder.Duplicate();
+        file->m_folderPath = folderPath;
+    }
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         why = SystemError("cannot read the source");
         return InstallResult::Failed;
     }
+    struct stat before {};
+    const bool known = ::fstat(file->m_folder.Fd(), &before) == 0;
     const int out = file->m_folder.CreateTemporary(file->m_name, file->m_temp, why);
     if (out < 0) {
         ::close(in);
         return InstallResult::Failed;
     }
+    if (known) NoteNamesInDir(file->m_folderPath, before, file->m_temp);
     bool ok = CopyBytes(in, out, source.st_size, why);
     ::close(in);
     const struct timespec times[2] = {source.st_atim, source.st_mtim};

@@ -61,6 +61,7 @@ private:
                                      const std::function<bool(const std::string&)>&);
     std::string m_path, m_name, m_temp;
     Directory m_folder;
+    std::string m_folderPath;  // m_folder's path, for the name lookup (see NoteNamesInDir)
     bool m_throughLink = false, m_replaces = false, m_committed = false;
     struct stat m_replaced {};
 };

@@ -90,7 +90,12 @@ struct FolderNames {
     dev_t device = 0;
     ino_t inode = 0;
     struct timespec modified {};
-    std::unordered_map<std::string, std::string> byUpperName;
+    // By the name in upper case: the first such name in byte order, and how many there are.
+    struct Names {
+        std::string first;
+        size_t count = 0;
+    };
+    std::unordered_map<std::string, Names> byUpperName;
 };
 
 constexpr size_t kFoldersKept = 16;
@@ -112,8 +117,20 @@ void Remember(FolderNames& names, const struct stat& info) {
 }
 
 void AddName(FolderNames& names, std::string name) {
-    auto [slot, added] = names.byUpperName.try_emplace(ToUpper(name), name);
-    if (!added && name < slot->second) slot->second = std::move(name);
+    auto [slot, added] = names.byUpperName.try_emplace(ToUpper(name), FolderNames::Names{name, 0});
+    ++slot->second.count;
+    if (!added && name < slot->second.first) slot->second.first = std::move(name);
+}
+
+// False when the reading can no longer say which name comes first (that one went, others stay).
+bool RemoveName(FolderNames& names, std::string_view name) {
+    const auto slot = names.byUpperName.find(ToUpper(name));
+    if (slot == names.byUpperName.end()) return true;
+    if (--slot->second.count == 0) {
+        names.byUpperName.erase(slot);
+        return true;
+    }
+    return slot->second.first != name;
 }
 
 // The names of a folder, read again when the folder changed since; null when it cannot be read.
@@ -147,19 +164,21 @@ std::string ResolveNameInDir(std::string_view dir, std::string_view name) {
     const FolderNames* names = NamesOf(std::string(dir.empty() ? "." : dir));
     if (names == nullptr) return exact;
     const auto found = names->byUpperName.find(ToUpper(name));
-    return found == names->byUpperName.end() ? exact : JoinPath(dir, found->second);
+    return found == names->byUpperName.end() ? exact : JoinPath(dir, found->second.first);
 }
 
-void NoteNewNameInDir(std::string_view dir, std::string_view name, const struct stat& before) {
+void NoteNamesInDir(std::string_view dir, const struct stat& before, std::string_view added,
+                    std::string_view removed) {
     auto& kept = KeptFolders();
     const auto it = kept.find(std::string(dir.empty() ? "." : dir));
     if (it == kept.end() || !Describes(it->second, before)) return;  // read again when next asked
     struct stat info {};
-    if (::stat(it->first.c_str(), &info) != 0 || info.st_dev != before.st_dev || info.st_ino != before.st_ino) {
+    if (::stat(it->first.c_str(), &info) != 0 || info.st_dev != before.st_dev || info.st_ino != before.st_ino ||
+        (!removed.empty() && !RemoveName(it->second, removed))) {
         kept.erase(it);
         return;
     }
-    AddName(it->second, std::string(name));
+    if (!added.empty()) AddName(it->second, std::string(added));
     Remember(it->second, info);
 }
 

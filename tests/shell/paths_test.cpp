@@ -61,15 +61,24 @@ TEST(ResolveNameInDirTest, NamesTheCallerMakesAreAddedOnlyToAnUpToDateReading) {
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "new.dat"), dir / "new.dat");
     ASSERT_EQ(::stat(dir.Path().c_str(), &before), 0);
     test::WriteFile(dir / "new.dat", "x");
-    NoteNewNameInDir(dir.Path(), "new.dat", before);
+    NoteNamesInDir(dir.Path(), before, "new.dat");
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "NEW.DAT"), dir / "new.dat");
     // Someone else's file made before the caller's own is not hidden by it.
     test::WriteFile(dir / "OTHER.DAT", "y");
     ASSERT_EQ(::stat(dir.Path().c_str(), &before), 0);
     test::WriteFile(dir / "mine.dat", "z");
-    NoteNewNameInDir(dir.Path(), "mine.dat", before);
+    NoteNamesInDir(dir.Path(), before, "mine.dat");
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "other.dat"), dir / "OTHER.DAT");
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "MINE.DAT"), dir / "mine.dat");
+    // A name the caller removed: of two names alike but for case, the other one is found then.
+    test::WriteFile(dir / "TWO.DAT", "1");
+    test::WriteFile(dir / "two.dat", "2");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "Two.dat"), dir / "TWO.DAT");
+    ASSERT_EQ(::stat(dir.Path().c_str(), &before), 0);
+    std::filesystem::rename(dir / "TWO.DAT", dir / "three.dat");
+    NoteNamesInDir(dir.Path(), before, "three.dat", "TWO.DAT");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "Two.dat"), dir / "two.dat");
+    EXPECT_EQ(ResolveNameInDir(dir.Path(), "THREE.dat"), dir / "three.dat");
 }
 
 TEST(CheckPathAvailableTest, AcceptsAnExistingDirectoryAndKeepsItsCase) {
