@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <unordered_set>
 
 #include "apply/run_guard.h"
 #include "apply/targets.h"
@@ -561,17 +562,20 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         return result;
     }
     std::vector<int64_t> done;
-    std::set<int64_t> allDone;
+    std::unordered_set<int64_t> allDone, keptFileOf;
+    for (const Change& c : changes)
+        if (c.what == kFile || c.what == kIndexBefore) keptFileOf.insert(c.id);
     Directory keptFiles = files.Duplicate();
     // A change once done is never undone again: its kept file goes, so that a file put back by a
     // second link has its one name again.
-    auto markDone = [&rec, &keptFiles, &allDone](std::vector<int64_t>& ids) {
+    auto markDone = [&rec, &keptFiles, &allDone, &keptFileOf](std::vector<int64_t>& ids) {
         RecordDatabase::Transaction transaction(rec);
         RecordDatabase::Statement mark(rec, "UPDATE changes SET done=1 WHERE id=?1");
         for (const int64_t id : ids) mark.Bind(1, id).Run();
         if (!transaction.Commit()) return;
         allDone.insert(ids.begin(), ids.end());
         for (const int64_t id : ids) {
+            if (!keptFileOf.contains(id)) continue;
             ::unlinkat(keptFiles.Fd(), std::to_string(id).c_str(), 0);
             ::unlinkat(keptFiles.Fd(), (std::to_string(id) + ".link").c_str(), 0);
         }
