@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Program& program = fuzz::TheProgram();
     App& app = *program.app;
     fuzz::WriteInput("Upgrade.lst", std::string_view(reinterpret_cast<const char*>(data), size));
-    app.ListPath = fuzz::ScratchDir();
+    app.ListPath = app.UpgradeDir = fuzz::ScratchDir();
     if (ReadUpgradeList(app) == 0) {
         AssignTargetDirs(app);
         BuildGridRows(app);
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CollectGridSelection(app);
     }
     app.env.BuilderMode = true;
-    app.ListPath = fuzz::ScratchDir();
+    app.ListPath = app.UpgradeDir = fuzz::ScratchDir();
     ReloadUpgradeListIntoBuilder(app);
     app.env.BuilderMode = false;
     program.dialogs.ClearBoxes();

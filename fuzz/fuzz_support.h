@@ -42,7 +42,7 @@ struct Program {
         Environment& e = app->env;
         for (std::string* dir : {&e.JobDir, &e.LibDir, &e.SysDir, &e.ZSMcml, &e.ZSMudn, &e.ZSMmod, &e.ZSMsbk, &e.ZSMwrk})
             *dir = ScratchDir() + "/dir";
-        app->ListPath = ScratchDir();
+        app->ListPath = app->UpgradeDir = ScratchDir();
     }
 };
 

@@ -9,6 +9,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
+#include "trust/upgrade_check.h"
 #include "shell/messages.h"
 #include "shell/text_utils.h"
 #include "ui/forms/summary_form.h"
@@ -75,7 +76,8 @@ std::string ApplyMeaning(int status) {
 
 void AddApplyCommand(CLI::App& parent, int& status) {
     static std::string suite, folder, summaryFile;
-    static bool yes = false, ask = false, overwrite = false, dryRun = false, json = false, skipSame = false;
+    static bool yes = false, ask = false, overwrite = false, dryRun = false, json = false, skipSame = false,
+                allowUnsigned = false;
     static std::vector<std::string> only, skip, onlyFiles, skipFiles;
     CLI::App* apply = parent.add_subcommand("apply", "Apply an upgrade folder to an installation");
     apply->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
@@ -91,13 +93,13 @@ void AddApplyCommand(CLI::App& parent, int& status) {
     apply->add_flag("--dry-run", dryRun, "Print what the run would change (as diff does) and change nothing");
     apply->add_flag("--json", json, "Print one JSON document instead of the summary table");
     apply->add_option("--summary", summaryFile, "Save the summary as Save Summary does");
-    apply->add_option("UPGRADE_FOLDER", folder, "Folder that holds Upgrade.lst")->required();
+    AddUpgradeOptions(apply, folder, allowUnsigned);
     apply->footer("Exit status: 0 every selected element copied, 1 some not copied, 2 nothing ran. With --dry-run: "
                   "0 when every selected row is the same as installed, 1 when any differs, 2 when nothing could be "
                   "compared.");
     apply->callback([&status] {
-        auto failJson = [](int code, const std::string& meaning) {
-            if (json) PrintJsonResult(Json::array(), code, meaning);
+        auto failJson = [](int code, const std::string& meaning, const trust::UpgradeCheck* check = nullptr) {
+            if (json) PrintJsonResult(Json::array(), code, meaning, check);
             return code;
         };
         std::vector<std::string> onlyList = only, skipList = skip;
@@ -115,8 +117,10 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         App& app = session.app;
         // The rows' changes are worked out only where this command uses them.
         app.compareOnLoad = json || dryRun || skipSame;
+        app.allowUnsigned = allowUnsigned;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
-            status = failJson(kExitFailure, dryRun ? DiffMeaning(kExitFailure) : ApplyMeaning(kExitFailure));
+            status = failJson(kExitFailure, dryRun ? DiffMeaning(kExitFailure) : ApplyMeaning(kExitFailure),
+                              &app.upgradeCheck);
             return;
         }
         ui::MainForm& m = app.main;
@@ -140,7 +144,7 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         if (dryRun) {
             status = DiffStatus(app, touched);
             if (json) {
-                PrintJsonResult(RowsJson(app, touched), status, DiffMeaning(status));
+                PrintJsonResult(RowsJson(app, touched), status, DiffMeaning(status), &app.upgradeCheck);
             } else {
                 for (const int r : touched) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
             }
@@ -181,7 +185,9 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         m.F_Update.Click();  // the rows' changes stay as they stood before the run
         session.dialogs.EndProgress();
         status = !summaryShown ? kExitFailure : allCopied ? 0 : 1;
-        if (json) PrintJsonResult(summaryShown ? AppliedRows(app, selected) : Json::array(), status, ApplyMeaning(status));
+        if (json)
+            PrintJsonResult(summaryShown ? AppliedRows(app, selected) : Json::array(), status, ApplyMeaning(status),
+                            &app.upgradeCheck);
     });
 }
 

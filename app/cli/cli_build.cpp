@@ -82,18 +82,19 @@ struct Builder {
             }
         }
         if (!SelectOnly(*frame.elements, name)) return Fail(name + ": no such element in " + library), false;
-        TakenOnce(*frame.chosen, *frame.move, choice, name);
-        return true;
+        return TakenOnce(*frame.chosen, *frame.move, choice, name);
     }
 
-    // Presses ">>" and says so when the chosen list did not grow: the name was chosen already (a
-    // name refused for another reason has had its box).
-    void TakenOnce(const ui::ListBox& chosen, ui::Button& move, const std::string& choice, const std::string& name) {
+    // Presses ">>" and says so when the chosen list did not grow: the name was chosen already.
+    // False when the choice was refused (its box has said why): nothing is built then.
+    bool TakenOnce(const ui::ListBox& chosen, ui::Button& move, const std::string& choice, const std::string& name) {
         const int before = chosen.ListCount();
         const int boxes = session.dialogs.BoxCount();
         move.Click();
-        if (chosen.ListCount() == before && session.dialogs.BoxCount() == boxes)
+        if (session.dialogs.BoxCount() != boxes) return false;
+        if (chosen.ListCount() == before)
             std::cerr << "zrxlibug-cli: " << choice << ": " << name << " is chosen already; it is taken once\n";
+        return true;
     }
 
     // A file of a file frame.
@@ -104,8 +105,7 @@ struct Builder {
             files.Refresh();
             if (!SelectOnly(files, name)) return Fail(name + ": no such file in " + files.Path()), false;
         }
-        TakenOnce(*m.FileFrameChosenList(frameIndex), move, choice.empty() ? name : choice, name);
-        return true;
+        return TakenOnce(*m.FileFrameChosenList(frameIndex), move, choice.empty() ? name : choice, name);
     }
 
     bool Subcircuit(const std::string& choice) {
@@ -142,15 +142,16 @@ struct Builder {
         // Without a description the file takes the one the window offers for its folder.
         if (args.size() > 2) m.F_Filedesc.SetText(args[2]);
         if (!Choose(m.F_Miscitem, path.filename().string())) return Fail(args[0] + ": no such file"), false;
+        const int boxes = session.dialogs.BoxCount();
         m.F_MiscMove.Click();
-        return true;
+        return session.dialogs.BoxCount() == boxes;  // a refused file has had its box
     }
 };
 
 }  // namespace
 
 void AddBuildCommand(CLI::App& parent, int& status) {
-    static std::string suite, dest, reload;
+    static std::string suite, dest, reload, signingKey, archiveFile, description;
     static bool listOnly = false;
     static std::vector<std::string> parts, symbols, packages, sparams, mparams, tals, dats, spcs, sbcs;
     static std::vector<std::vector<std::string>> miscs;
@@ -171,9 +172,22 @@ void AddBuildCommand(CLI::App& parent, int& status) {
     build->add_option("--misc", miscs, "PATH TARGET [DESCRIPTION]: any file, TARGET one of \\Lib ... \\Zsm_wrk")
         ->expected(2, 3)
         ->allow_extra_args(false);
+    build->add_option("--sign", signingKey,
+                      "Sign the upgrade's manifest with this minisign secret key file (its password is asked "
+                      "on the terminal, or read from the first line of standard input)");
+    build->add_option("--archive", archiveFile, "Also write the finished upgrade as this zip file");
+    build->add_option("--comment", description,
+                      "The description the signature's trusted comment carries (the folder's name unless given)");
+    build->footer("Every complete build writes Upgrade.sha256, the SHA-256 digests of its files (sha256sum -c "
+                  "checks them). Exit status: 0 the upgrade was created as chosen (and signed and zipped as asked), "
+                  "1 it was created but differs from what was chosen, or could not be signed or zipped, 2 nothing "
+                  "was created.");
     build->callback([&status] {
         Session session;
         App& app = session.app;
+        app.buildSeal = {signingKey.empty() ? std::string() : fs::absolute(signingKey).string(),
+                         archiveFile.empty() ? std::string() : fs::absolute(archiveFile).lexically_normal().string(),
+                         description};
         if (!Start(session, suite, true)) {
             status = kExitFailure;
             return;
@@ -189,9 +203,10 @@ void AddBuildCommand(CLI::App& parent, int& status) {
                 status = Fail(reload + ": the folder cannot be read");
                 return;
             }
-            const int before = session.dialogs.BoxCount();
             m.F_lstok.Click();
-            if (session.dialogs.BoxCount() > before + 1) {
+            // A list that could not be reloaded has said why and is let go; records that were not
+            // brought back have been named, and the build goes on without them.
+            if (app.ListPath.empty()) {
                 status = kExitFailure;
                 return;
             }
@@ -212,10 +227,12 @@ void AddBuildCommand(CLI::App& parent, int& status) {
             status = kExitFailure;
             return;
         }
+        // The destination as the builder takes it: without blanks around it.
+        const std::string destination = TrimBlanks(dest);
         std::error_code error;
-        fs::create_directories(dest, error);
+        fs::create_directories(destination, error);
         m.M_Build.Click();
-        if (!m.F_Dir.SetPath(WithoutTrailingSeparator(fs::absolute(dest, error).lexically_normal().string()))) {
+        if (!m.F_Dir.SetPath(WithoutTrailingSeparator(fs::absolute(destination, error).lexically_normal().string()))) {
             status = Fail(dest + ": the destination folder cannot be made or read");
             return;
         }
@@ -224,7 +241,9 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         m.F_Create.Click();
         // The status follows what the folder, read back, holds of what was chosen.
         const BuildReport& report = app.lastBuild;
-        status = !report.listWritten ? kExitFailure : report.differences.empty() ? 0 : 1;
+        status = !report.listWritten                                            ? kExitFailure
+                 : report.differences.empty() && report.sealFailures.empty() ? 0
+                                                                              : 1;
     });
 }
 

@@ -14,5 +14,7 @@ void AddHistoryCommands(CLI::App& app, int& status);
 void AddApplyCommand(CLI::App& app, int& status);
 void AddDemoCommand(CLI::App& app, int& status);
 void AddBuildCommand(CLI::App& app, int& status);
+void AddVerifyCommand(CLI::App& app, int& status);
+void AddKeyCommands(CLI::App& app, int& status);
 
 }  // namespace zrx::cli

@@ -21,8 +21,9 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
         ->check(CLI::Range(1, 100000));
     history->footer(
         "Each line: the run's number, its start (UTC), the upgrade folder, the elements and files it "
-        "changed, and its state: complete, interrupted (it never ended), rolling back (a rollback never "
-        "ended; run it again), rolled back, partly rolled back.");
+        "changed, its state: complete, interrupted (it never ended), rolling back (a rollback never "
+        "ended; run it again), rolled back, partly rolled back; and what was known of the upgrade: signed by key "
+        "ID, intact, unverified (empty for runs recorded before upgrades were checked).");
     history->callback([&status] {
         Session session;
         if (!Start(session, suite, false)) {
@@ -50,13 +51,16 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
                                 {"folder", run.folder},
                                 {"elements", run.elements},
                                 {"files", run.files},
-                                {"state", run.state}});
+                                {"state", run.state},
+                                {"verification", run.verification.empty() ? Json(nullptr) : Json(run.verification)},
+                                {"signer", run.signer.empty() ? Json(nullptr) : Json(run.signer)}});
             std::cout << Json{{"runs", list}, {"kept", history::KeptRuns(env)}}.dump(2) << "\n";
             return;
         }
         for (const auto& run : runs)
             std::cout << run.id << "\t" << run.started << "\t" << run.folder << "\t" << run.elements
-                      << " elements\t" << run.files << " files\t" << run.state << "\n";
+                      << " elements\t" << run.files << " files\t" << run.state << "\t" << run.verification
+                      << (run.signer.empty() ? "" : " by key " + run.signer) << "\n";
     });
 
     static bool force = false;
@@ -90,7 +94,7 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
                     std::cerr << "zrxlibug-cli: left alone: " << conflict << "\n";
                 std::cout << "Run " << result.run << " partly rolled back: " << result.restored
                           << " changes undone, " << result.conflicts.size()
-                          << " left alone (changed after the run; --force restores them).\n";
+                          << " left alone (each named above; --force also restores what was changed after the run).\n";
                 status = 1;
                 return;
         }

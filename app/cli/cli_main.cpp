@@ -88,9 +88,11 @@ int main(int argc, char** argv) {
     AddBuildCommand(app, status);
     AddShowCommand(app, status);
     AddDiffCommand(app, status);
+    AddVerifyCommand(app, status);
     AddHistoryCommands(app, status);
     AddDemoCommand(app, status);
     AddLibraryCommands(app, status);
+    AddKeyCommands(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,5 +1,7 @@
 #include "cli/cli_rows.h"
 
+#include "trust/upgrade_check.h"
+
 #include <iostream>
 
 #include "shell/app.h"
@@ -88,8 +90,18 @@ Json RowsJson(const App& app, const std::vector<int>& rows) {
     return json;
 }
 
-void PrintJsonResult(const Json& rows, int status, const std::string& meaning) {
-    std::cout << Json{{"rows", rows}, {"exit_status", status}, {"meaning", meaning}}.dump(2) << "\n";
+Json VerificationJson(const trust::UpgradeCheck& check) {
+    return Json{{"state", std::string(trust::StateWord(check.state))},
+                {"key", check.keyId},
+                {"trusted_comment", check.trustedComment},
+                {"problems", check.problems},
+                {"text", check.Describe()}};
+}
+
+void PrintJsonResult(const Json& rows, int status, const std::string& meaning, const trust::UpgradeCheck* check) {
+    Json document{{"rows", rows}, {"exit_status", status}, {"meaning", meaning}};
+    if (check != nullptr) document["verification"] = check->checked ? VerificationJson(*check) : Json();
+    std::cout << document.dump(2) << "\n";
 }
 
 int DiffStatus(const App& app, const std::vector<int>& rows) {

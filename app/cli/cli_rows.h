@@ -8,6 +8,10 @@ namespace zrx {
 class App;
 }
 
+namespace zrx::trust {
+struct UpgradeCheck;
+}
+
 namespace zrx::cli {
 
 using Json = nlohmann::ordered_json;
@@ -28,7 +32,11 @@ std::vector<int> OfferedRows(const App& app);
 // RowJson of each of `rows`.
 Json RowsJson(const App& app, const std::vector<int>& rows);
 // The one document a command prints with --json: its rows, its exit status and what that means.
-void PrintJsonResult(const Json& rows, int status, const std::string& meaning);
+// With `check`, the document says what was known of the upgrade ("verification").
+void PrintJsonResult(const Json& rows, int status, const std::string& meaning,
+                     const trust::UpgradeCheck* check = nullptr);
+// What was known of an upgrade, as the JSON documents carry it.
+Json VerificationJson(const trust::UpgradeCheck& check);
 
 // The exit status of a comparison of these rows: 0 when every row is the same as installed, 1
 // when any differs; and what each status means.

@@ -1,11 +1,14 @@
 #include "cli/cli_session.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
-#include "shell/paths.h"
-
+#include "archive/upgrade_archive.h"
 #include "shell/handlers.h"
+#include "shell/paths.h"
 #include "shell/startup.h"
 #include "upgrade_list/load_page.h"
 
@@ -27,13 +30,37 @@ bool LoadUpgradeFolder(Session& session, const std::string& folder) {
     App& app = session.app;
     // The folder list works with absolute folders, as the window's does.
     std::error_code error;
-    const std::string absolute = std::filesystem::absolute(folder, error).lexically_normal().string();
+    std::string absolute = std::filesystem::absolute(folder, error).lexically_normal().string();
+    // An archive is chosen in its folder's file list, as the window does.
+    std::string archiveName;
+    if (archive::IsArchiveName(absolute) && std::filesystem::is_regular_file(absolute, error)) {
+        archiveName = std::filesystem::path(absolute).filename().string();
+        absolute = std::filesystem::path(absolute).parent_path().string();
+    }
     if (!app.main.F_lstdir.SetPath(WithoutTrailingSeparator(absolute))) {
         Fail(folder + ": the upgrade folder cannot be read");
         return false;
     }
+    app.main.F_lstfile.SetPath(app.main.F_lstdir.Path());
+    if (!archiveName.empty()) {
+        const auto& files = app.main.F_lstfile.Items();
+        const auto chosen = std::find(files.begin(), files.end(), archiveName);
+        if (chosen == files.end()) {
+            Fail(folder + ": the upgrade archive cannot be read");
+            return false;
+        }
+        app.main.F_lstfile.SetListIndex(static_cast<int>(chosen - files.begin()));
+    }
     F_lstok_Click(app);
     return app.main.F_Msg.Visible() && !app.main.F_lstfrm.Visible();
+}
+
+void AddUpgradeOptions(CLI::App* command, std::string& folder, bool& allowUnsigned) {
+    command->add_flag("--allow-unsigned", allowUnsigned,
+                      "Load an upgrade that no key the installation trusts has signed, this time");
+    command->add_option("UPGRADE", folder, "Folder that holds Upgrade.lst, or an upgrade archive (.zip, .tar, "
+                                           ".tar.gz, .tar.xz)")
+        ->required();
 }
 
 }  // namespace zrx::cli

@@ -2,6 +2,10 @@
 
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 #include "shell/app.h"
 #include "ui/console/console_dialogs.h"
 
@@ -21,8 +25,12 @@ struct Session {
 // window would. False when start-up failed; its box has been printed.
 bool Start(Session& session, const std::string& suiteDir, bool builder);
 
-// Chooses a folder on the load page and presses OK. False when the list could not be loaded.
+// Chooses a folder (or an upgrade archive) on the load page and presses OK. False when the list
+// could not be loaded.
 bool LoadUpgradeFolder(Session& session, const std::string& folder);
+
+// The upgrade argument and --allow-unsigned of the commands that load an upgrade.
+void AddUpgradeOptions(CLI::App* command, std::string& folder, bool& allowUnsigned);
 
 int Fail(const std::string& message);
 

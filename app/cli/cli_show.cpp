@@ -10,24 +10,25 @@ namespace zrx::cli {
 
 void AddShowCommand(CLI::App& parent, int& status) {
     static std::string suite, folder;
-    static bool json = false;
+    static bool json = false, allowUnsigned = false;
     CLI::App* show = parent.add_subcommand("show", "Print the selection grid an upgrade folder offers");
     show->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
     show->add_flag("--json", json, "Print one JSON document instead of tab-separated lines");
-    show->add_option("UPGRADE_FOLDER", folder, "Folder that holds Upgrade.lst")->required();
+    AddUpgradeOptions(show, folder, allowUnsigned);
     show->callback([&status] {
         Session session;
         session.app.compareOnLoad = json;  // the text lines show no change
+        session.app.allowUnsigned = allowUnsigned;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
-            if (json) PrintJsonResult(Json::array(), status, "the upgrade could not be loaded");
+            if (json) PrintJsonResult(Json::array(), status, "the upgrade could not be loaded", &session.app.upgradeCheck);
             return;
         }
         const App& app = session.app;
         const ui::Grid& grid = app.main.F_Preferen;
         status = 0;
         if (json) {
-            PrintJsonResult(RowsJson(app, OfferedRows(app)), status, "the grid was shown");
+            PrintJsonResult(RowsJson(app, OfferedRows(app)), status, "the grid was shown", &app.upgradeCheck);
             return;
         }
         for (int r = 1; r < grid.Rows(); ++r) std::cout << GridLine(app, r) << "\n";
@@ -36,19 +37,20 @@ void AddShowCommand(CLI::App& parent, int& status) {
 
 void AddDiffCommand(CLI::App& parent, int& status) {
     static std::string suite, folder;
-    static bool json = false;
+    static bool json = false, allowUnsigned = false;
     CLI::App* diff = parent.add_subcommand(
         "diff", "Print what each offered row would change: new, changed, same, older, missing or unreadable");
     diff->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
     diff->add_flag("--json", json, "Print one JSON document instead of tab-separated lines");
-    diff->add_option("UPGRADE_FOLDER", folder, "Folder that holds Upgrade.lst")->required();
+    AddUpgradeOptions(diff, folder, allowUnsigned);
     diff->footer("Exit status: 0 when every row is the same as installed, 1 when any row differs, 2 when nothing "
                  "could be compared.");
     diff->callback([&status] {
         Session session;
+        session.app.allowUnsigned = allowUnsigned;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
-            if (json) PrintJsonResult(Json::array(), status, DiffMeaning(status));
+            if (json) PrintJsonResult(Json::array(), status, DiffMeaning(status), &session.app.upgradeCheck);
             return;
         }
         const App& app = session.app;
@@ -56,7 +58,7 @@ void AddDiffCommand(CLI::App& parent, int& status) {
         const std::vector<int> offered = OfferedRows(app);
         status = DiffStatus(app, offered);
         if (json) {
-            PrintJsonResult(RowsJson(app, offered), status, DiffMeaning(status));
+            PrintJsonResult(RowsJson(app, offered), status, DiffMeaning(status), &app.upgradeCheck);
             return;
         }
         for (int r = 1; r < grid.Rows(); ++r)

@@ -358,7 +358,7 @@ private:
 // Prepares one selected data file and hands it to the batch; false (the file not copied, and
 // said) when it cannot be.
 bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& realPaths) {
-    const std::string upgradeFolder = app.ListPath.empty() ? "/" : app.ListPath;
+    const std::string upgradeFolder = app.UpgradeDir.empty() ? "/" : app.UpgradeDir;
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
     auto refuse = [&app, &item](const std::string& why) {

@@ -94,6 +94,7 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
                         // Copied only when the library is seen to hold it.
                         if (saveFailed == 0 && !SavedInPlace(app, save)) saveFailed = 1;
                         if (saveFailed != 0) {
+                            if (app.runRecord) app.runRecord->ElementSaveFailed(save);
                             ShowErrorByCode(app.dialogs, kind.saveFailureCode, item.Name);
                             if (refused) NoteRefusedLibrary(app, target);
                         } else {

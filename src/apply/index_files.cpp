@@ -236,7 +236,7 @@ void UpdateSubcircuitIndex(App& app) {
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
         m.F_Status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
-        const auto entry = SubcircuitEntry(ResolveNameInDir(app.ListPath.empty() ? "/" : app.ListPath, item.Name), library);
+        const auto entry = SubcircuitEntry(ResolveNameInDir(app.UpgradeDir.empty() ? "/" : app.UpgradeDir, item.Name), library);
         if (!entry) continue;
         if (!index) index = IndexFile::Load(path, IndexFile::Kind::SubcircuitIndex);
         if (!index) {

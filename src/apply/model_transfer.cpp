@@ -144,6 +144,7 @@ void TransferModels(App& app, bool spice) {
             if (targetHandle < 1) {
                 targetHandle = 0;
                 targetHandlePath.clear();
+                if (app.runRecord) app.runRecord->ElementSaveFailed(save);
                 fail(3, target);
                 NoteRefusedLibrary(app, target);
                 return;
@@ -152,11 +153,15 @@ void TransferModels(App& app, bool spice) {
             int32_t error = 1, symbol = 0;
             FindSymbolByName(error, 0, symbol, trimmedName);
             const int32_t cursor2 = error == 0 ? E_OpenLibToWrite(targetHandle, trimmedName.c_str()) : 0;
-            if (cursor2 < 1) return fail(7, name);
+            if (cursor2 < 1) {
+                if (app.runRecord) app.runRecord->ElementSaveFailed(save);
+                return fail(7, name);
+            }
             const int32_t saved = S_SaveSymbol(symbol, cursor2);
             E_CloseLibWrite(targetHandle);
             // Copied only when the library is seen to hold it.
             if (saved == 0 || !SavedInPlace(app, save)) {
+                if (app.runRecord) app.runRecord->ElementSaveFailed(save);
                 item.Copied = 0;
                 ShowErrorByCode(app.dialogs, 2, name);
                 return fail(7, name);

@@ -59,9 +59,19 @@ void RemoveStaleTemporaries(const std::string& dir) {
         if (entry.is_directory(error) && !entry.is_symlink(error)) sweep(entry.path());
 }
 
+bool SettleLibrary(const std::string& path) {
+    for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
+        const int32_t handle = E_OpenLibrary(path.c_str(), kind, -1);
+        if (handle <= 0) continue;
+        E_CloseLibrary(handle);
+        E_FlushLibraries();
+        return true;
+    }
+    return false;
+}
+
 void SettleLeftLibraries(const Environment& env) {
     namespace fs = std::filesystem;
-    bool any = false;
     for (const std::string* dir : {&env.LibDir, &env.ZSMmod}) {
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(*dir, error)) {
@@ -69,18 +79,9 @@ void SettleLeftLibraries(const Environment& env) {
             const std::string library = EndsWith(name, "-wal")       ? name.substr(0, name.size() - 4)
                                         : EndsWith(name, "-journal") ? name.substr(0, name.size() - 8)
                                                                      : std::string();
-            if (library.empty()) continue;
-            const std::string path = JoinPath(*dir, library);
-            for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
-                const int32_t handle = E_OpenLibrary(path.c_str(), kind, -1);
-                if (handle <= 0) continue;
-                E_CloseLibrary(handle);
-                any = true;
-                break;
-            }
+            if (!library.empty()) SettleLibrary(JoinPath(*dir, library));
         }
     }
-    if (any) E_FlushLibraries();
 }
 
 void RemoveStaleTemporaries(const Environment& env) {

@@ -38,6 +38,9 @@ void RemoveStaleTemporaries(const Environment& env);
 // Libraries a killed program left in the middle of a write (a write-ahead log or a rollback
 // journal beside them) are opened for writing and let go, so that they are whole and at rest
 // again before an update or a rollback works on the installation.
+// Completes one library a killed writer left half-written (its journal or log beside it) by
+// opening it for writing once; false when it is no library the kernel takes.
+bool SettleLibrary(const std::string& path);
 void SettleLeftLibraries(const Environment& env);
 
 }  // namespace zrx

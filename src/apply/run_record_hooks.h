@@ -38,6 +38,9 @@ public:
     // After the save was reported done: reads the element back. False when the library does not
     // hold it after all.
     virtual bool AfterElementSave(const ElementSave& save) = 0;
+    // The save was refused (a library that cannot be written): where the element is as it was
+    // before the run, nothing of it is kept as a change.
+    virtual void ElementSaveFailed(const ElementSave& save) = 0;
 
     // A folder about to be made (a subcircuit's subdirectory).
     virtual bool BeforeFolderMade(const std::string& path, std::string& why) = 0;

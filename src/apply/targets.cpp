@@ -1,5 +1,7 @@
 #include "apply/targets.h"
 
+#include <sys/stat.h>
+
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/paths.h"
@@ -36,10 +38,20 @@ bool InsideInstallation(const Environment& env, const std::string& realPath, Rea
 }
 
 bool IsInstallationsOwnFile(const Environment& env, const std::string& path) {
-    const std::string installation = WithoutTrailingSeparator(InstallationDir(env));
-    const std::string dir = path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
-    const std::string name = FileNameOf(path);
-    return path == env.IniFile || (WithoutTrailingSeparator(dir) == installation && StartsWith(name, ".zrxlibug"));
+    if (path == env.IniFile) return true;
+    // Compared as files, not as texts: "./", "..", links and second names all lead to the same one.
+    struct stat target {}, own {};
+    const bool exists = ::stat(path.c_str(), &target) == 0;
+    if (exists && ::stat(env.IniFile.c_str(), &own) == 0 && own.st_dev == target.st_dev && own.st_ino == target.st_ino)
+        return true;
+    const std::string installation = RealPath(InstallationDir(env));
+    if (installation.empty()) return false;
+    auto ownName = [&installation](const std::string& candidate) {
+        const size_t cut = candidate.rfind('/');
+        const std::string dir = cut == std::string::npos ? "." : cut == 0 ? "/" : candidate.substr(0, cut);
+        return RealPath(dir) == installation && StartsWith(ToUpper(FileNameOf(candidate)), ".ZRXLIBUG");
+    };
+    return ownName(path) || (exists && ownName(RealPath(path)));
 }
 
 const std::string& ElementTargetDir(const Environment& env, int kind) {

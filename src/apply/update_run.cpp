@@ -14,6 +14,7 @@
 #include "apply/targets.h"
 #include "apply/summary.h"
 #include "history/run_record.h"
+#include "trust/upgrade_check.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
 #include "shell/messages.h"
@@ -126,7 +127,11 @@ void UpdateLibraries(App& app) {
     // The run is recorded for undo as it goes: each change is recorded right before it is made. A
     // run whose record cannot be begun changes nothing.
     std::string recordError;
-    auto record = history::RunRecorder::Begin(app.env, app.ListPath, recordError);
+    auto record = history::RunRecorder::Begin(
+        app.env,
+        {app.ListPath, std::string(trust::StateWord(app.upgradeCheck.state)),
+         app.upgradeCheck.state == trust::UpgradeState::Signed ? app.upgradeCheck.keyId : std::string()},
+        recordError);
     app.lastRunId = 0;
     if (!record) {
         app.dialogs.SetBusy(false);

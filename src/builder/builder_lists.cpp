@@ -30,15 +30,10 @@ bool CheckChoosable(App& app, const std::string& name, bool isPath) {
     return false;
 }
 
-bool CheckLooseFileName(App& app, const std::string& name, const std::string& sourceDir) {
-    auto refuse = [&](const std::string& why) {
-        app.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + why, std::string(kAppTitle),
-                                 ui::Icon::Warning, ui::Buttons::Ok, false});
-        return false;
-    };
+std::optional<std::string> LooseFileRefusal(const App& app, const std::string& name, const std::string& sourceDir) {
     bool reserved = EqualsIgnoreCase(name, kListFileName);
     for (const std::string_view library : kUpgradeLibraries) reserved = reserved || EqualsIgnoreCase(name, library);
-    if (reserved) return refuse("the upgrade folder's own file of that name would take its place.");
+    if (reserved) return "the upgrade folder's own file of that name would take its place.";
     const BuilderTables& t = app.builder;
     const Environment& env = app.env;
     const std::string dir = WithoutTrailingSeparator(sourceDir);
@@ -55,8 +50,16 @@ bool CheckLooseFileName(App& app, const std::string& name, const std::string& so
     look(t.UpgDatFiles, [&](const UpgDataFile&) { return env.JobDir; });
     look(t.UpgSpcFiles, [&](const UpgDataFile&) { return env.SysDir; });
     look(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
-    if (other.empty()) return true;
-    return refuse(other + " is chosen already, and the upgrade folder holds one file of a name.");
+    if (other.empty()) return std::nullopt;
+    return other + " is chosen already, and the upgrade folder holds one file of a name.";
+}
+
+bool CheckLooseFileName(App& app, const std::string& name, const std::string& sourceDir) {
+    const auto refusal = LooseFileRefusal(app, name, sourceDir);
+    if (!refusal) return true;
+    app.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + *refusal, std::string(kAppTitle),
+                             ui::Icon::Warning, ui::Buttons::Ok, false});
+    return false;
 }
 
 bool AddChosenLine(App& app, ui::ListBox& list, const std::string& line) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ bool CheckChoosable(App& app, const std::string& name, bool isPath);
 // folder, so a file of the same name (in any letter case) from another folder, or a name the
 // folder's own files have (Upgrade.lst, the upgrade libraries), is refused with a box.
 bool CheckLooseFileName(App& app, const std::string& name, const std::string& sourceDir);
+// Why CheckLooseFileName refuses a file (nothing when it takes it), without a box.
+std::optional<std::string> LooseFileRefusal(const App& app, const std::string& name, const std::string& sourceDir);
 
 // Appends an entry to a table that keeps one spare element at its end.
 template <typename Entry>

@@ -59,6 +59,15 @@ struct BuilderTables {
 struct BuildReport {
     bool listWritten = false;
     std::vector<std::string> differences;
+    // What a complete build could not add beside it: its manifest, its signature, its zip file.
+    std::vector<std::string> sealFailures;
+};
+
+// Beyond the builder's own choices: the key that signs a build (a minisign secret key file; none:
+// unsigned), the zip file the finished upgrade is also written as (none: no zip), and the
+// description its signature's trusted comment carries (none: the folder's name).
+struct BuildSeal {
+    std::string signingKey, archive, description;
 };
 
 }  // namespace zrx

@@ -112,6 +112,16 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                         failure = Failure::NotFound;
                         break;
                     }
+                    // The rules of choosing a file hold for a file brought back as well.
+                    const std::string sourceDir = ending == ".SBC" && *code == 9 ? app.env.ZSMsbk
+                                                  : fifth && *code >= 1 && *code <= 8 ? app.ListPath
+                                                  : ending == ".DAT"                  ? app.env.JobDir
+                                                  : ending == ".TAL"                  ? app.env.LibDir
+                                                                                      : app.env.SysDir;
+                    if (const auto refusal = LooseFileRefusal(app, name, sourceDir)) {
+                        notBack(*refusal);
+                        break;
+                    }
                     if (ending == ".SBC" && *code == 9) {
                         // Without a subdirectory it lies in the subcircuit directory itself.
                         const std::string subDir = fifth && !TrimmedBlanks(f.Field(5)).empty() ? std::string(f.Field(5)) : "";

@@ -1,11 +1,16 @@
 #include "builder/upgrade_writer.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <ctime>
 #include <initializer_list>
 #include <optional>
 #include <set>
 
 #include "apply/kernel_wrappers.h"
+#include "archive/upgrade_archive.h"
 #include "builder/build_check.h"
 #include "builder/file_lists.h"
 #include "kernel/zrxkernel.h"
@@ -15,8 +20,12 @@
 #include "shell/text_file.h"
 #include "shell/text_utils.h"
 #include "shell/working_database.h"
+#include "trust/manifest.h"
+#include "trust/minisign.h"
+#include "trust/upgrade_check.h"
 #include "ui/dialogs.h"
 #include "upgrade_list/list_format.h"
+#include "zrx_version.h"
 
 namespace zrx {
 
@@ -307,10 +316,69 @@ bool WriteUpgradeList(App& app, std::string& error, std::vector<std::string>& re
     return true;
 }
 
+namespace {
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// What a complete build adds beside its files: the manifest of their digests, the signature of
+// the manifest with the chosen key, the whole upgrade as one zip file. Each failure is said and
+// kept in the report; the folder stays as it is.
+void SealUpgrade(App& app) {
+    const std::string& folder = app.trimmedDestination;
+    std::vector<std::string>& failures = app.lastBuild.sealFailures;
+    auto fail = [&app, &failures](const std::string& text) {
+        failures.push_back(text);
+        app.dialogs.ShowMessage({"Upgrade file(s) created, but " + text, std::string(kAppTitle), ui::Icon::Warning,
+                                 ui::Buttons::Ok, false});
+    };
+    std::string why;
+    if (!trust::WriteManifest(folder, why)) return fail("its manifest " + std::string(trust::kManifestName) +
+                                                        " could not be written: " + why);
+    const BuildSeal& seal = app.buildSeal;
+    if (!seal.signingKey.empty()) {
+        std::string text;
+        if (!ReadWholeFile(seal.signingKey, text) || text.size() > 4096)
+            return fail("it is not signed: the key " + seal.signingKey + " cannot be read");
+        std::string password;
+        if (trust::SecretKeyIsEncrypted(text)) {
+            const auto given = app.dialogs.AskPassword("Password of the signing key " + seal.signingKey + ":");
+            if (!given) return fail("it is not signed: no password was given for the key " + seal.signingKey);
+            password = *given;
+        }
+        auto key = trust::ReadSecretKey(text, password, why);
+        if (!key) return fail("it is not signed: the key " + seal.signingKey + " cannot be used (" + why + ")");
+        const std::string description = TrimBlanks(seal.description).empty() ? FileNameOf(folder) : seal.description;
+        const std::string comment = OnOneLine(description) + "; built " + UtcNow() + "; zrxlibug " + ZRX_VERSION;
+        if (!trust::SignManifest(folder, *key, comment, why)) return fail("it is not signed: " + why);
+    }
+    if (!seal.archive.empty()) {
+        std::vector<std::string> names = trust::FilesTheListUses(folder);
+        names.emplace_back(trust::kManifestName);
+        if (!seal.signingKey.empty()) names.emplace_back(trust::kSignatureName);
+        if (!archive::WriteZip(folder, names, seal.archive, why))
+            return fail("the zip file " + seal.archive + " could not be written: " + why);
+    }
+}
+
+}  // namespace
+
 void F_Create_Click(App& app) {
     ui::MainForm& m = app.main;
     app.lastBuild = BuildReport{};
     if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(app.dialogs, 13, "");
+    // A manifest or signature of an earlier build would speak for files this build replaces.
+    for (const std::string_view name : {trust::kManifestName, trust::kSignatureName}) {
+        const std::string path = JoinPath(app.trimmedDestination, name);
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) ::unlink(path.c_str());
+    }
     PrepareListValues(app);
     const bool listOnly = m.F_Clstfile(0).Value();
     if (!listOnly) {
@@ -345,7 +413,11 @@ void F_Create_Click(App& app) {
     // Created only once the folder, read back as the update run reads it, is what was chosen.
     std::vector<std::string>& differences = app.lastBuild.differences;
     differences = CheckBuiltUpgrade(app.builder, app.env, app.trimmedDestination, listOnly);
-    if (differences.empty()) return ShowErrorByCode(app.dialogs, 15, "");
+    if (differences.empty()) {
+        SealUpgrade(app);
+        if (app.lastBuild.sealFailures.empty()) ShowErrorByCode(app.dialogs, 15, "");
+        return;
+    }
     std::string text = "Upgrade file(s) created, but the upgrade is incomplete; read back, it differs from what was "
                        "chosen:";
     for (size_t i = 0; i < differences.size() && i < 20; ++i) text += "\r\n" + differences[i];

@@ -63,14 +63,22 @@ bool CreateRecordFile(const std::string& path, const std::string& installation, 
          sqlite3_bind_text(identity, 1, installation.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
          sqlite3_step(identity) == SQLITE_DONE;
     sqlite3_finalize(identity);
+    // Everything moved from the log into the file itself before it gets its name: a close whose
+    // last checkpoint fails (a full disk) says nothing, and would leave the file without its schema.
+    ok = ok && sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) == SQLITE_OK;
     if (!ok) error = path + " cannot be made: " + (db ? sqlite3_errmsg(db) : "out of memory");
     ok = sqlite3_close(db) == SQLITE_OK && ok;
+    struct stat log {};
+    if (ok && ::lstat((temp + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
+        error = path + " cannot be made: its first contents did not reach the disk (is it full?)";
+        ok = false;
+    }
     // A record that another program made meanwhile is kept; this one goes.
     if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
         error = path + " cannot be made: " + std::strerror(errno);
         ok = false;
     }
-    ::unlink(temp.c_str());
+    for (const char* side : {"", "-wal", "-shm"}) ::unlink((temp + side).c_str());
     return ok;
 }
 
@@ -136,17 +144,40 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, 
     sqlite3_busy_timeout(db, 5000);
     auto record = std::unique_ptr<RecordDatabase>(new RecordDatabase(db));
     // The checks' statements end before the journal mode can change.
-    if (!record->Check(path, error, why)) return nullptr;
+    if (!record->Check(path, error, why)) {
+        // A database with nothing in it at all is a record whose making failed on a full disk
+        // before the program looked out for that: nothing is lost when it is made anew.
+        if (mode == Mode::Create && why == Refusal::NotOurs && record->IsEmptyDatabase()) {
+            record.reset();
+            for (const char* side : {"", "-wal", "-shm"}) ::unlink((path + side).c_str());
+            return Open(folder, mode, error, refusal, installation);
+        }
+        return nullptr;
+    }
     // Every commit reaches the disk before the changes it records are made.
     if (mode != Mode::ReadOnly) record->Exec("PRAGMA synchronous=FULL");
     why = Refusal::None;
     return record;
 }
 
+bool RecordDatabase::IsEmptyDatabase() {
+    Statement id(*this, "PRAGMA application_id");
+    Statement version(*this, "PRAGMA user_version");
+    Statement tables(*this, "SELECT COUNT(*) FROM sqlite_master");
+    return id.Next() && id.Int(0) == 0 && version.Next() && version.Int(0) == 0 && tables.Next() && tables.Int(0) == 0;
+}
+
 bool RecordDatabase::Check(const std::string& path, std::string& error, Refusal& why) {
     Statement id(*this, "PRAGMA application_id");
     Statement version(*this, "PRAGMA user_version");
-    if (!id.Next() || id.Int(0) != kApplicationId) {
+    const bool read = id.Next();
+    if (!read && sqlite3_errcode(m_db) != SQLITE_NOTADB && sqlite3_errcode(m_db) != SQLITE_CORRUPT) {
+        // Not a verdict on the record: it could not be read just now (a full disk, say).
+        error = path + " cannot be read just now: " + Error();
+        why = Refusal::Unusable;
+        return false;
+    }
+    if (!read || id.Int(0) != kApplicationId) {
         error = path + " is not a record of update runs of this program (or it is damaged)";
         why = Refusal::NotOurs;
         return false;

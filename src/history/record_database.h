@@ -92,6 +92,8 @@ public:
 
 private:
     explicit RecordDatabase(sqlite3* db) : m_db(db) {}
+    // Whether the file holds no tables and no marks at all (an SQLite file, empty).
+    bool IsEmptyDatabase();
     bool Check(const std::string& path, std::string& error, Refusal& why);
     void NoteError();
 

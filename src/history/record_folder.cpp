@@ -1,6 +1,7 @@
 #include "history/record_folder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <cstdlib>
 
 #include "apply/run_guard.h"
 #include "apply/targets.h"
@@ -27,7 +29,9 @@ std::string Folder(std::string path) {
     return path;
 }
 
-// Opens (or, when `create`, makes) the folder `name` beneath `parent` and checks it.
+
+}  // namespace
+
 Directory PrivateFolder(const Directory& parent, const std::string& parentPath, const std::string& name, bool create,
                         std::string& why) {
     const std::string path = JoinPath(parentPath, name);
@@ -48,7 +52,7 @@ Directory PrivateFolder(const Directory& parent, const std::string& parentPath, 
     }
     if (!S_ISDIR(info.st_mode)) {
         why = path + (S_ISLNK(info.st_mode) ? " is a symbolic link" : " is not a folder") +
-              "; the undo record is kept only in a real folder: remove it";
+              "; the program keeps its own files only in a real folder: remove it";
         return Directory();
     }
     if (!CheckPrivate(info, path, why)) return Directory();
@@ -60,8 +64,6 @@ Directory PrivateFolder(const Directory& parent, const std::string& parentPath, 
     }
     return folder;
 }
-
-}  // namespace
 
 std::optional<Place> PlaceOf(const Environment& env, const std::string& path) {
     std::optional<Place> best;
@@ -87,21 +89,32 @@ std::string RealFolders(const Environment& env) {
 
 bool PlausiblePlace(const Environment& env, int what, const Place& place) {
     const std::vector<std::string> components = PlainComponents(place.relative);
-    if (components.empty() || IsInstallationsOwnFile(env, PathOf(env, place))) return false;
+    if (components.empty() || place.root < 0 || place.root >= kInstallationFolders) return false;
+    // A row per element or index line would look at the disk once a row: those places are only
+    // compared as texts; the files, folders and libraries a run made or replaced as files.
+    const bool asFile = what == kFile || what == kIndexBefore || what == kDirectoryMade || what == kLibraryMade;
+    if (asFile ? IsInstallationsOwnFile(env, PathOf(env, place)) : PathOf(env, place) == env.IniFile) return false;
     const bool single = components.size() == 1;
-    const bool library = place.root == 2 || place.root == 7;
-    switch (what) {
-        case kPartElement:
-        case kSymbolElement:
-        case kLibraryMade: return library && single;
-        case kFile: return place.root >= 1 && place.root <= 9 && (single || (place.root == 8 && components.size() == 2));
-        case kDirectoryMade: return place.root == 8 && single;
-        case kIndexLine:
-        case kIndexBefore:
-            return single && ((place.root == 7 && EqualsIgnoreCase(place.relative, "modpar.idx")) ||
-                              (place.root == 8 && EqualsIgnoreCase(place.relative, "Subcir.idx")));
-        default: return false;
-    }
+    auto fits = [&](int root) {
+        switch (what) {
+            case kPartElement:
+            case kSymbolElement:
+            case kLibraryMade: return (root == 2 || root == 7) && single;
+            case kFile: return root >= 1 && root <= 9 && (single || (root == 8 && components.size() == 2));
+            case kDirectoryMade: return root == 8 && single;
+            case kIndexLine:
+            case kIndexBefore:
+                return single && ((root == 7 && EqualsIgnoreCase(place.relative, "modpar.idx")) ||
+                                  (root == 8 && EqualsIgnoreCase(place.relative, "Subcir.idx")));
+            default: return false;
+        }
+    };
+    // Two of the INI's keys may name one folder: the record names it by the first, the rule may
+    // be about the other.
+    const std::string folder = Folder(InstallationFolder(env, place.root));
+    for (int root = 0; root < kInstallationFolders; ++root)
+        if ((root == place.root || Folder(InstallationFolder(env, root)) == folder) && fits(root)) return true;
+    return false;
 }
 
 std::string PathOf(const Environment& env, const Place& place) {
@@ -172,6 +185,85 @@ std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create
     folder.history = PrivateFolder(folder.own, folder.ownPath, "history", create, why);
     if (!folder.history.IsOpen()) return std::nullopt;
     return folder;
+}
+
+namespace {
+
+constexpr const char* kScratchParent = "work";
+
+// A new folder beneath `parent`, locked by this program, with a name of its own.
+std::unique_ptr<ScratchFolder> NewScratch(const Directory& parent, const std::string& parentPath, std::string& why) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::array<unsigned char, 6> random{};
+        if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) break;
+        std::string name = "scratch-";
+        static const char kHex[] = "0123456789abcdef";
+        for (unsigned char c : random) name += kHex[c >> 4], name += kHex[c & 15];
+        if (::mkdirat(parent.Fd(), name.c_str(), 0700) != 0) {
+            if (errno == EEXIST) continue;
+            why = JoinPath(parentPath, name) + " cannot be made: " + std::strerror(errno);
+            return nullptr;
+        }
+        Directory folder = parent.Beneath(name, why);
+        if (!folder.IsOpen() || ::flock(folder.Fd(), LOCK_EX | LOCK_NB) != 0) {
+            ::unlinkat(parent.Fd(), name.c_str(), AT_REMOVEDIR);
+            if (why.empty()) why = JoinPath(parentPath, name) + " cannot be locked: " + std::strerror(errno);
+            return nullptr;
+        }
+        return std::unique_ptr<ScratchFolder>(new ScratchFolder(JoinPath(parentPath, name), std::move(folder)));
+    }
+    why = "no private temporary folder can be made in " + parentPath;
+    return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<ScratchFolder> ScratchFolder::Make(const Environment* env, std::string& why) {
+    if (env != nullptr) {
+        std::string unusable;
+        if (auto record = OpenRecordFolder(*env, true, unusable)) {
+            const std::string parentPath = JoinPath(record->ownPath, kScratchParent);
+            Directory parent = PrivateFolder(record->own, record->ownPath, kScratchParent, true, unusable);
+            if (parent.IsOpen())
+                if (auto scratch = NewScratch(parent, parentPath, unusable)) return scratch;
+        }
+    }
+    // The installation's own folder is not this user's: a folder of the user's own, in the
+    // system's temporary folder, made private by mkdtemp.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zrxlibug-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        why = "no private temporary folder can be made: " + std::string(std::strerror(errno));
+        return nullptr;
+    }
+    Directory folder = Directory::Open(pattern, why);
+    if (!folder.IsOpen()) return nullptr;
+    return std::unique_ptr<ScratchFolder>(new ScratchFolder(pattern, std::move(folder)));
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code error;
+    // Nobody else can write in it: removed by its path, links removed, never followed.
+    std::filesystem::remove_all(m_path, error);
+}
+
+void RemoveLeftScratchFolders(const Environment& env) {
+    std::string why;
+    auto record = OpenRecordFolder(env, false, why);
+    if (!record) return;
+    struct stat info {};
+    if (!record->own.Look(kScratchParent, info) || !S_ISDIR(info.st_mode)) return;
+    Directory parent = PrivateFolder(record->own, record->ownPath, kScratchParent, false, why);
+    if (!parent.IsOpen()) return;
+    const std::string parentPath = JoinPath(record->ownPath, kScratchParent);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(parentPath, error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with("scratch-")) continue;
+        Directory left = parent.Beneath(name, why);
+        // One that a running program holds is left to it.
+        if (left.IsOpen() && ::flock(left.Fd(), LOCK_EX | LOCK_NB) == 0) std::filesystem::remove_all(entry.path(), error);
+    }
 }
 
 std::string InstallationIdentity(const RecordFolder& folder, bool create, std::string& why) {

@@ -53,6 +53,34 @@ std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create
 // Removes the temporary files that killed runs and rollbacks left in the record's run folders.
 void RemoveRecordTemporaries(const RecordFolder& folder);
 
+// A private folder for one use (an upgrade archive unpacked, the checked copy of an upgrade's
+// files) in ".zrxlibug/work" of the installation, or in the system's temporary folder where the
+// installation has none the user may use. It goes, with everything in it, when this object goes;
+// while it is in use it is locked, so that the program started again removes only what a killed
+// program left (RemoveLeftScratchFolders).
+class ScratchFolder {
+public:
+    static std::unique_ptr<ScratchFolder> Make(const Environment* env, std::string& why);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& Path() const { return m_path; }
+    const Directory& Folder() const { return m_folder; }
+
+    ScratchFolder(std::string path, Directory folder) : m_path(std::move(path)), m_folder(std::move(folder)) {}
+
+private:
+    std::string m_path;
+    Directory m_folder;
+};
+// Removes the scratch folders of the installation that no running program holds.
+void RemoveLeftScratchFolders(const Environment& env);
+
+// Opens (or, when `create`, makes) the folder `name` beneath `parent` (at `parentPath`) and checks
+// it as CheckPrivate does; never through a link.
+Directory PrivateFolder(const Directory& parent, const std::string& parentPath, const std::string& name, bool create,
+                        std::string& why);
+
 // Whether an entry of the record (a file or folder) may be trusted: not a link, owned by the user
 // running the program, writable by nobody else. `why` says what to fix.
 bool CheckPrivate(const struct stat& info, const std::string& path, std::string& why);

@@ -493,7 +493,8 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             rec,
             "SELECT MAX(later.run) FROM changes later JOIN changes mine ON later.root=mine.root"
             " WHERE mine.run=?1 AND later.run>?1 AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')"
-            " AND ((mine.what IN (1,2,7) AND later.what IN (1,2,7) AND later.path=mine.path AND later.name=mine.name)"
+            " AND ((mine.what IN (1,2,7) AND later.what IN (1,2,7) AND later.path=mine.path"
+            "       AND (later.name=mine.name OR mine.what=2 OR later.what=2))"
             " OR (mine.what=8 AND later.what=8 AND later.path=mine.path)"
             " OR (mine.what IN (3,4) AND (later.path=mine.path OR substr(later.path, 1, length(mine.path) + 1)=mine.path || '/')))");
         newer.Bind(1, run);
@@ -557,6 +558,14 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         return result;
     }
 
+    // The run's own libraries of old elements, left half-written by a run killed as it wrote them,
+    // are completed before they are read.
+    for (const char* name : {"old.PART", "old.SYMBOL"})
+        for (const char* side : {"-journal", "-wal"})
+            if (runFolder.Look(std::string(name) + side, info)) {
+                SettleLibrary(folder.historyPath + "/" + runName + "/" + name);
+                break;
+            }
     if (!RecordDatabase::Statement(rec, "UPDATE runs SET state='rolling back' WHERE id=?1").Bind(1, run).Run()) {
         result.message = "the record cannot be written: " + rec.Error();
         return result;

@@ -81,8 +81,7 @@ RunRecorder::~RunRecorder() {
         ::fchmodat(m_runFolder.Fd(), name, 0644, 0);
 }
 
-std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const std::string& upgradeFolder,
-                                                std::string& error) {
+std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const Origin& origin, std::string& error) {
     RecordFolder folder;
     auto db = OpenRecord(env, RecordDatabase::Mode::Create, folder, error);
     if (!db) return nullptr;
@@ -96,8 +95,10 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const st
         for (const int64_t run : empty) DropRun(*db, run, folder.historyPath);
     }
     RecordDatabase::Statement newRun(
-        *db, "INSERT INTO runs(started, folder, state, roots) VALUES(?1, ?2, 'running', ?3)");
-    if (!newRun.Bind(1, NowUtc()).Bind(2, upgradeFolder).Bind(3, RealFolders(env)).Run()) {
+        *db, "INSERT INTO runs(started, folder, state, roots, verification, signer)"
+             " VALUES(?1, ?2, 'running', ?3, ?4, ?5)");
+    if (!newRun.Bind(1, NowUtc()).Bind(2, origin.folder).Bind(3, RealFolders(env)).Bind(4, origin.verification)
+             .Bind(5, origin.signer).Run()) {
         error = "the record cannot be written: " + db->Error();
         return nullptr;
     }
@@ -334,6 +335,10 @@ bool RunRecorder::AfterElementSave(const ElementSave& save) {
     return !now.empty();
 }
 
+void RunRecorder::ElementSaveFailed(const ElementSave& save) {
+    if (!save.name.empty()) m_refusedSaves.push_back({RealPath(save.library), save.name});
+}
+
 bool RunRecorder::BeforeFolderMade(const std::string& path, std::string& why) {
     if (!Ready(why)) return false;
     const auto place = PlaceOf(m_env, path);
@@ -501,10 +506,13 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     std::string why;
     if (!Ready(why)) return m_run;  // what was recorded stays: the run can be undone as far as it went
     RecordDatabase::Statement drop(*m_db, "DELETE FROM changes WHERE id=?1");
-    // A save that did not become durable changed nothing where the element is as it was.
-    if (!failed.empty()) {
+    // A save that was refused, or did not become durable, changed nothing where the element is as
+    // it was.
+    std::vector<FailedSave> unsaved = failed;
+    unsaved.insert(unsaved.end(), m_refusedSaves.begin(), m_refusedSaves.end());
+    if (!unsaved.empty()) {
         RealPaths realPaths;
-        for (const FailedSave& save : failed)
+        for (const FailedSave& save : unsaved)
             for (const auto& [path, library] : m_libraries) {
                 const auto element = library.elements.find(save.name);
                 if (element == library.elements.end() || realPaths.Of(path, true) != save.library) continue;

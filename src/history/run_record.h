@@ -34,10 +34,14 @@ std::string NowUtc();
 // and a target that two rows reach is recorded once, as it was before the run.
 class RunRecorder : public RunRecordHooks {
 public:
+    // What was known of the upgrade a run came from: its state (signed, intact, unverified) and
+    // the key that signed it.
+    struct Origin {
+        std::string folder, verification, signer;
+    };
     // Begins a run's record; nothing (and `error` says why) when it cannot be recorded, and then
-    // nothing of the installation may be changed. `upgradeFolder` is shown by the history.
-    static std::unique_ptr<RunRecorder> Begin(const Environment& env, const std::string& upgradeFolder,
-                                              std::string& error);
+    // nothing of the installation may be changed. The origin is shown by the history.
+    static std::unique_ptr<RunRecorder> Begin(const Environment& env, const Origin& origin, std::string& error);
     ~RunRecorder() override;
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
@@ -48,6 +52,7 @@ public:
 
     bool BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) override;
     bool AfterElementSave(const ElementSave& save) override;
+    void ElementSaveFailed(const ElementSave& save) override;
     bool BeforeFolderMade(const std::string& path, std::string& why) override;
     int64_t StageFileChange(const FileChange& change, std::string& why) override;
     bool CommitStaged(std::string& why) override;
@@ -106,6 +111,7 @@ private:
     // its first change to each is what counts.
     std::unordered_map<std::string, int64_t> m_recorded;
     std::unordered_set<std::string> m_librariesMade;
+    std::vector<FailedSave> m_refusedSaves;  // saves the kernel refused (ElementSaveFailed)
     std::unordered_map<std::string, RecordedLibrary> m_libraries;
     std::unique_ptr<RecordDatabase::Statement> m_add, m_setNew;
     // File changes staged and not yet told how they ended, by ticket: their keys in m_recorded.

@@ -41,8 +41,8 @@ std::optional<history::RollbackResult> P_Undo_Click(ui::Dialogs& dialogs, const 
             break;
         case history::RollbackResult::Outcome::Conflicts: {
             text = GetLocalMessage(
-                "The update was undone in part. These were changed after the update and were left "
-                "alone (zrxlibug-cli rollback --force restores them):",
+                "The update was undone in part. These were left alone, each for the reason given (zrxlibug-cli "
+                "rollback --force also restores what was changed after the update):",
                 20043);
             for (size_t i = 0; i < result.conflicts.size() && i < 20; ++i)
                 text += "\r\n" + result.conflicts[i];

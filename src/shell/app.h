@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -11,10 +12,12 @@
 #include <vector>
 
 #include "builder/builder_tables.h"
+#include "history/record_folder.h"
 #include "kernel/releasing_dialogs.h"
 #include "preview/change_column.h"
 #include "preview/change_preview.h"
 #include "shell/working_database.h"
+#include "trust/upgrade_check.h"
 #include "ui/forms/main_form.h"
 #include "upgrade_list/loaded_list.h"
 #include "upgrade_list/upgrade_items.h"
@@ -78,8 +81,18 @@ public:
     // Why changes of the current run could not be recorded for undo, each said once.
     std::set<std::string> unrecordedReasons;
 
-    // The loaded upgrade list.
+    // The loaded upgrade list. ListPath is what the user chose (a folder, or an archive file); its
+    // files are read from UpgradeDir: that folder itself, the folder an archive was unpacked to, or
+    // the private copy of the files that were checked against the upgrade's manifest (kept in
+    // upgradeScratch while the upgrade is loaded).
     std::string ListPath;
+    std::string UpgradeDir;
+    std::unique_ptr<history::ScratchFolder> upgradeScratch;
+    // What was known of the loaded upgrade: signed, intact, unverified.
+    trust::UpgradeCheck upgradeCheck;
+    // An upgrade not signed by a key the installation trusts is loaded without asking (the
+    // command line's --allow-unsigned).
+    bool allowUnsigned = false;
     std::array<std::string, 6> UpgLibPath;
     std::vector<std::string> ReadmeLines{1};
     // The records as loaded; the per-kind lists the run works on are made from the grid's rows
@@ -88,7 +101,7 @@ public:
     UpgradeLists lists;
     GridRowTable GridRows;
     // What each offered row of GridRows would change in the installation, in the grid's sixth column.
-    ChangeColumn changeColumn{main.F_Preferen, dialogs, uiFont, GridRows, env, ListPath, UpgLibPath};
+    ChangeColumn changeColumn{main.F_Preferen, dialogs, uiFont, GridRows, env, UpgradeDir, UpgLibPath};
     // Whether loading a list works the changes out (the window always does; a command that shows
     // no change leaves them out).
     bool compareOnLoad = true;
@@ -96,6 +109,7 @@ public:
     // The builder.
     BuilderTables builder;
     BuildReport lastBuild;
+    BuildSeal buildSeal;
     int builderReadCount = 0;
     std::string builderLastLibrary;
     std::string destinationFolder;

@@ -20,6 +20,7 @@ std::string OnOneLine(std::string text);
 // ASCII-only case mapping: texts are single-byte and may be in any code page, so only the
 // letters A-Z/a-z are mapped and every other byte stays as it is.
 std::string ToUpper(std::string_view text);
+std::string ToLower(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 bool EndsWith(std::string_view text, std::string_view suffix);
 bool StartsWith(std::string_view text, std::string_view prefix);

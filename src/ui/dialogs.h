@@ -38,6 +38,12 @@ public:
     // Shows the save dialog; the file name chosen as the dialog gives it back (the proposed name
     // when the user leaves it), or nothing when the user cancels.
     virtual std::optional<std::string> AskSaveFileName(const SaveFileRequest& request) = 0;
+    // Asks for a password (a signing key's), not shown as it is typed; nothing when the user
+    // cancels or there is nobody to ask.
+    virtual std::optional<std::string> AskPassword(const std::string& prompt) {
+        (void)prompt;
+        return std::nullopt;
+    }
     // The busy (hourglass) pointer on or off.
     virtual void SetBusy(bool busy) = 0;
     // Lets pending window events run (repaint of the status line during long runs).

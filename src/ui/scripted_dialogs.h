@@ -45,6 +45,13 @@ public:
     void SetDefaultYesNo(Answer answer) { m_defaultYesNo = answer; }
     void SetDefaultAbortRetryIgnore(Answer answer) { m_defaultAri = answer; }
     void QueueSaveFileName(std::optional<std::string> name) { m_saveNames.push_back(std::move(name)); }
+    // The answer of every password question (nothing: the user cancels).
+    void SetPassword(std::optional<std::string> password) { m_password = std::move(password); }
+    std::optional<std::string> AskPassword(const std::string& prompt) override {
+        m_passwordPrompts.push_back(prompt);
+        return m_password;
+    }
+    const std::vector<std::string>& PasswordPrompts() const { return m_passwordPrompts; }
     // Called for every box after it is recorded (for example to print it).
     void OnMessage(std::function<void(const MessageBox&, Answer)> callback) { m_onMessage = std::move(callback); }
 
@@ -55,6 +62,8 @@ public:
     int EventRuns() const { return m_eventRuns; }
 
 private:
+    std::optional<std::string> m_password;
+    std::vector<std::string> m_passwordPrompts;
     std::vector<MessageBox> m_boxes;
     std::deque<Answer> m_answers;
     std::deque<std::optional<std::string>> m_saveNames;

@@ -188,7 +188,7 @@ int ReadUpgradeList(App& app) {
     // file was read: the grid goes on showing the rows of the list loaded before. The header's
     // libraries and the readme lines read before a failure stay.
     ListContents contents;
-    const ListReadFailure failure = ReadListFile(app.ListPath, contents);
+    const ListReadFailure failure = ReadListFile(app.UpgradeDir, contents);
     if (contents.headerRead) app.UpgLibPath = contents.libraries;
     app.ReadmeLines = std::move(contents.readme);
     switch (failure.kind) {

@@ -196,6 +196,24 @@ TEST_F(CopyDataFilesTest, ATargetThatIsALinkIsWrittenThroughOrRefused) {
               boxes.end());
 }
 
+// The INI and the program's own files are refused however the path to them is spelled: a folder
+// named with "./", a link that leads to them.
+TEST_F(CopyDataFilesTest, TheInstallationsOwnFilesAreNeverReplacedWhateverTheSpelling) {
+    namespace fs = std::filesystem;
+    m_suite.keys["SysDir"] = m_suite.Dir() + "/./";
+    m_suite.WriteIni();
+    const std::string ini = test::ReadFile(m_suite / "ZARNIX32.INI");
+    test::WriteFile(m_suite / ".zrxlibug.id", "0123456789abcdef0123456789abcdef");
+    fs::create_symlink(m_suite / "ZARNIX32.INI", m_suite / "JOB/cfg.ini");
+    for (const char* name : {"ZARNIX32.INI", ".zrxlibug.id", "cfg.ini"}) test::WriteFile(m_upgrade / name, "taken over");
+    WriteList({"4,0,3,ZARNIX32.INI,x", "4,0,3,.zrxlibug.id,x", "4,0,2,cfg.ini,x"});
+    App& app = Open();
+    Update(app);
+    for (const char* name : {"ZARNIX32.INI", ".zrxlibug.id", "cfg.ini"}) EXPECT_EQ(StatusOf(name), "Not copied") << name;
+    EXPECT_EQ(test::ReadFile(m_suite / "ZARNIX32.INI"), ini);
+    EXPECT_EQ(test::ReadFile(m_suite / ".zrxlibug.id"), "0123456789abcdef0123456789abcdef");
+}
+
 TEST_F(CopyDataFilesTest, ALinkPlantedInASubdirectoryDoesNotCarryFilesOutside) {
     test::TempDir outside;
     std::filesystem::create_directory_symlink(outside.Path(), m_suite / "ZSM_SBK/EVIL");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "builder/build_window.h"
 #include "builder/builder_lists.h"
 #include "support/upgrade_fixture.h"
@@ -32,6 +34,11 @@ protected:
         Start(true);
     }
     App& A() { return *m_app; }
+    std::set<std::string> Entries() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dest.Path())) names.insert(entry.path().filename());
+        return names;
+    }
     void Choose(int kind, const std::string& library, const std::string& name) {
         const ui::MainForm::LibraryFrame f = A().main.LibraryFrameOf(kind);
         f.libraries->Refresh();
@@ -129,7 +136,7 @@ TEST_F(UpgradeWriterTest, ListOnlyWritesElevenLinesWhenNothingIsChosen) {
     A().main.F_Clstfile(0).Click();
     A().main.F_Create.Click();
     EXPECT_EQ(List(), std::string(kHeaderLine) + "\r\n" + kReadme);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dest.Path()), {}), 1);
+    EXPECT_EQ(Entries(), (std::set<std::string>{"Upgrade.lst", "Upgrade.sha256"}));
 }
 
 TEST_F(UpgradeWriterTest, ListOnlyOpensNoLibraryAndCopiesNoFile) {
@@ -137,7 +144,7 @@ TEST_F(UpgradeWriterTest, ListOnlyOpensNoLibraryAndCopiesNoFile) {
     Destination();
     A().main.F_Clstfile(0).Click();
     A().main.F_Create.Click();
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dest.Path()), {}), 1);
+    EXPECT_EQ(Entries(), (std::set<std::string>{"Upgrade.lst", "Upgrade.sha256"}));
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Upgrade file(s) created"});
 }
 

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "support/run_cli.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 namespace {
@@ -84,6 +85,19 @@ TEST(CliBuildTest, ReloadAndListOnlyRewriteTheList) {
 
     EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "x", "--part", "Logic.PART:NOPE"}).status, 2);
     EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "x", "--misc", suite + "/LIB/heatsink.TAL", "\\Nowhere"}).status, 2);
+    // A choice refused when it is made builds nothing; a record a reload cannot bring back is named,
+    // and the build goes on without it; a destination is taken without blanks around it.
+    test::WriteFile(dir / "other/upgrade.lst", "not a list");
+    EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "y", "--misc", dir / "other/upgrade.lst", "\\Sys"}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir / "y/Upgrade.lst"));
+    test::WriteFile(dir / "odd/Upgrade.lst", std::string(kHeaderLine) + "\r\n1,0,1,7400,Logic.PART\r\n4,0,3,upgrade.lst,n\r\n" +
+                                                 std::string(kEndLine) + "\r\n");
+    const auto reloaded = RunCli({"build", "--suite", suite, "--dest", dir / "z ", "--list-only", "--reload", dir / "odd"});
+    EXPECT_EQ(reloaded.status, 0) << reloaded.err;
+    EXPECT_NE(reloaded.err.find("\"upgrade.lst\" (the upgrade folder's own file of that name"), std::string::npos)
+        << reloaded.err;
+    EXPECT_NE(test::ReadFile(dir / "z/Upgrade.lst").find("1,0,1,7400,Logic.PART"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "z "));
 }
 
 TEST(CliBuildTest, TheExitStatusFollowsWhatThisBuildWrote) {

@@ -56,7 +56,7 @@ protected:
     // A recorded run without changes, for a test to add its own to.
     static std::unique_ptr<history::RunRecorder> BeginRun(App& app) {
         std::string error;
-        auto record = history::RunRecorder::Begin(app.env, app.ListPath, error);
+        auto record = history::RunRecorder::Begin(app.env, {app.ListPath, {}, {}}, error);
         EXPECT_NE(record, nullptr) << error;
         return record;
     }
@@ -311,7 +311,8 @@ TEST_F(HistoryTest, TheSummaryOffersToUndoTheRun) {
     Update(app);
     // Every row the run changed was taken back; one whose element was the same already stays.
     for (const auto& [name, text] : status) {
-        if (name != "title") EXPECT_EQ(text, name == "7408" ? "Copied" : "Undone") << name;
+        if (name == "title") continue;
+        EXPECT_EQ(text, name == "7408" ? "Copied" : "Undone") << name;
     }
     EXPECT_EQ(status["title"], "Library  Update Summary  (the update was undone)");
     // What Save writes is what the window shows.

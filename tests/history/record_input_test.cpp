@@ -16,6 +16,7 @@
 #include "support/contents.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 namespace {
@@ -251,6 +252,53 @@ TEST_F(RecordInputTest, ARollbackWhereTheInstallationsFoldersMovedDoesNothing) {
     EXPECT_EQ(test::Contents(m_suite.Dir()), before);
 }
 
+// Two of the INI's keys may name one folder: what a run changed there is undone all the same.
+TEST_F(RecordInputTest, ARunIsUndoneWhereTwoKeysNameOneFolder) {
+    m_suite.keys["ZSMsbk"] = m_suite / "JOB";
+    m_suite.WriteIni();
+    std::filesystem::rename(m_suite / "ZSM_SBK/Subcir.idx", m_suite / "JOB/Subcir.idx");
+    const auto before = test::Contents(m_suite.Dir());
+    App& app = Run();
+    ASSERT_TRUE(std::filesystem::exists(m_suite / "JOB/OPAMPS/op.sbc"));
+    const auto result = history::Rollback(app.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, Outcome::Restored) << (result.conflicts.empty() ? result.message : result.conflicts[0]);
+    EXPECT_EQ(test::Contents(m_suite.Dir()), before);
+}
+
+// A run that replaced a library file as a data file waits for it: an older run's elements in
+// that library are not written into the newer run's file.
+TEST_F(RecordInputTest, AnOlderRunWaitsForANewerOneThatReplacedItsLibraryAsAFile) {
+    Run();
+    test::TempDir second;
+    MakeLibrary(second / "Logic.PART", true, {PartJson("7400", "VENDOR")});
+    std::filesystem::last_write_time(second / "Logic.PART", std::filesystem::file_time_type::clock::now() +
+                                                                 std::chrono::hours(24));
+    test::WriteFile(second / "Upgrade.lst", std::string(kHeaderLine) + "\r\n4,0,1,Logic.PART,Vendor\r\n" +
+                                                std::string(kEndLine) + "\r\n");
+    ASSERT_EQ(test::RunCli({"apply", "--suite", m_suite.Dir(), "--yes", second.Path()}).status, 0);
+    const auto refused = test::RunCli({"rollback", "--suite", m_suite.Dir(), "1"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("run 2 is newer"), std::string::npos) << refused.err;
+}
+
+// A record that a full disk left without anything in it is made anew by the next run.
+TEST_F(RecordInputTest, ARecordLeftEmptyIsMadeAnew) {
+    std::filesystem::create_directories(m_suite / ".zrxlibug/history");
+    std::filesystem::permissions(m_suite / ".zrxlibug", std::filesystem::perms::others_write | std::filesystem::perms::group_write,
+                                 std::filesystem::perm_options::remove);
+    std::filesystem::permissions(m_suite / ".zrxlibug/history", std::filesystem::perms::others_write | std::filesystem::perms::group_write,
+                                 std::filesystem::perm_options::remove);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Record().c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    Run();
+    std::vector<history::RunSummary> runs;
+    std::string error;
+    ASSERT_TRUE(history::ListRuns(m_app->env, runs, error)) << error;
+    EXPECT_EQ(runs.size(), 1u);
+}
+
 TEST_F(RecordInputTest, OnlyARunThatChangedSomethingMakesRoomAndAKilledEmptyRunIsNoRun) {
     std::string error;
     App& app = Run();
@@ -260,7 +308,7 @@ TEST_F(RecordInputTest, OnlyARunThatChangedSomethingMakesRoomAndAKilledEmptyRunI
     Update(app);
     EXPECT_EQ(app.lastRunId, 0);
     // A run killed before it changed anything leaves nothing to undo either.
-    history::RunRecorder::Begin(app.env, app.ListPath, error).reset();
+    history::RunRecorder::Begin(app.env, {app.ListPath, {}, {}}, error).reset();
     std::vector<history::RunSummary> runs;
     ASSERT_TRUE(history::ListRuns(app.env, runs, error)) << error;
     ASSERT_EQ(runs.size(), 1u);

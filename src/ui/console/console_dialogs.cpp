@@ -1,5 +1,6 @@
 #include "ui/console/console_dialogs.h"
 
+#include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -72,6 +73,38 @@ std::optional<Answer> ConsoleDialogs::AskTerminal(const MessageBox& box) {
         if (!yesNo && c == 'r') return Answer::Retry;
         if (!yesNo && c == 'i') return Answer::Ignore;
     }
+}
+
+std::optional<std::string> ConsoleDialogs::AskPassword(const std::string& prompt) {
+    EndProgress();
+    const int fd = ::fileno(m_in);
+    const bool terminal = ::isatty(fd) != 0;
+    struct termios saved {};
+    if (terminal) {
+        std::fprintf(m_err, "%s ", OneLine(prompt).c_str());
+        std::fflush(m_err);
+        if (::tcgetattr(fd, &saved) == 0) {
+            struct termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        }
+    }
+    std::string password;
+    bool ended = false;
+    for (int c; (c = std::fgetc(m_in)) != EOF;) {
+        if (c == '\n') {
+            ended = true;
+            break;
+        }
+        password += static_cast<char>(c);
+    }
+    if (terminal) {
+        ::tcsetattr(fd, TCSAFLUSH, &saved);
+        std::fprintf(m_err, "\n");
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (!ended && password.empty()) return std::nullopt;
+    return password;
 }
 
 Answer ConsoleDialogs::ShowMessage(const MessageBox& box) {

@@ -20,6 +20,9 @@ public:
 
     Answer ShowMessage(const MessageBox& box) override;
     std::optional<std::string> AskSaveFileName(const SaveFileRequest& request) override;
+    // On a terminal, read without echo; otherwise the first line of the standard input, so that a
+    // script can pipe it in.
+    std::optional<std::string> AskPassword(const std::string& prompt) override;
     void SetBusy(bool) override {}
     void ProcessEvents() override {}
     void ShowModal(Form& form) override;

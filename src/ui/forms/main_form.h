@@ -19,6 +19,9 @@ public:
     DirList F_lstdir{"F_lstdir"};
     FileList F_lstfile{"F_lstfile"};
     Label F_Displbl{"F_Displbl"};
+    // Beyond the form's own controls: what is known of the chosen upgrade (signed, intact,
+    // unverified, tampered) before it is loaded.
+    Label P_UpgradeState{"P_UpgradeState"};
 
     // ---- F_Msg: the newly available elements -----------------------------------------------
     Frame F_Msg{"F_Msg"};

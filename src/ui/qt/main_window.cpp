@@ -266,6 +266,11 @@ QWidget* MainWindow::BuildLoadPage() {
     });
     QObject::connect(path, &QLineEdit::returnPressed, path, [this, path] { OpenFolder(FromQt(path->text())); });
     chooser->addWidget(path);
+    // What is known of the chosen upgrade: signed, intact, unverified, tampered.
+    auto* state = Make<QLabel>(page, m.P_UpgradeState);
+    state->setWordWrap(true);
+    state->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    chooser->addWidget(state);
     chooser->addWidget(FolderChooser(page, m.F_lstDrive, m.F_lstdir), 3);
     chooser->addWidget(AddCaption(page, "Files in the folder", 20002));
     chooser->addWidget(MakeList(page, m.F_lstfile), 2);
@@ -437,10 +442,20 @@ void MainWindow::OpenFolder(const std::string& folder) {
     if (!m.F_lstfrm.Visible() || folder.empty()) return;
     std::error_code error;
     std::string path = std::filesystem::absolute(folder, error).lexically_normal().string();
-    if (!std::filesystem::is_directory(path, error)) path = std::filesystem::path(path).parent_path().string();
+    // A file opens its folder; an upgrade archive is chosen in the folder's file list as well.
+    std::string file;
+    if (!std::filesystem::is_directory(path, error)) {
+        file = std::filesystem::path(path).filename().string();
+        path = std::filesystem::path(path).parent_path().string();
+    }
     if (m.F_lstdir.SetPath(WithoutTrailingSeparator(path))) {
         m.F_lstDrive.SetDriveFor(m.F_lstdir.Path());
         if (m.F_lstdir.onChange) m.F_lstdir.onChange();
+        const auto& files = m.F_lstfile.Items();
+        const auto chosen = std::find(files.begin(), files.end(), file);
+        if (!file.empty() && chosen != files.end()) {
+            m.F_lstfile.UserSelect({static_cast<int>(chosen - files.begin())}, static_cast<int>(chosen - files.begin()));
+        }
     } else if (m_folderPath) {
         m_folderPath->setToolTip(ToQt(GetLocalMessage("This folder cannot be read", 20051)));
     }

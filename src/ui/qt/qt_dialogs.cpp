@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -61,6 +62,14 @@ ui::Answer QtDialogs::ShowMessage(const ui::MessageBox& box) {
             if (box.buttons == ui::Buttons::AbortRetryIgnore) return ui::Answer::Abort;
             return ui::Answer::Ok;
     }
+}
+
+std::optional<std::string> QtDialogs::AskPassword(const std::string& prompt) {
+    bool ok = false;
+    const QString password = QInputDialog::getText(m_owner, ToQt(std::string(kAppTitle)),
+                                                   ToQt(prompt), QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return FromQt(password);
 }
 
 std::optional<std::string> QtDialogs::AskSaveFileName(const ui::SaveFileRequest& request) {

@@ -20,6 +20,7 @@ public:
     QtDialogs& operator=(const QtDialogs&) = delete;
     ui::Answer ShowMessage(const ui::MessageBox& box) override;
     std::optional<std::string> AskSaveFileName(const ui::SaveFileRequest& request) override;
+    std::optional<std::string> AskPassword(const std::string& prompt) override;
     void SetBusy(bool busy) override;
     void ProcessEvents() override;
     void ShowModal(ui::Form& form) override;

@@ -1,0 +1,210 @@
+#include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include "archive/upgrade_archive.h"
+#include "cli/cli_commands.h"
+#include "cli/cli_rows.h"
+#include "cli/cli_session.h"
+#include "history/record_folder.h"
+#include "shell/paths.h"
+#include "trust/minisign.h"
+#include "trust/trust_store.h"
+#include "trust/upgrade_check.h"
+#include "upgrade_list/list_format.h"
+
+namespace zrx::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Writes a new file that must not replace one that is there; false (said) when it cannot.
+bool WriteNewFile(const std::string& path, const std::string& text, mode_t mode) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) {
+        Fail(path + (errno == EEXIST ? ": a file of that name is there already; it is left as it is"
+                                     : std::string(": cannot be written: ") + std::strerror(errno)));
+        return false;
+    }
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !ok) {
+        ::unlink(path.c_str());
+        Fail(path + ": cannot be written");
+        return false;
+    }
+    return true;
+}
+
+int VerifyStatus(trust::UpgradeState state) {
+    switch (state) {
+        case trust::UpgradeState::Signed:
+        case trust::UpgradeState::Intact: return 0;
+        case trust::UpgradeState::Unverified: return 1;
+        case trust::UpgradeState::Tampered: return kExitFailure;
+    }
+    return kExitFailure;
+}
+
+}  // namespace
+
+void AddVerifyCommand(CLI::App& parent, int& status) {
+    static std::string suite, upgrade;
+    static bool json = false;
+    CLI::App* verify = parent.add_subcommand(
+        "verify", "Check an upgrade folder or archive against its manifest and signature: signed, intact, "
+                  "unverified or tampered");
+    verify->add_option("--suite", suite, "Installation directory whose trusted keys count (else the system's only)");
+    verify->add_flag("--json", json, "Print one JSON document");
+    verify->add_option("UPGRADE", upgrade, "Folder that holds Upgrade.lst, or an upgrade archive")->required();
+    verify->footer("Exit status: 0 signed or intact, 1 unverified, 2 tampered, or refused (an archive that breaks "
+                   "the rules, or an upgrade not signed by a trusted key where the installation trusts keys).");
+    verify->callback([&status] {
+        Session session;
+        const Environment* env = nullptr;
+        if (!suite.empty()) {
+            if (!Start(session, suite, false)) {
+                status = kExitFailure;
+                return;
+            }
+            env = &session.app.env;
+        }
+        auto finish = [](int code, const std::string& text, const trust::UpgradeCheck* check) {
+            if (json) {
+                Json document{{"upgrade", upgrade}, {"exit_status", code}, {"meaning", text}};
+                document["verification"] = check != nullptr ? VerificationJson(*check) : Json();
+                std::cout << document.dump(2) << "\n";
+            } else {
+                (code == kExitFailure ? std::cerr : std::cout) << upgrade << ": " << text << "\n";
+            }
+            return code;
+        };
+        std::string folder = fs::absolute(upgrade).lexically_normal().string();
+        std::unique_ptr<history::ScratchFolder> scratch;
+        std::string why;
+        if (archive::IsArchiveName(folder) && fs::is_regular_file(folder)) {
+            scratch = history::ScratchFolder::Make(env, why);
+            if (!scratch || !scratch->Folder().MakeFolder("unpacked", why, 0700)) {
+                status = finish(kExitFailure, "refused: the archive cannot be unpacked: " + why, nullptr);
+                return;
+            }
+            const archive::Unpacked unpacked =
+                archive::Unpack(folder, JoinPath(scratch->Path(), "unpacked"), archive::Limits{},
+                                [](std::string_view name) { return UnsafeNameReason(name); });
+            if (!unpacked.ok) {
+                status = finish(kExitFailure, "refused: " + unpacked.why, nullptr);
+                return;
+            }
+            folder = unpacked.folder;
+        } else if (!fs::is_directory(folder)) {
+            status = finish(kExitFailure, "refused: neither a folder nor an upgrade archive", nullptr);
+            return;
+        }
+        std::vector<trust::TrustedKey> trusted;
+        if (!trust::TrustedKeys(env, trusted, why)) {
+            status = finish(kExitFailure, "refused: the trusted keys cannot be used: " + why, nullptr);
+            return;
+        }
+        const trust::UpgradeCheck check = trust::CheckUpgrade(folder, trusted);
+        if (!trusted.empty() && (check.state == trust::UpgradeState::Intact ||
+                                 check.state == trust::UpgradeState::Unverified)) {
+            status = finish(kExitFailure, "refused: " + check.Describe() + "; only upgrades signed by a trusted key are "
+                                          "taken here",
+                            &check);
+            return;
+        }
+        status = finish(VerifyStatus(check.state), check.Describe(), &check);
+    });
+}
+
+void AddKeyCommands(CLI::App& parent, int& status) {
+    CLI::App* key = parent.add_subcommand("key", "Signing keys (minisign's files): make them, trust them");
+    key->require_subcommand(1);
+    static std::string name, file, id, suite;
+    static bool noPassword = false;
+
+    CLI::App* generate = key->add_subcommand("generate", "Make a key pair: NAME.key (secret) and NAME.pub (public)");
+    generate->add_option("NAME", name, "Path and name of the two files, without their endings")->required();
+    generate->add_flag("--no-password", noPassword, "Leave the secret key unencrypted");
+    generate->callback([&status] {
+        std::optional<std::string> password;
+        if (!noPassword) {
+            ui::ConsoleDialogs dialogs;
+            password = dialogs.AskPassword("Password for the new secret key:");
+            const auto again = password ? dialogs.AskPassword("The password again:") : std::nullopt;
+            if (!password || password->empty() || !again || *again != *password) {
+                status = Fail(!password || password->empty() ? "no password given (--no-password makes a key without one)"
+                                                             : "the two passwords differ");
+                return;
+            }
+        }
+        std::string why;
+        const std::optional<trust::NewKey> made = trust::GenerateKey(password, why);
+        if (!made) {
+            status = Fail("no key could be made: " + why);
+            return;
+        }
+        if (!WriteNewFile(name + ".pub", made->publicFile, 0644) || !WriteNewFile(name + ".key", made->secretFile, 0600)) {
+            status = kExitFailure;
+            return;
+        }
+        std::cout << "Key " << made->publicKey.IdText() << ": secret key " << name << ".key, public key " << name
+                  << ".pub\n";
+        status = 0;
+    });
+
+    CLI::App* trustCmd = key->add_subcommand("trust", "Trust upgrades this public key signs, in an installation");
+    trustCmd->add_option("FILE", file, "Public key file (.pub)")->required();
+    trustCmd->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
+    trustCmd->callback([&status] {
+        Session session;
+        if (!Start(session, suite, false)) {
+            status = kExitFailure;
+            return;
+        }
+        trust::TrustedKey added;
+        std::string why;
+        if (!trust::TrustKey(session.app.env, file, added, why)) {
+            status = Fail(why);
+            return;
+        }
+        std::cout << "Trusted key " << added.key.IdText() << " (" << added.file << ")\n";
+        status = 0;
+    });
+
+    CLI::App* list = key->add_subcommand("list", "List the keys an installation trusts: id and file, one a line");
+    list->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
+    list->callback([&status] {
+        Session session;
+        if (!Start(session, suite, false)) {
+            status = kExitFailure;
+            return;
+        }
+        std::vector<trust::TrustedKey> keys;
+        std::string why;
+        if (!trust::TrustedKeys(&session.app.env, keys, why)) {
+            status = Fail(why);
+            return;
+        }
+        for (const trust::TrustedKey& k : keys) std::cout << k.key.IdText() << "\t" << k.file << "\n";
+        status = 0;
+    });
+
+    CLI::App* untrust = key->add_subcommand("untrust", "Stop trusting a key in an installation");
+    untrust->add_option("ID", id, "The key's id (16 hex digits)")->required();
+    untrust->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
+    untrust->callback([&status] {
+        Session session;
+        if (!Start(session, suite, false)) {
+            status = kExitFailure;
+            return;
+        }
+        std::string why;
+        status = trust::UntrustKey(session.app.env, id, why) ? 0 : Fail(why);
+    });
+}
+
+}  // namespace zrx::cli

@@ -1,0 +1,190 @@
+#include "trust/trust_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "history/record_folder.h"
+#include "shell/app.h"
+#include "shell/directory.h"
+#include "shell/paths.h"
+#include "shell/text_file.h"
+#include "shell/text_utils.h"
+
+namespace zrx::trust {
+
+namespace {
+
+constexpr size_t kMaxKeyFileBytes = 4096;
+
+// A folder or file that decides what is trusted: it may belong only to the user running the
+// program or to root, and nobody else may write it.
+bool MayDecideTrust(const struct stat& info, const std::string& path, std::string& why) {
+    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        why = path + " belongs to another user (uid " + std::to_string(info.st_uid) +
+              "): trusted keys are taken only from the user's own or root's folders";
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        why = path + " can be written by other users, who could make the program trust any key: "
+                     "take their right to write away (chmod go-w " + path + ")";
+        return false;
+    }
+    return true;
+}
+
+// The contents of a small file beneath `folder`, never through a link; false with why.
+bool ReadSmallFile(const Directory& folder, const std::string& name, const std::string& path, size_t limit,
+                   std::string& text, std::string& why) {
+    const int fd = ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        why = path + (fd < 0 && errno == ELOOP ? " is a symbolic link" : " cannot be read as a file");
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    if (!MayDecideTrust(info, path, why)) return ::close(fd), false;
+    text.assign(std::min<size_t>(static_cast<size_t>(info.st_size), limit + 1), '\0');
+    const ssize_t got = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    if (got < 0 || static_cast<size_t>(got) > limit) {
+        why = path + (got < 0 ? " cannot be read" : " is too large for a public key");
+        return false;
+    }
+    text.resize(static_cast<size_t>(got));
+    return true;
+}
+
+// The "*.pub" keys of one trust folder; a folder that is not there trusts nothing.
+bool ReadTrustFolder(const std::string& path, std::vector<TrustedKey>& keys, std::string& why) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT || (why = path + ": " + std::strerror(errno), false);
+    std::string opened;
+    Directory folder = Directory::Open(path, opened);
+    struct stat now {};
+    if (!S_ISDIR(info.st_mode) || !folder.IsOpen() || ::fstat(folder.Fd(), &now) != 0 || now.st_ino != info.st_ino) {
+        why = path + (S_ISLNK(info.st_mode) ? " is a symbolic link" : " is not a folder that can be read");
+        return false;
+    }
+    if (!MayDecideTrust(info, path, why)) return false;
+    DIR* handle = ::fdopendir(::fcntl(folder.Fd(), F_DUPFD_CLOEXEC, 0));
+    if (handle == nullptr) return why = path + " cannot be read", false;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(handle))
+        if (EndsWith(entry->d_name, ".pub") && entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    ::closedir(handle);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string file = JoinPath(path, name);
+        std::string text, unreadable;
+        if (!ReadSmallFile(folder, name, file, kMaxKeyFileBytes, text, why)) return false;
+        auto key = ReadPublicKey(text, unreadable);
+        if (!key) return why = file + " is not a public key (" + unreadable + "): remove it", false;
+        const bool known = std::any_of(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == key->id; });
+        if (!known) keys.push_back({*key, file});
+    }
+    return true;
+}
+
+// The installation's own trust folder, made when `create`; checked as the record's folders are.
+Directory OpenInstallationTrust(const Environment& env, bool create, std::string& path, std::string& why) {
+    auto record = history::OpenRecordFolder(env, create, why);
+    if (!record) return Directory();
+    path = JoinPath(record->ownPath, "trusted");
+    return history::PrivateFolder(record->own, record->ownPath, "trusted", create, why);
+}
+
+}  // namespace
+
+std::string SystemTrustFolder() {
+    const char* folder = std::getenv("ZRXLIBUG_TRUSTED_D");
+    return folder != nullptr && *folder != '\0' ? folder : "/etc/zrxlibug/trusted.d";
+}
+
+std::string InstallationTrustFolder(const Environment& env) {
+    return JoinPath(JoinPath(InstallationDir(env), ".zrxlibug"), "trusted");
+}
+
+bool TrustedKeys(const Environment* env, std::vector<TrustedKey>& keys, std::string& why) {
+    keys.clear();
+    if (env != nullptr) {
+        // The way to it is checked too: a folder on the way that others could swap would do.
+        const std::string own = JoinPath(InstallationDir(*env), ".zrxlibug");
+        struct stat info {};
+        if (::lstat(own.c_str(), &info) == 0 && !(S_ISDIR(info.st_mode) && MayDecideTrust(info, own, why))) {
+            if (why.empty())
+                why = own + (S_ISLNK(info.st_mode) ? " is a symbolic link; the program keeps its own files only in a "
+                                                     "real folder: remove it"
+                                                   : " is not a folder");
+            return false;
+        }
+        if (!ReadTrustFolder(InstallationTrustFolder(*env), keys, why)) return false;
+    }
+    return ReadTrustFolder(SystemTrustFolder(), keys, why);
+}
+
+bool TrustKey(const Environment& env, const std::string& publicKeyFile, TrustedKey& added, std::string& why) {
+    std::string text;
+    if (!ReadWholeFile(publicKeyFile, text) || text.size() > kMaxKeyFileBytes) {
+        why = publicKeyFile + " cannot be read as a public key file";
+        return false;
+    }
+    std::string unreadable;
+    const auto key = ReadPublicKey(text, unreadable);
+    if (!key) return why = publicKeyFile + " is not a minisign public key: " + unreadable, false;
+    std::string path;
+    Directory folder = OpenInstallationTrust(env, true, path, why);
+    if (!folder.IsOpen()) return false;
+    const std::string name = key->IdText() + ".pub";
+    const std::string content = PublicKeyFile(*key);
+    std::string temp;
+    const int out = folder.CreateTemporary(name, temp, why);
+    if (out < 0) return false;
+    const bool written = ::write(out, content.data(), content.size()) == static_cast<ssize_t>(content.size()) &&
+                         ::fchmod(out, 0644) == 0 && ::fsync(out) == 0;
+    const bool closed = ::close(out) == 0;
+    if (!written || !closed || ::renameat(folder.Fd(), temp.c_str(), folder.Fd(), name.c_str()) != 0) {
+        why = JoinPath(path, name) + " cannot be written: " + std::strerror(errno);
+        ::unlinkat(folder.Fd(), temp.c_str(), 0);
+        return false;
+    }
+    folder.Sync();
+    added = {*key, JoinPath(path, name)};
+    return true;
+}
+
+bool UntrustKey(const Environment& env, const std::string& keyId, std::string& why) {
+    std::vector<TrustedKey> keys;
+    if (!TrustedKeys(&env, keys, why)) return false;
+    // Read as a number, so that an id printed without its leading zeros finds its key too.
+    const auto id = KeyIdFromText(keyId);
+    if (!id) return why = "\"" + keyId + "\" is not a key id (up to 16 hex digits)", false;
+    const std::string wanted = KeyIdText(*id);
+    const auto it = std::find_if(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == *id; });
+    if (it == keys.end()) return why = "no trusted key has the id " + wanted, false;
+    std::string path;
+    Directory folder = OpenInstallationTrust(env, false, path, why);
+    const std::string name = FileNameOf(it->file);
+    if (!folder.IsOpen() || JoinPath(path, name) != it->file) {
+        why = "the key " + wanted + " is trusted by every installation of this machine (" + it->file +
+              "); only its administrator can take it away";
+        return false;
+    }
+    if (::unlinkat(folder.Fd(), name.c_str(), 0) != 0) return why = it->file + " cannot be removed: " + std::strerror(errno), false;
+    folder.Sync();
+    // The same key may be trusted under a second file name too.
+    std::vector<TrustedKey> left;
+    std::string unused;
+    if (TrustedKeys(&env, left, unused))
+        for (const TrustedKey& k : left)
+            if (k.key.id == *id) return UntrustKey(env, keyId, why);
+    return true;
+}
+
+}  // namespace zrx::trust

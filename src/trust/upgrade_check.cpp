@@ -1,0 +1,315 @@
+#include "trust/upgrade_check.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "shell/directory.h"
+#include "shell/paths.h"
+#include "shell/text_file.h"
+#include "shell/text_utils.h"
+#include "trust/manifest.h"
+#include "upgrade_list/list_format.h"
+#include "upgrade_list/list_reader.h"
+
+namespace zrx::trust {
+
+namespace {
+
+constexpr size_t kMaxSignatureBytes = 64 * 1024;
+
+// A small file of the folder read whole, never through a link: nothing when it is not there,
+// "why" set when it is there but cannot be taken.
+std::optional<std::string> ReadSmall(const Directory& folder, const std::string& name, size_t limit, std::string& why) {
+    const int fd = ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) why = name + (errno == ELOOP ? " is a symbolic link" : " cannot be read");
+        return std::nullopt;
+    }
+    struct stat info {};
+    std::string text;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > limit) {
+        why = name + (S_ISREG(info.st_mode) ? " is larger than it can be" : " is not a file");
+    } else {
+        text.resize(static_cast<size_t>(info.st_size));
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+            if (got <= 0) break;
+            done += static_cast<size_t>(got);
+        }
+        if (done != text.size()) why = name + " cannot be read";
+    }
+    ::close(fd);
+    if (!why.empty()) return std::nullopt;
+    return text;
+}
+
+class Checker {
+public:
+    Checker(const Directory& folder, const std::string& folderPath, const std::map<std::string, std::string>& digests,
+            const Directory* copy)
+        : m_folder(folder), m_folderPath(folderPath), m_digests(digests), m_copy(copy) {}
+
+    // Digests the file the list names `name` (found as the run finds it), copied along where asked.
+    void File(std::string_view name) {
+        if (TrimmedBlanks(name).empty()) return;
+        const std::string leaf = FileNameOf(ResolveNameInDir(m_folderPath, name));
+        if (!m_done.insert(leaf).second) return;
+        const auto expected = m_digests.find(leaf);
+        const int in = ::openat(m_folder.Fd(), leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (in < 0) {
+            // A file the manifest does not know and that is not there is the run's to miss.
+            if (errno == ENOENT && expected == m_digests.end()) return;
+            return Problem(leaf, errno == ENOENT ? "is missing"
+                                 : errno == ELOOP ? "is a symbolic link, not a file"
+                                                  : std::string("cannot be read: ") + std::strerror(errno));
+        }
+        struct stat info {};
+        if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::close(in);
+            return Problem(leaf, "is not a file");
+        }
+        if (expected == m_digests.end()) {
+            ::close(in);
+            return Problem(leaf, "is not in the manifest " + std::string(kManifestName));
+        }
+        int out = -1;
+        if (m_copy != nullptr) {
+            out = ::openat(m_copy->Fd(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (out < 0) {
+                ::close(in);
+                return Problem(leaf, std::string("cannot be copied to be checked: ") + std::strerror(errno));
+            }
+        }
+        std::string why;
+        const std::optional<std::string> digest = Digest(in, out, why);
+        ::close(in);
+        if (out >= 0) {
+            const struct timespec times[2] = {info.st_atim, info.st_mtim};
+            if ((::fchmod(out, info.st_mode & 0777) != 0 || ::futimens(out, times) != 0) && why.empty())
+                why = std::strerror(errno);
+            if (::close(out) != 0 && why.empty()) why = std::strerror(errno);
+        }
+        if (!digest || !why.empty()) return Problem(leaf, "cannot be read: " + why);
+        if (*digest != expected->second) Problem(leaf, "differs from its digest in the manifest");
+    }
+
+    std::vector<std::string> Take() { return std::move(m_problems); }
+
+private:
+    void Problem(const std::string& name, const std::string& what) {
+        m_problems.push_back(Printable(name) + " " + what);
+    }
+
+    // The SHA-256 of what `in` reads, written to `out` as it is read when `out` is open.
+    static std::optional<std::string> Digest(int in, int out, std::string& why) {
+        const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+        if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+        std::vector<char> buffer(1 << 20);
+        for (;;) {
+            const ssize_t got = ::read(in, buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return why = std::strerror(errno), std::nullopt;
+            if (got == 0) break;
+            EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
+            for (ssize_t written = 0; out >= 0 && written < got;) {
+                const ssize_t put = ::write(out, buffer.data() + written, static_cast<size_t>(got - written));
+                if (put < 0 && errno == EINTR) continue;
+                if (put <= 0) return why = std::strerror(errno), std::nullopt;
+                written += put;
+            }
+        }
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
+        static const char kHex[] = "0123456789abcdef";
+        std::string text;
+        for (unsigned int i = 0; i < length; ++i) text += kHex[digest[i] >> 4], text += kHex[digest[i] & 15];
+        return text;
+    }
+
+    const Directory& m_folder;
+    const std::string& m_folderPath;
+    const std::map<std::string, std::string>& m_digests;
+    const Directory* m_copy;
+    std::set<std::string> m_done;
+    std::vector<std::string> m_problems;
+};
+
+// The files a read list uses besides itself, as it names them: the upgrade libraries its elements
+// come from, and every data file.
+std::vector<std::string> NamesTheListUses(const ListContents& contents) {
+    const LoadedList& list = contents.list;
+    std::set<size_t> libraries;
+    if (list.Count(kPartRecord) != 0) libraries.insert(0);
+    if (list.Count(kPackageRecord) != 0) libraries.insert(3);
+    if (list.Count(kSparamRecord) != 0) libraries.insert(4);
+    if (list.Count(kMparamRecord) != 0) libraries.insert(5);
+    for (size_t i = 0; i < list.Count(kSymbolRecord); ++i)
+        libraries.insert(EqualsIgnoreCase(list.At(kSymbolRecord, i).UpgSymbolLib, "I_UPG.SYMBOL") ? 2 : 1);
+    std::vector<std::string> names;
+    for (const size_t i : libraries) names.push_back(FileNameOf(contents.libraries[i]));
+    for (size_t i = 0; i < list.Count(kDataFileRecord); ++i) names.emplace_back(list.At(kDataFileRecord, i).Name);
+    return names;
+}
+
+}  // namespace
+
+std::string_view StateWord(UpgradeState state) {
+    switch (state) {
+        case UpgradeState::Signed: return "signed";
+        case UpgradeState::Intact: return "intact";
+        case UpgradeState::Unverified: return "unverified";
+        case UpgradeState::Tampered: return "tampered";
+    }
+    return "unverified";
+}
+
+std::string UpgradeCheck::Describe() const {
+    switch (state) {
+        case UpgradeState::Signed:
+            return "signed by key " + keyId + (trustedComment.empty() ? "" : " (" + Printable(trustedComment) + ")");
+        case UpgradeState::Intact:
+            return keyId.empty() ? "intact: every file matches its digest; not signed"
+                                 : "intact: every file matches its digest; signed by key " + keyId +
+                                       ", which this installation does not trust";
+        case UpgradeState::Unverified:
+            return std::string("unverified: the upgrade carries no ") + std::string(kManifestName);
+        case UpgradeState::Tampered: {
+            std::string text = "tampered:";
+            for (const std::string& problem : problems) text += " " + problem + ";";
+            text.pop_back();
+            return text;
+        }
+    }
+    return {};
+}
+
+UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<TrustedKey>& trusted,
+                          const std::string& copyInto) {
+    UpgradeCheck check;
+    check.checked = true;
+    std::string why;
+    const Directory folder = Directory::Open(folderPath, why);
+    if (!folder.IsOpen()) return check;  // nothing to check; the load says what is wrong
+    auto tampered = [&check](std::string problem) {
+        check.state = UpgradeState::Tampered;
+        check.problems.push_back(std::move(problem));
+        return check;
+    };
+    const std::string manifestName = FileNameOf(ResolveNameInDir(folderPath, kManifestName));
+    const std::optional<std::string> manifest = ReadSmall(folder, manifestName, kMaxManifestBytes, why);
+    if (!manifest) return why.empty() ? check : tampered(why);
+    const auto digests = ReadManifest(*manifest, why);
+    if (!digests) return tampered(std::string(kManifestName) + " is not a manifest: " + why);
+
+    // The signature: by a trusted key it must verify; by another key it says nothing.
+    bool signedByTrusted = false;
+    const std::string signatureName = FileNameOf(ResolveNameInDir(folderPath, kSignatureName));
+    const std::optional<std::string> signatureText = ReadSmall(folder, signatureName, kMaxSignatureBytes, why);
+    if (!signatureText && !why.empty()) return tampered(why);
+    if (signatureText) {
+        const auto signature = ReadSignature(*signatureText, why);
+        if (!signature) return tampered(std::string(kSignatureName) + " is not a signature: " + why);
+        check.keyId = signature->KeyIdText();
+        const auto key = std::find_if(trusted.begin(), trusted.end(),
+                                      [&](const TrustedKey& k) { return k.key.id == signature->keyId; });
+        if (key != trusted.end()) {
+            if (Verify(key->key, *signature, *manifest, why) != Verdict::Valid)
+                return tampered("the signature by trusted key " + check.keyId + " does not verify (" + why + ")");
+            signedByTrusted = true;
+            check.trustedComment = signature->trustedComment;
+        }
+    }
+
+    // The files the list uses, the list first; read from the copy once it is made.
+    std::optional<Directory> copy;
+    if (!copyInto.empty()) {
+        copy = Directory::Open(copyInto, why);
+        if (!copy->IsOpen()) return tampered("no private copy can be made to check it: " + why);
+    }
+    Checker checker(folder, folderPath, *digests, copy ? &*copy : nullptr);
+    checker.File(kListFileName);
+    ListContents contents;
+    const std::string listFolder = copyInto.empty() ? folderPath : copyInto;
+    if (ReadListFile(listFolder, contents).kind == ListReadFailure::Kind::None || contents.headerRead)
+        for (const std::string& name : NamesTheListUses(contents)) checker.File(name);
+    check.problems = checker.Take();
+    check.state = !check.problems.empty() ? UpgradeState::Tampered
+                  : signedByTrusted       ? UpgradeState::Signed
+                                          : UpgradeState::Intact;
+    return check;
+}
+
+std::vector<std::string> FilesTheListUses(const std::string& folder) {
+    ListContents contents;
+    if (ReadListFile(folder, contents).kind != ListReadFailure::Kind::None) return {};
+    std::vector<std::string> names{std::string(kListFileName)};
+    for (const std::string& name : NamesTheListUses(contents)) names.push_back(name);
+    std::vector<std::string> files;
+    std::set<std::string> seen;
+    for (const std::string& name : names) {
+        if (TrimmedBlanks(name).empty()) continue;
+        const std::string path = ResolveNameInDir(folder, name);
+        if (IsRegularFile(path) && seen.insert(FileNameOf(path)).second) files.push_back(FileNameOf(path));
+    }
+    return files;
+}
+
+namespace {
+
+// Puts `text` in place of `name` in `folder` whole: a temporary file beside it, flushed, renamed.
+bool WriteWhole(const std::string& folder, std::string_view name, const std::string& text, std::string& why) {
+    const Directory dir = Directory::Open(folder, why);
+    std::string temp;
+    const int out = dir.IsOpen() ? dir.CreateTemporary(name, temp, why) : -1;
+    if (out < 0) return false;
+    bool ok = ::write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fchmod(out, 0644) == 0 &&
+              ::fsync(out) == 0;
+    ok = ::close(out) == 0 && ok;
+    ok = ok && ::renameat(dir.Fd(), temp.c_str(), dir.Fd(), std::string(name).c_str()) == 0;
+    if (!ok) {
+        why = JoinPath(folder, name) + " cannot be written: " + std::strerror(errno);
+        ::unlinkat(dir.Fd(), temp.c_str(), 0);
+        return false;
+    }
+    dir.Sync();
+    return true;
+}
+
+}  // namespace
+
+bool WriteManifest(const std::string& folder, std::string& why) {
+    const std::vector<std::string> files = FilesTheListUses(folder);
+    if (files.empty()) return why = "its upgrade list cannot be read", false;
+    std::vector<ManifestEntry> entries;
+    for (const std::string& name : files) {
+        const int fd = ::open(JoinPath(folder, name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        std::string digest = fd >= 0 ? Sha256OfDescriptor(fd) : std::string();
+        if (fd >= 0) ::close(fd);
+        if (digest.empty()) return why = JoinPath(folder, name) + " cannot be read", false;
+        entries.push_back({name, std::move(digest)});
+    }
+    return WriteWhole(folder, kManifestName, ManifestText(std::move(entries)), why);
+}
+
+bool SignManifest(const std::string& folder, const SecretKey& key, const std::string& trustedComment,
+                  std::string& why) {
+    std::string manifest;
+    if (!ReadWholeFile(JoinPath(folder, kManifestName), manifest))
+        return why = JoinPath(folder, kManifestName) + " cannot be read", false;
+    const auto signature = Sign(key, manifest, "signature from zrxlibug secret key", trustedComment, why);
+    return signature && WriteWhole(folder, kSignatureName, *signature, why);
+}
+
+}  // namespace zrx::trust

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "trust/trust_store.h"
+
+namespace zrx::trust {
+
+// What is known of an upgrade folder before anything of it is offered:
+// - signed: its manifest is signed by a trusted key, and every file its list uses has the digest
+//   the manifest gives;
+// - intact: every file its list uses has the digest its manifest gives, but the manifest is not
+//   signed, or by a key the installation does not trust;
+// - unverified: it has no manifest;
+// - tampered: a file its list uses differs from its digest, is missing, or is not in the manifest,
+//   or the manifest or its signature cannot be read, or a signature by a trusted key does not
+//   verify.
+enum class UpgradeState { Signed, Intact, Unverified, Tampered };
+std::string_view StateWord(UpgradeState state);
+
+struct UpgradeCheck {
+    bool checked = false;  // whether an upgrade was checked at all (an archive may be refused first)
+    UpgradeState state = UpgradeState::Unverified;
+    std::string keyId;                  // the key of the signature, when there is one that can be read
+    std::string trustedComment;         // a signed upgrade's trusted comment
+    std::vector<std::string> problems;  // tampered: each file (or the manifest) and what is wrong
+    // One line for the window and the command line: the state and what it rests on.
+    std::string Describe() const;
+};
+
+// Checks the upgrade folder `folder` against its manifest and signature with the trusted keys.
+// With `copyInto` (an empty private folder), every file the check reads is copied there (under its
+// own name, with its permissions and modification time) from the very bytes that were digested,
+// so that what the program goes on to use is what was checked; nothing is copied for a folder
+// without a manifest.
+UpgradeCheck CheckUpgrade(const std::string& folder, const std::vector<TrustedKey>& trusted,
+                          const std::string& copyInto = {});
+
+// The files an upgrade's list uses, by their names in `folder`: the list itself, the upgrade
+// libraries its elements come from, and every data file it names (of those that are there).
+std::vector<std::string> FilesTheListUses(const std::string& folder);
+// Writes the folder's manifest of the files its list uses, whole; false with why.
+bool WriteManifest(const std::string& folder, std::string& why);
+// Signs the folder's manifest with `key` (the signature beside it, whole); false with why.
+bool SignManifest(const std::string& folder, const SecretKey& key, const std::string& trustedComment,
+                  std::string& why);
+
+}  // namespace zrx::trust
