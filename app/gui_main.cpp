@@ -82,6 +82,9 @@ int main(int argc, char** argv) {
     dialogs.SetOwner(&window);
     dialogs.SetProgressHandler(
         [&window](const std::string& text, size_t done, size_t total) { window.ShowProgress(text, done, total); });
+    // The key that signed the last build signs the next one too.
+    app.buildSeal.signingKey = zrx::qt::FromQt(settings.value("signingKey").toString());
+    app.main.P_SignKey.SetText(app.buildSeal.signingKey);
     window.restoreGeometry(settings.value("window").toByteArray());
     window.FitIntoScreen();
     const zrx::StartupOutcome outcome = zrx::Form_Load(app);
@@ -99,6 +102,7 @@ int main(int argc, char** argv) {
     const int status = application.exec();
     // What the user chose is kept for the next start.
     settings.setValue("window", window.saveGeometry());
+    if (app.env.BuilderMode) settings.setValue("signingKey", zrx::qt::ToQt(app.buildSeal.signingKey));
     if (!app.ListPath.empty()) settings.setValue("upgradeFolder", zrx::qt::ToQt(app.ListPath));
     return status;
 }

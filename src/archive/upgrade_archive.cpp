@@ -26,7 +26,7 @@ namespace {
 // remove.
 constexpr size_t kLongestName = 4096;
 constexpr size_t kLongestPart = 255;  // what a folder on Linux takes
-constexpr size_t kDeepestName = 64;
+constexpr size_t kDeepestName = 16;
 // A refused name is shown up to this many bytes.
 constexpr size_t kShownName = 200;
 
@@ -314,6 +314,8 @@ std::optional<Refusal> Unpacker::Entry(struct archive* a, archive_entry* entry) 
     }
     std::vector<std::string> components;
     if (auto refusal = CheckName(name, folder, components)) return refusal;
+    // "./" itself, as tar writes it for the folder it was given: the folder we unpack into.
+    if (components.empty()) return std::nullopt;
     if (archive_entry_is_encrypted(entry))
         return Refuse(name, "is encrypted; an upgrade is unpacked only from an archive without a password");
     if (!folder && archive_entry_size_is_set(entry)) {
@@ -329,13 +331,17 @@ std::optional<Refusal> Unpacker::Entry(struct archive* a, archive_entry* entry) 
     }
     std::vector<bool> made;
     if (auto refusal = Record(name, components, folder, made)) return refusal;
+    // Folders named only on the way count too: one entry can name many.
+    if (m_names.size() > m_limits.entries)
+        return Refusal{{}, "the archive names more than " + std::to_string(m_limits.entries) +
+                               " files and folders, more than an upgrade may hold"};
     if (!m_make) {
         if (!folder && archive_entry_size_is_set(entry)) m_written += static_cast<uint64_t>(archive_entry_size(entry));
         return std::nullopt;
     }
 
     if (components.size() > 1 || folder) {
-        if (m_entries == 1) m_top = components.front();
+        if (m_top.empty()) m_top = components.front();
         else if (m_top != components.front()) m_oneTop = false;
     } else {
         m_oneTop = false;
@@ -389,6 +395,12 @@ std::optional<Refusal> Unpacker::CheckName(std::string_view name, bool folder,
     if (name.front() == '/')
         return Refuse(name, "has an absolute name; every entry must lie beneath the upgrade folder");
     std::string_view rest = name;
+    // Names as tar writes them for a folder given as ".": "./a", and "./" for the folder itself.
+    while (rest.starts_with("./")) rest.remove_prefix(2);
+    if (rest.empty() || rest == ".") {
+        if (folder) return std::nullopt;
+        return Refuse(name, "has no name of its own; every entry must be a plain name");
+    }
     if (folder && rest.size() > 1 && rest.back() == '/') rest.remove_suffix(1);
     for (;;) {
         const size_t slash = rest.find('/');

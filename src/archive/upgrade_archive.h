@@ -16,8 +16,8 @@ bool IsArchiveName(std::string_view path);
 // How much an archive may unpack to. An archive may come from anywhere, so what it holds is
 // bounded before it can fill the disk or the folder.
 struct Limits {
-    uint64_t entries = 100000;               // files and folders, counted as they are read
-    uint64_t fileBytes = uint64_t{2} << 30;  // one file
+    uint64_t entries = 100000;                // entries, and the files and folders they name
+    uint64_t fileBytes = uint64_t{2} << 30;   // one file
     uint64_t totalBytes = uint64_t{8} << 30;  // all files together
     uint64_t ratio = 200;  // all files together, at most this many times the archive file's size (0: no such bound)
 };

@@ -69,6 +69,9 @@ void ConnectBuilder(App& app) {
     m.F_Dir.onChange = [&app] { F_Dir_Change(app); };
     m.F_Drive.onChange = [&app] { F_Drive_Change(app); };
     m.F_Create.onClick = [&app] { F_Create_Click(app); };
+    // The key and the zip file as the user types or chooses them, without blanks around them.
+    m.P_SignKey.onChange = [&app] { app.buildSeal.signingKey = TrimBlanks(app.main.P_SignKey.Text()); };
+    m.P_ArchiveFile.onChange = [&app] { app.buildSeal.archive = TrimBlanks(app.main.P_ArchiveFile.Text()); };
 }
 
 }  // namespace zrx

@@ -193,6 +193,10 @@ public:
 protected:
     void SetUp() override { fs::create_directory(Into()); }
     std::string Into() const { return m_sandbox / "into"; }
+    void EmptyInto() const {
+        fs::remove_all(Into());
+        fs::create_directory(Into());
+    }
     std::string Path(std::string_view name) const { return m_sandbox / name; }
     Unpacked Open(const std::string& archive, const Limits& limits = {}) const {
         return Unpack(archive, Into(), limits, PlainName);
@@ -326,8 +330,7 @@ TEST_F(ArchiveTest, TheUpgradeFolderIsTheOneFolderThatHoldsEverything) {
         const Unpacked result = Open(archive);
         ASSERT_TRUE(result.ok) << result.why;
         EXPECT_EQ(result.folder, Into() + cases[i].second) << "case " << i;
-        fs::remove_all(Into());
-        fs::create_directory(Into());
+        EmptyInto();
     }
 }
 
@@ -478,7 +481,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "same name as an earlier entry"},
         Hostile{"file_then_folder", Archive({File("a"), File("a/b")}), "h.tar", "a/b", "earlier entry is a file"},
         Hostile{"folder_then_file", Archive({File("a/b"), File("a")}), "h.tar", "a", "use its name as a folder"},
-        Hostile{"dot_part", Archive({File("./x")}), "h.tar", "./x", "\".\" part"},
+        Hostile{"dot_part", Archive({File("a/./x")}), "h.tar", "a/./x", "\".\" part"},
+        Hostile{"too_deep", Archive({File("a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q")}), "h.tar",
+                "a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q", "nested more than 16 folders deep"},
+        Hostile{"part_too_long", Archive({File("U/" + std::string(256, 'x'))}), "h.tar",
+                "U/" + std::string(198, 'x') + "...", "longer than 255 bytes"},
         Hostile{"empty_part", Archive({File("a//b")}), "h.tar", "a//b", "\".\" part"},
         Hostile{"encrypted_zip",
                 [](const ArchiveTest& test, const std::string& path) {
@@ -550,6 +557,12 @@ TEST_F(ArchiveTest, FilesAndTotalsBeyondTheLimitsAreRefused) {
     EXPECT_NE(Refused(two, {.ratio = 10}).why.find("times its own size"), std::string::npos);
     EXPECT_NE(Refused(two, {.entries = 1}).why.find("more than 1 entries"), std::string::npos);
     EXPECT_TRUE(Open(two, {.entries = 2, .fileBytes = 3000, .totalBytes = 6000}).ok);
+
+    // One entry that names four files and folders.
+    EmptyInto();
+    MakeArchive(Path("deep.tar"), {File("a/b/c/d")});
+    EXPECT_NE(Refused(Path("deep.tar"), {.entries = 3}).why.find("names more than 3 files and folders"),
+              std::string::npos);
 }
 
 // ---- Any archive at all ----
@@ -563,12 +576,22 @@ struct Drawn {
     std::string data;
 };
 
+// A name without the "./" tar writes before the names of the folder it was given.
+std::string WithoutDotSlash(std::string name) {
+    while (name.starts_with("./")) name.erase(0, 2);
+    return name;
+}
+
 // Whether the rules refuse `entries`, worked out plainly: the names taken so far.
 bool ShouldRefuse(const std::vector<Drawn>& entries) {
     std::map<std::string, char> taken;  // 'f' a file, 'd' a folder entry, 'i' a folder named on the way
     for (const Drawn& e : entries) {
         if ((e.type != AE_IFREG && e.type != AE_IFDIR) || e.absolute) return true;
-        std::string name = e.name;
+        std::string name = WithoutDotSlash(e.name);
+        if (name.empty() || name == ".") {  // the folder unpacked into: a folder entry of it is passed over
+            if (e.type == AE_IFDIR) continue;
+            return true;
+        }
         if (e.type == AE_IFDIR && name.size() > 1 && name.ends_with("/")) name.pop_back();
         std::vector<std::string> parts;
         for (size_t start = 0;;) {
@@ -652,7 +675,7 @@ RC_GTEST_PROP(UnpackProperty, RefusedAndEmptyOrEveryFileBeneathWithItsBytes, ())
     }
     std::map<std::string, std::string> files;
     for (const Drawn& e : entries)
-        if (e.type == AE_IFREG) files[e.name] = e.data;
+        if (e.type == AE_IFREG) files[WithoutDotSlash(e.name)] = e.data;
     size_t found = 0;
     for (const auto& entry : fs::recursive_directory_iterator(into)) {
         RC_ASSERT(!entry.is_symlink());

@@ -62,7 +62,8 @@ MainForm::MainForm() : Form("INSTINF", "Zarnix Library Upgrade Utility ") {
              &F_Remspc,   &F_Miscdrive, &F_MiscDir,  &F_Miscitem,  &F_Mlist,    &F_MiscMove,  &F_RemMisc,
              &F_Syspathlbl, &F_Syspath, &F_Filedesclbl, &F_Filedesc, &F_chgfrm, &F_Drive,     &F_Dir,
              &F_Create,   &F_Terminate, &Frame3D2,   &F_Clstfile(0), &F_Clstfile(1), &F_Destfmtpath,
-             &F_Destdpath, &F_Destspath, &F_DestI_spath, &F_Destlpath, &F_Destsmlpath, &F_Destmplpath, &M_File})
+             &F_Destdpath, &F_Destspath, &F_DestI_spath, &F_Destlpath, &F_Destsmlpath, &F_Destmplpath,
+             &P_SignKey,  &P_ArchiveFile, &M_File})
         Register(*c);
     for (int i = 0; i < 10; ++i) Register(M_Fileitems(i));
     for (Control* c : std::initializer_list<Control*>{&M_Sep, &M_Upgload, &M_exit, &M_Build}) Register(*c);

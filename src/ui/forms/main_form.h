@@ -124,6 +124,10 @@ public:
     Label F_Destlpath{"F_Destlpath", "", Label::Style::Status};
     Label F_Destsmlpath{"F_Destsmlpath", "", Label::Style::Status};
     Label F_Destmplpath{"F_Destmplpath", "", Label::Style::Status};
+    // Beyond the form's own controls: the minisign secret key that signs a build (empty: not
+    // signed) and the zip file the finished upgrade is also written as (empty: none).
+    TextBox P_SignKey{"P_SignKey"};
+    TextBox P_ArchiveFile{"P_ArchiveFile"};
 
     // ---- Menus (builder mode only) ---------------------------------------------------------
     MenuItem M_File{"M_File", "&File"};

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -388,6 +389,28 @@ QWidget* MainWindow::BuildBuildFrame() {
     optionLayout->addWidget(Make<QRadioButton>(options, m.F_Clstfile(0)));
     optionLayout->addWidget(Make<QRadioButton>(options, m.F_Clstfile(1)));
     right->addWidget(options);
+    // The key that signs the build and the zip file it is also written as: typed, or chosen in a
+    // file dialog; empty leaves the build unsigned, or without a zip file.
+    auto* seal = new QFormLayout();
+    auto fileRow = [this, frame, seal](ui::TextBox& box, const char* caption, int32_t number, bool save,
+                                       const QString& filter) {
+        auto* row = new QHBoxLayout();
+        auto* field = Make<QLineEdit>(frame, box);
+        row->addWidget(field, 1);
+        auto* choose = new QPushButton(ToQt(GetLocalMessage("Choose...", 20073)), frame);
+        QObject::connect(choose, &QPushButton::clicked, frame, [frame, field, &box, save, filter] {
+            const QString chosen = save ? QFileDialog::getSaveFileName(frame, QString(), field->text(), filter)
+                                        : QFileDialog::getOpenFileName(frame, QString(), field->text(), filter);
+            if (!chosen.isEmpty()) box.UserEdit(FromQt(chosen));
+        });
+        row->addWidget(choose);
+        seal->addRow(AddCaption(frame, caption, number), row);
+    };
+    fileRow(m.P_SignKey, "Sign with the key (empty: unsigned)", 20071, false,
+            "minisign secret keys (*.key);;All files (*)");
+    fileRow(m.P_ArchiveFile, "Also write as the zip file (empty: none)", 20072, true,
+            "Zip files (*.zip)");
+    right->addLayout(seal);
     right->addStretch();
     auto* buttons = new QHBoxLayout();
     buttons->addStretch();

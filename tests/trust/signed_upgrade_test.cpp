@@ -1,0 +1,220 @@
+// Signed upgrades end to end: a build's manifest and signature as sha256sum and minisign read
+// them and the other way round, every way of tampering with an upgrade refused before anything of
+// it is copied, an installation that trusts keys refusing what they did not sign, a file swapped
+// after the check never installed, upgrades as zip and tar files.
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <filesystem>
+
+#include "history/rollback.h"
+#include "kernel/library_exchange.h"
+#include "support/contents.h"
+#include "support/run_cli.h"
+#include "support/upgrade_fixture.h"
+#include "trust/manifest.h"
+#include "upgrade_list/list_format.h"
+
+namespace zrx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Quote;
+using test::RunCli;
+
+bool Have(const char* tool) { return std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) == 0; }
+
+int Shell(const std::string& command) {
+    const int raw = std::system(("sh -c " + Quote(command + " >/dev/null 2>&1")).c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// The demo installation, a key it trusts, and an upgrade built from it and signed with that key.
+class SignedUpgradeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(RunCli({"demo", m_dir.Path()}).status, 0);
+        ASSERT_EQ(RunCli({"key", "generate", m_dir / "maker", "--no-password"}).status, 0);
+        const auto built = RunCli({"build", "--suite", Suite(), "--dest", Signed(), "--part", "Logic.PART:7400",
+                                   "--part", "Logic.PART:7404", "--tal", "heatsink.TAL", "--sign", m_dir / "maker.key",
+                                   "--comment", "Logic refresh"});
+        ASSERT_EQ(built.status, 0) << built.err;
+        ASSERT_EQ(RunCli({"key", "trust", m_dir / "maker.pub", "--suite", Suite()}).status, 0);
+    }
+    std::string Suite() const { return m_dir / "suite"; }
+    std::string Signed() const { return m_dir / "signed"; }
+    // A copy of the signed upgrade to spoil.
+    std::string Copy(const std::string& name) const {
+        const std::string copy = m_dir / name;
+        fs::copy(Signed(), copy, fs::copy_options::recursive);
+        return copy;
+    }
+    test::TempDir m_dir;
+};
+
+TEST_F(SignedUpgradeTest, TheBuildsManifestAndSignatureAreWhatTheToolsCheck) {
+    EXPECT_EQ(Shell("cd " + Quote(Signed()) + " && sha256sum -c --strict Upgrade.sha256"), 0);
+    const std::string manifest = test::ReadFile(Signed() + "/Upgrade.sha256");
+    for (const char* file : {"Upgrade.lst", "Upgrade.PART", "heatsink.TAL"})
+        EXPECT_NE(manifest.find(std::string("  ") + file + "\n"), std::string::npos) << file;
+    if (Have("minisign")) {
+        EXPECT_EQ(Shell("minisign -Vm " + Quote(Signed() + "/Upgrade.sha256") + " -p " + Quote(m_dir / "maker.pub")), 0);
+    }
+    const auto verified = RunCli({"verify", Signed(), "--suite", Suite(), "--json"});
+    EXPECT_EQ(verified.status, 0);
+    EXPECT_NE(verified.out.find("\"state\": \"signed\""), std::string::npos) << verified.out;
+    EXPECT_NE(verified.out.find("Logic refresh; built "), std::string::npos) << verified.out;
+    // An incomplete build writes no manifest, and leaves none of an earlier build behind.
+    fs::remove(Signed() + "/heatsink.TAL");
+    fs::create_directories(Signed() + "/heatsink.TAL");  // the copy of the file cannot be made
+    EXPECT_EQ(RunCli({"build", "--suite", Suite(), "--dest", Signed(), "--tal", "heatsink.TAL"}).status, 1);
+    EXPECT_FALSE(fs::exists(Signed() + "/Upgrade.sha256"));
+    EXPECT_FALSE(fs::exists(Signed() + "/Upgrade.sha256.minisig"));
+}
+
+// A manifest signed by the minisign tool with a key it made is signed here too.
+TEST_F(SignedUpgradeTest, AManifestSignedByMinisignIsSignedHere) {
+    if (!Have("minisign")) GTEST_SKIP() << "minisign is not installed";
+    const std::string folder = Copy("by-minisign");
+    ASSERT_EQ(Shell("minisign -G -W -p " + Quote(m_dir / "tool.pub") + " -s " + Quote(m_dir / "tool.key")), 0);
+    fs::remove(folder + "/Upgrade.sha256.minisig");
+    ASSERT_EQ(Shell("minisign -S -s " + Quote(m_dir / "tool.key") + " -m " + Quote(folder + "/Upgrade.sha256") +
+                    " -t 'signed by the tool'"),
+              0);
+    EXPECT_EQ(RunCli({"verify", folder, "--suite", Suite()}).status, 2);  // not trusted here: refused
+    ASSERT_EQ(RunCli({"key", "trust", m_dir / "tool.pub", "--suite", Suite()}).status, 0);
+    const auto verified = RunCli({"verify", folder, "--suite", Suite()});
+    EXPECT_EQ(verified.status, 0) << verified.err;
+    EXPECT_NE(verified.out.find("signed by key"), std::string::npos);
+    EXPECT_NE(verified.out.find("(signed by the tool)"), std::string::npos) << verified.out;
+}
+
+// Each way of spoiling a signed upgrade, and what verify, the preview and apply make of it:
+// nothing of a tampered upgrade is offered or copied.
+TEST_F(SignedUpgradeTest, EveryTamperingIsFoundAndNothingIsCopied) {
+    auto append = [](const std::string& file) { test::WriteFile(file, test::ReadFile(file) + "x"); };
+    auto flip = [](const std::string& file) {
+        std::string bytes = test::ReadFile(file);
+        bytes[bytes.size() / 2] ^= 1;
+        test::WriteFile(file, bytes);
+    };
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> spoil;
+        const char* state;  // what verify says, with the installation's trust
+        int status;
+    } cases[] = {
+        {"library", [&](const std::string& f) { flip(f + "/Upgrade.PART"); }, "tampered", 2},
+        {"loose file", [&](const std::string& f) { append(f + "/heatsink.TAL"); }, "tampered", 2},
+        {"list", [&](const std::string& f) { test::WriteFile(f + "/Upgrade.lst", test::ReadFile(f + "/Upgrade.lst") + "\r\n"); },
+         "tampered", 2},
+        {"manifest", [&](const std::string& f) { flip(f + "/Upgrade.sha256"); }, "tampered", 2},
+        {"signature", [&](const std::string& f) { flip(f + "/Upgrade.sha256.minisig"); }, "tampered", 2},
+        {"file added to the list",
+         [&](const std::string& f) {
+             test::WriteFile(f + "/extra.DAT", "extra");
+             std::string list = test::ReadFile(f + "/Upgrade.lst");
+             list.insert(list.find("7,"), "4,0,2,extra.DAT\r\n");
+             test::WriteFile(f + "/Upgrade.lst", list);
+         },
+         "tampered", 2},
+        {"file removed", [&](const std::string& f) { fs::remove(f + "/heatsink.TAL"); }, "tampered", 2},
+        {"signature of an untrusted key",
+         [&](const std::string& f) {
+             RunCli({"key", "generate", f + "/../stranger", "--no-password"});
+             RunCli({"build", "--suite", Suite(), "--dest", f, "--part", "Logic.PART:7400", "--sign", f + "/../stranger.key"});
+         },
+         "intact", 2},
+        {"signature removed", [&](const std::string& f) { fs::remove(f + "/Upgrade.sha256.minisig"); }, "intact", 2},
+        {"manifest removed", [&](const std::string& f) { fs::remove(f + "/Upgrade.sha256"); }, "unverified", 2},
+    };
+    const auto before = test::Contents(Suite());
+    for (const auto& c : cases) {
+        const std::string folder = Copy(std::string("spoilt-") + c.name);
+        c.spoil(folder);
+        const auto verified = RunCli({"verify", folder, "--suite", Suite(), "--json"});
+        EXPECT_EQ(verified.status, c.status) << c.name << ": " << verified.out;
+        EXPECT_NE(verified.out.find(std::string("\"state\": \"") + c.state + "\""), std::string::npos)
+            << c.name << ": " << verified.out;
+        const auto applied = RunCli({"apply", "--suite", Suite(), "--yes", "--json", folder});
+        EXPECT_EQ(applied.status, 2) << c.name;
+        EXPECT_TRUE(test::Contents(Suite()) == before) << c.name;
+    }
+    // Without a trusted key an intact or unverified upgrade is offered; --allow-unsigned takes one
+    // for this run where keys are trusted.
+    const std::string unsigned_ = Copy("unsigned");
+    fs::remove(unsigned_ + "/Upgrade.sha256.minisig");
+    EXPECT_EQ(RunCli({"verify", unsigned_}).status, 0);
+    const auto allowed = RunCli({"apply", "--suite", Suite(), "--yes", "--allow-unsigned", "--json", unsigned_});
+    EXPECT_EQ(allowed.status, 0) << allowed.err;
+    EXPECT_NE(allowed.out.find("\"state\": \"intact\""), std::string::npos) << allowed.out;
+}
+
+// A file the check read and the run then finds changed in the upgrade folder is not the one
+// installed: the run works from the checked copy.
+class CheckedCopyTest : public test::UpgradeTest {};
+
+TEST_F(CheckedCopyTest, AFileSwappedAfterTheCheckIsNeverInstalled) {
+    test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "CHECKED")});
+    test::WriteFile(m_upgrade / "cool.DAT", "checked bytes");
+    WriteList({"1,0,1,7400,Logic.PART", "4,0,2,cool.DAT"});
+    std::string why;
+    ASSERT_TRUE(trust::WriteManifest(m_upgrade.Path(), why)) << why;
+    App& app = Open();
+    EXPECT_EQ(app.upgradeCheck.state, trust::UpgradeState::Intact);
+    test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "SWAPPED")});
+    test::WriteFile(m_upgrade / "cool.DAT", "swapped bytes");
+    Update(app);
+    std::string error;
+    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("CHECKED"), std::string::npos);
+    EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "checked bytes");
+    std::vector<history::RunSummary> runs;
+    ASSERT_TRUE(history::ListRuns(app.env, runs, error)) << error;
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].verification, "intact");
+}
+
+// Upgrades as one file: a zip of the folder made by zip, a compressed tar made by bsdtar.
+TEST_F(SignedUpgradeTest, ZipAndTarFilesOpenWhereFoldersDo) {
+    if (!Have("zip") || !Have("bsdtar")) GTEST_SKIP() << "zip or bsdtar is not installed";
+    ASSERT_EQ(Shell("cd " + Quote(m_dir.Path()) + " && zip -qr upgrade.zip signed"), 0);
+    ASSERT_EQ(Shell("cd " + Quote(Signed()) + " && bsdtar -cJf ../upgrade.tar.xz ."), 0);
+    ASSERT_EQ(RunCli({"build", "--suite", Suite(), "--dest", m_dir / "zipped", "--part", "Logic.PART:7400", "--archive",
+                      m_dir / "ours.zip"})
+                  .status,
+              0);
+    if (Have("unzip")) {
+        EXPECT_EQ(Shell("unzip -l " + Quote(m_dir / "ours.zip") + " | grep -q Upgrade.sha256"), 0);
+    }
+    for (const char* file : {"upgrade.zip", "upgrade.tar.xz"}) {
+        const auto shown = RunCli({"show", "--suite", Suite(), "--json", m_dir / file});
+        EXPECT_EQ(shown.status, 0) << file << ": " << shown.err;
+        EXPECT_NE(shown.out.find("\"state\": \"signed\""), std::string::npos) << file;
+        EXPECT_NE(shown.out.find("heatsink.TAL"), std::string::npos) << file;
+    }
+    const auto ours = RunCli({"verify", m_dir / "ours.zip"});
+    EXPECT_EQ(ours.status, 0) << ours.err;
+    EXPECT_NE(ours.out.find("intact"), std::string::npos);
+    // The unpacked copies are gone once the program ends.
+    EXPECT_FALSE(fs::exists(Suite() + "/.zrxlibug/work") && !fs::is_empty(Suite() + "/.zrxlibug/work"));
+}
+
+// Any set of names and digests reads back from its manifest as it was written.
+RC_GTEST_PROP(ManifestProperty, AManifestReadsBackAsItWasWritten, ()) {
+    const auto names = *rc::gen::container<std::vector<std::string>>(
+        rc::gen::nonEmpty(rc::gen::container<std::string>(rc::gen::oneOf(
+            rc::gen::inRange<char>('a', 'z'), rc::gen::element<char>('.', ' ', '\\', '\n', '*', 'Z', '_')))));
+    std::map<std::string, std::string> wanted;
+    std::vector<trust::ManifestEntry> entries;
+    for (const std::string& name : names) {
+        if (name == "." || name == ".." || !wanted.emplace(name, std::string(64, 'a' + name.size() % 6)).second) continue;
+        entries.push_back({name, wanted[name]});
+    }
+    std::string why;
+    const auto read = trust::ReadManifest(trust::ManifestText(entries), why);
+    RC_ASSERT(read.has_value());
+    RC_ASSERT(*read == wanted);
+}
+
+}  // namespace
+}  // namespace zrx
