@@ -523,6 +523,28 @@ int main(int argc, char** argv) {
                         return Measure({"compare", attemptDir("upgrade", scale, 0), attemptDir("target", scale, 0)});
                     },
                     [&](double scale) { return 2 * MegaBytes({attemptDir("upgrade", scale, 0)}); }});
+    // The build's manifest, checked as loading checks it, beside sha256sum checking it.
+    rows.push_back({"verify that upgrade (cli) against sha256sum -c", 1.5, [](double) {},
+                    [&](double scale, int) { return Spawn({cli, "verify", attemptDir("upgrade", scale, 0)}, false); },
+                    [&](double scale, int) {
+                        return Spawn({"sh", "-c", "cd \"$0\" && exec sha256sum --quiet -c Upgrade.sha256",
+                                      attemptDir("upgrade", scale, 0)},
+                                     false);
+                    },
+                    [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
+    // The same upgrade as one zip file, unpacked under the rules and checked, beside unzip alone.
+    rows.push_back({"open a zip of that upgrade (cli verify) against unzip", 2,
+                    [&](double scale) {
+                        Spawn({"sh", "-c", "cd \"$0\" && exec zip -qr \"$1\" .", attemptDir("upgrade", scale, 0),
+                               dir("zip", scale) + ".zip"},
+                              false);
+                    },
+                    [&](double scale, int) { return Spawn({cli, "verify", dir("zip", scale) + ".zip"}, false); },
+                    [&](double scale, int attempt) {
+                        return Spawn({"unzip", "-q", "-o", dir("zip", scale) + ".zip", "-d", attemptDir("unzipped", scale, attempt)},
+                                     false);
+                    },
+                    [&](double scale) { return MegaBytes({dir("zip", scale) + ".zip"}); }});
     rows.push_back({"load a list of 100,000 records and fill the grid", 10,
                     [&](double scale) {
                         const int records = static_cast<int>(std::lround(100000 * scale));

@@ -159,7 +159,7 @@ void AddBuildCommand(CLI::App& parent, int& status) {
     build->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
     build->add_option("--dest", dest, "Destination folder of the upgrade (made when missing)")->required();
     build->add_flag("--list-only", listOnly, "Create Upgrade.lst file only");
-    build->add_option("--reload", reload, "First reload this folder's Upgrade.lst into the builder");
+    build->add_option("--reload", reload, "First reload this folder's (or upgrade archive's) Upgrade.lst into the builder");
     build->add_option("--part", parts, "LIB:NAME of a part (LIB a *.PART file in LibDir)");
     build->add_option("--symbol", symbols, "LIB:NAME of a symbol (LIB a *.SYMBOL file in LibDir)");
     build->add_option("--package", packages, "LIB:NAME of a package (LIB a *.PACKAGE file in LibDir)");
@@ -199,8 +199,16 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         });
         if (!reload.empty()) {
             m.M_Upgload.Click();
-            if (!m.F_lstdir.SetPath(WithoutTrailingSeparator(fs::absolute(reload).lexically_normal().string()))) {
+            // An archive is chosen in its folder's file list, as the window does.
+            const fs::path path = fs::absolute(reload).lexically_normal();
+            const bool archive = fs::is_regular_file(path);
+            if (!m.F_lstdir.SetPath(WithoutTrailingSeparator((archive ? path.parent_path() : path).string()))) {
                 status = Fail(reload + ": the folder cannot be read");
+                return;
+            }
+            m.F_lstfile.SetPath(m.F_lstdir.Path());
+            if (archive && !Choose(m.F_lstfile, path.filename().string())) {
+                status = Fail(reload + ": neither a folder nor an upgrade archive");
                 return;
             }
             m.F_lstok.Click();

@@ -41,9 +41,16 @@ std::string ManifestText(std::vector<ManifestEntry> entries) {
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     std::string text;
     for (const ManifestEntry& entry : entries) {
-        const bool escaped = entry.name.find_first_of("\\\n") != std::string::npos;
+        // A carriage return is escaped as well: a reader takes one before the line break as part of
+        // a CRLF ending, so a name ending in one would not come back.
+        const bool escaped = entry.name.find_first_of("\\\n\r") != std::string::npos;
         std::string name;
-        for (const char c : entry.name) name += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+        for (const char c : entry.name) {
+            if (c == '\\') name += "\\\\";
+            else if (c == '\n') name += "\\n";
+            else if (c == '\r') name += "\\r";
+            else name += c;
+        }
         text.append(escaped ? "\\" : "").append(ToLower(entry.digest)).append("  ").append(name).append("\n");
     }
     return text;

@@ -20,33 +20,35 @@ void Refuse(App& app, const std::string& text) {
 
 }  // namespace
 
+bool OpenUpgradeArchive(App& app, const std::string& path, std::string& folder) {
+    std::string why;
+    // What a killed program left unpacked goes first.
+    history::RemoveLeftScratchFolders(app.env);
+    app.upgradeScratch = history::ScratchFolder::Make(&app.env, why);
+    const archive::Unpacked unpacked =
+        !app.upgradeScratch || !app.upgradeScratch->Folder().MakeFolder("unpacked", why, 0700)
+            ? archive::Unpacked{false, {}, {}, why}
+            : archive::Unpack(path, JoinPath(app.upgradeScratch->Path(), "unpacked"), archive::Limits{},
+                              [](std::string_view name) { return UnsafeNameReason(name); });
+    if (!unpacked.ok) {
+        Refuse(app, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + path + ": " + unpacked.why +
+                        " " + GetLocalMessage("Nothing of it is used.", 20061));
+        app.upgradeScratch.reset();
+        return false;
+    }
+    folder = unpacked.folder;
+    return true;
+}
+
 bool OpenUpgrade(App& app) {
     app.upgradeScratch.reset();
     app.UpgradeDir = app.ListPath;
     app.upgradeCheck = {};
     std::string folder = app.ListPath;
     std::string why;
-    const bool isArchive = archive::IsArchiveName(app.ListPath) && IsRegularFile(app.ListPath);
-    if (isArchive) {
-        app.upgradeScratch = history::ScratchFolder::Make(&app.env, why);
-        if (!app.upgradeScratch) {
-            Refuse(app, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + app.ListPath + ": " + why);
-            return false;
-        }
-        const std::string into = JoinPath(app.upgradeScratch->Path(), "unpacked");
-        const archive::Unpacked unpacked =
-            !app.upgradeScratch->Folder().MakeFolder("unpacked", why, 0700)
-                ? archive::Unpacked{false, {}, {}, why}
-                : archive::Unpack(app.ListPath, into, archive::Limits{},
-                                  [](std::string_view name) { return UnsafeNameReason(name); });
-        if (!unpacked.ok) {
-            Refuse(app, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + app.ListPath + ": " +
-                            unpacked.why + " " + GetLocalMessage("Nothing of it is used.", 20061));
-            app.upgradeScratch.reset();
-            return false;
-        }
-        folder = unpacked.folder;
-    }
+    if (archive::IsArchiveName(app.ListPath) && IsRegularFile(app.ListPath) &&
+        !OpenUpgradeArchive(app, app.ListPath, folder))
+        return false;
 
     std::vector<trust::TrustedKey> trusted;
     if (!trust::TrustedKeys(&app.env, trusted, why)) {
@@ -59,7 +61,10 @@ bool OpenUpgrade(App& app) {
     // was checked is never the one copied into the installation.
     std::string copy;
     if (IsRegularFile(ResolveNameInDir(folder, trust::kManifestName))) {
-        if (!app.upgradeScratch) app.upgradeScratch = history::ScratchFolder::Make(&app.env, why);
+        if (!app.upgradeScratch) {
+            history::RemoveLeftScratchFolders(app.env);
+            app.upgradeScratch = history::ScratchFolder::Make(&app.env, why);
+        }
         if (!app.upgradeScratch || !app.upgradeScratch->Folder().MakeFolder("checked", why, 0700)) {
             Refuse(app, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + why);
             app.upgradeScratch.reset();

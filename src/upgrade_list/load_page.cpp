@@ -54,6 +54,9 @@ void F_lstok_Click(App& app) {
     app.ListPath = TrimBlanks(m.F_lstdir.Path());
     if (!app.ListPath.empty() && app.ListPath.back() == '/') app.ListPath.pop_back();
     if (app.env.BuilderMode) {
+        // An archive is reloaded from the folder it unpacks to.
+        const std::string chosen = ChosenUpgrade(m);
+        if (chosen != app.ListPath && !OpenUpgradeArchive(app, chosen, app.ListPath)) return;
         ReloadUpgradeListIntoBuilder(app);
         return;
     }

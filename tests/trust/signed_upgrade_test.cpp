@@ -203,7 +203,7 @@ TEST_F(SignedUpgradeTest, ZipAndTarFilesOpenWhereFoldersDo) {
 RC_GTEST_PROP(ManifestProperty, AManifestReadsBackAsItWasWritten, ()) {
     const auto names = *rc::gen::container<std::vector<std::string>>(
         rc::gen::nonEmpty(rc::gen::container<std::string>(rc::gen::oneOf(
-            rc::gen::inRange<char>('a', 'z'), rc::gen::element<char>('.', ' ', '\\', '\n', '*', 'Z', '_')))));
+            rc::gen::inRange<char>('a', 'z'), rc::gen::element<char>('.', ' ', '\\', '\n', '\r', '*', 'Z', '_')))));
     std::map<std::string, std::string> wanted;
     std::vector<trust::ManifestEntry> entries;
     for (const std::string& name : names) {
