@@ -11,7 +11,7 @@
 
 #include "shell/app.h"
 #include "shell/handlers.h"
-#include "shell/messages.h"
+#include "base/messages.h"
 #include "shell/startup.h"
 #include "ui/qt/bindings.h"
 #include "ui/qt/main_window.h"
@@ -83,26 +83,26 @@ int main(int argc, char** argv) {
     dialogs.SetProgressHandler(
         [&window](const std::string& text, size_t done, size_t total) { window.ShowProgress(text, done, total); });
     // The key that signed the last build signs the next one too.
-    app.buildSeal.signingKey = zrx::qt::FromQt(settings.value("signingKey").toString());
-    app.main.P_SignKey.SetText(app.buildSeal.signingKey);
+    app.builder.seal.signingKey = zrx::qt::FromQt(settings.value("signingKey").toString());
+    app.window.main.P_SignKey.SetText(app.builder.seal.signingKey);
     window.restoreGeometry(settings.value("window").toByteArray());
     window.FitIntoScreen();
     const zrx::StartupOutcome outcome = zrx::Form_Load(app);
     if (outcome == zrx::StartupOutcome::Closed || app.ended) return 0;
     if (outcome == zrx::StartupOutcome::Ready) {
-        settings.setValue("installation", zrx::qt::ToQt(zrx::InstallationDir(app.env)));
+        settings.setValue("installation", zrx::qt::ToQt(zrx::InstallationDir(app.installation.env)));
         // The upgrade folder chosen last, when it is still there.
         const std::string folder = zrx::qt::FromQt(settings.value("upgradeFolder").toString());
         std::error_code error;
-        if (!app.env.BuilderMode && !folder.empty() && std::filesystem::is_directory(folder, error))
+        if (!app.installation.env.BuilderMode && !folder.empty() && std::filesystem::is_directory(folder, error))
             window.OpenFolder(folder);
     }
-    app.main.SetVisible(true);
+    app.window.main.SetVisible(true);
     window.show();
     const int status = application.exec();
     // What the user chose is kept for the next start.
     settings.setValue("window", window.saveGeometry());
-    if (app.env.BuilderMode) settings.setValue("signingKey", zrx::qt::ToQt(app.buildSeal.signingKey));
-    if (!app.ListPath.empty()) settings.setValue("upgradeFolder", zrx::qt::ToQt(app.ListPath));
+    if (app.installation.env.BuilderMode) settings.setValue("signingKey", zrx::qt::ToQt(app.builder.seal.signingKey));
+    if (!app.upgrade.ListPath.empty()) settings.setValue("upgradeFolder", zrx::qt::ToQt(app.upgrade.ListPath));
     return status;
 }

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "apply/index_files.h"
-#include "shell/text_file.h"
+#include "base/text_file.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -46,22 +46,22 @@ private slots:
         m_app.commandLine = "\"" + Env("ZRX_BENCH_SUITE") + "\"";
         ConnectHandlers(m_app);
         QVERIFY(Form_Load(m_app) == StartupOutcome::Ready);
-        m_app.main.SetVisible(true);
+        m_app.window.main.SetVisible(true);
         m_window.resize(1100, 680);
         m_window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&m_window));
         m_grid = m_window.findChild<QTableView*>("F_Preferen");
         m_ok = m_window.findChild<QPushButton*>("F_lstok");
         QVERIFY(m_grid != nullptr && m_ok != nullptr);
-        m_app.main.F_lstdir.SetPath(Env("ZRX_BENCH_LIST"));
+        m_app.window.main.F_lstdir.SetPath(Env("ZRX_BENCH_LIST"));
         Settle(&m_window);
     }
 
     // From OK on the load page to the grid shown with every row and its change.
     void gridShownAfterOk() {
         QBENCHMARK {
-            m_app.main.F_Msg.SetVisible(false);
-            m_app.main.F_lstfrm.SetVisible(true);
+            m_app.window.main.F_Msg.SetVisible(false);
+            m_app.window.main.F_lstfrm.SetVisible(true);
             Settle(&m_window);
             QTest::mouseClick(m_ok, Qt::LeftButton);
             Settle(&m_window);

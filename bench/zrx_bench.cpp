@@ -22,7 +22,7 @@
 #include "shell/app.h"
 #include "shell/handlers.h"
 #include "shell/startup.h"
-#include "shell/text_file.h"
+#include "base/text_file.h"
 #include "ui/console/console_dialogs.h"
 #include "upgrade_list/load_page.h"
 
@@ -330,19 +330,19 @@ int MeasureMain(char** argv) {
     zrx::ConnectHandlers(app);
     if (zrx::Form_Load(app) != zrx::StartupOutcome::Ready) return 2;
     if (what == "list") {
-        app.main.F_lstdir.SetPath(argv[4]);
+        app.window.main.F_lstdir.SetPath(argv[4]);
         const auto start = Clock::now();
         zrx::F_lstok_Click(app);
         const double seconds = Seconds(start);
-        return app.main.F_Msg.Visible() ? print(seconds) : 2;
+        return app.window.main.F_Msg.Visible() ? print(seconds) : 2;
     }
     if (what == "listing") {
-        zrx::ui::FileList& libraries = app.main.F_EDLlist;
+        zrx::ui::FileList& libraries = app.window.main.F_EDLlist;
         libraries.SetListIndex(0);
         const auto start = Clock::now();
         zrx::FillElementList(app, zrx::kParts);
         const double seconds = Seconds(start);
-        return app.main.F_Devitem.ListCount() > 0 ? print(seconds) : 2;
+        return app.window.main.F_Devitem.ListCount() > 0 ? print(seconds) : 2;
     }
     return 2;
 }

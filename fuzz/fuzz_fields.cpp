@@ -1,7 +1,7 @@
 // Field splitting at commas and bars, and the numbers of fields.
 #include <string_view>
 
-#include "shell/fields.h"
+#include "base/fields.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zrx;

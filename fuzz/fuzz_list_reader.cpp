@@ -9,18 +9,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Program& program = fuzz::TheProgram();
     App& app = *program.app;
     fuzz::WriteInput("Upgrade.lst", std::string_view(reinterpret_cast<const char*>(data), size));
-    app.ListPath = app.UpgradeDir = fuzz::ScratchDir();
+    app.upgrade.ListPath = app.upgrade.UpgradeDir = fuzz::ScratchDir();
     if (ReadUpgradeList(app) == 0) {
         AssignTargetDirs(app);
         BuildGridRows(app);
         FillPreferenceGrid(app);
-        app.main.F_Preferen.UserSelect(1, 3, app.main.F_Preferen.Rows() - 1, 3);
+        app.window.main.F_Preferen.UserSelect(1, 3, app.window.main.F_Preferen.Rows() - 1, 3);
         CollectGridSelection(app);
     }
-    app.env.BuilderMode = true;
-    app.ListPath = app.UpgradeDir = fuzz::ScratchDir();
+    app.installation.env.BuilderMode = true;
+    app.upgrade.ListPath = app.upgrade.UpgradeDir = fuzz::ScratchDir();
     ReloadUpgradeListIntoBuilder(app);
-    app.env.BuilderMode = false;
+    app.installation.env.BuilderMode = false;
     program.dialogs.ClearBoxes();
     return 0;
 }

@@ -39,10 +39,10 @@ struct Program {
     std::unique_ptr<App> app;
     Program() {
         app = std::make_unique<App>(dialogs, fonts);
-        Environment& e = app->env;
+        Environment& e = app->installation.env;
         for (std::string* dir : {&e.JobDir, &e.LibDir, &e.SysDir, &e.ZSMcml, &e.ZSMudn, &e.ZSMmod, &e.ZSMsbk, &e.ZSMwrk})
             *dir = ScratchDir() + "/dir";
-        app->ListPath = app->UpgradeDir = ScratchDir();
+        app->upgrade.ListPath = app->upgrade.UpgradeDir = ScratchDir();
     }
 };
 

@@ -10,8 +10,8 @@
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
 #include "trust/upgrade_check.h"
-#include "shell/messages.h"
-#include "shell/text_utils.h"
+#include "base/messages.h"
+#include "base/text_utils.h"
 #include "ui/forms/summary_form.h"
 
 namespace zrx::cli {
@@ -45,9 +45,9 @@ void PrintSummary(const ui::Grid& grid) {
 Json AppliedRows(const App& app, const std::vector<bool>& selected) {
     Json rows = Json::array();
     std::array<size_t, 7> seen{};
-    const UpgradeLists& l = app.lists;
-    for (size_t i = 0; i + 1 < app.GridRows.size(); ++i) {
-        const int kind = app.GridRows[i].Kind;
+    const UpgradeLists& l = app.upgrade.lists;
+    for (size_t i = 0; i + 1 < app.upgrade.GridRows.size(); ++i) {
+        const int kind = app.upgrade.GridRows[i].Kind;
         const size_t index = kind >= 1 && kind <= 6 ? seen[static_cast<size_t>(kind)]++ : 0;
         auto copied = [index](const auto& list) { return index < list.size() && list[index].Copied != 0; };
         const bool done = kind == 1   ? copied(l.PartItems)
@@ -116,14 +116,14 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         Session session;
         App& app = session.app;
         // The rows' changes are worked out only where this command uses them.
-        app.compareOnLoad = json || dryRun || skipSame;
-        app.allowUnsigned = allowUnsigned;
+        app.upgrade.compareOnLoad = json || dryRun || skipSame;
+        app.verification.allowUnsigned = allowUnsigned;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = failJson(kExitFailure, dryRun ? DiffMeaning(kExitFailure) : ApplyMeaning(kExitFailure),
-                              &app.upgradeCheck);
+                              &app.verification.check);
             return;
         }
-        ui::MainForm& m = app.main;
+        ui::MainForm& m = app.window.main;
         // Every element is offered; --only and --skip (and their files) take rows out by element
         // name, --skip-same those that would change nothing.
         const std::set<std::string> onlyNames(onlyList.begin(), onlyList.end()), skipNames(skipList.begin(), skipList.end());
@@ -137,14 +137,14 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         if (skipSame) m.P_SameToNo.Click();
         std::vector<bool> selected;
         std::vector<int> touched;
-        for (size_t i = 0; i + 1 < app.GridRows.size(); ++i) {
+        for (size_t i = 0; i + 1 < app.upgrade.GridRows.size(); ++i) {
             selected.push_back(grid.TextMatrix(static_cast<int>(i) + 1, 3) == "YES");
             if (selected.back()) touched.push_back(static_cast<int>(i) + 1);
         }
         if (dryRun) {
             status = DiffStatus(app, touched);
             if (json) {
-                PrintJsonResult(RowsJson(app, touched), status, DiffMeaning(status), &app.upgradeCheck);
+                PrintJsonResult(RowsJson(app, touched), status, DiffMeaning(status), &app.verification.check);
             } else {
                 for (const int r : touched) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
             }
@@ -187,7 +187,7 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         status = !summaryShown ? kExitFailure : allCopied ? 0 : 1;
         if (json)
             PrintJsonResult(summaryShown ? AppliedRows(app, selected) : Json::array(), status, ApplyMeaning(status),
-                            &app.upgradeCheck);
+                            &app.verification.check);
     });
 }
 

@@ -8,9 +8,9 @@
 #include "builder/file_lists.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_session.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx::cli {
@@ -32,7 +32,7 @@ bool Choose(ui::ListBox& list, const std::string& text) {
 
 struct Builder {
     Session& session;
-    ui::MainForm& m = session.app.main;
+    ui::MainForm& m = session.app.window.main;
 
     // What a list shows, by line text, and the one line this command selected in it.
     struct ListState {
@@ -117,7 +117,7 @@ struct Builder {
             if (const auto reason = UnsafeNameReason(part))
                 return Fail(choice + ": \"" + part + "\" is not a plain name (" + *reason + "); write SUBDIR/FILE"), false;
         OpenFrame(5);
-        const std::string dir = JoinPath(session.app.env.ZSMsbk, choice.substr(0, slash));
+        const std::string dir = JoinPath(session.app.installation.env.ZSMsbk, choice.substr(0, slash));
         if (!m.F_sbcdir.SetPath(dir)) return Fail(dir + ": cannot be read"), false;
         m.F_SBCItem.SetPath(m.F_sbcdir.Path());
         return File(5, m.F_SBCItem, m.F_Sbcmove, choice.substr(slash + 1), false, choice);
@@ -185,14 +185,14 @@ void AddBuildCommand(CLI::App& parent, int& status) {
     build->callback([&status] {
         Session session;
         App& app = session.app;
-        app.buildSeal = {signingKey.empty() ? std::string() : fs::absolute(signingKey).string(),
+        app.builder.seal = {signingKey.empty() ? std::string() : fs::absolute(signingKey).string(),
                          archiveFile.empty() ? std::string() : fs::absolute(archiveFile).lexically_normal().string(),
                          description};
         if (!Start(session, suite, true)) {
             status = kExitFailure;
             return;
         }
-        ui::MainForm& m = app.main;
+        ui::MainForm& m = app.window.main;
         session.dialogs.SetAnswerer([](const ui::MessageBox& box) -> std::optional<ui::Answer> {
             if (StartsWith(box.text, "The  Lstfile load process")) return ui::Answer::Yes;
             return std::nullopt;
@@ -214,12 +214,12 @@ void AddBuildCommand(CLI::App& parent, int& status) {
             m.F_lstok.Click();
             // A list that could not be reloaded has said why and is let go; records that were not
             // brought back have been named, and the build goes on without them.
-            if (app.ListPath.empty()) {
+            if (app.upgrade.ListPath.empty()) {
                 status = kExitFailure;
                 return;
             }
         }
-        Builder builder{session, session.app.main, {}};
+        Builder builder{session, session.app.window.main, {}};
         bool ok = true;
         for (const auto& choice : parts) ok = builder.Element(0, choice) && ok;
         for (const auto& choice : symbols) ok = builder.Element(1, choice) && ok;
@@ -248,7 +248,7 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         (listOnly ? m.F_Clstfile(0) : m.F_Clstfile(1)).Click();
         m.F_Create.Click();
         // The status follows what the folder, read back, holds of what was chosen.
-        const BuildReport& report = app.lastBuild;
+        const BuildReport& report = app.builder.lastBuild;
         status = !report.listWritten                                            ? kExitFailure
                  : report.differences.empty() && report.sealFailures.empty() ? 0
                                                                               : 1;

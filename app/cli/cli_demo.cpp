@@ -8,8 +8,8 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_session.h"
 #include "kernel/library_exchange.h"
-#include "shell/paths.h"
-#include "shell/text_file.h"
+#include "base/paths.h"
+#include "base/text_file.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx::cli {

@@ -30,7 +30,7 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
             status = kExitFailure;
             return;
         }
-        const Environment& env = session.app.env;
+        const Environment& env = session.app.installation.env;
         std::string error;
         if (keep > 0 && !history::SetKeep(env, keep, error)) {
             status = Fail(error);
@@ -79,7 +79,7 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
             status = kExitFailure;
             return;
         }
-        const auto result = history::Rollback(session.app.env, run, force);
+        const auto result = history::Rollback(session.app.installation.env, run, force);
         switch (result.outcome) {
             case history::RollbackResult::Outcome::NothingDone:
                 status = Fail(result.message);

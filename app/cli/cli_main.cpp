@@ -8,7 +8,7 @@
 #include "cli/cli_session.h"
 #include "kernel/library_exchange.h"
 #include "kernel/zrxkernel.h"
-#include "shell/text_file.h"
+#include "base/text_file.h"
 #include "zrx_version.h"
 
 namespace zrx::cli {

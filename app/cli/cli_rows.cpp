@@ -5,8 +5,8 @@
 #include <iostream>
 
 #include "shell/app.h"
-#include "shell/text_file.h"
-#include "shell/text_utils.h"
+#include "base/text_file.h"
+#include "base/text_utils.h"
 
 namespace zrx::cli {
 
@@ -36,19 +36,19 @@ const char* KindName(int kind) {
 // The index into GridRows and the changes of a grid row, or -1.
 long RowIndex(const App& app, int row) {
     const long index = static_cast<long>(row) - 1;
-    return index >= 0 && static_cast<size_t>(index) + 1 < app.GridRows.size() ? index : -1;
+    return index >= 0 && static_cast<size_t>(index) + 1 < app.upgrade.GridRows.size() ? index : -1;
 }
 
 }  // namespace
 
 std::string GridLine(const App& app, int row) {
     std::string line;
-    for (int c = 0; c < kColumns; ++c) line += (c ? "\t" : "") + app.main.F_Preferen.TextMatrix(row, c);
+    for (int c = 0; c < kColumns; ++c) line += (c ? "\t" : "") + app.window.main.F_Preferen.TextMatrix(row, c);
     return line;
 }
 
 bool Offered(const App& app, int row) {
-    return !app.main.F_Preferen.TextMatrix(row, 3).empty() && RowIndex(app, row) >= 0;
+    return !app.window.main.F_Preferen.TextMatrix(row, 3).empty() && RowIndex(app, row) >= 0;
 }
 
 std::string ChangeWordOf(const App& app, int row) {
@@ -59,11 +59,11 @@ std::string ChangeWordOf(const App& app, int row) {
 }
 
 Json RowJson(const App& app, int row) {
-    const ui::Grid& grid = app.main.F_Preferen;
+    const ui::Grid& grid = app.window.main.F_Preferen;
     const long index = RowIndex(app, row);
     Json json;
     json["element"] = ToDisplayUtf8(grid.TextMatrix(row, 0));
-    json["kind"] = KindName(index >= 0 ? app.GridRows[static_cast<size_t>(index)].Kind : 0);
+    json["kind"] = KindName(index >= 0 ? app.upgrade.GridRows[static_cast<size_t>(index)].Kind : 0);
     json["library"] = ToDisplayUtf8(grid.TextMatrix(row, 1));
     json["directory"] = ToDisplayUtf8(grid.TextMatrix(row, 2));
     json["update"] = grid.TextMatrix(row, 3);
@@ -79,7 +79,7 @@ Json RowJson(const App& app, int row) {
 
 std::vector<int> OfferedRows(const App& app) {
     std::vector<int> rows;
-    for (int r = 1; r < app.main.F_Preferen.Rows(); ++r)
+    for (int r = 1; r < app.window.main.F_Preferen.Rows(); ++r)
         if (Offered(app, r)) rows.push_back(r);
     return rows;
 }

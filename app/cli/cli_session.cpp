@@ -8,7 +8,7 @@
 
 #include "archive/upgrade_archive.h"
 #include "shell/handlers.h"
-#include "shell/paths.h"
+#include "base/paths.h"
 #include "shell/startup.h"
 #include "upgrade_list/load_page.h"
 
@@ -37,22 +37,22 @@ bool LoadUpgradeFolder(Session& session, const std::string& folder) {
         archiveName = std::filesystem::path(absolute).filename().string();
         absolute = std::filesystem::path(absolute).parent_path().string();
     }
-    if (!app.main.F_lstdir.SetPath(WithoutTrailingSeparator(absolute))) {
+    if (!app.window.main.F_lstdir.SetPath(WithoutTrailingSeparator(absolute))) {
         Fail(folder + ": the upgrade folder cannot be read");
         return false;
     }
-    app.main.F_lstfile.SetPath(app.main.F_lstdir.Path());
+    app.window.main.F_lstfile.SetPath(app.window.main.F_lstdir.Path());
     if (!archiveName.empty()) {
-        const auto& files = app.main.F_lstfile.Items();
+        const auto& files = app.window.main.F_lstfile.Items();
         const auto chosen = std::find(files.begin(), files.end(), archiveName);
         if (chosen == files.end()) {
             Fail(folder + ": the upgrade archive cannot be read");
             return false;
         }
-        app.main.F_lstfile.SetListIndex(static_cast<int>(chosen - files.begin()));
+        app.window.main.F_lstfile.SetListIndex(static_cast<int>(chosen - files.begin()));
     }
     F_lstok_Click(app);
-    return app.main.F_Msg.Visible() && !app.main.F_lstfrm.Visible();
+    return app.window.main.F_Msg.Visible() && !app.window.main.F_lstfrm.Visible();
 }
 
 void AddUpgradeOptions(CLI::App* command, std::string& folder, bool& allowUnsigned) {

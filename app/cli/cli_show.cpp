@@ -17,18 +17,18 @@ void AddShowCommand(CLI::App& parent, int& status) {
     AddUpgradeOptions(show, folder, allowUnsigned);
     show->callback([&status] {
         Session session;
-        session.app.compareOnLoad = json;  // the text lines show no change
-        session.app.allowUnsigned = allowUnsigned;
+        session.app.upgrade.compareOnLoad = json;  // the text lines show no change
+        session.app.verification.allowUnsigned = allowUnsigned;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
-            if (json) PrintJsonResult(Json::array(), status, "the upgrade could not be loaded", &session.app.upgradeCheck);
+            if (json) PrintJsonResult(Json::array(), status, "the upgrade could not be loaded", &session.app.verification.check);
             return;
         }
         const App& app = session.app;
-        const ui::Grid& grid = app.main.F_Preferen;
+        const ui::Grid& grid = app.window.main.F_Preferen;
         status = 0;
         if (json) {
-            PrintJsonResult(RowsJson(app, OfferedRows(app)), status, "the grid was shown", &app.upgradeCheck);
+            PrintJsonResult(RowsJson(app, OfferedRows(app)), status, "the grid was shown", &app.verification.check);
             return;
         }
         for (int r = 1; r < grid.Rows(); ++r) std::cout << GridLine(app, r) << "\n";
@@ -47,18 +47,18 @@ void AddDiffCommand(CLI::App& parent, int& status) {
                  "could be compared.");
     diff->callback([&status] {
         Session session;
-        session.app.allowUnsigned = allowUnsigned;
+        session.app.verification.allowUnsigned = allowUnsigned;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
-            if (json) PrintJsonResult(Json::array(), status, DiffMeaning(status), &session.app.upgradeCheck);
+            if (json) PrintJsonResult(Json::array(), status, DiffMeaning(status), &session.app.verification.check);
             return;
         }
         const App& app = session.app;
-        const ui::Grid& grid = app.main.F_Preferen;
+        const ui::Grid& grid = app.window.main.F_Preferen;
         const std::vector<int> offered = OfferedRows(app);
         status = DiffStatus(app, offered);
         if (json) {
-            PrintJsonResult(RowsJson(app, offered), status, DiffMeaning(status), &app.upgradeCheck);
+            PrintJsonResult(RowsJson(app, offered), status, DiffMeaning(status), &app.verification.check);
             return;
         }
         for (int r = 1; r < grid.Rows(); ++r)

@@ -10,7 +10,7 @@
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
 #include "history/record_folder.h"
-#include "shell/paths.h"
+#include "base/paths.h"
 #include "trust/minisign.h"
 #include "trust/trust_store.h"
 #include "trust/upgrade_check.h"
@@ -70,7 +70,7 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
                 status = kExitFailure;
                 return;
             }
-            env = &session.app.env;
+            env = &session.app.installation.env;
         }
         auto finish = [](int code, const std::string& text, const trust::UpgradeCheck* check) {
             if (json) {
@@ -167,7 +167,7 @@ void AddKeyCommands(CLI::App& parent, int& status) {
         }
         trust::TrustedKey added;
         std::string why;
-        if (!trust::TrustKey(session.app.env, file, added, why)) {
+        if (!trust::TrustKey(session.app.installation.env, file, added, why)) {
             status = Fail(why);
             return;
         }
@@ -185,7 +185,7 @@ void AddKeyCommands(CLI::App& parent, int& status) {
         }
         std::vector<trust::TrustedKey> keys;
         std::string why;
-        if (!trust::TrustedKeys(&session.app.env, keys, why)) {
+        if (!trust::TrustedKeys(&session.app.installation.env, keys, why)) {
             status = Fail(why);
             return;
         }
@@ -203,7 +203,7 @@ void AddKeyCommands(CLI::App& parent, int& status) {
             return;
         }
         std::string why;
-        status = trust::UntrustKey(session.app.env, id, why) ? 0 : Fail(why);
+        status = trust::UntrustKey(session.app.installation.env, id, why) ? 0 : Fail(why);
     });
 }
 

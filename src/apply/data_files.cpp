@@ -18,10 +18,10 @@
 #include "apply/targets.h"
 #include "apply/update_run.h"
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -323,7 +323,7 @@ public:
     void Flush() {
         if (m_files.empty()) return;
         std::string why;
-        const bool recorded = m_app.runRecord == nullptr || m_app.runRecord->CommitStaged(why);
+        const bool recorded = m_app.run.runRecord == nullptr || m_app.run.runRecord->CommitStaged(why);
         if (!recorded) NoteNotRecorded(m_app, why);
         // The new files' bytes reach the disk before they take the old ones' places.
         std::set<std::string> folders;
@@ -333,10 +333,10 @@ public:
             struct stat written {};
             std::string reason = why;
             const bool done = durable && staged.file->Commit(reason, &written);
-            if (m_app.runRecord) m_app.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
+            if (m_app.run.runRecord) m_app.run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
             staged.item->Copied = done ? 1 : 0;
             if (done) m_written.insert(staged.item->TargetDir);
-            else ShowErrorByCode(m_app.dialogs, 1, staged.item->Name);
+            else ShowErrorByCode(m_app.window.dialogs, 1, staged.item->Name);
         }
         m_files.clear();
         m_keys.clear();
@@ -358,18 +358,18 @@ private:
 // Prepares one selected data file and hands it to the batch; false (the file not copied, and
 // said) when it cannot be.
 bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& realPaths) {
-    const std::string upgradeFolder = app.UpgradeDir.empty() ? "/" : app.UpgradeDir;
+    const std::string upgradeFolder = app.upgrade.UpgradeDir.empty() ? "/" : app.upgrade.UpgradeDir;
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
     auto refuse = [&app, &item](const std::string& why) {
-        app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why,
+        app.window.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why,
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return false;
     };
     const std::string source = ResolveNameInDir(upgradeFolder, item.Name);
     // A link in the upgrade folder must not bring in a file from elsewhere.
     if (FileExists(source) && !StaysInside(source, upgradeFolder, realPaths))
-        return refuse(source + " leads outside the upgrade folder " + app.ListPath);
+        return refuse(source + " leads outside the upgrade folder " + app.upgrade.ListPath);
     // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
     if (!StaysInside(destDir, item.TargetDir, realPaths)) return refuse(destDir + " leads outside " + item.TargetDir);
     // A file for the same target waits in the batch: it goes in first.
@@ -377,11 +377,11 @@ bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& re
     if (batch.Holds(key)) batch.Flush();
 
     std::string why;
-    if (item.TargetDir.empty()) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
+    if (item.TargetDir.empty()) return ShowErrorByCode(app.window.dialogs, 1, item.Name), false;
     const std::string target = DataFileTargetPath(destDir, item.Name);
-    if (!PathLengthOk(target)) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
-    if (const auto missing = WaitForSource(app.dialogs, source)) {
-        if (*missing == CopyOutcome::Failed) ShowErrorByCode(app.dialogs, 1, item.Name);
+    if (!PathLengthOk(target)) return ShowErrorByCode(app.window.dialogs, 1, item.Name), false;
+    if (const auto missing = WaitForSource(app.window.dialogs, source)) {
+        if (*missing == CopyOutcome::Failed) ShowErrorByCode(app.window.dialogs, 1, item.Name);
         return false;
     }
     // The target folder, reached beneath the installation's directory without following a link; a
@@ -393,7 +393,7 @@ bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& re
         bool missing = false;
         folder = root.Beneath(sub, why, &missing);
         if (!folder.IsOpen() && missing) {
-            if (app.runRecord && !app.runRecord->BeforeFolderMade(destDir, why)) return NoteNotRecorded(app, why), false;
+            if (app.run.runRecord && !app.run.runRecord->BeforeFolderMade(destDir, why)) return NoteNotRecorded(app, why), false;
             if (root.MakeFolder(sub, why)) folder = root.Beneath(sub, why);
         } else if (!folder.IsOpen()) {
             return refuse(why);
@@ -401,26 +401,26 @@ bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& re
     } else {
         folder = std::move(root);
     }
-    if (!folder.IsOpen()) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
-    if (IsInstallationsOwnFile(app.env, target)) return refuse(target + " is the installation's own file");
+    if (!folder.IsOpen()) return ShowErrorByCode(app.window.dialogs, 1, item.Name), false;
+    if (IsInstallationsOwnFile(app.installation.env, target)) return refuse(target + " is the installation's own file");
     // A link is written through only where it leads into the installation's folders.
     const LinkCheck inside = [&app, &realPaths](const std::string& real) {
-        return InsideInstallation(app.env, real, realPaths);
+        return InsideInstallation(app.installation.env, real, realPaths);
     };
     std::unique_ptr<PreparedFile> file;
     InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, false, file, why, inside);
     if (result == InstallResult::SourceOlder && subcircuit)
         result = PrepareFile(source, folder, destDir, FileNameOf(target), true, false, file, why, inside);
     if (result == InstallResult::Refused) return refuse(why);
-    if (result != InstallResult::Installed) return ShowErrorByCode(app.dialogs, 1, item.Name), false;
+    if (result != InstallResult::Installed) return ShowErrorByCode(app.window.dialogs, 1, item.Name), false;
     if (file->ChangesNothing()) {
         // The installed file is the upgrade's already: nothing to put in place, or to undo.
         item.Copied = 1;
         return true;
     }
     int64_t ticket = 0;
-    if (app.runRecord) {
-        ticket = app.runRecord->StageFileChange(
+    if (app.run.runRecord) {
+        ticket = app.run.runRecord->StageFileChange(
             {file->Path(), file->Folder(), file->Name(), file->ThroughLink(), file->Replaced()}, why);
         if (ticket == 0) return NoteNotRecorded(app, why), false;
     }
@@ -448,17 +448,17 @@ bool InstalledFileIsNewer(const std::string& source, const std::string& installe
 }
 
 void CopyDataFiles(App& app) {
-    std::vector<DataFileItem>& files = app.lists.DataFileItems;
+    std::vector<DataFileItem>& files = app.upgrade.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
     RealPaths realPaths;
     FileBatch batch(app);
     for (DataFileItem& item : files) {
-        app.dialogs.ProcessEvents();
+        app.window.dialogs.ProcessEvents();
         if (item.Update != 1 || item.Withheld != 0) continue;
         if (!item.Name.empty()) CountRunElement(app);
         const std::string destDir = DataFileDestinationDir(item);
         if (item.Name.empty()) break;
-        app.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.ListPath, item.Name) +
+        app.window.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.upgrade.ListPath, item.Name) +
                                      "   to " + JoinPath(destDir, item.Name));
         item.Copied = 0;
         StageDataFile(app, item, batch, realPaths);
@@ -470,7 +470,7 @@ void CopyDataFiles(App& app) {
     std::string text = "The copied files could not all be written to the disk; some may be incomplete. Undo this "
                        "update to bring back the files as they were.";
     for (const std::string& dir : failed) text += "\r\n" + dir;
-    app.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    app.window.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 namespace {

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "shell/directory.h"
-#include "shell/paths.h"
+#include "base/directory.h"
+#include "base/paths.h"
 
 namespace zrx {
 

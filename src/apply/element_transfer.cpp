@@ -5,11 +5,11 @@
 #include "apply/update_run.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
-#include "shell/working_database.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
+#include "kernel/working_database.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -53,14 +53,14 @@ constexpr TransferKind kPackageTransfer{ZK_SLOT_PACKAGE,           true,
 void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind,
               const std::string& (*sourceOf)(const App&, const ElementItem&)) {
     if (IsPlaceholder(list)) return;
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     ResolvedNames targets;
     for (ElementItem& item : list) {
-        app.dialogs.ProcessEvents();
+        app.window.dialogs.ProcessEvents();
         if (item.Update != 0) CountRunElement(app);
         int32_t slot = kind.slot;
         const std::string& source = sourceOf(app, item);
-        const std::string& target = targets.In(app.env.LibDir, item.TargetLib);
+        const std::string& target = targets.In(app.installation.env.LibDir, item.TargetLib);
         if (item.Update != 0 && (IsRefusedLibrary(app, source) || IsRefusedLibrary(app, target))) {
             item.Copied = 0;  // its library was refused, and that was said
         } else if (item.Update != 0) {
@@ -70,14 +70,14 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
             else LoadSymbolFromLib(failed, slot, source, item.Name);
             if (failed != 0) {
                 const bool refused = StringFromPointer(E_LastError()).size() > 0;
-                ShowErrorByCode(app.dialogs, kind.loadFailureCode, item.Name);
+                ShowErrorByCode(app.window.dialogs, kind.loadFailureCode, item.Name);
                 if (refused) NoteRefusedLibrary(app, source);
                 item.Copied = 0;
             } else {
                 int32_t absent = 1;
                 if (kind.isPart) PartExistsInLib(absent, target, item.Name);
                 else SymbolExistsInLib(absent, target, item.Name);
-                const bool ask = absent == 0 && !app.OverwriteAll && app.AskOverwrite;
+                const bool ask = absent == 0 && !app.run.OverwriteAll && app.run.AskOverwrite;
                 if (ask && !AskBeforeOverwrite(app, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
                                                          " are already stored in lib: " + target + "." + "\r\n" +
                                                          "Overwrite anyway ?")) {
@@ -94,8 +94,8 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
                         // Copied only when the library is seen to hold it.
                         if (saveFailed == 0 && !SavedInPlace(app, save)) saveFailed = 1;
                         if (saveFailed != 0) {
-                            if (app.runRecord) app.runRecord->ElementSaveFailed(save);
-                            ShowErrorByCode(app.dialogs, kind.saveFailureCode, item.Name);
+                            if (app.run.runRecord) app.run.runRecord->ElementSaveFailed(save);
+                            ShowErrorByCode(app.window.dialogs, kind.saveFailureCode, item.Name);
                             if (refused) NoteRefusedLibrary(app, target);
                         } else {
                             m.F_Status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
@@ -110,11 +110,11 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
     }
 }
 
-const std::string& PartSource(const App& app, const ElementItem&) { return UpgradeLibraryOf(app.UpgLibPath, 1, {}); }
+const std::string& PartSource(const App& app, const ElementItem&) { return UpgradeLibraryOf(app.upgrade.UpgLibPath, 1, {}); }
 const std::string& SymbolSource(const App& app, const ElementItem& item) {
-    return UpgradeLibraryOf(app.UpgLibPath, 2, item.UpgSymbolLib);
+    return UpgradeLibraryOf(app.upgrade.UpgLibPath, 2, item.UpgSymbolLib);
 }
-const std::string& PackageSource(const App& app, const ElementItem&) { return UpgradeLibraryOf(app.UpgLibPath, 3, {}); }
+const std::string& PackageSource(const App& app, const ElementItem&) { return UpgradeLibraryOf(app.upgrade.UpgLibPath, 3, {}); }
 
 }  // namespace
 
@@ -126,20 +126,20 @@ bool NoteRefusedLibrary(App& app, const std::string& path) {
 }
 
 void NoteRefusedLibrary(App& app, const std::string& path, const std::string& reason) {
-    if (app.refusedLibraries.insert(path).second)
-        app.dialogs.ShowMessage({"The library " + path + " cannot be used: " + reason +
+    if (app.run.refusedLibraries.insert(path).second)
+        app.window.dialogs.ShowMessage({"The library " + path + " cannot be used: " + reason +
                                      ". Its other elements of this run are not copied either.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 bool RecordBeforeSave(App& app, const RunRecordHooks::ElementSave& save, int32_t failureCode,
                       const std::string& failureText) {
-    if (app.runRecord == nullptr) return true;
+    if (app.run.runRecord == nullptr) return true;
     std::string why;
     bool libraryRefused = false;
-    if (app.runRecord->BeforeElementSave(save, why, libraryRefused)) return true;
+    if (app.run.runRecord->BeforeElementSave(save, why, libraryRefused)) return true;
     if (libraryRefused) {
-        ShowErrorByCode(app.dialogs, failureCode, failureText);
+        ShowErrorByCode(app.window.dialogs, failureCode, failureText);
         NoteRefusedLibrary(app, save.library, why);
     } else {
         NoteNotRecorded(app, why);
@@ -148,18 +148,18 @@ bool RecordBeforeSave(App& app, const RunRecordHooks::ElementSave& save, int32_t
 }
 
 bool SavedInPlace(App& app, const RunRecordHooks::ElementSave& save) {
-    return app.runRecord == nullptr || app.runRecord->AfterElementSave(save);
+    return app.run.runRecord == nullptr || app.run.runRecord->AfterElementSave(save);
 }
 
-bool IsRefusedLibrary(const App& app, const std::string& path) { return app.refusedLibraries.count(path) != 0; }
+bool IsRefusedLibrary(const App& app, const std::string& path) { return app.run.refusedLibraries.count(path) != 0; }
 
 bool AskBeforeOverwrite(App& app, const std::string& question) {
     E_FlushLibraries();
-    return AskYesNo(app.dialogs, question);
+    return AskYesNo(app.window.dialogs, question);
 }
 
-void TransferParts(App& app) { Transfer(app, app.lists.PartItems, kPartTransfer, PartSource); }
-void TransferSymbols(App& app) { Transfer(app, app.lists.SymbolItems, kSymbolTransfer, SymbolSource); }
-void TransferPackages(App& app) { Transfer(app, app.lists.PackageItems, kPackageTransfer, PackageSource); }
+void TransferParts(App& app) { Transfer(app, app.upgrade.lists.PartItems, kPartTransfer, PartSource); }
+void TransferSymbols(App& app) { Transfer(app, app.upgrade.lists.SymbolItems, kSymbolTransfer, SymbolSource); }
+void TransferPackages(App& app) { Transfer(app, app.upgrade.lists.PackageItems, kPackageTransfer, PackageSource); }
 
 }  // namespace zrx

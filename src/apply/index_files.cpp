@@ -8,12 +8,12 @@
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
 #include "shell/app.h"
-#include "shell/fields.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_file.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/fields.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_file.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -183,17 +183,17 @@ bool SaveIndex(App& app, IndexFile& index, const std::string& path, std::string&
     const auto writePath = WriteTargetOf(path, error);
     if (!writePath) return false;
     RealPaths realPaths;
-    if (*writePath != path && !InsideInstallation(app.env, *writePath, realPaths)) {
+    if (*writePath != path && !InsideInstallation(app.installation.env, *writePath, realPaths)) {
         error = path + " is a symbolic link that leads outside the installation's folders";
         return false;
     }
-    if (app.runRecord != nullptr && !app.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), error))
+    if (app.run.runRecord != nullptr && !app.run.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), error))
         return false;
     // The record learns the new file before it replaces the old one: a run killed in between
     // leaves a record that tells the new file from one changed by somebody else.
-    const bool saved = app.runRecord != nullptr ? index.Save(
+    const bool saved = app.run.runRecord != nullptr ? index.Save(
                                                       [&app, &path](const struct stat& written) {
-                                                          return app.runRecord->BeforeIndexReplace(path, written);
+                                                          return app.run.runRecord->BeforeIndexReplace(path, written);
                                                       },
                                                       *writePath)
                                                 : index.Save({}, *writePath);
@@ -222,21 +222,21 @@ std::optional<std::string> SubcircuitEntry(const std::string& file, const std::s
 }  // namespace
 
 void UpdateSubcircuitIndex(App& app) {
-    const std::vector<DataFileItem>& files = app.lists.DataFileItems;
+    const std::vector<DataFileItem>& files = app.upgrade.lists.DataFileItems;
     if (files.empty() || files[0].Name.empty()) return;
-    ui::MainForm& m = app.main;
-    const std::string path = TrimBlanks(ResolveNameInDir(app.env.ZSMsbk, "Subcir.idx"));
+    ui::MainForm& m = app.window.main;
+    const std::string path = TrimBlanks(ResolveNameInDir(app.installation.env.ZSMsbk, "Subcir.idx"));
     std::unique_ptr<IndexFile> index;
     bool ended = false;
     for (const DataFileItem& item : files) {
-        app.dialogs.ProcessEvents();
+        app.window.dialogs.ProcessEvents();
         if (!IsSubcircuitFile(item.Name) || item.Update != 1) continue;
         // A subcircuit without a subdirectory has no library to be listed under; the others are
         // still indexed.
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
         m.F_Status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
-        const auto entry = SubcircuitEntry(ResolveNameInDir(app.UpgradeDir.empty() ? "/" : app.UpgradeDir, item.Name), library);
+        const auto entry = SubcircuitEntry(ResolveNameInDir(app.upgrade.UpgradeDir.empty() ? "/" : app.upgrade.UpgradeDir, item.Name), library);
         if (!entry) continue;
         if (!index) index = IndexFile::Load(path, IndexFile::Kind::SubcircuitIndex);
         if (!index) {
@@ -251,7 +251,7 @@ void UpdateSubcircuitIndex(App& app) {
         // The new lines could not be written: said in the status line and, since they are lost
         // otherwise, in a box.
         m.F_Status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
-        app.dialogs.ShowMessage({GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " +
+        app.window.dialogs.ShowMessage({GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " +
                                      error,
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
@@ -260,14 +260,14 @@ void UpdateSubcircuitIndex(App& app) {
 }
 
 void UpdateModelIndex(App& app) {
-    const std::vector<ElementItem>& models = app.lists.SpiceModelItems;
+    const std::vector<ElementItem>& models = app.upgrade.lists.SpiceModelItems;
     if (models.empty() || models[0].Name.empty()) return;
-    ui::MainForm& m = app.main;
-    const std::string path = ResolveNameInDir(app.env.ZSMmod, "modpar.idx");
+    ui::MainForm& m = app.window.main;
+    const std::string path = ResolveNameInDir(app.installation.env.ZSMmod, "modpar.idx");
     std::unique_ptr<IndexFile> index;
     bool unreadable = false;
     for (const ElementItem& item : models) {
-        app.dialogs.ProcessEvents();
+        app.window.dialogs.ProcessEvents();
         m.F_Status.SetCaption(GetLocalMessage("Updating  model parameter index file", 4479));
         if (!EndsWith(ToUpper(item.TargetLib), ".SML") || item.Copied != 1 || item.Update != 1) continue;
         const std::string library =
@@ -283,7 +283,7 @@ void UpdateModelIndex(App& app) {
     std::string error;
     if (index && !SaveIndex(app, *index, path, error)) {
         m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
-        app.dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " +
+        app.window.dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " +
                                      error,
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;

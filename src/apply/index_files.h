@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "shell/text_keyed_set.h"
+#include "base/text_keyed_set.h"
 
 namespace zrx {
 

@@ -5,12 +5,12 @@
 #include "apply/update_run.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/fields.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
-#include "shell/working_database.h"
-#include "ui/dialogs.h"
+#include "base/fields.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
+#include "kernel/working_database.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -43,11 +43,11 @@ bool ReadModelTexts(int32_t symbol, ElementItem& item) {
 }
 
 void TransferModels(App& app, bool spice) {
-    std::vector<ElementItem>& list = spice ? app.lists.SpiceModelItems : app.lists.MixedModelItems;
+    std::vector<ElementItem>& list = spice ? app.upgrade.lists.SpiceModelItems : app.upgrade.lists.MixedModelItems;
     if (IsPlaceholder(list)) return;
-    ui::MainForm& m = app.main;
-    const std::string& upgradeLibrary = UpgradeLibraryOf(app.UpgLibPath, spice ? 5 : 6, {});
-    const std::string& targetDir = ElementTargetDir(app.env, spice ? 5 : 6);
+    ui::MainForm& m = app.window.main;
+    const std::string& upgradeLibrary = UpgradeLibraryOf(app.upgrade.UpgLibPath, spice ? 5 : 6, {});
+    const std::string& targetDir = ElementTargetDir(app.installation.env, spice ? 5 : 6);
     const int32_t destKind = spice ? 5 : 1;
     int32_t upgradeHandle = 0;
     // The open target library and the path it was opened on: consecutive models for one library
@@ -58,14 +58,14 @@ void TransferModels(App& app, bool spice) {
     ResolvedNames targets;
 
     for (ElementItem& item : list) {
-        app.dialogs.ProcessEvents();
+        app.window.dialogs.ProcessEvents();
         if (item.Update != 0) CountRunElement(app);
         int32_t slot = ZK_SLOT_MODEL;
         const std::string name = item.Name;
         bool present = false;
         bool notCopied = false;
         auto fail = [&](int32_t code, const std::string& extra) {
-            ShowErrorByCode(app.dialogs, code, extra);
+            ShowErrorByCode(app.window.dialogs, code, extra);
             notCopied = true;
         };
         [&] {
@@ -114,7 +114,7 @@ void TransferModels(App& app, bool spice) {
                 present = !trimmedName.empty() && E_OpenLibToRead(probe, trimmedName.c_str()) > 0;
                 if (probe != targetHandle) E_CloseLibrary(probe);
             }
-            if (present && !app.OverwriteAll && app.AskOverwrite) {
+            if (present && !app.run.OverwriteAll && app.run.AskOverwrite) {
                 const std::string question =
                     spice ? GetLocalMessage("SML parameter(model) with same name ", 4476) + "(" + name + ")" +
                                 " are already stored in lib: " + target + "." + "\r\n" +
@@ -144,7 +144,7 @@ void TransferModels(App& app, bool spice) {
             if (targetHandle < 1) {
                 targetHandle = 0;
                 targetHandlePath.clear();
-                if (app.runRecord) app.runRecord->ElementSaveFailed(save);
+                if (app.run.runRecord) app.run.runRecord->ElementSaveFailed(save);
                 fail(3, target);
                 NoteRefusedLibrary(app, target);
                 return;
@@ -154,16 +154,16 @@ void TransferModels(App& app, bool spice) {
             FindSymbolByName(error, 0, symbol, trimmedName);
             const int32_t cursor2 = error == 0 ? E_OpenLibToWrite(targetHandle, trimmedName.c_str()) : 0;
             if (cursor2 < 1) {
-                if (app.runRecord) app.runRecord->ElementSaveFailed(save);
+                if (app.run.runRecord) app.run.runRecord->ElementSaveFailed(save);
                 return fail(7, name);
             }
             const int32_t saved = S_SaveSymbol(symbol, cursor2);
             E_CloseLibWrite(targetHandle);
             // Copied only when the library is seen to hold it.
             if (saved == 0 || !SavedInPlace(app, save)) {
-                if (app.runRecord) app.runRecord->ElementSaveFailed(save);
+                if (app.run.runRecord) app.run.runRecord->ElementSaveFailed(save);
                 item.Copied = 0;
-                ShowErrorByCode(app.dialogs, 2, name);
+                ShowErrorByCode(app.window.dialogs, 2, name);
                 return fail(7, name);
             }
             if (spice) {

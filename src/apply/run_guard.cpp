@@ -10,8 +10,8 @@
 
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 
 namespace zrx {
 

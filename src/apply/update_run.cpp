@@ -17,10 +17,10 @@
 #include "trust/upgrade_check.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 #include "upgrade_list/selection_grid.h"
 
 namespace zrx {
@@ -47,15 +47,15 @@ void MarkLostSaves(App& app, const std::vector<FailedSave>& failed) {
     std::string names;
     int count = 0;
     ResolvedNames targets;
-    const std::pair<int, std::vector<ElementItem>*> lists[] = {{1, &app.lists.PartItems},
-                                                               {2, &app.lists.SymbolItems},
-                                                               {3, &app.lists.PackageItems},
-                                                               {5, &app.lists.SpiceModelItems},
-                                                               {6, &app.lists.MixedModelItems}};
+    const std::pair<int, std::vector<ElementItem>*> lists[] = {{1, &app.upgrade.lists.PartItems},
+                                                               {2, &app.upgrade.lists.SymbolItems},
+                                                               {3, &app.upgrade.lists.PackageItems},
+                                                               {5, &app.upgrade.lists.SpiceModelItems},
+                                                               {6, &app.upgrade.lists.MixedModelItems}};
     for (const auto& [kind, list] : lists)
         for (ElementItem& item : *list) {
             if (item.Copied != 1) continue;
-            const std::string& library = realPaths.Of(targets.In(ElementTargetDir(app.env, kind), item.TargetLib), true);
+            const std::string& library = realPaths.Of(targets.In(ElementTargetDir(app.installation.env, kind), item.TargetLib), true);
             const std::string name = kind == 5 || kind == 6 ? TrimBlanks(item.Name) : item.Name;
             const bool lost = std::any_of(failed.begin(), failed.end(), [&](const FailedSave& save) {
                 return save.name == name && save.library == library;
@@ -66,41 +66,41 @@ void MarkLostSaves(App& app, const std::vector<FailedSave>& failed) {
         }
     if (count > 20) names += " and " + std::to_string(count - 20) + " more";
     if (count > 0)
-        app.dialogs.ShowMessage({"These elements could not be written to their libraries after all (is the disk "
+        app.window.dialogs.ShowMessage({"These elements could not be written to their libraries after all (is the disk "
                                  "full?): " + names + ". The summary shows them as not copied.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 void NoteNotRecorded(App& app, const std::string& why) {
-    if (!app.unrecordedReasons.insert(why).second) return;
-    app.dialogs.ShowMessage({"The update could not be recorded for undo: " + why +
+    if (!app.run.unrecordedReasons.insert(why).second) return;
+    app.window.dialogs.ShowMessage({"The update could not be recorded for undo: " + why +
                                  ". What could not be recorded was not changed; the summary shows it as not copied.",
                              std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 void CountRunElement(App& app) {
-    App::RunProgress& progress = app.runProgress;
+    RunState::RunProgress& progress = app.run.runProgress;
     if (progress.done < progress.total) ++progress.done;
-    app.dialogs.ShowProgress(app.main.F_Status.Caption(), progress.done, progress.total);
+    app.window.dialogs.ShowProgress(app.window.main.F_Status.Caption(), progress.done, progress.total);
 }
 
 void ResetCopyStatus(App& app) {
-    for (auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
-                       &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
+    for (auto* list : {&app.upgrade.lists.PartItems, &app.upgrade.lists.SymbolItems, &app.upgrade.lists.PackageItems,
+                       &app.upgrade.lists.SpiceModelItems, &app.upgrade.lists.MixedModelItems})
         for (ElementItem& item : *list) item.Copied = 0;
-    for (DataFileItem& item : app.lists.DataFileItems) item.Copied = 0;
+    for (DataFileItem& item : app.upgrade.lists.DataFileItems) item.Copied = 0;
 }
 
 void UpdateLibraries(App& app) {
-    ui::MainForm& m = app.main;
-    app.dialogs.ProcessEvents();
-    if (!AskYesNo(app.dialogs, GetLocalMessage("Are you sure you want to update the library files", 447))) return;
+    ui::MainForm& m = app.window.main;
+    app.window.dialogs.ProcessEvents();
+    if (!AskYesNo(app.window.dialogs, GetLocalMessage("Are you sure you want to update the library files", 447))) return;
     // A second program updating the same installation at the same time would mix its writes with
     // this one's: the run holds the installation's lock while it changes anything.
-    const InstallationLock lock(InstallationDir(app.env));
+    const InstallationLock lock(InstallationDir(app.installation.env));
     if (!lock.Held()) {
         const std::string& problem = lock.Problem();
-        app.dialogs.ShowMessage({StartsWith(problem, "an upgrade of this installation is in progress")
+        app.window.dialogs.ShowMessage({StartsWith(problem, "an upgrade of this installation is in progress")
                                      ? "An upgrade of this installation is in progress in another program. Nothing "
                                        "was changed; try again when it has finished."
                                      : "The update cannot begin: " + problem + ".",
@@ -111,42 +111,42 @@ void UpdateLibraries(App& app) {
     ui::Button* const runButtons[] = {&m.F_Update, &m.F_Cancel, &m.F_Exit(0), &m.F_Exit(1), &m.F_Help(4)};
     for (ui::Button* button : runButtons) button->SetEnabled(false);
     m.F_Status.SetCaption(GetLocalMessage("Processing Library Files", 4413));
-    app.dialogs.SetBusy(true);
+    app.window.dialogs.SetBusy(true);
     ResetCopyStatus(app);
-    app.refusedLibraries.clear();
-    app.unrecordedReasons.clear();
-    app.runProgress = {};
-    for (const auto* list : {&app.lists.PartItems, &app.lists.SymbolItems, &app.lists.PackageItems,
-                             &app.lists.SpiceModelItems, &app.lists.MixedModelItems})
-        for (const ElementItem& item : *list) app.runProgress.total += item.Update != 0 && !item.Name.empty() ? 1 : 0;
-    for (const DataFileItem& item : app.lists.DataFileItems)
-        app.runProgress.total += item.Update == 1 && item.Withheld == 0 && !item.Name.empty() ? 1 : 0;
-    RemoveStaleTemporaries(app.env);
-    SettleLeftLibraries(app.env);
+    app.run.refusedLibraries.clear();
+    app.run.unrecordedReasons.clear();
+    app.run.runProgress = {};
+    for (const auto* list : {&app.upgrade.lists.PartItems, &app.upgrade.lists.SymbolItems, &app.upgrade.lists.PackageItems,
+                             &app.upgrade.lists.SpiceModelItems, &app.upgrade.lists.MixedModelItems})
+        for (const ElementItem& item : *list) app.run.runProgress.total += item.Update != 0 && !item.Name.empty() ? 1 : 0;
+    for (const DataFileItem& item : app.upgrade.lists.DataFileItems)
+        app.run.runProgress.total += item.Update == 1 && item.Withheld == 0 && !item.Name.empty() ? 1 : 0;
+    RemoveStaleTemporaries(app.installation.env);
+    SettleLeftLibraries(app.installation.env);
 
     // The run is recorded for undo as it goes: each change is recorded right before it is made. A
     // run whose record cannot be begun changes nothing.
     std::string recordError;
     auto record = history::RunRecorder::Begin(
-        app.env,
-        {app.ListPath, std::string(trust::StateWord(app.upgradeCheck.state)),
-         app.upgradeCheck.state == trust::UpgradeState::Signed ? app.upgradeCheck.keyId : std::string()},
+        app.installation.env,
+        {app.upgrade.ListPath, std::string(trust::StateWord(app.verification.check.state)),
+         app.verification.check.state == trust::UpgradeState::Signed ? app.verification.check.keyId : std::string()},
         recordError);
-    app.lastRunId = 0;
+    app.run.lastRunId = 0;
     if (!record) {
-        app.dialogs.SetBusy(false);
-        app.dialogs.ShowMessage({"The update could not be recorded for undo: " + recordError +
+        app.window.dialogs.SetBusy(false);
+        app.window.dialogs.ShowMessage({"The update could not be recorded for undo: " + recordError +
                                      ". Nothing was changed.",
                                  std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
         m.F_Status.SetCaption(GetLocalMessage("Done", "4414 "));
         for (ui::Button* button : runButtons) button->SetEnabled(true);
         return;
     }
-    app.runRecord = record.get();
+    app.run.runRecord = record.get();
 
     CopyDataFiles(app);
     UpdateSubcircuitIndex(app);
-    if (CheckPathAvailable(app.env.LibDir, app.dialogs) == 0) {
+    if (CheckPathAvailable(app.installation.env.LibDir, app.window.dialogs) == 0) {
         TransferParts(app);
         TransferSymbols(app);
         TransferPackages(app);
@@ -155,20 +155,20 @@ void UpdateLibraries(App& app) {
     TransferSpiceModels(app);
     UpdateModelIndex(app);
 
-    app.dialogs.SetBusy(false);
-    app.dialogs.ShowProgress({}, 0, 0);
+    app.window.dialogs.SetBusy(false);
+    app.window.dialogs.ShowProgress({}, 0, 0);
     const std::vector<FailedSave> failed = CheckSavesAreDurable(app);
-    app.runRecord = nullptr;
-    app.lastRunId = record->Finish(failed);
+    app.run.runRecord = nullptr;
+    app.run.lastRunId = record->Finish(failed);
     record.reset();
     ShowSummary(app);
     m.F_Status.SetCaption(GetLocalMessage("Done", "4414 "));
     for (ui::Button* button : runButtons) button->SetEnabled(true);
-    if (app.SummaryFinished) app.CloseMainWindow();
+    if (app.run.SummaryFinished) app.CloseMainWindow();
 }
 
 void ConnectUpdatePage(App& app) {
-    app.main.F_Update.onClick = [&app] {
+    app.window.main.F_Update.onClick = [&app] {
         UpdateLibraries(app);
         // What the rows would change is worked out again when the grid is shown again.
         app.changeColumn.MarkStale();

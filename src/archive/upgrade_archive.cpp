@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "shell/directory.h"
+#include "base/directory.h"
 
 namespace zrx::archive {
 

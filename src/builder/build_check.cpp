@@ -8,8 +8,8 @@
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 #include "upgrade_list/list_format.h"
 #include "upgrade_list/list_reader.h"
 

@@ -4,37 +4,37 @@
 #include "builder/file_lists.h"
 #include "builder/upgrade_writer.h"
 #include "shell/app.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {
 
 void F_Dir_Change(App& app) {
-    app.destinationFolder = app.main.F_Dir.Path();
+    app.builder.destinationFolder = app.window.main.F_Dir.Path();
     SetDestinationPaths(app);
 }
 
 void F_Drive_Change(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.F_Dir.SetVisible(true);
     if (m.F_Dir.SetPath(m.F_Drive.Drive())) {
-        app.destinationFolder = m.F_Dir.Path();
+        app.builder.destinationFolder = m.F_Dir.Path();
     } else {
         // A drive that cannot be read: the drive itself is the destination.
         m.F_Dir.SetVisible(false);
-        app.destinationFolder = m.F_Drive.Drive();
+        app.builder.destinationFolder = m.F_Drive.Drive();
     }
-    AddTrailingSlash(app.destinationFolder);
+    AddTrailingSlash(app.builder.destinationFolder);
     SetDestinationPaths(app);
 }
 
 void SetDestinationPaths(App& app) {
-    if (app.destinationFolder.empty()) return;
-    std::string folder = TrimBlanks(app.destinationFolder);
+    if (app.builder.destinationFolder.empty()) return;
+    std::string folder = TrimBlanks(app.builder.destinationFolder);
     if (!folder.empty() && folder.back() == kSep) folder.pop_back();
-    app.trimmedDestination = folder;
-    ui::MainForm& m = app.main;
+    app.builder.trimmedDestination = folder;
+    ui::MainForm& m = app.window.main;
     auto path = [&folder](std::string_view file) { return folder + kSep + std::string(file); };
     m.F_Destfmtpath.SetCaption(path(kListFileName));
     m.F_Destdpath.SetCaption(path(kUpgradeLibraries[0]));
@@ -46,7 +46,7 @@ void SetDestinationPaths(App& app) {
 }
 
 void ConnectBuilder(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     for (int kind = kParts; kind <= kMparams; ++kind) {
         const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(kind);
         frame.libraries->onClick = [&app, kind] { FillElementList(app, kind); };
@@ -70,8 +70,8 @@ void ConnectBuilder(App& app) {
     m.F_Drive.onChange = [&app] { F_Drive_Change(app); };
     m.F_Create.onClick = [&app] { F_Create_Click(app); };
     // The key and the zip file as the user types or chooses them, without blanks around them.
-    m.P_SignKey.onChange = [&app] { app.buildSeal.signingKey = TrimBlanks(app.main.P_SignKey.Text()); };
-    m.P_ArchiveFile.onChange = [&app] { app.buildSeal.archive = TrimBlanks(app.main.P_ArchiveFile.Text()); };
+    m.P_SignKey.onChange = [&app] { app.builder.seal.signingKey = TrimBlanks(app.window.main.P_SignKey.Text()); };
+    m.P_ArchiveFile.onChange = [&app] { app.builder.seal.archive = TrimBlanks(app.window.main.P_ArchiveFile.Text()); };
 }
 
 }  // namespace zrx

@@ -1,30 +1,30 @@
 #include "builder/builder_lists.h"
 
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {
 
 LibraryKindTables TablesOfKind(App& app, int kindIndex) {
-    BuilderTables& t = app.builder;
-    ui::MainForm& m = app.main;
+    BuilderTables& t = app.builder.tables;
+    ui::MainForm& m = app.window.main;
     switch (kindIndex) {
-        case 0: return {&t.PartSources, &t.UpgParts, &m.F_Devlist, &app.env.LibDir};
-        case 1: return {&t.SymbolSources, &t.UpgSymbols, &m.F_Slist, &app.env.LibDir};
-        case 2: return {&t.PackageSources, &t.UpgPackages, &m.F_llist, &app.env.LibDir};
-        case 3: return {&t.SparamSources, &t.UpgSparams, &m.F_Smldlist, &app.env.ZSMmod};
-        default: return {&t.MparamSources, &t.UpgMparams, &m.F_Mpldlist, &app.env.LibDir};
+        case 0: return {&t.PartSources, &t.UpgParts, &m.F_Devlist, &app.installation.env.LibDir};
+        case 1: return {&t.SymbolSources, &t.UpgSymbols, &m.F_Slist, &app.installation.env.LibDir};
+        case 2: return {&t.PackageSources, &t.UpgPackages, &m.F_llist, &app.installation.env.LibDir};
+        case 3: return {&t.SparamSources, &t.UpgSparams, &m.F_Smldlist, &app.installation.env.ZSMmod};
+        default: return {&t.MparamSources, &t.UpgMparams, &m.F_Mpldlist, &app.installation.env.LibDir};
     }
 }
 
 bool CheckChoosable(App& app, const std::string& name, bool isPath) {
     const auto reason = UnlistableNameReason(name, isPath);
     if (!reason) return true;
-    app.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: the upgrade list cannot name it as it is (" +
+    app.window.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: the upgrade list cannot name it as it is (" +
                                  *reason + ").",
                              std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
@@ -34,8 +34,8 @@ std::optional<std::string> LooseFileRefusal(const App& app, const std::string& n
     bool reserved = EqualsIgnoreCase(name, kListFileName);
     for (const std::string_view library : kUpgradeLibraries) reserved = reserved || EqualsIgnoreCase(name, library);
     if (reserved) return "the upgrade folder's own file of that name would take its place.";
-    const BuilderTables& t = app.builder;
-    const Environment& env = app.env;
+    const BuilderTables& t = app.builder.tables;
+    const Environment& env = app.installation.env;
     const std::string dir = WithoutTrailingSeparator(sourceDir);
     auto clash = [&](const std::string& chosen, const std::string& from) {
         return EqualsIgnoreCase(chosen, name) && !(chosen == name && WithoutTrailingSeparator(from) == dir);
@@ -57,13 +57,13 @@ std::optional<std::string> LooseFileRefusal(const App& app, const std::string& n
 bool CheckLooseFileName(App& app, const std::string& name, const std::string& sourceDir) {
     const auto refusal = LooseFileRefusal(app, name, sourceDir);
     if (!refusal) return true;
-    app.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + *refusal, std::string(kAppTitle),
+    app.window.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + *refusal, std::string(kAppTitle),
                              ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
 }
 
 bool AddChosenLine(App& app, ui::ListBox& list, const std::string& line) {
-    App::ChosenNames& chosen = app.chosenNames[&list];
+    BuilderState::ChosenNames& chosen = app.builder.chosenNames[&list];
     if (chosen.revision != list.ItemsRevision()) {
         chosen.names.clear();
         for (const std::string& item : list.Items()) chosen.names.insert(ToUpper(item));

@@ -5,9 +5,9 @@
 #include "kernel/releasing_dialogs.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -26,14 +26,14 @@ void RemoveEntry(std::vector<Entry>& table, int32_t count, int32_t index) {
 }  // namespace
 
 void FillElementList(App& app, int kind) {
-    const ui::MainForm::LibraryFrame frame = app.main.LibraryFrameOf(kind);
+    const ui::MainForm::LibraryFrame frame = app.window.main.LibraryFrameOf(kind);
     const std::string file = frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : "";
     frame.elements->Clear();
     if (TrimBlanks(file).empty()) return;
     const std::string path = JoinPath(*TablesOfKind(app, kind).directory, file);
     const int32_t library = E_OpenLibrary(path.c_str(), LibraryKindId(kind), 0);
     if (library < 1) return;
-    app.dialogs.SetBusy(true);
+    app.window.dialogs.SetBusy(true);
     std::vector<std::string> names;
     for (int32_t i = 0;; ++i) {
         const char* name = E_GetLibDirName(library, i);
@@ -41,21 +41,21 @@ void FillElementList(App& app, int kind) {
         names.push_back(StringFromPointer(name));
     }
     frame.elements->SetItems(std::move(names));
-    app.dialogs.SetBusy(false);
+    app.window.dialogs.SetBusy(false);
     E_CloseLibrary(library);
     ReleaseLibraries();  // the user looks at the list now; no lock stays on the library
 }
 
 void MoveChosenElements(App& app, int kind) {
-    const ui::MainForm::LibraryFrame frame = app.main.LibraryFrameOf(kind);
+    const ui::MainForm::LibraryFrame frame = app.window.main.LibraryFrameOf(kind);
     const LibraryKindTables tables = TablesOfKind(app, kind);
-    app.dialogs.SetBusy(true);
+    app.window.dialogs.SetBusy(true);
     const std::vector<int> selected = frame.elements->SelectedIndices(kMaxSelected);
     const std::string file =
         frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : std::string();
     // The library's file name and every element's name go into the upgrade list as they are.
     if (!selected.empty() && !CheckChoosable(app, file, true)) {
-        app.dialogs.SetBusy(false);
+        app.window.dialogs.SetBusy(false);
         return;
     }
     {
@@ -70,11 +70,11 @@ void MoveChosenElements(App& app, int kind) {
             element.SourceIndex = LinkSourceLib(*tables.sources, *tables.directory, file, false);
         }
     }
-    app.dialogs.SetBusy(false);
+    app.window.dialogs.SetBusy(false);
 }
 
 void RemoveListEntry(App& app, int32_t code, int32_t count, int32_t index) {
-    BuilderTables& t = app.builder;
+    BuilderTables& t = app.builder.tables;
     switch (code) {
         case kRemoveParts: RemoveEntry(t.UpgParts, count, index); break;
         case kRemoveSymbols: RemoveEntry(t.UpgSymbols, count, index); break;

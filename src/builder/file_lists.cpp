@@ -5,10 +5,10 @@
 #include "builder/builder_lists.h"
 #include "builder/element_lists.h"
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {
@@ -39,19 +39,19 @@ std::string LastPathComponent(const std::string& path) {
 }
 
 void MoveChosenFiles(App& app, int fileKind) {
-    ui::MainForm& m = app.main;
-    BuilderTables& t = app.builder;
+    ui::MainForm& m = app.window.main;
+    BuilderTables& t = app.builder.tables;
     switch (fileKind) {
         case kTalFiles:
-            MoveSelectedNames(app, m.F_Thermtal, m.F_Tallist, app.env.LibDir,
+            MoveSelectedNames(app, m.F_Thermtal, m.F_Tallist, app.installation.env.LibDir,
                               [&](const std::string& n) { AppendEntry(t.UpgTalFiles) = {n, 0, 1}; });
             break;
         case kDatFiles:
-            MoveSelectedNames(app, m.F_Thermdat, m.F_Datlist, app.env.JobDir,
+            MoveSelectedNames(app, m.F_Thermdat, m.F_Datlist, app.installation.env.JobDir,
                               [&](const std::string& n) { AppendEntry(t.UpgDatFiles) = {n, 0, 2}; });
             break;
         case kSpcFiles:
-            MoveSelectedNames(app, m.F_Profitem, m.F_ProfList, app.env.SysDir,
+            MoveSelectedNames(app, m.F_Profitem, m.F_ProfList, app.installation.env.SysDir,
                               [&](const std::string& n) { AppendEntry(t.UpgSpcFiles) = {n, 0, 3}; });
             break;
         case kSbcFiles: {
@@ -85,8 +85,8 @@ void MoveChosenFiles(App& app, int fileKind) {
 }
 
 void RemoveChosenFile(App& app, int fileKind) {
-    ui::MainForm& m = app.main;
-    BuilderTables& t = app.builder;
+    ui::MainForm& m = app.window.main;
+    BuilderTables& t = app.builder.tables;
     struct Frame {
         ui::ListBox* list;
         int32_t code;
@@ -105,10 +105,10 @@ void RemoveChosenFile(App& app, int fileKind) {
 }
 
 void F_MiscDir_Change(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.F_Miscitem.SetPattern("*.*");
     m.F_Miscitem.SetPath(m.F_MiscDir.Path());
-    const Environment& e = app.env;
+    const Environment& e = app.installation.env;
     // Checked in this order; a later match overwrites an earlier one.
     const std::pair<const std::string*, const char*> defaults[] = {
         {&e.ZSMcml, "Spice Code Models"},   {&e.ZSMudn, "User Defined Node Files"}, {&e.ZSMmod, "Spice Model Lib File"},
@@ -120,47 +120,47 @@ void F_MiscDir_Change(App& app) {
 }
 
 void F_Miscdrive_Change(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     if (m.F_MiscDir.SetPath(m.F_Miscdrive.Drive())) F_MiscDir_Change(app);
 }
 
-void F_sbcdir_Change(App& app) { app.main.F_SBCItem.SetPath(app.main.F_sbcdir.Path()); }
+void F_sbcdir_Change(App& app) { app.window.main.F_SBCItem.SetPath(app.window.main.F_sbcdir.Path()); }
 
 void F_sbcdrive_Change(App& app) {
     // An unreadable drive keeps the directory list where it was.
-    if (app.main.F_sbcdir.SetPath(app.main.F_sbcdrive.Drive())) F_sbcdir_Change(app);
+    if (app.window.main.F_sbcdir.SetPath(app.window.main.F_sbcdrive.Drive())) F_sbcdir_Change(app);
 }
 
 int F_Filedesc_KeyPress(App& app, int key) {
-    if (key == 13) app.main.F_Filedesc.SetText(TrimBlanks(app.main.F_Filedesc.Text()));
+    if (key == 13) app.window.main.F_Filedesc.SetText(TrimBlanks(app.window.main.F_Filedesc.Text()));
     return key;
 }
 
-void F_Filedesc_LostFocus(App& app) { app.main.F_Filedesc.SetText(TrimBlanks(app.main.F_Filedesc.Text())); }
+void F_Filedesc_LostFocus(App& app) { app.window.main.F_Filedesc.SetText(TrimBlanks(app.window.main.F_Filedesc.Text())); }
 
 std::vector<std::string> CopyBuildFiles(App& app) {
-    const BuilderTables& t = app.builder;
+    const BuilderTables& t = app.builder.tables;
     // The folder the libraries and the list go to: the chosen one without blanks around it.
-    const std::string& dest = app.trimmedDestination;
+    const std::string& dest = app.builder.trimmedDestination;
     std::vector<std::string> notCopied;
     auto copyAll = [&](const auto& table, auto sourceOf) {
         for (const auto& entry : table) {
             if (entry.FileName.empty()) break;
             std::string reason;
-            const CopyOutcome outcome = InstallFile(app.dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName, &reason);
+            const CopyOutcome outcome = InstallFile(app.window.dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName, &reason);
             if (outcome == CopyOutcome::Copied) continue;
             // The list will name the file: say that the folder does not hold it (or holds another).
             notCopied.push_back(entry.FileName);
             if (outcome == CopyOutcome::Failed)
-                app.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " + reason +
+                app.window.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " + reason +
                                              " (" + dest + ")",
                                          std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         }
     };
     copyAll(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });
-    copyAll(t.UpgTalFiles, [&](const UpgDataFile&) { return app.env.LibDir; });
-    copyAll(t.UpgDatFiles, [&](const UpgDataFile&) { return app.env.JobDir; });
-    copyAll(t.UpgSpcFiles, [&](const UpgDataFile&) { return app.env.SysDir; });
+    copyAll(t.UpgTalFiles, [&](const UpgDataFile&) { return app.installation.env.LibDir; });
+    copyAll(t.UpgDatFiles, [&](const UpgDataFile&) { return app.installation.env.JobDir; });
+    copyAll(t.UpgSpcFiles, [&](const UpgDataFile&) { return app.installation.env.SysDir; });
     copyAll(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
     return notCopied;
 }

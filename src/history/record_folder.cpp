@@ -14,8 +14,8 @@
 #include "apply/run_guard.h"
 #include "apply/targets.h"
 #include "shell/app.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 
 namespace zrx::history {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "history/record_database.h"
-#include "shell/directory.h"
+#include "base/directory.h"
 
 namespace zrx {
 

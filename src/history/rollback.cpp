@@ -20,9 +20,9 @@
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/paths.h"
-#include "shell/text_file.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_file.h"
+#include "base/text_utils.h"
 
 namespace zrx::history {
 

@@ -15,8 +15,8 @@
 #include "history/record_database.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 
 namespace zrx::history {
 

@@ -2,8 +2,8 @@
 
 #include "history/rollback.h"
 #include "preview/change_column.h"
-#include "shell/messages.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/dialogs.h"
 #include "ui/forms/summary_form.h"
 
 namespace zrx {

@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "kernel/zrxkernel.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 
 namespace zrx {
 

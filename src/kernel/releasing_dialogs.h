@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/dialogs.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 

@@ -4,8 +4,8 @@
 #include <unordered_map>
 
 #include "preview/change_preview.h"
-#include "shell/messages.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/dialogs.h"
 #include "ui/forms/main_form.h"
 
 namespace zrx {

@@ -12,9 +12,9 @@
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 #include "upgrade_list/upgrade_items.h"
 
 namespace zrx::preview {

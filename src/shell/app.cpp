@@ -5,8 +5,8 @@
 #include <climits>
 #include <filesystem>
 
-#include "shell/paths.h"
-#include "ui/dialogs.h"
+#include "base/paths.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -18,42 +18,36 @@ std::string RunningExecutableDirectory() {
 
 App::App(ui::Dialogs& dialogsIn, ui::FontCatalog& fontsIn)
     : m_releasingDialogs(dialogsIn),
-      dialogs(m_releasingDialogs),
-      fonts(fontsIn),
+      window(m_releasingDialogs, fontsIn),
       executableDirectory(RunningExecutableDirectory),
       osVersion([] { return std::optional<std::pair<int, int>>(); }) {
     // The folder lists open where the program was started, as a directory list does by default.
     std::error_code error;
     const std::string cwd = std::filesystem::current_path(error).string();
     if (!error) {
-        main.F_lstDrive.SetDriveFor(cwd);
-        main.F_lstdir.SetPath(cwd);
-        main.F_lstfile.SetPath(cwd);
-        main.F_Drive.SetDriveFor(cwd);
-        main.F_Dir.SetPath(cwd);
-        main.F_Miscdrive.SetDriveFor(cwd);
-        main.F_MiscDir.SetPath(cwd);
-        main.F_Miscitem.SetPath(cwd);
+        window.main.F_lstDrive.SetDriveFor(cwd);
+        window.main.F_lstdir.SetPath(cwd);
+        window.main.F_lstfile.SetPath(cwd);
+        window.main.F_Drive.SetDriveFor(cwd);
+        window.main.F_Dir.SetPath(cwd);
+        window.main.F_Miscdrive.SetDriveFor(cwd);
+        window.main.F_MiscDir.SetPath(cwd);
+        window.main.F_Miscitem.SetPath(cwd);
     }
 }
 
 void App::CloseMainWindow() {
     // Unload the other forms, most recent first, letting pending events run between them.
-    while (!openForms.empty()) {
-        dialogs.ProcessEvents();
-        ui::Form* form = openForms.back();
-        openForms.pop_back();
+    while (!window.openForms.empty()) {
+        window.dialogs.ProcessEvents();
+        ui::Form* form = window.openForms.back();
+        window.openForms.pop_back();
         form->SetVisible(false);
     }
     if (ended) return;
     ended = true;
-    main.SetVisible(false);
-    dialogs.EndProgram();
-}
-
-std::string InstallationDir(const Environment& env) {
-    const auto cut = env.IniFile.rfind(kSep);
-    return cut == std::string::npos ? std::string(".") : env.IniFile.substr(0, cut == 0 ? 1 : cut);
+    window.main.SetVisible(false);
+    window.dialogs.EndProgram();
 }
 
 }  // namespace zrx

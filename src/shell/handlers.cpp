@@ -16,7 +16,7 @@ void ConnectHandlers(App& app) {
     ConnectSelectionGrid(app);
     ConnectUpdatePage(app);
     ConnectBuilder(app);
-    ConnectPreview(app.changeColumn, app.main, app.ended);
+    ConnectPreview(app.changeColumn, app.window.main, app.ended);
 }
 
 }  // namespace zrx

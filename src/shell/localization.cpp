@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "shell/messages.h"
-#include "shell/text_utils.h"
+#include "base/messages.h"
+#include "base/text_utils.h"
 #include "ui/fonts.h"
 #include "ui/form.h"
 

@@ -1,9 +1,9 @@
 #include "shell/main_window.h"
 
 #include "shell/app.h"
-#include "shell/paths.h"
+#include "base/paths.h"
 #include "shell/readme_viewer.h"
-#include "ui/dialogs.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -18,17 +18,17 @@ std::string HelpFilePath(const std::string& serverPath) {
     return IsRegularFile(shared) ? shared : beside;
 }
 
-void ShowHelp(App& app) { app.dialogs.ShowHelp(HelpFilePath(app.env.ServerPath)); }
+void ShowHelp(App& app) { app.window.dialogs.ShowHelp(HelpFilePath(app.installation.env.ServerPath)); }
 
 void F_Proceed_Click(App& app) {
-    if (app.main.F_Preferen.Rows() == 1) return;
-    app.main.F_Msg.SetVisible(false);
-    app.main.F_Deffrm.SetVisible(true);
+    if (app.window.main.F_Preferen.Rows() == 1) return;
+    app.window.main.F_Msg.SetVisible(false);
+    app.window.main.F_Deffrm.SetVisible(true);
 }
 
 void F_Cancel_Click(App& app) {
-    app.main.F_Deffrm.SetVisible(false);
-    app.main.F_Msg.SetVisible(true);
+    app.window.main.F_Deffrm.SetVisible(false);
+    app.window.main.F_Msg.SetVisible(true);
 }
 
 void F_Exit_Click(App& app) { app.CloseMainWindow(); }
@@ -38,18 +38,18 @@ void F_Info_Click(App& app) { ShowReadmeViewer(app); }
 void F_Help_Click(App& app) { ShowHelp(app); }
 
 void M_Build_Click(App& app) {
-    app.main.F_chgfrm.SetVisible(true);
-    app.main.F_Format.SetVisible(false);
-    app.main.F_lstfrm.SetVisible(false);
+    app.window.main.F_chgfrm.SetVisible(true);
+    app.window.main.F_Format.SetVisible(false);
+    app.window.main.F_lstfrm.SetVisible(false);
 }
 
 void M_Upgload_Click(App& app) {
-    app.main.F_lstfrm.SetVisible(true);
-    app.main.F_Format.SetVisible(false);
+    app.window.main.F_lstfrm.SetVisible(true);
+    app.window.main.F_Format.SetVisible(false);
 }
 
 void M_Fileitems_Click(App& app, int index) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.F_Format.SetVisible(true);
     m.F_chgfrm.SetVisible(false);
     m.F_lstfrm.SetVisible(false);
@@ -57,14 +57,14 @@ void M_Fileitems_Click(App& app, int index) {
     if (index == 5) {
         // The subcircuit frame always opens at the subcircuit directory; a directory that cannot
         // be read leaves the lists as they are.
-        m.F_sbcdrive.SetDriveFor(app.env.ZSMsbk);
-        if (m.F_sbcdir.SetPath(app.env.ZSMsbk)) m.F_SBCItem.SetPath(m.F_sbcdir.Path());
+        m.F_sbcdrive.SetDriveFor(app.installation.env.ZSMsbk);
+        if (m.F_sbcdir.SetPath(app.installation.env.ZSMsbk)) m.F_SBCItem.SetPath(m.F_sbcdir.Path());
     }
     if (index >= 0 && index < 10) m.F_Details(index).SetVisible(true);
 }
 
 void ConnectMainWindow(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.F_Proceed.onClick = [&app] { F_Proceed_Click(app); };
     m.F_Cancel.onClick = [&app] { F_Cancel_Click(app); };
     for (const auto& [index, button] : m.F_Exit.Members()) button->onClick = [&app] { F_Exit_Click(app); };

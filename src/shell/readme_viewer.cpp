@@ -4,7 +4,7 @@
 
 #include "shell/app.h"
 #include "shell/main_window.h"
-#include "ui/dialogs.h"
+#include "base/dialogs.h"
 #include "ui/forms/readme_form.h"
 
 namespace zrx {
@@ -21,10 +21,10 @@ void ShowReadmeViewer(App& app) {
     form.F_Summary.onKeyPress = [](int) { return 0; };  // typing changes nothing
     form.F_Prev.onClick = [&form] { form.SetVisible(false); };
     form.F_Help.onClick = [&app] { ShowHelp(app); };
-    formfill(form, app.ReadmeLines);  // Form_Load
-    app.openForms.push_back(&form);
-    app.dialogs.ShowModal(form);
-    std::erase(app.openForms, &form);
+    formfill(form, app.upgrade.ReadmeLines);  // Form_Load
+    app.window.openForms.push_back(&form);
+    app.window.dialogs.ShowModal(form);
+    std::erase(app.window.openForms, &form);
 }
 
 }  // namespace zrx

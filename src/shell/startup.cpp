@@ -2,14 +2,14 @@
 
 #include "kernel/zrxkernel.h"
 #include "shell/app.h"
-#include "shell/command_line.h"
-#include "shell/fields.h"
-#include "shell/ini_file.h"
+#include "base/command_line.h"
+#include "base/fields.h"
+#include "base/ini_file.h"
 #include "shell/localization.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -60,24 +60,24 @@ int GetZarnixsysPath(App& app) {
     directory = WithoutTrailingSeparator(directory);
     // The path keeps its letter case: upper-casing it breaks every later use of the path on a
     // file system whose names are case-sensitive.
-    if (CheckPathAvailable(directory, app.dialogs) == 0) {
-        app.env.IniFile = IniFileOf(directory);
+    if (CheckPathAvailable(directory, app.window.dialogs) == 0) {
+        app.installation.env.IniFile = IniFileOf(directory);
     } else {
-        app.env.IniFile = directory;  // every key then falls back to its default and start-up fails
+        app.installation.env.IniFile = directory;  // every key then falls back to its default and start-up fails
     }
-    E_SetString("IniFile", app.env.IniFile.c_str());
-    app.env.SysDir = TrimBlanks(ReadIniString(app.env.IniFile, "Zarnix32", "SysDir", ""));
+    E_SetString("IniFile", app.installation.env.IniFile.c_str());
+    app.installation.env.SysDir = TrimBlanks(ReadIniString(app.installation.env.IniFile, "Zarnix32", "SysDir", ""));
     return 0;
 }
 
 std::string ServerPath(App& app) { return app.executableDirectory ? app.executableDirectory() : std::string(); }
 
 int GetSysDir(App& app) {
-    app.env.ServerPath = ServerPath(app);
-    return app.env.ServerPath.empty() ? 1 : 0;
+    app.installation.env.ServerPath = ServerPath(app);
+    return app.installation.env.ServerPath.empty() ? 1 : 0;
 }
 
-int CheckServerPath(App& app) { return app.env.ServerPath.empty() ? 1 : 0; }
+int CheckServerPath(App& app) { return app.installation.env.ServerPath.empty() ? 1 : 0; }
 
 int ReadSuiteDirectories(App& app) {
     struct Key {
@@ -98,29 +98,29 @@ int ReadSuiteDirectories(App& app) {
         {"ZSMwrk", "\\Zarnix32\\ZSM_WRK", "\\Zarnix32\\ZSM_WRK", &Environment::ZSMwrk},
     };
     // All keys are read first, then all of them checked.
-    for (const Key& key : kKeys) app.env.*key.value = ReadIniString(app.env.IniFile, "Zarnix32", key.name, key.defaultValue);
+    for (const Key& key : kKeys) app.installation.env.*key.value = ReadIniString(app.installation.env.IniFile, "Zarnix32", key.name, key.defaultValue);
     int failed = 0;
     for (const Key& key : kKeys) {
-        const std::string& value = app.env.*key.value;
+        const std::string& value = app.installation.env.*key.value;
         if (value.empty() || value == key.failValue) failed = 1;
     }
     return failed;
 }
 
 void SetPromptLabel(App& app) {
-    if (app.env.BuilderMode) {
-        app.main.F_Displbl.SetCaption("Select the path where Upgrade.lst file is placed\r\n");
+    if (app.installation.env.BuilderMode) {
+        app.window.main.F_Displbl.SetCaption("Select the path where Upgrade.lst file is placed\r\n");
         return;
     }
-    app.main.F_Displbl.SetCaption(
+    app.window.main.F_Displbl.SetCaption(
         GetLocalMessage("Select the path where Upgrade files are located on your machine.", 4460) + "\r\n\r\n" +
         GetLocalMessage("Make sure that Upgrade files are in a single folder.", 4461) + "\r\n\r\n" +
         GetLocalMessage("User is not supposed to place Upgrade files in different folders.", 4462));
 }
 
 void SetFileListPatterns(App& app) {
-    ui::MainForm& m = app.main;
-    const Environment& e = app.env;
+    ui::MainForm& m = app.window.main;
+    const Environment& e = app.installation.env;
     const struct {
         ui::FileList* list;
         const std::string* dir;
@@ -137,34 +137,34 @@ void SetFileListPatterns(App& app) {
 }
 
 void InitMainWindow(App& app) {
-    ui::MainForm& m = app.main;
-    app.lists.Reset();
-    app.GridRows.Clear();
-    app.loaded.Clear();
-    app.ReadmeLines.assign(1, std::string());
-    app.builder.Reset();
+    ui::MainForm& m = app.window.main;
+    app.upgrade.lists.Reset();
+    app.upgrade.GridRows.Clear();
+    app.upgrade.loaded.Clear();
+    app.upgrade.ReadmeLines.assign(1, std::string());
+    app.builder.tables.Reset();
 
     for (int i = 0; i < 10; ++i) m.F_Details(i).SetVisible(i == 0);
     m.F_Clstfile(1).SetValue(true);
-    app.AskOverwrite = false;
-    app.OverwriteAll = true;
+    app.run.AskOverwrite = false;
+    app.run.OverwriteAll = true;
     m.F_OverPrompt(1).SetValue(true);
 
     m.F_Format.SetVisible(false);
     m.F_chgfrm.SetVisible(false);
     m.F_Deffrm.SetVisible(false);
     m.F_Msg.SetVisible(false);
-    if (!app.env.BuilderMode) m.F_lstfrm.SetVisible(true);
+    if (!app.installation.env.BuilderMode) m.F_lstfrm.SetVisible(true);
 
     m.F_Syspath.Clear();
     for (const char* target : {"\\Lib", "\\Job", "\\Sys", "\\ZSm_cml", "\\ZSm_mod", "\\ZSm_sbk", "\\ZSm_udn", "\\Zsm_wrk"})
         m.F_Syspath.AddItem(target);
     m.F_Syspath.SetListIndex(0);
 
-    app.builderReadCount = 0;
-    app.builderLastLibrary.clear();
+    app.builder.readCount = 0;
+    app.builder.lastLibrary.clear();
 
-    const bool builder = app.env.BuilderMode;
+    const bool builder = app.installation.env.BuilderMode;
     m.M_File.SetVisible(builder);
     m.M_Build.SetVisible(builder);
     m.F_Format.SetVisible(builder);
@@ -174,16 +174,16 @@ void InitMainWindow(App& app) {
 }
 
 void ShowFallbackView(App& app) {
-    app.main.F_lstok.SetEnabled(false);
-    app.main.F_lstfrm.SetVisible(true);
+    app.window.main.F_lstok.SetEnabled(false);
+    app.window.main.F_lstfrm.SetVisible(true);
 }
 
 StartupOutcome Form_Load(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.M_File.SetVisible(false);
     m.M_Build.SetVisible(false);
     auto fail = [&](int code) {
-        ShowErrorByCode(app.dialogs, code, "");
+        ShowErrorByCode(app.window.dialogs, code, "");
         ShowFallbackView(app);
         return StartupOutcome::Failed;
     };
@@ -194,10 +194,10 @@ StartupOutcome Form_Load(App& app) {
         if (number < 3.1) return fail(16);
     }
     // 2. Font and captions.
-    app.uiFont = SelectUiFont(SystemLocaleId(), app.fonts);
-    LocalizeForm(m, app.uiFont);
+    app.window.uiFont = SelectUiFont(SystemLocaleId(), app.window.fonts);
+    LocalizeForm(m, app.window.uiFont);
     // 3. The INI file from the command line.
-    app.env.BuilderMode = false;
+    app.installation.env.BuilderMode = false;
     if (GetZarnixsysPath(app) != 0) {
         if (app.ended) return StartupOutcome::Closed;
         return fail(kUnknownError);
@@ -205,19 +205,19 @@ StartupOutcome Form_Load(App& app) {
     // 4. The program's own directory.
     if (GetSysDir(app) != 0) return fail(17);
     // 5. The INI path as the kernel's shared store holds it.
-    app.env.IniFile = StringFromPointer(E_GetString("IniFile"));
+    app.installation.env.IniFile = StringFromPointer(E_GetString("IniFile"));
     // 6 to 11.
     SetPromptLabel(app);
     if (CheckServerPath(app) != 0) return fail(kUnknownError);
-    if (app.env.IniFile.empty()) return fail(kUnknownError);
+    if (app.installation.env.IniFile.empty()) return fail(kUnknownError);
     if (ReadSuiteDirectories(app) != 0) return fail(kUnknownError);
     SetFileListPatterns(app);
     if (TrimBlanks(app.commandLine).empty()) return fail(kUnknownError);
     // 12 and 13.
-    app.env.BuilderMode = ParseCommandLine(app.commandLine).builder;
+    app.installation.env.BuilderMode = ParseCommandLine(app.commandLine).builder;
     InitMainWindow(app);
-    if (app.env.BuilderMode) SetPromptLabel(app);
-    if (!CreateWorkingDatabase(app.database, app.dialogs)) {
+    if (app.installation.env.BuilderMode) SetPromptLabel(app);
+    if (!CreateWorkingDatabase(app.installation.database, app.window.dialogs)) {
         app.CloseMainWindow();
         return StartupOutcome::Closed;
     }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "shell/directory.h"
-#include "shell/text_utils.h"
+#include "base/directory.h"
+#include "base/text_utils.h"
 
 namespace zrx::trust {
 

@@ -2,12 +2,12 @@
 
 #include "archive/upgrade_archive.h"
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 #include "trust/manifest.h"
 #include "trust/upgrade_check.h"
-#include "ui/dialogs.h"
+#include "base/dialogs.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {
@@ -15,7 +15,7 @@ namespace zrx {
 namespace {
 
 void Refuse(App& app, const std::string& text) {
-    app.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    app.window.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 }  // namespace
@@ -23,17 +23,17 @@ void Refuse(App& app, const std::string& text) {
 bool OpenUpgradeArchive(App& app, const std::string& path, std::string& folder) {
     std::string why;
     // What a killed program left unpacked goes first.
-    history::RemoveLeftScratchFolders(app.env);
-    app.upgradeScratch = history::ScratchFolder::Make(&app.env, why);
+    history::RemoveLeftScratchFolders(app.installation.env);
+    app.verification.scratch = history::ScratchFolder::Make(&app.installation.env, why);
     const archive::Unpacked unpacked =
-        !app.upgradeScratch || !app.upgradeScratch->Folder().MakeFolder("unpacked", why, 0700)
+        !app.verification.scratch || !app.verification.scratch->Folder().MakeFolder("unpacked", why, 0700)
             ? archive::Unpacked{false, {}, {}, why}
-            : archive::Unpack(path, JoinPath(app.upgradeScratch->Path(), "unpacked"), archive::Limits{},
+            : archive::Unpack(path, JoinPath(app.verification.scratch->Path(), "unpacked"), archive::Limits{},
                               [](std::string_view name) { return UnsafeNameReason(name); });
     if (!unpacked.ok) {
         Refuse(app, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + path + ": " + unpacked.why +
                         " " + GetLocalMessage("Nothing of it is used.", 20061));
-        app.upgradeScratch.reset();
+        app.verification.scratch.reset();
         return false;
     }
     folder = unpacked.folder;
@@ -41,17 +41,17 @@ bool OpenUpgradeArchive(App& app, const std::string& path, std::string& folder) 
 }
 
 bool OpenUpgrade(App& app) {
-    app.upgradeScratch.reset();
-    app.UpgradeDir = app.ListPath;
-    app.upgradeCheck = {};
-    std::string folder = app.ListPath;
+    app.verification.scratch.reset();
+    app.upgrade.UpgradeDir = app.upgrade.ListPath;
+    app.verification.check = {};
+    std::string folder = app.upgrade.ListPath;
     std::string why;
-    if (archive::IsArchiveName(app.ListPath) && IsRegularFile(app.ListPath) &&
-        !OpenUpgradeArchive(app, app.ListPath, folder))
+    if (archive::IsArchiveName(app.upgrade.ListPath) && IsRegularFile(app.upgrade.ListPath) &&
+        !OpenUpgradeArchive(app, app.upgrade.ListPath, folder))
         return false;
 
     std::vector<trust::TrustedKey> trusted;
-    if (!trust::TrustedKeys(&app.env, trusted, why)) {
+    if (!trust::TrustedKeys(&app.installation.env, trusted, why)) {
         Refuse(app, GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) + " " +
                         why);
         return false;
@@ -61,39 +61,39 @@ bool OpenUpgrade(App& app) {
     // was checked is never the one copied into the installation.
     std::string copy;
     if (IsRegularFile(ResolveNameInDir(folder, trust::kManifestName))) {
-        if (!app.upgradeScratch) {
-            history::RemoveLeftScratchFolders(app.env);
-            app.upgradeScratch = history::ScratchFolder::Make(&app.env, why);
+        if (!app.verification.scratch) {
+            history::RemoveLeftScratchFolders(app.installation.env);
+            app.verification.scratch = history::ScratchFolder::Make(&app.installation.env, why);
         }
-        if (!app.upgradeScratch || !app.upgradeScratch->Folder().MakeFolder("checked", why, 0700)) {
+        if (!app.verification.scratch || !app.verification.scratch->Folder().MakeFolder("checked", why, 0700)) {
             Refuse(app, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + why);
-            app.upgradeScratch.reset();
+            app.verification.scratch.reset();
             return false;
         }
-        copy = JoinPath(app.upgradeScratch->Path(), "checked");
+        copy = JoinPath(app.verification.scratch->Path(), "checked");
     }
-    app.upgradeCheck = trust::CheckUpgrade(folder, trusted, copy);
-    const trust::UpgradeCheck& check = app.upgradeCheck;
+    app.verification.check = trust::CheckUpgrade(folder, trusted, copy);
+    const trust::UpgradeCheck& check = app.verification.check;
     if (check.state == trust::UpgradeState::Tampered) {
         std::string text = GetLocalMessage("The upgrade is not as it was made; nothing is offered from it:", 20064) +
-                           " " + app.ListPath;
+                           " " + app.upgrade.ListPath;
         for (const std::string& problem : check.problems) text += "\r\n" + problem;
         Refuse(app, text);
-        app.upgradeScratch.reset();
+        app.verification.scratch.reset();
         return false;
     }
-    if (!trusted.empty() && check.state != trust::UpgradeState::Signed && !app.allowUnsigned) {
+    if (!trusted.empty() && check.state != trust::UpgradeState::Signed && !app.verification.allowUnsigned) {
         const std::string question =
             GetLocalMessage("This installation trusts only upgrades signed by its trusted keys, and this one is not:",
                             20065) +
-            " " + app.ListPath + " is " + check.Describe() + ". " +
+            " " + app.upgrade.ListPath + " is " + check.Describe() + ". " +
             GetLocalMessage("Load it anyway, for this time only?", 20066);
-        if (!AskYesNo(app.dialogs, question)) {
-            app.upgradeScratch.reset();
+        if (!AskYesNo(app.window.dialogs, question)) {
+            app.verification.scratch.reset();
             return false;
         }
     }
-    app.UpgradeDir = copy.empty() ? folder : copy;
+    app.upgrade.UpgradeDir = copy.empty() ? folder : copy;
     return true;
 }
 
@@ -104,7 +104,7 @@ std::string UpgradeStateText(App& app, const std::string& folderOrArchive) {
     if (!IsRegularFile(ResolveNameInDir(folderOrArchive, kListFileName))) return {};
     std::vector<trust::TrustedKey> trusted;
     std::string why;
-    if (!trust::TrustedKeys(&app.env, trusted, why))
+    if (!trust::TrustedKeys(&app.installation.env, trusted, why))
         return GetLocalMessage("The installation's trusted keys cannot be used:", 20068) + " " + why;
     const trust::UpgradeCheck check = trust::CheckUpgrade(folderOrArchive, trusted);
     std::string text = GetLocalMessage("This upgrade is", 20069) + " " + check.Describe();

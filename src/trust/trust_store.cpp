@@ -12,10 +12,10 @@
 
 #include "history/record_folder.h"
 #include "shell/app.h"
-#include "shell/directory.h"
-#include "shell/paths.h"
-#include "shell/text_file.h"
-#include "shell/text_utils.h"
+#include "base/directory.h"
+#include "base/paths.h"
+#include "base/text_file.h"
+#include "base/text_utils.h"
 
 namespace zrx::trust {
 

@@ -13,10 +13,10 @@
 #include <optional>
 #include <set>
 
-#include "shell/directory.h"
-#include "shell/paths.h"
-#include "shell/text_file.h"
-#include "shell/text_utils.h"
+#include "base/directory.h"
+#include "base/paths.h"
+#include "base/text_file.h"
+#include "base/text_utils.h"
 #include "trust/manifest.h"
 #include "upgrade_list/list_format.h"
 #include "upgrade_list/list_reader.h"

@@ -10,8 +10,8 @@
 #include <set>
 #include <sstream>
 
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 
 namespace zrx::ui {
 

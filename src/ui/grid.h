@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/text_keyed_set.h"
+#include "base/text_keyed_set.h"
 #include "ui/control.h"
 
 namespace zrx::ui {

@@ -1,6 +1,6 @@
 #include "ui/list_box.h"
 
-#include "shell/text_utils.h"
+#include "base/text_utils.h"
 
 namespace zrx::ui {
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/dialogs.h"
+#include "base/dialogs.h"
 
 namespace zrx::ui {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "shell/app.h"
-#include "shell/text_utils.h"
+#include "base/text_utils.h"
 
 namespace zrx {
 

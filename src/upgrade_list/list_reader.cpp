@@ -3,12 +3,12 @@
 #include <array>
 
 #include "shell/app.h"
-#include "shell/fields.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
-#include "shell/text_file.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/fields.h"
+#include "base/messages.h"
+#include "base/paths.h"
+#include "base/text_file.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {
@@ -182,23 +182,23 @@ std::string ListFailureText(const ListReadFailure& failure, const std::string& l
 }
 
 int ReadUpgradeList(App& app) {
-    app.lists.Reset();
-    const std::string listPath = JoinPath(app.ListPath, kListFileName);
+    app.upgrade.lists.Reset();
+    const std::string listPath = JoinPath(app.upgrade.ListPath, kListFileName);
     // The records go into a list of their own that replaces the loaded one only when the whole
     // file was read: the grid goes on showing the rows of the list loaded before. The header's
     // libraries and the readme lines read before a failure stay.
     ListContents contents;
-    const ListReadFailure failure = ReadListFile(app.UpgradeDir, contents);
-    if (contents.headerRead) app.UpgLibPath = contents.libraries;
-    app.ReadmeLines = std::move(contents.readme);
+    const ListReadFailure failure = ReadListFile(app.upgrade.UpgradeDir, contents);
+    if (contents.headerRead) app.upgrade.UpgLibPath = contents.libraries;
+    app.upgrade.ReadmeLines = std::move(contents.readme);
     switch (failure.kind) {
         case Failure::None:
-            app.loaded = std::move(contents.list);
+            app.upgrade.loaded = std::move(contents.list);
             return 0;
-        case Failure::WrongHeader: ShowErrorByCode(app.dialogs, 19, listPath); break;
-        case Failure::Unreadable: ShowErrorByCode(app.dialogs, 9, listPath); break;
+        case Failure::WrongHeader: ShowErrorByCode(app.window.dialogs, 19, listPath); break;
+        case Failure::Unreadable: ShowErrorByCode(app.window.dialogs, 9, listPath); break;
         default:
-            app.dialogs.ShowMessage({ListFailureText(failure, listPath), std::string(kAppTitle), ui::Icon::Warning,
+            app.window.dialogs.ShowMessage({ListFailureText(failure, listPath), std::string(kAppTitle), ui::Icon::Warning,
                                      ui::Buttons::Ok, false});
             break;
     }
@@ -206,10 +206,10 @@ int ReadUpgradeList(App& app) {
 }
 
 void AssignTargetDirs(App& app) {
-    LoadedList& list = app.loaded;
+    LoadedList& list = app.upgrade.loaded;
     auto& records = list.Records(kDataFileRecord);
     for (size_t i = 0; i < records.size(); ++i)
-        records[i].targetDir = list.Text(TargetDirForCode(records[i].destKind, app.env));
+        records[i].targetDir = list.Text(TargetDirForCode(records[i].destKind, app.installation.env));
 }
 
 }  // namespace zrx

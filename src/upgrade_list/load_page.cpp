@@ -4,11 +4,11 @@
 #include "builder/list_reload.h"
 #include "preview/change_column.h"
 #include "shell/app.h"
-#include "shell/paths.h"
-#include "shell/text_utils.h"
+#include "base/paths.h"
+#include "base/text_utils.h"
 #include "trust/open_upgrade.h"
-#include "shell/working_database.h"
-#include "ui/dialogs.h"
+#include "kernel/working_database.h"
+#include "base/dialogs.h"
 #include "upgrade_list/list_reader.h"
 #include "upgrade_list/selection_grid.h"
 
@@ -28,19 +28,19 @@ std::string ChosenUpgrade(const ui::MainForm& m) {
 }
 
 void ShowUpgradeState(App& app) {
-    if (app.env.BuilderMode) return;
-    app.main.P_UpgradeState.SetCaption(UpgradeStateText(app, ChosenUpgrade(app.main)));
+    if (app.installation.env.BuilderMode) return;
+    app.window.main.P_UpgradeState.SetCaption(UpgradeStateText(app, ChosenUpgrade(app.window.main)));
 }
 
 }  // namespace
 
 void F_lstdir_Change(App& app) {
-    app.main.F_lstfile.SetPath(app.main.F_lstdir.Path());
+    app.window.main.F_lstfile.SetPath(app.window.main.F_lstdir.Path());
     ShowUpgradeState(app);
 }
 
 void F_lstDrive_Change(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.F_lstdir.SetVisible(true);
     if (m.F_lstdir.SetPath(m.F_lstDrive.Drive())) {
         F_lstdir_Change(app);
@@ -50,39 +50,39 @@ void F_lstDrive_Change(App& app) {
 }
 
 void F_lstok_Click(App& app) {
-    ui::MainForm& m = app.main;
-    app.ListPath = TrimBlanks(m.F_lstdir.Path());
-    if (!app.ListPath.empty() && app.ListPath.back() == '/') app.ListPath.pop_back();
-    if (app.env.BuilderMode) {
+    ui::MainForm& m = app.window.main;
+    app.upgrade.ListPath = TrimBlanks(m.F_lstdir.Path());
+    if (!app.upgrade.ListPath.empty() && app.upgrade.ListPath.back() == '/') app.upgrade.ListPath.pop_back();
+    if (app.installation.env.BuilderMode) {
         // An archive is reloaded from the folder it unpacks to.
         const std::string chosen = ChosenUpgrade(m);
-        if (chosen != app.ListPath && !OpenUpgradeArchive(app, chosen, app.ListPath)) return;
+        if (chosen != app.upgrade.ListPath && !OpenUpgradeArchive(app, chosen, app.upgrade.ListPath)) return;
         ReloadUpgradeListIntoBuilder(app);
         return;
     }
-    app.ListPath = ChosenUpgrade(m);
+    app.upgrade.ListPath = ChosenUpgrade(m);
     if (!OpenUpgrade(app) || ReadUpgradeList(app) != 0) return;
-    app.dialogs.SetBusy(true);
+    app.window.dialogs.SetBusy(true);
     AssignTargetDirs(app);
     BuildGridRows(app);
     FillPreferenceGrid(app);
-    if (app.compareOnLoad) app.changeColumn.Refresh();
+    if (app.upgrade.compareOnLoad) app.changeColumn.Refresh();
     m.F_Format.SetVisible(false);
-    app.dialogs.SetBusy(false);
+    app.window.dialogs.SetBusy(false);
     ClearWorkingDatabase();
     m.F_lstfrm.SetVisible(false);
     m.F_Msg.SetVisible(true);
 }
 
 void ConnectLoadPage(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.F_lstok.onClick = [&app] { F_lstok_Click(app); };
     m.F_lstdir.onChange = [&app] { F_lstdir_Change(app); };
     m.F_lstDrive.onChange = [&app] { F_lstDrive_Change(app); };
     // An archive chosen in the file list is said to be one; a double click opens it.
     m.F_lstfile.onClick = [&app] { ShowUpgradeState(app); };
     m.F_lstfile.onDoubleClick = [&app] {
-        if (ChosenUpgrade(app.main) != TrimBlanks(app.main.F_lstdir.Path())) F_lstok_Click(app);
+        if (ChosenUpgrade(app.window.main) != TrimBlanks(app.window.main.F_lstdir.Path())) F_lstok_Click(app);
     };
 }
 

@@ -5,8 +5,8 @@
 
 #include "apply/targets.h"
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/text_utils.h"
+#include "base/messages.h"
+#include "base/text_utils.h"
 
 namespace zrx {
 

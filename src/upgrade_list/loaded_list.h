@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/text_keyed_set.h"
+#include "base/text_keyed_set.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {

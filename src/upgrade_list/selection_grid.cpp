@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 
@@ -15,10 +15,10 @@ constexpr int kUpdateColumn = 3;
 
 }  // namespace
 
-void BuildGridRows(App& app) { app.GridRows.Build(app.loaded, app.env); }
+void BuildGridRows(App& app) { app.upgrade.GridRows.Build(app.upgrade.loaded, app.installation.env); }
 
 void FillPreferenceGrid(App& app) {
-    ui::Grid& grid = app.main.F_Preferen;
+    ui::Grid& grid = app.window.main.F_Preferen;
     ui::Control::UpdateBlock block(grid);
     grid.SetRows(2);
     grid.SetCols(5);
@@ -33,13 +33,13 @@ void FillPreferenceGrid(App& app) {
                    {GetLocalMessage("Update", 4428), " Update"},
                    {"Filetype", "XXXXXXXXXXXXXX"}};
     for (int c = 0; c < 5; ++c) {
-        grid.SetColWidth(c, app.dialogs.TextWidth(columns[c].sample, app.uiFont));
+        grid.SetColWidth(c, app.window.dialogs.TextWidth(columns[c].sample, app.window.uiFont));
         grid.SetTextMatrix(0, c, columns[c].header);
     }
     // One row per loaded element, offered or not: the elements skipped end the grid in empty rows.
     // A kind counts its last index, and one more when its first element has a name: a first
     // record without a name (as the empty placeholder has none) adds no row.
-    const LoadedList& l = app.loaded;
+    const LoadedList& l = app.upgrade.loaded;
     auto loaded = [&l](int kind) {
         const size_t count = l.Count(kind);
         return count == 0 ? 0 : static_cast<int>(count - 1) + (l.Records(kind)[0].nameLength != 0 ? 1 : 0);
@@ -47,7 +47,7 @@ void FillPreferenceGrid(App& app) {
     grid.SetRows(1 + loaded(kPartRecord) + loaded(kSymbolRecord) + loaded(kPackageRecord) + loaded(kDataFileRecord) +
                  loaded(kSparamRecord) + loaded(kMparamRecord));
     // The rows' texts are the loaded list's; the grid works them out when they are shown.
-    const GridRowTable& rows = app.GridRows;
+    const GridRowTable& rows = app.upgrade.GridRows;
     const int offered = static_cast<int>(rows.size()) - 1;
     grid.SetComputedColumn(0, 1, offered, [&rows](size_t i) { return std::string(rows[i].Name); });
     grid.SetComputedColumn(1, 1, offered, [&rows](size_t i) { return std::string(rows[i].TargetLib); });
@@ -58,7 +58,7 @@ void FillPreferenceGrid(App& app) {
 }
 
 void ToggleUpdateCells(App& app) {
-    ui::Grid& grid = app.main.F_Preferen;
+    ui::Grid& grid = app.window.main.F_Preferen;
     const int remembered = grid.Col();
     if (remembered == kUpdateColumn) {
         const int first = std::min(grid.Row(), grid.RowSel());
@@ -73,21 +73,21 @@ void ToggleUpdateCells(App& app) {
 }
 
 void F_OverPrompt_Click(App& app, int index) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     if (index == 0) {
-        app.AskOverwrite = m.F_OverPrompt(0).Value();
-        app.OverwriteAll = false;
+        app.run.AskOverwrite = m.F_OverPrompt(0).Value();
+        app.run.OverwriteAll = false;
     } else if (index == 1) {
-        app.OverwriteAll = m.F_OverPrompt(1).Value();
-        app.AskOverwrite = false;
+        app.run.OverwriteAll = m.F_OverPrompt(1).Value();
+        app.run.AskOverwrite = false;
     }
 }
 
 void CollectGridSelection(App& app) {
-    UpgradeLists& lists = app.lists;
+    UpgradeLists& lists = app.upgrade.lists;
     lists.Reset();
-    const ui::Grid& grid = app.main.F_Preferen;
-    const GridRowTable& rows = app.GridRows;
+    const ui::Grid& grid = app.window.main.F_Preferen;
+    const GridRowTable& rows = app.upgrade.GridRows;
     for (size_t i = 0; i + 1 < rows.size(); ++i) {
         const GridRow row = rows[i];
         const int32_t update = grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn) == "YES" ? 1 : 0;
@@ -131,7 +131,7 @@ void CollectGridSelection(App& app) {
 }
 
 void ConnectSelectionGrid(App& app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.F_Preferen.onMouseUp = [&app] { ToggleUpdateCells(app); };
     m.F_OverPrompt(0).onClick = [&app] { F_OverPrompt_Click(app, 0); };
     m.F_OverPrompt(1).onClick = [&app] { F_OverPrompt_Click(app, 1); };

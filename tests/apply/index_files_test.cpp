@@ -162,12 +162,12 @@ TEST_F(IndexRunTest, SubcircuitsAndCopiedModelsGetTheirLines) {
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/Subcir.idx"),
               "X|LM7805|library|5V regulator|REGS| Regulator\r\nX|LM2596|library|Step-down regulator|REGS| Regulator\r\n");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"), "D||DIODES|D1|d\r\nD||DIODES|D2|fast\r\nQ||BIP|Q1|q\r\n");
-    EXPECT_EQ(app.main.F_Status.Caption(), "Done");
+    EXPECT_EQ(app.window.main.F_Status.Caption(), "Done");
 
     // The same upgrade again leaves both index files byte for byte.
     const std::string subcir = test::ReadFile(m_suite / "ZSM_SBK/Subcir.idx");
     const std::string modpar = test::ReadFile(m_suite / "ZSM_MOD/modpar.idx");
-    app.main.F_Update.Click();
+    app.window.main.F_Update.Click();
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/Subcir.idx"), subcir);
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"), modpar);
 }

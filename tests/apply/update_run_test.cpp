@@ -57,9 +57,9 @@ TEST_F(UpdateRunTest, DefaultOptionsCopyEverythingAndOverwriteSilently) {
     EXPECT_EQ(LibraryNames(m_suite / "LIB/Std.PACKAGE"), std::vector<std::string>{"DIP8"});
     EXPECT_EQ(LibraryNames(m_suite / "LIB/Mixed.MPARAM"), std::vector<std::string>{"ADC"});
     EXPECT_EQ(LibraryNames(m_suite / "ZSM_MOD/Bip.SML"), (std::vector<std::string>{"NOTEXT", "Q1"}));
-    EXPECT_EQ(app.main.F_Status.Caption(), "Done");
-    EXPECT_TRUE(app.main.F_Update.Enabled());
-    EXPECT_TRUE(app.main.F_Exit(0).Enabled());
+    EXPECT_EQ(app.window.main.F_Status.Caption(), "Done");
+    EXPECT_TRUE(app.window.main.F_Update.Enabled());
+    EXPECT_TRUE(app.window.main.F_Exit(0).Enabled());
     EXPECT_FALSE(app.ended);
     // The window was told how far the run had come: element i of the 8 selected, then the end.
     std::vector<std::pair<size_t, size_t>> progress;
@@ -79,7 +79,7 @@ TEST_F(UpdateRunTest, ModelTextsComeFromTheSavedModel) {
     test::WriteFile(m_suite / "ZSM_MOD/modpar.idx", "");  // an index is added to, never made
     App& app = Open();
     Update(app);
-    const ElementItem& q1 = app.lists.SpiceModelItems[0];
+    const ElementItem& q1 = app.upgrade.lists.SpiceModelItems[0];
     EXPECT_EQ(q1.Texts().ModelText1, "NPN");
     EXPECT_EQ(q1.Texts().ModelText2, "bipolar");
     EXPECT_EQ(q1.Texts().ModelText3, "general purpose");
@@ -90,7 +90,7 @@ TEST_F(UpdateRunTest, ModelTextsComeFromTheSavedModel) {
 
 TEST_F(UpdateRunTest, AskingAsksOnlyForPresentElementsAndNoLeavesThemWithoutAMessage) {
     App& app = Open();
-    app.main.F_OverPrompt(0).Click();
+    app.window.main.F_OverPrompt(0).Click();
     m_dialogs.QueueAnswer(ui::Answer::Yes);  // the confirmation
     m_dialogs.QueueAnswer(ui::Answer::No);   // 7400 is present
     Update(app);
@@ -107,7 +107,7 @@ TEST_F(UpdateRunTest, AskingAsksForSymbolsAndPackagesInTheirOwnLibraries) {
     MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false, {SymbolJson("NAND", 1, {{6, "old"}})});
     MakeLibrary(m_suite / "LIB/Std.PACKAGE", false, {SymbolJson("DIP8", 2, {{6, "old"}})});
     App& app = Open();
-    app.main.F_OverPrompt(0).Click();
+    app.window.main.F_OverPrompt(0).Click();
     m_dialogs.SetDefaultYesNo(ui::Answer::No);
     m_dialogs.QueueAnswer(ui::Answer::Yes);  // the confirmation; every question after it: No
     Update(app);
@@ -159,15 +159,15 @@ TEST_F(UpdateRunTest, NoToTheConfirmationChangesNothing) {
     Update(app);
     EXPECT_TRUE(m_summaryRows.empty());
     EXPECT_EQ(test::Fingerprint(m_suite / "LIB/Logic.PART"), before);
-    EXPECT_TRUE(app.main.F_Update.Enabled());
+    EXPECT_TRUE(app.window.main.F_Update.Enabled());
     EXPECT_FALSE(std::filesystem::exists(m_suite / ".zrxlibug.lock"));  // asked before the lock was taken
 }
 
 TEST_F(UpdateRunTest, RowsLeftAtNoAreNotCopiedButStillCounted) {
     App& app = Open();
-    app.main.F_Cancel.Click();
-    app.main.F_Preferen.UserSelect(1, 3, 8, 3);  // every row to NO
-    app.main.F_Proceed.Click();
+    app.window.main.F_Cancel.Click();
+    app.window.main.F_Preferen.UserSelect(1, 3, 8, 3);  // every row to NO
+    app.window.main.F_Proceed.Click();
     Update(app);
     ASSERT_EQ(m_summaryRows.size(), 9u);  // the header and one empty row per element
     for (size_t r = 1; r < m_summaryRows.size(); ++r) EXPECT_EQ(m_summaryRows[r], std::vector<std::string>(5));
@@ -178,12 +178,12 @@ TEST_F(UpdateRunTest, ASecondRunStartsFromFreshFlagsAndFinishEndsTheProgram) {
     App& app = Open();
     Update(app);
     EXPECT_EQ(StatusOf("7404"), "Copied");
-    app.main.F_Cancel.Click();
-    app.main.F_Preferen.UserSelect(2, 3, 2, 3);  // 7404 to NO
-    app.main.F_Proceed.Click();
+    app.window.main.F_Cancel.Click();
+    app.window.main.F_Preferen.UserSelect(2, 3, 2, 3);  // 7404 to NO
+    app.window.main.F_Proceed.Click();
     Update(app, true);
     EXPECT_EQ(StatusOf("7404"), "<no row>");
-    EXPECT_EQ(app.lists.PartItems[1].Copied, 0);
+    EXPECT_EQ(app.upgrade.lists.PartItems[1].Copied, 0);
     EXPECT_EQ(StatusOf("7400"), "Copied");
     EXPECT_TRUE(app.ended);
 }
@@ -234,13 +234,13 @@ TEST_F(UpdateRunTest, ALostSaveUnmarksOnlyItsOwnElement) {
     WriteList({"1,0,1,7400,Logic.PART", "2,0,1,7400,Logic.SYMBOL,A_Upg.SYMBOL"});
     App& app = Open();
     Update(app);
-    ASSERT_EQ(app.lists.PartItems[0].Copied, 1);
-    ASSERT_EQ(app.lists.SymbolItems[0].Copied, 1);
+    ASSERT_EQ(app.upgrade.lists.PartItems[0].Copied, 1);
+    ASSERT_EQ(app.upgrade.lists.SymbolItems[0].Copied, 1);
     char* real = ::realpath((m_suite / "LIB/Logic.PART").c_str(), nullptr);
     MarkLostSaves(app, {{real, "7400"}});
     std::free(real);
-    EXPECT_EQ(app.lists.PartItems[0].Copied, 0);
-    EXPECT_EQ(app.lists.SymbolItems[0].Copied, 1);
+    EXPECT_EQ(app.upgrade.lists.PartItems[0].Copied, 0);
+    EXPECT_EQ(app.upgrade.lists.SymbolItems[0].Copied, 1);
     EXPECT_EQ(BoxTexts().back(),
               "These elements could not be written to their libraries after all (is the disk full?): 7400. The "
               "summary shows them as not copied.");
@@ -323,7 +323,7 @@ TEST_F(ModelTargetTest, TheOverwriteQuestionLooksInTheModelsOwnLibrary) {
     MakeLibrary(m_suite / "ZSM_MOD/Diodes.SML", false, {test::ModelJson("D1N914", "D,old", "old")});
     WriteList({"5,0,5,D1N5822,Diodes.SML", "5,0,5,NOTEXT,Odd.SML", "5,0,5,D1N914,Diodes.SML"});
     App& app = Open();
-    app.main.F_OverPrompt(0).Click();
+    app.window.main.F_OverPrompt(0).Click();
     m_dialogs.QueueAnswer(ui::Answer::Yes);  // the confirmation
     m_dialogs.QueueAnswer(ui::Answer::No);   // D1N914 is in Diodes.SML
     Update(app);

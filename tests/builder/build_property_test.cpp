@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "apply/targets.h"
-#include "shell/paths.h"
+#include "base/paths.h"
 #include "support/upgrade_fixture.h"
 #include "upgrade_list/list_format.h"
 
@@ -57,8 +57,8 @@ protected:
     }
     App& A() { return *m_app; }
     void Choose(int kind, const std::string& library, const std::string& name) {
-        const ui::MainForm::LibraryFrame f = A().main.LibraryFrameOf(kind);
-        A().main.M_Fileitems(kind).Click();
+        const ui::MainForm::LibraryFrame f = A().window.main.LibraryFrameOf(kind);
+        A().window.main.M_Fileitems(kind).Click();
         f.libraries->Refresh();
         for (int i = 0; i < f.libraries->ListCount(); ++i)
             if (f.libraries->List(i) == library) f.libraries->UserSelect({i}, i);
@@ -72,7 +72,7 @@ protected:
     }
     // One drawn choice of any kind.
     void DrawChoice() {
-        ui::MainForm& m = A().main;
+        ui::MainForm& m = A().window.main;
         const std::string name = *rc::gen::elementOf(std::vector<std::string>(std::begin(kNames), std::end(kNames)));
         switch (*rc::gen::inRange(0, 9)) {
             case 0: Choose(0, OneOf({"Logic.PART", "x,y.PART"}), name); break;
@@ -114,14 +114,14 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosenOrIsNa
     Start(true);
     const int choices = *rc::gen::inRange(1, 8);
     for (int i = 0; i < choices; ++i) DrawChoice();
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     m.M_Build.Click();
     m.F_Dir.SetPath(m_dest.Path());
     m.F_Dir.onChange();
     const bool listOnly = *rc::gen::arbitrary<bool>();
     (listOnly ? m.F_Clstfile(0) : m.F_Clstfile(1)).Click();
     m.F_Create.Click();
-    const BuildReport report = A().lastBuild;
+    const BuildReport report = A().builder.lastBuild;
     RC_ASSERT(report.listWritten);
     std::string named;
     for (const std::string& difference : report.differences) named += difference + "\n";
@@ -134,7 +134,7 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosenOrIsNa
         int32_t code = 0;  // a file's target code
     };
     std::vector<Entry> expected;
-    const BuilderTables t = A().builder;
+    const BuilderTables t = A().builder.tables;
     const std::pair<int, std::pair<const std::vector<UpgElement>*, const std::vector<SourceLib>*>> elements[] = {
         {1, {&t.UpgParts, &t.PartSources}},     {2, {&t.UpgSymbols, &t.SymbolSources}},
         {3, {&t.UpgPackages, &t.PackageSources}}, {5, {&t.UpgSparams, &t.SparamSources}},
@@ -159,11 +159,11 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosenOrIsNa
     m_app.reset();
     App& loader = NewApp("\"" + m_suite.Dir() + "\"");
     RC_ASSERT(Form_Load(loader) == StartupOutcome::Ready);
-    loader.main.F_lstdir.SetPath(m_dest.Path());
-    loader.main.F_lstok.Click();
+    loader.window.main.F_lstdir.SetPath(m_dest.Path());
+    loader.window.main.F_lstok.Click();
     std::vector<Entry> offered;
-    for (size_t i = 0; i + 1 < loader.GridRows.size(); ++i) {
-        const GridRow row = loader.GridRows[i];
+    for (size_t i = 0; i + 1 < loader.upgrade.GridRows.size(); ++i) {
+        const GridRow row = loader.upgrade.GridRows[i];
         offered.push_back({row.Kind, std::string(row.Name), std::string(row.TargetLib), std::string(row.FileType), {}});
     }
     // The grid offers the kinds in its own order: files last.
@@ -176,11 +176,11 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosenOrIsNa
         bool whole = row < offered.size() && offered[row].kind == e.kind && offered[row].name == e.name;
         if (whole && e.kind != 4) whole = offered[row].targetLib == e.targetLib;
         if (whole && e.kind == 4)
-            whole = offered[row].targetLib == (e.code == 9 ? e.targetLib : TargetDirForCode(e.code, loader.env));
+            whole = offered[row].targetLib == (e.code == 9 ? e.targetLib : TargetDirForCode(e.code, loader.installation.env));
         if (whole && e.kind == 4 && !e.fileType.empty()) whole = offered[row].fileType == e.fileType;
         if (whole && !listOnly && e.kind != 4) {
             std::string error;
-            const std::string& upgrade = UpgradeLibraryOf(loader.UpgLibPath, e.kind, loader.GridRows[row].UpgSymbolLib);
+            const std::string& upgrade = UpgradeLibraryOf(loader.upgrade.UpgLibPath, e.kind, loader.upgrade.GridRows[row].UpgSymbolLib);
             const auto built = ExportElement(upgrade, e.name, error);
             whole = built && built == ExportElement(e.source, e.name, error);
         }

@@ -19,30 +19,30 @@ protected:
         MakeLibrary(m_suite / "LIB/Analog.PART", true, {PartJson("LM741"), PartJson("7400")});
         MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false, {SymbolJson("NAND", 1, {}), SymbolJson("NOR", 1, {})});
         App& app = Start(true);
-        app.main.F_EDLlist.Refresh();
-        app.main.F_ESLlist.Refresh();
+        app.window.main.F_EDLlist.Refresh();
+        app.window.main.F_ESLlist.Refresh();
     }
     App& A() { return *m_app; }
     void ChooseLibrary(int kind, const std::string& file) {
-        ui::FileList& list = *A().main.LibraryFrameOf(kind).libraries;
+        ui::FileList& list = *A().window.main.LibraryFrameOf(kind).libraries;
         for (int i = 0; i < list.ListCount(); ++i)
             if (list.List(i) == file) return list.UserSelect({i}, i);
         FAIL() << file;
     }
     void SelectElements(int kind, const std::vector<std::string>& names) {
-        ui::ListBox& list = *A().main.LibraryFrameOf(kind).elements;
+        ui::ListBox& list = *A().window.main.LibraryFrameOf(kind).elements;
         for (int i = 0; i < list.ListCount(); ++i)
             list.SetSelected(i, std::find(names.begin(), names.end(), list.List(i)) != names.end());
     }
     void Move(int kind, const std::string& file, const std::vector<std::string>& names) {
         ChooseLibrary(kind, file);
         SelectElements(kind, names);
-        A().main.LibraryFrameOf(kind).move->Click();
+        A().window.main.LibraryFrameOf(kind).move->Click();
     }
     void Remove(int kind, int line) {
-        ui::ListBox& chosen = *A().main.LibraryFrameOf(kind).chosen;
+        ui::ListBox& chosen = *A().window.main.LibraryFrameOf(kind).chosen;
         chosen.UserSelect({line}, line);
-        A().main.LibraryFrameOf(kind).remove->Click();
+        A().window.main.LibraryFrameOf(kind).remove->Click();
     }
     // Entry i of the chosen table belongs to line i of the chosen list, with one spare element.
     void ExpectInStep(int kind) {
@@ -59,12 +59,12 @@ protected:
 
 TEST_F(ElementListsTest, ALibraryListsItsElementsInTheKernelsOrder) {
     ChooseLibrary(kParts, "Logic.PART");
-    EXPECT_EQ(A().main.F_Devitem.Items(), (std::vector<std::string>{"7400", "7404", "7408"}));
+    EXPECT_EQ(A().window.main.F_Devitem.Items(), (std::vector<std::string>{"7400", "7404", "7408"}));
     // A library that cannot be opened clears the list without a message.
     test::WriteFile(m_suite / "LIB/Broken.PART", "no library");
-    A().main.F_EDLlist.Refresh();
+    A().window.main.F_EDLlist.Refresh();
     ChooseLibrary(kParts, "Broken.PART");
-    EXPECT_TRUE(A().main.F_Devitem.Items().empty());
+    EXPECT_TRUE(A().window.main.F_Devitem.Items().empty());
     EXPECT_TRUE(m_dialogs.Boxes().empty());
 }
 
@@ -72,8 +72,8 @@ TEST_F(ElementListsTest, PartsAreChosenOnceWithoutRegardToCaseAndKeepTheirFirstS
     Move(kParts, "Logic.PART", {"7400", "7404"});
     Move(kParts, "Logic.PART", {"7400"});
     Move(kParts, "Analog.PART", {"7400", "LM741"});
-    EXPECT_EQ(A().main.F_Devlist.Items(), (std::vector<std::string>{"7400", "7404", "LM741"}));
-    const BuilderTables& t = A().builder;
+    EXPECT_EQ(A().window.main.F_Devlist.Items(), (std::vector<std::string>{"7400", "7404", "LM741"}));
+    const BuilderTables& t = A().builder.tables;
     EXPECT_EQ(t.PartSources[0].FileName, "Logic.PART");
     EXPECT_EQ(t.PartSources[0].Dir, m_suite / "LIB");
     EXPECT_EQ(t.PartSources[0].RefCount, 2);
@@ -86,9 +86,9 @@ TEST_F(ElementListsTest, PartsAreChosenOnceWithoutRegardToCaseAndKeepTheirFirstS
 TEST_F(ElementListsTest, ASymbolCanBeChosenTwice) {
     Move(kSymbols, "Logic.SYMBOL", {"NAND"});
     Move(kSymbols, "Logic.SYMBOL", {"NAND"});
-    EXPECT_EQ(A().main.F_Slist.Items(), (std::vector<std::string>{"NAND", "NAND"}));
-    EXPECT_EQ(A().builder.SymbolSources[0].RefCount, 2);
-    EXPECT_EQ(A().builder.UpgSymbols[1].SourceIndex, 0);
+    EXPECT_EQ(A().window.main.F_Slist.Items(), (std::vector<std::string>{"NAND", "NAND"}));
+    EXPECT_EQ(A().builder.tables.SymbolSources[0].RefCount, 2);
+    EXPECT_EQ(A().builder.tables.UpgSymbols[1].SourceIndex, 0);
     ExpectInStep(kSymbols);
 }
 
@@ -98,41 +98,41 @@ TEST_F(ElementListsTest, AFreedSourceEntryIsReusedByTheNextLibrary) {
     ExpectInStep(kParts);
     Remove(kParts, 0);
     ExpectInStep(kParts);
-    EXPECT_EQ(A().builder.PartSources.size(), 2u);
-    EXPECT_EQ(A().builder.PartSources[0].RefCount, 0);
+    EXPECT_EQ(A().builder.tables.PartSources.size(), 2u);
+    EXPECT_EQ(A().builder.tables.PartSources[0].RefCount, 0);
     Move(kParts, "Analog.PART", {"LM741"});
-    EXPECT_EQ(A().builder.PartSources.size(), 2u);  // reused, not grown
-    EXPECT_EQ(A().builder.PartSources[0].FileName, "Analog.PART");
+    EXPECT_EQ(A().builder.tables.PartSources.size(), 2u);  // reused, not grown
+    EXPECT_EQ(A().builder.tables.PartSources[0].FileName, "Analog.PART");
     ExpectInStep(kParts);
     // Removing with nothing selected does nothing.
-    A().main.F_Devlist.SetListIndex(-1);
-    A().main.F_Remitem.Click();
-    EXPECT_EQ(A().main.F_Devlist.ListCount(), 1);
+    A().window.main.F_Devlist.SetListIndex(-1);
+    A().window.main.F_Remitem.Click();
+    EXPECT_EQ(A().window.main.F_Devlist.ListCount(), 1);
 }
 
 TEST_F(ElementListsTest, AtMost8000SelectedNamesAreMoved) {
     std::vector<std::string> many;
     for (int i = 0; i < 8100; ++i) many.push_back(PartJson("P" + std::to_string(10000 + i)));
     MakeLibrary(m_suite / "LIB/Big.PART", true, many);
-    A().main.F_EDLlist.Refresh();
+    A().window.main.F_EDLlist.Refresh();
     ChooseLibrary(kParts, "Big.PART");
-    ui::ListBox& elements = A().main.F_Devitem;
+    ui::ListBox& elements = A().window.main.F_Devitem;
     ASSERT_EQ(elements.ListCount(), 8100);
     for (int i = 0; i < elements.ListCount(); ++i) elements.SetSelected(i, true);
-    A().main.F_Move.Click();
-    EXPECT_EQ(A().main.F_Devlist.ListCount(), 8000);
-    EXPECT_EQ(A().main.F_Devlist.List(7999), "P17999");
+    A().window.main.F_Move.Click();
+    EXPECT_EQ(A().window.main.F_Devlist.ListCount(), 8000);
+    EXPECT_EQ(A().window.main.F_Devlist.List(7999), "P17999");
     ExpectInStep(kParts);
 }
 
 TEST_F(ElementListsTest, RemoveListEntryShiftsTheEntriesDown) {
     Move(kParts, "Logic.PART", {"7400", "7404", "7408"});
     RemoveListEntry(A(), kRemoveParts, 0, 0);  // a count of 0: nothing
-    EXPECT_EQ(A().builder.UpgParts.size(), 4u);
+    EXPECT_EQ(A().builder.tables.UpgParts.size(), 4u);
     RemoveListEntry(A(), kRemoveParts, 3, 1);
-    ASSERT_EQ(A().builder.UpgParts.size(), 3u);
-    EXPECT_EQ(A().builder.UpgParts[1].Name, "7408");
-    EXPECT_EQ(A().builder.UpgParts[2].Name, "");
+    ASSERT_EQ(A().builder.tables.UpgParts.size(), 3u);
+    EXPECT_EQ(A().builder.tables.UpgParts[1].Name, "7408");
+    EXPECT_EQ(A().builder.tables.UpgParts[2].Name, "");
 }
 
 }  // namespace

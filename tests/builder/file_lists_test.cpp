@@ -25,22 +25,22 @@ protected:
 };
 
 TEST_F(FileListsTest, TheSameFileIsChosenOnceWithoutRegardToCase) {
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     m.F_Thermdat.Refresh();
     SelectAll(m.F_Thermdat);
     m.F_Datmove.Click();
     m.F_Datmove.Click();
     EXPECT_EQ(m.F_Datlist.Items(), std::vector<std::string>{"A.dat"});
-    ASSERT_EQ(A().builder.UpgDatFiles.size(), 2u);
-    EXPECT_EQ(A().builder.UpgDatFiles[0].KindCode, 2);
+    ASSERT_EQ(A().builder.tables.UpgDatFiles.size(), 2u);
+    EXPECT_EQ(A().builder.tables.UpgDatFiles[0].KindCode, 2);
     m.F_Datlist.UserSelect({0}, 0);
     m.F_Remdat.Click();
     EXPECT_TRUE(m.F_Datlist.Items().empty());
-    EXPECT_EQ(A().builder.UpgDatFiles.size(), 1u);
+    EXPECT_EQ(A().builder.tables.UpgDatFiles.size(), 1u);
 }
 
 TEST_F(FileListsTest, SubcircuitsRecordTheirFolderAndOneNameIsTakenOnce) {
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     m.M_Fileitems(5).Click();
     m.F_sbcdir.UserOpen(m.F_sbcdir.ListCount() - 2);  // OPAMPS (then OTHER)
     ASSERT_EQ(m.F_sbcdir.Path(), m_suite / "ZSM_SBK/OPAMPS");
@@ -51,7 +51,7 @@ TEST_F(FileListsTest, SubcircuitsRecordTheirFolderAndOneNameIsTakenOnce) {
     SelectAll(m.F_SBCItem);
     m.F_Sbcmove.Click();
     EXPECT_EQ(m.F_SBCList.Items(), std::vector<std::string>{"op.sbc"});
-    const UpgSbcFile& f = A().builder.UpgSbcFiles[0];
+    const UpgSbcFile& f = A().builder.tables.UpgSbcFiles[0];
     EXPECT_EQ(f.SubDir, "OPAMPS");
     EXPECT_EQ(f.SourceDir, m_suite / "ZSM_SBK/OPAMPS");
     EXPECT_EQ(f.KindCode, 9);
@@ -66,7 +66,7 @@ TEST_F(FileListsTest, SubcircuitsRecordTheirFolderAndOneNameIsTakenOnce) {
 }
 
 TEST_F(FileListsTest, MiscellaneousFilesShowTargetNameAndDescription) {
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     m.F_MiscDir.SetPath(m_suite / "SYS");
     m.F_MiscDir.onChange();
     EXPECT_EQ(m.F_Filedesc.Text(), "Zarnix32 System Files");
@@ -78,7 +78,7 @@ TEST_F(FileListsTest, MiscellaneousFilesShowTargetNameAndDescription) {
     m.F_Syspath.UserSelect(4);
     m.F_MiscMove.Click();
     EXPECT_EQ(m.F_Mlist.Items(), (std::vector<std::string>{"\\Lib\\x.ext, Misc File", "\\ZSm_mod\\x.ext, "}));
-    const auto& t = A().builder.UpgMiscFiles;
+    const auto& t = A().builder.tables.UpgMiscFiles;
     ASSERT_EQ(t.size(), 3u);
     EXPECT_EQ(t[0].TargetCode, 1);
     EXPECT_EQ(t[0].SourceDir, m_suite / "SYS");
@@ -94,7 +94,7 @@ TEST_F(FileListsTest, MiscellaneousFilesShowTargetNameAndDescription) {
 }
 
 TEST_F(FileListsTest, DefaultDescriptionsFollowTheDirectory) {
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     m.F_MiscDir.SetPath(m_suite / "JOB");
     m.F_MiscDir.onChange();
     EXPECT_EQ(m.F_Filedesc.Text(), "Zarnix32 Job Files");
@@ -107,30 +107,30 @@ TEST_F(FileListsTest, DefaultDescriptionsFollowTheDirectory) {
 }
 
 TEST_F(FileListsTest, TheDestinationGivesSevenPathsWithOneSeparator) {
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     test::TempDir dest;
     m.F_Dir.SetPath(dest.Path());
     m.F_Dir.onChange();
     EXPECT_EQ(m.F_Destdpath.Caption(), dest / "Upgrade.PART");
     EXPECT_EQ(m.F_Destfmtpath.Caption(), dest / "Upgrade.lst");
     EXPECT_EQ(m.F_DestI_spath.Caption(), dest / "I_Upg.SYMBOL");
-    A().destinationFolder = dest.Path() + "/";
+    A().builder.destinationFolder = dest.Path() + "/";
     SetDestinationPaths(A());
     EXPECT_EQ(m.F_Destmplpath.Caption(), dest / "Upgrade.MPARAM");
-    A().destinationFolder = "/";
+    A().builder.destinationFolder = "/";
     SetDestinationPaths(A());
     EXPECT_EQ(m.F_Destspath.Caption(), "/A_Upg.SYMBOL");
     m.F_Drive.UserChoose(0);
-    EXPECT_EQ(A().destinationFolder, "/");
+    EXPECT_EQ(A().builder.destinationFolder, "/");
 }
 
 TEST_F(FileListsTest, BuildFilesAreCopiedIntoTheDestination) {
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     test::TempDir dest;
     m.F_Thermdat.Refresh();
     SelectAll(m.F_Thermdat);
     m.F_Datmove.Click();
-    A().destinationFolder = dest.Path() + "/";
+    A().builder.destinationFolder = dest.Path() + "/";
     SetDestinationPaths(A());
     CopyBuildFiles(A());
     EXPECT_EQ(test::ReadFile(dest / "A.dat"), "A");

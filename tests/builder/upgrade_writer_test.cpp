@@ -40,7 +40,7 @@ protected:
         return names;
     }
     void Choose(int kind, const std::string& library, const std::string& name) {
-        const ui::MainForm::LibraryFrame f = A().main.LibraryFrameOf(kind);
+        const ui::MainForm::LibraryFrame f = A().window.main.LibraryFrameOf(kind);
         f.libraries->Refresh();
         for (int i = 0; i < f.libraries->ListCount(); ++i)
             if (f.libraries->List(i) == library) f.libraries->UserSelect({i}, i);
@@ -53,7 +53,7 @@ protected:
         move.Click();
     }
     void ChooseEverything() {
-        ui::MainForm& m = A().main;
+        ui::MainForm& m = A().window.main;
         Choose(0, "Logic.PART", "7400");
         Choose(0, "Analog.PART", "LM741");
         Choose(1, "i_x.SYMBOL", "OPAMP");
@@ -77,8 +77,8 @@ protected:
         m.F_Miscitem.SetListIndex(-1);
     }
     void Destination() {
-        A().main.F_Dir.SetPath(m_dest.Path());
-        A().main.F_Dir.onChange();
+        A().window.main.F_Dir.SetPath(m_dest.Path());
+        A().window.main.F_Dir.onChange();
     }
     std::string List() { return test::ReadFile(m_dest / "Upgrade.lst"); }
     // A second program that loads the built list, as a user of the upgrade would.
@@ -87,7 +87,7 @@ protected:
         loader->commandLine = "\"" + m_suite.Dir() + "\"";
         ConnectHandlers(*loader);
         EXPECT_EQ(Form_Load(*loader), StartupOutcome::Ready);
-        loader->main.F_lstdir.SetPath(m_dest.Path());
+        loader->window.main.F_lstdir.SetPath(m_dest.Path());
         F_lstok_Click(*loader);
         return loader;
     }
@@ -110,7 +110,7 @@ constexpr const char* kReadme =
 TEST_F(UpgradeWriterTest, TheListHoldsEveryRecordInItsOrder) {
     ChooseEverything();
     Destination();
-    A().main.F_Create.Click();
+    A().window.main.F_Create.Click();
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Upgrade file(s) created"});
     EXPECT_EQ(List(), std::string("0,Upgrade.PART,A_Upg.SYMBOL,I_Upg.SYMBOL,Upgrade.PACKAGE,Upgrade.SPARAM,Upgrade.MPARAM\r\n"
                                   "1,0,1,7400,Logic.PART\r\n1,0,1,LM741,Analog.PART\r\n"
@@ -128,13 +128,13 @@ TEST_F(UpgradeWriterTest, TheListHoldsEveryRecordInItsOrder) {
     for (const char* file : {"h.TAL", "b.DAT", "p.SPC", "op.sbc", "notes.txt"})
         EXPECT_TRUE(std::filesystem::exists(m_dest / file)) << file;
     // The selection stays for a further build.
-    EXPECT_EQ(A().main.F_Devlist.ListCount(), 2);
+    EXPECT_EQ(A().window.main.F_Devlist.ListCount(), 2);
 }
 
 TEST_F(UpgradeWriterTest, ListOnlyWritesElevenLinesWhenNothingIsChosen) {
     Destination();
-    A().main.F_Clstfile(0).Click();
-    A().main.F_Create.Click();
+    A().window.main.F_Clstfile(0).Click();
+    A().window.main.F_Create.Click();
     EXPECT_EQ(List(), std::string(kHeaderLine) + "\r\n" + kReadme);
     EXPECT_EQ(Entries(), (std::set<std::string>{"Upgrade.lst", "Upgrade.sha256"}));
 }
@@ -142,25 +142,25 @@ TEST_F(UpgradeWriterTest, ListOnlyWritesElevenLinesWhenNothingIsChosen) {
 TEST_F(UpgradeWriterTest, ListOnlyOpensNoLibraryAndCopiesNoFile) {
     ChooseEverything();
     Destination();
-    A().main.F_Clstfile(0).Click();
-    A().main.F_Create.Click();
+    A().window.main.F_Clstfile(0).Click();
+    A().window.main.F_Create.Click();
     EXPECT_EQ(Entries(), (std::set<std::string>{"Upgrade.lst", "Upgrade.sha256"}));
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Upgrade file(s) created"});
 }
 
 TEST_F(UpgradeWriterTest, WithoutADestinationNothingIsWritten) {
     ChooseEverything();
-    A().main.F_Create.Click();
+    A().window.main.F_Create.Click();
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Select destination folder to place Upgrade files"});
 }
 
 TEST_F(UpgradeWriterTest, BuildingTwiceWritesIntoTheExistingLibrariesAndAsksWhenTold) {
     Choose(1, "Logic.SYMBOL", "NAND");
     Destination();
-    A().main.F_Create.Click();
-    A().AskOverwrite = true;
+    A().window.main.F_Create.Click();
+    A().run.AskOverwrite = true;
     m_dialogs.QueueAnswer(ui::Answer::No);
-    A().main.F_Create.Click();
+    A().window.main.F_Create.Click();
     ASSERT_EQ(BoxTexts().size(), 3u);
     EXPECT_EQ(BoxTexts()[1], "Symbol(s) with same names are already stored in lib: " + (m_dest / "A_Upg.SYMBOL") +
                                  ".\r\vOverwrite anyway ?");
@@ -168,7 +168,7 @@ TEST_F(UpgradeWriterTest, BuildingTwiceWritesIntoTheExistingLibrariesAndAsksWhen
 }
 
 TEST_F(UpgradeWriterTest, ADescriptionWithACommaReadsBackWhole) {
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     m.F_MiscDir.SetPath(m_suite / "SYS");
     m.F_MiscDir.onChange();
     m.F_Filedesc.SetText("Notes, \"final\"\r\nedition");  // a pasted line break stays in its record
@@ -179,19 +179,19 @@ TEST_F(UpgradeWriterTest, ADescriptionWithACommaReadsBackWhole) {
     EXPECT_NE(List().find("4,0,1,notes.txt,\"Notes, 'final'  edition\"\r\n"), std::string::npos) << List();
     // The loader shows it whole.
     auto loader = LoadBuiltList();
-    EXPECT_EQ(loader->main.F_Preferen.TextMatrix(1, 4), "Notes, 'final'  edition");
+    EXPECT_EQ(loader->window.main.F_Preferen.TextMatrix(1, 4), "Notes, 'final'  edition");
 }
 
 TEST_F(UpgradeWriterTest, AListThatCannotBeWrittenIsReportedNotCreated) {
     Destination();
     std::filesystem::create_directory(m_dest / "Upgrade.lst");  // a folder where the list should go
-    A().main.F_Create.Click();
+    A().window.main.F_Create.Click();
     ASSERT_EQ(BoxTexts().size(), 1u);
     EXPECT_NE(BoxTexts()[0].find("could not be written"), std::string::npos);
 }
 
 TEST_F(UpgradeWriterTest, ALooseFileThatCouldNotBeCopiedMakesTheUpgradeIncomplete) {
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     ChooseFile(m.F_Thermtal, m.F_Talmove, "h.TAL");
     ChooseFile(m.F_Thermdat, m.F_Datmove, "b.DAT");
     ChooseFile(m.F_Profitem, m.F_SPCmove, "p.SPC");
@@ -208,8 +208,8 @@ TEST_F(UpgradeWriterTest, ALooseFileThatCouldNotBeCopiedMakesTheUpgradeIncomplet
                   "Upgrade file(s) created, but the upgrade is incomplete; read back, it differs from what was "
                   "chosen:\r\n\"h.TAL\" (file) is not in the upgrade folder, or cannot be read there\r\n\"b.DAT\" "
                   "(file) in the upgrade folder is not the file of " + (m_suite / "JOB")}));
-    EXPECT_TRUE(A().lastBuild.listWritten);
-    EXPECT_EQ(A().lastBuild.differences.size(), 2u);
+    EXPECT_TRUE(A().builder.lastBuild.listWritten);
+    EXPECT_EQ(A().builder.lastBuild.differences.size(), 2u);
     EXPECT_EQ(test::ReadFile(m_dest / "b.DAT"), "newer");
     EXPECT_EQ(test::ReadFile(m_dest / "p.SPC"), "spc");
 }
@@ -219,7 +219,7 @@ TEST_F(UpgradeWriterTest, NamesAndDescriptionsReadBackAsWrittenOrAreRefused) {
                 {PartJson("7400,A"), PartJson("\\\"Q\\\""), PartJson("say \\\"hi\\\""), PartJson("x,\\\"y\\\"")});
     test::WriteFile(m_suite / "SYS/a,b.txt", "1");
     test::WriteFile(m_suite / "SYS/\"c.txt", "2");
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     for (const char* name : {"7400,A", "\"Q\"", "say \"hi\"", "x,\"y\""}) Choose(0, "Odd.PART", name);
     m.F_MiscDir.SetPath(m_suite / "SYS");
     m.F_MiscDir.onChange();
@@ -245,7 +245,7 @@ TEST_F(UpgradeWriterTest, NamesAndDescriptionsReadBackAsWrittenOrAreRefused) {
     EXPECT_NE(List().find("4,0,1,\"a,b.txt\",He said \"hi\"\r\n"), std::string::npos) << List();
     // What is written reads back as itself.
     auto loader = LoadBuiltList();
-    const ui::Grid& grid = loader->main.F_Preferen;
+    const ui::Grid& grid = loader->window.main.F_Preferen;
     ASSERT_EQ(grid.Rows(), 4);
     EXPECT_EQ(grid.TextMatrix(1, 0), "7400,A");
     EXPECT_EQ(grid.TextMatrix(2, 0), "say \"hi\"");
@@ -257,7 +257,7 @@ TEST_F(UpgradeWriterTest, ABlankThatWouldBeLostIsRefusedAndTheSymbolLibraryFollo
     test::WriteFile(m_suite / "ZSM_SBK/SUB /x.sbc", ".SUBCKT X 1\r\n*X, x\r\n");
     MakeLibrary(m_suite / "LIB/IC.SYMBOL", false, {SymbolJson("GATE", 1, {{6, "U?"}})});
     MakeLibrary(m_suite / "LIB/I_C.SYMBOL", false, {SymbolJson("AMP", 1, {{6, "U?"}})});
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     m.M_Fileitems(5).Click();
     m.F_sbcdir.SetPath(m_suite / "ZSM_SBK/SUB ");
     m.F_sbcdir.onChange();
@@ -278,7 +278,7 @@ TEST_F(UpgradeWriterTest, ABlankThatWouldBeLostIsRefusedAndTheSymbolLibraryFollo
 TEST_F(UpgradeWriterTest, FileListsMatchTheirPatternsWhateverTheLetterCase) {
     MakeLibrary(m_suite / "LIB/Mixed.Part", true, {PartJson("X")});
     test::WriteFile(m_suite / "LIB/cool.Tal", "t");
-    ui::MainForm& m = A().main;
+    ui::MainForm& m = A().window.main;
     m.F_EDLlist.Refresh();
     m.F_Thermtal.Refresh();
     EXPECT_NE(std::find(m.F_EDLlist.Items().begin(), m.F_EDLlist.Items().end(), "Mixed.Part"), m.F_EDLlist.Items().end());
@@ -289,7 +289,7 @@ class ReloadTest : public UpgradeWriterTest {
 protected:
     void Reload(const std::string& text) {
         test::WriteFile(m_dest / "Upgrade.lst", text);
-        ui::MainForm& m = A().main;
+        ui::MainForm& m = A().window.main;
         m.M_Upgload.Click();
         m.F_lstdir.SetPath(m_dest.Path());
         m.F_lstok.Click();
@@ -303,8 +303,8 @@ TEST_F(ReloadTest, EveryKindComesBackIntoItsTableAndList) {
            "6,0,1,ADC,M.MPARAM\r\n4,0,1,h.TAL\r\n4,0,2,b.DAT\r\n4,0,3,p.SPC\r\n4,0,9,op.sbc,OPAMPS\r\n"
            "4,0,1,notes.txt,Misc File\r\n4,0,3,calib.DAT,\"Calibration, v2\"\r\n4,0,6,x.SBC,Models\r\n"
            "4,0,1,driver.dll\r\n4,0,5,lone.DAT\r\n7,readme\r\n99,END\r\n1,0,1,AFTER,Logic.PART\r\n");
-    const ui::MainForm& m = A().main;
-    const BuilderTables& t = A().builder;
+    const ui::MainForm& m = A().window.main;
+    const BuilderTables& t = A().builder.tables;
     EXPECT_EQ(m.F_Devlist.Items(), (std::vector<std::string>{"7400", "7404", "LM741"}));
     ASSERT_EQ(t.PartSources.size(), 3u);
     EXPECT_EQ(t.PartSources[0].RefCount, 2);
@@ -339,23 +339,23 @@ TEST_F(ReloadTest, NoToTheConfirmationKeepsTheChoices) {
     Choose(0, "Logic.PART", "7400");
     m_dialogs.QueueAnswer(ui::Answer::No);
     Reload(std::string(kHeaderLine) + "\r\n1,0,1,LM741,Analog.PART\r\n");
-    EXPECT_EQ(A().main.F_Devlist.Items(), std::vector<std::string>{"7400"});
+    EXPECT_EQ(A().window.main.F_Devlist.Items(), std::vector<std::string>{"7400"});
 }
 
 TEST_F(ReloadTest, FailuresNameTheListAndClearItsPath) {
     Reload("0,Other.PART\r\n");
     EXPECT_EQ(BoxTexts().back(), "Wrong Format : " + (m_dest / "Upgrade.lst"));
-    EXPECT_EQ(A().ListPath, "");
+    EXPECT_EQ(A().upgrade.ListPath, "");
     // An unsafe name says why, as the load page does; a description is no name.
     Reload(std::string(kHeaderLine) + "\r\n4,0,1,notes.txt,a/b \\ c\r\n4,0,2,../x.DAT\r\n");
     EXPECT_EQ(BoxTexts().back(),
               "Unsafe name in the upgrade list " + (m_dest / "Upgrade.lst") + ", line 3: \"../x.DAT\" (a path separator)");
-    EXPECT_EQ(A().main.F_Mlist.Items(), std::vector<std::string>{"\\Lib\\notes.txt, a/b \\ c"});
+    EXPECT_EQ(A().window.main.F_Mlist.Items(), std::vector<std::string>{"\\Lib\\notes.txt, a/b \\ c"});
     Reload(std::string(kHeaderLine) + "\r\n1,0,1,7400,Logic.PART\r\n\r\n1,0,1,7404,Logic.PART\r\n");
     EXPECT_EQ(BoxTexts().back(), "File not found:   " + (m_dest / "Upgrade.lst"));
-    EXPECT_EQ(A().main.F_Devlist.Items(), std::vector<std::string>{"7400"});  // what came before stays
+    EXPECT_EQ(A().window.main.F_Devlist.Items(), std::vector<std::string>{"7400"});  // what came before stays
     std::filesystem::remove(m_dest / "Upgrade.lst");
-    A().main.F_lstok.Click();
+    A().window.main.F_lstok.Click();
     EXPECT_EQ(BoxTexts().back(), "File not found:   " + (m_dest / "Upgrade.lst"));
 }
 

@@ -47,16 +47,16 @@ protected:
     }
     // Back to the load page, the list loaded again, on to the update page.
     static void LoadAgain(App& app) {
-        app.main.F_Cancel.Click();
-        app.main.F_Msg.SetVisible(false);
-        app.main.F_lstfrm.SetVisible(true);
-        app.main.F_lstok.Click();
-        app.main.F_Proceed.Click();
+        app.window.main.F_Cancel.Click();
+        app.window.main.F_Msg.SetVisible(false);
+        app.window.main.F_lstfrm.SetVisible(true);
+        app.window.main.F_lstok.Click();
+        app.window.main.F_Proceed.Click();
     }
     // A recorded run without changes, for a test to add its own to.
     static std::unique_ptr<history::RunRecorder> BeginRun(App& app) {
         std::string error;
-        auto record = history::RunRecorder::Begin(app.env, {app.ListPath, {}, {}}, error);
+        auto record = history::RunRecorder::Begin(app.installation.env, {app.upgrade.ListPath, {}, {}}, error);
         EXPECT_NE(record, nullptr) << error;
         return record;
     }
@@ -71,7 +71,7 @@ protected:
     std::vector<history::RunSummary> Runs() {
         std::vector<history::RunSummary> runs;
         std::string error;
-        EXPECT_TRUE(history::ListRuns(m_app->env, runs, error)) << error;
+        EXPECT_TRUE(history::ListRuns(m_app->installation.env, runs, error)) << error;
         return runs;
     }
 };
@@ -80,7 +80,7 @@ TEST_F(HistoryTest, ARollbackBringsBackEverythingTheRunChanged) {
     const auto before = Contents(m_suite.Dir());
     App& app = Open();
     Update(app);
-    ASSERT_NE(app.lastRunId, 0);
+    ASSERT_NE(app.run.lastRunId, 0);
     EXPECT_NE(Contents(m_suite.Dir()), before);
     const auto runs = Runs();
     ASSERT_EQ(runs.size(), 1u);
@@ -88,12 +88,12 @@ TEST_F(HistoryTest, ARollbackBringsBackEverythingTheRunChanged) {
     EXPECT_EQ(runs[0].folder, m_upgrade.Path());
     EXPECT_EQ(runs[0].elements, 7);  // 7408 was the same already: not changed, not recorded
     EXPECT_EQ(runs[0].files, 3);
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Restored) << result.message;
     EXPECT_EQ(Contents(m_suite.Dir()), before);
     EXPECT_EQ(Runs()[0].state, "rolled back");
     // Rolled back is rolled back.
-    EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).outcome,
+    EXPECT_EQ(history::Rollback(app.installation.env, std::nullopt, false).outcome,
               history::RollbackResult::Outcome::NothingDone);
 }
 
@@ -116,7 +116,7 @@ TEST_F(HistoryTest, AnIndexFileReplacedJustBeforeAKillComesBackWhole) {
     ASSERT_NE(test::ReadFile(index), before);
     record.reset();  // killed: the run never finishes
 
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Restored) << result.message;
     EXPECT_EQ(test::ReadFile(index), before);
 }
@@ -139,7 +139,7 @@ TEST_F(HistoryTest, AnIndexFileNotYetReplacedIsLeftAsItWas) {
         return false;  // killed here
     }));
     record.reset();
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Restored) << result.message;
     EXPECT_EQ(result.restored, 0u);
     EXPECT_EQ(test::ReadFile(index), before);
@@ -162,7 +162,7 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
     // Someone else's index line stays whatever happens, and so does a second copy of the run's.
     test::WriteFile(m_suite / "ZSM_MOD/modpar.idx", test::ReadFile(m_suite / "ZSM_MOD/modpar.idx") +
                                                         "Z||ZZZ|Z1|z\nD||DIODES|D1|fast\r\n");
-    auto result = history::Rollback(app.env, std::nullopt, false);
+    auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Conflicts);
     // Undone newest first: the elements, then the data files the run copied before them.
     ASSERT_EQ(result.conflicts.size(), 4u);
@@ -180,7 +180,7 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
               std::vector<std::string>{"NAND"});  // the rest went back
     EXPECT_EQ(Runs()[0].state, "partly rolled back");
 
-    result = history::Rollback(app.env, std::nullopt, true);
+    result = history::Rollback(app.installation.env, std::nullopt, true);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Restored) << result.message;
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("OLD"), std::string::npos);
     EXPECT_FALSE(fs::exists(m_suite / "JOB/cool.DAT"));
@@ -192,57 +192,57 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
 TEST_F(HistoryTest, RunsAreRolledBackNewestFirstAndTheRecordKeepsTheLastOnes) {
     App& app = Open();
     Update(app);
-    const int64_t first = app.lastRunId;
+    const int64_t first = app.run.lastRunId;
     MakeLibrary(m_upgrade / "Upgrade.PART", true, {PartJson("7400", "NEWER")});
     WriteList({"1,0,1,7400,Logic.PART"});
     LoadAgain(app);
     Update(app);
-    const int64_t second = app.lastRunId;
+    const int64_t second = app.run.lastRunId;
     ASSERT_GT(second, first);
-    auto refused = history::Rollback(app.env, first, false);
+    auto refused = history::Rollback(app.installation.env, first, false);
     EXPECT_EQ(refused.outcome, history::RollbackResult::Outcome::NothingDone);
     EXPECT_EQ(refused.message, "run " + std::to_string(second) +
                                    " is newer and changed the same elements, files or index files; roll it back first");
-    EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).run, second);
-    EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).run, first);
+    EXPECT_EQ(history::Rollback(app.installation.env, std::nullopt, false).run, second);
+    EXPECT_EQ(history::Rollback(app.installation.env, std::nullopt, false).run, first);
     std::string error;
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("OLD"), std::string::npos);
 
     // Only the last runs are kept: the oldest goes when a new run starts.
-    ASSERT_TRUE(history::SetKeep(app.env, 2, error)) << error;
-    EXPECT_EQ(history::KeptRuns(app.env), 2);
-    app.main.F_Update.Click();
+    ASSERT_TRUE(history::SetKeep(app.installation.env, 2, error)) << error;
+    EXPECT_EQ(history::KeptRuns(app.installation.env), 2);
+    app.window.main.F_Update.Click();
     const auto runs = Runs();
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[1].id, second);
-    EXPECT_FALSE(fs::exists(history::HistoryFolder(app.env) + "/run-" + std::to_string(first)));
+    EXPECT_FALSE(fs::exists(history::HistoryFolder(app.installation.env) + "/run-" + std::to_string(first)));
 }
 
 // Newest first holds for files as for elements.
 TEST_F(HistoryTest, AnOlderRunThatChangedAFileANewerRunChangedWaits) {
     App& app = Open();
     Update(app);
-    const int64_t first = app.lastRunId;
+    const int64_t first = app.run.lastRunId;
     test::WriteFile(m_upgrade / "cool.DAT", "cooler");
     WriteList({"4,0,2,cool.DAT"});
     LoadAgain(app);
     Update(app);
-    const auto refused = history::Rollback(app.env, first, false);
+    const auto refused = history::Rollback(app.installation.env, first, false);
     EXPECT_EQ(refused.outcome, history::RollbackResult::Outcome::NothingDone);
-    EXPECT_EQ(refused.message, "run " + std::to_string(app.lastRunId) +
+    EXPECT_EQ(refused.message, "run " + std::to_string(app.run.lastRunId) +
                                    " is newer and changed the same elements, files or index files; roll it back first");
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "cooler");
 }
 
 TEST_F(HistoryTest, ARunThatChangesNothingLeavesNoRecord) {
     App& app = Open();
-    app.main.F_OverPrompt(0).Click();
+    app.window.main.F_OverPrompt(0).Click();
     m_dialogs.SetDefaultYesNo(ui::Answer::No);
     m_dialogs.QueueAnswer(ui::Answer::Yes);
     WriteList({"1,0,1,7400,Logic.PART", "1,0,1,7408,Logic.PART"});  // a No, and the same as installed
     LoadAgain(app);
     Update(app);
-    EXPECT_EQ(app.lastRunId, 0);
+    EXPECT_EQ(app.run.lastRunId, 0);
     EXPECT_TRUE(Runs().empty());
 }
 
@@ -270,7 +270,7 @@ TEST_F(HistoryTest, ARecordThatIsNotOursStopsTheRunBeforeItChangesAnything) {
                   " is not a record of update runs of this program (or it is damaged). Nothing was changed.");
     EXPECT_EQ(Contents(m_suite.Dir()), before);
     EXPECT_EQ(test::ReadFile(m_suite / ".zrxlibug/history/history.db"), "somebody else's file");
-    EXPECT_EQ(history::Rollback(app.env, std::nullopt, false).outcome,
+    EXPECT_EQ(history::Rollback(app.installation.env, std::nullopt, false).outcome,
               history::RollbackResult::Outcome::NothingDone);
 }
 

@@ -46,7 +46,7 @@ protected:
     App& Run() {
         App& app = Open();
         Update(app);
-        EXPECT_NE(app.lastRunId, 0);
+        EXPECT_NE(app.run.lastRunId, 0);
         return app;
     }
     std::string Record() const { return m_suite / ".zrxlibug/history/history.db"; }
@@ -98,7 +98,7 @@ TEST_F(RecordInputTest, ARewrittenRecordChangesNothingOutside) {
     fs::create_symlink(m_outside / "marker.txt", m_suite / "JOB/evil.txt");
     struct stat marker {};
     ::stat((m_outside / "marker.txt").c_str(), &marker);
-    const std::string run = std::to_string(app.lastRunId);
+    const std::string run = std::to_string(app.run.lastRunId);
     const std::string identity = std::to_string(marker.st_dev) + "," + std::to_string(marker.st_ino) + "," +
                                  std::to_string(marker.st_size) + "," +
                                  std::to_string(marker.st_mtim.tv_sec * 1000000000 + marker.st_mtim.tv_nsec);
@@ -108,7 +108,7 @@ TEST_F(RecordInputTest, ARewrittenRecordChangesNothingOutside) {
     Forge(run + ", 2, 1, 'evil.txt', '', 1, 1, " + identity);
     Forge(run + ", 5, 1, 'out/marker.txt', 'keep this line', 0, 0, NULL, NULL, NULL, NULL");
     Forge(run + ", 4, 1, 'out/folder', '', 1, 0, NULL, NULL, NULL, NULL");
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, Outcome::Conflicts) << result.message;
     EXPECT_EQ(test::ReadFile(m_outside / "marker.txt"), "outside\r\nkeep this line\r\n");
     EXPECT_TRUE(fs::exists(m_outside / "folder"));
@@ -139,7 +139,7 @@ TEST_F(RecordInputTest, ARecordOthersCanWriteIsRefused) {
     App& app = Run();
     const auto after = test::Contents(m_suite.Dir());
     fs::permissions(m_suite / ".zrxlibug/history", fs::perms::group_write, fs::perm_options::add);
-    auto result = history::Rollback(app.env, std::nullopt, true);
+    auto result = history::Rollback(app.installation.env, std::nullopt, true);
     EXPECT_EQ(result.outcome, Outcome::NothingDone);
     EXPECT_NE(result.message.find("can be written by other users: take their right to write away (chmod -R go-w " +
                                   (m_suite / ".zrxlibug/history") + ")"),
@@ -149,7 +149,7 @@ TEST_F(RecordInputTest, ARecordOthersCanWriteIsRefused) {
     if (::geteuid() == 0) {
         // Made by somebody else: even root's forced rollback leaves it alone.
         ASSERT_EQ(::chown((m_suite / ".zrxlibug").c_str(), 65534, 65534), 0);
-        result = history::Rollback(app.env, std::nullopt, true);
+        result = history::Rollback(app.installation.env, std::nullopt, true);
         EXPECT_EQ(result.outcome, Outcome::NothingDone);
         EXPECT_NE(result.message.find("belongs to another user (uid 65534)"), std::string::npos) << result.message;
         const auto apply = test::RunCli({"apply", "--suite", m_suite.Dir(), "--yes", m_upgrade.Path()});
@@ -181,7 +181,7 @@ TEST_F(RecordInputTest, AFolderSwappedForALinkIsNotWrittenThroughByTheRollback) 
     test::WriteFile(m_outside / "OPAMPS/op.sbc", "outside");
     fs::rename(m_suite / "ZSM_SBK/OPAMPS", m_suite / "ZSM_SBK/OPAMPS.moved");
     fs::create_directory_symlink(m_outside / "OPAMPS", m_suite / "ZSM_SBK/OPAMPS");
-    const auto result = history::Rollback(app.env, std::nullopt, true);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, true);
     EXPECT_EQ(result.outcome, Outcome::Conflicts);
     EXPECT_EQ(test::ReadFile(m_outside / "OPAMPS/op.sbc"), "outside");
     EXPECT_TRUE(fs::exists(m_outside / "OPAMPS"));
@@ -199,7 +199,7 @@ TEST_F(RecordInputTest, AKeptFileChangedThroughAnotherNameIsRestoredAsItWas) {
         std::fputs("written through the other name, 62 bytes long in all of it..", other);
         std::fclose(other);
     }
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, Outcome::Restored) << result.message;
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), original);
 }
@@ -212,7 +212,7 @@ TEST_F(RecordInputTest, AnInodeNumberUsedAgainIsNotTakenForTheOldFile) {
     struct stat now {};
     ::stat((m_suite / "JOB/cool.DAT").c_str(), &now);
     Sql("UPDATE changes SET old_inode=" + std::to_string(now.st_ino) + ", old_device=old_device+1 WHERE what=2");
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, Outcome::Conflicts);
     ASSERT_EQ(result.conflicts.size(), 1u);
     EXPECT_EQ(result.conflicts[0], (m_suite / "JOB/cool.DAT") + " was changed after the update");
@@ -227,7 +227,7 @@ TEST_F(RecordInputTest, AFileComesBackAsTheVeryFileAndTheRecordLetsGoOfIt) {
     const mode_t mask = ::umask(002);
     App& app = Run();
     ::umask(mask);
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, Outcome::Restored) << result.message;
     struct stat cool {}, other {}, index {};
     ASSERT_EQ(::stat((m_suite / "JOB/cool.DAT").c_str(), &cool), 0);
@@ -260,7 +260,7 @@ TEST_F(RecordInputTest, ARunIsUndoneWhereTwoKeysNameOneFolder) {
     const auto before = test::Contents(m_suite.Dir());
     App& app = Run();
     ASSERT_TRUE(std::filesystem::exists(m_suite / "JOB/OPAMPS/op.sbc"));
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, Outcome::Restored) << (result.conflicts.empty() ? result.message : result.conflicts[0]);
     EXPECT_EQ(test::Contents(m_suite.Dir()), before);
 }
@@ -295,25 +295,25 @@ TEST_F(RecordInputTest, ARecordLeftEmptyIsMadeAnew) {
     Run();
     std::vector<history::RunSummary> runs;
     std::string error;
-    ASSERT_TRUE(history::ListRuns(m_app->env, runs, error)) << error;
+    ASSERT_TRUE(history::ListRuns(m_app->installation.env, runs, error)) << error;
     EXPECT_EQ(runs.size(), 1u);
 }
 
 TEST_F(RecordInputTest, OnlyARunThatChangedSomethingMakesRoomAndAKilledEmptyRunIsNoRun) {
     std::string error;
     App& app = Run();
-    const int64_t first = app.lastRunId;
-    ASSERT_TRUE(history::SetKeep(app.env, 1, error)) << error;
+    const int64_t first = app.run.lastRunId;
+    ASSERT_TRUE(history::SetKeep(app.installation.env, 1, error)) << error;
     // The same upgrade again changes nothing: the first run stays.
     Update(app);
-    EXPECT_EQ(app.lastRunId, 0);
+    EXPECT_EQ(app.run.lastRunId, 0);
     // A run killed before it changed anything leaves nothing to undo either.
-    history::RunRecorder::Begin(app.env, {app.ListPath, {}, {}}, error).reset();
+    history::RunRecorder::Begin(app.installation.env, {app.upgrade.ListPath, {}, {}}, error).reset();
     std::vector<history::RunSummary> runs;
-    ASSERT_TRUE(history::ListRuns(app.env, runs, error)) << error;
+    ASSERT_TRUE(history::ListRuns(app.installation.env, runs, error)) << error;
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].id, first);
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.run, first);
     EXPECT_EQ(result.outcome, Outcome::Restored);
     EXPECT_GT(result.restored, 0u);

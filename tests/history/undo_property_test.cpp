@@ -139,10 +139,10 @@ protected:
     // Whether grid row `row` was copied: the per-kind lists the run worked on hold the rows of each
     // kind in grid order.
     static bool Copied(const App& app, size_t row, std::array<size_t, 7>& seen) {
-        const int kind = app.GridRows[row].Kind;
+        const int kind = app.upgrade.GridRows[row].Kind;
         const size_t index = seen[static_cast<size_t>(kind)]++;
         auto copied = [index](const auto& list) { return index < list.size() && list[index].Copied == 1; };
-        const UpgradeLists& l = app.lists;
+        const UpgradeLists& l = app.upgrade.lists;
         return kind == 1   ? copied(l.PartItems)
                : kind == 2 ? copied(l.SymbolItems)
                : kind == 3 ? copied(l.PackageItems)
@@ -159,10 +159,10 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
     DrawUpgrade();
     const auto before = test::Contents(m_suite.Dir());
     App& app = Open();
-    RC_ASSERT(app.main.F_Deffrm.Visible());
+    RC_ASSERT(app.window.main.F_Deffrm.Visible());
     const bool ask = *rc::gen::arbitrary<bool>();
     if (ask) {
-        app.main.F_OverPrompt(0).Click();
+        app.window.main.F_OverPrompt(0).Click();
         m_dialogs.QueueAnswer(ui::Answer::Yes);  // "Are you sure ...?"
         for (int i = 0; i < 12; ++i) m_dialogs.QueueAnswer(*rc::gen::arbitrary<bool>() ? ui::Answer::Yes : ui::Answer::No);
     }
@@ -170,22 +170,22 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
 
     // Every copied row is in place: it compares the same, unless a later copied row of its name
     // (in any spelling; symbols, packages and models share libraries) wrote over it.
-    const preview::RowChanges changes = preview::CompareRows(app.GridRows, app.env, {app.ListPath, app.UpgLibPath});
+    const preview::RowChanges changes = preview::CompareRows(app.upgrade.GridRows, app.installation.env, {app.upgrade.ListPath, app.upgrade.UpgLibPath});
     std::array<size_t, 7> seen{};
     std::vector<bool> copied;
-    for (size_t i = 0; i + 1 < app.GridRows.size(); ++i) copied.push_back(Copied(app, i, seen));
+    for (size_t i = 0; i + 1 < app.upgrade.GridRows.size(); ++i) copied.push_back(Copied(app, i, seen));
     for (size_t i = 0; i < copied.size(); ++i) {
         if (!copied[i]) continue;
         bool overwritten = false;
         for (size_t j = i + 1; j < copied.size(); ++j)
-            overwritten = overwritten || (copied[j] && EqualsIgnoreCase(app.GridRows[j].Name, app.GridRows[i].Name));
+            overwritten = overwritten || (copied[j] && EqualsIgnoreCase(app.upgrade.GridRows[j].Name, app.upgrade.GridRows[i].Name));
         if (overwritten) continue;
         RC_LOG() << test::ReadFile(m_upgrade / "Upgrade.lst") << "row " << i + 1 << ": "
                  << preview::ChangeWord(changes.changes[i]) << " " << changes.ReasonOf(i) << "\n";
         RC_ASSERT(preview::ChangeWord(changes.changes[i]) == std::string_view("same"));
     }
 
-    const auto result = history::Rollback(app.env, std::nullopt, false);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     RC_LOG() << test::ReadFile(m_upgrade / "Upgrade.lst") << result.message;
     for (const std::string& conflict : result.conflicts) RC_LOG() << "left alone: " << conflict << "\n";
     RC_ASSERT(result.conflicts.empty());

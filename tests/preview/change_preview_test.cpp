@@ -125,7 +125,7 @@ protected:
     std::vector<std::pair<std::string, std::string>> Changes(const App& app) {
         std::vector<std::pair<std::string, std::string>> result;
         for (size_t i = 0; i < app.changeColumn.Changes().changes.size(); ++i)
-            result.emplace_back(std::string(app.GridRows[i].Name) + " " + std::string(app.GridRows[i].TargetLib),
+            result.emplace_back(std::string(app.upgrade.GridRows[i].Name) + " " + std::string(app.upgrade.GridRows[i].TargetLib),
                                 std::string(preview::ChangeWord(app.changeColumn.Changes().changes[i])));
         return result;
     }
@@ -176,7 +176,7 @@ TEST_F(ChangePreviewTest, EveryRowOfEveryKindGetsItsChange) {
     EXPECT_NE(changes.ReasonOf(Row(app, "outside.DAT " + job)).find("leads outside the upgrade folder"),
               std::string::npos);
     // The grid shows the change in its sixth column; the five columns stay as they are.
-    const ui::Grid& grid = app.main.F_Preferen;
+    const ui::Grid& grid = app.window.main.F_Preferen;
     EXPECT_EQ(grid.TextMatrix(0, 5), "Change");
     EXPECT_EQ(grid.TextMatrix(1, 5), "same");
     EXPECT_EQ(grid.TextMatrix(5, 5), "missing: not in the upgrade library " + (m_upgrade / "Upgrade.PART"));
@@ -201,7 +201,7 @@ TEST_F(ChangePreviewTest, AfterARunTheRowsItCopiedAreTheSameUntilSomeoneEditsThe
     Update(app);
     const auto beforeRun = Changes(app);
     EXPECT_EQ(beforeRun[1].second, "changed");  // still as before the run while the grid is not shown
-    app.main.F_Cancel.Click();
+    app.window.main.F_Cancel.Click();
     // Back on the selection page, the column is worked out again.
     std::map<std::string, std::string> after;
     for (const auto& [row, change] : Changes(app)) after[row] = change;
@@ -218,19 +218,19 @@ TEST_F(ChangePreviewTest, AfterARunTheRowsItCopiedAreTheSameUntilSomeoneEditsThe
                               R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("P_NEW", "EDITED") + "]}",
                               error));
     // Loading the list again compares again.
-    app.main.F_Proceed.Click();
-    app.main.F_Msg.SetVisible(false);
-    app.main.F_lstfrm.SetVisible(true);
-    app.main.F_lstok.Click();
+    app.window.main.F_Proceed.Click();
+    app.window.main.F_Msg.SetVisible(false);
+    app.window.main.F_lstfrm.SetVisible(true);
+    app.window.main.F_lstok.Click();
     EXPECT_EQ(Changes(app)[2], (std::pair<std::string, std::string>{"P_NEW Logic.PART", "changed"}));
 }
 
 TEST_F(ChangePreviewTest, UnchangedRowsCanAllBeSetToNoAndNothingElse) {
     App& app = Open();
-    app.main.F_Cancel.Click();
-    ui::Grid& grid = app.main.F_Preferen;
+    app.window.main.F_Cancel.Click();
+    ui::Grid& grid = app.window.main.F_Preferen;
     grid.UserSelect(2, 3, 2, 3);  // P_CHANGED to NO by hand
-    app.main.P_SameToNo.Click();
+    app.window.main.P_SameToNo.Click();
     const std::set<std::string> no = {"P_SAME Logic.PART", "P_CHANGED Logic.PART", "P_SAME logic.part",
                                       "S_SAME Logic.SYMBOL", "K_SAME Std.PACKAGE", "M_SAME Diodes.SML",
                                       "M_TRAIL  Diodes.SML", "same.TAL " + (m_suite / "LIB"), "same.sbc regs"};

@@ -15,7 +15,7 @@ TEST_F(AppTest, GermanCaptionsComeFromTheCatalogByTag) {
     test::ScopedEnv german("LANG", "de_DE.UTF-8");
     L32_Object_Reset();
     App& app = Start();
-    const ui::MainForm& m = app.main;
+    const ui::MainForm& m = app.window.main;
     EXPECT_EQ(m.F_lstok.Caption(), "OK");
     EXPECT_EQ(m.F_Help(1).Caption(), "Hilfe");
     EXPECT_EQ(m.F_Exit(2).Caption(), "Schließen");
@@ -81,7 +81,7 @@ TEST(LocaleIdTest, SplitsLanguageAndSubLanguage) {
 
 TEST_F(AppTest, TheReadmeViewerShowsTheLinesAndIgnoresTyping) {
     App& app = Start();
-    app.ReadmeLines = {"first", "", "third"};
+    app.upgrade.ReadmeLines = {"first", "", "third"};
     std::string shown;
     int discarded = -1;
     m_dialogs.OnModal([&](ui::Form& form) {
@@ -92,12 +92,12 @@ TEST_F(AppTest, TheReadmeViewerShowsTheLinesAndIgnoresTyping) {
         readme.F_Prev.Click();
         EXPECT_FALSE(readme.Visible());
     });
-    app.main.F_Info.Click();
+    app.window.main.F_Info.Click();
     EXPECT_EQ(shown, "first\r\n\r\nthird\r\n");
     EXPECT_EQ(discarded, 0);
     EXPECT_EQ(m_dialogs.ModalForms(), std::vector<std::string>{"INSTTXT"});
     EXPECT_EQ(m_dialogs.HelpFiles().size(), 1u);
-    EXPECT_TRUE(app.openForms.empty());
+    EXPECT_TRUE(app.window.openForms.empty());
 }
 
 TEST(ReadmeViewerTest, AListWithoutReadmeLinesGivesOneEmptyLine) {

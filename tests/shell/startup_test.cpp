@@ -13,13 +13,13 @@ using test::AppTest;
 TEST_F(AppTest, AValidInstallationOpensOnTheLoadPage) {
     App& app = Start();
     EXPECT_TRUE(m_dialogs.Boxes().empty());
-    EXPECT_EQ(app.env.LibDir, m_suite / "LIB");
-    EXPECT_EQ(app.env.ZSMwrk, m_suite / "ZSM_WRK");
-    EXPECT_EQ(app.env.IniFile, m_suite / "ZARNIX32.INI");
-    EXPECT_EQ(app.env.ServerPath, "/opt/zarnix/bin");
+    EXPECT_EQ(app.installation.env.LibDir, m_suite / "LIB");
+    EXPECT_EQ(app.installation.env.ZSMwrk, m_suite / "ZSM_WRK");
+    EXPECT_EQ(app.installation.env.IniFile, m_suite / "ZARNIX32.INI");
+    EXPECT_EQ(app.installation.env.ServerPath, "/opt/zarnix/bin");
     EXPECT_STREQ(E_GetString("IniFile"), (m_suite / "ZARNIX32.INI").c_str());
-    EXPECT_FALSE(app.env.BuilderMode);
-    const ui::MainForm& m = app.main;
+    EXPECT_FALSE(app.installation.env.BuilderMode);
+    const ui::MainForm& m = app.window.main;
     EXPECT_TRUE(m.F_lstfrm.Visible());
     EXPECT_TRUE(m.F_Msg.Visible());  // behind the load page
     EXPECT_FALSE(m.F_Deffrm.Visible());
@@ -34,8 +34,8 @@ TEST_F(AppTest, AValidInstallationOpensOnTheLoadPage) {
               "folders.");
     EXPECT_TRUE(m.F_OverPrompt(1).Value());
     EXPECT_FALSE(m.F_OverPrompt(0).Value());
-    EXPECT_TRUE(app.OverwriteAll);
-    EXPECT_FALSE(app.AskOverwrite);
+    EXPECT_TRUE(app.run.OverwriteAll);
+    EXPECT_FALSE(app.run.AskOverwrite);
     EXPECT_EQ(m.F_Syspath.Items().size(), 8u);
     EXPECT_EQ(m.F_Syspath.Text(), "\\Lib");
     EXPECT_EQ(m.F_EDLlist.Path(), m_suite / "LIB");
@@ -43,14 +43,14 @@ TEST_F(AppTest, AValidInstallationOpensOnTheLoadPage) {
     EXPECT_EQ(m.F_Smlilist.Path(), m_suite / "ZSM_MOD");
     EXPECT_EQ(m.F_Thermdat.Path(), m_suite / "JOB");
     EXPECT_EQ(m.F_Profitem.Path(), m_suite / "SYS");
-    EXPECT_GT(app.database.rootHierarchy, 0);
+    EXPECT_GT(app.installation.database.rootHierarchy, 0);
 }
 
 TEST_F(AppTest, TheWordTrelmInAnyCaseOpensTheBuilder) {
     App& app = NewApp("\"" + m_suite.Dir() + ", trelm \"");
     ASSERT_EQ(Form_Load(app), StartupOutcome::Ready);
-    EXPECT_TRUE(app.env.BuilderMode);
-    const ui::MainForm& m = app.main;
+    EXPECT_TRUE(app.installation.env.BuilderMode);
+    const ui::MainForm& m = app.window.main;
     EXPECT_TRUE(m.F_Format.Visible());
     EXPECT_TRUE(m.F_Details(0).Visible());
     for (int i = 1; i < 10; ++i) EXPECT_FALSE(m.F_Details(i).Visible());
@@ -65,15 +65,15 @@ TEST_F(AppTest, TheWordTrelmInAnyCaseOpensTheBuilder) {
 TEST_F(AppTest, AThirdFieldMeansOrdinaryModeAndATrailingSeparatorIsDropped) {
     App& app = NewApp("\"" + m_suite.Dir() + "/,TRELM,x\"");
     ASSERT_EQ(Form_Load(app), StartupOutcome::Ready);
-    EXPECT_FALSE(app.env.BuilderMode);
-    EXPECT_EQ(app.env.IniFile, m_suite / "ZARNIX32.INI");
+    EXPECT_FALSE(app.installation.env.BuilderMode);
+    EXPECT_EQ(app.installation.env.IniFile, m_suite / "ZARNIX32.INI");
 }
 
 TEST_F(AppTest, TheIniFileIsFoundWithoutRegardToCase) {
     std::filesystem::remove(m_suite / "ZARNIX32.INI");
     m_suite.WriteIni("zarnix32.ini");
     App& app = Start();
-    EXPECT_EQ(app.env.IniFile, m_suite / "zarnix32.ini");
+    EXPECT_EQ(app.installation.env.IniFile, m_suite / "zarnix32.ini");
 }
 
 TEST_F(AppTest, TheCaseOfTheInstallationPathIsKept) {
@@ -81,7 +81,7 @@ TEST_F(AppTest, TheCaseOfTheInstallationPathIsKept) {
     std::filesystem::copy_file(m_suite / "ZARNIX32.INI", m_suite / "Mixed Case/ZARNIX32.INI");
     App& app = NewApp("\"" + (m_suite / "Mixed Case") + "\"");
     ASSERT_EQ(Form_Load(app), StartupOutcome::Ready);
-    EXPECT_EQ(app.env.IniFile, m_suite / "Mixed Case/ZARNIX32.INI");
+    EXPECT_EQ(app.installation.env.IniFile, m_suite / "Mixed Case/ZARNIX32.INI");
 }
 
 TEST_F(AppTest, WithoutACommandLineTheProgramEndsWithoutABox) {
@@ -115,8 +115,8 @@ TEST_P(StartupFailureTest, ShowsItsBoxAndTheFallbackView) {
     ASSERT_FALSE(m_dialogs.Boxes().empty());
     EXPECT_EQ(m_dialogs.Boxes().back().icon, GetParam().lastIcon);
     EXPECT_EQ(m_dialogs.Boxes().back().title, "Zarnix32 Library Upgrade");
-    EXPECT_FALSE(app.main.F_lstok.Enabled());
-    EXPECT_TRUE(app.main.F_lstfrm.Visible());
+    EXPECT_FALSE(app.window.main.F_lstok.Enabled());
+    EXPECT_TRUE(app.window.main.F_lstfrm.Visible());
     EXPECT_FALSE(app.ended);
 }
 
@@ -158,12 +158,12 @@ TEST_F(AppTest, AMissingUlm3JobDirKeyPasses) {
     m_suite.keys.erase("ULM3JobDir");
     m_suite.WriteIni();
     App& app = Start();
-    EXPECT_EQ(app.env.ULM3JobDir, "\\CADJOB");
+    EXPECT_EQ(app.installation.env.ULM3JobDir, "\\CADJOB");
 }
 
 TEST_F(AppTest, ViewSwitchingFollowsTheButtonsAndMenus) {
     App& app = Start(true);
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     m.M_Build.Click();
     EXPECT_TRUE(m.F_chgfrm.Visible());
     EXPECT_FALSE(m.F_Format.Visible());
@@ -182,16 +182,16 @@ TEST_F(AppTest, ViewSwitchingFollowsTheButtonsAndMenus) {
 
     // "Next  >>" with only the header row does nothing; Back returns to the grid.
     App& loader = Start();
-    loader.main.F_Preferen.SetRows(1);
-    loader.main.F_Proceed.Click();
-    EXPECT_FALSE(loader.main.F_Deffrm.Visible());
-    loader.main.F_Preferen.SetRows(3);
-    loader.main.F_Proceed.Click();
-    EXPECT_TRUE(loader.main.F_Deffrm.Visible());
-    EXPECT_FALSE(loader.main.F_Msg.Visible());
-    loader.main.F_Cancel.Click();
-    EXPECT_TRUE(loader.main.F_Msg.Visible());
-    EXPECT_FALSE(loader.main.F_Deffrm.Visible());
+    loader.window.main.F_Preferen.SetRows(1);
+    loader.window.main.F_Proceed.Click();
+    EXPECT_FALSE(loader.window.main.F_Deffrm.Visible());
+    loader.window.main.F_Preferen.SetRows(3);
+    loader.window.main.F_Proceed.Click();
+    EXPECT_TRUE(loader.window.main.F_Deffrm.Visible());
+    EXPECT_FALSE(loader.window.main.F_Msg.Visible());
+    loader.window.main.F_Cancel.Click();
+    EXPECT_TRUE(loader.window.main.F_Msg.Visible());
+    EXPECT_FALSE(loader.window.main.F_Deffrm.Visible());
 }
 
 TEST_F(AppTest, EveryCloseEndsTheWholeProgram) {
@@ -201,15 +201,15 @@ TEST_F(AppTest, EveryCloseEndsTheWholeProgram) {
         [](ui::MainForm& m) { m.M_exit.Click(); }};
     for (const auto& close : closers) {
         App& app = Start(true);
-        close(app.main);
+        close(app.window.main);
         EXPECT_TRUE(app.ended);
     }
 }
 
 TEST_F(AppTest, HelpButtonsOpenTheHelpFileBesideTheProgram) {
     App& app = Start();
-    app.main.F_Help(1).Click();
-    app.main.F_Help(4).Click();
+    app.window.main.F_Help(1).Click();
+    app.window.main.F_Help(4).Click();
     EXPECT_EQ(m_dialogs.HelpFiles(), (std::vector<std::string>{"/opt/zarnix/bin/ZRXLIBUG.HLP",
                                                                "/opt/zarnix/bin/ZRXLIBUG.HLP"}));
 }

@@ -12,7 +12,7 @@
 #include "shell/app.h"
 #include "shell/handlers.h"
 #include "shell/startup.h"
-#include "shell/text_utils.h"
+#include "base/text_utils.h"
 #include "support/temp_dir.h"
 #include "ui/fonts.h"
 #include "ui/scripted_dialogs.h"

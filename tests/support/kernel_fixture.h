@@ -6,7 +6,7 @@
 
 #include "kernel/library_exchange.h"
 #include "kernel/zrxkernel.h"
-#include "shell/text_utils.h"
+#include "base/text_utils.h"
 #include "support/temp_dir.h"
 
 namespace zrx::test {

@@ -51,10 +51,10 @@ protected:
     // Starts the program, loads the upgrade and goes to the update page.
     App& Open() {
         App& app = Start();
-        app.main.F_lstdir.SetPath(m_upgrade.Path());
-        app.main.F_lstok.Click();
-        EXPECT_TRUE(app.main.F_Msg.Visible()) << (BoxTexts().empty() ? "" : BoxTexts().back());
-        app.main.F_Proceed.Click();
+        app.window.main.F_lstdir.SetPath(m_upgrade.Path());
+        app.window.main.F_lstok.Click();
+        EXPECT_TRUE(app.window.main.F_Msg.Visible()) << (BoxTexts().empty() ? "" : BoxTexts().back());
+        app.window.main.F_Proceed.Click();
         return app;
     }
     // Presses Update; the summary is read and left with Back (or Finish).
@@ -70,7 +70,7 @@ protected:
             if (m_whileSummary) m_whileSummary(form);
             static_cast<ui::Button*>(form.Find(finish ? "F_Finish" : "F_PrevDef"))->Click();
         });
-        app.main.F_Update.Click();
+        app.window.main.F_Update.Click();
     }
     // The status column of the summary rows, by element name.
     std::string StatusOf(const std::string& name) const {

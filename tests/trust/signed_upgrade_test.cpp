@@ -161,7 +161,7 @@ TEST_F(CheckedCopyTest, AFileSwappedAfterTheCheckIsNeverInstalled) {
     std::string why;
     ASSERT_TRUE(trust::WriteManifest(m_upgrade.Path(), why)) << why;
     App& app = Open();
-    EXPECT_EQ(app.upgradeCheck.state, trust::UpgradeState::Intact);
+    EXPECT_EQ(app.verification.check.state, trust::UpgradeState::Intact);
     test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "SWAPPED")});
     test::WriteFile(m_upgrade / "cool.DAT", "swapped bytes");
     Update(app);
@@ -169,7 +169,7 @@ TEST_F(CheckedCopyTest, AFileSwappedAfterTheCheckIsNeverInstalled) {
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("CHECKED"), std::string::npos);
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "checked bytes");
     std::vector<history::RunSummary> runs;
-    ASSERT_TRUE(history::ListRuns(app.env, runs, error)) << error;
+    ASSERT_TRUE(history::ListRuns(app.installation.env, runs, error)) << error;
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].verification, "intact");
 }

@@ -19,11 +19,11 @@ protected:
         std::string text;
         for (const std::string& line : lines) text += line + "\r\n";
         test::WriteFile(m_upgrade / name, text);
-        app.main.F_lstdir.SetPath(m_upgrade.Path());
+        app.window.main.F_lstdir.SetPath(m_upgrade.Path());
         F_lstok_Click(app);
         return app;
     }
-    bool Loaded() const { return m_app->main.F_Msg.Visible() && !m_app->main.F_lstfrm.Visible(); }
+    bool Loaded() const { return m_app->window.main.F_Msg.Visible() && !m_app->window.main.F_lstfrm.Visible(); }
     std::string ListFile() const { return m_upgrade / "Upgrade.lst"; }
 
     test::TempDir m_upgrade;
@@ -35,7 +35,7 @@ TEST_F(ListReaderTest, ReadsEveryRecordKindIntoItsList) {
                      "4,0,2,cool.DAT", "7,Read me", "7,second line, cut here", "99,END", "1,0,1,AFTER,Logic.PART"});
     EXPECT_TRUE(Loaded());
     EXPECT_TRUE(m_dialogs.Boxes().empty());
-    const LoadedList& l = app.loaded;
+    const LoadedList& l = app.upgrade.loaded;
     ASSERT_EQ(l.Count(kPartRecord), 2u);  // records after the end record load too
     EXPECT_EQ(l.At(kPartRecord, 0).Name, "7400");
     EXPECT_EQ(l.At(kPartRecord, 0).TargetLib, "Logic.PART");
@@ -44,28 +44,28 @@ TEST_F(ListReaderTest, ReadsEveryRecordKindIntoItsList) {
     EXPECT_EQ(l.At(kSymbolRecord, 0).UpgSymbolLib, "I_Upg.SYMBOL");
     EXPECT_EQ(l.At(kSparamRecord, 0).DestKind, 5);
     EXPECT_EQ(l.At(kDataFileRecord, 0).TargetDir, m_suite / "JOB");
-    EXPECT_EQ(app.ReadmeLines, (std::vector<std::string>{"Read me", "second line"}));
-    EXPECT_EQ(app.UpgLibPath[0], m_upgrade / "Upgrade.PART");
-    EXPECT_EQ(app.UpgLibPath[5], m_upgrade / "Upgrade.MPARAM");
-    EXPECT_EQ(app.ListPath, m_upgrade.Path());
+    EXPECT_EQ(app.upgrade.ReadmeLines, (std::vector<std::string>{"Read me", "second line"}));
+    EXPECT_EQ(app.upgrade.UpgLibPath[0], m_upgrade / "Upgrade.PART");
+    EXPECT_EQ(app.upgrade.UpgLibPath[5], m_upgrade / "Upgrade.MPARAM");
+    EXPECT_EQ(app.upgrade.ListPath, m_upgrade.Path());
 }
 
 TEST_F(ListReaderTest, TypeFieldsAreNumbersAndNumbersRoundHalvesToEven) {
     App& app = Load({kHeader, " 1,0,1,A,L.PART", "01,0,1,B,L.PART", "1.0,2.5,3.5,C,L.PART", "1.5,0,1,D,L.PART",
                      "x,Upgrade.part,a,b,c,d,e"});
     EXPECT_TRUE(Loaded());
-    ASSERT_EQ(app.loaded.Count(kPartRecord), 3u);
-    EXPECT_EQ(app.loaded.At(kPartRecord, 2).Withheld, 2);
-    EXPECT_EQ(app.loaded.At(kPartRecord, 2).DestKind, 4);
+    ASSERT_EQ(app.upgrade.loaded.Count(kPartRecord), 3u);
+    EXPECT_EQ(app.upgrade.loaded.At(kPartRecord, 2).Withheld, 2);
+    EXPECT_EQ(app.upgrade.loaded.At(kPartRecord, 2).DestKind, 4);
     // A non-numeric type field is a header; this one names the part library in lower case.
-    EXPECT_EQ(app.UpgLibPath[1], m_upgrade / "a");
+    EXPECT_EQ(app.upgrade.UpgLibPath[1], m_upgrade / "a");
 }
 
 TEST_F(ListReaderTest, DataFileFieldsFollowTheFileKind) {
     App& app = Load({kHeader, "4,1,1,therm.TAL", "4,1,3,prof.SPC", "4,0,9,opamp.sbc, OPAMPS ",
                      "4,0,6,other.sbc, OPAMPS ", "4,0,5,notes.txt,  Release notes ", "4,1,1,x.DLL"});
     EXPECT_TRUE(Loaded());
-    const LoadedList& l = app.loaded;
+    const LoadedList& l = app.upgrade.loaded;
     ASSERT_EQ(l.Count(kDataFileRecord), 6u);
     EXPECT_EQ(l.At(kDataFileRecord, 0).Withheld, 1);
     EXPECT_EQ(l.At(kDataFileRecord, 1).Withheld, 0);  // field 2 counts only for .SBC, .TAL and .DAT
@@ -81,61 +81,61 @@ TEST_F(ListReaderTest, DataFileFieldsFollowTheFileKind) {
 TEST_F(ListReaderTest, AListWithoutElementsLoadsAndOffersNothing) {
     App& app = Load({kHeader, "7,a", "7,b", "99,END"});
     EXPECT_TRUE(Loaded());
-    EXPECT_EQ(app.loaded.Count(kPartRecord), 0u);
-    EXPECT_EQ(app.main.F_Preferen.Rows(), 1);
+    EXPECT_EQ(app.upgrade.loaded.Count(kPartRecord), 0u);
+    EXPECT_EQ(app.window.main.F_Preferen.Rows(), 1);
 }
 
 TEST_F(ListReaderTest, AnEmptyListLoadsAndKeepsTheLibraryPaths) {
     Load({kHeader});
-    const std::string before = m_app->UpgLibPath[0];
-    m_app->main.F_Msg.SetVisible(false);
-    m_app->main.F_lstfrm.SetVisible(true);
+    const std::string before = m_app->upgrade.UpgLibPath[0];
+    m_app->window.main.F_Msg.SetVisible(false);
+    m_app->window.main.F_lstfrm.SetVisible(true);
     test::WriteFile(ListFile(), "");
     F_lstok_Click(*m_app);
     EXPECT_TRUE(Loaded());
-    EXPECT_EQ(m_app->UpgLibPath[0], before);
+    EXPECT_EQ(m_app->upgrade.UpgLibPath[0], before);
 }
 
 TEST_F(ListReaderTest, AListNamedInCapitalsIsFound) {
     Load({kHeader, "1,0,1,7400,L.PART"}, "UPGRADE.LST");
     EXPECT_TRUE(Loaded());
-    EXPECT_EQ(m_app->loaded.At(kPartRecord, 0).Name, "7400");
+    EXPECT_EQ(m_app->upgrade.loaded.At(kPartRecord, 0).Name, "7400");
 }
 
 TEST_F(ListReaderTest, TwoDotsInsideANameAreAnOrdinaryName) {
     App& app = Load({kHeader, "1,0,1,7400,My..Lib.PART", "4,0,2,ver1..2.txt", "4,0,9,a.sbc,SUB..DIR"});
     EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
-    EXPECT_EQ(app.loaded.At(kPartRecord, 0).TargetLib, "My..Lib.PART");
-    EXPECT_EQ(app.loaded.At(kDataFileRecord, 0).Name, "ver1..2.txt");
-    EXPECT_EQ(app.loaded.At(kDataFileRecord, 1).TargetLib, "SUB..DIR");
+    EXPECT_EQ(app.upgrade.loaded.At(kPartRecord, 0).TargetLib, "My..Lib.PART");
+    EXPECT_EQ(app.upgrade.loaded.At(kDataFileRecord, 0).Name, "ver1..2.txt");
+    EXPECT_EQ(app.upgrade.loaded.At(kDataFileRecord, 1).TargetLib, "SUB..DIR");
 }
 
 TEST_F(ListReaderTest, EmptyLibraryNamesInTheHeaderAreTakenAsTheyStand) {
     App& app = Load({"0,Upgrade.PART,,I_Upg.SYMBOL,  ,Upgrade.SPARAM,", "1,0,1,7400,L.PART"});
     EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
-    EXPECT_EQ(app.UpgLibPath[1], m_upgrade.Path() + "/");
-    EXPECT_EQ(app.UpgLibPath[2], m_upgrade / "I_Upg.SYMBOL");
-    EXPECT_EQ(app.UpgLibPath[3], m_upgrade.Path() + "/");  // blanks only are empty too
+    EXPECT_EQ(app.upgrade.UpgLibPath[1], m_upgrade.Path() + "/");
+    EXPECT_EQ(app.upgrade.UpgLibPath[2], m_upgrade / "I_Upg.SYMBOL");
+    EXPECT_EQ(app.upgrade.UpgLibPath[3], m_upgrade.Path() + "/");  // blanks only are empty too
 }
 
 // A subcircuit without a subdirectory (none, or blanks) is one of the subcircuit directory itself.
 TEST_F(ListReaderTest, ASubcircuitWithoutASubdirectoryBelongsToTheSubcircuitDirectory) {
     App& app = Load({kHeader, "4,0,9,a.sbc", "4,0,9,b.sbc,  "});
     ASSERT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
-    EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 1), "");
-    EXPECT_EQ(app.main.F_Preferen.TextMatrix(2, 2), m_suite / "ZSM_SBK");
+    EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(1, 1), "");
+    EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(2, 2), m_suite / "ZSM_SBK");
 }
 
 TEST_F(ListReaderTest, TheFileKindOfANameWithTrailingBlanksIsThatOfTheTrimmedName) {
     App& app = Load({kHeader, "4,1,1,x.tal ", "4,0,9,z.sbc ,SUB", "4,1,2,y.DAT  "});
     EXPECT_TRUE(Loaded());
-    const LoadedList& l = app.loaded;
+    const LoadedList& l = app.upgrade.loaded;
     ASSERT_EQ(l.Count(kDataFileRecord), 3u);
     EXPECT_EQ(l.At(kDataFileRecord, 0).Withheld, 1);
     EXPECT_EQ(l.At(kDataFileRecord, 1).TargetLib, "SUB");
     EXPECT_EQ(l.At(kDataFileRecord, 1).FileType, "");
     EXPECT_EQ(l.At(kDataFileRecord, 2).Withheld, 1);
-    EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 0), "z.sbc ");  // the withheld files are not offered
+    EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(1, 0), "z.sbc ");  // the withheld files are not offered
 }
 
 struct BadList {
@@ -151,11 +151,11 @@ class BadListTest : public ListReaderTest, public ::testing::WithParamInterface<
 TEST_P(BadListTest, FailsWithItsMessageAndTheLoadPageStays) {
     Load(GetParam().lines);
     EXPECT_FALSE(Loaded());
-    EXPECT_TRUE(m_app->main.F_lstfrm.Visible());
+    EXPECT_TRUE(m_app->window.main.F_lstfrm.Visible());
     std::string expected = GetParam().message;
     expected.replace(expected.find("%LIST%"), 6, ListFile());
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{expected});
-    EXPECT_EQ(m_app->main.F_Preferen.Rows(), 2);  // no grid was built
+    EXPECT_EQ(m_app->window.main.F_Preferen.Rows(), 2);  // no grid was built
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ListReaderTest, AMissingListFailsWithCodeNine) {
     App& app = Start();
-    app.main.F_lstdir.SetPath(m_upgrade.Path());
+    app.window.main.F_lstdir.SetPath(m_upgrade.Path());
     F_lstok_Click(app);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Make sure that Upgrade files are in the specified path :  " +
                                                    ListFile()});
@@ -215,23 +215,23 @@ TEST_F(ListReaderTest, AMissingListFailsWithCodeNine) {
 TEST_F(ListReaderTest, AListThatFailsHalfWayLeavesTheListLoadedBefore) {
     App& app = Load({kHeader, "1,0,1,OLD,L.PART"});
     ASSERT_TRUE(Loaded());
-    app.main.F_Msg.SetVisible(false);
-    app.main.F_lstfrm.SetVisible(true);
+    app.window.main.F_Msg.SetVisible(false);
+    app.window.main.F_lstfrm.SetVisible(true);
     Load({kHeader, "1,0,1,A,L.PART", "1,0,1,B,M.PART", "1,0,1,C"});
     EXPECT_FALSE(Loaded());
-    EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 0), "OLD");
-    EXPECT_EQ(app.main.F_Preferen.TextMatrix(1, 1), "L.PART");
-    ASSERT_EQ(app.loaded.Count(kPartRecord), 1u);
+    EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(1, 0), "OLD");
+    EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(1, 1), "L.PART");
+    ASSERT_EQ(app.upgrade.loaded.Count(kPartRecord), 1u);
     CollectGridSelection(app);
-    ASSERT_EQ(app.lists.PartItems.size(), 1u);
-    EXPECT_EQ(app.lists.PartItems[0].Name, "OLD");
+    ASSERT_EQ(app.upgrade.lists.PartItems.size(), 1u);
+    EXPECT_EQ(app.upgrade.lists.PartItems[0].Name, "OLD");
 }
 
 TEST_F(ListReaderTest, TheRootFolderGivesAListPathWithoutTrailingSeparator) {
     App& app = Start();
-    app.main.F_lstdir.SetPath("/");
+    app.window.main.F_lstdir.SetPath("/");
     F_lstok_Click(app);
-    EXPECT_EQ(app.ListPath, "");
+    EXPECT_EQ(app.upgrade.ListPath, "");
     EXPECT_EQ(BoxTexts().at(0), "Make sure that Upgrade files are in the specified path :  /Upgrade.lst");
 }
 

@@ -17,17 +17,17 @@ protected:
         std::string text;
         for (const std::string& line : lines) text += line + "\r\n";
         test::WriteFile(m_upgrade / "Upgrade.lst", text);
-        app.main.F_lstdir.SetPath(m_upgrade.Path());
-        app.main.F_lstok.Click();
+        app.window.main.F_lstdir.SetPath(m_upgrade.Path());
+        app.window.main.F_lstok.Click();
         return app;
     }
     std::vector<std::string> Row(int r) const {
         std::vector<std::string> cells;
-        for (int c = 0; c < 5; ++c) cells.push_back(m_app->main.F_Preferen.TextMatrix(r, c));
+        for (int c = 0; c < 5; ++c) cells.push_back(m_app->window.main.F_Preferen.TextMatrix(r, c));
         return cells;
     }
     // A click or drag in the grid, as the mouse leaves it.
-    void Drag(int fromRow, int toRow, int col) { m_app->main.F_Preferen.UserSelect(fromRow, col, toRow, col); }
+    void Drag(int fromRow, int toRow, int col) { m_app->window.main.F_Preferen.UserSelect(fromRow, col, toRow, col); }
 
     test::TempDir m_upgrade;
 };
@@ -38,7 +38,7 @@ TEST_F(SelectionGridTest, OffersOneRowPerElementInKindOrder) {
     App& app = Load({kHeader, "4,0,2,cool.DAT", "6,0,1,MM1,M.MPARAM", "2,0,1,S1,Sym.SYMBOL,A_Upg.SYMBOL",
                      "1,0,1,P1,Logic.PART", "1,0,1,P2,Logic.PART", "1,0,1,P3,Logic.PART",
                      "2,0,1,S2,I_x.SYMBOL,I_Upg.SYMBOL", "3,0,1,DIP8,Pkg.PACKAGE", "5,0,5,Q1,M.SML"});
-    const ui::Grid& grid = app.main.F_Preferen;
+    const ui::Grid& grid = app.window.main.F_Preferen;
     EXPECT_EQ(grid.Rows(), 10);
     EXPECT_EQ(grid.Cols(), 6);  // the five columns, then what each row would change
     EXPECT_EQ(grid.TextMatrix(0, 5), "Change");
@@ -52,7 +52,7 @@ TEST_F(SelectionGridTest, OffersOneRowPerElementInKindOrder) {
     EXPECT_EQ(Row(7), (Cells{"Q1", "M.SML", m_suite / "ZSM_MOD", "YES", "Spice Model Lib File"}));
     EXPECT_EQ(Row(8), (Cells{"MM1", "M.MPARAM", m_suite / "LIB", "YES", "Mixed Mode Parameter Lib File"}));
     EXPECT_EQ(Row(9), (Cells{"cool.DAT", m_suite / "JOB", m_suite / "JOB", "YES", "Thermal data file"}));
-    EXPECT_EQ(app.GridRows[4].UpgSymbolLib, "I_Upg.SYMBOL");
+    EXPECT_EQ(app.upgrade.GridRows[4].UpgSymbolLib, "I_Upg.SYMBOL");
     EXPECT_EQ(grid.ColWidth(0), 7 * 14);  // the width of " Lib Elements " in the window's font
     EXPECT_EQ(grid.ColWidth(4), 7 * 14);
 }
@@ -72,7 +72,7 @@ TEST_F(SelectionGridTest, FileTypesFollowTheNameOrTheDescription) {
 
 TEST_F(SelectionGridTest, WithheldElementsLeaveEmptyRowsThatNeverFlip) {
     App& app = Load({kHeader, "5,1,5,HIDDEN,M.SML", "4,1,1,t.TAL", "4,1,1,shown.SPC", "1,0,1,P1,L.PART"});
-    const ui::Grid& grid = app.main.F_Preferen;
+    const ui::Grid& grid = app.window.main.F_Preferen;
     ASSERT_EQ(grid.Rows(), 5);
     EXPECT_EQ(Row(1)[0], "P1");
     EXPECT_EQ(Row(2)[0], "shown.SPC");
@@ -83,7 +83,7 @@ TEST_F(SelectionGridTest, WithheldElementsLeaveEmptyRowsThatNeverFlip) {
     // A kind whose first record has no name counts its last index only: one row for its two
     // records (the nameless one is not offered), no empty row after it.
     Load({kHeader, "1,0,1,,L.PART", "1,0,1,P2,L.PART"});
-    EXPECT_EQ(m_app->main.F_Preferen.Rows(), 2);
+    EXPECT_EQ(m_app->window.main.F_Preferen.Rows(), 2);
     EXPECT_EQ(Row(1)[0], "P2");
 }
 
@@ -94,7 +94,7 @@ TEST_F(SelectionGridTest, ClicksInTheUpdateColumnFlipTheSelectedRows) {
     EXPECT_EQ(Row(2)[3], "NO");
     EXPECT_EQ(Row(3)[3], "NO");
     EXPECT_EQ(Row(4)[3], "NO");
-    EXPECT_EQ(app.main.F_Preferen.Col(), 3);
+    EXPECT_EQ(app.window.main.F_Preferen.Col(), 3);
     Drag(4, 2, 3);  // upwards: the same rows, flipped back
     EXPECT_EQ(Row(2)[3], "YES");
     EXPECT_EQ(Row(4)[3], "YES");
@@ -109,7 +109,7 @@ TEST_F(SelectionGridTest, CollectingRebuildsTheListsFromEveryRow) {
                      "6,0,3,MM,M.MPARAM", "4,0,9,op.sbc,OPAMP", "4,0,2,cool.DAT,Cooling"});
     Drag(1, 6, 3);  // every row to NO
     CollectGridSelection(app);
-    const UpgradeLists& l = app.lists;
+    const UpgradeLists& l = app.upgrade.lists;
     ASSERT_EQ(l.PartItems.size(), 1u);
     EXPECT_EQ(l.PartItems[0].Name, "A");
     EXPECT_EQ(l.PartItems[0].Update, 0);
@@ -128,23 +128,23 @@ TEST_F(SelectionGridTest, CollectingRebuildsTheListsFromEveryRow) {
     EXPECT_EQ(l.PackageItems[0].Name, "");
     Drag(2, 2, 3);
     CollectGridSelection(app);
-    EXPECT_EQ(app.lists.SymbolItems[0].Update, 1);
+    EXPECT_EQ(app.upgrade.lists.SymbolItems[0].Update, 1);
 }
 
 TEST_F(SelectionGridTest, TheOverwriteOptionsSetTheirFlags) {
     App& app = Start();
-    app.main.F_OverPrompt(0).Click();
-    EXPECT_TRUE(app.AskOverwrite);
-    EXPECT_FALSE(app.OverwriteAll);
-    EXPECT_FALSE(app.main.F_OverPrompt(1).Value());
-    app.main.F_OverPrompt(1).Click();
-    EXPECT_FALSE(app.AskOverwrite);
-    EXPECT_TRUE(app.OverwriteAll);
+    app.window.main.F_OverPrompt(0).Click();
+    EXPECT_TRUE(app.run.AskOverwrite);
+    EXPECT_FALSE(app.run.OverwriteAll);
+    EXPECT_FALSE(app.window.main.F_OverPrompt(1).Value());
+    app.window.main.F_OverPrompt(1).Click();
+    EXPECT_FALSE(app.run.AskOverwrite);
+    EXPECT_TRUE(app.run.OverwriteAll);
 }
 
 TEST_F(SelectionGridTest, AUserGoesThroughTheLoadPageLikeThis) {
     App& app = Load({kHeader, "1,0,1,A,L.PART", "1,0,1,B,L.PART", "7,Welcome"});
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     EXPECT_FALSE(m.F_lstfrm.Visible());
     EXPECT_TRUE(m.F_Msg.Visible());
     Drag(2, 2, 3);
@@ -154,7 +154,7 @@ TEST_F(SelectionGridTest, AUserGoesThroughTheLoadPageLikeThis) {
     m.F_Cancel.Click();
     EXPECT_TRUE(m.F_Msg.Visible());
     EXPECT_EQ(Row(2)[3], "NO");  // the grid as the user left it
-    EXPECT_TRUE(app.AskOverwrite);
+    EXPECT_TRUE(app.run.AskOverwrite);
     std::string readme;
     m_dialogs.OnModal([&](ui::Form& form) { readme = static_cast<ui::TextBox*>(form.Find("F_Summary"))->Text(); });
     m.F_Info.Click();
@@ -166,7 +166,7 @@ TEST_F(SelectionGridTest, AHundredThousandRecordsLoadAndFill) {
     std::vector<std::string> lines = {kHeader};
     for (int i = 0; i < 100000; ++i) lines.push_back("1,0,1,PART" + std::to_string(i) + ",Big.PART");
     App& app = Load(lines);
-    EXPECT_EQ(app.main.F_Preferen.Rows(), 100001);
+    EXPECT_EQ(app.window.main.F_Preferen.Rows(), 100001);
     EXPECT_EQ(Row(100000)[0], "PART99999");
 }
 

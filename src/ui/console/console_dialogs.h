@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "ui/dialogs.h"
+#include "base/dialogs.h"
 #include "ui/fonts.h"
 
 namespace zrx::ui {

@@ -26,7 +26,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "shell/text_utils.h"
+#include "base/text_utils.h"
 #include "ui/control.h"
 #include "ui/file_system_lists.h"
 #include "ui/grid.h"

@@ -35,8 +35,8 @@
 #include <tuple>
 
 #include "shell/app.h"
-#include "shell/messages.h"
-#include "shell/paths.h"
+#include "base/messages.h"
+#include "base/paths.h"
 #include "ui/forms/readme_form.h"
 #include "ui/forms/summary_form.h"
 #include "ui/qt/bindings.h"
@@ -183,7 +183,7 @@ void RegisterFormDialogs(QtDialogs& dialogs) {
 }
 
 MainWindow::MainWindow(App& app) : m_app(app) {
-    ui::MainForm& m = app.main;
+    ui::MainForm& m = app.window.main;
     setObjectName("INSTINF");
     setWindowTitle(ToQt(m.Caption()));
     auto* central = new QWidget(this);
@@ -240,7 +240,7 @@ void MainWindow::StackFrames() {
 }
 
 QWidget* MainWindow::BuildLoadPage() {
-    ui::MainForm& m = m_app.main;
+    ui::MainForm& m = m_app.window.main;
     auto* page = Make<QWidget>(centralWidget(), m.F_lstfrm);
     auto* layout = new QHBoxLayout(page);
     auto* prompt = Make<QLabel>(page, m.F_Displbl);
@@ -286,7 +286,7 @@ QWidget* MainWindow::BuildLoadPage() {
 }
 
 QWidget* MainWindow::BuildSelectionPage() {
-    ui::MainForm& m = m_app.main;
+    ui::MainForm& m = m_app.window.main;
     auto* page = Make<QWidget>(centralWidget(), m.F_Msg);
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Make<QLabel>(page, m.F_MsgBar));
@@ -303,7 +303,7 @@ QWidget* MainWindow::BuildSelectionPage() {
 }
 
 QWidget* MainWindow::BuildUpdatePage() {
-    ui::MainForm& m = m_app.main;
+    ui::MainForm& m = m_app.window.main;
     auto* page = Make<QWidget>(centralWidget(), m.F_Deffrm);
     auto* layout = new QVBoxLayout(page);
     auto* options = new QGroupBox(page);
@@ -336,7 +336,7 @@ QWidget* MainWindow::BuildUpdatePage() {
 }
 
 QWidget* MainWindow::BuildElementFrames() {
-    ui::MainForm& m = m_app.main;
+    ui::MainForm& m = m_app.window.main;
     auto* format = Make<QWidget>(centralWidget(), m.F_Format);
     auto* stack = new QGridLayout(format);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -366,7 +366,7 @@ QWidget* MainWindow::BuildElementFrames() {
 }
 
 QWidget* MainWindow::BuildBuildFrame() {
-    ui::MainForm& m = m_app.main;
+    ui::MainForm& m = m_app.window.main;
     auto* frame = Make<QWidget>(centralWidget(), m.F_chgfrm);
     auto* layout = new QHBoxLayout(frame);
     auto* left = new QVBoxLayout();
@@ -432,7 +432,7 @@ QLabel* MainWindow::AddCaption(QWidget* parent, const char* text, int32_t number
 void MainWindow::RefreshCaption(const CaptionText& caption) {
     if (!caption.label) return;
     caption.label->setText(ToQt(GetLocalMessage(caption.text, caption.number)));
-    const QFont font = FontOf(m_app.uiFont, caption.label->font());
+    const QFont font = FontOf(m_app.window.uiFont, caption.label->font());
     if (font != caption.label->font()) caption.label->setFont(font);
 }
 
@@ -441,7 +441,7 @@ void MainWindow::RefreshCaptions() {
 }
 
 void MainWindow::BuildMenus() {
-    ui::MainForm& m = m_app.main;
+    ui::MainForm& m = m_app.window.main;
     QMenu* file = menuBar()->addMenu(ToQt(m.M_File.Caption()));
     for (ui::MenuItem* item : m.M_File.Children()) {
         if (item->Separator()) {
@@ -461,7 +461,7 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::OpenFolder(const std::string& folder) {
-    ui::MainForm& m = m_app.main;
+    ui::MainForm& m = m_app.window.main;
     if (!m.F_lstfrm.Visible() || folder.empty()) return;
     std::error_code error;
     std::string path = std::filesystem::absolute(folder, error).lexically_normal().string();
@@ -507,7 +507,7 @@ void MainWindow::FitIntoScreen() {
 void MainWindow::ShowProgress(const std::string& text, size_t done, size_t total) {
     // Beside the status line on the update page; in the status bar everywhere else.
     QProgressBar* bar = m_runProgress;
-    const bool onUpdatePage = m_app.main.F_Deffrm.Visible();
+    const bool onUpdatePage = m_app.window.main.F_Deffrm.Visible();
     if (!onUpdatePage) {
         if (!m_statusProgress) {
             m_statusText = new QLabel(this);
@@ -532,7 +532,7 @@ void MainWindow::ShowProgress(const std::string& text, size_t done, size_t total
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (m_app.main.F_lstfrm.Visible() && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
+    if (m_app.window.main.F_lstfrm.Visible() && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
         event->acceptProposedAction();
 }
 

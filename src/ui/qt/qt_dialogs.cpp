@@ -15,7 +15,7 @@
 
 #include <algorithm>
 
-#include "shell/messages.h"
+#include "base/messages.h"
 #include "ui/control.h"
 #include "ui/form.h"
 #include "ui/qt/bindings.h"

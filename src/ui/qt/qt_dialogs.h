@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "ui/dialogs.h"
+#include "base/dialogs.h"
 #include "ui/fonts.h"
 
 class QDialog;

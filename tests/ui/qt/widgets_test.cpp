@@ -40,7 +40,7 @@ struct Program {
         app.executableDirectory = [] { return std::string("/opt/zarnix"); };
         ConnectHandlers(app);
         started = Form_Load(app) == StartupOutcome::Ready;
-        app.main.SetVisible(true);
+        app.window.main.SetVisible(true);
         window.show();
     }
     ui::ScriptedDialogs dialogs;
@@ -287,7 +287,7 @@ private slots:
         QTest::mouseClick(move, Qt::LeftButton);
         QTRY_COMPARE(chosen->model()->rowCount(), 1);
         QCOMPARE(chosen->model()->index(0, 0).data().toString(), QString("7404"));
-        QCOMPARE(app.builder.UpgParts[0].Name, std::string("7404"));
+        QCOMPARE(app.builder.tables.UpgParts[0].Name, std::string("7404"));
     }
 };
 
@@ -304,15 +304,15 @@ private slots:
         QVERIFY(program.started);
         App& app = program.app;
         qt::MainWindow& window = program.window;
-        app.main.F_lstdir.SetPath(dir / "upgrade");
+        app.window.main.F_lstdir.SetPath(dir / "upgrade");
         // A folder typed into the path field opens it, as choosing it in the folder list does.
-        app.main.F_lstdir.SetPath("/");
+        app.window.main.F_lstdir.SetPath("/");
         auto* path = window.findChild<QLineEdit*>("P_FolderPath");
         QVERIFY(path);
         path->setText(QString::fromStdString(dir / "upgrade"));
         QTest::keyClick(path, Qt::Key_Return);
-        QCOMPARE(app.main.F_lstdir.Path(), dir / "upgrade");
-        QVERIFY(app.main.F_lstfile.ListCount() > 0);
+        QCOMPARE(app.window.main.F_lstdir.Path(), dir / "upgrade");
+        QVERIFY(app.window.main.F_lstfile.ListCount() > 0);
         auto* ok = window.findChild<QPushButton*>("F_lstok");
         QVERIFY(ok);
         QTest::mouseClick(ok, Qt::LeftButton);

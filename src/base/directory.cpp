@@ -1,4 +1,4 @@
-#include "shell/directory.h"
+#include "base/directory.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "shell/fields.h"
+#include "base/fields.h"
 
 #include <bit>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "shell/text_utils.h"
+#include "base/text_utils.h"
 
 #include <algorithm>
 

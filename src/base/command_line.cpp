@@ -1,6 +1,6 @@
-#include "shell/command_line.h"
+#include "base/command_line.h"
 
-#include "shell/text_utils.h"
+#include "base/text_utils.h"
 
 namespace zrx {
 

@@ -1,4 +1,4 @@
-#include "shell/command_line.h"
+#include "base/command_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/paths.h"
+#include "base/paths.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -9,9 +9,9 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "shell/messages.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 

@@ -1,4 +1,4 @@
-#include "shell/working_database.h"
+#include "kernel/working_database.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "shell/messages.h"
+#include "base/messages.h"
 
-#include "shell/fields.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/fields.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 #include "zrxlocal.h"
 
 namespace zrx {

@@ -1,11 +1,11 @@
-#include "shell/working_database.h"
+#include "kernel/working_database.h"
 
 #include <vector>
 
 #include "kernel/zrxkernel.h"
-#include "shell/messages.h"
-#include "shell/text_utils.h"
-#include "ui/dialogs.h"
+#include "base/messages.h"
+#include "base/text_utils.h"
+#include "base/dialogs.h"
 
 namespace zrx {
 

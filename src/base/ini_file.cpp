@@ -1,7 +1,7 @@
-#include "shell/ini_file.h"
+#include "base/ini_file.h"
 
-#include "shell/text_file.h"
-#include "shell/text_utils.h"
+#include "base/text_file.h"
+#include "base/text_utils.h"
 
 namespace zrx {
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "builder/builder_tables.h"
+
+namespace zrx {
+
+namespace ui {
+class ListBox;
+}
+
+// The builder: what was chosen, where the upgrade goes, how it is sealed, and the last build.
+struct BuilderState {
+    BuilderTables tables;
+    BuildReport lastBuild;
+    BuildSeal seal;
+    int readCount = 0;
+    std::string lastLibrary;
+    std::string destinationFolder;
+    std::string trimmedDestination;
+    // The upper-cased lines of each chosen list, kept while the list does not change otherwise, so
+    // that the duplicate test of ">>" costs the same for the ten-thousandth name as for the first.
+    struct ChosenNames {
+        uint64_t revision = UINT64_MAX;
+        std::unordered_set<std::string> names;
+    };
+    std::unordered_map<const ui::ListBox*, ChosenNames> chosenNames;
+};
+
+}  // namespace zrx

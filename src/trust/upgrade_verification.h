@@ -1,0 +1,21 @@
+#pragma once
+
+#include <memory>
+
+#include "history/record_folder.h"
+#include "trust/upgrade_check.h"
+
+namespace zrx {
+
+// What is known of the loaded upgrade's origin: whether it is signed, intact or unverified, and the
+// private folder (an unpacked archive, the checked copy of its files) it is read from while it is
+// loaded.
+struct UpgradeVerification {
+    std::unique_ptr<history::ScratchFolder> scratch;
+    trust::UpgradeCheck check;
+    // An upgrade not signed by a key the installation trusts is loaded without asking (the
+    // command line's --allow-unsigned).
+    bool allowUnsigned = false;
+};
+
+}  // namespace zrx
