@@ -152,7 +152,7 @@ struct Builder {
 
 void AddBuildCommand(CLI::App& parent, int& status) {
     static std::string suite, dest, reload, signingKey, archiveFile, description;
-    static bool listOnly = false;
+    static bool listOnly = false, allowUnsigned = false;
     static std::vector<std::string> parts, symbols, packages, sparams, mparams, tals, dats, spcs, sbcs;
     static std::vector<std::vector<std::string>> miscs;
     CLI::App* build = parent.add_subcommand("build", "Make an upgrade folder from the installation's libraries and files");
@@ -160,6 +160,8 @@ void AddBuildCommand(CLI::App& parent, int& status) {
     build->add_option("--dest", dest, "Destination folder of the upgrade (made when missing)")->required();
     build->add_flag("--list-only", listOnly, "Create Upgrade.lst file only");
     build->add_option("--reload", reload, "First reload this folder's (or upgrade archive's) Upgrade.lst into the builder");
+    build->add_flag("--allow-unsigned", allowUnsigned,
+                    "Reload an upgrade that no key the installation trusts has signed, this time");
     build->add_option("--part", parts, "LIB:NAME of a part (LIB a *.PART file in LibDir)");
     build->add_option("--symbol", symbols, "LIB:NAME of a symbol (LIB a *.SYMBOL file in LibDir)");
     build->add_option("--package", packages, "LIB:NAME of a package (LIB a *.PACKAGE file in LibDir)");
@@ -175,7 +177,11 @@ void AddBuildCommand(CLI::App& parent, int& status) {
     build->add_option("--sign", signingKey,
                       "Sign the upgrade's manifest with this minisign secret key file (its password is asked "
                       "on the terminal, or read from the first line of standard input)");
-    build->add_option("--archive", archiveFile, "Also write the finished upgrade as this zip file");
+    build->add_option("--archive", archiveFile, "Also write the finished upgrade as this zip file")
+        ->check([](const std::string& name) {
+            return EndsWithIgnoreCase(name, ".zip") ? std::string() : "the upgrade is written as a zip file: " + name +
+                                                                          " does not end in .zip";
+        });
     build->add_option("--comment", description,
                       "The description the signature's trusted comment carries (the folder's name unless given)");
     build->footer("Every complete build writes Upgrade.sha256, the SHA-256 digests of its files (sha256sum -c "
@@ -193,6 +199,7 @@ void AddBuildCommand(CLI::App& parent, int& status) {
             return;
         }
         ui::MainForm& m = app.window.main;
+        app.verification.allowUnsigned = allowUnsigned;
         session.dialogs.SetAnswerer([](const ui::MessageBox& box) -> std::optional<ui::Answer> {
             if (StartsWith(box.text, "The  Lstfile load process")) return ui::Answer::Yes;
             return std::nullopt;

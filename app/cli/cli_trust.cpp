@@ -12,6 +12,7 @@
 #include "history/record_folder.h"
 #include "base/paths.h"
 #include "trust/minisign.h"
+#include "trust/open_upgrade.h"
 #include "trust/trust_store.h"
 #include "trust/upgrade_check.h"
 #include "upgrade_list/list_format.h"
@@ -85,22 +86,23 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
         std::string folder = fs::absolute(upgrade).lexically_normal().string();
         std::unique_ptr<history::ScratchFolder> scratch;
         std::string why;
-        if (archive::IsArchiveName(folder) && fs::is_regular_file(folder)) {
-            scratch = history::ScratchFolder::Make(env, why);
-            if (!scratch || !scratch->Folder().MakeFolder("unpacked", why, 0700)) {
-                status = finish(kExitFailure, "refused: the archive cannot be unpacked: " + why, nullptr);
+        const bool archive = archive::IsArchiveName(folder) && fs::is_regular_file(folder);
+        if (archive) {
+            const auto unpacked = UnpackUpgradeArchive(env, folder, scratch, why);
+            if (!unpacked) {
+                status = finish(kExitFailure, "refused: " + why, nullptr);
                 return;
             }
-            const archive::Unpacked unpacked =
-                archive::Unpack(folder, JoinPath(scratch->Path(), "unpacked"), archive::Limits{},
-                                [](std::string_view name) { return UnsafeNameReason(name); });
-            if (!unpacked.ok) {
-                status = finish(kExitFailure, "refused: " + unpacked.why, nullptr);
-                return;
-            }
-            folder = unpacked.folder;
+            folder = *unpacked;
         } else if (!fs::is_directory(folder)) {
             status = finish(kExitFailure, "refused: neither a folder nor an upgrade archive", nullptr);
+            return;
+        }
+        if (!IsRegularFile(ResolveNameInDir(folder, kListFileName))) {
+            status = finish(kExitFailure,
+                            "refused: it holds no upgrade list (" + std::string(kListFileName) +
+                                (archive ? ") at its top or in its one top folder" : ")"),
+                            nullptr);
             return;
         }
         std::vector<trust::TrustedKey> trusted;
@@ -203,7 +205,12 @@ void AddKeyCommands(CLI::App& parent, int& status) {
             return;
         }
         std::string why;
-        status = trust::UntrustKey(session.app.installation.env, id, why) ? 0 : Fail(why);
+        if (!trust::UntrustKey(session.app.installation.env, id, why)) {
+            status = Fail(why);
+            return;
+        }
+        std::cout << "No longer trusted: key " << id << "\n";
+        status = 0;
     });
 }
 

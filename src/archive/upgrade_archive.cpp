@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "base/directory.h"
+#include "base/text_utils.h"
 
 namespace zrx::archive {
 
@@ -29,17 +30,6 @@ constexpr size_t kLongestPart = 255;  // what a folder on Linux takes
 constexpr size_t kDeepestName = 16;
 // A refused name is shown up to this many bytes.
 constexpr size_t kShownName = 200;
-
-bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size()) return false;
-    text.remove_prefix(text.size() - suffix.size());
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[i]) return false;
-    }
-    return true;
-}
 
 // The length of the UTF-8 sequence at the start of `text` when it is a valid one for a printable
 // character (not a C1 control, nor a mark that reorders the text around it), otherwise 0.

@@ -40,10 +40,7 @@ public:
     virtual std::optional<std::string> AskSaveFileName(const SaveFileRequest& request) = 0;
     // Asks for a password (a signing key's), not shown as it is typed; nothing when the user
     // cancels or there is nobody to ask.
-    virtual std::optional<std::string> AskPassword(const std::string& prompt) {
-        (void)prompt;
-        return std::nullopt;
-    }
+    virtual std::optional<std::string> AskPassword(const std::string& prompt) = 0;
     // The busy (hourglass) pointer on or off.
     virtual void SetBusy(bool busy) = 0;
     // Lets pending window events run (repaint of the status line during long runs).

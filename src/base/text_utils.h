@@ -23,6 +23,8 @@ std::string ToUpper(std::string_view text);
 std::string ToLower(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 bool EndsWith(std::string_view text, std::string_view suffix);
+// Whether `text` ends in `suffix`, letters compared without regard to case.
+bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix);
 bool StartsWith(std::string_view text, std::string_view prefix);
 
 // The last `count` characters of a text (the whole text when it is shorter).

@@ -1,6 +1,7 @@
 #include "builder/builder_lists.h"
 
 #include "shell/app.h"
+#include "trust/manifest.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
@@ -31,7 +32,8 @@ bool CheckChoosable(App& app, const std::string& name, bool isPath) {
 }
 
 std::optional<std::string> LooseFileRefusal(const App& app, const std::string& name, const std::string& sourceDir) {
-    bool reserved = EqualsIgnoreCase(name, kListFileName);
+    bool reserved = EqualsIgnoreCase(name, kListFileName) || EqualsIgnoreCase(name, trust::kManifestName) ||
+                    EqualsIgnoreCase(name, trust::kSignatureName);
     for (const std::string_view library : kUpgradeLibraries) reserved = reserved || EqualsIgnoreCase(name, library);
     if (reserved) return "the upgrade folder's own file of that name would take its place.";
     const BuilderTables& t = app.builder.tables;

@@ -192,6 +192,13 @@ namespace {
 constexpr const char* kScratchParent = "work";
 
 // A new folder beneath `parent`, locked by this program, with a name of its own.
+constexpr const char* kTemporaryScratchPrefix = "zrxlibug-";
+
+std::string SystemTemporaryFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
 std::unique_ptr<ScratchFolder> NewScratch(const Directory& parent, const std::string& parentPath, std::string& why) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::array<unsigned char, 6> random{};
@@ -229,15 +236,19 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Make(const Environment* env, std::
         }
     }
     // The installation's own folder is not this user's: a folder of the user's own, in the
-    // system's temporary folder, made private by mkdtemp.
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zrxlibug-XXXXXX";
+    // system's temporary folder, made private by mkdtemp, and locked as the installation's are.
+    std::string pattern = SystemTemporaryFolder() + "/" + kTemporaryScratchPrefix + "XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         why = "no private temporary folder can be made: " + std::string(std::strerror(errno));
         return nullptr;
     }
     Directory folder = Directory::Open(pattern, why);
-    if (!folder.IsOpen()) return nullptr;
+    if (!folder.IsOpen() || ::flock(folder.Fd(), LOCK_EX | LOCK_NB) != 0) {
+        if (why.empty()) why = pattern + " cannot be locked: " + std::strerror(errno);
+        std::error_code error;
+        std::filesystem::remove_all(pattern, error);
+        return nullptr;
+    }
     return std::unique_ptr<ScratchFolder>(new ScratchFolder(pattern, std::move(folder)));
 }
 
@@ -247,16 +258,32 @@ ScratchFolder::~ScratchFolder() {
     std::filesystem::remove_all(m_path, error);
 }
 
-void RemoveLeftScratchFolders(const Environment& env) {
+void RemoveLeftScratchFolders(const Environment* env) {
     std::string why;
-    auto record = OpenRecordFolder(env, false, why);
+    std::error_code error;
+    // The user's own in the system's temporary folder: folders of this user only, private, never
+    // through a link.
+    const std::string tmp = SystemTemporaryFolder();
+    for (const auto& entry : std::filesystem::directory_iterator(tmp, error)) {
+        const std::string name = entry.path().filename().string();
+        struct stat info {};
+        if (!name.starts_with(kTemporaryScratchPrefix) || ::lstat(entry.path().c_str(), &info) != 0 ||
+            !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
+            continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        std::error_code removeError;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) std::filesystem::remove_all(entry.path(), removeError);
+        ::close(fd);
+    }
+    if (env == nullptr) return;
+    auto record = OpenRecordFolder(*env, false, why);
     if (!record) return;
     struct stat info {};
     if (!record->own.Look(kScratchParent, info) || !S_ISDIR(info.st_mode)) return;
     Directory parent = PrivateFolder(record->own, record->ownPath, kScratchParent, false, why);
     if (!parent.IsOpen()) return;
     const std::string parentPath = JoinPath(record->ownPath, kScratchParent);
-    std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(parentPath, error)) {
         const std::string name = entry.path().filename().string();
         if (!name.starts_with("scratch-")) continue;

@@ -73,8 +73,9 @@ private:
     std::string m_path;
     Directory m_folder;
 };
-// Removes the scratch folders of the installation that no running program holds.
-void RemoveLeftScratchFolders(const Environment& env);
+// Removes the scratch folders that no running program holds: the user's own in the system's
+// temporary folder, and the installation's (with `env`).
+void RemoveLeftScratchFolders(const Environment* env);
 
 // Opens (or, when `create`, makes) the folder `name` beneath `parent` (at `parentPath`) and checks
 // it as CheckPrivate does; never through a link.

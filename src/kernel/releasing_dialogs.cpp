@@ -16,6 +16,11 @@ std::optional<std::string> ReleasingDialogs::AskSaveFileName(const ui::SaveFileR
     return m_inner.AskSaveFileName(request);
 }
 
+std::optional<std::string> ReleasingDialogs::AskPassword(const std::string& prompt) {
+    ReleaseLibraries();
+    return m_inner.AskPassword(prompt);
+}
+
 void ReleasingDialogs::ShowModal(ui::Form& form) {
     ReleaseLibraries();
     m_inner.ShowModal(form);

@@ -13,6 +13,7 @@ public:
     explicit ReleasingDialogs(ui::Dialogs& inner) : m_inner(inner) {}
     ui::Answer ShowMessage(const ui::MessageBox& box) override;
     std::optional<std::string> AskSaveFileName(const ui::SaveFileRequest& request) override;
+    std::optional<std::string> AskPassword(const std::string& prompt) override;
     void SetBusy(bool busy) override { m_inner.SetBusy(busy); }
     void ProcessEvents() override { m_inner.ProcessEvents(); }
     void ShowModal(ui::Form& form) override;

@@ -74,7 +74,7 @@ std::optional<std::map<std::string, std::string>> ReadManifest(std::string_view 
             why = "line " + std::to_string(number) + " " + what;
             return std::nullopt;
         };
-        if (line.empty()) return fail("is empty");
+        if (line.empty()) continue;  // a blank line, as editors leave at the end, names nothing
         const bool escaped = line.front() == '\\';
         if (escaped) line.remove_prefix(1);
         // "<digest>  <name>" for text mode, "<digest> *<name>" for binary mode: the same bytes here.
@@ -83,6 +83,8 @@ std::optional<std::map<std::string, std::string>> ReadManifest(std::string_view 
             return fail("is not \"<SHA-256 digest>  <file name>\"");
         std::optional<std::string> name = escaped ? Unescape(line.substr(66)) : std::string(line.substr(66));
         if (!name) return fail("holds an escape sha256sum does not write");
+        // "./name", as sha256sum writes a name given so, is the file of the folder itself.
+        while (name->starts_with("./")) name->erase(0, 2);
         if (!IsPlainComponent(*name)) return fail("names \"" + Printable(*name) + "\", which is not a plain file name");
         if (!digests.emplace(*name, ToLower(line.substr(0, 64))).second)
             return fail("names \"" + Printable(*name) + "\" a second time");

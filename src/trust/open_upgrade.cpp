@@ -1,7 +1,6 @@
 #include "trust/open_upgrade.h"
 
 #include "archive/upgrade_archive.h"
-#include "shell/app.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
@@ -14,46 +13,54 @@ namespace zrx {
 
 namespace {
 
-void Refuse(App& app, const std::string& text) {
-    app.window.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+void Refuse(ui::Dialogs& dialogs, const std::string& text) {
+    dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 }  // namespace
 
-bool OpenUpgradeArchive(App& app, const std::string& path, std::string& folder) {
-    std::string why;
+std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const std::string& path,
+                                                std::unique_ptr<history::ScratchFolder>& scratch, std::string& why) {
     // What a killed program left unpacked goes first.
-    history::RemoveLeftScratchFolders(app.installation.env);
-    app.verification.scratch = history::ScratchFolder::Make(&app.installation.env, why);
-    const archive::Unpacked unpacked =
-        !app.verification.scratch || !app.verification.scratch->Folder().MakeFolder("unpacked", why, 0700)
-            ? archive::Unpacked{false, {}, {}, why}
-            : archive::Unpack(path, JoinPath(app.verification.scratch->Path(), "unpacked"), archive::Limits{},
-                              [](std::string_view name) { return UnsafeNameReason(name); });
-    if (!unpacked.ok) {
-        Refuse(app, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + path + ": " + unpacked.why +
-                        " " + GetLocalMessage("Nothing of it is used.", 20061));
-        app.verification.scratch.reset();
-        return false;
+    history::RemoveLeftScratchFolders(env);
+    scratch = history::ScratchFolder::Make(env, why);
+    if (!scratch || !scratch->Folder().MakeFolder("unpacked", why, 0700)) {
+        scratch.reset();
+        return std::nullopt;
     }
-    folder = unpacked.folder;
-    return true;
+    // Every name must be one an upgrade list can name: nothing else of an archive is of use.
+    const archive::Unpacked unpacked =
+        archive::Unpack(path, JoinPath(scratch->Path(), "unpacked"), archive::Limits{},
+                        [](std::string_view name) { return UnlistableNameReason(name, true); });
+    if (!unpacked.ok) {
+        why = unpacked.why;
+        scratch.reset();
+        return std::nullopt;
+    }
+    return unpacked.folder;
 }
 
-bool OpenUpgrade(App& app) {
-    app.verification.scratch.reset();
-    app.upgrade.UpgradeDir = app.upgrade.ListPath;
-    app.verification.check = {};
-    std::string folder = app.upgrade.ListPath;
+bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerification& verification,
+                 ui::Dialogs& dialogs) {
+    verification.scratch.reset();
+    verification.check = {};
+    upgrade.UpgradeDir = upgrade.ListPath;
+    std::string folder = upgrade.ListPath;
     std::string why;
-    if (archive::IsArchiveName(app.upgrade.ListPath) && IsRegularFile(app.upgrade.ListPath) &&
-        !OpenUpgradeArchive(app, app.upgrade.ListPath, folder))
-        return false;
+    if (archive::IsArchiveName(upgrade.ListPath) && IsRegularFile(upgrade.ListPath)) {
+        const auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath, verification.scratch, why);
+        if (!unpacked) {
+            Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
+                                ": " + why + ". " + GetLocalMessage("Nothing of it is used.", 20061));
+            return false;
+        }
+        folder = *unpacked;
+    }
 
     std::vector<trust::TrustedKey> trusted;
-    if (!trust::TrustedKeys(&app.installation.env, trusted, why)) {
-        Refuse(app, GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) + " " +
-                        why);
+    if (!trust::TrustedKeys(&env, trusted, why)) {
+        Refuse(dialogs,
+               GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) + " " + why);
         return false;
     }
     // With a manifest, the files are checked as they are copied into a private folder, and that
@@ -61,50 +68,56 @@ bool OpenUpgrade(App& app) {
     // was checked is never the one copied into the installation.
     std::string copy;
     if (IsRegularFile(ResolveNameInDir(folder, trust::kManifestName))) {
-        if (!app.verification.scratch) {
-            history::RemoveLeftScratchFolders(app.installation.env);
-            app.verification.scratch = history::ScratchFolder::Make(&app.installation.env, why);
+        if (!verification.scratch) {
+            history::RemoveLeftScratchFolders(&env);
+            verification.scratch = history::ScratchFolder::Make(&env, why);
         }
-        if (!app.verification.scratch || !app.verification.scratch->Folder().MakeFolder("checked", why, 0700)) {
-            Refuse(app, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + why);
-            app.verification.scratch.reset();
+        if (!verification.scratch || !verification.scratch->Folder().MakeFolder("checked", why, 0700)) {
+            Refuse(dialogs, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + why);
+            verification.scratch.reset();
             return false;
         }
-        copy = JoinPath(app.verification.scratch->Path(), "checked");
+        copy = JoinPath(verification.scratch->Path(), "checked");
     }
-    app.verification.check = trust::CheckUpgrade(folder, trusted, copy);
-    const trust::UpgradeCheck& check = app.verification.check;
-    if (check.state == trust::UpgradeState::Tampered) {
-        std::string text = GetLocalMessage("The upgrade is not as it was made; nothing is offered from it:", 20064) +
-                           " " + app.upgrade.ListPath;
-        for (const std::string& problem : check.problems) text += "\r\n" + problem;
-        Refuse(app, text);
-        app.verification.scratch.reset();
+    verification.check = trust::CheckUpgrade(folder, trusted, copy);
+    const trust::UpgradeCheck& check = verification.check;
+    if (!check.copyFailure.empty() && check.state != trust::UpgradeState::Tampered) {
+        Refuse(dialogs, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + check.copyFailure);
+        verification.scratch.reset();
         return false;
     }
-    if (!trusted.empty() && check.state != trust::UpgradeState::Signed && !app.verification.allowUnsigned) {
+    if (check.state == trust::UpgradeState::Tampered) {
+        std::string text = GetLocalMessage("The upgrade is not as it was made; nothing is offered from it:", 20064) +
+                           " " + upgrade.ListPath;
+        for (size_t i = 0; i < check.problems.size(); ++i)
+            text += "\r\n" + check.problems[i] + (i + 1 < check.problems.size() ? ";" : ".");
+        Refuse(dialogs, text);
+        verification.scratch.reset();
+        return false;
+    }
+    if (!trusted.empty() && check.state != trust::UpgradeState::Signed && !verification.allowUnsigned) {
         const std::string question =
             GetLocalMessage("This installation trusts only upgrades signed by its trusted keys, and this one is not:",
                             20065) +
-            " " + app.upgrade.ListPath + " is " + check.Describe() + ". " +
+            " " + upgrade.ListPath + " is " + check.Describe() + ". " +
             GetLocalMessage("Load it anyway, for this time only?", 20066);
-        if (!AskYesNo(app.window.dialogs, question)) {
-            app.verification.scratch.reset();
+        if (!AskYesNo(dialogs, question)) {
+            verification.scratch.reset();
             return false;
         }
     }
-    app.upgrade.UpgradeDir = copy.empty() ? folder : copy;
+    upgrade.UpgradeDir = copy.empty() ? folder : copy;
     return true;
 }
 
-std::string UpgradeStateText(App& app, const std::string& folderOrArchive) {
+std::string UpgradeStateText(const Environment& env, const std::string& folderOrArchive) {
     if (folderOrArchive.empty()) return {};
     if (archive::IsArchiveName(folderOrArchive) && IsRegularFile(folderOrArchive))
         return GetLocalMessage("An upgrade archive: it is unpacked and checked when it is opened.", 20067);
     if (!IsRegularFile(ResolveNameInDir(folderOrArchive, kListFileName))) return {};
     std::vector<trust::TrustedKey> trusted;
     std::string why;
-    if (!trust::TrustedKeys(&app.installation.env, trusted, why))
+    if (!trust::TrustedKeys(&env, trusted, why))
         return GetLocalMessage("The installation's trusted keys cannot be used:", 20068) + " " + why;
     const trust::UpgradeCheck check = trust::CheckUpgrade(folderOrArchive, trusted);
     std::string text = GetLocalMessage("This upgrade is", 20069) + " " + check.Describe();

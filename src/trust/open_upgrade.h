@@ -1,26 +1,36 @@
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
+
+#include "base/dialogs.h"
+#include "history/record_folder.h"
+#include "kernel/installation.h"
+#include "trust/upgrade_verification.h"
+#include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
 
-class App;
-
-// Makes the upgrade the user chose (ListPath: a folder, or an archive) ready to be read: an
-// archive is unpacked into a private folder under strict rules, the upgrade is checked against
+// Makes the upgrade the user chose (upgrade.ListPath: a folder, or an archive) ready to be read:
+// an archive is unpacked into a private folder under strict rules, the upgrade is checked against
 // its manifest and signature (a private copy of the checked files is what is read from then on),
-// and UpgradeDir and upgradeCheck are set. False, after a box that says why, when nothing of it
-// may be offered: an archive refused, a tampered upgrade, trusted keys that cannot be read, or an
-// upgrade not signed by a trusted key that the user did not accept.
-bool OpenUpgrade(App& app);
-// Unpacks the upgrade archive `path` into a private folder the program keeps while the upgrade is
-// loaded (upgradeScratch); `folder` receives the upgrade folder in it. False, after a box that
-// names the entry and the reason, when the archive breaks a rule.
-bool OpenUpgradeArchive(App& app, const std::string& path, std::string& folder);
+// and upgrade.UpgradeDir and the verification are set. False, after a box that says why, when
+// nothing of it may be offered: an archive refused, a tampered upgrade, a private copy that cannot
+// be made, trusted keys that cannot be read, or an upgrade not signed by a trusted key that the
+// user did not accept.
+bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerification& verification,
+                 ui::Dialogs& dialogs);
+
+// Unpacks the upgrade archive `path` into a new scratch folder (the installation's with `env`, else
+// one in the system's temporary folder), after removing what killed programs left. The upgrade
+// folder in it; nothing, with why (the entry and the reason), when the archive breaks a rule.
+std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const std::string& path,
+                                                std::unique_ptr<history::ScratchFolder>& scratch, std::string& why);
 
 // What the load page says of a folder before it is loaded ("" when it holds no upgrade list): its
 // state as the manifest and signature give it, checked in place; an archive is checked when it is
 // opened.
-std::string UpgradeStateText(App& app, const std::string& folderOrArchive);
+std::string UpgradeStateText(const Environment& env, const std::string& folderOrArchive);
 
 }  // namespace zrx

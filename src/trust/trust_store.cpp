@@ -167,7 +167,7 @@ bool UntrustKey(const Environment& env, const std::string& keyId, std::string& w
     if (!id) return why = "\"" + keyId + "\" is not a key id (up to 16 hex digits)", false;
     const std::string wanted = KeyIdText(*id);
     const auto it = std::find_if(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == *id; });
-    if (it == keys.end()) return why = "no trusted key has the id " + wanted, false;
+    if (it == keys.end()) return why = "no key this installation trusts has the id " + keyId, false;
     std::string path;
     Directory folder = OpenInstallationTrust(env, false, path, why);
     const std::string name = FileNameOf(it->file);

@@ -88,44 +88,51 @@ public:
             out = ::openat(m_copy->Fd(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (out < 0) {
                 ::close(in);
-                return Problem(leaf, std::string("cannot be copied to be checked: ") + std::strerror(errno));
+                return CopyFailure(leaf, std::strerror(errno));
             }
         }
-        std::string why;
-        const std::optional<std::string> digest = Digest(in, out, why);
+        std::string readError, writeError;
+        const std::optional<std::string> digest = Digest(in, out, readError, writeError);
         ::close(in);
         if (out >= 0) {
             const struct timespec times[2] = {info.st_atim, info.st_mtim};
-            if ((::fchmod(out, info.st_mode & 0777) != 0 || ::futimens(out, times) != 0) && why.empty())
-                why = std::strerror(errno);
-            if (::close(out) != 0 && why.empty()) why = std::strerror(errno);
+            if ((::fchmod(out, info.st_mode & 0777) != 0 || ::futimens(out, times) != 0) && writeError.empty())
+                writeError = std::strerror(errno);
+            if (::close(out) != 0 && writeError.empty()) writeError = std::strerror(errno);
         }
-        if (!digest || !why.empty()) return Problem(leaf, "cannot be read: " + why);
+        if (!readError.empty() || (!digest && writeError.empty())) return Problem(leaf, "cannot be read: " + readError);
+        if (!writeError.empty()) return CopyFailure(leaf, writeError);
         if (*digest != expected->second) Problem(leaf, "differs from its digest in the manifest");
     }
 
     std::vector<std::string> Take() { return std::move(m_problems); }
+    // The first file whose private copy could not be written, and why; "" when every copy was made.
+    const std::string& FirstCopyFailure() const { return m_copyFailure; }
 
 private:
     void Problem(const std::string& name, const std::string& what) {
         m_problems.push_back(Printable(name) + " " + what);
     }
+    void CopyFailure(const std::string& name, const std::string& why) {
+        if (m_copyFailure.empty()) m_copyFailure = Printable(name) + " cannot be copied to be checked: " + why;
+    }
 
-    // The SHA-256 of what `in` reads, written to `out` as it is read when `out` is open.
-    static std::optional<std::string> Digest(int in, int out, std::string& why) {
+    // The SHA-256 of what `in` reads, written to `out` as it is read when `out` is open. A failed
+    // read sets readError, a failed write writeError.
+    static std::optional<std::string> Digest(int in, int out, std::string& readError, std::string& writeError) {
         const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
         if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
         std::vector<char> buffer(1 << 20);
         for (;;) {
             const ssize_t got = ::read(in, buffer.data(), buffer.size());
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return why = std::strerror(errno), std::nullopt;
+            if (got < 0) return readError = std::strerror(errno), std::nullopt;
             if (got == 0) break;
             EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
             for (ssize_t written = 0; out >= 0 && written < got;) {
                 const ssize_t put = ::write(out, buffer.data() + written, static_cast<size_t>(got - written));
                 if (put < 0 && errno == EINTR) continue;
-                if (put <= 0) return why = std::strerror(errno), std::nullopt;
+                if (put <= 0) return writeError = put < 0 ? std::strerror(errno) : "nothing was written", std::nullopt;
                 written += put;
             }
         }
@@ -144,6 +151,7 @@ private:
     const Directory* m_copy;
     std::set<std::string> m_done;
     std::vector<std::string> m_problems;
+    std::string m_copyFailure;
 };
 
 // The files a read list uses besides itself, as it names them: the upgrade libraries its elements
@@ -182,7 +190,7 @@ std::string UpgradeCheck::Describe() const {
         case UpgradeState::Intact:
             return keyId.empty() ? "intact: every file matches its digest; not signed"
                                  : "intact: every file matches its digest; signed by key " + keyId +
-                                       ", which this installation does not trust";
+                                       ", which is not among the trusted keys";
         case UpgradeState::Unverified:
             return std::string("unverified: the upgrade carries no ") + std::string(kManifestName);
         case UpgradeState::Tampered: {
@@ -236,7 +244,10 @@ UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<Trust
     std::optional<Directory> copy;
     if (!copyInto.empty()) {
         copy = Directory::Open(copyInto, why);
-        if (!copy->IsOpen()) return tampered("no private copy can be made to check it: " + why);
+        if (!copy->IsOpen()) {
+            check.copyFailure = "no private copy can be made to check it: " + why;
+            return check;
+        }
     }
     Checker checker(folder, folderPath, *digests, copy ? &*copy : nullptr);
     checker.File(kListFileName);
@@ -245,6 +256,7 @@ UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<Trust
     if (ReadListFile(listFolder, contents).kind == ListReadFailure::Kind::None || contents.headerRead)
         for (const std::string& name : NamesTheListUses(contents)) checker.File(name);
     check.problems = checker.Take();
+    check.copyFailure = checker.FirstCopyFailure();
     check.state = !check.problems.empty() ? UpgradeState::Tampered
                   : signedByTrusted       ? UpgradeState::Signed
                                           : UpgradeState::Intact;

@@ -26,6 +26,9 @@ struct UpgradeCheck {
     std::string keyId;                  // the key of the signature, when there is one that can be read
     std::string trustedComment;         // a signed upgrade's trusted comment
     std::vector<std::string> problems;  // tampered: each file (or the manifest) and what is wrong
+    // The private copy of a file could not be written (a full disk, say): a fault here, not in the
+    // upgrade, and still nothing of it may be used.
+    std::string copyFailure;
     // One line for the window and the command line: the state and what it rests on.
     std::string Describe() const;
 };

@@ -29,7 +29,7 @@ std::string ChosenUpgrade(const ui::MainForm& m) {
 
 void ShowUpgradeState(App& app) {
     if (app.installation.env.BuilderMode) return;
-    app.window.main.P_UpgradeState.SetCaption(UpgradeStateText(app, ChosenUpgrade(app.window.main)));
+    app.window.main.P_UpgradeState.SetCaption(UpgradeStateText(app.installation.env, ChosenUpgrade(app.window.main)));
 }
 
 }  // namespace
@@ -54,14 +54,20 @@ void F_lstok_Click(App& app) {
     app.upgrade.ListPath = TrimBlanks(m.F_lstdir.Path());
     if (!app.upgrade.ListPath.empty() && app.upgrade.ListPath.back() == '/') app.upgrade.ListPath.pop_back();
     if (app.installation.env.BuilderMode) {
-        // An archive is reloaded from the folder it unpacks to.
-        const std::string chosen = ChosenUpgrade(m);
-        if (chosen != app.upgrade.ListPath && !OpenUpgradeArchive(app, chosen, app.upgrade.ListPath)) return;
+        // A reloaded upgrade is checked as any loaded one is, and reloaded from what was checked
+        // (the private copy, or the folder an archive unpacks to): a tampered upgrade is never
+        // rebuilt and signed anew.
+        app.upgrade.ListPath = ChosenUpgrade(m);
+        if (!OpenUpgrade(app.installation.env, app.upgrade, app.verification, app.window.dialogs)) {
+            app.upgrade.ListPath.clear();
+            return;
+        }
+        app.upgrade.ListPath = app.upgrade.UpgradeDir;
         ReloadUpgradeListIntoBuilder(app);
         return;
     }
     app.upgrade.ListPath = ChosenUpgrade(m);
-    if (!OpenUpgrade(app) || ReadUpgradeList(app) != 0) return;
+    if (!OpenUpgrade(app.installation.env, app.upgrade, app.verification, app.window.dialogs) || ReadUpgradeList(app) != 0) return;
     app.window.dialogs.SetBusy(true);
     AssignTargetDirs(app);
     BuildGridRows(app);

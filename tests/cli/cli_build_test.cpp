@@ -87,8 +87,11 @@ TEST(CliBuildTest, ReloadAndListOnlyRewriteTheList) {
     EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "x", "--misc", suite + "/LIB/heatsink.TAL", "\\Nowhere"}).status, 2);
     // A choice refused when it is made builds nothing; a record a reload cannot bring back is named,
     // and the build goes on without it; a destination is taken without blanks around it.
-    test::WriteFile(dir / "other/upgrade.lst", "not a list");
-    EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "y", "--misc", dir / "other/upgrade.lst", "\\Sys"}).status, 2);
+    for (const char* own : {"upgrade.lst", "UPGRADE.sha256", "Upgrade.sha256.minisig"}) {
+        test::WriteFile(dir / (std::string("other/") + own), "not a loose file");
+        EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "y", "--misc", dir / (std::string("other/") + own), "\\Sys"}).status, 2)
+            << own;
+    }
     EXPECT_FALSE(std::filesystem::exists(dir / "y/Upgrade.lst"));
     test::WriteFile(dir / "odd/Upgrade.lst", std::string(kHeaderLine) + "\r\n1,0,1,7400,Logic.PART\r\n4,0,3,upgrade.lst,n\r\n" +
                                                  std::string(kEndLine) + "\r\n");

@@ -72,6 +72,24 @@ TEST_F(SignedUpgradeTest, TheBuildsManifestAndSignatureAreWhatTheToolsCheck) {
     EXPECT_FALSE(fs::exists(Signed() + "/Upgrade.sha256.minisig"));
 }
 
+// A key kept under a password signs once the password is given (on standard input here, as a
+// script gives it), and not with a wrong one.
+TEST_F(SignedUpgradeTest, APasswordProtectedKeySignsWithItsPassword) {
+    const std::string cli = Quote(test::BinDir() + "/zrxlibug-cli");
+    ASSERT_EQ(Shell("printf 'pw1\\npw1\\n' | " + cli + " key generate " + Quote(m_dir / "locked")), 0);
+    const auto build = [&](const std::string& password, const std::string& dest) {
+        return Shell("echo " + password + " | " + cli + " build --suite " + Quote(Suite()) + " --dest " +
+                     Quote(m_dir / dest) + " --part Logic.PART:7400 --sign " + Quote(m_dir / "locked.key"));
+    };
+    EXPECT_EQ(build("wrong", "bad"), 1);
+    EXPECT_FALSE(fs::exists(m_dir / "bad/Upgrade.sha256.minisig"));
+    ASSERT_EQ(build("pw1", "good"), 0);
+    if (Have("minisign")) {
+        EXPECT_EQ(Shell("minisign -Vm " + Quote(m_dir / "good/Upgrade.sha256") + " -p " + Quote(m_dir / "locked.pub")),
+                  0);
+    }
+}
+
 // A manifest signed by the minisign tool with a key it made is signed here too.
 TEST_F(SignedUpgradeTest, AManifestSignedByMinisignIsSignedHere) {
     if (!Have("minisign")) GTEST_SKIP() << "minisign is not installed";
@@ -148,6 +166,12 @@ TEST_F(SignedUpgradeTest, EveryTamperingIsFoundAndNothingIsCopied) {
     const auto allowed = RunCli({"apply", "--suite", Suite(), "--yes", "--allow-unsigned", "--json", unsigned_});
     EXPECT_EQ(allowed.status, 0) << allowed.err;
     EXPECT_NE(allowed.out.find("\"state\": \"intact\""), std::string::npos) << allowed.out;
+    // A private copy that cannot be written (a full disk) refuses the upgrade as a fault here, not
+    // as a tampered upgrade.
+    const auto full = RunCli({"show", "--suite", Suite(), "--json", Signed()}, {}, "ulimit -f 4; ");
+    EXPECT_EQ(full.status, 2) << full.err;
+    EXPECT_NE(full.err.find("cannot be copied to be checked"), std::string::npos) << full.err;
+    EXPECT_EQ(full.err.find("not as it was made"), std::string::npos) << full.err;
 }
 
 // A file the check read and the run then finds changed in the upgrade folder is not the one
@@ -197,6 +221,31 @@ TEST_F(SignedUpgradeTest, ZipAndTarFilesOpenWhereFoldersDo) {
     EXPECT_NE(ours.out.find("intact"), std::string::npos);
     // The unpacked copies are gone once the program ends.
     EXPECT_FALSE(fs::exists(Suite() + "/.zrxlibug/work") && !fs::is_empty(Suite() + "/.zrxlibug/work"));
+}
+
+// The builder reloads an upgrade only as it would load one: a tampered folder or a refused archive
+// builds nothing, so nothing tampered is signed anew.
+TEST_F(SignedUpgradeTest, AReloadIsCheckedAsAnyLoadIs) {
+    const std::string spoilt = Copy("spoilt");
+    test::WriteFile(spoilt + "/heatsink.TAL", "changed");
+    auto rebuild = [&](const std::string& from, const std::string& dest) {
+        return RunCli({"build", "--suite", Suite(), "--dest", m_dir / dest, "--reload", from, "--allow-unsigned"});
+    };
+    const auto tampered = rebuild(spoilt, "from-spoilt");
+    EXPECT_EQ(tampered.status, 2);
+    EXPECT_NE(tampered.err.find("heatsink.TAL differs"), std::string::npos) << tampered.err;
+    EXPECT_FALSE(fs::exists(m_dir / "from-spoilt"));
+    EXPECT_EQ(rebuild(Signed(), "from-signed").status, 0);
+    EXPECT_EQ(test::ReadFile(m_dir / "from-signed/heatsink.TAL"), test::ReadFile(Signed() + "/heatsink.TAL"));
+    if (!Have("bsdtar")) return;
+    fs::create_symlink("/etc/passwd", spoilt + "/passwd");
+    test::WriteFile(Copy("blank") + "/ lead.txt", "a name the list cannot hold");
+    for (const char* folder : {"spoilt", "blank"}) {
+        ASSERT_EQ(Shell("cd " + Quote(m_dir.Path()) + " && bsdtar -cf " + folder + ".tar " + folder), 0);
+        EXPECT_EQ(rebuild(m_dir / (std::string(folder) + ".tar"), "from-tar").status, 2) << folder;
+        EXPECT_FALSE(fs::exists(m_dir / "from-tar")) << folder;
+    }
+    EXPECT_EQ(RunCli({"build", "--suite", Suite(), "--dest", m_dir / "gz", "--archive", m_dir / "x.tar.gz"}).status, 2);
 }
 
 // Any set of names and digests reads back from its manifest as it was written.
