@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <string_view>
 
-#include "shell/app.h"
-#include "shell/handlers.h"
+#include "program/app.h"
+#include "program/handlers.h"
 #include "base/messages.h"
-#include "shell/startup.h"
+#include "program/startup.h"
 #include "ui/qt/bindings.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_dialogs.h"

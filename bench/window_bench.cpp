@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "shell/app.h"
-#include "shell/handlers.h"
-#include "shell/startup.h"
+#include "program/app.h"
+#include "program/handlers.h"
+#include "program/startup.h"
 #include "ui/console/console_dialogs.h"
 #include "ui/qt/main_window.h"
 #include "ui/scripted_dialogs.h"

@@ -19,12 +19,12 @@
 #include "apply/index_files.h"
 #include "bench_support.h"
 #include "builder/element_lists.h"
-#include "shell/app.h"
-#include "shell/handlers.h"
-#include "shell/startup.h"
+#include "program/app.h"
+#include "program/handlers.h"
+#include "program/startup.h"
 #include "base/text_file.h"
 #include "ui/console/console_dialogs.h"
-#include "upgrade_list/load_page.h"
+#include "program/upgrade_pages.h"
 
 extern char** environ;
 

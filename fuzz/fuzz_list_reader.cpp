@@ -10,12 +10,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     App& app = *program.app;
     fuzz::WriteInput("Upgrade.lst", std::string_view(reinterpret_cast<const char*>(data), size));
     app.upgrade.ListPath = app.upgrade.UpgradeDir = fuzz::ScratchDir();
-    if (ReadUpgradeList(app) == 0) {
-        AssignTargetDirs(app);
-        BuildGridRows(app);
-        FillPreferenceGrid(app);
-        app.window.main.F_Preferen.UserSelect(1, 3, app.window.main.F_Preferen.Rows() - 1, 3);
-        CollectGridSelection(app);
+    LoadedUpgrade& upgrade = app.upgrade;
+    ui::Grid& grid = app.window.main.F_Preferen;
+    if (ReadUpgradeList(upgrade, app.window.dialogs) == 0) {
+        AssignTargetDirs(upgrade.loaded, app.installation.env);
+        BuildGridRows(upgrade.GridRows, upgrade.loaded, app.installation.env);
+        FillPreferenceGrid(grid, upgrade, app.window.dialogs, app.window.uiFont);
+        grid.UserSelect(1, 3, grid.Rows() - 1, 3);
+        CollectGridSelection(upgrade.lists, upgrade.GridRows, grid);
     }
     app.installation.env.BuilderMode = true;
     app.upgrade.ListPath = app.upgrade.UpgradeDir = fuzz::ScratchDir();

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/app.h"
+#include "program/app.h"
 #include "ui/console/console_dialogs.h"
 #include "ui/scripted_dialogs.h"
 

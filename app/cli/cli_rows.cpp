@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"
 

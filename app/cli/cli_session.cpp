@@ -7,10 +7,10 @@
 #include <iostream>
 
 #include "archive/upgrade_archive.h"
-#include "shell/handlers.h"
+#include "program/handlers.h"
 #include "base/paths.h"
-#include "shell/startup.h"
-#include "upgrade_list/load_page.h"
+#include "program/startup.h"
+#include "program/upgrade_pages.h"
 
 namespace zrx::cli {
 

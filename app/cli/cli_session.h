@@ -6,7 +6,7 @@ namespace CLI {
 class App;
 }
 
-#include "shell/app.h"
+#include "program/app.h"
 #include "ui/console/console_dialogs.h"
 
 namespace zrx::cli {

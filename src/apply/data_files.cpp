@@ -17,7 +17,6 @@
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
 #include "apply/update_run.h"
-#include "shell/app.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
@@ -310,7 +309,7 @@ constexpr size_t kBatchFiles = 200;
 // sees the installation as the files before it left it.
 class FileBatch {
 public:
-    explicit FileBatch(App& app) : m_app(app) {}
+    FileBatch(RunState& run, ui::Dialogs& dialogs) : m_run(run), m_dialogs(dialogs) {}
     ~FileBatch() { Flush(); }
 
     // Whether a file for `key` (its target folder and name, in upper case) waits in the batch.
@@ -323,8 +322,8 @@ public:
     void Flush() {
         if (m_files.empty()) return;
         std::string why;
-        const bool recorded = m_app.run.runRecord == nullptr || m_app.run.runRecord->CommitStaged(why);
-        if (!recorded) NoteNotRecorded(m_app, why);
+        const bool recorded = m_run.runRecord == nullptr || m_run.runRecord->CommitStaged(why);
+        if (!recorded) NoteNotRecorded(m_run, m_dialogs, why);
         // The new files' bytes reach the disk before they take the old ones' places.
         std::set<std::string> folders;
         for (const Staged& staged : m_files) folders.insert(staged.item->TargetDir);
@@ -333,10 +332,10 @@ public:
             struct stat written {};
             std::string reason = why;
             const bool done = durable && staged.file->Commit(reason, &written);
-            if (m_app.run.runRecord) m_app.run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
+            if (m_run.runRecord) m_run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
             staged.item->Copied = done ? 1 : 0;
             if (done) m_written.insert(staged.item->TargetDir);
-            else ShowErrorByCode(m_app.window.dialogs, 1, staged.item->Name);
+            else ShowErrorByCode(m_dialogs, 1, staged.item->Name);
         }
         m_files.clear();
         m_keys.clear();
@@ -349,7 +348,8 @@ private:
         std::unique_ptr<PreparedFile> file;
         int64_t ticket;
     };
-    App& m_app;
+    RunState& m_run;
+    ui::Dialogs& m_dialogs;
     std::vector<Staged> m_files;
     std::set<std::string> m_keys;
     std::set<std::string> m_written;
@@ -357,19 +357,20 @@ private:
 
 // Prepares one selected data file and hands it to the batch; false (the file not copied, and
 // said) when it cannot be.
-bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& realPaths) {
-    const std::string upgradeFolder = app.upgrade.UpgradeDir.empty() ? "/" : app.upgrade.UpgradeDir;
+bool StageDataFile(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                   DataFileItem& item, FileBatch& batch, RealPaths& realPaths) {
+    const std::string upgradeFolder = upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir;
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
-    auto refuse = [&app, &item](const std::string& why) {
-        app.window.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why,
+    auto refuse = [&dialogs, &item](const std::string& why) {
+        dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why,
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return false;
     };
     const std::string source = ResolveNameInDir(upgradeFolder, item.Name);
     // A link in the upgrade folder must not bring in a file from elsewhere.
     if (FileExists(source) && !StaysInside(source, upgradeFolder, realPaths))
-        return refuse(source + " leads outside the upgrade folder " + app.upgrade.ListPath);
+        return refuse(source + " leads outside the upgrade folder " + upgrade.ListPath);
     // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
     if (!StaysInside(destDir, item.TargetDir, realPaths)) return refuse(destDir + " leads outside " + item.TargetDir);
     // A file for the same target waits in the batch: it goes in first.
@@ -377,11 +378,11 @@ bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& re
     if (batch.Holds(key)) batch.Flush();
 
     std::string why;
-    if (item.TargetDir.empty()) return ShowErrorByCode(app.window.dialogs, 1, item.Name), false;
+    if (item.TargetDir.empty()) return ShowErrorByCode(dialogs, 1, item.Name), false;
     const std::string target = DataFileTargetPath(destDir, item.Name);
-    if (!PathLengthOk(target)) return ShowErrorByCode(app.window.dialogs, 1, item.Name), false;
-    if (const auto missing = WaitForSource(app.window.dialogs, source)) {
-        if (*missing == CopyOutcome::Failed) ShowErrorByCode(app.window.dialogs, 1, item.Name);
+    if (!PathLengthOk(target)) return ShowErrorByCode(dialogs, 1, item.Name), false;
+    if (const auto missing = WaitForSource(dialogs, source)) {
+        if (*missing == CopyOutcome::Failed) ShowErrorByCode(dialogs, 1, item.Name);
         return false;
     }
     // The target folder, reached beneath the installation's directory without following a link; a
@@ -393,7 +394,7 @@ bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& re
         bool missing = false;
         folder = root.Beneath(sub, why, &missing);
         if (!folder.IsOpen() && missing) {
-            if (app.run.runRecord && !app.run.runRecord->BeforeFolderMade(destDir, why)) return NoteNotRecorded(app, why), false;
+            if (run.runRecord && !run.runRecord->BeforeFolderMade(destDir, why)) return NoteNotRecorded(run, dialogs, why), false;
             if (root.MakeFolder(sub, why)) folder = root.Beneath(sub, why);
         } else if (!folder.IsOpen()) {
             return refuse(why);
@@ -401,28 +402,28 @@ bool StageDataFile(App& app, DataFileItem& item, FileBatch& batch, RealPaths& re
     } else {
         folder = std::move(root);
     }
-    if (!folder.IsOpen()) return ShowErrorByCode(app.window.dialogs, 1, item.Name), false;
-    if (IsInstallationsOwnFile(app.installation.env, target)) return refuse(target + " is the installation's own file");
+    if (!folder.IsOpen()) return ShowErrorByCode(dialogs, 1, item.Name), false;
+    if (IsInstallationsOwnFile(env, target)) return refuse(target + " is the installation's own file");
     // A link is written through only where it leads into the installation's folders.
-    const LinkCheck inside = [&app, &realPaths](const std::string& real) {
-        return InsideInstallation(app.installation.env, real, realPaths);
+    const LinkCheck inside = [&env, &realPaths](const std::string& real) {
+        return InsideInstallation(env, real, realPaths);
     };
     std::unique_ptr<PreparedFile> file;
     InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, false, file, why, inside);
     if (result == InstallResult::SourceOlder && subcircuit)
         result = PrepareFile(source, folder, destDir, FileNameOf(target), true, false, file, why, inside);
     if (result == InstallResult::Refused) return refuse(why);
-    if (result != InstallResult::Installed) return ShowErrorByCode(app.window.dialogs, 1, item.Name), false;
+    if (result != InstallResult::Installed) return ShowErrorByCode(dialogs, 1, item.Name), false;
     if (file->ChangesNothing()) {
         // The installed file is the upgrade's already: nothing to put in place, or to undo.
         item.Copied = 1;
         return true;
     }
     int64_t ticket = 0;
-    if (app.run.runRecord) {
-        ticket = app.run.runRecord->StageFileChange(
+    if (run.runRecord) {
+        ticket = run.runRecord->StageFileChange(
             {file->Path(), file->Folder(), file->Name(), file->ThroughLink(), file->Replaced()}, why);
-        if (ticket == 0) return NoteNotRecorded(app, why), false;
+        if (ticket == 0) return NoteNotRecorded(run, dialogs, why), false;
     }
     batch.Add(item, std::move(file), ticket, key);
     return true;
@@ -447,21 +448,22 @@ bool InstalledFileIsNewer(const std::string& source, const std::string& installe
            EarlierThan(from.st_mtim, to.st_mtim);
 }
 
-void CopyDataFiles(App& app) {
-    std::vector<DataFileItem>& files = app.upgrade.lists.DataFileItems;
+void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                   ui::Label& status) {
+    std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
     RealPaths realPaths;
-    FileBatch batch(app);
+    FileBatch batch(run, dialogs);
     for (DataFileItem& item : files) {
-        app.window.dialogs.ProcessEvents();
+        dialogs.ProcessEvents();
         if (item.Update != 1 || item.Withheld != 0) continue;
-        if (!item.Name.empty()) CountRunElement(app);
+        if (!item.Name.empty()) CountRunElement(run, dialogs, status);
         const std::string destDir = DataFileDestinationDir(item);
         if (item.Name.empty()) break;
-        app.window.main.F_Status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(app.upgrade.ListPath, item.Name) +
+        status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(upgrade.ListPath, item.Name) +
                                      "   to " + JoinPath(destDir, item.Name));
         item.Copied = 0;
-        StageDataFile(app, item, batch, realPaths);
+        StageDataFile(env, upgrade, run, dialogs, item, batch, realPaths);
     }
     batch.Flush();
     const std::vector<std::string> failed = SyncFileSystems(batch.Written());
@@ -470,7 +472,7 @@ void CopyDataFiles(App& app) {
     std::string text = "The copied files could not all be written to the disk; some may be incomplete. Undo this "
                        "update to bring back the files as they were.";
     for (const std::string& dir : failed) text += "\r\n" + dir;
-    app.window.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 namespace {

@@ -8,15 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "apply/run_state.h"
+#include "base/dialogs.h"
 #include "base/directory.h"
 #include "base/paths.h"
+#include "kernel/installation.h"
+#include "ui/control.h"
+#include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
-
-class App;
-namespace ui {
-class Dialogs;
-}
 
 enum class CopyOutcome {
     Copied,
@@ -24,10 +24,12 @@ enum class CopyOutcome {
     Ignored,  // the source is missing and the user chose Ignore: nothing was copied
 };
 
-// Copies the selected loose files of the upgrade folder into their target directories. Each file
-// is told to the run's record before it is put in place; a target that is a symbolic link to a
-// file is written through (the file it leads to gets the new bytes, the link stays).
-void CopyDataFiles(App& app);
+// Copies the selected loose files of the upgrade (read from its UpgradeDir) into their target
+// directories; each item's Copied says how it went. Each file is told to the run's record before
+// it is put in place; a target that is a symbolic link to a file is written through (the file it
+// leads to gets the new bytes, the link stays).
+void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                   ui::Label& status);
 
 // Refused: what stands at the target is not written over (a folder, a link to nothing or to
 // anything but a file, a device); `why` names it.

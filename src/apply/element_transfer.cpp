@@ -4,7 +4,6 @@
 #include "apply/targets.h"
 #include "apply/update_run.h"
 #include "kernel/zrxkernel.h"
-#include "shell/app.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
@@ -50,18 +49,29 @@ constexpr TransferKind kPackageTransfer{ZK_SLOT_PACKAGE,           true,
                                         "4417 ",                   "Saving package  ",
                                         "991140 ",                 "to Lib :-"};
 
-void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind,
-              const std::string& (*sourceOf)(const App&, const ElementItem&)) {
+// What a transfer works with: the installation's directories, the upgrade's libraries, the run,
+// the dialogs and the status line.
+struct TransferRun {
+    const Environment& env;
+    const std::array<std::string, 6>& upgradeLibraries;
+    RunState& run;
+    ui::Dialogs& dialogs;
+    ui::Label& status;
+};
+
+void Transfer(const TransferRun& t, std::vector<ElementItem>& list, const TransferKind& kind,
+              const std::string& (*sourceOf)(const std::array<std::string, 6>&, const ElementItem&)) {
     if (IsPlaceholder(list)) return;
-    ui::MainForm& m = app.window.main;
+    RunState& run = t.run;
+    ui::Dialogs& dialogs = t.dialogs;
     ResolvedNames targets;
     for (ElementItem& item : list) {
-        app.window.dialogs.ProcessEvents();
-        if (item.Update != 0) CountRunElement(app);
+        dialogs.ProcessEvents();
+        if (item.Update != 0) CountRunElement(run, dialogs, t.status);
         int32_t slot = kind.slot;
-        const std::string& source = sourceOf(app, item);
-        const std::string& target = targets.In(app.installation.env.LibDir, item.TargetLib);
-        if (item.Update != 0 && (IsRefusedLibrary(app, source) || IsRefusedLibrary(app, target))) {
+        const std::string& source = sourceOf(t.upgradeLibraries, item);
+        const std::string& target = targets.In(t.env.LibDir, item.TargetLib);
+        if (item.Update != 0 && (IsRefusedLibrary(run, source) || IsRefusedLibrary(run, target))) {
             item.Copied = 0;  // its library was refused, and that was said
         } else if (item.Update != 0) {
             if (kind.clearBeforeLoading) ClearWorkingDatabase();
@@ -70,35 +80,35 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
             else LoadSymbolFromLib(failed, slot, source, item.Name);
             if (failed != 0) {
                 const bool refused = StringFromPointer(E_LastError()).size() > 0;
-                ShowErrorByCode(app.window.dialogs, kind.loadFailureCode, item.Name);
-                if (refused) NoteRefusedLibrary(app, source);
+                ShowErrorByCode(dialogs, kind.loadFailureCode, item.Name);
+                if (refused) NoteRefusedLibrary(run, dialogs, source);
                 item.Copied = 0;
             } else {
                 int32_t absent = 1;
                 if (kind.isPart) PartExistsInLib(absent, target, item.Name);
                 else SymbolExistsInLib(absent, target, item.Name);
-                const bool ask = absent == 0 && !app.run.OverwriteAll && app.run.AskOverwrite;
-                if (ask && !AskBeforeOverwrite(app, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
+                const bool ask = absent == 0 && !run.OverwriteAll && run.AskOverwrite;
+                if (ask && !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
                                                          " are already stored in lib: " + target + "." + "\r\n" +
                                                          "Overwrite anyway ?")) {
                     item.Copied = 0;
                 } else {
                     item.Copied = 0;
-                    m.F_Status.SetCaption(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" + item.Name + ")");
+                    t.status.SetCaption(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" + item.Name + ")");
                     const RunRecordHooks::ElementSave save{target, kind.isPart, item.Name, source, item.Name};
-                    if (RecordBeforeSave(app, save, kind.saveFailureCode, item.Name)) {
+                    if (RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name)) {
                         int32_t saveFailed = 1;
                         if (kind.isPart) SavePartToLib(saveFailed, target, slot, item.Name);
                         else SaveSymbolToLib(saveFailed, target, slot, item.Name);
                         const bool refused = saveFailed != 0 && StringFromPointer(E_LastError()).size() > 0;
                         // Copied only when the library is seen to hold it.
-                        if (saveFailed == 0 && !SavedInPlace(app, save)) saveFailed = 1;
+                        if (saveFailed == 0 && !SavedInPlace(run, save)) saveFailed = 1;
                         if (saveFailed != 0) {
-                            if (app.run.runRecord) app.run.runRecord->ElementSaveFailed(save);
-                            ShowErrorByCode(app.window.dialogs, kind.saveFailureCode, item.Name);
-                            if (refused) NoteRefusedLibrary(app, target);
+                            if (run.runRecord) run.runRecord->ElementSaveFailed(save);
+                            ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
+                            if (refused) NoteRefusedLibrary(run, dialogs, target);
                         } else {
-                            m.F_Status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
+                            t.status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
                                                   item.Name + ")" + kind.beforePath + target);
                             item.Copied = 1;
                         }
@@ -110,56 +120,70 @@ void Transfer(App& app, std::vector<ElementItem>& list, const TransferKind& kind
     }
 }
 
-const std::string& PartSource(const App& app, const ElementItem&) { return UpgradeLibraryOf(app.upgrade.UpgLibPath, 1, {}); }
-const std::string& SymbolSource(const App& app, const ElementItem& item) {
-    return UpgradeLibraryOf(app.upgrade.UpgLibPath, 2, item.UpgSymbolLib);
+const std::string& PartSource(const std::array<std::string, 6>& libraries, const ElementItem&) {
+    return UpgradeLibraryOf(libraries, 1, {});
 }
-const std::string& PackageSource(const App& app, const ElementItem&) { return UpgradeLibraryOf(app.upgrade.UpgLibPath, 3, {}); }
+const std::string& SymbolSource(const std::array<std::string, 6>& libraries, const ElementItem& item) {
+    return UpgradeLibraryOf(libraries, 2, item.UpgSymbolLib);
+}
+const std::string& PackageSource(const std::array<std::string, 6>& libraries, const ElementItem&) {
+    return UpgradeLibraryOf(libraries, 3, {});
+}
 
 }  // namespace
 
-bool NoteRefusedLibrary(App& app, const std::string& path) {
+bool NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path) {
     const std::string reason = StringFromPointer(E_LastError());
     if (reason.empty()) return false;
-    NoteRefusedLibrary(app, path, reason);
+    NoteRefusedLibrary(run, dialogs, path, reason);
     return true;
 }
 
-void NoteRefusedLibrary(App& app, const std::string& path, const std::string& reason) {
-    if (app.run.refusedLibraries.insert(path).second)
-        app.window.dialogs.ShowMessage({"The library " + path + " cannot be used: " + reason +
+void NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path, const std::string& reason) {
+    if (run.refusedLibraries.insert(path).second)
+        dialogs.ShowMessage({"The library " + path + " cannot be used: " + reason +
                                      ". Its other elements of this run are not copied either.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
-bool RecordBeforeSave(App& app, const RunRecordHooks::ElementSave& save, int32_t failureCode,
-                      const std::string& failureText) {
-    if (app.run.runRecord == nullptr) return true;
+bool RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks::ElementSave& save,
+                      int32_t failureCode, const std::string& failureText) {
+    if (run.runRecord == nullptr) return true;
     std::string why;
     bool libraryRefused = false;
-    if (app.run.runRecord->BeforeElementSave(save, why, libraryRefused)) return true;
+    if (run.runRecord->BeforeElementSave(save, why, libraryRefused)) return true;
     if (libraryRefused) {
-        ShowErrorByCode(app.window.dialogs, failureCode, failureText);
-        NoteRefusedLibrary(app, save.library, why);
+        ShowErrorByCode(dialogs, failureCode, failureText);
+        NoteRefusedLibrary(run, dialogs, save.library, why);
     } else {
-        NoteNotRecorded(app, why);
+        NoteNotRecorded(run, dialogs, why);
     }
     return false;
 }
 
-bool SavedInPlace(App& app, const RunRecordHooks::ElementSave& save) {
-    return app.run.runRecord == nullptr || app.run.runRecord->AfterElementSave(save);
+bool SavedInPlace(RunState& run, const RunRecordHooks::ElementSave& save) {
+    return run.runRecord == nullptr || run.runRecord->AfterElementSave(save);
 }
 
-bool IsRefusedLibrary(const App& app, const std::string& path) { return app.run.refusedLibraries.count(path) != 0; }
+bool IsRefusedLibrary(const RunState& run, const std::string& path) { return run.refusedLibraries.count(path) != 0; }
 
-bool AskBeforeOverwrite(App& app, const std::string& question) {
+bool AskBeforeOverwrite(ui::Dialogs& dialogs, const std::string& question) {
     E_FlushLibraries();
-    return AskYesNo(app.window.dialogs, question);
+    return AskYesNo(dialogs, question);
 }
 
-void TransferParts(App& app) { Transfer(app, app.upgrade.lists.PartItems, kPartTransfer, PartSource); }
-void TransferSymbols(App& app) { Transfer(app, app.upgrade.lists.SymbolItems, kSymbolTransfer, SymbolSource); }
-void TransferPackages(App& app) { Transfer(app, app.upgrade.lists.PackageItems, kPackageTransfer, PackageSource); }
+void TransferParts(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                   ui::Label& status) {
+    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer, PartSource);
+}
+void TransferSymbols(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                     ui::Label& status) {
+    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer, SymbolSource);
+}
+void TransferPackages(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                      ui::Label& status) {
+    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.PackageItems, kPackageTransfer,
+             PackageSource);
+}
 
 }  // namespace zrx

@@ -7,7 +7,6 @@
 
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
-#include "shell/app.h"
 #include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"
@@ -178,22 +177,22 @@ namespace {
 // Writes an index file the run has added to; the lines are recorded for undo first (when the run
 // is recorded), and a file whose lines cannot be recorded is not written. An index file that is a
 // symbolic link to a file is written through: the link stays.
-bool SaveIndex(App& app, IndexFile& index, const std::string& path, std::string& error) {
+bool SaveIndex(const Environment& env, RunState& run, IndexFile& index, const std::string& path, std::string& error) {
     if (!index.Changed()) return true;
     const auto writePath = WriteTargetOf(path, error);
     if (!writePath) return false;
     RealPaths realPaths;
-    if (*writePath != path && !InsideInstallation(app.installation.env, *writePath, realPaths)) {
+    if (*writePath != path && !InsideInstallation(env, *writePath, realPaths)) {
         error = path + " is a symbolic link that leads outside the installation's folders";
         return false;
     }
-    if (app.run.runRecord != nullptr && !app.run.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), error))
+    if (run.runRecord != nullptr && !run.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), error))
         return false;
     // The record learns the new file before it replaces the old one: a run killed in between
     // leaves a record that tells the new file from one changed by somebody else.
-    const bool saved = app.run.runRecord != nullptr ? index.Save(
-                                                      [&app, &path](const struct stat& written) {
-                                                          return app.run.runRecord->BeforeIndexReplace(path, written);
+    const bool saved = run.runRecord != nullptr ? index.Save(
+                                                      [&run, &path](const struct stat& written) {
+                                                          return run.runRecord->BeforeIndexReplace(path, written);
                                                       },
                                                       *writePath)
                                                 : index.Save({}, *writePath);
@@ -221,54 +220,54 @@ std::optional<std::string> SubcircuitEntry(const std::string& file, const std::s
 
 }  // namespace
 
-void UpdateSubcircuitIndex(App& app) {
-    const std::vector<DataFileItem>& files = app.upgrade.lists.DataFileItems;
+void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                           ui::Label& status) {
+    const std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (files.empty() || files[0].Name.empty()) return;
-    ui::MainForm& m = app.window.main;
-    const std::string path = TrimBlanks(ResolveNameInDir(app.installation.env.ZSMsbk, "Subcir.idx"));
+    const std::string path = TrimBlanks(ResolveNameInDir(env.ZSMsbk, "Subcir.idx"));
     std::unique_ptr<IndexFile> index;
     bool ended = false;
     for (const DataFileItem& item : files) {
-        app.window.dialogs.ProcessEvents();
+        dialogs.ProcessEvents();
         if (!IsSubcircuitFile(item.Name) || item.Update != 1) continue;
         // A subcircuit without a subdirectory has no library to be listed under; the others are
         // still indexed.
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
-        m.F_Status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
-        const auto entry = SubcircuitEntry(ResolveNameInDir(app.upgrade.UpgradeDir.empty() ? "/" : app.upgrade.UpgradeDir, item.Name), library);
+        status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
+        const auto entry = SubcircuitEntry(ResolveNameInDir(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir, item.Name), library);
         if (!entry) continue;
         if (!index) index = IndexFile::Load(path, IndexFile::Kind::SubcircuitIndex);
         if (!index) {
-            m.F_Status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
+            status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
             ended = true;
             break;
         }
         index->Add(*entry, library);
     }
     std::string error;
-    if (index && !SaveIndex(app, *index, path, error)) {
+    if (index && !SaveIndex(env, run, *index, path, error)) {
         // The new lines could not be written: said in the status line and, since they are lost
         // otherwise, in a box.
-        m.F_Status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
-        app.window.dialogs.ShowMessage({GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " +
+        status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
+        dialogs.ShowMessage({GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " +
                                      error,
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
-    if (!ended) m.F_Status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
+    if (!ended) status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
 }
 
-void UpdateModelIndex(App& app) {
-    const std::vector<ElementItem>& models = app.upgrade.lists.SpiceModelItems;
+void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                      ui::Label& status) {
+    const std::vector<ElementItem>& models = upgrade.lists.SpiceModelItems;
     if (models.empty() || models[0].Name.empty()) return;
-    ui::MainForm& m = app.window.main;
-    const std::string path = ResolveNameInDir(app.installation.env.ZSMmod, "modpar.idx");
+    const std::string path = ResolveNameInDir(env.ZSMmod, "modpar.idx");
     std::unique_ptr<IndexFile> index;
     bool unreadable = false;
     for (const ElementItem& item : models) {
-        app.window.dialogs.ProcessEvents();
-        m.F_Status.SetCaption(GetLocalMessage("Updating  model parameter index file", 4479));
+        dialogs.ProcessEvents();
+        status.SetCaption(GetLocalMessage("Updating  model parameter index file", 4479));
         if (!EndsWith(ToUpper(item.TargetLib), ".SML") || item.Copied != 1 || item.Update != 1) continue;
         const std::string library =
             ToUpper(TrimBlanks(item.TargetLib.substr(0, item.TargetLib.size() >= 4 ? item.TargetLib.size() - 4 : 0)));
@@ -281,14 +280,14 @@ void UpdateModelIndex(App& app) {
         index->Add(item.Texts().ModelText1 + "||" + library + "|" + item.Name + "|" + item.Texts().ModelText3, library);
     }
     std::string error;
-    if (index && !SaveIndex(app, *index, path, error)) {
-        m.F_Status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
-        app.window.dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " +
+    if (index && !SaveIndex(env, run, *index, path, error)) {
+        status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
+        dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " +
                                      error,
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
-    m.F_Status.SetCaption(GetLocalMessage("Updating Model parameter index file", 4445));
+    status.SetCaption(GetLocalMessage("Updating Model parameter index file", 4445));
 }
 
 }  // namespace zrx

@@ -10,11 +10,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "apply/run_state.h"
+#include "base/dialogs.h"
 #include "base/text_keyed_set.h"
+#include "kernel/installation.h"
+#include "ui/control.h"
+#include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
-
-class App;
 
 // Rebuilds a net-list line blank by blank: runs of blanks become one, "=" is glued to what comes
 // before it, brackets and parentheses stand apart, other characters below 32 or above 127 become
@@ -80,9 +83,12 @@ private:
     std::string m_error;
 };
 
-// Adds the selected subcircuit files to Subcir.idx, and the copied simulator models of model
-// library files (.SML) to modpar.idx.
-void UpdateSubcircuitIndex(App& app);
-void UpdateModelIndex(App& app);
+// Adds the upgrade's selected subcircuit files to the installation's Subcir.idx, and its copied
+// simulator models of model library files (.SML) to modpar.idx; the run's record is told before
+// either is replaced.
+void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                           ui::Label& status);
+void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                      ui::Label& status);
 
 }  // namespace zrx

@@ -4,7 +4,6 @@
 #include "apply/targets.h"
 #include "apply/update_run.h"
 #include "kernel/zrxkernel.h"
-#include "shell/app.h"
 #include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"
@@ -42,12 +41,12 @@ bool ReadModelTexts(int32_t symbol, ElementItem& item) {
     return true;
 }
 
-void TransferModels(App& app, bool spice) {
-    std::vector<ElementItem>& list = spice ? app.upgrade.lists.SpiceModelItems : app.upgrade.lists.MixedModelItems;
+void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                    ui::Label& status, bool spice) {
+    std::vector<ElementItem>& list = spice ? upgrade.lists.SpiceModelItems : upgrade.lists.MixedModelItems;
     if (IsPlaceholder(list)) return;
-    ui::MainForm& m = app.window.main;
-    const std::string& upgradeLibrary = UpgradeLibraryOf(app.upgrade.UpgLibPath, spice ? 5 : 6, {});
-    const std::string& targetDir = ElementTargetDir(app.installation.env, spice ? 5 : 6);
+    const std::string& upgradeLibrary = UpgradeLibraryOf(upgrade.UpgLibPath, spice ? 5 : 6, {});
+    const std::string& targetDir = ElementTargetDir(env, spice ? 5 : 6);
     const int32_t destKind = spice ? 5 : 1;
     int32_t upgradeHandle = 0;
     // The open target library and the path it was opened on: consecutive models for one library
@@ -58,20 +57,20 @@ void TransferModels(App& app, bool spice) {
     ResolvedNames targets;
 
     for (ElementItem& item : list) {
-        app.window.dialogs.ProcessEvents();
-        if (item.Update != 0) CountRunElement(app);
+        dialogs.ProcessEvents();
+        if (item.Update != 0) CountRunElement(run, dialogs, status);
         int32_t slot = ZK_SLOT_MODEL;
         const std::string name = item.Name;
         bool present = false;
         bool notCopied = false;
         auto fail = [&](int32_t code, const std::string& extra) {
-            ShowErrorByCode(app.window.dialogs, code, extra);
+            ShowErrorByCode(dialogs, code, extra);
             notCopied = true;
         };
         [&] {
             if (item.Update == 0) return;
             const std::string& target = targets.In(targetDir, item.TargetLib);
-            if (IsRefusedLibrary(app, upgradeLibrary) || IsRefusedLibrary(app, target)) {
+            if (IsRefusedLibrary(run, upgradeLibrary) || IsRefusedLibrary(run, target)) {
                 notCopied = true;  // its library was refused, and that was said
                 return;
             }
@@ -85,7 +84,7 @@ void TransferModels(App& app, bool spice) {
             upgradeHandle = E_OpenLibrary(upgradeLibrary.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
             if (upgradeHandle < 1) {
                 fail(6, upgradeLibrary);
-                NoteRefusedLibrary(app, upgradeLibrary);
+                NoteRefusedLibrary(run, dialogs, upgradeLibrary);
                 return;
             }
             ClearWorkingDatabase();
@@ -114,7 +113,7 @@ void TransferModels(App& app, bool spice) {
                 present = !trimmedName.empty() && E_OpenLibToRead(probe, trimmedName.c_str()) > 0;
                 if (probe != targetHandle) E_CloseLibrary(probe);
             }
-            if (present && !app.run.OverwriteAll && app.run.AskOverwrite) {
+            if (present && !run.OverwriteAll && run.AskOverwrite) {
                 const std::string question =
                     spice ? GetLocalMessage("SML parameter(model) with same name ", 4476) + "(" + name + ")" +
                                 " are already stored in lib: " + target + "." + "\r\n" +
@@ -122,18 +121,18 @@ void TransferModels(App& app, bool spice) {
                           : GetLocalMessage("Mixed mode parameter (model) with same name", 4470) + "(" + name + ")" +
                                 GetLocalMessage("is already stored in lib: ", 4471) + target + "\r\n" +
                                 GetLocalMessage("Overwrite anyway ?", 4472);
-                if (!AskBeforeOverwrite(app, question)) {
+                if (!AskBeforeOverwrite(dialogs, question)) {
                     notCopied = true;
                     return;
                 }
             }
             item.Copied = 0;
-            m.F_Status.SetCaption((spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
+            status.SetCaption((spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
                                          : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
                                   "(" + name + ")");
             // Recorded before the library is opened for writing: that makes a missing one.
             const RunRecordHooks::ElementSave save{target, false, trimmedName, upgradeLibrary, name};
-            if (!RecordBeforeSave(app, save, 3, target)) {
+            if (!RecordBeforeSave(run, dialogs, save, 3, target)) {
                 notCopied = true;
                 return;
             }
@@ -144,9 +143,9 @@ void TransferModels(App& app, bool spice) {
             if (targetHandle < 1) {
                 targetHandle = 0;
                 targetHandlePath.clear();
-                if (app.run.runRecord) app.run.runRecord->ElementSaveFailed(save);
+                if (run.runRecord) run.runRecord->ElementSaveFailed(save);
                 fail(3, target);
-                NoteRefusedLibrary(app, target);
+                NoteRefusedLibrary(run, dialogs, target);
                 return;
             }
             if (trimmedName.empty()) return;
@@ -154,25 +153,25 @@ void TransferModels(App& app, bool spice) {
             FindSymbolByName(error, 0, symbol, trimmedName);
             const int32_t cursor2 = error == 0 ? E_OpenLibToWrite(targetHandle, trimmedName.c_str()) : 0;
             if (cursor2 < 1) {
-                if (app.run.runRecord) app.run.runRecord->ElementSaveFailed(save);
+                if (run.runRecord) run.runRecord->ElementSaveFailed(save);
                 return fail(7, name);
             }
             const int32_t saved = S_SaveSymbol(symbol, cursor2);
             E_CloseLibWrite(targetHandle);
             // Copied only when the library is seen to hold it.
-            if (saved == 0 || !SavedInPlace(app, save)) {
-                if (app.run.runRecord) app.run.runRecord->ElementSaveFailed(save);
+            if (saved == 0 || !SavedInPlace(run, save)) {
+                if (run.runRecord) run.runRecord->ElementSaveFailed(save);
                 item.Copied = 0;
-                ShowErrorByCode(app.window.dialogs, 2, name);
+                ShowErrorByCode(dialogs, 2, name);
                 return fail(7, name);
             }
             if (spice) {
                 O_Rename(slot, "");
                 if (!ReadModelTexts(slot, item)) return;  // saved, but not counted as copied
-                m.F_Status.SetCaption(GetLocalMessage("Saving SML parameter(model)  ", 4478) + "(" + name + ")" +
+                status.SetCaption(GetLocalMessage("Saving SML parameter(model)  ", 4478) + "(" + name + ")" +
                                       GetLocalMessage(" to Library:-", 4475) + target);
             } else {
-                m.F_Status.SetCaption(GetLocalMessage("Saving mixed mode parameter (model)  ", "4474 ") + "(" + name +
+                status.SetCaption(GetLocalMessage("Saving mixed mode parameter (model)  ", "4474 ") + "(" + name +
                                       ")" + GetLocalMessage(" to Library:-", 4475) + target);
             }
             item.Copied = 1;
@@ -187,7 +186,13 @@ void TransferModels(App& app, bool spice) {
 
 }  // namespace
 
-void TransferMixedModels(App& app) { TransferModels(app, false); }
-void TransferSpiceModels(App& app) { TransferModels(app, true); }
+void TransferMixedModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                         ui::Label& status) {
+    TransferModels(env, upgrade, run, dialogs, status, false);
+}
+void TransferSpiceModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                         ui::Label& status) {
+    TransferModels(env, upgrade, run, dialogs, status, true);
+}
 
 }  // namespace zrx

@@ -1,13 +1,19 @@
 #pragma once
 
-namespace zrx {
+#include "apply/run_state.h"
+#include "base/dialogs.h"
+#include "kernel/installation.h"
+#include "ui/control.h"
+#include "upgrade_list/loaded_upgrade.h"
 
-class App;
+namespace zrx {
 
 // Copy the selected mixed-mode (MPARAM) models into libraries of the library directory, and the
 // simulator (SPARAM) models into libraries of the model directory, reading three texts out of
 // each saved simulator model for the model index.
-void TransferMixedModels(App& app);
-void TransferSpiceModels(App& app);
+void TransferMixedModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                         ui::Label& status);
+void TransferSpiceModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
+                         ui::Label& status);
 
 }  // namespace zrx

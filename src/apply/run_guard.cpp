@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "kernel/zrxkernel.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 

@@ -4,9 +4,7 @@
 #include <unordered_set>
 
 #include "apply/targets.h"
-#include "history/undo_action.h"
-#include "shell/app.h"
-#include "shell/main_window.h"
+#include "history/rollback.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_file.h"
@@ -41,11 +39,11 @@ std::string PlaceKey(RealPaths& realPaths, const std::string& path, const std::s
 
 }  // namespace
 
-void FillSummary(App& app, ui::SummaryForm& form, const history::RollbackResult* undo) {
-    app.run.SummaryFinished = false;
+void FillSummary(ui::SummaryForm& form, const UpgradeLists& lists, const Environment& env, ui::Dialogs& dialogs,
+                 const ui::UiFont& font, const history::RollbackResult* undo) {
     ui::Grid& grid = form.F_Resgrid;
     ui::Control::UpdateBlock block(grid);
-    const UpgradeLists& l = app.upgrade.lists;
+    const UpgradeLists& l = lists;
     auto count = [](const auto& list) { return IsPlaceholder(list) ? 0 : static_cast<int>(list.size()); };
     grid.SetCols(5);
     grid.SetRows(1 + count(l.PartItems) + count(l.SymbolItems) + count(l.PackageItems) + count(l.DataFileItems) +
@@ -62,11 +60,10 @@ void FillSummary(App& app, ui::SummaryForm& form, const history::RollbackResult*
                    {GetLocalMessage("Filetype", 4453), "XXXXXXXXXXXXXXXXXXXXXXX"}};
     for (int c = 0; c < 5; ++c) {
         grid.SetTextMatrix(0, c, columns[c].header);
-        grid.SetColWidth(c, app.window.dialogs.TextWidth(columns[c].sample, app.window.uiFont));
+        grid.SetColWidth(c, dialogs.TextWidth(columns[c].sample, font));
     }
     // After an undo, a copied row says what became of it: taken back, or left as it is (changed
     // since the update). A row the run changed nothing for stays "Copied".
-    const Environment& env = app.installation.env;
     RealPaths realPaths;
     std::unordered_set<std::string> undone, left;
     if (undo != nullptr) {
@@ -137,35 +134,13 @@ bool WriteSummaryFile(const ui::Grid& grid, const std::string& path, std::string
     return true;
 }
 
-void F_Save_Click(App& app, ui::SummaryForm& form) {
-    const auto chosen = app.window.dialogs.AskSaveFileName({"TXT", "Text Files (*.TXT)|*.TXT", "Upginfo"});
+void F_Save_Click(ui::Dialogs& dialogs, ui::SummaryForm& form) {
+    const auto chosen = dialogs.AskSaveFileName({"TXT", "Text Files (*.TXT)|*.TXT", "Upginfo"});
     if (!chosen || chosen->empty() || TrimBlanks(*chosen) == "Upginfo") return;
     std::string error;
     if (!WriteSummaryFile(form.F_Resgrid, *chosen, error))
-        app.window.dialogs.ShowMessage({"The summary could not be saved to " + *chosen + ": " + error, std::string(kAppTitle),
+        dialogs.ShowMessage({"The summary could not be saved to " + *chosen + ": " + error, std::string(kAppTitle),
                                  ui::Icon::Warning, ui::Buttons::Ok, false});
-}
-
-void ShowSummary(App& app) {
-    ui::SummaryForm form;
-    std::optional<history::RollbackResult> undo;
-    form.onActivate = [&app, &form, &undo] { FillSummary(app, form, undo ? &*undo : nullptr); };
-    form.F_Save.onClick = [&app, &form] { F_Save_Click(app, form); };
-    form.F_Finish.onClick = [&app, &form] {
-        app.run.SummaryFinished = true;
-        form.SetVisible(false);
-    };
-    form.F_PrevDef.onClick = [&form] { form.SetVisible(false); };
-    form.F_Help.onClick = [&app] { ShowHelp(app); };
-    ConnectUndo(form, app.window.dialogs, app.installation.env, app.run.lastRunId, app.changeColumn,
-                [&undo, &form](const history::RollbackResult& result) {
-                    undo = result;
-                    form.onActivate();
-                });
-    form.onActivate();
-    app.window.openForms.push_back(&form);
-    app.window.dialogs.ShowModal(form);
-    std::erase(app.window.openForms, &form);
 }
 
 }  // namespace zrx

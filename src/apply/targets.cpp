@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "kernel/zrxkernel.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "upgrade_list/upgrade_items.h"

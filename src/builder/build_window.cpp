@@ -3,7 +3,7 @@
 #include "builder/element_lists.h"
 #include "builder/file_lists.h"
 #include "builder/upgrade_writer.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "upgrade_list/list_format.h"

@@ -1,6 +1,6 @@
 #include "builder/builder_lists.h"
 
-#include "shell/app.h"
+#include "program/app.h"
 #include "trust/manifest.h"
 #include "base/messages.h"
 #include "base/paths.h"

@@ -4,7 +4,7 @@
 #include "builder/builder_lists.h"
 #include "kernel/releasing_dialogs.h"
 #include "kernel/zrxkernel.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "base/dialogs.h"

@@ -4,7 +4,7 @@
 #include "apply/data_files.h"
 #include "builder/builder_lists.h"
 #include "builder/element_lists.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"

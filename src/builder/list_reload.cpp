@@ -1,7 +1,7 @@
 #include "builder/list_reload.h"
 
 #include "builder/builder_lists.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"

@@ -14,7 +14,7 @@
 #include "builder/build_check.h"
 #include "builder/file_lists.h"
 #include "kernel/zrxkernel.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_file.h"

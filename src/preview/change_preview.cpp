@@ -11,7 +11,7 @@
 #include "apply/targets.h"
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"

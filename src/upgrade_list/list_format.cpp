@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/text_utils.h"
 
 namespace zrx {

@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "shell/app.h"
 #include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"
@@ -181,35 +180,34 @@ std::string ListFailureText(const ListReadFailure& failure, const std::string& l
     return {};
 }
 
-int ReadUpgradeList(App& app) {
-    app.upgrade.lists.Reset();
-    const std::string listPath = JoinPath(app.upgrade.ListPath, kListFileName);
+int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs) {
+    upgrade.lists.Reset();
+    const std::string listPath = JoinPath(upgrade.ListPath, kListFileName);
     // The records go into a list of their own that replaces the loaded one only when the whole
     // file was read: the grid goes on showing the rows of the list loaded before. The header's
     // libraries and the readme lines read before a failure stay.
     ListContents contents;
-    const ListReadFailure failure = ReadListFile(app.upgrade.UpgradeDir, contents);
-    if (contents.headerRead) app.upgrade.UpgLibPath = contents.libraries;
-    app.upgrade.ReadmeLines = std::move(contents.readme);
+    const ListReadFailure failure = ReadListFile(upgrade.UpgradeDir, contents);
+    if (contents.headerRead) upgrade.UpgLibPath = contents.libraries;
+    upgrade.ReadmeLines = std::move(contents.readme);
     switch (failure.kind) {
         case Failure::None:
-            app.upgrade.loaded = std::move(contents.list);
+            upgrade.loaded = std::move(contents.list);
             return 0;
-        case Failure::WrongHeader: ShowErrorByCode(app.window.dialogs, 19, listPath); break;
-        case Failure::Unreadable: ShowErrorByCode(app.window.dialogs, 9, listPath); break;
+        case Failure::WrongHeader: ShowErrorByCode(dialogs, 19, listPath); break;
+        case Failure::Unreadable: ShowErrorByCode(dialogs, 9, listPath); break;
         default:
-            app.window.dialogs.ShowMessage({ListFailureText(failure, listPath), std::string(kAppTitle), ui::Icon::Warning,
+            dialogs.ShowMessage({ListFailureText(failure, listPath), std::string(kAppTitle), ui::Icon::Warning,
                                      ui::Buttons::Ok, false});
             break;
     }
     return 1;
 }
 
-void AssignTargetDirs(App& app) {
-    LoadedList& list = app.upgrade.loaded;
+void AssignTargetDirs(LoadedList& list, const Environment& env) {
     auto& records = list.Records(kDataFileRecord);
     for (size_t i = 0; i < records.size(); ++i)
-        records[i].targetDir = list.Text(TargetDirForCode(records[i].destKind, app.installation.env));
+        records[i].targetDir = list.Text(TargetDirForCode(records[i].destKind, env));
 }
 
 }  // namespace zrx

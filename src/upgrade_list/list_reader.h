@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "base/dialogs.h"
+#include "kernel/installation.h"
 #include "upgrade_list/loaded_list.h"
+#include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
-
-class App;
 
 // What reading an upgrade folder's Upgrade.lst gives: its records, the six upgrade library paths
 // of its header (when one was read), and the readme lines (from 1; line 0 stays empty).
@@ -34,11 +35,12 @@ ListReadFailure ReadListFile(const std::string& folder, ListContents& contents);
 // The message box text of a failure, as the load page shows it (codes 9 and 19 aside).
 std::string ListFailureText(const ListReadFailure& failure, const std::string& listPath);
 
-// Reads ListPath's Upgrade.lst into the per-kind lists, UpgLibPath and ReadmeLines. Returns the
-// failure flag (1 failed, 0 read); a failure has shown its message.
-int ReadUpgradeList(App& app);
+// Reads the upgrade's Upgrade.lst (from UpgradeDir; ListPath names it in messages) into its loaded
+// list, UpgLibPath and ReadmeLines. Returns the failure flag (1 failed, 0 read); a failure has
+// shown its message.
+int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs);
 
-// Sets the target directory of every data file from its destination code.
-void AssignTargetDirs(App& app);
+// Sets the target directory of every data file of `list` from its destination code.
+void AssignTargetDirs(LoadedList& list, const Environment& env);
 
 }  // namespace zrx

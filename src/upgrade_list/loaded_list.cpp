@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "apply/targets.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "shell/app.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
 #include "base/dialogs.h"
@@ -15,10 +14,9 @@ constexpr int kUpdateColumn = 3;
 
 }  // namespace
 
-void BuildGridRows(App& app) { app.upgrade.GridRows.Build(app.upgrade.loaded, app.installation.env); }
+void BuildGridRows(GridRowTable& rows, const LoadedList& loaded, const Environment& env) { rows.Build(loaded, env); }
 
-void FillPreferenceGrid(App& app) {
-    ui::Grid& grid = app.window.main.F_Preferen;
+void FillPreferenceGrid(ui::Grid& grid, const LoadedUpgrade& upgrade, ui::Dialogs& dialogs, const ui::UiFont& font) {
     ui::Control::UpdateBlock block(grid);
     grid.SetRows(2);
     grid.SetCols(5);
@@ -33,13 +31,13 @@ void FillPreferenceGrid(App& app) {
                    {GetLocalMessage("Update", 4428), " Update"},
                    {"Filetype", "XXXXXXXXXXXXXX"}};
     for (int c = 0; c < 5; ++c) {
-        grid.SetColWidth(c, app.window.dialogs.TextWidth(columns[c].sample, app.window.uiFont));
+        grid.SetColWidth(c, dialogs.TextWidth(columns[c].sample, font));
         grid.SetTextMatrix(0, c, columns[c].header);
     }
     // One row per loaded element, offered or not: the elements skipped end the grid in empty rows.
     // A kind counts its last index, and one more when its first element has a name: a first
     // record without a name (as the empty placeholder has none) adds no row.
-    const LoadedList& l = app.upgrade.loaded;
+    const LoadedList& l = upgrade.loaded;
     auto loaded = [&l](int kind) {
         const size_t count = l.Count(kind);
         return count == 0 ? 0 : static_cast<int>(count - 1) + (l.Records(kind)[0].nameLength != 0 ? 1 : 0);
@@ -47,7 +45,7 @@ void FillPreferenceGrid(App& app) {
     grid.SetRows(1 + loaded(kPartRecord) + loaded(kSymbolRecord) + loaded(kPackageRecord) + loaded(kDataFileRecord) +
                  loaded(kSparamRecord) + loaded(kMparamRecord));
     // The rows' texts are the loaded list's; the grid works them out when they are shown.
-    const GridRowTable& rows = app.upgrade.GridRows;
+    const GridRowTable& rows = upgrade.GridRows;
     const int offered = static_cast<int>(rows.size()) - 1;
     grid.SetComputedColumn(0, 1, offered, [&rows](size_t i) { return std::string(rows[i].Name); });
     grid.SetComputedColumn(1, 1, offered, [&rows](size_t i) { return std::string(rows[i].TargetLib); });
@@ -57,8 +55,7 @@ void FillPreferenceGrid(App& app) {
     grid.SetSelection(1, 0, 1, 0);
 }
 
-void ToggleUpdateCells(App& app) {
-    ui::Grid& grid = app.window.main.F_Preferen;
+void ToggleUpdateCells(ui::Grid& grid) {
     const int remembered = grid.Col();
     if (remembered == kUpdateColumn) {
         const int first = std::min(grid.Row(), grid.RowSel());
@@ -72,22 +69,8 @@ void ToggleUpdateCells(App& app) {
     grid.SetCol(remembered);
 }
 
-void F_OverPrompt_Click(App& app, int index) {
-    ui::MainForm& m = app.window.main;
-    if (index == 0) {
-        app.run.AskOverwrite = m.F_OverPrompt(0).Value();
-        app.run.OverwriteAll = false;
-    } else if (index == 1) {
-        app.run.OverwriteAll = m.F_OverPrompt(1).Value();
-        app.run.AskOverwrite = false;
-    }
-}
-
-void CollectGridSelection(App& app) {
-    UpgradeLists& lists = app.upgrade.lists;
+void CollectGridSelection(UpgradeLists& lists, const GridRowTable& rows, const ui::Grid& grid) {
     lists.Reset();
-    const ui::Grid& grid = app.window.main.F_Preferen;
-    const GridRowTable& rows = app.upgrade.GridRows;
     for (size_t i = 0; i + 1 < rows.size(); ++i) {
         const GridRow row = rows[i];
         const int32_t update = grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn) == "YES" ? 1 : 0;
@@ -128,13 +111,6 @@ void CollectGridSelection(App& app) {
     dropSpare(lists.DataFileItems);
     dropSpare(lists.SpiceModelItems);
     dropSpare(lists.MixedModelItems);
-}
-
-void ConnectSelectionGrid(App& app) {
-    ui::MainForm& m = app.window.main;
-    m.F_Preferen.onMouseUp = [&app] { ToggleUpdateCells(app); };
-    m.F_OverPrompt(0).onClick = [&app] { F_OverPrompt_Click(app, 0); };
-    m.F_OverPrompt(1).onClick = [&app] { F_OverPrompt_Click(app, 1); };
 }
 
 }  // namespace zrx

@@ -237,7 +237,7 @@ TEST_F(UpdateRunTest, ALostSaveUnmarksOnlyItsOwnElement) {
     ASSERT_EQ(app.upgrade.lists.PartItems[0].Copied, 1);
     ASSERT_EQ(app.upgrade.lists.SymbolItems[0].Copied, 1);
     char* real = ::realpath((m_suite / "LIB/Logic.PART").c_str(), nullptr);
-    MarkLostSaves(app, {{real, "7400"}});
+    MarkLostSaves(app.upgrade.lists, app.installation.env, app.window.dialogs, {{real, "7400"}});
     std::free(real);
     EXPECT_EQ(app.upgrade.lists.PartItems[0].Copied, 0);
     EXPECT_EQ(app.upgrade.lists.SymbolItems[0].Copied, 1);

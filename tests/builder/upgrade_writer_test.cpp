@@ -7,7 +7,7 @@
 #include "builder/build_window.h"
 #include "builder/builder_lists.h"
 #include "support/upgrade_fixture.h"
-#include "upgrade_list/load_page.h"
+#include "program/upgrade_pages.h"
 
 namespace zrx {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "kernel/zrxkernel.h"
-#include "shell/app.h"
-#include "shell/handlers.h"
-#include "shell/startup.h"
+#include "program/app.h"
+#include "program/handlers.h"
+#include "program/startup.h"
 #include "base/text_utils.h"
 #include "support/temp_dir.h"
 #include "ui/fonts.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/app_fixture.h"
-#include "upgrade_list/load_page.h"
+#include "program/upgrade_pages.h"
 #include "upgrade_list/selection_grid.h"
 
 namespace zrx {
@@ -222,7 +222,7 @@ TEST_F(ListReaderTest, AListThatFailsHalfWayLeavesTheListLoadedBefore) {
     EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(1, 0), "OLD");
     EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(1, 1), "L.PART");
     ASSERT_EQ(app.upgrade.loaded.Count(kPartRecord), 1u);
-    CollectGridSelection(app);
+    CollectGridSelection(app.upgrade.lists, app.upgrade.GridRows, app.window.main.F_Preferen);
     ASSERT_EQ(app.upgrade.lists.PartItems.size(), 1u);
     EXPECT_EQ(app.upgrade.lists.PartItems[0].Name, "OLD");
 }

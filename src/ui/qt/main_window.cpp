@@ -34,7 +34,7 @@
 #include <functional>
 #include <tuple>
 
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "ui/forms/readme_form.h"
@@ -265,7 +265,13 @@ QWidget* MainWindow::BuildLoadPage() {
     Track(path, m.F_lstdir, [path, &m] {
         if (!path->hasFocus()) path->setText(ToQt(m.F_lstdir.Path()));
     });
-    QObject::connect(path, &QLineEdit::returnPressed, path, [this, path] { OpenFolder(FromQt(path->text())); });
+    // What was typed opens on Enter, and also when the field is left otherwise (OK clicked right
+    // after typing): OK then loads the folder typed, not the one the list showed before.
+    QObject::connect(path, &QLineEdit::editingFinished, path, [this, path] {
+        if (!path->isModified()) return;
+        path->setModified(false);
+        OpenFolder(FromQt(path->text()));
+    });
     chooser->addWidget(path);
     // What is known of the chosen upgrade: signed, intact, unverified, tampered.
     auto* state = Make<QLabel>(page, m.P_UpgradeState);

@@ -15,9 +15,9 @@
 #include <QtTest>
 
 #include "kernel/library_exchange.h"
-#include "shell/app.h"
-#include "shell/handlers.h"
-#include "shell/startup.h"
+#include "program/app.h"
+#include "program/handlers.h"
+#include "program/startup.h"
 #include "support/run_cli.h"
 #include "support/temp_dir.h"
 #include "ui/console/console_dialogs.h"
@@ -309,7 +309,8 @@ private slots:
         app.window.main.F_lstdir.SetPath("/");
         auto* path = window.findChild<QLineEdit*>("P_FolderPath");
         QVERIFY(path);
-        path->setText(QString::fromStdString(dir / "upgrade"));
+        path->clear();
+        QTest::keyClicks(path, QString::fromStdString(dir / "upgrade"));
         QTest::keyClick(path, Qt::Key_Return);
         QCOMPARE(app.window.main.F_lstdir.Path(), dir / "upgrade");
         QVERIFY(app.window.main.F_lstfile.ListCount() > 0);

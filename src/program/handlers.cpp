@@ -1,12 +1,11 @@
-#include "shell/handlers.h"
+#include "program/handlers.h"
 
-#include "apply/update_run.h"
 #include "builder/build_window.h"
 #include "preview/change_column.h"
-#include "shell/app.h"
-#include "shell/main_window.h"
-#include "upgrade_list/load_page.h"
-#include "upgrade_list/selection_grid.h"
+#include "program/app.h"
+#include "program/main_window.h"
+#include "program/upgrade_pages.h"
+#include "program/update_page.h"
 
 namespace zrx {
 

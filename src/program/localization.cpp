@@ -1,4 +1,4 @@
-#include "shell/localization.h"
+#include "program/localization.h"
 
 #include <cstdlib>
 

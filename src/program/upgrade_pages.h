@@ -12,4 +12,8 @@ void F_lstDrive_Change(App& app);
 
 void ConnectLoadPage(App& app);
 
+// The selection page: the overwrite options, and the grid's Update cells.
+void F_OverPrompt_Click(App& app, int index);
+void ConnectSelectionGrid(App& app);
+
 }  // namespace zrx

@@ -1,8 +1,8 @@
-#include "shell/localization.h"
+#include "program/localization.h"
 
 #include <gtest/gtest.h>
 
-#include "shell/readme_viewer.h"
+#include "program/readme_viewer.h"
 #include "support/app_fixture.h"
 #include "ui/forms/readme_form.h"
 

@@ -1,8 +1,8 @@
-#include "shell/startup.h"
+#include "program/startup.h"
 
 #include <gtest/gtest.h>
 
-#include "shell/main_window.h"
+#include "program/main_window.h"
 #include "support/app_fixture.h"
 
 namespace zrx {

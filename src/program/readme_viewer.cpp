@@ -1,9 +1,9 @@
-#include "shell/readme_viewer.h"
+#include "program/readme_viewer.h"
 
 #include <algorithm>
 
-#include "shell/app.h"
-#include "shell/main_window.h"
+#include "program/app.h"
+#include "program/main_window.h"
 #include "base/dialogs.h"
 #include "ui/forms/readme_form.h"
 

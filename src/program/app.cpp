@@ -1,4 +1,4 @@
-#include "shell/app.h"
+#include "program/app.h"
 
 #include <unistd.h>
 

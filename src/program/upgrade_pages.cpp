@@ -1,9 +1,9 @@
-#include "upgrade_list/load_page.h"
+#include "program/upgrade_pages.h"
 
 #include "archive/upgrade_archive.h"
 #include "builder/list_reload.h"
 #include "preview/change_column.h"
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "trust/open_upgrade.h"
@@ -67,11 +67,13 @@ void F_lstok_Click(App& app) {
         return;
     }
     app.upgrade.ListPath = ChosenUpgrade(m);
-    if (!OpenUpgrade(app.installation.env, app.upgrade, app.verification, app.window.dialogs) || ReadUpgradeList(app) != 0) return;
+    if (!OpenUpgrade(app.installation.env, app.upgrade, app.verification, app.window.dialogs) ||
+        ReadUpgradeList(app.upgrade, app.window.dialogs) != 0)
+        return;
     app.window.dialogs.SetBusy(true);
-    AssignTargetDirs(app);
-    BuildGridRows(app);
-    FillPreferenceGrid(app);
+    AssignTargetDirs(app.upgrade.loaded, app.installation.env);
+    BuildGridRows(app.upgrade.GridRows, app.upgrade.loaded, app.installation.env);
+    FillPreferenceGrid(m.F_Preferen, app.upgrade, app.window.dialogs, app.window.uiFont);
     if (app.upgrade.compareOnLoad) app.changeColumn.Refresh();
     m.F_Format.SetVisible(false);
     app.window.dialogs.SetBusy(false);
@@ -90,6 +92,24 @@ void ConnectLoadPage(App& app) {
     m.F_lstfile.onDoubleClick = [&app] {
         if (ChosenUpgrade(app.window.main) != TrimBlanks(app.window.main.F_lstdir.Path())) F_lstok_Click(app);
     };
+}
+
+void F_OverPrompt_Click(App& app, int index) {
+    ui::MainForm& m = app.window.main;
+    if (index == 0) {
+        app.run.AskOverwrite = m.F_OverPrompt(0).Value();
+        app.run.OverwriteAll = false;
+    } else if (index == 1) {
+        app.run.OverwriteAll = m.F_OverPrompt(1).Value();
+        app.run.AskOverwrite = false;
+    }
+}
+
+void ConnectSelectionGrid(App& app) {
+    ui::MainForm& m = app.window.main;
+    m.F_Preferen.onMouseUp = [&m] { ToggleUpdateCells(m.F_Preferen); };
+    m.F_OverPrompt(0).onClick = [&app] { F_OverPrompt_Click(app, 0); };
+    m.F_OverPrompt(1).onClick = [&app] { F_OverPrompt_Click(app, 1); };
 }
 
 }  // namespace zrx

@@ -1,8 +1,8 @@
-#include "shell/main_window.h"
+#include "program/main_window.h"
 
-#include "shell/app.h"
+#include "program/app.h"
 #include "base/paths.h"
-#include "shell/readme_viewer.h"
+#include "program/readme_viewer.h"
 #include "base/dialogs.h"
 
 namespace zrx {
