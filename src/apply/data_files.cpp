@@ -16,6 +16,7 @@
 
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
+#include "upgrade_list/list_format.h"
 #include "apply/update_run.h"
 #include "base/messages.h"
 #include "base/paths.h"

@@ -7,6 +7,7 @@
 
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
+#include "upgrade_list/list_format.h"
 #include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"

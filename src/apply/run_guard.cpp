@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "kernel/zrxkernel.h"
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "apply/targets.h"
+#include "upgrade_list/list_format.h"
 #include "history/rollback.h"
 #include "base/messages.h"
 #include "base/paths.h"

@@ -1,9 +1,10 @@
 #include "apply/targets.h"
+#include "upgrade_list/list_format.h"
 
 #include <sys/stat.h>
 
 #include "kernel/zrxkernel.h"
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "upgrade_list/upgrade_items.h"
@@ -83,10 +84,6 @@ const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLib
 
 const char* LibraryKindOf(int kind) {
     return kind == 1 ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
-}
-
-bool IsSubcircuitFile(std::string_view name) {
-    return EndsWith(ToUpper(TrimmedBlanks(name)), ".SBC");
 }
 
 std::string DataFileDestinationDir(const DataFileItem& item) {

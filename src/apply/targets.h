@@ -57,8 +57,6 @@ const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLib
 // The library kind the kernel opens an element kind's libraries with.
 const char* LibraryKindOf(int kind);
 
-// Whether a data file is a subcircuit file (its trimmed name ends in ".SBC", any case).
-bool IsSubcircuitFile(std::string_view name);
 // The directory a data file is copied into: its target directory, or for a subcircuit file the
 // subdirectory of it that the list names (the directory itself when it names none).
 std::string DataFileDestinationDir(const DataFileItem& item);

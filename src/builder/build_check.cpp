@@ -7,7 +7,7 @@
 #include "builder/upgrade_writer.h"
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "upgrade_list/list_format.h"

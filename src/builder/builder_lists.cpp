@@ -1,6 +1,8 @@
 #include "builder/builder_lists.h"
 
-#include "program/app.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "ui/forms/main_form.h"
 #include "trust/manifest.h"
 #include "base/messages.h"
 #include "base/paths.h"
@@ -10,34 +12,32 @@
 
 namespace zrx {
 
-LibraryKindTables TablesOfKind(App& app, int kindIndex) {
-    BuilderTables& t = app.builder.tables;
-    ui::MainForm& m = app.window.main;
+LibraryKindTables TablesOfKind(BuilderState& builder, ui::MainForm& m, const Environment& env, int kindIndex) {
+    BuilderTables& t = builder.tables;
     switch (kindIndex) {
-        case 0: return {&t.PartSources, &t.UpgParts, &m.F_Devlist, &app.installation.env.LibDir};
-        case 1: return {&t.SymbolSources, &t.UpgSymbols, &m.F_Slist, &app.installation.env.LibDir};
-        case 2: return {&t.PackageSources, &t.UpgPackages, &m.F_llist, &app.installation.env.LibDir};
-        case 3: return {&t.SparamSources, &t.UpgSparams, &m.F_Smldlist, &app.installation.env.ZSMmod};
-        default: return {&t.MparamSources, &t.UpgMparams, &m.F_Mpldlist, &app.installation.env.LibDir};
+        case 0: return {&t.PartSources, &t.UpgParts, &m.F_Devlist, &env.LibDir};
+        case 1: return {&t.SymbolSources, &t.UpgSymbols, &m.F_Slist, &env.LibDir};
+        case 2: return {&t.PackageSources, &t.UpgPackages, &m.F_llist, &env.LibDir};
+        case 3: return {&t.SparamSources, &t.UpgSparams, &m.F_Smldlist, &env.ZSMmod};
+        default: return {&t.MparamSources, &t.UpgMparams, &m.F_Mpldlist, &env.LibDir};
     }
 }
 
-bool CheckChoosable(App& app, const std::string& name, bool isPath) {
+bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath) {
     const auto reason = UnlistableNameReason(name, isPath);
     if (!reason) return true;
-    app.window.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: the upgrade list cannot name it as it is (" +
+    dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: the upgrade list cannot name it as it is (" +
                                  *reason + ").",
                              std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
 }
 
-std::optional<std::string> LooseFileRefusal(const App& app, const std::string& name, const std::string& sourceDir) {
+std::optional<std::string> LooseFileRefusal(const BuilderState& builder, const Environment& env, const std::string& name, const std::string& sourceDir) {
     bool reserved = EqualsIgnoreCase(name, kListFileName) || EqualsIgnoreCase(name, trust::kManifestName) ||
                     EqualsIgnoreCase(name, trust::kSignatureName);
     for (const std::string_view library : kUpgradeLibraries) reserved = reserved || EqualsIgnoreCase(name, library);
     if (reserved) return "the upgrade folder's own file of that name would take its place.";
-    const BuilderTables& t = app.builder.tables;
-    const Environment& env = app.installation.env;
+    const BuilderTables& t = builder.tables;
     const std::string dir = WithoutTrailingSeparator(sourceDir);
     auto clash = [&](const std::string& chosen, const std::string& from) {
         return EqualsIgnoreCase(chosen, name) && !(chosen == name && WithoutTrailingSeparator(from) == dir);
@@ -56,16 +56,16 @@ std::optional<std::string> LooseFileRefusal(const App& app, const std::string& n
     return other + " is chosen already, and the upgrade folder holds one file of a name.";
 }
 
-bool CheckLooseFileName(App& app, const std::string& name, const std::string& sourceDir) {
-    const auto refusal = LooseFileRefusal(app, name, sourceDir);
+bool CheckLooseFileName(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, const std::string& name, const std::string& sourceDir) {
+    const auto refusal = LooseFileRefusal(builder, env, name, sourceDir);
     if (!refusal) return true;
-    app.window.dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + *refusal, std::string(kAppTitle),
+    dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + *refusal, std::string(kAppTitle),
                              ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
 }
 
-bool AddChosenLine(App& app, ui::ListBox& list, const std::string& line) {
-    BuilderState::ChosenNames& chosen = app.builder.chosenNames[&list];
+bool AddChosenLine(BuilderState& builder, ui::ListBox& list, const std::string& line) {
+    BuilderState::ChosenNames& chosen = builder.chosenNames[&list];
     if (chosen.revision != list.ItemsRevision()) {
         chosen.names.clear();
         for (const std::string& item : list.Items()) chosen.names.insert(ToUpper(item));

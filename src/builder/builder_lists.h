@@ -6,9 +6,13 @@
 
 #include "builder/builder_tables.h"
 
+#include "base/dialogs.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "ui/forms/main_form.h"
+
 namespace zrx {
 
-class App;
 namespace ui {
 class ListBox;
 }
@@ -20,7 +24,7 @@ struct LibraryKindTables {
     ui::ListBox* chosenList;
     const std::string* directory;  // the directory the kind's libraries are listed from
 };
-LibraryKindTables TablesOfKind(App& app, int kindIndex);
+LibraryKindTables TablesOfKind(BuilderState& builder, ui::MainForm& m, const Environment& env, int kindIndex);
 
 // Links a new chosen element to its source library: the entry with the same directory and file
 // name gains a reference; otherwise the first free entry (RefCount 0) is reused; otherwise the
@@ -30,18 +34,18 @@ int32_t LinkSourceLib(std::vector<SourceLib>& sources, const std::string& dir, c
 
 // Adds a line to a chosen list unless the list holds it already without regard to case; false
 // when it was there.
-bool AddChosenLine(App& app, ui::ListBox& list, const std::string& line);
+bool AddChosenLine(BuilderState& builder, ui::ListBox& list, const std::string& line);
 
 // Whether a name may be chosen into the upgrade as it is: a name the upgrade list cannot hold
 // (see UnlistableNameReason) is refused with a box that names it and says why. `isPath`: a file,
 // library or folder name.
-bool CheckChoosable(App& app, const std::string& name, bool isPath);
+bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath);
 // Whether a loose file from `sourceDir` may be chosen: every loose file lands in the one upgrade
 // folder, so a file of the same name (in any letter case) from another folder, or a name the
 // folder's own files have (Upgrade.lst, the upgrade libraries), is refused with a box.
-bool CheckLooseFileName(App& app, const std::string& name, const std::string& sourceDir);
+bool CheckLooseFileName(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, const std::string& name, const std::string& sourceDir);
 // Why CheckLooseFileName refuses a file (nothing when it takes it), without a box.
-std::optional<std::string> LooseFileRefusal(const App& app, const std::string& name, const std::string& sourceDir);
+std::optional<std::string> LooseFileRefusal(const BuilderState& builder, const Environment& env, const std::string& name, const std::string& sourceDir);
 
 // Appends an entry to a table that keeps one spare element at its end.
 template <typename Entry>

@@ -4,7 +4,9 @@
 #include "builder/builder_lists.h"
 #include "kernel/releasing_dialogs.h"
 #include "kernel/zrxkernel.h"
-#include "program/app.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "ui/forms/main_form.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "base/dialogs.h"
@@ -25,15 +27,15 @@ void RemoveEntry(std::vector<Entry>& table, int32_t count, int32_t index) {
 
 }  // namespace
 
-void FillElementList(App& app, int kind) {
-    const ui::MainForm::LibraryFrame frame = app.window.main.LibraryFrameOf(kind);
+void FillElementList(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int kind) {
+    const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(kind);
     const std::string file = frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : "";
     frame.elements->Clear();
     if (TrimBlanks(file).empty()) return;
-    const std::string path = JoinPath(*TablesOfKind(app, kind).directory, file);
+    const std::string path = JoinPath(*TablesOfKind(builder, m, env, kind).directory, file);
     const int32_t library = E_OpenLibrary(path.c_str(), LibraryKindId(kind), 0);
     if (library < 1) return;
-    app.window.dialogs.SetBusy(true);
+    dialogs.SetBusy(true);
     std::vector<std::string> names;
     for (int32_t i = 0;; ++i) {
         const char* name = E_GetLibDirName(library, i);
@@ -41,40 +43,39 @@ void FillElementList(App& app, int kind) {
         names.push_back(StringFromPointer(name));
     }
     frame.elements->SetItems(std::move(names));
-    app.window.dialogs.SetBusy(false);
+    dialogs.SetBusy(false);
     E_CloseLibrary(library);
     ReleaseLibraries();  // the user looks at the list now; no lock stays on the library
 }
 
-void MoveChosenElements(App& app, int kind) {
-    const ui::MainForm::LibraryFrame frame = app.window.main.LibraryFrameOf(kind);
-    const LibraryKindTables tables = TablesOfKind(app, kind);
-    app.window.dialogs.SetBusy(true);
+void MoveChosenElements(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int kind) {
+    const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(kind);
+    const LibraryKindTables tables = TablesOfKind(builder, m, env, kind);
+    dialogs.SetBusy(true);
     const std::vector<int> selected = frame.elements->SelectedIndices(kMaxSelected);
     const std::string file =
         frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : std::string();
     // The library's file name and every element's name go into the upgrade list as they are.
-    if (!selected.empty() && !CheckChoosable(app, file, true)) {
-        app.window.dialogs.SetBusy(false);
+    if (!selected.empty() && !CheckChoosable(dialogs, file, true)) {
+        dialogs.SetBusy(false);
         return;
     }
     {
         ui::Control::UpdateBlock block(*tables.chosenList);
         for (const int index : selected) {
             const std::string name = frame.elements->List(index);
-            if (!CheckChoosable(app, name, false)) continue;
+            if (!CheckChoosable(dialogs, name, false)) continue;
             if (kind == kSymbols) tables.chosenList->AddItem(name);
-            else if (!AddChosenLine(app, *tables.chosenList, name)) continue;
+            else if (!AddChosenLine(builder, *tables.chosenList, name)) continue;
             UpgElement& element = AppendEntry(*tables.chosen);
             element.Name = name;
             element.SourceIndex = LinkSourceLib(*tables.sources, *tables.directory, file, false);
         }
     }
-    app.window.dialogs.SetBusy(false);
+    dialogs.SetBusy(false);
 }
 
-void RemoveListEntry(App& app, int32_t code, int32_t count, int32_t index) {
-    BuilderTables& t = app.builder.tables;
+void RemoveListEntry(BuilderTables& t, int32_t code, int32_t count, int32_t index) {
     switch (code) {
         case kRemoveParts: RemoveEntry(t.UpgParts, count, index); break;
         case kRemoveSymbols: RemoveEntry(t.UpgSymbols, count, index); break;
@@ -90,15 +91,15 @@ void RemoveListEntry(App& app, int32_t code, int32_t count, int32_t index) {
     }
 }
 
-void RemoveChosenElement(App& app, int kind) {
+void RemoveChosenElement(BuilderState& builder, ui::MainForm& m, const Environment& env, int kind) {
     static constexpr int32_t kCodes[] = {kRemoveParts, kRemoveSymbols, kRemovePackages, kRemoveSparams, kRemoveMparams};
-    const LibraryKindTables tables = TablesOfKind(app, kind);
+    const LibraryKindTables tables = TablesOfKind(builder, m, env, kind);
     ui::ListBox& list = *tables.chosenList;
     for (int line = list.ListCount() - 1; line >= 0; --line) {
         if (!list.Selected(line)) continue;
         const int32_t source = (*tables.chosen)[static_cast<size_t>(line)].SourceIndex;
         if (source >= 0 && static_cast<size_t>(source) < tables.sources->size()) --(*tables.sources)[static_cast<size_t>(source)].RefCount;
-        RemoveListEntry(app, kCodes[kind], static_cast<int32_t>(tables.chosen->size()) - 1, line);
+        RemoveListEntry(builder.tables, kCodes[kind], static_cast<int32_t>(tables.chosen->size()) - 1, line);
         list.RemoveItem(line);
     }
 }

@@ -4,7 +4,9 @@
 #include "apply/data_files.h"
 #include "builder/builder_lists.h"
 #include "builder/element_lists.h"
-#include "program/app.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "ui/forms/main_form.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
@@ -21,13 +23,13 @@ constexpr size_t kMaxSelected = 8000;
 // (without regard to case) and refusing, with a box, names the upgrade cannot hold as they are;
 // `add` records each in the table.
 template <typename Add>
-void MoveSelectedNames(App& app, ui::FileList& files, ui::ListBox& chosen, const std::string& sourceDir, Add add) {
+void MoveSelectedNames(BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, ui::FileList& files, ui::ListBox& chosen, const std::string& sourceDir, Add add) {
     ui::Control::UpdateBlock block(chosen);
     for (const int index : files.SelectedIndices(kMaxSelected)) {
         const std::string& name = files.List(index);
-        if (chosen.FindExact(name) < 0 && (!CheckChoosable(app, name, true) || !CheckLooseFileName(app, name, sourceDir)))
+        if (chosen.FindExact(name) < 0 && (!CheckChoosable(dialogs, name, true) || !CheckLooseFileName(builder, env, dialogs, name, sourceDir)))
             continue;
-        if (AddChosenLine(app, chosen, name)) add(name);
+        if (AddChosenLine(builder, chosen, name)) add(name);
     }
 }
 
@@ -38,28 +40,27 @@ std::string LastPathComponent(const std::string& path) {
     return cut == std::string::npos ? std::string() : path.substr(cut + 1);
 }
 
-void MoveChosenFiles(App& app, int fileKind) {
-    ui::MainForm& m = app.window.main;
-    BuilderTables& t = app.builder.tables;
+void MoveChosenFiles(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int fileKind) {
+    BuilderTables& t = builder.tables;
     switch (fileKind) {
         case kTalFiles:
-            MoveSelectedNames(app, m.F_Thermtal, m.F_Tallist, app.installation.env.LibDir,
+            MoveSelectedNames(builder, env, dialogs, m.F_Thermtal, m.F_Tallist, env.LibDir,
                               [&](const std::string& n) { AppendEntry(t.UpgTalFiles) = {n, 0, 1}; });
             break;
         case kDatFiles:
-            MoveSelectedNames(app, m.F_Thermdat, m.F_Datlist, app.installation.env.JobDir,
+            MoveSelectedNames(builder, env, dialogs, m.F_Thermdat, m.F_Datlist, env.JobDir,
                               [&](const std::string& n) { AppendEntry(t.UpgDatFiles) = {n, 0, 2}; });
             break;
         case kSpcFiles:
-            MoveSelectedNames(app, m.F_Profitem, m.F_ProfList, app.installation.env.SysDir,
+            MoveSelectedNames(builder, env, dialogs, m.F_Profitem, m.F_ProfList, env.SysDir,
                               [&](const std::string& n) { AppendEntry(t.UpgSpcFiles) = {n, 0, 3}; });
             break;
         case kSbcFiles: {
             const std::string subDir = LastPathComponent(m.F_sbcdir.CurrentLinePath());
             if (subDir.empty()) return;  // a drive's root directory
-            if (!CheckChoosable(app, subDir, true)) return;
+            if (!CheckChoosable(dialogs, subDir, true)) return;
             const std::string sourceDir = m.F_sbcdir.Path();
-            MoveSelectedNames(app, m.F_SBCItem, m.F_SBCList, sourceDir, [&](const std::string& n) {
+            MoveSelectedNames(builder, env, dialogs, m.F_SBCItem, m.F_SBCList, sourceDir, [&](const std::string& n) {
                 AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, n, 0, 9, sourceDir};
             });
             break;
@@ -75,7 +76,7 @@ void MoveChosenFiles(App& app, int fileKind) {
             const std::string line = description.empty() ? target + "\\" + file : target + "\\" + file + ", " + listed;
             for (const std::string& existing : m.F_Mlist.Items())
                 if (existing == line) return;
-            if (!CheckChoosable(app, file, true) || !CheckLooseFileName(app, file, m.F_MiscDir.Path())) return;
+            if (!CheckChoosable(dialogs, file, true) || !CheckLooseFileName(builder, env, dialogs, file, m.F_MiscDir.Path())) return;
             m.F_Mlist.AddItem(line);
             AppendEntry(t.UpgMiscFiles) = UpgMiscFile{m.F_MiscDir.Path(), file, 0, TargetCodeForText(target), listed};
             break;
@@ -84,9 +85,8 @@ void MoveChosenFiles(App& app, int fileKind) {
     }
 }
 
-void RemoveChosenFile(App& app, int fileKind) {
-    ui::MainForm& m = app.window.main;
-    BuilderTables& t = app.builder.tables;
+void RemoveChosenFile(BuilderState& builder, ui::MainForm& m, int fileKind) {
+    BuilderTables& t = builder.tables;
     struct Frame {
         ui::ListBox* list;
         int32_t code;
@@ -99,16 +99,15 @@ void RemoveChosenFile(App& app, int fileKind) {
                                                 : Frame{&m.F_Mlist, kRemoveMiscFiles, t.UpgMiscFiles.size() - 1};
     for (int line = frame.list->ListCount() - 1; line >= 0; --line) {
         if (!frame.list->Selected(line)) continue;
-        RemoveListEntry(app, frame.code, static_cast<int32_t>(frame.entries), line);
+        RemoveListEntry(builder.tables, frame.code, static_cast<int32_t>(frame.entries), line);
         frame.list->RemoveItem(line);
     }
 }
 
-void F_MiscDir_Change(App& app) {
-    ui::MainForm& m = app.window.main;
+void F_MiscDir_Change(ui::MainForm& m, const Environment& env) {
     m.F_Miscitem.SetPattern("*.*");
     m.F_Miscitem.SetPath(m.F_MiscDir.Path());
-    const Environment& e = app.installation.env;
+    const Environment& e = env;
     // Checked in this order; a later match overwrites an earlier one.
     const std::pair<const std::string*, const char*> defaults[] = {
         {&e.ZSMcml, "Spice Code Models"},   {&e.ZSMudn, "User Defined Node Files"}, {&e.ZSMmod, "Spice Model Lib File"},
@@ -119,48 +118,47 @@ void F_MiscDir_Change(App& app) {
         if (!path->empty() && EqualsIgnoreCase(WithoutTrailingSeparator(*path), dir)) m.F_Filedesc.SetText(text);
 }
 
-void F_Miscdrive_Change(App& app) {
-    ui::MainForm& m = app.window.main;
-    if (m.F_MiscDir.SetPath(m.F_Miscdrive.Drive())) F_MiscDir_Change(app);
+void F_Miscdrive_Change(ui::MainForm& m, const Environment& env) {
+    if (m.F_MiscDir.SetPath(m.F_Miscdrive.Drive())) F_MiscDir_Change(m, env);
 }
 
-void F_sbcdir_Change(App& app) { app.window.main.F_SBCItem.SetPath(app.window.main.F_sbcdir.Path()); }
+void F_sbcdir_Change(ui::MainForm& m) { m.F_SBCItem.SetPath(m.F_sbcdir.Path()); }
 
-void F_sbcdrive_Change(App& app) {
+void F_sbcdrive_Change(ui::MainForm& m) {
     // An unreadable drive keeps the directory list where it was.
-    if (app.window.main.F_sbcdir.SetPath(app.window.main.F_sbcdrive.Drive())) F_sbcdir_Change(app);
+    if (m.F_sbcdir.SetPath(m.F_sbcdrive.Drive())) F_sbcdir_Change(m);
 }
 
-int F_Filedesc_KeyPress(App& app, int key) {
-    if (key == 13) app.window.main.F_Filedesc.SetText(TrimBlanks(app.window.main.F_Filedesc.Text()));
+int F_Filedesc_KeyPress(ui::MainForm& m, int key) {
+    if (key == 13) m.F_Filedesc.SetText(TrimBlanks(m.F_Filedesc.Text()));
     return key;
 }
 
-void F_Filedesc_LostFocus(App& app) { app.window.main.F_Filedesc.SetText(TrimBlanks(app.window.main.F_Filedesc.Text())); }
+void F_Filedesc_LostFocus(ui::MainForm& m) { m.F_Filedesc.SetText(TrimBlanks(m.F_Filedesc.Text())); }
 
-std::vector<std::string> CopyBuildFiles(App& app) {
-    const BuilderTables& t = app.builder.tables;
+std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs) {
+    const BuilderTables& t = builder.tables;
     // The folder the libraries and the list go to: the chosen one without blanks around it.
-    const std::string& dest = app.builder.trimmedDestination;
+    const std::string& dest = builder.trimmedDestination;
     std::vector<std::string> notCopied;
     auto copyAll = [&](const auto& table, auto sourceOf) {
         for (const auto& entry : table) {
             if (entry.FileName.empty()) break;
             std::string reason;
-            const CopyOutcome outcome = InstallFile(app.window.dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName, &reason);
+            const CopyOutcome outcome = InstallFile(dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName, &reason);
             if (outcome == CopyOutcome::Copied) continue;
             // The list will name the file: say that the folder does not hold it (or holds another).
             notCopied.push_back(entry.FileName);
             if (outcome == CopyOutcome::Failed)
-                app.window.dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " + reason +
+                dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " + reason +
                                              " (" + dest + ")",
                                          std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         }
     };
     copyAll(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });
-    copyAll(t.UpgTalFiles, [&](const UpgDataFile&) { return app.installation.env.LibDir; });
-    copyAll(t.UpgDatFiles, [&](const UpgDataFile&) { return app.installation.env.JobDir; });
-    copyAll(t.UpgSpcFiles, [&](const UpgDataFile&) { return app.installation.env.SysDir; });
+    copyAll(t.UpgTalFiles, [&](const UpgDataFile&) { return env.LibDir; });
+    copyAll(t.UpgDatFiles, [&](const UpgDataFile&) { return env.JobDir; });
+    copyAll(t.UpgSpcFiles, [&](const UpgDataFile&) { return env.SysDir; });
     copyAll(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
     return notCopied;
 }

@@ -1,7 +1,9 @@
 #include "builder/list_reload.h"
 
 #include "builder/builder_lists.h"
-#include "program/app.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "ui/forms/main_form.h"
 #include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"
@@ -16,15 +18,14 @@ namespace {
 
 enum class Failure { None, WrongHeader, NotFound, UnsafeName };
 
-void EmptyBuilder(App& app) {
-    app.builder.tables.Reset();
-    ui::MainForm& m = app.window.main;
+void EmptyBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m) {
+    builder.tables.Reset();
     for (ui::ListBox* list : {&m.F_Devlist, &m.F_Slist, &m.F_llist, &m.F_Smldlist, &m.F_Mpldlist, &m.F_Mlist,
                               &m.F_Tallist, &m.F_Datlist, &m.F_ProfList, &m.F_SBCList})
         list->Clear();
-    app.upgrade.lists.Reset();
-    app.upgrade.GridRows.Clear();
-    app.upgrade.loaded.Clear();
+    upgrade.lists.Reset();
+    upgrade.GridRows.Clear();
+    upgrade.loaded.Clear();
 }
 
 int KindIndexOfRecord(int type) {
@@ -39,23 +40,22 @@ int KindIndexOfRecord(int type) {
 
 }  // namespace
 
-void ReloadUpgradeListIntoBuilder(App& app) {
-    if (!AskYesNo(app.window.dialogs,
+void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs) {
+    if (!AskYesNo(dialogs,
                   "The  Lstfile load process will remove already  selected lib elements,if any?Are you sure you "
                   "want to load?"))
         return;
-    const std::string listPath = JoinPath(app.upgrade.ListPath, kListFileName);
+    const std::string listPath = JoinPath(upgrade.ListPath, kListFileName);
     Failure failure = Failure::None;
     int lineNumber = 0;
     std::string unsafe, unsafeReason;
     std::vector<std::string> skipped;  // records not brought back, and why
-    auto input = TextInput::Open(ResolveNameInDir(app.upgrade.ListPath.empty() ? "/" : app.upgrade.ListPath, kListFileName));
+    auto input = TextInput::Open(ResolveNameInDir(upgrade.ListPath.empty() ? "/" : upgrade.ListPath, kListFileName));
     if (!input) {
         failure = Failure::NotFound;
     } else {
-        EmptyBuilder(app);
-        ui::MainForm& m = app.window.main;
-        BuilderTables& t = app.builder.tables;
+        EmptyBuilder(builder, upgrade, m);
+        BuilderTables& t = builder.tables;
         auto checkName = [&](std::string_view name) {
             const auto reason = UnsafeNameReason(name);
             if (!reason) return true;
@@ -86,7 +86,7 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                         break;
                     }
                     if (!checkName(f.Field(5))) break;
-                    const LibraryKindTables kind = TablesOfKind(app, KindIndexOfRecord(type));
+                    const LibraryKindTables kind = TablesOfKind(builder, m, env, KindIndexOfRecord(type));
                     kind.chosenList->AddItem(TrimBlanks(f.Field(4)));
                     UpgElement& element = AppendEntry(*kind.chosen);
                     element.Name = f.Field(4);
@@ -113,12 +113,12 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                         break;
                     }
                     // The rules of choosing a file hold for a file brought back as well.
-                    const std::string sourceDir = ending == ".SBC" && *code == 9 ? app.installation.env.ZSMsbk
-                                                  : fifth && *code >= 1 && *code <= 8 ? app.upgrade.ListPath
-                                                  : ending == ".DAT"                  ? app.installation.env.JobDir
-                                                  : ending == ".TAL"                  ? app.installation.env.LibDir
-                                                                                      : app.installation.env.SysDir;
-                    if (const auto refusal = LooseFileRefusal(app, name, sourceDir)) {
+                    const std::string sourceDir = ending == ".SBC" && *code == 9 ? env.ZSMsbk
+                                                  : fifth && *code >= 1 && *code <= 8 ? upgrade.ListPath
+                                                  : ending == ".DAT"                  ? env.JobDir
+                                                  : ending == ".TAL"                  ? env.LibDir
+                                                                                      : env.SysDir;
+                    if (const auto refusal = LooseFileRefusal(builder, env, name, sourceDir)) {
                         notBack(*refusal);
                         break;
                     }
@@ -128,7 +128,7 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                         if (!checkName(name) || (!subDir.empty() && !checkName(subDir))) break;
                         m.F_SBCList.AddItem(shown);
                         AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, name, 0, *code,
-                                                                subDir.empty() ? app.installation.env.ZSMsbk : JoinPath(app.installation.env.ZSMsbk, subDir)};
+                                                                subDir.empty() ? env.ZSMsbk : JoinPath(env.ZSMsbk, subDir)};
                     } else if (fifth && *code >= 1 && *code <= 8) {
                         if (!checkName(name)) break;
                         // A file of any kind comes back from this folder, with its target and description.
@@ -136,7 +136,7 @@ void ReloadUpgradeListIntoBuilder(App& app) {
                         const std::string description = ListableDescription(f.Field(5));
                         m.F_Mlist.AddItem(description.empty() ? target + "\\" + name
                                                               : target + "\\" + name + ", " + description);
-                        AppendEntry(t.UpgMiscFiles) = UpgMiscFile{app.upgrade.ListPath, name, 0, *code, description};
+                        AppendEntry(t.UpgMiscFiles) = UpgMiscFile{upgrade.ListPath, name, 0, *code, description};
                     } else if (!fifth && ending == ".DAT" && *code == 2) {
                         if (!checkName(name)) break;
                         m.F_Datlist.AddItem(shown);
@@ -166,20 +166,20 @@ void ReloadUpgradeListIntoBuilder(App& app) {
         std::string text = "These records of " + listPath + " are not brought back into the builder:";
         for (size_t i = 0; i < skipped.size() && i < 20; ++i) text += "\r\n" + skipped[i];
         if (skipped.size() > 20) text += "\r\n... and " + std::to_string(skipped.size() - 20) + " more";
-        app.window.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     }
     if (failure == Failure::None) return;
     switch (failure) {
-        case Failure::WrongHeader: ShowErrorByCode(app.window.dialogs, 19, listPath); break;
+        case Failure::WrongHeader: ShowErrorByCode(dialogs, 19, listPath); break;
         case Failure::UnsafeName:
-            app.window.dialogs.ShowMessage({"Unsafe name in the upgrade list " + listPath + ", line " +
+            dialogs.ShowMessage({"Unsafe name in the upgrade list " + listPath + ", line " +
                                          std::to_string(lineNumber) + ": \"" + Printable(unsafe) + "\" (" +
                                          unsafeReason + ")",
                                      std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
             break;
-        default: ShowErrorByCode(app.window.dialogs, 14, listPath); break;
+        default: ShowErrorByCode(dialogs, 14, listPath); break;
     }
-    app.upgrade.ListPath.clear();
+    upgrade.ListPath.clear();
 }
 
 }  // namespace zrx

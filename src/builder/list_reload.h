@@ -1,13 +1,17 @@
 #pragma once
 
-namespace zrx {
+#include "base/dialogs.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "ui/forms/main_form.h"
+#include "upgrade_list/loaded_upgrade.h"
 
-class App;
+namespace zrx {
 
 // OK on the load page in builder mode: after a confirmation, empties the builder's tables and
 // lists and fills them again from ListPath's Upgrade.lst. Files with a target and description
 // (the fifth field of any file but a subcircuit) come back as files of any kind, taken from that
 // folder; a record that cannot come back as it stands is named in a box, never dropped silently.
-void ReloadUpgradeListIntoBuilder(App& app);
+void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs);
 
 }  // namespace zrx

@@ -14,7 +14,9 @@
 #include "builder/build_check.h"
 #include "builder/file_lists.h"
 #include "kernel/zrxkernel.h"
-#include "program/app.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "ui/forms/main_form.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_file.h"
@@ -55,12 +57,12 @@ struct SymbolWriter {
     int32_t inUseKind;  // 1: schematic components, 0: layout components
 };
 
-void WriteSymbols(App& app, const SymbolWriter& writer) {
-    const std::string destination = (app.window.main.*writer.destination).Caption();
+void WriteSymbols(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite, const SymbolWriter& writer) {
+    const std::string destination = (m.*writer.destination).Caption();
     if (destination.empty()) return;
-    const std::vector<UpgElement>& chosen = app.builder.tables.*writer.chosen;
-    const std::vector<SourceLib>& sources = app.builder.tables.*writer.sources;
-    app.window.dialogs.SetBusy(true);
+    const std::vector<UpgElement>& chosen = builder.tables.*writer.chosen;
+    const std::vector<SourceLib>& sources = builder.tables.*writer.sources;
+    dialogs.SetBusy(true);
     int32_t slot = writer.startSlot;
     int32_t writeHandle = 0;
     for (size_t i = 0; i + 1 < chosen.size(); ++i) {
@@ -72,7 +74,7 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
                 IsISymbolLibrary(SourceFileName(sources, element)) != (writer.filter == SymbolWriter::Filter::ISymbols))
                 return;
             const int32_t sourceHandle = E_OpenLibrary(source.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
-            if (sourceHandle <= 0) return ShowErrorByCode(app.window.dialogs, 6, source);
+            if (sourceHandle <= 0) return ShowErrorByCode(dialogs, 6, source);
             ClearWorkingDatabase();
             bool loaded = false;
             if (const int32_t cursor = E_OpenLibToRead(sourceHandle, name.c_str()); cursor > 0) {
@@ -83,13 +85,13 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
             // A failed load leaves no slot behind; the next element loads into the writer's slot.
             if (slot == 0) slot = writer.startSlot;
             if (!loaded) {
-                ShowErrorByCode(app.window.dialogs, 8, name);
+                ShowErrorByCode(dialogs, 8, name);
                 E_CloseLibrary(sourceHandle);
                 return;
             }
             const int32_t copy = S_CopySymbol(slot, 0);
             if (copy == 0) {
-                ShowErrorByCode(app.window.dialogs, 8, name);
+                ShowErrorByCode(dialogs, 8, name);
                 E_CloseLibrary(sourceHandle);
                 return;
             }
@@ -100,9 +102,9 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
             const int32_t probe = E_OpenLibrary(destination.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
             const bool present = probe > 0 && !trimmed.empty() && E_OpenLibToRead(probe, trimmed.c_str()) > 0;
             E_CloseLibrary(probe);
-            if (present && app.run.AskOverwrite) {
+            if (present && askOverwrite) {
                 E_FlushLibraries();
-                if (!AskYesNo(app.window.dialogs, "Symbol(s) with same names are already stored in lib: " + destination +
+                if (!AskYesNo(dialogs, "Symbol(s) with same names are already stored in lib: " + destination +
                                                "." + "\r\v" + "Overwrite anyway ?"))
                     return;
             }
@@ -110,7 +112,7 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
                 writeHandle = E_OpenLibrary(destination.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
                 if (writeHandle <= 0) {
                     writeHandle = 0;
-                    return ShowErrorByCode(app.window.dialogs, 3, destination);
+                    return ShowErrorByCode(dialogs, 3, destination);
                 }
             }
             if (trimmed.empty()) return;
@@ -123,12 +125,12 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
                     E_CloseLibWrite(writeHandle);
                 }
             }
-            if (!saved) ShowErrorByCode(app.window.dialogs, 7, trimmed);
+            if (!saved) ShowErrorByCode(dialogs, 7, trimmed);
         }();
         DropOrphanSymbols(writer.maskA, writer.maskB, writer.inUseKind);
     }
     E_CloseLibrary(writeHandle);
-    app.window.dialogs.SetBusy(false);
+    dialogs.SetBusy(false);
     DropOrphanSymbols(writer.maskA, writer.maskB, writer.inUseKind);
 }
 
@@ -136,8 +138,7 @@ void WriteSymbols(App& app, const SymbolWriter& writer) {
 
 bool IsISymbolLibrary(const std::string& fileName) { return StartsWith(fileName, "I_") || StartsWith(fileName, "i_"); }
 
-void PrepareListValues(App& app) {
-    BuilderTables& t = app.builder.tables;
+void PrepareListValues(BuilderTables& t) {
     for (UpgElement& e : t.UpgParts) e.ListValueA = 0, e.ListValueB = 1;
     for (auto* table : {&t.UpgSymbols, &t.UpgPackages, &t.UpgMparams})
         for (UpgElement& e : *table) e.ListValueA = 1, e.ListValueB = 0;
@@ -183,10 +184,10 @@ void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::
     errorFlag = 0;
 }
 
-void WritePartLibrary(App& app) {
-    const std::string destination = app.window.main.F_Destdpath.Caption();
-    const BuilderTables& t = app.builder.tables;
-    app.window.dialogs.SetBusy(true);
+void WritePartLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs) {
+    const std::string destination = m.F_Destdpath.Caption();
+    const BuilderTables& t = builder.tables;
+    dialogs.SetBusy(true);
     int32_t slot = ZK_SLOT_PART;
     int32_t destinationHandle = 0;
     for (size_t i = 0; i + 1 < t.UpgParts.size(); ++i) {
@@ -197,19 +198,19 @@ void WritePartLibrary(App& app) {
             int32_t failed = 1;
             LoadPartFromLib(failed, slot, source, name);
             if (slot == 0) slot = ZK_SLOT_PART;
-            if (failed != 0) return ShowErrorByCode(app.window.dialogs, 4, name);
+            if (failed != 0) return ShowErrorByCode(dialogs, 4, name);
             int32_t error = 1, copy = 0;
             CopyDevice(error, slot, copy, name);
             if (error == 0) O_Rename(D_Device(copy), name.c_str());
             int32_t device = 0;
             FindDeviceByName(error, device, name);
-            if (error != 0) return ShowErrorByCode(app.window.dialogs, 5, name);
+            if (error != 0) return ShowErrorByCode(dialogs, 5, name);
             E_CloseLibrary(0);
             E_CloseLibrary(destinationHandle);
             destinationHandle = E_OpenLibrary(destination.c_str(), ZK_KIND_PART_LIBRARY, -1);
             if (destinationHandle < 1) {
                 destinationHandle = 0;
-                return ShowErrorByCode(app.window.dialogs, 3, name);
+                return ShowErrorByCode(dialogs, 3, name);
             }
             bool saved = false;
             if (const int32_t cursor = E_OpenLibToWrite(destinationHandle, name.c_str()); cursor >= 1) {
@@ -217,39 +218,39 @@ void WritePartLibrary(App& app) {
                 E_CloseLibWrite(destinationHandle);
             }
             // A part that could not be written is reported, not passed over in silence.
-            if (!saved) ShowErrorByCode(app.window.dialogs, 2, name);
+            if (!saved) ShowErrorByCode(dialogs, 2, name);
         }();
         DropOrphanDevices();
     }
     E_CloseLibrary(destinationHandle);
     E_CloseLibrary(0);
-    app.window.dialogs.SetBusy(false);
+    dialogs.SetBusy(false);
     DropOrphanDevices();
 }
 
-void WriteSymbolLibrary(App& app) {
-    WriteSymbols(app, {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
+void WriteSymbolLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
                        SymbolWriter::Filter::NotISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WriteISymbolLibrary(App& app) {
-    WriteSymbols(app, {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
+void WriteISymbolLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
                        SymbolWriter::Filter::ISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WritePackageLibrary(App& app) {
-    WriteSymbols(app, {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
+void WritePackageLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
                        SymbolWriter::Filter::None, ZK_SLOT_SYMBOL, 2, 2, 1, 0});
 }
-void WriteSparamLibrary(App& app) {
-    WriteSymbols(app, {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
+void WriteSparamLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
                        SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
-void WriteMparamLibrary(App& app) {
-    WriteSymbols(app, {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
+void WriteMparamLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
                        SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
 
-bool WriteUpgradeList(App& app, std::string& error, std::vector<std::string>& refusedNames) {
-    const std::string path = TrimBlanks(app.window.main.F_Destfmtpath.Caption());
+bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::string& error, std::vector<std::string>& refusedNames) {
+    const std::string path = TrimBlanks(m.F_Destfmtpath.Caption());
     if (path.empty()) return true;
     auto output = TextOutput::Open(path);
     if (!output) {
@@ -272,7 +273,7 @@ bool WriteUpgradeList(App& app, std::string& error, std::vector<std::string>& re
         }
         output->WriteLine(TrimBlanks(line));
     };
-    const BuilderTables& t = app.builder.tables;
+    const BuilderTables& t = builder.tables;
     const auto n = [](int32_t value) { return IntToText(value); };
     output->WriteLine(kHeaderLine);
     auto elements = [&](const std::vector<UpgElement>& table, const std::vector<SourceLib>& sources, int type) {
@@ -330,25 +331,25 @@ std::string UtcNow() {
 // What a complete build adds beside its files: the manifest of their digests, the signature of
 // the manifest with the chosen key, the whole upgrade as one zip file. Each failure is said and
 // kept in the report; the folder stays as it is.
-void SealUpgrade(App& app) {
-    const std::string& folder = app.builder.trimmedDestination;
-    std::vector<std::string>& failures = app.builder.lastBuild.sealFailures;
-    auto fail = [&app, &failures](const std::string& text) {
+void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
+    const std::string& folder = builder.trimmedDestination;
+    std::vector<std::string>& failures = builder.lastBuild.sealFailures;
+    auto fail = [&dialogs, &failures](const std::string& text) {
         failures.push_back(text);
-        app.window.dialogs.ShowMessage({"Upgrade file(s) created, but " + text, std::string(kAppTitle), ui::Icon::Warning,
+        dialogs.ShowMessage({"Upgrade file(s) created, but " + text, std::string(kAppTitle), ui::Icon::Warning,
                                  ui::Buttons::Ok, false});
     };
     std::string why;
     if (!trust::WriteManifest(folder, why)) return fail("its manifest " + std::string(trust::kManifestName) +
                                                         " could not be written: " + why);
-    const BuildSeal& seal = app.builder.seal;
+    const BuildSeal& seal = builder.seal;
     if (!seal.signingKey.empty()) {
         std::string text;
         if (!ReadWholeFile(seal.signingKey, text) || text.size() > 4096)
             return fail("it is not signed: the key " + seal.signingKey + " cannot be read");
         std::string password;
         if (trust::SecretKeyIsEncrypted(text)) {
-            const auto given = app.window.dialogs.AskPassword("Password of the signing key " + seal.signingKey + ":");
+            const auto given = dialogs.AskPassword("Password of the signing key " + seal.signingKey + ":");
             if (!given) return fail("it is not signed: no password was given for the key " + seal.signingKey);
             password = *given;
         }
@@ -369,60 +370,59 @@ void SealUpgrade(App& app) {
 
 }  // namespace
 
-void F_Create_Click(App& app) {
-    ui::MainForm& m = app.window.main;
-    app.builder.lastBuild = BuildReport{};
-    if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(app.window.dialogs, 13, "");
+void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite) {
+    builder.lastBuild = BuildReport{};
+    if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(dialogs, 13, "");
     // A manifest or signature of an earlier build would speak for files this build replaces.
     for (const std::string_view name : {trust::kManifestName, trust::kSignatureName}) {
-        const std::string path = JoinPath(app.builder.trimmedDestination, name);
+        const std::string path = JoinPath(builder.trimmedDestination, name);
         struct stat info {};
         if (::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) ::unlink(path.c_str());
     }
-    PrepareListValues(app);
+    PrepareListValues(builder.tables);
     const bool listOnly = m.F_Clstfile(0).Value();
     if (!listOnly) {
-        WritePartLibrary(app);
-        WriteSymbolLibrary(app);
-        WriteISymbolLibrary(app);
-        WritePackageLibrary(app);
-        CopyBuildFiles(app);
-        WriteSparamLibrary(app);
-        WriteMparamLibrary(app);
+        WritePartLibrary(builder, m, dialogs);
+        WriteSymbolLibrary(builder, m, dialogs, askOverwrite);
+        WriteISymbolLibrary(builder, m, dialogs, askOverwrite);
+        WritePackageLibrary(builder, m, dialogs, askOverwrite);
+        CopyBuildFiles(builder, env, dialogs);
+        WriteSparamLibrary(builder, m, dialogs, askOverwrite);
+        WriteMparamLibrary(builder, m, dialogs, askOverwrite);
         if (E_FlushLibraries() == 0) {
             std::string names;
             for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);
             E_ClearFailedSaves();
-            app.window.dialogs.ShowMessage({"These elements could not be written to the upgrade libraries: " + names,
+            dialogs.ShowMessage({"These elements could not be written to the upgrade libraries: " + names,
                                      std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         }
     }
     std::string error;
     std::vector<std::string> refused;
-    if (!WriteUpgradeList(app, error, refused)) {
-        app.window.dialogs.ShowMessage({"The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) + " could not be written: " +
+    if (!WriteUpgradeList(builder, m, error, refused)) {
+        dialogs.ShowMessage({"The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) + " could not be written: " +
                                      error + ". The upgrade is not complete.",
                                  std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
         return;
     }
-    app.builder.lastBuild.listWritten = true;
+    builder.lastBuild.listWritten = true;
     for (const std::string& name : refused)
-        app.window.dialogs.ShowMessage({"\"" + name + "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
+        dialogs.ShowMessage({"\"" + name + "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
                                      "begins with a double quote, cannot also hold a double quote. It is left out of the list.",
                                  std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     // Created only once the folder, read back as the update run reads it, is what was chosen.
-    std::vector<std::string>& differences = app.builder.lastBuild.differences;
-    differences = CheckBuiltUpgrade(app.builder.tables, app.installation.env, app.builder.trimmedDestination, listOnly);
+    std::vector<std::string>& differences = builder.lastBuild.differences;
+    differences = CheckBuiltUpgrade(builder.tables, env, builder.trimmedDestination, listOnly);
     if (differences.empty()) {
-        SealUpgrade(app);
-        if (app.builder.lastBuild.sealFailures.empty()) ShowErrorByCode(app.window.dialogs, 15, "");
+        SealUpgrade(builder, dialogs);
+        if (builder.lastBuild.sealFailures.empty()) ShowErrorByCode(dialogs, 15, "");
         return;
     }
     std::string text = "Upgrade file(s) created, but the upgrade is incomplete; read back, it differs from what was "
                        "chosen:";
     for (size_t i = 0; i < differences.size() && i < 20; ++i) text += "\r\n" + differences[i];
     if (differences.size() > 20) text += "\r\n... and " + std::to_string(differences.size() - 20) + " more";
-    app.window.dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 }  // namespace zrx

@@ -13,7 +13,7 @@
 
 #include "apply/run_guard.h"
 #include "apply/targets.h"
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 

@@ -19,7 +19,7 @@
 #include "history/run_record.h"
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"

@@ -14,7 +14,7 @@
 #include "apply/targets.h"
 #include "history/record_database.h"
 #include "kernel/zrxkernel.h"
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 

@@ -9,9 +9,10 @@
 
 #include "apply/data_files.h"
 #include "apply/targets.h"
+#include "upgrade_list/list_format.h"
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"

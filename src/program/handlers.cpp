@@ -1,6 +1,6 @@
 #include "program/handlers.h"
 
-#include "builder/build_window.h"
+#include "program/builder_page.h"
 #include "preview/change_column.h"
 #include "program/app.h"
 #include "program/main_window.h"

@@ -63,7 +63,7 @@ void F_lstok_Click(App& app) {
             return;
         }
         app.upgrade.ListPath = app.upgrade.UpgradeDir;
-        ReloadUpgradeListIntoBuilder(app);
+        ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.window.main, app.installation.env, app.window.dialogs);
         return;
     }
     app.upgrade.ListPath = ChosenUpgrade(m);

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "history/record_folder.h"
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/directory.h"
 #include "base/paths.h"
 #include "base/text_file.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "program/app.h"
+#include "kernel/installation.h"
 #include "base/text_utils.h"
 
 namespace zrx {
@@ -78,5 +78,7 @@ std::string ListableDescription(std::string_view description) {
     if (!ListField(text)) std::replace(text.begin(), text.end(), '"', '\'');
     return text;
 }
+
+bool IsSubcircuitFile(std::string_view name) { return EndsWith(ToUpper(TrimmedBlanks(name)), ".SBC"); }
 
 }  // namespace zrx

@@ -56,6 +56,8 @@ int RecordTypeOf(float field1Value);
 inline constexpr std::array<std::string_view, 8> kTargetTexts = {"\\Lib",     "\\Job",     "\\Sys",     "\\ZSm_cml",
                                                                  "\\ZSm_mod", "\\ZSm_sbk", "\\ZSm_udn", "\\Zsm_wrk"};
 const std::string& TargetDirForCode(int32_t code, const Environment& env);
+// Whether a data file is a subcircuit file (its trimmed name ends in ".SBC", any case).
+bool IsSubcircuitFile(std::string_view name);
 // The code of a target text of the builder's box (exact, with case); 1 for any other text.
 int32_t TargetCodeForText(std::string_view text);
 

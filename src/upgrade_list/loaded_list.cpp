@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "apply/targets.h"
-#include "program/app.h"
+#include "upgrade_list/list_format.h"
+#include "kernel/installation.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
 

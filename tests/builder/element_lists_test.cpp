@@ -46,7 +46,7 @@ protected:
     }
     // Entry i of the chosen table belongs to line i of the chosen list, with one spare element.
     void ExpectInStep(int kind) {
-        const LibraryKindTables t = TablesOfKind(A(), kind);
+        const LibraryKindTables t = TablesOfKind(A().builder, A().window.main, A().installation.env, kind);
         ASSERT_EQ(t.chosen->size(), static_cast<size_t>(t.chosenList->ListCount()) + 1);
         for (int i = 0; i < t.chosenList->ListCount(); ++i) EXPECT_EQ((*t.chosen)[static_cast<size_t>(i)].Name, t.chosenList->List(i));
         EXPECT_EQ(t.chosen->back().Name, "");
@@ -127,9 +127,9 @@ TEST_F(ElementListsTest, AtMost8000SelectedNamesAreMoved) {
 
 TEST_F(ElementListsTest, RemoveListEntryShiftsTheEntriesDown) {
     Move(kParts, "Logic.PART", {"7400", "7404", "7408"});
-    RemoveListEntry(A(), kRemoveParts, 0, 0);  // a count of 0: nothing
+    RemoveListEntry(A().builder.tables, kRemoveParts, 0, 0);  // a count of 0: nothing
     EXPECT_EQ(A().builder.tables.UpgParts.size(), 4u);
-    RemoveListEntry(A(), kRemoveParts, 3, 1);
+    RemoveListEntry(A().builder.tables, kRemoveParts, 3, 1);
     ASSERT_EQ(A().builder.tables.UpgParts.size(), 3u);
     EXPECT_EQ(A().builder.tables.UpgParts[1].Name, "7408");
     EXPECT_EQ(A().builder.tables.UpgParts[2].Name, "");

@@ -115,10 +115,10 @@ TEST_F(FileListsTest, TheDestinationGivesSevenPathsWithOneSeparator) {
     EXPECT_EQ(m.F_Destfmtpath.Caption(), dest / "Upgrade.lst");
     EXPECT_EQ(m.F_DestI_spath.Caption(), dest / "I_Upg.SYMBOL");
     A().builder.destinationFolder = dest.Path() + "/";
-    SetDestinationPaths(A());
+    SetDestinationPaths(A().builder, A().window.main);
     EXPECT_EQ(m.F_Destmplpath.Caption(), dest / "Upgrade.MPARAM");
     A().builder.destinationFolder = "/";
-    SetDestinationPaths(A());
+    SetDestinationPaths(A().builder, A().window.main);
     EXPECT_EQ(m.F_Destspath.Caption(), "/A_Upg.SYMBOL");
     m.F_Drive.UserChoose(0);
     EXPECT_EQ(A().builder.destinationFolder, "/");
@@ -131,8 +131,8 @@ TEST_F(FileListsTest, BuildFilesAreCopiedIntoTheDestination) {
     SelectAll(m.F_Thermdat);
     m.F_Datmove.Click();
     A().builder.destinationFolder = dest.Path() + "/";
-    SetDestinationPaths(A());
-    CopyBuildFiles(A());
+    SetDestinationPaths(A().builder, A().window.main);
+    CopyBuildFiles(A().builder, A().installation.env, A().window.dialogs);
     EXPECT_EQ(test::ReadFile(dest / "A.dat"), "A");
 }
 
