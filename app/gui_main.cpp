@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string_view>
 
+#include "base/messages.h"
 #include "program/app.h"
 #include "program/handlers.h"
-#include "base/messages.h"
 #include "program/startup.h"
 #include "ui/qt/bindings.h"
 #include "ui/qt/main_window.h"

@@ -17,14 +17,14 @@
 #include <sstream>
 
 #include "apply/index_files.h"
+#include "base/text_file.h"
 #include "bench_support.h"
 #include "builder/element_lists.h"
 #include "program/app.h"
 #include "program/handlers.h"
 #include "program/startup.h"
-#include "base/text_file.h"
-#include "ui/console/console_dialogs.h"
 #include "program/upgrade_pages.h"
+#include "ui/console/console_dialogs.h"
 
 extern char** environ;
 

@@ -1,7 +1,7 @@
 // The command-line token and the INI reader.
-#include "fuzz_support.h"
 #include "base/command_line.h"
 #include "base/ini_file.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zrx;

@@ -6,12 +6,12 @@
 #include <set>
 
 #include "apply/summary.h"
+#include "base/messages.h"
+#include "base/text_utils.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
 #include "trust/upgrade_check.h"
-#include "base/messages.h"
-#include "base/text_utils.h"
 #include "ui/forms/summary_form.h"
 
 namespace zrx::cli {

@@ -5,12 +5,12 @@
 #include <map>
 #include <unordered_map>
 
-#include "builder/file_lists.h"
-#include "cli/cli_commands.h"
-#include "cli/cli_session.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "builder/file_lists.h"
+#include "cli/cli_commands.h"
+#include "cli/cli_session.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx::cli {

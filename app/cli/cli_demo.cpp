@@ -5,11 +5,11 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "base/paths.h"
+#include "base/text_file.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_session.h"
 #include "kernel/library_exchange.h"
-#include "base/paths.h"
-#include "base/text_file.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx::cli {

@@ -4,11 +4,11 @@
 #include <csignal>
 #include <iostream>
 
+#include "base/text_file.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_session.h"
 #include "kernel/library_exchange.h"
 #include "kernel/zrxkernel.h"
-#include "base/text_file.h"
 #include "zrx_version.h"
 
 namespace zrx::cli {

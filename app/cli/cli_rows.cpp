@@ -4,9 +4,9 @@
 
 #include <iostream>
 
-#include "program/app.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"
+#include "program/app.h"
 
 namespace zrx::cli {
 

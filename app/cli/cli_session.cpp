@@ -7,8 +7,8 @@
 #include <iostream>
 
 #include "archive/upgrade_archive.h"
-#include "program/handlers.h"
 #include "base/paths.h"
+#include "program/handlers.h"
 #include "program/startup.h"
 #include "program/upgrade_pages.h"
 

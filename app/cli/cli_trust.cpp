@@ -6,11 +6,11 @@
 #include <iostream>
 
 #include "archive/upgrade_archive.h"
+#include "base/paths.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
 #include "history/record_folder.h"
-#include "base/paths.h"
 #include "trust/minisign.h"
 #include "trust/open_upgrade.h"
 #include "trust/trust_store.h"

@@ -16,12 +16,12 @@
 
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
-#include "upgrade_list/list_format.h"
 #include "apply/update_run.h"
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 

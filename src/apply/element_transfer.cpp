@@ -3,12 +3,12 @@
 #include "apply/kernel_wrappers.h"
 #include "apply/targets.h"
 #include "apply/update_run.h"
-#include "kernel/zrxkernel.h"
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "kernel/working_database.h"
-#include "base/dialogs.h"
+#include "kernel/zrxkernel.h"
 
 namespace zrx {
 

@@ -7,13 +7,13 @@
 
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
-#include "upgrade_list/list_format.h"
+#include "base/dialogs.h"
 #include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 

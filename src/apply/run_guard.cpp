@@ -8,10 +8,10 @@
 #include <cctype>
 #include <filesystem>
 
-#include "kernel/zrxkernel.h"
-#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "kernel/installation.h"
+#include "kernel/zrxkernel.h"
 
 namespace zrx {
 

@@ -4,14 +4,14 @@
 #include <unordered_set>
 
 #include "apply/targets.h"
-#include "upgrade_list/list_format.h"
-#include "history/rollback.h"
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
+#include "history/rollback.h"
 #include "ui/forms/summary_form.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 

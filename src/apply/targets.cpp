@@ -1,12 +1,12 @@
 #include "apply/targets.h"
-#include "upgrade_list/list_format.h"
 
 #include <sys/stat.h>
 
-#include "kernel/zrxkernel.h"
-#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "kernel/installation.h"
+#include "kernel/zrxkernel.h"
+#include "upgrade_list/list_format.h"
 #include "upgrade_list/upgrade_items.h"
 
 namespace zrx {

@@ -11,11 +11,11 @@
 #include "apply/index_files.h"
 #include "apply/model_transfer.h"
 #include "apply/targets.h"
-#include "kernel/zrxkernel.h"
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
+#include "kernel/zrxkernel.h"
 
 namespace zrx {
 

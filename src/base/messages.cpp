@@ -1,8 +1,8 @@
 #include "base/messages.h"
 
+#include "base/dialogs.h"
 #include "base/fields.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
 #include "zrxlocal.h"
 
 namespace zrx {

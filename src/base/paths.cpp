@@ -9,9 +9,9 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
 
 namespace zrx {
 

@@ -4,12 +4,12 @@
 
 #include "apply/data_files.h"
 #include "apply/targets.h"
-#include "builder/upgrade_writer.h"
-#include "kernel/library_handles.h"
-#include "kernel/zrxkernel.h"
-#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "builder/upgrade_writer.h"
+#include "kernel/installation.h"
+#include "kernel/library_handles.h"
+#include "kernel/zrxkernel.h"
 #include "upgrade_list/list_format.h"
 #include "upgrade_list/list_reader.h"
 

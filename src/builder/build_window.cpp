@@ -1,10 +1,10 @@
 #include "builder/build_window.h"
 
+#include "base/paths.h"
+#include "base/text_utils.h"
 #include "builder/builder_state.h"
 #include "kernel/installation.h"
 #include "ui/forms/main_form.h"
-#include "base/paths.h"
-#include "base/text_utils.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {

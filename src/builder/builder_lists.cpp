@@ -1,13 +1,13 @@
 #include "builder/builder_lists.h"
 
-#include "builder/builder_state.h"
-#include "kernel/installation.h"
-#include "ui/forms/main_form.h"
-#include "trust/manifest.h"
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "trust/manifest.h"
+#include "ui/forms/main_form.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {

@@ -1,15 +1,15 @@
 #include "builder/element_lists.h"
 
 
-#include "builder/builder_lists.h"
-#include "kernel/releasing_dialogs.h"
-#include "kernel/zrxkernel.h"
-#include "builder/builder_state.h"
-#include "kernel/installation.h"
-#include "ui/forms/main_form.h"
+#include "base/dialogs.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
+#include "builder/builder_lists.h"
+#include "builder/builder_state.h"
+#include "kernel/installation.h"
+#include "kernel/releasing_dialogs.h"
+#include "kernel/zrxkernel.h"
+#include "ui/forms/main_form.h"
 
 namespace zrx {
 

@@ -13,9 +13,9 @@
 
 #include "apply/run_guard.h"
 #include "apply/targets.h"
-#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "kernel/installation.h"
 
 namespace zrx::history {
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "history/record_database.h"
 #include "base/directory.h"
+#include "history/record_database.h"
 
 namespace zrx {
 

@@ -14,15 +14,15 @@
 
 #include "apply/run_guard.h"
 #include "apply/targets.h"
-#include "history/record_database.h"
-#include "history/record_folder.h"
-#include "history/run_record.h"
-#include "kernel/library_handles.h"
-#include "kernel/zrxkernel.h"
-#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"
+#include "history/record_database.h"
+#include "history/record_folder.h"
+#include "history/run_record.h"
+#include "kernel/installation.h"
+#include "kernel/library_handles.h"
+#include "kernel/zrxkernel.h"
 
 namespace zrx::history {
 

@@ -12,11 +12,11 @@
 
 #include "apply/run_guard.h"
 #include "apply/targets.h"
-#include "history/record_database.h"
-#include "kernel/zrxkernel.h"
-#include "kernel/installation.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "history/record_database.h"
+#include "kernel/installation.h"
+#include "kernel/zrxkernel.h"
 
 namespace zrx::history {
 

@@ -1,9 +1,9 @@
 #include "history/undo_action.h"
 
+#include "base/dialogs.h"
+#include "base/messages.h"
 #include "history/rollback.h"
 #include "preview/change_column.h"
-#include "base/messages.h"
-#include "base/dialogs.h"
 #include "ui/forms/summary_form.h"
 
 namespace zrx {

@@ -5,9 +5,9 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "kernel/zrxkernel.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "kernel/zrxkernel.h"
 
 namespace zrx {
 

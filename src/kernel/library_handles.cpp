@@ -1,7 +1,7 @@
 #include "kernel/library_handles.h"
 
-#include "kernel/zrxkernel.h"
 #include "base/text_utils.h"
+#include "kernel/zrxkernel.h"
 
 namespace zrx {
 

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "kernel/zrxkernel.h"
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
+#include "kernel/zrxkernel.h"
 
 namespace zrx {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "preview/change_preview.h"
-#include "base/messages.h"
 #include "base/dialogs.h"
+#include "base/messages.h"
+#include "preview/change_preview.h"
 #include "ui/forms/main_form.h"
 
 namespace zrx {

@@ -9,13 +9,13 @@
 
 #include "apply/data_files.h"
 #include "apply/targets.h"
-#include "upgrade_list/list_format.h"
-#include "kernel/library_handles.h"
-#include "kernel/zrxkernel.h"
-#include "kernel/installation.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "kernel/installation.h"
+#include "kernel/library_handles.h"
+#include "kernel/zrxkernel.h"
+#include "upgrade_list/list_format.h"
 #include "upgrade_list/upgrade_items.h"
 
 namespace zrx::preview {

@@ -5,8 +5,8 @@
 #include <climits>
 #include <filesystem>
 
-#include "base/paths.h"
 #include "base/dialogs.h"
+#include "base/paths.h"
 
 namespace zrx {
 

@@ -1,11 +1,11 @@
 #include "program/handlers.h"
 
-#include "program/builder_page.h"
 #include "preview/change_column.h"
 #include "program/app.h"
+#include "program/builder_page.h"
 #include "program/main_window.h"
-#include "program/upgrade_pages.h"
 #include "program/update_page.h"
+#include "program/upgrade_pages.h"
 
 namespace zrx {
 

@@ -1,9 +1,9 @@
 #include "program/main_window.h"
 
-#include "program/app.h"
-#include "base/paths.h"
-#include "program/readme_viewer.h"
 #include "base/dialogs.h"
+#include "base/paths.h"
+#include "program/app.h"
+#include "program/readme_viewer.h"
 
 namespace zrx {
 

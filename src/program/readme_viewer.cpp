@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/dialogs.h"
 #include "program/app.h"
 #include "program/main_window.h"
-#include "base/dialogs.h"
 #include "ui/forms/readme_form.h"
 
 namespace zrx {

@@ -1,15 +1,15 @@
 #include "program/startup.h"
 
-#include "kernel/zrxkernel.h"
-#include "program/app.h"
 #include "base/command_line.h"
+#include "base/dialogs.h"
 #include "base/fields.h"
 #include "base/ini_file.h"
-#include "program/localization.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
+#include "kernel/zrxkernel.h"
+#include "program/app.h"
+#include "program/localization.h"
 
 namespace zrx {
 

@@ -12,10 +12,10 @@
 #include "base/text_utils.h"
 #include "history/run_record.h"
 #include "history/undo_action.h"
-#include "program/main_window.h"
-#include "ui/forms/summary_form.h"
 #include "program/app.h"
+#include "program/main_window.h"
 #include "trust/upgrade_check.h"
+#include "ui/forms/summary_form.h"
 #include "upgrade_list/selection_grid.h"
 
 namespace zrx {

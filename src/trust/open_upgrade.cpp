@@ -1,12 +1,12 @@
 #include "trust/open_upgrade.h"
 
 #include "archive/upgrade_archive.h"
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "trust/manifest.h"
 #include "trust/upgrade_check.h"
-#include "base/dialogs.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {

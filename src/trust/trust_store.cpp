@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "history/record_folder.h"
-#include "kernel/installation.h"
 #include "base/directory.h"
 #include "base/paths.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"
+#include "history/record_folder.h"
+#include "kernel/installation.h"
 
 namespace zrx::trust {
 

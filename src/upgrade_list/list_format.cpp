@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "kernel/installation.h"
 #include "base/text_utils.h"
+#include "kernel/installation.h"
 
 namespace zrx {
 

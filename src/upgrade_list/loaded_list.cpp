@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "upgrade_list/list_format.h"
-#include "kernel/installation.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
+#include "kernel/installation.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 

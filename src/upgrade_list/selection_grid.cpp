@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
-#include "base/dialogs.h"
 
 namespace zrx {
 

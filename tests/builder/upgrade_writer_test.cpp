@@ -6,8 +6,8 @@
 
 #include "builder/build_window.h"
 #include "builder/builder_lists.h"
-#include "support/upgrade_fixture.h"
 #include "program/upgrade_pages.h"
+#include "support/upgrade_fixture.h"
 
 namespace zrx {
 namespace {

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "base/text_utils.h"
 #include "kernel/zrxkernel.h"
 #include "program/app.h"
 #include "program/handlers.h"
 #include "program/startup.h"
-#include "base/text_utils.h"
 #include "support/temp_dir.h"
 #include "ui/fonts.h"
 #include "ui/scripted_dialogs.h"

@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "base/text_utils.h"
 #include "kernel/library_exchange.h"
 #include "kernel/zrxkernel.h"
-#include "base/text_utils.h"
 #include "support/temp_dir.h"
 
 namespace zrx::test {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/app_fixture.h"
 #include "program/upgrade_pages.h"
+#include "support/app_fixture.h"
 #include "upgrade_list/selection_grid.h"
 
 namespace zrx {

@@ -34,9 +34,9 @@
 #include <functional>
 #include <tuple>
 
-#include "program/app.h"
 #include "base/messages.h"
 #include "base/paths.h"
+#include "program/app.h"
 #include "ui/forms/readme_form.h"
 #include "ui/forms/summary_form.h"
 #include "ui/qt/bindings.h"

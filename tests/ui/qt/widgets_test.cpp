@@ -22,13 +22,13 @@
 #include "support/temp_dir.h"
 #include "ui/console/console_dialogs.h"
 #include "ui/control.h"
-#include "ui/qt/main_window.h"
-#include "ui/scripted_dialogs.h"
+#include "ui/forms/summary_form.h"
 #include "ui/grid.h"
 #include "ui/list_box.h"
 #include "ui/qt/bindings.h"
+#include "ui/qt/main_window.h"
 #include "ui/qt/qt_dialogs.h"
-#include "ui/forms/summary_form.h"
+#include "ui/scripted_dialogs.h"
 
 using namespace zrx;
 #include <filesystem>
