@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
@@ -27,32 +26,17 @@ bool Start(Session& session, const std::string& suiteDir, bool builder) {
 }
 
 bool LoadUpgradeFolder(Session& session, const std::string& folder) {
-    App& app = session.app;
-    // The folder list works with absolute folders, as the window's does.
     std::error_code error;
-    std::string absolute = std::filesystem::absolute(folder, error).lexically_normal().string();
-    // An archive is chosen in its folder's file list, as the window does.
-    std::string archiveName;
-    if (archive::IsArchiveName(absolute) && std::filesystem::is_regular_file(absolute, error)) {
-        archiveName = std::filesystem::path(absolute).filename().string();
-        absolute = std::filesystem::path(absolute).parent_path().string();
-    }
-    if (!app.window.main.F_lstdir.SetPath(WithoutTrailingSeparator(absolute))) {
+    const std::string absolute =
+        WithoutTrailingSeparator(std::filesystem::absolute(folder, error).lexically_normal().string());
+    const bool archive = archive::IsArchiveName(absolute) && std::filesystem::is_regular_file(absolute, error);
+    // A folder that cannot be listed is said to be so, as the window's folder list does.
+    if (!archive && (!std::filesystem::is_directory(absolute, error) ||
+                     (std::filesystem::directory_iterator(absolute, error), error))) {
         Fail(folder + ": the upgrade folder cannot be read");
         return false;
     }
-    app.window.main.F_lstfile.SetPath(app.window.main.F_lstdir.Path());
-    if (!archiveName.empty()) {
-        const auto& files = app.window.main.F_lstfile.Items();
-        const auto chosen = std::find(files.begin(), files.end(), archiveName);
-        if (chosen == files.end()) {
-            Fail(folder + ": the upgrade archive cannot be read");
-            return false;
-        }
-        app.window.main.F_lstfile.SetListIndex(static_cast<int>(chosen - files.begin()));
-    }
-    F_lstok_Click(app);
-    return app.window.main.F_Msg.Visible() && !app.window.main.F_lstfrm.Visible();
+    return LoadUpgrade(session.app, absolute);
 }
 
 void AddUpgradeOptions(CLI::App* command, std::string& folder, bool& allowUnsigned) {

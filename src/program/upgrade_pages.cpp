@@ -66,10 +66,15 @@ void F_lstok_Click(App& app) {
         ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.window.main, app.installation.env, app.window.dialogs);
         return;
     }
-    app.upgrade.ListPath = ChosenUpgrade(m);
+    LoadUpgrade(app, ChosenUpgrade(m));
+}
+
+bool LoadUpgrade(App& app, const std::string& folderOrArchive) {
+    ui::MainForm& m = app.window.main;
+    app.upgrade.ListPath = folderOrArchive;
     if (!OpenUpgrade(app.installation.env, app.upgrade, app.verification, app.window.dialogs) ||
         ReadUpgradeList(app.upgrade, app.window.dialogs) != 0)
-        return;
+        return false;
     app.window.dialogs.SetBusy(true);
     AssignTargetDirs(app.upgrade.loaded, app.installation.env);
     BuildGridRows(app.upgrade.GridRows, app.upgrade.loaded, app.installation.env);
@@ -80,6 +85,7 @@ void F_lstok_Click(App& app) {
     ClearWorkingDatabase();
     m.F_lstfrm.SetVisible(false);
     m.F_Msg.SetVisible(true);
+    return true;
 }
 
 void ConnectLoadPage(App& app) {
