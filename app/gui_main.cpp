@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
         // The upgrade folder chosen last, when it is still there.
         const std::string folder = zrx::qt::FromQt(settings.value("upgradeFolder").toString());
         std::error_code error;
-        if (!app.installation.env.BuilderMode && !folder.empty() && std::filesystem::is_directory(folder, error))
+        if (!app.installation.env.BuilderMode && !folder.empty() &&
+            std::filesystem::is_directory(folder, error))
             window.OpenFolder(folder);
     }
     app.window.main.SetVisible(true);
@@ -102,7 +103,9 @@ int main(int argc, char** argv) {
     const int status = application.exec();
     // What the user chose is kept for the next start.
     settings.setValue("window", window.saveGeometry());
-    if (app.installation.env.BuilderMode) settings.setValue("signingKey", zrx::qt::ToQt(app.builder.seal.signingKey));
-    if (!app.upgrade.ListPath.empty()) settings.setValue("upgradeFolder", zrx::qt::ToQt(app.upgrade.ListPath));
+    if (app.installation.env.BuilderMode)
+        settings.setValue("signingKey", zrx::qt::ToQt(app.builder.seal.signingKey));
+    if (!app.upgrade.ListPath.empty())
+        settings.setValue("upgradeFolder", zrx::qt::ToQt(app.upgrade.ListPath));
     return status;
 }

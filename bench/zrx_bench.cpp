@@ -340,7 +340,8 @@ int MeasureMain(char** argv) {
         zrx::ui::FileList& libraries = app.window.main.F_EDLlist;
         libraries.SetListIndex(0);
         const auto start = Clock::now();
-        zrx::FillElementList(app.builder, app.window.main, app.installation.env, app.window.dialogs, zrx::kParts);
+        zrx::FillElementList(app.builder, app.window.main, app.installation.env, app.window.dialogs,
+                             zrx::kParts);
         const double seconds = Seconds(start);
         return app.window.main.F_Devitem.ListCount() > 0 ? print(seconds) : 2;
     }

@@ -186,8 +186,8 @@ void AddApplyCommand(CLI::App& parent, int& status) {
         session.dialogs.EndProgress();
         status = !summaryShown ? kExitFailure : allCopied ? 0 : 1;
         if (json)
-            PrintJsonResult(summaryShown ? AppliedRows(app, selected) : Json::array(), status, ApplyMeaning(status),
-                            &app.verification.check);
+            PrintJsonResult(summaryShown ? AppliedRows(app, selected) : Json::array(), status,
+                            ApplyMeaning(status), &app.verification.check);
     });
 }
 

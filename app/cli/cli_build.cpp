@@ -179,8 +179,9 @@ void AddBuildCommand(CLI::App& parent, int& status) {
                       "on the terminal, or read from the first line of standard input)");
     build->add_option("--archive", archiveFile, "Also write the finished upgrade as this zip file")
         ->check([](const std::string& name) {
-            return EndsWithIgnoreCase(name, ".zip") ? std::string() : "the upgrade is written as a zip file: " + name +
-                                                                          " does not end in .zip";
+            return EndsWithIgnoreCase(name, ".zip")
+                       ? std::string()
+                       : "the upgrade is written as a zip file: " + name + " does not end in .zip";
         });
     build->add_option("--comment", description,
                       "The description the signature's trusted comment carries (the folder's name unless given)");
@@ -191,9 +192,10 @@ void AddBuildCommand(CLI::App& parent, int& status) {
     build->callback([&status] {
         Session session;
         App& app = session.app;
-        app.builder.seal = {signingKey.empty() ? std::string() : fs::absolute(signingKey).string(),
-                         archiveFile.empty() ? std::string() : fs::absolute(archiveFile).lexically_normal().string(),
-                         description};
+        app.builder.seal = {
+            signingKey.empty() ? std::string() : fs::absolute(signingKey).string(),
+            archiveFile.empty() ? std::string() : fs::absolute(archiveFile).lexically_normal().string(),
+            description};
         if (!Start(session, suite, true)) {
             status = kExitFailure;
             return;

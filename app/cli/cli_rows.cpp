@@ -43,7 +43,8 @@ long RowIndex(const App& app, int row) {
 
 std::string GridLine(const App& app, int row) {
     std::string line;
-    for (int c = 0; c < kColumns; ++c) line += (c ? "\t" : "") + app.window.main.F_Preferen.TextMatrix(row, c);
+    for (int c = 0; c < kColumns; ++c)
+        line += (c ? "\t" : "") + app.window.main.F_Preferen.TextMatrix(row, c);
     return line;
 }
 

@@ -29,7 +29,8 @@ bool LoadUpgradeFolder(Session& session, const std::string& folder) {
     std::error_code error;
     const std::string absolute =
         WithoutTrailingSeparator(std::filesystem::absolute(folder, error).lexically_normal().string());
-    const bool archive = archive::IsArchiveName(absolute) && std::filesystem::is_regular_file(absolute, error);
+    const bool archive =
+        archive::IsArchiveName(absolute) && std::filesystem::is_regular_file(absolute, error);
     // A folder that cannot be listed is said to be so, as the window's folder list does.
     if (!archive && (!std::filesystem::is_directory(absolute, error) ||
                      (std::filesystem::directory_iterator(absolute, error), error))) {

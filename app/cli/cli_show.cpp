@@ -21,14 +21,17 @@ void AddShowCommand(CLI::App& parent, int& status) {
         session.app.verification.allowUnsigned = allowUnsigned;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
-            if (json) PrintJsonResult(Json::array(), status, "the upgrade could not be loaded", &session.app.verification.check);
+            if (json)
+                PrintJsonResult(Json::array(), status, "the upgrade could not be loaded",
+                                &session.app.verification.check);
             return;
         }
         const App& app = session.app;
         const ui::Grid& grid = app.window.main.F_Preferen;
         status = 0;
         if (json) {
-            PrintJsonResult(RowsJson(app, OfferedRows(app)), status, "the grid was shown", &app.verification.check);
+            PrintJsonResult(RowsJson(app, OfferedRows(app)), status, "the grid was shown",
+                            &app.verification.check);
             return;
         }
         for (int r = 1; r < grid.Rows(); ++r) std::cout << GridLine(app, r) << "\n";
@@ -50,7 +53,8 @@ void AddDiffCommand(CLI::App& parent, int& status) {
         session.app.verification.allowUnsigned = allowUnsigned;
         if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
             status = kExitFailure;
-            if (json) PrintJsonResult(Json::array(), status, DiffMeaning(status), &session.app.verification.check);
+            if (json)
+                PrintJsonResult(Json::array(), status, DiffMeaning(status), &session.app.verification.check);
             return;
         }
         const App& app = session.app;

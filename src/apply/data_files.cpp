@@ -336,7 +336,8 @@ public:
             if (m_run.runRecord) m_run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
             staged.item->Copied = done ? 1 : 0;
             if (done) m_written.insert(staged.item->TargetDir);
-            else ShowErrorByCode(m_dialogs, 1, staged.item->Name);
+            else
+                ShowErrorByCode(m_dialogs, 1, staged.item->Name);
         }
         m_files.clear();
         m_keys.clear();
@@ -365,7 +366,7 @@ bool StageDataFile(const Environment& env, const LoadedUpgrade& upgrade, RunStat
     const std::string destDir = DataFileDestinationDir(item);
     auto refuse = [&dialogs, &item](const std::string& why) {
         dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why,
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return false;
     };
     const std::string source = ResolveNameInDir(upgradeFolder, item.Name);
@@ -395,7 +396,8 @@ bool StageDataFile(const Environment& env, const LoadedUpgrade& upgrade, RunStat
         bool missing = false;
         folder = root.Beneath(sub, why, &missing);
         if (!folder.IsOpen() && missing) {
-            if (run.runRecord && !run.runRecord->BeforeFolderMade(destDir, why)) return NoteNotRecorded(run, dialogs, why), false;
+            if (run.runRecord && !run.runRecord->BeforeFolderMade(destDir, why))
+                return NoteNotRecorded(run, dialogs, why), false;
             if (root.MakeFolder(sub, why)) folder = root.Beneath(sub, why);
         } else if (!folder.IsOpen()) {
             return refuse(why);
@@ -462,7 +464,7 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
         const std::string destDir = DataFileDestinationDir(item);
         if (item.Name.empty()) break;
         status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(upgrade.ListPath, item.Name) +
-                                     "   to " + JoinPath(destDir, item.Name));
+                          "   to " + JoinPath(destDir, item.Name));
         item.Copied = 0;
         StageDataFile(env, upgrade, run, dialogs, item, batch, realPaths);
     }

@@ -88,13 +88,14 @@ void Transfer(const TransferRun& t, std::vector<ElementItem>& list, const Transf
                 if (kind.isPart) PartExistsInLib(absent, target, item.Name);
                 else SymbolExistsInLib(absent, target, item.Name);
                 const bool ask = absent == 0 && !run.OverwriteAll && run.AskOverwrite;
-                if (ask && !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
-                                                         " are already stored in lib: " + target + "." + "\r\n" +
-                                                         "Overwrite anyway ?")) {
+                if (ask && !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name +
+                                                            ")" + " are already stored in lib: " + target +
+                                                            "." + "\r\n" + "Overwrite anyway ?")) {
                     item.Copied = 0;
                 } else {
                     item.Copied = 0;
-                    t.status.SetCaption(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" + item.Name + ")");
+                    t.status.SetCaption(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" +
+                                        item.Name + ")");
                     const RunRecordHooks::ElementSave save{target, kind.isPart, item.Name, source, item.Name};
                     if (RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name)) {
                         int32_t saveFailed = 1;
@@ -109,7 +110,7 @@ void Transfer(const TransferRun& t, std::vector<ElementItem>& list, const Transf
                             if (refused) NoteRefusedLibrary(run, dialogs, target);
                         } else {
                             t.status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
-                                                  item.Name + ")" + kind.beforePath + target);
+                                                item.Name + ")" + kind.beforePath + target);
                             item.Copied = 1;
                         }
                     }
@@ -139,11 +140,12 @@ bool NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& 
     return true;
 }
 
-void NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path, const std::string& reason) {
+void NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path,
+                        const std::string& reason) {
     if (run.refusedLibraries.insert(path).second)
         dialogs.ShowMessage({"The library " + path + " cannot be used: " + reason +
-                                     ". Its other elements of this run are not copied either.",
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                                 ". Its other elements of this run are not copied either.",
+                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 bool RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks::ElementSave& save,
@@ -165,7 +167,9 @@ bool SavedInPlace(RunState& run, const RunRecordHooks::ElementSave& save) {
     return run.runRecord == nullptr || run.runRecord->AfterElementSave(save);
 }
 
-bool IsRefusedLibrary(const RunState& run, const std::string& path) { return run.refusedLibraries.count(path) != 0; }
+bool IsRefusedLibrary(const RunState& run, const std::string& path) {
+    return run.refusedLibraries.count(path) != 0;
+}
 
 bool AskBeforeOverwrite(ui::Dialogs& dialogs, const std::string& question) {
     E_FlushLibraries();
@@ -174,11 +178,13 @@ bool AskBeforeOverwrite(ui::Dialogs& dialogs, const std::string& question) {
 
 void TransferParts(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                    ui::Label& status) {
-    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer, PartSource);
+    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer,
+             PartSource);
 }
 void TransferSymbols(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                      ui::Label& status) {
-    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer, SymbolSource);
+    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer,
+             SymbolSource);
 }
 void TransferPackages(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                       ui::Label& status) {

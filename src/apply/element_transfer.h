@@ -30,7 +30,8 @@ bool AskBeforeOverwrite(ui::Dialogs& dialogs, const std::string& question);
 // library, damaged, locked, newer), says why, once per library and run, and returns true.
 bool NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path);
 // The same with the reason given.
-void NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path, const std::string& reason);
+void NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path,
+                        const std::string& reason);
 
 // Right before a save: the run's record takes what the save replaces. False when the save must
 // not be made; what there is to say has been said (a library that cannot be read as a failed save

@@ -178,7 +178,8 @@ namespace {
 // Writes an index file the run has added to; the lines are recorded for undo first (when the run
 // is recorded), and a file whose lines cannot be recorded is not written. An index file that is a
 // symbolic link to a file is written through: the link stays.
-bool SaveIndex(const Environment& env, RunState& run, IndexFile& index, const std::string& path, std::string& error) {
+bool SaveIndex(const Environment& env, RunState& run, IndexFile& index, const std::string& path,
+               std::string& error) {
     if (!index.Changed()) return true;
     const auto writePath = WriteTargetOf(path, error);
     if (!writePath) return false;
@@ -187,16 +188,18 @@ bool SaveIndex(const Environment& env, RunState& run, IndexFile& index, const st
         error = path + " is a symbolic link that leads outside the installation's folders";
         return false;
     }
-    if (run.runRecord != nullptr && !run.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), error))
+    if (run.runRecord != nullptr &&
+        !run.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), error))
         return false;
     // The record learns the new file before it replaces the old one: a run killed in between
     // leaves a record that tells the new file from one changed by somebody else.
-    const bool saved = run.runRecord != nullptr ? index.Save(
-                                                      [&run, &path](const struct stat& written) {
-                                                          return run.runRecord->BeforeIndexReplace(path, written);
-                                                      },
-                                                      *writePath)
-                                                : index.Save({}, *writePath);
+    const bool saved = run.runRecord != nullptr
+                           ? index.Save(
+                                 [&run, &path](const struct stat& written) {
+                                     return run.runRecord->BeforeIndexReplace(path, written);
+                                 },
+                                 *writePath)
+                           : index.Save({}, *writePath);
     if (!saved) {
         error = index.Error();
         return false;
@@ -221,8 +224,8 @@ std::optional<std::string> SubcircuitEntry(const std::string& file, const std::s
 
 }  // namespace
 
-void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                           ui::Label& status) {
+void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
+                           ui::Dialogs& dialogs, ui::Label& status) {
     const std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (files.empty() || files[0].Name.empty()) return;
     const std::string path = TrimBlanks(ResolveNameInDir(env.ZSMsbk, "Subcir.idx"));
@@ -236,7 +239,8 @@ void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade,
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
         status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
-        const auto entry = SubcircuitEntry(ResolveNameInDir(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir, item.Name), library);
+        const auto entry = SubcircuitEntry(
+            ResolveNameInDir(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir, item.Name), library);
         if (!entry) continue;
         if (!index) index = IndexFile::Load(path, IndexFile::Kind::SubcircuitIndex);
         if (!index) {
@@ -251,16 +255,16 @@ void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade,
         // The new lines could not be written: said in the status line and, since they are lost
         // otherwise, in a box.
         status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
-        dialogs.ShowMessage({GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " +
-                                     error,
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        dialogs.ShowMessage(
+            {GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " + error,
+             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
     if (!ended) status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
 }
 
-void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                      ui::Label& status) {
+void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
+                      ui::Dialogs& dialogs, ui::Label& status) {
     const std::vector<ElementItem>& models = upgrade.lists.SpiceModelItems;
     if (models.empty() || models[0].Name.empty()) return;
     const std::string path = ResolveNameInDir(env.ZSMmod, "modpar.idx");
@@ -283,9 +287,9 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
     std::string error;
     if (index && !SaveIndex(env, run, *index, path, error)) {
         status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
-        dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " +
-                                     error,
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        dialogs.ShowMessage(
+            {GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " + error,
+             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
     status.SetCaption(GetLocalMessage("Updating Model parameter index file", 4445));

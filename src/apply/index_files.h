@@ -86,9 +86,9 @@ private:
 // Adds the upgrade's selected subcircuit files to the installation's Subcir.idx, and its copied
 // simulator models of model library files (.SML) to modpar.idx; the run's record is told before
 // either is replaced.
-void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                           ui::Label& status);
-void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                      ui::Label& status);
+void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
+                           ui::Dialogs& dialogs, ui::Label& status);
+void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
+                      ui::Dialogs& dialogs, ui::Label& status);
 
 }  // namespace zrx

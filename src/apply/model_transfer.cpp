@@ -128,8 +128,8 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
             }
             item.Copied = 0;
             status.SetCaption((spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
-                                         : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
-                                  "(" + name + ")");
+                                     : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
+                              "(" + name + ")");
             // Recorded before the library is opened for writing: that makes a missing one.
             const RunRecordHooks::ElementSave save{target, false, trimmedName, upgradeLibrary, name};
             if (!RecordBeforeSave(run, dialogs, save, 3, target)) {
@@ -169,10 +169,10 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
                 O_Rename(slot, "");
                 if (!ReadModelTexts(slot, item)) return;  // saved, but not counted as copied
                 status.SetCaption(GetLocalMessage("Saving SML parameter(model)  ", 4478) + "(" + name + ")" +
-                                      GetLocalMessage(" to Library:-", 4475) + target);
+                                  GetLocalMessage(" to Library:-", 4475) + target);
             } else {
-                status.SetCaption(GetLocalMessage("Saving mixed mode parameter (model)  ", "4474 ") + "(" + name +
-                                      ")" + GetLocalMessage(" to Library:-", 4475) + target);
+                status.SetCaption(GetLocalMessage("Saving mixed mode parameter (model)  ", "4474 ") + "(" +
+                                  name + ")" + GetLocalMessage(" to Library:-", 4475) + target);
             }
             item.Copied = 1;
         }();

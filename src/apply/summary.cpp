@@ -40,8 +40,8 @@ std::string PlaceKey(RealPaths& realPaths, const std::string& path, const std::s
 
 }  // namespace
 
-void FillSummary(ui::SummaryForm& form, const UpgradeLists& lists, const Environment& env, ui::Dialogs& dialogs,
-                 const ui::UiFont& font, const history::RollbackResult* undo) {
+void FillSummary(ui::SummaryForm& form, const UpgradeLists& lists, const Environment& env,
+                 ui::Dialogs& dialogs, const ui::UiFont& font, const history::RollbackResult* undo) {
     ui::Grid& grid = form.F_Resgrid;
     ui::Control::UpdateBlock block(grid);
     const UpgradeLists& l = lists;
@@ -140,8 +140,8 @@ void F_Save_Click(ui::Dialogs& dialogs, ui::SummaryForm& form) {
     if (!chosen || chosen->empty() || TrimBlanks(*chosen) == "Upginfo") return;
     std::string error;
     if (!WriteSummaryFile(form.F_Resgrid, *chosen, error))
-        dialogs.ShowMessage({"The summary could not be saved to " + *chosen + ": " + error, std::string(kAppTitle),
-                                 ui::Icon::Warning, ui::Buttons::Ok, false});
+        dialogs.ShowMessage({"The summary could not be saved to " + *chosen + ": " + error,
+                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 }  // namespace zrx

@@ -19,8 +19,8 @@ class Grid;
 
 // Fills the summary grid from the six lists as they are after the run (columns as wide as `font`
 // shows their samples); after an undo (`undo`), copied rows say whether they were taken back.
-void FillSummary(ui::SummaryForm& form, const UpgradeLists& lists, const Environment& env, ui::Dialogs& dialogs,
-                 const ui::UiFont& font, const history::RollbackResult* undo = nullptr);
+void FillSummary(ui::SummaryForm& form, const UpgradeLists& lists, const Environment& env,
+                 ui::Dialogs& dialogs, const ui::UiFont& font, const history::RollbackResult* undo = nullptr);
 // "Save Summary": asks for a file name and writes the grid's rows.
 void F_Save_Click(ui::Dialogs& dialogs, ui::SummaryForm& form);
 // Writes rows 1 to the last of the summary grid as tab-separated lines (columns 0 to 3, CR LF).

@@ -19,7 +19,8 @@
 
 namespace zrx {
 
-std::vector<FailedSave> CheckSavesAreDurable(UpgradeLists& lists, const Environment& env, ui::Dialogs& dialogs) {
+std::vector<FailedSave> CheckSavesAreDurable(UpgradeLists& lists, const Environment& env,
+                                             ui::Dialogs& dialogs) {
     std::vector<FailedSave> failed;
     if (E_FlushLibraries() != 0) return failed;
     for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
@@ -43,7 +44,8 @@ void MarkLostSaves(UpgradeLists& upgradeLists, const Environment& env, ui::Dialo
     for (const auto& [kind, list] : lists)
         for (ElementItem& item : *list) {
             if (item.Copied != 1) continue;
-            const std::string& library = realPaths.Of(targets.In(ElementTargetDir(env, kind), item.TargetLib), true);
+            const std::string& library =
+                realPaths.Of(targets.In(ElementTargetDir(env, kind), item.TargetLib), true);
             const std::string name = kind == 5 || kind == 6 ? TrimBlanks(item.Name) : item.Name;
             const bool lost = std::any_of(failed.begin(), failed.end(), [&](const FailedSave& save) {
                 return save.name == name && save.library == library;
@@ -54,16 +56,19 @@ void MarkLostSaves(UpgradeLists& upgradeLists, const Environment& env, ui::Dialo
         }
     if (count > 20) names += " and " + std::to_string(count - 20) + " more";
     if (count > 0)
-        dialogs.ShowMessage({"These elements could not be written to their libraries after all (is the disk "
-                                 "full?): " + names + ". The summary shows them as not copied.",
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        dialogs.ShowMessage(
+            {"These elements could not be written to their libraries after all (is the disk "
+             "full?): " +
+                 names + ". The summary shows them as not copied.",
+             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 void NoteNotRecorded(RunState& run, ui::Dialogs& dialogs, const std::string& why) {
     if (!run.unrecordedReasons.insert(why).second) return;
-    dialogs.ShowMessage({"The update could not be recorded for undo: " + why +
-                                 ". What could not be recorded was not changed; the summary shows it as not copied.",
-                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    dialogs.ShowMessage(
+        {"The update could not be recorded for undo: " + why +
+             ". What could not be recorded was not changed; the summary shows it as not copied.",
+         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
 void CountRunElement(RunState& run, ui::Dialogs& dialogs, const ui::Label& status) {

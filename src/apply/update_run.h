@@ -36,6 +36,7 @@ void MarkLostSaves(UpgradeLists& lists, const Environment& env, ui::Dialogs& dia
                    const std::vector<FailedSave>& failed);
 // Makes the kernel's saves durable; those it reported done but could not make durable (a full
 // disk, say) are marked and reported by MarkLostSaves. Returns them, for the run's record.
-std::vector<FailedSave> CheckSavesAreDurable(UpgradeLists& lists, const Environment& env, ui::Dialogs& dialogs);
+std::vector<FailedSave> CheckSavesAreDurable(UpgradeLists& lists, const Environment& env,
+                                             ui::Dialogs& dialogs);
 
 }  // namespace zrx

@@ -61,7 +61,9 @@ Directory Directory::Beneath(std::string_view relative, std::string& why, bool* 
     return Directory(fd);
 }
 
-Directory Directory::Duplicate() const { return Directory(m_fd < 0 ? -1 : ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0)); }
+Directory Directory::Duplicate() const {
+    return Directory(m_fd < 0 ? -1 : ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0));
+}
 
 bool Directory::MakeFolder(const std::string& name, std::string& why, mode_t mode) const {
     if (!IsPlainComponent(name)) {
@@ -93,7 +95,9 @@ int Directory::CreateTemporary(std::string_view forName, std::string& tempName, 
     return -1;
 }
 
-bool Directory::Sync() const { return m_fd >= 0 && ::fsync(m_fd) == 0; }
+bool Directory::Sync() const {
+    return m_fd >= 0 && ::fsync(m_fd) == 0;
+}
 
 bool IsPlainComponent(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
@@ -115,7 +119,8 @@ std::vector<std::string> PlainComponents(std::string_view relative) {
 }
 
 FileIdentity IdentityOf(const struct stat& info) {
-    return {static_cast<int64_t>(info.st_dev), static_cast<int64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
+    return {static_cast<int64_t>(info.st_dev), static_cast<int64_t>(info.st_ino),
+            static_cast<int64_t>(info.st_size),
             static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
@@ -140,7 +145,8 @@ std::string Hex(const unsigned char* bytes, unsigned int length) {
 
 bool CopyDescriptor(int in, int out, std::string* digest, std::string& why) {
     DigestContext context;
-    if (digest && (context.context == nullptr || EVP_DigestInit_ex(context.context, EVP_sha256(), nullptr) != 1)) {
+    if (digest &&
+        (context.context == nullptr || EVP_DigestInit_ex(context.context, EVP_sha256(), nullptr) != 1)) {
         why = "no digest";
         return false;
     }

@@ -10,15 +10,17 @@ namespace zrx {
 
 namespace {
 
-
-bool IsNumberBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsNumberBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 // Reads the leading number of a text: blanks anywhere are passed over, then an optional sign,
 // digits with at most one decimal point, and an optional exponent (E, e, D or d, an optional sign,
 // digits). Reading stops at the first character that cannot continue the number.
 // Whether a character ends a number (nothing after it can belong to the number).
 bool EndsNumber(char c) {
-    return !(c >= '0' && c <= '9') && c != '.' && !IsNumberBlank(c) && c != 'E' && c != 'e' && c != 'D' && c != 'd';
+    return !(c >= '0' && c <= '9') && c != '.' && !IsNumberBlank(c) && c != 'E' && c != 'e' && c != 'D' &&
+           c != 'd';
 }
 
 double ParseLeadingNumber(std::string_view text) {
@@ -207,8 +209,12 @@ float PlainFieldList::Value(int number) const {
     return static_cast<float>(FieldValue(Field(number)));
 }
 
-FieldList SplitByComma(std::string_view text) { return SplitBySeparator(text, ','); }
-FieldList SplitByBar(std::string_view text) { return SplitBySeparator(text, '|'); }
+FieldList SplitByComma(std::string_view text) {
+    return SplitBySeparator(text, ',');
+}
+FieldList SplitByBar(std::string_view text) {
+    return SplitBySeparator(text, '|');
+}
 
 double FieldValue(std::string_view text) {
     if (text.empty()) return 0.0;
@@ -219,7 +225,9 @@ double FieldValue(std::string_view text) {
     return ParseLeadingNumber(copy);
 }
 
-double LeadingNumber(std::string_view text) { return ParseLeadingNumber(text); }
+double LeadingNumber(std::string_view text) {
+    return ParseLeadingNumber(text);
+}
 
 std::optional<int32_t> RoundHalfEvenOutOfLine(double value) {
     if (!std::isfinite(value)) return std::nullopt;
@@ -229,6 +237,5 @@ std::optional<int32_t> RoundHalfEvenOutOfLine(double value) {
         return std::nullopt;
     return static_cast<int32_t>(rounded);
 }
-
 
 }  // namespace zrx

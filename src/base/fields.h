@@ -48,8 +48,9 @@ public:
     bool Split(std::string_view text, char separator);
     int Count() const { return m_count; }
     std::string_view Field(int number) const {
-        return number >= 1 && number <= std::min(m_count, kReadable) ? m_fields[static_cast<size_t>(number - 1)]
-                                                                      : std::string_view();
+        return number >= 1 && number <= std::min(m_count, kReadable)
+                   ? m_fields[static_cast<size_t>(number - 1)]
+                   : std::string_view();
     }
     float Value(int number) const;
 
@@ -88,12 +89,15 @@ std::optional<int32_t> RoundHalfEvenOutOfLine(double value);
 // that does not fit into 32 bits (or is not a number) has no result. Defined here so that the
 // whole numbers that list fields nearly always are cost a comparison at the caller.
 inline std::optional<int32_t> RoundHalfEven(double value) {
-    if (value >= -2147483648.0 && value <= 2147483647.0 && value == static_cast<double>(static_cast<int32_t>(value)))
+    if (value >= -2147483648.0 && value <= 2147483647.0 &&
+        value == static_cast<double>(static_cast<int32_t>(value)))
         return static_cast<int32_t>(value);
     return RoundHalfEvenOutOfLine(value);
 }
 
 // The leading number of a text rounded halves-to-even, as the list readers keep fields 2 and 3.
-inline std::optional<int32_t> LeadingInteger(std::string_view text) { return RoundHalfEven(LeadingNumber(text)); }
+inline std::optional<int32_t> LeadingInteger(std::string_view text) {
+    return RoundHalfEven(LeadingNumber(text));
+}
 
 }  // namespace zrx

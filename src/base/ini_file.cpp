@@ -9,7 +9,9 @@ namespace {
 
 // What the platform's reader trims from the names and values it finds in a file: blanks, tabs,
 // vertical tabs, form feeds and the end-of-file mark (Ctrl-Z).
-bool IsFileBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a'; }
+bool IsFileBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
+}
 
 std::string_view TrimFileBlanks(std::string_view text) {
     while (!text.empty() && IsFileBlank(text.front())) text.remove_prefix(1);
@@ -36,7 +38,8 @@ void ToSingleBytes(std::string& content) {
     };
     for (size_t i = 2; i + 1 < content.size(); i += 2) {
         uint32_t code = unit(i);
-        if (code >= 0xD800 && code < 0xDC00 && i + 3 < content.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+        if (code >= 0xD800 && code < 0xDC00 && i + 3 < content.size() && unit(i + 2) >= 0xDC00 &&
+            unit(i + 2) < 0xE000) {
             code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
             i += 2;
         } else if (code >= 0xD800 && code < 0xE000) {
@@ -90,7 +93,8 @@ std::string ReadIniString(const std::string& iniFile, std::string_view section, 
         if (line.front() == '[') {
             if (sectionSeen) break;
             const auto close = line.find(']');
-            const std::string_view name = TrimFileBlanks(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+            const std::string_view name =
+                TrimFileBlanks(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
             inSection = EqualsIgnoreCase(name, wantedSection);
             sectionSeen = inSection;
             continue;
@@ -102,7 +106,8 @@ std::string ReadIniString(const std::string& iniFile, std::string_view section, 
         if (equals == std::string_view::npos) continue;
         if (!EqualsIgnoreCase(TrimFileBlanks(line.substr(0, equals)), wantedKey)) continue;
         std::string_view value = TrimFileBlanks(line.substr(equals + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
             value = value.substr(1, value.size() - 2);
         return CutToBuffer(std::string(value));
     }

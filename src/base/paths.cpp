@@ -106,8 +106,8 @@ std::unordered_map<std::string, FolderNames>& KeptFolders() {
 }
 
 bool Describes(const FolderNames& names, const struct stat& info) {
-    return names.device == info.st_dev && names.inode == info.st_ino && names.modified.tv_sec == info.st_mtim.tv_sec &&
-           names.modified.tv_nsec == info.st_mtim.tv_nsec;
+    return names.device == info.st_dev && names.inode == info.st_ino &&
+           names.modified.tv_sec == info.st_mtim.tv_sec && names.modified.tv_nsec == info.st_mtim.tv_nsec;
 }
 
 void Remember(FolderNames& names, const struct stat& info) {
@@ -173,8 +173,8 @@ void NoteNamesInDir(std::string_view dir, const struct stat& before, std::string
     const auto it = kept.find(std::string(dir.empty() ? "." : dir));
     if (it == kept.end() || !Describes(it->second, before)) return;  // read again when next asked
     struct stat info {};
-    if (::stat(it->first.c_str(), &info) != 0 || info.st_dev != before.st_dev || info.st_ino != before.st_ino ||
-        (!removed.empty() && !RemoveName(it->second, removed))) {
+    if (::stat(it->first.c_str(), &info) != 0 || info.st_dev != before.st_dev ||
+        info.st_ino != before.st_ino || (!removed.empty() && !RemoveName(it->second, removed))) {
         kept.erase(it);
         return;
     }
@@ -199,8 +199,8 @@ int CheckPathAvailable(std::string& path, ui::Dialogs& dialogs) {
         error = errno;
     }
     if (error == 0) return 0;
-    dialogs.ShowMessage(
-        {"Path: " + path + " not available", std::strerror(error), ui::Icon::Warning, ui::Buttons::Ok, false});
+    dialogs.ShowMessage({"Path: " + path + " not available", std::strerror(error), ui::Icon::Warning,
+                         ui::Buttons::Ok, false});
     return 1;
 }
 

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
 #include <vector>
 
 namespace zrx {
@@ -35,7 +35,9 @@ std::unique_ptr<TextInput> TextInput::Open(const std::string& path) {
     return std::unique_ptr<TextInput>(new TextInput(file));
 }
 
-TextInput::~TextInput() { std::fclose(m_file); }
+TextInput::~TextInput() {
+    std::fclose(m_file);
+}
 
 bool TextInput::Fill() {
     if (m_eof) return false;

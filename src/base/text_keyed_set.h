@@ -28,7 +28,7 @@ public:
     uint32_t Find(std::string_view text, const KeyOf& keyOf) const {
         if (m_slots.empty()) return kNone;
         const size_t mask = m_slots.size() - 1;
-        for (size_t slot = std::hash<std::string_view>{}(text) & mask;; slot = (slot + 1) & mask)
+        for (size_t slot = std::hash<std::string_view>{}(text)&mask;; slot = (slot + 1) & mask)
             if (m_slots[slot] == kNone || keyOf(m_slots[slot]) == text) return m_slots[slot];
     }
 
@@ -44,7 +44,7 @@ public:
     uint32_t FindOrAdd(std::string_view text, const KeyOf& keyOf, const Add& add) {
         if (2 * (m_count + 1) > m_slots.size()) Grow(keyOf);
         const size_t mask = m_slots.size() - 1;
-        for (size_t slot = std::hash<std::string_view>{}(text) & mask;; slot = (slot + 1) & mask) {
+        for (size_t slot = std::hash<std::string_view>{}(text)&mask;; slot = (slot + 1) & mask) {
             if (m_slots[slot] == kNone) {
                 m_slots[slot] = add();
                 ++m_count;
@@ -76,11 +76,13 @@ public:
     // The number of `text`, added when it is new.
     uint32_t Number(std::string_view text) {
         if (text.empty()) return 0;
-        return m_numbers.FindOrAdd(text, [this](uint32_t number) { return At(number); }, [this, text] {
-            m_spans.push_back(Span{m_buffer.size(), text.size()});
-            m_buffer.append(text);
-            return static_cast<uint32_t>(m_spans.size() - 1);
-        });
+        return m_numbers.FindOrAdd(
+            text, [this](uint32_t number) { return At(number); },
+            [this, text] {
+                m_spans.push_back(Span{m_buffer.size(), text.size()});
+                m_buffer.append(text);
+                return static_cast<uint32_t>(m_spans.size() - 1);
+            });
     }
     std::string_view At(uint32_t number) const {
         const Span span = m_spans[number];

@@ -16,10 +16,13 @@ std::string_view TrimmedBlanks(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-std::string TrimBlanks(std::string_view text) { return std::string(TrimmedBlanks(text)); }
+std::string TrimBlanks(std::string_view text) {
+    return std::string(TrimmedBlanks(text));
+}
 
 std::string OnOneLine(std::string text) {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return text;
 }
 
@@ -64,8 +67,9 @@ std::string_view Right(std::string_view text, size_t count) {
     return count >= text.size() ? text : text.substr(text.size() - count);
 }
 
-std::string IntToText(int64_t value) { return std::to_string(value); }
-
+std::string IntToText(int64_t value) {
+    return std::to_string(value);
+}
 
 std::string StringFromPointer(const char* text) {
     if (text == nullptr) return {};
@@ -73,7 +77,6 @@ std::string StringFromPointer(const char* text) {
     while (length < kPointerTextLimit && text[length] != '\0') ++length;
     return std::string(text, length);
 }
-
 
 bool IsValidUtf8(std::string_view text) {
     size_t i = 0;
@@ -132,7 +135,6 @@ std::string ToDisplayUtf8(std::string_view text) {
     }
     return out;
 }
-
 
 std::string Printable(std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";

@@ -33,7 +33,6 @@ std::string_view Right(std::string_view text, size_t count);
 // Decimal text of a number, plain, without leading zeros or blanks ("-5", "0", "12").
 std::string IntToText(int64_t value);
 
-
 // The longest text copied from a pointer returned by the kernel or the localisation library.
 inline constexpr size_t kPointerTextLimit = 32767;
 
@@ -41,11 +40,9 @@ inline constexpr size_t kPointerTextLimit = 32767;
 // the empty text. Texts longer than kPointerTextLimit are cut.
 std::string StringFromPointer(const char* text);
 
-
 // Texts are single-byte: shown as UTF-8 when they are valid UTF-8, otherwise read as Windows-1252.
 std::string ToDisplayUtf8(std::string_view text);
 bool IsValidUtf8(std::string_view text);
-
 
 // A text for a message: control characters written as \xNN so that they can be seen.
 std::string Printable(std::string_view text);

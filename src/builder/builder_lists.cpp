@@ -12,27 +12,35 @@
 
 namespace zrx {
 
-LibraryKindTables TablesOfKind(BuilderState& builder, ui::MainForm& m, const Environment& env, int kindIndex) {
+LibraryKindTables TablesOfKind(BuilderState& builder, ui::MainForm& m, const Environment& env,
+                               int kindIndex) {
     BuilderTables& t = builder.tables;
     switch (kindIndex) {
-        case 0: return {&t.PartSources, &t.UpgParts, &m.F_Devlist, &env.LibDir};
-        case 1: return {&t.SymbolSources, &t.UpgSymbols, &m.F_Slist, &env.LibDir};
-        case 2: return {&t.PackageSources, &t.UpgPackages, &m.F_llist, &env.LibDir};
-        case 3: return {&t.SparamSources, &t.UpgSparams, &m.F_Smldlist, &env.ZSMmod};
-        default: return {&t.MparamSources, &t.UpgMparams, &m.F_Mpldlist, &env.LibDir};
+        case 0:
+            return {&t.PartSources, &t.UpgParts, &m.F_Devlist, &env.LibDir};
+        case 1:
+            return {&t.SymbolSources, &t.UpgSymbols, &m.F_Slist, &env.LibDir};
+        case 2:
+            return {&t.PackageSources, &t.UpgPackages, &m.F_llist, &env.LibDir};
+        case 3:
+            return {&t.SparamSources, &t.UpgSparams, &m.F_Smldlist, &env.ZSMmod};
+        default:
+            return {&t.MparamSources, &t.UpgMparams, &m.F_Mpldlist, &env.LibDir};
     }
 }
 
 bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath) {
     const auto reason = UnlistableNameReason(name, isPath);
     if (!reason) return true;
-    dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: the upgrade list cannot name it as it is (" +
-                                 *reason + ").",
-                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    dialogs.ShowMessage({"\"" + Printable(name) +
+                             "\" cannot be chosen: the upgrade list cannot name it as it is (" + *reason +
+                             ").",
+                         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
 }
 
-std::optional<std::string> LooseFileRefusal(const BuilderState& builder, const Environment& env, const std::string& name, const std::string& sourceDir) {
+std::optional<std::string> LooseFileRefusal(const BuilderState& builder, const Environment& env,
+                                            const std::string& name, const std::string& sourceDir) {
     bool reserved = EqualsIgnoreCase(name, kListFileName) || EqualsIgnoreCase(name, trust::kManifestName) ||
                     EqualsIgnoreCase(name, trust::kSignatureName);
     for (const std::string_view library : kUpgradeLibraries) reserved = reserved || EqualsIgnoreCase(name, library);
@@ -56,11 +64,12 @@ std::optional<std::string> LooseFileRefusal(const BuilderState& builder, const E
     return other + " is chosen already, and the upgrade folder holds one file of a name.";
 }
 
-bool CheckLooseFileName(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, const std::string& name, const std::string& sourceDir) {
+bool CheckLooseFileName(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs,
+                        const std::string& name, const std::string& sourceDir) {
     const auto refusal = LooseFileRefusal(builder, env, name, sourceDir);
     if (!refusal) return true;
     dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + *refusal, std::string(kAppTitle),
-                             ui::Icon::Warning, ui::Buttons::Ok, false});
+                         ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
 }
 

@@ -43,9 +43,11 @@ bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath);
 // Whether a loose file from `sourceDir` may be chosen: every loose file lands in the one upgrade
 // folder, so a file of the same name (in any letter case) from another folder, or a name the
 // folder's own files have (Upgrade.lst, the upgrade libraries), is refused with a box.
-bool CheckLooseFileName(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, const std::string& name, const std::string& sourceDir);
+bool CheckLooseFileName(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs,
+                        const std::string& name, const std::string& sourceDir);
 // Why CheckLooseFileName refuses a file (nothing when it takes it), without a box.
-std::optional<std::string> LooseFileRefusal(const BuilderState& builder, const Environment& env, const std::string& name, const std::string& sourceDir);
+std::optional<std::string> LooseFileRefusal(const BuilderState& builder, const Environment& env,
+                                            const std::string& name, const std::string& sourceDir);
 
 // Appends an entry to a table that keeps one spare element at its end.
 template <typename Entry>

@@ -1,6 +1,5 @@
 #include "builder/element_lists.h"
 
-
 #include "base/dialogs.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
@@ -27,7 +26,8 @@ void RemoveEntry(std::vector<Entry>& table, int32_t count, int32_t index) {
 
 }  // namespace
 
-void FillElementList(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int kind) {
+void FillElementList(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                     int kind) {
     const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(kind);
     const std::string file = frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : "";
     frame.elements->Clear();
@@ -48,7 +48,8 @@ void FillElementList(BuilderState& builder, ui::MainForm& m, const Environment& 
     ReleaseLibraries();  // the user looks at the list now; no lock stays on the library
 }
 
-void MoveChosenElements(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int kind) {
+void MoveChosenElements(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                        int kind) {
     const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(kind);
     const LibraryKindTables tables = TablesOfKind(builder, m, env, kind);
     dialogs.SetBusy(true);
@@ -66,7 +67,8 @@ void MoveChosenElements(BuilderState& builder, ui::MainForm& m, const Environmen
             const std::string name = frame.elements->List(index);
             if (!CheckChoosable(dialogs, name, false)) continue;
             if (kind == kSymbols) tables.chosenList->AddItem(name);
-            else if (!AddChosenLine(builder, *tables.chosenList, name)) continue;
+            else if (!AddChosenLine(builder, *tables.chosenList, name))
+                continue;
             UpgElement& element = AppendEntry(*tables.chosen);
             element.Name = name;
             element.SourceIndex = LinkSourceLib(*tables.sources, *tables.directory, file, false);

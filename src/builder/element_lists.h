@@ -13,11 +13,13 @@ namespace zrx {
 enum BuilderKind : int { kParts = 0, kSymbols = 1, kPackages = 2, kSparams = 3, kMparams = 4 };
 
 // The library selected in the kind's file list: its element names into the element list.
-void FillElementList(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int kind);
+void FillElementList(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                     int kind);
 // ">>": the selected element names (at most 8000) into the chosen list and table, each linked to
 // its source library; a name already chosen (without regard to case) is skipped, except for
 // symbols.
-void MoveChosenElements(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int kind);
+void MoveChosenElements(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                        int kind);
 // "<<": the selected chosen element out of the list and table.
 void RemoveChosenElement(BuilderState& builder, ui::MainForm& m, const Environment& env, int kind);
 

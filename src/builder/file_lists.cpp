@@ -23,11 +23,13 @@ constexpr size_t kMaxSelected = 8000;
 // (without regard to case) and refusing, with a box, names the upgrade cannot hold as they are;
 // `add` records each in the table.
 template <typename Add>
-void MoveSelectedNames(BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, ui::FileList& files, ui::ListBox& chosen, const std::string& sourceDir, Add add) {
+void MoveSelectedNames(BuilderState& builder, const Environment& env, ui::Dialogs& dialogs,
+                       ui::FileList& files, ui::ListBox& chosen, const std::string& sourceDir, Add add) {
     ui::Control::UpdateBlock block(chosen);
     for (const int index : files.SelectedIndices(kMaxSelected)) {
         const std::string& name = files.List(index);
-        if (chosen.FindExact(name) < 0 && (!CheckChoosable(dialogs, name, true) || !CheckLooseFileName(builder, env, dialogs, name, sourceDir)))
+        if (chosen.FindExact(name) < 0 && (!CheckChoosable(dialogs, name, true) ||
+                                           !CheckLooseFileName(builder, env, dialogs, name, sourceDir)))
             continue;
         if (AddChosenLine(builder, chosen, name)) add(name);
     }
@@ -40,29 +42,37 @@ std::string LastPathComponent(const std::string& path) {
     return cut == std::string::npos ? std::string() : path.substr(cut + 1);
 }
 
-void MoveChosenFiles(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int fileKind) {
+void MoveChosenFiles(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                     int fileKind) {
     BuilderTables& t = builder.tables;
     switch (fileKind) {
         case kTalFiles:
             MoveSelectedNames(builder, env, dialogs, m.F_Thermtal, m.F_Tallist, env.LibDir,
-                              [&](const std::string& n) { AppendEntry(t.UpgTalFiles) = {n, 0, 1}; });
+                              [&](const std::string& n) {
+                                  AppendEntry(t.UpgTalFiles) = {n, 0, 1};
+                              });
             break;
         case kDatFiles:
             MoveSelectedNames(builder, env, dialogs, m.F_Thermdat, m.F_Datlist, env.JobDir,
-                              [&](const std::string& n) { AppendEntry(t.UpgDatFiles) = {n, 0, 2}; });
+                              [&](const std::string& n) {
+                                  AppendEntry(t.UpgDatFiles) = {n, 0, 2};
+                              });
             break;
         case kSpcFiles:
             MoveSelectedNames(builder, env, dialogs, m.F_Profitem, m.F_ProfList, env.SysDir,
-                              [&](const std::string& n) { AppendEntry(t.UpgSpcFiles) = {n, 0, 3}; });
+                              [&](const std::string& n) {
+                                  AppendEntry(t.UpgSpcFiles) = {n, 0, 3};
+                              });
             break;
         case kSbcFiles: {
             const std::string subDir = LastPathComponent(m.F_sbcdir.CurrentLinePath());
             if (subDir.empty()) return;  // a drive's root directory
             if (!CheckChoosable(dialogs, subDir, true)) return;
             const std::string sourceDir = m.F_sbcdir.Path();
-            MoveSelectedNames(builder, env, dialogs, m.F_SBCItem, m.F_SBCList, sourceDir, [&](const std::string& n) {
-                AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, n, 0, 9, sourceDir};
-            });
+            MoveSelectedNames(builder, env, dialogs, m.F_SBCItem, m.F_SBCList, sourceDir,
+                              [&](const std::string& n) {
+                                  AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, n, 0, 9, sourceDir};
+                              });
             break;
         }
         case kMiscFiles: {
@@ -76,7 +86,9 @@ void MoveChosenFiles(BuilderState& builder, ui::MainForm& m, const Environment& 
             const std::string line = description.empty() ? target + "\\" + file : target + "\\" + file + ", " + listed;
             for (const std::string& existing : m.F_Mlist.Items())
                 if (existing == line) return;
-            if (!CheckChoosable(dialogs, file, true) || !CheckLooseFileName(builder, env, dialogs, file, m.F_MiscDir.Path())) return;
+            if (!CheckChoosable(dialogs, file, true) ||
+                !CheckLooseFileName(builder, env, dialogs, file, m.F_MiscDir.Path()))
+                return;
             m.F_Mlist.AddItem(line);
             AppendEntry(t.UpgMiscFiles) = UpgMiscFile{m.F_MiscDir.Path(), file, 0, TargetCodeForText(target), listed};
             break;
@@ -122,7 +134,9 @@ void F_Miscdrive_Change(ui::MainForm& m, const Environment& env) {
     if (m.F_MiscDir.SetPath(m.F_Miscdrive.Drive())) F_MiscDir_Change(m, env);
 }
 
-void F_sbcdir_Change(ui::MainForm& m) { m.F_SBCItem.SetPath(m.F_sbcdir.Path()); }
+void F_sbcdir_Change(ui::MainForm& m) {
+    m.F_SBCItem.SetPath(m.F_sbcdir.Path());
+}
 
 void F_sbcdrive_Change(ui::MainForm& m) {
     // An unreadable drive keeps the directory list where it was.
@@ -134,9 +148,12 @@ int F_Filedesc_KeyPress(ui::MainForm& m, int key) {
     return key;
 }
 
-void F_Filedesc_LostFocus(ui::MainForm& m) { m.F_Filedesc.SetText(TrimBlanks(m.F_Filedesc.Text())); }
+void F_Filedesc_LostFocus(ui::MainForm& m) {
+    m.F_Filedesc.SetText(TrimBlanks(m.F_Filedesc.Text()));
+}
 
-std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs) {
+std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Environment& env,
+                                        ui::Dialogs& dialogs) {
     const BuilderTables& t = builder.tables;
     // The folder the libraries and the list go to: the chosen one without blanks around it.
     const std::string& dest = builder.trimmedDestination;
@@ -145,14 +162,15 @@ std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Envir
         for (const auto& entry : table) {
             if (entry.FileName.empty()) break;
             std::string reason;
-            const CopyOutcome outcome = InstallFile(dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName, &reason);
+            const CopyOutcome outcome =
+                InstallFile(dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName, &reason);
             if (outcome == CopyOutcome::Copied) continue;
             // The list will name the file: say that the folder does not hold it (or holds another).
             notCopied.push_back(entry.FileName);
             if (outcome == CopyOutcome::Failed)
-                dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " + reason +
-                                             " (" + dest + ")",
-                                         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " +
+                                         reason + " (" + dest + ")",
+                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         }
     };
     copyAll(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });

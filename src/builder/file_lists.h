@@ -14,7 +14,8 @@ namespace zrx {
 enum BuilderFileKind : int { kSbcFiles = 5, kTalFiles = 6, kDatFiles = 7, kSpcFiles = 8, kMiscFiles = 9 };
 
 // ">>" of a file frame: the selected files into the chosen list and table.
-void MoveChosenFiles(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, int fileKind);
+void MoveChosenFiles(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                     int fileKind);
 // "<<" of a file frame.
 void RemoveChosenFile(BuilderState& builder, ui::MainForm& m, int fileKind);
 
@@ -32,6 +33,7 @@ std::string LastPathComponent(const std::string& path);
 // Copies every chosen file under its own name from its source directory into the destination
 // folder: miscellaneous files, then .TAL, .DAT, .SPC and .SBC files. A file that could not be
 // copied is named in a box with the reason; returns the names of those not copied.
-std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs);
+std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Environment& env,
+                                        ui::Dialogs& dialogs);
 
 }  // namespace zrx

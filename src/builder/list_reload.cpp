@@ -40,17 +40,20 @@ int KindIndexOfRecord(int type) {
 
 }  // namespace
 
-void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs) {
-    if (!AskYesNo(dialogs,
-                  "The  Lstfile load process will remove already  selected lib elements,if any?Are you sure you "
-                  "want to load?"))
+void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m,
+                                  const Environment& env, ui::Dialogs& dialogs) {
+    if (!AskYesNo(
+            dialogs,
+            "The  Lstfile load process will remove already  selected lib elements,if any?Are you sure you "
+            "want to load?"))
         return;
     const std::string listPath = JoinPath(upgrade.ListPath, kListFileName);
     Failure failure = Failure::None;
     int lineNumber = 0;
     std::string unsafe, unsafeReason;
     std::vector<std::string> skipped;  // records not brought back, and why
-    auto input = TextInput::Open(ResolveNameInDir(upgrade.ListPath.empty() ? "/" : upgrade.ListPath, kListFileName));
+    auto input =
+        TextInput::Open(ResolveNameInDir(upgrade.ListPath.empty() ? "/" : upgrade.ListPath, kListFileName));
     if (!input) {
         failure = Failure::NotFound;
     } else {
@@ -113,7 +116,7 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                         break;
                     }
                     // The rules of choosing a file hold for a file brought back as well.
-                    const std::string sourceDir = ending == ".SBC" && *code == 9 ? env.ZSMsbk
+                    const std::string sourceDir = ending == ".SBC" && *code == 9      ? env.ZSMsbk
                                                   : fifth && *code >= 1 && *code <= 8 ? upgrade.ListPath
                                                   : ending == ".DAT"                  ? env.JobDir
                                                   : ending == ".TAL"                  ? env.LibDir
@@ -127,8 +130,9 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                         const std::string subDir = fifth && !TrimmedBlanks(f.Field(5)).empty() ? std::string(f.Field(5)) : "";
                         if (!checkName(name) || (!subDir.empty() && !checkName(subDir))) break;
                         m.F_SBCList.AddItem(shown);
-                        AppendEntry(t.UpgSbcFiles) = UpgSbcFile{subDir, name, 0, *code,
-                                                                subDir.empty() ? env.ZSMsbk : JoinPath(env.ZSMsbk, subDir)};
+                        AppendEntry(t.UpgSbcFiles) =
+                            UpgSbcFile{subDir, name, 0, *code,
+                                       subDir.empty() ? env.ZSMsbk : JoinPath(env.ZSMsbk, subDir)};
                     } else if (fifth && *code >= 1 && *code <= 8) {
                         if (!checkName(name)) break;
                         // A file of any kind comes back from this folder, with its target and description.
@@ -136,7 +140,8 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                         const std::string description = ListableDescription(f.Field(5));
                         m.F_Mlist.AddItem(description.empty() ? target + "\\" + name
                                                               : target + "\\" + name + ", " + description);
-                        AppendEntry(t.UpgMiscFiles) = UpgMiscFile{upgrade.ListPath, name, 0, *code, description};
+                        AppendEntry(t.UpgMiscFiles) =
+                            UpgMiscFile{upgrade.ListPath, name, 0, *code, description};
                     } else if (!fifth && ending == ".DAT" && *code == 2) {
                         if (!checkName(name)) break;
                         m.F_Datlist.AddItem(shown);
@@ -170,14 +175,18 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
     }
     if (failure == Failure::None) return;
     switch (failure) {
-        case Failure::WrongHeader: ShowErrorByCode(dialogs, 19, listPath); break;
+        case Failure::WrongHeader:
+            ShowErrorByCode(dialogs, 19, listPath);
+            break;
         case Failure::UnsafeName:
             dialogs.ShowMessage({"Unsafe name in the upgrade list " + listPath + ", line " +
-                                         std::to_string(lineNumber) + ": \"" + Printable(unsafe) + "\" (" +
-                                         unsafeReason + ")",
-                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                                     std::to_string(lineNumber) + ": \"" + Printable(unsafe) + "\" (" +
+                                     unsafeReason + ")",
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
             break;
-        default: ShowErrorByCode(dialogs, 14, listPath); break;
+        default:
+            ShowErrorByCode(dialogs, 14, listPath);
+            break;
     }
     upgrade.ListPath.clear();
 }

@@ -12,6 +12,7 @@ namespace zrx {
 // lists and fills them again from ListPath's Upgrade.lst. Files with a target and description
 // (the fifth field of any file but a subcircuit) come back as files of any kind, taken from that
 // folder; a record that cannot come back as it stands is named in a box, never dropped silently.
-void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs);
+void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m,
+                                  const Environment& env, ui::Dialogs& dialogs);
 
 }  // namespace zrx

@@ -57,7 +57,8 @@ struct SymbolWriter {
     int32_t inUseKind;  // 1: schematic components, 0: layout components
 };
 
-void WriteSymbols(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite, const SymbolWriter& writer) {
+void WriteSymbols(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite,
+                  const SymbolWriter& writer) {
     const std::string destination = (m.*writer.destination).Caption();
     if (destination.empty()) return;
     const std::vector<UpgElement>& chosen = builder.tables.*writer.chosen;
@@ -105,7 +106,7 @@ void WriteSymbols(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, 
             if (present && askOverwrite) {
                 E_FlushLibraries();
                 if (!AskYesNo(dialogs, "Symbol(s) with same names are already stored in lib: " + destination +
-                                               "." + "\r\v" + "Overwrite anyway ?"))
+                                           "." + "\r\v" + "Overwrite anyway ?"))
                     return;
             }
             if (writeHandle <= 0) {
@@ -229,27 +230,33 @@ void WritePartLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialo
 }
 
 void WriteSymbolLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
-                       SymbolWriter::Filter::NotISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
+    WriteSymbols(builder, m, dialogs, askOverwrite,
+                 {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
+                  SymbolWriter::Filter::NotISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
 void WriteISymbolLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
-                       SymbolWriter::Filter::ISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
+    WriteSymbols(builder, m, dialogs, askOverwrite,
+                 {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
+                  SymbolWriter::Filter::ISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
 void WritePackageLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
-                       SymbolWriter::Filter::None, ZK_SLOT_SYMBOL, 2, 2, 1, 0});
+    WriteSymbols(builder, m, dialogs, askOverwrite,
+                 {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
+                  SymbolWriter::Filter::None, ZK_SLOT_SYMBOL, 2, 2, 1, 0});
 }
 void WriteSparamLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
-                       SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
+    WriteSymbols(builder, m, dialogs, askOverwrite,
+                 {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
+                  SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
 void WriteMparamLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite, {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
-                       SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
+    WriteSymbols(builder, m, dialogs, askOverwrite,
+                 {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
+                  SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
 
-bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::string& error, std::vector<std::string>& refusedNames) {
+bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::string& error,
+                      std::vector<std::string>& refusedNames) {
     const std::string path = TrimBlanks(m.F_Destfmtpath.Caption());
     if (path.empty()) return true;
     auto output = TextOutput::Open(path);
@@ -336,8 +343,8 @@ void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
     std::vector<std::string>& failures = builder.lastBuild.sealFailures;
     auto fail = [&dialogs, &failures](const std::string& text) {
         failures.push_back(text);
-        dialogs.ShowMessage({"Upgrade file(s) created, but " + text, std::string(kAppTitle), ui::Icon::Warning,
-                                 ui::Buttons::Ok, false});
+        dialogs.ShowMessage({"Upgrade file(s) created, but " + text, std::string(kAppTitle),
+                             ui::Icon::Warning, ui::Buttons::Ok, false});
     };
     std::string why;
     if (!trust::WriteManifest(folder, why)) return fail("its manifest " + std::string(trust::kManifestName) +
@@ -370,7 +377,8 @@ void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
 
 }  // namespace
 
-void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite) {
+void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                    bool askOverwrite) {
     builder.lastBuild = BuildReport{};
     if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(dialogs, 13, "");
     // A manifest or signature of an earlier build would speak for files this build replaces.
@@ -394,22 +402,24 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
             for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);
             E_ClearFailedSaves();
             dialogs.ShowMessage({"These elements could not be written to the upgrade libraries: " + names,
-                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         }
     }
     std::string error;
     std::vector<std::string> refused;
     if (!WriteUpgradeList(builder, m, error, refused)) {
-        dialogs.ShowMessage({"The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) + " could not be written: " +
-                                     error + ". The upgrade is not complete.",
-                                 std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        dialogs.ShowMessage({"The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) +
+                                 " could not be written: " + error + ". The upgrade is not complete.",
+                             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
         return;
     }
     builder.lastBuild.listWritten = true;
     for (const std::string& name : refused)
-        dialogs.ShowMessage({"\"" + name + "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
-                                     "begins with a double quote, cannot also hold a double quote. It is left out of the list.",
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        dialogs.ShowMessage(
+            {"\"" + name +
+                 "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
+                 "begins with a double quote, cannot also hold a double quote. It is left out of the list.",
+             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     // Created only once the folder, read back as the update run reads it, is what was chosen.
     std::vector<std::string>& differences = builder.lastBuild.differences;
     differences = CheckBuiltUpgrade(builder.tables, env, builder.trimmedDestination, listOnly);

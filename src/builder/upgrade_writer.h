@@ -13,7 +13,8 @@ namespace zrx {
 
 // "Build": writes the upgrade libraries, copies the chosen files and writes Upgrade.lst into the
 // destination folder (or only the list, with "Create Upgrade.lst file only").
-void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite);
+void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                    bool askOverwrite);
 // The numbers every entry is written with.
 void PrepareListValues(BuilderTables& tables);
 
@@ -30,7 +31,8 @@ void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::
 // Writes Upgrade.lst to the path of the list caption. False, with the reason, when it could not be
 // written; an empty caption writes nothing and is no failure. A record whose name cannot be
 // written so that it reads back as itself is left out, and the name added to `refusedNames`.
-bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::string& error, std::vector<std::string>& refusedNames);
+bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::string& error,
+                      std::vector<std::string>& refusedNames);
 
 // Whether a source library file name marks "I_" symbols (its first two characters "I_" or "i_").
 bool IsISymbolLibrary(const std::string& fileName);

@@ -39,7 +39,7 @@ public:
     // grid's sixth column).
     LoadedUpgrade upgrade;
     UpgradeVerification verification;
-    ChangeColumn changeColumn{window.main.F_Preferen, window.dialogs, window.uiFont, upgrade.GridRows,
+    ChangeColumn changeColumn{window.main.F_Preferen, window.dialogs,     window.uiFont,     upgrade.GridRows,
                               installation.env,       upgrade.UpgradeDir, upgrade.UpgLibPath};
     // The update run's options, progress and undo record.
     RunState run;

@@ -24,14 +24,18 @@ void ConnectBuilder(App& app) {
         };
         frame.remove->onClick = [&builder, &m, &env, kind] { RemoveChosenElement(builder, m, env, kind); };
     }
-    const std::pair<ui::Button*, ui::Button*> fileButtons[] = {
-        {&m.F_Sbcmove, &m.F_Remsbc}, {&m.F_Talmove, &m.F_RemTal}, {&m.F_Datmove, &m.F_Remdat},
-        {&m.F_SPCmove, &m.F_Remspc}, {&m.F_MiscMove, &m.F_RemMisc}};
+    const std::pair<ui::Button*, ui::Button*> fileButtons[] = {{&m.F_Sbcmove, &m.F_Remsbc},
+                                                               {&m.F_Talmove, &m.F_RemTal},
+                                                               {&m.F_Datmove, &m.F_Remdat},
+                                                               {&m.F_SPCmove, &m.F_Remspc},
+                                                               {&m.F_MiscMove, &m.F_RemMisc}};
     for (int kind = kSbcFiles; kind <= kMiscFiles; ++kind) {
         fileButtons[kind - kSbcFiles].first->onClick = [&builder, &m, &env, &dialogs, kind] {
             MoveChosenFiles(builder, m, env, dialogs, kind);
         };
-        fileButtons[kind - kSbcFiles].second->onClick = [&builder, &m, kind] { RemoveChosenFile(builder, m, kind); };
+        fileButtons[kind - kSbcFiles].second->onClick = [&builder, &m, kind] {
+            RemoveChosenFile(builder, m, kind);
+        };
     }
     m.F_MiscDir.onChange = [&m, &env] { F_MiscDir_Change(m, env); };
     m.F_Miscdrive.onChange = [&m, &env] { F_Miscdrive_Change(m, env); };

@@ -42,7 +42,11 @@ LocaleId LocaleIdFromName(const std::string& locale) {
         if (language == l.code) id.primary = l.primary;
     if (id.primary == 4) {
         // Traditional 1 (Taiwan), Simplified 2 (China), Hong Kong 3, Singapore 4, Macau 5.
-        id.sub = territory == "TW" ? 1 : territory == "HK" ? 3 : territory == "SG" ? 4 : territory == "MO" ? 5 : 2;
+        id.sub = territory == "TW"   ? 1
+                 : territory == "HK" ? 3
+                 : territory == "SG" ? 4
+                 : territory == "MO" ? 5
+                                     : 2;
         if (territory.empty() || territory == "CN") id.sub = 2;
     }
     return id;
@@ -58,19 +62,43 @@ LocaleId SystemLocaleId() {
 
 int16_t LocaleCharset(const LocaleId& locale) {
     switch (locale.primary) {
-        case 8: return 161;                                           // Greek
-        case 2: case 25: case 34: return 204;                         // Cyrillic
-        case 31: return 162;                                          // Turkish
-        case 13: return 177;                                          // Hebrew
-        case 1: return 178;                                           // Arabic
-        case 5: case 14: case 21: case 24: case 26: case 27: case 28: case 36: return 238;  // Central European
-        case 37: case 38: case 39: return 186;                        // Baltic
-        case 30: return 222;                                          // Thai
-        case 42: return 163;                                          // Vietnamese
-        case 4: return locale.sub == 1 || locale.sub == 3 || locale.sub == 5 ? 136 : 134;
-        case 17: return 128;
-        case 18: return 129;
-        default: return 0;                                            // Western
+        case 8:
+            return 161;  // Greek
+        case 2:
+        case 25:
+        case 34:
+            return 204;  // Cyrillic
+        case 31:
+            return 162;  // Turkish
+        case 13:
+            return 177;  // Hebrew
+        case 1:
+            return 178;  // Arabic
+        case 5:
+        case 14:
+        case 21:
+        case 24:
+        case 26:
+        case 27:
+        case 28:
+        case 36:
+            return 238;  // Central European
+        case 37:
+        case 38:
+        case 39:
+            return 186;  // Baltic
+        case 30:
+            return 222;  // Thai
+        case 42:
+            return 163;  // Vietnamese
+        case 4:
+            return locale.sub == 1 || locale.sub == 3 || locale.sub == 5 ? 136 : 134;
+        case 17:
+            return 128;
+        case 18:
+            return 129;
+        default:
+            return 0;  // Western
     }
 }
 
@@ -91,8 +119,9 @@ ui::UiFont SelectUiFont(const LocaleId& locale, ui::FontCatalog& fonts) {
             if (locale.sub == 2) return cjk("\xE5\xAE\x8B\xE4\xBD\x93", "zh-CN", 134);
             return ui::UiFont{};  // other Chinese sub-languages keep the design fonts
         case 17:
-            return cjk("\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF", "ja",
-                       128);
+            return cjk(
+                "\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF", "ja",
+                128);
         case 18:
             if (locale.sub == 1 || locale.sub == 2) return cjk("\xEA\xB5\xB4\xEB\xA6\xBC", "ko", 129);
             return ui::UiFont{"", 9, 129};

@@ -7,18 +7,23 @@
 
 namespace zrx {
 
-const char* HelpFileName() { return "ZRXLIBUG.HLP"; }
+const char* HelpFileName() {
+    return "ZRXLIBUG.HLP";
+}
 
 std::string HelpFilePath(const std::string& serverPath) {
     // Beside the program (as the suite installs it, and in the build tree), else in the data
     // directory of the installation the program runs from.
     const std::string beside = JoinPath(serverPath, HelpFileName());
     if (IsRegularFile(beside)) return beside;
-    const std::string shared = JoinPath(JoinPath(JoinPath(serverPath, ".."), "share/zrxlibug"), HelpFileName());
+    const std::string shared =
+        JoinPath(JoinPath(JoinPath(serverPath, ".."), "share/zrxlibug"), HelpFileName());
     return IsRegularFile(shared) ? shared : beside;
 }
 
-void ShowHelp(App& app) { app.window.dialogs.ShowHelp(HelpFilePath(app.installation.env.ServerPath)); }
+void ShowHelp(App& app) {
+    app.window.dialogs.ShowHelp(HelpFilePath(app.installation.env.ServerPath));
+}
 
 void F_Proceed_Click(App& app) {
     if (app.window.main.F_Preferen.Rows() == 1) return;
@@ -31,11 +36,21 @@ void F_Cancel_Click(App& app) {
     app.window.main.F_Msg.SetVisible(true);
 }
 
-void F_Exit_Click(App& app) { app.CloseMainWindow(); }
-void F_Terminate_Click(App& app) { app.CloseMainWindow(); }
-void M_exit_Click(App& app) { app.CloseMainWindow(); }
-void F_Info_Click(App& app) { ShowReadmeViewer(app); }
-void F_Help_Click(App& app) { ShowHelp(app); }
+void F_Exit_Click(App& app) {
+    app.CloseMainWindow();
+}
+void F_Terminate_Click(App& app) {
+    app.CloseMainWindow();
+}
+void M_exit_Click(App& app) {
+    app.CloseMainWindow();
+}
+void F_Info_Click(App& app) {
+    ShowReadmeViewer(app);
+}
+void F_Help_Click(App& app) {
+    ShowHelp(app);
+}
 
 void M_Build_Click(App& app) {
     app.window.main.F_chgfrm.SetVisible(true);

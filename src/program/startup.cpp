@@ -37,7 +37,9 @@ CommandLineFields ParseCommandLine(const std::string& commandLine) {
 
 }  // namespace
 
-std::string IniFileOf(const std::string& installationDir) { return ResolveNameInDir(installationDir, "ZARNIX32.INI"); }
+std::string IniFileOf(const std::string& installationDir) {
+    return ResolveNameInDir(installationDir, "ZARNIX32.INI");
+}
 
 std::string CommandLineFromArguments(int argc, char** argv) {
     std::string line;
@@ -63,21 +65,27 @@ int GetZarnixsysPath(App& app) {
     if (CheckPathAvailable(directory, app.window.dialogs) == 0) {
         app.installation.env.IniFile = IniFileOf(directory);
     } else {
-        app.installation.env.IniFile = directory;  // every key then falls back to its default and start-up fails
+        app.installation.env.IniFile =
+            directory;  // every key then falls back to its default and start-up fails
     }
     E_SetString("IniFile", app.installation.env.IniFile.c_str());
-    app.installation.env.SysDir = TrimBlanks(ReadIniString(app.installation.env.IniFile, "Zarnix32", "SysDir", ""));
+    app.installation.env.SysDir =
+        TrimBlanks(ReadIniString(app.installation.env.IniFile, "Zarnix32", "SysDir", ""));
     return 0;
 }
 
-std::string ServerPath(App& app) { return app.executableDirectory ? app.executableDirectory() : std::string(); }
+std::string ServerPath(App& app) {
+    return app.executableDirectory ? app.executableDirectory() : std::string();
+}
 
 int GetSysDir(App& app) {
     app.installation.env.ServerPath = ServerPath(app);
     return app.installation.env.ServerPath.empty() ? 1 : 0;
 }
 
-int CheckServerPath(App& app) { return app.installation.env.ServerPath.empty() ? 1 : 0; }
+int CheckServerPath(App& app) {
+    return app.installation.env.ServerPath.empty() ? 1 : 0;
+}
 
 int ReadSuiteDirectories(App& app) {
     struct Key {
@@ -98,7 +106,9 @@ int ReadSuiteDirectories(App& app) {
         {"ZSMwrk", "\\Zarnix32\\ZSM_WRK", "\\Zarnix32\\ZSM_WRK", &Environment::ZSMwrk},
     };
     // All keys are read first, then all of them checked.
-    for (const Key& key : kKeys) app.installation.env.*key.value = ReadIniString(app.installation.env.IniFile, "Zarnix32", key.name, key.defaultValue);
+    for (const Key& key : kKeys)
+        app.installation.env.*key.value =
+            ReadIniString(app.installation.env.IniFile, "Zarnix32", key.name, key.defaultValue);
     int failed = 0;
     for (const Key& key : kKeys) {
         const std::string& value = app.installation.env.*key.value;
@@ -113,8 +123,9 @@ void SetPromptLabel(App& app) {
         return;
     }
     app.window.main.F_Displbl.SetCaption(
-        GetLocalMessage("Select the path where Upgrade files are located on your machine.", 4460) + "\r\n\r\n" +
-        GetLocalMessage("Make sure that Upgrade files are in a single folder.", 4461) + "\r\n\r\n" +
+        GetLocalMessage("Select the path where Upgrade files are located on your machine.", 4460) +
+        "\r\n\r\n" + GetLocalMessage("Make sure that Upgrade files are in a single folder.", 4461) +
+        "\r\n\r\n" +
         GetLocalMessage("User is not supposed to place Upgrade files in different folders.", 4462));
 }
 
@@ -125,11 +136,12 @@ void SetFileListPatterns(App& app) {
         ui::FileList* list;
         const std::string* dir;
         const char* pattern;
-    } kLists[] = {{&m.F_EDLlist, &e.LibDir, "*.PART;*.part"},    {&m.F_ESLlist, &e.LibDir, "*.SYMBOL;*.symbol"},
-                  {&m.F_ELLList, &e.LibDir, "*.PACKAGE;*.package"}, {&m.F_Smlilist, &e.ZSMmod, "*.SPARAM;*.sparam"},
-                  {&m.F_MPLList, &e.LibDir, "*.MPARAM;*.mparam"}, {&m.F_SBCItem, &e.ZSMsbk, "*.SBC;*.sbc"},
-                  {&m.F_Thermtal, &e.LibDir, "*.TAL;*.tal"},      {&m.F_Thermdat, &e.JobDir, "*.DAT;*.dat"},
-                  {&m.F_Profitem, &e.SysDir, "*.SPC;*.spc"}};
+    } kLists[] = {
+        {&m.F_EDLlist, &e.LibDir, "*.PART;*.part"},       {&m.F_ESLlist, &e.LibDir, "*.SYMBOL;*.symbol"},
+        {&m.F_ELLList, &e.LibDir, "*.PACKAGE;*.package"}, {&m.F_Smlilist, &e.ZSMmod, "*.SPARAM;*.sparam"},
+        {&m.F_MPLList, &e.LibDir, "*.MPARAM;*.mparam"},   {&m.F_SBCItem, &e.ZSMsbk, "*.SBC;*.sbc"},
+        {&m.F_Thermtal, &e.LibDir, "*.TAL;*.tal"},        {&m.F_Thermdat, &e.JobDir, "*.DAT;*.dat"},
+        {&m.F_Profitem, &e.SysDir, "*.SPC;*.spc"}};
     for (const auto& entry : kLists) {
         entry.list->SetPattern(entry.pattern);
         entry.list->SetPath(*entry.dir);
@@ -157,7 +169,8 @@ void InitMainWindow(App& app) {
     if (!app.installation.env.BuilderMode) m.F_lstfrm.SetVisible(true);
 
     m.F_Syspath.Clear();
-    for (const char* target : {"\\Lib", "\\Job", "\\Sys", "\\ZSm_cml", "\\ZSm_mod", "\\ZSm_sbk", "\\ZSm_udn", "\\Zsm_wrk"})
+    for (const char* target :
+         {"\\Lib", "\\Job", "\\Sys", "\\ZSm_cml", "\\ZSm_mod", "\\ZSm_sbk", "\\ZSm_udn", "\\Zsm_wrk"})
         m.F_Syspath.AddItem(target);
     m.F_Syspath.SetListIndex(0);
 
@@ -190,7 +203,8 @@ StartupOutcome Form_Load(App& app) {
 
     // 1. Operating-system version: at least 3.1, or the query failed.
     if (const auto version = app.osVersion()) {
-        const double number = FieldValue(std::to_string(version->first) + "." + std::to_string(version->second));
+        const double number =
+            FieldValue(std::to_string(version->first) + "." + std::to_string(version->second));
         if (number < 3.1) return fail(16);
     }
     // 2. Font and captions.

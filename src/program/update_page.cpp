@@ -50,17 +50,20 @@ void ShowSummary(App& app) {
 void UpdateLibraries(App& app) {
     ui::MainForm& m = app.window.main;
     app.window.dialogs.ProcessEvents();
-    if (!AskYesNo(app.window.dialogs, GetLocalMessage("Are you sure you want to update the library files", 447))) return;
+    if (!AskYesNo(app.window.dialogs,
+                  GetLocalMessage("Are you sure you want to update the library files", 447)))
+        return;
     // A second program updating the same installation at the same time would mix its writes with
     // this one's: the run holds the installation's lock while it changes anything.
     const InstallationLock lock(InstallationDir(app.installation.env));
     if (!lock.Held()) {
         const std::string& problem = lock.Problem();
-        app.window.dialogs.ShowMessage({StartsWith(problem, "an upgrade of this installation is in progress")
-                                     ? "An upgrade of this installation is in progress in another program. Nothing "
-                                       "was changed; try again when it has finished."
-                                     : "The update cannot begin: " + problem + ".",
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        app.window.dialogs.ShowMessage(
+            {StartsWith(problem, "an upgrade of this installation is in progress")
+                 ? "An upgrade of this installation is in progress in another program. Nothing "
+                   "was changed; try again when it has finished."
+                 : "The update cannot begin: " + problem + ".",
+             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
     CollectGridSelection(app.upgrade.lists, app.upgrade.GridRows, app.window.main.F_Preferen);
@@ -72,9 +75,11 @@ void UpdateLibraries(App& app) {
     app.run.refusedLibraries.clear();
     app.run.unrecordedReasons.clear();
     app.run.runProgress = {};
-    for (const auto* list : {&app.upgrade.lists.PartItems, &app.upgrade.lists.SymbolItems, &app.upgrade.lists.PackageItems,
-                             &app.upgrade.lists.SpiceModelItems, &app.upgrade.lists.MixedModelItems})
-        for (const ElementItem& item : *list) app.run.runProgress.total += item.Update != 0 && !item.Name.empty() ? 1 : 0;
+    for (const auto* list :
+         {&app.upgrade.lists.PartItems, &app.upgrade.lists.SymbolItems, &app.upgrade.lists.PackageItems,
+          &app.upgrade.lists.SpiceModelItems, &app.upgrade.lists.MixedModelItems})
+        for (const ElementItem& item : *list)
+            app.run.runProgress.total += item.Update != 0 && !item.Name.empty() ? 1 : 0;
     for (const DataFileItem& item : app.upgrade.lists.DataFileItems)
         app.run.runProgress.total += item.Update == 1 && item.Withheld == 0 && !item.Name.empty() ? 1 : 0;
     RemoveStaleTemporaries(app.installation.env);
@@ -86,14 +91,15 @@ void UpdateLibraries(App& app) {
     auto record = history::RunRecorder::Begin(
         app.installation.env,
         {app.upgrade.ListPath, std::string(trust::StateWord(app.verification.check.state)),
-         app.verification.check.state == trust::UpgradeState::Signed ? app.verification.check.keyId : std::string()},
+         app.verification.check.state == trust::UpgradeState::Signed ? app.verification.check.keyId
+                                                                     : std::string()},
         recordError);
     app.run.lastRunId = 0;
     if (!record) {
         app.window.dialogs.SetBusy(false);
-        app.window.dialogs.ShowMessage({"The update could not be recorded for undo: " + recordError +
-                                     ". Nothing was changed.",
-                                 std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        app.window.dialogs.ShowMessage(
+            {"The update could not be recorded for undo: " + recordError + ". Nothing was changed.",
+             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
         m.F_Status.SetCaption(GetLocalMessage("Done", "4414 "));
         for (ui::Button* button : runButtons) button->SetEnabled(true);
         return;
@@ -104,7 +110,8 @@ void UpdateLibraries(App& app) {
 
     app.window.dialogs.SetBusy(false);
     app.window.dialogs.ShowProgress({}, 0, 0);
-    const std::vector<FailedSave> failed = CheckSavesAreDurable(app.upgrade.lists, app.installation.env, app.window.dialogs);
+    const std::vector<FailedSave> failed =
+        CheckSavesAreDurable(app.upgrade.lists, app.installation.env, app.window.dialogs);
     app.run.runRecord = nullptr;
     app.run.lastRunId = record->Finish(failed);
     record.reset();

@@ -29,7 +29,8 @@ std::string ChosenUpgrade(const ui::MainForm& m) {
 
 void ShowUpgradeState(App& app) {
     if (app.installation.env.BuilderMode) return;
-    app.window.main.P_UpgradeState.SetCaption(UpgradeStateText(app.installation.env, ChosenUpgrade(app.window.main)));
+    app.window.main.P_UpgradeState.SetCaption(
+        UpgradeStateText(app.installation.env, ChosenUpgrade(app.window.main)));
 }
 
 }  // namespace
@@ -63,7 +64,8 @@ void F_lstok_Click(App& app) {
             return;
         }
         app.upgrade.ListPath = app.upgrade.UpgradeDir;
-        ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.window.main, app.installation.env, app.window.dialogs);
+        ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.window.main, app.installation.env,
+                                     app.window.dialogs);
         return;
     }
     LoadUpgrade(app, ChosenUpgrade(m));

@@ -20,7 +20,8 @@ void Refuse(ui::Dialogs& dialogs, const std::string& text) {
 }  // namespace
 
 std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const std::string& path,
-                                                std::unique_ptr<history::ScratchFolder>& scratch, std::string& why) {
+                                                std::unique_ptr<history::ScratchFolder>& scratch,
+                                                std::string& why) {
     // What a killed program left unpacked goes first.
     history::RemoveLeftScratchFolders(env);
     scratch = history::ScratchFolder::Make(env, why);
@@ -50,8 +51,9 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     if (archive::IsArchiveName(upgrade.ListPath) && IsRegularFile(upgrade.ListPath)) {
         const auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath, verification.scratch, why);
         if (!unpacked) {
-            Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
-                                ": " + why + ". " + GetLocalMessage("Nothing of it is used.", 20061));
+            Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " +
+                                upgrade.ListPath + ": " + why + ". " +
+                                GetLocalMessage("Nothing of it is used.", 20061));
             return false;
         }
         folder = *unpacked;
@@ -60,7 +62,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     std::vector<trust::TrustedKey> trusted;
     if (!trust::TrustedKeys(&env, trusted, why)) {
         Refuse(dialogs,
-               GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) + " " + why);
+               GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) +
+                   " " + why);
         return false;
     }
     // With a manifest, the files are checked as they are copied into a private folder, and that
@@ -87,8 +90,9 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
         return false;
     }
     if (check.state == trust::UpgradeState::Tampered) {
-        std::string text = GetLocalMessage("The upgrade is not as it was made; nothing is offered from it:", 20064) +
-                           " " + upgrade.ListPath;
+        std::string text =
+            GetLocalMessage("The upgrade is not as it was made; nothing is offered from it:", 20064) + " " +
+            upgrade.ListPath;
         for (size_t i = 0; i < check.problems.size(); ++i)
             text += "\r\n" + check.problems[i] + (i + 1 < check.problems.size() ? ";" : ".");
         Refuse(dialogs, text);
@@ -97,8 +101,9 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     }
     if (!trusted.empty() && check.state != trust::UpgradeState::Signed && !verification.allowUnsigned) {
         const std::string question =
-            GetLocalMessage("This installation trusts only upgrades signed by its trusted keys, and this one is not:",
-                            20065) +
+            GetLocalMessage(
+                "This installation trusts only upgrades signed by its trusted keys, and this one is not:",
+                20065) +
             " " + upgrade.ListPath + " is " + check.Describe() + ". " +
             GetLocalMessage("Load it anyway, for this time only?", 20066);
         if (!AskYesNo(dialogs, question)) {

@@ -26,7 +26,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
 // one in the system's temporary folder), after removing what killed programs left. The upgrade
 // folder in it; nothing, with why (the entry and the reason), when the archive breaks a rule.
 std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const std::string& path,
-                                                std::unique_ptr<history::ScratchFolder>& scratch, std::string& why);
+                                                std::unique_ptr<history::ScratchFolder>& scratch,
+                                                std::string& why);
 
 // What the load page says of a folder before it is loaded ("" when it holds no upgrade list): its
 // state as the manifest and signature give it, checked in place; an archive is checked when it is

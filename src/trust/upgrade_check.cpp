@@ -96,11 +96,13 @@ public:
         ::close(in);
         if (out >= 0) {
             const struct timespec times[2] = {info.st_atim, info.st_mtim};
-            if ((::fchmod(out, info.st_mode & 0777) != 0 || ::futimens(out, times) != 0) && writeError.empty())
+            if ((::fchmod(out, info.st_mode & 0777) != 0 || ::futimens(out, times) != 0) &&
+                writeError.empty())
                 writeError = std::strerror(errno);
             if (::close(out) != 0 && writeError.empty()) writeError = std::strerror(errno);
         }
-        if (!readError.empty() || (!digest && writeError.empty())) return Problem(leaf, "cannot be read: " + readError);
+        if (!readError.empty() || (!digest && writeError.empty()))
+            return Problem(leaf, "cannot be read: " + readError);
         if (!writeError.empty()) return CopyFailure(leaf, writeError);
         if (*digest != expected->second) Problem(leaf, "differs from its digest in the manifest");
     }
@@ -114,12 +116,14 @@ private:
         m_problems.push_back(Printable(name) + " " + what);
     }
     void CopyFailure(const std::string& name, const std::string& why) {
-        if (m_copyFailure.empty()) m_copyFailure = Printable(name) + " cannot be copied to be checked: " + why;
+        if (m_copyFailure.empty())
+            m_copyFailure = Printable(name) + " cannot be copied to be checked: " + why;
     }
 
     // The SHA-256 of what `in` reads, written to `out` as it is read when `out` is open. A failed
     // read sets readError, a failed write writeError.
-    static std::optional<std::string> Digest(int in, int out, std::string& readError, std::string& writeError) {
+    static std::optional<std::string> Digest(int in, int out, std::string& readError,
+                                             std::string& writeError) {
         const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
         if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
         std::vector<char> buffer(1 << 20);
@@ -132,7 +136,8 @@ private:
             for (ssize_t written = 0; out >= 0 && written < got;) {
                 const ssize_t put = ::write(out, buffer.data() + written, static_cast<size_t>(got - written));
                 if (put < 0 && errno == EINTR) continue;
-                if (put <= 0) return writeError = put < 0 ? std::strerror(errno) : "nothing was written", std::nullopt;
+                if (put <= 0)
+                    return writeError = put < 0 ? std::strerror(errno) : "nothing was written", std::nullopt;
                 written += put;
             }
         }

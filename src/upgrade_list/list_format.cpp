@@ -79,6 +79,8 @@ std::string ListableDescription(std::string_view description) {
     return text;
 }
 
-bool IsSubcircuitFile(std::string_view name) { return EndsWith(ToUpper(TrimmedBlanks(name)), ".SBC"); }
+bool IsSubcircuitFile(std::string_view name) {
+    return EndsWith(ToUpper(TrimmedBlanks(name)), ".SBC");
+}
 
 }  // namespace zrx

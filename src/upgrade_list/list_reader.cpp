@@ -194,11 +194,15 @@ int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs) {
         case Failure::None:
             upgrade.loaded = std::move(contents.list);
             return 0;
-        case Failure::WrongHeader: ShowErrorByCode(dialogs, 19, listPath); break;
-        case Failure::Unreadable: ShowErrorByCode(dialogs, 9, listPath); break;
+        case Failure::WrongHeader:
+            ShowErrorByCode(dialogs, 19, listPath);
+            break;
+        case Failure::Unreadable:
+            ShowErrorByCode(dialogs, 9, listPath);
+            break;
         default:
-            dialogs.ShowMessage({ListFailureText(failure, listPath), std::string(kAppTitle), ui::Icon::Warning,
-                                     ui::Buttons::Ok, false});
+            dialogs.ShowMessage({ListFailureText(failure, listPath), std::string(kAppTitle),
+                                 ui::Icon::Warning, ui::Buttons::Ok, false});
             break;
     }
     return 1;

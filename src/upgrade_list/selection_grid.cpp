@@ -14,9 +14,12 @@ constexpr int kUpdateColumn = 3;
 
 }  // namespace
 
-void BuildGridRows(GridRowTable& rows, const LoadedList& loaded, const Environment& env) { rows.Build(loaded, env); }
+void BuildGridRows(GridRowTable& rows, const LoadedList& loaded, const Environment& env) {
+    rows.Build(loaded, env);
+}
 
-void FillPreferenceGrid(ui::Grid& grid, const LoadedUpgrade& upgrade, ui::Dialogs& dialogs, const ui::UiFont& font) {
+void FillPreferenceGrid(ui::Grid& grid, const LoadedUpgrade& upgrade, ui::Dialogs& dialogs,
+                        const ui::UiFont& font) {
     ui::Control::UpdateBlock block(grid);
     grid.SetRows(2);
     grid.SetCols(5);

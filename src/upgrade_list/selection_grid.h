@@ -13,7 +13,8 @@ namespace zrx {
 void BuildGridRows(GridRowTable& rows, const LoadedList& loaded, const Environment& env);
 // Sets up the grid F_Preferen (columns as wide as `font` shows their samples) and writes the
 // upgrade's grid rows into it, every offered row with "YES".
-void FillPreferenceGrid(ui::Grid& grid, const LoadedUpgrade& upgrade, ui::Dialogs& dialogs, const ui::UiFont& font);
+void FillPreferenceGrid(ui::Grid& grid, const LoadedUpgrade& upgrade, ui::Dialogs& dialogs,
+                        const ui::UiFont& font);
 // The grid's mouse handler: flips the Update cells of the selected rows when the current column
 // is the Update column.
 void ToggleUpdateCells(ui::Grid& grid);

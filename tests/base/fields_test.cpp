@@ -79,7 +79,8 @@ TEST(SplitTest, ThePlainSplitOfLongLinesIsTheFullSplit) {
     const std::string high = "\x80\xac\xff,\xae\xac";
     const std::vector<std::string> lines = {
         "1,0,1,PART100001,Logic.PART",    "2,0,1,SYM100000,Logic.SYMBOL,A_Upg.SYMBOL",
-        "12345678,abcdefgh,,,,,,,,,,,z", ",,,,,,,,", "abcdefgh" + high + "ijklmnop,q", "a|b,c|" + high,
+        "12345678,abcdefgh,,,,,,,,,,,z",  ",,,,,,,,",
+        "abcdefgh" + high + "ijklmnop,q", "a|b,c|" + high,
         "abcdefghijklmnop\"q,r",          "abcdefghijklmno,"};
     PlainFieldList plain;
     for (const char separator : {',', '|'}) {
@@ -124,7 +125,7 @@ TEST(SplitTest, ValuesAreSinglePrecision) {
 
 TEST(FieldValueTest, ReadsTheLeadingNumberAsTheListFormatNeedsIt) {
     EXPECT_DOUBLE_EQ(FieldValue(""), 0.0);
-    EXPECT_DOUBLE_EQ(FieldValue("1,5"), 1.5);  // decimal comma
+    EXPECT_DOUBLE_EQ(FieldValue("1,5"), 1.5);    // decimal comma
     EXPECT_DOUBLE_EQ(FieldValue("1,5,7"), 1.5);  // only the first comma becomes a point
     EXPECT_DOUBLE_EQ(FieldValue("12abc"), 12.0);
     EXPECT_DOUBLE_EQ(FieldValue("abc"), 0.0);
@@ -151,10 +152,18 @@ TEST(LeadingNumberTest, WholeNumbersOfAnyLengthAreRead) {
     const struct {
         const char* text;
         double value;
-    } cases[] = {{"0", 0.0},          {"+12", 12.0},    {"007", 7.0},   {" 4 2", 42.0},
-                 {"-99", -99.0},      {"12.", 12.0},    {"3e2", 300.0}, {"-5E-1", -0.5},
-                 {"123456789012345", 123456789012345.0}, {"1234567890123456", 1234567890123456.0},
-                 {"99999999999999999999", 1e20},        {"18446744073709551617", 18446744073709551617.0}};
+    } cases[] = {{"0", 0.0},
+                 {"+12", 12.0},
+                 {"007", 7.0},
+                 {" 4 2", 42.0},
+                 {"-99", -99.0},
+                 {"12.", 12.0},
+                 {"3e2", 300.0},
+                 {"-5E-1", -0.5},
+                 {"123456789012345", 123456789012345.0},
+                 {"1234567890123456", 1234567890123456.0},
+                 {"99999999999999999999", 1e20},
+                 {"18446744073709551617", 18446744073709551617.0}};
     for (const auto& c : cases) EXPECT_EQ(LeadingNumber(c.text), c.value) << c.text;
     EXPECT_TRUE(std::signbit(LeadingNumber("-0")));
 }

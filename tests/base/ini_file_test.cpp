@@ -27,7 +27,8 @@ TEST_F(ReadIniStringTest, FirstMatchingKeyWins) {
 }
 
 TEST_F(ReadIniStringTest, RemovesBlanksAndOnePairOfQuotes) {
-    const auto ini = Write("[Zarnix32]\n  JobDir  =   \"/opt/my suite/JOB\"   \r\nSysDir= '/sys' \r\nA=\"x\"y\"\r\n");
+    const auto ini =
+        Write("[Zarnix32]\n  JobDir  =   \"/opt/my suite/JOB\"   \r\nSysDir= '/sys' \r\nA=\"x\"y\"\r\n");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "JobDir", ""), "/opt/my suite/JOB");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "SysDir", ""), "/sys");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "A", ""), "x\"y");
@@ -69,7 +70,8 @@ TEST_F(ReadIniStringTest, LinesEndAtCarriageReturnsToo) {
 }
 
 TEST_F(ReadIniStringTest, OnlyTheFirstSectionOfANameIsRead) {
-    const auto ini = Write("[Zarnix32]\nLibDir=/first\n[Other]\nX=1\n[ZARNIX32]\nLibDir=/second\nJobDir=/job\n");
+    const auto ini =
+        Write("[Zarnix32]\nLibDir=/first\n[Other]\nX=1\n[ZARNIX32]\nLibDir=/second\nJobDir=/job\n");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "LibDir", ""), "/first");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "JobDir", "d"), "d");
 }
@@ -92,9 +94,10 @@ TEST_F(ReadIniStringTest, ASectionNameEndsAtItsFirstClosingBracketOrTheLineEnd) 
 }
 
 TEST_F(ReadIniStringTest, QuotesCommentsAndKeysWithoutValues) {
-    const auto ini = Write("[Zarnix32]\nA='x\"\nB=\"'q'\"\nC=;not a comment\n;D=/comment\nE\nE=/later\nF=\"\n");
+    const auto ini =
+        Write("[Zarnix32]\nA='x\"\nB=\"'q'\"\nC=;not a comment\n;D=/comment\nE\nE=/later\nF=\"\n");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "A", ""), "'x\"");  // quotes that differ stay
-    EXPECT_EQ(ReadIniString(ini, "Zarnix32", "B", ""), "'q'");    // only the outermost pair goes
+    EXPECT_EQ(ReadIniString(ini, "Zarnix32", "B", ""), "'q'");   // only the outermost pair goes
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "C", ""), ";not a comment");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", ";D", "d"), "d");
     EXPECT_EQ(ReadIniString(ini, "Zarnix32", "E", "d"), "/later");  // a line without "=" is no key

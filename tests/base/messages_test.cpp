@@ -50,7 +50,8 @@ TEST_F(MessagesTest, LocalisedTextIsTrimmedAndGetsTheDefaultsBlanks) {
 }
 
 TEST_F(MessagesTest, MalformedCatalogLinesAreSkipped) {
-    UseLocale("xx", "garbage\n\t no number\n12a\tbad\n99999999999\ttoo big\n5\tfive\r\n5\tsecond\n-7\tminus\n");
+    UseLocale("xx",
+              "garbage\n\t no number\n12a\tbad\n99999999999\ttoo big\n5\tfive\r\n5\tsecond\n-7\tminus\n");
     EXPECT_EQ(GetLocalMessage("d", 5), "five");
     EXPECT_EQ(GetLocalMessage("d", -7), "minus");
     EXPECT_EQ(GetLocalMessage("d", 12), "d");
@@ -72,12 +73,12 @@ TEST_F(MessagesTest, GermanCatalogReplacesDefaultsAndKeepsTheirBlanks) {
 
 TEST_F(MessagesTest, GermanCatalogCoversEveryMessageNumber) {
     UseLocale("de_DE.UTF-8");
-    const int numbers[] = {444,   447,   448,  4413, 4414, 4415, 4416, 4417, 4418, 4419, 4422, 4423, 4424,
-                           4425,  4426,  4427, 4428, 4429, 4430, 4431, 4432, 4433, 4434, 4435, 4436, 4437,
-                           4438,  4439,  4440, 4441, 4442, 4443, 4444, 4445, 4449, 4450, 4451, 4452, 4453,
-                           4454,  4455,  4456, 4457, 4458, 4459, 4460, 4461, 4462, 4465, 4466, 4467, 4468,
-                           4469,  4470,  4471, 4472, 4473, 4474, 4475, 4476, 4477, 4478, 4479, 4480, 4481,
-                           4482,  4483,  11171, 99422, 99670, 991140, 991411};
+    const int numbers[] = {444,  447,  448,  4413, 4414, 4415, 4416, 4417,  4418,  4419,  4422,   4423,
+                           4424, 4425, 4426, 4427, 4428, 4429, 4430, 4431,  4432,  4433,  4434,   4435,
+                           4436, 4437, 4438, 4439, 4440, 4441, 4442, 4443,  4444,  4445,  4449,   4450,
+                           4451, 4452, 4453, 4454, 4455, 4456, 4457, 4458,  4459,  4460,  4461,   4462,
+                           4465, 4466, 4467, 4468, 4469, 4470, 4471, 4472,  4473,  4474,  4475,   4476,
+                           4477, 4478, 4479, 4480, 4481, 4482, 4483, 11171, 99422, 99670, 991140, 991411};
     for (int number : numbers) EXPECT_NE(L32_Object_GetMessage(number), nullptr) << number;
 }
 
@@ -88,7 +89,9 @@ struct CodeCase {
 };
 
 // CTest lists the case by its name, not by its bytes.
-void PrintTo(const CodeCase& value, std::ostream* out) { *out << "code " << value.code; }
+void PrintTo(const CodeCase& value, std::ostream* out) {
+    *out << "code " << value.code;
+}
 
 class ShowErrorByCodeTest : public MessagesTest, public ::testing::WithParamInterface<CodeCase> {};
 
@@ -106,30 +109,27 @@ TEST_P(ShowErrorByCodeTest, ShowsTheRowOfTheCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, ShowErrorByCodeTest,
-    ::testing::Values(CodeCase{1, "Cannot copy file   NAME", ui::Icon::Warning},
-                      CodeCase{2, "Cannot copy part  NAME", ui::Icon::Warning},
-                      CodeCase{3, "Cannot open destination library   NAME", ui::Icon::Warning},
-                      CodeCase{4, "Cannot load part   NAME", ui::Icon::Warning},
-                      CodeCase{5, "Cannot load part  NAME", ui::Icon::Warning},
-                      CodeCase{6, "Cannot open library  NAME", ui::Icon::Warning},
-                      CodeCase{7, "Cannot save symbol   NAME", ui::Icon::Warning},
-                      CodeCase{8, "Cannot load symbol   NAME", ui::Icon::Warning},
-                      CodeCase{9, "Make sure that Upgrade files are in the specified path :  NAME",
-                               ui::Icon::Warning},
-                      CodeCase{10, "This application requires Zarnix32.exe to be runningNAME", ui::Icon::Warning},
-                      CodeCase{11, "Unknown Error", ui::Icon::Critical},
-                      CodeCase{12, "Unknown Error", ui::Icon::Critical},
-                      CodeCase{13, "Select destination folder to place Upgrade filesNAME", ui::Icon::Warning},
-                      CodeCase{14, "File not found:   NAME", ui::Icon::Warning},
-                      CodeCase{15, "Upgrade file(s) createdNAME", ui::Icon::Warning},
-                      CodeCase{16, "This application requires Windows 3.1 or later NAME", ui::Icon::Warning},
-                      CodeCase{17, "Make sure Zarnix32 is running  NAME", ui::Icon::Warning},
-                      CodeCase{18, "Cannot perform library upgradation without clearing databaseNAME",
-                               ui::Icon::Warning},
-                      CodeCase{19, "Wrong Format : NAME", ui::Icon::Warning},
-                      CodeCase{0, "Unknown Error", ui::Icon::Critical},
-                      CodeCase{1000, "Unknown Error", ui::Icon::Critical},
-                      CodeCase{-1, "Unknown Error", ui::Icon::Critical}),
+    ::testing::Values(
+        CodeCase{1, "Cannot copy file   NAME", ui::Icon::Warning},
+        CodeCase{2, "Cannot copy part  NAME", ui::Icon::Warning},
+        CodeCase{3, "Cannot open destination library   NAME", ui::Icon::Warning},
+        CodeCase{4, "Cannot load part   NAME", ui::Icon::Warning},
+        CodeCase{5, "Cannot load part  NAME", ui::Icon::Warning},
+        CodeCase{6, "Cannot open library  NAME", ui::Icon::Warning},
+        CodeCase{7, "Cannot save symbol   NAME", ui::Icon::Warning},
+        CodeCase{8, "Cannot load symbol   NAME", ui::Icon::Warning},
+        CodeCase{9, "Make sure that Upgrade files are in the specified path :  NAME", ui::Icon::Warning},
+        CodeCase{10, "This application requires Zarnix32.exe to be runningNAME", ui::Icon::Warning},
+        CodeCase{11, "Unknown Error", ui::Icon::Critical}, CodeCase{12, "Unknown Error", ui::Icon::Critical},
+        CodeCase{13, "Select destination folder to place Upgrade filesNAME", ui::Icon::Warning},
+        CodeCase{14, "File not found:   NAME", ui::Icon::Warning},
+        CodeCase{15, "Upgrade file(s) createdNAME", ui::Icon::Warning},
+        CodeCase{16, "This application requires Windows 3.1 or later NAME", ui::Icon::Warning},
+        CodeCase{17, "Make sure Zarnix32 is running  NAME", ui::Icon::Warning},
+        CodeCase{18, "Cannot perform library upgradation without clearing databaseNAME", ui::Icon::Warning},
+        CodeCase{19, "Wrong Format : NAME", ui::Icon::Warning},
+        CodeCase{0, "Unknown Error", ui::Icon::Critical}, CodeCase{1000, "Unknown Error", ui::Icon::Critical},
+        CodeCase{-1, "Unknown Error", ui::Icon::Critical}),
     [](const auto& p) { return "code_" + std::to_string(p.index); });
 
 TEST_F(MessagesTest, ErrorBoxesUseTheGermanTextsButNotForLiterals) {

@@ -176,11 +176,13 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosenOrIsNa
         bool whole = row < offered.size() && offered[row].kind == e.kind && offered[row].name == e.name;
         if (whole && e.kind != 4) whole = offered[row].targetLib == e.targetLib;
         if (whole && e.kind == 4)
-            whole = offered[row].targetLib == (e.code == 9 ? e.targetLib : TargetDirForCode(e.code, loader.installation.env));
+            whole = offered[row].targetLib ==
+                    (e.code == 9 ? e.targetLib : TargetDirForCode(e.code, loader.installation.env));
         if (whole && e.kind == 4 && !e.fileType.empty()) whole = offered[row].fileType == e.fileType;
         if (whole && !listOnly && e.kind != 4) {
             std::string error;
-            const std::string& upgrade = UpgradeLibraryOf(loader.upgrade.UpgLibPath, e.kind, loader.upgrade.GridRows[row].UpgSymbolLib);
+            const std::string& upgrade = UpgradeLibraryOf(loader.upgrade.UpgLibPath, e.kind,
+                                                          loader.upgrade.GridRows[row].UpgSymbolLib);
             const auto built = ExportElement(upgrade, e.name, error);
             whole = built && built == ExportElement(e.source, e.name, error);
         }

@@ -89,7 +89,10 @@ TEST(CliBuildTest, ReloadAndListOnlyRewriteTheList) {
     // and the build goes on without it; a destination is taken without blanks around it.
     for (const char* own : {"upgrade.lst", "UPGRADE.sha256", "Upgrade.sha256.minisig"}) {
         test::WriteFile(dir / (std::string("other/") + own), "not a loose file");
-        EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "y", "--misc", dir / (std::string("other/") + own), "\\Sys"}).status, 2)
+        EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "y", "--misc",
+                          dir / (std::string("other/") + own), "\\Sys"})
+                      .status,
+                  2)
             << own;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "y/Upgrade.lst"));

@@ -56,7 +56,8 @@ protected:
     // A recorded run without changes, for a test to add its own to.
     static std::unique_ptr<history::RunRecorder> BeginRun(App& app) {
         std::string error;
-        auto record = history::RunRecorder::Begin(app.installation.env, {app.upgrade.ListPath, {}, {}}, error);
+        auto record =
+            history::RunRecorder::Begin(app.installation.env, {app.upgrade.ListPath, {}, {}}, error);
         EXPECT_NE(record, nullptr) << error;
         return record;
     }
@@ -229,8 +230,9 @@ TEST_F(HistoryTest, AnOlderRunThatChangedAFileANewerRunChangedWaits) {
     Update(app);
     const auto refused = history::Rollback(app.installation.env, first, false);
     EXPECT_EQ(refused.outcome, history::RollbackResult::Outcome::NothingDone);
-    EXPECT_EQ(refused.message, "run " + std::to_string(app.run.lastRunId) +
-                                   " is newer and changed the same elements, files or index files; roll it back first");
+    EXPECT_EQ(refused.message,
+              "run " + std::to_string(app.run.lastRunId) +
+                  " is newer and changed the same elements, files or index files; roll it back first");
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "cooler");
 }
 

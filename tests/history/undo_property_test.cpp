@@ -170,7 +170,8 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
 
     // Every copied row is in place: it compares the same, unless a later copied row of its name
     // (in any spelling; symbols, packages and models share libraries) wrote over it.
-    const preview::RowChanges changes = preview::CompareRows(app.upgrade.GridRows, app.installation.env, {app.upgrade.ListPath, app.upgrade.UpgLibPath});
+    const preview::RowChanges changes = preview::CompareRows(app.upgrade.GridRows, app.installation.env,
+                                                             {app.upgrade.ListPath, app.upgrade.UpgLibPath});
     std::array<size_t, 7> seen{};
     std::vector<bool> copied;
     for (size_t i = 0; i + 1 < app.upgrade.GridRows.size(); ++i) copied.push_back(Copied(app, i, seen));
@@ -178,7 +179,8 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
         if (!copied[i]) continue;
         bool overwritten = false;
         for (size_t j = i + 1; j < copied.size(); ++j)
-            overwritten = overwritten || (copied[j] && EqualsIgnoreCase(app.upgrade.GridRows[j].Name, app.upgrade.GridRows[i].Name));
+            overwritten = overwritten || (copied[j] && EqualsIgnoreCase(app.upgrade.GridRows[j].Name,
+                                                                        app.upgrade.GridRows[i].Name));
         if (overwritten) continue;
         RC_LOG() << test::ReadFile(m_upgrade / "Upgrade.lst") << "row " << i + 1 << ": "
                  << preview::ChangeWord(changes.changes[i]) << " " << changes.ReasonOf(i) << "\n";

@@ -125,7 +125,8 @@ protected:
     std::vector<std::pair<std::string, std::string>> Changes(const App& app) {
         std::vector<std::pair<std::string, std::string>> result;
         for (size_t i = 0; i < app.changeColumn.Changes().changes.size(); ++i)
-            result.emplace_back(std::string(app.upgrade.GridRows[i].Name) + " " + std::string(app.upgrade.GridRows[i].TargetLib),
+            result.emplace_back(std::string(app.upgrade.GridRows[i].Name) + " " +
+                                    std::string(app.upgrade.GridRows[i].TargetLib),
                                 std::string(preview::ChangeWord(app.changeColumn.Changes().changes[i])));
         return result;
     }

@@ -51,24 +51,27 @@ class SelectUiFontTest : public ::testing::TestWithParam<FontCase> {};
 TEST_P(SelectUiFontTest, ChoosesByTheSystemLocale) {
     test::FakeFonts fonts;
     fonts.installed = GetParam().installed;
-    fonts.byLanguage = {{"ja", "Noto Sans CJK JP"}, {"zh-TW", "Noto Sans CJK TC"}, {"ko", "Noto Sans CJK KR"}};
+    fonts.byLanguage = {
+        {"ja", "Noto Sans CJK JP"}, {"zh-TW", "Noto Sans CJK TC"}, {"ko", "Noto Sans CJK KR"}};
     EXPECT_EQ(SelectUiFont(LocaleIdFromName(GetParam().locale), fonts), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Locales, SelectUiFontTest,
     ::testing::Values(
-        FontCase{"ja_JP.UTF-8", {"\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF"},
-                 {"\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF", 9, 128}},
+        FontCase{"ja_JP.UTF-8",
+                 {"\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF"},
+                 {"\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF", 9,
+                  128}},
         FontCase{"ja", {}, {"Noto Sans CJK JP", 9, 128}},
         FontCase{"zh_TW.UTF-8", {}, {"Noto Sans CJK TC", 9, 136}},
-        FontCase{"zh_CN.UTF-8", {}, {"\xE5\xAE\x8B\xE4\xBD\x93", 9, 134}},  // nothing installed: the table's name
-        FontCase{"zh_HK.UTF-8", {}, {}},                                      // no font for that sub-language
+        FontCase{
+            "zh_CN.UTF-8", {}, {"\xE5\xAE\x8B\xE4\xBD\x93", 9, 134}},  // nothing installed: the table's name
+        FontCase{"zh_HK.UTF-8", {}, {}},                               // no font for that sub-language
         FontCase{"ko_KR.UTF-8", {}, {"Noto Sans CJK KR", 9, 129}},
         FontCase{"en_US.UTF-8", {"ms sans serif", "Arial"}, {"ms sans serif", 8, 0}},
         FontCase{"de_DE.UTF-8", {"Arial"}, {"Arial", 8, 0}},
-        FontCase{"ru_RU.UTF-8", {"System"}, {"System", 8, 204}},
-        FontCase{"C", {}, {"DejaVu Sans", 8, 0}}));
+        FontCase{"ru_RU.UTF-8", {"System"}, {"System", 8, 204}}, FontCase{"C", {}, {"DejaVu Sans", 8, 0}}));
 
 TEST(LocaleIdTest, SplitsLanguageAndSubLanguage) {
     EXPECT_EQ(LocaleIdFromName("zh_TW.UTF-8").primary, 4);

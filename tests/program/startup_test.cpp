@@ -28,10 +28,11 @@ TEST_F(AppTest, AValidInstallationOpensOnTheLoadPage) {
     EXPECT_FALSE(m.M_File.Visible());
     EXPECT_FALSE(m.M_Build.Visible());
     EXPECT_TRUE(m.F_lstok.Enabled());
-    EXPECT_EQ(m.F_Displbl.Caption(),
-              "Select the path where Upgrade files are located on your machine.\r\n\r\nMake sure that Upgrade "
-              "files are in a single folder.\r\n\r\nUser is not supposed to place Upgrade files in different "
-              "folders.");
+    EXPECT_EQ(
+        m.F_Displbl.Caption(),
+        "Select the path where Upgrade files are located on your machine.\r\n\r\nMake sure that Upgrade "
+        "files are in a single folder.\r\n\r\nUser is not supposed to place Upgrade files in different "
+        "folders.");
     EXPECT_TRUE(m.F_OverPrompt(1).Value());
     EXPECT_FALSE(m.F_OverPrompt(0).Value());
     EXPECT_TRUE(app.run.OverwriteAll);
@@ -100,7 +101,9 @@ struct FailureCase {
 };
 
 // CTest lists the case by its name, not by its bytes.
-void PrintTo(const FailureCase& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const FailureCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class StartupFailureTest : public AppTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -123,35 +126,48 @@ TEST_P(StartupFailureTest, ShowsItsBoxAndTheFallbackView) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, StartupFailureTest,
     ::testing::Values(
-        FailureCase{"old_system", [](auto&, App& app) { app.osVersion = [] { return std::make_optional(std::pair(3, 0)); }; },
-                    {"This application requires Windows 3.1 or later "}, ui::Icon::Warning},
+        FailureCase{
+            "old_system",
+            [](auto&, App& app) { app.osVersion = [] { return std::make_optional(std::pair(3, 0)); }; },
+            {"This application requires Windows 3.1 or later "},
+            ui::Icon::Warning},
         FailureCase{"empty_directory_field",
-                    [](auto&, App& app) { app.commandLine = "\" ,TRELM\""; }, {"Unknown Error"}, ui::Icon::Critical},
-        FailureCase{"own_directory_unknown", [](auto&, App& app) { app.executableDirectory = [] { return std::string(); }; },
-                    {"Make sure Zarnix32 is running  "}, ui::Icon::Warning},
+                    [](auto&, App& app) { app.commandLine = "\" ,TRELM\""; },
+                    {"Unknown Error"},
+                    ui::Icon::Critical},
+        FailureCase{"own_directory_unknown",
+                    [](auto&, App& app) { app.executableDirectory = [] { return std::string(); }; },
+                    {"Make sure Zarnix32 is running  "},
+                    ui::Icon::Warning},
         FailureCase{"missing_installation",
                     [](auto& suite, App& app) { app.commandLine = "\"" + (suite / "none") + "\""; },
-                    {"Path: %DIR%/none not available", "Unknown Error"}, ui::Icon::Critical},
-        FailureCase{"missing_ini", [](auto& suite, App&) { std::filesystem::remove(suite / "ZARNIX32.INI"); },
-                    {"Unknown Error"}, ui::Icon::Critical},
+                    {"Path: %DIR%/none not available", "Unknown Error"},
+                    ui::Icon::Critical},
+        FailureCase{"missing_ini",
+                    [](auto& suite, App&) { std::filesystem::remove(suite / "ZARNIX32.INI"); },
+                    {"Unknown Error"},
+                    ui::Icon::Critical},
         FailureCase{"missing_libdir",
                     [](auto& suite, App&) {
                         suite.keys.erase("LibDir");
                         suite.WriteIni();
                     },
-                    {"Unknown Error"}, ui::Icon::Critical},
+                    {"Unknown Error"},
+                    ui::Icon::Critical},
         FailureCase{"empty_ulm3jobdir",
                     [](auto& suite, App&) {
                         suite.keys["ULM3JobDir"] = "";
                         suite.WriteIni();
                     },
-                    {"Unknown Error"}, ui::Icon::Critical},
+                    {"Unknown Error"},
+                    ui::Icon::Critical},
         FailureCase{"zsmsbk_at_default",
                     [](auto& suite, App&) {
                         suite.keys["ZSMsbk"] = "\\Zarnix32\\ZSM_SBK";
                         suite.WriteIni();
                     },
-                    {"Unknown Error"}, ui::Icon::Critical}),
+                    {"Unknown Error"},
+                    ui::Icon::Critical}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(AppTest, AMissingUlm3JobDirKeyPasses) {
@@ -210,8 +226,8 @@ TEST_F(AppTest, HelpButtonsOpenTheHelpFileBesideTheProgram) {
     App& app = Start();
     app.window.main.F_Help(1).Click();
     app.window.main.F_Help(4).Click();
-    EXPECT_EQ(m_dialogs.HelpFiles(), (std::vector<std::string>{"/opt/zarnix/bin/ZRXLIBUG.HLP",
-                                                               "/opt/zarnix/bin/ZRXLIBUG.HLP"}));
+    EXPECT_EQ(m_dialogs.HelpFiles(),
+              (std::vector<std::string>{"/opt/zarnix/bin/ZRXLIBUG.HLP", "/opt/zarnix/bin/ZRXLIBUG.HLP"}));
 }
 
 TEST(CommandLineFromArgumentsTest, QuotesEveryArgument) {

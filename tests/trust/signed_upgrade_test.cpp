@@ -85,7 +85,8 @@ TEST_F(SignedUpgradeTest, APasswordProtectedKeySignsWithItsPassword) {
     EXPECT_FALSE(fs::exists(m_dir / "bad/Upgrade.sha256.minisig"));
     ASSERT_EQ(build("pw1", "good"), 0);
     if (Have("minisign")) {
-        EXPECT_EQ(Shell("minisign -Vm " + Quote(m_dir / "good/Upgrade.sha256") + " -p " + Quote(m_dir / "locked.pub")),
+        EXPECT_EQ(Shell("minisign -Vm " + Quote(m_dir / "good/Upgrade.sha256") + " -p " +
+                        Quote(m_dir / "locked.pub")),
                   0);
     }
 }
@@ -229,7 +230,8 @@ TEST_F(SignedUpgradeTest, AReloadIsCheckedAsAnyLoadIs) {
     const std::string spoilt = Copy("spoilt");
     test::WriteFile(spoilt + "/heatsink.TAL", "changed");
     auto rebuild = [&](const std::string& from, const std::string& dest) {
-        return RunCli({"build", "--suite", Suite(), "--dest", m_dir / dest, "--reload", from, "--allow-unsigned"});
+        return RunCli(
+            {"build", "--suite", Suite(), "--dest", m_dir / dest, "--reload", from, "--allow-unsigned"});
     };
     const auto tampered = rebuild(spoilt, "from-spoilt");
     EXPECT_EQ(tampered.status, 2);
@@ -245,7 +247,9 @@ TEST_F(SignedUpgradeTest, AReloadIsCheckedAsAnyLoadIs) {
         EXPECT_EQ(rebuild(m_dir / (std::string(folder) + ".tar"), "from-tar").status, 2) << folder;
         EXPECT_FALSE(fs::exists(m_dir / "from-tar")) << folder;
     }
-    EXPECT_EQ(RunCli({"build", "--suite", Suite(), "--dest", m_dir / "gz", "--archive", m_dir / "x.tar.gz"}).status, 2);
+    EXPECT_EQ(
+        RunCli({"build", "--suite", Suite(), "--dest", m_dir / "gz", "--archive", m_dir / "x.tar.gz"}).status,
+        2);
 }
 
 // Any set of names and digests reads back from its manifest as it was written.

@@ -23,7 +23,9 @@ protected:
         F_lstok_Click(app);
         return app;
     }
-    bool Loaded() const { return m_app->window.main.F_Msg.Visible() && !m_app->window.main.F_lstfrm.Visible(); }
+    bool Loaded() const {
+        return m_app->window.main.F_Msg.Visible() && !m_app->window.main.F_lstfrm.Visible();
+    }
     std::string ListFile() const { return m_upgrade / "Upgrade.lst"; }
 
     test::TempDir m_upgrade;

@@ -27,7 +27,9 @@ protected:
         return cells;
     }
     // A click or drag in the grid, as the mouse leaves it.
-    void Drag(int fromRow, int toRow, int col) { m_app->window.main.F_Preferen.UserSelect(fromRow, col, toRow, col); }
+    void Drag(int fromRow, int toRow, int col) {
+        m_app->window.main.F_Preferen.UserSelect(fromRow, col, toRow, col);
+    }
 
     test::TempDir m_upgrade;
 };

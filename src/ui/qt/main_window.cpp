@@ -538,7 +538,8 @@ void MainWindow::ShowProgress(const std::string& text, size_t done, size_t total
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (m_app.window.main.F_lstfrm.Visible() && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
+    if (m_app.window.main.F_lstfrm.Visible() && event->mimeData()->hasUrls() &&
+        event->mimeData()->urls().first().isLocalFile())
         event->acceptProposedAction();
 }
 
