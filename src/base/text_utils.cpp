@@ -1,6 +1,7 @@
 #include "base/text_utils.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace zrx {
 
@@ -150,6 +151,15 @@ std::string Printable(std::string_view text) {
         }
     }
     return ToDisplayUtf8(out);
+}
+
+std::string NowUtc() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }
 
 }  // namespace zrx

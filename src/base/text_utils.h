@@ -47,4 +47,7 @@ bool IsValidUtf8(std::string_view text);
 // A text for a message: control characters written as \xNN so that they can be seen.
 std::string Printable(std::string_view text);
 
+// The current time, UTC, as ISO 8601 ("2026-12-08T00:12:25Z").
+std::string NowUtc();
+
 }  // namespace zrx

@@ -326,15 +326,6 @@ bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::s
 
 namespace {
 
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    ::gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 // What a complete build adds beside its files: the manifest of their digests, the signature of
 // the manifest with the chosen key, the whole upgrade as one zip file. Each failure is said and
 // kept in the report; the folder stays as it is.
@@ -363,7 +354,7 @@ void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
         auto key = trust::ReadSecretKey(text, password, why);
         if (!key) return fail("it is not signed: the key " + seal.signingKey + " cannot be used (" + why + ")");
         const std::string description = TrimBlanks(seal.description).empty() ? FileNameOf(folder) : seal.description;
-        const std::string comment = OnOneLine(description) + "; built " + UtcNow() + "; zrxlibug " + ZRX_VERSION;
+        const std::string comment = OnOneLine(description) + "; built " + NowUtc() + "; zrxlibug " + ZRX_VERSION;
         if (!trust::SignManifest(folder, *key, comment, why)) return fail("it is not signed: " + why);
     }
     if (!seal.archive.empty()) {

@@ -50,15 +50,6 @@ std::string HistoryFolder(const Environment& env) {
     return JoinPath(JoinPath(InstallationDir(env), ".zrxlibug"), "history");
 }
 
-std::string NowUtc() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    ::gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 RunRecorder::RunRecorder(const Environment& env, RecordFolder folder, std::unique_ptr<RecordDatabase> db, int64_t run,
                          Directory runFolder, Directory files)
     : m_env(env),

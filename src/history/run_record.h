@@ -22,8 +22,6 @@ class RecordDatabase;
 
 // The folder of an installation's undo record: ".zrxlibug/history" beside its INI file.
 std::string HistoryFolder(const Environment& env);
-// The current time, UTC, as ISO 8601 ("2026-12-08T00:12:25Z").
-std::string NowUtc();
 
 // The record of one update run, written by the run as it goes: each step tells it of a change
 // right before making it (RunRecordHooks), at the path it writes; the record takes what is there
