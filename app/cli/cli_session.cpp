@@ -7,6 +7,7 @@
 
 #include "archive/upgrade_archive.h"
 #include "base/paths.h"
+#include "base/text_utils.h"
 #include "program/handlers.h"
 #include "program/startup.h"
 #include "program/upgrade_pages.h"
@@ -37,7 +38,13 @@ bool LoadUpgradeFolder(Session& session, const std::string& folder) {
         Fail(folder + ": the upgrade folder cannot be read");
         return false;
     }
-    return LoadUpgrade(session.app, absolute);
+    // What is loaded is what OK loads for that choice: the folder without blanks around it (an
+    // archive's folder likewise).
+    namespace fs = std::filesystem;
+    std::string chosen = TrimBlanks(archive ? fs::path(absolute).parent_path().string() : absolute);
+    if (chosen.size() > 1 && chosen.back() == '/') chosen.pop_back();
+    if (archive) chosen = JoinPath(chosen, fs::path(absolute).filename().string());
+    return LoadUpgrade(session.app, chosen);
 }
 
 void AddUpgradeOptions(CLI::App* command, std::string& folder, bool& allowUnsigned) {

@@ -359,9 +359,10 @@ private:
 
 // Prepares one selected data file and hands it to the batch; false (the file not copied, and
 // said) when it cannot be.
-bool StageDataFile(const Environment& env, const LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                   DataFileItem& item, FileBatch& batch, RealPaths& realPaths) {
-    const std::string upgradeFolder = upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir;
+// `upgradeDir`: where the upgrade's files are read from; `listPath`: the upgrade as the user named it.
+bool StageDataFile(const Environment& env, const std::string& upgradeDir, const std::string& listPath, RunState& run,
+                   ui::Dialogs& dialogs, DataFileItem& item, FileBatch& batch, RealPaths& realPaths) {
+    const std::string upgradeFolder = upgradeDir.empty() ? "/" : upgradeDir;
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
     auto refuse = [&dialogs, &item](const std::string& why) {
@@ -372,7 +373,7 @@ bool StageDataFile(const Environment& env, const LoadedUpgrade& upgrade, RunStat
     const std::string source = ResolveNameInDir(upgradeFolder, item.Name);
     // A link in the upgrade folder must not bring in a file from elsewhere.
     if (FileExists(source) && !StaysInside(source, upgradeFolder, realPaths))
-        return refuse(source + " leads outside the upgrade folder " + upgrade.ListPath);
+        return refuse(source + " leads outside the upgrade folder " + listPath);
     // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
     if (!StaysInside(destDir, item.TargetDir, realPaths)) return refuse(destDir + " leads outside " + item.TargetDir);
     // A file for the same target waits in the batch: it goes in first.
@@ -466,7 +467,7 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
         status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(upgrade.ListPath, item.Name) +
                           "   to " + JoinPath(destDir, item.Name));
         item.Copied = 0;
-        StageDataFile(env, upgrade, run, dialogs, item, batch, realPaths);
+        StageDataFile(env, upgrade.UpgradeDir, upgrade.ListPath, run, dialogs, item, batch, realPaths);
     }
     batch.Flush();
     const std::vector<std::string> failed = SyncFileSystems(batch.Written());

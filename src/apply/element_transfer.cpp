@@ -59,7 +59,7 @@ struct TransferRun {
     ui::Label& status;
 };
 
-void Transfer(const TransferRun& t, std::vector<ElementItem>& list, const TransferKind& kind,
+void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind& kind,
               const std::string& (*sourceOf)(const std::array<std::string, 6>&, const ElementItem&)) {
     if (IsPlaceholder(list)) return;
     RunState& run = t.run;

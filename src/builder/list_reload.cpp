@@ -47,13 +47,15 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
             "The  Lstfile load process will remove already  selected lib elements,if any?Are you sure you "
             "want to load?"))
         return;
+    // Messages name the upgrade the user chose; its files are read from where they were checked.
     const std::string listPath = JoinPath(upgrade.ListPath, kListFileName);
+    const std::string readFrom = upgrade.UpgradeDir.empty() ? upgrade.ListPath : upgrade.UpgradeDir;
     Failure failure = Failure::None;
     int lineNumber = 0;
     std::string unsafe, unsafeReason;
     std::vector<std::string> skipped;  // records not brought back, and why
     auto input =
-        TextInput::Open(ResolveNameInDir(upgrade.ListPath.empty() ? "/" : upgrade.ListPath, kListFileName));
+        TextInput::Open(ResolveNameInDir(readFrom.empty() ? "/" : readFrom, kListFileName));
     if (!input) {
         failure = Failure::NotFound;
     } else {
@@ -117,7 +119,7 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                     }
                     // The rules of choosing a file hold for a file brought back as well.
                     const std::string sourceDir = ending == ".SBC" && *code == 9      ? env.ZSMsbk
-                                                  : fifth && *code >= 1 && *code <= 8 ? upgrade.ListPath
+                                                  : fifth && *code >= 1 && *code <= 8 ? readFrom
                                                   : ending == ".DAT"                  ? env.JobDir
                                                   : ending == ".TAL"                  ? env.LibDir
                                                                                       : env.SysDir;
@@ -141,7 +143,7 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                         m.F_Mlist.AddItem(description.empty() ? target + "\\" + name
                                                               : target + "\\" + name + ", " + description);
                         AppendEntry(t.UpgMiscFiles) =
-                            UpgMiscFile{upgrade.ListPath, name, 0, *code, description};
+                            UpgMiscFile{readFrom, name, 0, *code, description};
                     } else if (!fifth && ending == ".DAT" && *code == 2) {
                         if (!checkName(name)) break;
                         m.F_Datlist.AddItem(shown);

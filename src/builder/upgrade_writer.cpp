@@ -57,7 +57,7 @@ struct SymbolWriter {
     int32_t inUseKind;  // 1: schematic components, 0: layout components
 };
 
-void WriteSymbols(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite,
+void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite,
                   const SymbolWriter& writer) {
     const std::string destination = (m.*writer.destination).Caption();
     if (destination.empty()) return;
@@ -185,7 +185,7 @@ void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::
     errorFlag = 0;
 }
 
-void WritePartLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs) {
+void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs) {
     const std::string destination = m.F_Destdpath.Caption();
     const BuilderTables& t = builder.tables;
     dialogs.SetBusy(true);
@@ -229,27 +229,27 @@ void WritePartLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialo
     DropOrphanDevices();
 }
 
-void WriteSymbolLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, dialogs, askOverwrite,
                  {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
                   SymbolWriter::Filter::NotISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WriteISymbolLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+void WriteISymbolLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, dialogs, askOverwrite,
                  {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
                   SymbolWriter::Filter::ISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WritePackageLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+void WritePackageLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, dialogs, askOverwrite,
                  {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
                   SymbolWriter::Filter::None, ZK_SLOT_SYMBOL, 2, 2, 1, 0});
 }
-void WriteSparamLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, dialogs, askOverwrite,
                  {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
                   SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
-void WriteMparamLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
+void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, dialogs, askOverwrite,
                  {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
                   SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
@@ -358,6 +358,9 @@ void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
         if (!trust::SignManifest(folder, *key, comment, why)) return fail("it is not signed: " + why);
     }
     if (!seal.archive.empty()) {
+        // Only a zip is written, so only a name that says so is written to.
+        if (!EndsWithIgnoreCase(seal.archive, ".zip"))
+            return fail("no zip file is written: " + seal.archive + " does not end in .zip");
         std::vector<std::string> names = trust::FilesTheListUses(folder);
         names.emplace_back(trust::kManifestName);
         if (!seal.signingKey.empty()) names.emplace_back(trust::kSignatureName);

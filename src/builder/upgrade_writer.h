@@ -18,12 +18,12 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
 // The numbers every entry is written with.
 void PrepareListValues(BuilderTables& tables);
 
-void WritePartLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs);
-void WriteSymbolLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
-void WriteISymbolLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
-void WritePackageLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
-void WriteSparamLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
-void WriteMparamLibrary(BuilderState& builder, ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
+void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs);
+void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
+void WriteISymbolLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
+void WritePackageLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
+void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
+void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite);
 
 // Creates a device named `name` from the source device: its texts, supply pins, groups and pins.
 void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::string& name);

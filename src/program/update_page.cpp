@@ -20,6 +20,8 @@
 
 namespace zrx {
 
+namespace {
+
 // Shows the summary window modally; returns when it is hidden or unloaded.
 void ShowSummary(App& app) {
     ui::SummaryForm form;
@@ -46,6 +48,8 @@ void ShowSummary(App& app) {
     app.window.dialogs.ShowModal(form);
     std::erase(app.window.openForms, &form);
 }
+
+}  // namespace
 
 void UpdateLibraries(App& app) {
     ui::MainForm& m = app.window.main;

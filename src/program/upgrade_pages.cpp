@@ -56,14 +56,13 @@ void F_lstok_Click(App& app) {
     if (!app.upgrade.ListPath.empty() && app.upgrade.ListPath.back() == '/') app.upgrade.ListPath.pop_back();
     if (app.installation.env.BuilderMode) {
         // A reloaded upgrade is checked as any loaded one is, and reloaded from what was checked
-        // (the private copy, or the folder an archive unpacks to): a tampered upgrade is never
-        // rebuilt and signed anew.
+        // (UpgradeDir: the private copy, or the folder an archive unpacks to): a tampered upgrade
+        // is never rebuilt and signed anew.
         app.upgrade.ListPath = ChosenUpgrade(m);
         if (!OpenUpgrade(app.installation.env, app.upgrade, app.verification, app.window.dialogs)) {
             app.upgrade.ListPath.clear();
             return;
         }
-        app.upgrade.ListPath = app.upgrade.UpgradeDir;
         ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.window.main, app.installation.env,
                                      app.window.dialogs);
         return;

@@ -148,6 +148,18 @@ TEST_F(UpgradeWriterTest, ListOnlyOpensNoLibraryAndCopiesNoFile) {
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Upgrade file(s) created"});
 }
 
+// A zip file typed in the window with another ending is not written under that name.
+TEST_F(UpgradeWriterTest, OnlyAZipNameGetsTheZip) {
+    Destination();
+    A().window.main.P_ArchiveFile.SetText(m_dest / "upgrade.tar.gz");
+    A().window.main.P_ArchiveFile.onChange();
+    A().window.main.F_Clstfile(0).Click();
+    A().window.main.F_Create.Click();
+    EXPECT_FALSE(std::filesystem::exists(m_dest / "upgrade.tar.gz"));
+    ASSERT_EQ(A().builder.lastBuild.sealFailures.size(), 1u);
+    EXPECT_NE(A().builder.lastBuild.sealFailures[0].find("does not end in .zip"), std::string::npos);
+}
+
 TEST_F(UpgradeWriterTest, WithoutADestinationNothingIsWritten) {
     ChooseEverything();
     A().window.main.F_Create.Click();

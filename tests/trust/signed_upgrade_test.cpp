@@ -13,6 +13,7 @@
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
 #include "trust/manifest.h"
+#include "trust/upgrade_check.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx {
@@ -239,6 +240,18 @@ TEST_F(SignedUpgradeTest, AReloadIsCheckedAsAnyLoadIs) {
     EXPECT_FALSE(fs::exists(m_dir / "from-spoilt"));
     EXPECT_EQ(rebuild(Signed(), "from-signed").status, 0);
     EXPECT_EQ(test::ReadFile(m_dir / "from-signed/heatsink.TAL"), test::ReadFile(Signed() + "/heatsink.TAL"));
+    // What a reload cannot bring back is named in the folder the user chose, not in the private
+    // copy it was read from.
+    const std::string odd = Copy("odd");
+    std::string list = test::ReadFile(odd + "/Upgrade.lst");
+    list.insert(list.find("7,"), "4,0,5,Upgrade.PART,desc\r\n");
+    test::WriteFile(odd + "/Upgrade.lst", list);
+    fs::remove(odd + "/Upgrade.sha256.minisig");
+    std::string why;
+    ASSERT_TRUE(trust::WriteManifest(odd, why)) << why;
+    const auto named = rebuild(odd, "from-odd");
+    EXPECT_NE(named.err.find(odd + "/Upgrade.lst"), std::string::npos) << named.err;
+    EXPECT_EQ(named.err.find(".zrxlibug"), std::string::npos) << named.err;
     if (!Have("bsdtar")) return;
     fs::create_symlink("/etc/passwd", spoilt + "/passwd");
     test::WriteFile(Copy("blank") + "/ lead.txt", "a name the list cannot hold");
