@@ -44,7 +44,13 @@ bool LoadUpgradeFolder(Session& session, const std::string& folder) {
     std::string chosen = TrimBlanks(archive ? fs::path(absolute).parent_path().string() : absolute);
     if (chosen.size() > 1 && chosen.back() == '/') chosen.pop_back();
     if (archive) chosen = JoinPath(chosen, fs::path(absolute).filename().string());
-    return LoadUpgrade(session.app, chosen);
+    if (!LoadUpgrade(session.app, chosen)) return false;
+    // Said beside the command's output: what --allow-unsigned let through this time.
+    const UpgradeVerification& verification = session.app.verification;
+    if (verification.loadedUnsigned)
+        std::cerr << "zrxlibug-cli: loaded although no key this installation trusts signed it (--allow-unsigned): "
+                  << chosen << " is " << verification.check.Describe() << "\n";
+    return true;
 }
 
 void AddUpgradeOptions(CLI::App* command, std::string& folder, bool& allowUnsigned) {

@@ -45,6 +45,7 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
                  ui::Dialogs& dialogs) {
     verification.scratch.reset();
     verification.check = {};
+    verification.loadedUnsigned = false;
     upgrade.UpgradeDir = upgrade.ListPath;
     std::string folder = upgrade.ListPath;
     std::string why;
@@ -111,6 +112,7 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
             return false;
         }
     }
+    verification.loadedUnsigned = !trusted.empty() && check.state != trust::UpgradeState::Signed;
     upgrade.UpgradeDir = copy.empty() ? folder : copy;
     return true;
 }

@@ -16,6 +16,9 @@ struct UpgradeVerification {
     // An upgrade not signed by a key the installation trusts is loaded without asking (the
     // command line's --allow-unsigned).
     bool allowUnsigned = false;
+    // The installation trusts keys, none of which signed the loaded upgrade, and it was loaded
+    // all the same (allowUnsigned, or the user's Yes).
+    bool loadedUnsigned = false;
 };
 
 }  // namespace zrx

@@ -168,6 +168,8 @@ TEST_F(SignedUpgradeTest, EveryTamperingIsFoundAndNothingIsCopied) {
     const auto allowed = RunCli({"apply", "--suite", Suite(), "--yes", "--allow-unsigned", "--json", unsigned_});
     EXPECT_EQ(allowed.status, 0) << allowed.err;
     EXPECT_NE(allowed.out.find("\"state\": \"intact\""), std::string::npos) << allowed.out;
+    EXPECT_NE(allowed.err.find("loaded although no key this installation trusts signed it"), std::string::npos)
+        << allowed.err;
     // A private copy that cannot be written (a full disk) refuses the upgrade as a fault here, not
     // as a tampered upgrade.
     const auto full = RunCli({"show", "--suite", Suite(), "--json", Signed()}, {}, "ulimit -f 4; ");
