@@ -11,6 +11,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
+#include "program/update_page.h"
 #include "trust/upgrade_check.h"
 #include "ui/forms/summary_form.h"
 
@@ -150,9 +151,9 @@ void AddApplyCommand(CLI::App& parent, int& status) {
             }
             return;
         }
-        m.F_Proceed.Click();
-        if (ask) m.F_OverPrompt(0).Click();
-        else m.F_OverPrompt(1).Click();
+        // The run's overwrite option, as the update page's two options set it.
+        app.run.AskOverwrite = ask;
+        app.run.OverwriteAll = !ask;
 
         const std::string confirmation = GetLocalMessage("Are you sure you want to update the library files", 447);
         session.dialogs.SetAnswerer([confirmation](const ui::MessageBox& box) -> std::optional<ui::Answer> {
@@ -182,7 +183,7 @@ void AddApplyCommand(CLI::App& parent, int& status) {
             }
             summary.F_PrevDef.Click();
         });
-        m.F_Update.Click();  // the rows' changes stay as they stood before the run
+        UpdateLibraries(app);  // the rows' changes stay as they stood before the run
         session.dialogs.EndProgress();
         status = !summaryShown ? kExitFailure : allCopied ? 0 : 1;
         if (json)
