@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "archive/upgrade_archive.h"
+#include "upgrade_list/list_format.h"
 
 namespace {
 
@@ -35,17 +36,8 @@ const std::string& ScratchDir() {
     return *dir;
 }
 
-// The list reader's rule for a name, as the program passes it.
-std::optional<std::string> PlainName(std::string_view name) {
-    if (name.empty()) return "an empty name";
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 32 || c == 127) return "a control character";
-        if (c == '/' || c == '\\') return "a path separator";
-    }
-    if (name == "." || name == "..") return "\"" + std::string(name) + "\"";
-    if (name.size() >= 2 && name[1] == ':') return "a drive";
-    return std::nullopt;
-}
+// The rule for a name that the program passes: one an upgrade list can hold.
+std::optional<std::string> PlainName(std::string_view name) { return zrx::UnlistableNameReason(name, true); }
 
 void Require(bool holds) {
     if (!holds) std::abort();

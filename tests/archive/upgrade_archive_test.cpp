@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx::archive {
 namespace {
@@ -35,17 +36,8 @@ namespace fs = std::filesystem;
 
 constexpr time_t kDate = 981173106;  // 2001-02-03 04:05:06 UTC, an even second as zip's dates need
 
-// The list reader's rule for one name, as the program passes it.
-std::optional<std::string> PlainName(std::string_view name) {
-    if (name.empty()) return "an empty name";
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 32 || c == 127) return "a control character";
-        if (c == '/' || c == '\\') return "a path separator";
-    }
-    if (name == "." || name == "..") return "\"" + std::string(name) + "\"";
-    if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0]))) return "a drive";
-    return std::nullopt;
-}
+// The rule for a name that the program passes: one an upgrade list can hold.
+std::optional<std::string> PlainName(std::string_view name) { return UnlistableNameReason(name, true); }
 
 // ---- Archives made here ----
 

@@ -12,6 +12,7 @@
 
 #include "apply/targets.h"
 #include "base/paths.h"
+#include "support/builder_choice.h"
 #include "support/upgrade_fixture.h"
 #include "upgrade_list/list_format.h"
 
@@ -19,6 +20,7 @@ namespace zrx {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ChooseFile;
 using test::MakeLibrary;
 using test::ModelJson;
 using test::PartJson;
@@ -57,18 +59,8 @@ protected:
     }
     App& A() { return *m_app; }
     void Choose(int kind, const std::string& library, const std::string& name) {
-        const ui::MainForm::LibraryFrame f = A().window.main.LibraryFrameOf(kind);
         A().window.main.M_Fileitems(kind).Click();
-        f.libraries->Refresh();
-        for (int i = 0; i < f.libraries->ListCount(); ++i)
-            if (f.libraries->List(i) == library) f.libraries->UserSelect({i}, i);
-        for (int i = 0; i < f.elements->ListCount(); ++i) f.elements->SetSelected(i, f.elements->List(i) == name);
-        f.move->Click();
-    }
-    void ChooseFile(ui::FileList& files, ui::Button& move, const std::string& name) {
-        files.Refresh();
-        for (int i = 0; i < files.ListCount(); ++i) files.SetSelected(i, files.List(i) == name);
-        move.Click();
+        test::ChooseElement(A().window.main, kind, library, name);
     }
     // One drawn choice of any kind.
     void DrawChoice() {

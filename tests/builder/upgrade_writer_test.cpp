@@ -7,11 +7,13 @@
 #include "builder/build_window.h"
 #include "builder/builder_lists.h"
 #include "program/upgrade_pages.h"
+#include "support/builder_choice.h"
 #include "support/upgrade_fixture.h"
 
 namespace zrx {
 namespace {
 
+using test::ChooseFile;
 using test::MakeLibrary;
 using test::PartJson;
 using test::SymbolJson;
@@ -40,17 +42,7 @@ protected:
         return names;
     }
     void Choose(int kind, const std::string& library, const std::string& name) {
-        const ui::MainForm::LibraryFrame f = A().window.main.LibraryFrameOf(kind);
-        f.libraries->Refresh();
-        for (int i = 0; i < f.libraries->ListCount(); ++i)
-            if (f.libraries->List(i) == library) f.libraries->UserSelect({i}, i);
-        for (int i = 0; i < f.elements->ListCount(); ++i) f.elements->SetSelected(i, f.elements->List(i) == name);
-        f.move->Click();
-    }
-    void ChooseFile(ui::FileList& files, ui::Button& move, const std::string& name) {
-        files.Refresh();
-        for (int i = 0; i < files.ListCount(); ++i) files.SetSelected(i, files.List(i) == name);
-        move.Click();
+        test::ChooseElement(A().window.main, kind, library, name);
     }
     void ChooseEverything() {
         ui::MainForm& m = A().window.main;
