@@ -18,8 +18,6 @@ struct BuilderState {
     BuilderTables tables;
     BuildReport lastBuild;
     BuildSeal seal;
-    int readCount = 0;
-    std::string lastLibrary;
     std::string destinationFolder;
     std::string trimmedDestination;
     // The upper-cased lines of each chosen list, kept while the list does not change otherwise, so

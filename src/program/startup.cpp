@@ -174,9 +174,6 @@ void InitMainWindow(App& app) {
         m.F_Syspath.AddItem(target);
     m.F_Syspath.SetListIndex(0);
 
-    app.builder.readCount = 0;
-    app.builder.lastLibrary.clear();
-
     const bool builder = app.installation.env.BuilderMode;
     m.M_File.SetVisible(builder);
     m.M_Build.SetVisible(builder);
