@@ -111,8 +111,7 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
             return;
         }
         const trust::UpgradeCheck check = trust::CheckUpgrade(folder, trusted);
-        if (!trusted.empty() && (check.state == trust::UpgradeState::Intact ||
-                                 check.state == trust::UpgradeState::Unverified)) {
+        if (trust::WantsTrustedSignature(trusted, check)) {
             status = finish(kExitFailure, "refused: " + check.Describe() + "; only upgrades signed by a trusted key are "
                                           "taken here",
                             &check);

@@ -100,7 +100,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
         verification.scratch.reset();
         return false;
     }
-    if (!trusted.empty() && check.state != trust::UpgradeState::Signed && !verification.allowUnsigned) {
+    const bool unsignedHere = trust::WantsTrustedSignature(trusted, check);
+    if (unsignedHere && !verification.allowUnsigned) {
         const std::string question =
             GetLocalMessage(
                 "This installation trusts only upgrades signed by its trusted keys, and this one is not:",
@@ -112,7 +113,7 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
             return false;
         }
     }
-    verification.loadedUnsigned = !trusted.empty() && check.state != trust::UpgradeState::Signed;
+    verification.loadedUnsigned = unsignedHere;
     upgrade.UpgradeDir = copy.empty() ? folder : copy;
     return true;
 }
@@ -128,7 +129,7 @@ std::string UpgradeStateText(const Environment& env, const std::string& folderOr
         return GetLocalMessage("The installation's trusted keys cannot be used:", 20068) + " " + why;
     const trust::UpgradeCheck check = trust::CheckUpgrade(folderOrArchive, trusted);
     std::string text = GetLocalMessage("This upgrade is", 20069) + " " + check.Describe();
-    if (!trusted.empty() && check.state != trust::UpgradeState::Signed && check.state != trust::UpgradeState::Tampered)
+    if (trust::WantsTrustedSignature(trusted, check))
         text += " " + GetLocalMessage("(this installation asks before it loads an upgrade its keys did not sign)", 20070);
     return text;
 }

@@ -268,6 +268,10 @@ UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<Trust
     return check;
 }
 
+bool WantsTrustedSignature(const std::vector<TrustedKey>& trusted, const UpgradeCheck& check) {
+    return !trusted.empty() && check.state != UpgradeState::Signed && check.state != UpgradeState::Tampered;
+}
+
 std::vector<std::string> FilesTheListUses(const std::string& folder) {
     ListContents contents;
     if (ReadListFile(folder, contents).kind != ListReadFailure::Kind::None) return {};

@@ -41,6 +41,10 @@ struct UpgradeCheck {
 UpgradeCheck CheckUpgrade(const std::string& folder, const std::vector<TrustedKey>& trusted,
                           const std::string& copyInto = {});
 
+// Whether the installation's trust asks for more than `check` gives: it trusts keys, and none of
+// them signed the upgrade (a tampered upgrade is refused for that alone).
+bool WantsTrustedSignature(const std::vector<TrustedKey>& trusted, const UpgradeCheck& check);
+
 // The files an upgrade's list uses, by their names in `folder`: the list itself, the upgrade
 // libraries its elements come from, and every data file it names (of those that are there).
 std::vector<std::string> FilesTheListUses(const std::string& folder);
