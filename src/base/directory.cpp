@@ -99,6 +99,30 @@ bool Directory::Sync() const {
     return m_fd >= 0 && ::fsync(m_fd) == 0;
 }
 
+bool Directory::ReplaceWhole(const std::string& name, std::string_view content, mode_t mode,
+                             const std::string& shownPath, std::string& why) const {
+    std::string temp;
+    const int out = CreateTemporary(name, temp, why);
+    if (out < 0) return false;
+    bool ok = true;
+    for (size_t written = 0; ok && written < content.size();) {
+        const ssize_t put = ::write(out, content.data() + written, content.size() - written);
+        if (put < 0 && errno == EINTR) continue;
+        ok = put > 0;
+        if (ok) written += static_cast<size_t>(put);
+    }
+    ok = ok && ::fchmod(out, mode) == 0 && ::fsync(out) == 0;
+    ok = ::close(out) == 0 && ok;
+    ok = ok && ::renameat(m_fd, temp.c_str(), m_fd, name.c_str()) == 0;
+    if (!ok) {
+        why = shownPath + " cannot be written: " + std::strerror(errno);
+        ::unlinkat(m_fd, temp.c_str(), 0);
+        return false;
+    }
+    Sync();
+    return true;
+}
+
 bool IsPlainComponent(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
            name.find('\0') == std::string_view::npos;

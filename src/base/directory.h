@@ -41,6 +41,11 @@ public:
     int CreateTemporary(std::string_view forName, std::string& tempName, std::string& why) const;
     // Makes what was written to this folder's entries (new names, renames) durable.
     bool Sync() const;
+    // Puts `content` in place of `name` here whole (permissions `mode`): written to a temporary
+    // file beside it, flushed, renamed over it, the rename made durable. False with why (naming
+    // `shownPath`), the old file left as it was.
+    bool ReplaceWhole(const std::string& name, std::string_view content, mode_t mode, const std::string& shownPath,
+                      std::string& why) const;
 
 private:
     explicit Directory(int fd) : m_fd(fd) {}

@@ -143,19 +143,15 @@ bool TrustKey(const Environment& env, const std::string& publicKeyFile, TrustedK
     if (!folder.IsOpen()) return false;
     const std::string name = key->IdText() + ".pub";
     const std::string content = PublicKeyFile(*key);
-    std::string temp;
-    const int out = folder.CreateTemporary(name, temp, why);
-    if (out < 0) return false;
-    const bool written = ::write(out, content.data(), content.size()) == static_cast<ssize_t>(content.size()) &&
-                         ::fchmod(out, 0644) == 0 && ::fsync(out) == 0;
-    const bool closed = ::close(out) == 0;
-    if (!written || !closed || ::renameat(folder.Fd(), temp.c_str(), folder.Fd(), name.c_str()) != 0) {
-        why = JoinPath(path, name) + " cannot be written: " + std::strerror(errno);
-        ::unlinkat(folder.Fd(), temp.c_str(), 0);
-        return false;
-    }
-    folder.Sync();
-    added = {*key, JoinPath(path, name)};
+    if (!folder.ReplaceWhole(name, content, 0644, JoinPath(path, name), why)) return false;
+    // Trusted only once the installation's keys, read as every load reads them, hold it.
+    std::vector<TrustedKey> keys;
+    std::string unusable;
+    if (!TrustedKeys(&env, keys, unusable))
+        return why = "the key was written, but the installation's trusted keys cannot be used: " + unusable, false;
+    const auto held = std::find_if(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == key->id; });
+    if (held == keys.end()) return why = JoinPath(path, name) + " was written, but is not read back as a trusted key", false;
+    added = *held;
     return true;
 }
 

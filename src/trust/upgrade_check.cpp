@@ -289,23 +289,10 @@ std::vector<std::string> FilesTheListUses(const std::string& folder) {
 
 namespace {
 
-// Puts `text` in place of `name` in `folder` whole: a temporary file beside it, flushed, renamed.
+// Puts `text` in place of `name` in `folder` whole.
 bool WriteWhole(const std::string& folder, std::string_view name, const std::string& text, std::string& why) {
     const Directory dir = Directory::Open(folder, why);
-    std::string temp;
-    const int out = dir.IsOpen() ? dir.CreateTemporary(name, temp, why) : -1;
-    if (out < 0) return false;
-    bool ok = ::write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fchmod(out, 0644) == 0 &&
-              ::fsync(out) == 0;
-    ok = ::close(out) == 0 && ok;
-    ok = ok && ::renameat(dir.Fd(), temp.c_str(), dir.Fd(), std::string(name).c_str()) == 0;
-    if (!ok) {
-        why = JoinPath(folder, name) + " cannot be written: " + std::strerror(errno);
-        ::unlinkat(dir.Fd(), temp.c_str(), 0);
-        return false;
-    }
-    dir.Sync();
-    return true;
+    return dir.IsOpen() && dir.ReplaceWhole(std::string(name), text, 0644, JoinPath(folder, name), why);
 }
 
 }  // namespace

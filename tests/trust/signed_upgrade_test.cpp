@@ -92,6 +92,25 @@ TEST_F(SignedUpgradeTest, APasswordProtectedKeySignsWithItsPassword) {
     }
 }
 
+// "Trusted" is said only once the installation reads the key back as every load does: a key file
+// that others may write makes the trust unusable, and the command says so instead.
+TEST_F(SignedUpgradeTest, AKeyIsTrustedOnlyWhenItIsReadBack) {
+    ASSERT_EQ(RunCli({"key", "generate", m_dir / "second", "--no-password"}).status, 0);
+    const std::string trusted = Suite() + "/.zrxlibug/trusted";
+    const std::string makerFile = fs::directory_iterator(trusted)->path().string();
+    fs::permissions(makerFile, fs::perms::group_write, fs::perm_options::add);
+    const auto refused = RunCli({"key", "trust", m_dir / "second.pub", "--suite", Suite()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("trusted keys cannot be used"), std::string::npos) << refused.err;
+    fs::permissions(makerFile, fs::perms::group_write, fs::perm_options::remove);
+    const auto taken = RunCli({"key", "trust", m_dir / "second.pub", "--suite", Suite()});
+    ASSERT_EQ(taken.status, 0) << taken.err;
+    const std::string id = taken.out.substr(std::string("Trusted key ").size(), 16);
+    EXPECT_NE(RunCli({"key", "list", "--suite", Suite()}).out.find(id), std::string::npos);
+    EXPECT_EQ(RunCli({"key", "untrust", id, "--suite", Suite()}).status, 0);
+    EXPECT_EQ(RunCli({"key", "list", "--suite", Suite()}).out.find(id), std::string::npos);
+}
+
 // A manifest signed by the minisign tool with a key it made is signed here too.
 TEST_F(SignedUpgradeTest, AManifestSignedByMinisignIsSignedHere) {
     if (!Have("minisign")) GTEST_SKIP() << "minisign is not installed";
