@@ -24,6 +24,7 @@
 #include "kernel/zrxkernel.h"
 #include "trust/manifest.h"
 #include "trust/minisign.h"
+#include "trust/open_upgrade.h"
 #include "trust/upgrade_check.h"
 #include "ui/forms/main_form.h"
 #include "upgrade_list/list_format.h"
@@ -366,6 +367,14 @@ void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
         if (!seal.signingKey.empty()) names.emplace_back(trust::kSignatureName);
         if (!archive::WriteZip(folder, names, seal.archive, why))
             return fail("the zip file " + seal.archive + " could not be written: " + why);
+        // The zip is read back as a load reads it: unpacked under the archive rules, every file the
+        // list uses checked against the manifest.
+        std::unique_ptr<history::ScratchFolder> scratch;
+        const auto unpacked = UnpackUpgradeArchive(nullptr, seal.archive, scratch, why);
+        if (!unpacked) return fail("the zip file " + seal.archive + " does not open as an upgrade: " + why);
+        const trust::UpgradeCheck back = trust::CheckUpgrade(*unpacked, {});
+        if (back.state != trust::UpgradeState::Intact)
+            return fail("the zip file " + seal.archive + " does not read back as the upgrade: " + back.Describe());
     }
 }
 
