@@ -69,13 +69,12 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     }
     // With a manifest, the files are checked as they are copied into a private folder, and that
     // copy is what the program reads from then on: a file changed in the upgrade folder after it
-    // was checked is never the one copied into the installation.
+    // was checked is never the one copied into the installation. An archive's files are checked
+    // where they were unpacked: that folder is already the program's own private copy.
     std::string copy;
-    if (IsRegularFile(ResolveNameInDir(folder, trust::kManifestName))) {
-        if (!verification.scratch) {
-            history::RemoveLeftScratchFolders(&env);
-            verification.scratch = history::ScratchFolder::Make(&env, why);
-        }
+    if (!verification.scratch && IsRegularFile(ResolveNameInDir(folder, trust::kManifestName))) {
+        history::RemoveLeftScratchFolders(&env);
+        verification.scratch = history::ScratchFolder::Make(&env, why);
         if (!verification.scratch || !verification.scratch->Folder().MakeFolder("checked", why, 0700)) {
             Refuse(dialogs, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + why);
             verification.scratch.reset();
