@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
@@ -22,14 +21,11 @@
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "upgrade_list/list_format.h"
+#include "upgrade_list/list_reader.h"
 
 namespace zrx {
 
 namespace {
-
-bool EarlierThan(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
 
 std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -71,111 +67,88 @@ bool CopyBytes(int in, int out, off_t size, std::string& why) {
 
 }  // namespace
 
+bool IsOlder(const struct timespec& source, const struct timespec& installed) {
+    if (source.tv_nsec == 0 || installed.tv_nsec == 0) return source.tv_sec < installed.tv_sec;
+    return source.tv_sec < installed.tv_sec || (source.tv_sec == installed.tv_sec && source.tv_nsec < installed.tv_nsec);
+}
+
+std::optional<SourceFile> OpenSource(const Directory& folder, const std::string& name, std::string& why,
+                                     bool* missing) {
+    SourceFile source;
+    source.file = folder.OpenRegular(name, why, &source.info, missing);
+    if (!source.file.IsOpen()) return std::nullopt;
+    return source;
+}
+
 PreparedFile::~PreparedFile() {
     if (m_committed || m_temp.empty()) return;
     struct stat before {};
-    const bool known = ::fstat(m_folder.Fd(), &before) == 0;
-    if (::unlinkat(m_folder.Fd(), m_temp.c_str(), 0) == 0 && known) NoteNamesInDir(m_folderPath, before, {}, m_temp);
+    const bool known = m_folder->Info(before);
+    if (::unlinkat(m_folder->Fd(), m_temp.c_str(), 0) == 0 && known) m_folder->NoteChange(before, {}, m_temp);
 }
 
 bool PreparedFile::ChangesNothing() const {
     struct stat fresh {};
-    if (!m_replaces || ::fstatat(m_folder.Fd(), m_temp.c_str(), &fresh, AT_SYMLINK_NOFOLLOW) != 0 ||
-        fresh.st_size != m_replaced.st_size || (fresh.st_mode & 07777) != (m_replaced.st_mode & 07777) ||
-        fresh.st_mtim.tv_sec != m_replaced.st_mtim.tv_sec || fresh.st_mtim.tv_nsec != m_replaced.st_mtim.tv_nsec)
+    if (!m_replaces || ::fstat(m_out.Fd(), &fresh) != 0 || fresh.st_size != m_replaced.st_size ||
+        (fresh.st_mode & 07777) != (m_replaced.st_mode & 07777) || fresh.st_mtim.tv_sec != m_replaced.st_mtim.tv_sec ||
+        fresh.st_mtim.tv_nsec != m_replaced.st_mtim.tv_nsec)
         return false;
-    const int a = ::openat(m_folder.Fd(), m_temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    const int b = ::openat(m_folder.Fd(), m_name.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool same = a >= 0 && b >= 0 && SameContent(a, b);
-    if (a >= 0) ::close(a);
-    if (b >= 0) ::close(b);
-    return same;
+    std::string why;
+    const FileHandle a(::openat(m_folder->Fd(), m_temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const FileHandle b = m_folder->OpenRegular(m_name, why);
+    return a.IsOpen() && b.IsOpen() && SameContent(a.Fd(), b.Fd());
 }
 
 bool PreparedFile::Commit(std::string& why, struct stat* written) {
     struct stat info {}, before {};
-    const bool known = ::fstat(m_folder.Fd(), &before) == 0;
-    if (::fstatat(m_folder.Fd(), m_temp.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        ::renameat(m_folder.Fd(), m_temp.c_str(), m_folder.Fd(), m_name.c_str()) != 0) {
+    const bool known = m_folder->Info(before);
+    if (::fstat(m_out.Fd(), &info) != 0 ||
+        ::renameat(m_folder->Fd(), m_temp.c_str(), m_folder->Fd(), m_name.c_str()) != 0) {
         why = SystemError("cannot put the copy in place");
         return false;
     }
     m_committed = true;
-    if (known) NoteNamesInDir(m_folderPath, before, m_replaces ? std::string_view() : m_name, m_temp);
+    m_out.Close();
+    if (known) m_folder->NoteChange(before, m_replaces ? std::string_view() : m_name, m_temp);
     if (written) *written = info;
     return true;
 }
 
-InstallResult PrepareFile(const std::string& from, const Directory& folder, const std::string& folderPath,
-                          const std::string& name, bool acceptOlder, bool durableNow,
-                          std::unique_ptr<PreparedFile>& prepared, std::string& why, const LinkCheck& mayFollow) {
+InstallResult PrepareFile(SourceFile& source, const Target& target, bool acceptOlder, bool durableNow,
+                          std::unique_ptr<PreparedFile>& prepared, std::string& why) {
     prepared.reset();
-    struct stat source {}, entry {};
-    if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) {
-        why = "the source is not a readable file";
-        return InstallResult::Failed;
+    if (target.exists && !acceptOlder && IsOlder(source.info.st_mtim, target.info.st_mtim)) {
+        why = "a newer file of that name is already there";
+        return InstallResult::SourceOlder;
     }
     auto file = std::unique_ptr<PreparedFile>(new PreparedFile());
-    file->m_path = JoinPath(folderPath, name);
-    file->m_name = name;
-    if (folder.Look(name, entry)) {
-        if (S_ISDIR(entry.st_mode)) {
-            why = "a folder of that name is in the way";
-            return InstallResult::Refused;
-        }
-        if (S_ISLNK(entry.st_mode)) {
-            // Written through: the file the link leads to gets the new bytes, the link stays.
-            const auto resolved = WriteTargetOf(file->m_path, why);
-            if (!resolved || ::stat(resolved->c_str(), &entry) != 0) return InstallResult::Refused;
-            if (mayFollow && !mayFollow(*resolved)) {
-                why = file->m_path + " is a symbolic link that leads outside the installation's folders";
-                return InstallResult::Refused;
-            }
-            const size_t cut = resolved->rfind('/');
-            file->m_folderPath = cut == 0 ? "/" : resolved->substr(0, cut);
-            file->m_folder = Directory::Open(file->m_folderPath, why);
-            if (!file->m_folder.IsOpen()) return InstallResult::Failed;
-            file->m_name = resolved->substr(cut + 1);
-            file->m_throughLink = true;
-        } else if (!S_ISREG(entry.st_mode)) {
-            why = file->m_path + " is not a regular file";
-            return InstallResult::Refused;
-        }
-        if (!acceptOlder && EarlierThan(source.st_mtim, entry.st_mtim)) {
-            why = "a newer file of that name is already there";
-            return InstallResult::SourceOlder;
-        }
-        file->m_replaced = entry;
+    file->m_folder = target.folder;
+    file->m_path = target.path;
+    file->m_name = target.name;
+    file->m_throughLink = target.throughLink;
+    if (target.exists) {
+        file->m_replaced = target.info;
         file->m_replaces = true;
     }
-    if (!file->m_folder.IsOpen()) {
-        file->m_folder = folder.Duplicate();
-        file->m_folderPath = folderPath;
+    struct stat before {};
+    const bool known = file->m_folder->Info(before);
+    file->m_out = FileHandle(file->m_folder->CreateTemporary(file->m_name, file->m_temp, why));
+    if (!file->m_out.IsOpen()) {
+        file->m_temp.clear();
+        return InstallResult::Failed;
     }
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
+    if (known) file->m_folder->NoteChange(before, file->m_temp);
+    const int out = file->m_out.Fd();
+    if (::lseek(source.file.Fd(), 0, SEEK_SET) != 0) {
         why = SystemError("cannot read the source");
         return InstallResult::Failed;
     }
-    struct stat before {};
-    const bool known = ::fstat(file->m_folder.Fd(), &before) == 0;
-    const int out = file->m_folder.CreateTemporary(file->m_name, file->m_temp, why);
-    if (out < 0) {
-        ::close(in);
-        return InstallResult::Failed;
-    }
-    if (known) NoteNamesInDir(file->m_folderPath, before, file->m_temp);
-    bool ok = CopyBytes(in, out, source.st_size, why);
-    ::close(in);
-    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    bool ok = CopyBytes(source.file.Fd(), out, source.info.st_size, why);
+    const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};
     // A file that replaces another reaches the disk before it takes the old one's place (now, or
     // with the others of its batch), so that no crash can leave the user with neither.
-    if (ok && !(::fchmod(out, source.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
+    if (ok && !(::fchmod(out, source.info.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
                 (!durableNow || !file->m_replaces || ::fsync(out) == 0))) {
-        why = SystemError("cannot finish the copy");
-        ok = false;
-    }
-    if (::close(out) != 0 && ok) {
         why = SystemError("cannot finish the copy");
         ok = false;
     }
@@ -186,56 +159,100 @@ InstallResult PrepareFile(const std::string& from, const Directory& folder, cons
 
 namespace {
 
-// Checks that the source exists, asking Abort, Retry or Ignore while it does not.
-std::optional<CopyOutcome> WaitForSource(ui::Dialogs& dialogs, const std::string& source) {
-    while (!FileExists(source)) {
+// Opens the source `name` of `folder` (at `folderPath`), asking Abort, Retry or Ignore while it is
+// not there. Nothing, with the outcome in `outcome` (Failed with why, or Ignored), when it cannot be had.
+std::optional<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& folder, const std::string& folderPath,
+                                        const std::string& name, CopyOutcome& outcome, std::string& why) {
+    for (;;) {
+        bool missing = false;
+        auto source = OpenSource(folder, folder.Spelling(name), why, &missing);
+        if (source) return source;
+        outcome = CopyOutcome::Failed;
+        if (!missing) return std::nullopt;  // there, but no file that can be copied
+        const std::string path = JoinPath(folderPath, name);
+        why = "the file " + path + " was not found";
         const ui::Answer answer = dialogs.ShowMessage(
-            {"Error occurred while attempting to copy file.  Could not locate file: \"" + source + "\"",
+            {"Error occurred while attempting to copy file.  Could not locate file: \"" + path + "\"",
              "ZRXLIBUG Setup", ui::Icon::Question, ui::Buttons::AbortRetryIgnore, false});
-        if (answer == ui::Answer::Abort) return CopyOutcome::Failed;
-        if (answer == ui::Answer::Ignore) return CopyOutcome::Ignored;
+        if (answer == ui::Answer::Abort) return std::nullopt;
+        if (answer == ui::Answer::Ignore) {
+            outcome = CopyOutcome::Ignored;
+            return std::nullopt;
+        }
     }
-    return std::nullopt;
 }
 
-// The folder a copy goes into, made first when `makeMissing` (a subcircuit's subdirectory).
-Directory OpenDestination(const std::string& destDir, bool makeMissing, std::string& why) {
-    Directory folder = Directory::Open(destDir, why);
-    if (folder.IsOpen() || !makeMissing) return folder;
-    const std::string dir = WithoutTrailingSeparator(destDir);
-    const size_t cut = dir.rfind(kSep);
-    Directory parent = Directory::Open(cut == std::string::npos ? "." : dir.substr(0, cut == 0 ? 1 : cut), why);
-    const std::string name = dir.substr(cut == std::string::npos ? 0 : cut + 1);
-    if (!parent.IsOpen() || !parent.MakeFolder(name, why)) return Directory();
-    return parent.Beneath(name, why);
+// The target `name` of a folder the copy goes into, where the folder is no installation's (the
+// builder's destination, a test's): a link there is refused or, with `replaceLink`, replaced.
+std::optional<Target> PlainTarget(const std::shared_ptr<const Directory>& folder, const std::string& folderPath,
+                                  const std::string& name, bool replaceLink, std::string& why) {
+    Target target;
+    target.folder = folder;
+    target.name = folder->Spelling(name);
+    target.path = JoinPath(folderPath, target.name);
+    struct stat entry {};
+    if (!folder->Look(target.name, entry)) return target;
+    if (S_ISLNK(entry.st_mode)) {
+        if (replaceLink) return target;  // the rename puts the file in place of the link
+        why = target.path + " is a symbolic link, which is not written through";
+        return std::nullopt;
+    }
+    if (S_ISDIR(entry.st_mode)) {
+        why = "a folder of that name is in the way";
+        return std::nullopt;
+    }
+    if (!S_ISREG(entry.st_mode)) {
+        why = target.path + " is not a regular file";
+        return std::nullopt;
+    }
+    target.exists = true;
+    target.info = entry;
+    return target;
 }
 
-CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                 const std::string& srcName, const std::string& destName, bool subcircuitRule, std::string* reason) {
+CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const Directory* destFolder,
+                 const std::string& destDir, const std::string& srcName, const std::string& destName,
+                 bool subcircuitRule, std::string* reason) {
     std::string why;
     const CopyOutcome outcome = [&] {
         if (srcDir.empty() || destDir.empty()) {
             why = "no folder to copy from or to";
             return CopyOutcome::Failed;
         }
-        const std::string target = DataFileTargetPath(destDir, destName);
-        if (!PathLengthOk(target)) {
+        if (!PathLengthOk(JoinPath(destDir, destName))) {
             why = "the path is too long";
             return CopyOutcome::Failed;
         }
-        const std::string source = ResolveNameInDir(srcDir, srcName);
-        if (const auto missing = WaitForSource(dialogs, source)) {
-            why = "the file " + source + " was not found";
-            return *missing;
-        }
+        const Directory from = Directory::Open(srcDir, why);
+        if (!from.IsOpen()) return CopyOutcome::Failed;
+        CopyOutcome missing = CopyOutcome::Failed;
+        auto source = WaitForSource(dialogs, from, srcDir, srcName, missing, why);
+        if (!source) return missing;
         // A subcircuit goes in even when older, and its subdirectory is made when missing.
         const bool subcircuit = subcircuitRule && IsSubcircuitFile(destName);
-        const Directory folder = OpenDestination(destDir, subcircuit, why);
-        if (!folder.IsOpen()) return CopyOutcome::Failed;
+        std::shared_ptr<const Directory> folder;
+        if (destFolder != nullptr) {
+            folder = std::make_shared<Directory>(destFolder->Duplicate());
+        } else {
+            auto opened = std::make_shared<Directory>(Directory::Open(destDir, why));
+            if (!opened->IsOpen() && subcircuit) {
+                const std::string dir = WithoutTrailingSeparator(destDir);
+                const size_t cut = dir.rfind(kSep);
+                const Directory parent =
+                    Directory::Open(cut == std::string::npos ? "." : dir.substr(0, cut == 0 ? 1 : cut), why);
+                const std::string name = dir.substr(cut == std::string::npos ? 0 : cut + 1);
+                if (parent.IsOpen() && parent.MakeFolder(name, why))
+                    opened = std::make_shared<Directory>(parent.Beneath(name, why));
+            }
+            folder = std::move(opened);
+        }
+        if (!folder->IsOpen()) return CopyOutcome::Failed;
+        const auto target = PlainTarget(folder, destDir, destName, destFolder != nullptr, why);
+        if (!target) return CopyOutcome::Failed;
         std::unique_ptr<PreparedFile> file;
-        InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, true, file, why);
+        InstallResult result = PrepareFile(*source, *target, false, true, file, why);
         if (result == InstallResult::SourceOlder && subcircuit)
-            result = PrepareFile(source, folder, destDir, FileNameOf(target), true, true, file, why);
+            result = PrepareFile(*source, *target, true, true, file, why);
         return result == InstallResult::Installed && file->Commit(why, nullptr) ? CopyOutcome::Copied
                                                                               : CopyOutcome::Failed;
     }();
@@ -245,62 +262,35 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const std::str
 
 }  // namespace
 
-bool FileExists(std::string path) {
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
-    if (!path.empty() && path.back() == kSep) path.pop_back();
-    if (!IsRegularFile(path)) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
 bool PathLengthOk(const std::string& path) { return path.size() < PATH_MAX; }
-
-bool StaysInside(const std::string& dir, const std::string& root, RealPaths& realPaths) {
-    auto real = [&realPaths](const std::string& path) -> const std::string& { return realPaths.Of(path); };
-    const std::string realRoot = real(root);
-    if (realRoot.empty()) return true;  // a missing target directory fails the copy itself
-    std::string existing = dir;
-    std::string rest;
-    while (!existing.empty() && real(existing).empty()) {
-        const auto cut = existing.rfind('/');
-        if (cut == std::string::npos || cut == 0) return false;
-        rest = existing.substr(cut) + rest;
-        existing = existing.substr(0, cut);
-    }
-    const std::string resolved = real(existing) + rest;
-    return resolved == realRoot || StartsWith(resolved, realRoot == "/" ? realRoot : realRoot + "/");
-}
 
 CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
                         const std::string& srcName, const std::string& destName, std::string* reason) {
-    return Copy(dialogs, srcDir, destDir, srcName, destName, true, reason);
+    return Copy(dialogs, srcDir, nullptr, destDir, srcName, destName, true, reason);
 }
 
-CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                        const std::string& srcName, const std::string& destName, std::string* reason) {
-    return Copy(dialogs, srcDir, destDir, srcName, destName, false, reason);
+CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const Directory& dest,
+                        const std::string& destDir, const std::string& srcName, const std::string& destName,
+                        std::string* reason) {
+    return Copy(dialogs, srcDir, &dest, destDir, srcName, destName, false, reason);
 }
 
 namespace {
 
-// Makes everything written to the file systems of these directories durable. Returns the
-// directories whose file system could not (a write that failed on its way to the disk).
-std::vector<std::string> SyncFileSystems(const std::set<std::string>& dirs) {
+// Makes everything written to the file systems of these folders durable. Returns the folders
+// whose file system could not (a write that failed on its way to the disk).
+std::vector<std::string> SyncFileSystems(const std::map<std::string, std::shared_ptr<const Directory>>& folders) {
     std::set<dev_t> done;
     std::vector<std::string> failed;
-    for (const std::string& dir : dirs) {
+    for (const auto& [path, folder] : folders) {
         struct stat info {};
-        if (::stat(dir.c_str(), &info) != 0 || !done.insert(info.st_dev).second) continue;
-        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 || ::syncfs(fd) != 0) failed.push_back(dir + ": " + std::strerror(errno));
-        if (fd >= 0) ::close(fd);
+        if (!folder->Info(info) || !done.insert(info.st_dev).second) continue;
+        if (::syncfs(folder->Fd()) != 0) failed.push_back(path + ": " + std::strerror(errno));
     }
     return failed;
 }
 
-// At most this many prepared files wait for their batch (each holds a folder open).
+// At most this many prepared files wait for their batch (each holds its temporary file open).
 constexpr size_t kBatchFiles = 200;
 
 // The run's data files, each prepared beside where it goes, told to the run's record, and put in
@@ -315,8 +305,10 @@ public:
 
     // Whether a file for `key` (its target folder and name, in upper case) waits in the batch.
     bool Holds(const std::string& key) const { return m_keys.count(key) != 0; }
-    void Add(DataFileItem& item, std::unique_ptr<PreparedFile> file, int64_t ticket, std::string key) {
+    void Add(DataFileItem& item, std::unique_ptr<PreparedFile> file, std::shared_ptr<const Directory> folder,
+             int64_t ticket, std::string key) {
         m_keys.insert(std::move(key));
+        m_folders.emplace(item.TargetDir, std::move(folder));
         m_files.push_back({&item, std::move(file), ticket});
         if (m_files.size() >= kBatchFiles) Flush();
     }
@@ -326,23 +318,22 @@ public:
         const bool recorded = m_run.runRecord == nullptr || m_run.runRecord->CommitStaged(why);
         if (!recorded) NoteNotRecorded(m_run, m_dialogs, why);
         // The new files' bytes reach the disk before they take the old ones' places.
-        std::set<std::string> folders;
-        for (const Staged& staged : m_files) folders.insert(staged.item->TargetDir);
-        const bool durable = recorded && SyncFileSystems(folders).empty();
+        const bool durable = recorded && SyncFileSystems(m_folders).empty();
         for (Staged& staged : m_files) {
             struct stat written {};
             std::string reason = why;
             const bool done = durable && staged.file->Commit(reason, &written);
             if (m_run.runRecord) m_run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
             staged.item->Copied = done ? 1 : 0;
-            if (done) m_written.insert(staged.item->TargetDir);
+            if (done) m_written.insert(*m_folders.find(staged.item->TargetDir));
             else
                 ShowErrorByCode(m_dialogs, 1, staged.item->Name);
         }
         m_files.clear();
         m_keys.clear();
+        m_folders.clear();
     }
-    const std::set<std::string>& Written() const { return m_written; }
+    const std::map<std::string, std::shared_ptr<const Directory>>& Written() const { return m_written; }
 
 private:
     struct Staged {
@@ -354,15 +345,15 @@ private:
     ui::Dialogs& m_dialogs;
     std::vector<Staged> m_files;
     std::set<std::string> m_keys;
-    std::set<std::string> m_written;
+    // The folders the batch's files go to (where a link leads: the folder that holds its file), by
+    // the path of their target directory.
+    std::map<std::string, std::shared_ptr<const Directory>> m_folders, m_written;
 };
 
 // Prepares one selected data file and hands it to the batch; false (the file not copied, and
-// said) when it cannot be.
-// `upgradeDir`: where the upgrade's files are read from; `listPath`: the upgrade as the user named it.
-bool StageDataFile(const Environment& env, const std::string& upgradeDir, const std::string& listPath, RunState& run,
-                   ui::Dialogs& dialogs, DataFileItem& item, FileBatch& batch, RealPaths& realPaths) {
-    const std::string upgradeFolder = upgradeDir.empty() ? "/" : upgradeDir;
+// said) when it cannot be. `upgradeFolder`: where the upgrade's files are read from.
+bool StageDataFile(const Directory& upgradeFolder, const std::string& listPath, InstallationAccess& access,
+                   RunState& run, ui::Dialogs& dialogs, DataFileItem& item, FileBatch& batch) {
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
     auto refuse = [&dialogs, &item](const std::string& why) {
@@ -370,52 +361,48 @@ bool StageDataFile(const Environment& env, const std::string& upgradeDir, const 
                              std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return false;
     };
-    const std::string source = ResolveNameInDir(upgradeFolder, item.Name);
-    // A link in the upgrade folder must not bring in a file from elsewhere.
-    if (FileExists(source) && !StaysInside(source, upgradeFolder, realPaths))
-        return refuse(source + " leads outside the upgrade folder " + listPath);
-    // A symbolic link planted in a target subdirectory must not carry the file elsewhere.
-    if (!StaysInside(destDir, item.TargetDir, realPaths)) return refuse(destDir + " leads outside " + item.TargetDir);
     // A file for the same target waits in the batch: it goes in first.
     const std::string key = ToUpper(JoinPath(subcircuit ? JoinPath(item.TargetDir, item.TargetLib) : item.TargetDir, item.Name));
     if (batch.Holds(key)) batch.Flush();
 
     std::string why;
     if (item.TargetDir.empty()) return ShowErrorByCode(dialogs, 1, item.Name), false;
-    const std::string target = DataFileTargetPath(destDir, item.Name);
-    if (!PathLengthOk(target)) return ShowErrorByCode(dialogs, 1, item.Name), false;
-    if (const auto missing = WaitForSource(dialogs, source)) {
-        if (*missing == CopyOutcome::Failed) ShowErrorByCode(dialogs, 1, item.Name);
-        return false;
+    if (!PathLengthOk(JoinPath(destDir, item.Name))) return ShowErrorByCode(dialogs, 1, item.Name), false;
+    CopyOutcome missing = CopyOutcome::Failed;
+    // Read from the upgrade folder itself: a link there would bring in a file from elsewhere.
+    auto source = WaitForSource(dialogs, upgradeFolder, listPath, item.Name, missing, why);
+    if (!source) {
+        if (missing == CopyOutcome::Ignored) return false;
+        if (!why.empty() && why.find(" was not found") == std::string::npos) return refuse(why);
+        return ShowErrorByCode(dialogs, 1, item.Name), false;
     }
-    // The target folder, reached beneath the installation's directory without following a link; a
-    // subcircuit's missing subdirectory is made (and recorded first).
-    Directory root = Directory::Open(item.TargetDir, why);
-    Directory folder;
-    if (root.IsOpen() && subcircuit && !TrimmedBlanks(item.TargetLib).empty()) {
+    // The target folder, reached beneath the installation's held directory without following a
+    // link; a subcircuit's missing subdirectory is made (and recorded first).
+    std::shared_ptr<const Directory> folder;
+    if (subcircuit && !TrimmedBlanks(item.TargetLib).empty()) {
         const std::string sub = FileNameOf(destDir);
-        bool missing = false;
-        folder = root.Beneath(sub, why, &missing);
-        if (!folder.IsOpen() && missing) {
+        bool absent = false;
+        folder = access.Subfolder(item.TargetDir, sub, why, &absent);
+        if (!folder && absent) {
+            const auto parent = access.Folder(item.TargetDir, why);
+            if (!parent) return ShowErrorByCode(dialogs, 1, item.Name), false;
+            if (!access.MayWriteIn(*parent, why)) return refuse(item.TargetDir + ": " + why);
             if (run.runRecord && !run.runRecord->BeforeFolderMade(destDir, why))
                 return NoteNotRecorded(run, dialogs, why), false;
-            if (root.MakeFolder(sub, why)) folder = root.Beneath(sub, why);
-        } else if (!folder.IsOpen()) {
+            if (parent->MakeFolder(sub, why)) folder = access.Subfolder(item.TargetDir, sub, why);
+        } else if (!folder) {
             return refuse(why);
         }
     } else {
-        folder = std::move(root);
+        folder = access.Folder(item.TargetDir, why);
     }
-    if (!folder.IsOpen()) return ShowErrorByCode(dialogs, 1, item.Name), false;
-    if (IsInstallationsOwnFile(env, target)) return refuse(target + " is the installation's own file");
-    // A link is written through only where it leads into the installation's folders.
-    const LinkCheck inside = [&env, &realPaths](const std::string& real) {
-        return InsideInstallation(env, real, realPaths);
-    };
+    if (!folder) return ShowErrorByCode(dialogs, 1, item.Name), false;
+    // A link is written through only where it leads to a file in the installation's data folders.
+    const auto target = access.Resolve(folder, destDir, item.Name, why);
+    if (!target) return refuse(why);
     std::unique_ptr<PreparedFile> file;
-    InstallResult result = PrepareFile(source, folder, destDir, FileNameOf(target), false, false, file, why, inside);
-    if (result == InstallResult::SourceOlder && subcircuit)
-        result = PrepareFile(source, folder, destDir, FileNameOf(target), true, false, file, why, inside);
+    InstallResult result = PrepareFile(*source, *target, false, false, file, why);
+    if (result == InstallResult::SourceOlder && subcircuit) result = PrepareFile(*source, *target, true, false, file, why);
     if (result == InstallResult::Refused) return refuse(why);
     if (result != InstallResult::Installed) return ShowErrorByCode(dialogs, 1, item.Name), false;
     if (file->ChangesNothing()) {
@@ -429,34 +416,19 @@ bool StageDataFile(const Environment& env, const std::string& upgradeDir, const 
             {file->Path(), file->Folder(), file->Name(), file->ThroughLink(), file->Replaced()}, why);
         if (ticket == 0) return NoteNotRecorded(run, dialogs, why), false;
     }
-    batch.Add(item, std::move(file), ticket, key);
+    batch.Add(item, std::move(file), target->folder, ticket, key);
     return true;
 }
 
 }  // namespace
 
-bool CopyFileWhole(const std::string& from, const std::string& to, std::string& why) {
-    const auto cut = to.rfind(kSep);
-    const std::string dir = cut == std::string::npos ? "." : to.substr(0, cut == 0 ? 1 : cut);
-    const Directory folder = Directory::Open(dir, why);
-    std::unique_ptr<PreparedFile> file;
-    return folder.IsOpen() &&
-           PrepareFile(from, folder, dir, to.substr(cut == std::string::npos ? 0 : cut + 1), true, true, file, why) ==
-               InstallResult::Installed &&
-           file->Commit(why, nullptr);
-}
-
-bool InstalledFileIsNewer(const std::string& source, const std::string& installed) {
-    struct stat from {}, to {};
-    return ::stat(source.c_str(), &from) == 0 && ::stat(installed.c_str(), &to) == 0 && S_ISREG(to.st_mode) &&
-           EarlierThan(from.st_mtim, to.st_mtim);
-}
-
 void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                    ui::Label& status) {
     std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
-    RealPaths realPaths;
+    std::string why;
+    const auto upgradeFolder = UpgradeFolder(upgrade, why);
+    InstallationAccess access(env);
     FileBatch batch(run, dialogs);
     for (DataFileItem& item : files) {
         dialogs.ProcessEvents();
@@ -467,7 +439,11 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
         status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(upgrade.ListPath, item.Name) +
                           "   to " + JoinPath(destDir, item.Name));
         item.Copied = 0;
-        StageDataFile(env, upgrade.UpgradeDir, upgrade.ListPath, run, dialogs, item, batch, realPaths);
+        if (!upgradeFolder) {
+            ShowErrorByCode(dialogs, 1, item.Name);
+            continue;
+        }
+        StageDataFile(*upgradeFolder, upgrade.ListPath, access, run, dialogs, item, batch);
     }
     batch.Flush();
     const std::vector<std::string> failed = SyncFileSystems(batch.Written());
@@ -503,17 +479,12 @@ std::optional<bool> ReadAlike(int fa, int fb) {
 
 bool SameContent(int fa, int fb) { return ReadAlike(fa, fb).value_or(false); }
 
-std::optional<bool> SameBytes(const std::string& a, const std::string& b) {
+std::optional<bool> SameBytes(int fa, int fb) {
     struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return std::nullopt;
+    if (::fstat(fa, &sa) != 0 || ::fstat(fb, &sb) != 0) return std::nullopt;
     if (sa.st_size != sb.st_size) return false;
-    const int fa = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
-    const int fb = fa < 0 ? -1 : ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
-    std::optional<bool> same;
-    if (fa >= 0 && fb >= 0) same = ReadAlike(fa, fb);
-    if (fa >= 0) ::close(fa);
-    if (fb >= 0) ::close(fb);
-    return same;
+    if (::lseek(fa, 0, SEEK_SET) != 0 || ::lseek(fb, 0, SEEK_SET) != 0) return std::nullopt;
+    return ReadAlike(fa, fb);
 }
 
 }  // namespace zrx

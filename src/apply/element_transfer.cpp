@@ -9,6 +9,7 @@
 #include "base/text_utils.h"
 #include "kernel/working_database.h"
 #include "kernel/zrxkernel.h"
+#include "upgrade_list/list_reader.h"
 
 namespace zrx {
 
@@ -53,7 +54,7 @@ constexpr TransferKind kPackageTransfer{ZK_SLOT_PACKAGE,           true,
 // the dialogs and the status line.
 struct TransferRun {
     const Environment& env;
-    const std::array<std::string, 6>& upgradeLibraries;
+    LoadedUpgrade& upgrade;
     RunState& run;
     ui::Dialogs& dialogs;
     ui::Label& status;
@@ -64,53 +65,64 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
     if (IsPlaceholder(list)) return;
     RunState& run = t.run;
     ui::Dialogs& dialogs = t.dialogs;
-    ResolvedNames targets;
+    std::string why;
+    const auto upgradeFolder = UpgradeFolder(t.upgrade, why);
+    InstallationAccess access(t.env);
+    ResolvedTargets targets(access);
     for (ElementItem& item : list) {
         dialogs.ProcessEvents();
         if (item.Update != 0) CountRunElement(run, dialogs, t.status);
         int32_t slot = kind.slot;
-        const std::string& source = sourceOf(t.upgradeLibraries, item);
-        const std::string& target = targets.In(t.env.LibDir, item.TargetLib);
-        if (item.Update != 0 && (IsRefusedLibrary(run, source) || IsRefusedLibrary(run, target))) {
+        const std::string& source = sourceOf(t.upgrade.UpgLibPath, item);
+        const std::string sourceFile = upgradeFolder ? upgradeFolder->Spelling(FileNameOf(source)) : std::string();
+        const std::string targetPath = JoinPath(t.env.LibDir, item.TargetLib);
+        const Target* target = item.Update != 0 ? targets.In(t.env.LibDir, item.TargetLib, why) : nullptr;
+        if (item.Update != 0 && target == nullptr) {
+            // A target that may not be written (a link elsewhere, a folder in the way) is said once.
+            ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
+            NoteRefusedLibrary(run, dialogs, targetPath, why);
+            item.Copied = 0;
+        } else if (item.Update != 0 && (IsRefusedLibrary(run, source) || IsRefusedLibrary(run, target->path))) {
             item.Copied = 0;  // its library was refused, and that was said
         } else if (item.Update != 0) {
             if (kind.clearBeforeLoading) ClearWorkingDatabase();
             int32_t failed = 1;
-            if (kind.isPart) LoadPartFromLib(failed, slot, source, item.Name);
-            else LoadSymbolFromLib(failed, slot, source, item.Name);
+            if (upgradeFolder && kind.isPart) LoadPartFromLib(failed, slot, *upgradeFolder, sourceFile, item.Name);
+            else if (upgradeFolder) LoadSymbolFromLib(failed, slot, *upgradeFolder, sourceFile, item.Name);
             if (failed != 0) {
-                const bool refused = StringFromPointer(E_LastError()).size() > 0;
+                const bool refused = upgradeFolder && StringFromPointer(E_LastError()).size() > 0;
                 ShowErrorByCode(dialogs, kind.loadFailureCode, item.Name);
                 if (refused) NoteRefusedLibrary(run, dialogs, source);
                 item.Copied = 0;
             } else {
                 int32_t absent = 1;
-                if (kind.isPart) PartExistsInLib(absent, target, item.Name);
-                else SymbolExistsInLib(absent, target, item.Name);
+                if (kind.isPart) PartExistsInLib(absent, *target->folder, target->name, item.Name);
+                else SymbolExistsInLib(absent, *target->folder, target->name, item.Name);
                 const bool ask = absent == 0 && !run.OverwriteAll && run.AskOverwrite;
                 if (ask && !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name +
-                                                            ")" + " are already stored in lib: " + target +
+                                                            ")" + " are already stored in lib: " + target->path +
                                                             "." + "\r\n" + "Overwrite anyway ?")) {
                     item.Copied = 0;
                 } else {
                     item.Copied = 0;
                     t.status.SetCaption(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" +
                                         item.Name + ")");
-                    const RunRecordHooks::ElementSave save{target, kind.isPart, item.Name, source, item.Name};
+                    const RunRecordHooks::ElementSave save{*target,        kind.isPart, item.Name,
+                                                           *upgradeFolder, sourceFile,  item.Name};
                     if (RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name)) {
                         int32_t saveFailed = 1;
-                        if (kind.isPart) SavePartToLib(saveFailed, target, slot, item.Name);
-                        else SaveSymbolToLib(saveFailed, target, slot, item.Name);
+                        if (kind.isPart) SavePartToLib(saveFailed, *target->folder, target->name, slot, item.Name);
+                        else SaveSymbolToLib(saveFailed, *target->folder, target->name, slot, item.Name);
                         const bool refused = saveFailed != 0 && StringFromPointer(E_LastError()).size() > 0;
                         // Copied only when the library is seen to hold it.
                         if (saveFailed == 0 && !SavedInPlace(run, save)) saveFailed = 1;
                         if (saveFailed != 0) {
                             if (run.runRecord) run.runRecord->ElementSaveFailed(save);
                             ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
-                            if (refused) NoteRefusedLibrary(run, dialogs, target);
+                            if (refused) NoteRefusedLibrary(run, dialogs, target->path);
                         } else {
                             t.status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
-                                                item.Name + ")" + kind.beforePath + target);
+                                                item.Name + ")" + kind.beforePath + target->path);
                             item.Copied = 1;
                         }
                     }
@@ -156,7 +168,7 @@ bool RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks:
     if (run.runRecord->BeforeElementSave(save, why, libraryRefused)) return true;
     if (libraryRefused) {
         ShowErrorByCode(dialogs, failureCode, failureText);
-        NoteRefusedLibrary(run, dialogs, save.library, why);
+        NoteRefusedLibrary(run, dialogs, save.library.path, why);
     } else {
         NoteNotRecorded(run, dialogs, why);
     }
@@ -178,17 +190,17 @@ bool AskBeforeOverwrite(ui::Dialogs& dialogs, const std::string& question) {
 
 void TransferParts(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                    ui::Label& status) {
-    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer,
+    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer,
              PartSource);
 }
 void TransferSymbols(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                      ui::Label& status) {
-    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer,
+    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer,
              SymbolSource);
 }
 void TransferPackages(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                       ui::Label& status) {
-    Transfer({env, upgrade.UpgLibPath, run, dialogs, status}, upgrade.lists.PackageItems, kPackageTransfer,
+    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.PackageItems, kPackageTransfer,
              PackageSource);
 }
 

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
@@ -14,6 +13,7 @@
 #include "base/text_file.h"
 #include "base/text_utils.h"
 #include "upgrade_list/list_format.h"
+#include "upgrade_list/list_reader.h"
 
 namespace zrx {
 
@@ -56,12 +56,20 @@ std::vector<std::string> SplitWords(std::string_view text) {
 }
 
 std::unique_ptr<IndexFile> IndexFile::Load(const std::string& path, Kind kind) {
+    const size_t cut = path.rfind('/');
+    std::string why;
+    const Directory folder = Directory::Open(cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut), why);
+    if (!folder.IsOpen()) return nullptr;
+    return Load(folder, path.substr(cut == std::string::npos ? 0 : cut + 1), path, kind);
+}
+
+std::unique_ptr<IndexFile> IndexFile::Load(const Directory& folder, const std::string& name, const std::string& path,
+                                           Kind kind) {
     auto index = std::unique_ptr<IndexFile>(new IndexFile(path, kind));
-    auto input = TextInput::Open(path);
+    auto input = TextInput::OpenAt(folder, name);
     if (!input) return nullptr;
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (!error) index->m_fileText.reserve(static_cast<size_t>(size));
+    struct stat info {};
+    if (folder.Look(name, info)) index->m_fileText.reserve(static_cast<size_t>(info.st_size));
     std::string line;
     while (input->ReadLine(line))
         if (!line.empty()) index->NewLine(line, false);
@@ -156,10 +164,10 @@ std::vector<std::string> IndexFile::AddedLines() const {
     return lines;
 }
 
-bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename,
-                     const std::string& writePath) {
+bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename, const Directory* folder,
+                     const std::string& name) {
     if (!m_changed) return true;
-    auto output = TextOutput::Open(writePath.empty() ? m_path : writePath);
+    auto output = folder != nullptr ? TextOutput::OpenAt(*folder, name) : TextOutput::Open(m_path);
     if (!output) {
         m_error = "it cannot be written in its directory";
         return false;
@@ -175,31 +183,21 @@ bool IndexFile::Save(const std::function<bool(const struct stat& written)>& befo
 
 namespace {
 
-// Writes an index file the run has added to; the lines are recorded for undo first (when the run
-// is recorded), and a file whose lines cannot be recorded is not written. An index file that is a
-// symbolic link to a file is written through: the link stays.
-bool SaveIndex(const Environment& env, RunState& run, IndexFile& index, const std::string& path,
-               std::string& error) {
+// Writes an index file the run has added to (`target`: where it is written, a link followed as
+// the installation's rule allows); the lines are recorded for undo first (when the run is
+// recorded), and a file whose lines cannot be recorded is not written.
+bool SaveIndex(RunState& run, IndexFile& index, const Target& target, std::string& error) {
     if (!index.Changed()) return true;
-    const auto writePath = WriteTargetOf(path, error);
-    if (!writePath) return false;
-    RealPaths realPaths;
-    if (*writePath != path && !InsideInstallation(env, *writePath, realPaths)) {
-        error = path + " is a symbolic link that leads outside the installation's folders";
-        return false;
-    }
-    if (run.runRecord != nullptr &&
-        !run.runRecord->BeforeIndexSave(path, *writePath, index.AddedLines(), error))
-        return false;
+    if (run.runRecord != nullptr && !run.runRecord->BeforeIndexSave(target, index.AddedLines(), error)) return false;
     // The record learns the new file before it replaces the old one: a run killed in between
     // leaves a record that tells the new file from one changed by somebody else.
     const bool saved = run.runRecord != nullptr
                            ? index.Save(
-                                 [&run, &path](const struct stat& written) {
-                                     return run.runRecord->BeforeIndexReplace(path, written);
+                                 [&run, &target](const struct stat& written) {
+                                     return run.runRecord->BeforeIndexReplace(target.path, written);
                                  },
-                                 *writePath)
-                           : index.Save({}, *writePath);
+                                 target.folder.get(), target.name)
+                           : index.Save({}, target.folder.get(), target.name);
     if (!saved) {
         error = index.Error();
         return false;
@@ -207,28 +205,45 @@ bool SaveIndex(const Environment& env, RunState& run, IndexFile& index, const st
     return true;
 }
 
-// The index entry of a subcircuit file: its name from the first line, its description and
-// category from the second.
-std::optional<std::string> SubcircuitEntry(const std::string& file, const std::string& library) {
-    auto input = TextInput::Open(file);
+// The index entry of a subcircuit file (`name` of the upgrade's folder): its name from the first
+// line, its description and category from the second.
+std::optional<std::string> SubcircuitEntry(const Directory& folder, const std::string& name, const std::string& library) {
+    auto input = TextInput::OpenAt(folder, folder.Spelling(name));
     if (!input) return std::nullopt;
     std::string first, second;
     if (!input->ReadLine(first) || !input->ReadLine(second)) return std::nullopt;
     const std::vector<std::string> words = SplitWords(NormaliseNetLine(SplitByComma(first).Field(1)));
-    const std::string name = words.size() >= 2 ? words[1] : std::string();
+    const std::string entryName = words.size() >= 2 ? words[1] : std::string();
     const FieldList fields = SplitByComma(second);
     const std::string_view descriptionField = fields.Field(1);
     const std::string description = TrimBlanks(descriptionField.size() > 1 ? descriptionField.substr(1) : std::string_view());
-    return "X|" + name + "|library|" + description + "|" + library + "| " + TrimBlanks(fields.Field(2));
+    return "X|" + entryName + "|library|" + description + "|" + library + "| " + TrimBlanks(fields.Field(2));
+}
+
+// The index file `name` of the installation's folder `dir` as the run reads and writes it: a link
+// there is followed as the installation's rule allows. Nothing (with why) when it cannot be used.
+// A missing index is no fault (none is made); one that is there and cannot be used is said in a box.
+std::optional<Target> IndexTarget(InstallationAccess& access, const std::string& dir, const std::string& name,
+                                  ui::Dialogs& dialogs, const std::string& cannot) {
+    std::string why;
+    auto target = access.Resolve(dir, name, why);
+    if (target && target->exists) return target;
+    if (!target)
+        dialogs.ShowMessage({cannot + " " + JoinPath(dir, name) + ": " + why, std::string(kAppTitle), ui::Icon::Warning,
+                             ui::Buttons::Ok, false});
+    return std::nullopt;
 }
 
 }  // namespace
 
-void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
+void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunState& run,
                            ui::Dialogs& dialogs, ui::Label& status) {
     const std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (files.empty() || files[0].Name.empty()) return;
-    const std::string path = TrimBlanks(ResolveNameInDir(env.ZSMsbk, "Subcir.idx"));
+    InstallationAccess access(env);
+    std::string why;
+    const auto upgradeFolder = UpgradeFolder(upgrade, why);
+    std::optional<Target> target;
     std::unique_ptr<IndexFile> index;
     bool ended = false;
     for (const DataFileItem& item : files) {
@@ -239,10 +254,13 @@ void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade,
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
         status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
-        const auto entry = SubcircuitEntry(
-            ResolveNameInDir(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir, item.Name), library);
+        const auto entry = upgradeFolder ? SubcircuitEntry(*upgradeFolder, item.Name, library) : std::nullopt;
         if (!entry) continue;
-        if (!index) index = IndexFile::Load(path, IndexFile::Kind::SubcircuitIndex);
+        if (!index && !target)
+            target = IndexTarget(access, env.ZSMsbk, "Subcir.idx", dialogs,
+                                 GetLocalMessage("Cannot update Subcircuit index file", 4481));
+        if (!index && target)
+            index = IndexFile::Load(*target->folder, target->name, target->path, IndexFile::Kind::SubcircuitIndex);
         if (!index) {
             status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
             ended = true;
@@ -251,12 +269,12 @@ void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade,
         index->Add(*entry, library);
     }
     std::string error;
-    if (index && !SaveIndex(env, run, *index, path, error)) {
+    if (index && !SaveIndex(run, *index, *target, error)) {
         // The new lines could not be written: said in the status line and, since they are lost
         // otherwise, in a box.
         status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
         dialogs.ShowMessage(
-            {GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + path + ": " + error,
+            {GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + target->path + ": " + error,
              std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
@@ -267,7 +285,9 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
                       ui::Dialogs& dialogs, ui::Label& status) {
     const std::vector<ElementItem>& models = upgrade.lists.SpiceModelItems;
     if (models.empty() || models[0].Name.empty()) return;
-    const std::string path = ResolveNameInDir(env.ZSMmod, "modpar.idx");
+    InstallationAccess access(env);
+    std::string why;
+    std::optional<Target> target;
     std::unique_ptr<IndexFile> index;
     bool unreadable = false;
     for (const ElementItem& item : models) {
@@ -277,7 +297,11 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
         const std::string library =
             ToUpper(TrimBlanks(item.TargetLib.substr(0, item.TargetLib.size() >= 4 ? item.TargetLib.size() - 4 : 0)));
         // An index that cannot be opened (missing, unreadable) skips the model silently: none is made.
-        if (!index && !unreadable) index = IndexFile::Load(path, IndexFile::Kind::ModelIndex);
+        if (!index && !unreadable) {
+            target = IndexTarget(access, env.ZSMmod, "modpar.idx", dialogs,
+                                 GetLocalMessage("Cannot update model parameter index file", 4480));
+            if (target) index = IndexFile::Load(*target->folder, target->name, target->path, IndexFile::Kind::ModelIndex);
+        }
         if (!index) {
             unreadable = true;
             continue;
@@ -285,10 +309,10 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
         index->Add(item.Texts().ModelText1 + "||" + library + "|" + item.Name + "|" + item.Texts().ModelText3, library);
     }
     std::string error;
-    if (index && !SaveIndex(env, run, *index, path, error)) {
+    if (index && !SaveIndex(run, *index, *target, error)) {
         status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
         dialogs.ShowMessage(
-            {GetLocalMessage("Cannot update model parameter index file", 4480) + " " + path + ": " + error,
+            {GetLocalMessage("Cannot update model parameter index file", 4480) + " " + target->path + ": " + error,
              std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }

@@ -12,6 +12,7 @@
 
 #include "apply/run_state.h"
 #include "base/dialogs.h"
+#include "base/directory.h"
 #include "base/text_keyed_set.h"
 #include "kernel/installation.h"
 #include "ui/control.h"
@@ -40,13 +41,18 @@ public:
 
     // Reads the file; nothing when it is missing or cannot be read (an index is never made).
     static std::unique_ptr<IndexFile> Load(const std::string& path, Kind kind);
+    // The same for the entry `name` of an open folder (never through a link: the caller gives the
+    // folder and name a link leads to); `path` names it.
+    static std::unique_ptr<IndexFile> Load(const Directory& folder, const std::string& name, const std::string& path,
+                                           Kind kind);
     // Adds an entry for library `library`; false when an identical line is already there. Line
     // breaks in the entry become blanks.
     bool Add(const std::string& entry, const std::string& library);
-    // Writes the file (CR LF line ends) as a whole when something was added, into `writePath` (the
-    // file a link at its path leads to) or its own path. `beforeRename` as for TextOutput::Commit.
-    bool Save(const std::function<bool(const struct stat& written)>& beforeRename = {},
-              const std::string& writePath = {});
+    // Writes the file (CR LF line ends) as a whole when something was added, into its own path or,
+    // given, the entry `name` of `folder` (where a link at its path leads). `beforeRename` as for
+    // TextOutput::Commit.
+    bool Save(const std::function<bool(const struct stat& written)>& beforeRename = {}, const Directory* folder = nullptr,
+              const std::string& name = {});
     bool Changed() const { return m_changed; }
     // The lines added since the file was loaded, in file order.
     std::vector<std::string> AddedLines() const;
@@ -86,7 +92,7 @@ private:
 // Adds the upgrade's selected subcircuit files to the installation's Subcir.idx, and its copied
 // simulator models of model library files (.SML) to modpar.idx; the run's record is told before
 // either is replaced.
-void UpdateSubcircuitIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
+void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunState& run,
                            ui::Dialogs& dialogs, ui::Label& status);
 void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
                       ui::Dialogs& dialogs, ui::Label& status);

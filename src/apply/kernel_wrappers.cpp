@@ -1,5 +1,7 @@
 #include "apply/kernel_wrappers.h"
 
+#include "base/directory.h"
+#include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 
 namespace zrx {
@@ -17,9 +19,10 @@ struct ElementKind {
 constexpr ElementKind kParts{ZK_KIND_PART_LIBRARY, DB_DeviceMap, D_Device, D_LoadDevice, D_SaveDevice};
 constexpr ElementKind kSymbols{ZK_KIND_SYMBOL_LIBRARY, DB_SymbMap, S_Symbol, S_LoadSymbol, S_SaveSymbol};
 
-void Load(const ElementKind& kind, int32_t& failed, int32_t& slot, const std::string& path, const std::string& name) {
+void Load(const ElementKind& kind, int32_t& failed, int32_t& slot, const Directory& folder, const std::string& file,
+          const std::string& name) {
     failed = 1;
-    const int32_t library = E_OpenLibrary(path.c_str(), kind.libraryKind, 0);
+    const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, 0);
     if (library < 1) return;
     const int32_t cursor = E_OpenLibToRead(library, name.c_str());
     if (cursor > 0) {
@@ -33,18 +36,20 @@ void Load(const ElementKind& kind, int32_t& failed, int32_t& slot, const std::st
     E_CloseLibrary(library);
 }
 
-void Exists(const ElementKind& kind, int32_t& failed, const std::string& path, const std::string& name) {
+void Exists(const ElementKind& kind, int32_t& failed, const Directory& folder, const std::string& file,
+            const std::string& name) {
     failed = 1;
-    const int32_t library = E_OpenLibrary(path.c_str(), kind.libraryKind, 0);
+    const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, 0);
     if (library < 1) return;
     const int32_t cursor = E_OpenLibToRead(library, name.c_str());
     E_CloseLibrary(library);
     if (cursor > 0) failed = 0;
 }
 
-void Save(const ElementKind& kind, int32_t& failed, const std::string& path, int32_t slot, const std::string& name) {
+void Save(const ElementKind& kind, int32_t& failed, const Directory& folder, const std::string& file, int32_t slot,
+          const std::string& name) {
     failed = 1;
-    const int32_t library = E_OpenLibrary(path.c_str(), kind.libraryKind, -1);
+    const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, -1);
     if (library < 1) return;
     const int32_t cursor = E_OpenLibToWrite(library, name.c_str());
     if (cursor > 0) {
@@ -57,23 +62,27 @@ void Save(const ElementKind& kind, int32_t& failed, const std::string& path, int
 
 }  // namespace
 
-void LoadPartFromLib(int32_t& failed, int32_t& slot, const std::string& path, const std::string& name) {
-    Load(kParts, failed, slot, path, name);
+void LoadPartFromLib(int32_t& failed, int32_t& slot, const Directory& folder, const std::string& library,
+                     const std::string& name) {
+    Load(kParts, failed, slot, folder, library, name);
 }
-void LoadSymbolFromLib(int32_t& failed, int32_t& slot, const std::string& path, const std::string& name) {
-    Load(kSymbols, failed, slot, path, name);
+void LoadSymbolFromLib(int32_t& failed, int32_t& slot, const Directory& folder, const std::string& library,
+                       const std::string& name) {
+    Load(kSymbols, failed, slot, folder, library, name);
 }
-void PartExistsInLib(int32_t& failed, const std::string& path, const std::string& name) {
-    Exists(kParts, failed, path, name);
+void PartExistsInLib(int32_t& failed, const Directory& folder, const std::string& library, const std::string& name) {
+    Exists(kParts, failed, folder, library, name);
 }
-void SymbolExistsInLib(int32_t& failed, const std::string& path, const std::string& name) {
-    Exists(kSymbols, failed, path, name);
+void SymbolExistsInLib(int32_t& failed, const Directory& folder, const std::string& library, const std::string& name) {
+    Exists(kSymbols, failed, folder, library, name);
 }
-void SavePartToLib(int32_t& failed, const std::string& path, int32_t slot, const std::string& name) {
-    Save(kParts, failed, path, slot, name);
+void SavePartToLib(int32_t& failed, const Directory& folder, const std::string& library, int32_t slot,
+                   const std::string& name) {
+    Save(kParts, failed, folder, library, slot, name);
 }
-void SaveSymbolToLib(int32_t& failed, const std::string& path, int32_t slot, const std::string& name) {
-    Save(kSymbols, failed, path, slot, name);
+void SaveSymbolToLib(int32_t& failed, const Directory& folder, const std::string& library, int32_t slot,
+                     const std::string& name) {
+    Save(kSymbols, failed, folder, library, slot, name);
 }
 
 }  // namespace zrx

@@ -9,7 +9,9 @@
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "kernel/working_database.h"
+#include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
+#include "upgrade_list/list_reader.h"
 
 namespace zrx {
 
@@ -46,6 +48,9 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
     std::vector<ElementItem>& list = spice ? upgrade.lists.SpiceModelItems : upgrade.lists.MixedModelItems;
     if (IsPlaceholder(list)) return;
     const std::string& upgradeLibrary = UpgradeLibraryOf(upgrade.UpgLibPath, spice ? 5 : 6, {});
+    std::string why;
+    const auto upgradeFolder = UpgradeFolder(upgrade, why);
+    const std::string upgradeFile = upgradeFolder ? upgradeFolder->Spelling(FileNameOf(upgradeLibrary)) : std::string();
     const std::string& targetDir = ElementTargetDir(env, spice ? 5 : 6);
     const int32_t destKind = spice ? 5 : 1;
     int32_t upgradeHandle = 0;
@@ -54,7 +59,8 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
     // that failed after its library was opened leaves the handle on that library).
     int32_t targetHandle = 0;
     std::string targetHandlePath;
-    ResolvedNames targets;
+    InstallationAccess access(env);
+    ResolvedTargets targets(access);
 
     for (ElementItem& item : list) {
         dialogs.ProcessEvents();
@@ -69,7 +75,14 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
         };
         [&] {
             if (item.Update == 0) return;
-            const std::string& target = targets.In(targetDir, item.TargetLib);
+            const Target* resolved = targets.In(targetDir, item.TargetLib, why);
+            if (resolved == nullptr) {
+                // A target that may not be written (a link elsewhere, a folder in the way) is said once.
+                fail(3, JoinPath(targetDir, item.TargetLib));
+                NoteRefusedLibrary(run, dialogs, JoinPath(targetDir, item.TargetLib), why);
+                return;
+            }
+            const std::string& target = resolved->path;
             if (IsRefusedLibrary(run, upgradeLibrary) || IsRefusedLibrary(run, target)) {
                 notCopied = true;  // its library was refused, and that was said
                 return;
@@ -81,7 +94,7 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
                 targetHandle = 0;
                 targetHandlePath.clear();
             }
-            upgradeHandle = E_OpenLibrary(upgradeLibrary.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+            upgradeHandle = upgradeFolder ? OpenLibraryIn(*upgradeFolder, upgradeFile, ZK_KIND_SYMBOL_LIBRARY, 0) : 0;
             if (upgradeHandle < 1) {
                 fail(6, upgradeLibrary);
                 NoteRefusedLibrary(run, dialogs, upgradeLibrary);
@@ -108,7 +121,8 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
             const std::string trimmedName = TrimBlanks(name);
             // The probe uses the open target library, or a reading handle of its own.
             const int32_t probe =
-                targetHandle > 0 ? targetHandle : E_OpenLibrary(target.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+                targetHandle > 0 ? targetHandle
+                                 : OpenLibraryIn(*resolved->folder, resolved->name, ZK_KIND_SYMBOL_LIBRARY, 0);
             if (probe > 0) {
                 present = !trimmedName.empty() && E_OpenLibToRead(probe, trimmedName.c_str()) > 0;
                 if (probe != targetHandle) E_CloseLibrary(probe);
@@ -131,13 +145,13 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
                                      : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
                               "(" + name + ")");
             // Recorded before the library is opened for writing: that makes a missing one.
-            const RunRecordHooks::ElementSave save{target, false, trimmedName, upgradeLibrary, name};
+            const RunRecordHooks::ElementSave save{*resolved, false, trimmedName, *upgradeFolder, upgradeFile, name};
             if (!RecordBeforeSave(run, dialogs, save, 3, target)) {
                 notCopied = true;
                 return;
             }
             if (targetHandle < 1) {
-                targetHandle = E_OpenLibrary(target.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
+                targetHandle = OpenLibraryIn(*resolved->folder, resolved->name, ZK_KIND_SYMBOL_LIBRARY, -1);
                 targetHandlePath = target;
             }
             if (targetHandle < 1) {

@@ -4,64 +4,101 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cctype>
-#include <filesystem>
+#include <vector>
 
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "history/record_folder.h"
 #include "kernel/installation.h"
+#include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 
 namespace zrx {
 
-InstallationLock::InstallationLock(const std::string& installationDir) {
-    const std::string path = JoinPath(installationDir, ".zrxlibug.lock");
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (m_fd < 0 && errno == ELOOP) {
+InstallationLock::InstallationLock(const Environment& env) {
+    const std::string installation = InstallationDir(env);
+    const std::string path = JoinPath(installation, ".zrxlibug.lock");
+    std::string why;
+    const auto folder = HeldFolder(env, installation, why);
+    if (!folder) {
+        m_held = true;  // nothing can be written there either
+        return;
+    }
+    m_file = FileHandle(::openat(folder->Fd(), ".zrxlibug.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!m_file.IsOpen() && errno == ELOOP) {
         m_problem = "the lock file " + path + " is a symbolic link, which is never followed: remove it; nothing was changed";
         return;
     }
-    if (m_fd < 0) {
-        m_held = true;
+    const std::string busy = "an upgrade of this installation is in progress in another program; nothing was changed";
+    if (m_file.IsOpen() && ::flock(m_file.Fd(), LOCK_EX | LOCK_NB) != 0) {
+        m_problem = busy;
         return;
     }
-    m_held = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
-    if (!m_held)
-        m_problem = "an upgrade of this installation is in progress in another program; nothing was changed";
+    // The program's own folder is locked too: a lock file can be removed by whoever may write the
+    // installation folder, the folder only by its owner.
+    struct stat info {};
+    const bool exists = folder->Look(".zrxlibug", info);
+    if (!exists && !m_file.IsOpen()) {
+        m_held = true;  // a read-only installation: run unlocked, as it ever was
+        return;
+    }
+    m_own = history::PrivateFolder(*folder, installation, ".zrxlibug", true, why);
+    if (!m_own.IsOpen()) {
+        m_problem = why + "; nothing was changed";
+        return;
+    }
+    if (::flock(m_own.Fd(), LOCK_EX | LOCK_NB) != 0) {
+        m_problem = busy;
+        return;
+    }
+    m_held = true;
 }
 
-InstallationLock::~InstallationLock() {
-    if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
-}
-
-void RemoveStaleTemporaries(const std::string& dir) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    // Only names the program makes: "." + a name + ".zrxtmp-" + six letters or digits.
-    auto ours = [](const std::string& name) {
-        const size_t mark = name.rfind(".zrxtmp-");
-        if (!StartsWith(name, ".") || mark == std::string::npos || mark == 0 || name.size() != mark + 14) return false;
-        for (size_t i = mark + 8; i < name.size(); ++i)
-            if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
-        return true;
-    };
-    auto sweep = [&ours](const fs::path& folder) {
-        std::error_code inner;
-        for (const auto& entry : fs::directory_iterator(folder, inner)) {
-            const std::string name = entry.path().filename().string();
-            if (ours(name) && entry.is_regular_file(inner) && !entry.is_symlink(inner)) fs::remove(entry.path(), inner);
+void RemoveLeftTemporaries(const Directory& folder, bool subfolders) {
+    std::vector<std::string> names;
+    if (!folder.List(names)) return;
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (!folder.Look(name, info)) continue;
+        if (S_ISDIR(info.st_mode) && subfolders) {
+            std::string why;
+            const Directory inner = folder.Beneath(name, why);
+            if (inner.IsOpen()) RemoveLeftTemporaries(inner, false);
+            continue;
         }
-    };
-    if (dir.empty() || !fs::is_directory(dir, error)) return;
-    sweep(dir);
-    for (const auto& entry : fs::directory_iterator(dir, error))
-        if (entry.is_directory(error) && !entry.is_symlink(error)) sweep(entry.path());
+        if (!S_ISREG(info.st_mode) || !IsTemporaryName(name)) continue;
+        const FileHandle file(::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened {}, now {};
+        // Only while nobody holds it, and only the very file that was opened.
+        if (!file.IsOpen() || ::flock(file.Fd(), LOCK_EX | LOCK_NB) != 0 || ::fstat(file.Fd(), &opened) != 0 ||
+            !folder.Look(name, now) || now.st_ino != opened.st_ino || now.st_dev != opened.st_dev)
+            continue;
+        ::unlinkat(folder.Fd(), name.c_str(), 0);
+    }
+    // What a database made in a temporary file leaves beside it, once that file is gone.
+    for (const std::string& name : names)
+        for (const std::string_view side : {"-wal", "-shm", "-journal"}) {
+            struct stat info {};
+            const std::string base = name.substr(0, name.size() - std::min(name.size(), side.size()));
+            if (name.ends_with(side) && IsTemporaryName(base) && !folder.Look(base, info) && folder.Look(name, info) &&
+                S_ISREG(info.st_mode))
+                ::unlinkat(folder.Fd(), name.c_str(), 0);
+        }
 }
 
-bool SettleLibrary(const std::string& path) {
+void RemoveStaleTemporaries(const Environment& env) {
+    for (const std::string* dir : {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn, &env.ZSMmod,
+                                   &env.ZSMsbk, &env.ZSMwrk}) {
+        std::string why;
+        if (const auto folder = dir->empty() ? nullptr : HeldFolder(env, *dir, why)) RemoveLeftTemporaries(*folder);
+    }
+}
+
+bool SettleLibrary(const Directory& folder, const std::string& name) {
     for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
-        const int32_t handle = E_OpenLibrary(path.c_str(), kind, -1);
+        const int32_t handle = OpenLibraryIn(folder, name, kind, -1);
         if (handle <= 0) continue;
         E_CloseLibrary(handle);
         E_FlushLibraries();
@@ -71,23 +108,21 @@ bool SettleLibrary(const std::string& path) {
 }
 
 void SettleLeftLibraries(const Environment& env) {
-    namespace fs = std::filesystem;
     for (const std::string* dir : {&env.LibDir, &env.ZSMmod}) {
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(*dir, error)) {
-            const std::string name = entry.path().filename().string();
+        std::string why;
+        const auto folder = dir->empty() ? nullptr : HeldFolder(env, *dir, why);
+        std::vector<std::string> names;
+        if (!folder || !folder->List(names)) continue;
+        for (const std::string& name : names) {
             const std::string library = EndsWith(name, "-wal")       ? name.substr(0, name.size() - 4)
                                         : EndsWith(name, "-journal") ? name.substr(0, name.size() - 8)
                                                                      : std::string();
-            if (!library.empty()) SettleLibrary(JoinPath(*dir, library));
+            struct stat info {};
+            // Only a library file of the folder itself: a link (to a library elsewhere) is never
+            // opened for writing here.
+            if (!library.empty() && folder->Look(library, info) && S_ISREG(info.st_mode)) SettleLibrary(*folder, library);
         }
     }
-}
-
-void RemoveStaleTemporaries(const Environment& env) {
-    for (const std::string* dir : {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn, &env.ZSMmod,
-                                   &env.ZSMsbk, &env.ZSMwrk})
-        RemoveStaleTemporaries(*dir);
 }
 
 }  // namespace zrx

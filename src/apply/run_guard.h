@@ -2,20 +2,24 @@
 
 #include <string>
 
+#include "base/directory.h"
+
 namespace zrx {
 
 struct Environment;
 
-// Only one update run at a time may work on an installation: the run holds an exclusive lock on
-// a lock file in the installation directory for as long as it lasts. A second program that finds
-// the lock held is told so and changes nothing.
+// Only one update run (or rollback) at a time may work on an installation: it holds an exclusive
+// lock for as long as it lasts. The lock is taken on the program's own folder ".zrxlibug" beside
+// the INI (made when missing), which only its owner can change, and on the lock file
+// ".zrxlibug.lock" beside it; removing the lock file takes nothing away from a running program. A
+// second program that finds the lock held is told so and changes nothing.
 class InstallationLock {
 public:
     // Takes the lock without waiting; Held() tells whether it was had. An installation directory
-    // that cannot take the lock file (read-only) cannot be shared safely either and is run unlocked.
-    // A lock file that is a symbolic link is never followed: the lock is not had then.
-    explicit InstallationLock(const std::string& installationDir);
-    ~InstallationLock();
+    // that cannot take the program's folder or the lock file (read-only) cannot be shared safely
+    // either and is run unlocked. Links in place of either are never followed: the lock is not had
+    // then.
+    explicit InstallationLock(const Environment& env);
     InstallationLock(const InstallationLock&) = delete;
     InstallationLock& operator=(const InstallationLock&) = delete;
     bool Held() const { return m_held; }
@@ -23,24 +27,27 @@ public:
     const std::string& Problem() const { return m_problem; }
 
 private:
-    int m_fd = -1;
+    FileHandle m_file;
+    Directory m_own;
     bool m_held = false;
     std::string m_problem;
 };
 
-// Removes the temporary files a run that was killed left behind in a directory (and in its
-// subdirectories one level down): files are written beside their target as
-// ".<name>.zrxtmp-XXXXXX" (six letters or digits) and renamed over it when complete. Nothing else
-// is taken for one.
-void RemoveStaleTemporaries(const std::string& dir);
+// Removes the temporary files a killed program left behind in a folder (and in its subfolders one
+// level down): files are written beside their target as ".<name>.zrxtmp-XXXXXX" (six letters or
+// digits) and renamed over it when complete. A temporary file is locked by the program writing it
+// for as long as it is written: one that another running program (of this installation or of
+// another that shares the folder) still holds is left alone. Nothing else is taken for one, and no
+// link is followed.
+void RemoveLeftTemporaries(const Directory& folder, bool subfolders = true);
 // The same in every directory an update run writes into.
 void RemoveStaleTemporaries(const Environment& env);
-// Libraries a killed program left in the middle of a write (a write-ahead log or a rollback
-// journal beside them) are opened for writing and let go, so that they are whole and at rest
-// again before an update or a rollback works on the installation.
 // Completes one library a killed writer left half-written (its journal or log beside it) by
-// opening it for writing once; false when it is no library the kernel takes.
-bool SettleLibrary(const std::string& path);
+// opening it for writing once; false when it is no library the kernel takes (a link never is).
+bool SettleLibrary(const Directory& folder, const std::string& name);
+// Libraries a killed program left in the middle of a write (a write-ahead log or a rollback
+// journal beside them) in the library and model directories are settled, so that they are whole
+// and at rest again before an update or a rollback works on the installation.
 void SettleLeftLibraries(const Environment& env);
 
 }  // namespace zrx

@@ -9,6 +9,7 @@
 namespace zrx {
 
 class Directory;
+struct Target;
 
 // A save the kernel reported done but could not make durable: the real path of its library and
 // the element's name.
@@ -26,11 +27,12 @@ public:
 
     // An element about to be saved into a library (a missing library is made by the save).
     struct ElementSave {
-        const std::string& library;  // as the run resolved it
+        const Target& library;  // as the run resolved it (a link followed), held open
         bool partLibrary;
-        const std::string& name;        // the name it is saved under ("" saves nothing)
-        const std::string& source;      // the upgrade library it comes from
-        const std::string& sourceName;  // its name there
+        const std::string& name;          // the name it is saved under ("" saves nothing)
+        const Directory& sourceFolder;    // the upgrade's folder
+        const std::string& source;        // the upgrade library it comes from, in that folder
+        const std::string& sourceName;    // its name there
     };
     // `libraryRefused`: the target library cannot be read (the kernel's reason in `why`), so
     // nothing can be saved into it either.
@@ -61,10 +63,9 @@ public:
     virtual bool CommitStaged(std::string& why) = 0;
     virtual void AfterFileChange(int64_t ticket, const struct stat* written) = 0;
 
-    // An index file about to be rewritten: the lines the run adds, and the file written
-    // (`writePath`: the file a link at `path` leads to, or `path`).
-    virtual bool BeforeIndexSave(const std::string& path, const std::string& writePath,
-                                 const std::vector<std::string>& lines, std::string& error) = 0;
+    // An index file about to be rewritten (`target`: where it is written, a link followed): the
+    // lines the run adds.
+    virtual bool BeforeIndexSave(const Target& target, const std::vector<std::string>& lines, std::string& error) = 0;
     // The new file, written and about to replace the old one (false: it must not).
     virtual bool BeforeIndexReplace(const std::string& path, const struct stat& written) = 0;
 };

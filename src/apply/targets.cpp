@@ -1,5 +1,6 @@
 #include "apply/targets.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "base/paths.h"
@@ -27,32 +28,177 @@ std::string InstallationFolder(const Environment& env, int index) {
     }
 }
 
-bool InsideInstallation(const Environment& env, const std::string& realPath, RealPaths& realPaths) {
-    for (int i = 0; i < kInstallationFolders; ++i) {
-        const std::string folder = InstallationFolder(env, i);
-        if (folder.empty()) continue;
-        const std::string& real = realPaths.Of(folder);
-        if (real.empty()) continue;
-        if (realPath == real || StartsWith(realPath, real == "/" ? real : real + "/")) return true;
+bool IsOwnFileName(const Environment& env, std::string_view name) {
+    return StartsWith(ToUpper(name), ".ZRXLIBUG") || EqualsIgnoreCase(name, FileNameOf(env.IniFile));
+}
+
+InstallationAccess::InstallationAccess(const Environment& env) : m_env(env) {
+    std::string why;
+    m_installation = HeldFolder(env, InstallationDir(env), why);
+    struct stat info {};
+    if (m_installation && m_installation->Info(info)) m_installationId = Identity{info.st_dev, info.st_ino};
+}
+
+std::shared_ptr<const Directory> InstallationAccess::Folder(const std::string& dir, std::string& why) {
+    return HeldFolder(m_env, dir, why);
+}
+
+std::shared_ptr<const Directory> InstallationAccess::Subfolder(const std::string& dir, const std::string& sub,
+                                                               std::string& why, bool* missing) {
+    if (missing) *missing = false;
+    const auto folder = Folder(dir, why);
+    if (!folder) return nullptr;
+    auto beneath = std::make_shared<Directory>(folder->Beneath(folder->Spelling(sub), why, missing));
+    if (!beneath->IsOpen()) {
+        why = JoinPath(dir, sub) + ": " + why;
+        return nullptr;
+    }
+    return beneath;
+}
+
+bool InstallationAccess::MayWriteIn(const Directory& folder, std::string& why) {
+    struct stat info {};
+    if (!folder.Info(info)) {
+        why = "the folder cannot be looked at";
+        return false;
+    }
+    const auto key = std::make_pair(info.st_dev, info.st_ino);
+    auto it = m_mayWrite.find(key);
+    if (it == m_mayWrite.end()) {
+        bool inside = false;
+        struct stat own {};
+        if (m_installation && m_installation->Look(".zrxlibug", own) && S_ISDIR(own.st_mode)) {
+            std::string ignored;
+            const Directory record = m_installation->Beneath(".zrxlibug", ignored);
+            inside = record.IsOpen() && folder.Within(record);
+        }
+        it = m_mayWrite.emplace(key, !inside).first;
+    }
+    if (!it->second)
+        why = "it lies in the program's own folder " + JoinPath(InstallationDir(m_env), ".zrxlibug") +
+              ", which no update writes into";
+    return it->second;
+}
+
+bool InstallationAccess::IsOwnFile(const Directory& folder, std::string_view name, const struct stat* info) {
+    if (!m_installation) return false;
+    struct stat here {};
+    if (m_installationId && folder.Info(here) && here.st_dev == m_installationId->device &&
+        here.st_ino == m_installationId->inode && IsOwnFileName(m_env, name))
+        return true;
+    if (info == nullptr) return false;
+    // The same files by another name (a second link to one of them).
+    for (const std::string& own : {FileNameOf(m_env.IniFile), std::string(".zrxlibug.lock"), std::string(".zrxlibug.id")}) {
+        struct stat known {};
+        if (m_installation->Look(own, known) && known.st_dev == info->st_dev && known.st_ino == info->st_ino)
+            return true;
     }
     return false;
 }
 
-bool IsInstallationsOwnFile(const Environment& env, const std::string& path) {
-    if (path == env.IniFile) return true;
-    // Compared as files, not as texts: "./", "..", links and second names all lead to the same one.
-    struct stat target {}, own {};
-    const bool exists = ::stat(path.c_str(), &target) == 0;
-    if (exists && ::stat(env.IniFile.c_str(), &own) == 0 && own.st_dev == target.st_dev && own.st_ino == target.st_ino)
-        return true;
-    const std::string installation = RealPath(InstallationDir(env));
-    if (installation.empty()) return false;
-    auto ownName = [&installation](const std::string& candidate) {
-        const size_t cut = candidate.rfind('/');
-        const std::string dir = cut == std::string::npos ? "." : cut == 0 ? "/" : candidate.substr(0, cut);
-        return RealPath(dir) == installation && StartsWith(ToUpper(FileNameOf(candidate)), ".ZRXLIBUG");
-    };
-    return ownName(path) || (exists && ownName(RealPath(path)));
+std::optional<Target> InstallationAccess::Resolve(const std::string& dir, std::string_view name, std::string& why) {
+    const auto folder = Folder(dir, why);
+    if (!folder) return std::nullopt;
+    return Resolve(folder, dir, name, why);
+}
+
+std::optional<Target> InstallationAccess::Resolve(const std::shared_ptr<const Directory>& folder,
+                                                  const std::string& folderPath, std::string_view name,
+                                                  std::string& why) {
+    Target target;
+    target.folder = folder;
+    target.name = folder->Spelling(name);
+    target.path = JoinPath(folderPath, target.name);
+    std::string reason;
+    if (!MayWriteIn(*folder, reason)) {
+        why = target.path + ": " + reason;
+        return std::nullopt;
+    }
+    struct stat entry {};
+    if (!folder->Look(target.name, entry)) {
+        if (IsOwnFile(*folder, target.name, nullptr)) {
+            why = target.path + " is the installation's own file";
+            return std::nullopt;
+        }
+        return target;
+    }
+    if (S_ISLNK(entry.st_mode)) {
+        if (!Follow(*folder, target.name, target.path, target, why)) return std::nullopt;
+    } else if (S_ISDIR(entry.st_mode)) {
+        why = target.path + ": a folder of that name is in the way";
+        return std::nullopt;
+    } else if (!S_ISREG(entry.st_mode)) {
+        why = target.path + " is not a regular file";
+        return std::nullopt;
+    } else {
+        target.exists = true;
+        target.info = entry;
+    }
+    if (IsOwnFile(*target.folder, target.name, &target.info)) {
+        why = target.path + " is the installation's own file";
+        return std::nullopt;
+    }
+    return target;
+}
+
+bool InstallationAccess::Follow(const Directory& folder, const std::string& name, const std::string& path,
+                                Target& target, std::string& why) {
+    const std::string real = folder.RealPathOf(name);
+    struct stat followed {};
+    if (real.empty() || ::fstatat(folder.Fd(), name.c_str(), &followed, 0) != 0) {
+        why = path + " is a symbolic link that leads nowhere";
+        return false;
+    }
+    if (!S_ISREG(followed.st_mode)) {
+        why = path + " is a symbolic link to something other than a file";
+        return false;
+    }
+    if (!m_dataFoldersKnown) {
+        m_dataFoldersKnown = true;
+        for (int i = 1; i < kInstallationFolders; ++i) {
+            std::string ignored;
+            if (const auto data = Folder(InstallationFolder(m_env, i), ignored)) {
+                const std::string at = data->RealPathOf(".");
+                if (!at.empty()) m_dataFolders.emplace_back(at, data);
+            }
+        }
+    }
+    // The data folder that holds what the link leads to (the most specific one), by whole components.
+    const std::pair<std::string, std::shared_ptr<const Directory>>* holder = nullptr;
+    for (const auto& data : m_dataFolders) {
+        const std::string& at = data.first;
+        const bool inside = at == "/" ? real.size() > 1 : real.size() > at.size() + 1 && real.starts_with(at) &&
+                                                              real[at.size()] == '/';
+        if (inside && (holder == nullptr || at.size() > holder->first.size())) holder = &data;
+    }
+    const std::string outside = path + " is a symbolic link that leads outside the installation's data folders";
+    if (holder == nullptr) {
+        why = outside;
+        return false;
+    }
+    const std::string relative = real.substr(holder->first == "/" ? 1 : holder->first.size() + 1);
+    const size_t cut = relative.rfind('/');
+    std::string reason;
+    auto beneath = cut == std::string::npos ? std::make_shared<Directory>(holder->second->Duplicate())
+                                            : std::make_shared<Directory>(holder->second->Beneath(relative.substr(0, cut), reason));
+    const std::string leaf = relative.substr(cut == std::string::npos ? 0 : cut + 1);
+    struct stat reached {};
+    // Reached again beneath the data folder without any link: it must be the very file the link leads to.
+    if (!beneath->IsOpen() || !beneath->Look(leaf, reached) || !S_ISREG(reached.st_mode) ||
+        reached.st_dev != followed.st_dev || reached.st_ino != followed.st_ino) {
+        why = outside;
+        return false;
+    }
+    if (!MayWriteIn(*beneath, reason)) {
+        why = path + " is a symbolic link into the program's own folder, which no update writes into";
+        return false;
+    }
+    target.folder = std::move(beneath);
+    target.name = leaf;
+    target.throughLink = true;
+    target.exists = true;
+    target.info = reached;
+    return true;
 }
 
 const std::string& ElementTargetDir(const Environment& env, int kind) {
@@ -64,6 +210,21 @@ const std::string& ResolvedNames::In(const std::string& dir, std::string_view na
     auto it = m_resolved.find(m_key);
     if (it == m_resolved.end()) it = m_resolved.emplace(m_key, ResolveNameInDir(dir, name)).first;
     return it->second;
+}
+
+const Target* ResolvedTargets::In(const std::string& dir, std::string_view name, std::string& why) {
+    m_key.assign(dir).append(1, '\0').append(name);
+    auto it = m_resolved.find(m_key);
+    if (it == m_resolved.end()) {
+        std::string reason;
+        auto target = m_access.Resolve(dir, name, reason);
+        it = m_resolved.emplace(m_key, std::make_pair(std::move(target), std::move(reason))).first;
+    }
+    if (!it->second.first) {
+        why = it->second.second;
+        return nullptr;
+    }
+    return &*it->second.first;
 }
 
 const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLibraries, int kind,

@@ -541,13 +541,8 @@ Unpacked Unpack(const std::string& archivePath, const std::string& into, const L
     return Unpacked{true, folder, {}, {}};
 }
 
-bool WriteZip(const std::string& folder, const std::vector<std::string>& names, const std::string& zipPath,
+bool WriteZip(const Directory& source, const std::vector<std::string>& names, const std::string& zipPath,
               std::string& why) {
-    const Directory source = Directory::Open(folder, why);
-    if (!source.IsOpen()) {
-        why = "the folder to pack cannot be opened: " + why;
-        return false;
-    }
     const size_t slash = zipPath.rfind('/');
     const std::string targetPath = slash == std::string::npos ? "." : slash == 0 ? "/" : zipPath.substr(0, slash);
     const std::string base = slash == std::string::npos ? zipPath : zipPath.substr(slash + 1);
@@ -610,11 +605,12 @@ bool WriteZip(const std::string& folder, const std::vector<std::string>& names, 
     if (written) failure = *written;
     else if (::fchmod(out, 0644) != 0 || ::fsync(out) != 0)
         failure = zipPath + " cannot be written: " + std::strerror(errno);
-    if (::close(out) != 0 && failure.empty()) failure = zipPath + " cannot be written: " + std::strerror(errno);
+    // Renamed while it is still open: the temporary file stays locked until it has its name.
     if (failure.empty() && ::renameat(target.Fd(), temp.c_str(), target.Fd(), base.c_str()) != 0)
         failure = zipPath + " cannot be replaced: " + std::strerror(errno);
+    if (!failure.empty()) ::unlinkat(target.Fd(), temp.c_str(), 0);
+    if (::close(out) != 0 && failure.empty()) failure = zipPath + " cannot be written: " + std::strerror(errno);
     if (!failure.empty()) {
-        ::unlinkat(target.Fd(), temp.c_str(), 0);
         why = failure;
         return false;
     }

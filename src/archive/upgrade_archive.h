@@ -7,6 +7,10 @@
 #include <string_view>
 #include <vector>
 
+namespace zrx {
+class Directory;
+}
+
 namespace zrx::archive {
 
 // Whether a path names an upgrade that travels as one file: it ends in .zip, .tar, .tar.gz, .tgz,
@@ -47,7 +51,7 @@ Unpacked Unpack(const std::string& archivePath, const std::string& into, const L
 // Writes the regular files `names` (plain names) of `folder` into a deflated zip at `zipPath`, with
 // their modification times and permissions. The zip is written whole to a temporary file beside
 // `zipPath`, made durable, and renamed over it; nothing is left behind on failure. False with why.
-bool WriteZip(const std::string& folder, const std::vector<std::string>& names, const std::string& zipPath,
+bool WriteZip(const Directory& folder, const std::vector<std::string>& names, const std::string& zipPath,
               std::string& why);
 
 }  // namespace zrx::archive

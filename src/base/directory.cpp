@@ -1,16 +1,43 @@
 #include "base/directory.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 
+#include "base/text_utils.h"
+
 namespace zrx {
+
+FileHandle::~FileHandle() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+bool FileHandle::Close() {
+    if (m_fd < 0) return true;
+    return ::close(std::exchange(m_fd, -1)) == 0;
+}
 
 Directory::~Directory() {
     if (m_fd >= 0) ::close(m_fd);
@@ -84,12 +111,24 @@ int Directory::CreateTemporary(std::string_view forName, std::string& tempName, 
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[6];
         if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) continue;
-        tempName.assign(".").append(forName).append(".zrxtmp-");
-        for (unsigned char c : random) tempName += kLetters[c % (sizeof kLetters - 1)];
+        std::string letters;
+        for (unsigned char c : random) letters += kLetters[c % (sizeof kLetters - 1)];
+        tempName = TemporaryName(forName, letters);
         const int fd =
-            ::openat(m_fd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) break;
+            ::openat(m_fd, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno != EEXIST) break;
+            continue;
+        }
+        // Locked for as long as the descriptor is open, so that a sweep of what killed programs
+        // left (RemoveLeftTemporaries) never takes a file that a running one still writes. A sweep
+        // that came between the making and the lock took the name: another one is made then.
+        struct stat opened {}, named {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 &&
+            ::fstatat(m_fd, tempName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && opened.st_ino == named.st_ino &&
+            opened.st_dev == named.st_dev)
+            return fd;
+        ::close(fd);
     }
     why = std::string("cannot write in the folder: ") + std::strerror(errno);
     return -1;
@@ -102,25 +141,322 @@ bool Directory::Sync() const {
 bool Directory::ReplaceWhole(const std::string& name, std::string_view content, mode_t mode,
                              const std::string& shownPath, std::string& why) const {
     std::string temp;
-    const int out = CreateTemporary(name, temp, why);
-    if (out < 0) return false;
+    FileHandle out(CreateTemporary(name, temp, why));
+    if (!out.IsOpen()) return false;
     bool ok = true;
     for (size_t written = 0; ok && written < content.size();) {
-        const ssize_t put = ::write(out, content.data() + written, content.size() - written);
+        const ssize_t put = ::write(out.Fd(), content.data() + written, content.size() - written);
         if (put < 0 && errno == EINTR) continue;
         ok = put > 0;
         if (ok) written += static_cast<size_t>(put);
     }
-    ok = ok && ::fchmod(out, mode) == 0 && ::fsync(out) == 0;
-    ok = ::close(out) == 0 && ok;
+    ok = ok && ::fchmod(out.Fd(), mode) == 0 && ::fsync(out.Fd()) == 0;
     ok = ok && ::renameat(m_fd, temp.c_str(), m_fd, name.c_str()) == 0;
     if (!ok) {
         why = shownPath + " cannot be written: " + std::strerror(errno);
         ::unlinkat(m_fd, temp.c_str(), 0);
         return false;
     }
+    out.Close();
     Sync();
     return true;
+}
+
+bool Directory::Info(struct stat& info) const { return m_fd >= 0 && ::fstat(m_fd, &info) == 0; }
+
+FileHandle Directory::OpenRegular(const std::string& name, std::string& why, struct stat* info, bool* missing) const {
+    if (missing) *missing = false;
+    if (!IsPlainComponent(name)) {
+        why = name + " is not a plain file name";
+        return FileHandle();
+    }
+    // Without waiting: the open of a FIFO with no writer would otherwise wait for one.
+    FileHandle file(::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        const int error = errno;
+        if (error == ENOENT && missing) *missing = true;
+        why = name + (error == ELOOP    ? " is a symbolic link, not a file"
+                      : error == ENOENT ? " is missing"
+                                        : std::string(" cannot be read: ") + std::strerror(error));
+        return FileHandle();
+    }
+    struct stat seen {};
+    if (::fstat(file.Fd(), &seen) != 0 || !S_ISREG(seen.st_mode)) {
+        why = name + (S_ISDIR(seen.st_mode) ? " is a folder, not a file" : " is not a regular file");
+        return FileHandle();
+    }
+    // Reads from here on wait as reads of a file do.
+    const int flags = ::fcntl(file.Fd(), F_GETFL);
+    if (flags >= 0) ::fcntl(file.Fd(), F_SETFL, flags & ~O_NONBLOCK);
+    if (info) *info = seen;
+    return file;
+}
+
+bool Directory::ReadWhole(const std::string& name, std::string& content, std::string& why, size_t limit,
+                          bool* missing) const {
+    content.clear();
+    struct stat info {};
+    const FileHandle file = OpenRegular(name, why, &info, missing);
+    if (!file.IsOpen()) return false;
+    if (static_cast<uint64_t>(info.st_size) > limit) {
+        why = name + " is larger than it can be (" + std::to_string(info.st_size) + " bytes)";
+        return false;
+    }
+    content.resize(static_cast<size_t>(info.st_size) + 1);
+    size_t got = 0;
+    for (;;) {
+        if (got == content.size()) {
+            if (content.size() > limit) {
+                why = name + " grew beyond what it can be while it was read";
+                return false;
+            }
+            content.resize(std::min(2 * content.size(), limit + 1));
+        }
+        const ssize_t n = ::read(file.Fd(), content.data() + got, content.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            why = name + " cannot be read: " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    content.resize(got);
+    return true;
+}
+
+namespace {
+
+// The entries of a folder by their upper-case names (of several spellings, the first in byte
+// order, so that every run picks the same), and the folder as it was when they were read. A name
+// that is not there exactly is looked up in them while the folder is unchanged (the same folder,
+// modified at the same time), so that a step that copies many new files into one folder does not
+// read the whole folder again for every file. Kept by the folder's device and inode, so that a
+// folder reached by a handle or by a path is read once.
+struct FolderNames {
+    struct timespec modified {};
+    // By the name in upper case: the first such name in byte order, and how many there are.
+    struct Names {
+        std::string first;
+        size_t count = 0;
+    };
+    std::unordered_map<std::string, Names> byUpperName;
+};
+
+struct FolderKey {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FolderKey&) const = default;
+};
+struct FolderKeyHash {
+    size_t operator()(const FolderKey& key) const {
+        return std::hash<uint64_t>()(static_cast<uint64_t>(key.device) * 1000003u ^ static_cast<uint64_t>(key.inode));
+    }
+};
+
+constexpr size_t kFoldersKept = 16;
+
+std::unordered_map<FolderKey, FolderNames, FolderKeyHash>& KeptFolders() {
+    static std::unordered_map<FolderKey, FolderNames, FolderKeyHash> folders;
+    return folders;
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+void AddName(FolderNames& names, std::string name) {
+    auto [slot, added] = names.byUpperName.try_emplace(ToUpper(name), FolderNames::Names{name, 0});
+    ++slot->second.count;
+    if (!added && name < slot->second.first) slot->second.first = std::move(name);
+}
+
+// False when the reading can no longer say which name comes first (that one went, others stay).
+bool RemoveName(FolderNames& names, std::string_view name) {
+    const auto slot = names.byUpperName.find(ToUpper(name));
+    if (slot == names.byUpperName.end()) return true;
+    if (--slot->second.count == 0) {
+        names.byUpperName.erase(slot);
+        return true;
+    }
+    return slot->second.first != name;
+}
+
+// Calls `visit` with the name of every entry of an open folder but "." and "..". False when the
+// folder cannot be read.
+template <typename Visit>
+bool ForEachEntry(int folder, Visit visit) {
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return false;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != ".." && !visit(std::string(name))) break;
+        errno = 0;
+    }
+    const bool read = errno == 0;
+    ::closedir(dir);
+    return read;
+}
+
+// The names of an open folder, read again when the folder changed since; null when it cannot be
+// read. The folder is looked at before it is read: a change while it is read shows at the next look.
+const FolderNames* NamesOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) return nullptr;
+    auto& kept = KeptFolders();
+    const FolderKey key{info.st_dev, info.st_ino};
+    auto it = kept.find(key);
+    if (it != kept.end() && SameTime(it->second.modified, info.st_mtim)) return &it->second;
+    FolderNames names;
+    names.modified = info.st_mtim;
+    if (!ForEachEntry(fd, [&names](std::string name) { return AddName(names, std::move(name)), true; }))
+        return nullptr;
+    if (it == kept.end() && kept.size() >= kFoldersKept) kept.clear();
+    return &(kept[key] = std::move(names));
+}
+
+}  // namespace
+
+std::optional<std::string> Directory::Find(std::string_view name) const {
+    if (m_fd < 0 || !IsPlainComponent(name)) return std::nullopt;
+    struct stat info {};
+    const std::string exact(name);
+    if (::fstatat(m_fd, exact.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return exact;
+    const FolderNames* names = NamesOf(m_fd);
+    if (names == nullptr) return std::nullopt;
+    const auto found = names->byUpperName.find(ToUpper(name));
+    if (found == names->byUpperName.end()) return std::nullopt;
+    return found->second.first;
+}
+
+std::string Directory::Spelling(std::string_view name) const {
+    auto found = Find(name);
+    return found ? std::move(*found) : std::string(name);
+}
+
+void Directory::NoteChange(const struct stat& before, std::string_view added, std::string_view removed) const {
+    auto& kept = KeptFolders();
+    const auto it = kept.find(FolderKey{before.st_dev, before.st_ino});
+    if (it == kept.end() || !SameTime(it->second.modified, before.st_mtim)) return;  // read again when next asked
+    struct stat info {};
+    if (!Info(info) || info.st_dev != before.st_dev || info.st_ino != before.st_ino ||
+        (!removed.empty() && !RemoveName(it->second, removed))) {
+        kept.erase(it);
+        return;
+    }
+    if (!added.empty()) AddName(it->second, std::string(added));
+    it->second.modified = info.st_mtim;
+}
+
+bool Directory::List(std::vector<std::string>& names) const {
+    names.clear();
+    return m_fd >= 0 && ForEachEntry(m_fd, [&names](std::string name) { return names.push_back(std::move(name)), true; });
+}
+
+namespace {
+
+// Removes everything beneath an open folder, never following a link; `depth` bounds the descent.
+bool RemoveContents(int folder, int depth) {
+    bool removed = true;
+    std::vector<std::string> names;
+    if (!ForEachEntry(folder, [&names](std::string name) { return names.push_back(std::move(name)), true; }))
+        return false;
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            removed = removed && errno == ENOENT;
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            const FileHandle inner(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!inner.IsOpen() || depth > 64 || !RemoveContents(inner.Fd(), depth + 1)) removed = false;
+        }
+        if (::unlinkat(folder, name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0 && errno != ENOENT)
+            removed = false;
+    }
+    return removed;
+}
+
+}  // namespace
+
+bool Directory::RemoveTree(const std::string& name) const {
+    if (m_fd < 0 || !IsPlainComponent(name)) return false;
+    struct stat info {};
+    if (::fstatat(m_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    if (S_ISDIR(info.st_mode)) {
+        const FileHandle inner(::openat(m_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!inner.IsOpen() || !RemoveContents(inner.Fd(), 0)) return false;
+    }
+    return ::unlinkat(m_fd, name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) == 0 || errno == ENOENT;
+}
+
+std::string Directory::PathThrough(const std::string& name) const {
+    return "/proc/self/fd/" + std::to_string(m_fd) + "/" + name;
+}
+
+bool Directory::Within(const Directory& other) const {
+    struct stat target {}, at {};
+    if (!other.Info(target) || !Info(at)) return false;
+    FileHandle walk(::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int depth = 0; walk.IsOpen() && depth < 4096; ++depth) {
+        if (::fstat(walk.Fd(), &at) != 0) return false;
+        if (at.st_dev == target.st_dev && at.st_ino == target.st_ino) return true;
+        FileHandle parent(::openat(walk.Fd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat up {};
+        if (!parent.IsOpen() || ::fstat(parent.Fd(), &up) != 0) return false;
+        if (up.st_dev == at.st_dev && up.st_ino == at.st_ino) return false;  // the root
+        walk = std::move(parent);
+    }
+    return false;
+}
+
+std::string Directory::RealPathOf(const std::string& name) const {
+    if (m_fd < 0) return {};
+    char* real = ::realpath(PathThrough(name).c_str(), nullptr);
+    std::string result = real ? real : "";
+    std::free(real);
+    return result;
+}
+
+std::shared_ptr<const Directory> HeldFolders::Of(const std::string& path, std::string& why) {
+    const auto it = m_folders.find(path);
+    if (it != m_folders.end()) return it->second;
+    auto folder = std::make_shared<Directory>(Directory::Open(path, why));
+    if (!folder->IsOpen()) return nullptr;
+    return m_folders.emplace(path, std::move(folder)).first->second;
+}
+
+void HeldFolders::Hold(const std::string& path, std::shared_ptr<const Directory> folder) {
+    m_folders[path] = std::move(folder);
+}
+
+std::string TemporaryName(std::string_view forName, std::string_view random) {
+    constexpr std::string_view kMark = ".zrxtmp-";
+    const size_t room = kLongestEntryName - 1 - kMark.size() - random.size();
+    if (forName.size() > room) {
+        forName = forName.substr(0, room);
+        // Not in the middle of a character's bytes.
+        while (!forName.empty() && (static_cast<unsigned char>(forName.back()) & 0xc0) == 0x80) forName.remove_suffix(1);
+        if (!forName.empty() && static_cast<unsigned char>(forName.back()) >= 0xc0) forName.remove_suffix(1);
+    }
+    std::string name = ".";
+    name.append(forName).append(kMark).append(random);
+    return name;
+}
+
+bool IsTemporaryName(std::string_view name) {
+    constexpr std::string_view kMark = ".zrxtmp-";
+    const size_t mark = name.rfind(kMark);
+    if (!name.starts_with('.') || mark == std::string_view::npos || mark == 0 || name.size() != mark + kMark.size() + 6)
+        return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(mark + kMark.size()), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 bool IsPlainComponent(std::string_view name) {

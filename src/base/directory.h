@@ -3,11 +3,37 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zrx {
+
+// A file descriptor, closed with the object.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    ~FileHandle();
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool IsOpen() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
+    // Closes it now; false when the close reported a failure (a write that did not reach the file).
+    bool Close();
+    // Gives the descriptor up to the caller, who closes it.
+    int Release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd = -1;
+};
 
 // An open directory, closed with the object. Paths beneath it are reached one component at a time
 // through directory handles, so that a link, "..", or a folder swapped for a link between a look
@@ -41,16 +67,77 @@ public:
     int CreateTemporary(std::string_view forName, std::string& tempName, std::string& why) const;
     // Makes what was written to this folder's entries (new names, renames) durable.
     bool Sync() const;
+    // The folder's own stat (its device, inode, permissions, owner); false when it cannot be had.
+    bool Info(struct stat& info) const;
+
+    // Opens the entry `name` here for reading: a regular file only, never through a link, and never
+    // a FIFO, device or socket, whose open or read could wait forever. `info`, when given, receives
+    // the file's stat. An invalid handle with why (naming `name`); `missing` tells a name that is
+    // not there.
+    FileHandle OpenRegular(const std::string& name, std::string& why, struct stat* info = nullptr,
+                           bool* missing = nullptr) const;
+    // Reads the regular file `name` here whole; false with why when it is missing, not a regular
+    // file, larger than `limit` bytes (checked before it is read) or cannot be read.
+    bool ReadWhole(const std::string& name, std::string& content, std::string& why,
+                   size_t limit = SIZE_MAX, bool* missing = nullptr) const;
+    // The entry `name` as this folder spells it: the exact name when it exists, otherwise the
+    // entry whose name equals it without regard to case (of several, the first in byte order);
+    // nothing when neither is there. Folders are read once and again only when they changed.
+    std::optional<std::string> Find(std::string_view name) const;
+    // Find, or the name itself when nothing matches (where a new entry would go).
+    std::string Spelling(std::string_view name) const;
+    // Tells the names Find keeps that this handle has just changed the folder, which was as
+    // `before` (its stat) until then: `added` is a new name in it, `removed` a name gone.
+    void NoteChange(const struct stat& before, std::string_view added, std::string_view removed = {}) const;
+    // The names of the folder's entries, but "." and ".."; false when it cannot be read.
+    bool List(std::vector<std::string>& names) const;
+    // Removes the entry `name` and, for a folder, everything beneath it; never follows a link.
+    // False when something could not be removed.
+    bool RemoveTree(const std::string& name) const;
+    // A path to `name` in this folder that resolves through this handle for as long as it is open
+    // (for a library that others open by a path): "/proc/self/fd/N/name" on Linux.
+    std::string PathThrough(const std::string& name) const;
+    // Whether this folder is `other` or lies beneath it, as their ".." entries lead now.
+    bool Within(const Directory& other) const;
+    // The real path of what `name` here leads to, every link followed ("." for the folder itself);
+    // "" when it leads nowhere.
+    std::string RealPathOf(const std::string& name) const;
     // Puts `content` in place of `name` here whole (permissions `mode`): written to a temporary
     // file beside it, flushed, renamed over it, the rename made durable. False with why (naming
     // `shownPath`), the old file left as it was.
     bool ReplaceWhole(const std::string& name, std::string_view content, mode_t mode, const std::string& shownPath,
                       std::string& why) const;
 
+    // A handle taken over: an open directory descriptor.
+    static Directory Adopt(int fd) { return Directory(fd); }
+
 private:
     explicit Directory(int fd) : m_fd(fd) {}
     int m_fd = -1;
 };
+
+// Folders opened by their paths once and then held, so that everything beneath them is reached
+// through the handle that was opened first, whatever happens to the path meanwhile: the
+// installation's folders, resolved at start. A folder that cannot be opened is tried again when
+// it is next asked for.
+class HeldFolders {
+public:
+    // The folder at `path`, or null with why.
+    std::shared_ptr<const Directory> Of(const std::string& path, std::string& why);
+    // Holds `folder` for `path` from now on, in place of what was held for it.
+    void Hold(const std::string& path, std::shared_ptr<const Directory> folder);
+
+private:
+    std::map<std::string, std::shared_ptr<const Directory>> m_folders;
+};
+
+// The longest name one folder entry may have.
+inline constexpr size_t kLongestEntryName = 255;
+// The name of a temporary file for `forName`, ".<forName>.zrxtmp-" + `random`, with `forName`
+// shortened where the whole would not fit in one folder entry.
+std::string TemporaryName(std::string_view forName, std::string_view random);
+// Whether a name is one TemporaryName makes.
+bool IsTemporaryName(std::string_view name);
 
 // Whether a name can stand for one component of a path: not empty, not "." or "..", no separator
 // and no NUL.

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "base/dialogs.h"
+#include "base/directory.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
 
@@ -69,6 +70,11 @@ const std::string& RealPaths::Of(const std::string& path, bool orItself) {
     return it->second.empty() && orItself ? path : it->second;
 }
 
+std::string SystemTemporaryFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
 bool IsDirectory(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -79,107 +85,14 @@ bool IsRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-namespace {
-
-// The entries of a folder by their upper-case names (of several spellings, the first in byte
-// order, so that every run picks the same), and the folder as it was when they were read. A name
-// that is not there exactly is looked up in them while the folder is unchanged (the same folder,
-// modified at the same time), so that a step that copies many new files into one folder does
-// not read the whole folder again for every file.
-struct FolderNames {
-    dev_t device = 0;
-    ino_t inode = 0;
-    struct timespec modified {};
-    // By the name in upper case: the first such name in byte order, and how many there are.
-    struct Names {
-        std::string first;
-        size_t count = 0;
-    };
-    std::unordered_map<std::string, Names> byUpperName;
-};
-
-constexpr size_t kFoldersKept = 16;
-
-std::unordered_map<std::string, FolderNames>& KeptFolders() {
-    static std::unordered_map<std::string, FolderNames> folders;
-    return folders;
-}
-
-bool Describes(const FolderNames& names, const struct stat& info) {
-    return names.device == info.st_dev && names.inode == info.st_ino &&
-           names.modified.tv_sec == info.st_mtim.tv_sec && names.modified.tv_nsec == info.st_mtim.tv_nsec;
-}
-
-void Remember(FolderNames& names, const struct stat& info) {
-    names.device = info.st_dev;
-    names.inode = info.st_ino;
-    names.modified = info.st_mtim;
-}
-
-void AddName(FolderNames& names, std::string name) {
-    auto [slot, added] = names.byUpperName.try_emplace(ToUpper(name), FolderNames::Names{name, 0});
-    ++slot->second.count;
-    if (!added && name < slot->second.first) slot->second.first = std::move(name);
-}
-
-// False when the reading can no longer say which name comes first (that one went, others stay).
-bool RemoveName(FolderNames& names, std::string_view name) {
-    const auto slot = names.byUpperName.find(ToUpper(name));
-    if (slot == names.byUpperName.end()) return true;
-    if (--slot->second.count == 0) {
-        names.byUpperName.erase(slot);
-        return true;
-    }
-    return slot->second.first != name;
-}
-
-// The names of a folder, read again when the folder changed since; null when it cannot be read.
-// The folder is looked at before it is read: a change while it is read shows at the next look.
-const FolderNames* NamesOf(const std::string& dir) {
-    struct stat info {};
-    if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return nullptr;
-    auto& kept = KeptFolders();
-    auto it = kept.find(dir);
-    if (it != kept.end() && Describes(it->second, info)) return &it->second;
-    DIR* handle = ::opendir(dir.c_str());
-    if (handle == nullptr) return nullptr;
-    if (it == kept.end()) {
-        if (kept.size() >= kFoldersKept) kept.clear();
-        it = kept.emplace(dir, FolderNames{}).first;
-    }
-    FolderNames& names = it->second;
-    names.byUpperName.clear();
-    Remember(names, info);
-    while (const dirent* entry = ::readdir(handle)) AddName(names, entry->d_name);
-    ::closedir(handle);
-    return &names;
-}
-
-}  // namespace
-
 std::string ResolveNameInDir(std::string_view dir, std::string_view name) {
     std::string exact = JoinPath(dir, name);
     struct stat info {};
     if (::lstat(exact.c_str(), &info) == 0) return exact;
-    const FolderNames* names = NamesOf(std::string(dir.empty() ? "." : dir));
-    if (names == nullptr) return exact;
-    const auto found = names->byUpperName.find(ToUpper(name));
-    return found == names->byUpperName.end() ? exact : JoinPath(dir, found->second.first);
-}
-
-void NoteNamesInDir(std::string_view dir, const struct stat& before, std::string_view added,
-                    std::string_view removed) {
-    auto& kept = KeptFolders();
-    const auto it = kept.find(std::string(dir.empty() ? "." : dir));
-    if (it == kept.end() || !Describes(it->second, before)) return;  // read again when next asked
-    struct stat info {};
-    if (::stat(it->first.c_str(), &info) != 0 || info.st_dev != before.st_dev ||
-        info.st_ino != before.st_ino || (!removed.empty() && !RemoveName(it->second, removed))) {
-        kept.erase(it);
-        return;
-    }
-    if (!added.empty()) AddName(it->second, std::string(added));
-    Remember(it->second, info);
+    std::string why;
+    const Directory folder = Directory::Open(std::string(dir.empty() ? "." : dir), why);
+    const auto found = folder.IsOpen() ? folder.Find(name) : std::nullopt;
+    return found ? JoinPath(dir, *found) : exact;
 }
 
 int CheckPathAvailable(std::string& path, ui::Dialogs& dialogs) {

@@ -36,15 +36,6 @@ std::string FileNameOf(std::string_view path);
 // first in byte order). Returns the full path of what was found, or the exact path when nothing
 // matches.
 std::string ResolveNameInDir(std::string_view dir, std::string_view name);
-// Tells ResolveNameInDir that the caller has just changed `dir`, which was as `before` (its stat)
-// until then: `added` is a new name in it, `removed` a name no longer there (either may be empty).
-// ResolveNameInDir reads a folder again whenever it changed since it was read; where the names it
-// kept described the folder as it was before, they are kept up to date instead, so that making
-// many files in one folder (each by a temporary file renamed into place) does not read it once per
-// file.
-void NoteNamesInDir(std::string_view dir, const struct stat& before, std::string_view added,
-                    std::string_view removed = {});
-
 // The file a write to `path` changes: `path` itself, or, where `path` is a symbolic link to a
 // regular file, the file it leads to (a link is written through and stays). Nothing, with why, for
 // a link that leads nowhere or to anything but a regular file.
@@ -63,6 +54,8 @@ private:
 };
 
 bool IsDirectory(const std::string& path);
+// The system's folder for temporary files: TMPDIR, else /tmp.
+std::string SystemTemporaryFolder();
 bool IsRegularFile(const std::string& path);
 
 // Tests whether a directory can be used (entered and listed) without changing the process's

@@ -28,11 +28,26 @@ size_t FindLineEnd(const std::string& text, size_t from) {
 }  // namespace
 
 std::unique_ptr<TextInput> TextInput::Open(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    FileHandle file(fd);
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return nullptr;
-    return std::unique_ptr<TextInput>(new TextInput(file));
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* stream = ::fdopen(fd, "rb");
+    if (stream == nullptr) return nullptr;
+    (void)file.Release();
+    return std::unique_ptr<TextInput>(new TextInput(stream));
+}
+
+std::unique_ptr<TextInput> TextInput::OpenAt(const Directory& folder, const std::string& name) {
+    std::string why;
+    FileHandle file = folder.OpenRegular(name, why);
+    if (!file.IsOpen()) return nullptr;
+    std::FILE* stream = ::fdopen(file.Fd(), "rb");
+    if (stream == nullptr) return nullptr;
+    (void)file.Release();
+    return std::unique_ptr<TextInput>(new TextInput(stream));
 }
 
 TextInput::~TextInput() {
@@ -92,33 +107,38 @@ bool TextInput::ReadLine(std::string& line) {
 std::unique_ptr<TextOutput> TextOutput::Open(const std::string& path) {
     const auto slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.empty()) return nullptr;
+    std::string why;
+    const Directory folder = Directory::Open(dir, why);
+    if (!folder.IsOpen()) return nullptr;
+    return OpenAt(folder, slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+std::unique_ptr<TextOutput> TextOutput::OpenAt(const Directory& folder, const std::string& name) {
+    if (!IsPlainComponent(name)) return nullptr;
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return nullptr;
-    std::string temp = (dir == "/" ? std::string() : dir) + "/." + base + ".zrxtmp-XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
+    const bool exists = folder.Look(name, info);
+    if (exists && S_ISDIR(info.st_mode)) return nullptr;
+    std::string temp, why;
+    const int fd = folder.CreateTemporary(name, temp, why);
     if (fd < 0) return nullptr;
-    temp.assign(name.data());
-    // Keep the permissions of the file being replaced; a new file gets the usual ones.
-    if (::stat(path.c_str(), &info) == 0) {
+    // Keep the permissions of the file being replaced; a new file (or one in place of a link) gets
+    // the usual ones.
+    if (exists && S_ISREG(info.st_mode)) {
         ::fchmod(fd, info.st_mode & 07777);
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         ::fchmod(fd, 0666 & ~mask);
     }
-    return std::unique_ptr<TextOutput>(new TextOutput(path, std::move(temp), fd));
+    return std::unique_ptr<TextOutput>(new TextOutput(folder.Duplicate(), name, std::move(temp), fd));
 }
 
-TextOutput::TextOutput(std::string target, std::string temp, int fd)
-    : m_target(std::move(target)), m_temp(std::move(temp)), m_fd(fd) {}
+TextOutput::TextOutput(Directory folder, std::string target, std::string temp, int fd)
+    : m_folder(std::move(folder)), m_target(std::move(target)), m_temp(std::move(temp)), m_fd(fd) {}
 
 TextOutput::~TextOutput() {
+    if (!m_committed) ::unlinkat(m_folder.Fd(), m_temp.c_str(), 0);
     if (m_fd >= 0) ::close(m_fd);
-    if (!m_committed) ::unlink(m_temp.c_str());
 }
 
 bool TextOutput::WriteOut(std::string_view text) {
@@ -175,38 +195,38 @@ bool TextOutput::Commit(const std::function<bool(const struct stat& written)>& b
             return false;
         }
     }
-    if (::close(m_fd) != 0) {
-        m_fd = -1;
-        m_error = std::strerror(errno);
-        return false;
-    }
-    m_fd = -1;
-    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+    // Renamed while it is still open: the lock on the temporary file lasts until it has its name.
+    if (::renameat(m_folder.Fd(), m_temp.c_str(), m_folder.Fd(), m_target.c_str()) != 0) {
         m_error = std::strerror(errno);
         return false;
     }
     m_committed = true;
-    return true;
+    m_folder.Sync();
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    if (!closed) m_error = std::strerror(errno);
+    return closed;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
+bool ReadWholeFile(const std::string& path, std::string& content, size_t limit) {
     content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        ::close(fd);
+    if (!file.IsOpen() || ::fstat(file.Fd(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<uint64_t>(info.st_size) > limit)
         return false;
-    }
+    ::fcntl(file.Fd(), F_SETFL, ::fcntl(file.Fd(), F_GETFL) & ~O_NONBLOCK);
     // The size is a first guess; a file that grows meanwhile is read to its end all the same.
     content.resize(static_cast<size_t>(std::max<off_t>(info.st_size, 0)) + 1);
     size_t got = 0;
     for (;;) {
-        if (got == content.size()) content.resize(2 * content.size());
-        const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+        if (got == content.size()) {
+            if (got > limit) return content.clear(), false;
+            content.resize(std::min(2 * content.size(), limit + 1));
+        }
+        const ssize_t n = ::read(file.Fd(), content.data() + got, content.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            ::close(fd);
             content.resize(got);
             return n == 0;
         }

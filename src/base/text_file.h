@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "base/directory.h"
 
 namespace zrx {
 
@@ -18,8 +21,11 @@ inline constexpr size_t kMaxLineLength = 1 << 20;
 // end is not part of the line. After the last line, ReadLine fails.
 class TextInput {
 public:
-    // Opens the file; nullptr when it cannot be opened (missing, a directory, no permission).
+    // Opens the file; nullptr when it cannot be opened (missing, not a regular file, no
+    // permission). A FIFO or device is never opened: its read could wait forever.
     static std::unique_ptr<TextInput> Open(const std::string& path);
+    // The same for the entry `name` of an open folder, never through a link.
+    static std::unique_ptr<TextInput> OpenAt(const Directory& folder, const std::string& name);
     ~TextInput();
     TextInput(const TextInput&) = delete;
     TextInput& operator=(const TextInput&) = delete;
@@ -47,6 +53,10 @@ private:
 class TextOutput {
 public:
     static std::unique_ptr<TextOutput> Open(const std::string& path);
+    // The entry `name` of an open folder: the temporary file is made there and renamed over `name`
+    // there, whatever becomes of the folder's path meanwhile. A link at `name` is replaced, never
+    // written through.
+    static std::unique_ptr<TextOutput> OpenAt(const Directory& folder, const std::string& name);
     ~TextOutput();
     TextOutput(const TextOutput&) = delete;
     TextOutput& operator=(const TextOutput&) = delete;
@@ -62,10 +72,11 @@ public:
     const std::string& Error() const { return m_error; }
 
 private:
-    TextOutput(std::string target, std::string temp, int fd);
+    TextOutput(Directory folder, std::string target, std::string temp, int fd);
     bool Flush();
     bool WriteOut(std::string_view text);
 
+    Directory m_folder;
     std::string m_target;
     std::string m_temp;
     int m_fd;
@@ -75,7 +86,8 @@ private:
     std::string m_error;
 };
 
-// Reads a whole file into memory; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& content);
+// Reads a whole file into memory; false when it cannot be read, is not a regular file (a FIFO or
+// device is never read: it could wait or go on forever) or holds more than `limit` bytes.
+bool ReadWholeFile(const std::string& path, std::string& content, size_t limit = SIZE_MAX);
 
 }  // namespace zrx

@@ -77,7 +77,7 @@ std::vector<Expected> ChosenFiles(const BuilderTables& t, const Environment& env
 
 class Checker {
 public:
-    Checker(const ListContents& contents, const std::string& folder, bool listOnly)
+    Checker(const ListContents& contents, const Directory& folder, bool listOnly)
         : m_contents(contents), m_folder(folder), m_listOnly(listOnly) {}
 
     void Elements(const std::vector<Expected>& expected, int type) {
@@ -138,8 +138,12 @@ public:
                     Printable(e.fileType) + "\"");
             if (m_listOnly) continue;
             // The file as the update run finds it in the folder, beside the one it was copied from.
-            const std::string built = ResolveNameInDir(m_folder, e.name);
-            const auto same = IsRegularFile(built) ? SameBytes(ResolveNameInDir(e.source, e.name), built) : std::nullopt;
+            std::string why;
+            const FileHandle built = m_folder.OpenRegular(m_folder.Spelling(e.name), why);
+            const Directory sourceFolder = Directory::Open(e.source, why);
+            const FileHandle source =
+                sourceFolder.IsOpen() ? sourceFolder.OpenRegular(sourceFolder.Spelling(e.name), why) : FileHandle();
+            const auto same = built.IsOpen() && source.IsOpen() ? SameBytes(source.Fd(), built.Fd()) : std::nullopt;
             if (!same) Say(Label(e.name, kDataFileRecord) + " is not in the upgrade folder, or cannot be read there");
             else if (!*same) Say(Label(e.name, kDataFileRecord) + " in the upgrade folder is not the file of " + e.source);
         }
@@ -155,9 +159,12 @@ private:
         const char* kind = LibraryKindOf(type);
         const std::string& upgrade = UpgradeLibraryOf(m_contents.libraries, type, upgSymbolLib);
         std::string why;
-        const int32_t built = m_libraries.Open(upgrade, kind, false, &why);
+        const int32_t built = m_libraries.Open(m_folder, m_folder.Spelling(FileNameOf(upgrade)), kind, false, &why);
         if (built == 0) return Say(Label(e.name, type) + ": the upgrade library " + upgrade + " cannot be read (" + why + ")");
-        const int32_t source = m_libraries.Open(e.source, kind, false, &why);
+        const size_t cut = e.source.rfind('/');
+        const Directory sourceFolder = Directory::Open(e.source.substr(0, cut == 0 ? 1 : cut), why);
+        const int32_t source =
+            sourceFolder.IsOpen() ? m_libraries.Open(sourceFolder, e.source.substr(cut + 1), kind, false, &why) : 0;
         if (source == 0) return Say(Label(e.name, type) + ": its library " + e.source + " cannot be read (" + why + ")");
         switch (E_CompareElements(source, e.name.c_str(), built, listedName.c_str())) {
             case 1: return;
@@ -169,7 +176,7 @@ private:
     }
 
     const ListContents& m_contents;
-    const std::string& m_folder;
+    const Directory& m_folder;
     bool m_listOnly;
     LibraryHandles m_libraries;
     std::vector<std::string> m_differences;
@@ -177,15 +184,15 @@ private:
 
 }  // namespace
 
-std::vector<std::string> CheckBuiltUpgrade(const BuilderTables& t, const Environment& env, const std::string& folder,
-                                           bool listOnly) {
+std::vector<std::string> CheckBuiltUpgrade(const BuilderTables& t, const Environment& env, const Directory& destination,
+                                           const std::string& folder, bool listOnly) {
     ListContents contents;
-    const ListReadFailure failure = ReadListFile(folder, contents);
+    const ListReadFailure failure = ReadListFile(destination, folder, contents);
     if (failure.kind != ListReadFailure::Kind::None)
         return {"the upgrade list cannot be read back: " + ListFailureText(failure, JoinPath(folder, kListFileName))};
     std::vector<std::string> differences;
     {
-        Checker checker(contents, folder, listOnly);
+        Checker checker(contents, destination, listOnly);
         checker.Elements(ChosenElements(t.UpgParts, t.PartSources, kPartRecord), kPartRecord);
         checker.Elements(ChosenElements(t.UpgSymbols, t.SymbolSources, kSymbolRecord), kSymbolRecord);
         checker.Elements(ChosenElements(t.UpgPackages, t.PackageSources, kPackageRecord), kPackageRecord);

@@ -7,6 +7,7 @@
 
 namespace zrx {
 
+class Directory;
 struct Environment;
 
 // Reads a built upgrade folder back with the update run's own reader and compares what it offers
@@ -15,7 +16,8 @@ struct Environment;
 // (unless only the list was made) every element in its upgrade library with its source's stored
 // content and every loose file with its source's bytes. Returns each difference as a sentence
 // that names the element or file; none when the folder is what was chosen.
+// The folder is read through `destination`, the handle the build wrote through (`folder` names it).
 std::vector<std::string> CheckBuiltUpgrade(const BuilderTables& tables, const Environment& env,
-                                           const std::string& folder, bool listOnly);
+                                           const Directory& destination, const std::string& folder, bool listOnly);
 
 }  // namespace zrx

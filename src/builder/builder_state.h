@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/directory.h"
 #include "builder/builder_tables.h"
 
 namespace zrx {
@@ -20,6 +22,9 @@ struct BuilderState {
     BuildSeal seal;
     std::string destinationFolder;
     std::string trimmedDestination;
+    // The destination folder as the build opened it: everything the build writes there and reads
+    // back is reached through this handle, whatever becomes of the folder's path meanwhile.
+    std::shared_ptr<const Directory> destination;
     // The upper-cased lines of each chosen list, kept while the list does not change otherwise, so
     // that the duplicate test of ">>" costs the same for the ten-thousandth name as for the first.
     struct ChosenNames {

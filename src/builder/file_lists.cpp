@@ -152,8 +152,8 @@ void F_Filedesc_LostFocus(ui::MainForm& m) {
     m.F_Filedesc.SetText(TrimBlanks(m.F_Filedesc.Text()));
 }
 
-std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Environment& env,
-                                        ui::Dialogs& dialogs) {
+std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Directory& destination,
+                                        const Environment& env, ui::Dialogs& dialogs) {
     const BuilderTables& t = builder.tables;
     // The folder the libraries and the list go to: the chosen one without blanks around it.
     const std::string& dest = builder.trimmedDestination;
@@ -162,8 +162,8 @@ std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Envir
         for (const auto& entry : table) {
             if (entry.FileName.empty()) break;
             std::string reason;
-            const CopyOutcome outcome =
-                InstallFile(dialogs, sourceOf(entry), dest, entry.FileName, entry.FileName, &reason);
+            const CopyOutcome outcome = InstallFile(dialogs, sourceOf(entry), destination, dest, entry.FileName,
+                                                    entry.FileName, &reason);
             if (outcome == CopyOutcome::Copied) continue;
             // The list will name the file: say that the folder does not hold it (or holds another).
             notCopied.push_back(entry.FileName);

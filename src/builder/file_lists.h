@@ -10,6 +10,8 @@
 
 namespace zrx {
 
+class Directory;
+
 // The builder's file kinds, by their frame (F_Details) index.
 enum BuilderFileKind : int { kSbcFiles = 5, kTalFiles = 6, kDatFiles = 7, kSpcFiles = 8, kMiscFiles = 9 };
 
@@ -31,9 +33,9 @@ void F_Filedesc_LostFocus(ui::MainForm& m);
 std::string LastPathComponent(const std::string& path);
 
 // Copies every chosen file under its own name from its source directory into the destination
-// folder: miscellaneous files, then .TAL, .DAT, .SPC and .SBC files. A file that could not be
-// copied is named in a box with the reason; returns the names of those not copied.
-std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Environment& env,
-                                        ui::Dialogs& dialogs);
+// folder (`destination`, open): miscellaneous files, then .TAL, .DAT, .SPC and .SBC files. A file
+// that could not be copied is named in a box with the reason; returns the names of those not copied.
+std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Directory& destination,
+                                        const Environment& env, ui::Dialogs& dialogs);
 
 }  // namespace zrx

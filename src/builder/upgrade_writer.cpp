@@ -20,6 +20,7 @@
 #include "builder/builder_state.h"
 #include "builder/file_lists.h"
 #include "kernel/installation.h"
+#include "kernel/library_handles.h"
 #include "kernel/working_database.h"
 #include "kernel/zrxkernel.h"
 #include "trust/manifest.h"
@@ -38,6 +39,16 @@ std::string SourcePath(const std::vector<SourceLib>& sources, const UpgElement& 
     if (element.SourceIndex < 0 || static_cast<size_t>(element.SourceIndex) >= sources.size()) return {};
     const SourceLib& source = sources[static_cast<size_t>(element.SourceIndex)];
     return JoinPath(source.Dir, source.FileName);
+}
+
+// Opens an element's source library for reading, through its folder's handle (the installation's
+// folders are held from start-up).
+int32_t OpenSourceLibrary(const std::vector<SourceLib>& sources, const UpgElement& element, const char* kind) {
+    if (element.SourceIndex < 0 || static_cast<size_t>(element.SourceIndex) >= sources.size()) return 0;
+    const SourceLib& source = sources[static_cast<size_t>(element.SourceIndex)];
+    std::string why;
+    const Directory folder = Directory::Open(source.Dir, why);
+    return folder.IsOpen() ? OpenLibraryIn(folder, source.FileName, kind, 0) : 0;
 }
 
 const std::string& SourceFileName(const std::vector<SourceLib>& sources, const UpgElement& element) {
@@ -61,7 +72,9 @@ struct SymbolWriter {
 void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite,
                   const SymbolWriter& writer) {
     const std::string destination = (m.*writer.destination).Caption();
-    if (destination.empty()) return;
+    if (destination.empty() || !builder.destination) return;
+    const Directory& folder = *builder.destination;
+    const std::string file = FileNameOf(destination);
     const std::vector<UpgElement>& chosen = builder.tables.*writer.chosen;
     const std::vector<SourceLib>& sources = builder.tables.*writer.sources;
     dialogs.SetBusy(true);
@@ -75,7 +88,7 @@ void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, ui::Dialog
             if (writer.filter != SymbolWriter::Filter::None &&
                 IsISymbolLibrary(SourceFileName(sources, element)) != (writer.filter == SymbolWriter::Filter::ISymbols))
                 return;
-            const int32_t sourceHandle = E_OpenLibrary(source.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+            const int32_t sourceHandle = OpenSourceLibrary(sources, element, ZK_KIND_SYMBOL_LIBRARY);
             if (sourceHandle <= 0) return ShowErrorByCode(dialogs, 6, source);
             ClearWorkingDatabase();
             bool loaded = false;
@@ -101,7 +114,7 @@ void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, ui::Dialog
             E_CloseLibrary(sourceHandle);
 
             const std::string trimmed = TrimBlanks(name);
-            const int32_t probe = E_OpenLibrary(destination.c_str(), ZK_KIND_SYMBOL_LIBRARY, 0);
+            const int32_t probe = OpenLibraryIn(folder, file, ZK_KIND_SYMBOL_LIBRARY, 0);
             const bool present = probe > 0 && !trimmed.empty() && E_OpenLibToRead(probe, trimmed.c_str()) > 0;
             E_CloseLibrary(probe);
             if (present && askOverwrite) {
@@ -111,7 +124,7 @@ void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, ui::Dialog
                     return;
             }
             if (writeHandle <= 0) {
-                writeHandle = E_OpenLibrary(destination.c_str(), ZK_KIND_SYMBOL_LIBRARY, -1);
+                writeHandle = OpenLibraryIn(folder, file, ZK_KIND_SYMBOL_LIBRARY, -1);
                 if (writeHandle <= 0) {
                     writeHandle = 0;
                     return ShowErrorByCode(dialogs, 3, destination);
@@ -188,6 +201,8 @@ void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::
 
 void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs) {
     const std::string destination = m.F_Destdpath.Caption();
+    if (!builder.destination) return;
+    const std::string file = FileNameOf(destination);
     const BuilderTables& t = builder.tables;
     dialogs.SetBusy(true);
     int32_t slot = ZK_SLOT_PART;
@@ -195,10 +210,15 @@ void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Di
     for (size_t i = 0; i + 1 < t.UpgParts.size(); ++i) {
         const std::string& name = t.UpgParts[i].Name;
         [&] {
-            const std::string source = SourcePath(t.PartSources, t.UpgParts[i]);
+            const UpgElement& element = t.UpgParts[i];
             ClearWorkingDatabase();
             int32_t failed = 1;
-            LoadPartFromLib(failed, slot, source, name);
+            if (element.SourceIndex >= 0 && static_cast<size_t>(element.SourceIndex) < t.PartSources.size()) {
+                const SourceLib& source = t.PartSources[static_cast<size_t>(element.SourceIndex)];
+                std::string why;
+                const Directory folder = Directory::Open(source.Dir, why);
+                if (folder.IsOpen()) LoadPartFromLib(failed, slot, folder, source.FileName, name);
+            }
             if (slot == 0) slot = ZK_SLOT_PART;
             if (failed != 0) return ShowErrorByCode(dialogs, 4, name);
             int32_t error = 1, copy = 0;
@@ -209,7 +229,7 @@ void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Di
             if (error != 0) return ShowErrorByCode(dialogs, 5, name);
             E_CloseLibrary(0);
             E_CloseLibrary(destinationHandle);
-            destinationHandle = E_OpenLibrary(destination.c_str(), ZK_KIND_PART_LIBRARY, -1);
+            destinationHandle = OpenLibraryIn(*builder.destination, file, ZK_KIND_PART_LIBRARY, -1);
             if (destinationHandle < 1) {
                 destinationHandle = 0;
                 return ShowErrorByCode(dialogs, 3, name);
@@ -260,7 +280,7 @@ bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::s
                       std::vector<std::string>& refusedNames) {
     const std::string path = TrimBlanks(m.F_Destfmtpath.Caption());
     if (path.empty()) return true;
-    auto output = TextOutput::Open(path);
+    auto output = builder.destination ? TextOutput::OpenAt(*builder.destination, FileNameOf(path)) : TextOutput::Open(path);
     if (!output) {
         error = "the file cannot be created there";
         return false;
@@ -327,11 +347,61 @@ bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::s
 
 namespace {
 
+// The names of every file a build writes into its folder: the upgrade libraries, the list, the
+// manifest and its signature, and the chosen loose files.
+std::vector<std::string> BuildOutputNames(const BuilderTables& t) {
+    std::vector<std::string> names(kUpgradeLibraries.begin(), kUpgradeLibraries.end());
+    for (const std::string_view name : {kListFileName, trust::kManifestName, trust::kSignatureName}) names.emplace_back(name);
+    auto add = [&names](const auto& table) {
+        for (size_t i = 0; i + 1 < table.size(); ++i) names.push_back(table[i].FileName);
+    };
+    add(t.UpgMiscFiles);
+    add(t.UpgTalFiles);
+    add(t.UpgDatFiles);
+    add(t.UpgSpcFiles);
+    add(t.UpgSbcFiles);
+    return names;
+}
+
+// Why the zip file `archive` may not be written: it is a file of the build's folder, or a file a
+// chosen loose file was copied from (each compared as the file it is, not by its name).
+std::optional<std::string> ArchiveClash(const BuilderState& builder, const Environment& env, const std::string& archive) {
+    const size_t cut = archive.rfind('/');
+    std::string why;
+    const Directory folder = Directory::Open(cut == std::string::npos ? "." : archive.substr(0, cut == 0 ? 1 : cut), why);
+    struct stat zip {};
+    if (!folder.IsOpen() || !folder.Look(archive.substr(cut == std::string::npos ? 0 : cut + 1), zip)) return std::nullopt;
+    auto same = [&zip](const Directory& dir, const std::string& name) {
+        struct stat info {};
+        return dir.Look(name, info) && info.st_dev == zip.st_dev && info.st_ino == zip.st_ino;
+    };
+    std::vector<std::string> names;
+    builder.destination->List(names);
+    for (const std::string& name : names)
+        if (same(*builder.destination, name)) return "is a file of the upgrade folder";
+    const BuilderTables& t = builder.tables;
+    auto chosen = [&](const auto& table, auto sourceOf) -> bool {
+        for (size_t i = 0; i + 1 < table.size(); ++i) {
+            const Directory source = Directory::Open(sourceOf(table[i]), why);
+            if (source.IsOpen() && same(source, source.Spelling(table[i].FileName))) return true;
+        }
+        return false;
+    };
+    if (chosen(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; }) ||
+        chosen(t.UpgTalFiles, [&](const UpgDataFile&) { return env.LibDir; }) ||
+        chosen(t.UpgDatFiles, [&](const UpgDataFile&) { return env.JobDir; }) ||
+        chosen(t.UpgSpcFiles, [&](const UpgDataFile&) { return env.SysDir; }) ||
+        chosen(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; }))
+        return "is a file the upgrade was built from";
+    return std::nullopt;
+}
+
 // What a complete build adds beside its files: the manifest of their digests, the signature of
 // the manifest with the chosen key, the whole upgrade as one zip file. Each failure is said and
 // kept in the report; the folder stays as it is.
-void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
+void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dialogs) {
     const std::string& folder = builder.trimmedDestination;
+    const Directory& destination = *builder.destination;
     std::vector<std::string>& failures = builder.lastBuild.sealFailures;
     auto fail = [&dialogs, &failures](const std::string& text) {
         failures.push_back(text);
@@ -339,12 +409,12 @@ void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
                              ui::Icon::Warning, ui::Buttons::Ok, false});
     };
     std::string why;
-    if (!trust::WriteManifest(folder, why)) return fail("its manifest " + std::string(trust::kManifestName) +
+    if (!trust::WriteManifest(destination, folder, why)) return fail("its manifest " + std::string(trust::kManifestName) +
                                                         " could not be written: " + why);
     const BuildSeal& seal = builder.seal;
     if (!seal.signingKey.empty()) {
         std::string text;
-        if (!ReadWholeFile(seal.signingKey, text) || text.size() > 4096)
+        if (!ReadWholeFile(seal.signingKey, text, 4096))
             return fail("it is not signed: the key " + seal.signingKey + " cannot be read");
         std::string password;
         if (trust::SecretKeyIsEncrypted(text)) {
@@ -356,17 +426,25 @@ void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
         if (!key) return fail("it is not signed: the key " + seal.signingKey + " cannot be used (" + why + ")");
         const std::string description = TrimBlanks(seal.description).empty() ? FileNameOf(folder) : seal.description;
         const std::string comment = OnOneLine(description) + "; built " + NowUtc() + "; zrxlibug " + ZRX_VERSION;
-        if (!trust::SignManifest(folder, *key, comment, why)) return fail("it is not signed: " + why);
+        if (!trust::SignManifest(destination, folder, *key, comment, why)) return fail("it is not signed: " + why);
     }
     if (!seal.archive.empty()) {
         // Only a zip is written, so only a name that says so is written to.
         if (!EndsWithIgnoreCase(seal.archive, ".zip"))
             return fail("no zip file is written: " + seal.archive + " does not end in .zip");
-        std::vector<std::string> names = trust::FilesTheListUses(folder);
+        std::vector<std::string> names = trust::FilesTheListUses(destination, folder);
         names.emplace_back(trust::kManifestName);
         if (!seal.signingKey.empty()) names.emplace_back(trust::kSignatureName);
-        if (!archive::WriteZip(folder, names, seal.archive, why))
+        // The zip may not take the place of a file the upgrade is made of: one of the folder's own,
+        // or one a chosen file was copied from.
+        if (const auto clash = ArchiveClash(builder, env, seal.archive))
+            return fail("no zip file is written: " + seal.archive + " " + *clash);
+        if (!archive::WriteZip(destination, names, seal.archive, why))
             return fail("the zip file " + seal.archive + " could not be written: " + why);
+        // The folder is still what the manifest says (the zip was written beside it, not into it).
+        const trust::UpgradeCheck folderNow = trust::CheckUpgrade(destination, folder, {});
+        if (folderNow.state != trust::UpgradeState::Intact && folderNow.state != trust::UpgradeState::Signed)
+            return fail("the upgrade folder changed while its zip file was written: " + folderNow.Describe());
         // The zip is read back as a load reads it: unpacked under the archive rules, every file the
         // list uses checked against the manifest.
         std::unique_ptr<history::ScratchFolder> scratch;
@@ -383,12 +461,39 @@ void SealUpgrade(BuilderState& builder, ui::Dialogs& dialogs) {
 void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
                     bool askOverwrite) {
     builder.lastBuild = BuildReport{};
+    builder.destination.reset();
     if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(dialogs, 13, "");
+    // The destination is opened once: everything the build writes and reads back goes through it.
+    std::string why;
+    auto destination = std::make_shared<Directory>(Directory::Open(builder.trimmedDestination, why));
+    if (!destination->IsOpen()) {
+        dialogs.ShowMessage({"The upgrade cannot be built: the folder " + builder.trimmedDestination +
+                                 " cannot be opened (" + why + "). Nothing was written.",
+                             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        return;
+    }
+    // The build writes its own files there, never through a link: a link in place of one of them
+    // (it could lead anywhere) stops the build before anything is written.
+    std::vector<std::string> links;
+    for (const std::string& name : BuildOutputNames(builder.tables)) {
+        struct stat info {};
+        const std::string spelt = destination->Spelling(name);
+        if (destination->Look(spelt, info) && S_ISLNK(info.st_mode)) links.push_back(JoinPath(builder.trimmedDestination, spelt));
+    }
+    if (!links.empty()) {
+        std::string text = "The upgrade cannot be built: the folder holds symbolic links in place of files the build "
+                           "writes, and a build never writes through a link. Remove them, or choose another folder; "
+                           "nothing was written:";
+        for (const std::string& link : links) text += "\r\n" + link;
+        dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        return;
+    }
+    builder.destination = destination;
     // A manifest or signature of an earlier build would speak for files this build replaces.
     for (const std::string_view name : {trust::kManifestName, trust::kSignatureName}) {
-        const std::string path = JoinPath(builder.trimmedDestination, name);
         struct stat info {};
-        if (::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) ::unlink(path.c_str());
+        const std::string spelt = destination->Spelling(name);
+        if (destination->Look(spelt, info) && S_ISREG(info.st_mode)) ::unlinkat(destination->Fd(), spelt.c_str(), 0);
     }
     PrepareListValues(builder.tables);
     const bool listOnly = m.F_Clstfile(0).Value();
@@ -397,7 +502,7 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
         WriteSymbolLibrary(builder, m, dialogs, askOverwrite);
         WriteISymbolLibrary(builder, m, dialogs, askOverwrite);
         WritePackageLibrary(builder, m, dialogs, askOverwrite);
-        CopyBuildFiles(builder, env, dialogs);
+        CopyBuildFiles(builder, *builder.destination, env, dialogs);
         WriteSparamLibrary(builder, m, dialogs, askOverwrite);
         WriteMparamLibrary(builder, m, dialogs, askOverwrite);
         if (E_FlushLibraries() == 0) {
@@ -425,9 +530,22 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
              std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     // Created only once the folder, read back as the update run reads it, is what was chosen.
     std::vector<std::string>& differences = builder.lastBuild.differences;
-    differences = CheckBuiltUpgrade(builder.tables, env, builder.trimmedDestination, listOnly);
+    differences = CheckBuiltUpgrade(builder.tables, env, *builder.destination, builder.trimmedDestination, listOnly);
+    if (differences.empty() && listOnly) {
+        // Only the list was made: the folder is not the whole upgrade yet, so nothing speaks for
+        // its files (no manifest), nor is anything signed or packed.
+        if (!builder.seal.signingKey.empty() || !builder.seal.archive.empty()) {
+            builder.lastBuild.sealFailures.push_back("only its list was written: it is neither signed nor packed");
+            dialogs.ShowMessage({"Upgrade file(s) created, but only its list was written: it is neither signed nor "
+                                 "packed into a zip file",
+                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+            return;
+        }
+        ShowErrorByCode(dialogs, 15, "");
+        return;
+    }
     if (differences.empty()) {
-        SealUpgrade(builder, dialogs);
+        SealUpgrade(builder, env, dialogs);
         if (builder.lastBuild.sealFailures.empty()) ShowErrorByCode(dialogs, 15, "");
         return;
     }

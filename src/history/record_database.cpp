@@ -1,12 +1,17 @@
 #include "history/record_database.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
+#include <set>
+#include <utility>
+
+#include "apply/run_guard.h"
+#include "base/paths.h"
 
 namespace zrx::history {
 
@@ -37,16 +42,74 @@ constexpr const char* kSchema =
     " new_size INTEGER, new_mtime INTEGER, done INTEGER NOT NULL DEFAULT 0);"
     "CREATE INDEX changes_of_run ON changes(run, what);";
 
+// The columns of each table, as the schema above makes them.
+const std::vector<std::pair<const char*, std::vector<const char*>>> kTableColumns = {
+    {"settings", {"key", "value"}},
+    {"runs", {"id", "started", "ended", "folder", "state", "roots", "verification", "signer"}},
+    {"changes",
+     {"id", "run", "what", "root", "path", "name", "created", "link", "old_digest", "old_device", "old_inode",
+      "old_size", "old_mtime", "new_digest", "new_device", "new_inode", "new_size", "new_mtime", "done"}},
+};
+
+// The unix file system of SQLite, with one change: a path that reaches the record through the
+// folder's handle ("/proc/self/fd/N/history.db") is used as it is written, not resolved to the
+// folder's path of the moment, so that the record, its log and its index are opened through the
+// handle that was checked; and a record that is a symbolic link is never opened.
+sqlite3_vfs* g_unixVfs = nullptr;
+sqlite3_vfs g_handleVfs;
+
+int HandleFullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
+    const std::string path = name ? name : "";
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return SQLITE_CANTOPEN_SYMLINK;  // through a handle
+    if (!path.starts_with("/proc/self/fd/")) return g_unixVfs->xFullPathname(g_unixVfs, name, size, out);
+    if (static_cast<int>(path.size()) >= size) return SQLITE_CANTOPEN;
+    std::memcpy(out, path.c_str(), path.size() + 1);
+    return SQLITE_OK;
+}
+
+const char* HandleVfs() {
+    static const char* const name = [] {
+        g_unixVfs = sqlite3_vfs_find(nullptr);
+        if (g_unixVfs == nullptr) return static_cast<const char*>(nullptr);
+        g_handleVfs = *g_unixVfs;
+        g_handleVfs.zName = "zrx-record";
+        g_handleVfs.pNext = nullptr;
+        g_handleVfs.xFullPathname = HandleFullPathname;
+        return sqlite3_vfs_register(&g_handleVfs, 0) == SQLITE_OK ? "zrx-record" : nullptr;
+    }();
+    return name;
+}
+
+int OpenDatabase(const std::string& uri, int flags, sqlite3** db) {
+    return sqlite3_open_v2(uri.c_str(), db, flags | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_URI, HandleVfs());
+}
+
+std::string UriOf(const std::string& path) {
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '?' || c == '#' || c == '%') {
+            static const char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[static_cast<unsigned char>(c) >> 4];
+            uri += kHex[static_cast<unsigned char>(c) & 15];
+        } else {
+            uri += c;
+        }
+    }
+    return uri;
+}
+
 // Makes a new, empty record whole in a temporary file beside it and only then gives it its name, so
 // that a program killed on the way never leaves a file under the record's name that is no record.
-bool CreateRecordFile(const std::string& path, const std::string& installation, std::string& error) {
-    std::string temp = path + ".zrxtmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = path + " cannot be made: " + std::strerror(errno);
+bool CreateRecordFile(const Directory& folder, const std::string& path, const std::string& installation,
+                      std::string& error) {
+    std::string temp;
+    FileHandle held(folder.CreateTemporary(kFileName, temp, error));
+    if (!held.IsOpen()) {
+        error = path + " cannot be made: " + error;
         return false;
     }
-    ::close(fd);
     sqlite3* db = nullptr;
     // Made in write-ahead logging, which it keeps: its journal mode never changes after it has its
     // name, so that no program stopped at any moment leaves it half-switched. It carries the
@@ -55,7 +118,7 @@ bool CreateRecordFile(const std::string& path, const std::string& installation, 
         "PRAGMA journal_mode=WAL;PRAGMA synchronous=FULL;BEGIN;PRAGMA application_id=" +
         std::to_string(RecordDatabase::kApplicationId) +
         ";PRAGMA user_version=" + std::to_string(RecordDatabase::kFormatVersion) + ";" + kSchema + "COMMIT;";
-    bool ok = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
+    bool ok = OpenDatabase(UriOf(folder.PathThrough(temp)), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, &db) ==
                   SQLITE_OK &&
               sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_stmt* identity = nullptr;
@@ -69,53 +132,47 @@ bool CreateRecordFile(const std::string& path, const std::string& installation, 
     if (!ok) error = path + " cannot be made: " + (db ? sqlite3_errmsg(db) : "out of memory");
     ok = sqlite3_close(db) == SQLITE_OK && ok;
     struct stat log {};
-    if (ok && ::lstat((temp + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
+    if (ok && folder.Look(temp + "-wal", log) && log.st_size > 0) {
         error = path + " cannot be made: its first contents did not reach the disk (is it full?)";
         ok = false;
     }
     // A record that another program made meanwhile is kept; this one goes.
-    if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+    if (ok && ::linkat(folder.Fd(), temp.c_str(), folder.Fd(), kFileName, 0) != 0 && errno != EEXIST) {
         error = path + " cannot be made: " + std::strerror(errno);
         ok = false;
     }
-    for (const char* side : {"", "-wal", "-shm"}) ::unlink((temp + side).c_str());
+    for (const char* side : {"", "-wal", "-shm"}) ::unlinkat(folder.Fd(), (temp + side).c_str(), 0);
+    folder.Sync();
     return ok;
 }
 
-// The record as a URI: read-only, it is read without writing anything beside it. With no
-// write-ahead log beside it nobody is writing it, and it is read as it stands; with one, the log's
-// shared index is only read.
-std::string ReadOnlyUri(const std::string& path, bool readOnly) {
-    std::string uri = "file:";
-    for (const char c : path) {
-        if (c == '?' || c == '#' || c == '%') {
-            static const char kHex[] = "0123456789ABCDEF";
-            uri += '%';
-            uri += kHex[static_cast<unsigned char>(c) >> 4];
-            uri += kHex[static_cast<unsigned char>(c) & 15];
-        } else {
-            uri += c;
-        }
-    }
-    if (!readOnly) return uri;
-    struct stat info {};
-    if (::lstat((path + "-wal").c_str(), &info) != 0) return uri + "?immutable=1";
-    if (::lstat((path + "-shm").c_str(), &info) == 0) return uri + "?readonly_shm=1";
-    return uri;
+// Copies the regular file `name` of `from` into the new file `name` of `to`; false when it cannot.
+bool CopyInto(const Directory& from, const Directory& to, const std::string& name) {
+    std::string why;
+    const FileHandle in = from.OpenRegular(name, why);
+    const FileHandle out(in.IsOpen() ? ::openat(to.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+                                     : -1);
+    return out.IsOpen() && CopyDescriptor(in.Fd(), out.Fd(), nullptr, why);
 }
 
 }  // namespace
 
-std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, Mode mode, std::string& error,
-                                                     Refusal* refusal, const std::string& installation) {
+RecordDatabase::Snapshot::~Snapshot() {
+    if (parent.IsOpen()) parent.RemoveTree(name);
+}
+
+std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, const std::string& folderPath, Mode mode,
+                                                     std::string& error, Refusal* refusal,
+                                                     const std::string& installation, bool* made) {
     Refusal ignored = Refusal::None;
     Refusal& why = refusal ? *refusal : ignored;
     why = Refusal::Unusable;
-    const std::string path = folder + "/" + kFileName;
+    if (made) *made = false;
+    const std::string path = folderPath + "/" + kFileName;
     struct stat info {};
-    const bool exists = ::lstat(path.c_str(), &info) == 0;
+    const bool exists = folder.Look(kFileName, info);
     if (!exists && mode != Mode::Create) {
-        error = "there is no record of update runs in " + folder;
+        error = "there is no record of update runs in " + folderPath;
         why = Refusal::Missing;
         return nullptr;
     }
@@ -126,36 +183,68 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const std::string& folder, 
     }
     if (mode == Mode::Create) {
         // What a creation that was killed left behind.
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(folder, ec))
-            if (entry.path().filename().string().starts_with(std::string(kFileName) + ".zrxtmp-"))
-                fs::remove(entry.path(), ec);
-        if (!exists && !CreateRecordFile(path, installation, error)) return nullptr;
+        RemoveLeftTemporaries(folder, false);
+        if (!exists && !CreateRecordFile(folder, path, installation, error)) return nullptr;
+        if (!exists && made) *made = true;
+    }
+    // Read-only, it is read without writing anything beside it: with no write-ahead log beside it
+    // nobody is writing it, and it is read as it stands; with a log and its index, the index is
+    // only read; with a log whose index is gone (a killed writer), from a private copy.
+    std::string uri = UriOf(folder.PathThrough(kFileName));
+    std::unique_ptr<Snapshot> snapshot;
+    if (mode == Mode::ReadOnly) {
+        struct stat side {};
+        if (!folder.Look(std::string(kFileName) + "-wal", side)) {
+            uri += "?immutable=1";
+        } else if (folder.Look(std::string(kFileName) + "-shm", side)) {
+            uri += "?readonly_shm=1";
+        } else {
+            auto scratch = std::make_unique<Snapshot>();
+            std::string temporary = SystemTemporaryFolder() + "/zrxlibug-record-XXXXXX";
+            if (::mkdtemp(temporary.data()) == nullptr) {  // the user's own, private folder
+                error = path + " cannot be read: no private copy can be made (" + std::strerror(errno) + ")";
+                return nullptr;
+            }
+            const size_t cut = temporary.rfind('/');
+            scratch->parent = Directory::Open(temporary.substr(0, cut == 0 ? 1 : cut), error);
+            scratch->name = temporary.substr(cut + 1);
+            const Directory copy = scratch->parent.Beneath(scratch->name, error);
+            if (!copy.IsOpen() || !CopyInto(folder, copy, kFileName) || !CopyInto(folder, copy, std::string(kFileName) + "-wal")) {
+                error = path + " cannot be read: no private copy can be made";
+                return nullptr;
+            }
+            uri = UriOf(temporary + "/" + kFileName);
+            snapshot = std::move(scratch);
+        }
     }
     sqlite3* db = nullptr;
-    const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
-                      SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_URI;
-    if (sqlite3_open_v2(ReadOnlyUri(path, mode == Mode::ReadOnly).c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    const int flags = (mode == Mode::ReadOnly && !snapshot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      SQLITE_OPEN_NOMUTEX;
+    if (OpenDatabase(uri, flags, &db) != SQLITE_OK) {
         error = path + " cannot be opened: " + (db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close(db);
         return nullptr;
     }
     sqlite3_busy_timeout(db, 5000);
     auto record = std::unique_ptr<RecordDatabase>(new RecordDatabase(db));
+    record->m_snapshot = std::move(snapshot);
     // The checks' statements end before the journal mode can change.
     if (!record->Check(path, error, why)) {
         // A database with nothing in it at all is a record whose making failed on a full disk
         // before the program looked out for that: nothing is lost when it is made anew.
         if (mode == Mode::Create && why == Refusal::NotOurs && record->IsEmptyDatabase()) {
             record.reset();
-            for (const char* side : {"", "-wal", "-shm"}) ::unlink((path + side).c_str());
-            return Open(folder, mode, error, refusal, installation);
+            for (const char* side : {"", "-wal", "-shm"}) ::unlinkat(folder.Fd(), (std::string(kFileName) + side).c_str(), 0);
+            return Open(folder, folderPath, mode, error, refusal, installation, made);
         }
         return nullptr;
     }
-    // Every commit reaches the disk before the changes it records are made.
-    if (mode != Mode::ReadOnly) record->Exec("PRAGMA synchronous=FULL");
+    // Every commit reaches the disk before the changes it records are made; the record's own
+    // indexes are there (a record made by an earlier version of this format gains them).
+    if (mode != Mode::ReadOnly) {
+        record->Exec("PRAGMA synchronous=FULL");
+        record->Exec("CREATE INDEX IF NOT EXISTS changes_at ON changes(root, path, run)");
+    }
     why = Refusal::None;
     return record;
 }
@@ -197,6 +286,24 @@ bool RecordDatabase::Check(const std::string& path, std::string& error, Refusal&
         error = path + " is damaged";
         why = Refusal::Damaged;
         return false;
+    }
+    // Its tables hold every column this program reads and writes: a record whose schema was
+    // changed would answer questions wrongly (a missing column, for one, reads as nothing at all).
+    for (const auto& [table, columns] : kTableColumns) {
+        Statement info(*this, (std::string("PRAGMA table_info(") + table + ")").c_str());
+        std::set<std::string> have;
+        while (info.Next()) have.insert(info.Text(1));
+        if (info.Failed()) {
+            error = path + " cannot be read just now: " + Error();
+            why = Refusal::Unusable;
+            return false;
+        }
+        for (const char* column : columns)
+            if (!have.contains(column)) {
+                error = path + " is damaged: its table " + table + " has no column " + column;
+                why = Refusal::Damaged;
+                return false;
+            }
     }
     return true;
 }

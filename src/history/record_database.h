@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/directory.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -31,12 +33,15 @@ public:
 
     enum class Mode { ReadOnly, ReadWrite, Create };
     enum class Refusal { None, Missing, NotOurs, OlderFormat, NewerFormat, Damaged, Unusable };
-    // Opens the record in `folder` (a folder the caller has checked), made when `Create`, refusing a
-    // file that is not a record of this program, of another format, or damaged. A read-only
-    // record is never written, nor are its side files. Nothing on error, with why (and `refusal`).
-    // A record made here carries `installation`, the installation's identity.
-    static std::unique_ptr<RecordDatabase> Open(const std::string& folder, Mode mode, std::string& error,
-                                                Refusal* refusal = nullptr, const std::string& installation = {});
+    // Opens the record in `folder` (a folder the caller has checked and holds open; `folderPath`
+    // names it in messages), made when `Create`, refusing a file that is not a record of this
+    // program, of another format or schema, or damaged. The record is reached through the folder's
+    // handle, never through a link. A read-only record is never written, nor is anything made
+    // beside it. Nothing on error, with why (and `refusal`). A record made here carries
+    // `installation`, the installation's identity; `made` tells that it was made now.
+    static std::unique_ptr<RecordDatabase> Open(const Directory& folder, const std::string& folderPath, Mode mode,
+                                                std::string& error, Refusal* refusal = nullptr,
+                                                const std::string& installation = {}, bool* made = nullptr);
     ~RecordDatabase();
     RecordDatabase(const RecordDatabase&) = delete;
     RecordDatabase& operator=(const RecordDatabase&) = delete;
@@ -92,11 +97,19 @@ public:
 
 private:
     explicit RecordDatabase(sqlite3* db) : m_db(db) {}
+    // A private copy of the record read while a log of a killed writer lies beside it without its
+    // index (reading it in place would make the index beside it); removed with the object.
+    struct Snapshot {
+        Directory parent;
+        std::string name;
+        ~Snapshot();
+    };
     // Whether the file holds no tables and no marks at all (an SQLite file, empty).
     bool IsEmptyDatabase();
     bool Check(const std::string& path, std::string& error, Refusal& why);
     void NoteError();
 
+    std::unique_ptr<Snapshot> m_snapshot;
     sqlite3* m_db;
     std::string m_error;
 };

@@ -7,9 +7,9 @@
 
 #include <array>
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "apply/run_guard.h"
 #include "apply/targets.h"
@@ -28,7 +28,6 @@ std::string Folder(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
 }
-
 
 }  // namespace
 
@@ -83,7 +82,11 @@ std::optional<Place> PlaceOf(const Environment& env, const std::string& path) {
 
 std::string RealFolders(const Environment& env) {
     std::string text;
-    for (int i = 0; i < kInstallationFolders; ++i) text += RealPath(InstallationFolder(env, i)) + "\n";
+    for (int i = 0; i < kInstallationFolders; ++i) {
+        std::string why;
+        const auto folder = HeldFolder(env, InstallationFolder(env, i), why);
+        text += (folder ? folder->RealPathOf(".") : std::string()) + "\n";
+    }
     return text;
 }
 
@@ -93,7 +96,10 @@ bool PlausiblePlace(const Environment& env, int what, const Place& place) {
     // A row per element or index line would look at the disk once a row: those places are only
     // compared as texts; the files, folders and libraries a run made or replaced as files.
     const bool asFile = what == kFile || what == kIndexBefore || what == kDirectoryMade || what == kLibraryMade;
-    if (asFile ? IsInstallationsOwnFile(env, PathOf(env, place)) : PathOf(env, place) == env.IniFile) return false;
+    // Nothing in the folder that holds the INI is the installation's own file (".zrxlibug...", the
+    // INI); a rollback looks at the files themselves as it finds them.
+    if (Folder(InstallationFolder(env, place.root)) == Folder(InstallationDir(env)) && IsOwnFileName(env, components.front()))
+        return false;
     const bool single = components.size() == 1;
     auto fits = [&](int root) {
         switch (what) {
@@ -130,8 +136,9 @@ bool OpenPlaceFolder(const Environment& env, const Place& place, Directory& fold
         why = place.relative + " is not a place in the installation";
         return false;
     }
-    Directory root = Directory::Open(rootPath, why);
-    if (!root.IsOpen()) return false;
+    const auto held = HeldFolder(env, rootPath, why);
+    if (!held) return false;
+    Directory root = held->Duplicate();
     name = components.back();
     const size_t cut = place.relative.rfind('/');
     if (cut == std::string::npos) {
@@ -144,12 +151,15 @@ bool OpenPlaceFolder(const Environment& env, const Place& place, Directory& fold
 }
 
 void RemoveRecordTemporaries(const RecordFolder& folder) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder.historyPath, ec)) {
-        if (!entry.is_directory(ec) || entry.is_symlink(ec)) continue;
-        RemoveStaleTemporaries(entry.path().string());
-        RemoveStaleTemporaries((entry.path() / "files").string());
+    // The run folders and their "files" folders, one level down each.
+    std::vector<std::string> names;
+    if (!folder.history.List(names)) return;
+    for (const std::string& name : names) {
+        struct stat info {};
+        std::string why;
+        if (!folder.history.Look(name, info) || !S_ISDIR(info.st_mode)) continue;
+        const Directory run = folder.history.Beneath(name, why);
+        if (run.IsOpen()) RemoveLeftTemporaries(run);
     }
 }
 
@@ -176,8 +186,9 @@ std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create
     RecordFolder folder;
     const std::string installation = InstallationDir(env);
     folder.installationPath = installation;
-    folder.installation = Directory::Open(installation, why);
-    if (!folder.installation.IsOpen()) return std::nullopt;
+    const auto held = HeldFolder(env, installation, why);
+    if (!held) return std::nullopt;
+    folder.installation = held->Duplicate();
     folder.ownPath = JoinPath(installation, ".zrxlibug");
     folder.own = PrivateFolder(folder.installation, installation, ".zrxlibug", create, why);
     if (!folder.own.IsOpen()) return std::nullopt;
@@ -193,11 +204,6 @@ constexpr const char* kScratchParent = "work";
 
 // A new folder beneath `parent`, locked by this program, with a name of its own.
 constexpr const char* kTemporaryScratchPrefix = "zrxlibug-";
-
-std::string SystemTemporaryFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-}
 
 std::unique_ptr<ScratchFolder> NewScratch(const Directory& parent, const std::string& parentPath, std::string& why) {
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -217,10 +223,26 @@ std::unique_ptr<ScratchFolder> NewScratch(const Directory& parent, const std::st
             if (why.empty()) why = JoinPath(parentPath, name) + " cannot be locked: " + std::strerror(errno);
             return nullptr;
         }
-        return std::unique_ptr<ScratchFolder>(new ScratchFolder(JoinPath(parentPath, name), std::move(folder)));
+        return std::make_unique<ScratchFolder>(JoinPath(parentPath, name), parent.Duplicate(), name, std::move(folder));
     }
     why = "no private temporary folder can be made in " + parentPath;
     return nullptr;
+}
+
+// Removes the folders `prefix`* of `parent` that no running program holds locked (and that pass
+// `mayGo`); never through a link.
+template <typename MayGo>
+void RemoveUnheld(const Directory& parent, const std::string& prefix, MayGo mayGo) {
+    std::vector<std::string> names;
+    if (!parent.List(names)) return;
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (!name.starts_with(prefix) || !parent.Look(name, info) || !S_ISDIR(info.st_mode) || !mayGo(info)) continue;
+        std::string why;
+        const Directory left = parent.Beneath(name, why);
+        // One that a running program holds is left to it.
+        if (left.IsOpen() && ::flock(left.Fd(), LOCK_EX | LOCK_NB) == 0) parent.RemoveTree(name);
+    }
 }
 
 }  // namespace
@@ -237,60 +259,44 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Make(const Environment* env, std::
     }
     // The installation's own folder is not this user's: a folder of the user's own, in the
     // system's temporary folder, made private by mkdtemp, and locked as the installation's are.
-    std::string pattern = SystemTemporaryFolder() + "/" + kTemporaryScratchPrefix + "XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
+    const std::string tmp = SystemTemporaryFolder();
+    std::string pattern = tmp + "/" + kTemporaryScratchPrefix + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {  // the system's temporary folder: no installation's
         why = "no private temporary folder can be made: " + std::string(std::strerror(errno));
         return nullptr;
     }
-    Directory folder = Directory::Open(pattern, why);
+    const std::string name = pattern.substr(pattern.rfind('/') + 1);
+    Directory parent = Directory::Open(tmp, why);
+    Directory folder = parent.IsOpen() ? parent.Beneath(name, why) : Directory();
     if (!folder.IsOpen() || ::flock(folder.Fd(), LOCK_EX | LOCK_NB) != 0) {
         if (why.empty()) why = pattern + " cannot be locked: " + std::strerror(errno);
-        std::error_code error;
-        std::filesystem::remove_all(pattern, error);
+        if (parent.IsOpen()) parent.RemoveTree(name);
         return nullptr;
     }
-    return std::unique_ptr<ScratchFolder>(new ScratchFolder(pattern, std::move(folder)));
+    return std::make_unique<ScratchFolder>(pattern, std::move(parent), name, std::move(folder));
 }
 
 ScratchFolder::~ScratchFolder() {
-    std::error_code error;
-    // Nobody else can write in it: removed by its path, links removed, never followed.
-    std::filesystem::remove_all(m_path, error);
+    // Nobody else can write in it: removed through the handle of the folder that holds it, links
+    // removed, never followed.
+    if (m_parent.IsOpen()) m_parent.RemoveTree(m_name);
 }
 
 void RemoveLeftScratchFolders(const Environment* env) {
     std::string why;
-    std::error_code error;
-    // The user's own in the system's temporary folder: folders of this user only, private, never
-    // through a link.
-    const std::string tmp = SystemTemporaryFolder();
-    for (const auto& entry : std::filesystem::directory_iterator(tmp, error)) {
-        const std::string name = entry.path().filename().string();
-        struct stat info {};
-        if (!name.starts_with(kTemporaryScratchPrefix) || ::lstat(entry.path().c_str(), &info) != 0 ||
-            !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
-            continue;
-        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) continue;
-        std::error_code removeError;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) std::filesystem::remove_all(entry.path(), removeError);
-        ::close(fd);
-    }
+    // The user's own in the system's temporary folder: folders of this user only, private.
+    const Directory tmp = Directory::Open(SystemTemporaryFolder(), why);
+    if (tmp.IsOpen())
+        RemoveUnheld(tmp, kTemporaryScratchPrefix, [](const struct stat& info) {
+            return info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+        });
     if (env == nullptr) return;
     auto record = OpenRecordFolder(*env, false, why);
     if (!record) return;
     struct stat info {};
     if (!record->own.Look(kScratchParent, info) || !S_ISDIR(info.st_mode)) return;
-    Directory parent = PrivateFolder(record->own, record->ownPath, kScratchParent, false, why);
-    if (!parent.IsOpen()) return;
-    const std::string parentPath = JoinPath(record->ownPath, kScratchParent);
-    for (const auto& entry : std::filesystem::directory_iterator(parentPath, error)) {
-        const std::string name = entry.path().filename().string();
-        if (!name.starts_with("scratch-")) continue;
-        Directory left = parent.Beneath(name, why);
-        // One that a running program holds is left to it.
-        if (left.IsOpen() && ::flock(left.Fd(), LOCK_EX | LOCK_NB) == 0) std::filesystem::remove_all(entry.path(), error);
-    }
+    const Directory parent = PrivateFolder(record->own, record->ownPath, kScratchParent, false, why);
+    if (parent.IsOpen()) RemoveUnheld(parent, "scratch-", [](const struct stat&) { return true; });
 }
 
 std::string InstallationIdentity(const RecordFolder& folder, bool create, std::string& why) {
@@ -298,12 +304,7 @@ std::string InstallationIdentity(const RecordFolder& folder, bool create, std::s
     int fd = ::openat(folder.installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && create) {
         // What a program killed while it made the identity left behind.
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        const std::string temporaries = std::string(".") + kIdentityFile + ".zrxtmp-";
-        for (const auto& entry : fs::directory_iterator(folder.installationPath, ec))
-            if (entry.path().filename().string().starts_with(temporaries))
-                ::unlinkat(folder.installation.Fd(), entry.path().filename().c_str(), 0);
+        RemoveLeftTemporaries(folder.installation, false);
         std::array<unsigned char, 16> random{};
         std::string identity;
         if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
@@ -313,16 +314,17 @@ std::string InstallationIdentity(const RecordFolder& folder, bool create, std::s
         static const char kHex[] = "0123456789abcdef";
         for (unsigned char c : random) identity += kHex[c >> 4], identity += kHex[c & 15];
         std::string temp;
-        const int out = folder.installation.CreateTemporary(kIdentityFile, temp, why);
-        if (out < 0) return {};
-        const bool written = ::write(out, identity.data(), identity.size()) == static_cast<ssize_t>(identity.size()) &&
-                             ::fchmod(out, 0644) == 0 && ::fsync(out) == 0;
-        ::close(out);
+        FileHandle out(folder.installation.CreateTemporary(kIdentityFile, temp, why));
+        if (!out.IsOpen()) return {};
+        const bool written =
+            ::write(out.Fd(), identity.data(), identity.size()) == static_cast<ssize_t>(identity.size()) &&
+            ::fchmod(out.Fd(), 0644) == 0 && ::fsync(out.Fd()) == 0;
         // Made whole beside its name and linked to it, so that of two programs the first one's stays.
         const bool linked = written && ::linkat(folder.installation.Fd(), temp.c_str(), folder.installation.Fd(),
                                                  kIdentityFile, 0) == 0;
         const int error = errno;
         ::unlinkat(folder.installation.Fd(), temp.c_str(), 0);
+        out.Close();
         if (!linked && error != EEXIST) {
             why = path + " cannot be written: " + std::strerror(error);
             return {};
@@ -367,7 +369,8 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
             return nullptr;
         }
         RecordDatabase::Refusal refusal = RecordDatabase::Refusal::None;
-        auto db = RecordDatabase::Open(folder.historyPath, mode, why, &refusal, identity);
+        bool made = false;
+        auto db = RecordDatabase::Open(folder.history, folder.historyPath, mode, why, &refusal, identity, &made);
         if (!db && create && attempt == 0 && refusal == RecordDatabase::Refusal::OlderFormat) {
             // Its paths cannot be trusted: it stays where it can be looked at, and is not used.
             std::string aside = "history-v1";
@@ -380,6 +383,21 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
             continue;
         }
         if (!db) return nullptr;
+        if (made) {
+            // A record made anew (its file was missing or empty) names no run yet: the run folders
+            // of a record that was lost belong to none of its runs, and would stand in the way of
+            // its own. They are put aside, not removed: they hold what those runs replaced.
+            std::vector<std::string> names;
+            folder.history.List(names);
+            for (const std::string& name : names) {
+                if (!name.starts_with("run-")) continue;
+                std::string aside = "lost-" + name;
+                for (int n = 2; ::faccessat(folder.history.Fd(), aside.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0; ++n)
+                    aside = "lost-" + name + "-" + std::to_string(n);
+                ::renameat(folder.history.Fd(), name.c_str(), folder.history.Fd(), aside.c_str());
+            }
+            folder.history.Sync();
+        }
         std::string recorded;
         if (!db->ReadSetting("installation", recorded)) {
             why = "the record of update runs cannot be read: " + db->Error();

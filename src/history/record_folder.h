@@ -67,10 +67,13 @@ public:
     const std::string& Path() const { return m_path; }
     const Directory& Folder() const { return m_folder; }
 
-    ScratchFolder(std::string path, Directory folder) : m_path(std::move(path)), m_folder(std::move(folder)) {}
+    ScratchFolder(std::string path, Directory parent, std::string name, Directory folder)
+        : m_path(std::move(path)), m_parent(std::move(parent)), m_name(std::move(name)), m_folder(std::move(folder)) {}
 
 private:
     std::string m_path;
+    Directory m_parent;  // holds the folder, by `m_name`
+    std::string m_name;
     Directory m_folder;
 };
 // Removes the scratch folders that no running program holds: the user's own in the system's

@@ -45,26 +45,39 @@ std::string ShownState(const std::string& state, bool ended) {
 }
 
 bool RecordExists(const Environment& env) {
+    std::string why;
+    const auto folder = OpenRecordFolder(env, false, why);
     struct stat info {};
-    return ::lstat((HistoryFolder(env) + "/history.db").c_str(), &info) == 0;
+    // A record folder that cannot be used is said by the open that follows.
+    return !folder ? why.find("there is no record") == std::string::npos : folder->history.Look("history.db", info);
 }
 
 // The file a place names for writing: the entry itself, or, where the run wrote through a link,
-// the file the link leads to, but only while that is still the file the run left there (`expected`
-// its device and inode): a link somebody pointed elsewhere since is never written through.
-struct Target {
-    Directory folder;   // holds `name`
+// the file the link leads to (as a run follows links), but only while that is still the file the
+// run left there (`expected` its device and inode): a link somebody pointed elsewhere since is
+// never written through.
+struct RestoreTarget {
+    std::shared_ptr<const Directory> folder;  // holds `name`
     std::string name;
     bool exists = false;
     struct stat info {};  // of the file written (a link followed)
 };
-bool OpenTarget(const Environment& env, const Change& c, Target& target, std::string& why, bool& missingFolder) {
+bool OpenTarget(const Environment& env, InstallationAccess& access, const Change& c, RestoreTarget& target,
+                std::string& why, bool& missingFolder) {
     std::string leaf;
-    if (!OpenPlaceFolder(env, c.place, target.folder, leaf, why, &missingFolder)) return false;
-    target.name = leaf;
+    Directory opened;
+    if (!OpenPlaceFolder(env, c.place, opened, leaf, why, &missingFolder)) return false;
+    auto folder = std::make_shared<const Directory>(std::move(opened));
     const std::string path = PathOf(env, c.place);
+    std::string reason;
+    if (!access.MayWriteIn(*folder, reason)) {
+        why = path + ": " + reason + "; left alone";
+        return false;
+    }
+    target.folder = folder;
+    target.name = leaf;
     struct stat info {};
-    target.exists = target.folder.Look(leaf, info);
+    target.exists = folder->Look(leaf, info);
     target.info = info;
     if (!target.exists || !S_ISLNK(info.st_mode)) {
         if (target.exists && !S_ISREG(info.st_mode)) {
@@ -78,28 +91,26 @@ bool OpenTarget(const Environment& env, const Change& c, Target& target, std::st
         why = path + " is now a symbolic link, which the update did not write through; left alone";
         return false;
     }
-    const std::string resolved = RealPath(path);
-    RealPaths realPaths;
-    if (!InsideInstallation(env, resolved, realPaths)) {
-        why = path + " is a symbolic link that leads outside the installation's folders; left alone";
+    const size_t cut = path.rfind('/');
+    const auto followed = access.Resolve(folder, cut == std::string::npos ? "." : path.substr(0, cut), leaf, reason);
+    if (!followed || !followed->exists) {
+        why = (followed ? path + " is a symbolic link that leads nowhere" : reason) + "; left alone";
         return false;
     }
-    struct stat followed {};
     // An element's library keeps its file through saves; a file the run wrote is the new one.
     const bool element = c.what == kPartElement || c.what == kSymbolElement;
     const FileIdentity& expected = !element && c.hasNew ? c.fresh : c.old;
-    if (resolved.empty() || ::stat(resolved.c_str(), &followed) != 0 || !S_ISREG(followed.st_mode) ||
-        static_cast<int64_t>(followed.st_dev) != expected.device ||
-        (static_cast<int64_t>(followed.st_ino) != expected.inode &&
-         !(c.hasOld && static_cast<int64_t>(followed.st_ino) == c.old.inode))) {
+    const struct stat& reached = followed->info;
+    if (static_cast<int64_t>(reached.st_dev) != expected.device ||
+        (static_cast<int64_t>(reached.st_ino) != expected.inode &&
+         !(c.hasOld && static_cast<int64_t>(reached.st_ino) == c.old.inode))) {
         why = path + " is a symbolic link that now leads elsewhere than where the update wrote; left alone";
         return false;
     }
-    const size_t cut = resolved.rfind('/');
-    target.folder = Directory::Open(cut == 0 ? "/" : resolved.substr(0, cut), why);
-    target.name = resolved.substr(cut + 1);
-    target.info = followed;
-    return target.folder.IsOpen();
+    target.folder = followed->folder;
+    target.name = followed->name;
+    target.info = reached;
+    return true;
 }
 
 // The kept copy of a file, checked against what the record says it was; -1 (with why) when it is
@@ -165,8 +176,8 @@ bool PutBack(const Directory& files, int kept, const Change& c, const Directory&
 
 class Restorer {
 public:
-    Restorer(const Environment& env, std::string runPath, Directory files, bool force)
-        : m_env(env), m_runPath(std::move(runPath)), m_files(std::move(files)), m_force(force) {}
+    Restorer(const Environment& env, InstallationAccess& access, const Directory& runFolder, Directory files, bool force)
+        : m_env(env), m_access(access), m_runFolder(runFolder), m_files(std::move(files)), m_force(force) {}
 
     // Deals with one element or file change; false when it is left alone (a conflict, or it
     // cannot be restored), with the reason in `why`.
@@ -187,12 +198,12 @@ private:
         const char* kind = part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
         const std::string& path = LibraryPath(c);
         const std::string label = c.name + " in " + path;
-        Target target;
+        RestoreTarget target;
         bool missingFolder = false;
-        if (!OpenTarget(m_env, c, target, why, missingFolder)) return missingFolder && c.created;
+        if (!OpenTarget(m_env, m_access, c, target, why, missingFolder)) return missingFolder && c.created;
         if (!target.exists && c.created) return true;  // nothing of the run is left
         if (!target.exists && !m_force) return why = label + ": the library was removed after the update", false;
-        const int32_t library = m_libraries.Open(path, kind, true, &why);
+        const int32_t library = m_libraries.Open(*target.folder, target.name, kind, true, &why);
         if (library == 0) return why = label + ": " + why, false;
         const std::string current = StringFromPointer(E_ElementDigest(library, c.name.c_str()));
         if (current.empty() && !StringFromPointer(E_LastError()).empty())
@@ -206,7 +217,8 @@ private:
             restored = true;
             return true;
         }
-        const int32_t kept = m_libraries.Open(m_runPath + (part ? "/old.PART" : "/old.SYMBOL"), kind, false, &why);
+        // The run's own library of old elements, through the run folder's handle that was checked.
+        const int32_t kept = m_libraries.Open(m_runFolder, part ? "old.PART" : "old.SYMBOL", kind, false, &why);
         const std::string keptName = std::to_string(c.id);
         // The kept copy, compared with itself: there and undamaged.
         if (kept == 0) return why = label + ": the record's copy of its old content cannot be read (" + why + "); left alone", false;
@@ -226,9 +238,9 @@ private:
 
     bool File(const Change& c, std::string& why, bool& restored) {
         const std::string path = PathOf(m_env, c.place);
-        Target target;
+        RestoreTarget target;
         bool missingFolder = false;
-        if (!OpenTarget(m_env, c, target, why, missingFolder)) {
+        if (!OpenTarget(m_env, m_access, c, target, why, missingFolder)) {
             if (missingFolder && c.created) return true;
             if (missingFolder) why = path + " was removed after the update";
             return false;
@@ -239,7 +251,7 @@ private:
         if (c.created) {
             if (!target.exists) return true;
             if (!asWritten && !m_force) return why = path + " was changed after the update", false;
-            if (::unlinkat(target.folder.Fd(), target.name.c_str(), 0) != 0)
+            if (::unlinkat(target.folder->Fd(), target.name.c_str(), 0) != 0)
                 return why = path + " cannot be removed: " + std::strerror(errno), false;
             m_touched.push_back(std::move(target.folder));
             restored = true;
@@ -250,8 +262,8 @@ private:
         bool ok = true;
         if (!asWritten) {
             // Restored by a copy already, or changed by somebody else.
-            const int current = target.exists ? ::openat(target.folder.Fd(), target.name.c_str(),
-                                                         O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+            const int current = target.exists ? ::openat(target.folder->Fd(), target.name.c_str(),
+                                                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
                                               : -1;
             const bool same = current >= 0 && Sha256OfDescriptor(current) == c.oldDigest;
             if (current >= 0) ::close(current);
@@ -266,7 +278,7 @@ private:
             }
         }
         why.clear();
-        ok = PutBack(m_files, kept, c, target.folder, target.name, why);
+        ok = PutBack(m_files, kept, c, *target.folder, target.name, why);
         ::close(kept);
         if (!ok) return why = path + " cannot be restored: " + why, false;
         m_touched.push_back(std::move(target.folder));
@@ -280,20 +292,21 @@ public:
     bool SettleFiles() {
         std::set<dev_t> devices;
         bool ok = true;
-        for (const Directory& folder : m_touched) {
+        for (const auto& folder : m_touched) {
             struct stat info {};
-            if (::fstat(folder.Fd(), &info) == 0 && !devices.insert(info.st_dev).second) continue;
-            ok = ::syncfs(folder.Fd()) == 0 && ok;
+            if (folder->Info(info) && !devices.insert(info.st_dev).second) continue;
+            ok = ::syncfs(folder->Fd()) == 0 && ok;
         }
         m_touched.clear();
         return ok;
     }
 
 private:
-    std::vector<Directory> m_touched;
+    std::vector<std::shared_ptr<const Directory>> m_touched;
 
     const Environment& m_env;
-    std::string m_runPath;
+    InstallationAccess& m_access;
+    const Directory& m_runFolder;
     Directory m_files;
     bool m_force;
     LibraryHandles m_libraries;
@@ -303,9 +316,9 @@ private:
 // Removes from an index file one line for each of `lines`; lines added by others stay, each with
 // the line end it had (CR LF, LF or CR). Returns how many were removed; -1 when the file cannot be
 // rewritten.
-int RemoveIndexLines(const std::string& path, const std::vector<std::string>& lines) {
-    std::string content;
-    if (!ReadWholeFile(path, content)) return 0;
+int RemoveIndexLines(const Directory& folder, const std::string& name, const std::vector<std::string>& lines) {
+    std::string content, why;
+    if (!folder.ReadWhole(name, content, why)) return 0;
     std::map<std::string, int, std::less<>> wanted;
     for (const std::string& line : lines) ++wanted[line];
     std::string kept;
@@ -326,7 +339,7 @@ int RemoveIndexLines(const std::string& path, const std::vector<std::string>& li
         pos = next;
     }
     if (removed == 0) return 0;
-    auto output = TextOutput::Open(path);
+    auto output = TextOutput::OpenAt(folder, name);
     if (!output) return -1;
     output->Write(kept);
     return output->Commit() ? removed : -1;
@@ -335,13 +348,13 @@ int RemoveIndexLines(const std::string& path, const std::vector<std::string>& li
 // One index file the run rewrote: where nobody has touched it since, it goes back as it was;
 // otherwise only the lines the run added are taken out, and lines others added since stay. False
 // when it could not be dealt with (named in `conflicts`).
-bool RestoreIndex(const Environment& env, const Change& file, const std::vector<std::string>& lines,
-                  const Directory& files, RollbackResult& result) {
+bool RestoreIndex(const Environment& env, InstallationAccess& access, const Change& file,
+                  const std::vector<std::string>& lines, const Directory& files, RollbackResult& result) {
     const std::string path = PathOf(env, file.place);
-    Target target;
+    RestoreTarget target;
     bool missingFolder = false;
     std::string why;
-    if (!OpenTarget(env, file, target, why, missingFolder)) {
+    if (!OpenTarget(env, access, file, target, why, missingFolder)) {
         if (missingFolder) return true;
         result.conflicts.push_back(why);
         return false;
@@ -352,16 +365,15 @@ bool RestoreIndex(const Environment& env, const Change& file, const std::vector<
     if (file.hasOld && now == file.old) return true;
     if (file.hasNew && now == file.fresh) {
         const int kept = OpenKept(files, file, path, why);
-        const bool back = kept >= 0 && PutBack(files, kept, file, target.folder, target.name, why) &&
-                          ::syncfs(target.folder.Fd()) == 0;
+        const bool back = kept >= 0 && PutBack(files, kept, file, *target.folder, target.name, why) &&
+                          ::syncfs(target.folder->Fd()) == 0;
         if (kept >= 0) ::close(kept);
         if (back) {
             result.restored += lines.size();
             return true;
         }
     }
-    const std::string written = file.link ? RealPaths().Of(path, true) : path;
-    const int removed = RemoveIndexLines(written, lines);
+    const int removed = RemoveIndexLines(*target.folder, target.name, lines);
     if (removed < 0) {
         result.conflicts.push_back(path + " cannot be rewritten");
         return false;
@@ -370,7 +382,7 @@ bool RestoreIndex(const Environment& env, const Change& file, const std::vector<
     return true;
 }
 
-std::vector<Change> LoadChanges(RecordDatabase& rec, int64_t run) {
+std::vector<Change> LoadChanges(RecordDatabase& rec, int64_t run, bool& loaded) {
     std::vector<Change> changes;
     RecordDatabase::Statement query(
         rec,
@@ -394,6 +406,7 @@ std::vector<Change> LoadChanges(RecordDatabase& rec, int64_t run) {
         c.hasNew = query.Int(18) != 0;
         changes.push_back(std::move(c));
     }
+    loaded = !query.Failed();
     return changes;
 }
 
@@ -448,7 +461,8 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     RollbackResult result;
     std::optional<InstallationLock> lock;
     if (!lockHeld) {
-        lock.emplace(InstallationDir(env));
+        // Held by every run for as long as it lasts: no rollback runs beside a run that records.
+        lock.emplace(env);
         if (!lock->Held()) {
             result.message = lock->Problem();
             return result;
@@ -466,6 +480,10 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     if (!db) return result;
     RecordDatabase& rec = *db;
     RemoveRecordTemporaries(folder);
+    auto unreadable = [&result, &rec] {
+        result.message = "the record of update runs cannot be read: " + rec.Error() + "; nothing was done";
+        return result;
+    };
 
     int64_t run = 0;
     {
@@ -475,6 +493,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
                           " (SELECT 1 FROM changes WHERE run=runs.id) ORDER BY id DESC LIMIT 1");
         if (wanted) query.Bind(1, *wanted);
         if (!query.Next()) {
+            if (query.Failed()) return unreadable();
             result.message = wanted ? "there is no recorded run " + std::to_string(*wanted)
                                     : "every recorded run has been rolled back";
             return result;
@@ -488,30 +507,42 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     result.run = run;
     {
         // Runs are undone newest first where they touched the same places: the same elements,
-        // files or index files, or anything inside a library or folder the older run made.
+        // files or index files, or anything inside a library or folder the older run made. Each of
+        // this run's places is looked up among the later changes by its folder and path.
         RecordDatabase::Statement newer(
             rec,
-            "SELECT MAX(later.run) FROM changes later JOIN changes mine ON later.root=mine.root"
-            " WHERE mine.run=?1 AND later.run>?1 AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')"
-            " AND ((mine.what IN (1,2,7) AND later.what IN (1,2,7) AND later.path=mine.path"
-            "       AND (later.name=mine.name OR mine.what=2 OR later.what=2))"
-            " OR (mine.what=8 AND later.what=8 AND later.path=mine.path)"
-            " OR (mine.what IN (3,4) AND (later.path=mine.path OR substr(later.path, 1, length(mine.path) + 1)=mine.path || '/')))");
+            "SELECT MAX(later) FROM ("
+            " SELECT later.run AS later FROM changes mine JOIN changes later"
+            "  ON later.root=mine.root AND later.path=mine.path AND later.run>mine.run"
+            "  WHERE mine.run=?1 AND ((mine.what IN (1,2,7) AND later.what IN (1,2,7)"
+            "   AND (later.name=mine.name OR mine.what=2 OR later.what=2))"
+            "   OR (mine.what=8 AND later.what=8) OR mine.what IN (3,4))"
+            "  AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')"
+            " UNION ALL"
+            " SELECT later.run FROM changes mine JOIN changes later"
+            "  ON later.root=mine.root AND later.path>mine.path || '/' AND later.path<mine.path || '0' AND later.run>mine.run"
+            "  WHERE mine.run=?1 AND mine.what IN (3,4)"
+            "  AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back'))");
         newer.Bind(1, run);
-        if (newer.Next() && !newer.IsNull(0)) {
+        const bool read = newer.Next();
+        if (!read) return unreadable();
+        if (!newer.IsNull(0)) {
             result.message = "run " + std::to_string(newer.Int(0)) +
                              " is newer and changed the same elements, files or index files; roll it back first";
             return result;
         }
     }
-    std::vector<Change> changes = LoadChanges(rec, run);
+    bool loaded = true;
+    std::vector<Change> changes = LoadChanges(rec, run, loaded);
+    if (!loaded) return unreadable();
     {
         // The places are found where the run made its changes, or not at all: the installation's
         // folders must be the ones they were (an INI changed since, or folders given relative to
         // wherever the program runs, would lead elsewhere).
         RecordDatabase::Statement query(rec, "SELECT roots FROM runs WHERE id=?1");
         query.Bind(1, run);
-        const std::string then = query.Next() ? query.Text(0) : std::string();
+        if (!query.Next()) return unreadable();
+        const std::string then = query.Text(0);
         const std::string now = RealFolders(env);
         std::set<int> used;
         for (const Change& c : changes) used.insert(c.place.root);
@@ -563,25 +594,44 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     for (const char* name : {"old.PART", "old.SYMBOL"})
         for (const char* side : {"-journal", "-wal"})
             if (runFolder.Look(std::string(name) + side, info)) {
-                SettleLibrary(folder.historyPath + "/" + runName + "/" + name);
+                SettleLibrary(runFolder, name);
                 break;
             }
+    std::unordered_set<int64_t> allDone, keptFileOf;
+    for (const Change& c : changes)
+        if (c.what == kFile || c.what == kIndexBefore) keptFileOf.insert(c.id);
+    {
+        // Kept files that no change still to be undone names: a run stopped (a full disk, a kill)
+        // between keeping a file and recording its row left a second name of the file it kept.
+        std::vector<std::string> names;
+        files.List(names);
+        for (const std::string& name : names) {
+            const std::string number = name.ends_with(".link") ? name.substr(0, name.size() - 5) : name;
+            char* end = nullptr;
+            const long long id = std::strtoll(number.c_str(), &end, 10);
+            if (number.empty() || *end != '\0' || keptFileOf.contains(id)) continue;
+            if (files.Look(name, info) && S_ISREG(info.st_mode)) ::unlinkat(files.Fd(), name.c_str(), 0);
+        }
+    }
     if (!RecordDatabase::Statement(rec, "UPDATE runs SET state='rolling back' WHERE id=?1").Bind(1, run).Run()) {
         result.message = "the record cannot be written: " + rec.Error();
         return result;
     }
     std::vector<int64_t> done;
-    std::unordered_set<int64_t> allDone, keptFileOf;
-    for (const Change& c : changes)
-        if (c.what == kFile || c.what == kIndexBefore) keptFileOf.insert(c.id);
     Directory keptFiles = files.Duplicate();
+    bool recorded = true;  // every change undone was marked done in the record
     // A change once done is never undone again: its kept file goes, so that a file put back by a
     // second link has its one name again.
-    auto markDone = [&rec, &keptFiles, &allDone, &keptFileOf](std::vector<int64_t>& ids) {
+    auto markDone = [&rec, &keptFiles, &allDone, &keptFileOf, &recorded](std::vector<int64_t>& ids) {
         RecordDatabase::Transaction transaction(rec);
         RecordDatabase::Statement mark(rec, "UPDATE changes SET done=1 WHERE id=?1");
-        for (const int64_t id : ids) mark.Bind(1, id).Run();
-        if (!transaction.Commit()) return;
+        bool marked = transaction.Active();
+        for (const int64_t id : ids) marked = marked && mark.Bind(1, id).Run();
+        if (!marked || !transaction.Commit()) {
+            recorded = false;
+            ids.clear();
+            return;
+        }
         allDone.insert(ids.begin(), ids.end());
         for (const int64_t id : ids) {
             if (!keptFileOf.contains(id)) continue;
@@ -590,8 +640,9 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         }
         ids.clear();
     };
+    InstallationAccess access(env);
     {
-        Restorer restorer(env, folder.historyPath + "/" + runName, std::move(files), force);
+        Restorer restorer(env, access, runFolder, std::move(files), force);
         // Element restores count as done only once the kernel has made them durable: those whose
         // save failed on the way to the disk stay to be done again.
         std::vector<const Change*> restoredElements, restoredFiles;
@@ -631,9 +682,19 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             std::vector<const Change*> lines;
         };
         std::map<std::pair<int, std::string>, Index> indexes;
+        // A library the run replaced as a data file: putting the file back takes back the run's
+        // saves into it as well, so they are not undone one by one.
+        std::map<std::pair<int, std::string>, std::vector<const Change*>> savedIntoFiles;
+        std::set<std::pair<int, std::string>> filePlaces;
+        for (const Change& c : changes)
+            if (c.what == kFile) filePlaces.insert({c.place.root, c.place.relative});
         std::vector<std::pair<int64_t, const Change*>> units;  // an index by its file's change
         for (const Change& c : changes) {
-            if (c.what == kPartElement || c.what == kSymbolElement || c.what == kFile) units.emplace_back(c.id, &c);
+            const bool element = c.what == kPartElement || c.what == kSymbolElement;
+            if (element && filePlaces.contains({c.place.root, c.place.relative}))
+                savedIntoFiles[{c.place.root, c.place.relative}].push_back(&c);
+            else if (element || c.what == kFile)
+                units.emplace_back(c.id, &c);
             if (c.what == kIndexLine) indexes[{c.place.root, c.place.relative}].lines.push_back(&c);
             if (c.what == kIndexBefore) indexes[{c.place.root, c.place.relative}].file = &c;
         }
@@ -648,7 +709,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
                 const Index& index = indexes[{c.place.root, c.place.relative}];
                 std::vector<std::string> lines;
                 for (const Change* line : index.lines) lines.push_back(line->name);
-                if (!RestoreIndex(env, c, lines, keptFiles, result)) continue;
+                if (!RestoreIndex(env, access, c, lines, keptFiles, result)) continue;
                 done.push_back(c.id);
                 for (const Change* line : index.lines) done.push_back(line->id);
                 continue;
@@ -660,12 +721,17 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
                 continue;
             }
             result.restored += restored ? 1 : 0;
+            if (!restored) ++result.asBefore;
             if (c.what == kFile && restored) restoredFiles.push_back(&c);
             else if (restored) restoredElements.push_back(&c);
             else done.push_back(c.id);
             if (restoredElements.size() + restoredFiles.size() >= 512) settle();
         }
         settle();
+        // The saves into a library put back as a file were taken back with it: done when it is.
+        for (const Change& c : changes)
+            if (c.what == kFile && allDone.contains(c.id))
+                for (const Change* saved : savedIntoFiles[{c.place.root, c.place.relative}]) done.push_back(saved->id);
     }
 
     // Libraries and subdirectories the run made go when they are empty again; one that still holds
@@ -681,10 +747,9 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             continue;
         }
         if (!S_ISREG(info.st_mode)) continue;
-        const std::string path = PathOf(env, c.place);
         bool empty = false;
         for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
-            const int32_t library = E_OpenLibrary(path.c_str(), kind, -1);
+            const int32_t library = OpenLibraryIn(place, leaf, kind, -1);
             if (library <= 0) continue;
             empty = E_GetLibDirName(library, 0) == nullptr;
             E_CloseLibrary(library);
@@ -711,10 +776,16 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         ChangedPlace place{PathOf(env, c.place), c.what == kFile ? std::string() : c.name};
         (allDone.contains(c.id) ? result.undone : result.left).push_back(std::move(place));
     }
+    if (!recorded)
+        result.conflicts.push_back("the record of update runs cannot be written (" + rec.Error() +
+                                   "): what was undone is not marked so; run the rollback again once it can be");
     const bool complete = result.conflicts.empty();
     RecordDatabase::Statement state(rec, "UPDATE runs SET state=?2 WHERE id=?1");
-    state.Bind(1, run).Bind(2, complete ? "rolled back" : "partly rolled back").Run();
-    result.outcome = complete ? RollbackResult::Outcome::Restored : RollbackResult::Outcome::Conflicts;
+    if (!state.Bind(1, run).Bind(2, complete ? "rolled back" : "partly rolled back").Run()) {
+        result.conflicts.push_back("the record of update runs cannot be written (" + rec.Error() +
+                                   "): the run is not marked as rolled back; run the rollback again once it can be");
+    }
+    result.outcome = result.conflicts.empty() ? RollbackResult::Outcome::Restored : RollbackResult::Outcome::Conflicts;
     // Every library at rest: none keeps a write-ahead log beside it.
     E_FlushLibraries();
     return result;

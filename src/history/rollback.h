@@ -37,6 +37,9 @@ struct RollbackResult {
     Outcome outcome = Outcome::NothingDone;
     int64_t run = 0;
     size_t restored = 0;                 // elements, files and index lines brought back
+    // Recorded changes found as they were before the run (a save that never reached the disk,
+    // one somebody took back since): nothing to bring back.
+    size_t asBefore = 0;
     std::vector<std::string> conflicts;  // what was changed after the run and left alone
     std::string message;                 // why nothing was done
     // The run's elements and files by what became of them: taken back, or still as the run (or

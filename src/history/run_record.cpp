@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 
 #include "apply/run_guard.h"
 #include "apply/targets.h"
@@ -16,11 +15,10 @@
 #include "base/text_utils.h"
 #include "history/record_database.h"
 #include "kernel/installation.h"
+#include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 
 namespace zrx::history {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -37,11 +35,10 @@ std::string KeyOf(char what, const Place& place, const std::string& name) {
 std::string RunFolderName(int64_t run) { return "run-" + std::to_string(run); }
 
 // Removes a run's rows and its folder.
-void DropRun(RecordDatabase& db, int64_t run, const std::string& historyFolder) {
+void DropRun(RecordDatabase& db, int64_t run, const Directory& history) {
     RecordDatabase::Statement(db, "DELETE FROM changes WHERE run=?1").Bind(1, run).Run();
     RecordDatabase::Statement(db, "DELETE FROM runs WHERE id=?1").Bind(1, run).Run();
-    std::error_code ignored;
-    fs::remove_all(historyFolder + "/" + RunFolderName(run), ignored);
+    history.RemoveTree(RunFolderName(run));
 }
 
 }  // namespace
@@ -57,8 +54,7 @@ RunRecorder::RunRecorder(const Environment& env, RecordFolder folder, std::uniqu
       m_db(std::move(db)),
       m_run(run),
       m_runFolder(std::move(runFolder)),
-      m_files(std::move(files)),
-      m_runPath(m_folder.historyPath + "/" + RunFolderName(run)) {}
+      m_files(std::move(files)) {}
 
 RunRecorder::~RunRecorder() {
     MakeDurable();
@@ -83,7 +79,7 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const Or
         RecordDatabase::Statement query(
             *db, "SELECT id FROM runs WHERE state='running' AND NOT EXISTS (SELECT 1 FROM changes WHERE run=runs.id)");
         while (query.Next()) empty.push_back(query.Int(0));
-        for (const int64_t run : empty) DropRun(*db, run, folder.historyPath);
+        for (const int64_t run : empty) DropRun(*db, run, folder.history);
     }
     RecordDatabase::Statement newRun(
         *db, "INSERT INTO runs(started, folder, state, roots, verification, signer)"
@@ -97,12 +93,19 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const Or
     const std::string name = RunFolderName(run);
     std::string why;
     Directory runFolder, files;
-    // Nobody but its owner may write in the record, whatever the umask.
+    // Nobody but its owner may write in the record, whatever the umask. A folder of that name that
+    // no run of this record names (a record lost and made anew, a killed run's) is put aside first.
+    struct stat left {};
+    if (folder.history.Look(name, left)) {
+        std::string aside = "lost-" + name;
+        for (int n = 2; folder.history.Look(aside, left); ++n) aside = "lost-" + name + "-" + std::to_string(n);
+        ::renameat(folder.history.Fd(), name.c_str(), folder.history.Fd(), aside.c_str());
+    }
     if (folder.history.MakeFolder(name, why, 0755)) runFolder = folder.history.Beneath(name, why);
     if (runFolder.IsOpen() && runFolder.MakeFolder("files", why, 0755)) files = runFolder.Beneath("files", why);
     if (!files.IsOpen() || !folder.history.Sync()) {
         error = "the record's folder cannot be made: " + why;
-        DropRun(*db, run, folder.historyPath);
+        DropRun(*db, run, folder.history);
         return nullptr;
     }
     auto recorder = std::unique_ptr<RunRecorder>(
@@ -206,21 +209,22 @@ bool RunRecorder::SetOld(int64_t id, const std::string& digest, const FileIdenti
     return Fail("the record cannot be written: " + m_db->Error());
 }
 
-int32_t RunRecorder::ReadHandle(const std::string& library, bool part) {
-    const auto it = m_readHandles.find(library);
+int32_t RunRecorder::ReadHandle(const Directory& folder, const std::string& name, const std::string& key, bool part) {
+    const auto it = m_readHandles.find(key);
     if (it != m_readHandles.end()) return it->second;
     const int32_t handle =
-        std::max(0, E_OpenLibrary(library.c_str(), part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, 0));
-    if (handle > 0) m_readHandles.emplace(library, handle);  // a library made later is opened then
+        std::max(0, OpenLibraryIn(folder, name, part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, 0));
+    if (handle > 0) m_readHandles.emplace(key, handle);  // a library made later is opened then
     return handle;
 }
 
 int32_t& RunRecorder::OldLibrary(bool part) {
     int32_t& old = part ? m_oldParts : m_oldSymbols;
     if (old == 0) {
+        // In the run's own folder, through the handle that was made and checked with it: should
+        // the record's folder be swapped meanwhile, the old elements still go where the record is.
         const char* name = part ? "old.PART" : "old.SYMBOL";
-        old = std::max(0, E_OpenLibrary((m_runPath + "/" + name).c_str(),
-                                        part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1));
+        old = std::max(0, OpenLibraryIn(m_runFolder, name, part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1));
         // The kernel makes a library (and its side files) as the umask says; nobody but its owner
         // may write this one.
         if (old > 0)
@@ -230,37 +234,31 @@ int32_t& RunRecorder::OldLibrary(bool part) {
     return old;
 }
 
-RunRecorder::RecordedLibrary* RunRecorder::LibraryOf(const std::string& path, std::string& why, bool& refused) {
+RunRecorder::RecordedLibrary* RunRecorder::LibraryOf(const Target& target, std::string& why, bool& refused) {
     refused = false;
-    auto it = m_libraries.find(path);
+    auto it = m_libraries.find(target.path);
     if (it != m_libraries.end() && it->second.exists) return &it->second;  // as it stays for the run
     RecordedLibrary library;
-    const auto place = PlaceOf(m_env, path);
+    library.folder = target.folder;
+    library.name = target.name;
+    const auto place = PlaceOf(m_env, target.path);
     if (!place) {
-        why = path + " lies outside the installation's folders";
+        why = target.path + " lies outside the installation's folders";
         return nullptr;
     }
     library.place = *place;
-    Directory folder;
-    std::string leaf;
-    if (!OpenPlaceFolder(m_env, library.place, folder, leaf, why)) return nullptr;
-    library.exists = folder.Look(leaf, library.file);
-    library.link = library.exists && S_ISLNK(library.file.st_mode);
-    if (library.link && (::stat(path.c_str(), &library.file) != 0 || !S_ISREG(library.file.st_mode))) {
-        why = path + " is a symbolic link that leads to no library file";
-        return nullptr;
-    }
-    RealPaths realPaths;
-    if (library.link && !InsideInstallation(m_env, RealPath(path), realPaths)) {
-        why = path + " is a symbolic link that leads outside the installation's folders";
-        return nullptr;
-    }
-    if (library.exists && !S_ISREG(library.file.st_mode)) {
-        why = path + " is not a library file";
+    library.link = target.throughLink;
+    // Looked at again until it exists: the run's first save makes a missing library.
+    struct stat now {};
+    library.exists = target.folder->Look(target.name, now);
+    if (library.exists && !S_ISREG(now.st_mode)) {
+        why = target.path + " is not a library file";
         refused = true;
         return nullptr;
     }
-    if (it == m_libraries.end()) return &m_libraries.emplace(path, std::move(library)).first->second;
+    library.file = now;
+    library.realPath = target.folder->RealPathOf(target.name);
+    if (it == m_libraries.end()) return &m_libraries.emplace(target.path, std::move(library)).first->second;
     library.elements = std::move(it->second.elements);
     it->second = std::move(library);
     return &it->second;
@@ -285,7 +283,7 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
     }
     // Its first change in this run keeps what was there before the run.
     if (save.name.empty() || library->elements.count(save.name)) return true;
-    const int32_t target = ReadHandle(save.library, save.partLibrary);
+    const int32_t target = ReadHandle(*save.library.folder, save.library.name, save.library.path, save.partLibrary);
     if (target == 0) {
         why = StringFromPointer(E_LastError());
         if (why.empty()) why = "it cannot be read";
@@ -296,7 +294,7 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
     if (!old.empty()) {
         // A save of what is there already changes nothing, and is not recorded: should a later row
         // change the element, that row finds it as it was before the run.
-        const int32_t source = ReadHandle(save.source, save.partLibrary);
+        const int32_t source = ReadHandle(save.sourceFolder, save.source, "\1" + save.source, save.partLibrary);
         if (source > 0 && E_CompareElements(source, save.sourceName.c_str(), target, save.name.c_str()) == 1)
             return true;
     }
@@ -306,7 +304,7 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
     if (!old.empty()) {
         const int32_t kept = OldLibrary(save.partLibrary);
         if (kept == 0 || E_CopyElement(target, save.name.c_str(), kept, std::to_string(id).c_str()) != 1) {
-            Fail("the old element " + save.name + " of " + save.library +
+            Fail("the old element " + save.name + " of " + save.library.path +
                  " cannot be kept: " + StringFromPointer(E_LastError()));
             return Ready(why);
         }
@@ -317,9 +315,9 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
 
 bool RunRecorder::AfterElementSave(const ElementSave& save) {
     if (save.name.empty()) return true;
-    const int32_t target = ReadHandle(save.library, save.partLibrary);
+    const int32_t target = ReadHandle(*save.library.folder, save.library.name, save.library.path, save.partLibrary);
     const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
-    if (const auto library = m_libraries.find(save.library); library != m_libraries.end() && !now.empty()) {
+    if (const auto library = m_libraries.find(save.library.path); library != m_libraries.end() && !now.empty()) {
         const auto it = library->second.elements.find(save.name);
         if (it != library->second.elements.end()) SetNew(it->second, now, nullptr);
     }
@@ -327,7 +325,7 @@ bool RunRecorder::AfterElementSave(const ElementSave& save) {
 }
 
 void RunRecorder::ElementSaveFailed(const ElementSave& save) {
-    if (!save.name.empty()) m_refusedSaves.push_back({RealPath(save.library), save.name});
+    if (!save.name.empty()) m_refusedSaves.push_back({save.library.folder->RealPathOf(save.library.name), save.name});
 }
 
 bool RunRecorder::BeforeFolderMade(const std::string& path, std::string& why) {
@@ -438,8 +436,8 @@ void RunRecorder::AfterFileChange(int64_t ticket, const struct stat* written) {
     if (staged != m_stagedKeys.end()) m_stagedKeys.erase(staged);
 }
 
-bool RunRecorder::BeforeIndexSave(const std::string& path, const std::string& writePath,
-                                  const std::vector<std::string>& lines, std::string& error) {
+bool RunRecorder::BeforeIndexSave(const Target& target, const std::vector<std::string>& lines, std::string& error) {
+    const std::string& path = target.path;
     std::string why;
     if (!Ready(why)) {
         error = "the lines added to " + path + " cannot be recorded: " + why;
@@ -450,16 +448,14 @@ bool RunRecorder::BeforeIndexSave(const std::string& path, const std::string& wr
         error = path + " lies outside the installation's folders";
         return false;
     }
-    const int64_t id = AddChange(kIndexBefore, *place, {}, false, path != writePath);
+    const int64_t id = AddChange(kIndexBefore, *place, {}, false, target.throughLink);
     bool ok = id != 0;
     if (ok) {
         // The file as it was stays in the run's folder (the rewrite puts a new file in its place).
-        const size_t cut = writePath.rfind('/');
-        Directory folder = Directory::Open(cut == 0 ? "/" : writePath.substr(0, cut), why);
-        const std::string name = writePath.substr(cut + 1);
         struct stat info {};
-        ok = folder.IsOpen() && folder.Look(name, info) && S_ISREG(info.st_mode);
-        const std::string digest = ok ? KeepFile(folder, name, info, id, why) : std::string();
+        ok = target.folder->Look(target.name, info) && S_ISREG(info.st_mode);
+        if (!ok) why = target.name + " is no longer a file";
+        const std::string digest = ok ? KeepFile(*target.folder, target.name, info, id, why) : std::string();
         ok = !digest.empty() && SetOld(id, digest, IdentityOf(info)) && ::syncfs(m_files.Fd()) == 0;
         if (!ok && m_failure.empty()) Fail("the old " + path + " cannot be kept: " + why);
     }
@@ -496,27 +492,25 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     MakeDurable();
     std::string why;
     if (!Ready(why)) return m_run;  // what was recorded stays: the run can be undone as far as it went
+    bool written = true;  // every statement of the finish succeeded
     RecordDatabase::Statement drop(*m_db, "DELETE FROM changes WHERE id=?1");
+    auto dropRow = [&](int64_t id) { written = drop.Bind(1, id).Run() && written; };
     // A save that was refused, or did not become durable, changed nothing where the element is as
     // it was.
     std::vector<FailedSave> unsaved = failed;
     unsaved.insert(unsaved.end(), m_refusedSaves.begin(), m_refusedSaves.end());
-    if (!unsaved.empty()) {
-        RealPaths realPaths;
-        for (const FailedSave& save : unsaved)
-            for (const auto& [path, library] : m_libraries) {
-                const auto element = library.elements.find(save.name);
-                if (element == library.elements.end() || realPaths.Of(path, true) != save.library) continue;
-                const int64_t id = element->second;
-                const bool part = library.part;
-                const int32_t target = ReadHandle(path, part);
-                const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
-                const int32_t kept = part ? m_oldParts : m_oldSymbols;
-                const std::string old =
-                    kept > 0 ? StringFromPointer(E_ElementDigest(kept, std::to_string(id).c_str())) : "";
-                if (now == old) drop.Bind(1, id).Run();
-            }
-    }
+    for (const FailedSave& save : unsaved)
+        for (const auto& [path, library] : m_libraries) {
+            const auto element = library.elements.find(save.name);
+            if (element == library.elements.end() || library.realPath != save.library || !library.folder) continue;
+            const int64_t id = element->second;
+            const bool part = library.part;
+            const int32_t target = ReadHandle(*library.folder, library.name, path, part);
+            const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
+            const int32_t kept = part ? m_oldParts : m_oldSymbols;
+            const std::string old = kept > 0 ? StringFromPointer(E_ElementDigest(kept, std::to_string(id).c_str())) : "";
+            if (now == old) dropRow(id);
+        }
     // Index files the run was to rewrite and did not (the new file never took the old one's place).
     {
         std::vector<std::pair<int64_t, Place>> notReplaced;
@@ -524,13 +518,15 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
                                         "SELECT id, root, path FROM changes WHERE run=?1 AND what=8 AND new_inode IS NULL");
         query.Bind(1, m_run);
         while (query.Next()) notReplaced.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
+        written = !query.Failed() && written;
         for (const auto& [id, place] : notReplaced) {
-            drop.Bind(1, id).Run();
-            RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE run=?1 AND what=5 AND root=?2 AND path=?3")
-                .Bind(1, m_run)
-                .Bind(2, place.root)
-                .Bind(3, place.relative)
-                .Run();
+            dropRow(id);
+            written = RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE run=?1 AND what=5 AND root=?2 AND path=?3")
+                          .Bind(1, m_run)
+                          .Bind(2, place.root)
+                          .Bind(3, place.relative)
+                          .Run() &&
+                      written;
             ::unlinkat(m_files.Fd(), std::to_string(id).c_str(), 0);
         }
     }
@@ -540,30 +536,61 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
         RecordDatabase::Statement query(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what IN (3, 4)");
         query.Bind(1, m_run);
         while (query.Next()) made.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
+        written = !query.Failed() && written;
         for (const auto& [id, place] : made) {
+            Directory folder;
+            std::string leaf, ignored;
             struct stat info {};
-            if (::lstat(PathOf(m_env, place).c_str(), &info) != 0) drop.Bind(1, id).Run();
+            if (!OpenPlaceFolder(m_env, place, folder, leaf, ignored) || !folder.Look(leaf, info)) dropRow(id);
         }
+    }
+    // A library the run replaced as a data file and then saved elements into: the run's own saves
+    // are part of what it left there, so the file's new identity is taken once the library is at
+    // rest again (a rollback puts the whole file back).
+    {
+        for (auto& [path, handle] : m_readHandles) E_CloseLibrary(handle);
+        m_readHandles.clear();
+        E_FlushLibraries();
+        RecordDatabase::Statement files(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what=2");
+        files.Bind(1, m_run);
+        std::vector<std::pair<int64_t, Place>> replaced;
+        while (files.Next()) replaced.push_back({files.Int(0), {static_cast<int>(files.Int(1)), files.Text(2)}});
+        written = !files.Failed() && written;
+        for (const auto& [id, place] : replaced)
+            for (const auto& [path, library] : m_libraries) {
+                if (library.place.root != place.root || library.place.relative != place.relative || !library.folder ||
+                    library.elements.empty())
+                    continue;
+                struct stat now {};
+                if (library.folder->Look(library.name, now) && S_ISREG(now.st_mode)) SetNew(id, {}, &now);
+            }
     }
     RecordDatabase::Statement count(*m_db, "SELECT COUNT(*) FROM changes WHERE run=?1");
     count.Bind(1, m_run);
-    const bool anything = count.Next() && count.Int(0) > 0;
+    const bool counted = count.Next();
+    const bool anything = counted && count.Int(0) > 0;
+    written = counted && written;
     count.Reset();
     if (anything) {
-        RecordDatabase::Statement(*m_db, "UPDATE runs SET state='complete', ended=?2 WHERE id=?1")
-            .Bind(1, m_run)
-            .Bind(2, NowUtc())
-            .Run();
+        written = RecordDatabase::Statement(*m_db, "UPDATE runs SET state='complete', ended=?2 WHERE id=?1")
+                      .Bind(1, m_run)
+                      .Bind(2, NowUtc())
+                      .Run() &&
+                  written;
     } else {
-        RecordDatabase::Statement(*m_db, "DELETE FROM runs WHERE id=?1").Bind(1, m_run).Run();
+        written = RecordDatabase::Statement(*m_db, "DELETE FROM runs WHERE id=?1").Bind(1, m_run).Run() && written;
+    }
+    if (!written) {
+        // The record stays as the run left it: its rows are what the run may have changed.
+        Fail("the end of the run cannot be recorded: " + m_db->Error());
+        return m_run;
     }
     if (!MakeDurable()) return m_run;
     if (!anything) {
         E_CloseLibrary(m_oldParts), E_CloseLibrary(m_oldSymbols);
         m_oldParts = m_oldSymbols = 0;
         E_FlushLibraries();
-        std::error_code ignored;
-        fs::remove_all(m_runPath, ignored);
+        m_folder.history.RemoveTree(RunFolderName(m_run));
         return 0;
     }
     // Only a run recorded whole that changed something makes room: the oldest runs beyond the
@@ -574,7 +601,7 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     query.Bind(1, keep);
     while (query.Next()) old.push_back(query.Int(0));
     query.Reset();
-    for (const int64_t run : old) DropRun(*m_db, run, m_folder.historyPath);
+    for (const int64_t run : old) DropRun(*m_db, run, m_folder.history);
     return m_run;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apply/run_record_hooks.h"
+#include "apply/targets.h"
 #include "history/record_database.h"
 #include "history/record_folder.h"
 
@@ -55,8 +56,7 @@ public:
     int64_t StageFileChange(const FileChange& change, std::string& why) override;
     bool CommitStaged(std::string& why) override;
     void AfterFileChange(int64_t ticket, const struct stat* written) override;
-    bool BeforeIndexSave(const std::string& path, const std::string& writePath, const std::vector<std::string>& lines,
-                         std::string& error) override;
+    bool BeforeIndexSave(const Target& target, const std::vector<std::string>& lines, std::string& error) override;
     bool BeforeIndexReplace(const std::string& path, const struct stat& written) override;
 
     // After the run (its libraries flushed; `failed` the saves that did not become durable): what
@@ -79,17 +79,21 @@ private:
     // is a link to the library file (whose identity is kept). Looked at again until it exists.
     struct RecordedLibrary {
         Place place;
+        // Where the saves go (where a link leads), held open, its real path, as failed saves name it.
+        std::shared_ptr<const Directory> folder;
+        std::string name, realPath;
         bool exists = false, link = false;
         bool part = false;  // a part library, else one of the symbol kind
         struct stat file {};
         // Its elements recorded in this run, by name: their change numbers.
         std::unordered_map<std::string, int64_t> elements;
     };
-    RecordedLibrary* LibraryOf(const std::string& path, std::string& why, bool& refused);
+    RecordedLibrary* LibraryOf(const Target& target, std::string& why, bool& refused);
     // Keeps a copy of the file `name` in `dir` under the change's number; its digest, or "".
     std::string KeepFile(const Directory& dir, const std::string& name, const struct stat& info, int64_t id,
                          std::string& why);
-    int32_t ReadHandle(const std::string& library, bool part);
+    // A reading handle of `name` in `folder`, opened once per `key`.
+    int32_t ReadHandle(const Directory& folder, const std::string& name, const std::string& key, bool part);
     int32_t& OldLibrary(bool part);
     void SetNew(int64_t id, const std::string& digest, const struct stat* identity);
     // What was there before a change: the kept copy's digest and the identity of what it replaces.
@@ -100,10 +104,9 @@ private:
     std::unique_ptr<RecordDatabase> m_db;
     int64_t m_run;
     Directory m_runFolder, m_files;
-    std::string m_runPath;
     bool m_inTransaction = false;
     std::string m_failure;
-    std::unordered_map<std::string, int32_t> m_readHandles;  // target libraries, by path
+    std::unordered_map<std::string, int32_t> m_readHandles;  // libraries read, by their keys
     int32_t m_oldParts = 0, m_oldSymbols = 0;                // the run's own libraries of old elements
     // The files and index files the run has recorded already, by place (elements: by library):
     // its first change to each is what counts.

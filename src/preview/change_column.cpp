@@ -19,21 +19,23 @@ constexpr int kChangeColumn = 5;
 
 ChangeColumn::ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font, const GridRowTable& rows,
                            const Environment& env, const std::string& listPath,
-                           const std::array<std::string, 6>& upgradeLibraries)
+                           const std::array<std::string, 6>& upgradeLibraries,
+                           const std::shared_ptr<const Directory>& folder)
     : m_grid(grid),
       m_dialogs(dialogs),
       m_font(font),
       m_rows(rows),
       m_env(env),
       m_listPath(listPath),
-      m_upgradeLibraries(upgradeLibraries) {}
+      m_upgradeLibraries(upgradeLibraries),
+      m_folder(folder) {}
 
 void ChangeColumn::Refresh() {
     ui::Grid& grid = m_grid;
     ui::Dialogs& dialogs = m_dialogs;
     const std::string comparing = GetLocalMessage("Comparing the upgrade with the installation", 20024);
     dialogs.SetBusy(true);
-    m_changes = preview::CompareRows(m_rows, m_env, {m_listPath, m_upgradeLibraries},
+    m_changes = preview::CompareRows(m_rows, m_env, {m_listPath, m_upgradeLibraries, m_folder},
                                      [&dialogs, &comparing](size_t done, size_t total) {
                                          dialogs.ShowProgress(comparing, done, total);
                                          dialogs.ProcessEvents();

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 
 #include "preview/change_preview.h"
 
 namespace zrx {
 
+class Directory;
 struct Environment;
 class GridRowTable;
 namespace ui {
@@ -23,7 +25,7 @@ class ChangeColumn {
 public:
     ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font, const GridRowTable& rows,
                  const Environment& env, const std::string& listPath,
-                 const std::array<std::string, 6>& upgradeLibraries);
+                 const std::array<std::string, 6>& upgradeLibraries, const std::shared_ptr<const Directory>& folder);
 
     // Works the changes out and shows them; shows progress and lets window events through while
     // it compares.
@@ -43,6 +45,7 @@ private:
     const Environment& m_env;
     const std::string& m_listPath;
     const std::array<std::string, 6>& m_upgradeLibraries;
+    const std::shared_ptr<const Directory>& m_folder;
     preview::RowChanges m_changes;
     bool m_stale = false;  // an update run or an undo has run since they were worked out
 };

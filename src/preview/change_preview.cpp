@@ -9,6 +9,7 @@
 
 #include "apply/data_files.h"
 #include "apply/targets.h"
+#include "base/directory.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
@@ -30,7 +31,12 @@ struct Outcome {
 class Comparer {
 public:
     Comparer(const Environment& env, const UpgradeFolder& upgrade)
-        : m_env(env), m_upgrade(upgrade), m_folder(upgrade.listPath.empty() ? "/" : upgrade.listPath) {}
+        : m_env(env), m_upgrade(upgrade), m_access(env), m_targets(m_access) {
+        std::string why;
+        m_folder = upgrade.folder ? upgrade.folder
+                                  : std::make_shared<const Directory>(
+                                        Directory::Open(upgrade.listPath.empty() ? "/" : upgrade.listPath, why));
+    }
 
     Outcome Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
 
@@ -49,25 +55,9 @@ private:
         return {change, it->second};
     }
 
-    // Nothing changes on the disk while the rows are compared, so what a name resolves to, and
-    // whether a path exists, is worked out once for all the rows that share it.
-    const std::string& Resolve(const std::string& dir, std::string_view name) { return m_resolved.In(dir, name); }
-    bool Exists(const std::string& path) {
-        auto it = m_exists.find(path);
-        if (it == m_exists.end()) {
-            struct stat info {};
-            it = m_exists.emplace(path, ::lstat(path.c_str(), &info) == 0).first;
-        }
-        return it->second;
-    }
-    bool IsDir(const std::string& path) {
-        auto it = m_directories.find(path);
-        if (it == m_directories.end()) it = m_directories.emplace(path, IsDirectory(path)).first;
-        return it->second;
-    }
-
     // The run copies parts, symbols, packages and MPARAM models only when the library directory
-    // can be used; SPARAM models go to the simulator model directory in any case.
+    // can be used; SPARAM models go to the simulator model directory in any case. Targets are
+    // resolved through the installation's held folders exactly as the run resolves them.
     //
     // What the target directory and the upgrade library give every row that uses them is worked
     // out once: a list of many elements of a missing library costs a look-up per row.
@@ -85,8 +75,9 @@ private:
         const std::string name(row.Name);
         const std::string targetName = model ? TrimBlanks(name) : name;
         if (targetName.empty()) return Because(Change::Missing, "an element without a name is not copied");
-        const std::string& targetPath = Resolve(dir, row.TargetLib);
-        if (!Exists(targetPath)) {
+        const Target* target = m_targets.In(dir, row.TargetLib, why);
+        if (target == nullptr) return Because(Change::Unreadable, why);
+        if (!target->exists) {
             // Compared with itself: whether the upgrade holds it, undamaged.
             switch (E_CompareElements(source, name.c_str(), source, name.c_str())) {
                 case 1:
@@ -97,9 +88,9 @@ private:
                     return Because(Change::Unreadable, StringFromPointer(E_LastError()));
             }
         }
-        const int32_t target = m_libraries.Open(targetPath, kind, false, &why);
-        if (target == 0) return Because(Change::Unreadable, targetPath + ": " + why);
-        switch (E_CompareElements(source, name.c_str(), target, targetName.c_str())) {
+        const int32_t handle = m_libraries.Open(*target->folder, target->name, kind, false, &why);
+        if (handle == 0) return Because(Change::Unreadable, target->path + ": " + why);
+        switch (E_CompareElements(source, name.c_str(), handle, targetName.c_str())) {
             case 1:
                 return {Change::Same};
             case 0:
@@ -115,39 +106,35 @@ private:
 
     Outcome File(const GridRow& row) {
         const std::string targetDir(row.TargetDir);
-        const std::string source = ResolveNameInDir(m_folder, row.Name);
-        if (!FileExists(source)) return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
-        if (!StaysInside(source, m_folder, m_realPaths))
-            return Because(Change::Missing, source + " leads outside the upgrade folder");
-        const bool subcircuit = IsSubcircuitFile(row.Name);
-        const std::string destDir =
-            DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");
-        if (!StaysInside(destDir, targetDir, m_realPaths))
-            return Because(Change::Unreadable, destDir + " leads outside " + targetDir);
-        struct stat info {};
-        if (subcircuit && ::lstat(destDir.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))
-            return Because(Change::Unreadable, destDir + " is not a folder (a link, or a file)");
-        if (!IsDirectory(destDir)) {
-            // The run makes a missing subcircuit subdirectory; any other folder must be there.
-            if (subcircuit && IsDirectory(targetDir)) return {Change::New};
-            return Because(Change::Unreadable, "the folder " + destDir + " does not exist");
-        }
-        const std::string target = DataFileTargetPath(destDir, row.Name);
-        if (::lstat(target.c_str(), &info) != 0) return {Change::New};
-        if (S_ISDIR(info.st_mode))
-            return Because(Change::Unreadable, "a folder of that name is in the way: " + target);
-        // A link to a file is written through; any other link, or anything but a file, is refused.
         std::string why;
-        const auto written = WriteTargetOf(target, why);
-        if (!written) return Because(Change::Unreadable, why);
-        if (*written != target && !InsideInstallation(m_env, *written, m_realPaths))
-            return Because(Change::Unreadable, target + " is a symbolic link that leads outside the installation's folders");
-        if (!S_ISLNK(info.st_mode) && !S_ISREG(info.st_mode))
-            return Because(Change::Unreadable, target + " is not a regular file");
-        if (!subcircuit && InstalledFileIsNewer(source, target))
-            return Because(Change::Older, "the installed " + target + " is newer");
-        const auto same = SameBytes(source, target);
-        if (!same) return Because(Change::Unreadable, target + " cannot be read");
+        bool missing = false;
+        // Read from the upgrade folder itself, as the run reads it: never through a link.
+        auto source = m_folder->IsOpen() ? OpenSource(*m_folder, m_folder->Spelling(row.Name), why, &missing)
+                                         : std::nullopt;
+        if (!source && (missing || !m_folder->IsOpen()))
+            return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
+        if (!source) return Because(Change::Missing, why);
+        const bool subcircuit = IsSubcircuitFile(row.Name);
+        const std::string destDir = DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");
+        std::shared_ptr<const Directory> folder;
+        if (subcircuit && !TrimmedBlanks(row.TargetLib).empty()) {
+            bool absent = false;
+            folder = m_access.Subfolder(targetDir, FileNameOf(destDir), why, &absent);
+            // The run makes a missing subcircuit subdirectory; any other folder must be there.
+            if (!folder && absent && m_access.Folder(targetDir, why)) return {Change::New};
+            if (!folder) return Because(Change::Unreadable, why);
+        } else {
+            folder = m_access.Folder(targetDir, why);
+            if (!folder) return Because(Change::Unreadable, "the folder " + destDir + " does not exist");
+        }
+        const auto target = m_access.Resolve(folder, destDir, row.Name, why);
+        if (!target) return Because(Change::Unreadable, why);
+        if (!target->exists) return {Change::New};
+        if (!subcircuit && IsOlder(source->info.st_mtim, target->info.st_mtim))
+            return Because(Change::Older, "the installed " + target->path + " is newer");
+        const FileHandle installed = target->folder->OpenRegular(target->name, why);
+        const auto same = installed.IsOpen() ? SameBytes(source->file.Fd(), installed.Fd()) : std::nullopt;
+        if (!same) return Because(Change::Unreadable, target->path + " cannot be read");
         return {*same ? Change::Same : Change::Changed};
     }
 
@@ -157,11 +144,13 @@ private:
         Outcome failure{Change::Unreadable};
     };
     SourceState Source(const std::string& dir, const std::string& sourcePath, const char* kind) {
-        if (!IsDir(dir)) return {0, Because(Change::Unreadable, "Path: " + dir + " not available")};
-        if (!Exists(sourcePath))
-            return {0, Because(Change::Missing, "the upgrade library " + sourcePath + " is missing")};
         std::string why;
-        const int32_t handle = m_libraries.Open(sourcePath, kind, false, &why);
+        if (!m_access.Folder(dir, why)) return {0, Because(Change::Unreadable, "Path: " + dir + " not available")};
+        const std::string file = m_folder->IsOpen() ? m_folder->Spelling(FileNameOf(sourcePath)) : std::string();
+        struct stat info {};
+        if (file.empty() || !m_folder->Look(file, info))
+            return {0, Because(Change::Missing, "the upgrade library " + sourcePath + " is missing")};
+        const int32_t handle = m_libraries.Open(*m_folder, file, kind, false, &why);
         if (handle == 0) return {0, Because(Change::Unreadable, "the upgrade library " + sourcePath + ": " + why)};
         return {handle};
     }
@@ -180,11 +169,10 @@ private:
 
     const Environment& m_env;
     const UpgradeFolder& m_upgrade;
-    const std::string m_folder;
+    std::shared_ptr<const Directory> m_folder;
     LibraryHandles m_libraries;
-    RealPaths m_realPaths;
-    ResolvedNames m_resolved;
-    std::unordered_map<std::string, bool> m_exists, m_directories;
+    InstallationAccess m_access;
+    ResolvedTargets m_targets;
     // By target directory and upgrade library (both strings the comparer's inputs hold).
     std::unordered_map<std::pair<const std::string*, const std::string*>, SourceState, PairHash> m_sources;
     decltype(m_sources)::iterator m_lastSource = m_sources.end();  // rows come in runs of one library

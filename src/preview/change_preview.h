@@ -4,12 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zrx {
 
+class Directory;
 struct Environment;
 class GridRowTable;
 
@@ -40,10 +42,12 @@ struct RowChanges {
     const std::string& ReasonOf(size_t row) const;
 };
 
-// Where the upgrade comes from: its folder and the paths of its six libraries.
+// Where the upgrade comes from: its folder (as the upgrade was opened: its files are read through
+// `folder`, or through a handle opened now when there is none) and the paths of its six libraries.
 struct UpgradeFolder {
     const std::string& listPath;
     const std::array<std::string, 6>& upgradeLibraries;
+    std::shared_ptr<const Directory> folder;
 };
 
 // Compares each offered row (`rows` without the trailing empty one) with what the installation

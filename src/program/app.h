@@ -40,7 +40,8 @@ public:
     LoadedUpgrade upgrade;
     UpgradeVerification verification;
     ChangeColumn changeColumn{window.main.F_Preferen, window.dialogs,     window.uiFont,     upgrade.GridRows,
-                              installation.env,       upgrade.UpgradeDir, upgrade.UpgLibPath};
+                              installation.env,       upgrade.UpgradeDir, upgrade.UpgLibPath,
+                              upgrade.Folder};
     // The update run's options, progress and undo record.
     RunState run;
     // The builder's choices and its last build.

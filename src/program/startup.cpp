@@ -114,6 +114,9 @@ int ReadSuiteDirectories(App& app) {
         const std::string& value = app.installation.env.*key.value;
         if (value.empty() || value == key.failValue) failed = 1;
     }
+    // The folders are resolved once, here: everything the program later reads or writes beneath
+    // them is reached through these handles.
+    if (failed == 0) HoldInstallationFolders(app.installation.env);
     return failed;
 }
 

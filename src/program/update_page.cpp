@@ -59,7 +59,7 @@ void UpdateLibraries(App& app) {
         return;
     // A second program updating the same installation at the same time would mix its writes with
     // this one's: the run holds the installation's lock while it changes anything.
-    const InstallationLock lock(InstallationDir(app.installation.env));
+    const InstallationLock lock(app.installation.env);
     if (!lock.Held()) {
         const std::string& problem = lock.Problem();
         app.window.dialogs.ShowMessage(

@@ -47,7 +47,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     verification.check = {};
     verification.loadedUnsigned = false;
     upgrade.UpgradeDir = upgrade.ListPath;
-    std::string folder = upgrade.ListPath;
+    upgrade.Folder.reset();
+    std::string folderPath = upgrade.ListPath;
     std::string why;
     if (archive::IsArchiveName(upgrade.ListPath) && IsRegularFile(upgrade.ListPath)) {
         const auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath, verification.scratch, why);
@@ -57,7 +58,7 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
                                 GetLocalMessage("Nothing of it is used.", 20061));
             return false;
         }
-        folder = *unpacked;
+        folderPath = *unpacked;
     }
 
     std::vector<trust::TrustedKey> trusted;
@@ -67,22 +68,33 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
                    " " + why);
         return false;
     }
-    // With a manifest, the files are checked as they are copied into a private folder, and that
-    // copy is what the program reads from then on: a file changed in the upgrade folder after it
-    // was checked is never the one copied into the installation. An archive's files are checked
-    // where they were unpacked: that folder is already the program's own private copy.
-    std::string copy;
-    if (!verification.scratch && IsRegularFile(ResolveNameInDir(folder, trust::kManifestName))) {
-        history::RemoveLeftScratchFolders(&env);
-        verification.scratch = history::ScratchFolder::Make(&env, why);
-        if (!verification.scratch || !verification.scratch->Folder().MakeFolder("checked", why, 0700)) {
-            Refuse(dialogs, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + why);
-            verification.scratch.reset();
-            return false;
-        }
-        copy = JoinPath(verification.scratch->Path(), "checked");
+    // The folder is opened once; everything of the upgrade is read through this handle. Where it
+    // has a manifest, the files are checked as they are copied into a private folder, and that copy
+    // is what the program reads from then on: a file changed in the upgrade folder after it was
+    // checked is never the one copied into the installation. The open that finds the manifest is
+    // the one that decides (a second look could see another folder). An archive's files are
+    // checked where they were unpacked: that folder is already the program's own private copy.
+    auto folder = std::make_shared<Directory>(Directory::Open(folderPath.empty() ? "/" : folderPath, why));
+    if (!folder->IsOpen()) {
+        upgrade.UpgradeDir = folderPath;  // reading its list says what is wrong
+        return true;
     }
-    verification.check = trust::CheckUpgrade(folder, trusted, copy);
+    std::shared_ptr<Directory> copy;
+    std::string copyPath;
+    trust::CopyFolder makeCopy;
+    if (!verification.scratch) {
+        makeCopy = [&](std::string& reason) -> const Directory* {
+            history::RemoveLeftScratchFolders(&env);
+            verification.scratch = history::ScratchFolder::Make(&env, reason);
+            if (!verification.scratch || !verification.scratch->Folder().MakeFolder("checked", reason, 0700))
+                return nullptr;
+            copy = std::make_shared<Directory>(verification.scratch->Folder().Beneath("checked", reason));
+            if (!copy->IsOpen()) return nullptr;
+            copyPath = JoinPath(verification.scratch->Path(), "checked");
+            return copy.get();
+        };
+    }
+    verification.check = trust::CheckUpgrade(*folder, folderPath, trusted, makeCopy);
     const trust::UpgradeCheck& check = verification.check;
     if (!check.copyFailure.empty() && check.state != trust::UpgradeState::Tampered) {
         Refuse(dialogs, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + check.copyFailure);
@@ -113,7 +125,13 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
         }
     }
     verification.loadedUnsigned = unsignedHere;
-    upgrade.UpgradeDir = copy.empty() ? folder : copy;
+    if (copy) {
+        upgrade.UpgradeDir = copyPath;
+        upgrade.Folder = copy;
+    } else {
+        upgrade.UpgradeDir = folderPath;
+        upgrade.Folder = folder;
+    }
     return true;
 }
 

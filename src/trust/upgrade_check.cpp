@@ -27,62 +27,41 @@ namespace {
 
 constexpr size_t kMaxSignatureBytes = 64 * 1024;
 
-// A small file of the folder read whole, never through a link: nothing when it is not there,
-// "why" set when it is there but cannot be taken.
+// A small file of the folder read whole, never through a link and never a FIFO or device (whose
+// read could wait forever): nothing when it is not there, "why" set when it is there but cannot be
+// taken.
 std::optional<std::string> ReadSmall(const Directory& folder, const std::string& name, size_t limit, std::string& why) {
-    const int fd = ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) why = name + (errno == ELOOP ? " is a symbolic link" : " cannot be read");
-        return std::nullopt;
-    }
-    struct stat info {};
     std::string text;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > limit) {
-        why = name + (S_ISREG(info.st_mode) ? " is larger than it can be" : " is not a file");
-    } else {
-        text.resize(static_cast<size_t>(info.st_size));
-        size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
-            if (got <= 0) break;
-            done += static_cast<size_t>(got);
-        }
-        if (done != text.size()) why = name + " cannot be read";
-    }
-    ::close(fd);
-    if (!why.empty()) return std::nullopt;
-    return text;
+    bool missing = false;
+    std::string reason;
+    if (folder.ReadWhole(name, text, reason, limit, &missing)) return text;
+    if (!missing) why = reason;
+    return std::nullopt;
 }
 
 class Checker {
 public:
-    Checker(const Directory& folder, const std::string& folderPath, const std::map<std::string, std::string>& digests,
-            const Directory* copy)
-        : m_folder(folder), m_folderPath(folderPath), m_digests(digests), m_copy(copy) {}
+    Checker(const Directory& folder, const std::map<std::string, std::string>& digests, const Directory* copy)
+        : m_folder(folder), m_digests(digests), m_copy(copy) {}
 
     // Digests the file the list names `name` (found as the run finds it), copied along where asked.
     void File(std::string_view name) {
         if (TrimmedBlanks(name).empty()) return;
-        const std::string leaf = FileNameOf(ResolveNameInDir(m_folderPath, name));
+        const std::string leaf = m_folder.Spelling(name);
         if (!m_done.insert(leaf).second) return;
         const auto expected = m_digests.find(leaf);
-        const int in = ::openat(m_folder.Fd(), leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (in < 0) {
-            // A file the manifest does not know and that is not there is the run's to miss.
-            if (errno == ENOENT && expected == m_digests.end()) return;
-            return Problem(leaf, errno == ENOENT ? "is missing"
-                                 : errno == ELOOP ? "is a symbolic link, not a file"
-                                                  : std::string("cannot be read: ") + std::strerror(errno));
-        }
+        std::string why;
+        bool missing = false;
         struct stat info {};
-        if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-            ::close(in);
-            return Problem(leaf, "is not a file");
+        FileHandle file = m_folder.OpenRegular(leaf, why, &info, &missing);
+        if (!file.IsOpen()) {
+            // A file the list uses is in the manifest and there, or the upgrade is not as it was made.
+            if (missing && expected == m_digests.end())
+                return Problem(leaf, "is missing, and the manifest " + std::string(kManifestName) + " does not name it");
+            return Problem(leaf, missing ? "is missing" : why.substr(std::min(why.size(), leaf.size() + 1)));
         }
-        if (expected == m_digests.end()) {
-            ::close(in);
-            return Problem(leaf, "is not in the manifest " + std::string(kManifestName));
-        }
+        const int in = file.Fd();
+        if (expected == m_digests.end()) return Problem(leaf, "is not in the manifest " + std::string(kManifestName));
         int out = -1;
         if (m_copy != nullptr) {
             out = ::openat(m_copy->Fd(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -93,7 +72,6 @@ public:
         }
         std::string readError, writeError;
         const std::optional<std::string> digest = Digest(in, out, readError, writeError);
-        ::close(in);
         if (out >= 0) {
             const struct timespec times[2] = {info.st_atim, info.st_mtim};
             if ((::fchmod(out, info.st_mode & 0777) != 0 || ::futimens(out, times) != 0) &&
@@ -151,7 +129,6 @@ private:
     }
 
     const Directory& m_folder;
-    const std::string& m_folderPath;
     const std::map<std::string, std::string>& m_digests;
     const Directory* m_copy;
     std::set<std::string> m_done;
@@ -194,8 +171,8 @@ std::string UpgradeCheck::Describe() const {
             return "signed by key " + keyId + (trustedComment.empty() ? "" : " (" + Printable(trustedComment) + ")");
         case UpgradeState::Intact:
             return keyId.empty() ? "intact: every file matches its digest; not signed"
-                                 : "intact: every file matches its digest; signed by key " + keyId +
-                                       ", which is not among the trusted keys";
+                                 : "intact: every file matches its digest; signature by key " + keyId +
+                                       ", not trusted (not checked)";
         case UpgradeState::Unverified:
             return std::string("unverified: the upgrade carries no ") + std::string(kManifestName);
         case UpgradeState::Tampered: {
@@ -210,17 +187,35 @@ std::string UpgradeCheck::Describe() const {
 
 UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<TrustedKey>& trusted,
                           const std::string& copyInto) {
+    std::string why;
+    const Directory folder = Directory::Open(folderPath, why);
+    if (!folder.IsOpen()) {
+        UpgradeCheck check;
+        check.checked = true;
+        return check;  // nothing to check; the load says what is wrong
+    }
+    Directory copy;
+    return CheckUpgrade(folder, folderPath, trusted,
+                        copyInto.empty() ? CopyFolder()
+                                         : [&copy, &copyInto](std::string& reason) -> const Directory* {
+                                               copy = Directory::Open(copyInto, reason);
+                                               return copy.IsOpen() ? &copy : nullptr;
+                                           });
+}
+
+UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath, const std::vector<TrustedKey>& trusted,
+                          const CopyFolder& makeCopy) {
     UpgradeCheck check;
     check.checked = true;
     std::string why;
-    const Directory folder = Directory::Open(folderPath, why);
-    if (!folder.IsOpen()) return check;  // nothing to check; the load says what is wrong
     auto tampered = [&check](std::string problem) {
         check.state = UpgradeState::Tampered;
         check.problems.push_back(std::move(problem));
         return check;
     };
-    const std::string manifestName = FileNameOf(ResolveNameInDir(folderPath, kManifestName));
+    // One open decides: a manifest that is there is the one that is read, and from then on the
+    // program reads only the checked copy.
+    const std::string manifestName = folder.Spelling(kManifestName);
     const std::optional<std::string> manifest = ReadSmall(folder, manifestName, kMaxManifestBytes, why);
     if (!manifest) return why.empty() ? check : tampered(why);
     const auto digests = ReadManifest(*manifest, why);
@@ -228,7 +223,7 @@ UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<Trust
 
     // The signature: by a trusted key it must verify; by another key it says nothing.
     bool signedByTrusted = false;
-    const std::string signatureName = FileNameOf(ResolveNameInDir(folderPath, kSignatureName));
+    const std::string signatureName = folder.Spelling(kSignatureName);
     const std::optional<std::string> signatureText = ReadSmall(folder, signatureName, kMaxSignatureBytes, why);
     if (!signatureText && !why.empty()) return tampered(why);
     if (signatureText) {
@@ -246,22 +241,24 @@ UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<Trust
     }
 
     // The files the list uses, the list first; read from the copy once it is made.
-    std::optional<Directory> copy;
-    if (!copyInto.empty()) {
-        copy = Directory::Open(copyInto, why);
-        if (!copy->IsOpen()) {
+    const Directory* copy = nullptr;
+    if (makeCopy) {
+        copy = makeCopy(why);
+        if (copy == nullptr) {
             check.copyFailure = "no private copy can be made to check it: " + why;
             return check;
         }
     }
-    Checker checker(folder, folderPath, *digests, copy ? &*copy : nullptr);
+    Checker checker(folder, *digests, copy);
     checker.File(kListFileName);
     ListContents contents;
-    const std::string listFolder = copyInto.empty() ? folderPath : copyInto;
-    if (ReadListFile(listFolder, contents).kind == ListReadFailure::Kind::None || contents.headerRead)
+    const ListReadFailure read =
+        copy != nullptr ? ReadListFile(*copy, folderPath, contents) : ReadListFile(folder, folderPath, contents);
+    if (read.kind == ListReadFailure::Kind::None || contents.headerRead)
         for (const std::string& name : NamesTheListUses(contents)) checker.File(name);
     check.problems = checker.Take();
     check.copyFailure = checker.FirstCopyFailure();
+    check.manifestRead = true;
     check.state = !check.problems.empty() ? UpgradeState::Tampered
                   : signedByTrusted       ? UpgradeState::Signed
                                           : UpgradeState::Intact;
@@ -272,52 +269,45 @@ bool WantsTrustedSignature(const std::vector<TrustedKey>& trusted, const Upgrade
     return !trusted.empty() && check.state != UpgradeState::Signed && check.state != UpgradeState::Tampered;
 }
 
-std::vector<std::string> FilesTheListUses(const std::string& folder) {
+std::vector<std::string> FilesTheListUses(const Directory& folder, const std::string& folderPath) {
     ListContents contents;
-    if (ReadListFile(folder, contents).kind != ListReadFailure::Kind::None) return {};
+    if (ReadListFile(folder, folderPath, contents).kind != ListReadFailure::Kind::None) return {};
     std::vector<std::string> names{std::string(kListFileName)};
     for (const std::string& name : NamesTheListUses(contents)) names.push_back(name);
     std::vector<std::string> files;
     std::set<std::string> seen;
     for (const std::string& name : names) {
         if (TrimmedBlanks(name).empty()) continue;
-        const std::string path = ResolveNameInDir(folder, name);
-        if (IsRegularFile(path) && seen.insert(FileNameOf(path)).second) files.push_back(FileNameOf(path));
+        const std::string spelt = folder.Spelling(name);
+        struct stat info {};
+        if (folder.Look(spelt, info) && S_ISREG(info.st_mode) && seen.insert(spelt).second) files.push_back(spelt);
     }
     return files;
 }
 
-namespace {
-
-// Puts `text` in place of `name` in `folder` whole.
-bool WriteWhole(const std::string& folder, std::string_view name, const std::string& text, std::string& why) {
-    const Directory dir = Directory::Open(folder, why);
-    return dir.IsOpen() && dir.ReplaceWhole(std::string(name), text, 0644, JoinPath(folder, name), why);
-}
-
-}  // namespace
-
-bool WriteManifest(const std::string& folder, std::string& why) {
-    const std::vector<std::string> files = FilesTheListUses(folder);
+bool WriteManifest(const Directory& folder, const std::string& folderPath, std::string& why) {
+    const std::vector<std::string> files = FilesTheListUses(folder, folderPath);
     if (files.empty()) return why = "its upgrade list cannot be read", false;
     std::vector<ManifestEntry> entries;
     for (const std::string& name : files) {
-        const int fd = ::open(JoinPath(folder, name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        std::string digest = fd >= 0 ? Sha256OfDescriptor(fd) : std::string();
-        if (fd >= 0) ::close(fd);
-        if (digest.empty()) return why = JoinPath(folder, name) + " cannot be read", false;
+        std::string reason;
+        const FileHandle file = folder.OpenRegular(name, reason);
+        std::string digest = file.IsOpen() ? Sha256OfDescriptor(file.Fd()) : std::string();
+        if (digest.empty()) return why = JoinPath(folderPath, name) + " cannot be read", false;
         entries.push_back({name, std::move(digest)});
     }
-    return WriteWhole(folder, kManifestName, ManifestText(std::move(entries)), why);
+    return folder.ReplaceWhole(std::string(kManifestName), ManifestText(std::move(entries)), 0644,
+                               JoinPath(folderPath, kManifestName), why);
 }
 
-bool SignManifest(const std::string& folder, const SecretKey& key, const std::string& trustedComment,
-                  std::string& why) {
-    std::string manifest;
-    if (!ReadWholeFile(JoinPath(folder, kManifestName), manifest))
-        return why = JoinPath(folder, kManifestName) + " cannot be read", false;
+bool SignManifest(const Directory& folder, const std::string& folderPath, const SecretKey& key,
+                  const std::string& trustedComment, std::string& why) {
+    std::string manifest, reason;
+    if (!folder.ReadWhole(std::string(kManifestName), manifest, reason, kMaxManifestBytes))
+        return why = JoinPath(folderPath, kManifestName) + " cannot be read", false;
     const auto signature = Sign(key, manifest, "signature from zrxlibug secret key", trustedComment, why);
-    return signature && WriteWhole(folder, kSignatureName, *signature, why);
+    return signature && folder.ReplaceWhole(std::string(kSignatureName), *signature, 0644,
+                                            JoinPath(folderPath, kSignatureName), why);
 }
 
 }  // namespace zrx::trust

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/directory.h"
 #include "trust/trust_store.h"
 
 namespace zrx::trust {
@@ -15,13 +17,14 @@ namespace zrx::trust {
 //   signed, or by a key the installation does not trust;
 // - unverified: it has no manifest;
 // - tampered: a file its list uses differs from its digest, is missing, or is not in the manifest,
-//   or the manifest or its signature cannot be read, or a signature by a trusted key does not
-//   verify.
+//   or the manifest or its signature cannot be read (a FIFO, a device or a link in their place
+//   among them), or a signature by a trusted key does not verify.
 enum class UpgradeState { Signed, Intact, Unverified, Tampered };
 std::string_view StateWord(UpgradeState state);
 
 struct UpgradeCheck {
     bool checked = false;  // whether an upgrade was checked at all (an archive may be refused first)
+    bool manifestRead = false;  // a manifest was read: the files were checked (and copied, where asked)
     UpgradeState state = UpgradeState::Unverified;
     std::string keyId;                  // the key of the signature, when there is one that can be read
     std::string trustedComment;         // a signed upgrade's trusted comment
@@ -40,18 +43,26 @@ struct UpgradeCheck {
 // without a manifest.
 UpgradeCheck CheckUpgrade(const std::string& folder, const std::vector<TrustedKey>& trusted,
                           const std::string& copyInto = {});
+// The same through an open folder (`folderPath` names it). `makeCopy`, when given, is asked for
+// the private folder to copy into once a manifest has been read (and only then), so that the one
+// open that finds the manifest decides whether the program goes on from a checked copy; null (with
+// why) when it cannot be made: copyFailure then says so.
+using CopyFolder = std::function<const Directory*(std::string& why)>;
+UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath, const std::vector<TrustedKey>& trusted,
+                          const CopyFolder& makeCopy = {});
 
 // Whether the installation's trust asks for more than `check` gives: it trusts keys, and none of
 // them signed the upgrade (a tampered upgrade is refused for that alone).
 bool WantsTrustedSignature(const std::vector<TrustedKey>& trusted, const UpgradeCheck& check);
 
 // The files an upgrade's list uses, by their names in `folder`: the list itself, the upgrade
-// libraries its elements come from, and every data file it names (of those that are there).
-std::vector<std::string> FilesTheListUses(const std::string& folder);
+// libraries its elements come from, and every data file it names (of those that are there as
+// regular files).
+std::vector<std::string> FilesTheListUses(const Directory& folder, const std::string& folderPath);
 // Writes the folder's manifest of the files its list uses, whole; false with why.
-bool WriteManifest(const std::string& folder, std::string& why);
+bool WriteManifest(const Directory& folder, const std::string& folderPath, std::string& why);
 // Signs the folder's manifest with `key` (the signature beside it, whole); false with why.
-bool SignManifest(const std::string& folder, const SecretKey& key, const std::string& trustedComment,
-                  std::string& why);
+bool SignManifest(const Directory& folder, const std::string& folderPath, const SecretKey& key,
+                  const std::string& trustedComment, std::string& why);
 
 }  // namespace zrx::trust

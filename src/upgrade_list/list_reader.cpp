@@ -134,10 +134,24 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
 }  // namespace
 
 ListReadFailure ReadListFile(const std::string& folder, ListContents& contents) {
-    ReadState state{contents, folder, contents.list, Failure::None, 0, {}, {}, {}, 0};
+    std::string why;
+    const Directory opened = Directory::Open(folder.empty() ? "/" : folder, why);
+    return ReadListFile(opened, folder, contents);
+}
+
+std::shared_ptr<const Directory> UpgradeFolder(LoadedUpgrade& upgrade, std::string& why) {
+    if (!upgrade.Folder) {
+        auto folder = std::make_shared<Directory>(Directory::Open(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir, why));
+        if (!folder->IsOpen()) return nullptr;
+        upgrade.Folder = std::move(folder);
+    }
+    return upgrade.Folder;
+}
+
+ListReadFailure ReadListFile(const Directory& folder, const std::string& folderPath, ListContents& contents) {
+    ReadState state{contents, folderPath, contents.list, Failure::None, 0, {}, {}, {}, 0};
     size_t readmeCount = 0;
-    const std::string resolved = ResolveNameInDir(folder.empty() ? "/" : folder, kListFileName);
-    auto input = TextInput::Open(resolved);
+    auto input = folder.IsOpen() ? TextInput::OpenAt(folder, folder.Spelling(kListFileName)) : nullptr;
     if (!input) {
         state.failure = Failure::Unreadable;
     } else {
@@ -187,7 +201,10 @@ int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs) {
     // file was read: the grid goes on showing the rows of the list loaded before. The header's
     // libraries and the readme lines read before a failure stay.
     ListContents contents;
-    const ListReadFailure failure = ReadListFile(upgrade.UpgradeDir, contents);
+    std::string why;
+    const auto folder = UpgradeFolder(upgrade, why);
+    const ListReadFailure failure =
+        folder ? ReadListFile(*folder, upgrade.UpgradeDir, contents) : ListReadFailure{Failure::Unreadable, 0, {}, {}};
     if (contents.headerRead) upgrade.UpgLibPath = contents.libraries;
     upgrade.ReadmeLines = std::move(contents.readme);
     switch (failure.kind) {

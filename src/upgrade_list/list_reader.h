@@ -32,6 +32,11 @@ struct ListReadFailure {
 // does. Returns the failure (Kind::None when the whole list was read); `contents` holds what was
 // read up to it.
 ListReadFailure ReadListFile(const std::string& folder, ListContents& contents);
+// The same through an open folder (`folderPath` names it in the library paths).
+ListReadFailure ReadListFile(const Directory& folder, const std::string& folderPath, ListContents& contents);
+
+// The upgrade's folder as it was opened (UpgradeFolder), opened and held now when it was not.
+std::shared_ptr<const Directory> UpgradeFolder(LoadedUpgrade& upgrade, std::string& why);
 // The message box text of a failure, as the load page shows it (codes 9 and 19 aside).
 std::string ListFailureText(const ListReadFailure& failure, const std::string& listPath);
 

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "base/directory.h"
 
 #include "upgrade_list/loaded_list.h"
 #include "upgrade_list/upgrade_items.h"
@@ -15,6 +18,9 @@ namespace zrx {
 struct LoadedUpgrade {
     std::string ListPath;
     std::string UpgradeDir;
+    // UpgradeDir opened once, when the upgrade is opened (and checked): every file of the upgrade
+    // is read through this handle, whatever becomes of the folder's path.
+    std::shared_ptr<const Directory> Folder;
     // The six upgrade libraries the list's header names, as found in UpgradeDir.
     std::array<std::string, 6> UpgLibPath;
     std::vector<std::string> ReadmeLines{1};

@@ -123,20 +123,24 @@ struct Kernel {
         return *kernel;
     }
 
-    // The pool key of a path: its real path, worked out once per path text.
-    const std::string& KeyOf(const std::string& path) {
-        auto it = pathKeys.find(path);
-        if (it == pathKeys.end()) {
-            char* real = ::realpath(path.c_str(), nullptr);
-            it = pathKeys.emplace(path, real ? std::string(real) : path).first;
-            std::free(real);
-        }
-        return it->second;
+    // The pool key of a file: its device and inode.
+    static std::string KeyOf(const struct stat& info) {
+        return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
     }
+    // The real path of a library's file, as failed saves name it.
+    static std::string RealPathOf(const std::string& path) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        std::string result = real ? std::string(real) : path;
+        std::free(real);
+        return result;
+    }
+    // A path that reaches its file through a folder handle ("/proc/self/fd/N/NAME") names another
+    // file whenever the number is given to another folder: such a path is looked at every time.
+    static bool ThroughHandle(const std::string& path) { return path.starts_with("/proc/self/fd/"); }
 
     std::shared_ptr<LibraryFile> OpenFile(const std::string& path, const std::string& kind, bool write) {
         const auto now = std::chrono::steady_clock::now();
-        if (const auto known = pathKeys.find(path); known != pathKeys.end()) {
+        if (const auto known = pathKeys.find(path); known != pathKeys.end() && !ThroughHandle(path)) {
             const auto it = pool.find(known->second);
             if (it != pool.end() && now - it->second.verified < kVerifyInterval) {
                 LibraryFile& cached = *it->second.file;
@@ -149,34 +153,40 @@ struct Kernel {
             }
         }
         struct stat info {};
-        if (::stat(path.c_str(), &info) == 0) {
-            const auto it = pool.find(KeyOf(path));
+        // The file itself: a library that is a link is never opened (LibraryFile::Open says so).
+        if (::lstat(path.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+            const auto it = pool.find(KeyOf(info));
             if (it != pool.end()) {
                 LibraryFile& cached = *it->second.file;
-                const bool same = cached.SameFileAs(info.st_dev, info.st_ino);
-                if (same && cached.Kind() == kind && (!write || cached.Writable() || cached.MakeWritable())) {
+                if (cached.Kind() == kind && (!write || cached.Writable() || cached.MakeWritable())) {
                     it->second.lastUse = ++useCounter;
                     it->second.verified = now;
                     cached.ForgetNames();
                     lastError.clear();
+                    if (!ThroughHandle(path)) pathKeys[path] = it->first;
                     return it->second.file;
                 }
-                // A file replaced meanwhile, or one opened for reading that is now to be written:
-                // the old connection goes (at once when nobody holds it).
+                // One opened for reading that is now to be written: the old connection goes (at
+                // once when nobody holds it).
                 if (it->second.file.use_count() == 1) it->second.file->Settle();
                 pool.erase(it);
             }
-        } else {
-            pathKeys.erase(path);
         }
+        pathKeys.erase(path);
         OpenError error = OpenError::None;
         std::shared_ptr<LibraryFile> file = LibraryFile::Open(path, kind, write, error);
         lastError = Describe(error, kind);
         if (!file) return nullptr;
-        pathKeys.erase(path);
-        pool[KeyOf(path)] = PooledFile{file, ++useCounter, now};
+        const std::string key = KeyOf(file->Device(), file->Inode());
+        if (const auto old = pool.find(key); old != pool.end() && old->second.file.use_count() == 1)
+            old->second.file->Settle();
+        pool[key] = PooledFile{file, ++useCounter, now};
+        if (!ThroughHandle(path)) pathKeys[path] = key;
         TrimPool();
         return file;
+    }
+    static std::string KeyOf(dev_t device, ino_t inode) {
+        return std::to_string(device) + ":" + std::to_string(inode);
     }
 
     void TrimPool() {
@@ -211,7 +221,7 @@ struct Kernel {
     bool TakeFailedSaves(LibraryFile& file) {
         file.Commit();
         std::vector<std::string> failed = file.TakeFailedSaves();
-        for (std::string& name : failed) failedSaves.push_back({KeyOf(file.Path()), std::move(name)});
+        for (std::string& name : failed) failedSaves.push_back({RealPathOf(file.Path()), std::move(name)});
         return failed.empty();
     }
 
@@ -253,6 +263,7 @@ struct Kernel {
             case OpenError::Damaged: return "the library is damaged";
             case OpenError::CannotCreate: return "the library cannot be created or written there";
             case OpenError::Locked: return "the library is locked by another program";
+            case OpenError::Link: return "the file is a symbolic link, which is never followed";
             case OpenError::Interrupted:
                 return "the library was left half-written by a program that was stopped; the next update or rollback "
                        "completes it";

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,9 +49,10 @@ std::optional<std::string> QueryText(sqlite3* db, const char* sql) {
 }
 
 // Looks at the first bytes without SQLite, so that a file that is not a database is never opened
-// (and never touched) by it.
+// (and never touched) by it. Never through a link, and never a FIFO or device (whose open or read
+// could wait forever).
 bool HasSqliteHeader(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     char header[100];
     const ssize_t got = ::read(fd, header, sizeof header);
@@ -73,21 +75,34 @@ bool CreateSchema(sqlite3* db, std::string_view kind) {
     return false;
 }
 
+// The name of a temporary file beside `base`: ".<base>.zrxtmp-XXXXXX", the base shortened where
+// the whole would not fit in one folder entry.
+std::string TemporaryPattern(std::string base) {
+    constexpr size_t kRoom = 255 - 1 - 8 - 6;
+    if (base.size() > kRoom) {
+        base.resize(kRoom);
+        while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xc0) == 0x80) base.pop_back();
+        if (!base.empty() && static_cast<unsigned char>(base.back()) >= 0xc0) base.pop_back();
+    }
+    return "." + base + ".zrxtmp-XXXXXX";
+}
+
 // Makes a new, empty library at `path`: whole in a temporary file beside it (".<name>.zrxtmp-..."),
 // written to the disk, and only then given its name, never over a file that appeared meanwhile.
 // A program killed on the way leaves a temporary file (which the next upgrade run removes), never
-// a file under the library's name that is not a library.
+// a file under the library's name that is not a library. The temporary file is locked while it is
+// made, so that a sweep of what killed programs left never takes it.
 bool CreateLibraryFile(const std::string& path, std::string_view kind) {
     const auto slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = (dir == "/" ? std::string() : dir) + "/." + base + ".zrxtmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    std::string temp = (dir == "/" ? std::string() : dir) + "/" + TemporaryPattern(base);
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return false;
+    ::flock(fd, LOCK_EX | LOCK_NB);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     const bool made = ::fchmod(fd, 0666 & ~mask) == 0;
-    ::close(fd);
     sqlite3* db = nullptr;
     // No journal: until it has its name, the file is nobody's, and a failure removes it.
     bool ok = made && sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
@@ -99,7 +114,57 @@ bool CreateLibraryFile(const std::string& path, std::string_view kind) {
         ok = (errno == EINVAL || errno == ENOSYS) && ::link(temp.c_str(), path.c_str()) == 0;
     }
     ::unlink(temp.c_str());
+    ::close(fd);
     return ok;
+}
+
+// Paths of the form /proc/self/fd/N/NAME name NAME in the folder the caller holds open as N: the
+// file is reached through that folder whatever happens to its path. The kernel takes a handle of
+// its own on the folder, so that the caller may let its own go.
+bool IsHandlePath(const std::string& path, int& folder, std::string& name) {
+    constexpr std::string_view kPrefix = "/proc/self/fd/";
+    if (!path.starts_with(kPrefix)) return false;
+    const size_t slash = path.find('/', kPrefix.size());
+    if (slash == std::string::npos || slash == kPrefix.size()) return false;
+    folder = 0;
+    for (size_t i = kPrefix.size(); i < slash; ++i) {
+        if (path[i] < '0' || path[i] > '9' || folder > 100000000) return false;
+        folder = folder * 10 + (path[i] - '0');
+    }
+    name = path.substr(slash + 1);
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// The unix file system of SQLite, with one change: a path that reaches a file through a folder
+// handle (IsHandlePath) is used as it is written, not resolved to the folder's path of the moment,
+// so that the library and its journal and log are opened through the handle; and a library that
+// is a symbolic link is never opened (as SQLITE_OPEN_NOFOLLOW asks).
+sqlite3_vfs* g_unixVfs = nullptr;
+sqlite3_vfs g_handleVfs;
+
+int HandleFullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
+    int folder = 0;
+    std::string leaf;
+    const std::string path = name ? name : "";
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return SQLITE_CANTOPEN_SYMLINK;
+    if (!IsHandlePath(path, folder, leaf)) return g_unixVfs->xFullPathname(g_unixVfs, name, size, out);
+    if (static_cast<int>(path.size()) >= size) return SQLITE_CANTOPEN;
+    std::memcpy(out, path.c_str(), path.size() + 1);
+    return SQLITE_OK;
+}
+
+const char* HandleVfs() {
+    static const char* const name = [] {
+        g_unixVfs = sqlite3_vfs_find(nullptr);
+        if (g_unixVfs == nullptr) return static_cast<const char*>(nullptr);
+        g_handleVfs = *g_unixVfs;
+        g_handleVfs.zName = "zrx-handle";
+        g_handleVfs.pNext = nullptr;
+        g_handleVfs.xFullPathname = HandleFullPathname;
+        return sqlite3_vfs_register(&g_handleVfs, 0) == SQLITE_OK ? "zrx-handle" : nullptr;
+    }();
+    return name;
 }
 
 }  // namespace
@@ -118,22 +183,40 @@ void Statement::Reset() {
     sqlite3_clear_bindings(m_stmt);
 }
 
-std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::string_view kind, bool write,
+std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& given, std::string_view kind, bool write,
                                                OpenError& error) {
     error = OpenError::None;
+    // A file reached through the caller's folder handle is reached through one of the kernel's own
+    // from here on, for as long as the file is open.
+    std::string path = given;
+    int folder = -1;
+    std::string leaf;
+    FolderHandle own;
+    if (IsHandlePath(given, folder, leaf)) {
+        own.fd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+        if (own.fd < 0) {
+            error = OpenError::Missing;
+            return nullptr;
+        }
+        path = "/proc/self/fd/" + std::to_string(own.fd) + "/" + leaf;
+    }
     struct stat info {};
     bool created = false;
-    if (::stat(path.c_str(), &info) != 0) {
+    if (::lstat(path.c_str(), &info) != 0) {
         if (!write) {
             error = OpenError::Missing;
             return nullptr;
         }
         created = CreateLibraryFile(path, kind);
         // Not made here, and not by another program meanwhile either: it cannot be created.
-        if (::stat(path.c_str(), &info) != 0) {
+        if (::lstat(path.c_str(), &info) != 0) {
             error = OpenError::CannotCreate;
             return nullptr;
         }
+    }
+    if (S_ISLNK(info.st_mode)) {
+        error = OpenError::Link;
+        return nullptr;
     }
     if (!created && (!S_ISREG(info.st_mode) || !HasSqliteHeader(path))) {
         error = OpenError::NotALibrary;
@@ -148,7 +231,8 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     // A library that is only read gets a read-only connection: it never writes the file or its side
     // files (a read-write connection would fold a write-ahead log left by a killed writer back into
     // the file when it closes). MakeWritable opens a read-write one when a write comes.
-    sqlite3* db = OpenConnection(path, write);
+    std::unique_ptr<Snapshot> snapshot;
+    sqlite3* db = OpenConnection(path, write, &snapshot);
     if (db == nullptr) {
         error = OpenError::NotALibrary;
         return nullptr;
@@ -161,6 +245,8 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     if (const OpenError why = CheckLibrary(db, kind); why != OpenError::None) return fail(why);
     auto file = std::unique_ptr<LibraryFile>(
         new LibraryFile(db, path, std::string(kind), false, info.st_dev, info.st_ino));
+    file->m_folder = std::move(own);
+    file->m_snapshot = std::move(snapshot);
     file->m_canWrite = canWrite;
     file->m_readWrite = write;
     if (!file->PrepareStatements()) {
@@ -174,9 +260,9 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& path, std::str
     return file;
 }
 
-sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite) {
-    // Read-only, a write-ahead log left beside the library is read with its shared index as it
-    // stands: nothing beside the library changes.
+namespace {
+
+std::string UriOf(const std::string& path) {
     std::string uri = "file:";
     for (const char c : path) {
         if (c == '?' || c == '#' || c == '%') {
@@ -188,12 +274,60 @@ sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite) {
             uri += c;
         }
     }
+    return uri;
+}
+
+// Copies the regular file `from` (never through a link) to the new file `to`; false when it cannot.
+bool CopyFile(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int out = in < 0 ? -1 : ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    bool ok = in >= 0 && out >= 0;
+    std::vector<char> buffer(1 << 16);
+    while (ok) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got == 0) break;
+        ok = got > 0 && ::write(out, buffer.data(), static_cast<size_t>(got)) == got;
+    }
+    if (in >= 0) ::close(in);
+    if (out >= 0 && ::close(out) != 0) ok = false;
+    return ok;
+}
+
+}  // namespace
+
+LibraryFile::Snapshot::~Snapshot() {
+    for (const char* side : {"", "-wal", "-shm", "-journal"}) ::unlink((folder + "/library" + side).c_str());
+    ::rmdir(folder.c_str());
+}
+
+sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite, std::unique_ptr<Snapshot>* snapshot) {
+    std::string uri = UriOf(path);
     struct stat info {};
-    if (!readWrite && ::lstat((path + "-wal").c_str(), &info) == 0 && ::lstat((path + "-shm").c_str(), &info) == 0)
+    const bool log = ::lstat((path + "-wal").c_str(), &info) == 0;
+    const bool index = ::lstat((path + "-shm").c_str(), &info) == 0;
+    if (!readWrite && log && index) {
+        // Read-only, a write-ahead log left beside the library is read with its shared index as it
+        // stands: nothing beside the library changes.
         uri += "?readonly_shm=1";
+    } else if (!readWrite && log && snapshot != nullptr) {
+        // A log without its index (a writer killed, the index gone since) cannot be read without
+        // making the index beside it: the library and its log are read from a private copy.
+        const char* tmp = std::getenv("TMPDIR");
+        std::string folder = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zrxkernel-XXXXXX";
+        if (::mkdtemp(folder.data()) == nullptr) return nullptr;
+        *snapshot = std::make_unique<Snapshot>();
+        (*snapshot)->folder = folder;
+        if (!CopyFile(path, folder + "/library") || !CopyFile(path + "-wal", folder + "/library-wal")) {
+            snapshot->reset();
+            return nullptr;
+        }
+        uri = UriOf(folder + "/library");
+        readWrite = true;
+    }
     sqlite3* db = nullptr;
-    const int flags = (readWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
-    if (sqlite3_open_v2(uri.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    const int flags = (readWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX |
+                      SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW;
+    if (sqlite3_open_v2(uri.c_str(), &db, flags, HandleVfs()) != SQLITE_OK) {
         sqlite3_close(db);
         return nullptr;
     }
@@ -230,9 +364,9 @@ bool LibraryFile::MakeWritable(bool check) {
     EndRead();
     if (!m_readWrite) {
         // The read-only connection gives way to a read-write one on the same file.
-        sqlite3* db = OpenConnection(m_path, true);
+        sqlite3* db = OpenConnection(m_path, true, nullptr);
         struct stat info {};
-        if (db == nullptr || ::stat(m_path.c_str(), &info) != 0 || !SameFileAs(info.st_dev, info.st_ino) ||
+        if (db == nullptr || ::lstat(m_path.c_str(), &info) != 0 || !SameFileAs(info.st_dev, info.st_ino) ||
             CheckLibrary(db, m_kind) != OpenError::None) {
             sqlite3_close(db);
             return false;
@@ -274,6 +408,10 @@ LibraryFile::~LibraryFile() {
     m_insert.reset();
     m_delete.reset();
     sqlite3_close(m_db);
+}
+
+LibraryFile::FolderHandle::~FolderHandle() {
+    if (fd >= 0) ::close(fd);
 }
 
 bool LibraryFile::PrepareStatements() {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -31,7 +32,7 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-enum class OpenError { None, Missing, NotALibrary, WrongKind, NewerFormat, Damaged, CannotCreate, Locked, Interrupted };
+enum class OpenError { None, Missing, NotALibrary, WrongKind, NewerFormat, Damaged, CannotCreate, Locked, Interrupted, Link };
 
 // Called before any library's gathered saves are committed; 0 stops the commit.
 using CommitHook = int32_t (*)(void* context);
@@ -47,7 +48,9 @@ public:
     static constexpr size_t kMaxBatchBytes = 4u << 20;
 
     // Opens an existing library for reading, or for writing (creating a missing one). Nothing is
-    // written to a file that turns out not to be a library of the asked kind.
+    // written to a file that turns out not to be a library of the asked kind. A library that is a
+    // symbolic link is never opened. `path` may reach the file through a folder the caller holds
+    // open ("/proc/self/fd/N/NAME"): the file then keeps a handle of its own on that folder.
     static std::unique_ptr<LibraryFile> Open(const std::string& path, std::string_view kind, bool write,
                                              OpenError& error);
     ~LibraryFile();
@@ -67,6 +70,8 @@ public:
     const std::string& Kind() const { return m_kind; }
     // Whether the file on disk is still the one this object opened.
     bool SameFileAs(dev_t device, ino_t inode) const { return device == m_device && inode == m_inode; }
+    dev_t Device() const { return m_device; }
+    ino_t Inode() const { return m_inode; }
 
     // The stored form of an element, or nothing when it is absent or cannot be read.
     std::optional<std::string> Load(std::string_view name) { return Read(name); }
@@ -99,13 +104,32 @@ public:
     const std::string& LastError() const { return m_lastError; }
 
 private:
+    // A folder handle of the file's own, closed with it.
+    struct FolderHandle {
+        int fd = -1;
+        FolderHandle() = default;
+        FolderHandle(FolderHandle&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+        FolderHandle& operator=(FolderHandle&& other) noexcept {
+            std::swap(fd, other.fd);
+            return *this;
+        }
+        ~FolderHandle();
+    };
+    // A private copy of a library read while another program's log lies beside it without its
+    // index; removed with the file.
+    struct Snapshot {
+        std::string folder;
+        ~Snapshot();
+    };
     LibraryFile(sqlite3* db, std::string path, std::string kind, bool writable, dev_t device, ino_t inode);
-    static sqlite3* OpenConnection(const std::string& path, bool readWrite);
+    static sqlite3* OpenConnection(const std::string& path, bool readWrite, std::unique_ptr<Snapshot>* snapshot);
     static OpenError CheckLibrary(sqlite3* db, std::string_view kind);
     void BeginRead();
     void EndRead();
     bool PrepareStatements();
 
+    FolderHandle m_folder;
+    std::unique_ptr<Snapshot> m_snapshot;
     sqlite3* m_db;
     std::string m_path;
     std::string m_kind;

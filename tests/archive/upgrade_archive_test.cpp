@@ -26,11 +26,17 @@
 #include <string>
 #include <vector>
 
+#include "base/directory.h"
 #include "support/temp_dir.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx::archive {
 namespace {
+
+Directory OpenFolder(const std::string& path) {
+    std::string why;
+    return Directory::Open(path, why);
+}
 
 namespace fs = std::filesystem;
 
@@ -350,7 +356,7 @@ TEST_F(ArchiveTest, WrittenZipReadsBackHereAndWithUnzipAndBsdtar) {
     const std::string zip = Path("out.zip");
     test::WriteFile(zip, "an older zip");
     std::string why;
-    ASSERT_TRUE(WriteZip(source, {std::begin(kSourceNames), std::end(kSourceNames)}, zip, why)) << why;
+    ASSERT_TRUE(WriteZip(OpenFolder(source), {std::begin(kSourceNames), std::end(kSourceNames)}, zip, why)) << why;
     for (const auto& entry : fs::directory_iterator(m_sandbox.Path()))
         EXPECT_EQ(entry.path().filename().string().find(".zrxtmp-"), std::string::npos) << entry.path();
 
@@ -374,7 +380,7 @@ TEST_F(ArchiveTest, WrittenZipReadsBackHereAndWithUnzipAndBsdtar) {
 TEST_F(ArchiveTest, WrittenZipKeepsNamesInUtf8) {
     test::WriteFile(Path("f/Café.DAT"), "é");
     std::string why;
-    ASSERT_TRUE(WriteZip(Path("f"), {"Café.DAT"}, Path("u.zip"), why)) << why;
+    ASSERT_TRUE(WriteZip(OpenFolder(Path("f")), {"Café.DAT"}, Path("u.zip"), why)) << why;
     const Unpacked result = Open(Path("u.zip"));
     ASSERT_TRUE(result.ok) << result.why;
     EXPECT_EQ(test::ReadFile(Into() + "/Café.DAT"), "é");
@@ -389,7 +395,7 @@ TEST_F(ArchiveTest, AZipThatCannotBeWrittenWholeLeavesTheOldOneAndNoTemporary) {
              {"Upgrade.lst", "missing.DAT"}, {"Upgrade.lst", "../source/Upgrade1/cool.DAT"}, {"linked"},
              {"cool.DAT", "cool.DAT"}}) {
         std::string why;
-        EXPECT_FALSE(WriteZip(source, names, zip, why)) << names.back();
+        EXPECT_FALSE(WriteZip(OpenFolder(source), names, zip, why)) << names.back();
         EXPECT_FALSE(why.empty());
         EXPECT_EQ(test::ReadFile(zip), "an older zip");
         for (const auto& entry : fs::directory_iterator(m_sandbox.Path()))

@@ -1,3 +1,4 @@
+#include "base/directory.h"
 #include "base/paths.h"
 
 #include <gtest/gtest.h>
@@ -56,28 +57,30 @@ TEST(ResolveNameInDirTest, SeesEveryChangeOfTheFolderSinceItWasRead) {
 
 TEST(ResolveNameInDirTest, NamesTheCallerMakesAreAddedOnlyToAnUpToDateReading) {
     test::TempDir dir;
+    std::string why;
+    const Directory folder = Directory::Open(dir.Path(), why);
     struct stat before {};
     // Read, then a file made by the caller and told: found without reading the folder again.
-    EXPECT_EQ(ResolveNameInDir(dir.Path(), "new.dat"), dir / "new.dat");
-    ASSERT_EQ(::stat(dir.Path().c_str(), &before), 0);
+    EXPECT_EQ(folder.Spelling("new.dat"), "new.dat");
+    ASSERT_TRUE(folder.Info(before));
     test::WriteFile(dir / "new.dat", "x");
-    NoteNamesInDir(dir.Path(), before, "new.dat");
+    folder.NoteChange(before, "new.dat");
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "NEW.DAT"), dir / "new.dat");
     // Someone else's file made before the caller's own is not hidden by it.
     test::WriteFile(dir / "OTHER.DAT", "y");
-    ASSERT_EQ(::stat(dir.Path().c_str(), &before), 0);
+    ASSERT_TRUE(folder.Info(before));
     test::WriteFile(dir / "mine.dat", "z");
-    NoteNamesInDir(dir.Path(), before, "mine.dat");
-    EXPECT_EQ(ResolveNameInDir(dir.Path(), "other.dat"), dir / "OTHER.DAT");
+    folder.NoteChange(before, "mine.dat");
+    EXPECT_EQ(folder.Spelling("other.dat"), "OTHER.DAT");
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "MINE.DAT"), dir / "mine.dat");
     // A name the caller removed: of two names alike but for case, the other one is found then.
     test::WriteFile(dir / "TWO.DAT", "1");
     test::WriteFile(dir / "two.dat", "2");
-    EXPECT_EQ(ResolveNameInDir(dir.Path(), "Two.dat"), dir / "TWO.DAT");
-    ASSERT_EQ(::stat(dir.Path().c_str(), &before), 0);
+    EXPECT_EQ(folder.Spelling("Two.dat"), "TWO.DAT");
+    ASSERT_TRUE(folder.Info(before));
     std::filesystem::rename(dir / "TWO.DAT", dir / "three.dat");
-    NoteNamesInDir(dir.Path(), before, "three.dat", "TWO.DAT");
-    EXPECT_EQ(ResolveNameInDir(dir.Path(), "Two.dat"), dir / "two.dat");
+    folder.NoteChange(before, "three.dat", "TWO.DAT");
+    EXPECT_EQ(folder.Spelling("Two.dat"), "two.dat");
     EXPECT_EQ(ResolveNameInDir(dir.Path(), "THREE.dat"), dir / "three.dat");
 }
 

@@ -132,7 +132,8 @@ TEST_F(FileListsTest, BuildFilesAreCopiedIntoTheDestination) {
     m.F_Datmove.Click();
     A().builder.destinationFolder = dest.Path() + "/";
     SetDestinationPaths(A().builder, A().window.main);
-    CopyBuildFiles(A().builder, A().installation.env, A().window.dialogs);
+    std::string why;
+    CopyBuildFiles(A().builder, Directory::Open(dest.Path(), why), A().installation.env, A().window.dialogs);
     EXPECT_EQ(test::ReadFile(dest / "A.dat"), "A");
 }
 

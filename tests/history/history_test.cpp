@@ -5,6 +5,7 @@
 
 #include "apply/index_files.h"
 #include "apply/summary.h"
+#include "apply/targets.h"
 #include "history/run_record.h"
 #include "support/contents.h"
 #include "support/upgrade_fixture.h"
@@ -112,7 +113,10 @@ TEST_F(HistoryTest, AnIndexFileReplacedJustBeforeAKillComesBackWhole) {
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     ASSERT_NE(file, nullptr);
     file->Add("D||DIODES|D2|added", "DIODES");
-    ASSERT_TRUE(record->BeforeIndexSave(index, index, file->AddedLines(), error)) << error;
+    InstallationAccess access(app.installation.env);
+    const auto target = access.Resolve(app.installation.env.ZSMmod, "modpar.idx", error);
+    ASSERT_TRUE(target) << error;
+    ASSERT_TRUE(record->BeforeIndexSave(*target, file->AddedLines(), error)) << error;
     ASSERT_TRUE(file->Save([&](const struct stat& written) { return record->BeforeIndexReplace(index, written); }));
     ASSERT_NE(test::ReadFile(index), before);
     record.reset();  // killed: the run never finishes
@@ -132,7 +136,10 @@ TEST_F(HistoryTest, AnIndexFileNotYetReplacedIsLeftAsItWas) {
     auto record = BeginRun(app);
     ASSERT_NE(record, nullptr);
     std::string error;
-    ASSERT_TRUE(record->BeforeIndexSave(index, index, {"D||DIODES|D2|added"}, error)) << error;
+    InstallationAccess access(app.installation.env);
+    const auto target = access.Resolve(app.installation.env.ZSMmod, "modpar.idx", error);
+    ASSERT_TRUE(target) << error;
+    ASSERT_TRUE(record->BeforeIndexSave(*target, {"D||DIODES|D2|added"}, error)) << error;
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     file->Add("Q||OTHER|Q2|more", "OTHER");
     EXPECT_FALSE(file->Save([&](const struct stat& written) {

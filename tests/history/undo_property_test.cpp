@@ -171,7 +171,7 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
     // Every copied row is in place: it compares the same, unless a later copied row of its name
     // (in any spelling; symbols, packages and models share libraries) wrote over it.
     const preview::RowChanges changes = preview::CompareRows(app.upgrade.GridRows, app.installation.env,
-                                                             {app.upgrade.ListPath, app.upgrade.UpgLibPath});
+                                                             {app.upgrade.ListPath, app.upgrade.UpgLibPath, nullptr});
     std::array<size_t, 7> seen{};
     std::vector<bool> copied;
     for (size_t i = 0; i + 1 < app.upgrade.GridRows.size(); ++i) copied.push_back(Copied(app, i, seen));

@@ -206,7 +206,7 @@ TEST_F(CheckedCopyTest, AFileSwappedAfterTheCheckIsNeverInstalled) {
     test::WriteFile(m_upgrade / "cool.DAT", "checked bytes");
     WriteList({"1,0,1,7400,Logic.PART", "4,0,2,cool.DAT"});
     std::string why;
-    ASSERT_TRUE(trust::WriteManifest(m_upgrade.Path(), why)) << why;
+    ASSERT_TRUE(trust::WriteManifest(Directory::Open(m_upgrade.Path(), why), m_upgrade.Path(), why)) << why;
     App& app = Open();
     EXPECT_EQ(app.verification.check.state, trust::UpgradeState::Intact);
     test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "SWAPPED")});
@@ -269,7 +269,7 @@ TEST_F(SignedUpgradeTest, AReloadIsCheckedAsAnyLoadIs) {
     test::WriteFile(odd + "/Upgrade.lst", list);
     fs::remove(odd + "/Upgrade.sha256.minisig");
     std::string why;
-    ASSERT_TRUE(trust::WriteManifest(odd, why)) << why;
+    ASSERT_TRUE(trust::WriteManifest(Directory::Open(odd, why), odd, why)) << why;
     const auto named = rebuild(odd, "from-odd");
     EXPECT_NE(named.err.find(odd + "/Upgrade.lst"), std::string::npos) << named.err;
     EXPECT_EQ(named.err.find(".zrxlibug"), std::string::npos) << named.err;
