@@ -6,9 +6,23 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
+#include "base/text_utils.h"
 #include "history/rollback.h"
 
 namespace zrx::cli {
+
+namespace {
+
+// Recorded changes that were found as they were before the run (saves that never reached the
+// disk, say): the history counted them, nothing had to be brought back.
+void SayAsBefore(const history::RollbackResult& result) {
+    if (result.asBefore > 0)
+        std::cout << result.asBefore << " recorded change" << (result.asBefore == 1 ? " was" : "s were")
+                  << " found as before the run; nothing was brought back for "
+                  << (result.asBefore == 1 ? "it" : "them") << ".\n";
+}
+
+}  // namespace
 
 void AddHistoryCommands(CLI::App& parent, int& status) {
     static std::string suite;
@@ -48,17 +62,17 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
                 list.push_back({{"id", run.id},
                                 {"started", run.started},
                                 {"ended", run.ended.empty() ? Json(nullptr) : Json(run.ended)},
-                                {"folder", run.folder},
+                                {"folder", ToDisplayUtf8(run.folder)},
                                 {"elements", run.elements},
                                 {"files", run.files},
                                 {"state", run.state},
                                 {"verification", run.verification.empty() ? Json(nullptr) : Json(run.verification)},
                                 {"signer", run.signer.empty() ? Json(nullptr) : Json(run.signer)}});
-            std::cout << Json{{"runs", list}, {"kept", history::KeptRuns(env)}}.dump(2) << "\n";
+            std::cout << JsonText(Json{{"runs", list}, {"kept", history::KeptRuns(env)}}) << "\n";
             return;
         }
         for (const auto& run : runs)
-            std::cout << run.id << "\t" << run.started << "\t" << run.folder << "\t" << run.elements
+            std::cout << run.id << "\t" << run.started << "\t" << EscapeControls(run.folder) << "\t" << run.elements
                       << " elements\t" << run.files << " files\t" << run.state << "\t" << run.verification
                       << (run.signer.empty() ? "" : " by key " + run.signer) << "\n";
     });
@@ -87,6 +101,7 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
             case history::RollbackResult::Outcome::Restored:
                 std::cout << "Run " << result.run << " rolled back: " << result.restored
                           << " changes undone.\n";
+                SayAsBefore(result);
                 status = 0;
                 return;
             case history::RollbackResult::Outcome::Conflicts:
@@ -95,6 +110,7 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
                 std::cout << "Run " << result.run << " partly rolled back: " << result.restored
                           << " changes undone, " << result.conflicts.size()
                           << " left alone (each named above; --force also restores what was changed after the run).\n";
+                SayAsBefore(result);
                 status = 1;
                 return;
         }

@@ -41,10 +41,14 @@ long RowIndex(const App& app, int row) {
 
 }  // namespace
 
+std::string JsonText(const Json& document) {
+    return document.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
 std::string GridLine(const App& app, int row) {
     std::string line;
     for (int c = 0; c < kColumns; ++c)
-        line += (c ? "\t" : "") + app.window.main.F_Preferen.TextMatrix(row, c);
+        line += (c ? "\t" : "") + EscapeControls(app.window.main.F_Preferen.TextMatrix(row, c));
     return line;
 }
 
@@ -102,7 +106,7 @@ Json VerificationJson(const trust::UpgradeCheck& check) {
 void PrintJsonResult(const Json& rows, int status, const std::string& meaning, const trust::UpgradeCheck* check) {
     Json document{{"rows", rows}, {"exit_status", status}, {"meaning", meaning}};
     if (check != nullptr) document["verification"] = check->checked ? VerificationJson(*check) : Json();
-    std::cout << document.dump(2) << "\n";
+    std::cout << JsonText(document) << "\n";
 }
 
 int DiffStatus(const App& app, const std::vector<int>& rows) {

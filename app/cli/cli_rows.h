@@ -16,6 +16,10 @@ namespace zrx::cli {
 
 using Json = nlohmann::ordered_json;
 
+// A document as the command line prints it: valid UTF-8 whatever bytes a name or a comment holds
+// (a byte that is not UTF-8 becomes U+FFFD).
+std::string JsonText(const Json& document);
+
 // The rows of the selection grid as the command line prints them. Row numbers count the grid's
 // rows from 1 (row 0 is the header).
 

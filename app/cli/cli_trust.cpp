@@ -7,6 +7,7 @@
 
 #include "archive/upgrade_archive.h"
 #include "base/paths.h"
+#include "base/text_utils.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
@@ -23,20 +24,33 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Writes a new file that must not replace one that is there; false (said) when it cannot.
-bool WriteNewFile(const std::string& path, const std::string& text, mode_t mode) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) {
-        Fail(path + (errno == EEXIST ? ": a file of that name is there already; it is left as it is"
-                                     : std::string(": cannot be written: ") + std::strerror(errno)));
+// Makes the new files `paths` (none of which may be there yet) with the texts `texts`: each is
+// made empty first, so that none is written while another cannot be had; false (said) when they
+// cannot all be written, and then none is left.
+bool WriteNewFiles(const std::vector<std::string>& paths, const std::vector<std::string>& texts,
+                   const std::vector<mode_t>& modes) {
+    std::vector<int> fds;
+    auto undo = [&](const std::string& why) {
+        for (size_t i = 0; i < fds.size(); ++i) {
+            ::close(fds[i]);
+            ::unlink(paths[i].c_str());  // made here a moment ago: a file of this user's
+        }
+        Fail(why);
         return false;
+    };
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const int fd = ::open(paths[i].c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, modes[i]);
+        if (fd < 0)
+            return undo(paths[i] + (errno == EEXIST ? ": a file of that name is there already; it is left as it is, and "
+                                                      "no key was written"
+                                                    : std::string(": cannot be written: ") + std::strerror(errno)));
+        fds.push_back(fd);
     }
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok) {
-        ::unlink(path.c_str());
-        Fail(path + ": cannot be written");
-        return false;
-    }
+    for (size_t i = 0; i < paths.size(); ++i)
+        if (::write(fds[i], texts[i].data(), texts[i].size()) != static_cast<ssize_t>(texts[i].size()) ||
+            ::fsync(fds[i]) != 0)
+            return undo(paths[i] + ": cannot be written");
+    for (const int fd : fds) ::close(fd);
     return true;
 }
 
@@ -77,14 +91,14 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
             if (json) {
                 Json document{{"upgrade", upgrade}, {"exit_status", code}, {"meaning", text}};
                 document["verification"] = check != nullptr ? VerificationJson(*check) : Json();
-                std::cout << document.dump(2) << "\n";
+                std::cout << JsonText(document) << "\n";
             } else {
                 (code == kExitFailure ? std::cerr : std::cout) << upgrade << ": " << text << "\n";
             }
             return code;
         };
         std::string folder = fs::absolute(upgrade).lexically_normal().string();
-        std::unique_ptr<history::ScratchFolder> scratch;
+        std::shared_ptr<history::ScratchFolder> scratch;
         std::string why;
         const bool archive = archive::IsArchiveName(folder) && fs::is_regular_file(folder);
         if (archive) {
@@ -135,20 +149,26 @@ void AddKeyCommands(CLI::App& parent, int& status) {
         if (!noPassword) {
             ui::ConsoleDialogs dialogs;
             password = dialogs.AskPassword("Password for the new secret key:");
-            const auto again = password ? dialogs.AskPassword("The password again:") : std::nullopt;
-            if (!password || password->empty() || !again || *again != *password) {
-                status = Fail(!password || password->empty() ? "no password given (--no-password makes a key without one)"
-                                                             : "the two passwords differ");
+            auto again = password ? dialogs.AskPassword("The password again:") : std::nullopt;
+            const bool same = again && password && *again == *password;
+            if (again) WipeText(*again);
+            if (!password || password->empty() || !same) {
+                const bool none = !password || password->empty();
+                if (password) WipeText(*password);
+                status = Fail(none ? "no password given (--no-password makes a key without one)" : "the two passwords differ");
                 return;
             }
         }
         std::string why;
-        const std::optional<trust::NewKey> made = trust::GenerateKey(password, why);
+        std::optional<trust::NewKey> made = trust::GenerateKey(password, why);
+        if (password) WipeText(*password);
         if (!made) {
             status = Fail("no key could be made: " + why);
             return;
         }
-        if (!WriteNewFile(name + ".pub", made->publicFile, 0644) || !WriteNewFile(name + ".key", made->secretFile, 0600)) {
+        const bool written = WriteNewFiles({name + ".key", name + ".pub"}, {made->secretFile, made->publicFile}, {0600, 0644});
+        WipeText(made->secretFile);
+        if (!written) {
             status = kExitFailure;
             return;
         }

@@ -257,6 +257,7 @@ private:
     uint64_t m_entries = 0;
     uint64_t m_written = 0;  // declared in the first pass, written in the second
     std::unordered_map<std::string, Kind> m_names;
+    std::unordered_map<std::string, std::string> m_spellings;  // the names seen, by their upper case
     std::vector<std::pair<std::string, struct timespec>> m_folderTimes;
     std::string m_top;
     bool m_oneTop = true;
@@ -417,6 +418,20 @@ std::optional<Refusal> Unpacker::CheckName(std::string_view name, bool folder,
                                         ", that cannot be used as a name in an upgrade (" + *reason + ")");
         }
     }
+    for (const std::string& component : components) {
+        // A name is text a list can name and a message can show as it is: UTF-8, and without the
+        // marks that reorder the text around them (a name that reads backwards).
+        if (!IsValidUtf8(component))
+            return Refuse(name, "has a name that is not UTF-8 text; an upgrade archive names its files in UTF-8");
+        for (size_t i = 0; i < component.size();) {
+            const auto lead = static_cast<unsigned char>(component[i]);
+            const size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+            if (lead >= 0x80 && PrintableSequence(std::string_view(component).substr(i)) == 0)
+                return Refuse(name, "has a character in its name that reorders the text around it, or a control "
+                                    "character");
+            i += length;
+        }
+    }
     return std::nullopt;
 }
 
@@ -428,6 +443,12 @@ std::optional<Refusal> Unpacker::Record(const std::string& name, const std::vect
     for (size_t i = 0; i < components.size(); ++i) {
         key += (i == 0 ? "" : "/") + components[i];
         keys.push_back(key);
+        // Two names that differ only in letter case are one file where names ignore case, and the
+        // run looks names up without regard to case: which one it took would depend on the folder.
+        const auto spelt = m_spellings.find(ToUpper(key));
+        if (spelt != m_spellings.end() && spelt->second != key)
+            return Refuse(name, "differs from the earlier entry " + Quoted(spelt->second) +
+                                    " only in letter case; an upgrade may not hold both");
         const auto found = m_names.find(key);
         made.push_back(found == m_names.end());
         if (found == m_names.end()) continue;
@@ -442,6 +463,7 @@ std::optional<Refusal> Unpacker::Record(const std::string& name, const std::vect
     for (size_t i = 0; i < keys.size(); ++i) {
         if (i + 1 < keys.size()) m_names.try_emplace(keys[i], Kind::ImpliedFolder);
         else m_names[keys[i]] = folder ? Kind::Folder : Kind::File;
+        m_spellings.try_emplace(ToUpper(keys[i]), keys[i]);
     }
     return std::nullopt;
 }
@@ -482,7 +504,9 @@ std::optional<Refusal> Unpacker::SetFolderTimes() const {
 // program it would start; null with why.
 std::unique_ptr<struct archive, ReadArchiveFree> OpenReader(int fd, std::string& why) {
     std::unique_ptr<struct archive, ReadArchiveFree> reader(archive_read_new());
-    if (!reader || archive_read_support_format_zip(reader.get()) != ARCHIVE_OK ||
+    // A zip is read from its central directory, as unzip reads it: one whose end is missing or
+    // damaged is refused, not read as far as its local headers go.
+    if (!reader || archive_read_support_format_zip_seekable(reader.get()) != ARCHIVE_OK ||
         archive_read_support_format_tar(reader.get()) != ARCHIVE_OK ||
         archive_read_support_filter_none(reader.get()) != ARCHIVE_OK ||
         archive_read_support_filter_gzip(reader.get()) != ARCHIVE_OK ||

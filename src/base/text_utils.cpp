@@ -1,5 +1,7 @@
 #include "base/text_utils.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <ctime>
 
@@ -137,7 +139,9 @@ std::string ToDisplayUtf8(std::string_view text) {
     return out;
 }
 
-std::string Printable(std::string_view text) {
+std::string Printable(std::string_view text) { return ToDisplayUtf8(EscapeControls(text)); }
+
+std::string EscapeControls(std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (const char c : text) {
@@ -150,7 +154,7 @@ std::string Printable(std::string_view text) {
             out += c;
         }
     }
-    return ToDisplayUtf8(out);
+    return out;
 }
 
 std::string NowUtc() {
@@ -160,6 +164,12 @@ std::string NowUtc() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
+}
+
+void WipeText(std::string& text) {
+    text.resize(text.capacity());
+    OPENSSL_cleanse(text.data(), text.size());
+    text.clear();
 }
 
 }  // namespace zrx

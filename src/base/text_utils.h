@@ -20,6 +20,9 @@ std::string OnOneLine(std::string text);
 // ASCII-only case mapping: texts are single-byte and may be in any code page, so only the
 // letters A-Z/a-z are mapped and every other byte stays as it is.
 std::string ToUpper(std::string_view text);
+// Overwrites a text that held a secret (a password, a secret key's file) with zeros, all of its
+// buffer, and empties it.
+void WipeText(std::string& text);
 std::string ToLower(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 bool EndsWith(std::string_view text, std::string_view suffix);
@@ -46,6 +49,9 @@ bool IsValidUtf8(std::string_view text);
 
 // A text for a message: control characters written as \xNN so that they can be seen.
 std::string Printable(std::string_view text);
+// The same, its bytes otherwise as they are: for a line of a table, which a name must not break
+// (a tab, a line end) nor use to drive the terminal (an escape sequence).
+std::string EscapeControls(std::string_view text);
 
 // The current time, UTC, as ISO 8601 ("2026-12-08T00:12:25Z").
 std::string NowUtc();

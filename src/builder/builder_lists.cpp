@@ -1,4 +1,5 @@
 #include "builder/builder_lists.h"
+#include "builder/element_lists.h"
 
 #include "base/dialogs.h"
 #include "base/messages.h"
@@ -35,6 +36,15 @@ bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath) 
     dialogs.ShowMessage({"\"" + Printable(name) +
                              "\" cannot be chosen: the upgrade list cannot name it as it is (" + *reason +
                              ").",
+                         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    return false;
+}
+
+bool CheckKeptWhole(ui::Dialogs& dialogs, const std::string& name, int kind) {
+    if (kind == kParts || TrimmedBlanks(name).size() == name.size()) return true;
+    dialogs.ShowMessage({"\"" + Printable(name) +
+                             "\" cannot be chosen: its upgrade library would keep it without the blanks around it, "
+                             "and the upgrade would not find it under the name its list gives.",
                          std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
 }

@@ -40,6 +40,10 @@ bool AddChosenLine(BuilderState& builder, ui::ListBox& list, const std::string& 
 // (see UnlistableNameReason) is refused with a box that names it and says why. `isPath`: a file,
 // library or folder name.
 bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath);
+// Symbols, packages and models are written to their upgrade libraries under their names without
+// blanks around them, parts as they are: a name of the others with blanks at either end would not
+// be found under its listed name. Refused with a box; true when the name is kept whole.
+bool CheckKeptWhole(ui::Dialogs& dialogs, const std::string& name, int kind);
 // Whether a loose file from `sourceDir` may be chosen: every loose file lands in the one upgrade
 // folder, so a file of the same name (in any letter case) from another folder, or a name the
 // folder's own files have (Upgrade.lst, the upgrade libraries), is refused with a box.

@@ -65,7 +65,7 @@ void MoveChosenElements(BuilderState& builder, ui::MainForm& m, const Environmen
         ui::Control::UpdateBlock block(*tables.chosenList);
         for (const int index : selected) {
             const std::string name = frame.elements->List(index);
-            if (!CheckChoosable(dialogs, name, false)) continue;
+            if (!CheckChoosable(dialogs, name, false) || !CheckKeptWhole(dialogs, name, kind)) continue;
             if (kind == kSymbols) tables.chosenList->AddItem(name);
             else if (!AddChosenLine(builder, *tables.chosenList, name))
                 continue;

@@ -1,6 +1,8 @@
 #include "builder/list_reload.h"
 
+#include "apply/data_files.h"
 #include "base/dialogs.h"
+#include "base/directory.h"
 #include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"
@@ -11,10 +13,36 @@
 #include "kernel/installation.h"
 #include "ui/forms/main_form.h"
 #include "upgrade_list/list_format.h"
+#include "upgrade_list/list_reader.h"
 
 namespace zrx {
 
 namespace {
+
+// The folder a loose file of this name was chosen from already, where that file holds the same
+// bytes as `name` of the upgrade's folder.
+std::optional<std::string> SameFileChosen(const BuilderState& builder, const Environment& env, const Directory& upgrade,
+                                          const std::string& name) {
+    const BuilderTables& t = builder.tables;
+    std::vector<std::string> folders;
+    auto add = [&](const auto& table, auto sourceOf) {
+        for (size_t i = 0; i + 1 < table.size(); ++i)
+            if (EqualsIgnoreCase(table[i].FileName, name)) folders.push_back(sourceOf(table[i]));
+    };
+    add(t.UpgTalFiles, [&](const UpgDataFile&) { return env.LibDir; });
+    add(t.UpgDatFiles, [&](const UpgDataFile&) { return env.JobDir; });
+    add(t.UpgSpcFiles, [&](const UpgDataFile&) { return env.SysDir; });
+    add(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
+    add(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });
+    std::string why;
+    const FileHandle built = upgrade.OpenRegular(upgrade.Spelling(name), why);
+    for (const std::string& dir : folders) {
+        const Directory source = Directory::Open(dir, why);
+        const FileHandle file = source.IsOpen() ? source.OpenRegular(name, why) : FileHandle();
+        if (built.IsOpen() && file.IsOpen() && SameBytes(built.Fd(), file.Fd()).value_or(false)) return dir;
+    }
+    return std::nullopt;
+}
 
 enum class Failure { None, WrongHeader, NotFound, UnsafeName };
 
@@ -40,13 +68,15 @@ int KindIndexOfRecord(int type) {
 
 }  // namespace
 
+bool ConfirmReload(ui::Dialogs& dialogs) {
+    return AskYesNo(dialogs,
+                    "The  Lstfile load process will remove already  selected lib elements,if any?Are you sure you "
+                    "want to load?");
+}
+
 void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m,
                                   const Environment& env, ui::Dialogs& dialogs) {
-    if (!AskYesNo(
-            dialogs,
-            "The  Lstfile load process will remove already  selected lib elements,if any?Are you sure you "
-            "want to load?"))
-        return;
+    builder.notReloaded = 0;
     // Messages name the upgrade the user chose; its files are read from where they were checked.
     const std::string listPath = JoinPath(upgrade.ListPath, kListFileName);
     const std::string readFrom = upgrade.UpgradeDir.empty() ? upgrade.ListPath : upgrade.UpgradeDir;
@@ -54,8 +84,15 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
     int lineNumber = 0;
     std::string unsafe, unsafeReason;
     std::vector<std::string> skipped;  // records not brought back, and why
-    auto input =
-        TextInput::Open(ResolveNameInDir(readFrom.empty() ? "/" : readFrom, kListFileName));
+    std::string why;
+    const auto folder = UpgradeFolder(upgrade, why);
+    auto input = folder ? TextInput::OpenAt(*folder, folder->Spelling(kListFileName)) : nullptr;
+    // The private folder's own path is never shown: the user chose the upgrade by its own name.
+    auto unscratched = [&](std::string text) {
+        for (size_t at; !readFrom.empty() && readFrom != upgrade.ListPath && (at = text.find(readFrom)) != std::string::npos;)
+            text.replace(at, readFrom.size(), upgrade.ListPath);
+        return text;
+    };
     if (!input) {
         failure = Failure::NotFound;
     } else {
@@ -91,6 +128,12 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                         break;
                     }
                     if (!checkName(f.Field(5))) break;
+                    if (type != kPartRecord && TrimmedBlanks(f.Field(4)).size() != f.Field(4).size()) {
+                        skipped.push_back("line " + std::to_string(lineNumber) + ": \"" + Printable(f.Field(4)) +
+                                          "\" (blanks around the name of an element its upgrade library keeps "
+                                          "without them)");
+                        break;
+                    }
                     const LibraryKindTables kind = TablesOfKind(builder, m, env, KindIndexOfRecord(type));
                     kind.chosenList->AddItem(TrimBlanks(f.Field(4)));
                     UpgElement& element = AppendEntry(*kind.chosen);
@@ -110,8 +153,8 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                     // What the builder writes with a fifth field: a subcircuit (code 9, its
                     // subdirectory) or any other file (its target and description).
                     const bool fifth = f.Count() >= 5;
-                    auto notBack = [&](const std::string& why) {
-                        skipped.push_back("line " + std::to_string(lineNumber) + ": \"" + Printable(name) + "\" (" + why + ")");
+                    auto notBack = [&](const std::string& reason) {
+                        skipped.push_back("line " + std::to_string(lineNumber) + ": \"" + Printable(name) + "\" (" + reason + ")");
                     };
                     if (!code) {
                         failure = Failure::NotFound;
@@ -123,9 +166,17 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                                                   : ending == ".DAT"                  ? env.JobDir
                                                   : ending == ".TAL"                  ? env.LibDir
                                                                                       : env.SysDir;
-                    if (const auto refusal = LooseFileRefusal(builder, env, name, sourceDir)) {
-                        notBack(*refusal);
-                        break;
+                    std::string from = sourceDir;
+                    if (const auto refusal = LooseFileRefusal(builder, env, name, from)) {
+                        // A file the builder wrote twice (as a data file of the installation and as
+                        // any file, say) comes back from where the other was taken when the two are
+                        // the same bytes.
+                        const auto other = SameFileChosen(builder, env, *folder, name);
+                        if (!other || LooseFileRefusal(builder, env, name, *other)) {
+                            notBack(unscratched(*refusal));
+                            break;
+                        }
+                        from = *other;
                     }
                     if (ending == ".SBC" && *code == 9) {
                         // Without a subdirectory it lies in the subcircuit directory itself.
@@ -142,8 +193,7 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                         const std::string description = ListableDescription(f.Field(5));
                         m.F_Mlist.AddItem(description.empty() ? target + "\\" + name
                                                               : target + "\\" + name + ", " + description);
-                        AppendEntry(t.UpgMiscFiles) =
-                            UpgMiscFile{readFrom, name, 0, *code, description};
+                        AppendEntry(t.UpgMiscFiles) = UpgMiscFile{from, name, 0, *code, description};
                     } else if (!fifth && ending == ".DAT" && *code == 2) {
                         if (!checkName(name)) break;
                         m.F_Datlist.AddItem(shown);
@@ -168,6 +218,7 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
         }
         if (failure == Failure::None && input->LineTooLong()) failure = Failure::NotFound;
     }
+    builder.notReloaded = skipped.size();
     if (!skipped.empty()) {
         // Nothing is dropped without a word.
         std::string text = "These records of " + listPath + " are not brought back into the builder:";

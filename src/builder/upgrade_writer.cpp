@@ -413,17 +413,25 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
                                                         " could not be written: " + why);
     const BuildSeal& seal = builder.seal;
     if (!seal.signingKey.empty()) {
+        // What was given is named only where it is a file: secret key text pasted in its place is
+        // never repeated in a message.
+        const std::string named = IsRegularFile(seal.signingKey) && seal.signingKey.find_first_of("\r\n") == std::string::npos
+                                      ? "the key " + seal.signingKey
+                                      : "the signing key given (no key file of that name; it is not shown)";
         std::string text;
-        if (!ReadWholeFile(seal.signingKey, text, 4096))
-            return fail("it is not signed: the key " + seal.signingKey + " cannot be read");
-        std::string password;
+        if (!ReadWholeFile(seal.signingKey, text, 4096)) return fail("it is not signed: " + named + " cannot be read");
+        std::optional<std::string> password;
         if (trust::SecretKeyIsEncrypted(text)) {
-            const auto given = dialogs.AskPassword("Password of the signing key " + seal.signingKey + ":");
-            if (!given) return fail("it is not signed: no password was given for the key " + seal.signingKey);
-            password = *given;
+            password = dialogs.AskPassword("Password of the signing key " + seal.signingKey + ":");
+            if (!password) {
+                WipeText(text);
+                return fail("it is not signed: no password was given for " + named);
+            }
         }
-        auto key = trust::ReadSecretKey(text, password, why);
-        if (!key) return fail("it is not signed: the key " + seal.signingKey + " cannot be used (" + why + ")");
+        auto key = trust::ReadSecretKey(text, password ? *password : std::string(), why);
+        WipeText(text);
+        if (password) WipeText(*password);
+        if (!key) return fail("it is not signed: " + named + " cannot be used (" + why + ")");
         const std::string description = TrimBlanks(seal.description).empty() ? FileNameOf(folder) : seal.description;
         const std::string comment = OnOneLine(description) + "; built " + NowUtc() + "; zrxlibug " + ZRX_VERSION;
         if (!trust::SignManifest(destination, folder, *key, comment, why)) return fail("it is not signed: " + why);
@@ -447,7 +455,7 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
             return fail("the upgrade folder changed while its zip file was written: " + folderNow.Describe());
         // The zip is read back as a load reads it: unpacked under the archive rules, every file the
         // list uses checked against the manifest.
-        std::unique_ptr<history::ScratchFolder> scratch;
+        std::shared_ptr<history::ScratchFolder> scratch;
         const auto unpacked = UnpackUpgradeArchive(nullptr, seal.archive, scratch, why);
         if (!unpacked) return fail("the zip file " + seal.archive + " does not open as an upgrade: " + why);
         const trust::UpgradeCheck back = trust::CheckUpgrade(*unpacked, {});

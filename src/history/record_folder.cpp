@@ -93,11 +93,8 @@ std::string RealFolders(const Environment& env) {
 bool PlausiblePlace(const Environment& env, int what, const Place& place) {
     const std::vector<std::string> components = PlainComponents(place.relative);
     if (components.empty() || place.root < 0 || place.root >= kInstallationFolders) return false;
-    // A row per element or index line would look at the disk once a row: those places are only
-    // compared as texts; the files, folders and libraries a run made or replaced as files.
-    const bool asFile = what == kFile || what == kIndexBefore || what == kDirectoryMade || what == kLibraryMade;
     // Nothing in the folder that holds the INI is the installation's own file (".zrxlibug...", the
-    // INI); a rollback looks at the files themselves as it finds them.
+    // INI), compared as texts; a rollback also looks at the files themselves as it finds them.
     if (Folder(InstallationFolder(env, place.root)) == Folder(InstallationDir(env)) && IsOwnFileName(env, components.front()))
         return false;
     const bool single = components.size() == 1;

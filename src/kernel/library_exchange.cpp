@@ -318,7 +318,12 @@ std::optional<std::string> ExportLibrary(const std::string& path, std::string& e
         elements.push_back(std::move(*element));
     }
     Json doc = {{"kind", KindString(*kind)}, {"elements", std::move(elements)}};
-    return doc.dump(2) + "\n";
+    try {
+        return doc.dump(2) + "\n";
+    } catch (const Json::exception&) {
+        error = path + ": an element holds text that is not UTF-8, which a JSON document cannot carry as it is";
+        return std::nullopt;
+    }
 }
 
 std::optional<std::string> ExportElement(const std::string& path, const std::string& name, std::string& error) {
@@ -331,7 +336,12 @@ std::optional<std::string> ExportElement(const std::string& path, const std::str
         error = path + ": no element named \"" + name + "\"";
         return std::nullopt;
     }
-    return element->dump(2) + "\n";
+    try {
+        return element->dump(2) + "\n";
+    } catch (const Json::exception&) {
+        error = path + ": the element \"" + name + "\" holds text that is not UTF-8, which JSON cannot carry as it is";
+        return std::nullopt;
+    }
 }
 
 bool ImportLibrary(const std::string& path, std::string_view json, std::string& error) {

@@ -58,13 +58,26 @@ void F_lstok_Click(App& app) {
         // A reloaded upgrade is checked as any loaded one is, and reloaded from what was checked
         // (UpgradeDir: the private copy, or the folder an archive unpacks to): a tampered upgrade
         // is never rebuilt and signed anew.
-        app.upgrade.ListPath = ChosenUpgrade(m);
-        if (!OpenUpgrade(app.installation.env, app.upgrade, app.verification, app.window.dialogs)) {
+        // Asked first: until it is confirmed and the upgrade opened, nothing the builder holds is
+        // touched (its reloaded files are read from the private folder of an earlier reload).
+        if (!ConfirmReload(app.window.dialogs)) return;
+        LoadedUpgrade candidate;
+        candidate.ListPath = ChosenUpgrade(m);
+        UpgradeVerification verification;
+        verification.allowUnsigned = app.verification.allowUnsigned;
+        if (!OpenUpgrade(app.installation.env, candidate, verification, app.window.dialogs)) {
             app.upgrade.ListPath.clear();
             return;
         }
+        app.upgrade.ListPath = candidate.ListPath;
+        app.upgrade.UpgradeDir = candidate.UpgradeDir;
+        app.upgrade.Folder = candidate.Folder;
+        app.verification.check = verification.check;
+        app.verification.loadedUnsigned = verification.loadedUnsigned;
+        app.verification.scratch = verification.scratch;
         ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.window.main, app.installation.env,
                                      app.window.dialogs);
+        app.builder.reloadedFrom = verification.scratch;
         return;
     }
     LoadUpgrade(app, ChosenUpgrade(m));

@@ -77,6 +77,21 @@ std::optional<std::map<std::string, std::string>> ReadManifest(std::string_view 
         if (line.empty()) continue;  // a blank line, as editors leave at the end, names nothing
         const bool escaped = line.front() == '\\';
         if (escaped) line.remove_prefix(1);
+        // "SHA256 (<name>) = <digest>", as sha256sum --tag writes it (and checks it).
+        if (line.starts_with("SHA256 (")) {
+            const size_t close = line.rfind(") = ");
+            if (close == std::string_view::npos || close < 8 || line.size() != close + 4 + 64 ||
+                !IsHexDigest(line.substr(close + 4)))
+                return fail("is not \"SHA256 (<file name>) = <SHA-256 digest>\"");
+            std::optional<std::string> name = escaped ? Unescape(line.substr(8, close - 8)) : std::string(line.substr(8, close - 8));
+            if (!name) return fail("holds an escape sha256sum does not write");
+            while (name->starts_with("./")) name->erase(0, 2);
+            if (!IsPlainComponent(*name))
+                return fail("names \"" + Printable(*name) + "\", which is not a plain file name");
+            if (!digests.emplace(*name, ToLower(line.substr(close + 4))).second)
+                return fail("names \"" + Printable(*name) + "\" a second time");
+            continue;
+        }
         // "<digest>  <name>" for text mode, "<digest> *<name>" for binary mode: the same bytes here.
         if (line.size() < 67 || !IsHexDigest(line.substr(0, 64)) || line[64] != ' ' ||
             (line[65] != ' ' && line[65] != '*'))

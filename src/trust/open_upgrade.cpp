@@ -20,7 +20,7 @@ void Refuse(ui::Dialogs& dialogs, const std::string& text) {
 }  // namespace
 
 std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const std::string& path,
-                                                std::unique_ptr<history::ScratchFolder>& scratch,
+                                                std::shared_ptr<history::ScratchFolder>& scratch,
                                                 std::string& why) {
     // What a killed program left unpacked goes first.
     history::RemoveLeftScratchFolders(env);
@@ -59,6 +59,16 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
             return false;
         }
         folderPath = *unpacked;
+        // Said as what it is: the archive holds no list (not a path inside the archive file).
+        std::string ignored;
+        const Directory top = Directory::Open(folderPath, ignored);
+        if (!top.IsOpen() || !top.Find(kListFileName)) {
+            Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
+                                ": it holds no upgrade list (" + std::string(kListFileName) +
+                                ") at its top or in its one top folder. " + GetLocalMessage("Nothing of it is used.", 20061));
+            verification.scratch.reset();
+            return false;
+        }
     }
 
     std::vector<trust::TrustedKey> trusted;

@@ -26,7 +26,7 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
 // one in the system's temporary folder), after removing what killed programs left. The upgrade
 // folder in it; nothing, with why (the entry and the reason), when the archive breaks a rule.
 std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const std::string& path,
-                                                std::unique_ptr<history::ScratchFolder>& scratch,
+                                                std::shared_ptr<history::ScratchFolder>& scratch,
                                                 std::string& why);
 
 // What the load page says of a folder before it is loaded ("" when it holds no upgrade list): its

@@ -86,8 +86,13 @@ bool ReadTrustFolder(const std::string& path, std::vector<TrustedKey>& keys, std
         if (!ReadSmallFile(folder, name, file, kMaxKeyFileBytes, text, why)) return false;
         auto key = ReadPublicKey(text, unreadable);
         if (!key) return why = file + " is not a public key (" + unreadable + "): remove it", false;
-        const bool known = std::any_of(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == key->id; });
-        if (!known) keys.push_back({*key, file});
+        const auto known = std::find_if(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == key->id; });
+        // Two keys of one id cannot both be trusted: a signature names its key by the id alone.
+        if (known != keys.end() && known->key.key != key->key)
+            return why = file + " and " + known->file + " hold two different keys of the one id " + key->IdText() +
+                         ": one of them is forged; remove it",
+                   false;
+        if (known == keys.end()) keys.push_back({*key, file});
     }
     return true;
 }
@@ -131,13 +136,33 @@ bool TrustedKeys(const Environment* env, std::vector<TrustedKey>& keys, std::str
 
 bool TrustKey(const Environment& env, const std::string& publicKeyFile, TrustedKey& added, std::string& why) {
     std::string text;
-    if (!ReadWholeFile(publicKeyFile, text) || text.size() > kMaxKeyFileBytes) {
-        why = publicKeyFile + " cannot be read as a public key file";
+    // A regular file of a key's size, looked at before it is read: a device or a FIFO is no key.
+    if (!ReadWholeFile(publicKeyFile, text, kMaxKeyFileBytes)) {
+        why = publicKeyFile + " cannot be read as a public key file (a regular file of at most " +
+              std::to_string(kMaxKeyFileBytes) + " bytes)";
         return false;
     }
     std::string unreadable;
     const auto key = ReadPublicKey(text, unreadable);
     if (!key) return why = publicKeyFile + " is not a minisign public key: " + unreadable, false;
+    // A second key of a known id is a forgery or a mistake either way: upgrades of the one are
+    // told from those of the other by the id alone, so it is never trusted beside it.
+    {
+        std::vector<TrustedKey> keys;
+        std::string unusable;
+        if (!TrustedKeys(&env, keys, unusable))
+            return why = "the installation's trusted keys cannot be used: " + unusable, false;
+        for (const TrustedKey& known : keys) {
+            if (known.key.id != key->id) continue;
+            if (known.key.key == key->key) {
+                added = known;
+                return true;  // trusted already
+            }
+            why = publicKeyFile + " has the id " + key->IdText() + " of the trusted key " + known.file +
+                  ", but is another key; it is not trusted (remove the other first, if it is the one to go)";
+            return false;
+        }
+    }
     std::string path;
     Directory folder = OpenInstallationTrust(env, true, path, why);
     if (!folder.IsOpen()) return false;

@@ -11,7 +11,8 @@ namespace zrx {
 // private folder (an unpacked archive, the checked copy of its files) it is read from while it is
 // loaded.
 struct UpgradeVerification {
-    std::unique_ptr<history::ScratchFolder> scratch;
+    // Shared: files the builder reloaded from it are read from it for as long as the builder holds them.
+    std::shared_ptr<history::ScratchFolder> scratch;
     trust::UpgradeCheck check;
     // An upgrade not signed by a key the installation trusts is loaded without asking (the
     // command line's --allow-unsigned).

@@ -475,6 +475,18 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"bytes_not_utf8", Archive({File("bad\x9b\n")}, Format::Ustar), "h.tar", "bad\\x9b\\n",
                 "control character"},
         Hostile{"drive_in_zip", Archive({File("C:evil")}, Format::Zip), "h.zip", "C:evil", "a drive"},
+        Hostile{"zip_without_its_end",
+                [](const ArchiveTest&, const std::string& path) {
+                    MakeArchive(path, {File("ok.txt", "fine"), File("Upgrade.lst", "list")}, Format::Zip);
+                    const std::string whole = test::ReadFile(path);
+                    test::WriteFile(path, whole.substr(0, whole.rfind("PK\x05\x06")));  // no end of central directory
+                },
+                "h.zip", "", "not a zip or tar archive"},
+        Hostile{"latin1_name", Archive({File("caf\xe9.DAT")}, Format::Ustar), "h.tar", "caf\\xe9.DAT", "not UTF-8"},
+        Hostile{"name_read_backwards", Archive({File("evil\xe2\x80\xaeTAL.exe")}), "h.tar", "evil\\xe2\\x80\\xaeTAL.exe",
+                "reorders the text"},
+        Hostile{"names_alike_but_for_case", Archive({File("cool.DAT"), File("COOL.dat")}), "h.tar", "COOL.dat",
+                "only in letter case"},
         Hostile{"same_name_twice", Archive({File("Upgrade.lst"), File("Upgrade.lst")}), "h.tar", "Upgrade.lst",
                 "same name as an earlier entry"},
         Hostile{"file_then_folder", Archive({File("a"), File("a/b")}), "h.tar", "a/b", "earlier entry is a file"},
@@ -583,6 +595,7 @@ std::string WithoutDotSlash(std::string name) {
 // Whether the rules refuse `entries`, worked out plainly: the names taken so far.
 bool ShouldRefuse(const std::vector<Drawn>& entries) {
     std::map<std::string, char> taken;  // 'f' a file, 'd' a folder entry, 'i' a folder named on the way
+    std::map<std::string, std::string> spellings;  // the names taken, by their upper case
     for (const Drawn& e : entries) {
         if ((e.type != AE_IFREG && e.type != AE_IFDIR) || e.absolute) return true;
         std::string name = WithoutDotSlash(e.name);
@@ -602,6 +615,9 @@ bool ShouldRefuse(const std::vector<Drawn>& entries) {
         for (size_t i = 0; i < parts.size(); ++i) {
             if (PlainName(parts[i])) return true;
             key += (i ? "/" : "") + parts[i];
+            std::string upper = key;
+            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (!spellings.emplace(upper, key).second && spellings[upper] != key) return true;  // alike but for case
             const auto found = taken.find(key);
             if (i + 1 < parts.size()) {
                 if (found != taken.end() && found->second == 'f') return true;

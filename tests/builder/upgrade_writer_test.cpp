@@ -314,8 +314,8 @@ TEST_F(ReloadTest, EveryKindComesBackIntoItsTableAndList) {
     EXPECT_EQ(t.PartSources[0].RefCount, 2);
     EXPECT_EQ(t.PartSources[1].RefCount, 1);
     EXPECT_EQ(t.PartSources[0].Dir, m_suite / "LIB");
-    EXPECT_EQ(m.F_Slist.Items(), std::vector<std::string>{"NAND"});
-    EXPECT_EQ(t.UpgSymbols[0].Name, " NAND ");
+    // A symbol with blanks around its name would be built under another name: it is not taken back.
+    EXPECT_TRUE(m.F_Slist.Items().empty());
     EXPECT_EQ(t.SparamSources[0].Dir, m_suite / "ZSM_MOD");
     EXPECT_EQ(m.F_Mpldlist.Items(), std::vector<std::string>{"ADC"});
     EXPECT_EQ(m.F_Tallist.Items(), std::vector<std::string>{"h.TAL"});
@@ -334,7 +334,8 @@ TEST_F(ReloadTest, EveryKindComesBackIntoItsTableAndList) {
     EXPECT_EQ(m.F_Datlist.Items(), std::vector<std::string>{"b.DAT"});
     ASSERT_EQ(m_dialogs.Boxes().size(), 2u);  // the confirmation, and the records left behind
     EXPECT_EQ(BoxTexts()[1], "These records of " + (m_dest / "Upgrade.lst") +
-                                 " are not brought back into the builder:\r\nline 16: \"driver.dll\" (its ending, "
+                                 " are not brought back into the builder:\r\nline 5: \" NAND \" (blanks around the name of "
+                                 "an element its upgrade library keeps without them)\r\nline 16: \"driver.dll\" (its ending, "
                                  "target 1 and fields match no file kind of the builder)\r\nline 17: \"lone.DAT\" (its "
                                  "ending, target 5 and fields match no file kind of the builder)");
 }

@@ -86,7 +86,8 @@ TEST(CliBuildTest, ReloadAndListOnlyRewriteTheList) {
     EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "x", "--part", "Logic.PART:NOPE"}).status, 2);
     EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "x", "--misc", suite + "/LIB/heatsink.TAL", "\\Nowhere"}).status, 2);
     // A choice refused when it is made builds nothing; a record a reload cannot bring back is named,
-    // and the build goes on without it; a destination is taken without blanks around it.
+    // and the build goes on without it (and says so in its status); a destination is taken without
+    // blanks around it.
     for (const char* own : {"upgrade.lst", "UPGRADE.sha256", "Upgrade.sha256.minisig"}) {
         test::WriteFile(dir / (std::string("other/") + own), "not a loose file");
         EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "y", "--misc",
@@ -99,7 +100,7 @@ TEST(CliBuildTest, ReloadAndListOnlyRewriteTheList) {
     test::WriteFile(dir / "odd/Upgrade.lst", std::string(kHeaderLine) + "\r\n1,0,1,7400,Logic.PART\r\n4,0,3,upgrade.lst,n\r\n" +
                                                  std::string(kEndLine) + "\r\n");
     const auto reloaded = RunCli({"build", "--suite", suite, "--dest", dir / "z ", "--list-only", "--reload", dir / "odd"});
-    EXPECT_EQ(reloaded.status, 0) << reloaded.err;
+    EXPECT_EQ(reloaded.status, 1) << reloaded.err;
     EXPECT_NE(reloaded.err.find("\"upgrade.lst\" (the upgrade folder's own file of that name"), std::string::npos)
         << reloaded.err;
     EXPECT_NE(test::ReadFile(dir / "z/Upgrade.lst").find("1,0,1,7400,Logic.PART"), std::string::npos);
@@ -141,7 +142,7 @@ TEST(CliBuildTest, NamesArePlainButMayHoldTwoDots) {
     test::WriteFile(suite + "/JOB/a..b.DAT", "dots");
     ASSERT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "dots", "--dat", "a..b.DAT"}).status, 0);
     const auto reloaded = RunCli({"build", "--suite", suite, "--dest", dir / "again", "--list-only", "--reload", dir / "dots"});
-    EXPECT_EQ(reloaded.status, 0) << reloaded.err;
+    EXPECT_EQ(reloaded.status, 1) << reloaded.err;
     EXPECT_NE(test::ReadFile(dir / "again/Upgrade.lst").find("\r\n4,0,2,a..b.DAT\r\n"), std::string::npos);
 }
 

@@ -1,9 +1,12 @@
 #include "ui/console/console_dialogs.h"
 
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
+
+#include "base/text_utils.h"
 
 #include "ui/form.h"
 
@@ -31,6 +34,44 @@ const char* AnswerName(Answer answer) {
     }
     return "";
 }
+
+// The terminal as it was before a password prompt turned its echo off, for a signal that ends the
+// program at the prompt (Ctrl-C) to give it back.
+int g_quietTerminal = -1;
+struct termios g_savedTerminal {};
+struct sigaction g_savedActions[4];
+constexpr int kEndingSignals[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+extern "C" void RestoreTerminalAndEnd(int signal) {
+    if (g_quietTerminal >= 0) ::tcsetattr(g_quietTerminal, TCSAFLUSH, &g_savedTerminal);
+    for (size_t i = 0; i < 4; ++i) ::sigaction(kEndingSignals[i], &g_savedActions[i], nullptr);
+    ::raise(signal);
+}
+
+// The echo is off for as long as this lives; a signal that ends the program meanwhile gives the
+// terminal back as it was before it ends it.
+class QuietTerminal {
+public:
+    explicit QuietTerminal(int fd) {
+        if (::tcgetattr(fd, &g_savedTerminal) != 0) return;
+        struct sigaction restore {};
+        restore.sa_handler = RestoreTerminalAndEnd;
+        sigemptyset(&restore.sa_mask);
+        for (size_t i = 0; i < 4; ++i) ::sigaction(kEndingSignals[i], &restore, &g_savedActions[i]);
+        g_quietTerminal = fd;
+        struct termios quiet = g_savedTerminal;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    ~QuietTerminal() {
+        if (g_quietTerminal < 0) return;
+        ::tcsetattr(g_quietTerminal, TCSAFLUSH, &g_savedTerminal);
+        g_quietTerminal = -1;
+        for (size_t i = 0; i < 4; ++i) ::sigaction(kEndingSignals[i], &g_savedActions[i], nullptr);
+    }
+    QuietTerminal(const QuietTerminal&) = delete;
+    QuietTerminal& operator=(const QuietTerminal&) = delete;
+};
 
 }  // namespace
 
@@ -79,27 +120,29 @@ std::optional<std::string> ConsoleDialogs::AskPassword(const std::string& prompt
     EndProgress();
     const int fd = ::fileno(m_in);
     const bool terminal = ::isatty(fd) != 0;
-    struct termios saved {};
+    std::optional<QuietTerminal> quiet;
     if (terminal) {
         std::fprintf(m_err, "%s ", OneLine(prompt).c_str());
         std::fflush(m_err);
-        if (::tcgetattr(fd, &saved) == 0) {
-            struct termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(fd, TCSAFLUSH, &quiet);
-        }
+        quiet.emplace(fd);
     }
+    // Room enough that a password is never copied as it grows: what is left behind is wiped.
     std::string password;
+    password.reserve(1024);
     bool ended = false;
     for (int c; (c = std::fgetc(m_in)) != EOF;) {
         if (c == '\n') {
             ended = true;
             break;
         }
+        if (password.size() + 1 >= password.capacity()) {
+            WipeText(password);
+            return std::nullopt;  // no password is that long
+        }
         password += static_cast<char>(c);
     }
     if (terminal) {
-        ::tcsetattr(fd, TCSAFLUSH, &saved);
+        quiet.reset();
         std::fprintf(m_err, "\n");
     }
     if (!password.empty() && password.back() == '\r') password.pop_back();
