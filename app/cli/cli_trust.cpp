@@ -97,7 +97,12 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
             }
             return code;
         };
-        std::string folder = fs::absolute(upgrade).lexically_normal().string();
+        std::error_code error;
+        std::string folder = fs::absolute(upgrade, error).lexically_normal().string();
+        if (upgrade.empty() || error) {
+            status = finish(kExitFailure, "refused: no upgrade folder or archive is named", nullptr);
+            return;
+        }
         std::shared_ptr<history::ScratchFolder> scratch;
         std::string why;
         const bool archive = archive::IsArchiveName(folder) && fs::is_regular_file(folder);

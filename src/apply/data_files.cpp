@@ -210,9 +210,9 @@ std::optional<Target> PlainTarget(const std::shared_ptr<const Directory>& folder
     return target;
 }
 
-CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const Directory* destFolder,
-                 const std::string& destDir, const std::string& srcName, const std::string& destName,
-                 bool subcircuitRule, std::string* reason) {
+CopyOutcome Copy(ui::Dialogs& dialogs, const Directory* sourceFolder, const std::string& srcDir,
+                 const Directory* destFolder, const std::string& destDir, const std::string& srcName,
+                 const std::string& destName, bool subcircuitRule, std::string* reason) {
     std::string why;
     const CopyOutcome outcome = [&] {
         if (srcDir.empty() || destDir.empty()) {
@@ -223,7 +223,9 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const Director
             why = "the path is too long";
             return CopyOutcome::Failed;
         }
-        const Directory from = Directory::Open(srcDir, why);
+        // The routine's two folders, as the suite names them, are each opened once here.
+        const Directory from = sourceFolder != nullptr ? sourceFolder->Duplicate()
+                                                       : Directory::Open(srcDir, why);  // file-access: opened once, used by its handle
         if (!from.IsOpen()) return CopyOutcome::Failed;
         CopyOutcome missing = CopyOutcome::Failed;
         auto source = WaitForSource(dialogs, from, srcDir, srcName, missing, why);
@@ -234,11 +236,11 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const std::string& srcDir, const Director
         if (destFolder != nullptr) {
             folder = std::make_shared<Directory>(destFolder->Duplicate());
         } else {
-            auto opened = std::make_shared<Directory>(Directory::Open(destDir, why));
+            auto opened = std::make_shared<Directory>(Directory::Open(destDir, why));  // file-access: opened once, used by its handle
             if (!opened->IsOpen() && subcircuit) {
                 const std::string dir = WithoutTrailingSeparator(destDir);
                 const size_t cut = dir.rfind(kSep);
-                const Directory parent =
+                const Directory parent =  // file-access: the folder that gets a missing subcircuit folder, opened once
                     Directory::Open(cut == std::string::npos ? "." : dir.substr(0, cut == 0 ? 1 : cut), why);
                 const std::string name = dir.substr(cut == std::string::npos ? 0 : cut + 1);
                 if (parent.IsOpen() && parent.MakeFolder(name, why))
@@ -266,13 +268,13 @@ bool PathLengthOk(const std::string& path) { return path.size() < PATH_MAX; }
 
 CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
                         const std::string& srcName, const std::string& destName, std::string* reason) {
-    return Copy(dialogs, srcDir, nullptr, destDir, srcName, destName, true, reason);
+    return Copy(dialogs, nullptr, srcDir, nullptr, destDir, srcName, destName, true, reason);
 }
 
-CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const Directory& dest,
+CopyOutcome InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir, const Directory& dest,
                         const std::string& destDir, const std::string& srcName, const std::string& destName,
                         std::string* reason) {
-    return Copy(dialogs, srcDir, &dest, destDir, srcName, destName, false, reason);
+    return Copy(dialogs, &source, srcDir, &dest, destDir, srcName, destName, false, reason);
 }
 
 namespace {

@@ -95,9 +95,10 @@ InstallResult PrepareFile(SourceFile& source, const Target& target, bool acceptO
 // refused. `reason`, when given, receives why a file was not copied.
 CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
                         const std::string& srcName, const std::string& destName, std::string* reason = nullptr);
-// The same without the subcircuit rule, into an open folder (the builder's destination); a link at
-// the destination is replaced by the file, never written through.
-CopyOutcome InstallFile(ui::Dialogs& dialogs, const std::string& srcDir, const Directory& dest,
+// The same without the subcircuit rule, from an open folder into an open folder (the builder's
+// destination; the paths name them); a link at the destination is replaced by the file, never
+// written through.
+CopyOutcome InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir, const Directory& dest,
                         const std::string& destDir, const std::string& srcName, const std::string& destName,
                         std::string* reason = nullptr);
 

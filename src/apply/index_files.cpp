@@ -58,7 +58,9 @@ std::vector<std::string> SplitWords(std::string_view text) {
 std::unique_ptr<IndexFile> IndexFile::Load(const std::string& path, Kind kind) {
     const size_t cut = path.rfind('/');
     std::string why;
-    const Directory folder = Directory::Open(cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut), why);
+    // An index a caller names by its path (a tool's, a test's): its folder is opened once, here.
+    const Directory folder =  // file-access: opened once, used by its handle
+        Directory::Open(cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut), why);
     if (!folder.IsOpen()) return nullptr;
     return Load(folder, path.substr(cut == std::string::npos ? 0 : cut + 1), path, kind);
 }
@@ -167,7 +169,8 @@ std::vector<std::string> IndexFile::AddedLines() const {
 bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename, const Directory* folder,
                      const std::string& name) {
     if (!m_changed) return true;
-    auto output = folder != nullptr ? TextOutput::OpenAt(*folder, name) : TextOutput::Open(m_path);
+    auto output = folder != nullptr ? TextOutput::OpenAt(*folder, name)
+                                    : TextOutput::Open(m_path);  // file-access: an index a caller named by its path
     if (!output) {
         m_error = "it cannot be written in its directory";
         return false;

@@ -32,7 +32,7 @@ std::string DataFileType(const DataFileItem& item) {
 
 // Where a summary row's element or file stands: its folder's real path, its file name and the
 // element's name, as the undo names its places.
-std::string PlaceKey(RealPaths& realPaths, const std::string& path, const std::string& element) {
+std::string PlaceKey(RealPaths& realPaths, const std::string& path, const std::string& element) {  // file-access: names compared to show them
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
     return realPaths.Of(folder, true) + "/" + path.substr(slash + 1) + '\0' + TrimBlanks(element);
@@ -65,7 +65,7 @@ void FillSummary(ui::SummaryForm& form, const UpgradeLists& lists, const Environ
     }
     // After an undo, a copied row says what became of it: taken back, or left as it is (changed
     // since the update). A row the run changed nothing for stays "Copied".
-    RealPaths realPaths;
+    RealPaths realPaths;  // file-access: the rows' places, matched with the undo's to show its outcome
     std::unordered_set<std::string> undone, left;
     if (undo != nullptr) {
         for (const auto& place : undo->undone) undone.insert(PlaceKey(realPaths, place.path, place.element));
@@ -120,7 +120,7 @@ void FillSummary(ui::SummaryForm& form, const UpgradeLists& lists, const Environ
 }
 
 bool WriteSummaryFile(const ui::Grid& grid, const std::string& path, std::string& error) {
-    auto output = TextOutput::Open(path);
+    auto output = TextOutput::Open(path);  // file-access: the file the user chose in the save dialog
     if (!output) {
         error = "the file cannot be created there";
         return false;

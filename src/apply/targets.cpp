@@ -208,7 +208,8 @@ const std::string& ElementTargetDir(const Environment& env, int kind) {
 const std::string& ResolvedNames::In(const std::string& dir, std::string_view name) {
     m_key.assign(dir).append(1, '\0').append(name);
     auto it = m_resolved.find(m_key);
-    if (it == m_resolved.end()) it = m_resolved.emplace(m_key, ResolveNameInDir(dir, name)).first;
+    if (it == m_resolved.end())  // file-access: a name to show; nothing is opened by it
+        it = m_resolved.emplace(m_key, ResolveNameInDir(dir, name)).first;
     return it->second;
 }
 
@@ -254,11 +255,11 @@ std::string DataFileDestinationDir(const DataFileItem& item) {
 std::string DataFileDestinationDir(const std::string& targetDir, std::string_view name,
                                    std::string_view subdir) {
     if (!IsSubcircuitFile(name) || TrimmedBlanks(subdir).empty()) return targetDir;
-    return ResolveNameInDir(targetDir, subdir);
+    return ResolveNameInDir(targetDir, subdir);  // file-access: a name to show; nothing is opened by it
 }
 
 std::string DataFileTargetPath(const std::string& destinationDir, std::string_view name) {
-    return ResolveNameInDir(destinationDir, name);
+    return ResolveNameInDir(destinationDir, name);  // file-access: a name to show; nothing is opened by it
 }
 
 }  // namespace zrx

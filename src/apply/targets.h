@@ -17,7 +17,6 @@ namespace zrx {
 
 struct Environment;
 struct DataFileItem;
-class RealPaths;
 
 // Where the elements and files of a loaded upgrade go in the installation. The update run and its
 // preview both resolve targets through these, so that a preview never disagrees with a run.

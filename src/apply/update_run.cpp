@@ -32,10 +32,10 @@ std::vector<FailedSave> CheckSavesAreDurable(UpgradeLists& lists, const Environm
 
 void MarkLostSaves(UpgradeLists& upgradeLists, const Environment& env, ui::Dialogs& dialogs,
                    const std::vector<FailedSave>& failed) {
-    RealPaths realPaths;
     std::string names;
     int count = 0;
-    ResolvedNames targets;
+    InstallationAccess access(env);
+    ResolvedTargets targets(access);
     const std::pair<int, std::vector<ElementItem>*> lists[] = {{1, &upgradeLists.PartItems},
                                                                {2, &upgradeLists.SymbolItems},
                                                                {3, &upgradeLists.PackageItems},
@@ -44,8 +44,11 @@ void MarkLostSaves(UpgradeLists& upgradeLists, const Environment& env, ui::Dialo
     for (const auto& [kind, list] : lists)
         for (ElementItem& item : *list) {
             if (item.Copied != 1) continue;
-            const std::string& library =
-                realPaths.Of(targets.In(ElementTargetDir(env, kind), item.TargetLib), true);
+            // The kernel names a library by its real path (where a link leads): so is this one.
+            std::string why;
+            const Target* target = targets.In(ElementTargetDir(env, kind), item.TargetLib, why);
+            if (target == nullptr) continue;
+            const std::string library = target->folder->RealPathOf(target->name);
             const std::string name = kind == 5 || kind == 6 ? TrimBlanks(item.Name) : item.Name;
             const bool lost = std::any_of(failed.begin(), failed.end(), [&](const FailedSave& save) {
                 return save.name == name && save.library == library;
@@ -89,7 +92,9 @@ void RunUpdateSteps(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
     CopyDataFiles(env, upgrade, run, dialogs, status);
     UpdateSubcircuitIndex(env, upgrade, run, dialogs, status);
     std::string libDir = env.LibDir;
-    if (CheckPathAvailable(libDir, dialogs) == 0) {
+    // The availability test of the library directory the run makes, as the suite does; the run then
+    // reaches the directory through its held handle.
+    if (CheckPathAvailable(libDir, dialogs) == 0) {  // file-access: shows whether LibDir can be used
         TransferParts(env, upgrade, run, dialogs, status);
         TransferSymbols(env, upgrade, run, dialogs, status);
         TransferPackages(env, upgrade, run, dialogs, status);

@@ -530,16 +530,28 @@ bool IsArchiveName(std::string_view path) {
 }
 
 Unpacked Unpack(const std::string& archivePath, const std::string& into, const Limits& limits, const NameCheck& check) {
+    std::string why;
+    const Directory root = Directory::Open(into, why);  // file-access: the caller's folder to unpack into, opened once
+    if (!root.IsOpen()) return Unpacked{false, {}, {}, "the folder to unpack into cannot be opened: " + why};
+    return Unpack(archivePath, root, into, limits, check);
+}
+
+std::string TopFolderOf(const Unpacked& unpacked, const std::string& into) {
+    const std::string base = into.ends_with('/') ? into : into + "/";
+    return unpacked.folder.starts_with(base) ? unpacked.folder.substr(base.size()) : std::string();
+}
+
+Unpacked Unpack(const std::string& archivePath, const Directory& root, const std::string& into, const Limits& limits,
+                const NameCheck& check) {
     const auto refused = [](std::string entry, std::string why) {
         return Unpacked{false, {}, std::move(entry), std::move(why)};
     };
     std::string why;
-    const Directory root = Directory::Open(into, why);
-    if (!root.IsOpen()) return refused({}, "the folder to unpack into cannot be opened: " + why);
     // A refusal empties the folder again, so it must hold nothing of anyone else's.
     if (!IsEmptyFolder(root.Fd())) return refused({}, "the folder to unpack into, " + into + ", is not empty");
 
-    const Descriptor file(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // The archive the user names, opened once: what is checked and unpacked is what this reads.
+    const Descriptor file(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));  // file-access: the archive the user names, opened once
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0)
         return refused({}, "the archive " + archivePath + " cannot be opened: " + std::strerror(errno));
@@ -574,7 +586,7 @@ bool WriteZip(const Directory& source, const std::vector<std::string>& names, co
         why = zipPath + " is not a file name";
         return false;
     }
-    const Directory target = Directory::Open(targetPath, why);
+    const Directory target = Directory::Open(targetPath, why);  // file-access: the folder of the zip file the user names
     if (!target.IsOpen()) return false;
     std::string temp;
     const int out = target.CreateTemporary(base, temp, why);

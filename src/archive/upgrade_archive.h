@@ -47,6 +47,11 @@ struct Unpacked {
 // `into`. Files get mode 0600 and folders 0700, plus the read and execute bits the archive gives
 // them; files and folders keep their modification times.
 Unpacked Unpack(const std::string& archivePath, const std::string& into, const Limits& limits, const NameCheck& check);
+// The same into an open folder (`into` names it): what is made is made beneath that handle.
+Unpacked Unpack(const std::string& archivePath, const Directory& folder, const std::string& into, const Limits& limits,
+                const NameCheck& check);
+// The part of `unpacked.folder` beneath the folder it was unpacked into ("" for that folder itself).
+std::string TopFolderOf(const Unpacked& unpacked, const std::string& into);
 
 // Writes the regular files `names` (plain names) of `folder` into a deflated zip at `zipPath`, with
 // their modification times and permissions. The zip is written whole to a temporary file beside

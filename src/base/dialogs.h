@@ -1,13 +1,26 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace zrx::ui {
 
-class Form;
-struct UiFont;
+// A font as the window's texts use it: its name (empty: the design font), size and character set.
+struct UiFont {
+    std::string name;
+    int16_t size = 0;
+    int16_t charset = 0;
+    bool operator==(const UiFont&) const = default;
+};
+
+// A window the dialogs show modally (the window's forms are ones). What it holds only the
+// implementations of the interface know.
+class ModalForm {
+public:
+    virtual ~ModalForm() = default;
+};
 
 enum class Icon { None, Information, Warning, Critical, Question };
 enum class Buttons { Ok, YesNo, AbortRetryIgnore };
@@ -46,7 +59,7 @@ public:
     // Lets pending window events run (repaint of the status line during long runs).
     virtual void ProcessEvents() = 0;
     // Shows a form modally; returns when the form is hidden again.
-    virtual void ShowModal(Form& form) = 0;
+    virtual void ShowModal(ModalForm& form) = 0;
     // Opens the help file at its contents.
     virtual void ShowHelp(const std::string& helpFile) = 0;
     // The displayed width of a text in a font, in the unit of the grids' column widths (pixels).

@@ -6,6 +6,7 @@
 #include "apply/targets.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "builder/builder_lists.h"
 #include "builder/upgrade_writer.h"
 #include "kernel/installation.h"
 #include "kernel/library_handles.h"
@@ -77,8 +78,8 @@ std::vector<Expected> ChosenFiles(const BuilderTables& t, const Environment& env
 
 class Checker {
 public:
-    Checker(const ListContents& contents, const Directory& folder, bool listOnly)
-        : m_contents(contents), m_folder(folder), m_listOnly(listOnly) {}
+    Checker(const ListContents& contents, const Directory& folder, const Environment& env, bool listOnly)
+        : m_contents(contents), m_folder(folder), m_env(env), m_listOnly(listOnly) {}
 
     void Elements(const std::vector<Expected>& expected, int type) {
         const LoadedList& list = m_contents.list;
@@ -140,9 +141,8 @@ public:
             // The file as the update run finds it in the folder, beside the one it was copied from.
             std::string why;
             const FileHandle built = m_folder.OpenRegular(m_folder.Spelling(e.name), why);
-            const Directory sourceFolder = Directory::Open(e.source, why);
-            const FileHandle source =
-                sourceFolder.IsOpen() ? sourceFolder.OpenRegular(sourceFolder.Spelling(e.name), why) : FileHandle();
+            const auto sourceFolder = SourceFolder(m_env, e.source, why);
+            const FileHandle source = sourceFolder ? sourceFolder->OpenRegular(sourceFolder->Spelling(e.name), why) : FileHandle();
             const auto same = built.IsOpen() && source.IsOpen() ? SameBytes(source.Fd(), built.Fd()) : std::nullopt;
             if (!same) Say(Label(e.name, kDataFileRecord) + " is not in the upgrade folder, or cannot be read there");
             else if (!*same) Say(Label(e.name, kDataFileRecord) + " in the upgrade folder is not the file of " + e.source);
@@ -162,9 +162,8 @@ private:
         const int32_t built = m_libraries.Open(m_folder, m_folder.Spelling(FileNameOf(upgrade)), kind, false, &why);
         if (built == 0) return Say(Label(e.name, type) + ": the upgrade library " + upgrade + " cannot be read (" + why + ")");
         const size_t cut = e.source.rfind('/');
-        const Directory sourceFolder = Directory::Open(e.source.substr(0, cut == 0 ? 1 : cut), why);
-        const int32_t source =
-            sourceFolder.IsOpen() ? m_libraries.Open(sourceFolder, e.source.substr(cut + 1), kind, false, &why) : 0;
+        const auto sourceFolder = SourceFolder(m_env, e.source.substr(0, cut == 0 ? 1 : cut), why);
+        const int32_t source = sourceFolder ? m_libraries.Open(*sourceFolder, e.source.substr(cut + 1), kind, false, &why) : 0;
         if (source == 0) return Say(Label(e.name, type) + ": its library " + e.source + " cannot be read (" + why + ")");
         switch (E_CompareElements(source, e.name.c_str(), built, listedName.c_str())) {
             case 1: return;
@@ -177,6 +176,7 @@ private:
 
     const ListContents& m_contents;
     const Directory& m_folder;
+    const Environment& m_env;
     bool m_listOnly;
     LibraryHandles m_libraries;
     std::vector<std::string> m_differences;
@@ -192,7 +192,7 @@ std::vector<std::string> CheckBuiltUpgrade(const BuilderTables& t, const Environ
         return {"the upgrade list cannot be read back: " + ListFailureText(failure, JoinPath(folder, kListFileName))};
     std::vector<std::string> differences;
     {
-        Checker checker(contents, destination, listOnly);
+        Checker checker(contents, destination, env, listOnly);
         checker.Elements(ChosenElements(t.UpgParts, t.PartSources, kPartRecord), kPartRecord);
         checker.Elements(ChosenElements(t.UpgSymbols, t.SymbolSources, kSymbolRecord), kSymbolRecord);
         checker.Elements(ChosenElements(t.UpgPackages, t.PackageSources, kPackageRecord), kPackageRecord);

@@ -1,4 +1,6 @@
 #include "builder/builder_lists.h"
+
+#include "base/directory.h"
 #include "builder/element_lists.h"
 
 #include "base/dialogs.h"
@@ -38,6 +40,25 @@ bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath) 
                              ").",
                          std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
+}
+
+std::shared_ptr<const Directory> SourceFolder(const Environment& env, const std::string& dir, std::string& why) {
+    const std::string folder = WithoutTrailingSeparator(dir);
+    for (const std::string* own : {&env.JobDir, &env.LibDir, &env.SysDir, &env.ULM3JobDir, &env.ZSMcml, &env.ZSMudn,
+                                   &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk}) {
+        const std::string held = WithoutTrailingSeparator(*own);
+        if (held.empty()) continue;
+        if (folder == held) return HeldFolder(env, *own, why);
+        // A subcircuit's subdirectory: beneath the held folder, never through a link.
+        if (own == &env.ZSMsbk && folder.size() > held.size() + 1 && folder.starts_with(held + "/") &&
+            folder.find('/', held.size() + 1) == std::string::npos)
+            if (const auto parent = HeldFolder(env, *own, why)) {
+                auto beneath = std::make_shared<Directory>(parent->Beneath(folder.substr(held.size() + 1), why));
+                return beneath->IsOpen() ? beneath : nullptr;
+            }
+    }
+    auto opened = std::make_shared<Directory>(Directory::Open(folder, why));  // file-access: a folder the user chose a file in, opened for this use
+    return opened->IsOpen() ? opened : nullptr;
 }
 
 bool CheckKeptWhole(ui::Dialogs& dialogs, const std::string& name, int kind) {

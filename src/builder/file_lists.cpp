@@ -162,8 +162,11 @@ std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Direc
         for (const auto& entry : table) {
             if (entry.FileName.empty()) break;
             std::string reason;
-            const CopyOutcome outcome = InstallFile(dialogs, sourceOf(entry), destination, dest, entry.FileName,
-                                                    entry.FileName, &reason);
+            const std::string from = sourceOf(entry);
+            const auto source = SourceFolder(env, from, reason);
+            const CopyOutcome outcome = source ? InstallFile(dialogs, *source, from, destination, dest, entry.FileName,
+                                                             entry.FileName, &reason)
+                                               : CopyOutcome::Failed;
             if (outcome == CopyOutcome::Copied) continue;
             // The list will name the file: say that the folder does not hold it (or holds another).
             notCopied.push_back(entry.FileName);

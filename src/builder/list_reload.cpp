@@ -37,8 +37,8 @@ std::optional<std::string> SameFileChosen(const BuilderState& builder, const Env
     std::string why;
     const FileHandle built = upgrade.OpenRegular(upgrade.Spelling(name), why);
     for (const std::string& dir : folders) {
-        const Directory source = Directory::Open(dir, why);
-        const FileHandle file = source.IsOpen() ? source.OpenRegular(name, why) : FileHandle();
+        const auto source = SourceFolder(env, dir, why);
+        const FileHandle file = source ? source->OpenRegular(name, why) : FileHandle();
         if (built.IsOpen() && file.IsOpen() && SameBytes(built.Fd(), file.Fd()).value_or(false)) return dir;
     }
     return std::nullopt;

@@ -17,6 +17,7 @@
 #include "base/text_file.h"
 #include "base/text_utils.h"
 #include "builder/build_check.h"
+#include "builder/builder_lists.h"
 #include "builder/builder_state.h"
 #include "builder/file_lists.h"
 #include "kernel/installation.h"
@@ -43,12 +44,13 @@ std::string SourcePath(const std::vector<SourceLib>& sources, const UpgElement& 
 
 // Opens an element's source library for reading, through its folder's handle (the installation's
 // folders are held from start-up).
-int32_t OpenSourceLibrary(const std::vector<SourceLib>& sources, const UpgElement& element, const char* kind) {
+int32_t OpenSourceLibrary(const Environment& env, const std::vector<SourceLib>& sources, const UpgElement& element,
+                          const char* kind) {
     if (element.SourceIndex < 0 || static_cast<size_t>(element.SourceIndex) >= sources.size()) return 0;
     const SourceLib& source = sources[static_cast<size_t>(element.SourceIndex)];
     std::string why;
-    const Directory folder = Directory::Open(source.Dir, why);
-    return folder.IsOpen() ? OpenLibraryIn(folder, source.FileName, kind, 0) : 0;
+    const auto folder = SourceFolder(env, source.Dir, why);
+    return folder ? OpenLibraryIn(*folder, source.FileName, kind, 0) : 0;
 }
 
 const std::string& SourceFileName(const std::vector<SourceLib>& sources, const UpgElement& element) {
@@ -69,8 +71,8 @@ struct SymbolWriter {
     int32_t inUseKind;  // 1: schematic components, 0: layout components
 };
 
-void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite,
-                  const SymbolWriter& writer) {
+void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                  bool askOverwrite, const SymbolWriter& writer) {
     const std::string destination = (m.*writer.destination).Caption();
     if (destination.empty() || !builder.destination) return;
     const Directory& folder = *builder.destination;
@@ -88,7 +90,7 @@ void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, ui::Dialog
             if (writer.filter != SymbolWriter::Filter::None &&
                 IsISymbolLibrary(SourceFileName(sources, element)) != (writer.filter == SymbolWriter::Filter::ISymbols))
                 return;
-            const int32_t sourceHandle = OpenSourceLibrary(sources, element, ZK_KIND_SYMBOL_LIBRARY);
+            const int32_t sourceHandle = OpenSourceLibrary(env, sources, element, ZK_KIND_SYMBOL_LIBRARY);
             if (sourceHandle <= 0) return ShowErrorByCode(dialogs, 6, source);
             ClearWorkingDatabase();
             bool loaded = false;
@@ -199,7 +201,7 @@ void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::
     errorFlag = 0;
 }
 
-void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs) {
+void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs) {
     const std::string destination = m.F_Destdpath.Caption();
     if (!builder.destination) return;
     const std::string file = FileNameOf(destination);
@@ -216,8 +218,8 @@ void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Di
             if (element.SourceIndex >= 0 && static_cast<size_t>(element.SourceIndex) < t.PartSources.size()) {
                 const SourceLib& source = t.PartSources[static_cast<size_t>(element.SourceIndex)];
                 std::string why;
-                const Directory folder = Directory::Open(source.Dir, why);
-                if (folder.IsOpen()) LoadPartFromLib(failed, slot, folder, source.FileName, name);
+                if (const auto folder = SourceFolder(env, source.Dir, why))
+                    LoadPartFromLib(failed, slot, *folder, source.FileName, name);
             }
             if (slot == 0) slot = ZK_SLOT_PART;
             if (failed != 0) return ShowErrorByCode(dialogs, 4, name);
@@ -250,28 +252,33 @@ void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Di
     DropOrphanDevices();
 }
 
-void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite,
+void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                        bool askOverwrite) {
+    WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
                   SymbolWriter::Filter::NotISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WriteISymbolLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite,
+void WriteISymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                         bool askOverwrite) {
+    WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
                   SymbolWriter::Filter::ISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WritePackageLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite,
+void WritePackageLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                         bool askOverwrite) {
+    WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
                   SymbolWriter::Filter::None, ZK_SLOT_SYMBOL, 2, 2, 1, 0});
 }
-void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite,
+void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                        bool askOverwrite) {
+    WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
                   SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
-void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, dialogs, askOverwrite,
+void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
+                        bool askOverwrite) {
+    WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
                   SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
@@ -280,7 +287,7 @@ bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::s
                       std::vector<std::string>& refusedNames) {
     const std::string path = TrimBlanks(m.F_Destfmtpath.Caption());
     if (path.empty()) return true;
-    auto output = builder.destination ? TextOutput::OpenAt(*builder.destination, FileNameOf(path)) : TextOutput::Open(path);
+    auto output = builder.destination ? TextOutput::OpenAt(*builder.destination, FileNameOf(path)) : nullptr;
     if (!output) {
         error = "the file cannot be created there";
         return false;
@@ -368,7 +375,8 @@ std::vector<std::string> BuildOutputNames(const BuilderTables& t) {
 std::optional<std::string> ArchiveClash(const BuilderState& builder, const Environment& env, const std::string& archive) {
     const size_t cut = archive.rfind('/');
     std::string why;
-    const Directory folder = Directory::Open(cut == std::string::npos ? "." : archive.substr(0, cut == 0 ? 1 : cut), why);
+    const Directory folder =  // file-access: the folder of the zip file the user names, looked at once
+        Directory::Open(cut == std::string::npos ? "." : archive.substr(0, cut == 0 ? 1 : cut), why);
     struct stat zip {};
     if (!folder.IsOpen() || !folder.Look(archive.substr(cut == std::string::npos ? 0 : cut + 1), zip)) return std::nullopt;
     auto same = [&zip](const Directory& dir, const std::string& name) {
@@ -382,8 +390,8 @@ std::optional<std::string> ArchiveClash(const BuilderState& builder, const Envir
     const BuilderTables& t = builder.tables;
     auto chosen = [&](const auto& table, auto sourceOf) -> bool {
         for (size_t i = 0; i + 1 < table.size(); ++i) {
-            const Directory source = Directory::Open(sourceOf(table[i]), why);
-            if (source.IsOpen() && same(source, source.Spelling(table[i].FileName))) return true;
+            const auto source = SourceFolder(env, sourceOf(table[i]), why);
+            if (source && same(*source, source->Spelling(table[i].FileName))) return true;
         }
         return false;
     };
@@ -415,11 +423,13 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
     if (!seal.signingKey.empty()) {
         // What was given is named only where it is a file: secret key text pasted in its place is
         // never repeated in a message.
-        const std::string named = IsRegularFile(seal.signingKey) && seal.signingKey.find_first_of("\r\n") == std::string::npos
+        const std::string named =  // file-access: the key file the user names, no file of an installation or upgrade
+            IsRegularFile(seal.signingKey) && seal.signingKey.find_first_of("\r\n") == std::string::npos
                                       ? "the key " + seal.signingKey
                                       : "the signing key given (no key file of that name; it is not shown)";
         std::string text;
-        if (!ReadWholeFile(seal.signingKey, text, 4096)) return fail("it is not signed: " + named + " cannot be read");
+        if (!ReadWholeFile(seal.signingKey, text, 4096))  // file-access: the key file the user names
+            return fail("it is not signed: " + named + " cannot be read");
         std::optional<std::string> password;
         if (trust::SecretKeyIsEncrypted(text)) {
             password = dialogs.AskPassword("Password of the signing key " + seal.signingKey + ":");
@@ -473,7 +483,8 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(dialogs, 13, "");
     // The destination is opened once: everything the build writes and reads back goes through it.
     std::string why;
-    auto destination = std::make_shared<Directory>(Directory::Open(builder.trimmedDestination, why));
+    auto destination =  // file-access: the destination, opened once for the whole build
+        std::make_shared<Directory>(Directory::Open(builder.trimmedDestination, why));
     if (!destination->IsOpen()) {
         dialogs.ShowMessage({"The upgrade cannot be built: the folder " + builder.trimmedDestination +
                                  " cannot be opened (" + why + "). Nothing was written.",
@@ -506,13 +517,13 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     PrepareListValues(builder.tables);
     const bool listOnly = m.F_Clstfile(0).Value();
     if (!listOnly) {
-        WritePartLibrary(builder, m, dialogs);
-        WriteSymbolLibrary(builder, m, dialogs, askOverwrite);
-        WriteISymbolLibrary(builder, m, dialogs, askOverwrite);
-        WritePackageLibrary(builder, m, dialogs, askOverwrite);
+        WritePartLibrary(builder, m, env, dialogs);
+        WriteSymbolLibrary(builder, m, env, dialogs, askOverwrite);
+        WriteISymbolLibrary(builder, m, env, dialogs, askOverwrite);
+        WritePackageLibrary(builder, m, env, dialogs, askOverwrite);
         CopyBuildFiles(builder, *builder.destination, env, dialogs);
-        WriteSparamLibrary(builder, m, dialogs, askOverwrite);
-        WriteMparamLibrary(builder, m, dialogs, askOverwrite);
+        WriteSparamLibrary(builder, m, env, dialogs, askOverwrite);
+        WriteMparamLibrary(builder, m, env, dialogs, askOverwrite);
         if (E_FlushLibraries() == 0) {
             std::string names;
             for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);

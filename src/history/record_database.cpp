@@ -61,7 +61,7 @@ sqlite3_vfs g_handleVfs;
 int HandleFullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
     const std::string path = name ? name : "";
     struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return SQLITE_CANTOPEN_SYMLINK;  // through a handle
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return SQLITE_CANTOPEN_SYMLINK;  // file-access: the name SQLite opens, through the record folder's handle
     if (!path.starts_with("/proc/self/fd/")) return g_unixVfs->xFullPathname(g_unixVfs, name, size, out);
     if (static_cast<int>(path.size()) >= size) return SQLITE_CANTOPEN;
     std::memcpy(out, path.c_str(), path.size() + 1);
@@ -201,12 +201,12 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
         } else {
             auto scratch = std::make_unique<Snapshot>();
             std::string temporary = SystemTemporaryFolder() + "/zrxlibug-record-XXXXXX";
-            if (::mkdtemp(temporary.data()) == nullptr) {  // the user's own, private folder
+            if (::mkdtemp(temporary.data()) == nullptr) {  // file-access: a private folder in the system's temporary one
                 error = path + " cannot be read: no private copy can be made (" + std::strerror(errno) + ")";
                 return nullptr;
             }
             const size_t cut = temporary.rfind('/');
-            scratch->parent = Directory::Open(temporary.substr(0, cut == 0 ? 1 : cut), error);
+            scratch->parent = Directory::Open(temporary.substr(0, cut == 0 ? 1 : cut), error);  // file-access: the system's temporary folder
             scratch->name = temporary.substr(cut + 1);
             const Directory copy = scratch->parent.Beneath(scratch->name, error);
             if (!copy.IsOpen() || !CopyInto(folder, copy, kFileName) || !CopyInto(folder, copy, std::string(kFileName) + "-wal")) {

@@ -258,12 +258,12 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Make(const Environment* env, std::
     // system's temporary folder, made private by mkdtemp, and locked as the installation's are.
     const std::string tmp = SystemTemporaryFolder();
     std::string pattern = tmp + "/" + kTemporaryScratchPrefix + "XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {  // the system's temporary folder: no installation's
+    if (::mkdtemp(pattern.data()) == nullptr) {  // file-access: the system's temporary folder, no installation's
         why = "no private temporary folder can be made: " + std::string(std::strerror(errno));
         return nullptr;
     }
     const std::string name = pattern.substr(pattern.rfind('/') + 1);
-    Directory parent = Directory::Open(tmp, why);
+    Directory parent = Directory::Open(tmp, why);  // file-access: the system's temporary folder
     Directory folder = parent.IsOpen() ? parent.Beneath(name, why) : Directory();
     if (!folder.IsOpen() || ::flock(folder.Fd(), LOCK_EX | LOCK_NB) != 0) {
         if (why.empty()) why = pattern + " cannot be locked: " + std::strerror(errno);
@@ -282,7 +282,7 @@ ScratchFolder::~ScratchFolder() {
 void RemoveLeftScratchFolders(const Environment* env) {
     std::string why;
     // The user's own in the system's temporary folder: folders of this user only, private.
-    const Directory tmp = Directory::Open(SystemTemporaryFolder(), why);
+    const Directory tmp = Directory::Open(SystemTemporaryFolder(), why);  // file-access: the system's temporary folder
     if (tmp.IsOpen())
         RemoveUnheld(tmp, kTemporaryScratchPrefix, [](const struct stat& info) {
             return info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;

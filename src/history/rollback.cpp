@@ -185,6 +185,12 @@ public:
         restored = false;
         return c.what == kFile ? File(c, why, restored) : Element(c, why, restored);
     }
+    // The real path of the library an element was restored into (where a link there leads), as
+    // the kernel names it in failed saves.
+    const std::string& RealLibraryPath(const Change& c) {
+        const auto it = m_realPaths.find(c.id);
+        return it != m_realPaths.end() ? it->second : LibraryPath(c);
+    }
     // The libraries written, by path, for matching failed saves.
     const std::string& LibraryPath(const Change& c) {
         auto it = m_paths.find(c.id);
@@ -204,6 +210,7 @@ private:
         if (!target.exists && c.created) return true;  // nothing of the run is left
         if (!target.exists && !m_force) return why = label + ": the library was removed after the update", false;
         const int32_t library = m_libraries.Open(*target.folder, target.name, kind, true, &why);
+        if (!m_realPaths.contains(c.id)) m_realPaths.emplace(c.id, target.folder->RealPathOf(target.name));
         if (library == 0) return why = label + ": " + why, false;
         const std::string current = StringFromPointer(E_ElementDigest(library, c.name.c_str()));
         if (current.empty() && !StringFromPointer(E_LastError()).empty())
@@ -310,7 +317,7 @@ private:
     Directory m_files;
     bool m_force;
     LibraryHandles m_libraries;
-    std::map<int64_t, std::string> m_paths;
+    std::map<int64_t, std::string> m_paths, m_realPaths;
 };
 
 // Removes from an index file one line for each of `lines`; lines added by others stay, each with
@@ -646,7 +653,6 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         // Element restores count as done only once the kernel has made them durable: those whose
         // save failed on the way to the disk stay to be done again.
         std::vector<const Change*> restoredElements, restoredFiles;
-        RealPaths realPaths;
         auto settle = [&] {
             std::vector<std::pair<std::string, std::string>> failed;
             if (E_FlushLibraries() == 0) {
@@ -655,7 +661,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
                 E_ClearFailedSaves();
             }
             for (const Change* c : restoredElements) {
-                const std::string& library = realPaths.Of(restorer.LibraryPath(*c), true);
+                const std::string& library = restorer.RealLibraryPath(*c);
                 if (std::find(failed.begin(), failed.end(), std::make_pair(library, c->name)) == failed.end()) {
                     done.push_back(c->id);
                 } else {

@@ -256,7 +256,7 @@ const char* KindString(LibraryKind kind) {
 }
 
 std::optional<LibraryKind> DetectLibraryKind(const std::string& path, std::string& error) {
-    if (!IsRegularFile(path)) {
+    if (!IsRegularFile(path)) {  // file-access: a library file the user names to the lib command
         error = path + ": the file does not exist";
         return std::nullopt;
     }
@@ -275,7 +275,7 @@ std::optional<LibraryKind> DetectLibraryKind(const std::string& path, std::strin
 }
 
 bool CreateLibrary(const std::string& path, LibraryKind kind, std::string& error) {
-    if (::access(path.c_str(), F_OK) == 0) {
+    if (::access(path.c_str(), F_OK) == 0) {  // file-access: a library file the user names to the lib command
         error = path + ": the file already exists";
         return false;
     }
@@ -364,7 +364,7 @@ bool ImportLibrary(const std::string& path, std::string_view json, std::string& 
         error = e.message;
         return false;
     }
-    if (::access(path.c_str(), F_OK) == 0) {
+    if (::access(path.c_str(), F_OK) == 0) {  // file-access: a library file the user names to the lib command
         const auto existing = DetectLibraryKind(path, error);
         if (!existing) return false;
         if (*existing != kind) {

@@ -21,7 +21,7 @@ std::optional<std::string> ReleasingDialogs::AskPassword(const std::string& prom
     return m_inner.AskPassword(prompt);
 }
 
-void ReleasingDialogs::ShowModal(ui::Form& form) {
+void ReleasingDialogs::ShowModal(ui::ModalForm& form) {
     ReleaseLibraries();
     m_inner.ShowModal(form);
 }

@@ -16,7 +16,7 @@ public:
     std::optional<std::string> AskPassword(const std::string& prompt) override;
     void SetBusy(bool busy) override { m_inner.SetBusy(busy); }
     void ProcessEvents() override { m_inner.ProcessEvents(); }
-    void ShowModal(ui::Form& form) override;
+    void ShowModal(ui::ModalForm& form) override;
     void ShowHelp(const std::string& helpFile) override { m_inner.ShowHelp(helpFile); }
     int TextWidth(const std::string& text, const ui::UiFont& font) override { return m_inner.TextWidth(text, font); }
     void EndProgram() override;

@@ -33,8 +33,9 @@ public:
     Comparer(const Environment& env, const UpgradeFolder& upgrade)
         : m_env(env), m_upgrade(upgrade), m_access(env), m_targets(m_access) {
         std::string why;
+        // An upgrade no load opened (a test's) is opened once, here.
         m_folder = upgrade.folder ? upgrade.folder
-                                  : std::make_shared<const Directory>(
+                                  : std::make_shared<const Directory>(  // file-access: opened once, then used by its handle
                                         Directory::Open(upgrade.listPath.empty() ? "/" : upgrade.listPath, why));
     }
 

@@ -15,10 +15,10 @@ std::string HelpFilePath(const std::string& serverPath) {
     // Beside the program (as the suite installs it, and in the build tree), else in the data
     // directory of the installation the program runs from.
     const std::string beside = JoinPath(serverPath, HelpFileName());
-    if (IsRegularFile(beside)) return beside;
+    if (IsRegularFile(beside)) return beside;  // file-access: the program's own help file
     const std::string shared =
         JoinPath(JoinPath(JoinPath(serverPath, ".."), "share/zrxlibug"), HelpFileName());
-    return IsRegularFile(shared) ? shared : beside;
+    return IsRegularFile(shared) ? shared : beside;  // file-access: the program's own help file
 }
 
 void ShowHelp(App& app) {

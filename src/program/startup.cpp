@@ -38,7 +38,7 @@ CommandLineFields ParseCommandLine(const std::string& commandLine) {
 }  // namespace
 
 std::string IniFileOf(const std::string& installationDir) {
-    return ResolveNameInDir(installationDir, "ZARNIX32.INI");
+    return ResolveNameInDir(installationDir, "ZARNIX32.INI");  // file-access: start-up finds the INI once
 }
 
 std::string CommandLineFromArguments(int argc, char** argv) {
@@ -62,7 +62,7 @@ int GetZarnixsysPath(App& app) {
     directory = WithoutTrailingSeparator(directory);
     // The path keeps its letter case: upper-casing it breaks every later use of the path on a
     // file system whose names are case-sensitive.
-    if (CheckPathAvailable(directory, app.window.dialogs) == 0) {
+    if (CheckPathAvailable(directory, app.window.dialogs) == 0) {  // file-access: start-up, before the folders are held
         app.installation.env.IniFile = IniFileOf(directory);
     } else {
         app.installation.env.IniFile =

@@ -30,8 +30,9 @@ std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const st
         return std::nullopt;
     }
     // Every name must be one an upgrade list can name: nothing else of an archive is of use.
+    const Directory into = scratch->Folder().Beneath("unpacked", why);
     const archive::Unpacked unpacked =
-        archive::Unpack(path, JoinPath(scratch->Path(), "unpacked"), archive::Limits{},
+        archive::Unpack(path, into, JoinPath(scratch->Path(), "unpacked"), archive::Limits{},
                         [](std::string_view name) { return UnlistableNameReason(name, true); });
     if (!unpacked.ok) {
         why = unpacked.why;
@@ -50,7 +51,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     upgrade.Folder.reset();
     std::string folderPath = upgrade.ListPath;
     std::string why;
-    if (archive::IsArchiveName(upgrade.ListPath) && IsRegularFile(upgrade.ListPath)) {
+    std::shared_ptr<Directory> folder;
+    if (archive::IsArchiveName(upgrade.ListPath) && IsRegularFile(upgrade.ListPath)) {  // file-access: what the user chose, before it is opened once
         const auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath, verification.scratch, why);
         if (!unpacked) {
             Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " +
@@ -59,10 +61,13 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
             return false;
         }
         folderPath = *unpacked;
-        // Said as what it is: the archive holds no list (not a path inside the archive file).
+        // The unpacked folder, beneath the private folder's own handle.
+        const std::string base = JoinPath(verification.scratch->Path(), "");
         std::string ignored;
-        const Directory top = Directory::Open(folderPath, ignored);
-        if (!top.IsOpen() || !top.Find(kListFileName)) {
+        folder = std::make_shared<Directory>(
+            verification.scratch->Folder().Beneath(folderPath.starts_with(base) ? folderPath.substr(base.size()) : "unpacked", ignored));
+        // Said as what it is: the archive holds no list (not a path inside the archive file).
+        if (!folder->IsOpen() || !folder->Find(kListFileName)) {
             Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
                                 ": it holds no upgrade list (" + std::string(kListFileName) +
                                 ") at its top or in its one top folder. " + GetLocalMessage("Nothing of it is used.", 20061));
@@ -84,7 +89,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     // checked is never the one copied into the installation. The open that finds the manifest is
     // the one that decides (a second look could see another folder). An archive's files are
     // checked where they were unpacked: that folder is already the program's own private copy.
-    auto folder = std::make_shared<Directory>(Directory::Open(folderPath.empty() ? "/" : folderPath, why));
+    if (!folder)  // file-access: the folder the user chose, opened once; all of it is read through this handle
+        folder = std::make_shared<Directory>(Directory::Open(folderPath.empty() ? "/" : folderPath, why));
     if (!folder->IsOpen()) {
         upgrade.UpgradeDir = folderPath;  // reading its list says what is wrong
         return true;
@@ -147,9 +153,10 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
 
 std::string UpgradeStateText(const Environment& env, const std::string& folderOrArchive) {
     if (folderOrArchive.empty()) return {};
-    if (archive::IsArchiveName(folderOrArchive) && IsRegularFile(folderOrArchive))
+    // What the load page says of a folder before it is chosen: looked at, nothing of it used.
+    if (archive::IsArchiveName(folderOrArchive) && IsRegularFile(folderOrArchive))  // file-access: only shown
         return GetLocalMessage("An upgrade archive: it is unpacked and checked when it is opened.", 20067);
-    if (!IsRegularFile(ResolveNameInDir(folderOrArchive, kListFileName))) return {};
+    if (!IsRegularFile(ResolveNameInDir(folderOrArchive, kListFileName))) return {};  // file-access: only shown
     std::vector<trust::TrustedKey> trusted;
     std::string why;
     if (!trust::TrustedKeys(&env, trusted, why))

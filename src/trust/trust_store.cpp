@@ -61,29 +61,29 @@ bool ReadSmallFile(const Directory& folder, const std::string& name, const std::
     return true;
 }
 
-// The "*.pub" keys of one trust folder; a folder that is not there trusts nothing.
-bool ReadTrustFolder(const std::string& path, std::vector<TrustedKey>& keys, std::string& why) {
+// The "*.pub" keys of the trust folder `name` of `parent` (at `parentPath`); a folder that is not
+// there trusts nothing. Reached through `parent`, never through a link.
+bool ReadTrustFolder(const Directory& parent, const std::string& parentPath, const std::string& name,
+                     std::vector<TrustedKey>& keys, std::string& why) {
+    const std::string path = JoinPath(parentPath, name);
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT || (why = path + ": " + std::strerror(errno), false);
+    if (!parent.IsOpen() || !parent.Look(name, info)) return true;
     std::string opened;
-    Directory folder = Directory::Open(path, opened);
+    const Directory folder = S_ISDIR(info.st_mode) ? parent.Beneath(name, opened) : Directory();
     struct stat now {};
-    if (!S_ISDIR(info.st_mode) || !folder.IsOpen() || ::fstat(folder.Fd(), &now) != 0 || now.st_ino != info.st_ino) {
+    if (!S_ISDIR(info.st_mode) || !folder.IsOpen() || !folder.Info(now) || now.st_ino != info.st_ino) {
         why = path + (S_ISLNK(info.st_mode) ? " is a symbolic link" : " is not a folder that can be read");
         return false;
     }
     if (!MayDecideTrust(info, path, why)) return false;
-    DIR* handle = ::fdopendir(::fcntl(folder.Fd(), F_DUPFD_CLOEXEC, 0));
-    if (handle == nullptr) return why = path + " cannot be read", false;
     std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(handle))
-        if (EndsWith(entry->d_name, ".pub") && entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-    ::closedir(handle);
+    if (!folder.List(names)) return why = path + " cannot be read", false;
+    std::erase_if(names, [](const std::string& entry) { return !EndsWith(entry, ".pub") || entry[0] == '.'; });
     std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string file = JoinPath(path, name);
+    for (const std::string& entry : names) {
+        const std::string file = JoinPath(path, entry);
         std::string text, unreadable;
-        if (!ReadSmallFile(folder, name, file, kMaxKeyFileBytes, text, why)) return false;
+        if (!ReadSmallFile(folder, entry, file, kMaxKeyFileBytes, text, why)) return false;
         auto key = ReadPublicKey(text, unreadable);
         if (!key) return why = file + " is not a public key (" + unreadable + "): remove it", false;
         const auto known = std::find_if(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == key->id; });
@@ -119,25 +119,38 @@ std::string InstallationTrustFolder(const Environment& env) {
 bool TrustedKeys(const Environment* env, std::vector<TrustedKey>& keys, std::string& why) {
     keys.clear();
     if (env != nullptr) {
-        // The way to it is checked too: a folder on the way that others could swap would do.
-        const std::string own = JoinPath(InstallationDir(*env), ".zrxlibug");
+        // The way to it is checked too: a folder on the way that others could swap would do. It is
+        // reached through the installation folder held since start-up.
+        const std::string installation = InstallationDir(*env);
+        const auto folder = HeldFolder(*env, installation, why);
         struct stat info {};
-        if (::lstat(own.c_str(), &info) == 0 && !(S_ISDIR(info.st_mode) && MayDecideTrust(info, own, why))) {
-            if (why.empty())
-                why = own + (S_ISLNK(info.st_mode) ? " is a symbolic link; the program keeps its own files only in a "
-                                                     "real folder: remove it"
-                                                   : " is not a folder");
-            return false;
+        if (folder && folder->Look(".zrxlibug", info)) {
+            const std::string own = JoinPath(installation, ".zrxlibug");
+            if (!(S_ISDIR(info.st_mode) && MayDecideTrust(info, own, why))) {
+                if (why.empty())
+                    why = own + (S_ISLNK(info.st_mode) ? " is a symbolic link; the program keeps its own files only in a "
+                                                         "real folder: remove it"
+                                                       : " is not a folder");
+                return false;
+            }
+            std::string opened;
+            const Directory ownFolder = folder->Beneath(".zrxlibug", opened);
+            if (!ReadTrustFolder(ownFolder, own, "trusted", keys, why)) return false;
         }
-        if (!ReadTrustFolder(InstallationTrustFolder(*env), keys, why)) return false;
     }
-    return ReadTrustFolder(SystemTrustFolder(), keys, why);
+    const std::string system = SystemTrustFolder();
+    const size_t cut = system.rfind('/');
+    std::string opened;
+    const Directory parent =  // file-access: the system's trust folder, named by its fixed path, read once
+        Directory::Open(cut == std::string::npos ? "." : system.substr(0, cut == 0 ? 1 : cut), opened);
+    return ReadTrustFolder(parent, cut == std::string::npos ? "." : system.substr(0, cut == 0 ? 1 : cut),
+                           system.substr(cut == std::string::npos ? 0 : cut + 1), keys, why);
 }
 
 bool TrustKey(const Environment& env, const std::string& publicKeyFile, TrustedKey& added, std::string& why) {
     std::string text;
     // A regular file of a key's size, looked at before it is read: a device or a FIFO is no key.
-    if (!ReadWholeFile(publicKeyFile, text, kMaxKeyFileBytes)) {
+    if (!ReadWholeFile(publicKeyFile, text, kMaxKeyFileBytes)) {  // file-access: the key file the user names
         why = publicKeyFile + " cannot be read as a public key file (a regular file of at most " +
               std::to_string(kMaxKeyFileBytes) + " bytes)";
         return false;

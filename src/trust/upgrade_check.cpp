@@ -188,7 +188,7 @@ std::string UpgradeCheck::Describe() const {
 UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<TrustedKey>& trusted,
                           const std::string& copyInto) {
     std::string why;
-    const Directory folder = Directory::Open(folderPath, why);
+    const Directory folder = Directory::Open(folderPath, why);  // file-access: the folder a caller names, opened once
     if (!folder.IsOpen()) {
         UpgradeCheck check;
         check.checked = true;
@@ -198,7 +198,7 @@ UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<Trust
     return CheckUpgrade(folder, folderPath, trusted,
                         copyInto.empty() ? CopyFolder()
                                          : [&copy, &copyInto](std::string& reason) -> const Directory* {
-                                               copy = Directory::Open(copyInto, reason);
+                                               copy = Directory::Open(copyInto, reason);  // file-access: a caller's private folder
                                                return copy.IsOpen() ? &copy : nullptr;
                                            });
 }

@@ -6,15 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/dialogs.h"
+
 namespace zrx::ui {
 
 // The user-interface font chosen at start-up; an unset font keeps the design font.
-struct UiFont {
-    std::string name;
-    int16_t size = 0;
-    int16_t charset = 0;
-    bool operator==(const UiFont&) const = default;
-};
 
 // A control as the handlers see it: a plain object whose state (caption, visibility, contents)
 // the handlers read and set. A window shows it by subscribing to its changes.

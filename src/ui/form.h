@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/dialogs.h"
 #include "ui/control.h"
 
 namespace zrx::ui {
@@ -28,7 +29,7 @@ private:
 };
 
 // A window: its caption (and Tag) and its controls in control order. Visible while shown.
-class Form : public Control {
+class Form : public Control, public ModalForm {
 public:
     Form(std::string name, std::string caption, std::string tag = {})
         : Control(std::move(name), -1, std::move(caption), std::move(tag)) {

@@ -29,7 +29,9 @@ std::optional<std::string> ScriptedDialogs::AskSaveFileName(const SaveFileReques
 
 void ScriptedDialogs::SetBusy(bool busy) { m_busy = busy; }
 
-void ScriptedDialogs::ShowModal(Form& form) {
+void ScriptedDialogs::ShowModal(ModalForm& modal) {
+    // The only windows shown modally are the window's forms.
+    Form& form = dynamic_cast<Form&>(modal);
     m_modalForms.push_back(form.Name());
     form.SetVisible(true);
     if (m_modalScript) m_modalScript(form);

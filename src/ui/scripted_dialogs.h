@@ -10,6 +10,8 @@
 
 namespace zrx::ui {
 
+class Form;
+
 // A Dialogs implementation without a window: it records every box and answers from a script.
 // Questions take the next scripted answer, or the default answer when the script is used up;
 // OK boxes are answered with OK. Used by tests and by the command line when answers come from
@@ -21,7 +23,7 @@ public:
     void SetBusy(bool busy) override;
     void ProcessEvents() override { ++m_eventRuns; }
     // Runs the form's script (see OnModal), then hides the form if the script left it shown.
-    void ShowModal(Form& form) override;
+    void ShowModal(ModalForm& form) override;
     void ShowHelp(const std::string& helpFile) override { m_helpFiles.push_back(helpFile); }
     // Seven units per character: enough to tell texts of different length apart.
     int TextWidth(const std::string& text, const UiFont& font) override;

@@ -135,13 +135,15 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
 
 ListReadFailure ReadListFile(const std::string& folder, ListContents& contents) {
     std::string why;
-    const Directory opened = Directory::Open(folder.empty() ? "/" : folder, why);
+    const Directory opened = Directory::Open(folder.empty() ? "/" : folder, why);  // file-access: a folder a caller names, opened once here
     return ReadListFile(opened, folder, contents);
 }
 
 std::shared_ptr<const Directory> UpgradeFolder(LoadedUpgrade& upgrade, std::string& why) {
     if (!upgrade.Folder) {
-        auto folder = std::make_shared<Directory>(Directory::Open(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir, why));
+        // An upgrade no load opened (a test's, a fuzz target's) is opened once, here.
+        auto folder = std::make_shared<Directory>(  // file-access: opened once, then held
+            Directory::Open(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir, why));
         if (!folder->IsOpen()) return nullptr;
         upgrade.Folder = std::move(folder);
     }

@@ -71,7 +71,8 @@ TEST_F(CopyLibFileTest, AnOlderSourceIsRefusedButNotForSubcircuits) {
     SetMtime(m_dest / "b.SBC", 1100000000);
     std::string why;
     const Directory dest = Directory::Open(m_dest.Path(), why);
-    EXPECT_EQ(InstallFile(m_dialogs, m_src.Path(), dest, m_dest.Path(), "b.SBC", "b.SBC"), CopyOutcome::Failed);
+    const Directory src = Directory::Open(m_src.Path(), why);
+    EXPECT_EQ(InstallFile(m_dialogs, src, m_src.Path(), dest, m_dest.Path(), "b.SBC", "b.SBC"), CopyOutcome::Failed);
 }
 
 TEST_F(CopyLibFileTest, TheMissingSubdirectoryOfASubcircuitIsCreated) {

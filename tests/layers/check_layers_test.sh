@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
-# The layer check refuses includes that run up or across however they are spelled, and takes a
-# tree whose includes run down.
+# The layer check refuses includes that run up or across however they are spelled (as the compiler
+# reads them), and declarations ahead of a higher layer's types, and takes a tree whose includes
+# run down.
 set -euo pipefail
 check=$1
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
 mkdir -p "$tree"/src/{base,ui,kernel,apply,program} "$tree/app"
-touch "$tree"/src/{base/b.h,ui/u.h,kernel/k.h,apply/a.h,program/p.h}
-printf '#include "base/b.h"\n#include <vector>\n' >"$tree/src/apply/a.cpp"
+printf '#pragma once\n' >"$tree/src/base/b.h"
+printf '#pragma once\nnamespace zrx::ui { class Form {}; }\n' >"$tree/src/ui/u.h"
+printf '#pragma once\n' >"$tree/src/kernel/k.h"
+printf '#pragma once\n' >"$tree/src/apply/a.h"
+printf '#pragma once\nstruct App { int x; };\n' >"$tree/src/program/p.h"
+printf '#include "base/b.h"\n#include <vector>\nnamespace zrx::ui { class Form; }\n' >"$tree/src/apply/a.cpp"
 printf '#include "b.h"\n' >"$tree/src/base/b.cpp"
-"$check" "$tree" || { echo "a tree whose includes run down was refused"; exit 1; }
-for include in '"../program/p.h"' '"./program/p.h"' '"apply/../program/p.h"' '<program/p.h>' '"kernel/k.h"' 'MACRO'; do
-    printf '\xEF\xBB\xBF#  include %s\n' "$include" >"$tree/src/ui/probe.cpp"
-    if "$check" "$tree" 2>/dev/null; then echo "not refused: $include"; exit 1; fi
+"$check" "$tree" "$tree/build" || { echo "a tree whose includes run down was refused"; exit 1; }
+for include in '#include "../program/p.h"' '#include "./program/p.h"' '#include "apply/../program/p.h"' \
+               '#include <program/p.h>' '#include "kernel/k.h"' '#include MACRO' '#/**/include "program/p.h"' \
+               '#inc\\\nlude "program/p.h"' '%%:include "program/p.h"' '#define P "program/p.h"\n#include P' \
+               'struct App;' 'namespace zrx { struct App; }'; do
+    printf "\xEF\xBB\xBF$include\n" >"$tree/src/ui/probe.cpp"
+    if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: $include"; exit 1; fi
+    rm "$tree/src/ui/probe.cpp"
 done
-rm "$tree/src/ui/probe.cpp"
+printf '#include "program/p.h"\n' >"$tree/src/ui/probe.inl"
+if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: an include in a .inl file"; exit 1; fi
+rm "$tree/src/ui/probe.inl"
 printf '#include "base/b.h"\n' >"$tree/src/stray.cpp"
-if "$check" "$tree" 2>/dev/null; then echo "not refused: a file in no layer"; exit 1; fi
+if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: a file in no layer"; exit 1; fi
 echo "the layer check refuses every probe"

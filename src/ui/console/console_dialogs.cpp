@@ -171,7 +171,9 @@ Answer ConsoleDialogs::ShowMessage(const MessageBox& box) {
 
 std::optional<std::string> ConsoleDialogs::AskSaveFileName(const SaveFileRequest&) { return std::nullopt; }
 
-void ConsoleDialogs::ShowModal(Form& form) {
+void ConsoleDialogs::ShowModal(ModalForm& modal) {
+    // The only windows shown modally are the window's forms.
+    Form& form = dynamic_cast<Form&>(modal);
     form.SetVisible(true);
     if (const auto it = m_modal.find(form.Name()); it != m_modal.end()) it->second(form);
     form.SetVisible(false);

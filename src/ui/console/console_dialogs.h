@@ -11,6 +11,8 @@
 
 namespace zrx::ui {
 
+class Form;
+
 // The dialog interface on a terminal: every box becomes a line on standard error; a question is
 // answered by the program's options, or asked on the terminal, or (without a terminal) answered
 // No, and that is said. Progress goes to one status line when standard error is a terminal.
@@ -25,7 +27,7 @@ public:
     std::optional<std::string> AskPassword(const std::string& prompt) override;
     void SetBusy(bool) override {}
     void ProcessEvents() override {}
-    void ShowModal(Form& form) override;
+    void ShowModal(ModalForm& form) override;
     void ShowHelp(const std::string& helpFile) override;
     int TextWidth(const std::string& text, const UiFont& font) override;
     void EndProgram() override { m_ended = true; }

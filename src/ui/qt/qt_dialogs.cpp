@@ -100,7 +100,9 @@ void QtDialogs::RegisterForm(const std::string& formName, FormDialogFactory fact
     m_factories[formName] = std::move(factory);
 }
 
-void QtDialogs::ShowModal(ui::Form& form) {
+void QtDialogs::ShowModal(ui::ModalForm& modal) {
+    // The only windows shown modally are the window's forms.
+    ui::Form& form = dynamic_cast<ui::Form&>(modal);
     const auto factory = m_factories.find(form.Name());
     if (factory == m_factories.end()) return;
     QDialog* dialog = factory->second(form, m_owner);

@@ -8,6 +8,10 @@
 
 class QDialog;
 
+namespace zrx::ui {
+class Form;
+}
+
 namespace zrx::qt {
 
 // The dialog interface in a real window: message boxes, the save dialog, the busy pointer, the
@@ -23,7 +27,7 @@ public:
     std::optional<std::string> AskPassword(const std::string& prompt) override;
     void SetBusy(bool busy) override;
     void ProcessEvents() override;
-    void ShowModal(ui::Form& form) override;
+    void ShowModal(ui::ModalForm& form) override;
     void ShowHelp(const std::string& helpFile) override;
     int TextWidth(const std::string& text, const ui::UiFont& font) override;
     void EndProgram() override;
