@@ -15,6 +15,7 @@
 #include "apply/run_guard.h"
 #include "apply/targets.h"
 #include "base/paths.h"
+#include "base/test_point.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"
 #include "history/record_database.h"
@@ -596,6 +597,7 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         return result;
     }
 
+    TestPoint("rollback: the run's folder is open");
     // The run's own libraries of old elements, left half-written by a run killed as it wrote them,
     // are completed before they are read.
     for (const char* name : {"old.PART", "old.SYMBOL"})

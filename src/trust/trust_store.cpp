@@ -42,17 +42,17 @@ bool MayDecideTrust(const struct stat& info, const std::string& path, std::strin
 // The contents of a small file beneath `folder`, never through a link; false with why.
 bool ReadSmallFile(const Directory& folder, const std::string& name, const std::string& path, size_t limit,
                    std::string& text, std::string& why) {
-    const int fd = ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // A regular file only: a FIFO or device in a trust folder would make every load wait.
     struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        why = path + (fd < 0 && errno == ELOOP ? " is a symbolic link" : " cannot be read as a file");
-        if (fd >= 0) ::close(fd);
+    std::string reason;
+    const FileHandle file = folder.OpenRegular(name, reason, &info);
+    if (!file.IsOpen()) {
+        why = path + (reason.find("symbolic link") != std::string::npos ? " is a symbolic link" : " cannot be read as a file");
         return false;
     }
-    if (!MayDecideTrust(info, path, why)) return ::close(fd), false;
+    if (!MayDecideTrust(info, path, why)) return false;
     text.assign(std::min<size_t>(static_cast<size_t>(info.st_size), limit + 1), '\0');
-    const ssize_t got = ::read(fd, text.data(), text.size());
-    ::close(fd);
+    const ssize_t got = ::read(file.Fd(), text.data(), text.size());
     if (got < 0 || static_cast<size_t>(got) > limit) {
         why = path + (got < 0 ? " cannot be read" : " is too large for a public key");
         return false;

@@ -21,7 +21,13 @@ public:
     Answer ShowMessage(const MessageBox& box) override;
     std::optional<std::string> AskSaveFileName(const SaveFileRequest& request) override;
     void SetBusy(bool busy) override;
-    void ProcessEvents() override { ++m_eventRuns; }
+    void ProcessEvents() override {
+        ++m_eventRuns;
+        if (m_onEvents) m_onEvents(m_eventRuns);
+    }
+    // Called each time pending events are let through (a long run does it once an element): a
+    // moment a test can act at while the run goes on.
+    void OnProcessEvents(std::function<void(int times)> callback) { m_onEvents = std::move(callback); }
     // Runs the form's script (see OnModal), then hides the form if the script left it shown.
     void ShowModal(ModalForm& form) override;
     void ShowHelp(const std::string& helpFile) override { m_helpFiles.push_back(helpFile); }
@@ -64,6 +70,7 @@ public:
     int EventRuns() const { return m_eventRuns; }
 
 private:
+    std::function<void(int)> m_onEvents;
     std::optional<std::string> m_password;
     std::vector<std::string> m_passwordPrompts;
     std::vector<MessageBox> m_boxes;

@@ -7,7 +7,10 @@
 
 #include <csignal>
 #include <filesystem>
+#include <map>
 
+#include "history/rollback.h"
+#include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
 
 namespace zrx {
@@ -222,6 +225,80 @@ TEST_F(CopyDataFilesTest, ALinkPlantedInASubdirectoryDoesNotCarryFilesOutside) {
     EXPECT_EQ(StatusOf("op.sbc"), "Not copied");
     EXPECT_FALSE(std::filesystem::exists(outside / "op.sbc"));
     EXPECT_NE(BoxTexts().at(1).find("is not a folder (a link, or a file)"), std::string::npos) << BoxTexts().at(1);
+}
+
+
+// A link at a data file or an index file is written through only to a regular file in one of the
+// nine data folders: never into the program's own folder (its record, its trusted keys), never to
+// the INI, the lock or the identity, never out of the installation, never to a folder that only
+// begins like a data folder's name ("JOBX" beside "JOB").
+TEST_F(CopyDataFilesTest, ALinkLeadsOnlyToAFileOfTheDataFolders) {
+    namespace fs = std::filesystem;
+    test::TempDir outside;
+    // The record and a trusted key exist: a run made them before.
+    test::WriteFile(m_upgrade / "seed.DAT", "seed");
+    WriteList({"4,0,2,seed.DAT"});
+    ASSERT_EQ(test::RunCli({"apply", "--suite", m_suite.Dir(), "--yes", m_upgrade.Path()}).status, 0);
+    ASSERT_EQ(test::RunCli({"key", "generate", "--no-password", outside / "k"}).status, 0);
+    ASSERT_EQ(test::RunCli({"key", "trust", "--suite", m_suite.Dir(), outside / "k.pub"}).status, 0);
+    const std::string trusted = m_suite / ".zrxlibug/trusted/" + fs::directory_iterator(m_suite / ".zrxlibug/trusted")->path().filename().string();
+    test::WriteFile(outside / "victim.txt", "outside");
+    fs::create_directories(m_suite / "JOBX");
+    test::WriteFile(m_suite / "JOBX/beside.txt", "beside JOB");
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {"record.TAL", m_suite / ".zrxlibug/history/history.db"},
+        {"key.TAL", trusted},
+        {"ini.TAL", m_suite / "ZARNIX32.INI"},
+        {"lock.TAL", m_suite / ".zrxlibug.lock"},
+        {"id.TAL", m_suite / ".zrxlibug.id"},
+        {"out.TAL", outside / "victim.txt"},
+        {"beside.TAL", m_suite / "JOBX/beside.txt"}};
+    std::map<std::string, std::string> before;
+    std::vector<std::string> rows;
+    for (const auto& [name, target] : links) {
+        fs::create_symlink(target, m_suite / ("LIB/" + name));
+        test::WriteFile(m_upgrade / name, "the attacker's bytes");
+        fs::last_write_time(m_upgrade / name, fs::file_time_type::clock::now() + std::chrono::hours(1));
+        before[target] = test::Fingerprint(target);
+        rows.push_back("4,0,1," + name);
+    }
+    // The index files, links out of the installation too.
+    test::WriteFile(outside / "modpar.idx", "D||OUT|D0|x\r\n");
+    fs::remove(m_suite / "ZSM_MOD/modpar.idx");
+    fs::create_symlink(outside / "modpar.idx", m_suite / "ZSM_MOD/modpar.idx");
+    before[outside / "modpar.idx"] = test::Fingerprint(outside / "modpar.idx");
+    WriteList(rows);
+    App& app = Open();
+    Update(app);
+    for (const auto& [name, target] : links) {
+        EXPECT_EQ(StatusOf(name), "Not copied") << name << (BoxTexts().empty() ? "" : BoxTexts().back());
+        // The record changes with every run; the rollback below finds it whole.
+        if (name != "record.TAL") {
+            EXPECT_EQ(test::Fingerprint(target), before[target]) << target;
+        }
+    }
+    EXPECT_EQ(test::Fingerprint(outside / "modpar.idx"), before[outside / "modpar.idx"]);
+    EXPECT_EQ(history::Rollback(app.installation.env, std::nullopt, false).outcome,
+              history::RollbackResult::Outcome::Restored);  // the record is whole
+}
+
+// Names as long as a folder entry may be are copied (the temporary file beside them fits).
+TEST_F(CopyDataFilesTest, AFileOfTheLongestNameIsCopied) {
+    const std::string name = std::string(251, 'n') + ".DAT";
+    test::WriteFile(m_upgrade / name, "long");
+    WriteList({"4,0,2," + name});
+    Update(Open());
+    EXPECT_EQ(StatusOf(name), "Copied");
+    EXPECT_EQ(test::ReadFile(m_suite / ("JOB/" + name)), "long");
+}
+
+// A FIFO in the upgrade's place of a data file is refused at once, not waited on.
+TEST_F(CopyDataFilesTest, AFifoInTheUpgradeIsRefusedNotWaitedFor) {
+    ASSERT_EQ(::mkfifo((m_upgrade / "pipe.DAT").c_str(), 0600), 0);
+    WriteList({"4,0,2,pipe.DAT"});
+    Update(Open());
+    EXPECT_EQ(StatusOf("pipe.DAT"), "Not copied");
+    EXPECT_FALSE(std::filesystem::exists(m_suite / "JOB/pipe.DAT"));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include "builder/build_window.h"
 #include "builder/builder_lists.h"
 #include "program/upgrade_pages.h"
+#include "base/directory.h"
+#include "trust/upgrade_check.h"
 #include "support/builder_choice.h"
 #include "support/upgrade_fixture.h"
 
@@ -362,6 +364,51 @@ TEST_F(ReloadTest, FailuresNameTheListAndClearItsPath) {
     std::filesystem::remove(m_dest / "Upgrade.lst");
     A().window.main.F_lstok.Click();
     EXPECT_EQ(BoxTexts().back(), "File not found:   " + (m_dest / "Upgrade.lst"));
+}
+
+
+// What the builder reloaded from a checked copy stays readable whatever comes after: a reload
+// answered No or refused touches nothing the builder holds, and a build from it is whole.
+TEST_F(ReloadTest, AReloadNotMadeTouchesNothingTheBuilderHolds) {
+    test::TempDir source, other;
+    test::WriteFile(source / "notes.txt", "notes");
+    test::WriteFile(source / "Upgrade.lst", std::string(kHeaderLine) + "\r\n4,0,3,notes.txt,Notes\r\n" +
+                                                std::string(kEndLine) + "\r\n");
+    std::string why;
+    ASSERT_TRUE(trust::WriteManifest(Directory::Open(source.Path(), why), source.Path(), why)) << why;
+    ui::MainForm& m = A().window.main;
+    m.M_Upgload.Click();
+    m.F_lstdir.SetPath(source.Path());
+    m.F_lstok.Click();
+    ASSERT_EQ(A().builder.tables.UpgMiscFiles.size(), 2u);
+    const std::string from = A().builder.tables.UpgMiscFiles[0].SourceDir;
+    EXPECT_NE(from, source.Path());  // the checked copy
+    // Another upgrade, answered No; then a tampered one.
+    test::WriteFile(other / "Upgrade.lst", std::string(kHeaderLine) + "\r\n" + std::string(kEndLine) + "\r\n");
+    m_dialogs.QueueAnswer(ui::Answer::No);
+    m.F_lstdir.SetPath(other.Path());
+    m.F_lstok.Click();
+    test::WriteFile(other / "Upgrade.sha256", std::string(64, '0') + "  Upgrade.lst\n");
+    m.F_lstok.Click();
+    EXPECT_TRUE(std::filesystem::exists(from + "/notes.txt"));
+    EXPECT_EQ(m.F_Mlist.Items(), std::vector<std::string>{"\\Sys\\notes.txt, Notes"});
+    Destination();
+    m.F_Create.Click();
+    EXPECT_TRUE(A().builder.lastBuild.differences.empty()) << A().builder.lastBuild.differences.front();
+    EXPECT_EQ(test::ReadFile(m_dest / "notes.txt"), "notes");
+    // A subcircuit's folder that is no plain name does not come back.
+    std::filesystem::remove(m_dest / "Upgrade.sha256");
+    Reload(std::string(kHeaderLine) + "\r\n4,0,9,x.sbc,../up\r\n");
+    EXPECT_NE(BoxTexts().back().find("Unsafe name"), std::string::npos) << BoxTexts().back();
+}
+
+// Symbols, packages and models with blanks around their names cannot be chosen: their libraries
+// would keep them without.
+TEST_F(UpgradeWriterTest, ASymbolWithBlanksAroundItsNameIsRefused) {
+    MakeLibrary(m_suite / "LIB/Pad.SYMBOL", false, {SymbolJson(" PAD ", 1, {{6, "U?"}})});
+    Choose(1, "Pad.SYMBOL", " PAD ");
+    EXPECT_TRUE(A().window.main.F_Slist.Items().empty());
+    EXPECT_NE(BoxTexts().back().find("without the blanks around it"), std::string::npos) << BoxTexts().back();
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
 #include <thread>
 
 #include "support/run_cli.h"
@@ -157,6 +160,98 @@ TEST(CliBuildTest, AMiscellaneousFileTakesTheWindowsDescriptionAndABareNameIsInT
     const std::string list = test::ReadFile(dir / "m/Upgrade.lst");
     EXPECT_NE(list.find("\r\n4,0,2,board.DAT,Zarnix32 Job Files\r\n"), std::string::npos) << list;
     EXPECT_NE(list.find("\r\n4,0,3,default.SPC,Zarnix32 System Files\r\n"), std::string::npos) << list;
+}
+
+
+// A build writes its own files, never through a link: links in their place in the destination stop
+// the build before anything is written, and what they lead to is left as it was.
+TEST(CliBuildTest, LinksInTheDestinationAreNeverWrittenThrough) {
+    namespace fs = std::filesystem;
+    test::TempDir dir, outside;
+    ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
+    const std::string suite = dir / "suite", dest = dir / "dest";
+    ASSERT_EQ(RunCli({"lib", "new", outside / "victim.PART", "--kind", "part"}).status, 0);
+    test::WriteFile(outside / "victim.txt", "victim");
+    fs::create_directories(dest);
+    fs::create_symlink(outside / "victim.PART", dest + "/Upgrade.PART");
+    fs::create_symlink(outside / "victim.txt", dest + "/heatsink.TAL");
+    const auto before = test::TreeSnapshot(outside.Path());
+    const auto built = RunCli({"build", "--suite", suite, "--dest", dest, "--part", "Logic.PART:7400", "--tal", "heatsink.TAL"});
+    EXPECT_EQ(built.status, 2) << built.err;
+    EXPECT_NE(built.err.find("symbolic links in place of files the build writes"), std::string::npos) << built.err;
+    EXPECT_EQ(test::TreeSnapshot(outside.Path()), before);
+    EXPECT_FALSE(fs::exists(dest + "/Upgrade.lst"));
+}
+
+// The zip may not take the place of a file the upgrade is made of; a zip and its folder offer the
+// same, whole seconds or not.
+TEST(CliBuildTest, TheZipTakesNoFileOfTheUpgradeAndOffersWhatItsFolderOffers) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
+    const std::string suite = dir / "suite";
+    test::WriteFile(dir / "x/pack.zip", "a file chosen into the upgrade");
+    const auto ontoChosen = RunCli({"build", "--suite", suite, "--dest", dir / "a", "--misc", dir / "x/pack.zip", "\\Sys",
+                                    "--archive", dir / "x/pack.zip"});
+    EXPECT_EQ(ontoChosen.status, 1) << ontoChosen.err;
+    EXPECT_EQ(test::ReadFile(dir / "x/pack.zip"), "a file chosen into the upgrade");
+    EXPECT_EQ(RunCli({"verify", dir / "a"}).status, 0);
+    const auto ontoOwn =
+        RunCli({"build", "--suite", suite, "--dest", dir / "b", "--part", "Logic.PART:7400", "--archive", dir / "b/Upgrade.lst.zip"});
+    EXPECT_EQ(ontoOwn.status, 0) << ontoOwn.err;
+    test::WriteFile(dir / "x/extra.zip", "a zip chosen as a loose file");
+    const auto ontoFolders = RunCli({"build", "--suite", suite, "--dest", dir / "c", "--misc", dir / "x/extra.zip", "\\Sys",
+                                     "--archive", dir / "c/extra.zip"});
+    EXPECT_EQ(ontoFolders.status, 1) << ontoFolders.err;
+    EXPECT_NE(ontoFolders.err.find("is a file of the upgrade folder"), std::string::npos) << ontoFolders.err;
+    EXPECT_EQ(RunCli({"verify", dir / "c"}).status, 0);
+    // Built from the installation, the zip offers the same as the installation holds.
+    ASSERT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "d", "--part", "Logic.PART:7400", "--tal", "heatsink.TAL",
+                      "--archive", dir / "d.zip"})
+                  .status,
+              0);
+    const auto diffed = RunCli({"diff", "--suite", suite, dir / "d.zip"});
+    EXPECT_EQ(diffed.status, 0) << diffed.out << diffed.err;
+    EXPECT_EQ(diffed.out.find("older"), std::string::npos) << diffed.out;
+}
+
+// A list the builder wrote, with one file chosen twice (as a data file of the installation and as
+// any file), reloads whole.
+TEST(CliBuildTest, AListTheBuilderWroteReloadsWhole) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
+    const std::string suite = dir / "suite";
+    ASSERT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "twice", "--tal", "heatsink.TAL", "--misc",
+                      suite + "/LIB/heatsink.TAL", "\\Job", "also"})
+                  .status,
+              0);
+    const auto reloaded = RunCli({"build", "--suite", suite, "--dest", dir / "again", "--reload", dir / "twice"});
+    EXPECT_EQ(reloaded.status, 0) << reloaded.err;
+    EXPECT_EQ(reloaded.err.find("not brought back"), std::string::npos) << reloaded.err;
+    EXPECT_EQ(reloaded.err.find(".zrxlibug"), std::string::npos) << reloaded.err;
+}
+
+// An archive without a list says so, in the words verify uses; names that are not UTF-8 never stop
+// a JSON document.
+TEST(CliBuildTest, WhatTheProgramSaysOfOddUpgradesIsReadable) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
+    const std::string suite = dir / "suite";
+    ASSERT_EQ(std::system(("cd " + test::Quote(dir / "upgrade") + " && zip -q ../nolist.zip heatsink.TAL >/dev/null 2>&1").c_str()), 0);
+    const auto shown = RunCli({"show", "--suite", suite, dir / "nolist.zip"});
+    EXPECT_EQ(shown.status, 2);
+    EXPECT_NE(shown.err.find("it holds no upgrade list (Upgrade.lst) at its top"), std::string::npos) << shown.err;
+    const std::string latin1 = dir / "caf\xe9";
+    fs::rename(dir / "upgrade", latin1);
+    for (const char* command : {"show", "diff", "apply"}) {
+        std::vector<std::string> args{command, "--suite", suite, "--json", latin1};
+        if (std::string(command) == "apply") args.insert(args.begin() + 1, "--yes");
+        const auto result = RunCli(args);
+        EXPECT_LT(result.status, 2) << command << result.err;
+        EXPECT_TRUE(nlohmann::json::accept(result.out)) << command << result.out;
+    }
+    const auto history = RunCli({"history", "--suite", suite, "--json"});
+    EXPECT_TRUE(nlohmann::json::accept(history.out)) << history.out;
 }
 
 }  // namespace

@@ -10,9 +10,13 @@
 
 #include <filesystem>
 
+#include "apply/run_guard.h"
+#include "base/directory.h"
+#include "base/test_point.h"
 #include "history/record_folder.h"
 #include "history/rollback.h"
 #include "history/run_record.h"
+#include "kernel/library_exchange.h"
 #include "support/contents.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
@@ -392,6 +396,214 @@ TEST_F(RecordInputTest, ARollbackOnAFullDiskIsCompletedOnceThereIsRoom) {
     result = test::RunCli({"rollback", "--suite", suite});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(test::Contents(suite), before);
+}
+
+
+// ---- One handle from check to use -------------------------------------------------------------
+
+// The record's folder swapped for a link to somebody else's while a run records: the old elements
+// still go into the record the run began, and a rollback brings them back from there.
+TEST_F(RecordInputTest, ARecordFolderSwappedDuringTheRunStillGetsTheOldElements) {
+    const auto before = test::Contents(m_suite.Dir());
+    fs::create_directories(m_outside / "history");
+    bool swapped = false;
+    m_dialogs.OnProcessEvents([&](int) {
+        if (swapped || !fs::exists(m_suite / ".zrxlibug/history/run-1")) return;
+        fs::rename(m_suite / ".zrxlibug", m_suite / ".zrxlibug-real");
+        fs::create_directory_symlink(m_outside.Path(), m_suite / ".zrxlibug");
+        swapped = true;
+    });
+    Run();
+    ASSERT_TRUE(swapped);
+    EXPECT_TRUE(fs::is_empty(m_outside / "history"));
+    EXPECT_TRUE(fs::exists(m_suite / ".zrxlibug-real/history/run-1/old.PART"));
+    fs::remove(m_suite / ".zrxlibug");
+    fs::rename(m_suite / ".zrxlibug-real", m_suite / ".zrxlibug");
+    Environment env;
+    env.IniFile = m_suite / "ZARNIX32.INI";
+    const auto result = test::RunCli({"rollback", "--suite", m_suite.Dir()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(test::Contents(m_suite.Dir()), before);
+}
+
+// Swapped while a rollback restores: what the rollback restores is the record it opened, never an
+// old element somebody put in the folder the link leads to.
+TEST_F(RecordInputTest, ARecordFolderSwappedDuringTheRollbackIsNotRestoredFrom) {
+    App& app = Run();
+    fs::copy(m_suite / ".zrxlibug", m_outside / "fake", fs::copy_options::recursive);
+    MakeLibrary(m_outside / "fake/history/run-1/attacker.PART", true, {PartJson("7400", "ATTACKER")});
+    fs::remove(m_outside / "fake/history/run-1/old.PART");
+    fs::rename(m_outside / "fake/history/run-1/attacker.PART", m_outside / "fake/history/run-1/old.PART");
+    SetTestPoint([&](std::string_view moment) {
+        if (moment != "rollback: the run's folder is open") return;
+        fs::rename(m_suite / ".zrxlibug", m_suite / ".zrxlibug-real");
+        fs::create_directory_symlink(m_outside / "fake", m_suite / ".zrxlibug");
+    });
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
+    SetTestPoint({});
+    EXPECT_EQ(result.outcome, Outcome::Restored) << result.message;
+    const auto elements = test::LibraryNames(m_suite / "LIB/Logic.PART");
+    EXPECT_EQ(elements, std::vector<std::string>{"7400"});
+    std::string why;
+    EXPECT_EQ(ExportElement(m_suite / "LIB/Logic.PART", "7400", why).value_or("").find("ATTACKER"), std::string::npos);
+}
+
+// A library left half-written beside a link to a library elsewhere: settling it never writes the
+// library the link leads to.
+TEST_F(RecordInputTest, SettlingLeftLibrariesFollowsNoLinkOut) {
+    MakeLibrary(m_outside / "Victim.PART", true, {PartJson("V", "VICTIM")});
+    fs::create_symlink(m_outside / "Victim.PART", m_suite / "LIB/Evil.PART");
+    test::WriteFile(m_suite / "LIB/Evil.PART-wal", "");
+    test::WriteFile(m_suite / "LIB/Evil.PART-journal", "");
+    const auto victim = test::TreeSnapshot(m_outside.Path());
+    App& app = Start();
+    history::Rollback(app.installation.env, std::nullopt, false);
+    EXPECT_EQ(test::TreeSnapshot(m_outside.Path()), victim);
+}
+
+// A record whose schema was changed answers nothing wrongly: it is refused as damaged, and no run
+// is marked rolled back.
+TEST_F(RecordInputTest, ARecordWithoutOneOfItsColumnsIsRefused) {
+    App& app = Run();
+    Sql("ALTER TABLE changes DROP COLUMN done");
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, Outcome::NothingDone);
+    EXPECT_NE(result.message.find("has no column done"), std::string::npos) << result.message;
+}
+
+// The lock file removed while a run holds the installation: the program's folder is locked too,
+// and a rollback beside the run is refused.
+TEST_F(RecordInputTest, RemovingTheLockFileLetsNoRollbackRunBesideARun) {
+    Run();
+    Environment env;
+    env.IniFile = m_suite / "ZARNIX32.INI";
+    InstallationLock lock(env);
+    ASSERT_TRUE(lock.Held());
+    fs::remove(m_suite / ".zrxlibug.lock");
+    const auto result = test::RunCli({"rollback", "--suite", m_suite.Dir()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("in progress"), std::string::npos) << result.err;
+}
+
+// Two installations that share a folder: a sweep of what killed programs left takes only files no
+// running program holds.
+TEST(LeftTemporariesTest, AFileARunningProgramWritesIsNeverSwept) {
+    test::TempDir dir;
+    std::string why, temp, dead;
+    const Directory folder = Directory::Open(dir.Path(), why);
+    FileHandle held(folder.CreateTemporary("board.DAT", temp, why));
+    ASSERT_TRUE(held.IsOpen()) << why;
+    FileHandle(folder.CreateTemporary("other.DAT", dead, why)).Close();  // its program was killed
+    test::WriteFile(dir / (dead + "-wal"), "side file");
+    RemoveLeftTemporaries(folder);
+    EXPECT_TRUE(fs::exists(dir / temp));
+    EXPECT_FALSE(fs::exists(dir / dead));
+    EXPECT_FALSE(fs::exists(dir / (dead + "-wal")));
+    held.Close();
+    RemoveLeftTemporaries(folder);
+    EXPECT_FALSE(fs::exists(dir / temp));
+}
+
+// A run that replaces a library as a data file and then saves into it: a plain rollback takes the
+// whole file back, the run's own saves with it, and calls nothing changed after the update.
+TEST_F(RecordInputTest, ALibraryReplacedAsAFileAndThenSavedIntoComesBackWhole) {
+    const auto before = test::Contents(m_suite.Dir());
+    MakeLibrary(m_upgrade / "Logic.PART", true, {PartJson("7400", "AS FILE")});
+    fs::last_write_time(m_upgrade / "Logic.PART", fs::file_time_type::clock::now() + std::chrono::hours(1));
+    WriteList({"4,0,1,Logic.PART", "1,0,1,7400,Logic.PART", "1,0,1,7404,Logic.PART"});
+    Run();
+    const auto result = test::RunCli({"rollback", "--suite", m_suite.Dir()});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(test::Contents(m_suite.Dir()), before);
+}
+
+// A second name of a kept file that a run stopped before its row was written: the rollback lets go
+// of it, so that the file has its one name again.
+TEST_F(RecordInputTest, AKeptFileNoRowNamesIsLetGo) {
+    App& app = Run();
+    const std::string files = m_suite / ".zrxlibug/history/run-1/files";
+    ASSERT_EQ(::link((m_suite / "JOB/cool.DAT").c_str(), (files + "/999").c_str()), 0);
+    const auto result = history::Rollback(app.installation.env, std::nullopt, false);
+    EXPECT_EQ(result.outcome, Outcome::Restored) << result.message;
+    EXPECT_FALSE(fs::exists(files + "/999"));
+    EXPECT_EQ(fs::hard_link_count(m_suite / "JOB/cool.DAT"), 1u);
+}
+
+// Reading the record while a killed run's log lies beside it without its index makes nothing
+// beside it.
+TEST_F(RecordInputTest, ReadingARecordWithALeftLogMakesNoIndexBesideIt) {
+    Run();
+    Sql("PRAGMA journal_mode=WAL; CREATE TABLE IF NOT EXISTS pad(x); INSERT INTO pad VALUES(1)");
+    // A log with a commit in it, and no index beside it: as a killed writer leaves it.
+    const std::string record = Record();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(record.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA wal_autocheckpoint=0; INSERT INTO pad VALUES(2)", nullptr, nullptr, nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        sqlite3_exec(db, "INSERT INTO pad VALUES(3)", nullptr, nullptr, nullptr);
+        _exit(0);  // killed: the log stays
+    }
+    waitpid(child, nullptr, 0);
+    fs::copy_file(record + "-wal", m_outside / "log");
+    sqlite3_close(db);
+    fs::copy_file(m_outside / "log", record + "-wal", fs::copy_options::overwrite_existing);
+    fs::remove(record + "-shm");
+    const auto listed = test::RunCli({"history", "--suite", m_suite.Dir()});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("1\t"), std::string::npos) << listed.out;
+    EXPECT_FALSE(fs::exists(record + "-shm"));
+}
+
+// The record's rows of a run that changed nothing where it says (a save that never reached the
+// disk): the rollback says how many it found as they were, so that its count and the history's agree.
+TEST_F(RecordInputTest, ARollbackSaysWhatItFoundAsItWas) {
+    Run();
+    // The element as it was before the run: its row now names no change.
+    ASSERT_EQ(test::RunCli({"rollback", "--suite", m_suite.Dir()}).status, 0);
+    Sql("UPDATE runs SET state='complete'; UPDATE changes SET done=0");
+    const auto again = test::RunCli({"rollback", "--suite", m_suite.Dir()});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("found as before the run"), std::string::npos) << again.out;
+}
+
+// A record made anew (its file was empty) finds run folders of a record that was lost: they are
+// put aside, and the next run is recorded.
+TEST_F(RecordInputTest, AnEmptyRecordBesideOldRunFoldersIsMadeAnewAndTheRunRecorded) {
+    Run();
+    fs::resize_file(Record(), 0);
+    fs::remove(Record() + "-wal");
+    fs::remove(Record() + "-shm");
+    test::WriteFile(m_upgrade / "cool.DAT", "changed again");
+    fs::last_write_time(m_upgrade / "cool.DAT", fs::file_time_type::clock::now() + std::chrono::hours(1));
+    const auto applied = test::RunCli({"apply", "--suite", m_suite.Dir(), "--yes", m_upgrade.Path()});
+    EXPECT_EQ(applied.status, 0) << applied.err;
+    EXPECT_TRUE(fs::exists(m_suite / ".zrxlibug/history/lost-run-1"));
+    EXPECT_NE(test::RunCli({"history", "--suite", m_suite.Dir()}).out.find("complete"), std::string::npos);
+}
+
+// Places are inside their folders only by whole components: "REGSXY" is not in "REGS", and a run
+// that changed "OP2" does not stand in the way of undoing an older one that made "OP".
+TEST(RecordPlaceTest, FoldersAreTellApartByWholeComponents) {
+    Environment env;
+    env.IniFile = "/opt/z/ZARNIX32.INI";
+    env.ZSMsbk = "/opt/z/SBK/REGS";
+    EXPECT_EQ(history::PlaceOf(env, "/opt/z/SBK/REGSXY/a.sbc")->root, 0);
+    EXPECT_EQ(history::PlaceOf(env, "/opt/z/SBK/REGS/REGSXY/a.sbc")->relative, "REGSXY/a.sbc");
+}
+
+TEST_F(RecordInputTest, ANewerRunBesideTheFolderAnOlderOneMadeDoesNotHoldItBack) {
+    App& app = Run();  // made ZSM_SBK/OPAMPS
+    Sql("INSERT INTO runs(id, started, folder, state, roots) SELECT 2, started, folder, 'complete', roots FROM runs "
+        "WHERE id=1; INSERT INTO changes(run, what, root, path, name, created) VALUES(2, 2, 8, 'OPAMPS2/x.sbc', '', 1)");
+    const auto result = history::Rollback(app.installation.env, app.run.lastRunId, false);
+    EXPECT_EQ(result.message.find("is newer"), std::string::npos) << result.message;
+    EXPECT_NE(result.outcome, Outcome::NothingDone) << result.message;
+    // Inside it, it does.
+    Sql("UPDATE runs SET state='complete' WHERE id=1; UPDATE changes SET done=0 WHERE run=1;"
+        " UPDATE changes SET path='OPAMPS/x.sbc' WHERE run=2");
+    EXPECT_NE(history::Rollback(app.installation.env, app.run.lastRunId, false).message.find("run 2 is newer"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
+#include <fcntl.h>
+
 #include <filesystem>
 
+#include "base/directory.h"
 #include "history/rollback.h"
+#include "program/upgrade_pages.h"
 #include "kernel/library_exchange.h"
 #include "support/contents.h"
 #include "support/run_cli.h"
@@ -166,6 +170,20 @@ TEST_F(SignedUpgradeTest, EveryTamperingIsFoundAndNothingIsCopied) {
          "intact", 2},
         {"signature removed", [&](const std::string& f) { fs::remove(f + "/Upgrade.sha256.minisig"); }, "intact", 2},
         {"manifest removed", [&](const std::string& f) { fs::remove(f + "/Upgrade.sha256"); }, "unverified", 2},
+        {"manifest in sha256sum's tagged form",
+         [&](const std::string& f) {
+             Shell("cd " + Quote(f) + " && { sha256sum --tag Upgrade.lst Upgrade.PART heatsink.TAL > Upgrade.sha256; }");
+             fs::remove(f + "/Upgrade.sha256.minisig");
+         },
+         "intact", 2},
+        {"a digest that differs in its last hex digit",
+         [&](const std::string& f) {
+             std::string manifest = test::ReadFile(f + "/Upgrade.sha256");
+             char& last = manifest[manifest.find("  Upgrade.lst") - 1];
+             last = last == '0' ? '1' : '0';
+             test::WriteFile(f + "/Upgrade.sha256", manifest);
+         },
+         "tampered", 2},
     };
     const auto before = test::Contents(Suite());
     for (const auto& c : cases) {
@@ -301,6 +319,101 @@ RC_GTEST_PROP(ManifestProperty, AManifestReadsBackAsItWasWritten, ()) {
     const auto read = trust::ReadManifest(trust::ManifestText(entries), why);
     RC_ASSERT(read.has_value());
     RC_ASSERT(*read == wanted);
+}
+
+
+// A listed file that is missing and that the manifest does not name is tampering, not a file the
+// run will miss; manifest lines that name no plain file of the folder are refused.
+TEST_F(CheckedCopyTest, WhatTheManifestAndTheFolderLackIsTampering) {
+    test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "CHECKED")});
+    WriteList({"1,0,1,7400,Logic.PART", "4,0,2,ghost.DAT"});
+    std::string why;
+    ASSERT_TRUE(trust::WriteManifest(Directory::Open(m_upgrade.Path(), why), m_upgrade.Path(), why)) << why;
+    const auto check = trust::CheckUpgrade(m_upgrade.Path(), {});
+    EXPECT_EQ(check.state, trust::UpgradeState::Tampered) << check.Describe();
+    EXPECT_NE(check.Describe().find("ghost.DAT is missing"), std::string::npos) << check.Describe();
+    const std::string digest(64, 'a');
+    for (const char* name : {"../x", "a/b", ".", "./../x"})
+        EXPECT_FALSE(trust::ReadManifest(digest + "  " + name + "\n", why)) << name;
+    EXPECT_TRUE(trust::ReadManifest("SHA256 (./a.DAT) = " + digest + "\n", why)) << why;
+}
+
+// The manifest is read where it is found, by the one open that decides: a folder whose path leaves
+// no room for the manifest's name (near the system's limit) is still checked from a private copy,
+// and a file swapped after the check is not the one installed.
+TEST_F(CheckedCopyTest, AManifestFoundByItsFolderHandleMakesThePrivateCopy) {
+    std::string deep = m_upgrade.Path();
+    while (deep.size() + 250 < 4080) deep += "/" + std::string(240, 'd');
+    deep += "/" + std::string(4084 - deep.size() - 1, 'e');
+    // The folder's path fits, the manifest's beside it does not.
+    ASSERT_EQ(deep.size(), 4084u);
+    fs::create_directories(fs::path(deep).parent_path());
+    const std::string made = m_upgrade / "made";
+    fs::create_directories(made);
+    test::MakeLibrary(made + "/Upgrade.PART", true, {test::PartJson("7400", "CHECKED")});
+    test::WriteFile(made + "/Upgrade.lst",
+                    std::string(kHeaderLine) + "\r\n1,0,1,7400,Logic.PART\r\n" + std::string(kEndLine) + "\r\n");
+    fs::rename(made, deep);
+    std::string why;
+    const Directory folder = Directory::Open(deep, why);
+    ASSERT_TRUE(trust::WriteManifest(folder, deep, why)) << why;
+    App& app = Start();
+    ASSERT_TRUE(LoadUpgrade(app, deep)) << (BoxTexts().empty() ? "" : BoxTexts().back());
+    EXPECT_EQ(app.verification.check.state, trust::UpgradeState::Intact);
+    EXPECT_NE(app.upgrade.UpgradeDir, deep);  // the private copy
+    // The library swapped in the folder after the check: the run installs what was checked.
+    const std::string swap = m_upgrade / "swap.PART";
+    test::MakeLibrary(swap, true, {test::PartJson("7400", "SWAPPED")});
+    ASSERT_EQ(::renameat(AT_FDCWD, swap.c_str(), folder.Fd(), "Upgrade.PART"), 0);
+    app.window.main.F_Proceed.Click();
+    Update(app);
+    std::string error;
+    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error).value_or("").find("CHECKED"), std::string::npos);
+}
+
+// A FIFO in place of the manifest, its signature or a trusted key is refused at once: nothing
+// waits for a writer that never comes.
+TEST_F(SignedUpgradeTest, AFifoWhereAFileIsReadIsRefusedNotWaitedFor) {
+    for (const char* name : {"Upgrade.sha256", "Upgrade.sha256.minisig"}) {
+        const std::string folder = Copy(std::string("fifo-") + name);
+        fs::remove(folder + "/" + name);
+        ASSERT_EQ(::mkfifo((folder + "/" + name).c_str(), 0600), 0);
+        const auto verified = RunCli({"verify", folder}, {}, "timeout 30 ");
+        EXPECT_EQ(verified.status, 2) << name << verified.out << verified.err;
+        EXPECT_NE((verified.out + verified.err).find("is not a regular file"), std::string::npos) << name;
+    }
+    ASSERT_EQ(::mkfifo((Suite() + "/.zrxlibug/trusted/pipe.pub").c_str(), 0600), 0);
+    const auto shown = RunCli({"show", "--suite", Suite(), Signed()}, {}, "timeout 30 ");
+    EXPECT_EQ(shown.status, 2) << shown.err;
+    EXPECT_NE(shown.err.find("pipe.pub cannot be read as a file"), std::string::npos) << shown.err;
+}
+
+// Keys: a second key of a trusted key's id is refused, naming both; a device is no key file; a key
+// pair is written whole or not at all; an untrusted signer's key is said to be unchecked.
+TEST_F(SignedUpgradeTest, KeysAreTakenOnlyAsTheyAre) {
+    std::string key = test::ReadFile(m_dir / "maker.pub");
+    ASSERT_EQ(RunCli({"key", "generate", m_dir / "forger", "--no-password"}).status, 0);
+    std::string forged = test::ReadFile(m_dir / "forger.pub");
+    // The forger's key under the maker's id: the id is bytes 2 to 9 of the key's base64 line.
+    const size_t line = key.find('\n') + 1, forgedLine = forged.find('\n') + 1;
+    forged.replace(forgedLine, 14, key.substr(line, 14));
+    test::WriteFile(m_dir / "forged.pub", forged);
+    const auto refused = RunCli({"key", "trust", m_dir / "forged.pub", "--suite", Suite()});
+    EXPECT_EQ(refused.status, 2) << refused.out;
+    EXPECT_NE(refused.err.find("has the id"), std::string::npos) << refused.err;
+    EXPECT_EQ(RunCli({"verify", Signed(), "--suite", Suite()}).status, 0);  // the genuine key still holds
+    EXPECT_EQ(RunCli({"key", "trust", "/dev/zero", "--suite", Suite()}, {}, "timeout 30 ").status, 2);
+    test::WriteFile(m_dir / "taken.key", "an older key");
+    EXPECT_EQ(RunCli({"key", "generate", m_dir / "taken", "--no-password"}).status, 2);
+    EXPECT_EQ(test::ReadFile(m_dir / "taken.key"), "an older key");
+    EXPECT_FALSE(fs::exists(m_dir / "taken.pub"));
+    EXPECT_EQ(RunCli({"verify", ""}).status, 2);
+    const auto stranger = RunCli({"verify", Signed()});
+    EXPECT_NE(stranger.out.find("not trusted (not checked)"), std::string::npos) << stranger.out;
+    // Key text given where a key file is asked for is never repeated in a message.
+    const auto built = RunCli({"build", "--suite", Suite(), "--dest", m_dir / "k", "--part", "Logic.PART:7400", "--sign",
+                               test::ReadFile(m_dir / "maker.key")});
+    EXPECT_EQ(built.err.find("RWRT"), std::string::npos) << built.err;
 }
 
 }  // namespace
