@@ -72,12 +72,33 @@ TEST(TextInputTest, RefusesMissingFilesAndDirectories) {
 
 TEST(TextInputTest, AnOverlongLineEndsTheReadAsAFailure) {
     test::TempDir dir;
-    test::WriteFile(dir / "long", "first\n" + std::string(kMaxLineLength + 10, 'y') + "\nlast\n");
+    test::WriteFile(dir / "long", "first\n" + std::string(kMaxLineLength + 1, 'y') + "\nlast\n");
     auto in = TextInput::Open(dir / "long");
+    ASSERT_TRUE(in);
     std::string line;
     EXPECT_TRUE(in->ReadLine(line));
     EXPECT_FALSE(in->ReadLine(line));
     EXPECT_TRUE(in->LineTooLong());
+    // A line of exactly the longest length is read whole, ended by CR LF, LF or the file's end.
+    for (const char* end : {"\r\n", "\n", ""}) {
+        test::WriteFile(dir / "longest", std::string(kMaxLineLength, 'z') + end);
+        auto longest = TextInput::Open(dir / "longest");
+        ASSERT_TRUE(longest);
+        EXPECT_TRUE(longest->ReadLine(line)) << end;
+        EXPECT_EQ(line.size(), kMaxLineLength);
+        EXPECT_FALSE(longest->ReadLine(line));
+        EXPECT_FALSE(longest->LineTooLong());
+    }
+}
+
+// A FIFO or device is never read as a text file: its read could wait forever.
+TEST(TextInputTest, OnlyARegularFileIsOpened) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(TextInput::Open(dir / "pipe"));
+    EXPECT_FALSE(TextInput::Open("/dev/zero"));
+    std::string content;
+    EXPECT_FALSE(ReadWholeFile("/dev/zero", content, 4096));
 }
 
 TEST(TextOutputTest, ReplacesTheFileWholeOnCommit) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "builder/build_window.h"
+#include "support/builder_choice.h"
 #include "support/upgrade_fixture.h"
 
 namespace zrx {
@@ -122,6 +123,22 @@ TEST_F(FileListsTest, TheDestinationGivesSevenPathsWithOneSeparator) {
     EXPECT_EQ(m.F_Destspath.Caption(), "/A_Upg.SYMBOL");
     m.F_Drive.UserChoose(0);
     EXPECT_EQ(A().builder.destinationFolder, "/");
+}
+
+// Two loose files whose names differ only in letter case, from two folders, would be one file of
+// the upgrade: the second is refused.
+TEST_F(FileListsTest, ALooseFileOfANameAnotherFoldersFileHasIsRefused) {
+    ui::MainForm& m = A().window.main;
+    test::WriteFile(m_suite / "LIB/cool.TAL", "lib");
+    test::WriteFile(m_suite / "SYS/COOL.tal", "sys");
+    m.M_Fileitems(6).Click();
+    test::ChooseFile(m.F_Thermtal, m.F_Talmove, "cool.TAL");
+    m.M_Fileitems(9).Click();
+    m.F_MiscDir.SetPath(m_suite / "SYS");
+    m.F_MiscDir.onChange();
+    test::ChooseFile(m.F_Miscitem, m.F_MiscMove, "COOL.tal");
+    EXPECT_EQ(m.F_Mlist.ListCount(), 0);
+    EXPECT_NE(BoxTexts().back().find("\"COOL.tal\" cannot be chosen"), std::string::npos) << BoxTexts().back();
 }
 
 TEST_F(FileListsTest, BuildFilesAreCopiedIntoTheDestination) {

@@ -8,7 +8,9 @@
 #include "builder/builder_lists.h"
 #include "program/upgrade_pages.h"
 #include "base/directory.h"
+#include "builder/build_check.h"
 #include "trust/upgrade_check.h"
+#include "support/run_cli.h"
 #include "support/builder_choice.h"
 #include "support/upgrade_fixture.h"
 
@@ -409,6 +411,55 @@ TEST_F(UpgradeWriterTest, ASymbolWithBlanksAroundItsNameIsRefused) {
     Choose(1, "Pad.SYMBOL", " PAD ");
     EXPECT_TRUE(A().window.main.F_Slist.Items().empty());
     EXPECT_NE(BoxTexts().back().find("without the blanks around it"), std::string::npos) << BoxTexts().back();
+}
+
+
+// The read-back names what a build left as it was: an element kept in the upgrade library when the
+// user answered No though its source changed since, and a record of the list nobody chose.
+TEST_F(UpgradeWriterTest, TheReadBackNamesAnElementNotAsChosenAndARecordNobodyChose) {
+    Choose(1, "Logic.SYMBOL", "NAND");
+    Destination();
+    A().window.main.F_Create.Click();
+    ASSERT_TRUE(A().builder.lastBuild.differences.empty());
+    std::filesystem::remove(m_suite / "LIB/Logic.SYMBOL");
+    MakeLibrary(m_suite / "LIB/Logic.SYMBOL", false, {SymbolJson("NAND", 1, {{6, "changed"}})});
+    A().run.AskOverwrite = true;
+    m_dialogs.QueueAnswer(ui::Answer::No);
+    A().window.main.F_Create.Click();
+    ASSERT_EQ(A().builder.lastBuild.differences.size(), 1u);
+    EXPECT_NE(A().builder.lastBuild.differences[0].find("\"NAND\" (symbol) in "), std::string::npos)
+        << A().builder.lastBuild.differences[0];
+    test::WriteFile(m_dest / "Upgrade.lst", List() + "1,0,1,EXTRA,Logic.PART\r\n");
+    std::string why;
+    const auto differences = CheckBuiltUpgrade(A().builder.tables, A().installation.env,
+                                               Directory::Open(m_dest.Path(), why), m_dest.Path(), true);
+    ASSERT_FALSE(differences.empty());
+    EXPECT_NE(differences.back().find("\"EXTRA\" (part), which was not chosen"), std::string::npos) << differences.back();
+}
+
+// The list reaches the disk before it takes the old one's place: a crash between the two never
+// leaves an empty list under the list's name.
+TEST(UpgradeListWriteTest, TheListIsFlushedBeforeItIsRenamedIntoPlace) {
+    if (std::system("command -v strace >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    test::TempDir dir;
+    ASSERT_EQ(test::RunCli({"demo", dir.Path()}).status, 0);
+    const std::string trace = dir / "trace";
+    const std::string command = "strace -f -e trace=openat,fsync,fdatasync,renameat,renameat2,rename -o " +
+                                test::Quote(trace) + " " + test::Quote(test::BinDir() + "/zrxlibug-cli") +
+                                " build --suite " + test::Quote(dir / "suite") + " --dest " + test::Quote(dir / "out") +
+                                " --list-only --part Logic.PART:7400 >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    // The temporary file's descriptor, its flush, then its rename over Upgrade.lst.
+    const std::string log = test::ReadFile(trace);
+    const size_t opened = log.find(".Upgrade.lst.zrxtmp-");
+    ASSERT_NE(opened, std::string::npos) << log;
+    const size_t equals = log.find("= ", opened);
+    const std::string fd = log.substr(equals + 2, log.find('\n', equals) - equals - 2);
+    const size_t flushed = log.find("fsync(" + fd + ")", opened);
+    const size_t renamed = log.find("Upgrade.lst\"", log.find("rename", opened));
+    ASSERT_NE(flushed, std::string::npos) << log;
+    ASSERT_NE(renamed, std::string::npos) << log;
+    EXPECT_LT(flushed, renamed);
 }
 
 }  // namespace

@@ -33,8 +33,9 @@ std::string OneOf(std::initializer_list<const char*> choices) {
 class UndoPropertyTest : public test::UpgradeTest {
 protected:
     // Draws the installation: libraries holding some of the elements, data files (some of them
-    // links to a file elsewhere in the installation, some newer than the upgrade's), subcircuit
-    // subdirectories and the two index files (one of them perhaps a link).
+    // links to a file elsewhere in the installation or to one of its own files no update may
+    // write: the INI, the identity, the lock, the record; some newer than the upgrade's),
+    // subcircuit subdirectories and the two index files (one of them perhaps a link).
     void DrawInstallation() {
         auto someOf = [](std::initializer_list<const char*> names, auto json) {
             std::vector<std::string> elements;
@@ -58,9 +59,15 @@ protected:
             switch (*rc::gen::inRange(0, 4)) {
                 case 0: break;  // not installed
                 case 1: File(m_suite / name, Version(), *rc::gen::inRange(-2, 3)); break;
-                case 2: {       // a link to a file elsewhere in the installation
-                    const std::string real = m_suite / ("SYS/real-" + fs::path(name).filename().string());
-                    File(real, Version(), *rc::gen::inRange(-2, 3));
+                case 2: {  // a link to a file elsewhere in the installation, or to one no update may write
+                    std::string real = m_suite / ("SYS/real-" + fs::path(name).filename().string());
+                    switch (*rc::gen::inRange(0, 5)) {
+                        case 0: real = m_suite / "ZARNIX32.INI"; break;
+                        case 1: real = m_suite / ".zrxlibug.id"; break;
+                        case 2: real = m_suite / ".zrxlibug.lock"; break;
+                        case 3: real = m_suite / ".zrxlibug/history/history.db"; break;
+                        default: File(real, Version(), *rc::gen::inRange(-2, 3));
+                    }
                     fs::create_directories(fs::path(m_suite / name).parent_path());
                     fs::create_symlink(real, m_suite / name);
                     break;
@@ -167,6 +174,9 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
         for (int i = 0; i < 12; ++i) m_dialogs.QueueAnswer(*rc::gen::arbitrary<bool>() ? ui::Answer::Yes : ui::Answer::No);
     }
     Update(app);
+    // The installation's own files are never written through a link.
+    RC_ASSERT(fs::file_size(m_suite / ".zrxlibug.lock") == 0u);
+    RC_ASSERT(fs::file_size(m_suite / ".zrxlibug.id") == 32u);
 
     // Every copied row is in place: it compares the same, unless a later copied row of its name
     // (in any spelling; symbols, packages and models share libraries) wrote over it.

@@ -35,7 +35,7 @@ TEST_F(ListReaderTest, ReadsEveryRecordKindIntoItsList) {
     App& app = Load({kHeader, "1,0,1,7400,Logic.PART", "2,0,1,NAND,I_Logic.SYMBOL, I_Upg.SYMBOL ",
                      "3,0,1,DIP14,Pkg.PACKAGE", "5,0,5,D1N4148,Diodes.SML", "6,0,1,MM1,Mixed.MPARAM",
                      "4,0,2,cool.DAT", "7,Read me", "7,second line, cut here", "99,END", "1,0,1,AFTER,Logic.PART"});
-    EXPECT_TRUE(Loaded());
+    ASSERT_TRUE(Loaded());
     EXPECT_TRUE(m_dialogs.Boxes().empty());
     const LoadedList& l = app.upgrade.loaded;
     ASSERT_EQ(l.Count(kPartRecord), 2u);  // records after the end record load too
@@ -55,7 +55,7 @@ TEST_F(ListReaderTest, ReadsEveryRecordKindIntoItsList) {
 TEST_F(ListReaderTest, TypeFieldsAreNumbersAndNumbersRoundHalvesToEven) {
     App& app = Load({kHeader, " 1,0,1,A,L.PART", "01,0,1,B,L.PART", "1.0,2.5,3.5,C,L.PART", "1.5,0,1,D,L.PART",
                      "x,Upgrade.part,a,b,c,d,e"});
-    EXPECT_TRUE(Loaded());
+    ASSERT_TRUE(Loaded());
     ASSERT_EQ(app.upgrade.loaded.Count(kPartRecord), 3u);
     EXPECT_EQ(app.upgrade.loaded.At(kPartRecord, 2).Withheld, 2);
     EXPECT_EQ(app.upgrade.loaded.At(kPartRecord, 2).DestKind, 4);
@@ -66,7 +66,7 @@ TEST_F(ListReaderTest, TypeFieldsAreNumbersAndNumbersRoundHalvesToEven) {
 TEST_F(ListReaderTest, DataFileFieldsFollowTheFileKind) {
     App& app = Load({kHeader, "4,1,1,therm.TAL", "4,1,3,prof.SPC", "4,0,9,opamp.sbc, OPAMPS ",
                      "4,0,6,other.sbc, OPAMPS ", "4,0,5,notes.txt,  Release notes ", "4,1,1,x.DLL"});
-    EXPECT_TRUE(Loaded());
+    ASSERT_TRUE(Loaded());
     const LoadedList& l = app.upgrade.loaded;
     ASSERT_EQ(l.Count(kDataFileRecord), 6u);
     EXPECT_EQ(l.At(kDataFileRecord, 0).Withheld, 1);
@@ -82,7 +82,7 @@ TEST_F(ListReaderTest, DataFileFieldsFollowTheFileKind) {
 
 TEST_F(ListReaderTest, AListWithoutElementsLoadsAndOffersNothing) {
     App& app = Load({kHeader, "7,a", "7,b", "99,END"});
-    EXPECT_TRUE(Loaded());
+    ASSERT_TRUE(Loaded());
     EXPECT_EQ(app.upgrade.loaded.Count(kPartRecord), 0u);
     EXPECT_EQ(app.window.main.F_Preferen.Rows(), 1);
 }
@@ -94,19 +94,19 @@ TEST_F(ListReaderTest, AnEmptyListLoadsAndKeepsTheLibraryPaths) {
     m_app->window.main.F_lstfrm.SetVisible(true);
     test::WriteFile(ListFile(), "");
     F_lstok_Click(*m_app);
-    EXPECT_TRUE(Loaded());
+    ASSERT_TRUE(Loaded());
     EXPECT_EQ(m_app->upgrade.UpgLibPath[0], before);
 }
 
 TEST_F(ListReaderTest, AListNamedInCapitalsIsFound) {
     Load({kHeader, "1,0,1,7400,L.PART"}, "UPGRADE.LST");
-    EXPECT_TRUE(Loaded());
+    ASSERT_TRUE(Loaded());
     EXPECT_EQ(m_app->upgrade.loaded.At(kPartRecord, 0).Name, "7400");
 }
 
 TEST_F(ListReaderTest, TwoDotsInsideANameAreAnOrdinaryName) {
     App& app = Load({kHeader, "1,0,1,7400,My..Lib.PART", "4,0,2,ver1..2.txt", "4,0,9,a.sbc,SUB..DIR"});
-    EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
+    ASSERT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
     EXPECT_EQ(app.upgrade.loaded.At(kPartRecord, 0).TargetLib, "My..Lib.PART");
     EXPECT_EQ(app.upgrade.loaded.At(kDataFileRecord, 0).Name, "ver1..2.txt");
     EXPECT_EQ(app.upgrade.loaded.At(kDataFileRecord, 1).TargetLib, "SUB..DIR");
@@ -114,7 +114,7 @@ TEST_F(ListReaderTest, TwoDotsInsideANameAreAnOrdinaryName) {
 
 TEST_F(ListReaderTest, EmptyLibraryNamesInTheHeaderAreTakenAsTheyStand) {
     App& app = Load({"0,Upgrade.PART,,I_Upg.SYMBOL,  ,Upgrade.SPARAM,", "1,0,1,7400,L.PART"});
-    EXPECT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
+    ASSERT_TRUE(Loaded()) << (BoxTexts().empty() ? "" : BoxTexts()[0]);
     EXPECT_EQ(app.upgrade.UpgLibPath[1], m_upgrade.Path() + "/");
     EXPECT_EQ(app.upgrade.UpgLibPath[2], m_upgrade / "I_Upg.SYMBOL");
     EXPECT_EQ(app.upgrade.UpgLibPath[3], m_upgrade.Path() + "/");  // blanks only are empty too
@@ -130,7 +130,7 @@ TEST_F(ListReaderTest, ASubcircuitWithoutASubdirectoryBelongsToTheSubcircuitDire
 
 TEST_F(ListReaderTest, TheFileKindOfANameWithTrailingBlanksIsThatOfTheTrimmedName) {
     App& app = Load({kHeader, "4,1,1,x.tal ", "4,0,9,z.sbc ,SUB", "4,1,2,y.DAT  "});
-    EXPECT_TRUE(Loaded());
+    ASSERT_TRUE(Loaded());
     const LoadedList& l = app.upgrade.loaded;
     ASSERT_EQ(l.Count(kDataFileRecord), 3u);
     EXPECT_EQ(l.At(kDataFileRecord, 0).Withheld, 1);
