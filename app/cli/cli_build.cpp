@@ -259,9 +259,10 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         // The status follows what the folder, read back, holds of what was chosen.
         const BuildReport& report = app.builder.lastBuild;
         // What the reload could not bring back is missing from the build too.
-        status = !report.listWritten                                                                    ? kExitFailure
-                 : report.differences.empty() && report.sealFailures.empty() && app.builder.notReloaded == 0 ? 0
-                                                                                                      : 1;
+        status = !report.listWritten ? kExitFailure
+                 : report.differences.empty() && report.sealFailures.empty() && app.builder.notReloaded == 0
+                     ? 0
+                     : 1;
     });
 }
 

@@ -3,10 +3,10 @@
 #include <iostream>
 #include <optional>
 
+#include "base/text_utils.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
-#include "base/text_utils.h"
 #include "history/rollback.h"
 
 namespace zrx::cli {
@@ -59,22 +59,23 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
         if (json) {
             Json list = Json::array();
             for (const auto& run : runs)
-                list.push_back({{"id", run.id},
-                                {"started", run.started},
-                                {"ended", run.ended.empty() ? Json(nullptr) : Json(run.ended)},
-                                {"folder", ToDisplayUtf8(run.folder)},
-                                {"elements", run.elements},
-                                {"files", run.files},
-                                {"state", run.state},
-                                {"verification", run.verification.empty() ? Json(nullptr) : Json(run.verification)},
-                                {"signer", run.signer.empty() ? Json(nullptr) : Json(run.signer)}});
+                list.push_back(
+                    {{"id", run.id},
+                     {"started", run.started},
+                     {"ended", run.ended.empty() ? Json(nullptr) : Json(run.ended)},
+                     {"folder", ToDisplayUtf8(run.folder)},
+                     {"elements", run.elements},
+                     {"files", run.files},
+                     {"state", run.state},
+                     {"verification", run.verification.empty() ? Json(nullptr) : Json(run.verification)},
+                     {"signer", run.signer.empty() ? Json(nullptr) : Json(run.signer)}});
             std::cout << JsonText(Json{{"runs", list}, {"kept", history::KeptRuns(env)}}) << "\n";
             return;
         }
         for (const auto& run : runs)
-            std::cout << run.id << "\t" << run.started << "\t" << EscapeControls(run.folder) << "\t" << run.elements
-                      << " elements\t" << run.files << " files\t" << run.state << "\t" << run.verification
-                      << (run.signer.empty() ? "" : " by key " + run.signer) << "\n";
+            std::cout << run.id << "\t" << run.started << "\t" << EscapeControls(run.folder) << "\t"
+                      << run.elements << " elements\t" << run.files << " files\t" << run.state << "\t"
+                      << run.verification << (run.signer.empty() ? "" : " by key " + run.signer) << "\n";
     });
 
     static bool force = false;

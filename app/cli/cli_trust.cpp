@@ -39,11 +39,13 @@ bool WriteNewFiles(const std::vector<std::string>& paths, const std::vector<std:
         return false;
     };
     for (size_t i = 0; i < paths.size(); ++i) {
-        const int fd = ::open(paths[i].c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, modes[i]);
+        const int fd =
+            ::open(paths[i].c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, modes[i]);
         if (fd < 0)
-            return undo(paths[i] + (errno == EEXIST ? ": a file of that name is there already; it is left as it is, and "
-                                                      "no key was written"
-                                                    : std::string(": cannot be written: ") + std::strerror(errno)));
+            return undo(paths[i] + (errno == EEXIST
+                                        ? ": a file of that name is there already; it is left as it is, and "
+                                          "no key was written"
+                                        : std::string(": cannot be written: ") + std::strerror(errno)));
         fds.push_back(fd);
     }
     for (size_t i = 0; i < paths.size(); ++i)
@@ -160,7 +162,8 @@ void AddKeyCommands(CLI::App& parent, int& status) {
             if (!password || password->empty() || !same) {
                 const bool none = !password || password->empty();
                 if (password) WipeText(*password);
-                status = Fail(none ? "no password given (--no-password makes a key without one)" : "the two passwords differ");
+                status = Fail(none ? "no password given (--no-password makes a key without one)"
+                                   : "the two passwords differ");
                 return;
             }
         }
@@ -171,7 +174,8 @@ void AddKeyCommands(CLI::App& parent, int& status) {
             status = Fail("no key could be made: " + why);
             return;
         }
-        const bool written = WriteNewFiles({name + ".key", name + ".pub"}, {made->secretFile, made->publicFile}, {0600, 0644});
+        const bool written =
+            WriteNewFiles({name + ".key", name + ".pub"}, {made->secretFile, made->publicFile}, {0600, 0644});
         WipeText(made->secretFile);
         if (!written) {
             status = kExitFailure;

@@ -69,7 +69,8 @@ bool CopyBytes(int in, int out, off_t size, std::string& why) {
 
 bool IsOlder(const struct timespec& source, const struct timespec& installed) {
     if (source.tv_nsec == 0 || installed.tv_nsec == 0) return source.tv_sec < installed.tv_sec;
-    return source.tv_sec < installed.tv_sec || (source.tv_sec == installed.tv_sec && source.tv_nsec < installed.tv_nsec);
+    return source.tv_sec < installed.tv_sec ||
+           (source.tv_sec == installed.tv_sec && source.tv_nsec < installed.tv_nsec);
 }
 
 std::optional<SourceFile> OpenSource(const Directory& folder, const std::string& name, std::string& why,
@@ -90,7 +91,8 @@ PreparedFile::~PreparedFile() {
 bool PreparedFile::ChangesNothing() const {
     struct stat fresh {};
     if (!m_replaces || ::fstat(m_out.Fd(), &fresh) != 0 || fresh.st_size != m_replaced.st_size ||
-        (fresh.st_mode & 07777) != (m_replaced.st_mode & 07777) || fresh.st_mtim.tv_sec != m_replaced.st_mtim.tv_sec ||
+        (fresh.st_mode & 07777) != (m_replaced.st_mode & 07777) ||
+        fresh.st_mtim.tv_sec != m_replaced.st_mtim.tv_sec ||
         fresh.st_mtim.tv_nsec != m_replaced.st_mtim.tv_nsec)
         return false;
     std::string why;
@@ -161,8 +163,9 @@ namespace {
 
 // Opens the source `name` of `folder` (at `folderPath`), asking Abort, Retry or Ignore while it is
 // not there. Nothing, with the outcome in `outcome` (Failed with why, or Ignored), when it cannot be had.
-std::optional<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& folder, const std::string& folderPath,
-                                        const std::string& name, CopyOutcome& outcome, std::string& why) {
+std::optional<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& folder,
+                                        const std::string& folderPath, const std::string& name,
+                                        CopyOutcome& outcome, std::string& why) {
     for (;;) {
         bool missing = false;
         auto source = OpenSource(folder, folder.Spelling(name), why, &missing);
@@ -184,8 +187,9 @@ std::optional<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& f
 
 // The target `name` of a folder the copy goes into, where the folder is no installation's (the
 // builder's destination, a test's): a link there is refused or, with `replaceLink`, replaced.
-std::optional<Target> PlainTarget(const std::shared_ptr<const Directory>& folder, const std::string& folderPath,
-                                  const std::string& name, bool replaceLink, std::string& why) {
+std::optional<Target> PlainTarget(const std::shared_ptr<const Directory>& folder,
+                                  const std::string& folderPath, const std::string& name, bool replaceLink,
+                                  std::string& why) {
     Target target;
     target.folder = folder;
     target.name = folder->Spelling(name);
@@ -224,8 +228,10 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const Directory* sourceFolder, const std:
             return CopyOutcome::Failed;
         }
         // The routine's two folders, as the suite names them, are each opened once here.
-        const Directory from = sourceFolder != nullptr ? sourceFolder->Duplicate()
-                                                       : Directory::Open(srcDir, why);  // file-access: opened once, used by its handle
+        const Directory from =
+            sourceFolder != nullptr
+                ? sourceFolder->Duplicate()
+                : Directory::Open(srcDir, why);  // file-access: opened once, used by its handle
         if (!from.IsOpen()) return CopyOutcome::Failed;
         CopyOutcome missing = CopyOutcome::Failed;
         auto source = WaitForSource(dialogs, from, srcDir, srcName, missing, why);
@@ -236,11 +242,13 @@ CopyOutcome Copy(ui::Dialogs& dialogs, const Directory* sourceFolder, const std:
         if (destFolder != nullptr) {
             folder = std::make_shared<Directory>(destFolder->Duplicate());
         } else {
-            auto opened = std::make_shared<Directory>(Directory::Open(destDir, why));  // file-access: opened once, used by its handle
+            auto opened = std::make_shared<Directory>(
+                Directory::Open(destDir, why));  // file-access: opened once, used by its handle
             if (!opened->IsOpen() && subcircuit) {
                 const std::string dir = WithoutTrailingSeparator(destDir);
                 const size_t cut = dir.rfind(kSep);
-                const Directory parent =  // file-access: the folder that gets a missing subcircuit folder, opened once
+                const Directory
+                    parent =  // file-access: the folder that gets a missing subcircuit folder, opened once
                     Directory::Open(cut == std::string::npos ? "." : dir.substr(0, cut == 0 ? 1 : cut), why);
                 const std::string name = dir.substr(cut == std::string::npos ? 0 : cut + 1);
                 if (parent.IsOpen() && parent.MakeFolder(name, why))
@@ -271,9 +279,9 @@ CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
     return Copy(dialogs, nullptr, srcDir, nullptr, destDir, srcName, destName, true, reason);
 }
 
-CopyOutcome InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir, const Directory& dest,
-                        const std::string& destDir, const std::string& srcName, const std::string& destName,
-                        std::string* reason) {
+CopyOutcome InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir,
+                        const Directory& dest, const std::string& destDir, const std::string& srcName,
+                        const std::string& destName, std::string* reason) {
     return Copy(dialogs, &source, srcDir, &dest, destDir, srcName, destName, false, reason);
 }
 
@@ -281,7 +289,8 @@ namespace {
 
 // Makes everything written to the file systems of these folders durable. Returns the folders
 // whose file system could not (a write that failed on its way to the disk).
-std::vector<std::string> SyncFileSystems(const std::map<std::string, std::shared_ptr<const Directory>>& folders) {
+std::vector<std::string> SyncFileSystems(
+    const std::map<std::string, std::shared_ptr<const Directory>>& folders) {
     std::set<dev_t> done;
     std::vector<std::string> failed;
     for (const auto& [path, folder] : folders) {
@@ -327,7 +336,8 @@ public:
             const bool done = durable && staged.file->Commit(reason, &written);
             if (m_run.runRecord) m_run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
             staged.item->Copied = done ? 1 : 0;
-            if (done) m_written.insert(*m_folders.find(staged.item->TargetDir));
+            if (done)
+                m_written.insert(*m_folders.find(staged.item->TargetDir));
             else
                 ShowErrorByCode(m_dialogs, 1, staged.item->Name);
         }
@@ -404,7 +414,8 @@ bool StageDataFile(const Directory& upgradeFolder, const std::string& listPath, 
     if (!target) return refuse(why);
     std::unique_ptr<PreparedFile> file;
     InstallResult result = PrepareFile(*source, *target, false, false, file, why);
-    if (result == InstallResult::SourceOlder && subcircuit) result = PrepareFile(*source, *target, true, false, file, why);
+    if (result == InstallResult::SourceOlder && subcircuit)
+        result = PrepareFile(*source, *target, true, false, file, why);
     if (result == InstallResult::Refused) return refuse(why);
     if (result != InstallResult::Installed) return ShowErrorByCode(dialogs, 1, item.Name), false;
     if (file->ChangesNothing()) {

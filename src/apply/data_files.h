@@ -98,9 +98,9 @@ CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const s
 // The same without the subcircuit rule, from an open folder into an open folder (the builder's
 // destination; the paths name them); a link at the destination is replaced by the file, never
 // written through.
-CopyOutcome InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir, const Directory& dest,
-                        const std::string& destDir, const std::string& srcName, const std::string& destName,
-                        std::string* reason = nullptr);
+CopyOutcome InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir,
+                        const Directory& dest, const std::string& destDir, const std::string& srcName,
+                        const std::string& destName, std::string* reason = nullptr);
 
 // Whether two open files hold the same bytes from where they stand, read side by side.
 bool SameContent(int fa, int fb);

@@ -74,7 +74,8 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
         if (item.Update != 0) CountRunElement(run, dialogs, t.status);
         int32_t slot = kind.slot;
         const std::string& source = sourceOf(t.upgrade.UpgLibPath, item);
-        const std::string sourceFile = upgradeFolder ? upgradeFolder->Spelling(FileNameOf(source)) : std::string();
+        const std::string sourceFile =
+            upgradeFolder ? upgradeFolder->Spelling(FileNameOf(source)) : std::string();
         const std::string targetPath = JoinPath(t.env.LibDir, item.TargetLib);
         const Target* target = item.Update != 0 ? targets.In(t.env.LibDir, item.TargetLib, why) : nullptr;
         if (item.Update != 0 && target == nullptr) {
@@ -82,13 +83,16 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
             ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
             NoteRefusedLibrary(run, dialogs, targetPath, why);
             item.Copied = 0;
-        } else if (item.Update != 0 && (IsRefusedLibrary(run, source) || IsRefusedLibrary(run, target->path))) {
+        } else if (item.Update != 0 &&
+                   (IsRefusedLibrary(run, source) || IsRefusedLibrary(run, target->path))) {
             item.Copied = 0;  // its library was refused, and that was said
         } else if (item.Update != 0) {
             if (kind.clearBeforeLoading) ClearWorkingDatabase();
             int32_t failed = 1;
-            if (upgradeFolder && kind.isPart) LoadPartFromLib(failed, slot, *upgradeFolder, sourceFile, item.Name);
-            else if (upgradeFolder) LoadSymbolFromLib(failed, slot, *upgradeFolder, sourceFile, item.Name);
+            if (upgradeFolder && kind.isPart)
+                LoadPartFromLib(failed, slot, *upgradeFolder, sourceFile, item.Name);
+            else if (upgradeFolder)
+                LoadSymbolFromLib(failed, slot, *upgradeFolder, sourceFile, item.Name);
             if (failed != 0) {
                 const bool refused = upgradeFolder && StringFromPointer(E_LastError()).size() > 0;
                 ShowErrorByCode(dialogs, kind.loadFailureCode, item.Name);
@@ -96,12 +100,15 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
                 item.Copied = 0;
             } else {
                 int32_t absent = 1;
-                if (kind.isPart) PartExistsInLib(absent, *target->folder, target->name, item.Name);
-                else SymbolExistsInLib(absent, *target->folder, target->name, item.Name);
+                if (kind.isPart)
+                    PartExistsInLib(absent, *target->folder, target->name, item.Name);
+                else
+                    SymbolExistsInLib(absent, *target->folder, target->name, item.Name);
                 const bool ask = absent == 0 && !run.OverwriteAll && run.AskOverwrite;
-                if (ask && !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name +
-                                                            ")" + " are already stored in lib: " + target->path +
-                                                            "." + "\r\n" + "Overwrite anyway ?")) {
+                if (ask &&
+                    !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
+                                                     " are already stored in lib: " + target->path + "." +
+                                                     "\r\n" + "Overwrite anyway ?")) {
                     item.Copied = 0;
                 } else {
                     item.Copied = 0;
@@ -111,8 +118,10 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
                                                            *upgradeFolder, sourceFile,  item.Name};
                     if (RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name)) {
                         int32_t saveFailed = 1;
-                        if (kind.isPart) SavePartToLib(saveFailed, *target->folder, target->name, slot, item.Name);
-                        else SaveSymbolToLib(saveFailed, *target->folder, target->name, slot, item.Name);
+                        if (kind.isPart)
+                            SavePartToLib(saveFailed, *target->folder, target->name, slot, item.Name);
+                        else
+                            SaveSymbolToLib(saveFailed, *target->folder, target->name, slot, item.Name);
                         const bool refused = saveFailed != 0 && StringFromPointer(E_LastError()).size() > 0;
                         // Copied only when the library is seen to hold it.
                         if (saveFailed == 0 && !SavedInPlace(run, save)) saveFailed = 1;
@@ -190,13 +199,11 @@ bool AskBeforeOverwrite(ui::Dialogs& dialogs, const std::string& question) {
 
 void TransferParts(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                    ui::Label& status) {
-    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer,
-             PartSource);
+    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer, PartSource);
 }
 void TransferSymbols(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                      ui::Label& status) {
-    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer,
-             SymbolSource);
+    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer, SymbolSource);
 }
 void TransferPackages(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                       ui::Label& status) {

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
 #include "base/dialogs.h"
@@ -65,8 +64,8 @@ std::unique_ptr<IndexFile> IndexFile::Load(const std::string& path, Kind kind) {
     return Load(folder, path.substr(cut == std::string::npos ? 0 : cut + 1), path, kind);
 }
 
-std::unique_ptr<IndexFile> IndexFile::Load(const Directory& folder, const std::string& name, const std::string& path,
-                                           Kind kind) {
+std::unique_ptr<IndexFile> IndexFile::Load(const Directory& folder, const std::string& name,
+                                           const std::string& path, Kind kind) {
     auto index = std::unique_ptr<IndexFile>(new IndexFile(path, kind));
     auto input = TextInput::OpenAt(folder, name);
     if (!input) return nullptr;
@@ -166,11 +165,12 @@ std::vector<std::string> IndexFile::AddedLines() const {
     return lines;
 }
 
-bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename, const Directory* folder,
-                     const std::string& name) {
+bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename,
+                     const Directory* folder, const std::string& name) {
     if (!m_changed) return true;
-    auto output = folder != nullptr ? TextOutput::OpenAt(*folder, name)
-                                    : TextOutput::Open(m_path);  // file-access: an index a caller named by its path
+    auto output = folder != nullptr
+                      ? TextOutput::OpenAt(*folder, name)
+                      : TextOutput::Open(m_path);  // file-access: an index a caller named by its path
     if (!output) {
         m_error = "it cannot be written in its directory";
         return false;
@@ -191,7 +191,8 @@ namespace {
 // recorded), and a file whose lines cannot be recorded is not written.
 bool SaveIndex(RunState& run, IndexFile& index, const Target& target, std::string& error) {
     if (!index.Changed()) return true;
-    if (run.runRecord != nullptr && !run.runRecord->BeforeIndexSave(target, index.AddedLines(), error)) return false;
+    if (run.runRecord != nullptr && !run.runRecord->BeforeIndexSave(target, index.AddedLines(), error))
+        return false;
     // The record learns the new file before it replaces the old one: a run killed in between
     // leaves a record that tells the new file from one changed by somebody else.
     const bool saved = run.runRecord != nullptr
@@ -210,7 +211,8 @@ bool SaveIndex(RunState& run, IndexFile& index, const Target& target, std::strin
 
 // The index entry of a subcircuit file (`name` of the upgrade's folder): its name from the first
 // line, its description and category from the second.
-std::optional<std::string> SubcircuitEntry(const Directory& folder, const std::string& name, const std::string& library) {
+std::optional<std::string> SubcircuitEntry(const Directory& folder, const std::string& name,
+                                           const std::string& library) {
     auto input = TextInput::OpenAt(folder, folder.Spelling(name));
     if (!input) return std::nullopt;
     std::string first, second;
@@ -232,8 +234,8 @@ std::optional<Target> IndexTarget(InstallationAccess& access, const std::string&
     auto target = access.Resolve(dir, name, why);
     if (target && target->exists) return target;
     if (!target)
-        dialogs.ShowMessage({cannot + " " + JoinPath(dir, name) + ": " + why, std::string(kAppTitle), ui::Icon::Warning,
-                             ui::Buttons::Ok, false});
+        dialogs.ShowMessage({cannot + " " + JoinPath(dir, name) + ": " + why, std::string(kAppTitle),
+                             ui::Icon::Warning, ui::Buttons::Ok, false});
     return std::nullopt;
 }
 
@@ -263,7 +265,8 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
             target = IndexTarget(access, env.ZSMsbk, "Subcir.idx", dialogs,
                                  GetLocalMessage("Cannot update Subcircuit index file", 4481));
         if (!index && target)
-            index = IndexFile::Load(*target->folder, target->name, target->path, IndexFile::Kind::SubcircuitIndex);
+            index = IndexFile::Load(*target->folder, target->name, target->path,
+                                    IndexFile::Kind::SubcircuitIndex);
         if (!index) {
             status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
             ended = true;
@@ -303,7 +306,9 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
         if (!index && !unreadable) {
             target = IndexTarget(access, env.ZSMmod, "modpar.idx", dialogs,
                                  GetLocalMessage("Cannot update model parameter index file", 4480));
-            if (target) index = IndexFile::Load(*target->folder, target->name, target->path, IndexFile::Kind::ModelIndex);
+            if (target)
+                index =
+                    IndexFile::Load(*target->folder, target->name, target->path, IndexFile::Kind::ModelIndex);
         }
         if (!index) {
             unreadable = true;
@@ -314,9 +319,9 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
     std::string error;
     if (index && !SaveIndex(run, *index, *target, error)) {
         status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
-        dialogs.ShowMessage(
-            {GetLocalMessage("Cannot update model parameter index file", 4480) + " " + target->path + ": " + error,
-             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " +
+                                 target->path + ": " + error,
+                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
         return;
     }
     status.SetCaption(GetLocalMessage("Updating Model parameter index file", 4445));

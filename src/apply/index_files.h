@@ -43,16 +43,16 @@ public:
     static std::unique_ptr<IndexFile> Load(const std::string& path, Kind kind);
     // The same for the entry `name` of an open folder (never through a link: the caller gives the
     // folder and name a link leads to); `path` names it.
-    static std::unique_ptr<IndexFile> Load(const Directory& folder, const std::string& name, const std::string& path,
-                                           Kind kind);
+    static std::unique_ptr<IndexFile> Load(const Directory& folder, const std::string& name,
+                                           const std::string& path, Kind kind);
     // Adds an entry for library `library`; false when an identical line is already there. Line
     // breaks in the entry become blanks.
     bool Add(const std::string& entry, const std::string& library);
     // Writes the file (CR LF line ends) as a whole when something was added, into its own path or,
     // given, the entry `name` of `folder` (where a link at its path leads). `beforeRename` as for
     // TextOutput::Commit.
-    bool Save(const std::function<bool(const struct stat& written)>& beforeRename = {}, const Directory* folder = nullptr,
-              const std::string& name = {});
+    bool Save(const std::function<bool(const struct stat& written)>& beforeRename = {},
+              const Directory* folder = nullptr, const std::string& name = {});
     bool Changed() const { return m_changed; }
     // The lines added since the file was loaded, in file order.
     std::vector<std::string> AddedLines() const;

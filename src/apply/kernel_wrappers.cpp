@@ -19,8 +19,8 @@ struct ElementKind {
 constexpr ElementKind kParts{ZK_KIND_PART_LIBRARY, DB_DeviceMap, D_Device, D_LoadDevice, D_SaveDevice};
 constexpr ElementKind kSymbols{ZK_KIND_SYMBOL_LIBRARY, DB_SymbMap, S_Symbol, S_LoadSymbol, S_SaveSymbol};
 
-void Load(const ElementKind& kind, int32_t& failed, int32_t& slot, const Directory& folder, const std::string& file,
-          const std::string& name) {
+void Load(const ElementKind& kind, int32_t& failed, int32_t& slot, const Directory& folder,
+          const std::string& file, const std::string& name) {
     failed = 1;
     const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, 0);
     if (library < 1) return;
@@ -46,8 +46,8 @@ void Exists(const ElementKind& kind, int32_t& failed, const Directory& folder, c
     if (cursor > 0) failed = 0;
 }
 
-void Save(const ElementKind& kind, int32_t& failed, const Directory& folder, const std::string& file, int32_t slot,
-          const std::string& name) {
+void Save(const ElementKind& kind, int32_t& failed, const Directory& folder, const std::string& file,
+          int32_t slot, const std::string& name) {
     failed = 1;
     const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, -1);
     if (library < 1) return;
@@ -70,10 +70,12 @@ void LoadSymbolFromLib(int32_t& failed, int32_t& slot, const Directory& folder, 
                        const std::string& name) {
     Load(kSymbols, failed, slot, folder, library, name);
 }
-void PartExistsInLib(int32_t& failed, const Directory& folder, const std::string& library, const std::string& name) {
+void PartExistsInLib(int32_t& failed, const Directory& folder, const std::string& library,
+                     const std::string& name) {
     Exists(kParts, failed, folder, library, name);
 }
-void SymbolExistsInLib(int32_t& failed, const Directory& folder, const std::string& library, const std::string& name) {
+void SymbolExistsInLib(int32_t& failed, const Directory& folder, const std::string& library,
+                       const std::string& name) {
     Exists(kSymbols, failed, folder, library, name);
 }
 void SavePartToLib(int32_t& failed, const Directory& folder, const std::string& library, int32_t slot,

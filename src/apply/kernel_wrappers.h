@@ -18,8 +18,10 @@ void LoadPartFromLib(int32_t& failed, int32_t& slot, const Directory& folder, co
 void LoadSymbolFromLib(int32_t& failed, int32_t& slot, const Directory& folder, const std::string& library,
                        const std::string& name);
 // Whether the library holds the element (0) or not, or cannot be opened (1).
-void PartExistsInLib(int32_t& failed, const Directory& folder, const std::string& library, const std::string& name);
-void SymbolExistsInLib(int32_t& failed, const Directory& folder, const std::string& library, const std::string& name);
+void PartExistsInLib(int32_t& failed, const Directory& folder, const std::string& library,
+                     const std::string& name);
+void SymbolExistsInLib(int32_t& failed, const Directory& folder, const std::string& library,
+                       const std::string& name);
 // Saves the slot's object under `name` into the library, creating a missing library.
 void SavePartToLib(int32_t& failed, const Directory& folder, const std::string& library, int32_t slot,
                    const std::string& name);

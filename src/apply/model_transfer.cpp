@@ -8,8 +8,8 @@
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
-#include "kernel/working_database.h"
 #include "kernel/library_handles.h"
+#include "kernel/working_database.h"
 #include "kernel/zrxkernel.h"
 #include "upgrade_list/list_reader.h"
 
@@ -50,7 +50,8 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
     const std::string& upgradeLibrary = UpgradeLibraryOf(upgrade.UpgLibPath, spice ? 5 : 6, {});
     std::string why;
     const auto upgradeFolder = UpgradeFolder(upgrade, why);
-    const std::string upgradeFile = upgradeFolder ? upgradeFolder->Spelling(FileNameOf(upgradeLibrary)) : std::string();
+    const std::string upgradeFile =
+        upgradeFolder ? upgradeFolder->Spelling(FileNameOf(upgradeLibrary)) : std::string();
     const std::string& targetDir = ElementTargetDir(env, spice ? 5 : 6);
     const int32_t destKind = spice ? 5 : 1;
     int32_t upgradeHandle = 0;
@@ -94,7 +95,8 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
                 targetHandle = 0;
                 targetHandlePath.clear();
             }
-            upgradeHandle = upgradeFolder ? OpenLibraryIn(*upgradeFolder, upgradeFile, ZK_KIND_SYMBOL_LIBRARY, 0) : 0;
+            upgradeHandle =
+                upgradeFolder ? OpenLibraryIn(*upgradeFolder, upgradeFile, ZK_KIND_SYMBOL_LIBRARY, 0) : 0;
             if (upgradeHandle < 1) {
                 fail(6, upgradeLibrary);
                 NoteRefusedLibrary(run, dialogs, upgradeLibrary);
@@ -120,9 +122,9 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
 
             const std::string trimmedName = TrimBlanks(name);
             // The probe uses the open target library, or a reading handle of its own.
-            const int32_t probe =
-                targetHandle > 0 ? targetHandle
-                                 : OpenLibraryIn(*resolved->folder, resolved->name, ZK_KIND_SYMBOL_LIBRARY, 0);
+            const int32_t probe = targetHandle > 0 ? targetHandle
+                                                   : OpenLibraryIn(*resolved->folder, resolved->name,
+                                                                   ZK_KIND_SYMBOL_LIBRARY, 0);
             if (probe > 0) {
                 present = !trimmedName.empty() && E_OpenLibToRead(probe, trimmedName.c_str()) > 0;
                 if (probe != targetHandle) E_CloseLibrary(probe);
@@ -145,7 +147,8 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
                                      : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
                               "(" + name + ")");
             // Recorded before the library is opened for writing: that makes a missing one.
-            const RunRecordHooks::ElementSave save{*resolved, false, trimmedName, *upgradeFolder, upgradeFile, name};
+            const RunRecordHooks::ElementSave save{*resolved,      false,       trimmedName,
+                                                   *upgradeFolder, upgradeFile, name};
             if (!RecordBeforeSave(run, dialogs, save, 3, target)) {
                 notCopied = true;
                 return;

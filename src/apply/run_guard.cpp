@@ -26,12 +26,14 @@ InstallationLock::InstallationLock(const Environment& env) {
         m_held = true;  // nothing can be written there either
         return;
     }
-    m_file = FileHandle(::openat(folder->Fd(), ".zrxlibug.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    m_file =
+        FileHandle(::openat(folder->Fd(), ".zrxlibug.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!m_file.IsOpen() && errno == ELOOP) {
         m_problem = "the lock file " + path + " is a symbolic link, which is never followed: remove it; nothing was changed";
         return;
     }
-    const std::string busy = "an upgrade of this installation is in progress in another program; nothing was changed";
+    const std::string busy =
+        "an upgrade of this installation is in progress in another program; nothing was changed";
     if (m_file.IsOpen() && ::flock(m_file.Fd(), LOCK_EX | LOCK_NB) != 0) {
         m_problem = busy;
         return;
@@ -69,11 +71,14 @@ void RemoveLeftTemporaries(const Directory& folder, bool subfolders) {
             continue;
         }
         if (!S_ISREG(info.st_mode) || !IsTemporaryName(name)) continue;
-        const FileHandle file(::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        struct stat opened {}, now {};
+        const FileHandle file(
+            ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened {
+        }, now{};
         // Only while nobody holds it, and only the very file that was opened.
-        if (!file.IsOpen() || ::flock(file.Fd(), LOCK_EX | LOCK_NB) != 0 || ::fstat(file.Fd(), &opened) != 0 ||
-            !folder.Look(name, now) || now.st_ino != opened.st_ino || now.st_dev != opened.st_dev)
+        if (!file.IsOpen() || ::flock(file.Fd(), LOCK_EX | LOCK_NB) != 0 ||
+            ::fstat(file.Fd(), &opened) != 0 || !folder.Look(name, now) || now.st_ino != opened.st_ino ||
+            now.st_dev != opened.st_dev)
             continue;
         ::unlinkat(folder.Fd(), name.c_str(), 0);
     }
@@ -82,17 +87,18 @@ void RemoveLeftTemporaries(const Directory& folder, bool subfolders) {
         for (const std::string_view side : {"-wal", "-shm", "-journal"}) {
             struct stat info {};
             const std::string base = name.substr(0, name.size() - std::min(name.size(), side.size()));
-            if (name.ends_with(side) && IsTemporaryName(base) && !folder.Look(base, info) && folder.Look(name, info) &&
-                S_ISREG(info.st_mode))
+            if (name.ends_with(side) && IsTemporaryName(base) && !folder.Look(base, info) &&
+                folder.Look(name, info) && S_ISREG(info.st_mode))
                 ::unlinkat(folder.Fd(), name.c_str(), 0);
         }
 }
 
 void RemoveStaleTemporaries(const Environment& env) {
-    for (const std::string* dir : {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn, &env.ZSMmod,
-                                   &env.ZSMsbk, &env.ZSMwrk}) {
+    for (const std::string* dir : {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn,
+                                   &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk}) {
         std::string why;
-        if (const auto folder = dir->empty() ? nullptr : HeldFolder(env, *dir, why)) RemoveLeftTemporaries(*folder);
+        if (const auto folder = dir->empty() ? nullptr : HeldFolder(env, *dir, why))
+            RemoveLeftTemporaries(*folder);
     }
 }
 
@@ -120,7 +126,8 @@ void SettleLeftLibraries(const Environment& env) {
             struct stat info {};
             // Only a library file of the folder itself: a link (to a library elsewhere) is never
             // opened for writing here.
-            if (!library.empty() && folder->Look(library, info) && S_ISREG(info.st_mode)) SettleLibrary(*folder, library);
+            if (!library.empty() && folder->Look(library, info) && S_ISREG(info.st_mode))
+                SettleLibrary(*folder, library);
         }
     }
 }

@@ -29,10 +29,10 @@ public:
     struct ElementSave {
         const Target& library;  // as the run resolved it (a link followed), held open
         bool partLibrary;
-        const std::string& name;          // the name it is saved under ("" saves nothing)
-        const Directory& sourceFolder;    // the upgrade's folder
-        const std::string& source;        // the upgrade library it comes from, in that folder
-        const std::string& sourceName;    // its name there
+        const std::string& name;        // the name it is saved under ("" saves nothing)
+        const Directory& sourceFolder;  // the upgrade's folder
+        const std::string& source;      // the upgrade library it comes from, in that folder
+        const std::string& sourceName;  // its name there
     };
     // `libraryRefused`: the target library cannot be read (the kernel's reason in `why`), so
     // nothing can be saved into it either.
@@ -65,7 +65,8 @@ public:
 
     // An index file about to be rewritten (`target`: where it is written, a link followed): the
     // lines the run adds.
-    virtual bool BeforeIndexSave(const Target& target, const std::vector<std::string>& lines, std::string& error) = 0;
+    virtual bool BeforeIndexSave(const Target& target, const std::vector<std::string>& lines,
+                                 std::string& error) = 0;
     // The new file, written and about to replace the old one (false: it must not).
     virtual bool BeforeIndexReplace(const std::string& path, const struct stat& written) = 0;
 };

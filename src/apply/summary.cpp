@@ -32,7 +32,8 @@ std::string DataFileType(const DataFileItem& item) {
 
 // Where a summary row's element or file stands: its folder's real path, its file name and the
 // element's name, as the undo names its places.
-std::string PlaceKey(RealPaths& realPaths, const std::string& path, const std::string& element) {  // file-access: names compared to show them
+std::string PlaceKey(RealPaths& realPaths, const std::string& path,
+                     const std::string& element) {  // file-access: names compared to show them
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
     return realPaths.Of(folder, true) + "/" + path.substr(slash + 1) + '\0' + TrimBlanks(element);

@@ -88,7 +88,8 @@ bool InstallationAccess::IsOwnFile(const Directory& folder, std::string_view nam
         return true;
     if (info == nullptr) return false;
     // The same files by another name (a second link to one of them).
-    for (const std::string& own : {FileNameOf(m_env.IniFile), std::string(".zrxlibug.lock"), std::string(".zrxlibug.id")}) {
+    for (const std::string& own :
+         {FileNameOf(m_env.IniFile), std::string(".zrxlibug.lock"), std::string(".zrxlibug.id")}) {
         struct stat known {};
         if (m_installation->Look(own, known) && known.st_dev == info->st_dev && known.st_ino == info->st_ino)
             return true;
@@ -96,7 +97,8 @@ bool InstallationAccess::IsOwnFile(const Directory& folder, std::string_view nam
     return false;
 }
 
-std::optional<Target> InstallationAccess::Resolve(const std::string& dir, std::string_view name, std::string& why) {
+std::optional<Target> InstallationAccess::Resolve(const std::string& dir, std::string_view name,
+                                                  std::string& why) {
     const auto folder = Folder(dir, why);
     if (!folder) return std::nullopt;
     return Resolve(folder, dir, name, why);
@@ -167,11 +169,13 @@ bool InstallationAccess::Follow(const Directory& folder, const std::string& name
     const std::pair<std::string, std::shared_ptr<const Directory>>* holder = nullptr;
     for (const auto& data : m_dataFolders) {
         const std::string& at = data.first;
-        const bool inside = at == "/" ? real.size() > 1 : real.size() > at.size() + 1 && real.starts_with(at) &&
-                                                              real[at.size()] == '/';
+        const bool inside =
+            at == "/" ? real.size() > 1
+                      : real.size() > at.size() + 1 && real.starts_with(at) && real[at.size()] == '/';
         if (inside && (holder == nullptr || at.size() > holder->first.size())) holder = &data;
     }
-    const std::string outside = path + " is a symbolic link that leads outside the installation's data folders";
+    const std::string outside =
+        path + " is a symbolic link that leads outside the installation's data folders";
     if (holder == nullptr) {
         why = outside;
         return false;
@@ -179,8 +183,10 @@ bool InstallationAccess::Follow(const Directory& folder, const std::string& name
     const std::string relative = real.substr(holder->first == "/" ? 1 : holder->first.size() + 1);
     const size_t cut = relative.rfind('/');
     std::string reason;
-    auto beneath = cut == std::string::npos ? std::make_shared<Directory>(holder->second->Duplicate())
-                                            : std::make_shared<Directory>(holder->second->Beneath(relative.substr(0, cut), reason));
+    auto beneath =
+        cut == std::string::npos
+            ? std::make_shared<Directory>(holder->second->Duplicate())
+            : std::make_shared<Directory>(holder->second->Beneath(relative.substr(0, cut), reason));
     const std::string leaf = relative.substr(cut == std::string::npos ? 0 : cut + 1);
     struct stat reached {};
     // Reached again beneath the data folder without any link: it must be the very file the link leads to.

@@ -59,14 +59,14 @@ public:
     std::shared_ptr<const Directory> Folder(const std::string& dir, std::string& why);
     // `sub` (one plain name) beneath the installation's folder `dir`, never through a link; null
     // with why (`missing`: it does not exist).
-    std::shared_ptr<const Directory> Subfolder(const std::string& dir, const std::string& sub, std::string& why,
-                                               bool* missing = nullptr);
+    std::shared_ptr<const Directory> Subfolder(const std::string& dir, const std::string& sub,
+                                               std::string& why, bool* missing = nullptr);
     // The entry `name` of `folder` (whose path is `folderPath`), spelt as the folder spells it
     // (exactly, else without regard to case; as given for a new entry). A link there is followed
     // only as the rule above says; anything else that is not a regular file (a folder, a device, a
     // link elsewhere or to nothing) is refused, with why. The installation's own files are refused.
-    std::optional<Target> Resolve(const std::shared_ptr<const Directory>& folder, const std::string& folderPath,
-                                  std::string_view name, std::string& why);
+    std::optional<Target> Resolve(const std::shared_ptr<const Directory>& folder,
+                                  const std::string& folderPath, std::string_view name, std::string& why);
     // The same for `name` in the installation's folder `dir`.
     std::optional<Target> Resolve(const std::string& dir, std::string_view name, std::string& why);
     // Whether the run may write in `folder`: never in ".zrxlibug" or beneath it (an INI may name

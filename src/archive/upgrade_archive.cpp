@@ -422,13 +422,15 @@ std::optional<Refusal> Unpacker::CheckName(std::string_view name, bool folder,
         // A name is text a list can name and a message can show as it is: UTF-8, and without the
         // marks that reorder the text around them (a name that reads backwards).
         if (!IsValidUtf8(component))
-            return Refuse(name, "has a name that is not UTF-8 text; an upgrade archive names its files in UTF-8");
+            return Refuse(name,
+                          "has a name that is not UTF-8 text; an upgrade archive names its files in UTF-8");
         for (size_t i = 0; i < component.size();) {
             const auto lead = static_cast<unsigned char>(component[i]);
             const size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
             if (lead >= 0x80 && PrintableSequence(std::string_view(component).substr(i)) == 0)
-                return Refuse(name, "has a character in its name that reorders the text around it, or a control "
-                                    "character");
+                return Refuse(name,
+                              "has a character in its name that reorders the text around it, or a control "
+                              "character");
             i += length;
         }
     }
@@ -531,7 +533,8 @@ bool IsArchiveName(std::string_view path) {
 
 Unpacked Unpack(const std::string& archivePath, const std::string& into, const Limits& limits, const NameCheck& check) {
     std::string why;
-    const Directory root = Directory::Open(into, why);  // file-access: the caller's folder to unpack into, opened once
+    const Directory root =
+        Directory::Open(into, why);  // file-access: the caller's folder to unpack into, opened once
     if (!root.IsOpen()) return Unpacked{false, {}, {}, "the folder to unpack into cannot be opened: " + why};
     return Unpack(archivePath, root, into, limits, check);
 }
@@ -541,8 +544,8 @@ std::string TopFolderOf(const Unpacked& unpacked, const std::string& into) {
     return unpacked.folder.starts_with(base) ? unpacked.folder.substr(base.size()) : std::string();
 }
 
-Unpacked Unpack(const std::string& archivePath, const Directory& root, const std::string& into, const Limits& limits,
-                const NameCheck& check) {
+Unpacked Unpack(const std::string& archivePath, const Directory& root, const std::string& into,
+                const Limits& limits, const NameCheck& check) {
     const auto refused = [](std::string entry, std::string why) {
         return Unpacked{false, {}, std::move(entry), std::move(why)};
     };
@@ -551,7 +554,9 @@ Unpacked Unpack(const std::string& archivePath, const Directory& root, const std
     if (!IsEmptyFolder(root.Fd())) return refused({}, "the folder to unpack into, " + into + ", is not empty");
 
     // The archive the user names, opened once: what is checked and unpacked is what this reads.
-    const Descriptor file(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));  // file-access: the archive the user names, opened once
+    const Descriptor file(
+        ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY |
+                                        O_NONBLOCK));  // file-access: the archive the user names, opened once
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0)
         return refused({}, "the archive " + archivePath + " cannot be opened: " + std::strerror(errno));
@@ -586,7 +591,8 @@ bool WriteZip(const Directory& source, const std::vector<std::string>& names, co
         why = zipPath + " is not a file name";
         return false;
     }
-    const Directory target = Directory::Open(targetPath, why);  // file-access: the folder of the zip file the user names
+    const Directory target =
+        Directory::Open(targetPath, why);  // file-access: the folder of the zip file the user names
     if (!target.IsOpen()) return false;
     std::string temp;
     const int out = target.CreateTemporary(base, temp, why);
@@ -645,7 +651,8 @@ bool WriteZip(const Directory& source, const std::vector<std::string>& names, co
     if (failure.empty() && ::renameat(target.Fd(), temp.c_str(), target.Fd(), base.c_str()) != 0)
         failure = zipPath + " cannot be replaced: " + std::strerror(errno);
     if (!failure.empty()) ::unlinkat(target.Fd(), temp.c_str(), 0);
-    if (::close(out) != 0 && failure.empty()) failure = zipPath + " cannot be written: " + std::strerror(errno);
+    if (::close(out) != 0 && failure.empty())
+        failure = zipPath + " cannot be written: " + std::strerror(errno);
     if (!failure.empty()) {
         why = failure;
         return false;

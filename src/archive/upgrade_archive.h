@@ -48,8 +48,8 @@ struct Unpacked {
 // them; files and folders keep their modification times.
 Unpacked Unpack(const std::string& archivePath, const std::string& into, const Limits& limits, const NameCheck& check);
 // The same into an open folder (`into` names it): what is made is made beneath that handle.
-Unpacked Unpack(const std::string& archivePath, const Directory& folder, const std::string& into, const Limits& limits,
-                const NameCheck& check);
+Unpacked Unpack(const std::string& archivePath, const Directory& folder, const std::string& into,
+                const Limits& limits, const NameCheck& check);
 // The part of `unpacked.folder` beneath the folder it was unpacked into ("" for that folder itself).
 std::string TopFolderOf(const Unpacked& unpacked, const std::string& into);
 

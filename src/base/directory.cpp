@@ -123,10 +123,11 @@ int Directory::CreateTemporary(std::string_view forName, std::string& tempName, 
         // Locked for as long as the descriptor is open, so that a sweep of what killed programs
         // left (RemoveLeftTemporaries) never takes a file that a running one still writes. A sweep
         // that came between the making and the lock took the name: another one is made then.
-        struct stat opened {}, named {};
+        struct stat opened {
+        }, named{};
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 &&
-            ::fstatat(m_fd, tempName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && opened.st_ino == named.st_ino &&
-            opened.st_dev == named.st_dev)
+            ::fstatat(m_fd, tempName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            opened.st_ino == named.st_ino && opened.st_dev == named.st_dev)
             return fd;
         ::close(fd);
     }
@@ -162,9 +163,12 @@ bool Directory::ReplaceWhole(const std::string& name, std::string_view content, 
     return true;
 }
 
-bool Directory::Info(struct stat& info) const { return m_fd >= 0 && ::fstat(m_fd, &info) == 0; }
+bool Directory::Info(struct stat& info) const {
+    return m_fd >= 0 && ::fstat(m_fd, &info) == 0;
+}
 
-FileHandle Directory::OpenRegular(const std::string& name, std::string& why, struct stat* info, bool* missing) const {
+FileHandle Directory::OpenRegular(const std::string& name, std::string& why, struct stat* info,
+                                  bool* missing) const {
     if (missing) *missing = false;
     if (!IsPlainComponent(name)) {
         why = name + " is not a plain file name";
@@ -250,7 +254,8 @@ struct FolderKey {
 };
 struct FolderKeyHash {
     size_t operator()(const FolderKey& key) const {
-        return std::hash<uint64_t>()(static_cast<uint64_t>(key.device) * 1000003u ^ static_cast<uint64_t>(key.inode));
+        return std::hash<uint64_t>()(static_cast<uint64_t>(key.device) * 1000003u ^
+                                     static_cast<uint64_t>(key.inode));
     }
 };
 
@@ -340,10 +345,12 @@ std::string Directory::Spelling(std::string_view name) const {
     return found ? std::move(*found) : std::string(name);
 }
 
-void Directory::NoteChange(const struct stat& before, std::string_view added, std::string_view removed) const {
+void Directory::NoteChange(const struct stat& before, std::string_view added,
+                           std::string_view removed) const {
     auto& kept = KeptFolders();
     const auto it = kept.find(FolderKey{before.st_dev, before.st_ino});
-    if (it == kept.end() || !SameTime(it->second.modified, before.st_mtim)) return;  // read again when next asked
+    if (it == kept.end() || !SameTime(it->second.modified, before.st_mtim))
+        return;  // read again when next asked
     struct stat info {};
     if (!Info(info) || info.st_dev != before.st_dev || info.st_ino != before.st_ino ||
         (!removed.empty() && !RemoveName(it->second, removed))) {
@@ -356,7 +363,8 @@ void Directory::NoteChange(const struct stat& before, std::string_view added, st
 
 bool Directory::List(std::vector<std::string>& names) const {
     names.clear();
-    return m_fd >= 0 && ForEachEntry(m_fd, [&names](std::string name) { return names.push_back(std::move(name)), true; });
+    return m_fd >= 0 &&
+           ForEachEntry(m_fd, [&names](std::string name) { return names.push_back(std::move(name)), true; });
 }
 
 namespace {
@@ -374,10 +382,12 @@ bool RemoveContents(int folder, int depth) {
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
-            const FileHandle inner(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const FileHandle inner(
+                ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!inner.IsOpen() || depth > 64 || !RemoveContents(inner.Fd(), depth + 1)) removed = false;
         }
-        if (::unlinkat(folder, name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0 && errno != ENOENT)
+        if (::unlinkat(folder, name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0 &&
+            errno != ENOENT)
             removed = false;
     }
     return removed;
@@ -401,7 +411,8 @@ std::string Directory::PathThrough(const std::string& name) const {
 }
 
 bool Directory::Within(const Directory& other) const {
-    struct stat target {}, at {};
+    struct stat target {
+    }, at{};
     if (!other.Info(target) || !Info(at)) return false;
     FileHandle walk(::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (int depth = 0; walk.IsOpen() && depth < 4096; ++depth) {
@@ -442,7 +453,8 @@ std::string TemporaryName(std::string_view forName, std::string_view random) {
     if (forName.size() > room) {
         forName = forName.substr(0, room);
         // Not in the middle of a character's bytes.
-        while (!forName.empty() && (static_cast<unsigned char>(forName.back()) & 0xc0) == 0x80) forName.remove_suffix(1);
+        while (!forName.empty() && (static_cast<unsigned char>(forName.back()) & 0xc0) == 0x80)
+            forName.remove_suffix(1);
         if (!forName.empty() && static_cast<unsigned char>(forName.back()) >= 0xc0) forName.remove_suffix(1);
     }
     std::string name = ".";
@@ -453,7 +465,8 @@ std::string TemporaryName(std::string_view forName, std::string_view random) {
 bool IsTemporaryName(std::string_view name) {
     constexpr std::string_view kMark = ".zrxtmp-";
     const size_t mark = name.rfind(kMark);
-    if (!name.starts_with('.') || mark == std::string_view::npos || mark == 0 || name.size() != mark + kMark.size() + 6)
+    if (!name.starts_with('.') || mark == std::string_view::npos || mark == 0 ||
+        name.size() != mark + kMark.size() + 6)
         return false;
     return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(mark + kMark.size()), name.end(),
                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });

@@ -78,8 +78,8 @@ public:
                            bool* missing = nullptr) const;
     // Reads the regular file `name` here whole; false with why when it is missing, not a regular
     // file, larger than `limit` bytes (checked before it is read) or cannot be read.
-    bool ReadWhole(const std::string& name, std::string& content, std::string& why,
-                   size_t limit = SIZE_MAX, bool* missing = nullptr) const;
+    bool ReadWhole(const std::string& name, std::string& content, std::string& why, size_t limit = SIZE_MAX,
+                   bool* missing = nullptr) const;
     // The entry `name` as this folder spells it: the exact name when it exists, otherwise the
     // entry whose name equals it without regard to case (of several, the first in byte order);
     // nothing when neither is there. Folders are read once and again only when they changed.

@@ -17,6 +17,8 @@ void TestPoint(std::string_view moment) {
     if (Callback()) Callback()(moment);
 }
 
-void SetTestPoint(std::function<void(std::string_view moment)> callback) { Callback() = std::move(callback); }
+void SetTestPoint(std::function<void(std::string_view moment)> callback) {
+    Callback() = std::move(callback);
+}
 
 }  // namespace zrx

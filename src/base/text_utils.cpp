@@ -139,7 +139,9 @@ std::string ToDisplayUtf8(std::string_view text) {
     return out;
 }
 
-std::string Printable(std::string_view text) { return ToDisplayUtf8(EscapeControls(text)); }
+std::string Printable(std::string_view text) {
+    return ToDisplayUtf8(EscapeControls(text));
+}
 
 std::string EscapeControls(std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";

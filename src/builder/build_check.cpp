@@ -142,8 +142,10 @@ public:
             std::string why;
             const FileHandle built = m_folder.OpenRegular(m_folder.Spelling(e.name), why);
             const auto sourceFolder = SourceFolder(m_env, e.source, why);
-            const FileHandle source = sourceFolder ? sourceFolder->OpenRegular(sourceFolder->Spelling(e.name), why) : FileHandle();
-            const auto same = built.IsOpen() && source.IsOpen() ? SameBytes(source.Fd(), built.Fd()) : std::nullopt;
+            const FileHandle source =
+                sourceFolder ? sourceFolder->OpenRegular(sourceFolder->Spelling(e.name), why) : FileHandle();
+            const auto same =
+                built.IsOpen() && source.IsOpen() ? SameBytes(source.Fd(), built.Fd()) : std::nullopt;
             if (!same) Say(Label(e.name, kDataFileRecord) + " is not in the upgrade folder, or cannot be read there");
             else if (!*same) Say(Label(e.name, kDataFileRecord) + " in the upgrade folder is not the file of " + e.source);
         }
@@ -159,11 +161,13 @@ private:
         const char* kind = LibraryKindOf(type);
         const std::string& upgrade = UpgradeLibraryOf(m_contents.libraries, type, upgSymbolLib);
         std::string why;
-        const int32_t built = m_libraries.Open(m_folder, m_folder.Spelling(FileNameOf(upgrade)), kind, false, &why);
+        const int32_t built =
+            m_libraries.Open(m_folder, m_folder.Spelling(FileNameOf(upgrade)), kind, false, &why);
         if (built == 0) return Say(Label(e.name, type) + ": the upgrade library " + upgrade + " cannot be read (" + why + ")");
         const size_t cut = e.source.rfind('/');
         const auto sourceFolder = SourceFolder(m_env, e.source.substr(0, cut == 0 ? 1 : cut), why);
-        const int32_t source = sourceFolder ? m_libraries.Open(*sourceFolder, e.source.substr(cut + 1), kind, false, &why) : 0;
+        const int32_t source =
+            sourceFolder ? m_libraries.Open(*sourceFolder, e.source.substr(cut + 1), kind, false, &why) : 0;
         if (source == 0) return Say(Label(e.name, type) + ": its library " + e.source + " cannot be read (" + why + ")");
         switch (E_CompareElements(source, e.name.c_str(), built, listedName.c_str())) {
             case 1: return;
@@ -184,8 +188,9 @@ private:
 
 }  // namespace
 
-std::vector<std::string> CheckBuiltUpgrade(const BuilderTables& t, const Environment& env, const Directory& destination,
-                                           const std::string& folder, bool listOnly) {
+std::vector<std::string> CheckBuiltUpgrade(const BuilderTables& t, const Environment& env,
+                                           const Directory& destination, const std::string& folder,
+                                           bool listOnly) {
     ListContents contents;
     const ListReadFailure failure = ReadListFile(destination, folder, contents);
     if (failure.kind != ListReadFailure::Kind::None)

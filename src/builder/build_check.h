@@ -18,6 +18,7 @@ struct Environment;
 // that names the element or file; none when the folder is what was chosen.
 // The folder is read through `destination`, the handle the build wrote through (`folder` names it).
 std::vector<std::string> CheckBuiltUpgrade(const BuilderTables& tables, const Environment& env,
-                                           const Directory& destination, const std::string& folder, bool listOnly);
+                                           const Directory& destination, const std::string& folder,
+                                           bool listOnly);
 
 }  // namespace zrx

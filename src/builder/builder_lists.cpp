@@ -42,10 +42,11 @@ bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath) 
     return false;
 }
 
-std::shared_ptr<const Directory> SourceFolder(const Environment& env, const std::string& dir, std::string& why) {
+std::shared_ptr<const Directory> SourceFolder(const Environment& env, const std::string& dir,
+                                              std::string& why) {
     const std::string folder = WithoutTrailingSeparator(dir);
-    for (const std::string* own : {&env.JobDir, &env.LibDir, &env.SysDir, &env.ULM3JobDir, &env.ZSMcml, &env.ZSMudn,
-                                   &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk}) {
+    for (const std::string* own : {&env.JobDir, &env.LibDir, &env.SysDir, &env.ULM3JobDir, &env.ZSMcml,
+                                   &env.ZSMudn, &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk}) {
         const std::string held = WithoutTrailingSeparator(*own);
         if (held.empty()) continue;
         if (folder == held) return HeldFolder(env, *own, why);
@@ -53,20 +54,23 @@ std::shared_ptr<const Directory> SourceFolder(const Environment& env, const std:
         if (own == &env.ZSMsbk && folder.size() > held.size() + 1 && folder.starts_with(held + "/") &&
             folder.find('/', held.size() + 1) == std::string::npos)
             if (const auto parent = HeldFolder(env, *own, why)) {
-                auto beneath = std::make_shared<Directory>(parent->Beneath(folder.substr(held.size() + 1), why));
+                auto beneath =
+                    std::make_shared<Directory>(parent->Beneath(folder.substr(held.size() + 1), why));
                 return beneath->IsOpen() ? beneath : nullptr;
             }
     }
-    auto opened = std::make_shared<Directory>(Directory::Open(folder, why));  // file-access: a folder the user chose a file in, opened for this use
+    auto opened = std::make_shared<Directory>(
+        Directory::Open(folder, why));  // file-access: a folder the user chose a file in, opened for this use
     return opened->IsOpen() ? opened : nullptr;
 }
 
 bool CheckKeptWhole(ui::Dialogs& dialogs, const std::string& name, int kind) {
     if (kind == kParts || TrimmedBlanks(name).size() == name.size()) return true;
-    dialogs.ShowMessage({"\"" + Printable(name) +
-                             "\" cannot be chosen: its upgrade library would keep it without the blanks around it, "
-                             "and the upgrade would not find it under the name its list gives.",
-                         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    dialogs.ShowMessage(
+        {"\"" + Printable(name) +
+             "\" cannot be chosen: its upgrade library would keep it without the blanks around it, "
+             "and the upgrade would not find it under the name its list gives.",
+         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     return false;
 }
 

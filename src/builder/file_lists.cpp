@@ -164,8 +164,8 @@ std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Direc
             std::string reason;
             const std::string from = sourceOf(entry);
             const auto source = SourceFolder(env, from, reason);
-            const CopyOutcome outcome = source ? InstallFile(dialogs, *source, from, destination, dest, entry.FileName,
-                                                             entry.FileName, &reason)
+            const CopyOutcome outcome = source ? InstallFile(dialogs, *source, from, destination, dest,
+                                                             entry.FileName, entry.FileName, &reason)
                                                : CopyOutcome::Failed;
             if (outcome == CopyOutcome::Copied) continue;
             // The list will name the file: say that the folder does not hold it (or holds another).

@@ -21,8 +21,8 @@ namespace {
 
 // The folder a loose file of this name was chosen from already, where that file holds the same
 // bytes as `name` of the upgrade's folder.
-std::optional<std::string> SameFileChosen(const BuilderState& builder, const Environment& env, const Directory& upgrade,
-                                          const std::string& name) {
+std::optional<std::string> SameFileChosen(const BuilderState& builder, const Environment& env,
+                                          const Directory& upgrade, const std::string& name) {
     const BuilderTables& t = builder.tables;
     std::vector<std::string> folders;
     auto add = [&](const auto& table, auto sourceOf) {
@@ -69,9 +69,10 @@ int KindIndexOfRecord(int type) {
 }  // namespace
 
 bool ConfirmReload(ui::Dialogs& dialogs) {
-    return AskYesNo(dialogs,
-                    "The  Lstfile load process will remove already  selected lib elements,if any?Are you sure you "
-                    "want to load?");
+    return AskYesNo(
+        dialogs,
+        "The  Lstfile load process will remove already  selected lib elements,if any?Are you sure you "
+        "want to load?");
 }
 
 void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m,
@@ -89,7 +90,8 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
     auto input = folder ? TextInput::OpenAt(*folder, folder->Spelling(kListFileName)) : nullptr;
     // The private folder's own path is never shown: the user chose the upgrade by its own name.
     auto unscratched = [&](std::string text) {
-        for (size_t at; !readFrom.empty() && readFrom != upgrade.ListPath && (at = text.find(readFrom)) != std::string::npos;)
+        for (size_t at; !readFrom.empty() && readFrom != upgrade.ListPath &&
+                        (at = text.find(readFrom)) != std::string::npos;)
             text.replace(at, readFrom.size(), upgrade.ListPath);
         return text;
     };
@@ -129,9 +131,10 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                     }
                     if (!checkName(f.Field(5))) break;
                     if (type != kPartRecord && TrimmedBlanks(f.Field(4)).size() != f.Field(4).size()) {
-                        skipped.push_back("line " + std::to_string(lineNumber) + ": \"" + Printable(f.Field(4)) +
-                                          "\" (blanks around the name of an element its upgrade library keeps "
-                                          "without them)");
+                        skipped.push_back(
+                            "line " + std::to_string(lineNumber) + ": \"" + Printable(f.Field(4)) +
+                            "\" (blanks around the name of an element its upgrade library keeps "
+                            "without them)");
                         break;
                     }
                     const LibraryKindTables kind = TablesOfKind(builder, m, env, KindIndexOfRecord(type));
@@ -154,7 +157,8 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
                     // subdirectory) or any other file (its target and description).
                     const bool fifth = f.Count() >= 5;
                     auto notBack = [&](const std::string& reason) {
-                        skipped.push_back("line " + std::to_string(lineNumber) + ": \"" + Printable(name) + "\" (" + reason + ")");
+                        skipped.push_back("line " + std::to_string(lineNumber) + ": \"" + Printable(name) +
+                                          "\" (" + reason + ")");
                     };
                     if (!code) {
                         failure = Failure::NotFound;

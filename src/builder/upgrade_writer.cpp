@@ -44,8 +44,8 @@ std::string SourcePath(const std::vector<SourceLib>& sources, const UpgElement& 
 
 // Opens an element's source library for reading, through its folder's handle (the installation's
 // folders are held from start-up).
-int32_t OpenSourceLibrary(const Environment& env, const std::vector<SourceLib>& sources, const UpgElement& element,
-                          const char* kind) {
+int32_t OpenSourceLibrary(const Environment& env, const std::vector<SourceLib>& sources,
+                          const UpgElement& element, const char* kind) {
     if (element.SourceIndex < 0 || static_cast<size_t>(element.SourceIndex) >= sources.size()) return 0;
     const SourceLib& source = sources[static_cast<size_t>(element.SourceIndex)];
     std::string why;
@@ -71,8 +71,8 @@ struct SymbolWriter {
     int32_t inUseKind;  // 1: schematic components, 0: layout components
 };
 
-void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                  bool askOverwrite, const SymbolWriter& writer) {
+void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                  ui::Dialogs& dialogs, bool askOverwrite, const SymbolWriter& writer) {
     const std::string destination = (m.*writer.destination).Caption();
     if (destination.empty() || !builder.destination) return;
     const Directory& folder = *builder.destination;
@@ -201,7 +201,8 @@ void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::
     errorFlag = 0;
 }
 
-void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs) {
+void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                      ui::Dialogs& dialogs) {
     const std::string destination = m.F_Destdpath.Caption();
     if (!builder.destination) return;
     const std::string file = FileNameOf(destination);
@@ -252,32 +253,32 @@ void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const 
     DropOrphanDevices();
 }
 
-void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                        bool askOverwrite) {
+void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                        ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
                   SymbolWriter::Filter::NotISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WriteISymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                         bool askOverwrite) {
+void WriteISymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                         ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
                   SymbolWriter::Filter::ISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WritePackageLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                         bool askOverwrite) {
+void WritePackageLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                         ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
                   SymbolWriter::Filter::None, ZK_SLOT_SYMBOL, 2, 2, 1, 0});
 }
-void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                        bool askOverwrite) {
+void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                        ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
                   SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
-void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                        bool askOverwrite) {
+void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                        ui::Dialogs& dialogs, bool askOverwrite) {
     WriteSymbols(builder, m, env, dialogs, askOverwrite,
                  {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
                   SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
@@ -358,7 +359,8 @@ namespace {
 // manifest and its signature, and the chosen loose files.
 std::vector<std::string> BuildOutputNames(const BuilderTables& t) {
     std::vector<std::string> names(kUpgradeLibraries.begin(), kUpgradeLibraries.end());
-    for (const std::string_view name : {kListFileName, trust::kManifestName, trust::kSignatureName}) names.emplace_back(name);
+    for (const std::string_view name : {kListFileName, trust::kManifestName, trust::kSignatureName})
+        names.emplace_back(name);
     auto add = [&names](const auto& table) {
         for (size_t i = 0; i + 1 < table.size(); ++i) names.push_back(table[i].FileName);
     };
@@ -372,13 +374,15 @@ std::vector<std::string> BuildOutputNames(const BuilderTables& t) {
 
 // Why the zip file `archive` may not be written: it is a file of the build's folder, or a file a
 // chosen loose file was copied from (each compared as the file it is, not by its name).
-std::optional<std::string> ArchiveClash(const BuilderState& builder, const Environment& env, const std::string& archive) {
+std::optional<std::string> ArchiveClash(const BuilderState& builder, const Environment& env,
+                                        const std::string& archive) {
     const size_t cut = archive.rfind('/');
     std::string why;
     const Directory folder =  // file-access: the folder of the zip file the user names, looked at once
         Directory::Open(cut == std::string::npos ? "." : archive.substr(0, cut == 0 ? 1 : cut), why);
     struct stat zip {};
-    if (!folder.IsOpen() || !folder.Look(archive.substr(cut == std::string::npos ? 0 : cut + 1), zip)) return std::nullopt;
+    if (!folder.IsOpen() || !folder.Look(archive.substr(cut == std::string::npos ? 0 : cut + 1), zip))
+        return std::nullopt;
     auto same = [&zip](const Directory& dir, const std::string& name) {
         struct stat info {};
         return dir.Look(name, info) && info.st_dev == zip.st_dev && info.st_ino == zip.st_ino;
@@ -417,16 +421,17 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
                              ui::Icon::Warning, ui::Buttons::Ok, false});
     };
     std::string why;
-    if (!trust::WriteManifest(destination, folder, why)) return fail("its manifest " + std::string(trust::kManifestName) +
-                                                        " could not be written: " + why);
+    if (!trust::WriteManifest(destination, folder, why))
+        return fail("its manifest " + std::string(trust::kManifestName) + " could not be written: " + why);
     const BuildSeal& seal = builder.seal;
     if (!seal.signingKey.empty()) {
         // What was given is named only where it is a file: secret key text pasted in its place is
         // never repeated in a message.
-        const std::string named =  // file-access: the key file the user names, no file of an installation or upgrade
+        const std::string
+            named =  // file-access: the key file the user names, no file of an installation or upgrade
             IsRegularFile(seal.signingKey) && seal.signingKey.find_first_of("\r\n") == std::string::npos
-                                      ? "the key " + seal.signingKey
-                                      : "the signing key given (no key file of that name; it is not shown)";
+                ? "the key " + seal.signingKey
+                : "the signing key given (no key file of that name; it is not shown)";
         std::string text;
         if (!ReadWholeFile(seal.signingKey, text, 4096))  // file-access: the key file the user names
             return fail("it is not signed: " + named + " cannot be read");
@@ -444,7 +449,8 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
         if (!key) return fail("it is not signed: " + named + " cannot be used (" + why + ")");
         const std::string description = TrimBlanks(seal.description).empty() ? FileNameOf(folder) : seal.description;
         const std::string comment = OnOneLine(description) + "; built " + NowUtc() + "; zrxlibug " + ZRX_VERSION;
-        if (!trust::SignManifest(destination, folder, *key, comment, why)) return fail("it is not signed: " + why);
+        if (!trust::SignManifest(destination, folder, *key, comment, why))
+            return fail("it is not signed: " + why);
     }
     if (!seal.archive.empty()) {
         // Only a zip is written, so only a name that says so is written to.
@@ -497,12 +503,14 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     for (const std::string& name : BuildOutputNames(builder.tables)) {
         struct stat info {};
         const std::string spelt = destination->Spelling(name);
-        if (destination->Look(spelt, info) && S_ISLNK(info.st_mode)) links.push_back(JoinPath(builder.trimmedDestination, spelt));
+        if (destination->Look(spelt, info) && S_ISLNK(info.st_mode))
+            links.push_back(JoinPath(builder.trimmedDestination, spelt));
     }
     if (!links.empty()) {
-        std::string text = "The upgrade cannot be built: the folder holds symbolic links in place of files the build "
-                           "writes, and a build never writes through a link. Remove them, or choose another folder; "
-                           "nothing was written:";
+        std::string text =
+            "The upgrade cannot be built: the folder holds symbolic links in place of files the build "
+            "writes, and a build never writes through a link. Remove them, or choose another folder; "
+            "nothing was written:";
         for (const std::string& link : links) text += "\r\n" + link;
         dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
         return;
@@ -512,7 +520,8 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     for (const std::string_view name : {trust::kManifestName, trust::kSignatureName}) {
         struct stat info {};
         const std::string spelt = destination->Spelling(name);
-        if (destination->Look(spelt, info) && S_ISREG(info.st_mode)) ::unlinkat(destination->Fd(), spelt.c_str(), 0);
+        if (destination->Look(spelt, info) && S_ISREG(info.st_mode))
+            ::unlinkat(destination->Fd(), spelt.c_str(), 0);
     }
     PrepareListValues(builder.tables);
     const bool listOnly = m.F_Clstfile(0).Value();
@@ -549,15 +558,18 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
              std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
     // Created only once the folder, read back as the update run reads it, is what was chosen.
     std::vector<std::string>& differences = builder.lastBuild.differences;
-    differences = CheckBuiltUpgrade(builder.tables, env, *builder.destination, builder.trimmedDestination, listOnly);
+    differences =
+        CheckBuiltUpgrade(builder.tables, env, *builder.destination, builder.trimmedDestination, listOnly);
     if (differences.empty() && listOnly) {
         // Only the list was made: the folder is not the whole upgrade yet, so nothing speaks for
         // its files (no manifest), nor is anything signed or packed.
         if (!builder.seal.signingKey.empty() || !builder.seal.archive.empty()) {
-            builder.lastBuild.sealFailures.push_back("only its list was written: it is neither signed nor packed");
-            dialogs.ShowMessage({"Upgrade file(s) created, but only its list was written: it is neither signed nor "
-                                 "packed into a zip file",
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+            builder.lastBuild.sealFailures.push_back(
+                "only its list was written: it is neither signed nor packed");
+            dialogs.ShowMessage(
+                {"Upgrade file(s) created, but only its list was written: it is neither signed nor "
+                 "packed into a zip file",
+                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
             return;
         }
         ShowErrorByCode(dialogs, 15, "");

@@ -20,17 +20,18 @@ void PrepareListValues(BuilderTables& tables);
 
 // The writers of the six upgrade libraries, into the build's destination (builder.destination); the
 // sources are read through the installation's held folders (env).
-void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs);
-void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                        bool askOverwrite);
+void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                      ui::Dialogs& dialogs);
+void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                        ui::Dialogs& dialogs, bool askOverwrite);
 void WriteISymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
                          ui::Dialogs& dialogs, bool askOverwrite);
 void WritePackageLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
                          ui::Dialogs& dialogs, bool askOverwrite);
-void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                        bool askOverwrite);
-void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                        bool askOverwrite);
+void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                        ui::Dialogs& dialogs, bool askOverwrite);
+void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
+                        ui::Dialogs& dialogs, bool askOverwrite);
 
 // Creates a device named `name` from the source device: its texts, supply pins, groups and pins.
 void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::string& name);

@@ -61,7 +61,9 @@ sqlite3_vfs g_handleVfs;
 int HandleFullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
     const std::string path = name ? name : "";
     struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return SQLITE_CANTOPEN_SYMLINK;  // file-access: the name SQLite opens, through the record folder's handle
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        return SQLITE_CANTOPEN_SYMLINK;  // file-access: the name SQLite opens, through the record folder's
+                                         // handle
     if (!path.starts_with("/proc/self/fd/")) return g_unixVfs->xFullPathname(g_unixVfs, name, size, out);
     if (static_cast<int>(path.size()) >= size) return SQLITE_CANTOPEN;
     std::memcpy(out, path.c_str(), path.size() + 1);
@@ -118,8 +120,8 @@ bool CreateRecordFile(const Directory& folder, const std::string& path, const st
         "PRAGMA journal_mode=WAL;PRAGMA synchronous=FULL;BEGIN;PRAGMA application_id=" +
         std::to_string(RecordDatabase::kApplicationId) +
         ";PRAGMA user_version=" + std::to_string(RecordDatabase::kFormatVersion) + ";" + kSchema + "COMMIT;";
-    bool ok = OpenDatabase(UriOf(folder.PathThrough(temp)), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, &db) ==
-                  SQLITE_OK &&
+    bool ok = OpenDatabase(UriOf(folder.PathThrough(temp)), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                           &db) == SQLITE_OK &&
               sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_stmt* identity = nullptr;
     ok = ok && sqlite3_prepare_v2(db, "INSERT INTO settings VALUES('installation', ?1)", -1, &identity, nullptr) == SQLITE_OK &&
@@ -150,7 +152,8 @@ bool CreateRecordFile(const Directory& folder, const std::string& path, const st
 bool CopyInto(const Directory& from, const Directory& to, const std::string& name) {
     std::string why;
     const FileHandle in = from.OpenRegular(name, why);
-    const FileHandle out(in.IsOpen() ? ::openat(to.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+    const FileHandle out(in.IsOpen() ? ::openat(to.Fd(), name.c_str(),
+                                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
                                      : -1);
     return out.IsOpen() && CopyDescriptor(in.Fd(), out.Fd(), nullptr, why);
 }
@@ -161,8 +164,8 @@ RecordDatabase::Snapshot::~Snapshot() {
     if (parent.IsOpen()) parent.RemoveTree(name);
 }
 
-std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, const std::string& folderPath, Mode mode,
-                                                     std::string& error, Refusal* refusal,
+std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, const std::string& folderPath,
+                                                     Mode mode, std::string& error, Refusal* refusal,
                                                      const std::string& installation, bool* made) {
     Refusal ignored = Refusal::None;
     Refusal& why = refusal ? *refusal : ignored;
@@ -201,15 +204,18 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
         } else {
             auto scratch = std::make_unique<Snapshot>();
             std::string temporary = SystemTemporaryFolder() + "/zrxlibug-record-XXXXXX";
-            if (::mkdtemp(temporary.data()) == nullptr) {  // file-access: a private folder in the system's temporary one
+            if (::mkdtemp(temporary.data()) ==
+                nullptr) {  // file-access: a private folder in the system's temporary one
                 error = path + " cannot be read: no private copy can be made (" + std::strerror(errno) + ")";
                 return nullptr;
             }
             const size_t cut = temporary.rfind('/');
-            scratch->parent = Directory::Open(temporary.substr(0, cut == 0 ? 1 : cut), error);  // file-access: the system's temporary folder
+            scratch->parent = Directory::Open(temporary.substr(0, cut == 0 ? 1 : cut),
+                                              error);  // file-access: the system's temporary folder
             scratch->name = temporary.substr(cut + 1);
             const Directory copy = scratch->parent.Beneath(scratch->name, error);
-            if (!copy.IsOpen() || !CopyInto(folder, copy, kFileName) || !CopyInto(folder, copy, std::string(kFileName) + "-wal")) {
+            if (!copy.IsOpen() || !CopyInto(folder, copy, kFileName) ||
+                !CopyInto(folder, copy, std::string(kFileName) + "-wal")) {
                 error = path + " cannot be read: no private copy can be made";
                 return nullptr;
             }
@@ -234,7 +240,8 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
         // before the program looked out for that: nothing is lost when it is made anew.
         if (mode == Mode::Create && why == Refusal::NotOurs && record->IsEmptyDatabase()) {
             record.reset();
-            for (const char* side : {"", "-wal", "-shm"}) ::unlinkat(folder.Fd(), (std::string(kFileName) + side).c_str(), 0);
+            for (const char* side : {"", "-wal", "-shm"})
+                ::unlinkat(folder.Fd(), (std::string(kFileName) + side).c_str(), 0);
             return Open(folder, folderPath, mode, error, refusal, installation, made);
         }
         return nullptr;

@@ -39,8 +39,8 @@ public:
     // handle, never through a link. A read-only record is never written, nor is anything made
     // beside it. Nothing on error, with why (and `refusal`). A record made here carries
     // `installation`, the installation's identity; `made` tells that it was made now.
-    static std::unique_ptr<RecordDatabase> Open(const Directory& folder, const std::string& folderPath, Mode mode,
-                                                std::string& error, Refusal* refusal = nullptr,
+    static std::unique_ptr<RecordDatabase> Open(const Directory& folder, const std::string& folderPath,
+                                                Mode mode, std::string& error, Refusal* refusal = nullptr,
                                                 const std::string& installation = {}, bool* made = nullptr);
     ~RecordDatabase();
     RecordDatabase(const RecordDatabase&) = delete;

@@ -95,7 +95,8 @@ bool PlausiblePlace(const Environment& env, int what, const Place& place) {
     if (components.empty() || place.root < 0 || place.root >= kInstallationFolders) return false;
     // Nothing in the folder that holds the INI is the installation's own file (".zrxlibug...", the
     // INI), compared as texts; a rollback also looks at the files themselves as it finds them.
-    if (Folder(InstallationFolder(env, place.root)) == Folder(InstallationDir(env)) && IsOwnFileName(env, components.front()))
+    if (Folder(InstallationFolder(env, place.root)) == Folder(InstallationDir(env)) &&
+        IsOwnFileName(env, components.front()))
         return false;
     const bool single = components.size() == 1;
     auto fits = [&](int root) {
@@ -220,7 +221,8 @@ std::unique_ptr<ScratchFolder> NewScratch(const Directory& parent, const std::st
             if (why.empty()) why = JoinPath(parentPath, name) + " cannot be locked: " + std::strerror(errno);
             return nullptr;
         }
-        return std::make_unique<ScratchFolder>(JoinPath(parentPath, name), parent.Duplicate(), name, std::move(folder));
+        return std::make_unique<ScratchFolder>(JoinPath(parentPath, name), parent.Duplicate(), name,
+                                               std::move(folder));
     }
     why = "no private temporary folder can be made in " + parentPath;
     return nullptr;
@@ -234,7 +236,8 @@ void RemoveUnheld(const Directory& parent, const std::string& prefix, MayGo mayG
     if (!parent.List(names)) return;
     for (const std::string& name : names) {
         struct stat info {};
-        if (!name.starts_with(prefix) || !parent.Look(name, info) || !S_ISDIR(info.st_mode) || !mayGo(info)) continue;
+        if (!name.starts_with(prefix) || !parent.Look(name, info) || !S_ISDIR(info.st_mode) || !mayGo(info))
+            continue;
         std::string why;
         const Directory left = parent.Beneath(name, why);
         // One that a running program holds is left to it.
@@ -258,7 +261,8 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Make(const Environment* env, std::
     // system's temporary folder, made private by mkdtemp, and locked as the installation's are.
     const std::string tmp = SystemTemporaryFolder();
     std::string pattern = tmp + "/" + kTemporaryScratchPrefix + "XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {  // file-access: the system's temporary folder, no installation's
+    if (::mkdtemp(pattern.data()) ==
+        nullptr) {  // file-access: the system's temporary folder, no installation's
         why = "no private temporary folder can be made: " + std::string(std::strerror(errno));
         return nullptr;
     }
@@ -282,7 +286,8 @@ ScratchFolder::~ScratchFolder() {
 void RemoveLeftScratchFolders(const Environment* env) {
     std::string why;
     // The user's own in the system's temporary folder: folders of this user only, private.
-    const Directory tmp = Directory::Open(SystemTemporaryFolder(), why);  // file-access: the system's temporary folder
+    const Directory tmp =
+        Directory::Open(SystemTemporaryFolder(), why);  // file-access: the system's temporary folder
     if (tmp.IsOpen())
         RemoveUnheld(tmp, kTemporaryScratchPrefix, [](const struct stat& info) {
             return info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
@@ -367,7 +372,8 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
         }
         RecordDatabase::Refusal refusal = RecordDatabase::Refusal::None;
         bool made = false;
-        auto db = RecordDatabase::Open(folder.history, folder.historyPath, mode, why, &refusal, identity, &made);
+        auto db =
+            RecordDatabase::Open(folder.history, folder.historyPath, mode, why, &refusal, identity, &made);
         if (!db && create && attempt == 0 && refusal == RecordDatabase::Refusal::OlderFormat) {
             // Its paths cannot be trusted: it stays where it can be looked at, and is not used.
             std::string aside = "history-v1";
@@ -389,7 +395,8 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
             for (const std::string& name : names) {
                 if (!name.starts_with("run-")) continue;
                 std::string aside = "lost-" + name;
-                for (int n = 2; ::faccessat(folder.history.Fd(), aside.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0; ++n)
+                for (int n = 2;
+                     ::faccessat(folder.history.Fd(), aside.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0; ++n)
                     aside = "lost-" + name + "-" + std::to_string(n);
                 ::renameat(folder.history.Fd(), name.c_str(), folder.history.Fd(), aside.c_str());
             }

@@ -68,7 +68,10 @@ public:
     const Directory& Folder() const { return m_folder; }
 
     ScratchFolder(std::string path, Directory parent, std::string name, Directory folder)
-        : m_path(std::move(path)), m_parent(std::move(parent)), m_name(std::move(name)), m_folder(std::move(folder)) {}
+        : m_path(std::move(path)),
+          m_parent(std::move(parent)),
+          m_name(std::move(name)),
+          m_folder(std::move(folder)) {}
 
 private:
     std::string m_path;

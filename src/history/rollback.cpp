@@ -50,7 +50,8 @@ bool RecordExists(const Environment& env) {
     const auto folder = OpenRecordFolder(env, false, why);
     struct stat info {};
     // A record folder that cannot be used is said by the open that follows.
-    return !folder ? why.find("there is no record") == std::string::npos : folder->history.Look("history.db", info);
+    return !folder ? why.find("there is no record") == std::string::npos
+                   : folder->history.Look("history.db", info);
 }
 
 // The file a place names for writing: the entry itself, or, where the run wrote through a link,
@@ -93,7 +94,8 @@ bool OpenTarget(const Environment& env, InstallationAccess& access, const Change
         return false;
     }
     const size_t cut = path.rfind('/');
-    const auto followed = access.Resolve(folder, cut == std::string::npos ? "." : path.substr(0, cut), leaf, reason);
+    const auto followed =
+        access.Resolve(folder, cut == std::string::npos ? "." : path.substr(0, cut), leaf, reason);
     if (!followed || !followed->exists) {
         why = (followed ? path + " is a symbolic link that leads nowhere" : reason) + "; left alone";
         return false;
@@ -177,7 +179,8 @@ bool PutBack(const Directory& files, int kept, const Change& c, const Directory&
 
 class Restorer {
 public:
-    Restorer(const Environment& env, InstallationAccess& access, const Directory& runFolder, Directory files, bool force)
+    Restorer(const Environment& env, InstallationAccess& access, const Directory& runFolder, Directory files,
+             bool force)
         : m_env(env), m_access(access), m_runFolder(runFolder), m_files(std::move(files)), m_force(force) {}
 
     // Deals with one element or file change; false when it is left alone (a conflict, or it
@@ -226,7 +229,8 @@ private:
             return true;
         }
         // The run's own library of old elements, through the run folder's handle that was checked.
-        const int32_t kept = m_libraries.Open(m_runFolder, part ? "old.PART" : "old.SYMBOL", kind, false, &why);
+        const int32_t kept =
+            m_libraries.Open(m_runFolder, part ? "old.PART" : "old.SYMBOL", kind, false, &why);
         const std::string keptName = std::to_string(c.id);
         // The kept copy, compared with itself: there and undamaged.
         if (kept == 0) return why = label + ": the record's copy of its old content cannot be read (" + why + "); left alone", false;
@@ -324,7 +328,8 @@ private:
 // Removes from an index file one line for each of `lines`; lines added by others stay, each with
 // the line end it had (CR LF, LF or CR). Returns how many were removed; -1 when the file cannot be
 // rewritten.
-int RemoveIndexLines(const Directory& folder, const std::string& name, const std::vector<std::string>& lines) {
+int RemoveIndexLines(const Directory& folder, const std::string& name,
+                     const std::vector<std::string>& lines) {
     std::string content, why;
     if (!folder.ReadWhole(name, content, why)) return 0;
     std::map<std::string, int, std::less<>> wanted;
@@ -528,7 +533,8 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
             "  AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')"
             " UNION ALL"
             " SELECT later.run FROM changes mine JOIN changes later"
-            "  ON later.root=mine.root AND later.path>mine.path || '/' AND later.path<mine.path || '0' AND later.run>mine.run"
+            "  ON later.root=mine.root AND later.path>mine.path || '/' AND later.path<mine.path || '0' AND "
+            "later.run>mine.run"
             "  WHERE mine.run=?1 AND mine.what IN (3,4)"
             "  AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back'))");
         newer.Bind(1, run);
@@ -739,7 +745,8 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         // The saves into a library put back as a file were taken back with it: done when it is.
         for (const Change& c : changes)
             if (c.what == kFile && allDone.contains(c.id))
-                for (const Change* saved : savedIntoFiles[{c.place.root, c.place.relative}]) done.push_back(saved->id);
+                for (const Change* saved : savedIntoFiles[{c.place.root, c.place.relative}])
+                    done.push_back(saved->id);
     }
 
     // Libraries and subdirectories the run made go when they are empty again; one that still holds
@@ -785,15 +792,18 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         (allDone.contains(c.id) ? result.undone : result.left).push_back(std::move(place));
     }
     if (!recorded)
-        result.conflicts.push_back("the record of update runs cannot be written (" + rec.Error() +
-                                   "): what was undone is not marked so; run the rollback again once it can be");
+        result.conflicts.push_back(
+            "the record of update runs cannot be written (" + rec.Error() +
+            "): what was undone is not marked so; run the rollback again once it can be");
     const bool complete = result.conflicts.empty();
     RecordDatabase::Statement state(rec, "UPDATE runs SET state=?2 WHERE id=?1");
     if (!state.Bind(1, run).Bind(2, complete ? "rolled back" : "partly rolled back").Run()) {
-        result.conflicts.push_back("the record of update runs cannot be written (" + rec.Error() +
-                                   "): the run is not marked as rolled back; run the rollback again once it can be");
+        result.conflicts.push_back(
+            "the record of update runs cannot be written (" + rec.Error() +
+            "): the run is not marked as rolled back; run the rollback again once it can be");
     }
-    result.outcome = result.conflicts.empty() ? RollbackResult::Outcome::Restored : RollbackResult::Outcome::Conflicts;
+    result.outcome =
+        result.conflicts.empty() ? RollbackResult::Outcome::Restored : RollbackResult::Outcome::Conflicts;
     // Every library at rest: none keeps a write-ahead log beside it.
     E_FlushLibraries();
     return result;

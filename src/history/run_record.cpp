@@ -47,8 +47,8 @@ std::string HistoryFolder(const Environment& env) {
     return JoinPath(JoinPath(InstallationDir(env), ".zrxlibug"), "history");
 }
 
-RunRecorder::RunRecorder(const Environment& env, RecordFolder folder, std::unique_ptr<RecordDatabase> db, int64_t run,
-                         Directory runFolder, Directory files)
+RunRecorder::RunRecorder(const Environment& env, RecordFolder folder, std::unique_ptr<RecordDatabase> db,
+                         int64_t run, Directory runFolder, Directory files)
     : m_env(env),
       m_folder(std::move(folder)),
       m_db(std::move(db)),
@@ -98,7 +98,8 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const Or
     struct stat left {};
     if (folder.history.Look(name, left)) {
         std::string aside = "lost-" + name;
-        for (int n = 2; folder.history.Look(aside, left); ++n) aside = "lost-" + name + "-" + std::to_string(n);
+        for (int n = 2; folder.history.Look(aside, left); ++n)
+            aside = "lost-" + name + "-" + std::to_string(n);
         ::renameat(folder.history.Fd(), name.c_str(), folder.history.Fd(), aside.c_str());
     }
     if (folder.history.MakeFolder(name, why, 0755)) runFolder = folder.history.Beneath(name, why);
@@ -209,7 +210,8 @@ bool RunRecorder::SetOld(int64_t id, const std::string& digest, const FileIdenti
     return Fail("the record cannot be written: " + m_db->Error());
 }
 
-int32_t RunRecorder::ReadHandle(const Directory& folder, const std::string& name, const std::string& key, bool part) {
+int32_t RunRecorder::ReadHandle(const Directory& folder, const std::string& name, const std::string& key,
+                                bool part) {
     const auto it = m_readHandles.find(key);
     if (it != m_readHandles.end()) return it->second;
     const int32_t handle =
@@ -224,7 +226,8 @@ int32_t& RunRecorder::OldLibrary(bool part) {
         // In the run's own folder, through the handle that was made and checked with it: should
         // the record's folder be swapped meanwhile, the old elements still go where the record is.
         const char* name = part ? "old.PART" : "old.SYMBOL";
-        old = std::max(0, OpenLibraryIn(m_runFolder, name, part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1));
+        old = std::max(
+            0, OpenLibraryIn(m_runFolder, name, part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1));
         // The kernel makes a library (and its side files) as the umask says; nobody but its owner
         // may write this one.
         if (old > 0)
@@ -283,7 +286,8 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
     }
     // Its first change in this run keeps what was there before the run.
     if (save.name.empty() || library->elements.count(save.name)) return true;
-    const int32_t target = ReadHandle(*save.library.folder, save.library.name, save.library.path, save.partLibrary);
+    const int32_t target =
+        ReadHandle(*save.library.folder, save.library.name, save.library.path, save.partLibrary);
     if (target == 0) {
         why = StringFromPointer(E_LastError());
         if (why.empty()) why = "it cannot be read";
@@ -294,7 +298,8 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
     if (!old.empty()) {
         // A save of what is there already changes nothing, and is not recorded: should a later row
         // change the element, that row finds it as it was before the run.
-        const int32_t source = ReadHandle(save.sourceFolder, save.source, "\1" + save.source, save.partLibrary);
+        const int32_t source =
+            ReadHandle(save.sourceFolder, save.source, "\1" + save.source, save.partLibrary);
         if (source > 0 && E_CompareElements(source, save.sourceName.c_str(), target, save.name.c_str()) == 1)
             return true;
     }
@@ -315,9 +320,11 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
 
 bool RunRecorder::AfterElementSave(const ElementSave& save) {
     if (save.name.empty()) return true;
-    const int32_t target = ReadHandle(*save.library.folder, save.library.name, save.library.path, save.partLibrary);
+    const int32_t target =
+        ReadHandle(*save.library.folder, save.library.name, save.library.path, save.partLibrary);
     const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
-    if (const auto library = m_libraries.find(save.library.path); library != m_libraries.end() && !now.empty()) {
+    if (const auto library = m_libraries.find(save.library.path);
+        library != m_libraries.end() && !now.empty()) {
         const auto it = library->second.elements.find(save.name);
         if (it != library->second.elements.end()) SetNew(it->second, now, nullptr);
     }
@@ -325,7 +332,8 @@ bool RunRecorder::AfterElementSave(const ElementSave& save) {
 }
 
 void RunRecorder::ElementSaveFailed(const ElementSave& save) {
-    if (!save.name.empty()) m_refusedSaves.push_back({save.library.folder->RealPathOf(save.library.name), save.name});
+    if (!save.name.empty())
+        m_refusedSaves.push_back({save.library.folder->RealPathOf(save.library.name), save.name});
 }
 
 bool RunRecorder::BeforeFolderMade(const std::string& path, std::string& why) {
@@ -436,7 +444,8 @@ void RunRecorder::AfterFileChange(int64_t ticket, const struct stat* written) {
     if (staged != m_stagedKeys.end()) m_stagedKeys.erase(staged);
 }
 
-bool RunRecorder::BeforeIndexSave(const Target& target, const std::vector<std::string>& lines, std::string& error) {
+bool RunRecorder::BeforeIndexSave(const Target& target, const std::vector<std::string>& lines,
+                                  std::string& error) {
     const std::string& path = target.path;
     std::string why;
     if (!Ready(why)) {
@@ -492,7 +501,7 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     MakeDurable();
     std::string why;
     if (!Ready(why)) return m_run;  // what was recorded stays: the run can be undone as far as it went
-    bool written = true;  // every statement of the finish succeeded
+    bool written = true;            // every statement of the finish succeeded
     RecordDatabase::Statement drop(*m_db, "DELETE FROM changes WHERE id=?1");
     auto dropRow = [&](int64_t id) { written = drop.Bind(1, id).Run() && written; };
     // A save that was refused, or did not become durable, changed nothing where the element is as
@@ -502,13 +511,16 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     for (const FailedSave& save : unsaved)
         for (const auto& [path, library] : m_libraries) {
             const auto element = library.elements.find(save.name);
-            if (element == library.elements.end() || library.realPath != save.library || !library.folder) continue;
+            if (element == library.elements.end() || library.realPath != save.library || !library.folder)
+                continue;
             const int64_t id = element->second;
             const bool part = library.part;
             const int32_t target = ReadHandle(*library.folder, library.name, path, part);
-            const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
+            const std::string now =
+                target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
             const int32_t kept = part ? m_oldParts : m_oldSymbols;
-            const std::string old = kept > 0 ? StringFromPointer(E_ElementDigest(kept, std::to_string(id).c_str())) : "";
+            const std::string old =
+                kept > 0 ? StringFromPointer(E_ElementDigest(kept, std::to_string(id).c_str())) : "";
             if (now == old) dropRow(id);
         }
     // Index files the run was to rewrite and did not (the new file never took the old one's place).
@@ -521,7 +533,8 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
         written = !query.Failed() && written;
         for (const auto& [id, place] : notReplaced) {
             dropRow(id);
-            written = RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE run=?1 AND what=5 AND root=?2 AND path=?3")
+            written = RecordDatabase::Statement(
+                          *m_db, "DELETE FROM changes WHERE run=?1 AND what=5 AND root=?2 AND path=?3")
                           .Bind(1, m_run)
                           .Bind(2, place.root)
                           .Bind(3, place.relative)
@@ -541,7 +554,8 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
             Directory folder;
             std::string leaf, ignored;
             struct stat info {};
-            if (!OpenPlaceFolder(m_env, place, folder, leaf, ignored) || !folder.Look(leaf, info)) dropRow(id);
+            if (!OpenPlaceFolder(m_env, place, folder, leaf, ignored) || !folder.Look(leaf, info))
+                dropRow(id);
         }
     }
     // A library the run replaced as a data file and then saved elements into: the run's own saves
@@ -554,12 +568,13 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
         RecordDatabase::Statement files(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what=2");
         files.Bind(1, m_run);
         std::vector<std::pair<int64_t, Place>> replaced;
-        while (files.Next()) replaced.push_back({files.Int(0), {static_cast<int>(files.Int(1)), files.Text(2)}});
+        while (files.Next())
+            replaced.push_back({files.Int(0), {static_cast<int>(files.Int(1)), files.Text(2)}});
         written = !files.Failed() && written;
         for (const auto& [id, place] : replaced)
             for (const auto& [path, library] : m_libraries) {
-                if (library.place.root != place.root || library.place.relative != place.relative || !library.folder ||
-                    library.elements.empty())
+                if (library.place.root != place.root || library.place.relative != place.relative ||
+                    !library.folder || library.elements.empty())
                     continue;
                 struct stat now {};
                 if (library.folder->Look(library.name, now) && S_ISREG(now.st_mode)) SetNew(id, {}, &now);
@@ -578,7 +593,8 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
                       .Run() &&
                   written;
     } else {
-        written = RecordDatabase::Statement(*m_db, "DELETE FROM runs WHERE id=?1").Bind(1, m_run).Run() && written;
+        written =
+            RecordDatabase::Statement(*m_db, "DELETE FROM runs WHERE id=?1").Bind(1, m_run).Run() && written;
     }
     if (!written) {
         // The record stays as the run left it: its rows are what the run may have changed.

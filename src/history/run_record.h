@@ -56,7 +56,8 @@ public:
     int64_t StageFileChange(const FileChange& change, std::string& why) override;
     bool CommitStaged(std::string& why) override;
     void AfterFileChange(int64_t ticket, const struct stat* written) override;
-    bool BeforeIndexSave(const Target& target, const std::vector<std::string>& lines, std::string& error) override;
+    bool BeforeIndexSave(const Target& target, const std::vector<std::string>& lines,
+                         std::string& error) override;
     bool BeforeIndexReplace(const std::string& path, const struct stat& written) override;
 
     // After the run (its libraries flushed; `failed` the saves that did not become durable): what

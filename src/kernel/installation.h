@@ -24,7 +24,8 @@ struct Environment {
 // The installation's folder `path` (one of its directories, the installation folder, or any other
 // folder the program uses as the environment names it) through its held handle; null with why when
 // it cannot be opened.
-std::shared_ptr<const Directory> HeldFolder(const Environment& env, const std::string& path, std::string& why);
+std::shared_ptr<const Directory> HeldFolder(const Environment& env, const std::string& path,
+                                            std::string& why);
 // Opens every folder of the installation that exists now, so that they are resolved once, at start.
 void HoldInstallationFolders(const Environment& env);
 

@@ -321,7 +321,8 @@ std::optional<std::string> ExportLibrary(const std::string& path, std::string& e
     try {
         return doc.dump(2) + "\n";
     } catch (const Json::exception&) {
-        error = path + ": an element holds text that is not UTF-8, which a JSON document cannot carry as it is";
+        error =
+            path + ": an element holds text that is not UTF-8, which a JSON document cannot carry as it is";
         return std::nullopt;
     }
 }
@@ -339,7 +340,8 @@ std::optional<std::string> ExportElement(const std::string& path, const std::str
     try {
         return element->dump(2) + "\n";
     } catch (const Json::exception&) {
-        error = path + ": the element \"" + name + "\" holds text that is not UTF-8, which JSON cannot carry as it is";
+        error = path + ": the element \"" + name +
+                "\" holds text that is not UTF-8, which JSON cannot carry as it is";
         return std::nullopt;
     }
 }

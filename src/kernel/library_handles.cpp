@@ -13,7 +13,9 @@ LibraryHandles::~LibraryHandles() {
         if (library.handle > 0) E_CloseLibrary(library.handle);
 }
 
-std::string LibraryPathIn(const Directory& folder, const std::string& name) { return folder.PathThrough(name); }
+std::string LibraryPathIn(const Directory& folder, const std::string& name) {
+    return folder.PathThrough(name);
+}
 
 int32_t OpenLibraryIn(const Directory& folder, const std::string& name, const char* kind, int32_t writeFlag) {
     if (!folder.IsOpen() || !IsPlainComponent(name)) return 0;
@@ -23,7 +25,8 @@ int32_t OpenLibraryIn(const Directory& folder, const std::string& name, const ch
 int32_t LibraryHandles::Open(const Directory& folder, const std::string& name, const char* kind, bool write,
                              std::string* why) {
     struct stat info {};
-    std::string key = folder.Info(info) ? std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) : "?";
+    std::string key =
+        folder.Info(info) ? std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) : "?";
     key += '\0';
     key += name;
     key += '\0';

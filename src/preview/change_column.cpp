@@ -17,8 +17,8 @@ constexpr int kChangeColumn = 5;
 
 }  // namespace
 
-ChangeColumn::ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font, const GridRowTable& rows,
-                           const Environment& env, const std::string& listPath,
+ChangeColumn::ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font,
+                           const GridRowTable& rows, const Environment& env, const std::string& listPath,
                            const std::array<std::string, 6>& upgradeLibraries,
                            const std::shared_ptr<const Directory>& folder)
     : m_grid(grid),

@@ -25,7 +25,8 @@ class ChangeColumn {
 public:
     ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font, const GridRowTable& rows,
                  const Environment& env, const std::string& listPath,
-                 const std::array<std::string, 6>& upgradeLibraries, const std::shared_ptr<const Directory>& folder);
+                 const std::array<std::string, 6>& upgradeLibraries,
+                 const std::shared_ptr<const Directory>& folder);
 
     // Works the changes out and shows them; shows progress and lets window events through while
     // it compares.

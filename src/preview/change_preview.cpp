@@ -34,9 +34,11 @@ public:
         : m_env(env), m_upgrade(upgrade), m_access(env), m_targets(m_access) {
         std::string why;
         // An upgrade no load opened (a test's) is opened once, here.
-        m_folder = upgrade.folder ? upgrade.folder
-                                  : std::make_shared<const Directory>(  // file-access: opened once, then used by its handle
-                                        Directory::Open(upgrade.listPath.empty() ? "/" : upgrade.listPath, why));
+        m_folder =
+            upgrade.folder
+                ? upgrade.folder
+                : std::make_shared<const Directory>(  // file-access: opened once, then used by its handle
+                      Directory::Open(upgrade.listPath.empty() ? "/" : upgrade.listPath, why));
     }
 
     Outcome Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
@@ -116,7 +118,8 @@ private:
             return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
         if (!source) return Because(Change::Missing, why);
         const bool subcircuit = IsSubcircuitFile(row.Name);
-        const std::string destDir = DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");
+        const std::string destDir =
+            DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");
         std::shared_ptr<const Directory> folder;
         if (subcircuit && !TrimmedBlanks(row.TargetLib).empty()) {
             bool absent = false;
@@ -146,8 +149,10 @@ private:
     };
     SourceState Source(const std::string& dir, const std::string& sourcePath, const char* kind) {
         std::string why;
-        if (!m_access.Folder(dir, why)) return {0, Because(Change::Unreadable, "Path: " + dir + " not available")};
-        const std::string file = m_folder->IsOpen() ? m_folder->Spelling(FileNameOf(sourcePath)) : std::string();
+        if (!m_access.Folder(dir, why))
+            return {0, Because(Change::Unreadable, "Path: " + dir + " not available")};
+        const std::string file =
+            m_folder->IsOpen() ? m_folder->Spelling(FileNameOf(sourcePath)) : std::string();
         struct stat info {};
         if (file.empty() || !m_folder->Look(file, info))
             return {0, Because(Change::Missing, "the upgrade library " + sourcePath + " is missing")};

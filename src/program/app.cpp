@@ -12,7 +12,8 @@ namespace zrx {
 
 std::string RunningExecutableDirectory() {
     std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);  // file-access: the program's own file
+    const auto exe =
+        std::filesystem::read_symlink("/proc/self/exe", error);  // file-access: the program's own file
     return error ? std::string() : exe.parent_path().string();
 }
 
@@ -23,7 +24,8 @@ App::App(ui::Dialogs& dialogsIn, ui::FontCatalog& fontsIn)
       osVersion([] { return std::optional<std::pair<int, int>>(); }) {
     // The folder lists open where the program was started, as a directory list does by default.
     std::error_code error;
-    const std::string cwd = std::filesystem::current_path(error).string();  // file-access: where the program runs
+    const std::string cwd =
+        std::filesystem::current_path(error).string();  // file-access: where the program runs
     if (!error) {
         window.main.F_lstDrive.SetDriveFor(cwd);
         window.main.F_lstdir.SetPath(cwd);

@@ -39,9 +39,9 @@ public:
     // grid's sixth column).
     LoadedUpgrade upgrade;
     UpgradeVerification verification;
-    ChangeColumn changeColumn{window.main.F_Preferen, window.dialogs,     window.uiFont,     upgrade.GridRows,
-                              installation.env,       upgrade.UpgradeDir, upgrade.UpgLibPath,
-                              upgrade.Folder};
+    ChangeColumn changeColumn{window.main.F_Preferen, window.dialogs,   window.uiFont,
+                              upgrade.GridRows,       installation.env, upgrade.UpgradeDir,
+                              upgrade.UpgLibPath,     upgrade.Folder};
     // The update run's options, progress and undo record.
     RunState run;
     // The builder's choices and its last build.

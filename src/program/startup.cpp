@@ -62,7 +62,8 @@ int GetZarnixsysPath(App& app) {
     directory = WithoutTrailingSeparator(directory);
     // The path keeps its letter case: upper-casing it breaks every later use of the path on a
     // file system whose names are case-sensitive.
-    if (CheckPathAvailable(directory, app.window.dialogs) == 0) {  // file-access: start-up, before the folders are held
+    if (CheckPathAvailable(directory, app.window.dialogs) ==
+        0) {  // file-access: start-up, before the folders are held
         app.installation.env.IniFile = IniFileOf(directory);
     } else {
         app.installation.env.IniFile =

@@ -83,7 +83,8 @@ std::optional<std::map<std::string, std::string>> ReadManifest(std::string_view 
             if (close == std::string_view::npos || close < 8 || line.size() != close + 4 + 64 ||
                 !IsHexDigest(line.substr(close + 4)))
                 return fail("is not \"SHA256 (<file name>) = <SHA-256 digest>\"");
-            std::optional<std::string> name = escaped ? Unescape(line.substr(8, close - 8)) : std::string(line.substr(8, close - 8));
+            std::optional<std::string> name =
+                escaped ? Unescape(line.substr(8, close - 8)) : std::string(line.substr(8, close - 8));
             if (!name) return fail("holds an escape sha256sum does not write");
             while (name->starts_with("./")) name->erase(0, 2);
             if (!IsPlainComponent(*name))

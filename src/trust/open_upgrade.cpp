@@ -52,7 +52,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     std::string folderPath = upgrade.ListPath;
     std::string why;
     std::shared_ptr<Directory> folder;
-    if (archive::IsArchiveName(upgrade.ListPath) && IsRegularFile(upgrade.ListPath)) {  // file-access: what the user chose, before it is opened once
+    if (archive::IsArchiveName(upgrade.ListPath) &&
+        IsRegularFile(upgrade.ListPath)) {  // file-access: what the user chose, before it is opened once
         const auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath, verification.scratch, why);
         if (!unpacked) {
             Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " +
@@ -64,13 +65,14 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
         // The unpacked folder, beneath the private folder's own handle.
         const std::string base = JoinPath(verification.scratch->Path(), "");
         std::string ignored;
-        folder = std::make_shared<Directory>(
-            verification.scratch->Folder().Beneath(folderPath.starts_with(base) ? folderPath.substr(base.size()) : "unpacked", ignored));
+        folder = std::make_shared<Directory>(verification.scratch->Folder().Beneath(
+            folderPath.starts_with(base) ? folderPath.substr(base.size()) : "unpacked", ignored));
         // Said as what it is: the archive holds no list (not a path inside the archive file).
         if (!folder->IsOpen() || !folder->Find(kListFileName)) {
-            Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
-                                ": it holds no upgrade list (" + std::string(kListFileName) +
-                                ") at its top or in its one top folder. " + GetLocalMessage("Nothing of it is used.", 20061));
+            Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " +
+                                upgrade.ListPath + ": it holds no upgrade list (" +
+                                std::string(kListFileName) + ") at its top or in its one top folder. " +
+                                GetLocalMessage("Nothing of it is used.", 20061));
             verification.scratch.reset();
             return false;
         }
@@ -89,7 +91,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     // checked is never the one copied into the installation. The open that finds the manifest is
     // the one that decides (a second look could see another folder). An archive's files are
     // checked where they were unpacked: that folder is already the program's own private copy.
-    if (!folder)  // file-access: the folder the user chose, opened once; all of it is read through this handle
+    if (!folder)  // file-access: the folder the user chose, opened once; all of it is read through this
+                  // handle
         folder = std::make_shared<Directory>(Directory::Open(folderPath.empty() ? "/" : folderPath, why));
     if (!folder->IsOpen()) {
         upgrade.UpgradeDir = folderPath;  // reading its list says what is wrong
@@ -156,7 +159,8 @@ std::string UpgradeStateText(const Environment& env, const std::string& folderOr
     // What the load page says of a folder before it is chosen: looked at, nothing of it used.
     if (archive::IsArchiveName(folderOrArchive) && IsRegularFile(folderOrArchive))  // file-access: only shown
         return GetLocalMessage("An upgrade archive: it is unpacked and checked when it is opened.", 20067);
-    if (!IsRegularFile(ResolveNameInDir(folderOrArchive, kListFileName))) return {};  // file-access: only shown
+    if (!IsRegularFile(ResolveNameInDir(folderOrArchive, kListFileName)))
+        return {};  // file-access: only shown
     std::vector<trust::TrustedKey> trusted;
     std::string why;
     if (!trust::TrustedKeys(&env, trusted, why))

@@ -47,7 +47,8 @@ bool ReadSmallFile(const Directory& folder, const std::string& name, const std::
     std::string reason;
     const FileHandle file = folder.OpenRegular(name, reason, &info);
     if (!file.IsOpen()) {
-        why = path + (reason.find("symbolic link") != std::string::npos ? " is a symbolic link" : " cannot be read as a file");
+        why = path + (reason.find("symbolic link") != std::string::npos ? " is a symbolic link"
+                                                                        : " cannot be read as a file");
         return false;
     }
     if (!MayDecideTrust(info, path, why)) return false;
@@ -78,7 +79,8 @@ bool ReadTrustFolder(const Directory& parent, const std::string& parentPath, con
     if (!MayDecideTrust(info, path, why)) return false;
     std::vector<std::string> names;
     if (!folder.List(names)) return why = path + " cannot be read", false;
-    std::erase_if(names, [](const std::string& entry) { return !EndsWith(entry, ".pub") || entry[0] == '.'; });
+    std::erase_if(names,
+                  [](const std::string& entry) { return !EndsWith(entry, ".pub") || entry[0] == '.'; });
     std::sort(names.begin(), names.end());
     for (const std::string& entry : names) {
         const std::string file = JoinPath(path, entry);
@@ -86,11 +88,12 @@ bool ReadTrustFolder(const Directory& parent, const std::string& parentPath, con
         if (!ReadSmallFile(folder, entry, file, kMaxKeyFileBytes, text, why)) return false;
         auto key = ReadPublicKey(text, unreadable);
         if (!key) return why = file + " is not a public key (" + unreadable + "): remove it", false;
-        const auto known = std::find_if(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == key->id; });
+        const auto known =
+            std::find_if(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.key.id == key->id; });
         // Two keys of one id cannot both be trusted: a signature names its key by the id alone.
         if (known != keys.end() && known->key.key != key->key)
-            return why = file + " and " + known->file + " hold two different keys of the one id " + key->IdText() +
-                         ": one of them is forged; remove it",
+            return why = file + " and " + known->file + " hold two different keys of the one id " +
+                         key->IdText() + ": one of them is forged; remove it",
                    false;
         if (known == keys.end()) keys.push_back({*key, file});
     }
@@ -128,9 +131,10 @@ bool TrustedKeys(const Environment* env, std::vector<TrustedKey>& keys, std::str
             const std::string own = JoinPath(installation, ".zrxlibug");
             if (!(S_ISDIR(info.st_mode) && MayDecideTrust(info, own, why))) {
                 if (why.empty())
-                    why = own + (S_ISLNK(info.st_mode) ? " is a symbolic link; the program keeps its own files only in a "
-                                                         "real folder: remove it"
-                                                       : " is not a folder");
+                    why = own + (S_ISLNK(info.st_mode)
+                                     ? " is a symbolic link; the program keeps its own files only in a "
+                                       "real folder: remove it"
+                                     : " is not a folder");
                 return false;
             }
             std::string opened;

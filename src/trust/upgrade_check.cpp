@@ -30,7 +30,8 @@ constexpr size_t kMaxSignatureBytes = 64 * 1024;
 // A small file of the folder read whole, never through a link and never a FIFO or device (whose
 // read could wait forever): nothing when it is not there, "why" set when it is there but cannot be
 // taken.
-std::optional<std::string> ReadSmall(const Directory& folder, const std::string& name, size_t limit, std::string& why) {
+std::optional<std::string> ReadSmall(const Directory& folder, const std::string& name, size_t limit,
+                                     std::string& why) {
     std::string text;
     bool missing = false;
     std::string reason;
@@ -57,11 +58,13 @@ public:
         if (!file.IsOpen()) {
             // A file the list uses is in the manifest and there, or the upgrade is not as it was made.
             if (missing && expected == m_digests.end())
-                return Problem(leaf, "is missing, and the manifest " + std::string(kManifestName) + " does not name it");
+                return Problem(
+                    leaf, "is missing, and the manifest " + std::string(kManifestName) + " does not name it");
             return Problem(leaf, missing ? "is missing" : why.substr(std::min(why.size(), leaf.size() + 1)));
         }
         const int in = file.Fd();
-        if (expected == m_digests.end()) return Problem(leaf, "is not in the manifest " + std::string(kManifestName));
+        if (expected == m_digests.end())
+            return Problem(leaf, "is not in the manifest " + std::string(kManifestName));
         int out = -1;
         if (m_copy != nullptr) {
             out = ::openat(m_copy->Fd(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -188,23 +191,24 @@ std::string UpgradeCheck::Describe() const {
 UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<TrustedKey>& trusted,
                           const std::string& copyInto) {
     std::string why;
-    const Directory folder = Directory::Open(folderPath, why);  // file-access: the folder a caller names, opened once
+    const Directory folder =
+        Directory::Open(folderPath, why);  // file-access: the folder a caller names, opened once
     if (!folder.IsOpen()) {
         UpgradeCheck check;
         check.checked = true;
         return check;  // nothing to check; the load says what is wrong
     }
     Directory copy;
-    return CheckUpgrade(folder, folderPath, trusted,
-                        copyInto.empty() ? CopyFolder()
-                                         : [&copy, &copyInto](std::string& reason) -> const Directory* {
-                                               copy = Directory::Open(copyInto, reason);  // file-access: a caller's private folder
-                                               return copy.IsOpen() ? &copy : nullptr;
-                                           });
+    return CheckUpgrade(
+        folder, folderPath, trusted,
+        copyInto.empty() ? CopyFolder() : [&copy, &copyInto](std::string& reason) -> const Directory* {
+            copy = Directory::Open(copyInto, reason);  // file-access: a caller's private folder
+            return copy.IsOpen() ? &copy : nullptr;
+        });
 }
 
-UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath, const std::vector<TrustedKey>& trusted,
-                          const CopyFolder& makeCopy) {
+UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath,
+                          const std::vector<TrustedKey>& trusted, const CopyFolder& makeCopy) {
     UpgradeCheck check;
     check.checked = true;
     std::string why;
@@ -252,8 +256,8 @@ UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath
     Checker checker(folder, *digests, copy);
     checker.File(kListFileName);
     ListContents contents;
-    const ListReadFailure read =
-        copy != nullptr ? ReadListFile(*copy, folderPath, contents) : ReadListFile(folder, folderPath, contents);
+    const ListReadFailure read = copy != nullptr ? ReadListFile(*copy, folderPath, contents)
+                                                 : ReadListFile(folder, folderPath, contents);
     if (read.kind == ListReadFailure::Kind::None || contents.headerRead)
         for (const std::string& name : NamesTheListUses(contents)) checker.File(name);
     check.problems = checker.Take();
@@ -280,7 +284,8 @@ std::vector<std::string> FilesTheListUses(const Directory& folder, const std::st
         if (TrimmedBlanks(name).empty()) continue;
         const std::string spelt = folder.Spelling(name);
         struct stat info {};
-        if (folder.Look(spelt, info) && S_ISREG(info.st_mode) && seen.insert(spelt).second) files.push_back(spelt);
+        if (folder.Look(spelt, info) && S_ISREG(info.st_mode) && seen.insert(spelt).second)
+            files.push_back(spelt);
     }
     return files;
 }

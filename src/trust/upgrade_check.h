@@ -48,8 +48,8 @@ UpgradeCheck CheckUpgrade(const std::string& folder, const std::vector<TrustedKe
 // open that finds the manifest decides whether the program goes on from a checked copy; null (with
 // why) when it cannot be made: copyFailure then says so.
 using CopyFolder = std::function<const Directory*(std::string& why)>;
-UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath, const std::vector<TrustedKey>& trusted,
-                          const CopyFolder& makeCopy = {});
+UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath,
+                          const std::vector<TrustedKey>& trusted, const CopyFolder& makeCopy = {});
 
 // Whether the installation's trust asks for more than `check` gives: it trusts keys, and none of
 // them signed the upgrade (a tampered upgrade is refused for that alone).

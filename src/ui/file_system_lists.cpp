@@ -49,8 +49,9 @@ bool IsPseudoFileSystem(const std::string& type, const std::string& mountPoint) 
 
 std::vector<std::string> MountedVolumes() {
     std::vector<std::string> volumes = {"/"};
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0' && std::string(home) != "/" &&
-                                                 IsDirectory(home))  // file-access: the folders the user browses, listed to show them
+    if (const char* home = std::getenv("HOME");
+        home != nullptr && *home != '\0' && std::string(home) != "/" &&
+        IsDirectory(home))  // file-access: the folders the user browses, listed to show them
         volumes.emplace_back(home);
     std::ifstream mounts("/proc/mounts");  // file-access: the folders the user browses, listed to show them
     std::string line;
@@ -95,13 +96,17 @@ void DriveList::UserChoose(int index) {
 
 bool DirList::SetPath(const std::string& path) {
     const std::string dir = path.empty() ? std::string() : WithoutTrailingSeparator(path);
-    DIR* handle = dir.empty() ? nullptr : ::opendir(dir.c_str());  // file-access: the folders the user browses, listed to show them
+    DIR* handle =
+        dir.empty()
+            ? nullptr
+            : ::opendir(dir.c_str());  // file-access: the folders the user browses, listed to show them
     if (handle == nullptr) return false;
     std::vector<std::string> subdirs;
     while (dirent* entry = ::readdir(handle)) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
-        if (IsDirectory(JoinPath(dir, name))) subdirs.push_back(name);  // file-access: the folders the user browses, listed to show them
+        if (IsDirectory(JoinPath(dir, name)))
+            subdirs.push_back(name);  // file-access: the folders the user browses, listed to show them
     }
     ::closedir(handle);
     std::sort(subdirs.begin(), subdirs.end());
@@ -159,10 +164,15 @@ void FileList::Refresh() {
     std::stringstream split(m_pattern);
     for (std::string p; std::getline(split, p, ';');)
         if (!TrimBlanks(p).empty()) patterns.push_back(TrimBlanks(p));
-    if (DIR* handle = m_path.empty() ? nullptr : ::opendir(m_path.c_str())) {  // file-access: the folders the user browses, listed to show them
+    if (DIR* handle =
+            m_path.empty()
+                ? nullptr
+                : ::opendir(
+                      m_path.c_str())) {  // file-access: the folders the user browses, listed to show them
         while (dirent* entry = ::readdir(handle)) {
             const std::string name = entry->d_name;
-            if (name == "." || name == ".." || !IsRegularFile(JoinPath(m_path, name))) continue;  // file-access: the folders the user browses, listed to show them
+            if (name == "." || name == ".." || !IsRegularFile(JoinPath(m_path, name)))
+                continue;  // file-access: the folders the user browses, listed to show them
             for (const std::string& p : patterns) {
                 // Patterns match without regard to case, as on the systems the suite's folders
                 // come from ("Mixed.Part" is a part library).

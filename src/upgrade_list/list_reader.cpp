@@ -135,7 +135,8 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
 
 ListReadFailure ReadListFile(const std::string& folder, ListContents& contents) {
     std::string why;
-    const Directory opened = Directory::Open(folder.empty() ? "/" : folder, why);  // file-access: a folder a caller names, opened once here
+    const Directory opened = Directory::Open(folder.empty() ? "/" : folder,
+                                             why);  // file-access: a folder a caller names, opened once here
     return ReadListFile(opened, folder, contents);
 }
 
@@ -205,8 +206,8 @@ int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs) {
     ListContents contents;
     std::string why;
     const auto folder = UpgradeFolder(upgrade, why);
-    const ListReadFailure failure =
-        folder ? ReadListFile(*folder, upgrade.UpgradeDir, contents) : ListReadFailure{Failure::Unreadable, 0, {}, {}};
+    const ListReadFailure failure = folder ? ReadListFile(*folder, upgrade.UpgradeDir, contents)
+                                           : ListReadFailure{Failure::Unreadable, 0, {}, {}};
     if (contents.headerRead) upgrade.UpgLibPath = contents.libraries;
     upgrade.ReadmeLines = std::move(contents.readme);
     switch (failure.kind) {

@@ -75,7 +75,8 @@ TEST_F(CopyLibFileTest, AnOlderSourceIsRefusedButNotForSubcircuits) {
     std::string why;
     const Directory dest = Directory::Open(m_dest.Path(), why);
     const Directory src = Directory::Open(m_src.Path(), why);
-    EXPECT_EQ(InstallFile(m_dialogs, src, m_src.Path(), dest, m_dest.Path(), "b.SBC", "b.SBC"), CopyOutcome::Failed);
+    EXPECT_EQ(InstallFile(m_dialogs, src, m_src.Path(), dest, m_dest.Path(), "b.SBC", "b.SBC"),
+              CopyOutcome::Failed);
 }
 
 TEST_F(CopyLibFileTest, TheMissingSubdirectoryOfASubcircuitIsCreated) {
@@ -224,9 +225,9 @@ TEST_F(CopyDataFilesTest, ALinkPlantedInASubdirectoryDoesNotCarryFilesOutside) {
     Update(app);
     EXPECT_EQ(StatusOf("op.sbc"), "Not copied");
     EXPECT_FALSE(std::filesystem::exists(outside / "op.sbc"));
-    EXPECT_NE(BoxTexts().at(1).find("is not a folder (a link, or a file)"), std::string::npos) << BoxTexts().at(1);
+    EXPECT_NE(BoxTexts().at(1).find("is not a folder (a link, or a file)"), std::string::npos)
+        << BoxTexts().at(1);
 }
-
 
 // A link at a data file or an index file is written through only to a regular file in one of the
 // nine data folders: never into the program's own folder (its record, its trusted keys), never to
@@ -241,7 +242,9 @@ TEST_F(CopyDataFilesTest, ALinkLeadsOnlyToAFileOfTheDataFolders) {
     ASSERT_EQ(test::RunCli({"apply", "--suite", m_suite.Dir(), "--yes", m_upgrade.Path()}).status, 0);
     ASSERT_EQ(test::RunCli({"key", "generate", "--no-password", outside / "k"}).status, 0);
     ASSERT_EQ(test::RunCli({"key", "trust", "--suite", m_suite.Dir(), outside / "k.pub"}).status, 0);
-    const std::string trusted = m_suite / ".zrxlibug/trusted/" + fs::directory_iterator(m_suite / ".zrxlibug/trusted")->path().filename().string();
+    const std::string trusted =
+        m_suite / ".zrxlibug/trusted/" +
+        fs::directory_iterator(m_suite / ".zrxlibug/trusted")->path().filename().string();
     test::WriteFile(outside / "victim.txt", "outside");
     fs::create_directories(m_suite / "JOBX");
     test::WriteFile(m_suite / "JOBX/beside.txt", "beside JOB");

@@ -356,7 +356,8 @@ TEST_F(ArchiveTest, WrittenZipReadsBackHereAndWithUnzipAndBsdtar) {
     const std::string zip = Path("out.zip");
     test::WriteFile(zip, "an older zip");
     std::string why;
-    ASSERT_TRUE(WriteZip(OpenFolder(source), {std::begin(kSourceNames), std::end(kSourceNames)}, zip, why)) << why;
+    ASSERT_TRUE(WriteZip(OpenFolder(source), {std::begin(kSourceNames), std::end(kSourceNames)}, zip, why))
+        << why;
     for (const auto& entry : fs::directory_iterator(m_sandbox.Path()))
         EXPECT_EQ(entry.path().filename().string().find(".zrxtmp-"), std::string::npos) << entry.path();
 
@@ -446,93 +447,161 @@ Maker Bytes(std::string bytes) {
     return [=](const ArchiveTest&, const std::string& path) { test::WriteFile(path, bytes); };
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Archive, HostileTest,
-    ::testing::Values(
-        Hostile{"parent", Archive({File("../x")}), "h.tar", "../x", "goes up a folder"},
-        Hostile{"absolute",
-                [](const ArchiveTest& test, const std::string& path) {
-                    MakeArchive(path, {File("ok.txt"), File(test.Sandbox() + "/escaped")});
-                },
-                "h.tar", "$S/escaped", "absolute name"},
-        Hostile{"climbs_from_a_folder", Archive({File("a/b"), File("a/../../x")}), "h.tar", "a/../../x",
-                "goes up a folder"},
-        Hostile{"symlink_then_file_through_it",
-                [](const ArchiveTest& test, const std::string& path) {
-                    MakeArchive(path, {File("ok.txt"), Symlink("link", test.Sandbox()), File("link/x")});
-                },
-                "h.tar", "link", "symbolic link"},
-        Hostile{"symlink_in_zip", Archive({Symlink("link", "../.."), File("link/x")}, Format::Zip), "h.zip", "link",
-                "symbolic link"},
-        Hostile{"hard_link", Archive({HardLink("b", "ok.txt")}), "h.tar", "b", "hard link"},
-        Hostile{"hard_link_out", Archive({HardLink("c", "../../../etc/passwd")}, Format::Ustar), "h.tar", "c",
-                "hard link"},
-        Hostile{"character_device", Archive({Special("null", AE_IFCHR)}, Format::Ustar), "h.tar", "null",
-                "character device"},
-        Hostile{"fifo", Archive({Special("pipe", AE_IFIFO)}), "h.tar", "pipe", "FIFO"},
-        Hostile{"newline_in_name", Archive({File("a\nb")}), "h.tar", "a\\nb", "control character"},
-        Hostile{"escape_in_name", Archive({File("\x1b[2Jred")}), "h.tar", "\\e[2Jred", "control character"},
-        Hostile{"bytes_not_utf8", Archive({File("bad\x9b\n")}, Format::Ustar), "h.tar", "bad\\x9b\\n",
-                "control character"},
-        Hostile{"drive_in_zip", Archive({File("C:evil")}, Format::Zip), "h.zip", "C:evil", "a drive"},
-        Hostile{"zip_without_its_end",
-                [](const ArchiveTest&, const std::string& path) {
-                    MakeArchive(path, {File("ok.txt", "fine"), File("Upgrade.lst", "list")}, Format::Zip);
-                    const std::string whole = test::ReadFile(path);
-                    test::WriteFile(path, whole.substr(0, whole.rfind("PK\x05\x06")));  // no end of central directory
-                },
-                "h.zip", "", "not a zip or tar archive"},
-        Hostile{"latin1_name", Archive({File("caf\xe9.DAT")}, Format::Ustar), "h.tar", "caf\\xe9.DAT", "not UTF-8"},
-        Hostile{"name_read_backwards", Archive({File("evil\xe2\x80\xaeTAL.exe")}), "h.tar", "evil\\xe2\\x80\\xaeTAL.exe",
-                "reorders the text"},
-        Hostile{"names_alike_but_for_case", Archive({File("cool.DAT"), File("COOL.dat")}), "h.tar", "COOL.dat",
-                "only in letter case"},
-        Hostile{"same_name_twice", Archive({File("Upgrade.lst"), File("Upgrade.lst")}), "h.tar", "Upgrade.lst",
-                "same name as an earlier entry"},
-        Hostile{"file_then_folder", Archive({File("a"), File("a/b")}), "h.tar", "a/b", "earlier entry is a file"},
-        Hostile{"folder_then_file", Archive({File("a/b"), File("a")}), "h.tar", "a", "use its name as a folder"},
-        Hostile{"dot_part", Archive({File("a/./x")}), "h.tar", "a/./x", "\".\" part"},
-        Hostile{"too_deep", Archive({File("a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q")}), "h.tar",
-                "a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q", "nested more than 16 folders deep"},
-        Hostile{"part_too_long", Archive({File("U/" + std::string(256, 'x'))}), "h.tar",
-                "U/" + std::string(198, 'x') + "...", "longer than 255 bytes"},
-        Hostile{"empty_part", Archive({File("a//b")}), "h.tar", "a//b", "\".\" part"},
-        Hostile{"encrypted_zip",
-                [](const ArchiveTest& test, const std::string& path) {
-                    const std::string folder = test.Sandbox() + "/plain";
-                    test::WriteFile(folder + "/Upgrade.lst", "secret list");
-                    const std::string zip = "cd '" + folder + "' && zip -q -P secret '" + path + "' Upgrade.lst";
-                    ASSERT_EQ(std::system(zip.c_str()), 0);
-                    fs::remove_all(folder);
-                },
-                "h.zip", "Upgrade.lst", "encrypted"},
-        Hostile{"zip_declares_10_gb", Bytes(RawZip({{"ok.txt", "fine", 4}, {"big.bin", "small", uint64_t{10} << 30}})),
-                "h.zip", "big.bin", "declares 10737418240 bytes"},
-        Hostile{"zip_declares_less_than_it_holds",
-                Bytes(RawZip({{"ok.txt", "fine", 4}, {"zeros.bin", std::string(5 << 20, '\0'), 100}})), "h.zip",
-                "zeros.bin", "unpacks to more than the archive may: the archive may unpack to at most 200 times"},
-        Hostile{"gzip_of_zeros", Archive({File("zeros.bin", std::string(6 << 20, '\0'))}, Format::Pax, Filter::Gzip),
-                "h.tar.gz", "zeros.bin", "declares 6291456 bytes, more than the archive may still unpack to"},
-        Hostile{"xz_of_zeros", Archive({File("zeros.bin", std::string(8 << 20, '\0'))}, Format::Pax, Filter::Xz),
-                "h.tar.xz", "zeros.bin", "declares 8388608 bytes, more than the archive may still unpack to"},
-        Hostile{"truncated",
-                [](const ArchiveTest&, const std::string& path) {
-                    MakeArchive(path, {File("ok.txt"), File("big.bin", RandomBytes(200000, 2))}, Format::Pax,
-                                Filter::Gzip);
-                    fs::resize_file(path, fs::file_size(path) / 2);
-                },
-                "h.tar.gz", "", "damaged"},
-        Hostile{"zip_with_wrong_crc",
-                Bytes(RawZip({{"ok.txt", "fine", 4}, {"big.bin", RandomBytes(100000, 4), 100000, 0, true}})), "h.zip",
-                "big.bin", "damaged"},
-        Hostile{"bzip2_is_not_read", Archive({}, Format::Pax, Filter::Bzip2), "h.tar.bz2", "",
-                "not a zip or tar archive"},
-        Hostile{"cpio_is_not_read", Archive({}, Format::Cpio), "h.cpio", "", "not a zip or tar archive"},
-        Hostile{"random_bytes", Bytes(RandomBytes(3000, 3)), "h.zip", "", "not a zip or tar archive"},
-        Hostile{"empty_file", Bytes(""), "h.tar", "", "not a zip or tar archive"},
-        Hostile{"no_entries", [](const ArchiveTest&, const std::string& path) { MakeArchive(path, {}); }, "h.tar", "",
-                "holds no files or folders"}),
-    [](const ::testing::TestParamInfo<Hostile>& hostile) { return std::string(hostile.param.name); });
+INSTANTIATE_TEST_SUITE_P(Archive, HostileTest,
+                         ::testing::Values(Hostile{"parent", Archive({File("../x")}), "h.tar", "../x",
+                                                   "goes up a folder"},
+                                           Hostile{"absolute",
+                                                   [](const ArchiveTest& test, const std::string& path) {
+                                                       MakeArchive(path, {File("ok.txt"),
+                                                                          File(test.Sandbox() + "/escaped")});
+                                                   },
+                                                   "h.tar", "$S/escaped", "absolute name"},
+                                           Hostile{"climbs_from_a_folder",
+                                                   Archive({File("a/b"), File("a/../../x")}), "h.tar",
+                                                   "a/../../x", "goes up a folder"},
+                                           Hostile{"symlink_then_file_through_it",
+                                                   [](const ArchiveTest& test, const std::string& path) {
+                                                       MakeArchive(path, {File("ok.txt"),
+                                                                          Symlink("link", test.Sandbox()),
+                                                                          File("link/x")});
+                                                   },
+                                                   "h.tar", "link", "symbolic link"},
+                                           Hostile{"symlink_in_zip",
+                                                   Archive({Symlink("link", "../.."), File("link/x")},
+                                                           Format::Zip),
+                                                   "h.zip", "link", "symbolic link"},
+                                           Hostile{"hard_link", Archive({HardLink("b", "ok.txt")}), "h.tar",
+                                                   "b", "hard link"},
+                                           Hostile{
+                                               "hard_link_out",
+                                               Archive({HardLink("c", "../../../etc/passwd")}, Format::Ustar),
+                                               "h.tar", "c", "hard link"},
+                                           Hostile{"character_device",
+                                                   Archive({Special("null", AE_IFCHR)}, Format::Ustar),
+                                                   "h.tar", "null", "character device"},
+                                           Hostile{"fifo", Archive({Special("pipe", AE_IFIFO)}), "h.tar",
+                                                   "pipe", "FIFO"},
+                                           Hostile{"newline_in_name", Archive({File("a\nb")}), "h.tar",
+                                                   "a\\nb", "control character"},
+                                           Hostile{"escape_in_name", Archive({File("\x1b[2Jred")}), "h.tar",
+                                                   "\\e[2Jred", "control character"},
+                                           Hostile{"bytes_not_utf8",
+                                                   Archive({File("bad\x9b\n")}, Format::Ustar), "h.tar",
+                                                   "bad\\x9b\\n", "control character"},
+                                           Hostile{"drive_in_zip", Archive({File("C:evil")}, Format::Zip),
+                                                   "h.zip", "C:evil", "a drive"},
+                                           Hostile{"zip_without_its_end",
+                                                   [](const ArchiveTest&, const std::string& path) {
+                                                       MakeArchive(path,
+                                                                   {File("ok.txt", "fine"),
+                                                                    File("Upgrade.lst", "list")},
+                                                                   Format::Zip);
+                                                       const std::string whole = test::ReadFile(path);
+                                                       test::WriteFile(
+                                                           path,
+                                                           whole.substr(
+                                                               0, whole.rfind(
+                                                                      "PK\x05\x06")));  // no end of central
+                                                                                        // directory
+                                                   },
+                                                   "h.zip", "", "not a zip or tar archive"},
+                                           Hostile{"latin1_name",
+                                                   Archive({File("caf\xe9.DAT")}, Format::Ustar), "h.tar",
+                                                   "caf\\xe9.DAT", "not UTF-8"},
+                                           Hostile{
+                                               "name_read_backwards",
+                                               Archive({File("evil\xe2\x80\xaeTAL.exe")}), "h.tar",
+                                               "evil\\xe2\\x80\\xaeTAL.exe", "reorders the text"},
+                                           Hostile{
+                                               "names_alike_but_for_case", Archive({File("cool.DAT"), File("COOL.dat")}),
+                                               "h.tar", "COOL.dat", "only in letter case"},
+                                           Hostile{"same_name_twice",
+                                                   Archive({File("Upgrade.lst"), File("Upgrade.lst")}),
+                                                   "h.tar", "Upgrade.lst", "same name as an earlier entry"},
+                                           Hostile{"file_then_folder",
+                                                   Archive({File("a"), File("a/b")}), "h.tar",
+                                                   "a/b", "earlier entry is a file"},
+                                           Hostile{"folder_then_file",
+                                                   Archive({File("a/b"), File("a")}), "h.tar",
+                                                   "a", "use its name as a folder"},
+                                           Hostile{"dot_part", Archive({File("a/./x")}),
+                                                   "h.tar", "a/./x", "\".\" part"},
+                                           Hostile{"too_deep",
+                                                   Archive({File("a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q")}),
+                                                   "h.tar", "a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q",
+                                                   "nested more than 16 folders deep"},
+                                           Hostile{"part_too_long",
+                                                   Archive({File("U/" + std::string(256, 'x'))}), "h.tar",
+                                                   "U/" + std::string(198, 'x') + "...",
+                                                   "longer than 255 bytes"},
+                                           Hostile{"empty_part", Archive({File("a//b")}), "h.tar", "a//b",
+                                                   "\".\" part"},
+                                           Hostile{"encrypted_zip",
+                                                   [](const ArchiveTest& test, const std::string& path) {
+                                                       const std::string folder = test.Sandbox() + "/plain";
+                                                       test::WriteFile(folder + "/Upgrade.lst",
+                                                                       "secret list");
+                                                       const std::string zip = "cd '" + folder +
+                                                                               "' && zip -q -P secret '" +
+                                                                               path + "' Upgrade.lst";
+                                                       ASSERT_EQ(std::system(zip.c_str()), 0);
+                                                       fs::remove_all(folder);
+                                                   },
+                                                   "h.zip", "Upgrade.lst", "encrypted"},
+                                           Hostile{"zip_declares_10_gb",
+                                                   Bytes(RawZip({{"ok.txt", "fine", 4},
+                                                                 {"big.bin", "small", uint64_t{10} << 30}})),
+                                                   "h.zip", "big.bin", "declares 10737418240 bytes"},
+                                           Hostile{"zip_declares_less_than_it_holds",
+                                                   Bytes(RawZip({{"ok.txt", "fine", 4},
+                                                                 {"zeros.bin", std::string(5 << 20, '\0'),
+                                                                  100}})),
+                                                   "h.zip", "zeros.bin",
+                                                   "unpacks to more than the archive may: the archive may "
+                                                   "unpack to at most 200 times"},
+                                           Hostile{"gzip_of_zeros",
+                                                   Archive({File("zeros.bin", std::string(6 << 20, '\0'))},
+                                                           Format::Pax, Filter::Gzip),
+                                                   "h.tar.gz", "zeros.bin",
+                                                   "declares 6291456 bytes, more than the archive may still "
+                                                   "unpack to"},
+                                           Hostile{"xz_of_zeros",
+                                                   Archive({File("zeros.bin", std::string(8 << 20, '\0'))},
+                                                           Format::Pax, Filter::Xz),
+                                                   "h.tar.xz", "zeros.bin",
+                                                   "declares 8388608 bytes, more than the archive may still "
+                                                   "unpack to"},
+                                           Hostile{"truncated",
+                                                   [](const ArchiveTest&, const std::string& path) {
+                                                       MakeArchive(path,
+                                                                   {File("ok.txt"),
+                                                                    File("big.bin", RandomBytes(200000, 2))},
+                                                                   Format::Pax, Filter::Gzip);
+                                                       fs::resize_file(path, fs::file_size(path) / 2);
+                                                   },
+                                                   "h.tar.gz", "", "damaged"},
+                                           Hostile{"zip_with_wrong_crc",
+                                                   Bytes(RawZip({{"ok.txt", "fine", 4},
+                                                                 {"big.bin", RandomBytes(100000, 4), 100000,
+                                                                  0, true}})),
+                                                   "h.zip", "big.bin", "damaged"},
+                                           Hostile{"bzip2_is_not_read",
+                                                   Archive({}, Format::Pax, Filter::Bzip2), "h.tar.bz2", "",
+                                                   "not a zip or tar archive"},
+                                           Hostile{"cpio_is_not_read", Archive({}, Format::Cpio), "h.cpio",
+                                                   "", "not a zip or tar archive"},
+                                           Hostile{"random_bytes", Bytes(RandomBytes(3000, 3)), "h.zip", "",
+                                                   "not a zip or tar archive"},
+                                           Hostile{"empty_file", Bytes(""), "h.tar", "",
+                                                   "not a zip or tar archive"},
+                                           Hostile{"no_entries",
+                                                   [](const ArchiveTest&, const std::string& path) {
+                                                       MakeArchive(path, {});
+                                                   },
+                                                   "h.tar", "", "holds no files or folders"}),
+                         [](const ::testing::TestParamInfo<Hostile>& hostile) {
+                             return std::string(hostile.param.name);
+                         });
 
 TEST_F(ArchiveTest, MoreEntriesThanTheLimitAreRefused) {
     // 200,000 empty files, made quickly through libarchive's writer.
@@ -617,7 +686,8 @@ bool ShouldRefuse(const std::vector<Drawn>& entries) {
             key += (i ? "/" : "") + parts[i];
             std::string upper = key;
             for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            if (!spellings.emplace(upper, key).second && spellings[upper] != key) return true;  // alike but for case
+            if (!spellings.emplace(upper, key).second && spellings[upper] != key)
+                return true;  // alike but for case
             const auto found = taken.find(key);
             if (i + 1 < parts.size()) {
                 if (found != taken.end() && found->second == 'f') return true;

@@ -1,5 +1,5 @@
-#include "base/directory.h"
 #include "base/paths.h"
+#include "base/directory.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -57,20 +57,26 @@ struct Expectation {
         return !quotes || text.find('"') == std::string::npos;
     }
     void Element(int kind, const std::string& library, const std::string& dir, const std::string& name) {
-        std::vector<Entry>& table = kind == 1 ? parts : kind == 2 ? symbols : kind == 3 ? packages : kind == 5 ? sparams : mparams;
+        std::vector<Entry>& table = kind == 1   ? parts
+                                    : kind == 2 ? symbols
+                                    : kind == 3 ? packages
+                                    : kind == 5 ? sparams
+                                                : mparams;
         if (!Listable(name) || (kind != 1 && TrimBlanks(name) != name)) return;
-        if (kind != 2 && std::any_of(table.begin(), table.end(), [&](const Entry& e) { return ToUpper(e.name) == ToUpper(name); }))
+        if (kind != 2 && std::any_of(table.begin(), table.end(),
+                                     [&](const Entry& e) { return ToUpper(e.name) == ToUpper(name); }))
             return;
         table.push_back({kind, name, library, {}, JoinPath(dir, library)});
     }
     // A loose file; false when it is refused.
-    bool File(std::vector<Entry>& table, const std::string& name, const std::string& dir, const std::string& subDir,
-              const std::string& fileType, int32_t code) {
+    bool File(std::vector<Entry>& table, const std::string& name, const std::string& dir,
+              const std::string& subDir, const std::string& fileType, int32_t code) {
         if (!Listable(name) || EqualsIgnoreCase(name, "Upgrade.lst")) return false;
         for (const auto* other : {&misc, &tals, &dats, &spcs, &sbcs})
             for (const Entry& e : *other)
                 if (EqualsIgnoreCase(e.name, name) && !(e.name == name && e.source == dir)) return false;
-        if (&table != &misc && std::any_of(table.begin(), table.end(), [&](const Entry& e) { return ToUpper(e.name) == ToUpper(name); }))
+        if (&table != &misc && std::any_of(table.begin(), table.end(),
+                                           [&](const Entry& e) { return ToUpper(e.name) == ToUpper(name); }))
             return true;  // taken once
         if (&table == &misc && std::any_of(table.begin(), table.end(), [&](const Entry& e) {
                 return e.name == name && e.code == code && e.fileType == fileType;
@@ -82,7 +88,8 @@ struct Expectation {
     // In the order the grid offers them: the element kinds, then the files in the list's order.
     std::vector<Entry> Offered() const {
         std::vector<Entry> all;
-        for (const auto* table : {&parts, &symbols, &packages, &sparams, &mparams, &misc, &tals, &dats, &spcs, &sbcs})
+        for (const auto* table :
+             {&parts, &symbols, &packages, &sparams, &mparams, &misc, &tals, &dats, &spcs, &sbcs})
             all.insert(all.end(), table->begin(), table->end());
         return all;
     }
@@ -154,7 +161,8 @@ protected:
                 m.F_MiscDir.onChange();
                 const int target = *rc::gen::inRange(0, 8);
                 m.F_Syspath.UserSelect(target);
-                const std::string description = OneOf({"", "Notes, v2", "\"Quoted\" notes", "He said \"hi\"", " spaced "});
+                const std::string description =
+                    OneOf({"", "Notes, v2", "\"Quoted\" notes", "He said \"hi\"", " spaced "});
                 m.F_Filedesc.SetText(description);
                 const std::string file = OneOf({"n.txt", "b,c.DAT", "Upgrade.lst"});
                 ChooseFile(m.F_Miscitem, m.F_MiscMove, file);
@@ -163,8 +171,8 @@ protected:
                 // double quotes single where it needs quotes of its own.
                 std::string listed = TrimBlanks(description);
                 if (!Expectation::Listable(listed)) std::replace(listed.begin(), listed.end(), '"', '\'');
-                m_expected.File(m_expected.misc, file, m_suite / "SYS", {}, listed.empty() ? "Misc File" : listed,
-                                target + 1);
+                m_expected.File(m_expected.misc, file, m_suite / "SYS", {},
+                                listed.empty() ? "Misc File" : listed, target + 1);
             }
         }
     }
@@ -214,7 +222,8 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosen, ()) 
         if (listOnly) continue;
         std::string error;
         if (e.kind != 4) {
-            const std::string& upgrade = UpgradeLibraryOf(loader.upgrade.UpgLibPath, e.kind, offered.UpgSymbolLib);
+            const std::string& upgrade =
+                UpgradeLibraryOf(loader.upgrade.UpgLibPath, e.kind, offered.UpgSymbolLib);
             const auto built = ExportElement(upgrade, e.name, error);
             RC_ASSERT(built.has_value());
             RC_ASSERT(built == ExportElement(e.source, e.name, error));

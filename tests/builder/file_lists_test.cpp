@@ -138,7 +138,8 @@ TEST_F(FileListsTest, ALooseFileOfANameAnotherFoldersFileHasIsRefused) {
     m.F_MiscDir.onChange();
     test::ChooseFile(m.F_Miscitem, m.F_MiscMove, "COOL.tal");
     EXPECT_EQ(m.F_Mlist.ListCount(), 0);
-    EXPECT_NE(BoxTexts().back().find("\"COOL.tal\" cannot be chosen"), std::string::npos) << BoxTexts().back();
+    EXPECT_NE(BoxTexts().back().find("\"COOL.tal\" cannot be chosen"), std::string::npos)
+        << BoxTexts().back();
 }
 
 TEST_F(FileListsTest, BuildFilesAreCopiedIntoTheDestination) {

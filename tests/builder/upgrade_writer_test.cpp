@@ -4,15 +4,15 @@
 
 #include <set>
 
+#include "base/directory.h"
+#include "builder/build_check.h"
 #include "builder/build_window.h"
 #include "builder/builder_lists.h"
 #include "program/upgrade_pages.h"
-#include "base/directory.h"
-#include "builder/build_check.h"
-#include "trust/upgrade_check.h"
-#include "support/run_cli.h"
 #include "support/builder_choice.h"
+#include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
+#include "trust/upgrade_check.h"
 
 namespace zrx {
 namespace {
@@ -337,11 +337,13 @@ TEST_F(ReloadTest, EveryKindComesBackIntoItsTableAndList) {
     EXPECT_EQ(t.UpgMiscFiles[1].SourceDir, m_dest.Path());
     EXPECT_EQ(m.F_Datlist.Items(), std::vector<std::string>{"b.DAT"});
     ASSERT_EQ(m_dialogs.Boxes().size(), 2u);  // the confirmation, and the records left behind
-    EXPECT_EQ(BoxTexts()[1], "These records of " + (m_dest / "Upgrade.lst") +
-                                 " are not brought back into the builder:\r\nline 5: \" NAND \" (blanks around the name of "
-                                 "an element its upgrade library keeps without them)\r\nline 16: \"driver.dll\" (its ending, "
-                                 "target 1 and fields match no file kind of the builder)\r\nline 17: \"lone.DAT\" (its "
-                                 "ending, target 5 and fields match no file kind of the builder)");
+    EXPECT_EQ(
+        BoxTexts()[1],
+        "These records of " + (m_dest / "Upgrade.lst") +
+            " are not brought back into the builder:\r\nline 5: \" NAND \" (blanks around the name of "
+            "an element its upgrade library keeps without them)\r\nline 16: \"driver.dll\" (its ending, "
+            "target 1 and fields match no file kind of the builder)\r\nline 17: \"lone.DAT\" (its "
+            "ending, target 5 and fields match no file kind of the builder)");
 }
 
 TEST_F(ReloadTest, NoToTheConfirmationKeepsTheChoices) {
@@ -368,7 +370,6 @@ TEST_F(ReloadTest, FailuresNameTheListAndClearItsPath) {
     EXPECT_EQ(BoxTexts().back(), "File not found:   " + (m_dest / "Upgrade.lst"));
 }
 
-
 // What the builder reloaded from a checked copy stays readable whatever comes after: a reload
 // answered No or refused touches nothing the builder holds, and a build from it is whole.
 TEST_F(ReloadTest, AReloadNotMadeTouchesNothingTheBuilderHolds) {
@@ -386,7 +387,8 @@ TEST_F(ReloadTest, AReloadNotMadeTouchesNothingTheBuilderHolds) {
     const std::string from = A().builder.tables.UpgMiscFiles[0].SourceDir;
     EXPECT_NE(from, source.Path());  // the checked copy
     // Another upgrade, answered No; then a tampered one.
-    test::WriteFile(other / "Upgrade.lst", std::string(kHeaderLine) + "\r\n" + std::string(kEndLine) + "\r\n");
+    test::WriteFile(other / "Upgrade.lst",
+                    std::string(kHeaderLine) + "\r\n" + std::string(kEndLine) + "\r\n");
     m_dialogs.QueueAnswer(ui::Answer::No);
     m.F_lstdir.SetPath(other.Path());
     m.F_lstok.Click();
@@ -413,7 +415,6 @@ TEST_F(UpgradeWriterTest, ASymbolWithBlanksAroundItsNameIsRefused) {
     EXPECT_NE(BoxTexts().back().find("without the blanks around it"), std::string::npos) << BoxTexts().back();
 }
 
-
 // The read-back names what a build left as it was: an element kept in the upgrade library when the
 // user answered No though its source changed since, and a record of the list nobody chose.
 TEST_F(UpgradeWriterTest, TheReadBackNamesAnElementNotAsChosenAndARecordNobodyChose) {
@@ -434,7 +435,8 @@ TEST_F(UpgradeWriterTest, TheReadBackNamesAnElementNotAsChosenAndARecordNobodyCh
     const auto differences = CheckBuiltUpgrade(A().builder.tables, A().installation.env,
                                                Directory::Open(m_dest.Path(), why), m_dest.Path(), true);
     ASSERT_FALSE(differences.empty());
-    EXPECT_NE(differences.back().find("\"EXTRA\" (part), which was not chosen"), std::string::npos) << differences.back();
+    EXPECT_NE(differences.back().find("\"EXTRA\" (part), which was not chosen"), std::string::npos)
+        << differences.back();
 }
 
 // The list reaches the disk before it takes the old one's place: a crash between the two never
@@ -444,10 +446,10 @@ TEST(UpgradeListWriteTest, TheListIsFlushedBeforeItIsRenamedIntoPlace) {
     test::TempDir dir;
     ASSERT_EQ(test::RunCli({"demo", dir.Path()}).status, 0);
     const std::string trace = dir / "trace";
-    const std::string command = "strace -f -e trace=openat,fsync,fdatasync,renameat,renameat2,rename -o " +
-                                test::Quote(trace) + " " + test::Quote(test::BinDir() + "/zrxlibug-cli") +
-                                " build --suite " + test::Quote(dir / "suite") + " --dest " + test::Quote(dir / "out") +
-                                " --list-only --part Logic.PART:7400 >/dev/null 2>&1";
+    const std::string command =
+        "strace -f -e trace=openat,fsync,fdatasync,renameat,renameat2,rename -o " + test::Quote(trace) + " " +
+        test::Quote(test::BinDir() + "/zrxlibug-cli") + " build --suite " + test::Quote(dir / "suite") +
+        " --dest " + test::Quote(dir / "out") + " --list-only --part Logic.PART:7400 >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     // The temporary file's descriptor, its flush, then its rename over Upgrade.lst.
     const std::string log = test::ReadFile(trace);

@@ -162,7 +162,6 @@ TEST(CliBuildTest, AMiscellaneousFileTakesTheWindowsDescriptionAndABareNameIsInT
     EXPECT_NE(list.find("\r\n4,0,3,default.SPC,Zarnix32 System Files\r\n"), std::string::npos) << list;
 }
 
-
 // A build writes its own files, never through a link: links in their place in the destination stop
 // the build before anything is written, and what they lead to is left as it was.
 TEST(CliBuildTest, LinksInTheDestinationAreNeverWrittenThrough) {
@@ -176,9 +175,11 @@ TEST(CliBuildTest, LinksInTheDestinationAreNeverWrittenThrough) {
     fs::create_symlink(outside / "victim.PART", dest + "/Upgrade.PART");
     fs::create_symlink(outside / "victim.txt", dest + "/heatsink.TAL");
     const auto before = test::TreeSnapshot(outside.Path());
-    const auto built = RunCli({"build", "--suite", suite, "--dest", dest, "--part", "Logic.PART:7400", "--tal", "heatsink.TAL"});
+    const auto built = RunCli(
+        {"build", "--suite", suite, "--dest", dest, "--part", "Logic.PART:7400", "--tal", "heatsink.TAL"});
     EXPECT_EQ(built.status, 2) << built.err;
-    EXPECT_NE(built.err.find("symbolic links in place of files the build writes"), std::string::npos) << built.err;
+    EXPECT_NE(built.err.find("symbolic links in place of files the build writes"), std::string::npos)
+        << built.err;
     EXPECT_EQ(test::TreeSnapshot(outside.Path()), before);
     EXPECT_FALSE(fs::exists(dest + "/Upgrade.lst"));
 }
@@ -190,23 +191,23 @@ TEST(CliBuildTest, TheZipTakesNoFileOfTheUpgradeAndOffersWhatItsFolderOffers) {
     ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
     const std::string suite = dir / "suite";
     test::WriteFile(dir / "x/pack.zip", "a file chosen into the upgrade");
-    const auto ontoChosen = RunCli({"build", "--suite", suite, "--dest", dir / "a", "--misc", dir / "x/pack.zip", "\\Sys",
-                                    "--archive", dir / "x/pack.zip"});
+    const auto ontoChosen = RunCli({"build", "--suite", suite, "--dest", dir / "a", "--misc",
+                                    dir / "x/pack.zip", "\\Sys", "--archive", dir / "x/pack.zip"});
     EXPECT_EQ(ontoChosen.status, 1) << ontoChosen.err;
     EXPECT_EQ(test::ReadFile(dir / "x/pack.zip"), "a file chosen into the upgrade");
     EXPECT_EQ(RunCli({"verify", dir / "a"}).status, 0);
-    const auto ontoOwn =
-        RunCli({"build", "--suite", suite, "--dest", dir / "b", "--part", "Logic.PART:7400", "--archive", dir / "b/Upgrade.lst.zip"});
+    const auto ontoOwn = RunCli({"build", "--suite", suite, "--dest", dir / "b", "--part", "Logic.PART:7400",
+                                 "--archive", dir / "b/Upgrade.lst.zip"});
     EXPECT_EQ(ontoOwn.status, 0) << ontoOwn.err;
     test::WriteFile(dir / "x/extra.zip", "a zip chosen as a loose file");
-    const auto ontoFolders = RunCli({"build", "--suite", suite, "--dest", dir / "c", "--misc", dir / "x/extra.zip", "\\Sys",
-                                     "--archive", dir / "c/extra.zip"});
+    const auto ontoFolders = RunCli({"build", "--suite", suite, "--dest", dir / "c", "--misc",
+                                     dir / "x/extra.zip", "\\Sys", "--archive", dir / "c/extra.zip"});
     EXPECT_EQ(ontoFolders.status, 1) << ontoFolders.err;
     EXPECT_NE(ontoFolders.err.find("is a file of the upgrade folder"), std::string::npos) << ontoFolders.err;
     EXPECT_EQ(RunCli({"verify", dir / "c"}).status, 0);
     // Built from the installation, the zip offers the same as the installation holds.
-    ASSERT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "d", "--part", "Logic.PART:7400", "--tal", "heatsink.TAL",
-                      "--archive", dir / "d.zip"})
+    ASSERT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "d", "--part", "Logic.PART:7400", "--tal",
+                      "heatsink.TAL", "--archive", dir / "d.zip"})
                   .status,
               0);
     const auto diffed = RunCli({"diff", "--suite", suite, dir / "d.zip"});
@@ -224,7 +225,8 @@ TEST(CliBuildTest, AListTheBuilderWroteReloadsWhole) {
                       suite + "/LIB/heatsink.TAL", "\\Job", "also"})
                   .status,
               0);
-    const auto reloaded = RunCli({"build", "--suite", suite, "--dest", dir / "again", "--reload", dir / "twice"});
+    const auto reloaded =
+        RunCli({"build", "--suite", suite, "--dest", dir / "again", "--reload", dir / "twice"});
     EXPECT_EQ(reloaded.status, 0) << reloaded.err;
     EXPECT_EQ(reloaded.err.find("not brought back"), std::string::npos) << reloaded.err;
     EXPECT_EQ(reloaded.err.find(".zrxlibug"), std::string::npos) << reloaded.err;
@@ -237,10 +239,14 @@ TEST(CliBuildTest, WhatTheProgramSaysOfOddUpgradesIsReadable) {
     test::TempDir dir;
     ASSERT_EQ(RunCli({"demo", dir.Path()}).status, 0);
     const std::string suite = dir / "suite";
-    ASSERT_EQ(std::system(("cd " + test::Quote(dir / "upgrade") + " && zip -q ../nolist.zip heatsink.TAL >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system(("cd " + test::Quote(dir / "upgrade") +
+                           " && zip -q ../nolist.zip heatsink.TAL >/dev/null 2>&1")
+                              .c_str()),
+              0);
     const auto shown = RunCli({"show", "--suite", suite, dir / "nolist.zip"});
     EXPECT_EQ(shown.status, 2);
-    EXPECT_NE(shown.err.find("it holds no upgrade list (Upgrade.lst) at its top"), std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find("it holds no upgrade list (Upgrade.lst) at its top"), std::string::npos)
+        << shown.err;
     const std::string latin1 = dir / "caf\xe9";
     fs::rename(dir / "upgrade", latin1);
     for (const char* command : {"show", "diff", "apply"}) {

@@ -398,7 +398,6 @@ TEST_F(RecordInputTest, ARollbackOnAFullDiskIsCompletedOnceThereIsRoom) {
     EXPECT_EQ(test::Contents(suite), before);
 }
 
-
 // ---- One handle from check to use -------------------------------------------------------------
 
 // The record's folder swapped for a link to somebody else's while a run records: the old elements
@@ -445,7 +444,8 @@ TEST_F(RecordInputTest, ARecordFolderSwappedDuringTheRollbackIsNotRestoredFrom) 
     const auto elements = test::LibraryNames(m_suite / "LIB/Logic.PART");
     EXPECT_EQ(elements, std::vector<std::string>{"7400"});
     std::string why;
-    EXPECT_EQ(ExportElement(m_suite / "LIB/Logic.PART", "7400", why).value_or("").find("ATTACKER"), std::string::npos);
+    EXPECT_EQ(ExportElement(m_suite / "LIB/Logic.PART", "7400", why).value_or("").find("ATTACKER"),
+              std::string::npos);
 }
 
 // A library left half-written beside a link to a library elsewhere: settling it never writes the
@@ -594,16 +594,19 @@ TEST(RecordPlaceTest, FoldersAreTellApartByWholeComponents) {
 
 TEST_F(RecordInputTest, ANewerRunBesideTheFolderAnOlderOneMadeDoesNotHoldItBack) {
     App& app = Run();  // made ZSM_SBK/OPAMPS
-    Sql("INSERT INTO runs(id, started, folder, state, roots) SELECT 2, started, folder, 'complete', roots FROM runs "
-        "WHERE id=1; INSERT INTO changes(run, what, root, path, name, created) VALUES(2, 2, 8, 'OPAMPS2/x.sbc', '', 1)");
+    Sql("INSERT INTO runs(id, started, folder, state, roots) SELECT 2, started, folder, 'complete', roots "
+        "FROM runs "
+        "WHERE id=1; INSERT INTO changes(run, what, root, path, name, created) VALUES(2, 2, 8, "
+        "'OPAMPS2/x.sbc', '', 1)");
     const auto result = history::Rollback(app.installation.env, app.run.lastRunId, false);
     EXPECT_EQ(result.message.find("is newer"), std::string::npos) << result.message;
     EXPECT_NE(result.outcome, Outcome::NothingDone) << result.message;
     // Inside it, it does.
     Sql("UPDATE runs SET state='complete' WHERE id=1; UPDATE changes SET done=0 WHERE run=1;"
         " UPDATE changes SET path='OPAMPS/x.sbc' WHERE run=2");
-    EXPECT_NE(history::Rollback(app.installation.env, app.run.lastRunId, false).message.find("run 2 is newer"),
-              std::string::npos);
+    EXPECT_NE(
+        history::Rollback(app.installation.env, app.run.lastRunId, false).message.find("run 2 is newer"),
+        std::string::npos);
 }
 
 }  // namespace

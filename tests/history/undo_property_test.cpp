@@ -62,11 +62,20 @@ protected:
                 case 2: {  // a link to a file elsewhere in the installation, or to one no update may write
                     std::string real = m_suite / ("SYS/real-" + fs::path(name).filename().string());
                     switch (*rc::gen::inRange(0, 5)) {
-                        case 0: real = m_suite / "ZARNIX32.INI"; break;
-                        case 1: real = m_suite / ".zrxlibug.id"; break;
-                        case 2: real = m_suite / ".zrxlibug.lock"; break;
-                        case 3: real = m_suite / ".zrxlibug/history/history.db"; break;
-                        default: File(real, Version(), *rc::gen::inRange(-2, 3));
+                        case 0:
+                            real = m_suite / "ZARNIX32.INI";
+                            break;
+                        case 1:
+                            real = m_suite / ".zrxlibug.id";
+                            break;
+                        case 2:
+                            real = m_suite / ".zrxlibug.lock";
+                            break;
+                        case 3:
+                            real = m_suite / ".zrxlibug/history/history.db";
+                            break;
+                        default:
+                            File(real, Version(), *rc::gen::inRange(-2, 3));
                     }
                     fs::create_directories(fs::path(m_suite / name).parent_path());
                     fs::create_symlink(real, m_suite / name);
@@ -180,8 +189,8 @@ RC_GTEST_FIXTURE_PROP(UndoPropertyTest, ApplyThenRollbackGivesTheInstallationBac
 
     // Every copied row is in place: it compares the same, unless a later copied row of its name
     // (in any spelling; symbols, packages and models share libraries) wrote over it.
-    const preview::RowChanges changes = preview::CompareRows(app.upgrade.GridRows, app.installation.env,
-                                                             {app.upgrade.ListPath, app.upgrade.UpgLibPath, nullptr});
+    const preview::RowChanges changes = preview::CompareRows(
+        app.upgrade.GridRows, app.installation.env, {app.upgrade.ListPath, app.upgrade.UpgLibPath, nullptr});
     std::array<size_t, 7> seen{};
     std::vector<bool> copied;
     for (size_t i = 0; i + 1 < app.upgrade.GridRows.size(); ++i) copied.push_back(Copied(app, i, seen));

@@ -18,6 +18,12 @@ done
 printf 'void h() { ::stat(path, &info); }  // file-access: a path the user names on the command line\n' \
     >"$tree/src/apply/probe.cpp"
 "$check" "$tree" || { echo "a call that says why was refused"; exit 1; }
+printf 'void h() {\n    ::stat(\n        path,  // file-access: a path the user names on the command line\n        &info);\n}\n' \
+    >"$tree/src/apply/probe.cpp"
+"$check" "$tree" || { echo "a call split over lines that says why on one of them was refused"; exit 1; }
+printf 'void h() {\n    int a = 0;  // file-access: a path the user names on the command line\n    ::stat(path, &info);\n}\n' \
+    >"$tree/src/apply/probe.cpp"
+if "$check" "$tree" 2>/dev/null; then echo "not refused: a reason on the statement before"; exit 1; fi
 printf 'void h() { ::stat(path, &info); }  // file-access:\n' >"$tree/src/apply/probe.cpp"
 if "$check" "$tree" 2>/dev/null; then echo "not refused: an exemption without a reason"; exit 1; fi
 echo "the file-access check refuses every probe"

@@ -104,7 +104,8 @@ TEST_F(HostileTest, ALinkPlantedInATargetSubdirectoryCarriesNothingOut) {
     WriteList("4,0,9,LM2596.SBC,PLANTED\r\n");
     const auto result = Apply();
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("PLANTED is not a folder (a link, or a file)"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("PLANTED is not a folder (a link, or a file)"), std::string::npos)
+        << result.err;
     EXPECT_FALSE(fs::exists(m_outside / "LM2596.SBC"));
     // The subcircuit index lists every selected subcircuit, copied or not; nothing else changes.
     Snapshot after = Take(Suite());

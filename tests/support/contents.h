@@ -25,7 +25,8 @@ inline std::map<std::string, std::string> Contents(const std::string& root) {
         paths.push_back(entry.path());
     }
     for (const fs::path& path : paths) {
-        const std::string relative = path.lexically_relative(root).string();  // the link itself, not where it leads
+        const std::string relative =
+            path.lexically_relative(root).string();  // the link itself, not where it leads
         if (relative.starts_with(".zrxlibug")) continue;
         std::error_code ec;
         if (fs::is_symlink(path, ec)) {  // a link as a link: where it points, not what it reaches

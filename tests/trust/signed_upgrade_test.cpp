@@ -11,8 +11,8 @@
 
 #include "base/directory.h"
 #include "history/rollback.h"
-#include "program/upgrade_pages.h"
 #include "kernel/library_exchange.h"
+#include "program/upgrade_pages.h"
 #include "support/contents.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
@@ -149,7 +149,10 @@ TEST_F(SignedUpgradeTest, EveryTamperingIsFoundAndNothingIsCopied) {
     } cases[] = {
         {"library", [&](const std::string& f) { flip(f + "/Upgrade.PART"); }, "tampered", 2},
         {"loose file", [&](const std::string& f) { append(f + "/heatsink.TAL"); }, "tampered", 2},
-        {"list", [&](const std::string& f) { test::WriteFile(f + "/Upgrade.lst", test::ReadFile(f + "/Upgrade.lst") + "\r\n"); },
+        {"list",
+         [&](const std::string& f) {
+             test::WriteFile(f + "/Upgrade.lst", test::ReadFile(f + "/Upgrade.lst") + "\r\n");
+         },
          "tampered", 2},
         {"manifest", [&](const std::string& f) { flip(f + "/Upgrade.sha256"); }, "tampered", 2},
         {"signature", [&](const std::string& f) { flip(f + "/Upgrade.sha256.minisig"); }, "tampered", 2},
@@ -168,11 +171,14 @@ TEST_F(SignedUpgradeTest, EveryTamperingIsFoundAndNothingIsCopied) {
              RunCli({"build", "--suite", Suite(), "--dest", f, "--part", "Logic.PART:7400", "--sign", f + "/../stranger.key"});
          },
          "intact", 2},
-        {"signature removed", [&](const std::string& f) { fs::remove(f + "/Upgrade.sha256.minisig"); }, "intact", 2},
-        {"manifest removed", [&](const std::string& f) { fs::remove(f + "/Upgrade.sha256"); }, "unverified", 2},
+        {"signature removed", [&](const std::string& f) { fs::remove(f + "/Upgrade.sha256.minisig"); },
+         "intact", 2},
+        {"manifest removed", [&](const std::string& f) { fs::remove(f + "/Upgrade.sha256"); }, "unverified",
+         2},
         {"manifest in sha256sum's tagged form",
          [&](const std::string& f) {
-             Shell("cd " + Quote(f) + " && { sha256sum --tag Upgrade.lst Upgrade.PART heatsink.TAL > Upgrade.sha256; }");
+             Shell("cd " + Quote(f) +
+                   " && { sha256sum --tag Upgrade.lst Upgrade.PART heatsink.TAL > Upgrade.sha256; }");
              fs::remove(f + "/Upgrade.sha256.minisig");
          },
          "intact", 2},
@@ -321,7 +327,6 @@ RC_GTEST_PROP(ManifestProperty, AManifestReadsBackAsItWasWritten, ()) {
     RC_ASSERT(*read == wanted);
 }
 
-
 // A listed file that is missing and that the manifest does not name is tampering, not a file the
 // run will miss; manifest lines that name no plain file of the folder are refused.
 TEST_F(CheckedCopyTest, WhatTheManifestAndTheFolderLackIsTampering) {
@@ -351,8 +356,8 @@ TEST_F(CheckedCopyTest, AManifestFoundByItsFolderHandleMakesThePrivateCopy) {
     const std::string made = m_upgrade / "made";
     fs::create_directories(made);
     test::MakeLibrary(made + "/Upgrade.PART", true, {test::PartJson("7400", "CHECKED")});
-    test::WriteFile(made + "/Upgrade.lst",
-                    std::string(kHeaderLine) + "\r\n1,0,1,7400,Logic.PART\r\n" + std::string(kEndLine) + "\r\n");
+    test::WriteFile(made + "/Upgrade.lst", std::string(kHeaderLine) + "\r\n1,0,1,7400,Logic.PART\r\n" +
+                                               std::string(kEndLine) + "\r\n");
     fs::rename(made, deep);
     std::string why;
     const Directory folder = Directory::Open(deep, why);
@@ -368,7 +373,8 @@ TEST_F(CheckedCopyTest, AManifestFoundByItsFolderHandleMakesThePrivateCopy) {
     app.window.main.F_Proceed.Click();
     Update(app);
     std::string error;
-    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error).value_or("").find("CHECKED"), std::string::npos);
+    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error).value_or("").find("CHECKED"),
+              std::string::npos);
 }
 
 // A FIFO in place of the manifest, its signature or a trusted key is refused at once: nothing
@@ -411,8 +417,8 @@ TEST_F(SignedUpgradeTest, KeysAreTakenOnlyAsTheyAre) {
     const auto stranger = RunCli({"verify", Signed()});
     EXPECT_NE(stranger.out.find("not trusted (not checked)"), std::string::npos) << stranger.out;
     // Key text given where a key file is asked for is never repeated in a message.
-    const auto built = RunCli({"build", "--suite", Suite(), "--dest", m_dir / "k", "--part", "Logic.PART:7400", "--sign",
-                               test::ReadFile(m_dir / "maker.key")});
+    const auto built = RunCli({"build", "--suite", Suite(), "--dest", m_dir / "k", "--part",
+                               "Logic.PART:7400", "--sign", test::ReadFile(m_dir / "maker.key")});
     EXPECT_EQ(built.err.find("RWRT"), std::string::npos) << built.err;
 }
 

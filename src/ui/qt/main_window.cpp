@@ -470,12 +470,22 @@ void MainWindow::OpenFolder(const std::string& folder) {
     ui::MainForm& m = m_app.window.main;
     if (!m.F_lstfrm.Visible() || folder.empty()) return;
     std::error_code error;
-    std::string path = std::filesystem::absolute(folder, error).lexically_normal().string();  // file-access: a folder the user dropped on the window, before it is opened once
+    std::string path =
+        std::filesystem::absolute(folder, error)
+            .lexically_normal()
+            .string();  // file-access: a folder the user dropped on the window, before it is opened once
     // A file opens its folder; an upgrade archive is chosen in the folder's file list as well.
     std::string file;
-    if (!std::filesystem::is_directory(path, error)) {  // file-access: a folder the user dropped on the window, before it is opened once
-        file = std::filesystem::path(path).filename().string();  // file-access: a folder the user dropped on the window, before it is opened once
-        path = std::filesystem::path(path).parent_path().string();  // file-access: a folder the user dropped on the window, before it is opened once
+    if (!std::filesystem::is_directory(
+            path, error)) {  // file-access: a folder the user dropped on the window, before it is opened once
+        file =
+            std::filesystem::path(path)
+                .filename()
+                .string();  // file-access: a folder the user dropped on the window, before it is opened once
+        path =
+            std::filesystem::path(path)
+                .parent_path()
+                .string();  // file-access: a folder the user dropped on the window, before it is opened once
     }
     if (m.F_lstdir.SetPath(WithoutTrailingSeparator(path))) {
         m.F_lstDrive.SetDriveFor(m.F_lstdir.Path());
