@@ -19,6 +19,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Why the file at `path` cannot be chosen: the lists offer regular files only.
+std::string WhyNotChosen(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (fs::is_symlink(status)) return path + " is a symbolic link, not a file; the build takes files only";
+    if (fs::exists(status) && !fs::is_regular_file(status)) return path + " is not a regular file";
+    return path + ": no such file";
+}
+
 // Makes the line of `text` the current (and only selected) line, as a click does.
 bool Choose(ui::ListBox& list, const std::string& text) {
     for (int i = 0; i < list.ListCount(); ++i) {
@@ -103,7 +112,7 @@ struct Builder {
         if (openFrame) OpenFrame(frameIndex);
         if (!SelectOnly(files, name)) {
             files.Refresh();
-            if (!SelectOnly(files, name)) return Fail(name + ": no such file in " + files.Path()), false;
+            if (!SelectOnly(files, name)) return Fail(WhyNotChosen(JoinPath(files.Path(), name))), false;
         }
         return TakenOnce(*m.FileFrameChosenList(frameIndex), move, choice.empty() ? name : choice, name);
     }
@@ -141,7 +150,7 @@ struct Builder {
         m.F_Syspath.UserSelect(static_cast<int>(target - targets.begin()));
         // Without a description the file takes the one the window offers for its folder.
         if (args.size() > 2) m.F_Filedesc.SetText(args[2]);
-        if (!Choose(m.F_Miscitem, path.filename().string())) return Fail(args[0] + ": no such file"), false;
+        if (!Choose(m.F_Miscitem, path.filename().string())) return Fail(WhyNotChosen(path.string())), false;
         const int boxes = session.dialogs.BoxCount();
         m.F_MiscMove.Click();
         return session.dialogs.BoxCount() == boxes;  // a refused file has had its box

@@ -171,7 +171,10 @@ std::optional<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& f
         auto source = OpenSource(folder, folder.Spelling(name), why, &missing);
         if (source) return source;
         outcome = CopyOutcome::Failed;
-        if (!missing) return std::nullopt;  // there, but no file that can be copied
+        if (!missing) {  // there, but no file that can be copied: said with the folder it is in
+            why = JoinPath(folderPath, why);
+            return std::nullopt;
+        }
         const std::string path = JoinPath(folderPath, name);
         why = "the file " + path + " was not found";
         const ui::Answer answer = dialogs.ShowMessage(

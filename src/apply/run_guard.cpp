@@ -26,10 +26,15 @@ InstallationLock::InstallationLock(const Environment& env) {
         m_held = true;  // nothing can be written there either
         return;
     }
-    m_file =
-        FileHandle(::openat(folder->Fd(), ".zrxlibug.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    m_file = FileHandle(
+        ::openat(folder->Fd(), ".zrxlibug.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
     if (!m_file.IsOpen() && errno == ELOOP) {
         m_problem = "the lock file " + path + " is a symbolic link, which is never followed: remove it; nothing was changed";
+        return;
+    }
+    struct stat lockInfo {};
+    if (m_file.IsOpen() && (::fstat(m_file.Fd(), &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode))) {
+        m_problem = "the lock file " + path + " is not a regular file: remove it; nothing was changed";
         return;
     }
     const std::string busy =
@@ -39,14 +44,15 @@ InstallationLock::InstallationLock(const Environment& env) {
         return;
     }
     // The program's own folder is locked too: a lock file can be removed by whoever may write the
-    // installation folder, the folder only by its owner.
+    // installation folder, the folder only by its owner (OpenOwnFolder sees that nobody else may
+    // rename it either).
     struct stat info {};
     const bool exists = folder->Look(".zrxlibug", info);
     if (!exists && !m_file.IsOpen()) {
         m_held = true;  // a read-only installation: run unlocked, as it ever was
         return;
     }
-    m_own = history::PrivateFolder(*folder, installation, ".zrxlibug", true, why);
+    m_own = history::OpenOwnFolder(*folder, installation, true, why);
     if (!m_own.IsOpen()) {
         m_problem = why + "; nothing was changed";
         return;
@@ -55,7 +61,23 @@ InstallationLock::InstallationLock(const Environment& env) {
         m_problem = busy;
         return;
     }
+    // Locked is the folder that was opened: it must still be the one of that name, or another
+    // program may be working on the one that is.
+    struct stat locked {}, named{};
+    if (!m_own.Info(locked) || !folder->Look(".zrxlibug", named) || named.st_dev != locked.st_dev ||
+        named.st_ino != locked.st_ino) {
+        m_problem = JoinPath(installation, ".zrxlibug") + " was replaced while it was locked; nothing was changed";
+        return;
+    }
+    // From here on, the record and the keys are read in the locked folder, whatever becomes of its name.
+    m_folders = env.folders;
+    m_ownPath = JoinPath(installation, ".zrxlibug");
+    m_folders->Hold(m_ownPath, std::make_shared<Directory>(m_own.Reopen()));
     m_held = true;
+}
+
+InstallationLock::~InstallationLock() {
+    if (m_folders) m_folders->Release(m_ownPath);
 }
 
 void RemoveLeftTemporaries(const Directory& folder, bool subfolders) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "base/directory.h"
@@ -10,7 +11,8 @@ struct Environment;
 
 // Only one update run (or rollback) at a time may work on an installation: it holds an exclusive
 // lock for as long as it lasts. The lock is taken on the program's own folder ".zrxlibug" beside
-// the INI (made when missing), which only its owner can change, and on the lock file
+// the INI (made when missing), which only its owner can change (nobody else may write the folder
+// that holds it), and on the lock file
 // ".zrxlibug.lock" beside it; removing the lock file takes nothing away from a running program. A
 // second program that finds the lock held is told so and changes nothing.
 class InstallationLock {
@@ -20,6 +22,7 @@ public:
     // either and is run unlocked. Links in place of either are never followed: the lock is not had
     // then.
     explicit InstallationLock(const Environment& env);
+    ~InstallationLock();
     InstallationLock(const InstallationLock&) = delete;
     InstallationLock& operator=(const InstallationLock&) = delete;
     bool Held() const { return m_held; }
@@ -29,6 +32,8 @@ public:
 private:
     FileHandle m_file;
     Directory m_own;
+    std::shared_ptr<HeldFolders> m_folders;  // holds m_own for m_ownPath while locked
+    std::string m_ownPath;
     bool m_held = false;
     std::string m_problem;
 };

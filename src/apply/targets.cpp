@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <vector>
+
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "kernel/installation.h"
@@ -65,11 +67,18 @@ bool InstallationAccess::MayWriteIn(const Directory& folder, std::string& why) {
     const auto key = std::make_pair(info.st_dev, info.st_ino);
     auto it = m_mayWrite.find(key);
     if (it == m_mayWrite.end()) {
+        // ".zrxlibug", and any folder beside it whose name begins so (the program's own folder
+        // renamed away, or a copy of it).
         bool inside = false;
-        struct stat own {};
-        if (m_installation && m_installation->Look(".zrxlibug", own) && S_ISDIR(own.st_mode)) {
+        std::vector<std::string> names;
+        if (m_installation) m_installation->List(names);
+        for (const std::string& name : names) {
+            struct stat own {};
+            if (inside || !StartsWith(ToUpper(name), ".ZRXLIBUG") || !m_installation->Look(name, own) ||
+                !S_ISDIR(own.st_mode))
+                continue;
             std::string ignored;
-            const Directory record = m_installation->Beneath(".zrxlibug", ignored);
+            const Directory record = m_installation->Beneath(name, ignored);
             inside = record.IsOpen() && folder.Within(record);
         }
         it = m_mayWrite.emplace(key, !inside).first;

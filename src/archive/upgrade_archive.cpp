@@ -48,9 +48,22 @@ size_t PrintableSequence(std::string_view text) {
     }
     const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
     const bool invalid = code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff) || code < 0xa0;
-    const bool reorders = code == 0x200e || code == 0x200f || (code >= 0x202a && code <= 0x202e) ||
-                          (code >= 0x2066 && code <= 0x2069);
-    return overlong || invalid || reorders ? 0 : length;
+    return overlong || invalid || IsReorderingMark(code) ? 0 : length;
+}
+
+// What keeps a name from being one an upgrade archive holds, as the rest of a sentence that begins
+// "has a name that": a name is text a list can name and a message can show as it is, UTF-8, and
+// without the marks that reorder the text around it (a name that reads backwards).
+std::optional<std::string> NameTextProblem(std::string_view component) {
+    if (!IsValidUtf8(component)) return "is not UTF-8 text; an upgrade archive names its files in UTF-8";
+    for (size_t i = 0; i < component.size();) {
+        const auto lead = static_cast<unsigned char>(component[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+        if (lead >= 0x80 && PrintableSequence(component.substr(i)) == 0)
+            return "holds a character that reorders the text around it, or a control character";
+        i += length;
+    }
+    return std::nullopt;
 }
 
 // An entry's name as a message can show it: control characters and bytes that are not UTF-8 are
@@ -418,22 +431,8 @@ std::optional<Refusal> Unpacker::CheckName(std::string_view name, bool folder,
                                         ", that cannot be used as a name in an upgrade (" + *reason + ")");
         }
     }
-    for (const std::string& component : components) {
-        // A name is text a list can name and a message can show as it is: UTF-8, and without the
-        // marks that reorder the text around them (a name that reads backwards).
-        if (!IsValidUtf8(component))
-            return Refuse(name,
-                          "has a name that is not UTF-8 text; an upgrade archive names its files in UTF-8");
-        for (size_t i = 0; i < component.size();) {
-            const auto lead = static_cast<unsigned char>(component[i]);
-            const size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
-            if (lead >= 0x80 && PrintableSequence(std::string_view(component).substr(i)) == 0)
-                return Refuse(name,
-                              "has a character in its name that reorders the text around it, or a control "
-                              "character");
-            i += length;
-        }
-    }
+    for (const std::string& component : components)
+        if (const auto problem = NameTextProblem(component)) return Refuse(name, "has a name that " + *problem);
     return std::nullopt;
 }
 
@@ -612,6 +611,9 @@ bool WriteZip(const Directory& source, const std::vector<std::string>& names, co
         std::vector<char> buffer(1 << 16);
         for (const std::string& name : names) {
             if (!IsPlainComponent(name)) return name + " is not a plain file name";
+            // Refused before it is written, as a load of the zip would refuse it.
+            if (const auto problem = NameTextProblem(name))
+                return Printable(name) + " cannot be named in an upgrade archive: its name " + *problem;
             if (!seen.insert(name).second) return name + " is named twice";
             const Descriptor in(::openat(source.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
             struct stat info {};

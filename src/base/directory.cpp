@@ -92,6 +92,10 @@ Directory Directory::Duplicate() const {
     return Directory(m_fd < 0 ? -1 : ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0));
 }
 
+Directory Directory::Reopen() const {
+    return Directory(m_fd < 0 ? -1 : ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 bool Directory::MakeFolder(const std::string& name, std::string& why, mode_t mode) const {
     if (!IsPlainComponent(name)) {
         why = name + " is not a plain name";
@@ -446,6 +450,13 @@ std::shared_ptr<const Directory> HeldFolders::Of(const std::string& path, std::s
 void HeldFolders::Hold(const std::string& path, std::shared_ptr<const Directory> folder) {
     m_folders[path] = std::move(folder);
 }
+
+std::shared_ptr<const Directory> HeldFolders::Held(const std::string& path) const {
+    const auto it = m_folders.find(path);
+    return it == m_folders.end() ? nullptr : it->second;
+}
+
+void HeldFolders::Release(const std::string& path) { m_folders.erase(path); }
 
 std::string TemporaryName(std::string_view forName, std::string_view random) {
     constexpr std::string_view kMark = ".zrxtmp-";

@@ -53,8 +53,10 @@ public:
     // real directory, never a link. `missing` tells whether a component did not exist.
     Directory Beneath(std::string_view relative, std::string& why, bool* missing = nullptr) const;
 
-    // A second handle on the same folder.
+    // A second handle on the same folder (sharing this one's lock, if it holds one).
     Directory Duplicate() const;
+    // A handle of its own on the same folder, opened anew: a lock on this one is not its lock.
+    Directory Reopen() const;
 
     bool IsOpen() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
@@ -126,6 +128,10 @@ public:
     std::shared_ptr<const Directory> Of(const std::string& path, std::string& why);
     // Holds `folder` for `path` from now on, in place of what was held for it.
     void Hold(const std::string& path, std::shared_ptr<const Directory> folder);
+    // The folder held for `path`, null when none is (nothing is opened).
+    std::shared_ptr<const Directory> Held(const std::string& path) const;
+    // Lets go of what is held for `path`: the next ask opens it anew.
+    void Release(const std::string& path);
 
 private:
     std::map<std::string, std::shared_ptr<const Directory>> m_folders;

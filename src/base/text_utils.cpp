@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <utility>
 
 namespace zrx {
 
@@ -143,18 +144,66 @@ std::string Printable(std::string_view text) {
     return ToDisplayUtf8(EscapeControls(text));
 }
 
+namespace {
+
+// The code point of the UTF-8 sequence at the start of `text` and its length; length 0 when it is
+// no valid sequence (a lone byte, an overlong form, a surrogate).
+std::pair<uint32_t, size_t> CodePointAt(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    size_t length = 0;
+    uint32_t code = 0;
+    if (lead < 0x80) return {lead, 1};
+    if (lead >= 0xc2 && lead <= 0xdf) length = 2, code = lead & 0x1f;
+    else if (lead >= 0xe0 && lead <= 0xef) length = 3, code = lead & 0x0f;
+    else if (lead >= 0xf0 && lead <= 0xf4) length = 4, code = lead & 0x07;
+    if (length == 0 || text.size() < length) return {0, 0};
+    for (size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xc0) != 0x80) return {0, 0};
+        code = (code << 6) | (next & 0x3f);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return {0, 0};
+    return {code, length};
+}
+
+}  // namespace
+
+bool IsReorderingMark(uint32_t code) {
+    return code == 0x061c || code == 0x200e || code == 0x200f || (code >= 0x202a && code <= 0x202e) ||
+           (code >= 0x2066 && code <= 0x2069);
+}
+
+bool HasReorderingMark(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto [code, length] = CodePointAt(text.substr(i));
+        if (length > 1 && IsReorderingMark(code)) return true;
+        i += length == 0 ? 1 : length;
+    }
+    return false;
+}
+
 std::string EscapeControls(std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
+    for (size_t i = 0; i < text.size();) {
+        const auto u = static_cast<unsigned char>(text[i]);
         if (u < 32 || u == 127) {
             out += "\\x";
             out += kHex[u >> 4];
             out += kHex[u & 15];
-        } else {
-            out += c;
+            ++i;
+            continue;
         }
+        const auto [code, length] = u < 0x80 ? std::pair<uint32_t, size_t>{u, 1} : CodePointAt(text.substr(i));
+        if (length > 1 && ((code >= 0x80 && code < 0xa0) || IsReorderingMark(code))) {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 15];
+            i += length;
+            continue;
+        }
+        out += text.substr(i, length == 0 ? 1 : length);
+        i += length == 0 ? 1 : length;
     }
     return out;
 }

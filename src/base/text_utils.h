@@ -47,10 +47,17 @@ std::string StringFromPointer(const char* text);
 std::string ToDisplayUtf8(std::string_view text);
 bool IsValidUtf8(std::string_view text);
 
+// Whether a code point is a mark that reorders the text around it (the bidirectional controls: a
+// name with one can read as another, "\u202eLAT.exe" as "exe.TAL").
+bool IsReorderingMark(uint32_t code);
+// Whether UTF-8 text holds such a mark.
+bool HasReorderingMark(std::string_view text);
+
 // A text for a message: control characters written as \xNN so that they can be seen.
 std::string Printable(std::string_view text);
 // The same, its bytes otherwise as they are: for a line of a table, which a name must not break
-// (a tab, a line end) nor use to drive the terminal (an escape sequence).
+// (a tab, a line end) nor use to drive the terminal (an escape sequence, or a C1 control) or to
+// reorder what follows it (written as \uNNNN).
 std::string EscapeControls(std::string_view text);
 
 // The current time, UTC, as ISO 8601 ("2026-12-08T00:12:25Z").

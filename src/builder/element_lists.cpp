@@ -6,6 +6,7 @@
 #include "builder/builder_lists.h"
 #include "builder/builder_state.h"
 #include "kernel/installation.h"
+#include "kernel/library_handles.h"
 #include "kernel/releasing_dialogs.h"
 #include "kernel/zrxkernel.h"
 #include "ui/forms/main_form.h"
@@ -32,8 +33,9 @@ void FillElementList(BuilderState& builder, ui::MainForm& m, const Environment& 
     const std::string file = frame.libraries->ListIndex() >= 0 ? frame.libraries->List(frame.libraries->ListIndex()) : "";
     frame.elements->Clear();
     if (TrimBlanks(file).empty()) return;
-    const std::string path = JoinPath(*TablesOfKind(builder, m, env, kind).directory, file);
-    const int32_t library = E_OpenLibrary(path.c_str(), LibraryKindId(kind), 0);
+    std::string why;
+    const auto folder = SourceFolder(env, *TablesOfKind(builder, m, env, kind).directory, why);
+    const int32_t library = folder ? OpenLibraryIn(*folder, file, LibraryKindId(kind), 0) : 0;
     if (library < 1) return;
     dialogs.SetBusy(true);
     std::vector<std::string> names;

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "apply/kernel_wrappers.h"
+#include "apply/targets.h"
 #include "archive/upgrade_archive.h"
 #include "base/dialogs.h"
 #include "base/messages.h"
@@ -494,6 +495,13 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     if (!destination->IsOpen()) {
         dialogs.ShowMessage({"The upgrade cannot be built: the folder " + builder.trimmedDestination +
                                  " cannot be opened (" + why + "). Nothing was written.",
+                             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        return;
+    }
+    // Never into the program's own folder: its record and trusted keys are no upgrade's.
+    if (InstallationAccess access(env); !access.MayWriteIn(*destination, why)) {
+        dialogs.ShowMessage({"The upgrade cannot be built in " + builder.trimmedDestination + ": " + why +
+                                 ". Choose another folder; nothing was written.",
                              std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
         return;
     }

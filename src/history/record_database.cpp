@@ -12,6 +12,7 @@
 
 #include "apply/run_guard.h"
 #include "base/paths.h"
+#include "history/record_folder.h"
 
 namespace zrx::history {
 
@@ -84,6 +85,7 @@ const char* HandleVfs() {
 }
 
 int OpenDatabase(const std::string& uri, int flags, sqlite3** db) {
+    // file-access: a path through the record folder's handle (or the private copy's), never resolved anew
     return sqlite3_open_v2(uri.c_str(), db, flags | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_URI, HandleVfs());
 }
 
@@ -160,10 +162,6 @@ bool CopyInto(const Directory& from, const Directory& to, const std::string& nam
 
 }  // namespace
 
-RecordDatabase::Snapshot::~Snapshot() {
-    if (parent.IsOpen()) parent.RemoveTree(name);
-}
-
 std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, const std::string& folderPath,
                                                      Mode mode, std::string& error, Refusal* refusal,
                                                      const std::string& installation, bool* made) {
@@ -194,7 +192,7 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
     // nobody is writing it, and it is read as it stands; with a log and its index, the index is
     // only read; with a log whose index is gone (a killed writer), from a private copy.
     std::string uri = UriOf(folder.PathThrough(kFileName));
-    std::unique_ptr<Snapshot> snapshot;
+    std::unique_ptr<ScratchFolder> snapshot;
     if (mode == Mode::ReadOnly) {
         struct stat side {};
         if (!folder.Look(std::string(kFileName) + "-wal", side)) {
@@ -202,25 +200,17 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
         } else if (folder.Look(std::string(kFileName) + "-shm", side)) {
             uri += "?readonly_shm=1";
         } else {
-            auto scratch = std::make_unique<Snapshot>();
-            std::string temporary = SystemTemporaryFolder() + "/zrxlibug-record-XXXXXX";
-            if (::mkdtemp(temporary.data()) ==
-                nullptr) {  // file-access: a private folder in the system's temporary one
-                error = path + " cannot be read: no private copy can be made (" + std::strerror(errno) + ")";
+            // The user's own scratch folder, locked while the copy is read, so that another
+            // program's sweep of what killed programs left does not take it.
+            std::string unusable;
+            snapshot = ScratchFolder::Make(nullptr, unusable);
+            if (!snapshot || !CopyInto(folder, snapshot->Folder(), kFileName) ||
+                !CopyInto(folder, snapshot->Folder(), std::string(kFileName) + "-wal")) {
+                error = path + " cannot be read: no private copy can be made" +
+                        (unusable.empty() ? std::string() : " (" + unusable + ")");
                 return nullptr;
             }
-            const size_t cut = temporary.rfind('/');
-            scratch->parent = Directory::Open(temporary.substr(0, cut == 0 ? 1 : cut),
-                                              error);  // file-access: the system's temporary folder
-            scratch->name = temporary.substr(cut + 1);
-            const Directory copy = scratch->parent.Beneath(scratch->name, error);
-            if (!copy.IsOpen() || !CopyInto(folder, copy, kFileName) ||
-                !CopyInto(folder, copy, std::string(kFileName) + "-wal")) {
-                error = path + " cannot be read: no private copy can be made";
-                return nullptr;
-            }
-            uri = UriOf(temporary + "/" + kFileName);
-            snapshot = std::move(scratch);
+            uri = UriOf(snapshot->Folder().PathThrough(kFileName));
         }
     }
     sqlite3* db = nullptr;
@@ -294,6 +284,14 @@ bool RecordDatabase::Check(const std::string& path, std::string& error, Refusal&
         why = Refusal::Damaged;
         return false;
     }
+    // Nothing acts behind the program's statements: a trigger could drop or undo what it writes.
+    Statement extra(*this, "SELECT type, name FROM sqlite_master WHERE type IN ('trigger', 'view') LIMIT 1");
+    if (extra.Next()) {
+        error = path + " is damaged: it holds the " + extra.Text(0) + " \"" + extra.Text(1) +
+                "\", which this program never makes";
+        why = Refusal::Damaged;
+        return false;
+    }
     // Its tables hold every column this program reads and writes: a record whose schema was
     // changed would answer questions wrongly (a missing column, for one, reads as nothing at all).
     for (const auto& [table, columns] : kTableColumns) {
@@ -330,6 +328,8 @@ bool RecordDatabase::Exec(const char* sql) {
 int64_t RecordDatabase::LastInsertId() const {
     return sqlite3_last_insert_rowid(m_db);
 }
+
+int64_t RecordDatabase::ChangedRows() const { return sqlite3_changes64(m_db); }
 
 std::string RecordDatabase::Setting(const std::string& key, const std::string& byDefault) {
     std::string value;

@@ -15,6 +15,8 @@ struct sqlite3_stmt;
 
 namespace zrx::history {
 
+class ScratchFolder;
+
 // What a change of a run is (the column "what" of the record). An update never makes an index
 // file, so 6 is not used.
 constexpr int kPartElement = 1, kFile = 2, kLibraryMade = 3, kDirectoryMade = 4, kIndexLine = 5,
@@ -88,6 +90,8 @@ public:
 
     bool Exec(const char* sql);
     int64_t LastInsertId() const;
+    // The rows the last statement changed.
+    int64_t ChangedRows() const;
     const std::string& Error() const { return m_error; }
     // A setting of the record, or the default when it has none.
     std::string Setting(const std::string& key, const std::string& byDefault);
@@ -99,17 +103,12 @@ private:
     explicit RecordDatabase(sqlite3* db) : m_db(db) {}
     // A private copy of the record read while a log of a killed writer lies beside it without its
     // index (reading it in place would make the index beside it); removed with the object.
-    struct Snapshot {
-        Directory parent;
-        std::string name;
-        ~Snapshot();
-    };
     // Whether the file holds no tables and no marks at all (an SQLite file, empty).
     bool IsEmptyDatabase();
     bool Check(const std::string& path, std::string& error, Refusal& why);
     void NoteError();
 
-    std::unique_ptr<Snapshot> m_snapshot;
+    std::unique_ptr<ScratchFolder> m_snapshot;  // locked, in the system's temporary folder
     sqlite3* m_db;
     std::string m_error;
 };

@@ -180,6 +180,50 @@ bool CheckPrivate(const struct stat& info, const std::string& path, std::string&
     return true;
 }
 
+bool CheckHoldingFolder(const Directory& installation, const std::string& path, std::string& why) {
+    struct stat info {};
+    if (!installation.Info(info)) {
+        why = path + " cannot be looked at: " + std::strerror(errno);
+        return false;
+    }
+    const std::string own = JoinPath(path, ".zrxlibug");
+    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        why = path + " belongs to another user (uid " + std::to_string(info.st_uid) +
+              "), who could rename or replace the program's own folder " + own +
+              " (the installation's trusted keys and undo record): run the program as that user";
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+        why = path + " can be written by other users, who could rename or replace the program's own folder " +
+              own + " (the installation's trusted keys and undo record): take their right to write away (chmod go-w " +
+              path + "), or leave each entry to its owner (chmod +t " + path + ")";
+        return false;
+    }
+    return true;
+}
+
+Directory OpenOwnFolder(const Directory& installation, const std::string& path, bool create, std::string& why) {
+    if (!CheckHoldingFolder(installation, path, why)) return Directory();
+    struct stat info {};
+    if (!installation.Look(".zrxlibug", info) && installation.Look(kIdentityFile, info)) {
+        const std::string own = JoinPath(path, ".zrxlibug");
+        why = "the program's own folder " + own + " is missing, though the installation's identity " +
+              JoinPath(path, kIdentityFile) +
+              " says it had one: the installation's trusted keys and the record of its update runs are not "
+              "there. Put the folder back; or, to begin without them, remove " +
+              JoinPath(path, kIdentityFile);
+        return Directory();
+    }
+    Directory own = PrivateFolder(installation, path, ".zrxlibug", create, why);
+    std::string identityWhy;
+    if (own.IsOpen() && create && !installation.Look(kIdentityFile, info) &&
+        InstallationIdentity(installation, path, true, identityWhy).empty()) {
+        why = "the installation's identity cannot be made: " + identityWhy;
+        return Directory();
+    }
+    return own;
+}
+
 std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create, std::string& why) {
     RecordFolder folder;
     const std::string installation = InstallationDir(env);
@@ -188,7 +232,13 @@ std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create
     if (!held) return std::nullopt;
     folder.installation = held->Duplicate();
     folder.ownPath = JoinPath(installation, ".zrxlibug");
-    folder.own = PrivateFolder(folder.installation, installation, ".zrxlibug", create, why);
+    // The folder the installation's lock was taken on, while this program holds it.
+    if (const auto locked = env.folders->Held(folder.ownPath)) {
+        if (!CheckHoldingFolder(folder.installation, installation, why)) return std::nullopt;
+        folder.own = locked->Duplicate();
+    } else {
+        folder.own = OpenOwnFolder(folder.installation, installation, create, why);
+    }
     if (!folder.own.IsOpen()) return std::nullopt;
     folder.historyPath = JoinPath(folder.ownPath, "history");
     folder.history = PrivateFolder(folder.own, folder.ownPath, "history", create, why);
@@ -301,12 +351,14 @@ void RemoveLeftScratchFolders(const Environment* env) {
     if (parent.IsOpen()) RemoveUnheld(parent, "scratch-", [](const struct stat&) { return true; });
 }
 
-std::string InstallationIdentity(const RecordFolder& folder, bool create, std::string& why) {
-    const std::string path = JoinPath(folder.installationPath, kIdentityFile);
-    int fd = ::openat(folder.installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+std::string InstallationIdentity(const Directory& installation, const std::string& installationPath, bool create,
+                                 std::string& why) {
+    const std::string path = JoinPath(installationPath, kIdentityFile);
+    // Never waiting: a FIFO in its place is no identity.
+    int fd = ::openat(installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && create) {
         // What a program killed while it made the identity left behind.
-        RemoveLeftTemporaries(folder.installation, false);
+        RemoveLeftTemporaries(installation, false);
         std::array<unsigned char, 16> random{};
         std::string identity;
         if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
@@ -316,23 +368,23 @@ std::string InstallationIdentity(const RecordFolder& folder, bool create, std::s
         static const char kHex[] = "0123456789abcdef";
         for (unsigned char c : random) identity += kHex[c >> 4], identity += kHex[c & 15];
         std::string temp;
-        FileHandle out(folder.installation.CreateTemporary(kIdentityFile, temp, why));
+        FileHandle out(installation.CreateTemporary(kIdentityFile, temp, why));
         if (!out.IsOpen()) return {};
         const bool written =
             ::write(out.Fd(), identity.data(), identity.size()) == static_cast<ssize_t>(identity.size()) &&
             ::fchmod(out.Fd(), 0644) == 0 && ::fsync(out.Fd()) == 0;
         // Made whole beside its name and linked to it, so that of two programs the first one's stays.
-        const bool linked = written && ::linkat(folder.installation.Fd(), temp.c_str(), folder.installation.Fd(),
+        const bool linked = written && ::linkat(installation.Fd(), temp.c_str(), installation.Fd(),
                                                  kIdentityFile, 0) == 0;
         const int error = errno;
-        ::unlinkat(folder.installation.Fd(), temp.c_str(), 0);
+        ::unlinkat(installation.Fd(), temp.c_str(), 0);
         out.Close();
         if (!linked && error != EEXIST) {
             why = path + " cannot be written: " + std::strerror(error);
             return {};
         }
-        folder.installation.Sync();
-        fd = ::openat(folder.installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        installation.Sync();
+        fd = ::openat(installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0) {
         why = errno == ENOENT ? path + " is missing"
@@ -359,13 +411,19 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
         auto opened = OpenRecordFolder(env, create, why);
         if (!opened) return nullptr;
         folder = std::move(*opened);
-        for (const char* name : {"history.db", "history.db-wal", "history.db-shm"}) {
+        for (const char* name : {"history.db", "history.db-wal", "history.db-shm", "history.db-journal"}) {
             struct stat info {};
-            if (folder.history.Look(name, info) && !CheckPrivate(info, JoinPath(folder.historyPath, name), why))
+            if (!folder.history.Look(name, info)) continue;
+            if (!CheckPrivate(info, JoinPath(folder.historyPath, name), why)) return nullptr;
+            // A FIFO or device in its place would make every open wait.
+            if (!S_ISREG(info.st_mode)) {
+                why = JoinPath(folder.historyPath, name) + " is not a regular file: remove it";
                 return nullptr;
+            }
         }
         std::string identityWhy;
-        const std::string identity = InstallationIdentity(folder, create, identityWhy);
+        const std::string identity =
+            InstallationIdentity(folder.installation, folder.installationPath, create, identityWhy);
         if (identity.empty() && (create || identityWhy.find(" is missing") == std::string::npos)) {
             why = "the record of update runs cannot be matched with this installation: " + identityWhy;
             return nullptr;

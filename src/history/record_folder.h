@@ -48,8 +48,20 @@ struct RecordFolder {
     std::string installationPath, ownPath, historyPath;
 };
 // The folder, made when `create` and missing; nothing (with why, and what to do about it) when it
-// cannot be used.
+// cannot be used. While this program holds the installation's lock, ".zrxlibug" is the very folder
+// that was locked, whatever its name leads to now.
 std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create, std::string& why);
+
+// The folder that holds ".zrxlibug" (the installation folder, `path`) lets nobody but its owner
+// rename or replace it: it belongs to the user running the program or to root, and nobody else may
+// write it, unless its sticky bit leaves each entry to its own owner. False with why (what to fix).
+bool CheckHoldingFolder(const Directory& installation, const std::string& path, std::string& why);
+// The program's own folder ".zrxlibug" of the installation folder `installation` (at `path`),
+// checked as PrivateFolder does and its holder as CheckHoldingFolder does; made when `create` and
+// missing, but never made anew where the installation's identity (".zrxlibug.id") says it had one:
+// its trusted keys and the record of its runs would be gone without a word. With `create`, the
+// identity is made too where it is missing, so that the folder cannot go unnoticed from then on.
+Directory OpenOwnFolder(const Directory& installation, const std::string& path, bool create, std::string& why);
 // Removes the temporary files that killed runs and rollbacks left in the record's run folders.
 void RemoveRecordTemporaries(const RecordFolder& folder);
 
@@ -96,7 +108,8 @@ bool CheckPrivate(const struct stat& info, const std::string& path, std::string&
 // folder (made when `create` and missing). A record carries the identity of the installation it
 // was made in, so that a record copied into another installation is refused. "" with why when
 // there is none or it cannot be read.
-std::string InstallationIdentity(const RecordFolder& folder, bool create, std::string& why);
+std::string InstallationIdentity(const Directory& installation, const std::string& installationPath, bool create,
+                                 std::string& why);
 
 // The installation's record in its checked folder (`folder` receives it): the record file owned
 // by the user running the program, of this program's format, and of this installation (its

@@ -1,6 +1,7 @@
 #include "history/rollback.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,7 +120,8 @@ bool OpenTarget(const Environment& env, InstallationAccess& access, const Change
 // The kept copy of a file, checked against what the record says it was; -1 (with why) when it is
 // missing or differs.
 int OpenKept(const Directory& files, const Change& c, const std::string& path, std::string& why) {
-    const int fd = ::openat(files.Fd(), std::to_string(c.id).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        ::openat(files.Fd(), std::to_string(c.id).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == c.old.size &&
         Sha256OfDescriptor(fd) == c.oldDigest && ::lseek(fd, 0, SEEK_SET) == 0)
@@ -139,21 +141,33 @@ bool PutBack(const Directory& files, int kept, const Change& c, const Directory&
     const auto isOld = [&c](const struct stat& s) {
         return static_cast<int64_t>(s.st_ino) == c.old.inode && static_cast<int64_t>(s.st_dev) == c.old.device;
     };
-    // The old file itself: the kept file, or its second link while that is still as it was.
+    // The old file itself: the kept file, or its second link while that is still as it was. It is
+    // locked (as a temporary file is) from before it takes its temporary name until it has its own,
+    // so that a sweep of what killed programs left (this installation's or another's that shares
+    // the folder) never takes it.
     std::string original;
     if (isOld(info)) {
         original = std::to_string(c.id);
     } else {
         const std::string link = std::to_string(c.id) + ".link";
-        const int fd = ::openat(files.Fd(), link.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        const FileHandle fd(::openat(files.Fd(), link.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat linked {};
-        if (fd >= 0 && ::fstat(fd, &linked) == 0 && IdentityOf(linked) == c.old &&
-            Sha256OfDescriptor(fd) == c.oldDigest)
+        if (fd.IsOpen() && ::fstat(fd.Fd(), &linked) == 0 && S_ISREG(linked.st_mode) &&
+            IdentityOf(linked) == c.old && Sha256OfDescriptor(fd.Fd()) == c.oldDigest)
             original = link;
-        if (fd >= 0) ::close(fd);
+    }
+    FileHandle originalFile;
+    if (!original.empty()) {
+        originalFile =
+            FileHandle(::openat(files.Fd(), original.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat locked {};
+        if (!originalFile.IsOpen() || ::flock(originalFile.Fd(), LOCK_EX | LOCK_NB) != 0 ||
+            ::fstat(originalFile.Fd(), &locked) != 0 || !isOld(locked))
+            original.clear();
     }
     std::string temp;
     bool ok = false;
+    FileHandle copy;
     if (!original.empty()) {
         const int probe = folder.CreateTemporary(name, temp, why);
         if (probe >= 0) {
@@ -163,16 +177,20 @@ bool PutBack(const Directory& files, int kept, const Change& c, const Directory&
         }
     }
     if (!ok) {
-        const int out = folder.CreateTemporary(name, temp, why);
+        // The copy stays open, and so locked, until it has its name.
+        copy = FileHandle(folder.CreateTemporary(name, temp, why));
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        ok = out >= 0 && CopyDescriptor(kept, out, nullptr, why) && ::fchmod(out, info.st_mode & 07777) == 0 &&
-             ::futimens(out, times) == 0;
-        if (out >= 0 && ::close(out) != 0) ok = false;
+        ok = copy.IsOpen() && CopyDescriptor(kept, copy.Fd(), nullptr, why) &&
+             ::fchmod(copy.Fd(), info.st_mode & 07777) == 0 && ::futimens(copy.Fd(), times) == 0;
     }
     ok = ok && ::renameat(folder.Fd(), temp.c_str(), folder.Fd(), name.c_str()) == 0;
     if (!ok) {
         if (why.empty()) why = std::strerror(errno);
         if (!temp.empty()) ::unlinkat(folder.Fd(), temp.c_str(), 0);
+    }
+    if (copy.IsOpen() && !copy.Close() && ok) {
+        why = std::strerror(errno);
+        ok = false;
     }
     return ok;
 }

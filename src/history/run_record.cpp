@@ -354,7 +354,7 @@ std::string RunRecorder::KeepFile(const Directory& dir, const std::string& name,
     // name is about to be given to the new file, and it is this user's.
     if (info.st_nlink == 1 && info.st_uid == ::geteuid() &&
         ::linkat(dir.Fd(), name.c_str(), m_files.Fd(), kept.c_str(), 0) == 0) {
-        const int fd = ::openat(m_files.Fd(), kept.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd = ::openat(m_files.Fd(), kept.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         struct stat linked {};
         if (fd >= 0 && ::fstat(fd, &linked) == 0 && linked.st_ino == info.st_ino && linked.st_dev == info.st_dev) {
             std::string digest = Sha256OfDescriptor(fd);
@@ -365,13 +365,11 @@ std::string RunRecorder::KeepFile(const Directory& dir, const std::string& name,
         }
         ::unlinkat(m_files.Fd(), kept.c_str(), 0);  // something else took its name meanwhile: copied below
     }
-    const int in = ::openat(dir.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // A regular file only, opened without waiting (a FIFO put in its place meanwhile is none).
     struct stat source {};
-    if (in < 0 || ::fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
-        why = name + " cannot be read: " + std::strerror(errno);
-        if (in >= 0) ::close(in);
-        return {};
-    }
+    FileHandle opened = dir.OpenRegular(name, why, &source);
+    if (!opened.IsOpen()) return {};
+    const int in = opened.Release();
     // A file with other names, or another user's, is copied: its content could change through
     // those names. It is linked as well, so that an undo can give back the very file while it is
     // still what it was.
@@ -586,19 +584,29 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     const bool anything = counted && count.Int(0) > 0;
     written = counted && written;
     count.Reset();
+    // Only a run still running is ended: a run another program rolled back meanwhile (it could
+    // only do so by getting round the lock) stays as that program left it.
     if (anything) {
-        written = RecordDatabase::Statement(*m_db, "UPDATE runs SET state='complete', ended=?2 WHERE id=?1")
+        written = RecordDatabase::Statement(
+                      *m_db, "UPDATE runs SET state='complete', ended=?2 WHERE id=?1 AND state='running'")
                       .Bind(1, m_run)
                       .Bind(2, NowUtc())
                       .Run() &&
                   written;
     } else {
-        written =
-            RecordDatabase::Statement(*m_db, "DELETE FROM runs WHERE id=?1").Bind(1, m_run).Run() && written;
+        written = RecordDatabase::Statement(*m_db, "DELETE FROM runs WHERE id=?1 AND state='running'")
+                      .Bind(1, m_run)
+                      .Run() &&
+                  written;
     }
+    const bool ours = m_db->ChangedRows() == 1;
     if (!written) {
         // The record stays as the run left it: its rows are what the run may have changed.
         Fail("the end of the run cannot be recorded: " + m_db->Error());
+        return m_run;
+    }
+    if (!ours) {
+        Fail("another program changed this run's record while it ran; it is left as that program left it");
         return m_run;
     }
     if (!MakeDurable()) return m_run;

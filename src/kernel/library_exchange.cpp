@@ -28,6 +28,7 @@ void EnsureWorkingDatabase() {
 class OpenLibrary {
 public:
     OpenLibrary(const std::string& path, LibraryKind kind, bool write)
+        // file-access: a library the user names on the command line, opened once (a link refused)
         : m_handle(E_OpenLibrary(path.c_str(), KindString(kind), write ? -1 : 0)) {}
     ~OpenLibrary() {
         if (m_handle > 0) {

@@ -19,6 +19,7 @@ std::string LibraryPathIn(const Directory& folder, const std::string& name) {
 
 int32_t OpenLibraryIn(const Directory& folder, const std::string& name, const char* kind, int32_t writeFlag) {
     if (!folder.IsOpen() || !IsPlainComponent(name)) return 0;
+    // file-access: the path resolves through the folder's handle, never through the folder's path
     return E_OpenLibrary(LibraryPathIn(folder, name).c_str(), kind, writeFlag);
 }
 

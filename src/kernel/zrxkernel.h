@@ -95,6 +95,7 @@ typedef struct ZK_ItemRecord {
 // (its directory must exist). A missing file (for reading), a file that is not a library, a
 // library of the other kind or of a newer format, or a damaged one gives 0; the file is not
 // touched.
+// file-access: the declaration of the kernel's opener
 ZK_API int32_t E_OpenLibrary(const char* path, const char* kind, int32_t writeFlag);
 // A read cursor (above 0) when the library holds an element of that name, else 0.
 ZK_API int32_t E_OpenLibToRead(int32_t library, const char* name);

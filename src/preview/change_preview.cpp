@@ -116,7 +116,8 @@ private:
                                          : std::nullopt;
         if (!source && (missing || !m_folder->IsOpen()))
             return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
-        if (!source) return Because(Change::Missing, why);
+        // There, but no file that can be copied (a link, a FIFO, a folder): the run refuses it.
+        if (!source) return Because(Change::Unreadable, JoinPath(m_upgrade.listPath, why));
         const bool subcircuit = IsSubcircuitFile(row.Name);
         const std::string destDir =
             DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");

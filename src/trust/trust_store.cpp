@@ -127,8 +127,17 @@ bool TrustedKeys(const Environment* env, std::vector<TrustedKey>& keys, std::str
         const std::string installation = InstallationDir(*env);
         const auto folder = HeldFolder(*env, installation, why);
         struct stat info {};
-        if (folder && folder->Look(".zrxlibug", info)) {
-            const std::string own = JoinPath(installation, ".zrxlibug");
+        const std::string own = JoinPath(installation, ".zrxlibug");
+        const bool hasOwn = folder && folder->Look(".zrxlibug", info);
+        struct stat identity {};
+        if (folder && (hasOwn || folder->Look(".zrxlibug.id", identity))) {
+            // Nobody else may rename the folder away (taking its keys with it) or put another in
+            // its place; and one that went missing is not taken for one that trusts nothing.
+            if (!history::CheckHoldingFolder(*folder, installation, why)) return false;
+            if (!hasOwn) {
+                history::OpenOwnFolder(*folder, installation, false, why);
+                return false;
+            }
             if (!(S_ISDIR(info.st_mode) && MayDecideTrust(info, own, why))) {
                 if (why.empty())
                     why = own + (S_ISLNK(info.st_mode)
@@ -138,7 +147,14 @@ bool TrustedKeys(const Environment* env, std::vector<TrustedKey>& keys, std::str
                 return false;
             }
             std::string opened;
-            const Directory ownFolder = folder->Beneath(".zrxlibug", opened);
+            // The folder the installation's lock was taken on, while this program holds it.
+            const auto locked = env->folders->Held(own);
+            const Directory ownFolder = locked ? locked->Duplicate() : folder->Beneath(".zrxlibug", opened);
+            struct stat now {};
+            if (!ownFolder.IsOpen() || !ownFolder.Info(now) || (!locked && now.st_ino != info.st_ino)) {
+                why = own + " changed while it was opened";
+                return false;
+            }
             if (!ReadTrustFolder(ownFolder, own, "trusted", keys, why)) return false;
         }
     }

@@ -39,16 +39,19 @@ std::optional<std::string> UnsafeNameReason(std::string_view name) {
     // One pass finds the characters that can make a name unsafe (the first control character or
     // separator gives the reason); most names hold none of them. Two dots inside a name
     // ("ver1..2.txt") are an ordinary name.
-    bool blanksOnly = true;
+    bool blanksOnly = true, ascii = true;
     const char* badCharacter = nullptr;
     for (const char c : name) {
         const auto code = static_cast<unsigned char>(c);
         blanksOnly = blanksOnly && c == ' ';
+        ascii = ascii && code < 0x80;
         if (badCharacter == nullptr && (code < 32 || code == 127)) badCharacter = "a control character";
         if (badCharacter == nullptr && (c == '/' || c == '\\')) badCharacter = "a path separator";
     }
     if (blanksOnly) return "an empty name";
     if (badCharacter != nullptr) return badCharacter;
+    // A name that would read as another ("\u202eLAT.exe.TAL" shows as "TAL.exe.TAL").
+    if (!ascii && HasReorderingMark(name)) return "a mark that reorders the text around it";
     const std::string_view trimmed = TrimmedBlanks(name);
     if (trimmed == "." || trimmed == "..") return "\"" + std::string(trimmed) + "\"";
     if (name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))

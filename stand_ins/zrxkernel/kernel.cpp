@@ -264,6 +264,12 @@ struct Kernel {
             case OpenError::CannotCreate: return "the library cannot be created or written there";
             case OpenError::Locked: return "the library is locked by another program";
             case OpenError::Link: return "the file is a symbolic link, which is never followed";
+            case OpenError::SideFile:
+                return "a file beside the library that holds its unfinished writes (its -journal, -wal or -shm) is "
+                       "not a regular file: remove it";
+            case OpenError::NameTooLong:
+                return "the name is too long for a library: the names of the files kept beside it while it is "
+                       "written would not fit (at most 247 bytes)";
             case OpenError::Interrupted:
                 return "the library was left half-written by a program that was stopped; the next update or rollback "
                        "completes it";

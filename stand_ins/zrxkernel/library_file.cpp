@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <dirent.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,6 +155,27 @@ int HandleFullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
     return SQLITE_OK;
 }
 
+// The files SQLite keeps beside a library while it is written.
+constexpr const char* kSideFiles[] = {"-journal", "-wal", "-shm"};
+
+// Whether `path` is no file, or a regular one (not followed): a FIFO or device in place of a
+// library's journal or log would make its open or read wait forever.
+bool AbsentOrRegular(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) != 0 ? errno == ENOENT : S_ISREG(info.st_mode);
+}
+
+// Opens as the unix file system does, but never a library, journal or log that is not a regular
+// file, nor a library whose shared index is not one.
+int HandleOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
+    if (name != nullptr && (flags & (SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_WAL)) != 0) {
+        if (!AbsentOrRegular(name)) return SQLITE_CANTOPEN;
+        if ((flags & SQLITE_OPEN_MAIN_DB) != 0 && !AbsentOrRegular(std::string(name) + "-shm"))
+            return SQLITE_CANTOPEN;
+    }
+    return g_unixVfs->xOpen(g_unixVfs, name, file, flags, outFlags);
+}
+
 const char* HandleVfs() {
     static const char* const name = [] {
         g_unixVfs = sqlite3_vfs_find(nullptr);
@@ -162,6 +184,7 @@ const char* HandleVfs() {
         g_handleVfs.zName = "zrx-handle";
         g_handleVfs.pNext = nullptr;
         g_handleVfs.xFullPathname = HandleFullPathname;
+        g_handleVfs.xOpen = HandleOpen;
         return sqlite3_vfs_register(&g_handleVfs, 0) == SQLITE_OK ? "zrx-handle" : nullptr;
     }();
     return name;
@@ -200,6 +223,12 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& given, std::st
         }
         path = "/proc/self/fd/" + std::to_string(own.fd) + "/" + leaf;
     }
+    // Its side files are named after it: a name that leaves them no room could never be written.
+    const std::string fileName = path.substr(path.rfind('/') + 1);
+    if (fileName.size() + std::strlen("-journal") > 255) {
+        error = OpenError::NameTooLong;
+        return nullptr;
+    }
     struct stat info {};
     bool created = false;
     if (::lstat(path.c_str(), &info) != 0) {
@@ -222,6 +251,11 @@ std::unique_ptr<LibraryFile> LibraryFile::Open(const std::string& given, std::st
         error = OpenError::NotALibrary;
         return nullptr;
     }
+    for (const char* side : kSideFiles)
+        if (!AbsentOrRegular(path + side)) {
+            error = OpenError::SideFile;
+            return nullptr;
+        }
 
     const bool canWrite = created || ::access(path.c_str(), W_OK) == 0;
     if (write && !canWrite) {
@@ -295,9 +329,50 @@ bool CopyFile(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+namespace {
+
+constexpr const char* kSnapshotPrefix = "zrxkernel-";
+
+void RemoveSnapshotFolder(int parent, const std::string& name) {
+    for (const char* side : {"", "-wal", "-shm", "-journal"})
+        ::unlinkat(parent, (name + "/library" + side).c_str(), 0);
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+}
+
+// Removes the private copies that killed programs left in the temporary folder `tmp`: this user's
+// folders of copies that no running program holds locked.
+void RemoveLeftSnapshots(const std::string& tmp) {
+    const int parent = ::open(tmp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0) return;
+    const int listed = ::dup(parent);
+    DIR* dir = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (dir == nullptr && listed >= 0) ::close(listed);
+    while (dir != nullptr) {
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) break;
+        const std::string name = entry->d_name;
+        struct stat info {};
+        if (!name.starts_with(kSnapshotPrefix) || ::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
+            continue;
+        const int folder = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder >= 0 && ::flock(folder, LOCK_EX | LOCK_NB) == 0) RemoveSnapshotFolder(parent, name);
+        if (folder >= 0) ::close(folder);
+    }
+    if (dir != nullptr) ::closedir(dir);
+    ::close(parent);
+}
+
+}  // namespace
+
 LibraryFile::Snapshot::~Snapshot() {
-    for (const char* side : {"", "-wal", "-shm", "-journal"}) ::unlink((folder + "/library" + side).c_str());
-    ::rmdir(folder.c_str());
+    const size_t slash = folder.rfind('/');
+    const int parent = ::open(folder.substr(0, slash == 0 ? 1 : slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent >= 0) {
+        RemoveSnapshotFolder(parent, folder.substr(slash + 1));
+        ::close(parent);
+    }
+    if (lock >= 0) ::close(lock);
 }
 
 sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite, std::unique_ptr<Snapshot>* snapshot) {
@@ -313,10 +388,18 @@ sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite, st
         // A log without its index (a writer killed, the index gone since) cannot be read without
         // making the index beside it: the library and its log are read from a private copy.
         const char* tmp = std::getenv("TMPDIR");
-        std::string folder = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zrxkernel-XXXXXX";
+        const std::string parent = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+        RemoveLeftSnapshots(parent);
+        std::string folder = parent + "/" + kSnapshotPrefix + "XXXXXX";
         if (::mkdtemp(folder.data()) == nullptr) return nullptr;
         *snapshot = std::make_unique<Snapshot>();
         (*snapshot)->folder = folder;
+        // Locked while it is in use, so that another program's sweep leaves it alone.
+        (*snapshot)->lock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if ((*snapshot)->lock < 0 || ::flock((*snapshot)->lock, LOCK_EX | LOCK_NB) != 0) {
+            snapshot->reset();
+            return nullptr;
+        }
         if (!CopyFile(path, folder + "/library") || !CopyFile(path + "-wal", folder + "/library-wal")) {
             snapshot->reset();
             return nullptr;

@@ -32,7 +32,20 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-enum class OpenError { None, Missing, NotALibrary, WrongKind, NewerFormat, Damaged, CannotCreate, Locked, Interrupted, Link };
+enum class OpenError {
+    None,
+    Missing,
+    NotALibrary,
+    WrongKind,
+    NewerFormat,
+    Damaged,
+    CannotCreate,
+    Locked,
+    Interrupted,
+    Link,
+    SideFile,     // its journal, log or index beside it is no regular file
+    NameTooLong,  // its name leaves no room for the names of its side files
+};
 
 // Called before any library's gathered saves are committed; 0 stops the commit.
 using CommitHook = int32_t (*)(void* context);
@@ -119,6 +132,7 @@ private:
     // index; removed with the file.
     struct Snapshot {
         std::string folder;
+        int lock = -1;  // the folder, locked while it is in use
         ~Snapshot();
     };
     LibraryFile(sqlite3* db, std::string path, std::string kind, bool writable, dev_t device, ino_t inode);

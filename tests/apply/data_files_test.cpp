@@ -205,6 +205,7 @@ TEST_F(CopyDataFilesTest, TheInstallationsOwnFilesAreNeverReplacedWhateverTheSpe
     m_suite.keys["SysDir"] = m_suite.Dir() + "/./";
     m_suite.WriteIni();
     const std::string ini = test::ReadFile(m_suite / "ZARNIX32.INI");
+    fs::create_directory(m_suite / ".zrxlibug");  // an installation with an identity has its own folder
     test::WriteFile(m_suite / ".zrxlibug.id", "0123456789abcdef0123456789abcdef");
     fs::create_symlink(m_suite / "ZARNIX32.INI", m_suite / "JOB/cfg.ini");
     for (const char* name : {"ZARNIX32.INI", ".zrxlibug.id", "cfg.ini"}) test::WriteFile(m_upgrade / name, "taken over");

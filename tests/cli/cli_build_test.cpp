@@ -141,6 +141,12 @@ TEST(CliBuildTest, NamesArePlainButMayHoldTwoDots) {
     EXPECT_EQ(escaping.status, 2);
     EXPECT_NE(escaping.err.find("is not a plain name"), std::string::npos) << escaping.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "x/Upgrade.lst"));
+    // A name that reads as another ("\u202eLAT.exe.TAL" shows as "TAL.exe.TAL") is none either.
+    test::WriteFile(suite + "/LIB/\xe2\x80\xaeLAT.exe.TAL", "reversed");
+    const auto reversed = RunCli({"build", "--suite", suite, "--dest", dir / "r", "--tal", "\xe2\x80\xaeLAT.exe.TAL"});
+    EXPECT_EQ(reversed.status, 2);
+    EXPECT_NE(reversed.err.find("reorders the text"), std::string::npos) << reversed.err;
+    EXPECT_EQ(reversed.err.find("\xe2\x80\xae"), std::string::npos) << reversed.err;
 
     test::WriteFile(suite + "/JOB/a..b.DAT", "dots");
     ASSERT_EQ(RunCli({"build", "--suite", suite, "--dest", dir / "dots", "--dat", "a..b.DAT"}).status, 0);
@@ -182,6 +188,13 @@ TEST(CliBuildTest, LinksInTheDestinationAreNeverWrittenThrough) {
         << built.err;
     EXPECT_EQ(test::TreeSnapshot(outside.Path()), before);
     EXPECT_FALSE(fs::exists(dest + "/Upgrade.lst"));
+    // Nor into the program's own folder, whose record and keys are no upgrade's.
+    fs::create_directories(suite + "/.zrxlibug/history");
+    const auto own = RunCli({"build", "--suite", suite, "--dest", suite + "/.zrxlibug/history", "--tal",
+                             "heatsink.TAL"});
+    EXPECT_EQ(own.status, 2) << own.err;
+    EXPECT_NE(own.err.find("lies in the program's own folder"), std::string::npos) << own.err;
+    EXPECT_TRUE(fs::is_empty(suite + "/.zrxlibug/history"));
 }
 
 // The zip may not take the place of a file the upgrade is made of; a zip and its folder offer the

@@ -168,6 +168,7 @@ TEST_F(RecordInputTest, LinksInPlaceOfTheRecordFolderOrTheLockAreNeverFollowed) 
     for (const char* link : {".zrxlibug", ".zrxlibug/history", ".zrxlibug.lock"}) {
         fs::remove_all(m_suite / ".zrxlibug");
         fs::remove(m_suite / ".zrxlibug.lock");
+        fs::remove(m_suite / ".zrxlibug.id");  // no installation that had its own folder
         if (std::string(link) == ".zrxlibug/history") fs::create_directory(m_suite / ".zrxlibug");
         fs::create_symlink(m_outside / "target", m_suite / link);
         const auto result = test::RunCli({"apply", "--suite", m_suite.Dir(), "--yes", m_upgrade.Path()});
@@ -462,9 +463,14 @@ TEST_F(RecordInputTest, SettlingLeftLibrariesFollowsNoLinkOut) {
 }
 
 // A record whose schema was changed answers nothing wrongly: it is refused as damaged, and no run
-// is marked rolled back.
-TEST_F(RecordInputTest, ARecordWithoutOneOfItsColumnsIsRefused) {
+// is marked rolled back. A trigger could drop or undo what the program writes.
+TEST_F(RecordInputTest, ARecordWhoseSchemaWasChangedIsRefused) {
     App& app = Run();
+    Sql("CREATE TRIGGER keep BEFORE UPDATE ON runs BEGIN SELECT RAISE(IGNORE); END");
+    const auto triggered = history::Rollback(app.installation.env, std::nullopt, false);
+    EXPECT_EQ(triggered.outcome, Outcome::NothingDone);
+    EXPECT_NE(triggered.message.find("the trigger \"keep\""), std::string::npos) << triggered.message;
+    Sql("DROP TRIGGER keep");
     Sql("ALTER TABLE changes DROP COLUMN done");
     const auto result = history::Rollback(app.installation.env, std::nullopt, false);
     EXPECT_EQ(result.outcome, Outcome::NothingDone);
@@ -483,6 +489,68 @@ TEST_F(RecordInputTest, RemovingTheLockFileLetsNoRollbackRunBesideARun) {
     const auto result = test::RunCli({"rollback", "--suite", m_suite.Dir()});
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("in progress"), std::string::npos) << result.err;
+}
+
+// While the lock is held, the record is in the folder the lock was taken on, whatever the name
+// leads to meanwhile; and nobody but the owner may rename that folder: an installation folder
+// others can write is refused, one with its sticky bit taken.
+TEST_F(RecordInputTest, TheRecordIsInTheFolderTheLockWasTakenOn) {
+    Run();
+    Environment env;
+    env.IniFile = m_suite / "ZARNIX32.INI";
+    {
+        InstallationLock lock(env);
+        ASSERT_TRUE(lock.Held()) << lock.Problem();
+        fs::rename(m_suite / ".zrxlibug", m_suite / ".zrxlibug-locked");
+        fs::create_directory(m_suite / ".zrxlibug");
+        std::string why;
+        const auto folder = history::OpenRecordFolder(env, true, why);
+        ASSERT_TRUE(folder) << why;
+        struct stat opened {}, locked{};
+        ASSERT_TRUE(folder->own.Info(opened));
+        ASSERT_EQ(::stat((m_suite / ".zrxlibug-locked").c_str(), &locked), 0);
+        EXPECT_EQ(opened.st_ino, locked.st_ino);
+    }
+    fs::remove(m_suite / ".zrxlibug");
+    fs::rename(m_suite / ".zrxlibug-locked", m_suite / ".zrxlibug");
+    fs::permissions(m_suite.Dir(), fs::perms::all);
+    const auto refused = test::RunCli({"rollback", "--suite", m_suite.Dir()});
+    EXPECT_EQ(refused.status, 2) << refused.out;
+    EXPECT_NE(refused.err.find("can be written by other users"), std::string::npos) << refused.err;
+    EXPECT_EQ(test::RunCli({"history", "--suite", m_suite.Dir()}).status, 2);
+    fs::permissions(m_suite.Dir(), fs::perms::all | fs::perms::sticky_bit);
+    const auto sticky = test::RunCli({"rollback", "--suite", m_suite.Dir()});
+    EXPECT_EQ(sticky.status, 0) << sticky.err;
+}
+
+// FIFOs where the program reads (a library's journal, or its index beside a log; the installation's
+// identity) are refused at once, never waited on.
+TEST_F(RecordInputTest, AFifoBesideALibraryOrAtTheIdentityIsRefusedNotWaitedFor) {
+    Run();
+    const std::string library = m_suite / "LIB/Logic.PART";
+    for (const char* side : {"-journal", "-shm"}) {
+        if (std::string(side) == "-shm") test::WriteFile(library + "-wal", "");
+        ASSERT_EQ(::mkfifo((library + side).c_str(), 0600), 0);
+        for (const char* command : {"diff", "apply"}) {
+            std::vector<std::string> args{command, "--suite", m_suite.Dir(), "--json", m_upgrade.Path()};
+            if (std::string(command) == "apply") args.insert(args.begin() + 1, "--yes");
+            const auto result = test::RunCli(args, {}, "timeout 30 ");
+            EXPECT_NE(result.status, 124) << side << " " << command;
+            EXPECT_NE((result.out + result.err).find("is not a regular file"), std::string::npos)
+                << side << " " << command << result.out << result.err;
+        }
+        fs::remove(library + side);
+        fs::remove(library + "-wal");
+    }
+    std::string why;
+    EXPECT_NE(ExportElement(library, "7400", why).value_or("").find("NEW"), std::string::npos) << why;
+    fs::remove(m_suite / ".zrxlibug.id");
+    ASSERT_EQ(::mkfifo((m_suite / ".zrxlibug.id").c_str(), 0600), 0);
+    for (const char* command : {"history", "rollback"}) {
+        const auto result = test::RunCli({command, "--suite", m_suite.Dir()}, {}, "timeout 30 ");
+        EXPECT_EQ(result.status, 2) << command << result.err;
+        EXPECT_NE(result.err.find("is not an installation identity"), std::string::npos) << command << result.err;
+    }
 }
 
 // Two installations that share a folder: a sweep of what killed programs left takes only files no

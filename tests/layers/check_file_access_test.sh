@@ -11,7 +11,9 @@ printf 'int g(int fd) { return ::openat(fd, "x", 0); }\nInstallationAccess acces
 "$check" "$tree" || { echo "a tree that reaches files through handles was refused"; exit 1; }
 for call in '::stat(path, &info)' 'open(path.c_str(), O_RDONLY)' 'std::filesystem::remove_all(path)' \
             'fs::exists(path)' 'std::ifstream in(path)' 'ReadWholeFile(path, text)' 'Directory::Open(path, why)' \
-            'return unlink(path)' 'rename(\n    from, to)'; do
+            'return unlink(path)' 'rename(\n    from, to)' 'E_OpenLibrary(path.c_str(), kind, 0)' \
+            '::fstatat(AT_FDCWD, path, &info, 0)' 'sqlite3_open_v2(path, &db, flags, nullptr)' \
+            'archive_read_open_filename(a, path, 10240)' 'mkfifo(path, 0600)'; do
     printf "void h() {\n    %b;\n}\n" "$call" >"$tree/src/apply/probe.cpp"
     if "$check" "$tree" 2>/dev/null; then echo "not refused: $call"; exit 1; fi
 done

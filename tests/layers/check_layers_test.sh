@@ -18,11 +18,21 @@ printf '#include "b.h"\n' >"$tree/src/base/b.cpp"
 for include in '#include "../program/p.h"' '#include "./program/p.h"' '#include "apply/../program/p.h"' \
                '#include <program/p.h>' '#include "kernel/k.h"' '#include MACRO' '#/**/include "program/p.h"' \
                '#inc\\\nlude "program/p.h"' '%%:include "program/p.h"' '#define P "program/p.h"\n#include P' \
-               'struct App;' 'namespace zrx { struct App; }'; do
+               'struct App;' 'namespace zrx { struct App; }' 'void Show(struct App* app);' 'struct App* g;' \
+               'class [[maybe_unused]] App;'; do
     printf "\xEF\xBB\xBF$include\n" >"$tree/src/ui/probe.cpp"
     if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: $include"; exit 1; fi
     rm "$tree/src/ui/probe.cpp"
 done
+# An include through a file of any ending is followed.
+printf '#include "program/p.h"\n' >"$tree/src/ui/probe.txt"
+printf '#include "probe.txt"\n' >"$tree/src/ui/probe.cpp"
+if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: an include through a .txt file"; exit 1; fi
+rm "$tree/src/ui/probe.cpp" "$tree/src/ui/probe.txt"
+printf '#pragma once\nenum class Mode : int { A };\n' >"$tree/src/program/e.h"
+printf 'enum class Mode : int;\n' >"$tree/src/ui/probe.cpp"
+if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: an opaque enum of a higher layer"; exit 1; fi
+rm "$tree/src/ui/probe.cpp" "$tree/src/program/e.h"
 printf '#include "program/p.h"\n' >"$tree/src/ui/probe.inl"
 if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: an include in a .inl file"; exit 1; fi
 rm "$tree/src/ui/probe.inl"

@@ -162,7 +162,7 @@ TEST_F(ChangePreviewTest, EveryRowOfEveryKindGetsItsChange) {
                                    {"X_MIXED Mixed.MPARAM", "unreadable"},
                                    {"same.TAL " + lib, "same"},
                                    {"longer.TAL " + lib, "changed"},
-                                   {"outside.DAT " + job, "missing"},
+                                   {"outside.DAT " + job, "unreadable"},
                                    {"changed.DAT " + job, "changed"},
                                    {"new.SPC " + sys, "new"},
                                    {"older.txt " + lib, "older"},

@@ -394,6 +394,34 @@ TEST_F(SignedUpgradeTest, AFifoWhereAFileIsReadIsRefusedNotWaitedFor) {
     EXPECT_NE(shown.err.find("pipe.pub cannot be read as a file"), std::string::npos) << shown.err;
 }
 
+// The trusted keys cannot be taken away unnoticed: nobody else may rename the folder that holds
+// them (the installation folder is writable by nobody else, or leaves each entry to its owner), and
+// a folder gone missing is not taken for one that trusts nothing.
+TEST_F(SignedUpgradeTest, TheTrustedKeysCannotBeTakenAwayUnnoticed) {
+    const std::string plain = Copy("plain");
+    fs::remove(plain + "/Upgrade.sha256");
+    fs::remove(plain + "/Upgrade.sha256.minisig");
+    EXPECT_EQ(RunCli({"show", "--suite", Suite(), plain}).status, 2);
+    fs::permissions(Suite(), fs::perms::all);
+    const auto open = RunCli({"show", "--suite", Suite(), Signed()});
+    EXPECT_EQ(open.status, 2);
+    EXPECT_NE(open.err.find("can be written by other users"), std::string::npos) << open.err;
+    fs::permissions(Suite(), fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(RunCli({"show", "--suite", Suite(), Signed()}).status, 0);
+    fs::permissions(Suite(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+    fs::rename(Suite() + "/.zrxlibug", m_dir / "away");
+    for (const char* command : {"show", "apply"}) {
+        std::vector<std::string> args{command, "--suite", Suite(), plain};
+        if (std::string(command) == "apply") args.insert(args.begin() + 1, "--yes");
+        const auto result = RunCli(args);
+        EXPECT_EQ(result.status, 2) << command << result.out;
+        EXPECT_NE(result.err.find("is missing, though the installation's identity"), std::string::npos)
+            << command << result.err;
+    }
+    EXPECT_FALSE(fs::exists(Suite() + "/.zrxlibug"));
+}
+
 // Keys: a second key of a trusted key's id is refused, naming both; a device is no key file; a key
 // pair is written whole or not at all; an untrusted signer's key is said to be unchecked.
 TEST_F(SignedUpgradeTest, KeysAreTakenOnlyAsTheyAre) {

@@ -190,6 +190,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadList{"backslash_subdir", {kHeader, "4,0,9,a.SBC,..\\..\\x"},
                 "Unsafe name in the upgrade list %LIST%, line 2: \"..\\..\\x\" (a path separator). Nothing is offered "
                 "from this list."},
+        BadList{"reordering_mark", {kHeader, "4,0,1,\xe2\x80\xaeLAT.exe.TAL"},
+                "Unsafe name in the upgrade list %LIST%, line 2: \"\\u202ELAT.exe.TAL\" (a mark that reorders the text "
+                "around it). Nothing is offered from this list."},
         BadList{"control_character", {kHeader, "4,0,1,a\tb.dat"},
                 "Unsafe name in the upgrade list %LIST%, line 2: \"a\\x09b.dat\" (a control character). Nothing is "
                 "offered from this list."},
