@@ -24,11 +24,12 @@ void PrintSummary(const ui::Grid& grid) {
     constexpr int kColumns = 5;
     std::vector<size_t> widths(kColumns, 0);
     for (int r = 0; r < grid.Rows(); ++r)
-        for (int c = 0; c < kColumns; ++c) widths[c] = std::max(widths[c], ToDisplayUtf8(grid.TextMatrix(r, c)).size());
+        for (int c = 0; c < kColumns; ++c)
+            widths[c] = std::max(widths[c], ToDisplayUtf8(EscapeControls(grid.TextMatrix(r, c))).size());
     for (int r = 0; r < grid.Rows(); ++r) {
         std::string line;
         for (int c = 0; c < kColumns; ++c) {
-            const std::string cell = ToDisplayUtf8(grid.TextMatrix(r, c));
+            const std::string cell = ToDisplayUtf8(EscapeControls(grid.TextMatrix(r, c)));
             line += cell + (c < kColumns - 1 ? std::string(widths[c] - cell.size() + 2, ' ') : "");
         }
         std::cout << TrimTrailingBlanks(line) << "\n";

@@ -256,6 +256,15 @@ void AddBuildCommand(CLI::App& parent, int& status) {
         // The destination as the builder takes it: without blanks around it.
         const std::string destination = TrimBlanks(dest);
         std::error_code error;
+        // Folders are made for it, but never in the program's own folder of an installation: a
+        // folder made there (in place of a trusted key, say) would stay though the build is refused.
+        const fs::path absolute = fs::absolute(destination, error).lexically_normal();
+        for (const fs::path& component : absolute)
+            if (StartsWith(ToUpper(component.string()), ".ZRXLIBUG")) {
+                status = Fail(dest + ": a build is never made in the program's own folder of an installation (" +
+                              component.string() + ")");
+                return;
+            }
         fs::create_directories(destination, error);
         m.M_Build.Click();
         if (!m.F_Dir.SetPath(WithoutTrailingSeparator(fs::absolute(destination, error).lexically_normal().string()))) {

@@ -15,7 +15,7 @@
 namespace zrx::cli {
 
 int Fail(const std::string& message) {
-    std::cerr << "zrxlibug-cli: " << message << "\n";
+    std::cerr << "zrxlibug-cli: " << EscapeControls(message) << "\n";
     return kExitFailure;
 }
 

@@ -95,7 +95,7 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
                 document["verification"] = check != nullptr ? VerificationJson(*check) : Json();
                 std::cout << JsonText(document) << "\n";
             } else {
-                (code == kExitFailure ? std::cerr : std::cout) << upgrade << ": " << text << "\n";
+                (code == kExitFailure ? std::cerr : std::cout) << EscapeControls(upgrade) << ": " << EscapeControls(text) << "\n";
             }
             return code;
         };
@@ -219,7 +219,7 @@ void AddKeyCommands(CLI::App& parent, int& status) {
             status = Fail(why);
             return;
         }
-        for (const trust::TrustedKey& k : keys) std::cout << k.key.IdText() << "\t" << k.file << "\n";
+        for (const trust::TrustedKey& k : keys) std::cout << k.key.IdText() << "\t" << EscapeControls(k.file) << "\n";
         status = 0;
     });
 

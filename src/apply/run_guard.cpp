@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "base/paths.h"
@@ -28,13 +29,31 @@ InstallationLock::InstallationLock(const Environment& env) {
     }
     m_file = FileHandle(
         ::openat(folder->Fd(), ".zrxlibug.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-    if (!m_file.IsOpen() && errno == ELOOP) {
-        m_problem = "the lock file " + path + " is a symbolic link, which is never followed: remove it; nothing was changed";
-        return;
+    if (!m_file.IsOpen()) {
+        const int error = errno;
+        if (error == ELOOP) {
+            m_problem = "the lock file " + path + " is a symbolic link, which is never followed: remove it; nothing was changed";
+            return;
+        }
+        // Only an installation folder this user may not write goes on without the lock file (it is
+        // run unlocked below, as it ever was); anything else in its place stops the run.
+        const bool readOnly =
+            (error == EACCES || error == EROFS) && ::faccessat(folder->Fd(), ".", W_OK, AT_EACCESS) != 0;
+        if (!readOnly) {
+            m_problem = "the lock file " + path + " cannot be used (" + std::strerror(error) +
+                        "): remove what is in its place; nothing was changed";
+            return;
+        }
     }
     struct stat lockInfo {};
     if (m_file.IsOpen() && (::fstat(m_file.Fd(), &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode))) {
         m_problem = "the lock file " + path + " is not a regular file: remove it; nothing was changed";
+        return;
+    }
+    // Another user's lock file is that user's to hold: whoever holds it could keep every run out.
+    if (m_file.IsOpen() && lockInfo.st_uid != ::geteuid() && lockInfo.st_uid != 0) {
+        m_problem = "the lock file " + path + " belongs to another user (uid " + std::to_string(lockInfo.st_uid) +
+                    "): remove it; nothing was changed";
         return;
     }
     const std::string busy =

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/paths.h"
@@ -81,6 +83,14 @@ bool InstallationAccess::MayWriteIn(const Directory& folder, std::string& why) {
             const Directory record = m_installation->Beneath(name, ignored);
             inside = record.IsOpen() && folder.Within(record);
         }
+        // Nor the program's folder of another installation that lies in one of this one's folders:
+        // no folder on the way to it bears the program's name.
+        const std::string real = folder.RealPathOf(".");
+        for (size_t at = 0; !inside && at < real.size();) {
+            const size_t next = std::min(real.find('/', at), real.size());
+            inside = StartsWith(ToUpper(std::string_view(real).substr(at, next - at)), ".ZRXLIBUG");
+            at = next + 1;
+        }
         it = m_mayWrite.emplace(key, !inside).first;
     }
     if (!it->second)
@@ -134,6 +144,14 @@ std::optional<Target> InstallationAccess::Resolve(const std::shared_ptr<const Di
         return target;
     }
     if (S_ISLNK(entry.st_mode)) {
+        // Followed only when it is the user's own or root's: a link another user planted in a
+        // folder others may write would otherwise lead this user's writes to any file of the data
+        // folders this user may write and that user may not.
+        if (entry.st_uid != ::geteuid() && entry.st_uid != 0) {
+            why = target.path + " is a symbolic link that belongs to another user (uid " +
+                  std::to_string(entry.st_uid) + "); a link is followed only when it is the user's own or root's";
+            return std::nullopt;
+        }
         if (!Follow(*folder, target.name, target.path, target, why)) return std::nullopt;
     } else if (S_ISDIR(entry.st_mode)) {
         why = target.path + ": a folder of that name is in the way";

@@ -421,8 +421,8 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
         dialogs.ShowMessage({"Upgrade file(s) created, but " + text, std::string(kAppTitle),
                              ui::Icon::Warning, ui::Buttons::Ok, false});
     };
-    std::string why;
-    if (!trust::WriteManifest(destination, folder, why))
+    std::string why, manifest;
+    if (!trust::WriteManifest(destination, folder, why, &manifest))
         return fail("its manifest " + std::string(trust::kManifestName) + " could not be written: " + why);
     const BuildSeal& seal = builder.seal;
     if (!seal.signingKey.empty()) {
@@ -450,7 +450,7 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
         if (!key) return fail("it is not signed: " + named + " cannot be used (" + why + ")");
         const std::string description = TrimBlanks(seal.description).empty() ? FileNameOf(folder) : seal.description;
         const std::string comment = OnOneLine(description) + "; built " + NowUtc() + "; zrxlibug " + ZRX_VERSION;
-        if (!trust::SignManifest(destination, folder, *key, comment, why))
+        if (!trust::SignManifest(destination, folder, manifest, *key, comment, why))
             return fail("it is not signed: " + why);
     }
     if (!seal.archive.empty()) {
@@ -495,6 +495,20 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     if (!destination->IsOpen()) {
         dialogs.ShowMessage({"The upgrade cannot be built: the folder " + builder.trimmedDestination +
                                  " cannot be opened (" + why + "). Nothing was written.",
+                             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        return;
+    }
+    // A signature says the upgrade's files are what this build wrote and read back: nobody else
+    // may change them in between.
+    if (struct stat info {}; !builder.seal.signingKey.empty() && destination->Info(info) &&
+                             ((info.st_uid != ::geteuid() && info.st_uid != 0) ||
+                              ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0))) {
+        dialogs.ShowMessage({"The upgrade cannot be signed in " + builder.trimmedDestination +
+                                 ": the folder " +
+                                 (info.st_uid != ::geteuid() && info.st_uid != 0 ? "belongs to another user"
+                                                                                 : "can be written by other users") +
+                                 ", who could change its files between the build's check and its signature. "
+                                 "Build it in a folder of your own; nothing was written.",
                              std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
         return;
     }

@@ -355,10 +355,11 @@ std::string InstallationIdentity(const Directory& installation, const std::strin
                                  std::string& why) {
     const std::string path = JoinPath(installationPath, kIdentityFile);
     // Never waiting: a FIFO in its place is no identity.
+    // What a program killed while it made the identity left behind (it may have been linked to its
+    // name already).
+    if (create) RemoveLeftTemporaries(installation, false);
     int fd = ::openat(installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && create) {
-        // What a program killed while it made the identity left behind.
-        RemoveLeftTemporaries(installation, false);
         std::array<unsigned char, 16> random{};
         std::string identity;
         if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {

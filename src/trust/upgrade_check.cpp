@@ -290,7 +290,7 @@ std::vector<std::string> FilesTheListUses(const Directory& folder, const std::st
     return files;
 }
 
-bool WriteManifest(const Directory& folder, const std::string& folderPath, std::string& why) {
+bool WriteManifest(const Directory& folder, const std::string& folderPath, std::string& why, std::string* written) {
     const std::vector<std::string> files = FilesTheListUses(folder, folderPath);
     if (files.empty()) return why = "its upgrade list cannot be read", false;
     std::vector<ManifestEntry> entries;
@@ -301,15 +301,15 @@ bool WriteManifest(const Directory& folder, const std::string& folderPath, std::
         if (digest.empty()) return why = JoinPath(folderPath, name) + " cannot be read", false;
         entries.push_back({name, std::move(digest)});
     }
-    return folder.ReplaceWhole(std::string(kManifestName), ManifestText(std::move(entries)), 0644,
-                               JoinPath(folderPath, kManifestName), why);
+    std::string text = ManifestText(std::move(entries));
+    if (!folder.ReplaceWhole(std::string(kManifestName), text, 0644, JoinPath(folderPath, kManifestName), why))
+        return false;
+    if (written) *written = std::move(text);
+    return true;
 }
 
-bool SignManifest(const Directory& folder, const std::string& folderPath, const SecretKey& key,
-                  const std::string& trustedComment, std::string& why) {
-    std::string manifest, reason;
-    if (!folder.ReadWhole(std::string(kManifestName), manifest, reason, kMaxManifestBytes))
-        return why = JoinPath(folderPath, kManifestName) + " cannot be read", false;
+bool SignManifest(const Directory& folder, const std::string& folderPath, const std::string& manifest,
+                  const SecretKey& key, const std::string& trustedComment, std::string& why) {
     const auto signature = Sign(key, manifest, "signature from zrxlibug secret key", trustedComment, why);
     return signature && folder.ReplaceWhole(std::string(kSignatureName), *signature, 0644,
                                             JoinPath(folderPath, kSignatureName), why);

@@ -59,10 +59,13 @@ bool WantsTrustedSignature(const std::vector<TrustedKey>& trusted, const Upgrade
 // libraries its elements come from, and every data file it names (of those that are there as
 // regular files).
 std::vector<std::string> FilesTheListUses(const Directory& folder, const std::string& folderPath);
-// Writes the folder's manifest of the files its list uses, whole; false with why.
-bool WriteManifest(const Directory& folder, const std::string& folderPath, std::string& why);
-// Signs the folder's manifest with `key` (the signature beside it, whole); false with why.
-bool SignManifest(const Directory& folder, const std::string& folderPath, const SecretKey& key,
-                  const std::string& trustedComment, std::string& why);
+// Writes the folder's manifest of the files its list uses, whole; false with why. `written`, when
+// given, receives the manifest's text as it was written.
+bool WriteManifest(const Directory& folder, const std::string& folderPath, std::string& why,
+                   std::string* written = nullptr);
+// Signs `manifest` (the text WriteManifest wrote: what is signed is never read back from a folder
+// others might change) with `key`, the signature beside it, whole; false with why.
+bool SignManifest(const Directory& folder, const std::string& folderPath, const std::string& manifest,
+                  const SecretKey& key, const std::string& trustedComment, std::string& why);
 
 }  // namespace zrx::trust

@@ -231,9 +231,10 @@ TEST_F(CopyDataFilesTest, ALinkPlantedInASubdirectoryDoesNotCarryFilesOutside) {
 }
 
 // A link at a data file or an index file is written through only to a regular file in one of the
-// nine data folders: never into the program's own folder (its record, its trusted keys), never to
-// the INI, the lock or the identity, never out of the installation, never to a folder that only
-// begins like a data folder's name ("JOBX" beside "JOB").
+// nine data folders: never into the program's own folder (its record, its trusted keys) or another
+// installation's, never to the INI, the lock or the identity, never out of the installation, never
+// to a folder that only begins like a data folder's name ("JOBX" beside "JOB"), and never when
+// another user made the link.
 TEST_F(CopyDataFilesTest, ALinkLeadsOnlyToAFileOfTheDataFolders) {
     namespace fs = std::filesystem;
     test::TempDir outside;
@@ -249,7 +250,13 @@ TEST_F(CopyDataFilesTest, ALinkLeadsOnlyToAFileOfTheDataFolders) {
     test::WriteFile(outside / "victim.txt", "outside");
     fs::create_directories(m_suite / "JOBX");
     test::WriteFile(m_suite / "JOBX/beside.txt", "beside JOB");
-    const std::vector<std::pair<std::string, std::string>> links = {
+    // Another installation's own folder inside a data folder, and a file a link of another user
+    // leads to.
+    fs::create_directories(m_suite / "JOB/other/.zrxlibug/trusted");
+    test::WriteFile(m_suite / "JOB/other/.zrxlibug/trusted/key.pub", "another installation's key");
+    test::WriteFile(m_suite / "JOB/theirs.DAT", "a file another user's link leads to");
+    std::vector<std::pair<std::string, std::string>> links = {
+        {"nested.TAL", m_suite / "JOB/other/.zrxlibug/trusted/key.pub"},
         {"record.TAL", m_suite / ".zrxlibug/history/history.db"},
         {"key.TAL", trusted},
         {"ini.TAL", m_suite / "ZARNIX32.INI"},
@@ -257,10 +264,14 @@ TEST_F(CopyDataFilesTest, ALinkLeadsOnlyToAFileOfTheDataFolders) {
         {"id.TAL", m_suite / ".zrxlibug.id"},
         {"out.TAL", outside / "victim.txt"},
         {"beside.TAL", m_suite / "JOBX/beside.txt"}};
+    if (::geteuid() == 0) links.push_back({"theirs.TAL", m_suite / "JOB/theirs.DAT"});
     std::map<std::string, std::string> before;
     std::vector<std::string> rows;
     for (const auto& [name, target] : links) {
         fs::create_symlink(target, m_suite / ("LIB/" + name));
+        if (name == "theirs.TAL") {
+            ASSERT_EQ(::lchown((m_suite / ("LIB/" + name)).c_str(), 65534, 65534), 0);
+        }
         test::WriteFile(m_upgrade / name, "the attacker's bytes");
         fs::last_write_time(m_upgrade / name, fs::file_time_type::clock::now() + std::chrono::hours(1));
         before[target] = test::Fingerprint(target);

@@ -193,7 +193,17 @@ TEST(CliBuildTest, LinksInTheDestinationAreNeverWrittenThrough) {
     const auto own = RunCli({"build", "--suite", suite, "--dest", suite + "/.zrxlibug/history", "--tal",
                              "heatsink.TAL"});
     EXPECT_EQ(own.status, 2) << own.err;
-    EXPECT_NE(own.err.find("lies in the program's own folder"), std::string::npos) << own.err;
+    EXPECT_NE(own.err.find("program's own folder"), std::string::npos) << own.err;
+    EXPECT_TRUE(fs::is_empty(suite + "/.zrxlibug/history"));
+    EXPECT_EQ(RunCli({"build", "--suite", suite, "--dest", suite + "/.zrxlibug/trusted/evil.pub/sub", "--tal",
+                      "heatsink.TAL"})
+                  .status,
+              2);
+    EXPECT_FALSE(fs::exists(suite + "/.zrxlibug/trusted"));
+    fs::create_directory_symlink(suite + "/.zrxlibug/history", dir / "own");  // the same, by another name
+    const auto linked = RunCli({"build", "--suite", suite, "--dest", dir / "own", "--tal", "heatsink.TAL"});
+    EXPECT_EQ(linked.status, 2) << linked.err;
+    EXPECT_NE(linked.err.find("lies in the program's own folder"), std::string::npos) << linked.err;
     EXPECT_TRUE(fs::is_empty(suite + "/.zrxlibug/history"));
 }
 

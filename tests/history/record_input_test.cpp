@@ -489,6 +489,12 @@ TEST_F(RecordInputTest, RemovingTheLockFileLetsNoRollbackRunBesideARun) {
     const auto result = test::RunCli({"rollback", "--suite", m_suite.Dir()});
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("in progress"), std::string::npos) << result.err;
+    // Something else in the lock file's place stops a run; it never runs unlocked for it.
+    fs::remove(m_suite / ".zrxlibug.lock");
+    fs::create_directory(m_suite / ".zrxlibug.lock");
+    const auto blocked = test::RunCli({"apply", "--yes", "--suite", m_suite.Dir(), m_upgrade.Path()});
+    EXPECT_EQ(blocked.status, 2) << blocked.err;
+    EXPECT_NE(blocked.err.find("the lock file"), std::string::npos) << blocked.err;
 }
 
 // While the lock is held, the record is in the folder the lock was taken on, whatever the name

@@ -13,7 +13,9 @@ for call in '::stat(path, &info)' 'open(path.c_str(), O_RDONLY)' 'std::filesyste
             'fs::exists(path)' 'std::ifstream in(path)' 'ReadWholeFile(path, text)' 'Directory::Open(path, why)' \
             'return unlink(path)' 'rename(\n    from, to)' 'E_OpenLibrary(path.c_str(), kind, 0)' \
             '::fstatat(AT_FDCWD, path, &info, 0)' 'sqlite3_open_v2(path, &db, flags, nullptr)' \
-            'archive_read_open_filename(a, path, 10240)' 'mkfifo(path, 0600)'; do
+            'archive_read_open_filename(a, path, 10240)' 'mkfifo(path, 0600)' 'open64(path, 0)' \
+            'openat(-100, path, 0)' 'int n = 1\x27000; ::stat(path, &info)' 'auto r = R"(")"; ::stat(path, &info)' \
+            'Say("// file-access: a reason in a string"); ::stat(path, &info)'; do
     printf "void h() {\n    %b;\n}\n" "$call" >"$tree/src/apply/probe.cpp"
     if "$check" "$tree" 2>/dev/null; then echo "not refused: $call"; exit 1; fi
 done

@@ -19,7 +19,7 @@ for include in '#include "../program/p.h"' '#include "./program/p.h"' '#include 
                '#include <program/p.h>' '#include "kernel/k.h"' '#include MACRO' '#/**/include "program/p.h"' \
                '#inc\\\nlude "program/p.h"' '%%:include "program/p.h"' '#define P "program/p.h"\n#include P' \
                'struct App;' 'namespace zrx { struct App; }' 'void Show(struct App* app);' 'struct App* g;' \
-               'class [[maybe_unused]] App;'; do
+               'class [[maybe_unused]] App;' 'std::unique_ptr<struct App> p;' 'void Show(struct App, int);'; do
     printf "\xEF\xBB\xBF$include\n" >"$tree/src/ui/probe.cpp"
     if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: $include"; exit 1; fi
     rm "$tree/src/ui/probe.cpp"

@@ -410,6 +410,14 @@ TEST_F(SignedUpgradeTest, TheTrustedKeysCannotBeTakenAwayUnnoticed) {
     EXPECT_EQ(RunCli({"show", "--suite", Suite(), Signed()}).status, 0);
     fs::permissions(Suite(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec);
+    // A signature speaks for what the build wrote: never in a folder others could change meanwhile.
+    fs::create_directories(m_dir / "shared");
+    fs::permissions(m_dir / "shared", fs::perms::all);
+    const auto shared = RunCli({"build", "--suite", Suite(), "--dest", m_dir / "shared", "--part",
+                                "Logic.PART:7400", "--sign", m_dir / "maker.key"});
+    EXPECT_EQ(shared.status, 2) << shared.err;
+    EXPECT_NE(shared.err.find("cannot be signed"), std::string::npos) << shared.err;
+    EXPECT_TRUE(fs::is_empty(m_dir / "shared"));
     fs::rename(Suite() + "/.zrxlibug", m_dir / "away");
     for (const char* command : {"show", "apply"}) {
         std::vector<std::string> args{command, "--suite", Suite(), plain};

@@ -14,13 +14,15 @@ namespace zrx::ui {
 
 namespace {
 
+// A message on one line of the terminal: its line breaks become blanks, and whatever else could
+// drive the terminal or reorder the line (a name's control characters, say) is escaped.
 std::string OneLine(const std::string& text) {
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
         line += text[i] == '\n' || text[i] == '\r' || text[i] == '\v' ? ' ' : text[i];
     }
-    return line;
+    return EscapeControls(line);
 }
 
 const char* AnswerName(Answer answer) {
