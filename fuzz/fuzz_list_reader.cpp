@@ -2,6 +2,7 @@
 #include "builder/list_reload.h"
 #include "fuzz_support.h"
 #include "upgrade_list/list_reader.h"
+#include "program/selection_page.h"
 #include "upgrade_list/selection_grid.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         BuildGridRows(upgrade.GridRows, upgrade.loaded, app.installation.env);
         FillPreferenceGrid(grid, upgrade, app.window.dialogs, app.window.uiFont);
         grid.UserSelect(1, 3, grid.Rows() - 1, 3);
-        CollectGridSelection(upgrade.lists, upgrade.GridRows, grid);
+        CollectSelection(upgrade.lists, upgrade.GridRows, GridSelection(grid, upgrade.GridRows.size() - 1));
     }
     app.installation.env.BuilderMode = true;
     app.upgrade.ListPath = app.upgrade.UpgradeDir = fuzz::ScratchDir();

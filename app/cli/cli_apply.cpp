@@ -5,7 +5,7 @@
 #include <iostream>
 #include <set>
 
-#include "apply/summary.h"
+#include "apply/run_report.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
 #include "cli/cli_commands.h"
@@ -13,55 +13,43 @@
 #include "cli/cli_session.h"
 #include "program/update_page.h"
 #include "trust/upgrade_check.h"
-#include "ui/forms/summary_form.h"
 
 namespace zrx::cli {
 
 namespace {
 
-// The summary as an aligned table on standard output.
-void PrintSummary(const ui::Grid& grid) {
-    constexpr int kColumns = 5;
-    std::vector<size_t> widths(kColumns, 0);
-    for (int r = 0; r < grid.Rows(); ++r)
-        for (int c = 0; c < kColumns; ++c)
-            widths[c] = std::max(widths[c], ToDisplayUtf8(EscapeControls(grid.TextMatrix(r, c))).size());
-    for (int r = 0; r < grid.Rows(); ++r) {
-        std::string line;
-        for (int c = 0; c < kColumns; ++c) {
-            const std::string cell = ToDisplayUtf8(EscapeControls(grid.TextMatrix(r, c)));
-            line += cell + (c < kColumns - 1 ? std::string(widths[c] - cell.size() + 2, ' ') : "");
+// The summary as an aligned table on standard output: its headings, a rule, and its lines.
+void PrintSummary(const RunReport& report) {
+    std::vector<SummaryLine> lines{SummaryHeadings()};
+    for (SummaryLine& line : SummaryTable(report)) lines.push_back(std::move(line));
+    std::array<size_t, 5> widths{};
+    for (SummaryLine& line : lines)
+        for (size_t c = 0; c < line.size(); ++c) {
+            line[c] = ToDisplayUtf8(EscapeControls(line[c]));
+            widths[c] = std::max(widths[c], line[c].size());
         }
-        std::cout << TrimTrailingBlanks(line) << "\n";
+    for (size_t r = 0; r < lines.size(); ++r) {
+        std::string text;
+        for (size_t c = 0; c < widths.size(); ++c)
+            text += lines[r][c] + (c + 1 < widths.size() ? std::string(widths[c] - lines[r][c].size() + 2, ' ') : "");
+        std::cout << TrimTrailingBlanks(text) << "\n";
         if (r == 0) {
             size_t total = 0;
-            for (size_t w : widths) total += w + 2;
+            for (const size_t w : widths) total += w + 2;
             std::cout << std::string(total - 2, '-') << "\n";
         }
     }
 }
 
-// The offered rows with their outcome after a run, for scripts. A row's element was selected when
-// its Update cell said YES; the per-kind lists the run worked on hold the rows of each kind in grid
-// order, and so tell each selected row's outcome.
-Json AppliedRows(const App& app, const std::vector<bool>& selected) {
+// The offered rows with their outcome after a run, for scripts, in the grid's order.
+Json AppliedRows(const App& app, const RunReport& report, const Selection& selected) {
     Json rows = Json::array();
-    std::array<size_t, 7> seen{};
-    const UpgradeLists& l = app.upgrade.lists;
-    for (size_t i = 0; i + 1 < app.upgrade.GridRows.size(); ++i) {
-        const int kind = app.upgrade.GridRows[i].Kind;
-        const size_t index = kind >= 1 && kind <= 6 ? seen[static_cast<size_t>(kind)]++ : 0;
-        auto copied = [index](const auto& list) { return index < list.size() && list[index].Copied != 0; };
-        const bool done = kind == 1   ? copied(l.PartItems)
-                          : kind == 2 ? copied(l.SymbolItems)
-                          : kind == 3 ? copied(l.PackageItems)
-                          : kind == 4 ? copied(l.DataFileItems)
-                          : kind == 5 ? copied(l.SpiceModelItems)
-                                      : copied(l.MixedModelItems);
-        Json row = RowJson(app, static_cast<int>(i) + 1);
-        row["update"] = selected[i] ? "YES" : "NO";
-        row["status"] = !selected[i] ? "skipped" : done ? "copied" : "not copied";
-        rows.push_back(std::move(row));
+    for (const ReportRow& row : report.rows) {
+        Json json = RowJson(app, row.gridIndex, selected);
+        json["status"] = row.outcome == RowOutcome::Skipped  ? "skipped"
+                         : row.outcome == RowOutcome::Copied ? "copied"
+                                                             : "not copied";
+        rows.push_back(std::move(json));
     }
     return rows;
 }
@@ -125,30 +113,25 @@ void AddApplyCommand(CLI::App& parent, int& status) {
                               &app.verification.check);
             return;
         }
-        ui::MainForm& m = app.window.main;
         // Every element is offered; --only and --skip (and their files) take rows out by element
         // name, --skip-same those that would change nothing.
         const std::set<std::string> onlyNames(onlyList.begin(), onlyList.end()), skipNames(skipList.begin(), skipList.end());
         const bool onlySome = !only.empty() || !onlyFiles.empty();
-        ui::Grid& grid = m.F_Preferen;
-        for (int r = 1; r < grid.Rows(); ++r) {
-            if (grid.TextMatrix(r, 3).empty()) continue;
-            const std::string& name = grid.TextMatrix(r, 0);
-            if ((onlySome && !onlyNames.count(name)) || skipNames.count(name)) grid.SetTextMatrix(r, 3, "NO");
-        }
-        if (skipSame) m.P_SameToNo.Click();
-        std::vector<bool> selected;
-        std::vector<int> touched;
-        for (size_t i = 0; i + 1 < app.upgrade.GridRows.size(); ++i) {
-            selected.push_back(grid.TextMatrix(static_cast<int>(i) + 1, 3) == "YES");
-            if (selected.back()) touched.push_back(static_cast<int>(i) + 1);
+        const auto& changes = app.changeColumn.Changes().changes;
+        Selection selected(OfferedCount(app), true);
+        std::vector<size_t> touched;
+        for (size_t i = 0; i < selected.size(); ++i) {
+            const std::string name(app.upgrade.GridRows[i].Name);
+            if ((onlySome && !onlyNames.count(name)) || skipNames.count(name)) selected[i] = false;
+            if (skipSame && i < changes.size() && changes[i] == preview::Change::Same) selected[i] = false;
+            if (selected[i]) touched.push_back(i);
         }
         if (dryRun) {
             status = DiffStatus(app, touched);
             if (json) {
-                PrintJsonResult(RowsJson(app, touched), status, DiffMeaning(status), &app.verification.check);
+                PrintJsonResult(RowsJson(app, touched, selected), status, DiffMeaning(status), &app.verification.check);
             } else {
-                for (const int r : touched) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
+                for (const size_t r : touched) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r, selected) << "\n";
             }
             return;
         }
@@ -161,35 +144,24 @@ void AddApplyCommand(CLI::App& parent, int& status) {
             if (yes && box.text == confirmation) return ui::Answer::Yes;
             return std::nullopt;
         });
-        m.F_Status.Subscribe([&session, &m] { session.dialogs.Progress(m.F_Status.Caption()); });
+        ui::Label& statusLine = app.window.main.F_Status;
+        statusLine.Subscribe([&session, &statusLine] { session.dialogs.Progress(statusLine.Caption()); });
 
-        bool summaryShown = false;
-        bool allCopied = true;
-        session.dialogs.OnModal("INSUMRY", [&](ui::Form& form) {
-            summaryShown = true;
-            auto& summary = static_cast<ui::SummaryForm&>(form);
-            session.dialogs.EndProgress();
-            if (!json) PrintSummary(summary.F_Resgrid);
-            const std::string copied = GetLocalMessage("Copied", 4434);
-            for (int r = 1; r < summary.F_Resgrid.Rows() && allCopied; ++r) {
-                const std::string outcome = summary.F_Resgrid.TextMatrix(r, 3);
-                if (!outcome.empty() && outcome != copied) allCopied = false;
-            }
-            if (!summaryFile.empty()) {
-                std::string error;
-                if (!WriteSummaryFile(summary.F_Resgrid, summaryFile, error)) {
-                    Fail(summaryFile + ": the summary could not be saved: " + error);
-                    allCopied = false;
-                }
-            }
-            summary.F_PrevDef.Click();
-        });
-        UpdateLibraries(app);  // the rows' changes stay as they stood before the run
+        const auto report = RunSelectedUpdate(app, selected);
         session.dialogs.EndProgress();
-        status = !summaryShown ? kExitFailure : allCopied ? 0 : 1;
+        bool saved = true;
+        if (report) {
+            if (!json) PrintSummary(*report);
+            if (!summaryFile.empty())
+                if (const Outcome written = WriteSummaryFile(*report, summaryFile); !written) {
+                    Fail(summaryFile + ": the summary could not be saved: " + written.Why());
+                    saved = false;
+                }
+        }
+        status = !report ? kExitFailure : report->AllCopied() && saved ? 0 : 1;
         if (json)
-            PrintJsonResult(summaryShown ? AppliedRows(app, selected) : Json::array(), status,
-                            ApplyMeaning(status), &app.verification.check);
+            PrintJsonResult(report ? AppliedRows(app, *report, selected) : Json::array(), status, ApplyMeaning(status),
+                            &app.verification.check);
     });
 }
 

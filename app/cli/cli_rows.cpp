@@ -2,17 +2,17 @@
 
 #include "trust/upgrade_check.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "base/text_file.h"
 #include "base/text_utils.h"
 #include "program/app.h"
+#include "upgrade_list/selection_grid.h"
 
 namespace zrx::cli {
 
 namespace {
-
-constexpr int kColumns = 5;
 
 const char* KindName(int kind) {
     switch (kind) {
@@ -33,11 +33,7 @@ const char* KindName(int kind) {
     }
 }
 
-// The index into GridRows and the changes of a grid row, or -1.
-long RowIndex(const App& app, int row) {
-    const long index = static_cast<long>(row) - 1;
-    return index >= 0 && static_cast<size_t>(index) + 1 < app.upgrade.GridRows.size() ? index : -1;
-}
+bool IsSelected(const Selection& selected, size_t row) { return selected.empty() || (row < selected.size() && selected[row]); }
 
 }  // namespace
 
@@ -45,53 +41,50 @@ std::string JsonText(const Json& document) {
     return document.dump(2, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string GridLine(const App& app, int row) {
-    std::string line;
-    for (int c = 0; c < kColumns; ++c)
-        line += (c ? "\t" : "") + EscapeControls(app.window.main.F_Preferen.TextMatrix(row, c));
-    return line;
+size_t OfferedCount(const App& app) { return app.upgrade.GridRows.size() - 1; }
+
+size_t GridLines(const App& app) { return std::max(GridLineCount(app.upgrade.loaded), OfferedCount(app)); }
+
+std::string GridLine(const App& app, size_t row, const Selection& selected) {
+    if (row >= OfferedCount(app)) return "\t\t\t\t";
+    const GridRow grid = app.upgrade.GridRows[row];
+    return EscapeControls(grid.Name) + "\t" + EscapeControls(grid.TargetLib) + "\t" + EscapeControls(grid.TargetDir) +
+           "\t" + (IsSelected(selected, row) ? "YES" : "NO") + "\t" + EscapeControls(TrimBlanks(grid.FileType));
 }
 
-bool Offered(const App& app, int row) {
-    return !app.window.main.F_Preferen.TextMatrix(row, 3).empty() && RowIndex(app, row) >= 0;
-}
-
-std::string ChangeWordOf(const App& app, int row) {
-    const long index = RowIndex(app, row);
+std::string ChangeWordOf(const App& app, size_t row) {
     const auto& changes = app.changeColumn.Changes().changes;
-    if (!Offered(app, row) || static_cast<size_t>(index) >= changes.size()) return {};
-    return std::string(preview::ChangeWord(changes[static_cast<size_t>(index)]));
+    if (row >= OfferedCount(app) || row >= changes.size()) return {};
+    return std::string(preview::ChangeWord(changes[row]));
 }
 
-Json RowJson(const App& app, int row) {
-    const ui::Grid& grid = app.window.main.F_Preferen;
-    const long index = RowIndex(app, row);
+Json RowJson(const App& app, size_t row, const Selection& selected) {
+    const GridRow grid = app.upgrade.GridRows[row];
     Json json;
-    json["element"] = ToDisplayUtf8(grid.TextMatrix(row, 0));
-    json["kind"] = KindName(index >= 0 ? app.upgrade.GridRows[static_cast<size_t>(index)].Kind : 0);
-    json["library"] = ToDisplayUtf8(grid.TextMatrix(row, 1));
-    json["directory"] = ToDisplayUtf8(grid.TextMatrix(row, 2));
-    json["update"] = grid.TextMatrix(row, 3);
-    json["file_type"] = ToDisplayUtf8(grid.TextMatrix(row, 4));
+    json["element"] = ToDisplayUtf8(grid.Name);
+    json["kind"] = KindName(grid.Kind);
+    json["library"] = ToDisplayUtf8(grid.TargetLib);
+    json["directory"] = ToDisplayUtf8(grid.TargetDir);
+    json["update"] = IsSelected(selected, row) ? "YES" : "NO";
+    json["file_type"] = ToDisplayUtf8(TrimBlanks(grid.FileType));
     const std::string change = ChangeWordOf(app, row);
     if (!change.empty()) {
         json["change"] = change;
-        const std::string& reason = app.changeColumn.Changes().ReasonOf(static_cast<size_t>(index));
+        const std::string& reason = app.changeColumn.Changes().ReasonOf(row);
         if (!reason.empty()) json["reason"] = ToDisplayUtf8(reason);
     }
     return json;
 }
 
-std::vector<int> OfferedRows(const App& app) {
-    std::vector<int> rows;
-    for (int r = 1; r < app.window.main.F_Preferen.Rows(); ++r)
-        if (Offered(app, r)) rows.push_back(r);
+std::vector<size_t> OfferedRows(const App& app) {
+    std::vector<size_t> rows(OfferedCount(app));
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = i;
     return rows;
 }
 
-Json RowsJson(const App& app, const std::vector<int>& rows) {
+Json RowsJson(const App& app, const std::vector<size_t>& rows, const Selection& selected) {
     Json json = Json::array();
-    for (const int r : rows) json.push_back(RowJson(app, r));
+    for (const size_t r : rows) json.push_back(RowJson(app, r, selected));
     return json;
 }
 
@@ -109,8 +102,8 @@ void PrintJsonResult(const Json& rows, int status, const std::string& meaning, c
     std::cout << JsonText(document) << "\n";
 }
 
-int DiffStatus(const App& app, const std::vector<int>& rows) {
-    for (const int row : rows)
+int DiffStatus(const App& app, const std::vector<size_t>& rows) {
+    for (const size_t row : rows)
         if (ChangeWordOf(app, row) != "same") return 1;
     return 0;
 }

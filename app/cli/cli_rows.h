@@ -20,21 +20,26 @@ using Json = nlohmann::ordered_json;
 // (a byte that is not UTF-8 becomes U+FFFD).
 std::string JsonText(const Json& document);
 
-// The rows of the selection grid as the command line prints them. Row numbers count the grid's
-// rows from 1 (row 0 is the header).
+// The rows of the selection grid as the command line prints them, from the loaded upgrade's grid
+// rows (row i is GridRows[i], the grid's line i + 1) and the selection (one flag per row; an empty
+// selection says YES for every row).
+using Selection = std::vector<bool>;
 
-// The five columns of a grid row, separated by tabs, as `show` prints them.
-std::string GridLine(const App& app, int row);
-// The change word of a grid row ("" for a row that offers nothing).
-std::string ChangeWordOf(const App& app, int row);
-// Whether a row offers an element (the grid ends in empty rows for withheld ones).
-bool Offered(const App& app, int row);
-// A grid row for scripts: element, kind, library, directory, update, file type, change (and why).
-Json RowJson(const App& app, int row);
-// The grid rows that offer an element, in grid order.
-std::vector<int> OfferedRows(const App& app);
+// The number of rows that offer an element.
+size_t OfferedCount(const App& app);
+// The five columns of a row, separated by tabs, as `show` prints them; `row` at or past the
+// offered rows gives the empty line the grid ends in for each element withheld.
+std::string GridLine(const App& app, size_t row, const Selection& selected = {});
+// The number of lines the grid has below its heading (the offered rows, then the empty ones).
+size_t GridLines(const App& app);
+// The change word of a row ("" for a row that offers nothing).
+std::string ChangeWordOf(const App& app, size_t row);
+// A row for scripts: element, kind, library, directory, update, file type, change (and why).
+Json RowJson(const App& app, size_t row, const Selection& selected = {});
+// Every row that offers an element, in the grid's order.
+std::vector<size_t> OfferedRows(const App& app);
 // RowJson of each of `rows`.
-Json RowsJson(const App& app, const std::vector<int>& rows);
+Json RowsJson(const App& app, const std::vector<size_t>& rows, const Selection& selected = {});
 // The one document a command prints with --json: its rows, its exit status and what that means.
 // With `check`, the document says what was known of the upgrade ("verification").
 void PrintJsonResult(const Json& rows, int status, const std::string& meaning,
@@ -44,7 +49,7 @@ Json VerificationJson(const trust::UpgradeCheck& check);
 
 // The exit status of a comparison of these rows: 0 when every row is the same as installed, 1
 // when any differs; and what each status means.
-int DiffStatus(const App& app, const std::vector<int>& rows);
+int DiffStatus(const App& app, const std::vector<size_t>& rows);
 std::string DiffMeaning(int status);
 
 // Reads element names, one a line (LF or CR LF); blank lines and lines starting with "#" are

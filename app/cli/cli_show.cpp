@@ -27,14 +27,13 @@ void AddShowCommand(CLI::App& parent, int& status) {
             return;
         }
         const App& app = session.app;
-        const ui::Grid& grid = app.window.main.F_Preferen;
         status = 0;
         if (json) {
             PrintJsonResult(RowsJson(app, OfferedRows(app)), status, "the grid was shown",
                             &app.verification.check);
             return;
         }
-        for (int r = 1; r < grid.Rows(); ++r) std::cout << GridLine(app, r) << "\n";
+        for (size_t r = 0; r < GridLines(app); ++r) std::cout << GridLine(app, r) << "\n";
     });
 }
 
@@ -58,14 +57,13 @@ void AddDiffCommand(CLI::App& parent, int& status) {
             return;
         }
         const App& app = session.app;
-        const ui::Grid& grid = app.window.main.F_Preferen;
-        const std::vector<int> offered = OfferedRows(app);
+        const std::vector<size_t> offered = OfferedRows(app);
         status = DiffStatus(app, offered);
         if (json) {
             PrintJsonResult(RowsJson(app, offered), status, DiffMeaning(status), &app.verification.check);
             return;
         }
-        for (int r = 1; r < grid.Rows(); ++r)
+        for (size_t r = 0; r < GridLines(app); ++r)
             std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
     });
 }

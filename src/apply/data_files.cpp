@@ -372,8 +372,7 @@ bool StageDataFile(const Directory& upgradeFolder, const std::string& listPath, 
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
     auto refuse = [&dialogs, &item](const std::string& why) {
-        dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why,
-                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        ShowWarning(dialogs, GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why);
         return false;
     };
     // A file for the same target waits in the batch: it goes in first.
@@ -439,7 +438,7 @@ bool StageDataFile(const Directory& upgradeFolder, const std::string& listPath, 
 }  // namespace
 
 void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                   ui::Label& status) {
+                   ui::StatusLine& status) {
     std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
     std::string why;
@@ -452,7 +451,7 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
         if (!item.Name.empty()) CountRunElement(run, dialogs, status);
         const std::string destDir = DataFileDestinationDir(item);
         if (item.Name.empty()) break;
-        status.SetCaption(GetLocalMessage("Copying File  ", 4423) + JoinPath(upgrade.ListPath, item.Name) +
+        status.Say(GetLocalMessage("Copying File  ", 4423) + JoinPath(upgrade.ListPath, item.Name) +
                           "   to " + JoinPath(destDir, item.Name));
         item.Copied = 0;
         if (!upgradeFolder) {
@@ -468,7 +467,7 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
     std::string text = "The copied files could not all be written to the disk; some may be incomplete. Undo this "
                        "update to bring back the files as they were.";
     for (const std::string& dir : failed) text += "\r\n" + dir;
-    dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    ShowWarning(dialogs, text);
 }
 
 namespace {

@@ -11,7 +11,6 @@
 #include "base/dialogs.h"
 #include "base/directory.h"
 #include "kernel/installation.h"
-#include "ui/control.h"
 #include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
@@ -28,7 +27,7 @@ enum class CopyOutcome {
 // data folders is written through (the file it leads to gets the new bytes, the link stays), any
 // other link is refused.
 void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                   ui::Label& status);
+                   ui::StatusLine& status);
 
 // Refused: what stands at the target is not written over (a folder, a link to nothing or to
 // anything but a file, a device); `why` names it.

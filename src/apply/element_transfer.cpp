@@ -57,7 +57,7 @@ struct TransferRun {
     LoadedUpgrade& upgrade;
     RunState& run;
     ui::Dialogs& dialogs;
-    ui::Label& status;
+    ui::StatusLine& status;
 };
 
 void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind& kind,
@@ -112,7 +112,7 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
                     item.Copied = 0;
                 } else {
                     item.Copied = 0;
-                    t.status.SetCaption(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" +
+                    t.status.Say(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" +
                                         item.Name + ")");
                     const RunRecordHooks::ElementSave save{*target,        kind.isPart, item.Name,
                                                            *upgradeFolder, sourceFile,  item.Name};
@@ -130,7 +130,7 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
                             ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
                             if (refused) NoteRefusedLibrary(run, dialogs, target->path);
                         } else {
-                            t.status.SetCaption(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
+                            t.status.Say(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
                                                 item.Name + ")" + kind.beforePath + target->path);
                             item.Copied = 1;
                         }
@@ -164,9 +164,8 @@ bool NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& 
 void NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path,
                         const std::string& reason) {
     if (run.refusedLibraries.insert(path).second)
-        dialogs.ShowMessage({"The library " + path + " cannot be used: " + reason +
-                                 ". Its other elements of this run are not copied either.",
-                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        ShowWarning(dialogs, "The library " + path + " cannot be used: " + reason +
+                                 ". Its other elements of this run are not copied either.");
 }
 
 bool RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks::ElementSave& save,
@@ -198,15 +197,15 @@ bool AskBeforeOverwrite(ui::Dialogs& dialogs, const std::string& question) {
 }
 
 void TransferParts(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                   ui::Label& status) {
+                   ui::StatusLine& status) {
     Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer, PartSource);
 }
 void TransferSymbols(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                     ui::Label& status) {
+                     ui::StatusLine& status) {
     Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer, SymbolSource);
 }
 void TransferPackages(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                      ui::Label& status) {
+                      ui::StatusLine& status) {
     Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.PackageItems, kPackageTransfer,
              PackageSource);
 }

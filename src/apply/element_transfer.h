@@ -7,7 +7,6 @@
 #include "apply/run_state.h"
 #include "base/dialogs.h"
 #include "kernel/installation.h"
-#include "ui/control.h"
 #include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
@@ -16,11 +15,11 @@ namespace zrx {
 // into the installation's libraries in the library directory; each item's Copied says how it
 // went. The status line says what is done.
 void TransferParts(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                   ui::Label& status);
+                   ui::StatusLine& status);
 void TransferSymbols(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                     ui::Label& status);
+                     ui::StatusLine& status);
 void TransferPackages(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                      ui::Label& status);
+                      ui::StatusLine& status);
 
 // Asks before an element is overwritten; the kernel's libraries are made durable first, so that
 // no library stays locked while the user thinks.

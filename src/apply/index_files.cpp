@@ -234,15 +234,14 @@ std::optional<Target> IndexTarget(InstallationAccess& access, const std::string&
     auto target = access.Resolve(dir, name, why);
     if (target && target->exists) return target;
     if (!target)
-        dialogs.ShowMessage({cannot + " " + JoinPath(dir, name) + ": " + why, std::string(kAppTitle),
-                             ui::Icon::Warning, ui::Buttons::Ok, false});
+        ShowWarning(dialogs, cannot + " " + JoinPath(dir, name) + ": " + why);
     return std::nullopt;
 }
 
 }  // namespace
 
 void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunState& run,
-                           ui::Dialogs& dialogs, ui::Label& status) {
+                           ui::Dialogs& dialogs, ui::StatusLine& status) {
     const std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (files.empty() || files[0].Name.empty()) return;
     InstallationAccess access(env);
@@ -258,7 +257,7 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
         // still indexed.
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
-        status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
+        status.Say(GetLocalMessage("Updating Subcircuit index file", 4422));
         const auto entry = upgradeFolder ? SubcircuitEntry(*upgradeFolder, item.Name, library) : std::nullopt;
         if (!entry) continue;
         if (!index && !target)
@@ -268,7 +267,7 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
             index = IndexFile::Load(*target->folder, target->name, target->path,
                                     IndexFile::Kind::SubcircuitIndex);
         if (!index) {
-            status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
+            status.Say(GetLocalMessage("Cannot update Subcircuit index file", 4481));
             ended = true;
             break;
         }
@@ -278,17 +277,15 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
     if (index && !SaveIndex(run, *index, *target, error)) {
         // The new lines could not be written: said in the status line and, since they are lost
         // otherwise, in a box.
-        status.SetCaption(GetLocalMessage("Cannot update Subcircuit index file", 4481));
-        dialogs.ShowMessage(
-            {GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + target->path + ": " + error,
-             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        status.Say(GetLocalMessage("Cannot update Subcircuit index file", 4481));
+        ShowWarning(dialogs, GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + target->path + ": " + error);
         return;
     }
-    if (!ended) status.SetCaption(GetLocalMessage("Updating Subcircuit index file", 4422));
+    if (!ended) status.Say(GetLocalMessage("Updating Subcircuit index file", 4422));
 }
 
 void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
-                      ui::Dialogs& dialogs, ui::Label& status) {
+                      ui::Dialogs& dialogs, ui::StatusLine& status) {
     const std::vector<ElementItem>& models = upgrade.lists.SpiceModelItems;
     if (models.empty() || models[0].Name.empty()) return;
     InstallationAccess access(env);
@@ -298,7 +295,7 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
     bool unreadable = false;
     for (const ElementItem& item : models) {
         dialogs.ProcessEvents();
-        status.SetCaption(GetLocalMessage("Updating  model parameter index file", 4479));
+        status.Say(GetLocalMessage("Updating  model parameter index file", 4479));
         if (!EndsWith(ToUpper(item.TargetLib), ".SML") || item.Copied != 1 || item.Update != 1) continue;
         const std::string library =
             ToUpper(TrimBlanks(item.TargetLib.substr(0, item.TargetLib.size() >= 4 ? item.TargetLib.size() - 4 : 0)));
@@ -318,13 +315,12 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
     }
     std::string error;
     if (index && !SaveIndex(run, *index, *target, error)) {
-        status.SetCaption(GetLocalMessage("Cannot update model parameter index file", 4480));
-        dialogs.ShowMessage({GetLocalMessage("Cannot update model parameter index file", 4480) + " " +
-                                 target->path + ": " + error,
-                             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        status.Say(GetLocalMessage("Cannot update model parameter index file", 4480));
+        ShowWarning(dialogs, GetLocalMessage("Cannot update model parameter index file", 4480) + " " +
+                                 target->path + ": " + error);
         return;
     }
-    status.SetCaption(GetLocalMessage("Updating Model parameter index file", 4445));
+    status.Say(GetLocalMessage("Updating Model parameter index file", 4445));
 }
 
 }  // namespace zrx

@@ -15,7 +15,6 @@
 #include "base/directory.h"
 #include "base/text_keyed_set.h"
 #include "kernel/installation.h"
-#include "ui/control.h"
 #include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
@@ -93,8 +92,8 @@ private:
 // simulator models of model library files (.SML) to modpar.idx; the run's record is told before
 // either is replaced.
 void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunState& run,
-                           ui::Dialogs& dialogs, ui::Label& status);
+                           ui::Dialogs& dialogs, ui::StatusLine& status);
 void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunState& run,
-                      ui::Dialogs& dialogs, ui::Label& status);
+                      ui::Dialogs& dialogs, ui::StatusLine& status);
 
 }  // namespace zrx

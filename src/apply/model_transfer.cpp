@@ -44,7 +44,7 @@ bool ReadModelTexts(int32_t symbol, ElementItem& item) {
 }
 
 void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                    ui::Label& status, bool spice) {
+                    ui::StatusLine& status, bool spice) {
     std::vector<ElementItem>& list = spice ? upgrade.lists.SpiceModelItems : upgrade.lists.MixedModelItems;
     if (IsPlaceholder(list)) return;
     const std::string& upgradeLibrary = UpgradeLibraryOf(upgrade.UpgLibPath, spice ? 5 : 6, {});
@@ -143,7 +143,7 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
                 }
             }
             item.Copied = 0;
-            status.SetCaption((spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
+            status.Say((spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
                                      : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
                               "(" + name + ")");
             // Recorded before the library is opened for writing: that makes a missing one.
@@ -185,10 +185,10 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
             if (spice) {
                 O_Rename(slot, "");
                 if (!ReadModelTexts(slot, item)) return;  // saved, but not counted as copied
-                status.SetCaption(GetLocalMessage("Saving SML parameter(model)  ", 4478) + "(" + name + ")" +
+                status.Say(GetLocalMessage("Saving SML parameter(model)  ", 4478) + "(" + name + ")" +
                                   GetLocalMessage(" to Library:-", 4475) + target);
             } else {
-                status.SetCaption(GetLocalMessage("Saving mixed mode parameter (model)  ", "4474 ") + "(" +
+                status.Say(GetLocalMessage("Saving mixed mode parameter (model)  ", "4474 ") + "(" +
                                   name + ")" + GetLocalMessage(" to Library:-", 4475) + target);
             }
             item.Copied = 1;
@@ -204,11 +204,11 @@ void TransferModels(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
 }  // namespace
 
 void TransferMixedModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                         ui::Label& status) {
+                         ui::StatusLine& status) {
     TransferModels(env, upgrade, run, dialogs, status, false);
 }
 void TransferSpiceModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                         ui::Label& status) {
+                         ui::StatusLine& status) {
     TransferModels(env, upgrade, run, dialogs, status, true);
 }
 

@@ -3,7 +3,6 @@
 #include "apply/run_state.h"
 #include "base/dialogs.h"
 #include "kernel/installation.h"
-#include "ui/control.h"
 #include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
@@ -12,8 +11,8 @@ namespace zrx {
 // simulator (SPARAM) models into libraries of the model directory, reading three texts out of
 // each saved simulator model for the model index.
 void TransferMixedModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                         ui::Label& status);
+                         ui::StatusLine& status);
 void TransferSpiceModels(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                         ui::Label& status);
+                         ui::StatusLine& status);
 
 }  // namespace zrx

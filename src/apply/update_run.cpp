@@ -10,12 +10,16 @@
 #include "apply/element_transfer.h"
 #include "apply/index_files.h"
 #include "apply/model_transfer.h"
+#include "apply/run_guard.h"
 #include "apply/targets.h"
 #include "base/dialogs.h"
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "history/run_record.h"
 #include "kernel/zrxkernel.h"
+#include "trust/upgrade_check.h"
+#include "trust/upgrade_verification.h"
 
 namespace zrx {
 
@@ -59,25 +63,21 @@ void MarkLostSaves(UpgradeLists& upgradeLists, const Environment& env, ui::Dialo
         }
     if (count > 20) names += " and " + std::to_string(count - 20) + " more";
     if (count > 0)
-        dialogs.ShowMessage(
-            {"These elements could not be written to their libraries after all (is the disk "
+        ShowWarning(dialogs, "These elements could not be written to their libraries after all (is the disk "
              "full?): " +
-                 names + ". The summary shows them as not copied.",
-             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                 names + ". The summary shows them as not copied.");
 }
 
 void NoteNotRecorded(RunState& run, ui::Dialogs& dialogs, const std::string& why) {
     if (!run.unrecordedReasons.insert(why).second) return;
-    dialogs.ShowMessage(
-        {"The update could not be recorded for undo: " + why +
-             ". What could not be recorded was not changed; the summary shows it as not copied.",
-         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    ShowWarning(dialogs, "The update could not be recorded for undo: " + why +
+             ". What could not be recorded was not changed; the summary shows it as not copied.");
 }
 
-void CountRunElement(RunState& run, ui::Dialogs& dialogs, const ui::Label& status) {
+void CountRunElement(RunState& run, ui::Dialogs& dialogs, const ui::StatusLine& status) {
     RunState::RunProgress& progress = run.runProgress;
     if (progress.done < progress.total) ++progress.done;
-    dialogs.ShowProgress(status.Caption(), progress.done, progress.total);
+    dialogs.ShowProgress(status.Said(), progress.done, progress.total);
 }
 
 void ResetCopyStatus(UpgradeLists& lists) {
@@ -88,7 +88,7 @@ void ResetCopyStatus(UpgradeLists& lists) {
 }
 
 void RunUpdateSteps(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
-                    ui::Label& status) {
+                    ui::StatusLine& status) {
     CopyDataFiles(env, upgrade, run, dialogs, status);
     UpdateSubcircuitIndex(env, upgrade, run, dialogs, status);
     std::string libDir = env.LibDir;
@@ -102,6 +102,49 @@ void RunUpdateSteps(const Environment& env, LoadedUpgrade& upgrade, RunState& ru
     }
     TransferSpiceModels(env, upgrade, run, dialogs, status);
     UpdateModelIndex(env, upgrade, run, dialogs, status);
+}
+
+RunReport RunUpdate(const Environment& env, LoadedUpgrade& upgrade, const UpgradeVerification& verification,
+                    RunState& run, ui::Dialogs& dialogs, ui::StatusLine& status) {
+    ResetCopyStatus(upgrade.lists);
+    run.refusedLibraries.clear();
+    run.unrecordedReasons.clear();
+    run.runProgress = {};
+    const UpgradeLists& lists = upgrade.lists;
+    for (const auto* list :
+         {&lists.PartItems, &lists.SymbolItems, &lists.PackageItems, &lists.SpiceModelItems, &lists.MixedModelItems})
+        for (const ElementItem& item : *list) run.runProgress.total += item.Update != 0 && !item.Name.empty() ? 1 : 0;
+    for (const DataFileItem& item : lists.DataFileItems)
+        run.runProgress.total += item.Update == 1 && item.Withheld == 0 && !item.Name.empty() ? 1 : 0;
+    RemoveStaleTemporaries(env);
+    SettleLeftLibraries(env);
+
+    // The run is recorded for undo as it goes: each change is recorded right before it is made. A
+    // run whose record cannot be begun changes nothing.
+    std::string recordError;
+    auto record = history::RunRecorder::Begin(
+        env,
+        {upgrade.ListPath, std::string(trust::StateWord(verification.check.state)),
+         verification.check.state == trust::UpgradeState::Signed ? verification.check.keyId : std::string()},
+        recordError);
+    run.lastRunId = 0;
+    if (!record) {
+        dialogs.SetBusy(false);
+        ShowCritical(dialogs, "The update could not be recorded for undo: " + recordError + ". Nothing was changed.");
+        return {};
+    }
+    run.runRecord = record.get();
+    RunUpdateSteps(env, upgrade, run, dialogs, status);
+    dialogs.SetBusy(false);
+    dialogs.ShowProgress({}, 0, 0);
+    const std::vector<FailedSave> failed = CheckSavesAreDurable(upgrade.lists, env, dialogs);
+    run.runRecord = nullptr;
+    run.lastRunId = record->Finish(failed);
+    record.reset();
+    RunReport report = MakeRunReport(upgrade.lists, upgrade.GridRows, env);
+    report.ran = true;
+    report.runId = run.lastRunId;
+    return report;
 }
 
 }  // namespace zrx

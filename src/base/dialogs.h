@@ -40,6 +40,16 @@ struct SaveFileRequest {
     std::string fileName;          // the name proposed
 };
 
+// The line that says what a long operation is doing (the window's status label, a terminal's
+// progress line): the working routines write to it, the window shows it.
+class StatusLine {
+public:
+    virtual ~StatusLine() = default;
+    virtual void Say(const std::string& text) = 0;
+    // What it says now.
+    virtual const std::string& Said() const = 0;
+};
+
 // Everything modal or global that the handlers ask of the window system goes through this one
 // interface, so that the same handlers run in the window, on a terminal and in tests.
 class Dialogs {

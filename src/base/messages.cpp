@@ -61,6 +61,14 @@ void ShowErrorByCode(ui::Dialogs& dialogs, int32_t code, std::string_view extra)
                          box.critical ? ui::Icon::Critical : ui::Icon::Warning, ui::Buttons::Ok, false});
 }
 
+void ShowWarning(ui::Dialogs& dialogs, const std::string& text) {
+    dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+}
+
+void ShowCritical(ui::Dialogs& dialogs, const std::string& text) {
+    dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+}
+
 bool AskYesNo(ui::Dialogs& dialogs, std::string_view question) {
     return dialogs.ShowMessage({std::string(question), std::string(kAppTitle), ui::Icon::Question,
                                 ui::Buttons::YesNo, true}) == ui::Answer::Yes;

@@ -34,6 +34,11 @@ ErrorBoxText ErrorTextForCode(int32_t code, std::string_view extra);
 // Shows the error box for a code with an OK button and the application title.
 void ShowErrorByCode(ui::Dialogs& dialogs, int32_t code, std::string_view extra);
 
+// A box with the application title and an OK button: a warning (something was not done, or done
+// in part), or a failure that stopped what the user asked for.
+void ShowWarning(ui::Dialogs& dialogs, const std::string& text);
+void ShowCritical(ui::Dialogs& dialogs, const std::string& text);
+
 // A system-modal Yes/No question with the question icon and the application title; true for Yes.
 bool AskYesNo(ui::Dialogs& dialogs, std::string_view question);
 

@@ -35,10 +35,9 @@ LibraryKindTables TablesOfKind(BuilderState& builder, ui::MainForm& m, const Env
 bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath) {
     const auto reason = UnlistableNameReason(name, isPath);
     if (!reason) return true;
-    dialogs.ShowMessage({"\"" + Printable(name) +
+    ShowWarning(dialogs, "\"" + Printable(name) +
                              "\" cannot be chosen: the upgrade list cannot name it as it is (" + *reason +
-                             ").",
-                         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                             ").");
     return false;
 }
 
@@ -66,11 +65,9 @@ std::shared_ptr<const Directory> SourceFolder(const Environment& env, const std:
 
 bool CheckKeptWhole(ui::Dialogs& dialogs, const std::string& name, int kind) {
     if (kind == kParts || TrimmedBlanks(name).size() == name.size()) return true;
-    dialogs.ShowMessage(
-        {"\"" + Printable(name) +
+    ShowWarning(dialogs, "\"" + Printable(name) +
              "\" cannot be chosen: its upgrade library would keep it without the blanks around it, "
-             "and the upgrade would not find it under the name its list gives.",
-         std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+             "and the upgrade would not find it under the name its list gives.");
     return false;
 }
 
@@ -103,8 +100,7 @@ bool CheckLooseFileName(const BuilderState& builder, const Environment& env, ui:
                         const std::string& name, const std::string& sourceDir) {
     const auto refusal = LooseFileRefusal(builder, env, name, sourceDir);
     if (!refusal) return true;
-    dialogs.ShowMessage({"\"" + Printable(name) + "\" cannot be chosen: " + *refusal, std::string(kAppTitle),
-                         ui::Icon::Warning, ui::Buttons::Ok, false});
+    ShowWarning(dialogs, "\"" + Printable(name) + "\" cannot be chosen: " + *refusal);
     return false;
 }
 

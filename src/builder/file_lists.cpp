@@ -171,9 +171,8 @@ std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Direc
             // The list will name the file: say that the folder does not hold it (or holds another).
             notCopied.push_back(entry.FileName);
             if (outcome == CopyOutcome::Failed)
-                dialogs.ShowMessage({GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " +
-                                         reason + " (" + dest + ")",
-                                     std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                ShowWarning(dialogs, GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " +
+                                         reason + " (" + dest + ")");
         }
     };
     copyAll(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });

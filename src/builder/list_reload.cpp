@@ -228,7 +228,7 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
         std::string text = "These records of " + listPath + " are not brought back into the builder:";
         for (size_t i = 0; i < skipped.size() && i < 20; ++i) text += "\r\n" + skipped[i];
         if (skipped.size() > 20) text += "\r\n... and " + std::to_string(skipped.size() - 20) + " more";
-        dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+        ShowWarning(dialogs, text);
     }
     if (failure == Failure::None) return;
     switch (failure) {
@@ -236,10 +236,9 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
             ShowErrorByCode(dialogs, 19, listPath);
             break;
         case Failure::UnsafeName:
-            dialogs.ShowMessage({"Unsafe name in the upgrade list " + listPath + ", line " +
+            ShowWarning(dialogs, "Unsafe name in the upgrade list " + listPath + ", line " +
                                      std::to_string(lineNumber) + ": \"" + Printable(unsafe) + "\" (" +
-                                     unsafeReason + ")",
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                                     unsafeReason + ")");
             break;
         default:
             ShowErrorByCode(dialogs, 14, listPath);

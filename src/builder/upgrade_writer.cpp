@@ -418,8 +418,7 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
     std::vector<std::string>& failures = builder.lastBuild.sealFailures;
     auto fail = [&dialogs, &failures](const std::string& text) {
         failures.push_back(text);
-        dialogs.ShowMessage({"Upgrade file(s) created, but " + text, std::string(kAppTitle),
-                             ui::Icon::Warning, ui::Buttons::Ok, false});
+        ShowWarning(dialogs, "Upgrade file(s) created, but " + text);
     };
     std::string why, manifest;
     if (!trust::WriteManifest(destination, folder, why, &manifest))
@@ -493,9 +492,8 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     auto destination =  // file-access: the destination, opened once for the whole build
         std::make_shared<Directory>(Directory::Open(builder.trimmedDestination, why));
     if (!destination->IsOpen()) {
-        dialogs.ShowMessage({"The upgrade cannot be built: the folder " + builder.trimmedDestination +
-                                 " cannot be opened (" + why + "). Nothing was written.",
-                             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        ShowCritical(dialogs, "The upgrade cannot be built: the folder " + builder.trimmedDestination +
+                                 " cannot be opened (" + why + "). Nothing was written.");
         return;
     }
     // A signature says the upgrade's files are what this build wrote and read back: nobody else
@@ -503,20 +501,18 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     if (struct stat info {}; !builder.seal.signingKey.empty() && destination->Info(info) &&
                              ((info.st_uid != ::geteuid() && info.st_uid != 0) ||
                               ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0))) {
-        dialogs.ShowMessage({"The upgrade cannot be signed in " + builder.trimmedDestination +
+        ShowCritical(dialogs, "The upgrade cannot be signed in " + builder.trimmedDestination +
                                  ": the folder " +
                                  (info.st_uid != ::geteuid() && info.st_uid != 0 ? "belongs to another user"
                                                                                  : "can be written by other users") +
                                  ", who could change its files between the build's check and its signature. "
-                                 "Build it in a folder of your own; nothing was written.",
-                             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+                                 "Build it in a folder of your own; nothing was written.");
         return;
     }
     // Never into the program's own folder: its record and trusted keys are no upgrade's.
     if (InstallationAccess access(env); !access.MayWriteIn(*destination, why)) {
-        dialogs.ShowMessage({"The upgrade cannot be built in " + builder.trimmedDestination + ": " + why +
-                                 ". Choose another folder; nothing was written.",
-                             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        ShowCritical(dialogs, "The upgrade cannot be built in " + builder.trimmedDestination + ": " + why +
+                                 ". Choose another folder; nothing was written.");
         return;
     }
     // The build writes its own files there, never through a link: a link in place of one of them
@@ -534,7 +530,7 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
             "writes, and a build never writes through a link. Remove them, or choose another folder; "
             "nothing was written:";
         for (const std::string& link : links) text += "\r\n" + link;
-        dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        ShowCritical(dialogs, text);
         return;
     }
     builder.destination = destination;
@@ -559,25 +555,21 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
             std::string names;
             for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);
             E_ClearFailedSaves();
-            dialogs.ShowMessage({"These elements could not be written to the upgrade libraries: " + names,
-                                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+            ShowWarning(dialogs, "These elements could not be written to the upgrade libraries: " + names);
         }
     }
     std::string error;
     std::vector<std::string> refused;
     if (!WriteUpgradeList(builder, m, error, refused)) {
-        dialogs.ShowMessage({"The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) +
-                                 " could not be written: " + error + ". The upgrade is not complete.",
-                             std::string(kAppTitle), ui::Icon::Critical, ui::Buttons::Ok, false});
+        ShowCritical(dialogs, "The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) +
+                                 " could not be written: " + error + ". The upgrade is not complete.");
         return;
     }
     builder.lastBuild.listWritten = true;
     for (const std::string& name : refused)
-        dialogs.ShowMessage(
-            {"\"" + name +
+        ShowWarning(dialogs, "\"" + name +
                  "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
-                 "begins with a double quote, cannot also hold a double quote. It is left out of the list.",
-             std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+                 "begins with a double quote, cannot also hold a double quote. It is left out of the list.");
     // Created only once the folder, read back as the update run reads it, is what was chosen.
     std::vector<std::string>& differences = builder.lastBuild.differences;
     differences =
@@ -588,10 +580,8 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
         if (!builder.seal.signingKey.empty() || !builder.seal.archive.empty()) {
             builder.lastBuild.sealFailures.push_back(
                 "only its list was written: it is neither signed nor packed");
-            dialogs.ShowMessage(
-                {"Upgrade file(s) created, but only its list was written: it is neither signed nor "
-                 "packed into a zip file",
-                 std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+            ShowWarning(dialogs, "Upgrade file(s) created, but only its list was written: it is neither signed nor "
+                 "packed into a zip file");
             return;
         }
         ShowErrorByCode(dialogs, 15, "");
@@ -606,7 +596,7 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
                        "chosen:";
     for (size_t i = 0; i < differences.size() && i < 20; ++i) text += "\r\n" + differences[i];
     if (differences.size() > 20) text += "\r\n... and " + std::to_string(differences.size() - 20) + " more";
-    dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    ShowWarning(dialogs, text);
 }
 
 }  // namespace zrx

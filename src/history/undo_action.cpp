@@ -3,24 +3,8 @@
 #include "base/dialogs.h"
 #include "base/messages.h"
 #include "history/rollback.h"
-#include "preview/change_column.h"
-#include "ui/forms/summary_form.h"
 
 namespace zrx {
-
-void ConnectUndo(ui::SummaryForm& form, ui::Dialogs& dialogs, const Environment& env, int64_t run,
-                 ChangeColumn& changes, std::function<void(const history::RollbackResult&)> undone) {
-    form.P_Undo.SetCaption(GetLocalMessage("Undo this update", 20040));
-    form.P_Undo.SetEnabled(run != 0);
-    form.P_Undo.onClick = [&form, &dialogs, &env, run, &changes, undone = std::move(undone)] {
-        if (run == 0) return;
-        const auto result = P_Undo_Click(dialogs, env, run);
-        if (!result || result->outcome == history::RollbackResult::Outcome::NothingDone) return;
-        form.P_Undo.SetEnabled(false);
-        changes.MarkStale();
-        if (undone) undone(*result);
-    };
-}
 
 std::optional<history::RollbackResult> P_Undo_Click(ui::Dialogs& dialogs, const Environment& env, int64_t run) {
     if (!AskYesNo(dialogs,

@@ -9,7 +9,7 @@
 #include "builder/builder_state.h"
 #include "kernel/installation.h"
 #include "kernel/releasing_dialogs.h"
-#include "preview/change_column.h"
+#include "program/change_column.h"
 #include "trust/upgrade_verification.h"
 #include "ui/window_side.h"
 #include "upgrade_list/loaded_upgrade.h"

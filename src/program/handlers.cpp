@@ -1,6 +1,6 @@
 #include "program/handlers.h"
 
-#include "preview/change_column.h"
+#include "program/change_column.h"
 #include "program/app.h"
 #include "program/builder_page.h"
 #include "program/main_window.h"

@@ -6,10 +6,11 @@
 #include "base/text_utils.h"
 #include "builder/list_reload.h"
 #include "kernel/working_database.h"
-#include "preview/change_column.h"
+#include "program/change_column.h"
 #include "program/app.h"
 #include "trust/open_upgrade.h"
 #include "upgrade_list/list_reader.h"
+#include "program/selection_page.h"
 #include "upgrade_list/selection_grid.h"
 
 namespace zrx {

@@ -14,7 +14,7 @@ namespace zrx {
 namespace {
 
 void Refuse(ui::Dialogs& dialogs, const std::string& text) {
-    dialogs.ShowMessage({text, std::string(kAppTitle), ui::Icon::Warning, ui::Buttons::Ok, false});
+    ShowWarning(dialogs, text);
 }
 
 }  // namespace

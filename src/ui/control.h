@@ -79,12 +79,15 @@ private:
     bool m_changedWhileBlocked = false;
 };
 
-class Label : public Control {
+// A label; as the status line of a long operation, what the routine says is its caption.
+class Label : public Control, public StatusLine {
 public:
     enum class Style { Plain, Status };  // Status: yellow text on blue, as status and path labels
     Label(std::string name, std::string caption = {}, Style style = Style::Plain, int index = -1)
         : Control(std::move(name), index, std::move(caption)), m_style(style) {}
     Style GetStyle() const { return m_style; }
+    void Say(const std::string& text) override { SetCaption(text); }
+    const std::string& Said() const override { return Caption(); }
 
 private:
     Style m_style;

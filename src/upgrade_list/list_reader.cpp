@@ -221,8 +221,7 @@ int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs) {
             ShowErrorByCode(dialogs, 9, listPath);
             break;
         default:
-            dialogs.ShowMessage({ListFailureText(failure, listPath), std::string(kAppTitle),
-                                 ui::Icon::Warning, ui::Buttons::Ok, false});
+            ShowWarning(dialogs, ListFailureText(failure, listPath));
             break;
     }
     return 1;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "base/dialogs.h"
+#include <cstddef>
+#include <vector>
+
 #include "kernel/installation.h"
-#include "ui/control.h"
-#include "ui/grid.h"
 #include "upgrade_list/loaded_list.h"
 #include "upgrade_list/loaded_upgrade.h"
 
@@ -11,14 +11,13 @@ namespace zrx {
 
 // Rebuilds the grid's rows from the loaded list.
 void BuildGridRows(GridRowTable& rows, const LoadedList& loaded, const Environment& env);
-// Sets up the grid F_Preferen (columns as wide as `font` shows their samples) and writes the
-// upgrade's grid rows into it, every offered row with "YES".
-void FillPreferenceGrid(ui::Grid& grid, const LoadedUpgrade& upgrade, ui::Dialogs& dialogs,
-                        const ui::UiFont& font);
-// The grid's mouse handler: flips the Update cells of the selected rows when the current column
-// is the Update column.
-void ToggleUpdateCells(ui::Grid& grid);
-// Reads the grid's Update column back and rebuilds the six per-kind lists from the rows.
-void CollectGridSelection(UpgradeLists& lists, const GridRowTable& rows, const ui::Grid& grid);
+// The number of lines the selection grid has below its heading: one per loaded element, offered
+// or not (the elements withheld end the grid in empty lines). A kind counts its last index, and one
+// more when its first element has a name: a first record without a name (as the empty placeholder
+// has none) adds no line.
+size_t GridLineCount(const LoadedList& loaded);
+// The selection as a value: for each offered row (as `rows` orders them), whether its Update says
+// YES. Rebuilds the six per-kind lists the run works on from the rows, each row's Update from it.
+void CollectSelection(UpgradeLists& lists, const GridRowTable& rows, const std::vector<bool>& selected);
 
 }  // namespace zrx

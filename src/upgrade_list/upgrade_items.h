@@ -23,6 +23,7 @@ struct ElementItem {
     std::string TargetLib;
     int32_t Update = 0;
     int32_t Copied = 0;
+    std::string Why;  // why the run did not copy it, where it said
     std::string UpgSymbolLib;
     std::shared_ptr<ModelTexts> texts;
 
@@ -44,6 +45,7 @@ struct DataFileItem {
     int32_t Update = 0;
     int32_t DestKind = 0;
     int32_t Copied = 0;
+    std::string Why;  // why the run did not copy it, where it said
     std::string FileType;
     std::string TargetLib;  // subcircuit files: the subdirectory below the subcircuit directory
 };

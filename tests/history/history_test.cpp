@@ -4,7 +4,7 @@
 #include <sqlite3.h>
 
 #include "apply/index_files.h"
-#include "apply/summary.h"
+#include "program/summary_window.h"
 #include "apply/targets.h"
 #include "history/run_record.h"
 #include "support/contents.h"
@@ -307,14 +307,15 @@ TEST_F(HistoryTest, TheSummaryOffersToUndoTheRun) {
     std::map<std::string, std::string> status;
     std::string saved;
     test::TempDir outside;
+    m_dialogs.QueueSaveFileName(outside / "Upginfo.TXT");
     m_whileSummary = [&status, &saved, &outside](ui::Form& form) {
         auto* undo = static_cast<ui::Button*>(form.Find("P_Undo"));
         EXPECT_TRUE(undo->Enabled());
         undo->Click();
         EXPECT_FALSE(undo->Enabled());
         status = StatusAfterUndo(form);
-        std::string error;
-        EXPECT_TRUE(WriteSummaryFile(*static_cast<ui::Grid*>(form.Find("F_Resgrid")), outside / "Upginfo.TXT", error));
+        // Save Summary, as the button does it.
+        static_cast<ui::Button*>(form.Find("F_Save"))->Click();
         saved = test::ReadFile(outside / "Upginfo.TXT");
     };
     Update(app);

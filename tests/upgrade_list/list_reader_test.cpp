@@ -4,6 +4,7 @@
 
 #include "program/upgrade_pages.h"
 #include "support/app_fixture.h"
+#include "program/selection_page.h"
 #include "upgrade_list/selection_grid.h"
 
 namespace zrx {
@@ -227,7 +228,8 @@ TEST_F(ListReaderTest, AListThatFailsHalfWayLeavesTheListLoadedBefore) {
     EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(1, 0), "OLD");
     EXPECT_EQ(app.window.main.F_Preferen.TextMatrix(1, 1), "L.PART");
     ASSERT_EQ(app.upgrade.loaded.Count(kPartRecord), 1u);
-    CollectGridSelection(app.upgrade.lists, app.upgrade.GridRows, app.window.main.F_Preferen);
+    CollectSelection(app.upgrade.lists, app.upgrade.GridRows,
+                     GridSelection(app.window.main.F_Preferen, app.upgrade.GridRows.size() - 1));
     ASSERT_EQ(app.upgrade.lists.PartItems.size(), 1u);
     EXPECT_EQ(app.upgrade.lists.PartItems[0].Name, "OLD");
 }

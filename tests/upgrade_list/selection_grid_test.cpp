@@ -1,3 +1,4 @@
+#include "program/selection_page.h"
 #include "upgrade_list/selection_grid.h"
 
 #include <gtest/gtest.h>
@@ -110,7 +111,8 @@ TEST_F(SelectionGridTest, CollectingRebuildsTheListsFromEveryRow) {
     App& app = Load({kHeader, "1,1,7,A,L.PART", "2,0,1,S,I_L.SYMBOL,I_Upg.SYMBOL", "5,0,9,Q,M.SML",
                      "6,0,3,MM,M.MPARAM", "4,0,9,op.sbc,OPAMP", "4,0,2,cool.DAT,Cooling"});
     Drag(1, 6, 3);  // every row to NO
-    CollectGridSelection(app.upgrade.lists, app.upgrade.GridRows, app.window.main.F_Preferen);
+    CollectSelection(app.upgrade.lists, app.upgrade.GridRows,
+                     GridSelection(app.window.main.F_Preferen, app.upgrade.GridRows.size() - 1));
     const UpgradeLists& l = app.upgrade.lists;
     ASSERT_EQ(l.PartItems.size(), 1u);
     EXPECT_EQ(l.PartItems[0].Name, "A");
@@ -129,7 +131,8 @@ TEST_F(SelectionGridTest, CollectingRebuildsTheListsFromEveryRow) {
     EXPECT_EQ(l.PackageItems.size(), 1u);  // no row: the placeholder
     EXPECT_EQ(l.PackageItems[0].Name, "");
     Drag(2, 2, 3);
-    CollectGridSelection(app.upgrade.lists, app.upgrade.GridRows, app.window.main.F_Preferen);
+    CollectSelection(app.upgrade.lists, app.upgrade.GridRows,
+                     GridSelection(app.window.main.F_Preferen, app.upgrade.GridRows.size() - 1));
     EXPECT_EQ(app.upgrade.lists.SymbolItems[0].Update, 1);
 }
 

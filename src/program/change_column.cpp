@@ -1,4 +1,4 @@
-#include "preview/change_column.h"
+#include "program/change_column.h"
 
 #include <algorithm>
 #include <unordered_map>
