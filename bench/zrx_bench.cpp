@@ -19,7 +19,7 @@
 #include "apply/index_files.h"
 #include "base/text_file.h"
 #include "bench_support.h"
-#include "builder/element_lists.h"
+#include "program/builder_page.h"
 #include "program/app.h"
 #include "program/handlers.h"
 #include "program/startup.h"
@@ -340,8 +340,7 @@ int MeasureMain(char** argv) {
         zrx::ui::FileList& libraries = app.window.main.F_EDLlist;
         libraries.SetListIndex(0);
         const auto start = Clock::now();
-        zrx::FillElementList(app.builder, app.window.main, app.installation.env, app.window.dialogs,
-                             zrx::kParts);
+        zrx::FillElementList(app, zrx::kParts);
         const double seconds = Seconds(start);
         return app.window.main.F_Devitem.ListCount() > 0 ? print(seconds) : 2;
     }

@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     app.installation.env.BuilderMode = true;
     app.upgrade.ListPath = app.upgrade.UpgradeDir = fuzz::ScratchDir();
-    ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.window.main, app.installation.env,
-                                 app.window.dialogs);
+    ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.installation.env, app.window.dialogs);
     app.installation.env.BuilderMode = false;
     program.dialogs.ClearBoxes();
     return 0;

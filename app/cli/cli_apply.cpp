@@ -41,7 +41,8 @@ void PrintSummary(const RunReport& report) {
     }
 }
 
-// The offered rows with their outcome after a run, for scripts, in the grid's order.
+// The offered rows with their outcome after a run, for scripts, in the grid's order; a row not
+// copied says why, where the run said.
 Json AppliedRows(const App& app, const RunReport& report, const Selection& selected) {
     Json rows = Json::array();
     for (const ReportRow& row : report.rows) {
@@ -49,6 +50,7 @@ Json AppliedRows(const App& app, const RunReport& report, const Selection& selec
         json["status"] = row.outcome == RowOutcome::Skipped  ? "skipped"
                          : row.outcome == RowOutcome::Copied ? "copied"
                                                              : "not copied";
+        if (row.outcome == RowOutcome::NotCopied && !row.why.empty()) json["why"] = ToDisplayUtf8(row.why);
         rows.push_back(std::move(json));
     }
     return rows;

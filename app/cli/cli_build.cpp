@@ -4,13 +4,17 @@
 #include <iostream>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
-#include "builder/file_lists.h"
+#include "archive/upgrade_archive.h"
+#include "builder/builder_lists.h"
+#include "builder/upgrade_writer.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_session.h"
+#include "program/upgrade_pages.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx::cli {
@@ -28,93 +32,54 @@ std::string WhyNotChosen(const std::string& path) {
     return path + ": no such file";
 }
 
-// Makes the line of `text` the current (and only selected) line, as a click does.
-bool Choose(ui::ListBox& list, const std::string& text) {
-    for (int i = 0; i < list.ListCount(); ++i) {
-        if (list.List(i) == text) {
-            list.UserSelect({i}, i);
-            return true;
-        }
-    }
-    return false;
+// Whether a folder can be listed, as the window's folder lists need it.
+bool Readable(const std::string& dir) {
+    std::error_code error;
+    fs::directory_iterator(dir, error);
+    return !error;
 }
 
+// Fills the builder's state from the command line's choices, as the window's ">>" buttons would:
+// the same checks, the same boxes.
 struct Builder {
     Session& session;
-    ui::MainForm& m = session.app.window.main;
+    App& app = session.app;
+    const Environment& env = app.installation.env;
+    // The element names of each library looked at, by frame and file name.
+    std::map<std::pair<int, std::string>, std::unordered_set<std::string>> elements;
 
-    // What a list shows, by line text, and the one line this command selected in it.
-    struct ListState {
-        uint64_t revision = UINT64_MAX;
-        std::unordered_map<std::string, int> lines;
-        int selected = -1;
-    };
-    std::map<const ui::ListBox*, ListState> states;
-
-    // Selects exactly the line `text` (false when the list has none), keeping a name index of the
-    // list so that choosing thousands of names stays linear.
-    bool SelectOnly(ui::ListBox& list, const std::string& text) {
-        ListState& state = states[&list];
-        if (state.revision != list.ItemsRevision()) {
-            state.lines.clear();
-            for (int i = list.ListCount() - 1; i >= 0; --i) state.lines[list.List(i)] = i;
-            state.revision = list.ItemsRevision();
-            state.selected = -1;
-            for (const int i : list.SelectedIndices()) list.SetSelected(i, false);
-        }
-        if (state.selected >= 0) list.SetSelected(state.selected, false);
-        state.selected = -1;
-        const auto it = state.lines.find(text);
-        if (it == state.lines.end()) return false;
-        list.SetSelected(it->second, true);
-        state.selected = it->second;
+    // Says that a choice made already is taken once; false when the choice was refused (its box
+    // has said why): nothing is built then.
+    bool Taken(Choice choice, const std::string& text, const std::string& name) {
+        if (choice == Choice::Refused) return false;
+        if (choice == Choice::AlreadyChosen)
+            std::cerr << "zrxlibug-cli: " << text << ": " << name << " is chosen already; it is taken once\n";
         return true;
-    }
-
-    void OpenFrame(int frameIndex) {
-        if (!m.F_Format.Visible() || !m.F_Details(frameIndex).Visible()) m.M_Fileitems(frameIndex).Click();
     }
 
     // LIB:NAME into the chosen list of a library frame.
-    bool Element(int frameIndex, const std::string& choice) {
+    bool Element(int kind, const std::string& choice) {
         const auto colon = choice.find(':');
         if (colon == std::string::npos) return Fail(choice + ": write LIBRARY:NAME"), false;
         const std::string library = choice.substr(0, colon), name = choice.substr(colon + 1);
-        OpenFrame(frameIndex);
-        const ui::MainForm::LibraryFrame frame = m.LibraryFrameOf(frameIndex);
-        const int current = frame.libraries->ListIndex();
-        if (current < 0 || frame.libraries->List(current) != library) {
-            if (!Choose(*frame.libraries, library)) {
-                frame.libraries->Refresh();
-                if (!Choose(*frame.libraries, library))
-                    return Fail(library + ": no such library in " + frame.libraries->Path()), false;
-            }
+        const std::string& dir = *TablesOfKind(app.builder, env, kind).directory;
+        auto known = elements.find({kind, library});
+        if (known == elements.end()) {
+            if (!OfferedInFrame(kind, dir, library)) return Fail(library + ": no such library in " + dir), false;
+            auto names = LibraryElementNames(env, kind, library);
+            if (!names) return Fail(library + ": its elements cannot be listed: " + names.Why()), false;
+            known = elements.emplace(std::make_pair(kind, library),
+                                     std::unordered_set<std::string>(names->begin(), names->end()))
+                        .first;
         }
-        if (!SelectOnly(*frame.elements, name)) return Fail(name + ": no such element in " + library), false;
-        return TakenOnce(*frame.chosen, *frame.move, choice, name);
+        if (!known->second.contains(name)) return Fail(name + ": no such element in " + library), false;
+        return Taken(ChooseElements(app.builder, env, session.dialogs, kind, library, {name}).front(), choice, name);
     }
 
-    // Presses ">>" and says so when the chosen list did not grow: the name was chosen already.
-    // False when the choice was refused (its box has said why): nothing is built then.
-    bool TakenOnce(const ui::ListBox& chosen, ui::Button& move, const std::string& choice, const std::string& name) {
-        const int before = chosen.ListCount();
-        const int boxes = session.dialogs.BoxCount();
-        move.Click();
-        if (session.dialogs.BoxCount() != boxes) return false;
-        if (chosen.ListCount() == before)
-            std::cerr << "zrxlibug-cli: " << choice << ": " << name << " is chosen already; it is taken once\n";
-        return true;
-    }
-
-    // A file of a file frame.
-    bool File(int frameIndex, ui::FileList& files, ui::Button& move, const std::string& name, bool openFrame = true,
-              const std::string& choice = {}) {
-        if (openFrame) OpenFrame(frameIndex);
-        if (!SelectOnly(files, name)) {
-            files.Refresh();
-            if (!SelectOnly(files, name)) return Fail(WhyNotChosen(JoinPath(files.Path(), name))), false;
-        }
-        return TakenOnce(*m.FileFrameChosenList(frameIndex), move, choice.empty() ? name : choice, name);
+    // A file of a .TAL, .DAT or .SPC frame, from its folder.
+    bool File(int frame, const std::string& dir, const std::string& name) {
+        if (!OfferedInFrame(frame, dir, name)) return Fail(WhyNotChosen(JoinPath(dir, name))), false;
+        return Taken(ChooseFiles(app.builder, env, session.dialogs, frame, dir, {name}).front(), name, name);
     }
 
     bool Subcircuit(const std::string& choice) {
@@ -124,36 +89,34 @@ struct Builder {
         // "A/B") would send the file outside the subcircuit directory on the user's side.
         for (const std::string& part : {choice.substr(0, slash), choice.substr(slash + 1)})
             if (const auto reason = UnsafeNameReason(part))
-                return Fail(choice + ": \"" + part + "\" is not a plain name (" + *reason + "); write SUBDIR/FILE"), false;
-        OpenFrame(5);
-        const std::string dir = JoinPath(session.app.installation.env.ZSMsbk, choice.substr(0, slash));
-        if (!m.F_sbcdir.SetPath(dir)) return Fail(dir + ": cannot be read"), false;
-        m.F_SBCItem.SetPath(m.F_sbcdir.Path());
-        return File(5, m.F_SBCItem, m.F_Sbcmove, choice.substr(slash + 1), false, choice);
+                return Fail(choice + ": \"" + part + "\" is not a plain name (" + *reason + "); write SUBDIR/FILE"),
+                       false;
+        const std::string dir = WithoutTrailingSeparator(JoinPath(env.ZSMsbk, choice.substr(0, slash)));
+        if (!Readable(dir)) return Fail(dir + ": cannot be read"), false;
+        const std::string name = choice.substr(slash + 1);
+        if (!OfferedInFrame(kSbcFiles, dir, name)) return Fail(WhyNotChosen(JoinPath(dir, name))), false;
+        const auto choices =
+            ChooseFiles(app.builder, env, session.dialogs, kSbcFiles, dir, {name}, LastPathComponent(dir));
+        return choices.empty() || Taken(choices.front(), choice, name);
     }
 
+    // PATH TARGET [DESCRIPTION] into the any-file frame.
     bool Misc(const std::vector<std::string>& args) {
         // A bare file name is a file of the current folder.
         std::error_code error;
         const fs::path path = fs::absolute(args[0], error).lexically_normal();
-        m.M_Fileitems(9).Click();
-        if (!m.F_MiscDir.SetPath(path.parent_path().string())) return Fail(args[0] + ": its folder cannot be read"), false;
-        m.F_Filedesc.SetText("");  // each --misc starts from an empty description box
-        m.F_MiscDir.onChange();
-        const auto& targets = m.F_Syspath.Items();
-        const auto target = std::find(targets.begin(), targets.end(), args[1]);
-        if (target == targets.end()) {
+        const std::string dir = WithoutTrailingSeparator(path.parent_path().string());
+        if (!Readable(dir)) return Fail(args[0] + ": its folder cannot be read"), false;
+        if (std::find(kTargetTexts.begin(), kTargetTexts.end(), args[1]) == kTargetTexts.end()) {
             std::string valid;
-            for (const auto& t : targets) valid += " " + t;
+            for (const auto& t : kTargetTexts) valid += " " + std::string(t);
             return Fail(args[1] + ": the target is one of" + valid), false;
         }
-        m.F_Syspath.UserSelect(static_cast<int>(target - targets.begin()));
         // Without a description the file takes the one the window offers for its folder.
-        if (args.size() > 2) m.F_Filedesc.SetText(args[2]);
-        if (!Choose(m.F_Miscitem, path.filename().string())) return Fail(WhyNotChosen(path.string())), false;
-        const int boxes = session.dialogs.BoxCount();
-        m.F_MiscMove.Click();
-        return session.dialogs.BoxCount() == boxes;  // a refused file has had its box
+        const std::string description = args.size() > 2 ? args[2] : DefaultMiscDescription(env, dir);
+        const std::string name = path.filename().string();
+        if (!OfferedInFrame(kMiscFiles, dir, name)) return Fail(WhyNotChosen(path.string())), false;
+        return ChooseMiscFile(app.builder, env, session.dialogs, dir, name, args[1], description) != Choice::Refused;
     }
 };
 
@@ -209,44 +172,41 @@ void AddBuildCommand(CLI::App& parent, int& status) {
             status = kExitFailure;
             return;
         }
-        ui::MainForm& m = app.window.main;
         app.verification.allowUnsigned = allowUnsigned;
         session.dialogs.SetAnswerer([](const ui::MessageBox& box) -> std::optional<ui::Answer> {
             if (StartsWith(box.text, "The  Lstfile load process")) return ui::Answer::Yes;
             return std::nullopt;
         });
         if (!reload.empty()) {
-            m.M_Upgload.Click();
-            // An archive is chosen in its folder's file list, as the window does.
+            // An archive is chosen in its folder's file list, as the window does; any other file
+            // of a folder chooses the folder.
             const fs::path path = fs::absolute(reload).lexically_normal();
-            const bool archive = fs::is_regular_file(path);
-            if (!m.F_lstdir.SetPath(WithoutTrailingSeparator((archive ? path.parent_path() : path).string()))) {
+            const bool file = fs::is_regular_file(path);
+            const std::string folder = WithoutTrailingSeparator((file ? path.parent_path() : path).string());
+            if (!Readable(folder)) {
                 status = Fail(reload + ": the folder cannot be read");
                 return;
             }
-            m.F_lstfile.SetPath(m.F_lstdir.Path());
-            if (archive && !Choose(m.F_lstfile, path.filename().string())) {
-                status = Fail(reload + ": neither a folder nor an upgrade archive");
-                return;
-            }
-            m.F_lstok.Click();
             // A list that could not be reloaded has said why and is let go; records that were not
             // brought back have been named, and the build goes on without them.
-            if (app.upgrade.ListPath.empty()) {
+            app.upgrade.ListPath = folder;
+            if (!ReloadIntoBuilder(app, file && archive::IsArchiveName(path.filename().string())
+                                            ? JoinPath(folder, path.filename().string())
+                                            : folder)) {
                 status = kExitFailure;
                 return;
             }
         }
-        Builder builder{session, session.app.window.main, {}};
+        Builder builder{session};
         bool ok = true;
-        for (const auto& choice : parts) ok = builder.Element(0, choice) && ok;
-        for (const auto& choice : symbols) ok = builder.Element(1, choice) && ok;
-        for (const auto& choice : packages) ok = builder.Element(2, choice) && ok;
-        for (const auto& choice : sparams) ok = builder.Element(3, choice) && ok;
-        for (const auto& choice : mparams) ok = builder.Element(4, choice) && ok;
-        for (const auto& file : tals) ok = builder.File(6, m.F_Thermtal, m.F_Talmove, file) && ok;
-        for (const auto& file : dats) ok = builder.File(7, m.F_Thermdat, m.F_Datmove, file) && ok;
-        for (const auto& file : spcs) ok = builder.File(8, m.F_Profitem, m.F_SPCmove, file) && ok;
+        for (const auto& choice : parts) ok = builder.Element(kParts, choice) && ok;
+        for (const auto& choice : symbols) ok = builder.Element(kSymbols, choice) && ok;
+        for (const auto& choice : packages) ok = builder.Element(kPackages, choice) && ok;
+        for (const auto& choice : sparams) ok = builder.Element(kSparams, choice) && ok;
+        for (const auto& choice : mparams) ok = builder.Element(kMparams, choice) && ok;
+        for (const auto& file : tals) ok = builder.File(kTalFiles, app.installation.env.LibDir, file) && ok;
+        for (const auto& file : dats) ok = builder.File(kDatFiles, app.installation.env.JobDir, file) && ok;
+        for (const auto& file : spcs) ok = builder.File(kSpcFiles, app.installation.env.SysDir, file) && ok;
         for (const auto& choice : sbcs) ok = builder.Subcircuit(choice) && ok;
         for (const auto& args : miscs) ok = builder.Misc(args) && ok;
         if (!ok) {
@@ -266,14 +226,14 @@ void AddBuildCommand(CLI::App& parent, int& status) {
                 return;
             }
         fs::create_directories(destination, error);
-        m.M_Build.Click();
-        if (!m.F_Dir.SetPath(WithoutTrailingSeparator(fs::absolute(destination, error).lexically_normal().string()))) {
+        const std::string folder = WithoutTrailingSeparator(absolute.string());
+        if (!Readable(folder)) {
             status = Fail(dest + ": the destination folder cannot be made or read");
             return;
         }
-        m.F_Dir.onChange();
-        (listOnly ? m.F_Clstfile(0) : m.F_Clstfile(1)).Click();
-        m.F_Create.Click();
+        SetDestinationFolder(app.builder, folder);
+        app.builder.listOnly = listOnly;
+        BuildUpgrade(app.builder, app.installation.env, session.dialogs, app.run.AskOverwrite);
         // The status follows what the folder, read back, holds of what was chosen.
         const BuildReport& report = app.builder.lastBuild;
         // What the reload could not bring back is missing from the build too.

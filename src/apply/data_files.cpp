@@ -339,10 +339,14 @@ public:
             const bool done = durable && staged.file->Commit(reason, &written);
             if (m_run.runRecord) m_run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
             staged.item->Copied = done ? 1 : 0;
-            if (done)
+            if (done) {
                 m_written.insert(*m_folders.find(staged.item->TargetDir));
-            else
+            } else {
                 ShowErrorByCode(m_dialogs, 1, staged.item->Name);
+                staged.item->Why = !recorded ? "it could not be recorded for undo: " + why
+                                   : reason.empty() ? ErrorTextForCode(1, staged.item->Name).text
+                                                    : reason;
+            }
         }
         m_files.clear();
         m_keys.clear();
@@ -365,30 +369,39 @@ private:
     std::map<std::string, std::shared_ptr<const Directory>> m_folders, m_written;
 };
 
-// Prepares one selected data file and hands it to the batch; false (the file not copied, and
-// said) when it cannot be. `upgradeFolder`: where the upgrade's files are read from.
-bool StageDataFile(const Directory& upgradeFolder, const std::string& listPath, InstallationAccess& access,
+// Prepares one selected data file and hands it to the batch; a failure (the file not copied, and
+// said in a box) when it cannot be. `upgradeFolder`: where the upgrade's files are read from.
+Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPath, InstallationAccess& access,
                    RunState& run, ui::Dialogs& dialogs, DataFileItem& item, FileBatch& batch) {
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
-    auto refuse = [&dialogs, &item](const std::string& why) {
-        ShowWarning(dialogs, GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why);
-        return false;
+    auto refuse = [&dialogs, &item](const std::string& why) -> Outcome {
+        const std::string text = GetLocalMessage("Cannot copy file   ", 4435) + item.Name + ": " + why;
+        ShowWarning(dialogs, text);
+        return Failure{text};
+    };
+    auto fail = [&dialogs, &item]() -> Outcome {
+        ShowErrorByCode(dialogs, 1, item.Name);
+        return Failure{ErrorTextForCode(1, item.Name).text};
+    };
+    auto unrecorded = [&run, &dialogs](const std::string& why) -> Outcome {
+        NoteNotRecorded(run, dialogs, why);
+        return Failure{"it could not be recorded for undo: " + why};
     };
     // A file for the same target waits in the batch: it goes in first.
     const std::string key = ToUpper(JoinPath(subcircuit ? JoinPath(item.TargetDir, item.TargetLib) : item.TargetDir, item.Name));
     if (batch.Holds(key)) batch.Flush();
 
     std::string why;
-    if (item.TargetDir.empty()) return ShowErrorByCode(dialogs, 1, item.Name), false;
-    if (!PathLengthOk(JoinPath(destDir, item.Name))) return ShowErrorByCode(dialogs, 1, item.Name), false;
+    if (item.TargetDir.empty()) return fail();
+    if (!PathLengthOk(JoinPath(destDir, item.Name))) return fail();
     CopyOutcome missing = CopyOutcome::Failed;
     // Read from the upgrade folder itself: a link there would bring in a file from elsewhere.
     auto source = WaitForSource(dialogs, upgradeFolder, listPath, item.Name, missing, why);
     if (!source) {
-        if (missing == CopyOutcome::Ignored) return false;
+        if (missing == CopyOutcome::Ignored) return Failure{"it was not found, and the answer was to pass it over"};
         if (!why.empty() && why.find(" was not found") == std::string::npos) return refuse(why);
-        return ShowErrorByCode(dialogs, 1, item.Name), false;
+        return fail();
     }
     // The target folder, reached beneath the installation's held directory without following a
     // link; a subcircuit's missing subdirectory is made (and recorded first).
@@ -399,10 +412,10 @@ bool StageDataFile(const Directory& upgradeFolder, const std::string& listPath, 
         folder = access.Subfolder(item.TargetDir, sub, why, &absent);
         if (!folder && absent) {
             const auto parent = access.Folder(item.TargetDir, why);
-            if (!parent) return ShowErrorByCode(dialogs, 1, item.Name), false;
+            if (!parent) return fail();
             if (!access.MayWriteIn(*parent, why)) return refuse(item.TargetDir + ": " + why);
             if (run.runRecord && !run.runRecord->BeforeFolderMade(destDir, why))
-                return NoteNotRecorded(run, dialogs, why), false;
+                return unrecorded(why);
             if (parent->MakeFolder(sub, why)) folder = access.Subfolder(item.TargetDir, sub, why);
         } else if (!folder) {
             return refuse(why);
@@ -410,7 +423,7 @@ bool StageDataFile(const Directory& upgradeFolder, const std::string& listPath, 
     } else {
         folder = access.Folder(item.TargetDir, why);
     }
-    if (!folder) return ShowErrorByCode(dialogs, 1, item.Name), false;
+    if (!folder) return fail();
     // A link is written through only where it leads to a file in the installation's data folders.
     const auto target = access.Resolve(folder, destDir, item.Name, why);
     if (!target) return refuse(why);
@@ -419,20 +432,20 @@ bool StageDataFile(const Directory& upgradeFolder, const std::string& listPath, 
     if (result == InstallResult::SourceOlder && subcircuit)
         result = PrepareFile(*source, *target, true, false, file, why);
     if (result == InstallResult::Refused) return refuse(why);
-    if (result != InstallResult::Installed) return ShowErrorByCode(dialogs, 1, item.Name), false;
+    if (result != InstallResult::Installed) return fail();
     if (file->ChangesNothing()) {
         // The installed file is the upgrade's already: nothing to put in place, or to undo.
         item.Copied = 1;
-        return true;
+        return {};
     }
     int64_t ticket = 0;
     if (run.runRecord) {
         ticket = run.runRecord->StageFileChange(
             {file->Path(), file->Folder(), file->Name(), file->ThroughLink(), file->Replaced()}, why);
-        if (ticket == 0) return NoteNotRecorded(run, dialogs, why), false;
+        if (ticket == 0) return unrecorded(why);
     }
     batch.Add(item, std::move(file), target->folder, ticket, key);
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -456,9 +469,12 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
         item.Copied = 0;
         if (!upgradeFolder) {
             ShowErrorByCode(dialogs, 1, item.Name);
+            item.Why = ErrorTextForCode(1, item.Name).text;
             continue;
         }
-        StageDataFile(*upgradeFolder, upgrade.ListPath, access, run, dialogs, item, batch);
+        if (const Outcome staged = StageDataFile(*upgradeFolder, upgrade.ListPath, access, run, dialogs, item, batch);
+            !staged)
+            item.Why = staged.Why();
     }
     batch.Flush();
     const std::vector<std::string> failed = SyncFileSystems(batch.Written());

@@ -60,83 +60,87 @@ struct TransferRun {
     ui::StatusLine& status;
 };
 
+// The upgrade library an element comes from: its path as the list names it, and its folder and
+// file as the run reads it.
+struct SourceLibrary {
+    const std::string& path;
+    const Directory* folder;
+    std::string file;
+};
+
+// Copies one selected element into its target library. What stops it has been said in its boxes
+// as the run says it; the failure says it again for the summary.
+Outcome CopyElement(TransferRun& t, const ElementItem& item, const TransferKind& kind, const SourceLibrary& source,
+                    ResolvedTargets& targets, int32_t& slot) {
+    RunState& run = t.run;
+    ui::Dialogs& dialogs = t.dialogs;
+    std::string why;
+    const Target* target = targets.In(t.env.LibDir, item.TargetLib, why);
+    if (target == nullptr) {
+        // A target that may not be written (a link elsewhere, a folder in the way) is said once.
+        const std::string path = JoinPath(t.env.LibDir, item.TargetLib);
+        ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
+        NoteRefusedLibrary(run, dialogs, path, why);
+        return Failure{RefusalOf(run, path)};
+    }
+    // Its library was refused before, and that was said.
+    if (IsRefusedLibrary(run, source.path)) return Failure{RefusalOf(run, source.path)};
+    if (IsRefusedLibrary(run, target->path)) return Failure{RefusalOf(run, target->path)};
+    if (kind.clearBeforeLoading) ClearWorkingDatabase();
+    const bool loaded = source.folder != nullptr &&
+                        (kind.isPart ? LoadPartFromLib(slot, *source.folder, source.file, item.Name)
+                                     : LoadSymbolFromLib(slot, *source.folder, source.file, item.Name));
+    if (!loaded) {
+        const bool refused = source.folder != nullptr && !StringFromPointer(E_LastError()).empty();
+        ShowErrorByCode(dialogs, kind.loadFailureCode, item.Name);
+        if (refused && NoteRefusedLibrary(run, dialogs, source.path)) return Failure{RefusalOf(run, source.path)};
+        return Failure{ErrorTextForCode(kind.loadFailureCode, item.Name).text};
+    }
+    const bool present = kind.isPart ? PartExistsInLib(*target->folder, target->name, item.Name)
+                                     : SymbolExistsInLib(*target->folder, target->name, item.Name);
+    if (present && !run.OverwriteAll && run.AskOverwrite &&
+        !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
+                                         " are already stored in lib: " + target->path + "." + "\r\n" +
+                                         "Overwrite anyway ?"))
+        return Failure{kNotOverwritten};
+    t.status.Say(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" + item.Name + ")");
+    const RunRecordHooks::ElementSave save{*target, kind.isPart, item.Name, *source.folder, source.file, item.Name};
+    if (Outcome recorded = RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name); !recorded)
+        return recorded;
+    bool saved = kind.isPart ? SavePartToLib(*target->folder, target->name, slot, item.Name)
+                             : SaveSymbolToLib(*target->folder, target->name, slot, item.Name);
+    const bool refused = !saved && !StringFromPointer(E_LastError()).empty();
+    // Copied only when the library is seen to hold it.
+    if (saved && !SavedInPlace(run, save)) saved = false;
+    if (!saved) {
+        if (run.runRecord) run.runRecord->ElementSaveFailed(save);
+        ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
+        if (refused && NoteRefusedLibrary(run, dialogs, target->path)) return Failure{RefusalOf(run, target->path)};
+        return Failure{ErrorTextForCode(kind.saveFailureCode, item.Name).text};
+    }
+    t.status.Say(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" + item.Name + ")" + kind.beforePath +
+                 target->path);
+    return {};
+}
+
 void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind& kind,
               const std::string& (*sourceOf)(const std::array<std::string, 6>&, const ElementItem&)) {
     if (IsPlaceholder(list)) return;
-    RunState& run = t.run;
-    ui::Dialogs& dialogs = t.dialogs;
     std::string why;
     const auto upgradeFolder = UpgradeFolder(t.upgrade, why);
     InstallationAccess access(t.env);
     ResolvedTargets targets(access);
     for (ElementItem& item : list) {
-        dialogs.ProcessEvents();
-        if (item.Update != 0) CountRunElement(run, dialogs, t.status);
+        t.dialogs.ProcessEvents();
         int32_t slot = kind.slot;
-        const std::string& source = sourceOf(t.upgrade.UpgLibPath, item);
-        const std::string sourceFile =
-            upgradeFolder ? upgradeFolder->Spelling(FileNameOf(source)) : std::string();
-        const std::string targetPath = JoinPath(t.env.LibDir, item.TargetLib);
-        const Target* target = item.Update != 0 ? targets.In(t.env.LibDir, item.TargetLib, why) : nullptr;
-        if (item.Update != 0 && target == nullptr) {
-            // A target that may not be written (a link elsewhere, a folder in the way) is said once.
-            ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
-            NoteRefusedLibrary(run, dialogs, targetPath, why);
-            item.Copied = 0;
-        } else if (item.Update != 0 &&
-                   (IsRefusedLibrary(run, source) || IsRefusedLibrary(run, target->path))) {
-            item.Copied = 0;  // its library was refused, and that was said
-        } else if (item.Update != 0) {
-            if (kind.clearBeforeLoading) ClearWorkingDatabase();
-            int32_t failed = 1;
-            if (upgradeFolder && kind.isPart)
-                LoadPartFromLib(failed, slot, *upgradeFolder, sourceFile, item.Name);
-            else if (upgradeFolder)
-                LoadSymbolFromLib(failed, slot, *upgradeFolder, sourceFile, item.Name);
-            if (failed != 0) {
-                const bool refused = upgradeFolder && StringFromPointer(E_LastError()).size() > 0;
-                ShowErrorByCode(dialogs, kind.loadFailureCode, item.Name);
-                if (refused) NoteRefusedLibrary(run, dialogs, source);
-                item.Copied = 0;
-            } else {
-                int32_t absent = 1;
-                if (kind.isPart)
-                    PartExistsInLib(absent, *target->folder, target->name, item.Name);
-                else
-                    SymbolExistsInLib(absent, *target->folder, target->name, item.Name);
-                const bool ask = absent == 0 && !run.OverwriteAll && run.AskOverwrite;
-                if (ask &&
-                    !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
-                                                     " are already stored in lib: " + target->path + "." +
-                                                     "\r\n" + "Overwrite anyway ?")) {
-                    item.Copied = 0;
-                } else {
-                    item.Copied = 0;
-                    t.status.Say(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" +
-                                        item.Name + ")");
-                    const RunRecordHooks::ElementSave save{*target,        kind.isPart, item.Name,
-                                                           *upgradeFolder, sourceFile,  item.Name};
-                    if (RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name)) {
-                        int32_t saveFailed = 1;
-                        if (kind.isPart)
-                            SavePartToLib(saveFailed, *target->folder, target->name, slot, item.Name);
-                        else
-                            SaveSymbolToLib(saveFailed, *target->folder, target->name, slot, item.Name);
-                        const bool refused = saveFailed != 0 && StringFromPointer(E_LastError()).size() > 0;
-                        // Copied only when the library is seen to hold it.
-                        if (saveFailed == 0 && !SavedInPlace(run, save)) saveFailed = 1;
-                        if (saveFailed != 0) {
-                            if (run.runRecord) run.runRecord->ElementSaveFailed(save);
-                            ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
-                            if (refused) NoteRefusedLibrary(run, dialogs, target->path);
-                        } else {
-                            t.status.Say(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" +
-                                                item.Name + ")" + kind.beforePath + target->path);
-                            item.Copied = 1;
-                        }
-                    }
-                }
-            }
+        if (item.Update != 0) {
+            CountRunElement(t.run, t.dialogs, t.status);
+            const std::string& path = sourceOf(t.upgrade.UpgLibPath, item);
+            const SourceLibrary source{path, upgradeFolder.get(),
+                                       upgradeFolder ? upgradeFolder->Spelling(FileNameOf(path)) : std::string()};
+            const Outcome copied = CopyElement(t, item, kind, source, targets, slot);
+            item.Copied = copied ? 1 : 0;
+            item.Why = copied.Why();
         }
         if (kind.deleteAfterwards) OM_Delete(kind.isPart ? DB_DeviceMap() : DB_SymbMap(), slot);
     }
@@ -163,24 +167,30 @@ bool NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& 
 
 void NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path,
                         const std::string& reason) {
-    if (run.refusedLibraries.insert(path).second)
+    if (run.refusedLibraries.emplace(path, "the library " + path + " cannot be used: " + reason).second)
         ShowWarning(dialogs, "The library " + path + " cannot be used: " + reason +
                                  ". Its other elements of this run are not copied either.");
 }
 
-bool RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks::ElementSave& save,
-                      int32_t failureCode, const std::string& failureText) {
-    if (run.runRecord == nullptr) return true;
+const std::string& RefusalOf(const RunState& run, const std::string& path) {
+    static const std::string kNone;
+    const auto it = run.refusedLibraries.find(path);
+    return it != run.refusedLibraries.end() ? it->second : kNone;
+}
+
+Outcome RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks::ElementSave& save,
+                         int32_t failureCode, const std::string& failureText) {
+    if (run.runRecord == nullptr) return {};
     std::string why;
     bool libraryRefused = false;
-    if (run.runRecord->BeforeElementSave(save, why, libraryRefused)) return true;
+    if (run.runRecord->BeforeElementSave(save, why, libraryRefused)) return {};
     if (libraryRefused) {
         ShowErrorByCode(dialogs, failureCode, failureText);
         NoteRefusedLibrary(run, dialogs, save.library.path, why);
-    } else {
-        NoteNotRecorded(run, dialogs, why);
+        return Failure{RefusalOf(run, save.library.path)};
     }
-    return false;
+    NoteNotRecorded(run, dialogs, why);
+    return Failure{"it could not be recorded for undo: " + why};
 }
 
 bool SavedInPlace(RunState& run, const RunRecordHooks::ElementSave& save) {

@@ -6,6 +6,7 @@
 #include "apply/run_record_hooks.h"
 #include "apply/run_state.h"
 #include "base/dialogs.h"
+#include "base/outcome.h"
 #include "kernel/installation.h"
 #include "upgrade_list/loaded_upgrade.h"
 
@@ -32,13 +33,19 @@ bool NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& 
 void NoteRefusedLibrary(RunState& run, ui::Dialogs& dialogs, const std::string& path,
                         const std::string& reason);
 
-// Right before a save: the run's record takes what the save replaces. False when the save must
+// Right before a save: the run's record takes what the save replaces. A failure when the save must
 // not be made; what there is to say has been said (a library that cannot be read as a failed save
 // with `failureCode` and `failureText`, a record that cannot be written once per reason).
-bool RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks::ElementSave& save,
-                      int32_t failureCode, const std::string& failureText);
+Outcome RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks::ElementSave& save,
+                         int32_t failureCode, const std::string& failureText);
 // Right after a save was reported done: whether the library holds the element, read back.
 bool SavedInPlace(RunState& run, const RunRecordHooks::ElementSave& save);
 bool IsRefusedLibrary(const RunState& run, const std::string& path);
+// What was said of a library the run refused ("the library ... cannot be used: ..."); "" for one
+// it did not refuse.
+const std::string& RefusalOf(const RunState& run, const std::string& path);
+
+// Why a row was not copied when the user answered No to overwriting it.
+inline constexpr const char* kNotOverwritten = "it is there already, and the answer was not to overwrite it";
 
 }  // namespace zrx

@@ -19,72 +19,66 @@ struct ElementKind {
 constexpr ElementKind kParts{ZK_KIND_PART_LIBRARY, DB_DeviceMap, D_Device, D_LoadDevice, D_SaveDevice};
 constexpr ElementKind kSymbols{ZK_KIND_SYMBOL_LIBRARY, DB_SymbMap, S_Symbol, S_LoadSymbol, S_SaveSymbol};
 
-void Load(const ElementKind& kind, int32_t& failed, int32_t& slot, const Directory& folder,
-          const std::string& file, const std::string& name) {
-    failed = 1;
+bool Load(const ElementKind& kind, int32_t& slot, const Directory& folder, const std::string& file,
+          const std::string& name) {
     const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, 0);
-    if (library < 1) return;
+    if (library < 1) return false;
+    bool loaded = false;
     const int32_t cursor = E_OpenLibToRead(library, name.c_str());
     if (cursor > 0) {
         if (kind.object(slot) != 0) OM_Delete(kind.map(), slot);
         slot = kind.load(slot, cursor);
         if (slot != 0) {
-            failed = 0;
+            loaded = true;
             O_Rename(kind.object(slot), name.c_str());
         }
     }
     E_CloseLibrary(library);
+    return loaded;
 }
 
-void Exists(const ElementKind& kind, int32_t& failed, const Directory& folder, const std::string& file,
-            const std::string& name) {
-    failed = 1;
+bool Exists(const ElementKind& kind, const Directory& folder, const std::string& file, const std::string& name) {
     const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, 0);
-    if (library < 1) return;
+    if (library < 1) return false;
     const int32_t cursor = E_OpenLibToRead(library, name.c_str());
     E_CloseLibrary(library);
-    if (cursor > 0) failed = 0;
+    return cursor > 0;
 }
 
-void Save(const ElementKind& kind, int32_t& failed, const Directory& folder, const std::string& file,
-          int32_t slot, const std::string& name) {
-    failed = 1;
+bool Save(const ElementKind& kind, const Directory& folder, const std::string& file, int32_t slot,
+          const std::string& name) {
     const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, -1);
-    if (library < 1) return;
+    if (library < 1) return false;
+    bool saved = false;
     const int32_t cursor = E_OpenLibToWrite(library, name.c_str());
     if (cursor > 0) {
-        const int32_t saved = kind.save(slot, cursor);
+        saved = kind.save(slot, cursor) != 0;
         E_CloseLibWrite(library);
-        if (saved != 0) failed = 0;
     }
     E_CloseLibrary(library);
+    return saved;
 }
 
 }  // namespace
 
-void LoadPartFromLib(int32_t& failed, int32_t& slot, const Directory& folder, const std::string& library,
-                     const std::string& name) {
-    Load(kParts, failed, slot, folder, library, name);
+bool LoadPartFromLib(int32_t& slot, const Directory& folder, const std::string& library, const std::string& name) {
+    return Load(kParts, slot, folder, library, name);
 }
-void LoadSymbolFromLib(int32_t& failed, int32_t& slot, const Directory& folder, const std::string& library,
+bool LoadSymbolFromLib(int32_t& slot, const Directory& folder, const std::string& library,
                        const std::string& name) {
-    Load(kSymbols, failed, slot, folder, library, name);
+    return Load(kSymbols, slot, folder, library, name);
 }
-void PartExistsInLib(int32_t& failed, const Directory& folder, const std::string& library,
-                     const std::string& name) {
-    Exists(kParts, failed, folder, library, name);
+bool PartExistsInLib(const Directory& folder, const std::string& library, const std::string& name) {
+    return Exists(kParts, folder, library, name);
 }
-void SymbolExistsInLib(int32_t& failed, const Directory& folder, const std::string& library,
-                       const std::string& name) {
-    Exists(kSymbols, failed, folder, library, name);
+bool SymbolExistsInLib(const Directory& folder, const std::string& library, const std::string& name) {
+    return Exists(kSymbols, folder, library, name);
 }
-void SavePartToLib(int32_t& failed, const Directory& folder, const std::string& library, int32_t slot,
-                   const std::string& name) {
-    Save(kParts, failed, folder, library, slot, name);
+bool SavePartToLib(const Directory& folder, const std::string& library, int32_t slot, const std::string& name) {
+    return Save(kParts, folder, library, slot, name);
 }
-void SaveSymbolToLib(int32_t& failed, const Directory& folder, const std::string& library, int32_t slot,
-                     const std::string& name) {
-    Save(kSymbols, failed, folder, library, slot, name);
+bool SaveSymbolToLib(const Directory& folder, const std::string& library, int32_t slot, const std::string& name) {
+    return Save(kSymbols, folder, library, slot, name);
 }
 
 }  // namespace zrx

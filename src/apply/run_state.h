@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 
@@ -27,8 +28,8 @@ struct RunState {
     int64_t lastRunId = 0;
 
     // Libraries the kernel refused during the current run (damaged, locked, not a library), each
-    // reported once.
-    std::set<std::string> refusedLibraries;
+    // reported once: by path, what was said of it.
+    std::map<std::string, std::string> refusedLibraries;
     // Why changes of the current run could not be recorded for undo, each said once.
     std::set<std::string> unrecordedReasons;
 };

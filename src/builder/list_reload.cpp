@@ -1,17 +1,17 @@
 #include "builder/list_reload.h"
 
+#include <algorithm>
+#include <tuple>
+
 #include "apply/data_files.h"
 #include "base/dialogs.h"
 #include "base/directory.h"
-#include "base/fields.h"
 #include "base/messages.h"
 #include "base/paths.h"
-#include "base/text_file.h"
 #include "base/text_utils.h"
 #include "builder/builder_lists.h"
 #include "builder/builder_state.h"
 #include "kernel/installation.h"
-#include "ui/forms/main_form.h"
 #include "upgrade_list/list_format.h"
 #include "upgrade_list/list_reader.h"
 
@@ -44,26 +44,160 @@ std::optional<std::string> SameFileChosen(const BuilderState& builder, const Env
     return std::nullopt;
 }
 
-enum class Failure { None, WrongHeader, NotFound, UnsafeName };
-
-void EmptyBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m) {
-    builder.tables.Reset();
-    for (ui::ListBox* list : {&m.F_Devlist, &m.F_Slist, &m.F_llist, &m.F_Smldlist, &m.F_Mpldlist, &m.F_Mlist,
-                              &m.F_Tallist, &m.F_Datlist, &m.F_ProfList, &m.F_SBCList})
-        list->Clear();
-    upgrade.lists.Reset();
-    upgrade.GridRows.Clear();
-    upgrade.loaded.Clear();
-}
-
 int KindIndexOfRecord(int type) {
     switch (type) {
-        case kPartRecord: return 0;
-        case kSymbolRecord: return 1;
-        case kPackageRecord: return 2;
-        case kSparamRecord: return 3;
-        default: return 4;
+        case kPartRecord: return kParts;
+        case kSymbolRecord: return kSymbols;
+        case kPackageRecord: return kPackages;
+        case kSparamRecord: return kSparams;
+        default: return kMparams;
     }
+}
+
+// The records of a loaded list in the order of their lines: (line, type, index in its kind).
+std::vector<std::tuple<uint32_t, int, size_t>> RecordsInLineOrder(const LoadedList& list) {
+    std::vector<std::tuple<uint32_t, int, size_t>> records;
+    for (int type = kPartRecord; type <= kMparamRecord; ++type)
+        for (size_t i = 0; i < list.Count(type); ++i) records.emplace_back(list.Records(type)[i].line, type, i);
+    std::sort(records.begin(), records.end());
+    return records;
+}
+
+// A name the reload found unsafe, where it stopped.
+struct Unsafe {
+    uint32_t line = 0;
+    std::string text, reason;
+};
+
+// The reload's own rules, record by record, in the list's order: what the builder can take back
+// it takes; what it cannot is named; an unsafe name stops it.
+class Reloader {
+public:
+    // `readFrom`: where the upgrade's files are read (a private copy, perhaps); `listPath`: the
+    // upgrade as the user chose it, which messages name instead.
+    Reloader(BuilderState& builder, const Environment& env, const Directory& folder, const LoadedList& list,
+             const std::string& readFrom, const std::string& listPath)
+        : m_builder(builder), m_env(env), m_folder(folder), m_list(list), m_readFrom(readFrom), m_listPath(listPath) {}
+
+    // False when the record's name is unsafe: nothing after it is brought back.
+    bool BringBack(int type, size_t index) {
+        return type == kDataFileRecord ? File(index) : Element(type, index);
+    }
+    const std::vector<std::string>& Skipped() const { return m_skipped; }
+    const std::optional<Unsafe>& UnsafeName() const { return m_unsafe; }
+
+private:
+    bool Element(int type, size_t index) {
+        const LoadedList::Record& record = m_list.Records(type)[index];
+        const std::string name(m_list.NameOf(record));
+        if (type != kPartRecord && TrimmedBlanks(name).size() != name.size()) {
+            NotBack(record.line, name,
+                    "blanks around the name of an element its upgrade library keeps without them");
+            return true;
+        }
+        const int kind = KindIndexOfRecord(type);
+        const LibraryKindTables tables = TablesOfKind(m_builder, m_env, kind);
+        m_builder.chosen[static_cast<size_t>(kind)].Add(TrimBlanks(name));
+        UpgElement& element = AppendEntry(*tables.chosen);
+        element.Name = name;
+        element.SourceIndex =
+            LinkSourceLib(*tables.sources, *tables.directory, std::string(m_list.TextOf(record.targetLib)), true);
+        return true;
+    }
+
+    bool File(size_t index) {
+        const LoadedList::Record& record = m_list.Records(kDataFileRecord)[index];
+        const std::string name(m_list.NameOf(record));
+        const std::string field5(m_list.TextOf(record.extra));
+        const int32_t code = record.destKind;
+        const std::string ending(Right(ToUpper(name), 4));
+        // What the builder writes with a fifth field: a subcircuit (code 9, its subdirectory) or
+        // any other file (its target and description).
+        const bool fifth = record.fields >= 5;
+        const bool subcircuit = ending == ".SBC" && code == 9;
+        const bool misc = !subcircuit && fifth && code >= 1 && code <= 8;
+        // The rules of choosing a file hold for a file brought back as well.
+        std::string from = subcircuit ? m_env.ZSMsbk
+                           : misc     ? m_readFrom
+                           : ending == ".DAT" ? m_env.JobDir
+                           : ending == ".TAL" ? m_env.LibDir
+                                              : m_env.SysDir;
+        if (const auto refusal = LooseFileRefusal(m_builder, m_env, name, from)) {
+            // A file the builder wrote twice (as a data file of the installation and as any file,
+            // say) comes back from where the other was taken when the two are the same bytes.
+            const auto other = SameFileChosen(m_builder, m_env, m_folder, name);
+            if (!other || LooseFileRefusal(m_builder, m_env, name, *other)) {
+                NotBack(record.line, name, Unscratched(*refusal));
+                return true;
+            }
+            from = *other;
+        }
+        BuilderTables& t = m_builder.tables;
+        if (subcircuit) {
+            // Without a subdirectory it lies in the subcircuit directory itself.
+            const std::string subDir = fifth && !TrimmedBlanks(field5).empty() ? field5 : "";
+            if (!Safe(record.line, name) || (!subDir.empty() && !Safe(record.line, subDir))) return false;
+            m_builder.chosen[kSbcFiles].Add(TrimBlanks(name));
+            AppendEntry(t.UpgSbcFiles) =
+                UpgSbcFile{subDir, name, 0, code, subDir.empty() ? m_env.ZSMsbk : JoinPath(m_env.ZSMsbk, subDir)};
+        } else if (misc) {
+            if (!Safe(record.line, name)) return false;
+            // A file of any kind comes back from this folder, with its target and description.
+            const std::string target(kTargetTexts[static_cast<size_t>(code - 1)]);
+            const std::string description = ListableDescription(field5);
+            m_builder.chosen[kMiscFiles].Add(description.empty() ? target + "\\" + name
+                                                                 : target + "\\" + name + ", " + description);
+            AppendEntry(t.UpgMiscFiles) = UpgMiscFile{from, name, 0, code, description};
+        } else if (!fifth && ((ending == ".DAT" && code == 2) || (ending == ".TAL" && code == 1) ||
+                              (ending == ".SPC" && code == 3))) {
+            if (!Safe(record.line, name)) return false;
+            const int frame = code == 2 ? kDatFiles : code == 1 ? kTalFiles : kSpcFiles;
+            m_builder.chosen[static_cast<size_t>(frame)].Add(TrimBlanks(name));
+            AppendEntry(code == 2 ? t.UpgDatFiles : code == 1 ? t.UpgTalFiles : t.UpgSpcFiles) =
+                UpgDataFile{name, 0, code};
+        } else {
+            NotBack(record.line, name,
+                    "its ending, target " + std::to_string(code) + " and fields match no file kind of the builder");
+        }
+        return true;
+    }
+
+    bool Safe(uint32_t line, const std::string& name) {
+        const auto reason = UnsafeNameReason(name);
+        if (!reason) return true;
+        m_unsafe = Unsafe{line, name, *reason};
+        return false;
+    }
+
+    void NotBack(uint32_t line, const std::string& name, const std::string& reason) {
+        m_skipped.push_back("line " + std::to_string(line) + ": \"" + Printable(name) + "\" (" + reason + ")");
+    }
+
+    // The private folder's own path is never shown: the user chose the upgrade by its own name.
+    std::string Unscratched(std::string text) const {
+        for (size_t at; !m_readFrom.empty() && m_readFrom != m_listPath &&
+                        (at = text.find(m_readFrom)) != std::string::npos;)
+            text.replace(at, m_readFrom.size(), m_listPath);
+        return text;
+    }
+
+    BuilderState& m_builder;
+    const Environment& m_env;
+    const Directory& m_folder;
+    const LoadedList& m_list;
+    const std::string& m_readFrom;
+    const std::string& m_listPath;
+    std::vector<std::string> m_skipped;
+    std::optional<Unsafe> m_unsafe;
+};
+
+void ShowNotBroughtBack(ui::Dialogs& dialogs, const std::string& listPath, const std::vector<std::string>& skipped) {
+    if (skipped.empty()) return;
+    // Nothing is dropped without a word.
+    std::string text = "These records of " + listPath + " are not brought back into the builder:";
+    for (size_t i = 0; i < skipped.size() && i < 20; ++i) text += "\r\n" + skipped[i];
+    if (skipped.size() > 20) text += "\r\n... and " + std::to_string(skipped.size() - 20) + " more";
+    ShowWarning(dialogs, text);
 }
 
 }  // namespace
@@ -75,174 +209,40 @@ bool ConfirmReload(ui::Dialogs& dialogs) {
         "want to load?");
 }
 
-void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, ui::MainForm& m,
-                                  const Environment& env, ui::Dialogs& dialogs) {
+void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade, const Environment& env,
+                                  ui::Dialogs& dialogs) {
     builder.notReloaded = 0;
     // Messages name the upgrade the user chose; its files are read from where they were checked.
     const std::string listPath = JoinPath(upgrade.ListPath, kListFileName);
     const std::string readFrom = upgrade.UpgradeDir.empty() ? upgrade.ListPath : upgrade.UpgradeDir;
-    Failure failure = Failure::None;
-    int lineNumber = 0;
-    std::string unsafe, unsafeReason;
-    std::vector<std::string> skipped;  // records not brought back, and why
     std::string why;
     const auto folder = UpgradeFolder(upgrade, why);
-    auto input = folder ? TextInput::OpenAt(*folder, folder->Spelling(kListFileName)) : nullptr;
-    // The private folder's own path is never shown: the user chose the upgrade by its own name.
-    auto unscratched = [&](std::string text) {
-        for (size_t at; !readFrom.empty() && readFrom != upgrade.ListPath &&
-                        (at = text.find(readFrom)) != std::string::npos;)
-            text.replace(at, readFrom.size(), upgrade.ListPath);
-        return text;
-    };
-    if (!input) {
-        failure = Failure::NotFound;
+    ListContents contents;
+    const ListReadFailure read = folder ? ReadListFile(*folder, readFrom, contents, ListReading::Reload)
+                                        : ListReadFailure{ListReadFailure::Kind::Missing, 0, {}, {}};
+    std::optional<Unsafe> unsafe;
+    if (read.kind != ListReadFailure::Kind::Missing) {
+        // What the builder held goes: the list's records take its place, as far as they are read.
+        builder.Clear();
+        upgrade.lists.Reset();
+        upgrade.GridRows.Clear();
+        upgrade.loaded.Clear();
+        Reloader reloader(builder, env, *folder, contents.list, readFrom, upgrade.ListPath);
+        for (const auto& [line, type, index] : RecordsInLineOrder(contents.list))
+            if (!reloader.BringBack(type, index)) break;
+        builder.notReloaded = reloader.Skipped().size();
+        ShowNotBroughtBack(dialogs, listPath, reloader.Skipped());
+        unsafe = reloader.UnsafeName();
+    }
+    if (!unsafe && read.kind == ListReadFailure::Kind::UnsafeName) unsafe = Unsafe{static_cast<uint32_t>(read.line), read.text, read.reason};
+    if (!unsafe && read.kind == ListReadFailure::Kind::None) return;
+    if (unsafe) {
+        ShowWarning(dialogs, "Unsafe name in the upgrade list " + listPath + ", line " + std::to_string(unsafe->line) +
+                                 ": \"" + Printable(unsafe->text) + "\" (" + unsafe->reason + ")");
+    } else if (read.kind == ListReadFailure::Kind::WrongHeader) {
+        ShowErrorByCode(dialogs, 19, listPath);
     } else {
-        EmptyBuilder(builder, upgrade, m);
-        BuilderTables& t = builder.tables;
-        auto checkName = [&](std::string_view name) {
-            const auto reason = UnsafeNameReason(name);
-            if (!reason) return true;
-            failure = Failure::UnsafeName;
-            unsafe = name;
-            unsafeReason = *reason;
-            return false;
-        };
-        std::string line;
-        FieldList f;
-        bool ended = false;
-        while (!ended && failure == Failure::None && input->ReadLine(line)) {
-            ++lineNumber;
-            SplitInto(line, ',', f);
-            const int type = RecordTypeOf(f.Value(1));
-            switch (type) {
-                case kHeaderRecord:
-                    if (f.Count() < 2) failure = Failure::NotFound;
-                    else if (!IsAcceptedHeaderField(f.Field(2))) failure = Failure::WrongHeader;
-                    break;
-                case kPartRecord:
-                case kSymbolRecord:
-                case kPackageRecord:
-                case kSparamRecord:
-                case kMparamRecord: {
-                    if (f.Count() < 5) {
-                        failure = Failure::NotFound;
-                        break;
-                    }
-                    if (!checkName(f.Field(5))) break;
-                    if (type != kPartRecord && TrimmedBlanks(f.Field(4)).size() != f.Field(4).size()) {
-                        skipped.push_back(
-                            "line " + std::to_string(lineNumber) + ": \"" + Printable(f.Field(4)) +
-                            "\" (blanks around the name of an element its upgrade library keeps "
-                            "without them)");
-                        break;
-                    }
-                    const LibraryKindTables kind = TablesOfKind(builder, m, env, KindIndexOfRecord(type));
-                    kind.chosenList->AddItem(TrimBlanks(f.Field(4)));
-                    UpgElement& element = AppendEntry(*kind.chosen);
-                    element.Name = f.Field(4);
-                    element.SourceIndex = LinkSourceLib(*kind.sources, *kind.directory, std::string(f.Field(5)), true);
-                    break;
-                }
-                case kDataFileRecord: {
-                    if (f.Count() < 4) {
-                        failure = Failure::NotFound;
-                        break;
-                    }
-                    const std::string name(f.Field(4));
-                    const std::string shown = TrimBlanks(name);
-                    const auto code = LeadingInteger(f.Field(3));
-                    const std::string ending(Right(ToUpper(name), 4));
-                    // What the builder writes with a fifth field: a subcircuit (code 9, its
-                    // subdirectory) or any other file (its target and description).
-                    const bool fifth = f.Count() >= 5;
-                    auto notBack = [&](const std::string& reason) {
-                        skipped.push_back("line " + std::to_string(lineNumber) + ": \"" + Printable(name) +
-                                          "\" (" + reason + ")");
-                    };
-                    if (!code) {
-                        failure = Failure::NotFound;
-                        break;
-                    }
-                    // The rules of choosing a file hold for a file brought back as well.
-                    const std::string sourceDir = ending == ".SBC" && *code == 9      ? env.ZSMsbk
-                                                  : fifth && *code >= 1 && *code <= 8 ? readFrom
-                                                  : ending == ".DAT"                  ? env.JobDir
-                                                  : ending == ".TAL"                  ? env.LibDir
-                                                                                      : env.SysDir;
-                    std::string from = sourceDir;
-                    if (const auto refusal = LooseFileRefusal(builder, env, name, from)) {
-                        // A file the builder wrote twice (as a data file of the installation and as
-                        // any file, say) comes back from where the other was taken when the two are
-                        // the same bytes.
-                        const auto other = SameFileChosen(builder, env, *folder, name);
-                        if (!other || LooseFileRefusal(builder, env, name, *other)) {
-                            notBack(unscratched(*refusal));
-                            break;
-                        }
-                        from = *other;
-                    }
-                    if (ending == ".SBC" && *code == 9) {
-                        // Without a subdirectory it lies in the subcircuit directory itself.
-                        const std::string subDir = fifth && !TrimmedBlanks(f.Field(5)).empty() ? std::string(f.Field(5)) : "";
-                        if (!checkName(name) || (!subDir.empty() && !checkName(subDir))) break;
-                        m.F_SBCList.AddItem(shown);
-                        AppendEntry(t.UpgSbcFiles) =
-                            UpgSbcFile{subDir, name, 0, *code,
-                                       subDir.empty() ? env.ZSMsbk : JoinPath(env.ZSMsbk, subDir)};
-                    } else if (fifth && *code >= 1 && *code <= 8) {
-                        if (!checkName(name)) break;
-                        // A file of any kind comes back from this folder, with its target and description.
-                        const std::string target(kTargetTexts[static_cast<size_t>(*code - 1)]);
-                        const std::string description = ListableDescription(f.Field(5));
-                        m.F_Mlist.AddItem(description.empty() ? target + "\\" + name
-                                                              : target + "\\" + name + ", " + description);
-                        AppendEntry(t.UpgMiscFiles) = UpgMiscFile{from, name, 0, *code, description};
-                    } else if (!fifth && ending == ".DAT" && *code == 2) {
-                        if (!checkName(name)) break;
-                        m.F_Datlist.AddItem(shown);
-                        AppendEntry(t.UpgDatFiles) = UpgDataFile{name, 0, 2};
-                    } else if (!fifth && ending == ".TAL" && *code == 1) {
-                        if (!checkName(name)) break;
-                        m.F_Tallist.AddItem(shown);
-                        AppendEntry(t.UpgTalFiles) = UpgDataFile{name, 0, 1};
-                    } else if (!fifth && ending == ".SPC" && *code == 3) {
-                        if (!checkName(name)) break;
-                        m.F_ProfList.AddItem(shown);
-                        AppendEntry(t.UpgSpcFiles) = UpgDataFile{name, 0, 3};
-                    } else {
-                        notBack("its ending, target " + std::to_string(*code) +
-                                " and fields match no file kind of the builder");
-                    }
-                    break;
-                }
-                case kEndRecord: ended = true; break;
-                default: break;
-            }
-        }
-        if (failure == Failure::None && input->LineTooLong()) failure = Failure::NotFound;
-    }
-    builder.notReloaded = skipped.size();
-    if (!skipped.empty()) {
-        // Nothing is dropped without a word.
-        std::string text = "These records of " + listPath + " are not brought back into the builder:";
-        for (size_t i = 0; i < skipped.size() && i < 20; ++i) text += "\r\n" + skipped[i];
-        if (skipped.size() > 20) text += "\r\n... and " + std::to_string(skipped.size() - 20) + " more";
-        ShowWarning(dialogs, text);
-    }
-    if (failure == Failure::None) return;
-    switch (failure) {
-        case Failure::WrongHeader:
-            ShowErrorByCode(dialogs, 19, listPath);
-            break;
-        case Failure::UnsafeName:
-            ShowWarning(dialogs, "Unsafe name in the upgrade list " + listPath + ", line " +
-                                     std::to_string(lineNumber) + ": \"" + Printable(unsafe) + "\" (" +
-                                     unsafeReason + ")");
-            break;
-        default:
-            ShowErrorByCode(dialogs, 14, listPath);
-            break;
+        ShowErrorByCode(dialogs, 14, listPath);
     }
     upgrade.ListPath.clear();
 }

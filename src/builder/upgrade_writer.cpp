@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 
+#include "apply/data_files.h"
 #include "apply/kernel_wrappers.h"
 #include "apply/targets.h"
 #include "archive/upgrade_archive.h"
@@ -20,7 +21,6 @@
 #include "builder/build_check.h"
 #include "builder/builder_lists.h"
 #include "builder/builder_state.h"
-#include "builder/file_lists.h"
 #include "kernel/installation.h"
 #include "kernel/library_handles.h"
 #include "kernel/working_database.h"
@@ -29,7 +29,6 @@
 #include "trust/minisign.h"
 #include "trust/open_upgrade.h"
 #include "trust/upgrade_check.h"
-#include "ui/forms/main_form.h"
 #include "upgrade_list/list_format.h"
 #include "zrx_version.h"
 
@@ -64,7 +63,7 @@ const std::string& SourceFileName(const std::vector<SourceLib>& sources, const U
 struct SymbolWriter {
     std::vector<UpgElement> BuilderTables::*chosen;
     std::vector<SourceLib> BuilderTables::*sources;
-    ui::Label ui::MainForm::*destination;
+    size_t library;  // the upgrade library it writes, by its index in kUpgradeLibraries
     enum class Filter { None, NotISymbols, ISymbols } filter;
     int32_t startSlot;
     int32_t maskA, maskB;
@@ -72,9 +71,9 @@ struct SymbolWriter {
     int32_t inUseKind;  // 1: schematic components, 0: layout components
 };
 
-void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
-                  ui::Dialogs& dialogs, bool askOverwrite, const SymbolWriter& writer) {
-    const std::string destination = (m.*writer.destination).Caption();
+void WriteSymbols(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite,
+                  const SymbolWriter& writer) {
+    const std::string destination = DestinationPath(builder, kUpgradeLibraries[writer.library]);
     if (destination.empty() || !builder.destination) return;
     const Directory& folder = *builder.destination;
     const std::string file = FileNameOf(destination);
@@ -134,12 +133,11 @@ void WriteSymbols(const BuilderState& builder, const ui::MainForm& m, const Envi
                 }
             }
             if (trimmed.empty()) return;
-            int32_t error = 1, symbol = 0;
-            FindSymbolByName(error, writer.findKind, symbol, trimmed);
+            const auto symbol = FindSymbolByName(writer.findKind, trimmed);
             bool saved = false;
-            if (error == 0) {
+            if (symbol) {
                 if (const int32_t cursor = E_OpenLibToWrite(writeHandle, trimmed.c_str()); cursor >= 1) {
-                    saved = S_SaveSymbol(symbol, cursor) != 0;
+                    saved = S_SaveSymbol(*symbol, cursor) != 0;
                     E_CloseLibWrite(writeHandle);
                 }
             }
@@ -167,14 +165,12 @@ void PrepareListValues(BuilderTables& t) {
     for (UpgSbcFile& f : t.UpgSbcFiles) f.Spare = 0;
 }
 
-void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::string& name) {
-    errorFlag = 1;
-    device = 0;
+std::optional<int32_t> CopyDevice(int32_t source, const std::string& name) {
     ZK_DeviceRecord record{};
-    if (D_ReadDevice(source, &record) == 0) return;
+    if (D_ReadDevice(source, &record) == 0) return std::nullopt;
     const std::string text1 = StringFromPointer(record.text1), text2 = StringFromPointer(record.text2);
-    device = D_CreateDevice(0, name.c_str(), text1.c_str(), text2.c_str());
-    if (device == 0) return;
+    const int32_t device = D_CreateDevice(0, name.c_str(), text1.c_str(), text2.c_str());
+    if (device == 0) return std::nullopt;
     auto copyPins = [](int32_t from, int32_t to, int32_t count) {
         for (int32_t i = 1; i <= count; ++i) {
             ZK_PinRecord pin{};
@@ -196,15 +192,13 @@ void CopyDevice(int32_t& errorFlag, int32_t source, int32_t& device, const std::
     }
     if (!ok) {
         OM_Delete(DB_DeviceMap(), device);
-        device = 0;
-        return;
+        return std::nullopt;
     }
-    errorFlag = 0;
+    return device;
 }
 
-void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
-                      ui::Dialogs& dialogs) {
-    const std::string destination = m.F_Destdpath.Caption();
+void WritePartLibrary(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs) {
+    const std::string destination = DestinationPath(builder, kUpgradeLibraries[0]);
     if (!builder.destination) return;
     const std::string file = FileNameOf(destination);
     const BuilderTables& t = builder.tables;
@@ -216,21 +210,18 @@ void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const 
         [&] {
             const UpgElement& element = t.UpgParts[i];
             ClearWorkingDatabase();
-            int32_t failed = 1;
+            bool loaded = false;
             if (element.SourceIndex >= 0 && static_cast<size_t>(element.SourceIndex) < t.PartSources.size()) {
                 const SourceLib& source = t.PartSources[static_cast<size_t>(element.SourceIndex)];
                 std::string why;
                 if (const auto folder = SourceFolder(env, source.Dir, why))
-                    LoadPartFromLib(failed, slot, *folder, source.FileName, name);
+                    loaded = LoadPartFromLib(slot, *folder, source.FileName, name);
             }
             if (slot == 0) slot = ZK_SLOT_PART;
-            if (failed != 0) return ShowErrorByCode(dialogs, 4, name);
-            int32_t error = 1, copy = 0;
-            CopyDevice(error, slot, copy, name);
-            if (error == 0) O_Rename(D_Device(copy), name.c_str());
-            int32_t device = 0;
-            FindDeviceByName(error, device, name);
-            if (error != 0) return ShowErrorByCode(dialogs, 5, name);
+            if (!loaded) return ShowErrorByCode(dialogs, 4, name);
+            if (const auto copy = CopyDevice(slot, name)) O_Rename(D_Device(*copy), name.c_str());
+            const auto device = FindDeviceByName(name);
+            if (!device) return ShowErrorByCode(dialogs, 5, name);
             E_CloseLibrary(0);
             E_CloseLibrary(destinationHandle);
             destinationHandle = OpenLibraryIn(*builder.destination, file, ZK_KIND_PART_LIBRARY, -1);
@@ -240,7 +231,7 @@ void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const 
             }
             bool saved = false;
             if (const int32_t cursor = E_OpenLibToWrite(destinationHandle, name.c_str()); cursor >= 1) {
-                saved = D_SaveDevice(device, cursor) != 0;
+                saved = D_SaveDevice(*device, cursor) != 0;
                 E_CloseLibWrite(destinationHandle);
             }
             // A part that could not be written is reported, not passed over in silence.
@@ -254,46 +245,37 @@ void WritePartLibrary(const BuilderState& builder, const ui::MainForm& m, const 
     DropOrphanDevices();
 }
 
-void WriteSymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
-                        ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, env, dialogs, askOverwrite,
-                 {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_Destspath,
+void WriteSymbolLibrary(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, env, dialogs, askOverwrite,
+                 {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, 1,
                   SymbolWriter::Filter::NotISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WriteISymbolLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
-                         ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, env, dialogs, askOverwrite,
-                 {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, &ui::MainForm::F_DestI_spath,
+void WriteISymbolLibrary(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, env, dialogs, askOverwrite,
+                 {&BuilderTables::UpgSymbols, &BuilderTables::SymbolSources, 2,
                   SymbolWriter::Filter::ISymbols, ZK_SLOT_SYMBOL, 1, 3, 0, 1});
 }
-void WritePackageLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
-                         ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, env, dialogs, askOverwrite,
-                 {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, &ui::MainForm::F_Destlpath,
+void WritePackageLibrary(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, env, dialogs, askOverwrite,
+                 {&BuilderTables::UpgPackages, &BuilderTables::PackageSources, 3,
                   SymbolWriter::Filter::None, ZK_SLOT_SYMBOL, 2, 2, 1, 0});
 }
-void WriteSparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
-                        ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, env, dialogs, askOverwrite,
-                 {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, &ui::MainForm::F_Destsmlpath,
+void WriteSparamLibrary(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, env, dialogs, askOverwrite,
+                 {&BuilderTables::UpgSparams, &BuilderTables::SparamSources, 4,
                   SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
-void WriteMparamLibrary(const BuilderState& builder, const ui::MainForm& m, const Environment& env,
-                        ui::Dialogs& dialogs, bool askOverwrite) {
-    WriteSymbols(builder, m, env, dialogs, askOverwrite,
-                 {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, &ui::MainForm::F_Destmplpath,
+void WriteMparamLibrary(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite) {
+    WriteSymbols(builder, env, dialogs, askOverwrite,
+                 {&BuilderTables::UpgMparams, &BuilderTables::MparamSources, 5,
                   SymbolWriter::Filter::None, ZK_SLOT_MODEL, 1, 3, 0, 1});
 }
 
-bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::string& error,
-                      std::vector<std::string>& refusedNames) {
-    const std::string path = TrimBlanks(m.F_Destfmtpath.Caption());
-    if (path.empty()) return true;
+Outcome WriteUpgradeList(const BuilderState& builder, std::vector<std::string>& refusedNames) {
+    const std::string path = TrimBlanks(DestinationPath(builder, kListFileName));
+    if (path.empty()) return {};
     auto output = builder.destination ? TextOutput::OpenAt(*builder.destination, FileNameOf(path)) : nullptr;
-    if (!output) {
-        error = "the file cannot be created there";
-        return false;
-    }
+    if (!output) return Failure{"the file cannot be created there"};
     // Writes a record of fields; a record with a name that cannot be written faithfully is left
     // out (it would read back as another element or file) and the name is kept for the report.
     auto record = [&](std::initializer_list<std::string> plain, const std::string& name,
@@ -347,11 +329,8 @@ bool WriteUpgradeList(const BuilderState& builder, const ui::MainForm& m, std::s
     elements(t.UpgMparams, t.MparamSources, kMparamRecord);
     for (const std::string_view readme : kReadmeRecords) output->WriteLine(readme);
     output->WriteLine(kEndLine);
-    if (!output->Commit()) {
-        error = output->Error();
-        return false;
-    }
-    return true;
+    if (!output->Commit()) return Failure{output->Error()};
+    return {};
 }
 
 namespace {
@@ -482,38 +461,38 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
 
 }  // namespace
 
-void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& env, ui::Dialogs& dialogs,
-                    bool askOverwrite) {
-    builder.lastBuild = BuildReport{};
-    builder.destination.reset();
-    if (m.F_Destfmtpath.Caption().empty()) return ShowErrorByCode(dialogs, 13, "");
-    // The destination is opened once: everything the build writes and reads back goes through it.
+namespace {
+
+// The build's destination, opened once and checked: nothing is written where it may not be, nor a
+// signed build where others could change its files, nor anything through a link in place of a
+// file the build writes. Null (said in a box) when the build cannot go there.
+std::shared_ptr<const Directory> OpenDestination(const BuilderState& builder, const Environment& env,
+                                                 ui::Dialogs& dialogs) {
     std::string why;
     auto destination =  // file-access: the destination, opened once for the whole build
         std::make_shared<Directory>(Directory::Open(builder.trimmedDestination, why));
     if (!destination->IsOpen()) {
         ShowCritical(dialogs, "The upgrade cannot be built: the folder " + builder.trimmedDestination +
-                                 " cannot be opened (" + why + "). Nothing was written.");
-        return;
+                                  " cannot be opened (" + why + "). Nothing was written.");
+        return nullptr;
     }
     // A signature says the upgrade's files are what this build wrote and read back: nobody else
     // may change them in between.
     if (struct stat info {}; !builder.seal.signingKey.empty() && destination->Info(info) &&
                              ((info.st_uid != ::geteuid() && info.st_uid != 0) ||
                               ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0))) {
-        ShowCritical(dialogs, "The upgrade cannot be signed in " + builder.trimmedDestination +
-                                 ": the folder " +
-                                 (info.st_uid != ::geteuid() && info.st_uid != 0 ? "belongs to another user"
-                                                                                 : "can be written by other users") +
-                                 ", who could change its files between the build's check and its signature. "
-                                 "Build it in a folder of your own; nothing was written.");
-        return;
+        ShowCritical(dialogs, "The upgrade cannot be signed in " + builder.trimmedDestination + ": the folder " +
+                                  (info.st_uid != ::geteuid() && info.st_uid != 0 ? "belongs to another user"
+                                                                                  : "can be written by other users") +
+                                  ", who could change its files between the build's check and its signature. "
+                                  "Build it in a folder of your own; nothing was written.");
+        return nullptr;
     }
     // Never into the program's own folder: its record and trusted keys are no upgrade's.
     if (InstallationAccess access(env); !access.MayWriteIn(*destination, why)) {
         ShowCritical(dialogs, "The upgrade cannot be built in " + builder.trimmedDestination + ": " + why +
-                                 ". Choose another folder; nothing was written.");
-        return;
+                                  ". Choose another folder; nothing was written.");
+        return nullptr;
     }
     // The build writes its own files there, never through a link: a link in place of one of them
     // (it could lead anywhere) stops the build before anything is written.
@@ -531,57 +510,44 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
             "nothing was written:";
         for (const std::string& link : links) text += "\r\n" + link;
         ShowCritical(dialogs, text);
-        return;
+        return nullptr;
     }
-    builder.destination = destination;
-    // A manifest or signature of an earlier build would speak for files this build replaces.
-    for (const std::string_view name : {trust::kManifestName, trust::kSignatureName}) {
-        struct stat info {};
-        const std::string spelt = destination->Spelling(name);
-        if (destination->Look(spelt, info) && S_ISREG(info.st_mode))
-            ::unlinkat(destination->Fd(), spelt.c_str(), 0);
+    return destination;
+}
+
+// The six upgrade libraries and the chosen files, into the destination; saves the kernel could not
+// make durable are named.
+void WriteLibrariesAndFiles(const BuilderState& builder, const Environment& env, ui::Dialogs& dialogs,
+                            bool askOverwrite) {
+    WritePartLibrary(builder, env, dialogs);
+    WriteSymbolLibrary(builder, env, dialogs, askOverwrite);
+    WriteISymbolLibrary(builder, env, dialogs, askOverwrite);
+    WritePackageLibrary(builder, env, dialogs, askOverwrite);
+    CopyBuildFiles(builder, *builder.destination, env, dialogs);
+    WriteSparamLibrary(builder, env, dialogs, askOverwrite);
+    WriteMparamLibrary(builder, env, dialogs, askOverwrite);
+    if (E_FlushLibraries() == 0) {
+        std::string names;
+        for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);
+        E_ClearFailedSaves();
+        ShowWarning(dialogs, "These elements could not be written to the upgrade libraries: " + names);
     }
-    PrepareListValues(builder.tables);
-    const bool listOnly = m.F_Clstfile(0).Value();
-    if (!listOnly) {
-        WritePartLibrary(builder, m, env, dialogs);
-        WriteSymbolLibrary(builder, m, env, dialogs, askOverwrite);
-        WriteISymbolLibrary(builder, m, env, dialogs, askOverwrite);
-        WritePackageLibrary(builder, m, env, dialogs, askOverwrite);
-        CopyBuildFiles(builder, *builder.destination, env, dialogs);
-        WriteSparamLibrary(builder, m, env, dialogs, askOverwrite);
-        WriteMparamLibrary(builder, m, env, dialogs, askOverwrite);
-        if (E_FlushLibraries() == 0) {
-            std::string names;
-            for (int32_t i = 0; const char* name = E_FailedSave(i); ++i) names += (i ? ", " : "") + StringFromPointer(name);
-            E_ClearFailedSaves();
-            ShowWarning(dialogs, "These elements could not be written to the upgrade libraries: " + names);
-        }
-    }
-    std::string error;
-    std::vector<std::string> refused;
-    if (!WriteUpgradeList(builder, m, error, refused)) {
-        ShowCritical(dialogs, "The upgrade list " + TrimBlanks(m.F_Destfmtpath.Caption()) +
-                                 " could not be written: " + error + ". The upgrade is not complete.");
-        return;
-    }
-    builder.lastBuild.listWritten = true;
-    for (const std::string& name : refused)
-        ShowWarning(dialogs, "\"" + name +
-                 "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
-                 "begins with a double quote, cannot also hold a double quote. It is left out of the list.");
-    // Created only once the folder, read back as the update run reads it, is what was chosen.
+}
+
+// After the list is written: created only once the folder, read back as the update run reads it,
+// is what was chosen; then sealed (manifest, signature, zip) as asked.
+void CheckAndSeal(BuilderState& builder, const Environment& env, ui::Dialogs& dialogs) {
     std::vector<std::string>& differences = builder.lastBuild.differences;
     differences =
-        CheckBuiltUpgrade(builder.tables, env, *builder.destination, builder.trimmedDestination, listOnly);
-    if (differences.empty() && listOnly) {
+        CheckBuiltUpgrade(builder.tables, env, *builder.destination, builder.trimmedDestination, builder.listOnly);
+    if (differences.empty() && builder.listOnly) {
         // Only the list was made: the folder is not the whole upgrade yet, so nothing speaks for
         // its files (no manifest), nor is anything signed or packed.
         if (!builder.seal.signingKey.empty() || !builder.seal.archive.empty()) {
-            builder.lastBuild.sealFailures.push_back(
-                "only its list was written: it is neither signed nor packed");
-            ShowWarning(dialogs, "Upgrade file(s) created, but only its list was written: it is neither signed nor "
-                 "packed into a zip file");
+            builder.lastBuild.sealFailures.push_back("only its list was written: it is neither signed nor packed");
+            ShowWarning(dialogs,
+                        "Upgrade file(s) created, but only its list was written: it is neither signed nor "
+                        "packed into a zip file");
             return;
         }
         ShowErrorByCode(dialogs, 15, "");
@@ -597,6 +563,70 @@ void F_Create_Click(BuilderState& builder, ui::MainForm& m, const Environment& e
     for (size_t i = 0; i < differences.size() && i < 20; ++i) text += "\r\n" + differences[i];
     if (differences.size() > 20) text += "\r\n... and " + std::to_string(differences.size() - 20) + " more";
     ShowWarning(dialogs, text);
+}
+
+}  // namespace
+
+void BuildUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dialogs, bool askOverwrite) {
+    builder.lastBuild = BuildReport{};
+    builder.destination.reset();
+    if (DestinationPath(builder, kListFileName).empty()) return ShowErrorByCode(dialogs, 13, "");
+    // The destination is opened once: everything the build writes and reads back goes through it.
+    const auto destination = OpenDestination(builder, env, dialogs);
+    if (!destination) return;
+    builder.destination = destination;
+    // A manifest or signature of an earlier build would speak for files this build replaces.
+    for (const std::string_view name : {trust::kManifestName, trust::kSignatureName}) {
+        struct stat info {};
+        const std::string spelt = destination->Spelling(name);
+        if (destination->Look(spelt, info) && S_ISREG(info.st_mode)) ::unlinkat(destination->Fd(), spelt.c_str(), 0);
+    }
+    PrepareListValues(builder.tables);
+    if (!builder.listOnly) WriteLibrariesAndFiles(builder, env, dialogs, askOverwrite);
+    std::vector<std::string> refused;
+    if (const Outcome written = WriteUpgradeList(builder, refused); !written) {
+        ShowCritical(dialogs, "The upgrade list " + TrimBlanks(DestinationPath(builder, kListFileName)) +
+                                  " could not be written: " + written.Why() + ". The upgrade is not complete.");
+        return;
+    }
+    builder.lastBuild.listWritten = true;
+    for (const std::string& name : refused)
+        ShowWarning(dialogs, "\"" + name +
+                                 "\" cannot be written into Upgrade.lst: a name that holds a comma, or "
+                                 "begins with a double quote, cannot also hold a double quote. It is left out of the "
+                                 "list.");
+    CheckAndSeal(builder, env, dialogs);
+}
+
+std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Directory& destination,
+                                        const Environment& env, ui::Dialogs& dialogs) {
+    const BuilderTables& t = builder.tables;
+    // The folder the libraries and the list go to: the chosen one without blanks around it.
+    const std::string& dest = builder.trimmedDestination;
+    std::vector<std::string> notCopied;
+    auto copyAll = [&](const auto& table, auto sourceOf) {
+        for (const auto& entry : table) {
+            if (entry.FileName.empty()) break;
+            std::string reason;
+            const std::string from = sourceOf(entry);
+            const auto source = SourceFolder(env, from, reason);
+            const CopyOutcome outcome = source ? InstallFile(dialogs, *source, from, destination, dest,
+                                                             entry.FileName, entry.FileName, &reason)
+                                               : CopyOutcome::Failed;
+            if (outcome == CopyOutcome::Copied) continue;
+            // The list will name the file: say that the folder does not hold it (or holds another).
+            notCopied.push_back(entry.FileName);
+            if (outcome == CopyOutcome::Failed)
+                ShowWarning(dialogs, GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " +
+                                         reason + " (" + dest + ")");
+        }
+    };
+    copyAll(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });
+    copyAll(t.UpgTalFiles, [&](const UpgDataFile&) { return env.LibDir; });
+    copyAll(t.UpgDatFiles, [&](const UpgDataFile&) { return env.JobDir; });
+    copyAll(t.UpgSpcFiles, [&](const UpgDataFile&) { return env.SysDir; });
+    copyAll(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
+    return notCopied;
 }
 
 }  // namespace zrx

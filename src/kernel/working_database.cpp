@@ -57,14 +57,15 @@ bool CreateWorkingDatabase(WorkingDatabase& database, ui::Dialogs& dialogs) {
     bool ok = DB_CreateDataBase("Untitled", hierarchy.data(), page.data()) != 0;
     database.hierarchyName = hierarchy.data();
     database.pageName = page.data();
-    int32_t fail = 1;
     if (ok) {
-        database.rootHierarchy = FindObjectByName(DB_HierarchyMap(), database.hierarchyName, fail);
-        ok = fail == 0 && DB_SetCurHier(database.rootHierarchy) != 0;
+        const auto hierarchy = FindObjectByName(DB_HierarchyMap(), database.hierarchyName);
+        database.rootHierarchy = hierarchy.value_or(0);
+        ok = hierarchy && DB_SetCurHier(database.rootHierarchy) != 0;
     }
     if (ok) {
-        database.rootPage = FindObjectByName(DB_PageMap(), database.pageName, fail);
-        ok = fail == 0 && DB_SetCurPage(database.rootPage) != 0;
+        const auto page = FindObjectByName(DB_PageMap(), database.pageName);
+        database.rootPage = page.value_or(0);
+        ok = page && DB_SetCurPage(database.rootPage) != 0;
     }
     if (!ok) {
         dialogs.ShowMessage(
@@ -87,25 +88,25 @@ void ClearWorkingDatabase() {
     if (S_ReadSymbol(ZK_SLOT_MODEL, nullptr) > 0) OM_Delete(DB_SymbMap(), ZK_SLOT_MODEL);
 }
 
-int32_t FindObjectByName(int32_t map, const std::string& name, int32_t& failFlag) {
+std::optional<int32_t> FindObjectByName(int32_t map, const std::string& name) {
     const int32_t object = OM_FindName(map, name.c_str());
-    failFlag = object == 0 ? 1 : 0;
-    return object;
+    return object != 0 ? std::optional<int32_t>(object) : std::nullopt;
 }
 
-void FindDeviceByName(int32_t& errorFlag, int32_t& device, const std::string& name) {
+std::optional<int32_t> FindDeviceByName(const std::string& name) {
     const int32_t map = DB_DeviceMap();
-    device = SearchFromFirst(map, [&](int32_t* cursor) { return OM_SearchName(map, cursor, name.c_str()); });
-    errorFlag = device > 0 ? 0 : 1;
+    const int32_t device =
+        SearchFromFirst(map, [&](int32_t* cursor) { return OM_SearchName(map, cursor, name.c_str()); });
+    return device > 0 ? std::optional<int32_t>(device) : std::nullopt;
 }
 
-void FindSymbolByName(int32_t& errorFlag, int32_t kind, int32_t& symbol, const std::string& name) {
+std::optional<int32_t> FindSymbolByName(int32_t kind, const std::string& name) {
     const int32_t map = DB_SymbMap();
     const int32_t maskA = kind == 1 ? ZK_CLASS_PACKAGE : ZK_CLASS_SCHEMATIC;
     const int32_t maskB = kind == 1 ? ZK_CLASS_PACKAGE : ZK_CLASS_MODEL;
-    symbol = SearchFromFirst(
+    const int32_t symbol = SearchFromFirst(
         map, [&](int32_t* cursor) { return OM_SearchNameMask(map, cursor, name.c_str(), maskA, maskB); });
-    errorFlag = symbol > 0 ? 0 : 1;
+    return symbol > 0 ? std::optional<int32_t>(symbol) : std::nullopt;
 }
 
 UseInfo DeviceInUse(int32_t device) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace zrx {
@@ -25,11 +26,12 @@ void ImportBitmaps(WorkingDatabase& database);
 // Deletes what the scratch slots -10, -20, -30 and -98 hold, in this order.
 void ClearWorkingDatabase();
 
-// The object of that name in a map; failFlag 1 when there is none.
-int32_t FindObjectByName(int32_t map, const std::string& name, int32_t& failFlag);
-void FindDeviceByName(int32_t& errorFlag, int32_t& device, const std::string& name);
+// The object of that name in a map; nothing when there is none.
+std::optional<int32_t> FindObjectByName(int32_t map, const std::string& name);
+// The device of that name (not one in a scratch slot).
+std::optional<int32_t> FindDeviceByName(const std::string& name);
 // kind 0: schematic symbols and models (masks 1 and 3); kind 1: packages (masks 2 and 2).
-void FindSymbolByName(int32_t& errorFlag, int32_t kind, int32_t& symbol, const std::string& name);
+std::optional<int32_t> FindSymbolByName(int32_t kind, const std::string& name);
 
 struct UseInfo {
     int32_t user = 0;  // the component that uses the object; -1: a hierarchy bears the name; 0: none

@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "builder/builder_lists.h"
 #include "kernel/zrxkernel.h"
 #include "program/app.h"
 #include "program/localization.h"
@@ -139,15 +140,14 @@ void SetFileListPatterns(App& app) {
     const struct {
         ui::FileList* list;
         const std::string* dir;
-        const char* pattern;
-    } kLists[] = {
-        {&m.F_EDLlist, &e.LibDir, "*.PART;*.part"},       {&m.F_ESLlist, &e.LibDir, "*.SYMBOL;*.symbol"},
-        {&m.F_ELLList, &e.LibDir, "*.PACKAGE;*.package"}, {&m.F_Smlilist, &e.ZSMmod, "*.SPARAM;*.sparam"},
-        {&m.F_MPLList, &e.LibDir, "*.MPARAM;*.mparam"},   {&m.F_SBCItem, &e.ZSMsbk, "*.SBC;*.sbc"},
-        {&m.F_Thermtal, &e.LibDir, "*.TAL;*.tal"},        {&m.F_Thermdat, &e.JobDir, "*.DAT;*.dat"},
-        {&m.F_Profitem, &e.SysDir, "*.SPC;*.spc"}};
+        int frame;
+    } kLists[] = {{&m.F_EDLlist, &e.LibDir, kParts},     {&m.F_ESLlist, &e.LibDir, kSymbols},
+                  {&m.F_ELLList, &e.LibDir, kPackages},  {&m.F_Smlilist, &e.ZSMmod, kSparams},
+                  {&m.F_MPLList, &e.LibDir, kMparams},   {&m.F_SBCItem, &e.ZSMsbk, kSbcFiles},
+                  {&m.F_Thermtal, &e.LibDir, kTalFiles}, {&m.F_Thermdat, &e.JobDir, kDatFiles},
+                  {&m.F_Profitem, &e.SysDir, kSpcFiles}};
     for (const auto& entry : kLists) {
-        entry.list->SetPattern(entry.pattern);
+        entry.list->SetPattern(ChoosablePattern(entry.frame));
         entry.list->SetPath(*entry.dir);
     }
 }
@@ -158,7 +158,7 @@ void InitMainWindow(App& app) {
     app.upgrade.GridRows.Clear();
     app.upgrade.loaded.Clear();
     app.upgrade.ReadmeLines.assign(1, std::string());
-    app.builder.tables.Reset();
+    app.builder.Clear();
 
     for (int i = 0; i < 10; ++i) m.F_Details(i).SetVisible(i == 0);
     m.F_Clstfile(1).SetValue(true);

@@ -6,6 +6,7 @@
 #include "base/text_utils.h"
 #include "builder/list_reload.h"
 #include "kernel/working_database.h"
+#include "program/builder_page.h"
 #include "program/change_column.h"
 #include "program/app.h"
 #include "trust/open_upgrade.h"
@@ -51,34 +52,39 @@ void F_lstDrive_Change(App& app) {
     }
 }
 
+bool ReloadIntoBuilder(App& app, const std::string& folderOrArchive) {
+    // A reloaded upgrade is checked as any loaded one is, and reloaded from what was checked
+    // (UpgradeDir: the private copy, or the folder an archive unpacks to): a tampered upgrade is
+    // never rebuilt and signed anew. Asked first: until it is confirmed and the upgrade opened,
+    // nothing the builder holds is touched (its reloaded files are read from the private folder of
+    // an earlier reload).
+    if (!ConfirmReload(app.window.dialogs)) return false;
+    LoadedUpgrade candidate;
+    candidate.ListPath = folderOrArchive;
+    UpgradeVerification verification;
+    verification.allowUnsigned = app.verification.allowUnsigned;
+    if (!OpenUpgrade(app.installation.env, candidate, verification, app.window.dialogs)) {
+        app.upgrade.ListPath.clear();
+        return false;
+    }
+    app.upgrade.ListPath = candidate.ListPath;
+    app.upgrade.UpgradeDir = candidate.UpgradeDir;
+    app.upgrade.Folder = candidate.Folder;
+    app.verification.check = verification.check;
+    app.verification.loadedUnsigned = verification.loadedUnsigned;
+    app.verification.scratch = verification.scratch;
+    ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.installation.env, app.window.dialogs);
+    app.builder.reloadedFrom = verification.scratch;
+    ShowBuilder(app.builder, app.window.main);
+    return !app.upgrade.ListPath.empty();
+}
+
 void F_lstok_Click(App& app) {
     ui::MainForm& m = app.window.main;
     app.upgrade.ListPath = TrimBlanks(m.F_lstdir.Path());
     if (!app.upgrade.ListPath.empty() && app.upgrade.ListPath.back() == '/') app.upgrade.ListPath.pop_back();
     if (app.installation.env.BuilderMode) {
-        // A reloaded upgrade is checked as any loaded one is, and reloaded from what was checked
-        // (UpgradeDir: the private copy, or the folder an archive unpacks to): a tampered upgrade
-        // is never rebuilt and signed anew.
-        // Asked first: until it is confirmed and the upgrade opened, nothing the builder holds is
-        // touched (its reloaded files are read from the private folder of an earlier reload).
-        if (!ConfirmReload(app.window.dialogs)) return;
-        LoadedUpgrade candidate;
-        candidate.ListPath = ChosenUpgrade(m);
-        UpgradeVerification verification;
-        verification.allowUnsigned = app.verification.allowUnsigned;
-        if (!OpenUpgrade(app.installation.env, candidate, verification, app.window.dialogs)) {
-            app.upgrade.ListPath.clear();
-            return;
-        }
-        app.upgrade.ListPath = candidate.ListPath;
-        app.upgrade.UpgradeDir = candidate.UpgradeDir;
-        app.upgrade.Folder = candidate.Folder;
-        app.verification.check = verification.check;
-        app.verification.loadedUnsigned = verification.loadedUnsigned;
-        app.verification.scratch = verification.scratch;
-        ReloadUpgradeListIntoBuilder(app.builder, app.upgrade, app.window.main, app.installation.env,
-                                     app.window.dialogs);
-        app.builder.reloadedFrom = verification.scratch;
+        ReloadIntoBuilder(app, ChosenUpgrade(m));
         return;
     }
     LoadUpgrade(app, ChosenUpgrade(m));

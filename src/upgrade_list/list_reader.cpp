@@ -1,5 +1,6 @@
 #include "upgrade_list/list_reader.h"
 
+#include <algorithm>
 #include <array>
 
 #include "base/dialogs.h"
@@ -24,7 +25,9 @@ struct ReadState {
     ListContents& contents;
     const std::string& folder;
     LoadedList& list;
+    ListReading reading;
     Failure failure = Failure::None;
+    bool ended = false;  // the end record, where the reading stops there
     int lineNumber = 0;
     std::string unsafeText;
     std::string unsafeReason;
@@ -59,75 +62,117 @@ bool Number(ReadState& state, std::string_view field, int32_t& value) {
     return true;
 }
 
+// A new record of a type with its line and field count; nothing (the failure noted) when the list
+// can hold no more text.
+template <typename Fields>
+LoadedList::Record* AddRecord(ReadState& state, const Fields& f, int type, std::string_view name) {
+    LoadedList::Record* record = state.list.Add(type, name);
+    if (record == nullptr) {
+        state.failure = Failure::TooMuchText;
+        return nullptr;
+    }
+    record->line = static_cast<uint32_t>(state.lineNumber);
+    record->fields = static_cast<uint8_t>(std::min(f.Count(), 255));
+    return record;
+}
+
+template <typename Fields>
+bool ReadHeader(ReadState& state, const Fields& f) {
+    ListContents& contents = state.contents;
+    if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
+    if (!IsAcceptedHeaderField(f.Field(2))) return state.failure = Failure::WrongHeader, false;
+    if (state.reading == ListReading::Reload) return true;  // the builder writes its own header
+    if (f.Count() < 7) return state.failure = Failure::Unreadable, false;
+    // An empty library name (or one of blanks only) is taken as empty: the elements of that kind
+    // then fail one by one when their library cannot be opened.
+    for (int k = 0; k < 6; ++k)
+        if (!TrimmedBlanks(f.Field(k + 2)).empty() && !CheckName(state, f.Field(k + 2))) return false;
+    for (int k = 0; k < 6; ++k) {
+        const std::string_view name = f.Field(k + 2);
+        contents.libraries[static_cast<size_t>(k)] =
+            JoinPath(state.folder, TrimmedBlanks(name).empty() ? std::string_view() : name);
+    }
+    contents.headerRead = true;
+    return true;
+}
+
+template <typename Fields>
+bool ReadElement(ReadState& state, const Fields& f, int type) {
+    const bool load = state.reading == ListReading::Load;
+    if (f.Count() < (type == kSymbolRecord && load ? 6 : 5)) return state.failure = Failure::Unreadable, false;
+    if (!CheckName(state, f.Field(5))) return false;
+    // The builder takes back names and libraries; the numbers it writes anew.
+    int32_t withheld = 0, destKind = 0;
+    if (load && (!Number(state, f.Field(2), withheld) || !Number(state, f.Field(3), destKind))) return false;
+    LoadedList::Record* record = AddRecord(state, f, type, f.Field(4));
+    if (record == nullptr) return false;
+    record->withheld = withheld;
+    record->destKind = destKind;
+    record->targetLib = state.list.Text(f.Field(5));
+    if (type == kSymbolRecord && f.Count() >= 6) record->extra = state.list.Text(TrimmedBlanks(f.Field(6)));
+    return true;
+}
+
+template <typename Fields>
+bool ReadDataFile(ReadState& state, const Fields& f) {
+    if (f.Count() < 4) return state.failure = Failure::Unreadable, false;
+    const bool load = state.reading == ListReading::Load;
+    if (load && !CheckName(state, f.Field(4))) return false;
+    int32_t destKind = 0;
+    if (!Number(state, f.Field(3), destKind)) return false;
+    const std::string ending(Right(ToUpper(TrimmedBlanks(f.Field(4))), 3));
+    int32_t withheld = 0;
+    if (load && (ending == "SBC" || ending == "TAL" || ending == "DAT") && !Number(state, f.Field(2), withheld))
+        return false;
+    LoadedList::Record* added = AddRecord(state, f, kDataFileRecord, f.Field(4));
+    if (added == nullptr) return false;
+    LoadedList::Record& record = *added;
+    record.destKind = destKind;
+    record.withheld = withheld;
+    if (!load) {
+        if (f.Count() >= 5) record.extra = state.list.Text(f.Field(5));
+        return true;
+    }
+    // A subcircuit without a subdirectory (none, or blanks) goes into the subcircuit directory
+    // itself.
+    const bool subcircuit = ending == "SBC" && record.destKind == 9;
+    if (f.Count() >= 5 && !f.Field(5).empty() && !(subcircuit && TrimmedBlanks(f.Field(5)).empty())) {
+        if (subcircuit) {
+            if (!CheckName(state, TrimmedBlanks(f.Field(5)))) return false;
+            record.targetLib = state.list.Text(TrimmedBlanks(f.Field(5)));
+        } else {
+            record.extra = state.list.Text(TrimmedBlanks(f.Field(5)));
+        }
+    }
+    return true;
+}
+
 // `Fields` is a FieldList, or a PlainFieldList for the lines without double quotes.
 template <typename Fields>
 bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
     ListContents& contents = state.contents;
-    LoadedList& list = state.list;
     const int type = RecordTypeOf(f.Value(1));
     switch (type) {
-        case kHeaderRecord: {
-            if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
-            if (!IsAcceptedHeaderField(f.Field(2))) return state.failure = Failure::WrongHeader, false;
-            if (f.Count() < 7) return state.failure = Failure::Unreadable, false;
-            // An empty library name (or one of blanks only) is taken as empty: the elements of that
-            // kind then fail one by one when their library cannot be opened.
-            for (int k = 0; k < 6; ++k)
-                if (!TrimmedBlanks(f.Field(k + 2)).empty() && !CheckName(state, f.Field(k + 2))) return false;
-            for (int k = 0; k < 6; ++k) {
-                const std::string_view name = f.Field(k + 2);
-                contents.libraries[static_cast<size_t>(k)] =
-                    JoinPath(state.folder, TrimmedBlanks(name).empty() ? std::string_view() : name);
-            }
-            contents.headerRead = true;
-            return true;
-        }
+        case kHeaderRecord: return ReadHeader(state, f);
         case kPartRecord:
         case kSymbolRecord:
         case kPackageRecord:
         case kSparamRecord:
-        case kMparamRecord: {
-            if (f.Count() < (type == kSymbolRecord ? 6 : 5)) return state.failure = Failure::Unreadable, false;
-            if (!CheckName(state, f.Field(5))) return false;
-            LoadedList::Record* record = list.Add(type, f.Field(4));
-            if (record == nullptr) return state.failure = Failure::TooMuchText, false;
-            if (!Number(state, f.Field(2), record->withheld) || !Number(state, f.Field(3), record->destKind))
-                return false;
-            record->targetLib = list.Text(f.Field(5));
-            if (type == kSymbolRecord) record->extra = list.Text(TrimmedBlanks(f.Field(6)));
-            return true;
-        }
-        case kDataFileRecord: {
-            if (f.Count() < 4) return state.failure = Failure::Unreadable, false;
-            if (!CheckName(state, f.Field(4))) return false;
-            LoadedList::Record* added = list.Add(kDataFileRecord, f.Field(4));
-            if (added == nullptr) return state.failure = Failure::TooMuchText, false;
-            LoadedList::Record& record = *added;
-            if (!Number(state, f.Field(3), record.destKind)) return false;
-            const std::string ending(Right(ToUpper(TrimmedBlanks(f.Field(4))), 3));
-            if (ending == "SBC" || ending == "TAL" || ending == "DAT")
-                if (!Number(state, f.Field(2), record.withheld)) return false;
-            // A subcircuit without a subdirectory (none, or blanks) goes into the subcircuit
-            // directory itself.
-            const bool subcircuit = ending == "SBC" && record.destKind == 9;
-            if (f.Count() >= 5 && !f.Field(5).empty() && !(subcircuit && TrimmedBlanks(f.Field(5)).empty())) {
-                if (subcircuit) {
-                    if (!CheckName(state, TrimmedBlanks(f.Field(5)))) return false;
-                    record.targetLib = list.Text(TrimmedBlanks(f.Field(5)));
-                } else {
-                    record.extra = list.Text(TrimmedBlanks(f.Field(5)));
-                }
-            }
-            return true;
-        }
+        case kMparamRecord: return ReadElement(state, f, type);
+        case kDataFileRecord: return ReadDataFile(state, f);
         case kReadmeRecord: {
+            if (state.reading == ListReading::Reload) return true;  // the builder writes its own
             if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
             contents.readme.resize(readmeCount + 1);
             contents.readme[readmeCount++] = f.Field(2);
             return true;
         }
+        case kEndRecord:
+            // Loading reads on to the file's end; the builder's reload stops here.
+            state.ended = state.reading == ListReading::Reload;
+            return true;
         default:
-            return true;  // the end record and unknown types: reading goes on
+            return true;  // unknown types: reading goes on
     }
 }
 
@@ -151,12 +196,13 @@ std::shared_ptr<const Directory> UpgradeFolder(LoadedUpgrade& upgrade, std::stri
     return upgrade.Folder;
 }
 
-ListReadFailure ReadListFile(const Directory& folder, const std::string& folderPath, ListContents& contents) {
-    ReadState state{contents, folderPath, contents.list, Failure::None, 0, {}, {}, {}, 0};
+ListReadFailure ReadListFile(const Directory& folder, const std::string& folderPath, ListContents& contents,
+                             ListReading reading) {
+    ReadState state{contents, folderPath, contents.list, reading};
     size_t readmeCount = 0;
     auto input = folder.IsOpen() ? TextInput::OpenAt(folder, folder.Spelling(kListFileName)) : nullptr;
     if (!input) {
-        state.failure = Failure::Unreadable;
+        state.failure = Failure::Missing;
     } else {
         std::string line;
         FieldList fields;
@@ -173,7 +219,7 @@ ListReadFailure ReadListFile(const Directory& folder, const std::string& folderP
                 SplitInto(line, ',', fields);
                 read = ReadRecord(state, fields, readmeCount);
             }
-            if (!read) break;
+            if (!read || state.ended) break;
         }
         if (state.failure == Failure::None && input->LineTooLong()) state.failure = Failure::Unreadable;
     }
@@ -184,6 +230,7 @@ std::string ListFailureText(const ListReadFailure& failure, const std::string& l
     switch (failure.kind) {
         case Failure::None: return {};
         case Failure::WrongHeader: return "Wrong Format : " + listPath;
+        case Failure::Missing:
         case Failure::Unreadable: return "Make sure that Upgrade files are in the specified path :  " + listPath;
         case Failure::TooLarge:
             return "The upgrade list " + listPath + " holds more than " + std::to_string(kMaxRecords) +
@@ -207,7 +254,7 @@ int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs) {
     std::string why;
     const auto folder = UpgradeFolder(upgrade, why);
     const ListReadFailure failure = folder ? ReadListFile(*folder, upgrade.UpgradeDir, contents)
-                                           : ListReadFailure{Failure::Unreadable, 0, {}, {}};
+                                           : ListReadFailure{Failure::Missing, 0, {}, {}};
     if (contents.headerRead) upgrade.UpgLibPath = contents.libraries;
     upgrade.ReadmeLines = std::move(contents.readme);
     switch (failure.kind) {
@@ -217,6 +264,7 @@ int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs) {
         case Failure::WrongHeader:
             ShowErrorByCode(dialogs, 19, listPath);
             break;
+        case Failure::Missing:
         case Failure::Unreadable:
             ShowErrorByCode(dialogs, 9, listPath);
             break;

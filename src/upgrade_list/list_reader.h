@@ -20,20 +20,29 @@ struct ListContents {
     std::vector<std::string> readme{1};
 };
 
-// Why a list could not be read, and where.
+// Why a list could not be read, and where. Missing: the list could not be opened at all.
 struct ListReadFailure {
-    enum class Kind { None, WrongHeader, Unreadable, UnsafeName, TooLarge, TooMuchText };
+    enum class Kind { None, WrongHeader, Unreadable, UnsafeName, TooLarge, TooMuchText, Missing };
     Kind kind = Kind::None;
     int line = 0;
     std::string text, reason;  // an unsafe name and why
 };
 
-// Reads `folder`'s Upgrade.lst (found exactly, then without regard to case) as the load page
-// does. Returns the failure (Kind::None when the whole list was read); `contents` holds what was
-// read up to it.
+// The two readings of one grammar. Load: as the load page offers a list, every record to the
+// file's end, each checked whole. Reload: as the builder takes a list back, to its end record;
+// the header needs its second field only, an element record five fields, numbers only where the
+// builder uses them (a data file's target code), readme records are passed over, and a data
+// file's fifth field is kept as it stands (`extra`, with `fields` telling whether there is one):
+// the builder's reload judges data files' names and fields by rules of its own.
+enum class ListReading { Load, Reload };
+
+// Reads `folder`'s Upgrade.lst (found exactly, then without regard to case). Returns the failure
+// (Kind::None when the whole list was read); `contents` holds what was read up to it, each record
+// with its line.
 ListReadFailure ReadListFile(const std::string& folder, ListContents& contents);
 // The same through an open folder (`folderPath` names it in the library paths).
-ListReadFailure ReadListFile(const Directory& folder, const std::string& folderPath, ListContents& contents);
+ListReadFailure ReadListFile(const Directory& folder, const std::string& folderPath, ListContents& contents,
+                             ListReading reading = ListReading::Load);
 
 // The upgrade's folder as it was opened (UpgradeFolder), opened and held now when it was not.
 std::shared_ptr<const Directory> UpgradeFolder(LoadedUpgrade& upgrade, std::string& why);

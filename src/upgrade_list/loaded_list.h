@@ -71,6 +71,8 @@ public:
         uint32_t targetDir = 0;  // a data file's target directory
         int32_t withheld = 0;
         int32_t destKind = 0;
+        uint32_t line = 0;   // its line in the list, from 1
+        uint8_t fields = 0;  // how many fields its line has (255 for more)
     };
 
     // A record with its texts.

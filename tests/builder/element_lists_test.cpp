@@ -1,8 +1,7 @@
-#include "builder/element_lists.h"
-
 #include <gtest/gtest.h>
 
 #include "builder/builder_lists.h"
+#include "program/builder_page.h"
 #include "support/upgrade_fixture.h"
 
 namespace zrx {
@@ -44,11 +43,14 @@ protected:
         chosen.UserSelect({line}, line);
         A().window.main.LibraryFrameOf(kind).remove->Click();
     }
-    // Entry i of the chosen table belongs to line i of the chosen list, with one spare element.
+    // Entry i of the chosen table belongs to line i of the chosen list, with one spare element; the
+    // window's list shows the builder's lines.
     void ExpectInStep(int kind) {
-        const LibraryKindTables t = TablesOfKind(A().builder, A().window.main, A().installation.env, kind);
-        ASSERT_EQ(t.chosen->size(), static_cast<size_t>(t.chosenList->ListCount()) + 1);
-        for (int i = 0; i < t.chosenList->ListCount(); ++i) EXPECT_EQ((*t.chosen)[static_cast<size_t>(i)].Name, t.chosenList->List(i));
+        const LibraryKindTables t = TablesOfKind(A().builder, A().installation.env, kind);
+        const ui::ListBox& shown = *A().window.main.LibraryFrameOf(kind).chosen;
+        EXPECT_EQ(shown.Items(), A().builder.chosen[static_cast<size_t>(kind)].Lines());
+        ASSERT_EQ(t.chosen->size(), static_cast<size_t>(shown.ListCount()) + 1);
+        for (int i = 0; i < shown.ListCount(); ++i) EXPECT_EQ((*t.chosen)[static_cast<size_t>(i)].Name, shown.List(i));
         EXPECT_EQ(t.chosen->back().Name, "");
         EXPECT_EQ(t.sources->back().FileName, "");
         std::vector<int32_t> refs(t.sources->size(), 0);

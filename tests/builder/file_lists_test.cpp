@@ -1,8 +1,7 @@
-#include "builder/file_lists.h"
-
 #include <gtest/gtest.h>
 
-#include "builder/build_window.h"
+#include "builder/builder_lists.h"
+#include "builder/upgrade_writer.h"
 #include "support/builder_choice.h"
 #include "support/upgrade_fixture.h"
 
@@ -58,9 +57,9 @@ TEST_F(FileListsTest, SubcircuitsRecordTheirFolderAndOneNameIsTakenOnce) {
     EXPECT_EQ(f.KindCode, 9);
     // At a drive's root nothing is taken.
     m.F_sbcdir.SetPath("/");
-    m.F_SBCList.Clear();
     m.F_Sbcmove.Click();
-    EXPECT_TRUE(m.F_SBCList.Items().empty());
+    EXPECT_EQ(m.F_SBCList.Items(), std::vector<std::string>{"op.sbc"});
+    EXPECT_EQ(A().builder.tables.UpgSbcFiles.size(), 2u);
     EXPECT_EQ(LastPathComponent("/a/b"), "b");
     EXPECT_EQ(LastPathComponent("/"), "");
     EXPECT_EQ(LastPathComponent("nothing"), "");
@@ -115,14 +114,15 @@ TEST_F(FileListsTest, TheDestinationGivesSevenPathsWithOneSeparator) {
     EXPECT_EQ(m.F_Destdpath.Caption(), dest / "Upgrade.PART");
     EXPECT_EQ(m.F_Destfmtpath.Caption(), dest / "Upgrade.lst");
     EXPECT_EQ(m.F_DestI_spath.Caption(), dest / "I_Upg.SYMBOL");
-    A().builder.destinationFolder = dest.Path() + "/";
-    SetDestinationPaths(A().builder, A().window.main);
     EXPECT_EQ(m.F_Destmplpath.Caption(), dest / "Upgrade.MPARAM");
-    A().builder.destinationFolder = "/";
-    SetDestinationPaths(A().builder, A().window.main);
-    EXPECT_EQ(m.F_Destspath.Caption(), "/A_Upg.SYMBOL");
+    // The paths are the builder's: one separator, whatever the folder ends in.
+    SetDestinationFolder(A().builder, dest.Path() + "/");
+    EXPECT_EQ(DestinationPath(A().builder, "Upgrade.MPARAM"), dest / "Upgrade.MPARAM");
+    SetDestinationFolder(A().builder, "/");
+    EXPECT_EQ(DestinationPath(A().builder, "A_Upg.SYMBOL"), "/A_Upg.SYMBOL");
     m.F_Drive.UserChoose(0);
     EXPECT_EQ(A().builder.destinationFolder, "/");
+    EXPECT_EQ(m.F_Destspath.Caption(), "/A_Upg.SYMBOL");
 }
 
 // Two loose files whose names differ only in letter case, from two folders, would be one file of
@@ -148,8 +148,7 @@ TEST_F(FileListsTest, BuildFilesAreCopiedIntoTheDestination) {
     m.F_Thermdat.Refresh();
     SelectAll(m.F_Thermdat);
     m.F_Datmove.Click();
-    A().builder.destinationFolder = dest.Path() + "/";
-    SetDestinationPaths(A().builder, A().window.main);
+    SetDestinationFolder(A().builder, dest.Path() + "/");
     std::string why;
     CopyBuildFiles(A().builder, Directory::Open(dest.Path(), why), A().installation.env, A().window.dialogs);
     EXPECT_EQ(test::ReadFile(dest / "A.dat"), "A");

@@ -6,7 +6,7 @@
 
 #include "base/directory.h"
 #include "builder/build_check.h"
-#include "builder/build_window.h"
+#include "builder/builder_state.h"
 #include "builder/builder_lists.h"
 #include "program/upgrade_pages.h"
 #include "support/builder_choice.h"

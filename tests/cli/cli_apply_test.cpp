@@ -59,6 +59,12 @@ TEST_F(CliApplyTest, WithoutATerminalAnUnansweredQuestionIsNo) {
     EXPECT_NE(asked.out.find("7400"), std::string::npos);
     EXPECT_NE(asked.out.find("Not Copied"), std::string::npos);
     EXPECT_EQ(asked.out.find("LM2596"), std::string::npos);  // not selected: no row
+    const auto askedJson = RunCli({"apply", "--suite", Suite(), "--yes", "--ask", "--only", "7400", "--json", Upgrade()});
+    EXPECT_EQ(askedJson.status, 1);
+    EXPECT_NE(askedJson.out.find("\"status\": \"not copied\",\n      \"why\": \"it is there already, and the answer was "
+                                 "not to overwrite it\""),
+              std::string::npos)
+        << askedJson.out;
 }
 
 TEST_F(CliApplyTest, SkippedElementsAreLeftOut) {

@@ -71,22 +71,13 @@ TEST_F(WorkingDatabaseTest, FindByNameSkipsSlotObjectsAndHonoursTheKind) {
     S_LoadSymbol(ZK_SLOT_MODEL, E_OpenLibToRead(lib, "Q1"));
     E_CloseLibrary(lib);
     const int32_t copy = S_CopySymbol(ZK_SLOT_MODEL, 0);
-    int32_t error = 0, found = 0;
-    FindSymbolByName(error, 0, found, "Q1");
-    EXPECT_EQ(error, 0);
-    EXPECT_EQ(found, copy);
-    FindSymbolByName(error, 1, found, "Q1");  // packages only: a model is not one
-    EXPECT_EQ(error, 1);
+    EXPECT_EQ(FindSymbolByName(0, "Q1"), copy);
+    EXPECT_FALSE(FindSymbolByName(1, "Q1"));  // packages only: a model is not one
     const int32_t package = S_CreateSymbol("Q1", ZK_CLASS_PACKAGE);
-    FindSymbolByName(error, 1, found, "Q1");
-    EXPECT_EQ(found, package);
-    FindDeviceByName(error, found, "none");
-    EXPECT_EQ(error, 1);
-    int32_t fail = 0;
-    EXPECT_EQ(FindObjectByName(DB_HierarchyMap(), "MAINHIER", fail), m_db.rootHierarchy);
-    EXPECT_EQ(fail, 0);
-    FindObjectByName(DB_HierarchyMap(), "OTHER", fail);
-    EXPECT_EQ(fail, 1);
+    EXPECT_EQ(FindSymbolByName(1, "Q1"), package);
+    EXPECT_FALSE(FindDeviceByName("none"));
+    EXPECT_EQ(FindObjectByName(DB_HierarchyMap(), "MAINHIER"), m_db.rootHierarchy);
+    EXPECT_FALSE(FindObjectByName(DB_HierarchyMap(), "OTHER"));
 }
 
 TEST_F(WorkingDatabaseTest, InUseTestsFindComponentsInEveryHierarchy) {

@@ -12,7 +12,8 @@ printf '#pragma once\nnamespace zrx::ui { class Form {}; }\n' >"$tree/src/ui/u.h
 printf '#pragma once\n' >"$tree/src/kernel/k.h"
 printf '#pragma once\n' >"$tree/src/apply/a.h"
 printf '#pragma once\nstruct App { int x; };\n' >"$tree/src/program/p.h"
-printf '#include "base/b.h"\n#include <vector>\nnamespace zrx::ui { class Form; }\n' >"$tree/src/apply/a.cpp"
+printf '#include "base/b.h"\n#include "kernel/k.h"\n#include <vector>\n' >"$tree/src/apply/a.cpp"
+printf '#include "ui/u.h"\n#include "apply/a.h"\nnamespace zrx::ui { class Form; }\n' >"$tree/src/program/p.cpp"
 printf '#include "b.h"\n' >"$tree/src/base/b.cpp"
 "$check" "$tree" "$tree/build" || { echo "a tree whose includes run down was refused"; exit 1; }
 for include in '#include "../program/p.h"' '#include "./program/p.h"' '#include "apply/../program/p.h"' \
@@ -23,6 +24,12 @@ for include in '#include "../program/p.h"' '#include "./program/p.h"' '#include 
     printf "\xEF\xBB\xBF$include\n" >"$tree/src/ui/probe.cpp"
     if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused: $include"; exit 1; fi
     rm "$tree/src/ui/probe.cpp"
+done
+# The working routines never see the window's controls: neither by an include nor by a declaration.
+for probe in '#include "ui/u.h"' 'namespace zrx::ui { class Form; }' 'void Show(zrx::ui::Form* f, struct Form* g);'; do
+    printf "$probe\n" >"$tree/src/apply/probe.cpp"
+    if "$check" "$tree" "$tree/build" 2>/dev/null; then echo "not refused in apply: $probe"; exit 1; fi
+    rm "$tree/src/apply/probe.cpp"
 done
 # An include through a file of any ending is followed.
 printf '#include "program/p.h"\n' >"$tree/src/ui/probe.txt"
