@@ -64,107 +64,124 @@ std::string ApplyMeaning(int status) {
     }
 }
 
+// The command's options as given.
+struct ApplyOptions {
+    std::string suite, folder, summaryFile;
+    bool yes = false, ask = false, overwrite = false, dryRun = false, json = false, skipSame = false,
+         allowUnsigned = false;
+    std::vector<std::string> only, skip, onlyFiles, skipFiles;
+};
+
+int FailJson(const ApplyOptions& o, int code, const trust::UpgradeCheck* check = nullptr) {
+    if (o.json) PrintJsonResult(Json::array(), code, o.dryRun ? DiffMeaning(code) : ApplyMeaning(code), check);
+    return code;
+}
+
+// Every element is offered; --only and --skip (and their files) take rows out by element name,
+// --skip-same those that would change nothing.
+Selection SelectedRows(const App& app, const ApplyOptions& o, const std::vector<std::string>& onlyList,
+                       const std::vector<std::string>& skipList) {
+    const std::set<std::string> onlyNames(onlyList.begin(), onlyList.end()), skipNames(skipList.begin(), skipList.end());
+    const bool onlySome = !o.only.empty() || !o.onlyFiles.empty();
+    const auto& changes = app.changeColumn.Changes().changes;
+    Selection selected(OfferedCount(app), true);
+    for (size_t i = 0; i < selected.size(); ++i) {
+        const std::string name(app.upgrade.GridRows[i].Name);
+        if ((onlySome && !onlyNames.count(name)) || skipNames.count(name)) selected[i] = false;
+        if (o.skipSame && i < changes.size() && changes[i] == preview::Change::Same) selected[i] = false;
+    }
+    return selected;
+}
+
+// --dry-run: what the selected rows would change, as diff prints it.
+int DryRun(const App& app, const ApplyOptions& o, const Selection& selected) {
+    std::vector<size_t> touched;
+    for (size_t i = 0; i < selected.size(); ++i)
+        if (selected[i]) touched.push_back(i);
+    const int status = DiffStatus(app, touched);
+    if (o.json) {
+        PrintJsonResult(RowsJson(app, touched, selected), status, DiffMeaning(status), &app.verification.check);
+    } else {
+        for (const size_t r : touched) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r, selected) << "\n";
+    }
+    return status;
+}
+
+// The run over the selected rows, its summary printed (and saved), as Update and the summary window do.
+int RunAndReport(Session& session, const ApplyOptions& o, const Selection& selected) {
+    App& app = session.app;
+    // The run's overwrite option, as the update page's two options set it.
+    app.run.AskOverwrite = o.ask;
+    app.run.OverwriteAll = !o.ask;
+    const std::string confirmation = GetLocalMessage("Are you sure you want to update the library files", 447);
+    session.dialogs.SetAnswerer([confirmation, yes = o.yes](const ui::MessageBox& box) -> std::optional<ui::Answer> {
+        if (yes && box.text == confirmation) return ui::Answer::Yes;
+        return std::nullopt;
+    });
+    ui::Label& statusLine = app.window.main.F_Status;
+    statusLine.Subscribe([&session, &statusLine] { session.dialogs.Progress(statusLine.Caption()); });
+    const auto report = RunSelectedUpdate(app, selected);
+    session.dialogs.EndProgress();
+    bool saved = true;
+    if (report) {
+        if (!o.json) PrintSummary(*report);
+        if (!o.summaryFile.empty())
+            if (const Outcome written = WriteSummaryFile(*report, o.summaryFile); !written) {
+                Fail(o.summaryFile + ": the summary could not be saved: " + written.Why());
+                saved = false;
+            }
+    }
+    const int status = !report ? kExitFailure : report->AllCopied() && saved ? 0 : 1;
+    if (o.json)
+        PrintJsonResult(report ? AppliedRows(app, *report, selected) : Json::array(), status, ApplyMeaning(status),
+                        &app.verification.check);
+    return status;
+}
+
+int Apply(const ApplyOptions& o) {
+    std::vector<std::string> onlyList = o.only, skipList = o.skip;
+    for (const auto& [files, names] : {std::pair{&o.onlyFiles, &onlyList}, std::pair{&o.skipFiles, &skipList}})
+        for (const std::string& file : *files) {
+            std::string error;
+            if (!ReadNameFile(file, *names, error)) {
+                Fail(error);
+                return FailJson(o, kExitFailure);
+            }
+        }
+    Session session;
+    App& app = session.app;
+    // The rows' changes are worked out only where this command uses them.
+    app.upgrade.compareOnLoad = o.json || o.dryRun || o.skipSame;
+    app.verification.allowUnsigned = o.allowUnsigned;
+    if (!Start(session, o.suite, false) || !LoadUpgradeFolder(session, o.folder))
+        return FailJson(o, kExitFailure, &app.verification.check);
+    const Selection selected = SelectedRows(app, o, onlyList, skipList);
+    return o.dryRun ? DryRun(app, o, selected) : RunAndReport(session, o, selected);
+}
+
 }  // namespace
 
 void AddApplyCommand(CLI::App& parent, int& status) {
-    static std::string suite, folder, summaryFile;
-    static bool yes = false, ask = false, overwrite = false, dryRun = false, json = false, skipSame = false,
-                allowUnsigned = false;
-    static std::vector<std::string> only, skip, onlyFiles, skipFiles;
+    static ApplyOptions o;
     CLI::App* apply = parent.add_subcommand("apply", "Apply an upgrade folder to an installation");
-    apply->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
-    apply->add_flag("--yes", yes, "Answer the confirmation with Yes");
-    auto* askOption = apply->add_flag("--ask", ask, "Ask before overwriting an element that is already there");
-    apply->add_flag("--overwrite", overwrite, "Overwrite existing elements without asking (the default)")
+    apply->add_option("--suite", o.suite, "Installation directory (holds ZARNIX32.INI)")->required();
+    apply->add_flag("--yes", o.yes, "Answer the confirmation with Yes");
+    auto* askOption = apply->add_flag("--ask", o.ask, "Ask before overwriting an element that is already there");
+    apply->add_flag("--overwrite", o.overwrite, "Overwrite existing elements without asking (the default)")
         ->excludes(askOption);
-    apply->add_option("--only", only, "Copy only the elements of these names");
-    apply->add_option("--skip", skip, "Do not copy the elements of these names");
-    apply->add_option("--only-from", onlyFiles, "Copy only the elements named in this file (one a line, # comments)");
-    apply->add_option("--skip-from", skipFiles, "Do not copy the elements named in this file (one a line, # comments)");
-    apply->add_flag("--skip-same", skipSame, "Do not copy rows that are the same as installed");
-    apply->add_flag("--dry-run", dryRun, "Print what the run would change (as diff does) and change nothing");
-    apply->add_flag("--json", json, "Print one JSON document instead of the summary table");
-    apply->add_option("--summary", summaryFile, "Save the summary as Save Summary does");
-    AddUpgradeOptions(apply, folder, allowUnsigned);
+    apply->add_option("--only", o.only, "Copy only the elements of these names");
+    apply->add_option("--skip", o.skip, "Do not copy the elements of these names");
+    apply->add_option("--only-from", o.onlyFiles, "Copy only the elements named in this file (one a line, # comments)");
+    apply->add_option("--skip-from", o.skipFiles, "Do not copy the elements named in this file (one a line, # comments)");
+    apply->add_flag("--skip-same", o.skipSame, "Do not copy rows that are the same as installed");
+    apply->add_flag("--dry-run", o.dryRun, "Print what the run would change (as diff does) and change nothing");
+    apply->add_flag("--json", o.json, "Print one JSON document instead of the summary table");
+    apply->add_option("--summary", o.summaryFile, "Save the summary as Save Summary does");
+    AddUpgradeOptions(apply, o.folder, o.allowUnsigned);
     apply->footer("Exit status: 0 every selected element copied, 1 some not copied, 2 nothing ran. With --dry-run: "
                   "0 when every selected row is the same as installed, 1 when any differs, 2 when nothing could be "
                   "compared.");
-    apply->callback([&status] {
-        auto failJson = [](int code, const std::string& meaning, const trust::UpgradeCheck* check = nullptr) {
-            if (json) PrintJsonResult(Json::array(), code, meaning, check);
-            return code;
-        };
-        std::vector<std::string> onlyList = only, skipList = skip;
-        for (const auto& [files, names] : {std::pair{&onlyFiles, &onlyList}, std::pair{&skipFiles, &skipList}}) {
-            for (const std::string& file : *files) {
-                std::string error;
-                if (!ReadNameFile(file, *names, error)) {
-                    Fail(error);
-                    status = failJson(kExitFailure, dryRun ? DiffMeaning(kExitFailure) : ApplyMeaning(kExitFailure));
-                    return;
-                }
-            }
-        }
-        Session session;
-        App& app = session.app;
-        // The rows' changes are worked out only where this command uses them.
-        app.upgrade.compareOnLoad = json || dryRun || skipSame;
-        app.verification.allowUnsigned = allowUnsigned;
-        if (!Start(session, suite, false) || !LoadUpgradeFolder(session, folder)) {
-            status = failJson(kExitFailure, dryRun ? DiffMeaning(kExitFailure) : ApplyMeaning(kExitFailure),
-                              &app.verification.check);
-            return;
-        }
-        // Every element is offered; --only and --skip (and their files) take rows out by element
-        // name, --skip-same those that would change nothing.
-        const std::set<std::string> onlyNames(onlyList.begin(), onlyList.end()), skipNames(skipList.begin(), skipList.end());
-        const bool onlySome = !only.empty() || !onlyFiles.empty();
-        const auto& changes = app.changeColumn.Changes().changes;
-        Selection selected(OfferedCount(app), true);
-        std::vector<size_t> touched;
-        for (size_t i = 0; i < selected.size(); ++i) {
-            const std::string name(app.upgrade.GridRows[i].Name);
-            if ((onlySome && !onlyNames.count(name)) || skipNames.count(name)) selected[i] = false;
-            if (skipSame && i < changes.size() && changes[i] == preview::Change::Same) selected[i] = false;
-            if (selected[i]) touched.push_back(i);
-        }
-        if (dryRun) {
-            status = DiffStatus(app, touched);
-            if (json) {
-                PrintJsonResult(RowsJson(app, touched, selected), status, DiffMeaning(status), &app.verification.check);
-            } else {
-                for (const size_t r : touched) std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r, selected) << "\n";
-            }
-            return;
-        }
-        // The run's overwrite option, as the update page's two options set it.
-        app.run.AskOverwrite = ask;
-        app.run.OverwriteAll = !ask;
-
-        const std::string confirmation = GetLocalMessage("Are you sure you want to update the library files", 447);
-        session.dialogs.SetAnswerer([confirmation](const ui::MessageBox& box) -> std::optional<ui::Answer> {
-            if (yes && box.text == confirmation) return ui::Answer::Yes;
-            return std::nullopt;
-        });
-        ui::Label& statusLine = app.window.main.F_Status;
-        statusLine.Subscribe([&session, &statusLine] { session.dialogs.Progress(statusLine.Caption()); });
-
-        const auto report = RunSelectedUpdate(app, selected);
-        session.dialogs.EndProgress();
-        bool saved = true;
-        if (report) {
-            if (!json) PrintSummary(*report);
-            if (!summaryFile.empty())
-                if (const Outcome written = WriteSummaryFile(*report, summaryFile); !written) {
-                    Fail(summaryFile + ": the summary could not be saved: " + written.Why());
-                    saved = false;
-                }
-        }
-        status = !report ? kExitFailure : report->AllCopied() && saved ? 0 : 1;
-        if (json)
-            PrintJsonResult(report ? AppliedRows(app, *report, selected) : Json::array(), status, ApplyMeaning(status),
-                            &app.verification.check);
-    });
+    apply->callback([&status] { status = Apply(o); });
 }
 
 }  // namespace zrx::cli

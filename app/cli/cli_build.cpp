@@ -120,128 +120,129 @@ struct Builder {
     }
 };
 
+// The command's options as given.
+struct BuildOptions {
+    std::string suite, dest, reload, signingKey, archiveFile, description;
+    bool listOnly = false, allowUnsigned = false;
+    std::vector<std::string> parts, symbols, packages, sparams, mparams, tals, dats, spcs, sbcs;
+    std::vector<std::vector<std::string>> miscs;
+};
+
+// --reload: an archive is chosen in its folder's file list, as the window does; any other file of
+// a folder chooses the folder. False when the list could not be reloaded (it has said why).
+bool Reload(App& app, const std::string& reload) {
+    const fs::path path = fs::absolute(reload).lexically_normal();
+    const bool file = fs::is_regular_file(path);
+    const std::string folder = WithoutTrailingSeparator((file ? path.parent_path() : path).string());
+    if (!Readable(folder)) return Fail(reload + ": the folder cannot be read"), false;
+    // A list that could not be reloaded has said why and is let go; records that were not brought
+    // back have been named, and the build goes on without them.
+    app.upgrade.ListPath = folder;
+    return ReloadIntoBuilder(app, file && archive::IsArchiveName(path.filename().string())
+                                      ? JoinPath(folder, path.filename().string())
+                                      : folder);
+}
+
+// Every choice of the command line, in the order of the frames; false when one was refused.
+bool ChooseAll(Session& session, const BuildOptions& o) {
+    Builder builder{session};
+    const Environment& env = session.app.installation.env;
+    bool ok = true;
+    for (const auto& choice : o.parts) ok = builder.Element(kParts, choice) && ok;
+    for (const auto& choice : o.symbols) ok = builder.Element(kSymbols, choice) && ok;
+    for (const auto& choice : o.packages) ok = builder.Element(kPackages, choice) && ok;
+    for (const auto& choice : o.sparams) ok = builder.Element(kSparams, choice) && ok;
+    for (const auto& choice : o.mparams) ok = builder.Element(kMparams, choice) && ok;
+    for (const auto& file : o.tals) ok = builder.File(kTalFiles, env.LibDir, file) && ok;
+    for (const auto& file : o.dats) ok = builder.File(kDatFiles, env.JobDir, file) && ok;
+    for (const auto& file : o.spcs) ok = builder.File(kSpcFiles, env.SysDir, file) && ok;
+    for (const auto& choice : o.sbcs) ok = builder.Subcircuit(choice) && ok;
+    for (const auto& args : o.miscs) ok = builder.Misc(args) && ok;
+    return ok;
+}
+
+// The destination as the builder takes it (without blanks around it), made when missing; false
+// when it cannot be (said).
+bool ChooseDestination(BuilderState& builder, const std::string& dest) {
+    const std::string destination = TrimBlanks(dest);
+    std::error_code error;
+    // Folders are made for it, but never in the program's own folder of an installation: a folder
+    // made there (in place of a trusted key, say) would stay though the build is refused.
+    const fs::path absolute = fs::absolute(destination, error).lexically_normal();
+    for (const fs::path& component : absolute)
+        if (StartsWith(ToUpper(component.string()), ".ZRXLIBUG"))
+            return Fail(dest + ": a build is never made in the program's own folder of an installation (" +
+                        component.string() + ")"),
+                   false;
+    fs::create_directories(destination, error);
+    const std::string folder = WithoutTrailingSeparator(absolute.string());
+    if (!Readable(folder)) return Fail(dest + ": the destination folder cannot be made or read"), false;
+    SetDestinationFolder(builder, folder);
+    return true;
+}
+
+int Build(const BuildOptions& o) {
+    Session session;
+    App& app = session.app;
+    app.builder.seal = {o.signingKey.empty() ? std::string() : fs::absolute(o.signingKey).string(),
+                        o.archiveFile.empty() ? std::string() : fs::absolute(o.archiveFile).lexically_normal().string(),
+                        o.description};
+    if (!Start(session, o.suite, true)) return kExitFailure;
+    app.verification.allowUnsigned = o.allowUnsigned;
+    session.dialogs.SetAnswerer([](const ui::MessageBox& box) -> std::optional<ui::Answer> {
+        if (StartsWith(box.text, "The  Lstfile load process")) return ui::Answer::Yes;
+        return std::nullopt;
+    });
+    if (!o.reload.empty() && !Reload(app, o.reload)) return kExitFailure;
+    if (!ChooseAll(session, o) || !ChooseDestination(app.builder, o.dest)) return kExitFailure;
+    app.builder.listOnly = o.listOnly;
+    BuildUpgrade(app.builder, app.installation.env, session.dialogs, app.run.AskOverwrite);
+    // The status follows what the folder, read back, holds of what was chosen; what the reload
+    // could not bring back is missing from the build too.
+    const BuildReport& report = app.builder.lastBuild;
+    if (!report.listWritten) return kExitFailure;
+    return report.differences.empty() && report.sealFailures.empty() && app.builder.notReloaded == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 void AddBuildCommand(CLI::App& parent, int& status) {
-    static std::string suite, dest, reload, signingKey, archiveFile, description;
-    static bool listOnly = false, allowUnsigned = false;
-    static std::vector<std::string> parts, symbols, packages, sparams, mparams, tals, dats, spcs, sbcs;
-    static std::vector<std::vector<std::string>> miscs;
+    static BuildOptions o;
     CLI::App* build = parent.add_subcommand("build", "Make an upgrade folder from the installation's libraries and files");
-    build->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
-    build->add_option("--dest", dest, "Destination folder of the upgrade (made when missing)")->required();
-    build->add_flag("--list-only", listOnly, "Create Upgrade.lst file only");
-    build->add_option("--reload", reload, "First reload this folder's (or upgrade archive's) Upgrade.lst into the builder");
-    build->add_flag("--allow-unsigned", allowUnsigned,
+    build->add_option("--suite", o.suite, "Installation directory (holds ZARNIX32.INI)")->required();
+    build->add_option("--dest", o.dest, "Destination folder of the upgrade (made when missing)")->required();
+    build->add_flag("--list-only", o.listOnly, "Create Upgrade.lst file only");
+    build->add_option("--reload", o.reload, "First reload this folder's (or upgrade archive's) Upgrade.lst into the builder");
+    build->add_flag("--allow-unsigned", o.allowUnsigned,
                     "Reload an upgrade that no key the installation trusts has signed, this time");
-    build->add_option("--part", parts, "LIB:NAME of a part (LIB a *.PART file in LibDir)");
-    build->add_option("--symbol", symbols, "LIB:NAME of a symbol (LIB a *.SYMBOL file in LibDir)");
-    build->add_option("--package", packages, "LIB:NAME of a package (LIB a *.PACKAGE file in LibDir)");
-    build->add_option("--sparam", sparams, "LIB:NAME of a simulator model (LIB a *.SPARAM file in ZSMmod)");
-    build->add_option("--mparam", mparams, "LIB:NAME of a mixed-mode model (LIB a *.MPARAM file in LibDir)");
-    build->add_option("--tal", tals, "a .TAL file of LibDir");
-    build->add_option("--dat", dats, "a .DAT file of JobDir");
-    build->add_option("--spc", spcs, "a .SPC file of SysDir");
-    build->add_option("--sbc", sbcs, "SUBDIR/FILE of a subcircuit in ZSMsbk");
-    build->add_option("--misc", miscs, "PATH TARGET [DESCRIPTION]: any file, TARGET one of \\Lib ... \\Zsm_wrk")
+    build->add_option("--part", o.parts, "LIB:NAME of a part (LIB a *.PART file in LibDir)");
+    build->add_option("--symbol", o.symbols, "LIB:NAME of a symbol (LIB a *.SYMBOL file in LibDir)");
+    build->add_option("--package", o.packages, "LIB:NAME of a package (LIB a *.PACKAGE file in LibDir)");
+    build->add_option("--sparam", o.sparams, "LIB:NAME of a simulator model (LIB a *.SPARAM file in ZSMmod)");
+    build->add_option("--mparam", o.mparams, "LIB:NAME of a mixed-mode model (LIB a *.MPARAM file in LibDir)");
+    build->add_option("--tal", o.tals, "a .TAL file of LibDir");
+    build->add_option("--dat", o.dats, "a .DAT file of JobDir");
+    build->add_option("--spc", o.spcs, "a .SPC file of SysDir");
+    build->add_option("--sbc", o.sbcs, "SUBDIR/FILE of a subcircuit in ZSMsbk");
+    build->add_option("--misc", o.miscs, "PATH TARGET [DESCRIPTION]: any file, TARGET one of \\Lib ... \\Zsm_wrk")
         ->expected(2, 3)
         ->allow_extra_args(false);
-    build->add_option("--sign", signingKey,
+    build->add_option("--sign", o.signingKey,
                       "Sign the upgrade's manifest with this minisign secret key file (its password is asked "
                       "on the terminal, or read from the first line of standard input)");
-    build->add_option("--archive", archiveFile, "Also write the finished upgrade as this zip file")
+    build->add_option("--archive", o.archiveFile, "Also write the finished upgrade as this zip file")
         ->check([](const std::string& name) {
             return EndsWithIgnoreCase(name, ".zip")
                        ? std::string()
                        : "the upgrade is written as a zip file: " + name + " does not end in .zip";
         });
-    build->add_option("--comment", description,
+    build->add_option("--comment", o.description,
                       "The description the signature's trusted comment carries (the folder's name unless given)");
     build->footer("Every complete build writes Upgrade.sha256, the SHA-256 digests of its files (sha256sum -c "
                   "checks them). Exit status: 0 the upgrade was created as chosen (and signed and zipped as asked), "
                   "1 it was created but differs from what was chosen, or could not be signed or zipped, 2 nothing "
                   "was created.");
-    build->callback([&status] {
-        Session session;
-        App& app = session.app;
-        app.builder.seal = {
-            signingKey.empty() ? std::string() : fs::absolute(signingKey).string(),
-            archiveFile.empty() ? std::string() : fs::absolute(archiveFile).lexically_normal().string(),
-            description};
-        if (!Start(session, suite, true)) {
-            status = kExitFailure;
-            return;
-        }
-        app.verification.allowUnsigned = allowUnsigned;
-        session.dialogs.SetAnswerer([](const ui::MessageBox& box) -> std::optional<ui::Answer> {
-            if (StartsWith(box.text, "The  Lstfile load process")) return ui::Answer::Yes;
-            return std::nullopt;
-        });
-        if (!reload.empty()) {
-            // An archive is chosen in its folder's file list, as the window does; any other file
-            // of a folder chooses the folder.
-            const fs::path path = fs::absolute(reload).lexically_normal();
-            const bool file = fs::is_regular_file(path);
-            const std::string folder = WithoutTrailingSeparator((file ? path.parent_path() : path).string());
-            if (!Readable(folder)) {
-                status = Fail(reload + ": the folder cannot be read");
-                return;
-            }
-            // A list that could not be reloaded has said why and is let go; records that were not
-            // brought back have been named, and the build goes on without them.
-            app.upgrade.ListPath = folder;
-            if (!ReloadIntoBuilder(app, file && archive::IsArchiveName(path.filename().string())
-                                            ? JoinPath(folder, path.filename().string())
-                                            : folder)) {
-                status = kExitFailure;
-                return;
-            }
-        }
-        Builder builder{session};
-        bool ok = true;
-        for (const auto& choice : parts) ok = builder.Element(kParts, choice) && ok;
-        for (const auto& choice : symbols) ok = builder.Element(kSymbols, choice) && ok;
-        for (const auto& choice : packages) ok = builder.Element(kPackages, choice) && ok;
-        for (const auto& choice : sparams) ok = builder.Element(kSparams, choice) && ok;
-        for (const auto& choice : mparams) ok = builder.Element(kMparams, choice) && ok;
-        for (const auto& file : tals) ok = builder.File(kTalFiles, app.installation.env.LibDir, file) && ok;
-        for (const auto& file : dats) ok = builder.File(kDatFiles, app.installation.env.JobDir, file) && ok;
-        for (const auto& file : spcs) ok = builder.File(kSpcFiles, app.installation.env.SysDir, file) && ok;
-        for (const auto& choice : sbcs) ok = builder.Subcircuit(choice) && ok;
-        for (const auto& args : miscs) ok = builder.Misc(args) && ok;
-        if (!ok) {
-            status = kExitFailure;
-            return;
-        }
-        // The destination as the builder takes it: without blanks around it.
-        const std::string destination = TrimBlanks(dest);
-        std::error_code error;
-        // Folders are made for it, but never in the program's own folder of an installation: a
-        // folder made there (in place of a trusted key, say) would stay though the build is refused.
-        const fs::path absolute = fs::absolute(destination, error).lexically_normal();
-        for (const fs::path& component : absolute)
-            if (StartsWith(ToUpper(component.string()), ".ZRXLIBUG")) {
-                status = Fail(dest + ": a build is never made in the program's own folder of an installation (" +
-                              component.string() + ")");
-                return;
-            }
-        fs::create_directories(destination, error);
-        const std::string folder = WithoutTrailingSeparator(absolute.string());
-        if (!Readable(folder)) {
-            status = Fail(dest + ": the destination folder cannot be made or read");
-            return;
-        }
-        SetDestinationFolder(app.builder, folder);
-        app.builder.listOnly = listOnly;
-        BuildUpgrade(app.builder, app.installation.env, session.dialogs, app.run.AskOverwrite);
-        // The status follows what the folder, read back, holds of what was chosen.
-        const BuildReport& report = app.builder.lastBuild;
-        // What the reload could not bring back is missing from the build too.
-        status = !report.listWritten ? kExitFailure
-                 : report.differences.empty() && report.sealFailures.empty() && app.builder.notReloaded == 0
-                     ? 0
-                     : 1;
-    });
+    build->callback([&status] { status = Build(o); });
 }
 
 }  // namespace zrx::cli

@@ -83,6 +83,10 @@ void Text(const std::string& path, const std::string& content) {
     if (!out->Commit()) throw std::runtime_error(path + ": " + out->Error());
 }
 
+void WritePartLibraries(const std::string& lib);
+void WriteSymbolLibraries(const std::string& lib, const std::string& mod);
+void WriteFiles(const std::string& suite, const std::string& lib, const std::string& mod, const std::string& sbk);
+
 void WriteSuite(const std::string& suite) {
     const char* dirs[][2] = {{"JobDir", "JOB"},       {"LibDir", "LIB"},       {"SysDir", "SYS"},
                              {"ULM3JobDir", "CADJOB"}, {"ZSMcml", "ZSM_CML"},  {"ZSMudn", "ZSM_UDN"},
@@ -94,7 +98,13 @@ void WriteSuite(const std::string& suite) {
     }
     Text(JoinPath(suite, "ZARNIX32.INI"), ini);
     const std::string lib = JoinPath(suite, "LIB"), mod = JoinPath(suite, "ZSM_MOD"), sbk = JoinPath(suite, "ZSM_SBK");
+    WritePartLibraries(lib);
+    WriteSymbolLibraries(lib, mod);
+    WriteFiles(suite, lib, mod, sbk);
+}
 
+// The two part libraries of the sample installation.
+void WritePartLibraries(const std::string& lib) {
     Json logic = Json::array();
     for (const Part& p : std::vector<Part>{{"7400", "QUAD 2-INPUT NAND", "TTL", 14, 7, QuadGates()},
                                            {"7402", "QUAD 2-INPUT NOR", "TTL", 14, 7, QuadGates()},
@@ -127,7 +137,10 @@ void WriteSuite(const std::string& suite) {
              {"LM317", "ADJUSTABLE REGULATOR", "POWER", 0, 0, {{"A", {{1, "ADJ"}, {2, "OUT"}, {3, "IN"}}}}}})
         analog.push_back(PartJson(p));
     Library(JoinPath(lib, "Analog.PART"), "ZarnixDLL00", analog);
+}
 
+// Its symbols, packages and models.
+void WriteSymbolLibraries(const std::string& lib, const std::string& mod) {
     Library(JoinPath(lib, "Logic.SYMBOL"), "ZarnixSLL00",
             {Schematic("NAND2", "U?"), Schematic("NOR2", "U?"), Schematic("INV", "U?"), Schematic("AND2", "U?"),
              Schematic("OR2", "U?"), Schematic("XOR2", "U?"), Schematic("DFF", "U?")});
@@ -149,6 +162,10 @@ void WriteSuite(const std::string& suite) {
              Model("Q2N3906", "PNP", "small-signal PNP transistor")});
     Library(JoinPath(mod, "Vendor.SPARAM"), "ZarnixSLL00",
             {Model("J2N3819", "NJF", "N-channel JFET"), Model("MIRF540", "NMOS", "power MOSFET 100V 28A")});
+}
+
+// Its index files, subcircuits and loose data files.
+void WriteFiles(const std::string& suite, const std::string& lib, const std::string& mod, const std::string& sbk) {
     Text(JoinPath(mod, "modpar.idx"),
          "D||DIODES|D1N4148|small-signal switching diode\r\nD||DIODES|D1N4001|1A 50V rectifier\r\n"
          "D||DIODES|D1N5819|1A 40V Schottky rectifier\r\n\r\nNPN||BIPOLAR|Q2N2222|general purpose NPN transistor\r\n"

@@ -22,6 +22,58 @@ void SayAsBefore(const history::RollbackResult& result) {
                   << (result.asBefore == 1 ? "it" : "them") << ".\n";
 }
 
+int PrintHistory(const std::string& suite, bool json, int keep) {
+    Session session;
+    if (!Start(session, suite, false)) return kExitFailure;
+    const Environment& env = session.app.installation.env;
+    std::string error;
+    if (keep > 0 && !history::SetKeep(env, keep, error)) return Fail(error);
+    std::vector<history::RunSummary> runs;
+    if (!history::ListRuns(env, runs, error)) return Fail(error);
+    if (json) {
+        Json list = Json::array();
+        for (const auto& run : runs)
+            list.push_back({{"id", run.id},
+                            {"started", run.started},
+                            {"ended", run.ended.empty() ? Json(nullptr) : Json(run.ended)},
+                            {"folder", ToDisplayUtf8(run.folder)},
+                            {"elements", run.elements},
+                            {"files", run.files},
+                            {"state", run.state},
+                            {"verification", run.verification.empty() ? Json(nullptr) : Json(run.verification)},
+                            {"signer", run.signer.empty() ? Json(nullptr) : Json(run.signer)}});
+        std::cout << JsonText(Json{{"runs", list}, {"kept", history::KeptRuns(env)}}) << "\n";
+        return 0;
+    }
+    for (const auto& run : runs)
+        std::cout << run.id << "\t" << run.started << "\t" << EscapeControls(run.folder) << "\t" << run.elements
+                  << " elements\t" << run.files << " files\t" << run.state << "\t" << run.verification
+                  << (run.signer.empty() ? "" : " by key " + run.signer) << "\n";
+    return 0;
+}
+
+int RollBack(const std::string& suite, std::optional<int64_t> run, bool force) {
+    Session session;
+    if (!Start(session, suite, false)) return kExitFailure;
+    const auto result = history::Rollback(session.app.installation.env, run, force);
+    switch (result.outcome) {
+        case history::RollbackResult::Outcome::NothingDone: return Fail(result.message);
+        case history::RollbackResult::Outcome::Restored:
+            std::cout << "Run " << result.run << " rolled back: " << result.restored << " changes undone.\n";
+            SayAsBefore(result);
+            return 0;
+        case history::RollbackResult::Outcome::Conflicts:
+            for (const std::string& conflict : result.conflicts)
+                std::cerr << "zrxlibug-cli: left alone: " << conflict << "\n";
+            std::cout << "Run " << result.run << " partly rolled back: " << result.restored << " changes undone, "
+                      << result.conflicts.size()
+                      << " left alone (each named above; --force also restores what was changed after the run).\n";
+            SayAsBefore(result);
+            return 1;
+    }
+    return kExitFailure;
+}
+
 }  // namespace
 
 void AddHistoryCommands(CLI::App& parent, int& status) {
@@ -38,45 +90,7 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
         "changed, its state: complete, interrupted (it never ended), rolling back (a rollback never "
         "ended; run it again), rolled back, partly rolled back; and what was known of the upgrade: signed by key "
         "ID, intact, unverified (empty for runs recorded before upgrades were checked).");
-    history->callback([&status] {
-        Session session;
-        if (!Start(session, suite, false)) {
-            status = kExitFailure;
-            return;
-        }
-        const Environment& env = session.app.installation.env;
-        std::string error;
-        if (keep > 0 && !history::SetKeep(env, keep, error)) {
-            status = Fail(error);
-            return;
-        }
-        std::vector<history::RunSummary> runs;
-        if (!history::ListRuns(env, runs, error)) {
-            status = Fail(error);
-            return;
-        }
-        status = 0;
-        if (json) {
-            Json list = Json::array();
-            for (const auto& run : runs)
-                list.push_back(
-                    {{"id", run.id},
-                     {"started", run.started},
-                     {"ended", run.ended.empty() ? Json(nullptr) : Json(run.ended)},
-                     {"folder", ToDisplayUtf8(run.folder)},
-                     {"elements", run.elements},
-                     {"files", run.files},
-                     {"state", run.state},
-                     {"verification", run.verification.empty() ? Json(nullptr) : Json(run.verification)},
-                     {"signer", run.signer.empty() ? Json(nullptr) : Json(run.signer)}});
-            std::cout << JsonText(Json{{"runs", list}, {"kept", history::KeptRuns(env)}}) << "\n";
-            return;
-        }
-        for (const auto& run : runs)
-            std::cout << run.id << "\t" << run.started << "\t" << EscapeControls(run.folder) << "\t"
-                      << run.elements << " elements\t" << run.files << " files\t" << run.state << "\t"
-                      << run.verification << (run.signer.empty() ? "" : " by key " + run.signer) << "\n";
-    });
+    history->callback([&status] { status = PrintHistory(suite, json, keep); });
 
     static bool force = false;
     static std::optional<int64_t> run;
@@ -88,34 +102,7 @@ void AddHistoryCommands(CLI::App& parent, int& status) {
     rollback->footer(
         "Exit status: 0 everything was restored, 1 conflicts were left (named on standard error), 2 "
         "nothing was done.");
-    rollback->callback([&status] {
-        Session session;
-        if (!Start(session, suite, false)) {
-            status = kExitFailure;
-            return;
-        }
-        const auto result = history::Rollback(session.app.installation.env, run, force);
-        switch (result.outcome) {
-            case history::RollbackResult::Outcome::NothingDone:
-                status = Fail(result.message);
-                return;
-            case history::RollbackResult::Outcome::Restored:
-                std::cout << "Run " << result.run << " rolled back: " << result.restored
-                          << " changes undone.\n";
-                SayAsBefore(result);
-                status = 0;
-                return;
-            case history::RollbackResult::Outcome::Conflicts:
-                for (const std::string& conflict : result.conflicts)
-                    std::cerr << "zrxlibug-cli: left alone: " << conflict << "\n";
-                std::cout << "Run " << result.run << " partly rolled back: " << result.restored
-                          << " changes undone, " << result.conflicts.size()
-                          << " left alone (each named above; --force also restores what was changed after the run).\n";
-                SayAsBefore(result);
-                status = 1;
-                return;
-        }
-    });
+    rollback->callback([&status] { status = RollBack(suite, run, force); });
 }
 
 }  // namespace zrx::cli

@@ -142,6 +142,67 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
     });
 }
 
+namespace {
+
+// key generate: the two files, or neither.
+int GenerateKeyFiles(const std::string& name, bool noPassword) {
+    std::optional<std::string> password;
+    if (!noPassword) {
+        ui::ConsoleDialogs dialogs;
+        password = dialogs.AskPassword("Password for the new secret key:");
+        auto again = password ? dialogs.AskPassword("The password again:") : std::nullopt;
+        const bool same = again && password && *again == *password;
+        if (again) WipeText(*again);
+        if (!password || password->empty() || !same) {
+            const bool none = !password || password->empty();
+            if (password) WipeText(*password);
+            return Fail(none ? "no password given (--no-password makes a key without one)" : "the two passwords differ");
+        }
+    }
+    std::string why;
+    std::optional<trust::NewKey> made = trust::GenerateKey(password, why);
+    if (password) WipeText(*password);
+    if (!made) return Fail("no key could be made: " + why);
+    const bool written = WriteNewFiles({name + ".key", name + ".pub"}, {made->secretFile, made->publicFile}, {0600, 0644});
+    WipeText(made->secretFile);
+    if (!written) return kExitFailure;
+    std::cout << "Key " << made->publicKey.IdText() << ": secret key " << name << ".key, public key " << name
+              << ".pub\n";
+    return 0;
+}
+
+// key trust, key list and key untrust: each on the installation at `suite`.
+int TrustKeyFile(const std::string& suite, const std::string& file) {
+    Session session;
+    if (!Start(session, suite, false)) return kExitFailure;
+    trust::TrustedKey added;
+    std::string why;
+    if (!trust::TrustKey(session.app.installation.env, file, added, why)) return Fail(why);
+    std::cout << "Trusted key " << added.key.IdText() << " (" << added.file << ")\n";
+    return 0;
+}
+
+int ListTrustedKeys(const std::string& suite) {
+    Session session;
+    if (!Start(session, suite, false)) return kExitFailure;
+    std::vector<trust::TrustedKey> keys;
+    std::string why;
+    if (!trust::TrustedKeys(&session.app.installation.env, keys, why)) return Fail(why);
+    for (const trust::TrustedKey& k : keys) std::cout << k.key.IdText() << "\t" << EscapeControls(k.file) << "\n";
+    return 0;
+}
+
+int UntrustKeyId(const std::string& suite, const std::string& id) {
+    Session session;
+    if (!Start(session, suite, false)) return kExitFailure;
+    std::string why;
+    if (!trust::UntrustKey(session.app.installation.env, id, why)) return Fail(why);
+    std::cout << "No longer trusted: key " << id << "\n";
+    return 0;
+}
+
+}  // namespace
+
 void AddKeyCommands(CLI::App& parent, int& status) {
     CLI::App* key = parent.add_subcommand("key", "Signing keys (minisign's files): make them, trust them");
     key->require_subcommand(1);
@@ -151,95 +212,21 @@ void AddKeyCommands(CLI::App& parent, int& status) {
     CLI::App* generate = key->add_subcommand("generate", "Make a key pair: NAME.key (secret) and NAME.pub (public)");
     generate->add_option("NAME", name, "Path and name of the two files, without their endings")->required();
     generate->add_flag("--no-password", noPassword, "Leave the secret key unencrypted");
-    generate->callback([&status] {
-        std::optional<std::string> password;
-        if (!noPassword) {
-            ui::ConsoleDialogs dialogs;
-            password = dialogs.AskPassword("Password for the new secret key:");
-            auto again = password ? dialogs.AskPassword("The password again:") : std::nullopt;
-            const bool same = again && password && *again == *password;
-            if (again) WipeText(*again);
-            if (!password || password->empty() || !same) {
-                const bool none = !password || password->empty();
-                if (password) WipeText(*password);
-                status = Fail(none ? "no password given (--no-password makes a key without one)"
-                                   : "the two passwords differ");
-                return;
-            }
-        }
-        std::string why;
-        std::optional<trust::NewKey> made = trust::GenerateKey(password, why);
-        if (password) WipeText(*password);
-        if (!made) {
-            status = Fail("no key could be made: " + why);
-            return;
-        }
-        const bool written =
-            WriteNewFiles({name + ".key", name + ".pub"}, {made->secretFile, made->publicFile}, {0600, 0644});
-        WipeText(made->secretFile);
-        if (!written) {
-            status = kExitFailure;
-            return;
-        }
-        std::cout << "Key " << made->publicKey.IdText() << ": secret key " << name << ".key, public key " << name
-                  << ".pub\n";
-        status = 0;
-    });
+    generate->callback([&status] { status = GenerateKeyFiles(name, noPassword); });
 
     CLI::App* trustCmd = key->add_subcommand("trust", "Trust upgrades this public key signs, in an installation");
     trustCmd->add_option("FILE", file, "Public key file (.pub)")->required();
     trustCmd->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
-    trustCmd->callback([&status] {
-        Session session;
-        if (!Start(session, suite, false)) {
-            status = kExitFailure;
-            return;
-        }
-        trust::TrustedKey added;
-        std::string why;
-        if (!trust::TrustKey(session.app.installation.env, file, added, why)) {
-            status = Fail(why);
-            return;
-        }
-        std::cout << "Trusted key " << added.key.IdText() << " (" << added.file << ")\n";
-        status = 0;
-    });
+    trustCmd->callback([&status] { status = TrustKeyFile(suite, file); });
 
     CLI::App* list = key->add_subcommand("list", "List the keys an installation trusts: id and file, one a line");
     list->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
-    list->callback([&status] {
-        Session session;
-        if (!Start(session, suite, false)) {
-            status = kExitFailure;
-            return;
-        }
-        std::vector<trust::TrustedKey> keys;
-        std::string why;
-        if (!trust::TrustedKeys(&session.app.installation.env, keys, why)) {
-            status = Fail(why);
-            return;
-        }
-        for (const trust::TrustedKey& k : keys) std::cout << k.key.IdText() << "\t" << EscapeControls(k.file) << "\n";
-        status = 0;
-    });
+    list->callback([&status] { status = ListTrustedKeys(suite); });
 
     CLI::App* untrust = key->add_subcommand("untrust", "Stop trusting a key in an installation");
     untrust->add_option("ID", id, "The key's id (16 hex digits)")->required();
     untrust->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
-    untrust->callback([&status] {
-        Session session;
-        if (!Start(session, suite, false)) {
-            status = kExitFailure;
-            return;
-        }
-        std::string why;
-        if (!trust::UntrustKey(session.app.installation.env, id, why)) {
-            status = Fail(why);
-            return;
-        }
-        std::cout << "No longer trusted: key " << id << "\n";
-        status = 0;
-    });
+    untrust->callback([&status] { status = UntrustKeyId(suite, id); });
 }
 
 }  // namespace zrx::cli

@@ -239,6 +239,12 @@ private:
     enum class Kind { ImpliedFolder, Folder, File };
 
     std::optional<Refusal> Entry(struct archive* a, archive_entry* entry);
+    // What an entry is: a plain file or folder of a size the archive may still hold, or refused.
+    std::optional<Refusal> CheckKind(archive_entry* entry, const std::string& name, bool folder) const;
+    // Makes an entry beneath the folder unpacked into: the folders on its way, then it.
+    std::optional<Refusal> Make(struct archive* a, archive_entry* entry, const std::string& name,
+                                const std::vector<std::string>& components, const std::vector<bool>& made,
+                                bool folder);
     std::optional<Refusal> CheckName(std::string_view name, bool folder, std::vector<std::string>& components) const;
     std::optional<Refusal> Record(const std::string& name, const std::vector<std::string>& components, bool folder,
                                   std::vector<bool>& made);
@@ -302,21 +308,9 @@ std::optional<Refusal> Unpacker::Entry(struct archive* a, archive_entry* entry) 
     const char* raw = archive_entry_pathname(entry);
     if (raw == nullptr || *raw == '\0') return Refusal{{}, "an entry of the archive has no name"};
     const std::string name = raw;
-    const mode_t type = archive_entry_filetype(entry);
-    const bool folder = type == AE_IFDIR;
-    if (archive_entry_hardlink(entry) != nullptr)
-        return Refuse(name, "is a hard link; an upgrade is unpacked only from plain files and folders");
-    if (type == AE_IFLNK || archive_entry_symlink(entry) != nullptr)
-        return Refuse(name, "is a symbolic link; an upgrade is unpacked only from plain files and folders");
-    if (type != AE_IFREG && !folder) {
-        const char* kind = type == AE_IFCHR   ? "a character device"
-                           : type == AE_IFBLK ? "a block device"
-                           : type == AE_IFIFO ? "a FIFO (named pipe)"
-                           : type == AE_IFSOCK ? "a socket"
-                                               : "of an unknown kind";
-        return Refuse(name, std::string("is ") + kind + "; an upgrade is unpacked only from plain files and folders");
-    }
+    const bool folder = archive_entry_filetype(entry) == AE_IFDIR;
     std::vector<std::string> components;
+    if (auto refusal = CheckKind(entry, name, folder)) return refusal;
     if (auto refusal = CheckName(name, folder, components)) return refusal;
     // "./" itself, as tar writes it for the folder it was given: the folder we unpack into.
     if (components.empty()) return std::nullopt;
@@ -343,14 +337,35 @@ std::optional<Refusal> Unpacker::Entry(struct archive* a, archive_entry* entry) 
         if (!folder && archive_entry_size_is_set(entry)) m_written += static_cast<uint64_t>(archive_entry_size(entry));
         return std::nullopt;
     }
-
     if (components.size() > 1 || folder) {
         if (m_top.empty()) m_top = components.front();
         else if (m_top != components.front()) m_oneTop = false;
     } else {
         m_oneTop = false;
     }
+    return Make(a, entry, name, components, made, folder);
+}
 
+std::optional<Refusal> Unpacker::CheckKind(archive_entry* entry, const std::string& name, bool folder) const {
+    const mode_t type = archive_entry_filetype(entry);
+    if (archive_entry_hardlink(entry) != nullptr)
+        return Refuse(name, "is a hard link; an upgrade is unpacked only from plain files and folders");
+    if (type == AE_IFLNK || archive_entry_symlink(entry) != nullptr)
+        return Refuse(name, "is a symbolic link; an upgrade is unpacked only from plain files and folders");
+    if (type != AE_IFREG && !folder) {
+        const char* kind = type == AE_IFCHR    ? "a character device"
+                           : type == AE_IFBLK  ? "a block device"
+                           : type == AE_IFIFO  ? "a FIFO (named pipe)"
+                           : type == AE_IFSOCK ? "a socket"
+                                               : "of an unknown kind";
+        return Refuse(name, std::string("is ") + kind + "; an upgrade is unpacked only from plain files and folders");
+    }
+    return std::nullopt;
+}
+
+std::optional<Refusal> Unpacker::Make(struct archive* a, archive_entry* entry, const std::string& name,
+                                      const std::vector<std::string>& components, const std::vector<bool>& made,
+                                      bool folder) {
     // The folders on the way: those this entry names first are made here, all are opened without
     // following a link.
     Directory parent = m_root.Duplicate();

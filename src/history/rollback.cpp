@@ -488,6 +488,374 @@ int KeptRuns(const Environment& env) {
     return db ? std::atoi(db->Setting("keep", "20").c_str()) : 20;
 }
 
+namespace {
+
+// One rollback of a recorded run, phase by phase: each phase either leaves the result as it found
+// it and lets the next go on, or says in the result's message why nothing (more) is done.
+class RunRollback {
+public:
+    RunRollback(const Environment& env, RecordFolder& folder, RecordDatabase& rec, bool force, RollbackResult& result)
+        : m_env(env), m_folder(folder), m_rec(rec), m_force(force), m_result(result), m_access(env) {}
+
+    // The run to roll back: the one asked for, or the newest not rolled back.
+    bool FindRun(std::optional<int64_t> wanted) {
+        RecordDatabase::Statement query(
+            m_rec, wanted ? "SELECT id, state FROM runs WHERE id=?1"
+                          : "SELECT id, state FROM runs WHERE state<>'rolled back' AND EXISTS"
+                            " (SELECT 1 FROM changes WHERE run=runs.id) ORDER BY id DESC LIMIT 1");
+        if (wanted) query.Bind(1, *wanted);
+        if (!query.Next()) {
+            if (query.Failed()) return Unreadable();
+            m_result.message = wanted ? "there is no recorded run " + std::to_string(*wanted)
+                                      : "every recorded run has been rolled back";
+            return false;
+        }
+        m_run = query.Int(0);
+        if (query.Text(1) == "rolled back") {
+            m_result.message = "run " + std::to_string(m_run) + " has been rolled back already";
+            return false;
+        }
+        m_result.run = m_run;
+        return true;
+    }
+
+    // Runs are undone newest first where they touched the same places: the same elements, files or
+    // index files, or anything inside a library or folder the older run made. Each of this run's
+    // places is looked up among the later changes by its folder and path.
+    bool NoNewerRunStands() {
+        RecordDatabase::Statement newer(
+            m_rec,
+            "SELECT MAX(later) FROM ("
+            " SELECT later.run AS later FROM changes mine JOIN changes later"
+            "  ON later.root=mine.root AND later.path=mine.path AND later.run>mine.run"
+            "  WHERE mine.run=?1 AND ((mine.what IN (1,2,7) AND later.what IN (1,2,7)"
+            "   AND (later.name=mine.name OR mine.what=2 OR later.what=2))"
+            "   OR (mine.what=8 AND later.what=8) OR mine.what IN (3,4))"
+            "  AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')"
+            " UNION ALL"
+            " SELECT later.run FROM changes mine JOIN changes later"
+            "  ON later.root=mine.root AND later.path>mine.path || '/' AND later.path<mine.path || '0' AND "
+            "later.run>mine.run"
+            "  WHERE mine.run=?1 AND mine.what IN (3,4)"
+            "  AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back'))");
+        newer.Bind(1, m_run);
+        if (!newer.Next()) return Unreadable();
+        if (!newer.IsNull(0)) {
+            m_result.message = "run " + std::to_string(newer.Int(0)) +
+                               " is newer and changed the same elements, files or index files; roll it back first";
+            return false;
+        }
+        return true;
+    }
+
+    // The run's changes still to be undone, found where the run made them or not at all.
+    bool LoadChangesToUndo() {
+        bool loaded = true;
+        m_changes = LoadChanges(m_rec, m_run, loaded);
+        if (!loaded) return Unreadable();
+        // The installation's folders must be the ones they were (an INI changed since, or folders
+        // given relative to wherever the program runs, would lead elsewhere).
+        RecordDatabase::Statement query(m_rec, "SELECT roots FROM runs WHERE id=?1");
+        query.Bind(1, m_run);
+        if (!query.Next()) return Unreadable();
+        const std::string then = query.Text(0);
+        const std::string now = RealFolders(m_env);
+        std::set<int> used;
+        for (const Change& c : m_changes) used.insert(c.place.root);
+        for (const int root : used) {
+            if (root < 0 || root >= kInstallationFolders || LineOf(then, root) != LineOf(now, root) ||
+                LineOf(now, root).empty()) {
+                m_result.message = "the installation's folders are not the ones run " + std::to_string(m_run) +
+                                   " changed (" +
+                                   (root >= 0 && root < kInstallationFolders ? InstallationFolder(m_env, root) : "?") +
+                                   " was " + LineOf(then, root) + "); nothing was done";
+                return false;
+            }
+        }
+        // What no update writes is no change of this run's: left alone, and named.
+        std::vector<Change> plausible;
+        for (Change& c : m_changes) {
+            if (PlausiblePlace(m_env, c.what, c.place)) plausible.push_back(std::move(c));
+            else m_result.conflicts.push_back(PathOf(m_env, c.place) + " is no change an update makes; left alone");
+        }
+        m_changes = std::move(plausible);
+        for (const Change& c : m_changes)
+            if (c.what == kFile || c.what == kIndexBefore) m_keptFileOf.insert(c.id);
+        return true;
+    }
+
+    // The run's folder and its kept files: only what nobody else could write.
+    bool OpenRunFolder() {
+        const std::string runName = "run-" + std::to_string(m_run);
+        const std::string runPath = m_folder.historyPath + "/" + runName;
+        std::string why;
+        struct stat info {};
+        if (m_folder.history.Look(runName, info) && CheckPrivate(info, runPath, why))
+            m_runFolder = m_folder.history.Beneath(runName, why);
+        if (m_runFolder.IsOpen() && m_runFolder.Look("files", info) && CheckPrivate(info, runPath + "/files", why))
+            m_files = m_runFolder.Beneath("files", why);
+        // The old elements are restored as they are kept: only from libraries nobody else could write.
+        for (const char* name :
+             {"old.PART", "old.PART-wal", "old.PART-shm", "old.SYMBOL", "old.SYMBOL-wal", "old.SYMBOL-shm"})
+            if (m_files.IsOpen() && m_runFolder.Look(name, info) && !CheckPrivate(info, runPath + "/" + name, why))
+                m_files = Directory();
+        if (!m_files.IsOpen()) {
+            m_result.message = "the record's folder of run " + std::to_string(m_run) + " cannot be used: " + why;
+            return false;
+        }
+        TestPoint("rollback: the run's folder is open");
+        // The run's own libraries of old elements, left half-written by a run killed as it wrote
+        // them, are completed before they are read.
+        for (const char* name : {"old.PART", "old.SYMBOL"})
+            for (const char* side : {"-journal", "-wal"})
+                if (m_runFolder.Look(std::string(name) + side, info)) {
+                    SettleLibrary(m_runFolder, name);
+                    break;
+                }
+        m_keptFiles = m_files.Duplicate();
+        return true;
+    }
+
+    // Kept files that no change still to be undone names: a run stopped (a full disk, a kill)
+    // between keeping a file and recording its row left a second name of the file it kept.
+    void LetGoOfOrphanedKeptFiles() {
+        std::vector<std::string> names;
+        m_files.List(names);
+        for (const std::string& name : names) {
+            const std::string number = name.ends_with(".link") ? name.substr(0, name.size() - 5) : name;
+            char* end = nullptr;
+            const long long id = std::strtoll(number.c_str(), &end, 10);
+            struct stat info {};
+            if (number.empty() || *end != '\0' || m_keptFileOf.contains(id)) continue;
+            if (m_files.Look(name, info) && S_ISREG(info.st_mode)) ::unlinkat(m_files.Fd(), name.c_str(), 0);
+        }
+    }
+
+    bool MarkRollingBack() {
+        if (RecordDatabase::Statement(m_rec, "UPDATE runs SET state='rolling back' WHERE id=?1").Bind(1, m_run).Run())
+            return true;
+        m_result.message = "the record cannot be written: " + m_rec.Error();
+        return false;
+    }
+
+    // Undoes the elements, files and index files, newest first.
+    void UndoChanges() {
+        Restorer restorer(m_env, m_access, m_runFolder, std::move(m_files), m_force);
+        for (const auto& [id, change] : Units()) {
+            const Change& c = *change;
+            if (c.what == kIndexBefore) {
+                Settle(restorer);
+                const Index& index = m_indexes[{c.place.root, c.place.relative}];
+                std::vector<std::string> lines;
+                for (const Change* line : index.lines) lines.push_back(line->name);
+                if (!RestoreIndex(m_env, m_access, c, lines, m_keptFiles, m_result)) continue;
+                m_done.push_back(c.id);
+                for (const Change* line : index.lines) m_done.push_back(line->id);
+                continue;
+            }
+            bool restored = false;
+            std::string why;
+            if (!restorer.Undo(c, why, restored)) {
+                m_result.conflicts.push_back(why);
+                continue;
+            }
+            m_result.restored += restored ? 1 : 0;
+            if (!restored) ++m_result.asBefore;
+            if (c.what == kFile && restored) m_restoredFiles.push_back(&c);
+            else if (restored) m_restoredElements.push_back(&c);
+            else m_done.push_back(c.id);
+            if (m_restoredElements.size() + m_restoredFiles.size() >= 512) Settle(restorer);
+        }
+        Settle(restorer);
+        // The saves into a library put back as a file were taken back with it: done when it is.
+        for (const Change& c : m_changes)
+            if (c.what == kFile && m_allDone.contains(c.id))
+                for (const Change* saved : m_savedIntoFiles[{c.place.root, c.place.relative}])
+                    m_done.push_back(saved->id);
+    }
+
+    // Libraries and subdirectories the run made go when they are empty again; one that still
+    // holds something (left alone above, or added since) stays, and is looked at again next time.
+    void RemoveWhatTheRunMade() {
+        E_FlushLibraries();
+        std::string why;
+        struct stat info {};
+        for (const Change& c : m_changes) {
+            if (c.what != kLibraryMade) continue;
+            Directory place;
+            std::string leaf;
+            bool missing = false;
+            if (!OpenPlaceFolder(m_env, c.place, place, leaf, why, &missing) || !place.Look(leaf, info)) {
+                if (missing || place.IsOpen()) m_done.push_back(c.id);  // gone already
+                continue;
+            }
+            if (!S_ISREG(info.st_mode)) continue;
+            bool empty = false;
+            for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
+                const int32_t library = OpenLibraryIn(place, leaf, kind, -1);
+                if (library <= 0) continue;
+                empty = E_GetLibDirName(library, 0) == nullptr;
+                E_CloseLibrary(library);
+            }
+            E_FlushLibraries();  // the file is let go before it goes
+            if (empty && ::unlinkat(place.Fd(), leaf.c_str(), 0) == 0) m_done.push_back(c.id);
+        }
+        for (auto c = m_changes.rbegin(); c != m_changes.rend(); ++c) {
+            if (c->what != kDirectoryMade) continue;
+            Directory place;
+            std::string leaf;
+            bool missing = false;
+            if (!OpenPlaceFolder(m_env, c->place, place, leaf, why, &missing)) {
+                if (missing) m_done.push_back(c->id);
+                continue;
+            }
+            // Only an empty folder goes.
+            if (::unlinkat(place.Fd(), leaf.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) m_done.push_back(c->id);
+        }
+        MarkDone();
+    }
+
+    // What became of each element and file, and the run's state as the rollback leaves it.
+    void Finish() {
+        for (const Change& c : m_changes) {
+            if (c.what != kPartElement && c.what != kSymbolElement && c.what != kFile) continue;
+            ChangedPlace place{PathOf(m_env, c.place), c.what == kFile ? std::string() : c.name};
+            (m_allDone.contains(c.id) ? m_result.undone : m_result.left).push_back(std::move(place));
+        }
+        if (!m_recorded)
+            m_result.conflicts.push_back(
+                "the record of update runs cannot be written (" + m_rec.Error() +
+                "): what was undone is not marked so; run the rollback again once it can be");
+        const bool complete = m_result.conflicts.empty();
+        RecordDatabase::Statement state(m_rec, "UPDATE runs SET state=?2 WHERE id=?1");
+        if (!state.Bind(1, m_run).Bind(2, complete ? "rolled back" : "partly rolled back").Run()) {
+            m_result.conflicts.push_back(
+                "the record of update runs cannot be written (" + m_rec.Error() +
+                "): the run is not marked as rolled back; run the rollback again once it can be");
+        }
+        m_result.outcome =
+            m_result.conflicts.empty() ? RollbackResult::Outcome::Restored : RollbackResult::Outcome::Conflicts;
+        // Every library at rest: none keeps a write-ahead log beside it.
+        E_FlushLibraries();
+    }
+
+private:
+    // An index file's change: the file as it was before the run, and the lines the run added.
+    struct Index {
+        const Change* file = nullptr;
+        std::vector<const Change*> lines;
+    };
+
+    bool Unreadable() {
+        m_result.message = "the record of update runs cannot be read: " + m_rec.Error() + "; nothing was done";
+        return false;
+    }
+
+    // Line `index` of a text (the record's folders are one a line).
+    static std::string LineOf(const std::string& text, int index) {
+        size_t start = 0;
+        for (int i = 0; i < index && start != std::string::npos; ++i) {
+            start = text.find('\n', start);
+            if (start != std::string::npos) ++start;
+        }
+        return start == std::string::npos ? std::string() : text.substr(start, text.find('\n', start) - start);
+    }
+
+    // What is undone as one, newest first: an element, a file, an index file with its lines. A
+    // library the run replaced as a data file takes the run's saves into it back with it, so they
+    // are not undone one by one; an index of which nothing was kept has nothing to undo.
+    std::vector<std::pair<int64_t, const Change*>> Units() {
+        std::set<std::pair<int, std::string>> filePlaces;
+        for (const Change& c : m_changes)
+            if (c.what == kFile) filePlaces.insert({c.place.root, c.place.relative});
+        std::vector<std::pair<int64_t, const Change*>> units;
+        for (const Change& c : m_changes) {
+            const bool element = c.what == kPartElement || c.what == kSymbolElement;
+            if (element && filePlaces.contains({c.place.root, c.place.relative}))
+                m_savedIntoFiles[{c.place.root, c.place.relative}].push_back(&c);
+            else if (element || c.what == kFile)
+                units.emplace_back(c.id, &c);
+            if (c.what == kIndexLine) m_indexes[{c.place.root, c.place.relative}].lines.push_back(&c);
+            if (c.what == kIndexBefore) m_indexes[{c.place.root, c.place.relative}].file = &c;
+        }
+        for (const auto& [key, index] : m_indexes)
+            if (index.file != nullptr) units.emplace_back(index.file->id, index.file);
+            else for (const Change* line : index.lines) m_done.push_back(line->id);
+        std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        return units;
+    }
+
+    // Element restores count as done only once the kernel has made them durable, file restores
+    // once their file system has: those that failed on the way to the disk stay to be done again.
+    void Settle(Restorer& restorer) {
+        std::vector<std::pair<std::string, std::string>> failed;
+        if (E_FlushLibraries() == 0) {
+            for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
+                failed.emplace_back(StringFromPointer(E_FailedSaveLibrary(i)), StringFromPointer(name));
+            E_ClearFailedSaves();
+        }
+        for (const Change* c : m_restoredElements) {
+            const std::string& library = restorer.RealLibraryPath(*c);
+            if (std::find(failed.begin(), failed.end(), std::make_pair(library, c->name)) == failed.end()) {
+                m_done.push_back(c->id);
+            } else {
+                m_result.conflicts.push_back(c->name + " in " + restorer.LibraryPath(*c) +
+                                             " could not be written back (is the disk full?)");
+                --m_result.restored;
+            }
+        }
+        m_restoredElements.clear();
+        if (restorer.SettleFiles()) {
+            for (const Change* c : m_restoredFiles) m_done.push_back(c->id);
+        } else {
+            for (const Change* c : m_restoredFiles)
+                m_result.conflicts.push_back(PathOf(m_env, c->place) + " could not be written back (is the disk full?)");
+            m_result.restored -= m_restoredFiles.size();
+        }
+        m_restoredFiles.clear();
+        MarkDone();
+    }
+
+    // A change once done is never undone again: marked done in the record, and its kept file goes,
+    // so that a file put back by a second link has its one name again.
+    void MarkDone() {
+        RecordDatabase::Transaction transaction(m_rec);
+        RecordDatabase::Statement mark(m_rec, "UPDATE changes SET done=1 WHERE id=?1");
+        bool marked = transaction.Active();
+        for (const int64_t id : m_done) marked = marked && mark.Bind(1, id).Run();
+        if (!marked || !transaction.Commit()) {
+            m_recorded = false;
+            m_done.clear();
+            return;
+        }
+        m_allDone.insert(m_done.begin(), m_done.end());
+        for (const int64_t id : m_done) {
+            if (!m_keptFileOf.contains(id)) continue;
+            ::unlinkat(m_keptFiles.Fd(), std::to_string(id).c_str(), 0);
+            ::unlinkat(m_keptFiles.Fd(), (std::to_string(id) + ".link").c_str(), 0);
+        }
+        m_done.clear();
+    }
+
+    const Environment& m_env;
+    RecordFolder& m_folder;
+    RecordDatabase& m_rec;
+    const bool m_force;
+    RollbackResult& m_result;
+    InstallationAccess m_access;
+    int64_t m_run = 0;
+    std::vector<Change> m_changes;
+    Directory m_runFolder, m_files, m_keptFiles;
+    std::unordered_set<int64_t> m_allDone, m_keptFileOf;
+    std::vector<int64_t> m_done;
+    bool m_recorded = true;  // every change undone was marked done in the record
+    std::map<std::pair<int, std::string>, Index> m_indexes;
+    std::map<std::pair<int, std::string>, std::vector<const Change*>> m_savedIntoFiles;
+    std::vector<const Change*> m_restoredElements, m_restoredFiles;
+};
+
+}  // namespace
+
 RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, bool force, bool lockHeld) {
     RollbackResult result;
     std::optional<InstallationLock> lock;
@@ -509,321 +877,16 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     RecordFolder folder;
     auto db = OpenRecord(env, RecordDatabase::Mode::ReadWrite, folder, result.message);
     if (!db) return result;
-    RecordDatabase& rec = *db;
     RemoveRecordTemporaries(folder);
-    auto unreadable = [&result, &rec] {
-        result.message = "the record of update runs cannot be read: " + rec.Error() + "; nothing was done";
+    RunRollback rollback(env, folder, *db, force, result);
+    if (!rollback.FindRun(wanted) || !rollback.NoNewerRunStands() || !rollback.LoadChangesToUndo() ||
+        !rollback.OpenRunFolder())
         return result;
-    };
-
-    int64_t run = 0;
-    {
-        RecordDatabase::Statement query(
-            rec, wanted ? "SELECT id, state FROM runs WHERE id=?1"
-                        : "SELECT id, state FROM runs WHERE state<>'rolled back' AND EXISTS"
-                          " (SELECT 1 FROM changes WHERE run=runs.id) ORDER BY id DESC LIMIT 1");
-        if (wanted) query.Bind(1, *wanted);
-        if (!query.Next()) {
-            if (query.Failed()) return unreadable();
-            result.message = wanted ? "there is no recorded run " + std::to_string(*wanted)
-                                    : "every recorded run has been rolled back";
-            return result;
-        }
-        run = query.Int(0);
-        if (query.Text(1) == "rolled back") {
-            result.message = "run " + std::to_string(run) + " has been rolled back already";
-            return result;
-        }
-    }
-    result.run = run;
-    {
-        // Runs are undone newest first where they touched the same places: the same elements,
-        // files or index files, or anything inside a library or folder the older run made. Each of
-        // this run's places is looked up among the later changes by its folder and path.
-        RecordDatabase::Statement newer(
-            rec,
-            "SELECT MAX(later) FROM ("
-            " SELECT later.run AS later FROM changes mine JOIN changes later"
-            "  ON later.root=mine.root AND later.path=mine.path AND later.run>mine.run"
-            "  WHERE mine.run=?1 AND ((mine.what IN (1,2,7) AND later.what IN (1,2,7)"
-            "   AND (later.name=mine.name OR mine.what=2 OR later.what=2))"
-            "   OR (mine.what=8 AND later.what=8) OR mine.what IN (3,4))"
-            "  AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back')"
-            " UNION ALL"
-            " SELECT later.run FROM changes mine JOIN changes later"
-            "  ON later.root=mine.root AND later.path>mine.path || '/' AND later.path<mine.path || '0' AND "
-            "later.run>mine.run"
-            "  WHERE mine.run=?1 AND mine.what IN (3,4)"
-            "  AND later.run IN (SELECT id FROM runs WHERE state<>'rolled back'))");
-        newer.Bind(1, run);
-        const bool read = newer.Next();
-        if (!read) return unreadable();
-        if (!newer.IsNull(0)) {
-            result.message = "run " + std::to_string(newer.Int(0)) +
-                             " is newer and changed the same elements, files or index files; roll it back first";
-            return result;
-        }
-    }
-    bool loaded = true;
-    std::vector<Change> changes = LoadChanges(rec, run, loaded);
-    if (!loaded) return unreadable();
-    {
-        // The places are found where the run made its changes, or not at all: the installation's
-        // folders must be the ones they were (an INI changed since, or folders given relative to
-        // wherever the program runs, would lead elsewhere).
-        RecordDatabase::Statement query(rec, "SELECT roots FROM runs WHERE id=?1");
-        query.Bind(1, run);
-        if (!query.Next()) return unreadable();
-        const std::string then = query.Text(0);
-        const std::string now = RealFolders(env);
-        std::set<int> used;
-        for (const Change& c : changes) used.insert(c.place.root);
-        for (const int root : used) {
-            auto line = [](const std::string& text, int index) {
-                size_t start = 0;
-                for (int i = 0; i < index && start != std::string::npos; ++i) {
-                    start = text.find('\n', start);
-                    if (start != std::string::npos) ++start;
-                }
-                return start == std::string::npos ? std::string() : text.substr(start, text.find('\n', start) - start);
-            };
-            if (root < 0 || root >= kInstallationFolders || line(then, root) != line(now, root) || line(now, root).empty()) {
-                result.message = "the installation's folders are not the ones run " + std::to_string(run) + " changed (" +
-                                 (root >= 0 && root < kInstallationFolders ? InstallationFolder(env, root) : "?") +
-                                 " was " + line(then, root) + "); nothing was done";
-                return result;
-            }
-        }
-        // What no update writes is no change of this run's: left alone, and named.
-        std::vector<Change> plausible;
-        for (Change& c : changes) {
-            if (PlausiblePlace(env, c.what, c.place)) plausible.push_back(std::move(c));
-            else result.conflicts.push_back(PathOf(env, c.place) + " is no change an update makes; left alone");
-        }
-        changes = std::move(plausible);
-    }
-    const std::string runName = "run-" + std::to_string(run);
-    std::string why;
-    struct stat info {};
-    Directory runFolder, files;
-    if (folder.history.Look(runName, info) && CheckPrivate(info, folder.historyPath + "/" + runName, why))
-        runFolder = folder.history.Beneath(runName, why);
-    if (runFolder.IsOpen() && runFolder.Look("files", info) &&
-        CheckPrivate(info, folder.historyPath + "/" + runName + "/files", why))
-        files = runFolder.Beneath("files", why);
-    // The old elements are restored as they are kept: only from libraries nobody else could write.
-    for (const char* name : {"old.PART", "old.PART-wal", "old.PART-shm", "old.SYMBOL", "old.SYMBOL-wal", "old.SYMBOL-shm"})
-        if (files.IsOpen() && runFolder.Look(name, info) &&
-            !CheckPrivate(info, folder.historyPath + "/" + runName + "/" + name, why))
-            files = Directory();
-    if (!files.IsOpen()) {
-        result.message = "the record's folder of run " + std::to_string(run) + " cannot be used: " + why;
-        return result;
-    }
-
-    TestPoint("rollback: the run's folder is open");
-    // The run's own libraries of old elements, left half-written by a run killed as it wrote them,
-    // are completed before they are read.
-    for (const char* name : {"old.PART", "old.SYMBOL"})
-        for (const char* side : {"-journal", "-wal"})
-            if (runFolder.Look(std::string(name) + side, info)) {
-                SettleLibrary(runFolder, name);
-                break;
-            }
-    std::unordered_set<int64_t> allDone, keptFileOf;
-    for (const Change& c : changes)
-        if (c.what == kFile || c.what == kIndexBefore) keptFileOf.insert(c.id);
-    {
-        // Kept files that no change still to be undone names: a run stopped (a full disk, a kill)
-        // between keeping a file and recording its row left a second name of the file it kept.
-        std::vector<std::string> names;
-        files.List(names);
-        for (const std::string& name : names) {
-            const std::string number = name.ends_with(".link") ? name.substr(0, name.size() - 5) : name;
-            char* end = nullptr;
-            const long long id = std::strtoll(number.c_str(), &end, 10);
-            if (number.empty() || *end != '\0' || keptFileOf.contains(id)) continue;
-            if (files.Look(name, info) && S_ISREG(info.st_mode)) ::unlinkat(files.Fd(), name.c_str(), 0);
-        }
-    }
-    if (!RecordDatabase::Statement(rec, "UPDATE runs SET state='rolling back' WHERE id=?1").Bind(1, run).Run()) {
-        result.message = "the record cannot be written: " + rec.Error();
-        return result;
-    }
-    std::vector<int64_t> done;
-    Directory keptFiles = files.Duplicate();
-    bool recorded = true;  // every change undone was marked done in the record
-    // A change once done is never undone again: its kept file goes, so that a file put back by a
-    // second link has its one name again.
-    auto markDone = [&rec, &keptFiles, &allDone, &keptFileOf, &recorded](std::vector<int64_t>& ids) {
-        RecordDatabase::Transaction transaction(rec);
-        RecordDatabase::Statement mark(rec, "UPDATE changes SET done=1 WHERE id=?1");
-        bool marked = transaction.Active();
-        for (const int64_t id : ids) marked = marked && mark.Bind(1, id).Run();
-        if (!marked || !transaction.Commit()) {
-            recorded = false;
-            ids.clear();
-            return;
-        }
-        allDone.insert(ids.begin(), ids.end());
-        for (const int64_t id : ids) {
-            if (!keptFileOf.contains(id)) continue;
-            ::unlinkat(keptFiles.Fd(), std::to_string(id).c_str(), 0);
-            ::unlinkat(keptFiles.Fd(), (std::to_string(id) + ".link").c_str(), 0);
-        }
-        ids.clear();
-    };
-    InstallationAccess access(env);
-    {
-        Restorer restorer(env, access, runFolder, std::move(files), force);
-        // Element restores count as done only once the kernel has made them durable: those whose
-        // save failed on the way to the disk stay to be done again.
-        std::vector<const Change*> restoredElements, restoredFiles;
-        auto settle = [&] {
-            std::vector<std::pair<std::string, std::string>> failed;
-            if (E_FlushLibraries() == 0) {
-                for (int32_t i = 0; const char* name = E_FailedSave(i); ++i)
-                    failed.emplace_back(StringFromPointer(E_FailedSaveLibrary(i)), StringFromPointer(name));
-                E_ClearFailedSaves();
-            }
-            for (const Change* c : restoredElements) {
-                const std::string& library = restorer.RealLibraryPath(*c);
-                if (std::find(failed.begin(), failed.end(), std::make_pair(library, c->name)) == failed.end()) {
-                    done.push_back(c->id);
-                } else {
-                    result.conflicts.push_back(c->name + " in " + restorer.LibraryPath(*c) +
-                                               " could not be written back (is the disk full?)");
-                    --result.restored;
-                }
-            }
-            restoredElements.clear();
-            if (restorer.SettleFiles()) {
-                for (const Change* c : restoredFiles) done.push_back(c->id);
-            } else {
-                for (const Change* c : restoredFiles)
-                    result.conflicts.push_back(PathOf(env, c->place) + " could not be written back (is the disk full?)");
-                result.restored -= restoredFiles.size();
-            }
-            restoredFiles.clear();
-            markDone(done);
-        };
-        // The changes are undone newest first, each index file as one: a place the run changed twice
-        // goes back through the state between to the state before.
-        struct Index {
-            const Change* file = nullptr;
-            std::vector<const Change*> lines;
-        };
-        std::map<std::pair<int, std::string>, Index> indexes;
-        // A library the run replaced as a data file: putting the file back takes back the run's
-        // saves into it as well, so they are not undone one by one.
-        std::map<std::pair<int, std::string>, std::vector<const Change*>> savedIntoFiles;
-        std::set<std::pair<int, std::string>> filePlaces;
-        for (const Change& c : changes)
-            if (c.what == kFile) filePlaces.insert({c.place.root, c.place.relative});
-        std::vector<std::pair<int64_t, const Change*>> units;  // an index by its file's change
-        for (const Change& c : changes) {
-            const bool element = c.what == kPartElement || c.what == kSymbolElement;
-            if (element && filePlaces.contains({c.place.root, c.place.relative}))
-                savedIntoFiles[{c.place.root, c.place.relative}].push_back(&c);
-            else if (element || c.what == kFile)
-                units.emplace_back(c.id, &c);
-            if (c.what == kIndexLine) indexes[{c.place.root, c.place.relative}].lines.push_back(&c);
-            if (c.what == kIndexBefore) indexes[{c.place.root, c.place.relative}].file = &c;
-        }
-        for (const auto& [key, index] : indexes)
-            if (index.file != nullptr) units.emplace_back(index.file->id, index.file);
-            else for (const Change* line : index.lines) done.push_back(line->id);  // nothing kept: nothing to undo
-        std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-        for (const auto& [id, change] : units) {
-            const Change& c = *change;
-            if (c.what == kIndexBefore) {
-                settle();
-                const Index& index = indexes[{c.place.root, c.place.relative}];
-                std::vector<std::string> lines;
-                for (const Change* line : index.lines) lines.push_back(line->name);
-                if (!RestoreIndex(env, access, c, lines, keptFiles, result)) continue;
-                done.push_back(c.id);
-                for (const Change* line : index.lines) done.push_back(line->id);
-                continue;
-            }
-            bool restored = false;
-            why.clear();
-            if (!restorer.Undo(c, why, restored)) {
-                result.conflicts.push_back(why);
-                continue;
-            }
-            result.restored += restored ? 1 : 0;
-            if (!restored) ++result.asBefore;
-            if (c.what == kFile && restored) restoredFiles.push_back(&c);
-            else if (restored) restoredElements.push_back(&c);
-            else done.push_back(c.id);
-            if (restoredElements.size() + restoredFiles.size() >= 512) settle();
-        }
-        settle();
-        // The saves into a library put back as a file were taken back with it: done when it is.
-        for (const Change& c : changes)
-            if (c.what == kFile && allDone.contains(c.id))
-                for (const Change* saved : savedIntoFiles[{c.place.root, c.place.relative}])
-                    done.push_back(saved->id);
-    }
-
-    // Libraries and subdirectories the run made go when they are empty again; one that still holds
-    // something (left alone above, or added since) stays, and is looked at again next time.
-    E_FlushLibraries();
-    for (const Change& c : changes) {
-        if (c.what != kLibraryMade) continue;
-        Directory place;
-        std::string leaf;
-        bool missing = false;
-        if (!OpenPlaceFolder(env, c.place, place, leaf, why, &missing) || !place.Look(leaf, info)) {
-            if (missing || place.IsOpen()) done.push_back(c.id);  // gone already
-            continue;
-        }
-        if (!S_ISREG(info.st_mode)) continue;
-        bool empty = false;
-        for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
-            const int32_t library = OpenLibraryIn(place, leaf, kind, -1);
-            if (library <= 0) continue;
-            empty = E_GetLibDirName(library, 0) == nullptr;
-            E_CloseLibrary(library);
-        }
-        E_FlushLibraries();  // the file is let go before it goes
-        if (empty && ::unlinkat(place.Fd(), leaf.c_str(), 0) == 0) done.push_back(c.id);
-    }
-    for (auto c = changes.rbegin(); c != changes.rend(); ++c) {
-        if (c->what != kDirectoryMade) continue;
-        Directory place;
-        std::string leaf;
-        bool missing = false;
-        if (!OpenPlaceFolder(env, c->place, place, leaf, why, &missing)) {
-            if (missing) done.push_back(c->id);
-            continue;
-        }
-        // Only an empty folder goes.
-        if (::unlinkat(place.Fd(), leaf.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) done.push_back(c->id);
-    }
-    markDone(done);
-
-    for (const Change& c : changes) {
-        if (c.what != kPartElement && c.what != kSymbolElement && c.what != kFile) continue;
-        ChangedPlace place{PathOf(env, c.place), c.what == kFile ? std::string() : c.name};
-        (allDone.contains(c.id) ? result.undone : result.left).push_back(std::move(place));
-    }
-    if (!recorded)
-        result.conflicts.push_back(
-            "the record of update runs cannot be written (" + rec.Error() +
-            "): what was undone is not marked so; run the rollback again once it can be");
-    const bool complete = result.conflicts.empty();
-    RecordDatabase::Statement state(rec, "UPDATE runs SET state=?2 WHERE id=?1");
-    if (!state.Bind(1, run).Bind(2, complete ? "rolled back" : "partly rolled back").Run()) {
-        result.conflicts.push_back(
-            "the record of update runs cannot be written (" + rec.Error() +
-            "): the run is not marked as rolled back; run the rollback again once it can be");
-    }
-    result.outcome =
-        result.conflicts.empty() ? RollbackResult::Outcome::Restored : RollbackResult::Outcome::Conflicts;
-    // Every library at rest: none keeps a write-ahead log beside it.
-    E_FlushLibraries();
+    rollback.LetGoOfOrphanedKeptFiles();
+    if (!rollback.MarkRollingBack()) return result;
+    rollback.UndoChanges();
+    rollback.RemoveWhatTheRunMade();
+    rollback.Finish();
     return result;
 }
 

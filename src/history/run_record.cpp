@@ -495,13 +495,9 @@ bool RunRecorder::BeforeIndexReplace(const std::string& path, const struct stat&
            MakeDurable();
 }
 
-int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
-    MakeDurable();
-    std::string why;
-    if (!Ready(why)) return m_run;  // what was recorded stays: the run can be undone as far as it went
-    bool written = true;            // every statement of the finish succeeded
+bool RunRecorder::DropSavesThatChangedNothing(const std::vector<FailedSave>& failed) {
+    bool written = true;
     RecordDatabase::Statement drop(*m_db, "DELETE FROM changes WHERE id=?1");
-    auto dropRow = [&](int64_t id) { written = drop.Bind(1, id).Run() && written; };
     // A save that was refused, or did not become durable, changed nothing where the element is as
     // it was.
     std::vector<FailedSave> unsaved = failed;
@@ -512,72 +508,96 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
             if (element == library.elements.end() || library.realPath != save.library || !library.folder)
                 continue;
             const int64_t id = element->second;
-            const bool part = library.part;
-            const int32_t target = ReadHandle(*library.folder, library.name, path, part);
-            const std::string now =
-                target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
-            const int32_t kept = part ? m_oldParts : m_oldSymbols;
+            const int32_t target = ReadHandle(*library.folder, library.name, path, library.part);
+            const std::string now = target > 0 ? StringFromPointer(E_ElementDigest(target, save.name.c_str())) : "";
+            const int32_t kept = library.part ? m_oldParts : m_oldSymbols;
             const std::string old =
                 kept > 0 ? StringFromPointer(E_ElementDigest(kept, std::to_string(id).c_str())) : "";
-            if (now == old) dropRow(id);
+            if (now == old) written = drop.Bind(1, id).Run() && written;
         }
+    return written;
+}
+
+bool RunRecorder::DropIndexFilesNotReplaced() {
     // Index files the run was to rewrite and did not (the new file never took the old one's place).
-    {
-        std::vector<std::pair<int64_t, Place>> notReplaced;
-        RecordDatabase::Statement query(*m_db,
-                                        "SELECT id, root, path FROM changes WHERE run=?1 AND what=8 AND new_inode IS NULL");
-        query.Bind(1, m_run);
-        while (query.Next()) notReplaced.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
-        written = !query.Failed() && written;
-        for (const auto& [id, place] : notReplaced) {
-            dropRow(id);
-            written = RecordDatabase::Statement(
-                          *m_db, "DELETE FROM changes WHERE run=?1 AND what=5 AND root=?2 AND path=?3")
-                          .Bind(1, m_run)
-                          .Bind(2, place.root)
-                          .Bind(3, place.relative)
-                          .Run() &&
-                      written;
-            ::unlinkat(m_files.Fd(), std::to_string(id).c_str(), 0);
-        }
+    std::vector<std::pair<int64_t, Place>> notReplaced;
+    RecordDatabase::Statement query(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what=8 AND new_inode IS NULL");
+    query.Bind(1, m_run);
+    while (query.Next()) notReplaced.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
+    bool written = !query.Failed();
+    for (const auto& [id, place] : notReplaced) {
+        written = RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE id=?1").Bind(1, id).Run() && written;
+        written = RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE run=?1 AND what=5 AND root=?2 AND path=?3")
+                      .Bind(1, m_run)
+                      .Bind(2, place.root)
+                      .Bind(3, place.relative)
+                      .Run() &&
+                  written;
+        ::unlinkat(m_files.Fd(), std::to_string(id).c_str(), 0);
     }
+    return written;
+}
+
+bool RunRecorder::DropWhatWasNotMade() {
     // Libraries and folders the run was to make and did not.
-    {
-        std::vector<std::pair<int64_t, Place>> made;
-        RecordDatabase::Statement query(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what IN (3, 4)");
-        query.Bind(1, m_run);
-        while (query.Next()) made.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
-        written = !query.Failed() && written;
-        for (const auto& [id, place] : made) {
-            Directory folder;
-            std::string leaf, ignored;
-            struct stat info {};
-            if (!OpenPlaceFolder(m_env, place, folder, leaf, ignored) || !folder.Look(leaf, info))
-                dropRow(id);
-        }
+    std::vector<std::pair<int64_t, Place>> made;
+    RecordDatabase::Statement query(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what IN (3, 4)");
+    query.Bind(1, m_run);
+    while (query.Next()) made.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
+    bool written = !query.Failed();
+    for (const auto& [id, place] : made) {
+        Directory folder;
+        std::string leaf, ignored;
+        struct stat info {};
+        if (!OpenPlaceFolder(m_env, place, folder, leaf, ignored) || !folder.Look(leaf, info))
+            written = RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE id=?1").Bind(1, id).Run() && written;
     }
+    return written;
+}
+
+bool RunRecorder::FoldSavesIntoReplacedFiles() {
     // A library the run replaced as a data file and then saved elements into: the run's own saves
     // are part of what it left there, so the file's new identity is taken once the library is at
     // rest again (a rollback puts the whole file back).
-    {
-        for (auto& [path, handle] : m_readHandles) E_CloseLibrary(handle);
-        m_readHandles.clear();
-        E_FlushLibraries();
-        RecordDatabase::Statement files(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what=2");
-        files.Bind(1, m_run);
-        std::vector<std::pair<int64_t, Place>> replaced;
-        while (files.Next())
-            replaced.push_back({files.Int(0), {static_cast<int>(files.Int(1)), files.Text(2)}});
-        written = !files.Failed() && written;
-        for (const auto& [id, place] : replaced)
-            for (const auto& [path, library] : m_libraries) {
-                if (library.place.root != place.root || library.place.relative != place.relative ||
-                    !library.folder || library.elements.empty())
-                    continue;
-                struct stat now {};
-                if (library.folder->Look(library.name, now) && S_ISREG(now.st_mode)) SetNew(id, {}, &now);
-            }
-    }
+    for (auto& [path, handle] : m_readHandles) E_CloseLibrary(handle);
+    m_readHandles.clear();
+    E_FlushLibraries();
+    RecordDatabase::Statement files(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what=2");
+    files.Bind(1, m_run);
+    std::vector<std::pair<int64_t, Place>> replaced;
+    while (files.Next()) replaced.push_back({files.Int(0), {static_cast<int>(files.Int(1)), files.Text(2)}});
+    for (const auto& [id, place] : replaced)
+        for (const auto& [path, library] : m_libraries) {
+            if (library.place.root != place.root || library.place.relative != place.relative || !library.folder ||
+                library.elements.empty())
+                continue;
+            struct stat now {};
+            if (library.folder->Look(library.name, now) && S_ISREG(now.st_mode)) SetNew(id, {}, &now);
+        }
+    return !files.Failed();
+}
+
+void RunRecorder::MakeRoom() {
+    // Only a run recorded whole that changed something makes room: the oldest runs beyond the
+    // number kept go now.
+    const int64_t keep = std::max<int64_t>(1, std::atoll(m_db->Setting("keep", "20").c_str()));
+    std::vector<int64_t> old;
+    RecordDatabase::Statement query(*m_db, "SELECT id FROM runs ORDER BY id DESC LIMIT -1 OFFSET ?1");
+    query.Bind(1, keep);
+    while (query.Next()) old.push_back(query.Int(0));
+    query.Reset();
+    for (const int64_t run : old) DropRun(*m_db, run, m_folder.history);
+}
+
+int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
+    MakeDurable();
+    std::string why;
+    if (!Ready(why)) return m_run;  // what was recorded stays: the run can be undone as far as it went
+    // Every statement of the finish must succeed.
+    bool written = DropSavesThatChangedNothing(failed);
+    written = DropIndexFilesNotReplaced() && written;
+    written = DropWhatWasNotMade() && written;
+    written = FoldSavesIntoReplacedFiles() && written;
     RecordDatabase::Statement count(*m_db, "SELECT COUNT(*) FROM changes WHERE run=?1");
     count.Bind(1, m_run);
     const bool counted = count.Next();
@@ -587,8 +607,8 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     // Only a run still running is ended: a run another program rolled back meanwhile (it could
     // only do so by getting round the lock) stays as that program left it.
     if (anything) {
-        written = RecordDatabase::Statement(
-                      *m_db, "UPDATE runs SET state='complete', ended=?2 WHERE id=?1 AND state='running'")
+        written = RecordDatabase::Statement(*m_db,
+                                            "UPDATE runs SET state='complete', ended=?2 WHERE id=?1 AND state='running'")
                       .Bind(1, m_run)
                       .Bind(2, NowUtc())
                       .Run() &&
@@ -617,15 +637,7 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
         m_folder.history.RemoveTree(RunFolderName(m_run));
         return 0;
     }
-    // Only a run recorded whole that changed something makes room: the oldest runs beyond the
-    // number kept go now.
-    const int64_t keep = std::max<int64_t>(1, std::atoll(m_db->Setting("keep", "20").c_str()));
-    std::vector<int64_t> old;
-    RecordDatabase::Statement query(*m_db, "SELECT id FROM runs ORDER BY id DESC LIMIT -1 OFFSET ?1");
-    query.Bind(1, keep);
-    while (query.Next()) old.push_back(query.Int(0));
-    query.Reset();
-    for (const int64_t run : old) DropRun(*m_db, run, m_folder.history);
+    MakeRoom();
     return m_run;
 }
 

@@ -74,6 +74,12 @@ private:
     bool MakeDurable();
     bool Fail(const std::string& why);
     bool Ready(std::string& why);
+    // The phases of Finish, each true when every statement it made succeeded.
+    bool DropSavesThatChangedNothing(const std::vector<FailedSave>& failed);
+    bool DropIndexFilesNotReplaced();
+    bool DropWhatWasNotMade();
+    bool FoldSavesIntoReplacedFiles();
+    void MakeRoom();
     int64_t AddChange(int what, const Place& place, const std::string& name, bool created, bool link,
                       const struct stat* library = nullptr);
     // A target library as the run's saves find it: its place, whether it is there, and whether it

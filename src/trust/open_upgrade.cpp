@@ -42,6 +42,72 @@ std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const st
     return unpacked.folder;
 }
 
+namespace {
+
+// An archive unpacked into a private folder: the folder beneath it that holds the list (its path in
+// `folderPath`); null when it cannot be opened, which a box has said.
+std::shared_ptr<Directory> OpenArchive(const Environment& env, const LoadedUpgrade& upgrade,
+                                       UpgradeVerification& verification, std::string& folderPath,
+                                       ui::Dialogs& dialogs) {
+    std::string why;
+    const auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath, verification.scratch, why);
+    if (!unpacked) {
+        Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
+                            ": " + why + ". " + GetLocalMessage("Nothing of it is used.", 20061));
+        return nullptr;
+    }
+    folderPath = *unpacked;
+    // The unpacked folder, beneath the private folder's own handle.
+    const std::string base = JoinPath(verification.scratch->Path(), "");
+    std::string ignored;
+    auto folder = std::make_shared<Directory>(verification.scratch->Folder().Beneath(
+        folderPath.starts_with(base) ? folderPath.substr(base.size()) : "unpacked", ignored));
+    // Said as what it is: the archive holds no list (not a path inside the archive file).
+    if (!folder->IsOpen() || !folder->Find(kListFileName)) {
+        Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
+                            ": it holds no upgrade list (" + std::string(kListFileName) +
+                            ") at its top or in its one top folder. " +
+                            GetLocalMessage("Nothing of it is used.", 20061));
+        verification.scratch.reset();
+        return nullptr;
+    }
+    return folder;
+}
+
+// Whether what the check found lets the upgrade be loaded: its private copy made, nothing
+// tampered, and signed by a trusted key where the installation asks for one (or the user's Yes
+// for this time). What stops it a box has said.
+bool Accepted(const std::vector<trust::TrustedKey>& trusted, const LoadedUpgrade& upgrade,
+              UpgradeVerification& verification, ui::Dialogs& dialogs) {
+    const trust::UpgradeCheck& check = verification.check;
+    if (!check.copyFailure.empty() && check.state != trust::UpgradeState::Tampered) {
+        Refuse(dialogs, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + check.copyFailure);
+        return false;
+    }
+    if (check.state == trust::UpgradeState::Tampered) {
+        std::string text =
+            GetLocalMessage("The upgrade is not as it was made; nothing is offered from it:", 20064) + " " +
+            upgrade.ListPath;
+        for (size_t i = 0; i < check.problems.size(); ++i)
+            text += "\r\n" + check.problems[i] + (i + 1 < check.problems.size() ? ";" : ".");
+        Refuse(dialogs, text);
+        return false;
+    }
+    const bool unsignedHere = trust::WantsTrustedSignature(trusted, check);
+    if (unsignedHere && !verification.allowUnsigned) {
+        const std::string question =
+            GetLocalMessage("This installation trusts only upgrades signed by its trusted keys, and this one is not:",
+                            20065) +
+            " " + upgrade.ListPath + " is " + check.Describe() + ". " +
+            GetLocalMessage("Load it anyway, for this time only?", 20066);
+        if (!AskYesNo(dialogs, question)) return false;
+    }
+    verification.loadedUnsigned = unsignedHere;
+    return true;
+}
+
+}  // namespace
+
 bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerification& verification,
                  ui::Dialogs& dialogs) {
     verification.scratch.reset();
@@ -54,35 +120,14 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     std::shared_ptr<Directory> folder;
     if (archive::IsArchiveName(upgrade.ListPath) &&
         IsRegularFile(upgrade.ListPath)) {  // file-access: what the user chose, before it is opened once
-        const auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath, verification.scratch, why);
-        if (!unpacked) {
-            Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " +
-                                upgrade.ListPath + ": " + why + ". " +
-                                GetLocalMessage("Nothing of it is used.", 20061));
-            return false;
-        }
-        folderPath = *unpacked;
-        // The unpacked folder, beneath the private folder's own handle.
-        const std::string base = JoinPath(verification.scratch->Path(), "");
-        std::string ignored;
-        folder = std::make_shared<Directory>(verification.scratch->Folder().Beneath(
-            folderPath.starts_with(base) ? folderPath.substr(base.size()) : "unpacked", ignored));
-        // Said as what it is: the archive holds no list (not a path inside the archive file).
-        if (!folder->IsOpen() || !folder->Find(kListFileName)) {
-            Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " +
-                                upgrade.ListPath + ": it holds no upgrade list (" +
-                                std::string(kListFileName) + ") at its top or in its one top folder. " +
-                                GetLocalMessage("Nothing of it is used.", 20061));
-            verification.scratch.reset();
-            return false;
-        }
+        folder = OpenArchive(env, upgrade, verification, folderPath, dialogs);
+        if (!folder) return false;
     }
-
     std::vector<trust::TrustedKey> trusted;
     if (!trust::TrustedKeys(&env, trusted, why)) {
         Refuse(dialogs,
-               GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) +
-                   " " + why);
+               GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) + " " +
+                   why);
         return false;
     }
     // The folder is opened once; everything of the upgrade is read through this handle. Where it
@@ -114,43 +159,12 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
         };
     }
     verification.check = trust::CheckUpgrade(*folder, folderPath, trusted, makeCopy);
-    const trust::UpgradeCheck& check = verification.check;
-    if (!check.copyFailure.empty() && check.state != trust::UpgradeState::Tampered) {
-        Refuse(dialogs, GetLocalMessage("The upgrade cannot be checked:", 20063) + " " + check.copyFailure);
+    if (!Accepted(trusted, upgrade, verification, dialogs)) {
         verification.scratch.reset();
         return false;
     }
-    if (check.state == trust::UpgradeState::Tampered) {
-        std::string text =
-            GetLocalMessage("The upgrade is not as it was made; nothing is offered from it:", 20064) + " " +
-            upgrade.ListPath;
-        for (size_t i = 0; i < check.problems.size(); ++i)
-            text += "\r\n" + check.problems[i] + (i + 1 < check.problems.size() ? ";" : ".");
-        Refuse(dialogs, text);
-        verification.scratch.reset();
-        return false;
-    }
-    const bool unsignedHere = trust::WantsTrustedSignature(trusted, check);
-    if (unsignedHere && !verification.allowUnsigned) {
-        const std::string question =
-            GetLocalMessage(
-                "This installation trusts only upgrades signed by its trusted keys, and this one is not:",
-                20065) +
-            " " + upgrade.ListPath + " is " + check.Describe() + ". " +
-            GetLocalMessage("Load it anyway, for this time only?", 20066);
-        if (!AskYesNo(dialogs, question)) {
-            verification.scratch.reset();
-            return false;
-        }
-    }
-    verification.loadedUnsigned = unsignedHere;
-    if (copy) {
-        upgrade.UpgradeDir = copyPath;
-        upgrade.Folder = copy;
-    } else {
-        upgrade.UpgradeDir = folderPath;
-        upgrade.Folder = folder;
-    }
+    upgrade.UpgradeDir = copy ? copyPath : folderPath;
+    upgrade.Folder = copy ? copy : folder;
     return true;
 }
 
