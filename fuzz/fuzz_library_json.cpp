@@ -9,9 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zrx;
     const std::string path = fuzz::ScratchDir() + "/fuzz.PART";
     std::filesystem::remove(path);
-    std::string error;
-    if (ImportLibrary(path, std::string_view(reinterpret_cast<const char*>(data), size), error))
-        (void)ExportLibrary(path, error);
+    if (ImportLibrary(path, std::string_view(reinterpret_cast<const char*>(data), size)))
+        (void)ExportLibrary(path);
     E_FlushLibraries();
     return 0;
 }

@@ -9,15 +9,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zrx::trust;
-    std::string why;
-    const auto digests = ReadManifest(std::string_view(reinterpret_cast<const char*>(data), size), why);
+    const auto digests = ReadManifest(std::string_view(reinterpret_cast<const char*>(data), size));
     if (!digests) {
-        if (why.empty()) std::abort();  // a refusal always says why
+        if (digests.Why().empty()) std::abort();  // a refusal always says why
         return 0;
     }
     std::vector<ManifestEntry> entries;
     for (const auto& [name, digest] : *digests) entries.push_back({name, digest});
-    const auto again = ReadManifest(ManifestText(entries), why);
+    const auto again = ReadManifest(ManifestText(entries));
     if (!again || *again != *digests) std::abort();
     return 0;
 }

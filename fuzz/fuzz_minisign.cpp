@@ -26,28 +26,27 @@ constexpr zrx::trust::KdfLimits kMost{65536, 1 << 22};
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zrx::trust;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::string why;
 
     // A public key that reads writes as a file that reads as the same key, its key line as the input
     // has it (a key has one way to be written); a refusal says why.
-    if (const std::optional<PublicKey> key = ReadPublicKey(text, why)) {
+    if (const auto key = ReadPublicKey(text)) {
         const std::string file = PublicKeyFile(*key);
         const std::string_view line = std::string_view(file).substr(file.find('\n') + 1, 56);
-        if (ReadPublicKey(file, why) != key || text.find(line) == std::string_view::npos) std::abort();
-    } else if (why.empty()) {
+        const auto again = ReadPublicKey(file);
+        if (!again || *again != *key || text.find(line) == std::string_view::npos) std::abort();
+    } else if (key.Why().empty()) {
         std::abort();
     }
 
     // A secret key that reads signs what its public half verifies.
     SecretKeyIsEncrypted(text);
-    why.clear();
-    if (const std::optional<SecretKey> secret = ReadSecretKey(text, kPassword, why, kMost)) {
-        const std::optional<std::string> signedText = Sign(*secret, text.substr(0, 64), "fuzz", "fuzz", why);
+    if (const auto secret = ReadSecretKey(text, kPassword, kMost)) {
+        const auto signedText = Sign(*secret, text.substr(0, 64), "fuzz", "fuzz");
         if (!signedText) std::abort();
-        const std::optional<Signature> signature = ReadSignature(*signedText, why);
-        if (!signature || Verify(secret->Public(), *signature, text.substr(0, 64), why) != Verdict::Valid)
+        const auto signature = ReadSignature(*signedText);
+        if (!signature || Verify(secret->Public(), *signature, text.substr(0, 64)).verdict != Verdict::Valid)
             std::abort();
-    } else if (why.empty()) {
+    } else if (secret.Why().empty()) {
         std::abort();
     }
 
@@ -58,15 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (KeyIdText(*id) != digits) std::abort();
     }
 
-    static const PublicKey fixed = [] {
-        std::string ignored;
-        return ReadPublicKey(kPublicKey, ignored).value();
-    }();
-    why.clear();
-    if (const std::optional<Signature> signature = ReadSignature(text, why)) {
-        Verify(fixed, *signature, kMessage, why);
-        Verify(fixed, *signature, text, why);
-    } else if (why.empty()) {
+    static const PublicKey fixed = *ReadPublicKey(kPublicKey);
+    if (const auto signature = ReadSignature(text)) {
+        Verify(fixed, *signature, kMessage);
+        Verify(fixed, *signature, text);
+    } else if (signature.Why().empty()) {
         std::abort();
     }
     return 0;

@@ -71,16 +71,18 @@ Json Model(const char* name, const char* type, const char* note) {
 }
 
 void Library(const std::string& path, const char* kind, Json elements) {
-    std::string error;
-    if (!ImportLibrary(path, Json{{"kind", kind}, {"elements", std::move(elements)}}.dump(), error))
-        throw std::runtime_error(error);
+    if (const Outcome imported =
+            ImportLibrary(path, Json{{"kind", kind}, {"elements", std::move(elements)}}.dump());
+        !imported)
+        throw std::runtime_error(imported.Why());
 }
 
 void Text(const std::string& path, const std::string& content) {
     auto out = TextOutput::Open(path);
     if (!out) throw std::runtime_error(path + ": cannot be written");
     out->Write(content);
-    if (!out->Commit()) throw std::runtime_error(path + ": " + out->Error());
+    if (const Outcome committed = out->Commit(); !committed)
+        throw std::runtime_error(path + ": " + committed.Why());
 }
 
 void WritePartLibraries(const std::string& lib);

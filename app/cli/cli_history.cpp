@@ -26,10 +26,11 @@ int PrintHistory(const std::string& suite, bool json, int keep) {
     Session session;
     if (!Start(session, suite, false)) return kExitFailure;
     const Environment& env = session.app.installation.env;
-    std::string error;
-    if (keep > 0 && !history::SetKeep(env, keep, error)) return Fail(error);
-    std::vector<history::RunSummary> runs;
-    if (!history::ListRuns(env, runs, error)) return Fail(error);
+    if (keep > 0)
+        if (const Outcome kept = history::SetKeep(env, keep); !kept) return Fail(kept.Why());
+    const auto listed = history::ListRuns(env);
+    if (!listed) return Fail(listed.Why());
+    const std::vector<history::RunSummary>& runs = *listed;
     if (json) {
         Json list = Json::array();
         for (const auto& run : runs)

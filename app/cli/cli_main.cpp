@@ -23,19 +23,17 @@ void AddLibraryCommands(CLI::App& app, int& status) {
     create->add_option("FILE", file, "Library file to create")->required();
     create->add_option("--kind", kind, "part or symbol")->required()->check(CLI::IsMember({"part", "symbol"}));
     create->callback([&] {
-        std::string error;
-        status = zrx::CreateLibrary(file, kind == "part" ? zrx::LibraryKind::Part : zrx::LibraryKind::Symbol, error)
-                     ? 0
-                     : Fail(error);
+        const zrx::Outcome made =
+            zrx::CreateLibrary(file, kind == "part" ? zrx::LibraryKind::Part : zrx::LibraryKind::Symbol);
+        status = made ? 0 : Fail(made.Why());
     });
 
     CLI::App* list = lib->add_subcommand("ls", "List the element names, one a line");
     list->add_option("FILE", file, "Library file")->required();
     list->callback([&] {
-        std::string error;
-        const auto names = zrx::ListLibrary(file, error);
+        const auto names = zrx::ListLibrary(file);
         if (!names) {
-            status = Fail(error);
+            status = Fail(names.Why());
             return;
         }
         for (const std::string& n : *names) std::cout << n << "\n";
@@ -46,17 +44,15 @@ void AddLibraryCommands(CLI::App& app, int& status) {
     show->add_option("FILE", file, "Library file")->required();
     show->add_option("NAME", name, "Element name")->required();
     show->callback([&] {
-        std::string error;
-        const auto text = zrx::ExportElement(file, name, error);
-        status = text ? (std::cout << *text, 0) : Fail(error);
+        const auto text = zrx::ExportElement(file, name);
+        status = text ? (std::cout << *text, 0) : Fail(text.Why());
     });
 
     CLI::App* exportCmd = lib->add_subcommand("export", "Write the whole library as JSON to standard output");
     exportCmd->add_option("FILE", file, "Library file")->required();
     exportCmd->callback([&] {
-        std::string error;
-        const auto text = zrx::ExportLibrary(file, error);
-        status = text ? (std::cout << *text, 0) : Fail(error);
+        const auto text = zrx::ExportLibrary(file);
+        status = text ? (std::cout << *text, 0) : Fail(text.Why());
     });
 
     CLI::App* importCmd = lib->add_subcommand("import", "Add or replace elements from a JSON file");
@@ -68,8 +64,8 @@ void AddLibraryCommands(CLI::App& app, int& status) {
             status = Fail(json + ": cannot be read");
             return;
         }
-        std::string error;
-        status = zrx::ImportLibrary(file, text, error) ? 0 : Fail(error);
+        const zrx::Outcome imported = zrx::ImportLibrary(file, text);
+        status = imported ? 0 : Fail(imported.Why());
     });
 }
 

@@ -105,16 +105,16 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
             status = finish(kExitFailure, "refused: no upgrade folder or archive is named", nullptr);
             return;
         }
-        std::shared_ptr<history::ScratchFolder> scratch;
-        std::string why;
+        std::shared_ptr<history::ScratchFolder> scratch;  // holds an unpacked archive until the check is done
         const bool archive = archive::IsArchiveName(folder) && fs::is_regular_file(folder);
         if (archive) {
-            const auto unpacked = UnpackUpgradeArchive(env, folder, scratch, why);
+            auto unpacked = UnpackUpgradeArchive(env, folder);
             if (!unpacked) {
-                status = finish(kExitFailure, "refused: " + why, nullptr);
+                status = finish(kExitFailure, "refused: " + unpacked.Why(), nullptr);
                 return;
             }
-            folder = *unpacked;
+            scratch = std::move(unpacked->scratch);
+            folder = unpacked->folder;
         } else if (!fs::is_directory(folder)) {
             status = finish(kExitFailure, "refused: neither a folder nor an upgrade archive", nullptr);
             return;
@@ -126,11 +126,12 @@ void AddVerifyCommand(CLI::App& parent, int& status) {
                             nullptr);
             return;
         }
-        std::vector<trust::TrustedKey> trusted;
-        if (!trust::TrustedKeys(env, trusted, why)) {
-            status = finish(kExitFailure, "refused: the trusted keys cannot be used: " + why, nullptr);
+        const auto keys = trust::TrustedKeys(env);
+        if (!keys) {
+            status = finish(kExitFailure, "refused: the trusted keys cannot be used: " + keys.Why(), nullptr);
             return;
         }
+        const std::vector<trust::TrustedKey>& trusted = *keys;
         const trust::UpgradeCheck check = trust::CheckUpgrade(folder, trusted);
         if (trust::WantsTrustedSignature(trusted, check)) {
             status = finish(kExitFailure, "refused: " + check.Describe() + "; only upgrades signed by a trusted key are "
@@ -159,10 +160,9 @@ int GenerateKeyFiles(const std::string& name, bool noPassword) {
             return Fail(none ? "no password given (--no-password makes a key without one)" : "the two passwords differ");
         }
     }
-    std::string why;
-    std::optional<trust::NewKey> made = trust::GenerateKey(password, why);
+    auto made = trust::GenerateKey(password);
     if (password) WipeText(*password);
-    if (!made) return Fail("no key could be made: " + why);
+    if (!made) return Fail("no key could be made: " + made.Why());
     const bool written = WriteNewFiles({name + ".key", name + ".pub"}, {made->secretFile, made->publicFile}, {0600, 0644});
     WipeText(made->secretFile);
     if (!written) return kExitFailure;
@@ -175,28 +175,27 @@ int GenerateKeyFiles(const std::string& name, bool noPassword) {
 int TrustKeyFile(const std::string& suite, const std::string& file) {
     Session session;
     if (!Start(session, suite, false)) return kExitFailure;
-    trust::TrustedKey added;
-    std::string why;
-    if (!trust::TrustKey(session.app.installation.env, file, added, why)) return Fail(why);
-    std::cout << "Trusted key " << added.key.IdText() << " (" << added.file << ")\n";
+    const auto added = trust::TrustKey(session.app.installation.env, file);
+    if (!added) return Fail(added.Why());
+    std::cout << "Trusted key " << added->key.IdText() << " (" << added->file << ")\n";
     return 0;
 }
 
 int ListTrustedKeys(const std::string& suite) {
     Session session;
     if (!Start(session, suite, false)) return kExitFailure;
-    std::vector<trust::TrustedKey> keys;
-    std::string why;
-    if (!trust::TrustedKeys(&session.app.installation.env, keys, why)) return Fail(why);
-    for (const trust::TrustedKey& k : keys) std::cout << k.key.IdText() << "\t" << EscapeControls(k.file) << "\n";
+    const auto keys = trust::TrustedKeys(&session.app.installation.env);
+    if (!keys) return Fail(keys.Why());
+    for (const trust::TrustedKey& k : *keys)
+        std::cout << k.key.IdText() << "\t" << EscapeControls(k.file) << "\n";
     return 0;
 }
 
 int UntrustKeyId(const std::string& suite, const std::string& id) {
     Session session;
     if (!Start(session, suite, false)) return kExitFailure;
-    std::string why;
-    if (!trust::UntrustKey(session.app.installation.env, id, why)) return Fail(why);
+    if (const Outcome untrusted = trust::UntrustKey(session.app.installation.env, id); !untrusted)
+        return Fail(untrusted.Why());
     std::cout << "No longer trusted: key " << id << "\n";
     return 0;
 }

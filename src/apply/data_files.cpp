@@ -34,31 +34,28 @@ std::string SystemError(const char* what) { return std::string(what) + ": " + st
 // older file (the file system's guard for programs that never sync), one file at a time, where
 // the caller may rather make all its copies durable together. The bytes are moved by the kernel
 // where it can; a plain read and write loop otherwise.
-bool CopyBytes(int in, int out, off_t size, std::string& why) {
+Outcome CopyBytes(int in, int out, off_t size) {
     if (size > 0) (void)::fallocate(out, 0, 0, size);  // only a hint: the writes below decide
     for (;;) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-        if (n == 0) return true;
+        if (n == 0) return {};
         if (n > 0) continue;
         if (errno == EINTR) continue;
         if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF) break;
-        why = SystemError("cannot write the copy");
-        return false;
+        return Failure{SystemError("cannot write the copy")};
     }
     static thread_local std::vector<char> buffer(1 << 16);
     for (;;) {
         const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got == 0) return true;
+        if (got == 0) return {};
         if (got < 0) {
             if (errno == EINTR) continue;
-            why = SystemError("cannot read the source");
-            return false;
+            return Failure{SystemError("cannot read the source")};
         }
         for (ssize_t done = 0; done < got;) {
             const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
             if (n < 0 && errno != EINTR) {
-                why = SystemError("cannot write the copy");
-                return false;
+                return Failure{SystemError("cannot write the copy")};
             }
             if (n > 0) done += n;
         }
@@ -73,11 +70,11 @@ bool IsOlder(const struct timespec& source, const struct timespec& installed) {
            (source.tv_sec == installed.tv_sec && source.tv_nsec < installed.tv_nsec);
 }
 
-std::optional<SourceFile> OpenSource(const Directory& folder, const std::string& name, std::string& why,
-                                     bool* missing) {
+Result<SourceFile> OpenSource(const Directory& folder, const std::string& name, bool* missing) {
     SourceFile source;
-    source.file = folder.OpenRegular(name, why, &source.info, missing);
-    if (!source.file.IsOpen()) return std::nullopt;
+    auto file = folder.OpenRegular(name, &source.info, missing);
+    if (!file) return Failure{file.Why()};
+    source.file = std::move(*file);
     return source;
 }
 
@@ -95,33 +92,31 @@ bool PreparedFile::ChangesNothing() const {
         fresh.st_mtim.tv_sec != m_replaced.st_mtim.tv_sec ||
         fresh.st_mtim.tv_nsec != m_replaced.st_mtim.tv_nsec)
         return false;
-    std::string why;
-    const FileHandle a(::openat(m_folder->Fd(), m_temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    const FileHandle b = m_folder->OpenRegular(m_name, why);
-    return a.IsOpen() && b.IsOpen() && SameContent(a.Fd(), b.Fd());
+    const FileHandle a(
+        ::openat(m_folder->Fd(), m_temp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const auto b = m_folder->OpenRegular(m_name);
+    return a.IsOpen() && b && SameContent(a.Fd(), b->Fd());
 }
 
-bool PreparedFile::Commit(std::string& why, struct stat* written) {
+Outcome PreparedFile::Commit(struct stat* written) {
     struct stat info {}, before {};
     const bool known = m_folder->Info(before);
     if (::fstat(m_out.Fd(), &info) != 0 ||
-        ::renameat(m_folder->Fd(), m_temp.c_str(), m_folder->Fd(), m_name.c_str()) != 0) {
-        why = SystemError("cannot put the copy in place");
-        return false;
-    }
+        ::renameat(m_folder->Fd(), m_temp.c_str(), m_folder->Fd(), m_name.c_str()) != 0)
+        return Failure{SystemError("cannot put the copy in place")};
     m_committed = true;
     m_out.Close();
     if (known) m_folder->NoteChange(before, m_replaces ? std::string_view() : m_name, m_temp);
     if (written) *written = info;
-    return true;
+    return {};
 }
 
-InstallResult PrepareFile(SourceFile& source, const Target& target, bool acceptOlder, bool durableNow,
-                          std::unique_ptr<PreparedFile>& prepared, std::string& why) {
-    prepared.reset();
+Result<std::unique_ptr<PreparedFile>> PrepareFile(SourceFile& source, const Target& target, bool acceptOlder,
+                                                  bool durableNow, bool* older) {
+    if (older) *older = false;
     if (target.exists && !acceptOlder && IsOlder(source.info.st_mtim, target.info.st_mtim)) {
-        why = "a newer file of that name is already there";
-        return InstallResult::SourceOlder;
+        if (older) *older = true;
+        return Failure{"a newer file of that name is already there"};
     }
     auto file = std::unique_ptr<PreparedFile>(new PreparedFile());
     file->m_folder = target.folder;
@@ -134,158 +129,87 @@ InstallResult PrepareFile(SourceFile& source, const Target& target, bool acceptO
     }
     struct stat before {};
     const bool known = file->m_folder->Info(before);
-    file->m_out = FileHandle(file->m_folder->CreateTemporary(file->m_name, file->m_temp, why));
-    if (!file->m_out.IsOpen()) {
-        file->m_temp.clear();
-        return InstallResult::Failed;
-    }
+    auto temporary = file->m_folder->CreateTemporary(file->m_name);
+    if (!temporary) return Failure{temporary.Why()};
+    file->m_out = std::move(temporary->file);
+    file->m_temp = std::move(temporary->name);
     if (known) file->m_folder->NoteChange(before, file->m_temp);
     const int out = file->m_out.Fd();
-    if (::lseek(source.file.Fd(), 0, SEEK_SET) != 0) {
-        why = SystemError("cannot read the source");
-        return InstallResult::Failed;
-    }
-    bool ok = CopyBytes(source.file.Fd(), out, source.info.st_size, why);
+    if (::lseek(source.file.Fd(), 0, SEEK_SET) != 0) return Failure{SystemError("cannot read the source")};
+    if (Outcome copied = CopyBytes(source.file.Fd(), out, source.info.st_size); !copied)
+        return Failure{copied.Why()};
     const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};
     // A file that replaces another reaches the disk before it takes the old one's place (now, or
     // with the others of its batch), so that no crash can leave the user with neither.
-    if (ok && !(::fchmod(out, source.info.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
-                (!durableNow || !file->m_replaces || ::fsync(out) == 0))) {
-        why = SystemError("cannot finish the copy");
-        ok = false;
-    }
-    if (!ok) return InstallResult::Failed;
-    prepared = std::move(file);
-    return InstallResult::Installed;
+    if (!(::fchmod(out, source.info.st_mode & 0777) == 0 && ::futimens(out, times) == 0 &&
+          (!durableNow || !file->m_replaces || ::fsync(out) == 0)))
+        return Failure{SystemError("cannot finish the copy")};
+    return file;
 }
 
 namespace {
 
 // Opens the source `name` of `folder` (at `folderPath`), asking Abort, Retry or Ignore while it is
-// not there. Nothing, with the outcome in `outcome` (Failed with why, or Ignored), when it cannot be had.
-std::optional<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& folder,
-                                        const std::string& folderPath, const std::string& name,
-                                        CopyOutcome& outcome, std::string& why) {
+// not there; why not when it cannot be had (`ignored`: the user chose Ignore).
+Result<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& folder, const std::string& folderPath,
+                                 const std::string& name, bool& ignored) {
+    ignored = false;
     for (;;) {
         bool missing = false;
-        auto source = OpenSource(folder, folder.Spelling(name), why, &missing);
+        auto source = OpenSource(folder, folder.Spelling(name), &missing);
         if (source) return source;
-        outcome = CopyOutcome::Failed;
-        if (!missing) {  // there, but no file that can be copied: said with the folder it is in
-            why = JoinPath(folderPath, why);
-            return std::nullopt;
-        }
+        // There, but no file that can be copied: said with the folder it is in.
+        if (!missing) return Failure{JoinPath(folderPath, source.Why())};
         const std::string path = JoinPath(folderPath, name);
-        why = "the file " + path + " was not found";
         const ui::Answer answer = dialogs.ShowMessage(
             {"Error occurred while attempting to copy file.  Could not locate file: \"" + path + "\"",
              "ZRXLIBUG Setup", ui::Icon::Question, ui::Buttons::AbortRetryIgnore, false});
-        if (answer == ui::Answer::Abort) return std::nullopt;
+        if (answer == ui::Answer::Abort) return Failure{"the file " + path + " was not found"};
         if (answer == ui::Answer::Ignore) {
-            outcome = CopyOutcome::Ignored;
-            return std::nullopt;
+            ignored = true;
+            return Failure{"the file " + path + " was not found, and the answer was to pass it over"};
         }
     }
 }
 
 // The target `name` of a folder the copy goes into, where the folder is no installation's (the
-// builder's destination, a test's): a link there is refused or, with `replaceLink`, replaced.
-std::optional<Target> PlainTarget(const std::shared_ptr<const Directory>& folder,
-                                  const std::string& folderPath, const std::string& name, bool replaceLink,
-                                  std::string& why) {
+// builder's destination, a test's): a link there is replaced by the file, never written through.
+Result<Target> PlainTarget(const std::shared_ptr<const Directory>& folder, const std::string& folderPath,
+                           const std::string& name) {
     Target target;
     target.folder = folder;
     target.name = folder->Spelling(name);
     target.path = JoinPath(folderPath, target.name);
     struct stat entry {};
     if (!folder->Look(target.name, entry)) return target;
-    if (S_ISLNK(entry.st_mode)) {
-        if (replaceLink) return target;  // the rename puts the file in place of the link
-        why = target.path + " is a symbolic link, which is not written through";
-        return std::nullopt;
-    }
-    if (S_ISDIR(entry.st_mode)) {
-        why = "a folder of that name is in the way";
-        return std::nullopt;
-    }
-    if (!S_ISREG(entry.st_mode)) {
-        why = target.path + " is not a regular file";
-        return std::nullopt;
-    }
+    if (S_ISLNK(entry.st_mode)) return target;  // the rename puts the file in place of the link
+    if (S_ISDIR(entry.st_mode)) return Failure{"a folder of that name is in the way"};
+    if (!S_ISREG(entry.st_mode)) return Failure{target.path + " is not a regular file"};
     target.exists = true;
     target.info = entry;
     return target;
-}
-
-CopyOutcome Copy(ui::Dialogs& dialogs, const Directory* sourceFolder, const std::string& srcDir,
-                 const Directory* destFolder, const std::string& destDir, const std::string& srcName,
-                 const std::string& destName, bool subcircuitRule, std::string* reason) {
-    std::string why;
-    const CopyOutcome outcome = [&] {
-        if (srcDir.empty() || destDir.empty()) {
-            why = "no folder to copy from or to";
-            return CopyOutcome::Failed;
-        }
-        if (!PathLengthOk(JoinPath(destDir, destName))) {
-            why = "the path is too long";
-            return CopyOutcome::Failed;
-        }
-        // The routine's two folders, as the suite names them, are each opened once here.
-        const Directory from =
-            sourceFolder != nullptr
-                ? sourceFolder->Duplicate()
-                : Directory::Open(srcDir, why);  // file-access: opened once, used by its handle
-        if (!from.IsOpen()) return CopyOutcome::Failed;
-        CopyOutcome missing = CopyOutcome::Failed;
-        auto source = WaitForSource(dialogs, from, srcDir, srcName, missing, why);
-        if (!source) return missing;
-        // A subcircuit goes in even when older, and its subdirectory is made when missing.
-        const bool subcircuit = subcircuitRule && IsSubcircuitFile(destName);
-        std::shared_ptr<const Directory> folder;
-        if (destFolder != nullptr) {
-            folder = std::make_shared<Directory>(destFolder->Duplicate());
-        } else {
-            auto opened = std::make_shared<Directory>(
-                Directory::Open(destDir, why));  // file-access: opened once, used by its handle
-            if (!opened->IsOpen() && subcircuit) {
-                const std::string dir = WithoutTrailingSeparator(destDir);
-                const size_t cut = dir.rfind(kSep);
-                const Directory
-                    parent =  // file-access: the folder that gets a missing subcircuit folder, opened once
-                    Directory::Open(cut == std::string::npos ? "." : dir.substr(0, cut == 0 ? 1 : cut), why);
-                const std::string name = dir.substr(cut == std::string::npos ? 0 : cut + 1);
-                if (parent.IsOpen() && parent.MakeFolder(name, why))
-                    opened = std::make_shared<Directory>(parent.Beneath(name, why));
-            }
-            folder = std::move(opened);
-        }
-        if (!folder->IsOpen()) return CopyOutcome::Failed;
-        const auto target = PlainTarget(folder, destDir, destName, destFolder != nullptr, why);
-        if (!target) return CopyOutcome::Failed;
-        std::unique_ptr<PreparedFile> file;
-        InstallResult result = PrepareFile(*source, *target, false, true, file, why);
-        if (result == InstallResult::SourceOlder && subcircuit)
-            result = PrepareFile(*source, *target, true, true, file, why);
-        return result == InstallResult::Installed && file->Commit(why, nullptr) ? CopyOutcome::Copied
-                                                                              : CopyOutcome::Failed;
-    }();
-    if (reason) *reason = outcome == CopyOutcome::Copied ? std::string() : why;
-    return outcome;
 }
 
 }  // namespace
 
 bool PathLengthOk(const std::string& path) { return path.size() < PATH_MAX; }
 
-CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                        const std::string& srcName, const std::string& destName, std::string* reason) {
-    return Copy(dialogs, nullptr, srcDir, nullptr, destDir, srcName, destName, true, reason);
-}
-
-CopyOutcome InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir,
-                        const Directory& dest, const std::string& destDir, const std::string& srcName,
-                        const std::string& destName, std::string* reason) {
-    return Copy(dialogs, &source, srcDir, &dest, destDir, srcName, destName, false, reason);
+CopyResult InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir,
+                       const Directory& dest, const std::string& destDir, const std::string& srcName,
+                       const std::string& destName) {
+    if (srcDir.empty() || destDir.empty()) return {CopyOutcome::Failed, "no folder to copy from or to"};
+    if (!PathLengthOk(JoinPath(destDir, destName))) return {CopyOutcome::Failed, "the path is too long"};
+    bool ignored = false;
+    auto file = WaitForSource(dialogs, source, srcDir, srcName, ignored);
+    if (!file) return {ignored ? CopyOutcome::Ignored : CopyOutcome::Failed, file.Why()};
+    const auto folder = std::make_shared<const Directory>(dest.Duplicate());
+    const auto target = PlainTarget(folder, destDir, destName);
+    if (!target) return {CopyOutcome::Failed, target.Why()};
+    auto prepared = PrepareFile(*file, *target, false, true);
+    if (!prepared) return {CopyOutcome::Failed, prepared.Why()};
+    if (const Outcome committed = (*prepared)->Commit(nullptr); !committed)
+        return {CopyOutcome::Failed, committed.Why()};
+    return {CopyOutcome::Copied, {}};
 }
 
 namespace {
@@ -328,24 +252,23 @@ public:
     }
     void Flush() {
         if (m_files.empty()) return;
-        std::string why;
-        const bool recorded = m_run.runRecord == nullptr || m_run.runRecord->CommitStaged(why);
-        if (!recorded) NoteNotRecorded(m_run, m_dialogs, why);
+        const Outcome recorded = m_run.runRecord ? m_run.runRecord->CommitStaged() : Outcome();
+        if (!recorded) NoteNotRecorded(m_run, m_dialogs, recorded.Why());
         // The new files' bytes reach the disk before they take the old ones' places.
         const bool durable = recorded && SyncFileSystems(m_folders).empty();
         for (Staged& staged : m_files) {
             struct stat written {};
-            std::string reason = why;
-            const bool done = durable && staged.file->Commit(reason, &written);
+            const Outcome done =
+                !recorded ? Outcome(Failure{"it could not be recorded for undo: " + recorded.Why()})
+                : durable ? staged.file->Commit(&written)
+                          : Outcome(Failure{ErrorTextForCode(1, staged.item->Name).text});
             if (m_run.runRecord) m_run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
             staged.item->Copied = done ? 1 : 0;
             if (done) {
                 m_written.insert(*m_folders.find(staged.item->TargetDir));
             } else {
                 ShowErrorByCode(m_dialogs, 1, staged.item->Name);
-                staged.item->Why = !recorded ? "it could not be recorded for undo: " + why
-                                   : reason.empty() ? ErrorTextForCode(1, staged.item->Name).text
-                                                    : reason;
+                staged.item->Why = done.Why();
             }
         }
         m_files.clear();
@@ -392,59 +315,63 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
     const std::string key = ToUpper(JoinPath(subcircuit ? JoinPath(item.TargetDir, item.TargetLib) : item.TargetDir, item.Name));
     if (batch.Holds(key)) batch.Flush();
 
-    std::string why;
     if (item.TargetDir.empty()) return fail();
     if (!PathLengthOk(JoinPath(destDir, item.Name))) return fail();
-    CopyOutcome missing = CopyOutcome::Failed;
     // Read from the upgrade folder itself: a link there would bring in a file from elsewhere.
-    auto source = WaitForSource(dialogs, upgradeFolder, listPath, item.Name, missing, why);
+    bool ignored = false;
+    auto source = WaitForSource(dialogs, upgradeFolder, listPath, item.Name, ignored);
     if (!source) {
-        if (missing == CopyOutcome::Ignored) return Failure{"it was not found, and the answer was to pass it over"};
-        if (!why.empty() && why.find(" was not found") == std::string::npos) return refuse(why);
+        if (ignored) return Failure{"it was not found, and the answer was to pass it over"};
+        if (source.Why().find(" was not found") == std::string::npos) return refuse(source.Why());
         return fail();
     }
     // The target folder, reached beneath the installation's held directory without following a
     // link; a subcircuit's missing subdirectory is made (and recorded first).
-    std::shared_ptr<const Directory> folder;
+    Result<std::shared_ptr<const Directory>> folder = Failure{};
     if (subcircuit && !TrimmedBlanks(item.TargetLib).empty()) {
         const std::string sub = FileNameOf(destDir);
         bool absent = false;
-        folder = access.Subfolder(item.TargetDir, sub, why, &absent);
+        folder = access.Subfolder(item.TargetDir, sub, &absent);
         if (!folder && absent) {
-            const auto parent = access.Folder(item.TargetDir, why);
+            const auto parent = access.Folder(item.TargetDir);
             if (!parent) return fail();
-            if (!access.MayWriteIn(*parent, why)) return refuse(item.TargetDir + ": " + why);
-            if (run.runRecord && !run.runRecord->BeforeFolderMade(destDir, why))
-                return unrecorded(why);
-            if (parent->MakeFolder(sub, why)) folder = access.Subfolder(item.TargetDir, sub, why);
+            if (const Outcome may = access.MayWriteIn(**parent); !may)
+                return refuse(item.TargetDir + ": " + may.Why());
+            if (run.runRecord) {
+                if (const Outcome told = run.runRecord->BeforeFolderMade(destDir); !told)
+                    return unrecorded(told.Why());
+            }
+            if ((*parent)->MakeFolder(sub)) folder = access.Subfolder(item.TargetDir, sub);
         } else if (!folder) {
-            return refuse(why);
+            return refuse(folder.Why());
         }
     } else {
-        folder = access.Folder(item.TargetDir, why);
+        folder = access.Folder(item.TargetDir);
     }
     if (!folder) return fail();
     // A link is written through only where it leads to a file in the installation's data folders.
-    const auto target = access.Resolve(folder, destDir, item.Name, why);
-    if (!target) return refuse(why);
-    std::unique_ptr<PreparedFile> file;
-    InstallResult result = PrepareFile(*source, *target, false, false, file, why);
-    if (result == InstallResult::SourceOlder && subcircuit)
-        result = PrepareFile(*source, *target, true, false, file, why);
-    if (result == InstallResult::Refused) return refuse(why);
-    if (result != InstallResult::Installed) return fail();
-    if (file->ChangesNothing()) {
+    const auto target = access.Resolve(*folder, destDir, item.Name);
+    if (!target) return refuse(target.Why());
+    // A subcircuit goes in even when older than the installed file.
+    bool older = false;
+    auto file = PrepareFile(*source, *target, false, false, &older);
+    if (!file && older && subcircuit) file = PrepareFile(*source, *target, true, false);
+    if (!file) return fail();
+    if ((*file)->ChangesNothing()) {
         // The installed file is the upgrade's already: nothing to put in place, or to undo.
         item.Copied = 1;
         return {};
     }
     int64_t ticket = 0;
     if (run.runRecord) {
-        ticket = run.runRecord->StageFileChange(
-            {file->Path(), file->Folder(), file->Name(), file->ThroughLink(), file->Replaced()}, why);
-        if (ticket == 0) return unrecorded(why);
+        const PreparedFile& prepared = **file;
+        const auto staged =
+            run.runRecord->StageFileChange({prepared.Path(), prepared.Folder(), prepared.Name(),
+                                            prepared.ThroughLink(), prepared.Replaced()});
+        if (!staged) return unrecorded(staged.Why());
+        ticket = *staged;
     }
-    batch.Add(item, std::move(file), target->folder, ticket, key);
+    batch.Add(item, std::move(*file), target->folder, ticket, key);
     return {};
 }
 
@@ -454,8 +381,7 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
                    ui::StatusLine& status) {
     std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (IsPlaceholder(files)) return;
-    std::string why;
-    const auto upgradeFolder = UpgradeFolder(upgrade, why);
+    const auto upgradeFolder = UpgradeFolder(upgrade);
     InstallationAccess access(env);
     FileBatch batch(run, dialogs);
     for (DataFileItem& item : files) {
@@ -472,7 +398,8 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
             item.Why = ErrorTextForCode(1, item.Name).text;
             continue;
         }
-        if (const Outcome staged = StageDataFile(*upgradeFolder, upgrade.ListPath, access, run, dialogs, item, batch);
+        if (const Outcome staged =
+                StageDataFile(**upgradeFolder, upgrade.ListPath, access, run, dialogs, item, batch);
             !staged)
             item.Why = staged.Why();
     }

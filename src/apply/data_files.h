@@ -29,19 +29,14 @@ enum class CopyOutcome {
 void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                    ui::StatusLine& status);
 
-// Refused: what stands at the target is not written over (a folder, a link to nothing or to
-// anything but a file, a device); `why` names it.
-enum class InstallResult { Installed, SourceOlder, NoDirectory, Refused, Failed };
-
 // A source of a copy: a regular file of a folder, opened once; what is copied is what was opened.
 struct SourceFile {
     FileHandle file;
     struct stat info {};
 };
-// Opens `name` of `folder` as a source (never through a link, never a FIFO or device); nothing with
-// why, and `missing` set when it is not there.
-std::optional<SourceFile> OpenSource(const Directory& folder, const std::string& name, std::string& why,
-                                     bool* missing = nullptr);
+// Opens `name` of `folder` as a source (never through a link, never a FIFO or device); why not,
+// and `missing` set, when it is not there.
+Result<SourceFile> OpenSource(const Directory& folder, const std::string& name, bool* missing = nullptr);
 
 // A new file prepared to take the place of a target: written whole into a temporary file beside
 // it (in the target's folder, through its handle), and put in place by Commit (a rename). Dropped
@@ -62,12 +57,11 @@ public:
     // Whether the new file is what it replaces already: the same bytes, permissions and time.
     bool ChangesNothing() const;
     // Renames the new file into place; `written`, when given, receives the file put there.
-    bool Commit(std::string& why, struct stat* written);
+    Outcome Commit(struct stat* written);
 
 private:
     PreparedFile() = default;
-    friend InstallResult PrepareFile(SourceFile&, const Target&, bool, bool, std::unique_ptr<PreparedFile>&,
-                                     std::string&);
+    friend Result<std::unique_ptr<PreparedFile>> PrepareFile(SourceFile&, const Target&, bool, bool, bool*);
     std::shared_ptr<const Directory> m_folder;
     std::string m_path, m_name, m_temp;
     // The temporary file stays open, and so locked, until it has its name.
@@ -80,26 +74,26 @@ private:
 // where the rule allows, or is replaced): a source older than what it replaces is refused unless
 // `acceptOlder`. The copy keeps the source's permissions and modification time; with `durableNow`
 // it reaches the disk before Commit can put it in place (otherwise the caller makes its batch
-// durable).
-InstallResult PrepareFile(SourceFile& source, const Target& target, bool acceptOlder, bool durableNow,
-                          std::unique_ptr<PreparedFile>& prepared, std::string& why);
+// durable). `older`, when given, tells whether a refusal was for the source's age.
+Result<std::unique_ptr<PreparedFile>> PrepareFile(SourceFile& source, const Target& target, bool acceptOlder,
+                                                  bool durableNow, bool* older = nullptr);
 
-// Installs srcDir/srcName as destDir/destName: forced replacement, but a source older than the
-// installed file (an earlier modification time) is refused; a subcircuit file (.SBC) is accepted
-// even then, and its missing subdirectory is created. The copy goes into a temporary file in the
-// destination directory that is renamed over the target and keeps the source's modification
-// time; a failed copy leaves the old file as it was. A missing source asks Abort, Retry or Ignore.
-// A name is looked up exactly, then without regard to case, in its directory. Each folder is
-// opened once and everything in it reached through that handle. A link at the destination is
-// refused. `reason`, when given, receives why a file was not copied.
-CopyOutcome CopyLibFile(ui::Dialogs& dialogs, const std::string& srcDir, const std::string& destDir,
-                        const std::string& srcName, const std::string& destName, std::string* reason = nullptr);
-// The same without the subcircuit rule, from an open folder into an open folder (the builder's
-// destination; the paths name them); a link at the destination is replaced by the file, never
-// written through.
-CopyOutcome InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir,
-                        const Directory& dest, const std::string& destDir, const std::string& srcName,
-                        const std::string& destName, std::string* reason = nullptr);
+// What became of one file's copy, and why when it was not copied.
+struct CopyResult {
+    CopyOutcome outcome = CopyOutcome::Failed;
+    std::string why;
+};
+
+// Installs srcDir/srcName of the open folder `source` as destDir/destName of the open folder `dest`
+// (the builder's copy; the paths name the two folders): forced replacement, but a source older
+// than the installed file (an earlier modification time) is refused. The copy goes into a
+// temporary file in the destination that is renamed over the target and keeps the source's
+// modification time; a failed copy leaves the old file as it was. A missing source asks Abort,
+// Retry or Ignore. A name is looked up exactly, then without regard to case, in its folder. A link
+// at the destination is replaced by the file, never written through.
+CopyResult InstallFile(ui::Dialogs& dialogs, const Directory& source, const std::string& srcDir,
+                       const Directory& dest, const std::string& destDir, const std::string& srcName,
+                       const std::string& destName);
 
 // Whether two open files hold the same bytes from where they stand, read side by side.
 bool SameContent(int fa, int fb);

@@ -74,13 +74,12 @@ Outcome CopyElement(TransferRun& t, const ElementItem& item, const TransferKind&
                     ResolvedTargets& targets, int32_t& slot) {
     RunState& run = t.run;
     ui::Dialogs& dialogs = t.dialogs;
-    std::string why;
-    const Target* target = targets.In(t.env.LibDir, item.TargetLib, why);
-    if (target == nullptr) {
+    const Result<Target>& target = targets.In(t.env.LibDir, item.TargetLib);
+    if (!target) {
         // A target that may not be written (a link elsewhere, a folder in the way) is said once.
         const std::string path = JoinPath(t.env.LibDir, item.TargetLib);
         ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
-        NoteRefusedLibrary(run, dialogs, path, why);
+        NoteRefusedLibrary(run, dialogs, path, target.Why());
         return Failure{RefusalOf(run, path)};
     }
     // Its library was refused before, and that was said.
@@ -126,8 +125,7 @@ Outcome CopyElement(TransferRun& t, const ElementItem& item, const TransferKind&
 void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind& kind,
               const std::string& (*sourceOf)(const std::array<std::string, 6>&, const ElementItem&)) {
     if (IsPlaceholder(list)) return;
-    std::string why;
-    const auto upgradeFolder = UpgradeFolder(t.upgrade, why);
+    const auto upgradeFolder = UpgradeFolder(t.upgrade);
     InstallationAccess access(t.env);
     ResolvedTargets targets(access);
     for (ElementItem& item : list) {
@@ -136,8 +134,9 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
         if (item.Update != 0) {
             CountRunElement(t.run, t.dialogs, t.status);
             const std::string& path = sourceOf(t.upgrade.UpgLibPath, item);
-            const SourceLibrary source{path, upgradeFolder.get(),
-                                       upgradeFolder ? upgradeFolder->Spelling(FileNameOf(path)) : std::string()};
+            const SourceLibrary source{
+                path, upgradeFolder ? upgradeFolder->get() : nullptr,
+                upgradeFolder ? (*upgradeFolder)->Spelling(FileNameOf(path)) : std::string()};
             const Outcome copied = CopyElement(t, item, kind, source, targets, slot);
             item.Copied = copied ? 1 : 0;
             item.Why = copied.Why();
@@ -181,16 +180,20 @@ const std::string& RefusalOf(const RunState& run, const std::string& path) {
 Outcome RecordBeforeSave(RunState& run, ui::Dialogs& dialogs, const RunRecordHooks::ElementSave& save,
                          int32_t failureCode, const std::string& failureText) {
     if (run.runRecord == nullptr) return {};
-    std::string why;
-    bool libraryRefused = false;
-    if (run.runRecord->BeforeElementSave(save, why, libraryRefused)) return {};
-    if (libraryRefused) {
-        ShowErrorByCode(dialogs, failureCode, failureText);
-        NoteRefusedLibrary(run, dialogs, save.library.path, why);
-        return Failure{RefusalOf(run, save.library.path)};
+    using Verdict = RunRecordHooks::SaveVerdict;
+    const Verdict verdict = run.runRecord->BeforeElementSave(save);
+    switch (verdict.kind) {
+        case Verdict::Kind::Go:
+            return {};
+        case Verdict::Kind::LibraryRefused:
+            ShowErrorByCode(dialogs, failureCode, failureText);
+            NoteRefusedLibrary(run, dialogs, save.library.path, verdict.why);
+            return Failure{RefusalOf(run, save.library.path)};
+        case Verdict::Kind::NotRecorded:
+            break;
     }
-    NoteNotRecorded(run, dialogs, why);
-    return Failure{"it could not be recorded for undo: " + why};
+    NoteNotRecorded(run, dialogs, verdict.why);
+    return Failure{"it could not be recorded for undo: " + verdict.why};
 }
 
 bool SavedInPlace(RunState& run, const RunRecordHooks::ElementSave& save) {

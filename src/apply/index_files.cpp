@@ -56,12 +56,11 @@ std::vector<std::string> SplitWords(std::string_view text) {
 
 std::unique_ptr<IndexFile> IndexFile::Load(const std::string& path, Kind kind) {
     const size_t cut = path.rfind('/');
-    std::string why;
     // An index a caller names by its path (a tool's, a test's): its folder is opened once, here.
-    const Directory folder =  // file-access: opened once, used by its handle
-        Directory::Open(cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut), why);
-    if (!folder.IsOpen()) return nullptr;
-    return Load(folder, path.substr(cut == std::string::npos ? 0 : cut + 1), path, kind);
+    const auto folder =  // file-access: opened once, used by its handle
+        Directory::Open(cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut));
+    if (!folder) return nullptr;
+    return Load(*folder, path.substr(cut == std::string::npos ? 0 : cut + 1), path, kind);
 }
 
 std::unique_ptr<IndexFile> IndexFile::Load(const Directory& folder, const std::string& name,
@@ -165,23 +164,17 @@ std::vector<std::string> IndexFile::AddedLines() const {
     return lines;
 }
 
-bool IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename,
-                     const Directory* folder, const std::string& name) {
-    if (!m_changed) return true;
+Outcome IndexFile::Save(const std::function<bool(const struct stat& written)>& beforeRename,
+                        const Directory* folder, const std::string& name) {
+    if (!m_changed) return {};
     auto output = folder != nullptr
                       ? TextOutput::OpenAt(*folder, name)
                       : TextOutput::Open(m_path);  // file-access: an index a caller named by its path
-    if (!output) {
-        m_error = "it cannot be written in its directory";
-        return false;
-    }
+    if (!output) return Failure{"it cannot be written in its directory"};
     for (uint32_t line = m_first; line != kNone; line = m_lines[line].next) output->WriteLine(Text(line));
-    if (!output->Commit(beforeRename)) {
-        m_error = output->Error();
-        return false;
-    }
+    if (Outcome committed = output->Commit(beforeRename); !committed) return committed;
     m_changed = false;
-    return true;
+    return {};
 }
 
 namespace {
@@ -189,24 +182,19 @@ namespace {
 // Writes an index file the run has added to (`target`: where it is written, a link followed as
 // the installation's rule allows); the lines are recorded for undo first (when the run is
 // recorded), and a file whose lines cannot be recorded is not written.
-bool SaveIndex(RunState& run, IndexFile& index, const Target& target, std::string& error) {
-    if (!index.Changed()) return true;
-    if (run.runRecord != nullptr && !run.runRecord->BeforeIndexSave(target, index.AddedLines(), error))
-        return false;
+Outcome SaveIndex(RunState& run, IndexFile& index, const Target& target) {
+    if (!index.Changed()) return {};
+    if (run.runRecord != nullptr) {
+        if (Outcome told = run.runRecord->BeforeIndexSave(target, index.AddedLines()); !told) return told;
+    }
     // The record learns the new file before it replaces the old one: a run killed in between
     // leaves a record that tells the new file from one changed by somebody else.
-    const bool saved = run.runRecord != nullptr
-                           ? index.Save(
-                                 [&run, &target](const struct stat& written) {
-                                     return run.runRecord->BeforeIndexReplace(target.path, written);
-                                 },
-                                 target.folder.get(), target.name)
-                           : index.Save({}, target.folder.get(), target.name);
-    if (!saved) {
-        error = index.Error();
-        return false;
-    }
-    return true;
+    if (run.runRecord == nullptr) return index.Save({}, target.folder.get(), target.name);
+    return index.Save(
+        [&run, &target](const struct stat& written) {
+            return run.runRecord->BeforeIndexReplace(target.path, written);
+        },
+        target.folder.get(), target.name);
 }
 
 // The index entry of a subcircuit file (`name` of the upgrade's folder): its name from the first
@@ -226,15 +214,13 @@ std::optional<std::string> SubcircuitEntry(const Directory& folder, const std::s
 }
 
 // The index file `name` of the installation's folder `dir` as the run reads and writes it: a link
-// there is followed as the installation's rule allows. Nothing (with why) when it cannot be used.
-// A missing index is no fault (none is made); one that is there and cannot be used is said in a box.
+// there is followed as the installation's rule allows. Nothing when it cannot be used. A missing
+// index is no fault (none is made); one that is there and cannot be used is said in a box.
 std::optional<Target> IndexTarget(InstallationAccess& access, const std::string& dir, const std::string& name,
                                   ui::Dialogs& dialogs, const std::string& cannot) {
-    std::string why;
-    auto target = access.Resolve(dir, name, why);
-    if (target && target->exists) return target;
-    if (!target)
-        ShowWarning(dialogs, cannot + " " + JoinPath(dir, name) + ": " + why);
+    auto target = access.Resolve(dir, name);
+    if (target && target->exists) return std::move(*target);
+    if (!target) ShowWarning(dialogs, cannot + " " + JoinPath(dir, name) + ": " + target.Why());
     return std::nullopt;
 }
 
@@ -245,8 +231,7 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
     const std::vector<DataFileItem>& files = upgrade.lists.DataFileItems;
     if (files.empty() || files[0].Name.empty()) return;
     InstallationAccess access(env);
-    std::string why;
-    const auto upgradeFolder = UpgradeFolder(upgrade, why);
+    const auto upgradeFolder = UpgradeFolder(upgrade);
     std::optional<Target> target;
     std::unique_ptr<IndexFile> index;
     bool ended = false;
@@ -258,7 +243,8 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
         status.Say(GetLocalMessage("Updating Subcircuit index file", 4422));
-        const auto entry = upgradeFolder ? SubcircuitEntry(*upgradeFolder, item.Name, library) : std::nullopt;
+        const auto entry =
+            upgradeFolder ? SubcircuitEntry(**upgradeFolder, item.Name, library) : std::nullopt;
         if (!entry) continue;
         if (!index && !target)
             target = IndexTarget(access, env.ZSMsbk, "Subcir.idx", dialogs,
@@ -273,12 +259,12 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
         }
         index->Add(*entry, library);
     }
-    std::string error;
-    if (index && !SaveIndex(run, *index, *target, error)) {
+    if (const Outcome saved = index ? SaveIndex(run, *index, *target) : Outcome(); !saved) {
         // The new lines could not be written: said in the status line and, since they are lost
         // otherwise, in a box.
         status.Say(GetLocalMessage("Cannot update Subcircuit index file", 4481));
-        ShowWarning(dialogs, GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " + target->path + ": " + error);
+        ShowWarning(dialogs, GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " +
+                                 target->path + ": " + saved.Why());
         return;
     }
     if (!ended) status.Say(GetLocalMessage("Updating Subcircuit index file", 4422));
@@ -289,7 +275,6 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
     const std::vector<ElementItem>& models = upgrade.lists.SpiceModelItems;
     if (models.empty() || models[0].Name.empty()) return;
     InstallationAccess access(env);
-    std::string why;
     std::optional<Target> target;
     std::unique_ptr<IndexFile> index;
     bool unreadable = false;
@@ -313,11 +298,10 @@ void UpdateModelIndex(const Environment& env, const LoadedUpgrade& upgrade, RunS
         }
         index->Add(item.Texts().ModelText1 + "||" + library + "|" + item.Name + "|" + item.Texts().ModelText3, library);
     }
-    std::string error;
-    if (index && !SaveIndex(run, *index, *target, error)) {
+    if (const Outcome saved = index ? SaveIndex(run, *index, *target) : Outcome(); !saved) {
         status.Say(GetLocalMessage("Cannot update model parameter index file", 4480));
         ShowWarning(dialogs, GetLocalMessage("Cannot update model parameter index file", 4480) + " " +
-                                 target->path + ": " + error);
+                                 target->path + ": " + saved.Why());
         return;
     }
     status.Say(GetLocalMessage("Updating Model parameter index file", 4445));

@@ -50,12 +50,11 @@ public:
     // Writes the file (CR LF line ends) as a whole when something was added, into its own path or,
     // given, the entry `name` of `folder` (where a link at its path leads). `beforeRename` as for
     // TextOutput::Commit.
-    bool Save(const std::function<bool(const struct stat& written)>& beforeRename = {},
-              const Directory* folder = nullptr, const std::string& name = {});
+    Outcome Save(const std::function<bool(const struct stat& written)>& beforeRename = {},
+                 const Directory* folder = nullptr, const std::string& name = {});
     bool Changed() const { return m_changed; }
     // The lines added since the file was loaded, in file order.
     std::vector<std::string> AddedLines() const;
-    const std::string& Error() const { return m_error; }
 
 private:
     static constexpr uint32_t kNone = UINT32_MAX;
@@ -85,7 +84,6 @@ private:
     std::unordered_map<std::string, uint32_t> m_firstOfLibrary;
     TextKeyedSet m_present;  // the lines, by their duplicate keys
     bool m_changed = false;
-    std::string m_error;
 };
 
 // Adds the upgrade's selected subcircuit files to the installation's Subcir.idx, and its copied

@@ -59,9 +59,10 @@ public:
           m_destKind(spice ? 5 : 1),
           m_access(env),
           m_targets(m_access) {
-        std::string why;
-        m_upgradeFolder = UpgradeFolder(upgrade, why);
-        if (m_upgradeFolder) m_upgradeFile = m_upgradeFolder->Spelling(FileNameOf(m_upgradeLibrary));
+        if (auto folder = UpgradeFolder(upgrade)) {
+            m_upgradeFolder = std::move(*folder);
+            m_upgradeFile = m_upgradeFolder->Spelling(FileNameOf(m_upgradeLibrary));
+        }
     }
     ~ModelTransfer() {
         E_CloseLibrary(m_targetHandle);
@@ -75,13 +76,12 @@ public:
     // failure says it again for the summary.
     Outcome Copy(ElementItem& item) {
         const std::string name = item.Name;
-        std::string why;
-        const Target* resolved = m_targets.In(m_targetDir, item.TargetLib, why);
-        if (resolved == nullptr) {
+        const Result<Target>& resolved = m_targets.In(m_targetDir, item.TargetLib);
+        if (!resolved) {
             // A target that may not be written (a link elsewhere, a folder in the way) is said once.
             const std::string path = JoinPath(m_targetDir, item.TargetLib);
             ShowErrorByCode(m_dialogs, 3, path);
-            NoteRefusedLibrary(m_run, m_dialogs, path, why);
+            NoteRefusedLibrary(m_run, m_dialogs, path, resolved.Why());
             return Failure{RefusalOf(m_run, path)};
         }
         const std::string& target = resolved->path;

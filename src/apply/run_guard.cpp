@@ -21,14 +21,14 @@ namespace zrx {
 InstallationLock::InstallationLock(const Environment& env) {
     const std::string installation = InstallationDir(env);
     const std::string path = JoinPath(installation, ".zrxlibug.lock");
-    std::string why;
-    const auto folder = HeldFolder(env, installation, why);
-    if (!folder) {
+    const auto held = HeldFolder(env, installation);
+    if (!held) {
         m_held = true;  // nothing can be written there either
         return;
     }
-    m_file = FileHandle(
-        ::openat(folder->Fd(), ".zrxlibug.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    const Directory& folder = **held;
+    m_file = FileHandle(::openat(folder.Fd(), ".zrxlibug.lock",
+                                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
     if (!m_file.IsOpen()) {
         const int error = errno;
         if (error == ELOOP) {
@@ -38,7 +38,7 @@ InstallationLock::InstallationLock(const Environment& env) {
         // Only an installation folder this user may not write goes on without the lock file (it is
         // run unlocked below, as it ever was); anything else in its place stops the run.
         const bool readOnly =
-            (error == EACCES || error == EROFS) && ::faccessat(folder->Fd(), ".", W_OK, AT_EACCESS) != 0;
+            (error == EACCES || error == EROFS) && ::faccessat(folder.Fd(), ".", W_OK, AT_EACCESS) != 0;
         if (!readOnly) {
             m_problem = "the lock file " + path + " cannot be used (" + std::strerror(error) +
                         "): remove what is in its place; nothing was changed";
@@ -66,16 +66,17 @@ InstallationLock::InstallationLock(const Environment& env) {
     // installation folder, the folder only by its owner (OpenOwnFolder sees that nobody else may
     // rename it either).
     struct stat info {};
-    const bool exists = folder->Look(".zrxlibug", info);
+    const bool exists = folder.Look(".zrxlibug", info);
     if (!exists && !m_file.IsOpen()) {
         m_held = true;  // a read-only installation: run unlocked, as it ever was
         return;
     }
-    m_own = history::OpenOwnFolder(*folder, installation, true, why);
-    if (!m_own.IsOpen()) {
-        m_problem = why + "; nothing was changed";
+    auto own = history::OpenOwnFolder(folder, installation, true);
+    if (!own) {
+        m_problem = own.Why() + "; nothing was changed";
         return;
     }
+    m_own = std::move(*own);
     if (::flock(m_own.Fd(), LOCK_EX | LOCK_NB) != 0) {
         m_problem = busy;
         return;
@@ -83,7 +84,7 @@ InstallationLock::InstallationLock(const Environment& env) {
     // Locked is the folder that was opened: it must still be the one of that name, or another
     // program may be working on the one that is.
     struct stat locked {}, named{};
-    if (!m_own.Info(locked) || !folder->Look(".zrxlibug", named) || named.st_dev != locked.st_dev ||
+    if (!m_own.Info(locked) || !folder.Look(".zrxlibug", named) || named.st_dev != locked.st_dev ||
         named.st_ino != locked.st_ino) {
         m_problem = JoinPath(installation, ".zrxlibug") + " was replaced while it was locked; nothing was changed";
         return;
@@ -106,9 +107,7 @@ void RemoveLeftTemporaries(const Directory& folder, bool subfolders) {
         struct stat info {};
         if (!folder.Look(name, info)) continue;
         if (S_ISDIR(info.st_mode) && subfolders) {
-            std::string why;
-            const Directory inner = folder.Beneath(name, why);
-            if (inner.IsOpen()) RemoveLeftTemporaries(inner, false);
+            if (const auto inner = folder.Beneath(name)) RemoveLeftTemporaries(*inner, false);
             continue;
         }
         if (!S_ISREG(info.st_mode) || !IsTemporaryName(name)) continue;
@@ -137,9 +136,8 @@ void RemoveLeftTemporaries(const Directory& folder, bool subfolders) {
 void RemoveStaleTemporaries(const Environment& env) {
     for (const std::string* dir : {&env.LibDir, &env.JobDir, &env.SysDir, &env.ZSMcml, &env.ZSMudn,
                                    &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk}) {
-        std::string why;
-        if (const auto folder = dir->empty() ? nullptr : HeldFolder(env, *dir, why))
-            RemoveLeftTemporaries(*folder);
+        if (dir->empty()) continue;
+        if (const auto folder = HeldFolder(env, *dir)) RemoveLeftTemporaries(**folder);
     }
 }
 
@@ -156,10 +154,11 @@ bool SettleLibrary(const Directory& folder, const std::string& name) {
 
 void SettleLeftLibraries(const Environment& env) {
     for (const std::string* dir : {&env.LibDir, &env.ZSMmod}) {
-        std::string why;
-        const auto folder = dir->empty() ? nullptr : HeldFolder(env, *dir, why);
+        if (dir->empty()) continue;
+        const auto held = HeldFolder(env, *dir);
         std::vector<std::string> names;
-        if (!folder || !folder->List(names)) continue;
+        if (!held || !(*held)->List(names)) continue;
+        const Directory& folder = **held;
         for (const std::string& name : names) {
             const std::string library = EndsWith(name, "-wal")       ? name.substr(0, name.size() - 4)
                                         : EndsWith(name, "-journal") ? name.substr(0, name.size() - 8)
@@ -167,8 +166,8 @@ void SettleLeftLibraries(const Environment& env) {
             struct stat info {};
             // Only a library file of the folder itself: a link (to a library elsewhere) is never
             // opened for writing here.
-            if (!library.empty() && folder->Look(library, info) && S_ISREG(info.st_mode))
-                SettleLibrary(*folder, library);
+            if (!library.empty() && folder.Look(library, info) && S_ISREG(info.st_mode))
+                SettleLibrary(folder, library);
         }
     }
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/outcome.h"
+
 namespace zrx {
 
 class Directory;
@@ -19,7 +21,7 @@ struct FailedSave {
 
 // The undo record of an update run as the run's steps see it. Each step tells it of a change right
 // before making it, at the path it is about to write: the record then takes what is there now and
-// makes it durable before the change is. A false answer (with why) means the change could not be
+// makes it durable before the change is. A failure (with why) means the change could not be
 // recorded: it must not be made.
 class RunRecordHooks {
 public:
@@ -34,9 +36,13 @@ public:
         const std::string& source;      // the upgrade library it comes from, in that folder
         const std::string& sourceName;  // its name there
     };
-    // `libraryRefused`: the target library cannot be read (the kernel's reason in `why`), so
-    // nothing can be saved into it either.
-    virtual bool BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) = 0;
+    // What the record says to a save: go on, or not, because the target library cannot be read
+    // (the kernel's reason: nothing can be saved into it either) or the save cannot be recorded.
+    struct SaveVerdict {
+        enum class Kind { Go, LibraryRefused, NotRecorded } kind = Kind::Go;
+        std::string why;
+    };
+    virtual SaveVerdict BeforeElementSave(const ElementSave& save) = 0;
     // After the save was reported done: reads the element back. False when the library does not
     // hold it after all.
     virtual bool AfterElementSave(const ElementSave& save) = 0;
@@ -45,7 +51,7 @@ public:
     virtual void ElementSaveFailed(const ElementSave& save) = 0;
 
     // A folder about to be made (a subcircuit's subdirectory).
-    virtual bool BeforeFolderMade(const std::string& path, std::string& why) = 0;
+    virtual Outcome BeforeFolderMade(const std::string& path) = 0;
 
     // A data file about to take the place of `path` (as the run names it) by a rename of a new
     // file in `dir` over `name` there: the file itself, or the file a link at `path` leads to.
@@ -58,15 +64,14 @@ public:
         bool throughLink;
         const struct stat* replaced;  // the file replaced (a link followed); null for a new file
     };
-    // The change's ticket (above 0), or 0 with why.
-    virtual int64_t StageFileChange(const FileChange& change, std::string& why) = 0;
-    virtual bool CommitStaged(std::string& why) = 0;
+    // The change's ticket (above 0).
+    virtual Result<int64_t> StageFileChange(const FileChange& change) = 0;
+    virtual Outcome CommitStaged() = 0;
     virtual void AfterFileChange(int64_t ticket, const struct stat* written) = 0;
 
     // An index file about to be rewritten (`target`: where it is written, a link followed): the
     // lines the run adds.
-    virtual bool BeforeIndexSave(const Target& target, const std::vector<std::string>& lines,
-                                 std::string& error) = 0;
+    virtual Outcome BeforeIndexSave(const Target& target, const std::vector<std::string>& lines) = 0;
     // The new file, written and about to replace the old one (false: it must not).
     virtual bool BeforeIndexReplace(const std::string& path, const struct stat& written) = 0;
 };

@@ -178,8 +178,7 @@ Outcome WriteSummaryFile(const RunReport& report, const std::string& path) {
     if (!output) return Failure{"the file cannot be created there"};
     for (const SummaryLine& line : SummaryTable(report))
         output->WriteLine(line[0] + "\t" + line[1] + "\t" + line[2] + "\t" + line[3]);
-    if (!output->Commit()) return Failure{output->Error()};
-    return {};
+    return output->Commit();
 }
 
 }  // namespace zrx

@@ -37,66 +37,60 @@ bool IsOwnFileName(const Environment& env, std::string_view name) {
 }
 
 InstallationAccess::InstallationAccess(const Environment& env) : m_env(env) {
-    std::string why;
-    m_installation = HeldFolder(env, InstallationDir(env), why);
+    if (auto held = HeldFolder(env, InstallationDir(env))) m_installation = *held;
     struct stat info {};
     if (m_installation && m_installation->Info(info)) m_installationId = Identity{info.st_dev, info.st_ino};
 }
 
-std::shared_ptr<const Directory> InstallationAccess::Folder(const std::string& dir, std::string& why) {
-    return HeldFolder(m_env, dir, why);
+Result<std::shared_ptr<const Directory>> InstallationAccess::Folder(const std::string& dir) {
+    return HeldFolder(m_env, dir);
 }
 
-std::shared_ptr<const Directory> InstallationAccess::Subfolder(const std::string& dir, const std::string& sub,
-                                                               std::string& why, bool* missing) {
+Result<std::shared_ptr<const Directory>> InstallationAccess::Subfolder(const std::string& dir,
+                                                                       const std::string& sub,
+                                                                       bool* missing) {
     if (missing) *missing = false;
-    const auto folder = Folder(dir, why);
-    if (!folder) return nullptr;
-    auto beneath = std::make_shared<Directory>(folder->Beneath(folder->Spelling(sub), why, missing));
-    if (!beneath->IsOpen()) {
-        why = JoinPath(dir, sub) + ": " + why;
-        return nullptr;
-    }
-    return beneath;
+    const auto folder = Folder(dir);
+    if (!folder) return Failure{folder.Why()};
+    auto beneath = (*folder)->Beneath((*folder)->Spelling(sub), missing);
+    if (!beneath) return Failure{JoinPath(dir, sub) + ": " + beneath.Why()};
+    return std::shared_ptr<const Directory>(std::make_shared<Directory>(std::move(*beneath)));
 }
 
-bool InstallationAccess::MayWriteIn(const Directory& folder, std::string& why) {
+Outcome InstallationAccess::MayWriteIn(const Directory& folder) {
     struct stat info {};
-    if (!folder.Info(info)) {
-        why = "the folder cannot be looked at";
-        return false;
-    }
+    if (!folder.Info(info)) return Failure{"the folder cannot be looked at"};
     const auto key = std::make_pair(info.st_dev, info.st_ino);
     auto it = m_mayWrite.find(key);
-    if (it == m_mayWrite.end()) {
-        // ".zrxlibug", and any folder beside it whose name begins so (the program's own folder
-        // renamed away, or a copy of it).
-        bool inside = false;
-        std::vector<std::string> names;
-        if (m_installation) m_installation->List(names);
-        for (const std::string& name : names) {
-            struct stat own {};
-            if (inside || !StartsWith(ToUpper(name), ".ZRXLIBUG") || !m_installation->Look(name, own) ||
-                !S_ISDIR(own.st_mode))
-                continue;
-            std::string ignored;
-            const Directory record = m_installation->Beneath(name, ignored);
-            inside = record.IsOpen() && folder.Within(record);
-        }
-        // Nor the program's folder of another installation that lies in one of this one's folders:
-        // no folder on the way to it bears the program's name.
-        const std::string real = folder.RealPathOf(".");
-        for (size_t at = 0; !inside && at < real.size();) {
-            const size_t next = std::min(real.find('/', at), real.size());
-            inside = StartsWith(ToUpper(std::string_view(real).substr(at, next - at)), ".ZRXLIBUG");
-            at = next + 1;
-        }
-        it = m_mayWrite.emplace(key, !inside).first;
-    }
+    if (it == m_mayWrite.end()) it = m_mayWrite.emplace(key, !InProgramsFolder(folder)).first;
     if (!it->second)
-        why = "it lies in the program's own folder " + JoinPath(InstallationDir(m_env), ".zrxlibug") +
-              ", which no update writes into";
-    return it->second;
+        return Failure{"it lies in the program's own folder " +
+                       JoinPath(InstallationDir(m_env), ".zrxlibug") + ", which no update writes into"};
+    return {};
+}
+
+bool InstallationAccess::InProgramsFolder(const Directory& folder) {
+    // ".zrxlibug", and any folder beside it whose name begins so (the program's own folder renamed
+    // away, or a copy of it).
+    std::vector<std::string> names;
+    if (m_installation) m_installation->List(names);
+    for (const std::string& name : names) {
+        struct stat own {};
+        if (!StartsWith(ToUpper(name), ".ZRXLIBUG") || !m_installation->Look(name, own) ||
+            !S_ISDIR(own.st_mode))
+            continue;
+        const auto record = m_installation->Beneath(name);
+        if (record && folder.Within(*record)) return true;
+    }
+    // Nor the program's folder of another installation that lies in one of this one's folders: no
+    // folder on the way to it bears the program's name.
+    const std::string real = folder.RealPathOf(".");
+    for (size_t at = 0; at < real.size();) {
+        const size_t next = std::min(real.find('/', at), real.size());
+        if (StartsWith(ToUpper(std::string_view(real).substr(at, next - at)), ".ZRXLIBUG")) return true;
+        at = next + 1;
+    }
+    return false;
 }
 
 bool InstallationAccess::IsOwnFile(const Directory& folder, std::string_view name, const struct stat* info) {
@@ -116,81 +110,63 @@ bool InstallationAccess::IsOwnFile(const Directory& folder, std::string_view nam
     return false;
 }
 
-std::optional<Target> InstallationAccess::Resolve(const std::string& dir, std::string_view name,
-                                                  std::string& why) {
-    const auto folder = Folder(dir, why);
-    if (!folder) return std::nullopt;
-    return Resolve(folder, dir, name, why);
+Result<Target> InstallationAccess::Resolve(const std::string& dir, std::string_view name) {
+    const auto folder = Folder(dir);
+    if (!folder) return Failure{folder.Why()};
+    return Resolve(*folder, dir, name);
 }
 
-std::optional<Target> InstallationAccess::Resolve(const std::shared_ptr<const Directory>& folder,
-                                                  const std::string& folderPath, std::string_view name,
-                                                  std::string& why) {
+Result<Target> InstallationAccess::Resolve(const std::shared_ptr<const Directory>& folder,
+                                           const std::string& folderPath, std::string_view name) {
     Target target;
     target.folder = folder;
     target.name = folder->Spelling(name);
     target.path = JoinPath(folderPath, target.name);
-    std::string reason;
-    if (!MayWriteIn(*folder, reason)) {
-        why = target.path + ": " + reason;
-        return std::nullopt;
-    }
+    if (const Outcome may = MayWriteIn(*folder); !may) return Failure{target.path + ": " + may.Why()};
     struct stat entry {};
     if (!folder->Look(target.name, entry)) {
-        if (IsOwnFile(*folder, target.name, nullptr)) {
-            why = target.path + " is the installation's own file";
-            return std::nullopt;
-        }
+        if (IsOwnFile(*folder, target.name, nullptr))
+            return Failure{target.path + " is the installation's own file"};
         return target;
     }
     if (S_ISLNK(entry.st_mode)) {
         // Followed only when it is the user's own or root's: a link another user planted in a
         // folder others may write would otherwise lead this user's writes to any file of the data
         // folders this user may write and that user may not.
-        if (entry.st_uid != ::geteuid() && entry.st_uid != 0) {
-            why = target.path + " is a symbolic link that belongs to another user (uid " +
-                  std::to_string(entry.st_uid) + "); a link is followed only when it is the user's own or root's";
-            return std::nullopt;
-        }
-        if (!Follow(*folder, target.name, target.path, target, why)) return std::nullopt;
+        if (entry.st_uid != ::geteuid() && entry.st_uid != 0)
+            return Failure{target.path + " is a symbolic link that belongs to another user (uid " +
+                           std::to_string(entry.st_uid) +
+                           "); a link is followed only when it is the user's own or root's"};
+        if (Outcome followed = Follow(*folder, target.name, target.path, target); !followed)
+            return Failure{followed.Why()};
     } else if (S_ISDIR(entry.st_mode)) {
-        why = target.path + ": a folder of that name is in the way";
-        return std::nullopt;
+        return Failure{target.path + ": a folder of that name is in the way"};
     } else if (!S_ISREG(entry.st_mode)) {
-        why = target.path + " is not a regular file";
-        return std::nullopt;
+        return Failure{target.path + " is not a regular file"};
     } else {
         target.exists = true;
         target.info = entry;
     }
-    if (IsOwnFile(*target.folder, target.name, &target.info)) {
-        why = target.path + " is the installation's own file";
-        return std::nullopt;
-    }
+    if (IsOwnFile(*target.folder, target.name, &target.info))
+        return Failure{target.path + " is the installation's own file"};
     return target;
 }
 
-bool InstallationAccess::Follow(const Directory& folder, const std::string& name, const std::string& path,
-                                Target& target, std::string& why) {
+Outcome InstallationAccess::Follow(const Directory& folder, const std::string& name, const std::string& path,
+                                   Target& target) {
     const std::string real = folder.RealPathOf(name);
     struct stat followed {};
-    if (real.empty() || ::fstatat(folder.Fd(), name.c_str(), &followed, 0) != 0) {
-        why = path + " is a symbolic link that leads nowhere";
-        return false;
-    }
-    if (!S_ISREG(followed.st_mode)) {
-        why = path + " is a symbolic link to something other than a file";
-        return false;
-    }
+    if (real.empty() || ::fstatat(folder.Fd(), name.c_str(), &followed, 0) != 0)
+        return Failure{path + " is a symbolic link that leads nowhere"};
+    if (!S_ISREG(followed.st_mode))
+        return Failure{path + " is a symbolic link to something other than a file"};
     if (!m_dataFoldersKnown) {
         m_dataFoldersKnown = true;
-        for (int i = 1; i < kInstallationFolders; ++i) {
-            std::string ignored;
-            if (const auto data = Folder(InstallationFolder(m_env, i), ignored)) {
-                const std::string at = data->RealPathOf(".");
-                if (!at.empty()) m_dataFolders.emplace_back(at, data);
+        for (int i = 1; i < kInstallationFolders; ++i)
+            if (const auto data = Folder(InstallationFolder(m_env, i))) {
+                const std::string at = (*data)->RealPathOf(".");
+                if (!at.empty()) m_dataFolders.emplace_back(at, *data);
             }
-        }
     }
     // The data folder that holds what the link leads to (the most specific one), by whole components.
     const std::pair<std::string, std::shared_ptr<const Directory>>* holder = nullptr;
@@ -203,35 +179,26 @@ bool InstallationAccess::Follow(const Directory& folder, const std::string& name
     }
     const std::string outside =
         path + " is a symbolic link that leads outside the installation's data folders";
-    if (holder == nullptr) {
-        why = outside;
-        return false;
-    }
+    if (holder == nullptr) return Failure{outside};
     const std::string relative = real.substr(holder->first == "/" ? 1 : holder->first.size() + 1);
     const size_t cut = relative.rfind('/');
-    std::string reason;
-    auto beneath =
-        cut == std::string::npos
-            ? std::make_shared<Directory>(holder->second->Duplicate())
-            : std::make_shared<Directory>(holder->second->Beneath(relative.substr(0, cut), reason));
+    auto beneath = cut == std::string::npos ? Result<Directory>(holder->second->Duplicate())
+                                            : holder->second->Beneath(relative.substr(0, cut));
     const std::string leaf = relative.substr(cut == std::string::npos ? 0 : cut + 1);
     struct stat reached {};
     // Reached again beneath the data folder without any link: it must be the very file the link leads to.
-    if (!beneath->IsOpen() || !beneath->Look(leaf, reached) || !S_ISREG(reached.st_mode) ||
-        reached.st_dev != followed.st_dev || reached.st_ino != followed.st_ino) {
-        why = outside;
-        return false;
-    }
-    if (!MayWriteIn(*beneath, reason)) {
-        why = path + " is a symbolic link into the program's own folder, which no update writes into";
-        return false;
-    }
-    target.folder = std::move(beneath);
+    if (!beneath || !beneath->Look(leaf, reached) || !S_ISREG(reached.st_mode) ||
+        reached.st_dev != followed.st_dev || reached.st_ino != followed.st_ino)
+        return Failure{outside};
+    if (!MayWriteIn(*beneath))
+        return Failure{path +
+                       " is a symbolic link into the program's own folder, which no update writes into"};
+    target.folder = std::make_shared<Directory>(std::move(*beneath));
     target.name = leaf;
     target.throughLink = true;
     target.exists = true;
     target.info = reached;
-    return true;
+    return {};
 }
 
 const std::string& ElementTargetDir(const Environment& env, int kind) {
@@ -246,19 +213,11 @@ const std::string& ResolvedNames::In(const std::string& dir, std::string_view na
     return it->second;
 }
 
-const Target* ResolvedTargets::In(const std::string& dir, std::string_view name, std::string& why) {
+const Result<Target>& ResolvedTargets::In(const std::string& dir, std::string_view name) {
     m_key.assign(dir).append(1, '\0').append(name);
     auto it = m_resolved.find(m_key);
-    if (it == m_resolved.end()) {
-        std::string reason;
-        auto target = m_access.Resolve(dir, name, reason);
-        it = m_resolved.emplace(m_key, std::make_pair(std::move(target), std::move(reason))).first;
-    }
-    if (!it->second.first) {
-        why = it->second.second;
-        return nullptr;
-    }
-    return &*it->second.first;
+    if (it == m_resolved.end()) it = m_resolved.emplace(m_key, m_access.Resolve(dir, name)).first;
+    return it->second;
 }
 
 const std::string& UpgradeLibraryOf(const std::array<std::string, 6>& upgradeLibraries, int kind,

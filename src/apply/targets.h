@@ -55,30 +55,30 @@ public:
     InstallationAccess(const InstallationAccess&) = delete;
     InstallationAccess& operator=(const InstallationAccess&) = delete;
 
-    // The installation's folder `dir` (as the environment names it); null with why.
-    std::shared_ptr<const Directory> Folder(const std::string& dir, std::string& why);
-    // `sub` (one plain name) beneath the installation's folder `dir`, never through a link; null
-    // with why (`missing`: it does not exist).
-    std::shared_ptr<const Directory> Subfolder(const std::string& dir, const std::string& sub,
-                                               std::string& why, bool* missing = nullptr);
+    // The installation's folder `dir` (as the environment names it).
+    Result<std::shared_ptr<const Directory>> Folder(const std::string& dir);
+    // `sub` (one plain name) beneath the installation's folder `dir`, never through a link
+    // (`missing`: it does not exist).
+    Result<std::shared_ptr<const Directory>> Subfolder(const std::string& dir, const std::string& sub,
+                                                       bool* missing = nullptr);
     // The entry `name` of `folder` (whose path is `folderPath`), spelt as the folder spells it
     // (exactly, else without regard to case; as given for a new entry). A link there is followed
     // only as the rule above says; anything else that is not a regular file (a folder, a device, a
     // link elsewhere or to nothing) is refused, with why. The installation's own files are refused.
-    std::optional<Target> Resolve(const std::shared_ptr<const Directory>& folder,
-                                  const std::string& folderPath, std::string_view name, std::string& why);
+    Result<Target> Resolve(const std::shared_ptr<const Directory>& folder, const std::string& folderPath,
+                           std::string_view name);
     // The same for `name` in the installation's folder `dir`.
-    std::optional<Target> Resolve(const std::string& dir, std::string_view name, std::string& why);
+    Result<Target> Resolve(const std::string& dir, std::string_view name);
     // Whether the run may write in `folder`: never in ".zrxlibug" or beneath it (an INI may name
-    // such a folder).
-    bool MayWriteIn(const Directory& folder, std::string& why);
+    // such a folder), nor in another installation's.
+    Outcome MayWriteIn(const Directory& folder);
     // Whether the entry `name` of `folder` (the file `info`, when it exists) is one of the
     // installation's own files.
     bool IsOwnFile(const Directory& folder, std::string_view name, const struct stat* info);
 
 private:
-    bool Follow(const Directory& folder, const std::string& name, const std::string& path, Target& target,
-                std::string& why);
+    Outcome Follow(const Directory& folder, const std::string& name, const std::string& path, Target& target);
+    bool InProgramsFolder(const Directory& folder);
     struct Identity {
         dev_t device = 0;
         ino_t inode = 0;
@@ -119,13 +119,13 @@ private:
 class ResolvedTargets {
 public:
     explicit ResolvedTargets(InstallationAccess& access) : m_access(access) {}
-    // The target, or null with why (the same why every time it is asked).
-    const Target* In(const std::string& dir, std::string_view name, std::string& why);
+    // The target, or why not (the same every time it is asked).
+    const Result<Target>& In(const std::string& dir, std::string_view name);
 
 private:
     InstallationAccess& m_access;
     std::string m_key;
-    std::unordered_map<std::string, std::pair<std::optional<Target>, std::string>> m_resolved;
+    std::unordered_map<std::string, Result<Target>> m_resolved;
 };
 
 // The upgrade library an element of a kind comes from (1 part, 2 symbol, 3 package, 5 SPARAM

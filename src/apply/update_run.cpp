@@ -49,9 +49,8 @@ void MarkLostSaves(UpgradeLists& upgradeLists, const Environment& env, ui::Dialo
         for (ElementItem& item : *list) {
             if (item.Copied != 1) continue;
             // The kernel names a library by its real path (where a link leads): so is this one.
-            std::string why;
-            const Target* target = targets.In(ElementTargetDir(env, kind), item.TargetLib, why);
-            if (target == nullptr) continue;
+            const Result<Target>& target = targets.In(ElementTargetDir(env, kind), item.TargetLib);
+            if (!target) continue;
             const std::string library = target->folder->RealPathOf(target->name);
             const std::string name = kind == 5 || kind == 6 ? TrimBlanks(item.Name) : item.Name;
             const bool lost = std::any_of(failed.begin(), failed.end(), [&](const FailedSave& save) {
@@ -121,18 +120,18 @@ RunReport RunUpdate(const Environment& env, LoadedUpgrade& upgrade, const Upgrad
 
     // The run is recorded for undo as it goes: each change is recorded right before it is made. A
     // run whose record cannot be begun changes nothing.
-    std::string recordError;
-    auto record = history::RunRecorder::Begin(
+    auto begun = history::RunRecorder::Begin(
         env,
         {upgrade.ListPath, std::string(trust::StateWord(verification.check.state)),
-         verification.check.state == trust::UpgradeState::Signed ? verification.check.keyId : std::string()},
-        recordError);
+         verification.check.state == trust::UpgradeState::Signed ? verification.check.keyId : std::string()});
     run.lastRunId = 0;
-    if (!record) {
+    if (!begun) {
         dialogs.SetBusy(false);
-        ShowCritical(dialogs, "The update could not be recorded for undo: " + recordError + ". Nothing was changed.");
+        ShowCritical(dialogs,
+                     "The update could not be recorded for undo: " + begun.Why() + ". Nothing was changed.");
         return {};
     }
+    std::unique_ptr<history::RunRecorder> record = std::move(*begun);
     run.runRecord = record.get();
     RunUpdateSteps(env, upgrade, run, dialogs, status);
     dialogs.SetBusy(false);

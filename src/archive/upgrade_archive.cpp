@@ -369,21 +369,22 @@ std::optional<Refusal> Unpacker::Make(struct archive* a, archive_entry* entry, c
     // The folders on the way: those this entry names first are made here, all are opened without
     // following a link.
     Directory parent = m_root.Duplicate();
-    std::string why;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
         if (made[i] && ::mkdirat(parent.Fd(), components[i].c_str(), 0700) != 0)
             return CannotMake(name);
-        parent = parent.Beneath(components[i], why);
-        if (!parent.IsOpen()) return Refuse(name, "cannot be unpacked: " + why);
+        auto next = parent.Beneath(components[i]);
+        if (!next) return Refuse(name, "cannot be unpacked: " + next.Why());
+        parent = std::move(*next);
     }
     const std::string& last = components.back();
     const mode_t mode = ModeFor(folder, archive_entry_perm(entry));
     if (folder) {
         if (made.back() && ::mkdirat(parent.Fd(), last.c_str(), 0700) != 0)
             return CannotMake(name);
-        const Directory opened = parent.Beneath(last, why);
-        if (!opened.IsOpen() || ::fchmod(opened.Fd(), mode) != 0)
-            return Refuse(name, "cannot be unpacked: " + (opened.IsOpen() ? std::string(std::strerror(errno)) : why));
+        const auto opened = parent.Beneath(last);
+        if (!opened || ::fchmod(opened->Fd(), mode) != 0)
+            return Refuse(
+                name, "cannot be unpacked: " + (opened ? std::string(std::strerror(errno)) : opened.Why()));
         // Set once everything is in it: making the entries inside changes a folder's time.
         if (archive_entry_mtime_is_set(entry)) {
             std::string key;
@@ -506,12 +507,12 @@ std::optional<Refusal> Unpacker::WriteData(struct archive* a, const std::string&
 }
 
 std::optional<Refusal> Unpacker::SetFolderTimes() const {
-    std::string why;
     for (const auto& [key, time] : m_folderTimes) {
-        const Directory folder = m_root.Beneath(key, why);
+        const auto folder = m_root.Beneath(key);
         const struct timespec times[2] = {{0, UTIME_OMIT}, time};
-        if (!folder.IsOpen() || ::futimens(folder.Fd(), times) != 0)
-            return Refuse(key, "cannot keep its date: " + (folder.IsOpen() ? std::string(std::strerror(errno)) : why));
+        if (!folder || ::futimens(folder->Fd(), times) != 0)
+            return Refuse(
+                key, "cannot keep its date: " + (folder ? std::string(std::strerror(errno)) : folder.Why()));
     }
     return std::nullopt;
 }
@@ -546,11 +547,9 @@ bool IsArchiveName(std::string_view path) {
 }
 
 Unpacked Unpack(const std::string& archivePath, const std::string& into, const Limits& limits, const NameCheck& check) {
-    std::string why;
-    const Directory root =
-        Directory::Open(into, why);  // file-access: the caller's folder to unpack into, opened once
-    if (!root.IsOpen()) return Unpacked{false, {}, {}, "the folder to unpack into cannot be opened: " + why};
-    return Unpack(archivePath, root, into, limits, check);
+    const auto root = Directory::Open(into);  // file-access: the caller's folder to unpack into, opened once
+    if (!root) return Unpacked{false, {}, {}, "the folder to unpack into cannot be opened: " + root.Why()};
+    return Unpack(archivePath, *root, into, limits, check);
 }
 
 std::string TopFolderOf(const Unpacked& unpacked, const std::string& into) {
@@ -596,21 +595,19 @@ Unpacked Unpack(const std::string& archivePath, const Directory& root, const std
     return Unpacked{true, folder, {}, {}};
 }
 
-bool WriteZip(const Directory& source, const std::vector<std::string>& names, const std::string& zipPath,
-              std::string& why) {
+Outcome WriteZip(const Directory& source, const std::vector<std::string>& names, const std::string& zipPath) {
     const size_t slash = zipPath.rfind('/');
     const std::string targetPath = slash == std::string::npos ? "." : slash == 0 ? "/" : zipPath.substr(0, slash);
     const std::string base = slash == std::string::npos ? zipPath : zipPath.substr(slash + 1);
-    if (!IsPlainComponent(base)) {
-        why = zipPath + " is not a file name";
-        return false;
-    }
-    const Directory target =
-        Directory::Open(targetPath, why);  // file-access: the folder of the zip file the user names
-    if (!target.IsOpen()) return false;
-    std::string temp;
-    const int out = target.CreateTemporary(base, temp, why);
-    if (out < 0) return false;
+    if (!IsPlainComponent(base)) return Failure{zipPath + " is not a file name"};
+    const auto opened =
+        Directory::Open(targetPath);  // file-access: the folder of the zip file the user names
+    if (!opened) return Failure{opened.Why()};
+    const Directory& target = *opened;
+    auto temporary = target.CreateTemporary(base);
+    if (!temporary) return Failure{temporary.Why()};
+    const std::string temp = temporary->name;
+    const int out = temporary->file.Release();
 
     const auto written = [&]() -> std::optional<std::string> {
         const Utf8Names utf8;
@@ -670,12 +667,9 @@ bool WriteZip(const Directory& source, const std::vector<std::string>& names, co
     if (!failure.empty()) ::unlinkat(target.Fd(), temp.c_str(), 0);
     if (::close(out) != 0 && failure.empty())
         failure = zipPath + " cannot be written: " + std::strerror(errno);
-    if (!failure.empty()) {
-        why = failure;
-        return false;
-    }
+    if (!failure.empty()) return Failure{failure};
     target.Sync();
-    return true;
+    return {};
 }
 
 }  // namespace zrx::archive

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/outcome.h"
+
 namespace zrx {
 class Directory;
 }
@@ -55,8 +57,7 @@ std::string TopFolderOf(const Unpacked& unpacked, const std::string& into);
 
 // Writes the regular files `names` (plain names) of `folder` into a deflated zip at `zipPath`, with
 // their modification times and permissions. The zip is written whole to a temporary file beside
-// `zipPath`, made durable, and renamed over it; nothing is left behind on failure. False with why.
-bool WriteZip(const Directory& folder, const std::vector<std::string>& names, const std::string& zipPath,
-              std::string& why);
+// `zipPath`, made durable, and renamed over it; nothing is left behind on failure.
+Outcome WriteZip(const Directory& folder, const std::vector<std::string>& names, const std::string& zipPath);
 
 }  // namespace zrx::archive

@@ -53,27 +53,22 @@ Directory& Directory::operator=(Directory&& other) noexcept {
     return *this;
 }
 
-Directory Directory::Open(const std::string& path, std::string& why) {
+Result<Directory> Directory::Open(const std::string& path) {
     const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) why = path + ": " + std::strerror(errno);
+    if (fd < 0) return Failure{path + ": " + std::strerror(errno)};
     return Directory(fd);
 }
 
-Directory Directory::Beneath(std::string_view relative, std::string& why, bool* missing) const {
+Result<Directory> Directory::Beneath(std::string_view relative, bool* missing) const {
     if (missing) *missing = false;
-    if (m_fd < 0) {
-        why = "no folder to start from";
-        return Directory();
-    }
+    if (m_fd < 0) return Failure{"no folder to start from"};
     const std::vector<std::string> components = PlainComponents(relative);
-    if (components.empty() && !relative.empty()) {
-        why = std::string(relative) + " is not a plain path beneath its folder";
-        return Directory();
-    }
+    if (components.empty() && !relative.empty())
+        return Failure{std::string(relative) + " is not a plain path beneath its folder"};
     int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return Failure{std::string("no handle: ") + std::strerror(errno)};
     std::string walked;
     for (const std::string& component : components) {
-        if (fd < 0) break;
         walked += (walked.empty() ? "" : "/") + component;
         const int next = ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         const int error = errno;
@@ -81,8 +76,9 @@ Directory Directory::Beneath(std::string_view relative, std::string& why, bool* 
         fd = next;
         if (fd < 0) {
             if (error == ENOENT && missing) *missing = true;
-            why = walked + (error == ELOOP || error == ENOTDIR ? " is not a folder (a link, or a file)"
-                                                               : std::string(": ") + std::strerror(error));
+            return Failure{walked + (error == ELOOP || error == ENOTDIR
+                                         ? " is not a folder (a link, or a file)"
+                                         : std::string(": ") + std::strerror(error))};
         }
     }
     return Directory(fd);
@@ -96,31 +92,27 @@ Directory Directory::Reopen() const {
     return Directory(m_fd < 0 ? -1 : ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-bool Directory::MakeFolder(const std::string& name, std::string& why, mode_t mode) const {
-    if (!IsPlainComponent(name)) {
-        why = name + " is not a plain name";
-        return false;
-    }
-    if (::mkdirat(m_fd, name.c_str(), mode) == 0) return true;
-    why = name + ": " + std::strerror(errno);
-    return false;
+Outcome Directory::MakeFolder(const std::string& name, mode_t mode) const {
+    if (!IsPlainComponent(name)) return Failure{name + " is not a plain name"};
+    if (::mkdirat(m_fd, name.c_str(), mode) == 0) return {};
+    return Failure{name + ": " + std::strerror(errno)};
 }
 
 bool Directory::Look(const std::string& name, struct stat& info) const {
     return ::fstatat(m_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-int Directory::CreateTemporary(std::string_view forName, std::string& tempName, std::string& why) const {
+Result<Directory::Temporary> Directory::CreateTemporary(std::string_view forName) const {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[6];
         if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) continue;
         std::string letters;
         for (unsigned char c : random) letters += kLetters[c % (sizeof kLetters - 1)];
-        tempName = TemporaryName(forName, letters);
-        const int fd =
-            ::openat(m_fd, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        std::string name = TemporaryName(forName, letters);
+        FileHandle file(
+            ::openat(m_fd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file.IsOpen()) {
             if (errno != EEXIST) break;
             continue;
         }
@@ -129,25 +121,24 @@ int Directory::CreateTemporary(std::string_view forName, std::string& tempName, 
         // that came between the making and the lock took the name: another one is made then.
         struct stat opened {
         }, named{};
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 &&
-            ::fstatat(m_fd, tempName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (::flock(file.Fd(), LOCK_EX | LOCK_NB) == 0 && ::fstat(file.Fd(), &opened) == 0 &&
+            ::fstatat(m_fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             opened.st_ino == named.st_ino && opened.st_dev == named.st_dev)
-            return fd;
-        ::close(fd);
+            return Temporary{std::move(file), std::move(name)};
     }
-    why = std::string("cannot write in the folder: ") + std::strerror(errno);
-    return -1;
+    return Failure{std::string("cannot write in the folder: ") + std::strerror(errno)};
 }
 
 bool Directory::Sync() const {
     return m_fd >= 0 && ::fsync(m_fd) == 0;
 }
 
-bool Directory::ReplaceWhole(const std::string& name, std::string_view content, mode_t mode,
-                             const std::string& shownPath, std::string& why) const {
-    std::string temp;
-    FileHandle out(CreateTemporary(name, temp, why));
-    if (!out.IsOpen()) return false;
+Outcome Directory::ReplaceWhole(const std::string& name, std::string_view content, mode_t mode,
+                                const std::string& shownPath) const {
+    auto temporary = CreateTemporary(name);
+    if (!temporary) return Failure{shownPath + " cannot be written: " + temporary.Why()};
+    FileHandle& out = temporary->file;
+    const std::string& temp = temporary->name;
     bool ok = true;
     for (size_t written = 0; ok && written < content.size();) {
         const ssize_t put = ::write(out.Fd(), content.data() + written, content.size() - written);
@@ -158,41 +149,35 @@ bool Directory::ReplaceWhole(const std::string& name, std::string_view content, 
     ok = ok && ::fchmod(out.Fd(), mode) == 0 && ::fsync(out.Fd()) == 0;
     ok = ok && ::renameat(m_fd, temp.c_str(), m_fd, name.c_str()) == 0;
     if (!ok) {
-        why = shownPath + " cannot be written: " + std::strerror(errno);
+        const int error = errno;
         ::unlinkat(m_fd, temp.c_str(), 0);
-        return false;
+        return Failure{shownPath + " cannot be written: " + std::strerror(error)};
     }
     out.Close();
     Sync();
-    return true;
+    return {};
 }
 
 bool Directory::Info(struct stat& info) const {
     return m_fd >= 0 && ::fstat(m_fd, &info) == 0;
 }
 
-FileHandle Directory::OpenRegular(const std::string& name, std::string& why, struct stat* info,
-                                  bool* missing) const {
+Result<FileHandle> Directory::OpenRegular(const std::string& name, struct stat* info, bool* missing) const {
     if (missing) *missing = false;
-    if (!IsPlainComponent(name)) {
-        why = name + " is not a plain file name";
-        return FileHandle();
-    }
+    if (!IsPlainComponent(name)) return Failure{name + " is not a plain file name"};
     // Without waiting: the open of a FIFO with no writer would otherwise wait for one.
     FileHandle file(::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.IsOpen()) {
         const int error = errno;
         if (error == ENOENT && missing) *missing = true;
-        why = name + (error == ELOOP    ? " is a symbolic link, not a file"
-                      : error == ENOENT ? " is missing"
-                                        : std::string(" cannot be read: ") + std::strerror(error));
-        return FileHandle();
+        return Failure{name + (error == ELOOP    ? " is a symbolic link, not a file"
+                               : error == ENOENT ? " is missing"
+                                                 : std::string(" cannot be read: ") + std::strerror(error))};
     }
     struct stat seen {};
-    if (::fstat(file.Fd(), &seen) != 0 || !S_ISREG(seen.st_mode)) {
-        why = name + (S_ISDIR(seen.st_mode) ? " is a folder, not a file" : " is not a regular file");
-        return FileHandle();
-    }
+    if (::fstat(file.Fd(), &seen) != 0 || !S_ISREG(seen.st_mode))
+        return Failure{name +
+                       (S_ISDIR(seen.st_mode) ? " is a folder, not a file" : " is not a regular file")};
     // Reads from here on wait as reads of a file do.
     const int flags = ::fcntl(file.Fd(), F_GETFL);
     if (flags >= 0) ::fcntl(file.Fd(), F_SETFL, flags & ~O_NONBLOCK);
@@ -200,37 +185,28 @@ FileHandle Directory::OpenRegular(const std::string& name, std::string& why, str
     return file;
 }
 
-bool Directory::ReadWhole(const std::string& name, std::string& content, std::string& why, size_t limit,
-                          bool* missing) const {
-    content.clear();
+Result<std::string> Directory::ReadWhole(const std::string& name, size_t limit, bool* missing) const {
     struct stat info {};
-    const FileHandle file = OpenRegular(name, why, &info, missing);
-    if (!file.IsOpen()) return false;
-    if (static_cast<uint64_t>(info.st_size) > limit) {
-        why = name + " is larger than it can be (" + std::to_string(info.st_size) + " bytes)";
-        return false;
-    }
-    content.resize(static_cast<size_t>(info.st_size) + 1);
+    const auto file = OpenRegular(name, &info, missing);
+    if (!file) return Failure{file.Why()};
+    if (static_cast<uint64_t>(info.st_size) > limit)
+        return Failure{name + " is larger than it can be (" + std::to_string(info.st_size) + " bytes)"};
+    std::string content(static_cast<size_t>(info.st_size) + 1, '\0');
     size_t got = 0;
     for (;;) {
         if (got == content.size()) {
-            if (content.size() > limit) {
-                why = name + " grew beyond what it can be while it was read";
-                return false;
-            }
+            if (content.size() > limit)
+                return Failure{name + " grew beyond what it can be while it was read"};
             content.resize(std::min(2 * content.size(), limit + 1));
         }
-        const ssize_t n = ::read(file.Fd(), content.data() + got, content.size() - got);
+        const ssize_t n = ::read(file->Fd(), content.data() + got, content.size() - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            why = name + " cannot be read: " + std::strerror(errno);
-            return false;
-        }
+        if (n < 0) return Failure{name + " cannot be read: " + std::strerror(errno)};
         if (n == 0) break;
         got += static_cast<size_t>(n);
     }
     content.resize(got);
-    return true;
+    return content;
 }
 
 namespace {
@@ -439,11 +415,12 @@ std::string Directory::RealPathOf(const std::string& name) const {
     return result;
 }
 
-std::shared_ptr<const Directory> HeldFolders::Of(const std::string& path, std::string& why) {
+Result<std::shared_ptr<const Directory>> HeldFolders::Of(const std::string& path) {
     const auto it = m_folders.find(path);
     if (it != m_folders.end()) return it->second;
-    auto folder = std::make_shared<Directory>(Directory::Open(path, why));
-    if (!folder->IsOpen()) return nullptr;
+    auto opened = Directory::Open(path);
+    if (!opened) return Failure{opened.Why()};
+    std::shared_ptr<const Directory> folder = std::make_shared<Directory>(std::move(*opened));
     return m_folders.emplace(path, std::move(folder)).first->second;
 }
 
@@ -527,43 +504,33 @@ std::string Hex(const unsigned char* bytes, unsigned int length) {
 
 }  // namespace
 
-bool CopyDescriptor(int in, int out, std::string* digest, std::string& why) {
+Outcome CopyDescriptor(int in, int out, std::string* digest) {
     DigestContext context;
     if (digest &&
         (context.context == nullptr || EVP_DigestInit_ex(context.context, EVP_sha256(), nullptr) != 1)) {
-        why = "no digest";
-        return false;
+        return Failure{"no digest"};
     }
     static thread_local std::vector<unsigned char> buffer(1 << 16);
     for (;;) {
         const ssize_t got = ::read(in, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            why = std::string("cannot read: ") + std::strerror(errno);
-            return false;
-        }
+        if (got < 0) return Failure{std::string("cannot read: ") + std::strerror(errno)};
         if (got == 0) break;
         if (digest) EVP_DigestUpdate(context.context, buffer.data(), static_cast<size_t>(got));
         for (ssize_t done = 0; done < got;) {
             const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                why = std::string("cannot write: ") + std::strerror(errno);
-                return false;
-            }
+            if (n < 0) return Failure{std::string("cannot write: ") + std::strerror(errno)};
             done += n;
         }
     }
     if (digest) {
         unsigned char bytes[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
-        if (EVP_DigestFinal_ex(context.context, bytes, &length) != 1) {
-            why = "no digest";
-            return false;
-        }
+        if (EVP_DigestFinal_ex(context.context, bytes, &length) != 1) return Failure{"no digest"};
         *digest = Hex(bytes, length);
     }
-    return true;
+    return {};
 }
 
 std::string Sha256OfDescriptor(int fd) {
@@ -580,13 +547,6 @@ std::string Sha256OfDescriptor(int fd) {
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(digest.context, out, &length) != 1) return {};
-    return Hex(out, length);
-}
-
-std::string Sha256OfText(std::string_view text) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(text.data(), text.size(), out, &length, EVP_sha256(), nullptr) != 1) return {};
     return Hex(out, length);
 }
 

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/outcome.h"
+
 namespace zrx {
 
 // A file descriptor, closed with the object.
@@ -48,10 +50,10 @@ public:
     Directory& operator=(const Directory&) = delete;
 
     // A folder as configured (the installation's directories): links on the way are followed.
-    static Directory Open(const std::string& path, std::string& why);
+    static Result<Directory> Open(const std::string& path);
     // A folder beneath this one: every component of `relative` ('/'-separated) a plain name and a
     // real directory, never a link. `missing` tells whether a component did not exist.
-    Directory Beneath(std::string_view relative, std::string& why, bool* missing = nullptr) const;
+    Result<Directory> Beneath(std::string_view relative, bool* missing = nullptr) const;
 
     // A second handle on the same folder (sharing this one's lock, if it holds one).
     Directory Duplicate() const;
@@ -60,13 +62,17 @@ public:
 
     bool IsOpen() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
-    // Makes a new folder `name` here (`mode` less the umask); false with why.
-    bool MakeFolder(const std::string& name, std::string& why, mode_t mode = 0777) const;
+    // Makes a new folder `name` here (`mode` less the umask).
+    Outcome MakeFolder(const std::string& name, mode_t mode = 0777) const;
     // The entry `name` here, not followed when it is a link; false when it does not exist.
     bool Look(const std::string& name, struct stat& info) const;
-    // Creates a new, empty temporary file here named after `forName` (".<forName>.zrxtmp-XXXXXX"),
-    // its name in `tempName`; the descriptor, or -1 with why.
-    int CreateTemporary(std::string_view forName, std::string& tempName, std::string& why) const;
+    // A new, empty temporary file here named after `forName` (".<forName>.zrxtmp-XXXXXX"), open,
+    // and locked for as long as it is open.
+    struct Temporary {
+        FileHandle file;
+        std::string name;
+    };
+    Result<Temporary> CreateTemporary(std::string_view forName) const;
     // Makes what was written to this folder's entries (new names, renames) durable.
     bool Sync() const;
     // The folder's own stat (its device, inode, permissions, owner); false when it cannot be had.
@@ -74,14 +80,13 @@ public:
 
     // Opens the entry `name` here for reading: a regular file only, never through a link, and never
     // a FIFO, device or socket, whose open or read could wait forever. `info`, when given, receives
-    // the file's stat. An invalid handle with why (naming `name`); `missing` tells a name that is
-    // not there.
-    FileHandle OpenRegular(const std::string& name, std::string& why, struct stat* info = nullptr,
-                           bool* missing = nullptr) const;
-    // Reads the regular file `name` here whole; false with why when it is missing, not a regular
-    // file, larger than `limit` bytes (checked before it is read) or cannot be read.
-    bool ReadWhole(const std::string& name, std::string& content, std::string& why, size_t limit = SIZE_MAX,
-                   bool* missing = nullptr) const;
+    // the file's stat. Why not names `name`; `missing` tells a name that is not there.
+    Result<FileHandle> OpenRegular(const std::string& name, struct stat* info = nullptr,
+                                   bool* missing = nullptr) const;
+    // The regular file `name` here, read whole; why not when it is missing, not a regular file,
+    // larger than `limit` bytes (checked before it is read) or cannot be read.
+    Result<std::string> ReadWhole(const std::string& name, size_t limit = SIZE_MAX,
+                                  bool* missing = nullptr) const;
     // The entry `name` as this folder spells it: the exact name when it exists, otherwise the
     // entry whose name equals it without regard to case (of several, the first in byte order);
     // nothing when neither is there. Folders are read once and again only when they changed.
@@ -105,10 +110,10 @@ public:
     // "" when it leads nowhere.
     std::string RealPathOf(const std::string& name) const;
     // Puts `content` in place of `name` here whole (permissions `mode`): written to a temporary
-    // file beside it, flushed, renamed over it, the rename made durable. False with why (naming
-    // `shownPath`), the old file left as it was.
-    bool ReplaceWhole(const std::string& name, std::string_view content, mode_t mode, const std::string& shownPath,
-                      std::string& why) const;
+    // file beside it, flushed, renamed over it, the rename made durable. A failure names
+    // `shownPath`; the old file is left as it was.
+    Outcome ReplaceWhole(const std::string& name, std::string_view content, mode_t mode,
+                         const std::string& shownPath) const;
 
     // A handle taken over: an open directory descriptor.
     static Directory Adopt(int fd) { return Directory(fd); }
@@ -124,8 +129,8 @@ private:
 // it is next asked for.
 class HeldFolders {
 public:
-    // The folder at `path`, or null with why.
-    std::shared_ptr<const Directory> Of(const std::string& path, std::string& why);
+    // The folder at `path`, opened now when it is not held yet.
+    Result<std::shared_ptr<const Directory>> Of(const std::string& path);
     // Holds `folder` for `path` from now on, in place of what was held for it.
     void Hold(const std::string& path, std::shared_ptr<const Directory> folder);
     // The folder held for `path`, null when none is (nothing is opened).
@@ -160,13 +165,11 @@ struct FileIdentity {
 FileIdentity IdentityOf(const struct stat& info);
 
 // Copies the rest of what `in` reads into `out`; with `digest`, also the SHA-256 of the bytes (64
-// lower-case hex digits). False with why.
-bool CopyDescriptor(int in, int out, std::string* digest, std::string& why);
+// lower-case hex digits).
+Outcome CopyDescriptor(int in, int out, std::string* digest = nullptr);
 
 // The SHA-256 of what a descriptor reads from its current position to the end, as 64 lower-case
 // hex digits; "" when it cannot be read.
 std::string Sha256OfDescriptor(int fd);
-// The same of a text.
-std::string Sha256OfText(std::string_view text);
 
 }  // namespace zrx

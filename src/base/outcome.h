@@ -41,6 +41,8 @@ public:
     const T& operator*() const { return *m_value; }
     T* operator->() { return &*m_value; }
     const T* operator->() const { return &*m_value; }
+    // The value, or `fallback` when there is none.
+    T value_or(T fallback) const& { return m_value ? *m_value : std::move(fallback); }
     // The outcome without the value.
     Outcome AsOutcome() const { return m_value ? Outcome() : Outcome(Failure{m_why}); }
 

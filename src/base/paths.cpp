@@ -42,21 +42,6 @@ std::string FileNameOf(std::string_view path) {
     return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
-std::optional<std::string> WriteTargetOf(const std::string& path, std::string& why) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    const std::string resolved = RealPath(path);
-    if (resolved.empty() || ::stat(resolved.c_str(), &info) != 0) {
-        why = path + " is a symbolic link that leads nowhere";
-        return std::nullopt;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        why = path + " is a symbolic link to something other than a file";
-        return std::nullopt;
-    }
-    return resolved;
-}
-
 std::string RealPath(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
     std::string result = real ? real : "";
@@ -89,9 +74,8 @@ std::string ResolveNameInDir(std::string_view dir, std::string_view name) {
     std::string exact = JoinPath(dir, name);
     struct stat info {};
     if (::lstat(exact.c_str(), &info) == 0) return exact;
-    std::string why;
-    const Directory folder = Directory::Open(std::string(dir.empty() ? "." : dir), why);
-    const auto found = folder.IsOpen() ? folder.Find(name) : std::nullopt;
+    const auto folder = Directory::Open(std::string(dir.empty() ? "." : dir));
+    const auto found = folder ? folder->Find(name) : std::nullopt;
     return found ? JoinPath(dir, *found) : exact;
 }
 

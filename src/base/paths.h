@@ -36,10 +36,6 @@ std::string FileNameOf(std::string_view path);
 // first in byte order). Returns the full path of what was found, or the exact path when nothing
 // matches.
 std::string ResolveNameInDir(std::string_view dir, std::string_view name);
-// The file a write to `path` changes: `path` itself, or, where `path` is a symbolic link to a
-// regular file, the file it leads to (a link is written through and stays). Nothing, with why, for
-// a link that leads nowhere or to anything but a regular file.
-std::optional<std::string> WriteTargetOf(const std::string& path, std::string& why);
 
 // The real path of a file or folder (every link followed), or "" when it does not resolve.
 std::string RealPath(const std::string& path);

@@ -41,12 +41,11 @@ std::unique_ptr<TextInput> TextInput::Open(const std::string& path) {
 }
 
 std::unique_ptr<TextInput> TextInput::OpenAt(const Directory& folder, const std::string& name) {
-    std::string why;
-    FileHandle file = folder.OpenRegular(name, why);
-    if (!file.IsOpen()) return nullptr;
-    std::FILE* stream = ::fdopen(file.Fd(), "rb");
+    auto file = folder.OpenRegular(name);
+    if (!file) return nullptr;
+    std::FILE* stream = ::fdopen(file->Fd(), "rb");
     if (stream == nullptr) return nullptr;
-    (void)file.Release();
+    (void)file->Release();
     return std::unique_ptr<TextInput>(new TextInput(stream));
 }
 
@@ -107,10 +106,9 @@ bool TextInput::ReadLine(std::string& line) {
 std::unique_ptr<TextOutput> TextOutput::Open(const std::string& path) {
     const auto slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    std::string why;
-    const Directory folder = Directory::Open(dir, why);
-    if (!folder.IsOpen()) return nullptr;
-    return OpenAt(folder, slash == std::string::npos ? path : path.substr(slash + 1));
+    const auto folder = Directory::Open(dir);
+    if (!folder) return nullptr;
+    return OpenAt(*folder, slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
 std::unique_ptr<TextOutput> TextOutput::OpenAt(const Directory& folder, const std::string& name) {
@@ -118,9 +116,10 @@ std::unique_ptr<TextOutput> TextOutput::OpenAt(const Directory& folder, const st
     struct stat info {};
     const bool exists = folder.Look(name, info);
     if (exists && S_ISDIR(info.st_mode)) return nullptr;
-    std::string temp, why;
-    const int fd = folder.CreateTemporary(name, temp, why);
-    if (fd < 0) return nullptr;
+    auto temporary = folder.CreateTemporary(name);
+    if (!temporary) return nullptr;
+    std::string temp = std::move(temporary->name);
+    const int fd = temporary->file.Release();
     // Keep the permissions of the file being replaced; a new file (or one in place of a link) gets
     // the usual ones.
     if (exists && S_ISREG(info.st_mode)) {
@@ -177,35 +176,24 @@ void TextOutput::WriteLine(std::string_view text) {
     Write("\r\n");
 }
 
-bool TextOutput::Commit(const std::function<bool(const struct stat& written)>& beforeRename) {
-    if (m_committed) return true;
-    if (!Flush()) return false;
-    if (::fsync(m_fd) != 0) {
-        m_error = std::strerror(errno);
-        return false;
-    }
+Outcome TextOutput::Commit(const std::function<bool(const struct stat& written)>& beforeRename) {
+    if (m_committed) return {};
+    if (!Flush()) return Failure{m_error};
+    if (::fsync(m_fd) != 0) return Failure{std::strerror(errno)};
     if (beforeRename) {
         struct stat written {};
-        if (::fstat(m_fd, &written) != 0) {
-            m_error = std::strerror(errno);
-            return false;
-        }
-        if (!beforeRename(written)) {
-            m_error = "it was not put in place";
-            return false;
-        }
+        if (::fstat(m_fd, &written) != 0) return Failure{std::strerror(errno)};
+        if (!beforeRename(written)) return Failure{"it was not put in place"};
     }
     // Renamed while it is still open: the lock on the temporary file lasts until it has its name.
-    if (::renameat(m_folder.Fd(), m_temp.c_str(), m_folder.Fd(), m_target.c_str()) != 0) {
-        m_error = std::strerror(errno);
-        return false;
-    }
+    if (::renameat(m_folder.Fd(), m_temp.c_str(), m_folder.Fd(), m_target.c_str()) != 0)
+        return Failure{std::strerror(errno)};
     m_committed = true;
     m_folder.Sync();
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
-    if (!closed) m_error = std::strerror(errno);
-    return closed;
+    if (!closed) return Failure{std::strerror(errno)};
+    return {};
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content, size_t limit) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/directory.h"
+#include "base/outcome.h"
 
 namespace zrx {
 
@@ -64,12 +65,11 @@ public:
     void Write(std::string_view text);
     // Writes the text followed by CR LF.
     void WriteLine(std::string_view text);
-    // Flushes the file to the disk and renames it over the target; false (and the target untouched)
-    // when any write, the flush or the rename failed. `Error()` then describes the failure.
-    // `beforeRename`, when given, is shown the finished file (its identity stays the same through
-    // the rename) and may still stop it by returning false.
-    bool Commit(const std::function<bool(const struct stat& written)>& beforeRename = {});
-    const std::string& Error() const { return m_error; }
+    // Flushes the file to the disk and renames it over the target; a failure (and the target
+    // untouched) when any write, the flush or the rename failed. `beforeRename`, when given, is
+    // shown the finished file (its identity stays the same through the rename) and may still stop
+    // it by returning false.
+    Outcome Commit(const std::function<bool(const struct stat& written)>& beforeRename = {});
 
 private:
     TextOutput(Directory folder, std::string target, std::string temp, int fd);

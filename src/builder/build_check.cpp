@@ -139,13 +139,11 @@ public:
                     Printable(e.fileType) + "\"");
             if (m_listOnly) continue;
             // The file as the update run finds it in the folder, beside the one it was copied from.
-            std::string why;
-            const FileHandle built = m_folder.OpenRegular(m_folder.Spelling(e.name), why);
-            const auto sourceFolder = SourceFolder(m_env, e.source, why);
-            const FileHandle source =
-                sourceFolder ? sourceFolder->OpenRegular(sourceFolder->Spelling(e.name), why) : FileHandle();
-            const auto same =
-                built.IsOpen() && source.IsOpen() ? SameBytes(source.Fd(), built.Fd()) : std::nullopt;
+            const auto built = m_folder.OpenRegular(m_folder.Spelling(e.name));
+            const auto sourceFolder = SourceFolder(m_env, e.source);
+            const auto source = sourceFolder ? (*sourceFolder)->OpenRegular((*sourceFolder)->Spelling(e.name))
+                                             : Result<FileHandle>(Failure{sourceFolder.Why()});
+            const auto same = built && source ? SameBytes(source->Fd(), built->Fd()) : std::nullopt;
             if (!same) Say(Label(e.name, kDataFileRecord) + " is not in the upgrade folder, or cannot be read there");
             else if (!*same) Say(Label(e.name, kDataFileRecord) + " in the upgrade folder is not the file of " + e.source);
         }
@@ -165,9 +163,10 @@ private:
             m_libraries.Open(m_folder, m_folder.Spelling(FileNameOf(upgrade)), kind, false, &why);
         if (built == 0) return Say(Label(e.name, type) + ": the upgrade library " + upgrade + " cannot be read (" + why + ")");
         const size_t cut = e.source.rfind('/');
-        const auto sourceFolder = SourceFolder(m_env, e.source.substr(0, cut == 0 ? 1 : cut), why);
+        const auto sourceFolder = SourceFolder(m_env, e.source.substr(0, cut == 0 ? 1 : cut));
+        if (!sourceFolder) why = sourceFolder.Why();
         const int32_t source =
-            sourceFolder ? m_libraries.Open(*sourceFolder, e.source.substr(cut + 1), kind, false, &why) : 0;
+            sourceFolder ? m_libraries.Open(**sourceFolder, e.source.substr(cut + 1), kind, false, &why) : 0;
         if (source == 0) return Say(Label(e.name, type) + ": its library " + e.source + " cannot be read (" + why + ")");
         switch (E_CompareElements(source, e.name.c_str(), built, listedName.c_str())) {
             case 1: return;

@@ -85,10 +85,9 @@ LibraryKindTables TablesOfKind(BuilderState& builder, const Environment& env, in
 
 Result<std::vector<std::string>> LibraryElementNames(const Environment& env, int kind, const std::string& file) {
     const std::string& directory = kind == kSparams ? env.ZSMmod : env.LibDir;
-    std::string why;
-    const auto folder = SourceFolder(env, directory, why);
-    if (!folder) return Failure{directory + ": " + why};
-    const int32_t library = OpenLibraryIn(*folder, file, LibraryKindId(kind), 0);
+    const auto folder = SourceFolder(env, directory);
+    if (!folder) return Failure{directory + ": " + folder.Why()};
+    const int32_t library = OpenLibraryIn(**folder, file, LibraryKindId(kind), 0);
     if (library < 1) return Failure{JoinPath(directory, file) + ": " + StringFromPointer(E_LastError())};
     std::vector<std::string> names;
     for (int32_t i = 0;; ++i) {
@@ -250,26 +249,27 @@ bool CheckChoosable(ui::Dialogs& dialogs, const std::string& name, bool isPath) 
     return false;
 }
 
-std::shared_ptr<const Directory> SourceFolder(const Environment& env, const std::string& dir,
-                                              std::string& why) {
+Result<std::shared_ptr<const Directory>> SourceFolder(const Environment& env, const std::string& dir) {
     const std::string folder = WithoutTrailingSeparator(dir);
     for (const std::string* own : {&env.JobDir, &env.LibDir, &env.SysDir, &env.ULM3JobDir, &env.ZSMcml,
                                    &env.ZSMudn, &env.ZSMmod, &env.ZSMsbk, &env.ZSMwrk}) {
         const std::string held = WithoutTrailingSeparator(*own);
         if (held.empty()) continue;
-        if (folder == held) return HeldFolder(env, *own, why);
+        if (folder == held) return HeldFolder(env, *own);
         // A subcircuit's subdirectory: beneath the held folder, never through a link.
         if (own == &env.ZSMsbk && folder.size() > held.size() + 1 && folder.starts_with(held + "/") &&
-            folder.find('/', held.size() + 1) == std::string::npos)
-            if (const auto parent = HeldFolder(env, *own, why)) {
-                auto beneath =
-                    std::make_shared<Directory>(parent->Beneath(folder.substr(held.size() + 1), why));
-                return beneath->IsOpen() ? beneath : nullptr;
-            }
+            folder.find('/', held.size() + 1) == std::string::npos) {
+            const auto parent = HeldFolder(env, *own);
+            if (!parent) return parent;
+            auto beneath = (*parent)->Beneath(folder.substr(held.size() + 1));
+            if (!beneath) return Failure{beneath.Why()};
+            return std::make_shared<const Directory>(std::move(*beneath));
+        }
     }
-    auto opened = std::make_shared<Directory>(
-        Directory::Open(folder, why));  // file-access: a folder the user chose a file in, opened for this use
-    return opened->IsOpen() ? opened : nullptr;
+    auto opened =
+        Directory::Open(folder);  // file-access: a folder the user chose a file in, opened for this use
+    if (!opened) return Failure{opened.Why()};
+    return std::make_shared<const Directory>(std::move(*opened));
 }
 
 bool CheckKeptWhole(ui::Dialogs& dialogs, const std::string& name, int kind) {

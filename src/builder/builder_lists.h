@@ -96,9 +96,8 @@ bool CheckKeptWhole(ui::Dialogs& dialogs, const std::string& name, int kind);
 
 // The folder a chosen element or file is taken from: one of the installation's folders (or a
 // subcircuit subdirectory beneath one) through the handle held since start-up, any other folder
-// (one the user chose a file in) opened now, for this use. Null with why.
-std::shared_ptr<const Directory> SourceFolder(const Environment& env, const std::string& dir,
-                                              std::string& why);
+// (one the user chose a file in) opened now, for this use.
+Result<std::shared_ptr<const Directory>> SourceFolder(const Environment& env, const std::string& dir);
 // Why a loose file from `sourceDir` may not be chosen (nothing when it may): every loose file
 // lands in the one upgrade folder, so a file of the same name (in any letter case) from another
 // folder, or a name the folder's own files have (Upgrade.lst, the upgrade libraries), is refused.

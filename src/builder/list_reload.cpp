@@ -34,12 +34,12 @@ std::optional<std::string> SameFileChosen(const BuilderState& builder, const Env
     add(t.UpgSpcFiles, [&](const UpgDataFile&) { return env.SysDir; });
     add(t.UpgSbcFiles, [](const UpgSbcFile& f) { return f.SourceDir; });
     add(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });
-    std::string why;
-    const FileHandle built = upgrade.OpenRegular(upgrade.Spelling(name), why);
+    const auto built = upgrade.OpenRegular(upgrade.Spelling(name));
+    if (!built) return std::nullopt;
     for (const std::string& dir : folders) {
-        const auto source = SourceFolder(env, dir, why);
-        const FileHandle file = source ? source->OpenRegular(name, why) : FileHandle();
-        if (built.IsOpen() && file.IsOpen() && SameBytes(built.Fd(), file.Fd()).value_or(false)) return dir;
+        const auto source = SourceFolder(env, dir);
+        const auto file = source ? (*source)->OpenRegular(name) : Result<FileHandle>(Failure{source.Why()});
+        if (file && SameBytes(built->Fd(), file->Fd()).value_or(false)) return dir;
     }
     return std::nullopt;
 }
@@ -215,10 +215,9 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
     // Messages name the upgrade the user chose; its files are read from where they were checked.
     const std::string listPath = JoinPath(upgrade.ListPath, kListFileName);
     const std::string readFrom = upgrade.UpgradeDir.empty() ? upgrade.ListPath : upgrade.UpgradeDir;
-    std::string why;
-    const auto folder = UpgradeFolder(upgrade, why);
+    const auto folder = UpgradeFolder(upgrade);
     ListContents contents;
-    const ListReadFailure read = folder ? ReadListFile(*folder, readFrom, contents, ListReading::Reload)
+    const ListReadFailure read = folder ? ReadListFile(**folder, readFrom, contents, ListReading::Reload)
                                         : ListReadFailure{ListReadFailure::Kind::Missing, 0, {}, {}};
     std::optional<Unsafe> unsafe;
     if (read.kind != ListReadFailure::Kind::Missing) {
@@ -227,7 +226,7 @@ void ReloadUpgradeListIntoBuilder(BuilderState& builder, LoadedUpgrade& upgrade,
         upgrade.lists.Reset();
         upgrade.GridRows.Clear();
         upgrade.loaded.Clear();
-        Reloader reloader(builder, env, *folder, contents.list, readFrom, upgrade.ListPath);
+        Reloader reloader(builder, env, **folder, contents.list, readFrom, upgrade.ListPath);
         for (const auto& [line, type, index] : RecordsInLineOrder(contents.list))
             if (!reloader.BringBack(type, index)) break;
         builder.notReloaded = reloader.Skipped().size();

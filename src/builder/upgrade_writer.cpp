@@ -48,9 +48,8 @@ int32_t OpenSourceLibrary(const Environment& env, const std::vector<SourceLib>& 
                           const UpgElement& element, const char* kind) {
     if (element.SourceIndex < 0 || static_cast<size_t>(element.SourceIndex) >= sources.size()) return 0;
     const SourceLib& source = sources[static_cast<size_t>(element.SourceIndex)];
-    std::string why;
-    const auto folder = SourceFolder(env, source.Dir, why);
-    return folder ? OpenLibraryIn(*folder, source.FileName, kind, 0) : 0;
+    const auto folder = SourceFolder(env, source.Dir);
+    return folder ? OpenLibraryIn(**folder, source.FileName, kind, 0) : 0;
 }
 
 const std::string& SourceFileName(const std::vector<SourceLib>& sources, const UpgElement& element) {
@@ -213,9 +212,8 @@ void WritePartLibrary(const BuilderState& builder, const Environment& env, ui::D
             bool loaded = false;
             if (element.SourceIndex >= 0 && static_cast<size_t>(element.SourceIndex) < t.PartSources.size()) {
                 const SourceLib& source = t.PartSources[static_cast<size_t>(element.SourceIndex)];
-                std::string why;
-                if (const auto folder = SourceFolder(env, source.Dir, why))
-                    loaded = LoadPartFromLib(slot, *folder, source.FileName, name);
+                if (const auto folder = SourceFolder(env, source.Dir))
+                    loaded = LoadPartFromLib(slot, **folder, source.FileName, name);
             }
             if (slot == 0) slot = ZK_SLOT_PART;
             if (!loaded) return ShowErrorByCode(dialogs, 4, name);
@@ -329,8 +327,7 @@ Outcome WriteUpgradeList(const BuilderState& builder, std::vector<std::string>& 
     elements(t.UpgMparams, t.MparamSources, kMparamRecord);
     for (const std::string_view readme : kReadmeRecords) output->WriteLine(readme);
     output->WriteLine(kEndLine);
-    if (!output->Commit()) return Failure{output->Error()};
-    return {};
+    return output->Commit();
 }
 
 namespace {
@@ -357,11 +354,10 @@ std::vector<std::string> BuildOutputNames(const BuilderTables& t) {
 std::optional<std::string> ArchiveClash(const BuilderState& builder, const Environment& env,
                                         const std::string& archive) {
     const size_t cut = archive.rfind('/');
-    std::string why;
-    const Directory folder =  // file-access: the folder of the zip file the user names, looked at once
-        Directory::Open(cut == std::string::npos ? "." : archive.substr(0, cut == 0 ? 1 : cut), why);
+    const auto folder =  // file-access: the folder of the zip file the user names, looked at once
+        Directory::Open(cut == std::string::npos ? "." : archive.substr(0, cut == 0 ? 1 : cut));
     struct stat zip {};
-    if (!folder.IsOpen() || !folder.Look(archive.substr(cut == std::string::npos ? 0 : cut + 1), zip))
+    if (!folder || !folder->Look(archive.substr(cut == std::string::npos ? 0 : cut + 1), zip))
         return std::nullopt;
     auto same = [&zip](const Directory& dir, const std::string& name) {
         struct stat info {};
@@ -374,8 +370,8 @@ std::optional<std::string> ArchiveClash(const BuilderState& builder, const Envir
     const BuilderTables& t = builder.tables;
     auto chosen = [&](const auto& table, auto sourceOf) -> bool {
         for (size_t i = 0; i + 1 < table.size(); ++i) {
-            const auto source = SourceFolder(env, sourceOf(table[i]), why);
-            if (source && same(*source, source->Spelling(table[i].FileName))) return true;
+            const auto source = SourceFolder(env, sourceOf(table[i]));
+            if (source && same(**source, (*source)->Spelling(table[i].FileName))) return true;
         }
         return false;
     };
@@ -399,9 +395,11 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
         failures.push_back(text);
         ShowWarning(dialogs, "Upgrade file(s) created, but " + text);
     };
-    std::string why, manifest;
-    if (!trust::WriteManifest(destination, folder, why, &manifest))
-        return fail("its manifest " + std::string(trust::kManifestName) + " could not be written: " + why);
+    const auto written = trust::WriteManifest(destination, folder);
+    if (!written)
+        return fail("its manifest " + std::string(trust::kManifestName) +
+                    " could not be written: " + written.Why());
+    const std::string& manifest = *written;
     const BuildSeal& seal = builder.seal;
     if (!seal.signingKey.empty()) {
         // What was given is named only where it is a file: secret key text pasted in its place is
@@ -422,14 +420,15 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
                 return fail("it is not signed: no password was given for " + named);
             }
         }
-        auto key = trust::ReadSecretKey(text, password ? *password : std::string(), why);
+        auto key = trust::ReadSecretKey(text, password ? *password : std::string());
         WipeText(text);
         if (password) WipeText(*password);
-        if (!key) return fail("it is not signed: " + named + " cannot be used (" + why + ")");
+        if (!key) return fail("it is not signed: " + named + " cannot be used (" + key.Why() + ")");
         const std::string description = TrimBlanks(seal.description).empty() ? FileNameOf(folder) : seal.description;
         const std::string comment = OnOneLine(description) + "; built " + NowUtc() + "; zrxlibug " + ZRX_VERSION;
-        if (!trust::SignManifest(destination, folder, manifest, *key, comment, why))
-            return fail("it is not signed: " + why);
+        if (const Outcome signedNow = trust::SignManifest(destination, folder, manifest, *key, comment);
+            !signedNow)
+            return fail("it is not signed: " + signedNow.Why());
     }
     if (!seal.archive.empty()) {
         // Only a zip is written, so only a name that says so is written to.
@@ -442,18 +441,18 @@ void SealUpgrade(BuilderState& builder, const Environment& env, ui::Dialogs& dia
         // or one a chosen file was copied from.
         if (const auto clash = ArchiveClash(builder, env, seal.archive))
             return fail("no zip file is written: " + seal.archive + " " + *clash);
-        if (!archive::WriteZip(destination, names, seal.archive, why))
-            return fail("the zip file " + seal.archive + " could not be written: " + why);
+        if (const Outcome zipped = archive::WriteZip(destination, names, seal.archive); !zipped)
+            return fail("the zip file " + seal.archive + " could not be written: " + zipped.Why());
         // The folder is still what the manifest says (the zip was written beside it, not into it).
         const trust::UpgradeCheck folderNow = trust::CheckUpgrade(destination, folder, {});
         if (folderNow.state != trust::UpgradeState::Intact && folderNow.state != trust::UpgradeState::Signed)
             return fail("the upgrade folder changed while its zip file was written: " + folderNow.Describe());
         // The zip is read back as a load reads it: unpacked under the archive rules, every file the
         // list uses checked against the manifest.
-        std::shared_ptr<history::ScratchFolder> scratch;
-        const auto unpacked = UnpackUpgradeArchive(nullptr, seal.archive, scratch, why);
-        if (!unpacked) return fail("the zip file " + seal.archive + " does not open as an upgrade: " + why);
-        const trust::UpgradeCheck back = trust::CheckUpgrade(*unpacked, {});
+        const auto unpacked = UnpackUpgradeArchive(nullptr, seal.archive);
+        if (!unpacked)
+            return fail("the zip file " + seal.archive + " does not open as an upgrade: " + unpacked.Why());
+        const trust::UpgradeCheck back = trust::CheckUpgrade(unpacked->folder, {});
         if (back.state != trust::UpgradeState::Intact)
             return fail("the zip file " + seal.archive + " does not read back as the upgrade: " + back.Describe());
     }
@@ -468,14 +467,13 @@ namespace {
 // file the build writes. Null (said in a box) when the build cannot go there.
 std::shared_ptr<const Directory> OpenDestination(const BuilderState& builder, const Environment& env,
                                                  ui::Dialogs& dialogs) {
-    std::string why;
-    auto destination =  // file-access: the destination, opened once for the whole build
-        std::make_shared<Directory>(Directory::Open(builder.trimmedDestination, why));
-    if (!destination->IsOpen()) {
+    auto opened = Directory::Open(builder.trimmedDestination);  // file-access: the destination, opened once
+    if (!opened) {
         ShowCritical(dialogs, "The upgrade cannot be built: the folder " + builder.trimmedDestination +
-                                  " cannot be opened (" + why + "). Nothing was written.");
+                                  " cannot be opened (" + opened.Why() + "). Nothing was written.");
         return nullptr;
     }
+    auto destination = std::make_shared<Directory>(std::move(*opened));
     // A signature says the upgrade's files are what this build wrote and read back: nobody else
     // may change them in between.
     if (struct stat info {}; !builder.seal.signingKey.empty() && destination->Info(info) &&
@@ -489,9 +487,9 @@ std::shared_ptr<const Directory> OpenDestination(const BuilderState& builder, co
         return nullptr;
     }
     // Never into the program's own folder: its record and trusted keys are no upgrade's.
-    if (InstallationAccess access(env); !access.MayWriteIn(*destination, why)) {
-        ShowCritical(dialogs, "The upgrade cannot be built in " + builder.trimmedDestination + ": " + why +
-                                  ". Choose another folder; nothing was written.");
+    if (const Outcome writable = InstallationAccess(env).MayWriteIn(*destination); !writable) {
+        ShowCritical(dialogs, "The upgrade cannot be built in " + builder.trimmedDestination + ": " +
+                                  writable.Why() + ". Choose another folder; nothing was written.");
         return nullptr;
     }
     // The build writes its own files there, never through a link: a link in place of one of them
@@ -607,18 +605,17 @@ std::vector<std::string> CopyBuildFiles(const BuilderState& builder, const Direc
     auto copyAll = [&](const auto& table, auto sourceOf) {
         for (const auto& entry : table) {
             if (entry.FileName.empty()) break;
-            std::string reason;
             const std::string from = sourceOf(entry);
-            const auto source = SourceFolder(env, from, reason);
-            const CopyOutcome outcome = source ? InstallFile(dialogs, *source, from, destination, dest,
-                                                             entry.FileName, entry.FileName, &reason)
-                                               : CopyOutcome::Failed;
-            if (outcome == CopyOutcome::Copied) continue;
+            const auto source = SourceFolder(env, from);
+            const CopyResult copied = source ? InstallFile(dialogs, **source, from, destination, dest,
+                                                           entry.FileName, entry.FileName)
+                                             : CopyResult{CopyOutcome::Failed, source.Why()};
+            if (copied.outcome == CopyOutcome::Copied) continue;
             // The list will name the file: say that the folder does not hold it (or holds another).
             notCopied.push_back(entry.FileName);
-            if (outcome == CopyOutcome::Failed)
+            if (copied.outcome == CopyOutcome::Failed)
                 ShowWarning(dialogs, GetLocalMessage("Cannot copy file   ", 4435) + entry.FileName + ": " +
-                                         reason + " (" + dest + ")");
+                                         copied.why + " (" + dest + ")");
         }
     };
     copyAll(t.UpgMiscFiles, [](const UpgMiscFile& f) { return f.SourceDir; });

@@ -106,14 +106,11 @@ std::string UriOf(const std::string& path) {
 
 // Makes a new, empty record whole in a temporary file beside it and only then gives it its name, so
 // that a program killed on the way never leaves a file under the record's name that is no record.
-bool CreateRecordFile(const Directory& folder, const std::string& path, const std::string& installation,
-                      std::string& error) {
-    std::string temp;
-    FileHandle held(folder.CreateTemporary(kFileName, temp, error));
-    if (!held.IsOpen()) {
-        error = path + " cannot be made: " + error;
-        return false;
-    }
+Outcome CreateRecordFile(const Directory& folder, const std::string& path, const std::string& installation) {
+    auto made = folder.CreateTemporary(kFileName);
+    if (!made) return Failure{path + " cannot be made: " + made.Why()};
+    const std::string temp = made->name;
+    std::string error;
     sqlite3* db = nullptr;
     // Made in write-ahead logging, which it keeps: its journal mode never changes after it has its
     // name, so that no program stopped at any moment leaves it half-switched. It carries the
@@ -147,24 +144,25 @@ bool CreateRecordFile(const Directory& folder, const std::string& path, const st
     }
     for (const char* side : {"", "-wal", "-shm"}) ::unlinkat(folder.Fd(), (temp + side).c_str(), 0);
     folder.Sync();
-    return ok;
+    if (!ok) return Failure{error};
+    return {};
 }
 
 // Copies the regular file `name` of `from` into the new file `name` of `to`; false when it cannot.
 bool CopyInto(const Directory& from, const Directory& to, const std::string& name) {
-    std::string why;
-    const FileHandle in = from.OpenRegular(name, why);
-    const FileHandle out(in.IsOpen() ? ::openat(to.Fd(), name.c_str(),
-                                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-                                     : -1);
-    return out.IsOpen() && CopyDescriptor(in.Fd(), out.Fd(), nullptr, why);
+    const auto in = from.OpenRegular(name);
+    if (!in) return false;
+    const FileHandle out(
+        ::openat(to.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    return out.IsOpen() && CopyDescriptor(in->Fd(), out.Fd());
 }
 
 }  // namespace
 
-std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, const std::string& folderPath,
-                                                     Mode mode, std::string& error, Refusal* refusal,
-                                                     const std::string& installation, bool* made) {
+Result<std::unique_ptr<RecordDatabase>> RecordDatabase::Open(const Directory& folder,
+                                                             const std::string& folderPath, Mode mode,
+                                                             Refusal* refusal,
+                                                             const std::string& installation, bool* made) {
     Refusal ignored = Refusal::None;
     Refusal& why = refusal ? *refusal : ignored;
     why = Refusal::Unusable;
@@ -173,19 +171,19 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
     struct stat info {};
     const bool exists = folder.Look(kFileName, info);
     if (!exists && mode != Mode::Create) {
-        error = "there is no record of update runs in " + folderPath;
         why = Refusal::Missing;
-        return nullptr;
+        return Failure{"there is no record of update runs in " + folderPath};
     }
     if (exists && !S_ISREG(info.st_mode)) {
-        error = path + " is not a record of update runs";
         why = Refusal::NotOurs;
-        return nullptr;
+        return Failure{path + " is not a record of update runs"};
     }
     if (mode == Mode::Create) {
         // What a creation that was killed left behind.
         RemoveLeftTemporaries(folder, false);
-        if (!exists && !CreateRecordFile(folder, path, installation, error)) return nullptr;
+        if (!exists)
+            if (const Outcome created = CreateRecordFile(folder, path, installation); !created)
+                return Failure{created.Why()};
         if (!exists && made) *made = true;
     }
     // Read-only, it is read without writing anything beside it: with no write-ahead log beside it
@@ -202,14 +200,13 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
         } else {
             // The user's own scratch folder, locked while the copy is read, so that another
             // program's sweep of what killed programs left does not take it.
-            std::string unusable;
-            snapshot = ScratchFolder::Make(nullptr, unusable);
-            if (!snapshot || !CopyInto(folder, snapshot->Folder(), kFileName) ||
-                !CopyInto(folder, snapshot->Folder(), std::string(kFileName) + "-wal")) {
-                error = path + " cannot be read: no private copy can be made" +
-                        (unusable.empty() ? std::string() : " (" + unusable + ")");
-                return nullptr;
-            }
+            auto scratch = ScratchFolder::Make(nullptr);
+            if (!scratch)
+                return Failure{path + " cannot be read: no private copy can be made (" + scratch.Why() + ")"};
+            snapshot = std::move(*scratch);
+            if (!CopyInto(folder, snapshot->Folder(), kFileName) ||
+                !CopyInto(folder, snapshot->Folder(), std::string(kFileName) + "-wal"))
+                return Failure{path + " cannot be read: no private copy can be made"};
             uri = UriOf(snapshot->Folder().PathThrough(kFileName));
         }
     }
@@ -217,24 +214,24 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
     const int flags = (mode == Mode::ReadOnly && !snapshot ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                       SQLITE_OPEN_NOMUTEX;
     if (OpenDatabase(uri, flags, &db) != SQLITE_OK) {
-        error = path + " cannot be opened: " + (db ? sqlite3_errmsg(db) : "out of memory");
+        Failure failure{path + " cannot be opened: " + (db ? sqlite3_errmsg(db) : "out of memory")};
         sqlite3_close(db);
-        return nullptr;
+        return failure;
     }
     sqlite3_busy_timeout(db, 5000);
     auto record = std::unique_ptr<RecordDatabase>(new RecordDatabase(db));
     record->m_snapshot = std::move(snapshot);
     // The checks' statements end before the journal mode can change.
-    if (!record->Check(path, error, why)) {
+    if (const Outcome checked = record->Check(path, why); !checked) {
         // A database with nothing in it at all is a record whose making failed on a full disk
         // before the program looked out for that: nothing is lost when it is made anew.
         if (mode == Mode::Create && why == Refusal::NotOurs && record->IsEmptyDatabase()) {
             record.reset();
             for (const char* side : {"", "-wal", "-shm"})
                 ::unlinkat(folder.Fd(), (std::string(kFileName) + side).c_str(), 0);
-            return Open(folder, folderPath, mode, error, refusal, installation, made);
+            return Open(folder, folderPath, mode, refusal, installation, made);
         }
-        return nullptr;
+        return Failure{checked.Why()};
     }
     // Every commit reaches the disk before the changes it records are made; the record's own
     // indexes are there (a record made by an earlier version of this format gains them).
@@ -243,7 +240,7 @@ std::unique_ptr<RecordDatabase> RecordDatabase::Open(const Directory& folder, co
         record->Exec("CREATE INDEX IF NOT EXISTS changes_at ON changes(root, path, run)");
     }
     why = Refusal::None;
-    return record;
+    return std::move(record);
 }
 
 bool RecordDatabase::IsEmptyDatabase() {
@@ -253,44 +250,40 @@ bool RecordDatabase::IsEmptyDatabase() {
     return id.Next() && id.Int(0) == 0 && version.Next() && version.Int(0) == 0 && tables.Next() && tables.Int(0) == 0;
 }
 
-bool RecordDatabase::Check(const std::string& path, std::string& error, Refusal& why) {
+Outcome RecordDatabase::Check(const std::string& path, Refusal& why) {
     Statement id(*this, "PRAGMA application_id");
     Statement version(*this, "PRAGMA user_version");
     const bool read = id.Next();
     if (!read && sqlite3_errcode(m_db) != SQLITE_NOTADB && sqlite3_errcode(m_db) != SQLITE_CORRUPT) {
         // Not a verdict on the record: it could not be read just now (a full disk, say).
-        error = path + " cannot be read just now: " + Error();
         why = Refusal::Unusable;
-        return false;
+        return Failure{path + " cannot be read just now: " + Error()};
     }
     if (!read || id.Int(0) != kApplicationId) {
-        error = path + " is not a record of update runs of this program (or it is damaged)";
         why = Refusal::NotOurs;
-        return false;
+        return Failure{path + " is not a record of update runs of this program (or it is damaged)"};
     }
     if (!version.Next() || version.Int(0) > kFormatVersion) {
-        error = path + " was written by a newer version of the program";
         why = Refusal::NewerFormat;
-        return false;
+        return Failure{path + " was written by a newer version of the program"};
     }
     if (version.Int(0) < kFormatVersion) {
-        error = path + " was written by an earlier version of the program; its runs cannot be undone by this one";
         why = Refusal::OlderFormat;
-        return false;
+        return Failure{
+            path +
+            " was written by an earlier version of the program; its runs cannot be undone by this one"};
     }
     Statement check(*this, "PRAGMA quick_check");
     if (!check.Next() || check.Text(0) != "ok") {
-        error = path + " is damaged";
         why = Refusal::Damaged;
-        return false;
+        return Failure{path + " is damaged"};
     }
     // Nothing acts behind the program's statements: a trigger could drop or undo what it writes.
     Statement extra(*this, "SELECT type, name FROM sqlite_master WHERE type IN ('trigger', 'view') LIMIT 1");
     if (extra.Next()) {
-        error = path + " is damaged: it holds the " + extra.Text(0) + " \"" + extra.Text(1) +
-                "\", which this program never makes";
         why = Refusal::Damaged;
-        return false;
+        return Failure{path + " is damaged: it holds the " + extra.Text(0) + " \"" + extra.Text(1) +
+                       "\", which this program never makes"};
     }
     // Its tables hold every column this program reads and writes: a record whose schema was
     // changed would answer questions wrongly (a missing column, for one, reads as nothing at all).
@@ -299,18 +292,16 @@ bool RecordDatabase::Check(const std::string& path, std::string& error, Refusal&
         std::set<std::string> have;
         while (info.Next()) have.insert(info.Text(1));
         if (info.Failed()) {
-            error = path + " cannot be read just now: " + Error();
             why = Refusal::Unusable;
-            return false;
+            return Failure{path + " cannot be read just now: " + Error()};
         }
         for (const char* column : columns)
             if (!have.contains(column)) {
-                error = path + " is damaged: its table " + table + " has no column " + column;
                 why = Refusal::Damaged;
-                return false;
+                return Failure{path + " is damaged: its table " + table + " has no column " + column};
             }
     }
-    return true;
+    return {};
 }
 
 RecordDatabase::~RecordDatabase() { sqlite3_close_v2(m_db); }

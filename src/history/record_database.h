@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/directory.h"
+#include "base/outcome.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -39,11 +40,13 @@ public:
     // names it in messages), made when `Create`, refusing a file that is not a record of this
     // program, of another format or schema, or damaged. The record is reached through the folder's
     // handle, never through a link. A read-only record is never written, nor is anything made
-    // beside it. Nothing on error, with why (and `refusal`). A record made here carries
-    // `installation`, the installation's identity; `made` tells that it was made now.
-    static std::unique_ptr<RecordDatabase> Open(const Directory& folder, const std::string& folderPath,
-                                                Mode mode, std::string& error, Refusal* refusal = nullptr,
-                                                const std::string& installation = {}, bool* made = nullptr);
+    // beside it. A failure says why (and `refusal` what kind of refusal it is). A record made here
+    // carries `installation`, the installation's identity; `made` tells that it was made now.
+    static Result<std::unique_ptr<RecordDatabase>> Open(const Directory& folder,
+                                                        const std::string& folderPath, Mode mode,
+                                                        Refusal* refusal = nullptr,
+                                                        const std::string& installation = {},
+                                                        bool* made = nullptr);
     ~RecordDatabase();
     RecordDatabase(const RecordDatabase&) = delete;
     RecordDatabase& operator=(const RecordDatabase&) = delete;
@@ -105,7 +108,7 @@ private:
     // index (reading it in place would make the index beside it); removed with the object.
     // Whether the file holds no tables and no marks at all (an SQLite file, empty).
     bool IsEmptyDatabase();
-    bool Check(const std::string& path, std::string& error, Refusal& why);
+    Outcome Check(const std::string& path, Refusal& why);
     void NoteError();
 
     std::unique_ptr<ScratchFolder> m_snapshot;  // locked, in the system's temporary folder

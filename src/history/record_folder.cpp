@@ -31,36 +31,26 @@ std::string Folder(std::string path) {
 
 }  // namespace
 
-Directory PrivateFolder(const Directory& parent, const std::string& parentPath, const std::string& name, bool create,
-                        std::string& why) {
+Result<Directory> PrivateFolder(const Directory& parent, const std::string& parentPath,
+                                const std::string& name, bool create) {
     const std::string path = JoinPath(parentPath, name);
     struct stat info {};
     if (!parent.Look(name, info)) {
-        if (!create) {
-            why = "there is no record of update runs in " + path;
-            return Directory();
-        }
-        if (::mkdirat(parent.Fd(), name.c_str(), 0755) != 0 && errno != EEXIST) {
-            why = "the folder " + path + " cannot be made: " + std::strerror(errno);
-            return Directory();
-        }
-        if (!parent.Look(name, info)) {
-            why = "the folder " + path + " cannot be made: " + std::strerror(errno);
-            return Directory();
-        }
+        if (!create) return Failure{"there is no record of update runs in " + path};
+        if (::mkdirat(parent.Fd(), name.c_str(), 0755) != 0 && errno != EEXIST)
+            return Failure{"the folder " + path + " cannot be made: " + std::strerror(errno)};
+        if (!parent.Look(name, info))
+            return Failure{"the folder " + path + " cannot be made: " + std::strerror(errno)};
     }
-    if (!S_ISDIR(info.st_mode)) {
-        why = path + (S_ISLNK(info.st_mode) ? " is a symbolic link" : " is not a folder") +
-              "; the program keeps its own files only in a real folder: remove it";
-        return Directory();
-    }
-    if (!CheckPrivate(info, path, why)) return Directory();
-    Directory folder = parent.Beneath(name, why);
+    if (!S_ISDIR(info.st_mode))
+        return Failure{path + (S_ISLNK(info.st_mode) ? " is a symbolic link" : " is not a folder") +
+                       "; the program keeps its own files only in a real folder: remove it"};
+    if (const Outcome checked = CheckPrivate(info, path); !checked) return Failure{checked.Why()};
+    auto folder = parent.Beneath(name);
+    if (!folder) return folder;
     struct stat opened {};
-    if (folder.IsOpen() && (::fstat(folder.Fd(), &opened) != 0 || opened.st_ino != info.st_ino)) {
-        why = path + " changed while it was opened";
-        return Directory();
-    }
+    if (::fstat(folder->Fd(), &opened) != 0 || opened.st_ino != info.st_ino)
+        return Failure{path + " changed while it was opened"};
     return folder;
 }
 
@@ -83,9 +73,8 @@ std::optional<Place> PlaceOf(const Environment& env, const std::string& path) {
 std::string RealFolders(const Environment& env) {
     std::string text;
     for (int i = 0; i < kInstallationFolders; ++i) {
-        std::string why;
-        const auto folder = HeldFolder(env, InstallationFolder(env, i), why);
-        text += (folder ? folder->RealPathOf(".") : std::string()) + "\n";
+        const auto folder = HeldFolder(env, InstallationFolder(env, i));
+        text += (folder ? (*folder)->RealPathOf(".") : std::string()) + "\n";
     }
     return text;
 }
@@ -125,27 +114,19 @@ std::string PathOf(const Environment& env, const Place& place) {
     return JoinPath(Folder(InstallationFolder(env, place.root)), place.relative);
 }
 
-bool OpenPlaceFolder(const Environment& env, const Place& place, Directory& folder, std::string& name,
-                     std::string& why, bool* missing) {
+Result<PlaceFolder> OpenPlaceFolder(const Environment& env, const Place& place, bool* missing) {
     if (missing) *missing = false;
     const std::string rootPath = InstallationFolder(env, place.root);
     const auto components = PlainComponents(place.relative);
-    if (rootPath.empty() || components.empty()) {
-        why = place.relative + " is not a place in the installation";
-        return false;
-    }
-    const auto held = HeldFolder(env, rootPath, why);
-    if (!held) return false;
-    Directory root = held->Duplicate();
-    name = components.back();
+    if (rootPath.empty() || components.empty())
+        return Failure{place.relative + " is not a place in the installation"};
+    const auto held = HeldFolder(env, rootPath);
+    if (!held) return Failure{held.Why()};
     const size_t cut = place.relative.rfind('/');
-    if (cut == std::string::npos) {
-        folder = std::move(root);
-        return true;
-    }
-    folder = root.Beneath(std::string_view(place.relative).substr(0, cut), why, missing);
-    if (!folder.IsOpen()) why = JoinPath(rootPath, why);
-    return folder.IsOpen();
+    if (cut == std::string::npos) return PlaceFolder{(*held)->Duplicate(), components.back()};
+    auto folder = (*held)->Beneath(std::string_view(place.relative).substr(0, cut), missing);
+    if (!folder) return Failure{JoinPath(rootPath, folder.Why())};
+    return PlaceFolder{std::move(*folder), components.back()};
 }
 
 void RemoveRecordTemporaries(const RecordFolder& folder) {
@@ -154,95 +135,84 @@ void RemoveRecordTemporaries(const RecordFolder& folder) {
     if (!folder.history.List(names)) return;
     for (const std::string& name : names) {
         struct stat info {};
-        std::string why;
         if (!folder.history.Look(name, info) || !S_ISDIR(info.st_mode)) continue;
-        const Directory run = folder.history.Beneath(name, why);
-        if (run.IsOpen()) RemoveLeftTemporaries(run);
+        if (const auto run = folder.history.Beneath(name)) RemoveLeftTemporaries(*run);
     }
 }
 
-bool CheckPrivate(const struct stat& info, const std::string& path, std::string& why) {
-    if (S_ISLNK(info.st_mode)) {
-        why = path + " is a symbolic link; the undo record never follows one: remove it";
-        return false;
-    }
-    if (info.st_uid != ::geteuid()) {
-        why = path + " belongs to another user (uid " + std::to_string(info.st_uid) +
-              "), not to the user running the program (uid " + std::to_string(::geteuid()) +
-              "): run the program as its owner, or give it to this user (chown -R " + std::to_string(::geteuid()) +
-              " " + path + ")";
-        return false;
-    }
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        why = path + " can be written by other users: take their right to write away (chmod -R go-w " + path + ")";
-        return false;
-    }
-    return true;
+Outcome CheckPrivate(const struct stat& info, const std::string& path) {
+    if (S_ISLNK(info.st_mode))
+        return Failure{path + " is a symbolic link; the undo record never follows one: remove it"};
+    if (info.st_uid != ::geteuid())
+        return Failure{path + " belongs to another user (uid " + std::to_string(info.st_uid) +
+                       "), not to the user running the program (uid " + std::to_string(::geteuid()) +
+                       "): run the program as its owner, or give it to this user (chown -R " +
+                       std::to_string(::geteuid()) + " " + path + ")"};
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return Failure{path +
+                       " can be written by other users: take their right to write away (chmod -R go-w " +
+                       path + ")"};
+    return {};
 }
 
-bool CheckHoldingFolder(const Directory& installation, const std::string& path, std::string& why) {
+Outcome CheckHoldingFolder(const Directory& installation, const std::string& path) {
     struct stat info {};
-    if (!installation.Info(info)) {
-        why = path + " cannot be looked at: " + std::strerror(errno);
-        return false;
-    }
+    if (!installation.Info(info)) return Failure{path + " cannot be looked at: " + std::strerror(errno)};
     const std::string own = JoinPath(path, ".zrxlibug");
-    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-        why = path + " belongs to another user (uid " + std::to_string(info.st_uid) +
-              "), who could rename or replace the program's own folder " + own +
-              " (the installation's trusted keys and undo record): run the program as that user";
-        return false;
-    }
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
-        why = path + " can be written by other users, who could rename or replace the program's own folder " +
-              own + " (the installation's trusted keys and undo record): take their right to write away (chmod go-w " +
-              path + "), or leave each entry to its owner (chmod +t " + path + ")";
-        return false;
-    }
-    return true;
+    if (info.st_uid != ::geteuid() && info.st_uid != 0)
+        return Failure{path + " belongs to another user (uid " + std::to_string(info.st_uid) +
+                       "), who could rename or replace the program's own folder " + own +
+                       " (the installation's trusted keys and undo record): run the program as that user"};
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0)
+        return Failure{
+            path + " can be written by other users, who could rename or replace the program's own folder " +
+            own +
+            " (the installation's trusted keys and undo record): take their right to write away (chmod "
+            "go-w " +
+            path + "), or leave each entry to its owner (chmod +t " + path + ")"};
+    return {};
 }
 
-Directory OpenOwnFolder(const Directory& installation, const std::string& path, bool create, std::string& why) {
-    if (!CheckHoldingFolder(installation, path, why)) return Directory();
+Result<Directory> OpenOwnFolder(const Directory& installation, const std::string& path, bool create) {
+    if (const Outcome holding = CheckHoldingFolder(installation, path); !holding)
+        return Failure{holding.Why()};
     struct stat info {};
-    if (!installation.Look(".zrxlibug", info) && installation.Look(kIdentityFile, info)) {
-        const std::string own = JoinPath(path, ".zrxlibug");
-        why = "the program's own folder " + own + " is missing, though the installation's identity " +
-              JoinPath(path, kIdentityFile) +
-              " says it had one: the installation's trusted keys and the record of its update runs are not "
-              "there. Put the folder back; or, to begin without them, remove " +
-              JoinPath(path, kIdentityFile);
-        return Directory();
-    }
-    Directory own = PrivateFolder(installation, path, ".zrxlibug", create, why);
-    std::string identityWhy;
-    if (own.IsOpen() && create && !installation.Look(kIdentityFile, info) &&
-        InstallationIdentity(installation, path, true, identityWhy).empty()) {
-        why = "the installation's identity cannot be made: " + identityWhy;
-        return Directory();
-    }
+    if (!installation.Look(".zrxlibug", info) && installation.Look(kIdentityFile, info))
+        return Failure{
+            "the program's own folder " + JoinPath(path, ".zrxlibug") +
+            " is missing, though the installation's identity " + JoinPath(path, kIdentityFile) +
+            " says it had one: the installation's trusted keys and the record of its update runs are "
+            "not there. Put the folder back; or, to begin without them, remove " +
+            JoinPath(path, kIdentityFile)};
+    auto own = PrivateFolder(installation, path, ".zrxlibug", create);
+    if (own && create && !installation.Look(kIdentityFile, info))
+        if (const auto identity = InstallationIdentity(installation, path, true); !identity)
+            return Failure{"the installation's identity cannot be made: " + identity.Why()};
     return own;
 }
 
-std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create, std::string& why) {
+Result<RecordFolder> OpenRecordFolder(const Environment& env, bool create) {
     RecordFolder folder;
     const std::string installation = InstallationDir(env);
     folder.installationPath = installation;
-    const auto held = HeldFolder(env, installation, why);
-    if (!held) return std::nullopt;
-    folder.installation = held->Duplicate();
+    const auto held = HeldFolder(env, installation);
+    if (!held) return Failure{held.Why()};
+    folder.installation = (*held)->Duplicate();
     folder.ownPath = JoinPath(installation, ".zrxlibug");
     // The folder the installation's lock was taken on, while this program holds it.
     if (const auto locked = env.folders->Held(folder.ownPath)) {
-        if (!CheckHoldingFolder(folder.installation, installation, why)) return std::nullopt;
+        if (const Outcome holding = CheckHoldingFolder(folder.installation, installation); !holding)
+            return Failure{holding.Why()};
         folder.own = locked->Duplicate();
     } else {
-        folder.own = OpenOwnFolder(folder.installation, installation, create, why);
+        auto own = OpenOwnFolder(folder.installation, installation, create);
+        if (!own) return Failure{own.Why()};
+        folder.own = std::move(*own);
     }
-    if (!folder.own.IsOpen()) return std::nullopt;
     folder.historyPath = JoinPath(folder.ownPath, "history");
-    folder.history = PrivateFolder(folder.own, folder.ownPath, "history", create, why);
-    if (!folder.history.IsOpen()) return std::nullopt;
+    auto history = PrivateFolder(folder.own, folder.ownPath, "history", create);
+    if (!history) return Failure{history.Why()};
+    folder.history = std::move(*history);
     return folder;
 }
 
@@ -253,7 +223,7 @@ constexpr const char* kScratchParent = "work";
 // A new folder beneath `parent`, locked by this program, with a name of its own.
 constexpr const char* kTemporaryScratchPrefix = "zrxlibug-";
 
-std::unique_ptr<ScratchFolder> NewScratch(const Directory& parent, const std::string& parentPath, std::string& why) {
+Result<std::unique_ptr<ScratchFolder>> NewScratch(const Directory& parent, const std::string& parentPath) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::array<unsigned char, 6> random{};
         if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) break;
@@ -262,20 +232,19 @@ std::unique_ptr<ScratchFolder> NewScratch(const Directory& parent, const std::st
         for (unsigned char c : random) name += kHex[c >> 4], name += kHex[c & 15];
         if (::mkdirat(parent.Fd(), name.c_str(), 0700) != 0) {
             if (errno == EEXIST) continue;
-            why = JoinPath(parentPath, name) + " cannot be made: " + std::strerror(errno);
-            return nullptr;
+            return Failure{JoinPath(parentPath, name) + " cannot be made: " + std::strerror(errno)};
         }
-        Directory folder = parent.Beneath(name, why);
-        if (!folder.IsOpen() || ::flock(folder.Fd(), LOCK_EX | LOCK_NB) != 0) {
+        auto folder = parent.Beneath(name);
+        if (!folder || ::flock(folder->Fd(), LOCK_EX | LOCK_NB) != 0) {
+            Failure failure{folder ? JoinPath(parentPath, name) + " cannot be locked: " + std::strerror(errno)
+                                   : folder.Why()};
             ::unlinkat(parent.Fd(), name.c_str(), AT_REMOVEDIR);
-            if (why.empty()) why = JoinPath(parentPath, name) + " cannot be locked: " + std::strerror(errno);
-            return nullptr;
+            return failure;
         }
         return std::make_unique<ScratchFolder>(JoinPath(parentPath, name), parent.Duplicate(), name,
-                                               std::move(folder));
+                                               std::move(*folder));
     }
-    why = "no private temporary folder can be made in " + parentPath;
-    return nullptr;
+    return Failure{"no private temporary folder can be made in " + parentPath};
 }
 
 // Removes the folders `prefix`* of `parent` that no running program holds locked (and that pass
@@ -288,23 +257,20 @@ void RemoveUnheld(const Directory& parent, const std::string& prefix, MayGo mayG
         struct stat info {};
         if (!name.starts_with(prefix) || !parent.Look(name, info) || !S_ISDIR(info.st_mode) || !mayGo(info))
             continue;
-        std::string why;
-        const Directory left = parent.Beneath(name, why);
+        const auto left = parent.Beneath(name);
         // One that a running program holds is left to it.
-        if (left.IsOpen() && ::flock(left.Fd(), LOCK_EX | LOCK_NB) == 0) parent.RemoveTree(name);
+        if (left && ::flock(left->Fd(), LOCK_EX | LOCK_NB) == 0) parent.RemoveTree(name);
     }
 }
 
 }  // namespace
 
-std::unique_ptr<ScratchFolder> ScratchFolder::Make(const Environment* env, std::string& why) {
+Result<std::unique_ptr<ScratchFolder>> ScratchFolder::Make(const Environment* env) {
     if (env != nullptr) {
-        std::string unusable;
-        if (auto record = OpenRecordFolder(*env, true, unusable)) {
+        if (auto record = OpenRecordFolder(*env, true)) {
             const std::string parentPath = JoinPath(record->ownPath, kScratchParent);
-            Directory parent = PrivateFolder(record->own, record->ownPath, kScratchParent, true, unusable);
-            if (parent.IsOpen())
-                if (auto scratch = NewScratch(parent, parentPath, unusable)) return scratch;
+            if (auto parent = PrivateFolder(record->own, record->ownPath, kScratchParent, true))
+                if (auto scratch = NewScratch(*parent, parentPath)) return scratch;
         }
     }
     // The installation's own folder is not this user's: a folder of the user's own, in the
@@ -312,19 +278,18 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Make(const Environment* env, std::
     const std::string tmp = SystemTemporaryFolder();
     std::string pattern = tmp + "/" + kTemporaryScratchPrefix + "XXXXXX";
     if (::mkdtemp(pattern.data()) ==
-        nullptr) {  // file-access: the system's temporary folder, no installation's
-        why = "no private temporary folder can be made: " + std::string(std::strerror(errno));
-        return nullptr;
-    }
+        nullptr)  // file-access: the system's temporary folder, no installation's
+        return Failure{"no private temporary folder can be made: " + std::string(std::strerror(errno))};
     const std::string name = pattern.substr(pattern.rfind('/') + 1);
-    Directory parent = Directory::Open(tmp, why);  // file-access: the system's temporary folder
-    Directory folder = parent.IsOpen() ? parent.Beneath(name, why) : Directory();
-    if (!folder.IsOpen() || ::flock(folder.Fd(), LOCK_EX | LOCK_NB) != 0) {
-        if (why.empty()) why = pattern + " cannot be locked: " + std::strerror(errno);
-        if (parent.IsOpen()) parent.RemoveTree(name);
-        return nullptr;
+    auto parent = Directory::Open(tmp);  // file-access: the system's temporary folder
+    if (!parent) return Failure{parent.Why()};
+    auto folder = parent->Beneath(name);
+    if (!folder || ::flock(folder->Fd(), LOCK_EX | LOCK_NB) != 0) {
+        Failure failure{folder ? pattern + " cannot be locked: " + std::strerror(errno) : folder.Why()};
+        parent->RemoveTree(name);
+        return failure;
     }
-    return std::make_unique<ScratchFolder>(pattern, std::move(parent), name, std::move(folder));
+    return std::make_unique<ScratchFolder>(pattern, std::move(*parent), name, std::move(*folder));
 }
 
 ScratchFolder::~ScratchFolder() {
@@ -334,25 +299,24 @@ ScratchFolder::~ScratchFolder() {
 }
 
 void RemoveLeftScratchFolders(const Environment* env) {
-    std::string why;
     // The user's own in the system's temporary folder: folders of this user only, private.
-    const Directory tmp =
-        Directory::Open(SystemTemporaryFolder(), why);  // file-access: the system's temporary folder
-    if (tmp.IsOpen())
-        RemoveUnheld(tmp, kTemporaryScratchPrefix, [](const struct stat& info) {
+    const auto tmp = Directory::Open(SystemTemporaryFolder());  // file-access: the system's temporary folder
+    if (tmp)
+        RemoveUnheld(*tmp, kTemporaryScratchPrefix, [](const struct stat& info) {
             return info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
         });
     if (env == nullptr) return;
-    auto record = OpenRecordFolder(*env, false, why);
+    auto record = OpenRecordFolder(*env, false);
     if (!record) return;
     struct stat info {};
     if (!record->own.Look(kScratchParent, info) || !S_ISDIR(info.st_mode)) return;
-    const Directory parent = PrivateFolder(record->own, record->ownPath, kScratchParent, false, why);
-    if (parent.IsOpen()) RemoveUnheld(parent, "scratch-", [](const struct stat&) { return true; });
+    if (const auto parent = PrivateFolder(record->own, record->ownPath, kScratchParent, false))
+        RemoveUnheld(*parent, "scratch-", [](const struct stat&) { return true; });
 }
 
-std::string InstallationIdentity(const Directory& installation, const std::string& installationPath, bool create,
-                                 std::string& why) {
+Result<std::string> InstallationIdentity(const Directory& installation, const std::string& installationPath,
+                                         bool create, bool* missing) {
+    if (missing) *missing = false;
     const std::string path = JoinPath(installationPath, kIdentityFile);
     // Never waiting: a FIFO in its place is no identity.
     // What a program killed while it made the identity left behind (it may have been linked to its
@@ -362,15 +326,14 @@ std::string InstallationIdentity(const Directory& installation, const std::strin
     if (fd < 0 && errno == ENOENT && create) {
         std::array<unsigned char, 16> random{};
         std::string identity;
-        if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
-            why = std::string("no random identity for the installation: ") + std::strerror(errno);
-            return {};
-        }
+        if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size()))
+            return Failure{std::string("no random identity for the installation: ") + std::strerror(errno)};
         static const char kHex[] = "0123456789abcdef";
         for (unsigned char c : random) identity += kHex[c >> 4], identity += kHex[c & 15];
-        std::string temp;
-        FileHandle out(installation.CreateTemporary(kIdentityFile, temp, why));
-        if (!out.IsOpen()) return {};
+        auto made = installation.CreateTemporary(kIdentityFile);
+        if (!made) return Failure{made.Why()};
+        FileHandle out = std::move(made->file);
+        const std::string temp = made->name;
         const bool written =
             ::write(out.Fd(), identity.data(), identity.size()) == static_cast<ssize_t>(identity.size()) &&
             ::fchmod(out.Fd(), 0644) == 0 && ::fsync(out.Fd()) == 0;
@@ -380,71 +343,63 @@ std::string InstallationIdentity(const Directory& installation, const std::strin
         const int error = errno;
         ::unlinkat(installation.Fd(), temp.c_str(), 0);
         out.Close();
-        if (!linked && error != EEXIST) {
-            why = path + " cannot be written: " + std::strerror(error);
-            return {};
-        }
+        if (!linked && error != EEXIST) return Failure{path + " cannot be written: " + std::strerror(error)};
         installation.Sync();
         fd = ::openat(installation.Fd(), kIdentityFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0) {
-        why = errno == ENOENT ? path + " is missing"
-              : errno == ELOOP ? path + " is a symbolic link: remove it"
-                               : path + ": " + std::strerror(errno);
-        return {};
+        if (errno == ENOENT && missing) *missing = true;
+        return Failure{errno == ENOENT  ? path + " is missing"
+                       : errno == ELOOP ? path + " is a symbolic link: remove it"
+                                        : path + ": " + std::strerror(errno)};
     }
     struct stat info {};
     char text[64];
     const ssize_t got = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? ::read(fd, text, sizeof text) : -1;
     ::close(fd);
-    if (!CheckPrivate(info, path, why)) return {};
-    if (got != 32) {
-        why = path + " is not an installation identity of this program";
-        return {};
-    }
+    if (const Outcome checked = CheckPrivate(info, path); !checked) return Failure{checked.Why()};
+    if (got != 32) return Failure{path + " is not an installation identity of this program"};
     return std::string(text, 32);
 }
 
-std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabase::Mode mode, RecordFolder& folder,
-                                           std::string& why) {
+Result<std::unique_ptr<RecordDatabase>> OpenRecord(const Environment& env, RecordDatabase::Mode mode,
+                                                   RecordFolder& folder) {
     const bool create = mode == RecordDatabase::Mode::Create;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        auto opened = OpenRecordFolder(env, create, why);
-        if (!opened) return nullptr;
+        auto opened = OpenRecordFolder(env, create);
+        if (!opened) return Failure{opened.Why()};
         folder = std::move(*opened);
         for (const char* name : {"history.db", "history.db-wal", "history.db-shm", "history.db-journal"}) {
             struct stat info {};
             if (!folder.history.Look(name, info)) continue;
-            if (!CheckPrivate(info, JoinPath(folder.historyPath, name), why)) return nullptr;
+            if (const Outcome checked = CheckPrivate(info, JoinPath(folder.historyPath, name)); !checked)
+                return Failure{checked.Why()};
             // A FIFO or device in its place would make every open wait.
-            if (!S_ISREG(info.st_mode)) {
-                why = JoinPath(folder.historyPath, name) + " is not a regular file: remove it";
-                return nullptr;
-            }
+            if (!S_ISREG(info.st_mode))
+                return Failure{JoinPath(folder.historyPath, name) + " is not a regular file: remove it"};
         }
-        std::string identityWhy;
-        const std::string identity =
-            InstallationIdentity(folder.installation, folder.installationPath, create, identityWhy);
-        if (identity.empty() && (create || identityWhy.find(" is missing") == std::string::npos)) {
-            why = "the record of update runs cannot be matched with this installation: " + identityWhy;
-            return nullptr;
-        }
+        bool noIdentity = false;
+        const auto identified =
+            InstallationIdentity(folder.installation, folder.installationPath, create, &noIdentity);
+        if (!identified && (create || !noIdentity))
+            return Failure{"the record of update runs cannot be matched with this installation: " +
+                           identified.Why()};
+        const std::string identity = identified.value_or("");
         RecordDatabase::Refusal refusal = RecordDatabase::Refusal::None;
         bool made = false;
-        auto db =
-            RecordDatabase::Open(folder.history, folder.historyPath, mode, why, &refusal, identity, &made);
-        if (!db && create && attempt == 0 && refusal == RecordDatabase::Refusal::OlderFormat) {
+        auto openedRecord =
+            RecordDatabase::Open(folder.history, folder.historyPath, mode, &refusal, identity, &made);
+        if (!openedRecord && create && attempt == 0 && refusal == RecordDatabase::Refusal::OlderFormat) {
             // Its paths cannot be trusted: it stays where it can be looked at, and is not used.
             std::string aside = "history-v1";
             for (int n = 2; ::faccessat(folder.own.Fd(), aside.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0; ++n)
                 aside = "history-v1-" + std::to_string(n);
-            if (::renameat(folder.own.Fd(), "history", folder.own.Fd(), aside.c_str()) != 0) {
-                why += "; it cannot be put aside: " + std::string(std::strerror(errno));
-                return nullptr;
-            }
+            if (::renameat(folder.own.Fd(), "history", folder.own.Fd(), aside.c_str()) != 0)
+                return Failure{openedRecord.Why() + "; it cannot be put aside: " + std::strerror(errno)};
             continue;
         }
-        if (!db) return nullptr;
+        if (!openedRecord) return Failure{openedRecord.Why()};
+        std::unique_ptr<RecordDatabase> db = std::move(*openedRecord);
         if (made) {
             // A record made anew (its file was missing or empty) names no run yet: the run folders
             // of a record that was lost belong to none of its runs, and would stand in the way of
@@ -462,19 +417,17 @@ std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabas
             folder.history.Sync();
         }
         std::string recorded;
-        if (!db->ReadSetting("installation", recorded)) {
-            why = "the record of update runs cannot be read: " + db->Error();
-            return nullptr;
-        }
-        if (recorded != identity) {
-            why = "the record of update runs in " + folder.historyPath +
-                  " belongs to another installation (it was copied here, or this installation's identity " +
-                  JoinPath(folder.installationPath, ".zrxlibug.id") + " was removed); nothing of it is used: move it away";
-            return nullptr;
-        }
-        return db;
+        if (!db->ReadSetting("installation", recorded))
+            return Failure{"the record of update runs cannot be read: " + db->Error()};
+        if (recorded != identity)
+            return Failure{
+                "the record of update runs in " + folder.historyPath +
+                " belongs to another installation (it was copied here, or this installation's identity " +
+                JoinPath(folder.installationPath, ".zrxlibug.id") +
+                " was removed); nothing of it is used: move it away"};
+        return std::move(db);
     }
-    return nullptr;
+    return Failure{"the record of update runs cannot be opened"};
 }
 
 }  // namespace zrx::history

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/directory.h"
+#include "base/outcome.h"
 #include "history/record_database.h"
 
 namespace zrx {
@@ -35,10 +36,14 @@ bool PlausiblePlace(const Environment& env, int what, const Place& place);
 // The path of a place as the run would name it.
 std::string PathOf(const Environment& env, const Place& place);
 // The folder that holds a place, reached beneath its root without following any link, and the
-// place's last component. False (with why) when a component is a link or not a folder, or the
-// root cannot be opened; `missing` tells a folder that does not exist.
-bool OpenPlaceFolder(const Environment& env, const Place& place, Directory& folder, std::string& name,
-                     std::string& why, bool* missing = nullptr);
+// place's last component.
+struct PlaceFolder {
+    Directory folder;
+    std::string name;
+};
+// Fails when a component is a link or not a folder, or the root cannot be opened; `missing` tells
+// a folder that does not exist.
+Result<PlaceFolder> OpenPlaceFolder(const Environment& env, const Place& place, bool* missing = nullptr);
 
 // An installation's undo record folder ".zrxlibug/history" beside its INI, and the folders that
 // lead to it, each checked: a real folder (never a link), owned by the user running the program and
@@ -47,21 +52,21 @@ struct RecordFolder {
     Directory installation, own, history;
     std::string installationPath, ownPath, historyPath;
 };
-// The folder, made when `create` and missing; nothing (with why, and what to do about it) when it
-// cannot be used. While this program holds the installation's lock, ".zrxlibug" is the very folder
-// that was locked, whatever its name leads to now.
-std::optional<RecordFolder> OpenRecordFolder(const Environment& env, bool create, std::string& why);
+// The folder, made when `create` and missing; a failure says why it cannot be used and what to do
+// about it. While this program holds the installation's lock, ".zrxlibug" is the very folder that
+// was locked, whatever its name leads to now.
+Result<RecordFolder> OpenRecordFolder(const Environment& env, bool create);
 
 // The folder that holds ".zrxlibug" (the installation folder, `path`) lets nobody but its owner
 // rename or replace it: it belongs to the user running the program or to root, and nobody else may
-// write it, unless its sticky bit leaves each entry to its own owner. False with why (what to fix).
-bool CheckHoldingFolder(const Directory& installation, const std::string& path, std::string& why);
+// write it, unless its sticky bit leaves each entry to its own owner. A failure says what to fix.
+Outcome CheckHoldingFolder(const Directory& installation, const std::string& path);
 // The program's own folder ".zrxlibug" of the installation folder `installation` (at `path`),
 // checked as PrivateFolder does and its holder as CheckHoldingFolder does; made when `create` and
 // missing, but never made anew where the installation's identity (".zrxlibug.id") says it had one:
 // its trusted keys and the record of its runs would be gone without a word. With `create`, the
 // identity is made too where it is missing, so that the folder cannot go unnoticed from then on.
-Directory OpenOwnFolder(const Directory& installation, const std::string& path, bool create, std::string& why);
+Result<Directory> OpenOwnFolder(const Directory& installation, const std::string& path, bool create);
 // Removes the temporary files that killed runs and rollbacks left in the record's run folders.
 void RemoveRecordTemporaries(const RecordFolder& folder);
 
@@ -72,7 +77,7 @@ void RemoveRecordTemporaries(const RecordFolder& folder);
 // program left (RemoveLeftScratchFolders).
 class ScratchFolder {
 public:
-    static std::unique_ptr<ScratchFolder> Make(const Environment* env, std::string& why);
+    static Result<std::unique_ptr<ScratchFolder>> Make(const Environment* env);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -97,26 +102,26 @@ void RemoveLeftScratchFolders(const Environment* env);
 
 // Opens (or, when `create`, makes) the folder `name` beneath `parent` (at `parentPath`) and checks
 // it as CheckPrivate does; never through a link.
-Directory PrivateFolder(const Directory& parent, const std::string& parentPath, const std::string& name, bool create,
-                        std::string& why);
+Result<Directory> PrivateFolder(const Directory& parent, const std::string& parentPath,
+                                const std::string& name, bool create);
 
 // Whether an entry of the record (a file or folder) may be trusted: not a link, owned by the user
-// running the program, writable by nobody else. `why` says what to fix.
-bool CheckPrivate(const struct stat& info, const std::string& path, std::string& why);
+// running the program, writable by nobody else. A failure says what to fix.
+Outcome CheckPrivate(const struct stat& info, const std::string& path);
 
 // The installation's identity: a random text written once into ".zrxlibug.id" in the installation
 // folder (made when `create` and missing). A record carries the identity of the installation it
-// was made in, so that a record copied into another installation is refused. "" with why when
-// there is none or it cannot be read.
-std::string InstallationIdentity(const Directory& installation, const std::string& installationPath, bool create,
-                                 std::string& why);
+// was made in, so that a record copied into another installation is refused. A failure when there
+// is none (`missing` tells that case) or it cannot be read.
+Result<std::string> InstallationIdentity(const Directory& installation, const std::string& installationPath,
+                                         bool create, bool* missing = nullptr);
 
 // The installation's record in its checked folder (`folder` receives it): the record file owned
 // by the user running the program, of this program's format, and of this installation (its
 // identity; a new record takes the installation's). `Create` makes what is missing, and puts a
 // record of an earlier format aside (".zrxlibug/history-v1") to begin a new one.
-std::unique_ptr<RecordDatabase> OpenRecord(const Environment& env, RecordDatabase::Mode mode, RecordFolder& folder,
-                                           std::string& why);
+Result<std::unique_ptr<RecordDatabase>> OpenRecord(const Environment& env, RecordDatabase::Mode mode,
+                                                   RecordFolder& folder);
 
 }  // namespace history
 }  // namespace zrx

@@ -47,11 +47,10 @@ std::string ShownState(const std::string& state, bool ended) {
 }
 
 bool RecordExists(const Environment& env) {
-    std::string why;
-    const auto folder = OpenRecordFolder(env, false, why);
+    const auto folder = OpenRecordFolder(env, false);
     struct stat info {};
     // A record folder that cannot be used is said by the open that follows.
-    return !folder ? why.find("there is no record") == std::string::npos
+    return !folder ? folder.Why().find("there is no record") == std::string::npos
                    : folder->history.Look("history.db", info);
 }
 
@@ -65,77 +64,69 @@ struct RestoreTarget {
     bool exists = false;
     struct stat info {};  // of the file written (a link followed)
 };
-bool OpenTarget(const Environment& env, InstallationAccess& access, const Change& c, RestoreTarget& target,
-                std::string& why, bool& missingFolder) {
-    std::string leaf;
-    Directory opened;
-    if (!OpenPlaceFolder(env, c.place, opened, leaf, why, &missingFolder)) return false;
-    auto folder = std::make_shared<const Directory>(std::move(opened));
+// `missingFolder` tells that the folder of the place is gone.
+Result<RestoreTarget> OpenTarget(const Environment& env, InstallationAccess& access, const Change& c,
+                                 bool* missingFolder) {
+    auto opened = OpenPlaceFolder(env, c.place, missingFolder);
+    if (!opened) return Failure{opened.Why()};
+    const std::string& leaf = opened->name;
+    auto folder = std::make_shared<const Directory>(std::move(opened->folder));
     const std::string path = PathOf(env, c.place);
-    std::string reason;
-    if (!access.MayWriteIn(*folder, reason)) {
-        why = path + ": " + reason + "; left alone";
-        return false;
-    }
+    if (const Outcome writable = access.MayWriteIn(*folder); !writable)
+        return Failure{path + ": " + writable.Why() + "; left alone"};
+    RestoreTarget target;
     target.folder = folder;
     target.name = leaf;
     struct stat info {};
     target.exists = folder->Look(leaf, info);
     target.info = info;
     if (!target.exists || !S_ISLNK(info.st_mode)) {
-        if (target.exists && !S_ISREG(info.st_mode)) {
-            why = path + " is no longer a file; left alone";
-            return false;
-        }
-        return true;
+        if (target.exists && !S_ISREG(info.st_mode))
+            return Failure{path + " is no longer a file; left alone"};
+        return target;
     }
     // Only a link the run wrote through is followed; a file the run made was never a link.
-    if (!c.link || (c.created && c.what == kFile)) {
-        why = path + " is now a symbolic link, which the update did not write through; left alone";
-        return false;
-    }
+    if (!c.link || (c.created && c.what == kFile))
+        return Failure{path + " is now a symbolic link, which the update did not write through; left alone"};
     const size_t cut = path.rfind('/');
-    const auto followed =
-        access.Resolve(folder, cut == std::string::npos ? "." : path.substr(0, cut), leaf, reason);
-    if (!followed || !followed->exists) {
-        why = (followed ? path + " is a symbolic link that leads nowhere" : reason) + "; left alone";
-        return false;
-    }
+    const auto followed = access.Resolve(folder, cut == std::string::npos ? "." : path.substr(0, cut), leaf);
+    if (!followed || !followed->exists)
+        return Failure{(followed ? path + " is a symbolic link that leads nowhere" : followed.Why()) +
+                       "; left alone"};
     // An element's library keeps its file through saves; a file the run wrote is the new one.
     const bool element = c.what == kPartElement || c.what == kSymbolElement;
     const FileIdentity& expected = !element && c.hasNew ? c.fresh : c.old;
     const struct stat& reached = followed->info;
     if (static_cast<int64_t>(reached.st_dev) != expected.device ||
         (static_cast<int64_t>(reached.st_ino) != expected.inode &&
-         !(c.hasOld && static_cast<int64_t>(reached.st_ino) == c.old.inode))) {
-        why = path + " is a symbolic link that now leads elsewhere than where the update wrote; left alone";
-        return false;
-    }
+         !(c.hasOld && static_cast<int64_t>(reached.st_ino) == c.old.inode)))
+        return Failure{
+            path + " is a symbolic link that now leads elsewhere than where the update wrote; left alone"};
     target.folder = followed->folder;
     target.name = followed->name;
     target.info = reached;
-    return true;
+    return target;
 }
 
-// The kept copy of a file, checked against what the record says it was; -1 (with why) when it is
+// The kept copy of a file, checked against what the record says it was; a failure when it is
 // missing or differs.
-int OpenKept(const Directory& files, const Change& c, const std::string& path, std::string& why) {
-    const int fd =
-        ::openat(files.Fd(), std::to_string(c.id).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+Result<FileHandle> OpenKept(const Directory& files, const Change& c, const std::string& path) {
+    FileHandle kept(
+        ::openat(files.Fd(), std::to_string(c.id).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
-    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == c.old.size &&
-        Sha256OfDescriptor(fd) == c.oldDigest && ::lseek(fd, 0, SEEK_SET) == 0)
-        return fd;
-    if (fd >= 0) ::close(fd);
-    why = "the record's copy of " + path + " is missing or was changed since the update; " + path + " is left alone";
-    return -1;
+    if (kept.IsOpen() && ::fstat(kept.Fd(), &info) == 0 && S_ISREG(info.st_mode) &&
+        info.st_size == c.old.size && Sha256OfDescriptor(kept.Fd()) == c.oldDigest &&
+        ::lseek(kept.Fd(), 0, SEEK_SET) == 0)
+        return kept;
+    return Failure{"the record's copy of " + path + " is missing or was changed since the update; " + path +
+                   " is left alone"};
 }
 
 // Puts a kept file back in place of `name` in `folder`, whole, by a rename: the old file itself by
 // a second link where the record kept it so, a copy otherwise. Durable once `folder` is synced
 // (its file system, for a copy).
-bool PutBack(const Directory& files, int kept, const Change& c, const Directory& folder, const std::string& name,
-             std::string& why) {
+Outcome PutBack(const Directory& files, int kept, const Change& c, const Directory& folder,
+                const std::string& name) {
     struct stat info {};
     ::fstat(kept, &info);
     const auto isOld = [&c](const struct stat& s) {
@@ -165,35 +156,40 @@ bool PutBack(const Directory& files, int kept, const Change& c, const Directory&
             ::fstat(originalFile.Fd(), &locked) != 0 || !isOld(locked))
             original.clear();
     }
-    std::string temp;
+    std::string temp, why;
     bool ok = false;
     FileHandle copy;
     if (!original.empty()) {
-        const int probe = folder.CreateTemporary(name, temp, why);
-        if (probe >= 0) {
-            ::close(probe);
+        if (auto probe = folder.CreateTemporary(name)) {
+            temp = probe->name;
+            probe->file.Close();
             ::unlinkat(folder.Fd(), temp.c_str(), 0);
             ok = ::linkat(files.Fd(), original.c_str(), folder.Fd(), temp.c_str(), 0) == 0;
         }
     }
     if (!ok) {
         // The copy stays open, and so locked, until it has its name.
-        copy = FileHandle(folder.CreateTemporary(name, temp, why));
+        auto made = folder.CreateTemporary(name);
+        if (!made) return Failure{made.Why()};
+        copy = std::move(made->file);
+        temp = made->name;
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        ok = copy.IsOpen() && CopyDescriptor(kept, copy.Fd(), nullptr, why) &&
-             ::fchmod(copy.Fd(), info.st_mode & 07777) == 0 && ::futimens(copy.Fd(), times) == 0;
+        const Outcome copied = CopyDescriptor(kept, copy.Fd());
+        if (!copied) why = copied.Why();
+        ok = copied && ::fchmod(copy.Fd(), info.st_mode & 07777) == 0 && ::futimens(copy.Fd(), times) == 0;
     }
     ok = ok && ::renameat(folder.Fd(), temp.c_str(), folder.Fd(), name.c_str()) == 0;
     if (!ok) {
         if (why.empty()) why = std::strerror(errno);
         if (!temp.empty()) ::unlinkat(folder.Fd(), temp.c_str(), 0);
+        return Failure{why};
     }
-    if (copy.IsOpen() && !copy.Close() && ok) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    return ok;
+    if (copy.IsOpen() && !copy.Close()) return Failure{std::strerror(errno)};
+    return {};
 }
+
+// What became of a change that was undone.
+enum class Undone { AsBefore, Restored };
 
 class Restorer {
 public:
@@ -201,12 +197,9 @@ public:
              bool force)
         : m_env(env), m_access(access), m_runFolder(runFolder), m_files(std::move(files)), m_force(force) {}
 
-    // Deals with one element or file change; false when it is left alone (a conflict, or it
-    // cannot be restored), with the reason in `why`.
-    bool Undo(const Change& c, std::string& why, bool& restored) {
-        restored = false;
-        return c.what == kFile ? File(c, why, restored) : Element(c, why, restored);
-    }
+    // Deals with one element or file change: put back, or found as it was before the run; a
+    // failure when it is left alone (a conflict, or it cannot be restored).
+    Result<Undone> Undo(const Change& c) { return c.what == kFile ? File(c) : Element(c); }
     // The real path of the library an element was restored into (where a link there leads), as
     // the kernel names it in failed saves.
     const std::string& RealLibraryPath(const Change& c) {
@@ -221,99 +214,91 @@ public:
     }
 
 private:
-    bool Element(const Change& c, std::string& why, bool& restored) {
+    Result<Undone> Element(const Change& c) {
         const bool part = c.what == kPartElement;
         const char* kind = part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
         const std::string& path = LibraryPath(c);
         const std::string label = c.name + " in " + path;
-        RestoreTarget target;
         bool missingFolder = false;
-        if (!OpenTarget(m_env, m_access, c, target, why, missingFolder)) return missingFolder && c.created;
-        if (!target.exists && c.created) return true;  // nothing of the run is left
-        if (!target.exists && !m_force) return why = label + ": the library was removed after the update", false;
-        const int32_t library = m_libraries.Open(*target.folder, target.name, kind, true, &why);
-        if (!m_realPaths.contains(c.id)) m_realPaths.emplace(c.id, target.folder->RealPathOf(target.name));
-        if (library == 0) return why = label + ": " + why, false;
+        auto target = OpenTarget(m_env, m_access, c, &missingFolder);
+        if (!target) {
+            if (missingFolder && c.created) return Undone::AsBefore;
+            return Failure{target.Why()};
+        }
+        if (!target->exists && c.created) return Undone::AsBefore;  // nothing of the run is left
+        if (!target->exists && !m_force) return Failure{label + ": the library was removed after the update"};
+        std::string why;
+        const int32_t library = m_libraries.Open(*target->folder, target->name, kind, true, &why);
+        if (!m_realPaths.contains(c.id)) m_realPaths.emplace(c.id, target->folder->RealPathOf(target->name));
+        if (library == 0) return Failure{label + ": " + why};
         const std::string current = StringFromPointer(E_ElementDigest(library, c.name.c_str()));
         if (current.empty() && !StringFromPointer(E_LastError()).empty())
-            return why = label + ": " + StringFromPointer(E_LastError()), false;
+            return Failure{label + ": " + StringFromPointer(E_LastError())};
         const bool asWritten = c.newDigest.empty() || current == c.newDigest;
         if (c.created) {
-            if (current.empty()) return true;
-            if (!asWritten && !m_force) return why = label + " was changed after the update", false;
+            if (current.empty()) return Undone::AsBefore;
+            if (!asWritten && !m_force) return Failure{label + " was changed after the update"};
             if (E_DeleteElement(library, c.name.c_str()) != 1)
-                return why = label + ": " + StringFromPointer(E_LastError()), false;
-            restored = true;
-            return true;
+                return Failure{label + ": " + StringFromPointer(E_LastError())};
+            return Undone::Restored;
         }
         // The run's own library of old elements, through the run folder's handle that was checked.
         const int32_t kept =
             m_libraries.Open(m_runFolder, part ? "old.PART" : "old.SYMBOL", kind, false, &why);
         const std::string keptName = std::to_string(c.id);
         // The kept copy, compared with itself: there and undamaged.
-        if (kept == 0) return why = label + ": the record's copy of its old content cannot be read (" + why + "); left alone", false;
+        if (kept == 0)
+            return Failure{label + ": the record's copy of its old content cannot be read (" + why +
+                           "); left alone"};
         const int keptState = E_CompareElements(kept, keptName.c_str(), kept, keptName.c_str());
         if (keptState != 1)
-            return why = label + (keptState == -1 ? ": the record holds no copy of its old content"
-                                                  : ": the record's copy of its old content is damaged") +
-                         "; left alone",
-                   false;
-        if (E_CompareElements(kept, keptName.c_str(), library, c.name.c_str()) == 1) return true;  // as it was
-        if (!asWritten && !m_force) return why = label + " was changed after the update", false;
+            return Failure{label +
+                           (keptState == -1 ? ": the record holds no copy of its old content"
+                                            : ": the record's copy of its old content is damaged") +
+                           "; left alone"};
+        if (E_CompareElements(kept, keptName.c_str(), library, c.name.c_str()) == 1) return Undone::AsBefore;
+        if (!asWritten && !m_force) return Failure{label + " was changed after the update"};
         if (E_CopyElement(kept, keptName.c_str(), library, c.name.c_str()) != 1)
-            return why = label + ": " + StringFromPointer(E_LastError()), false;
-        restored = true;
-        return true;
+            return Failure{label + ": " + StringFromPointer(E_LastError())};
+        return Undone::Restored;
     }
 
-    bool File(const Change& c, std::string& why, bool& restored) {
+    Result<Undone> File(const Change& c) {
         const std::string path = PathOf(m_env, c.place);
-        RestoreTarget target;
         bool missingFolder = false;
-        if (!OpenTarget(m_env, m_access, c, target, why, missingFolder)) {
-            if (missingFolder && c.created) return true;
-            if (missingFolder) why = path + " was removed after the update";
-            return false;
+        auto opened = OpenTarget(m_env, m_access, c, &missingFolder);
+        if (!opened) {
+            if (missingFolder && c.created) return Undone::AsBefore;
+            return Failure{missingFolder ? path + " was removed after the update" : opened.Why()};
         }
+        RestoreTarget& target = *opened;
         const FileIdentity now = IdentityOf(target.info);
-        if (target.exists && c.hasOld && now == c.old) return true;  // the old file itself
+        if (target.exists && c.hasOld && now == c.old) return Undone::AsBefore;  // the old file itself
         const bool asWritten = target.exists && (!c.hasNew || now == c.fresh);
         if (c.created) {
-            if (!target.exists) return true;
-            if (!asWritten && !m_force) return why = path + " was changed after the update", false;
+            if (!target.exists) return Undone::AsBefore;
+            if (!asWritten && !m_force) return Failure{path + " was changed after the update"};
             if (::unlinkat(target.folder->Fd(), target.name.c_str(), 0) != 0)
-                return why = path + " cannot be removed: " + std::strerror(errno), false;
+                return Failure{path + " cannot be removed: " + std::strerror(errno)};
             m_touched.push_back(std::move(target.folder));
-            restored = true;
-            return true;
+            return Undone::Restored;
         }
-        const int kept = OpenKept(m_files, c, path, why);
-        if (kept < 0) return false;
-        bool ok = true;
+        const auto kept = OpenKept(m_files, c, path);
+        if (!kept) return Failure{kept.Why()};
         if (!asWritten) {
             // Restored by a copy already, or changed by somebody else.
-            const int current = target.exists ? ::openat(target.folder->Fd(), target.name.c_str(),
-                                                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
-                                              : -1;
-            const bool same = current >= 0 && Sha256OfDescriptor(current) == c.oldDigest;
-            if (current >= 0) ::close(current);
-            if (same) {
-                ::close(kept);
-                return true;
-            }
-            if (!m_force) {
-                ::close(kept);
-                return why = path + (target.exists ? " was changed after the update" : " was removed after the update"),
-                       false;
-            }
+            const FileHandle current(target.exists ? ::openat(target.folder->Fd(), target.name.c_str(),
+                                                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                                                   : -1);
+            if (current.IsOpen() && Sha256OfDescriptor(current.Fd()) == c.oldDigest) return Undone::AsBefore;
+            if (!m_force)
+                return Failure{path + (target.exists ? " was changed after the update"
+                                                     : " was removed after the update")};
         }
-        why.clear();
-        ok = PutBack(m_files, kept, c, *target.folder, target.name, why);
-        ::close(kept);
-        if (!ok) return why = path + " cannot be restored: " + why, false;
+        if (const Outcome back = PutBack(m_files, kept->Fd(), c, *target.folder, target.name); !back)
+            return Failure{path + " cannot be restored: " + back.Why()};
         m_touched.push_back(std::move(target.folder));
-        restored = true;
-        return true;
+        return Undone::Restored;
     }
 
 public:
@@ -348,8 +333,9 @@ private:
 // rewritten.
 int RemoveIndexLines(const Directory& folder, const std::string& name,
                      const std::vector<std::string>& lines) {
-    std::string content, why;
-    if (!folder.ReadWhole(name, content, why)) return 0;
+    const auto read = folder.ReadWhole(name);
+    if (!read) return 0;
+    const std::string& content = *read;
     std::map<std::string, int, std::less<>> wanted;
     for (const std::string& line : lines) ++wanted[line];
     std::string kept;
@@ -373,7 +359,8 @@ int RemoveIndexLines(const Directory& folder, const std::string& name,
     auto output = TextOutput::OpenAt(folder, name);
     if (!output) return -1;
     output->Write(kept);
-    return output->Commit() ? removed : -1;
+    if (!output->Commit()) return -1;
+    return removed;
 }
 
 // One index file the run rewrote: where nobody has touched it since, it goes back as it was;
@@ -382,24 +369,22 @@ int RemoveIndexLines(const Directory& folder, const std::string& name,
 bool RestoreIndex(const Environment& env, InstallationAccess& access, const Change& file,
                   const std::vector<std::string>& lines, const Directory& files, RollbackResult& result) {
     const std::string path = PathOf(env, file.place);
-    RestoreTarget target;
     bool missingFolder = false;
-    std::string why;
-    if (!OpenTarget(env, access, file, target, why, missingFolder)) {
+    const auto opened = OpenTarget(env, access, file, &missingFolder);
+    if (!opened) {
         if (missingFolder) return true;
-        result.conflicts.push_back(why);
+        result.conflicts.push_back(opened.Why());
         return false;
     }
+    const RestoreTarget& target = *opened;
     if (!target.exists) return true;
     const FileIdentity now = IdentityOf(target.info);
     // A run killed before its new file took the old one's place left the old file as it was.
     if (file.hasOld && now == file.old) return true;
     if (file.hasNew && now == file.fresh) {
-        const int kept = OpenKept(files, file, path, why);
-        const bool back = kept >= 0 && PutBack(files, kept, file, *target.folder, target.name, why) &&
-                          ::syncfs(target.folder->Fd()) == 0;
-        if (kept >= 0) ::close(kept);
-        if (back) {
+        const auto kept = OpenKept(files, file, path);
+        if (kept && PutBack(files, kept->Fd(), file, *target.folder, target.name) &&
+            ::syncfs(target.folder->Fd()) == 0) {
             result.restored += lines.size();
             return true;
         }
@@ -443,12 +428,13 @@ std::vector<Change> LoadChanges(RecordDatabase& rec, int64_t run, bool& loaded) 
 
 }  // namespace
 
-bool ListRuns(const Environment& env, std::vector<RunSummary>& runs, std::string& error) {
-    runs.clear();
-    if (!RecordExists(env)) return true;
+Result<std::vector<RunSummary>> ListRuns(const Environment& env) {
+    std::vector<RunSummary> runs;
+    if (!RecordExists(env)) return runs;
     RecordFolder folder;
-    auto db = OpenRecord(env, RecordDatabase::Mode::ReadOnly, folder, error);
-    if (!db) return false;
+    auto opened = OpenRecord(env, RecordDatabase::Mode::ReadOnly, folder);
+    if (!opened) return Failure{opened.Why()};
+    RecordDatabase* db = opened->get();
     // Runs killed before they changed anything are not shown: there is nothing of them to undo.
     RecordDatabase::Statement query(
         *db,
@@ -460,32 +446,24 @@ bool ListRuns(const Environment& env, std::vector<RunSummary>& runs, std::string
         runs.push_back({query.Int(0), query.Text(1), query.Text(2), query.Text(3),
                         ShownState(query.Text(4), !query.IsNull(2)), query.Int(5), query.Int(6), query.Text(7),
                         query.Text(8)});
-    if (query.Failed()) {
-        error = db->Error();
-        return false;
-    }
-    return true;
+    if (query.Failed()) return Failure{db->Error()};
+    return runs;
 }
 
-bool SetKeep(const Environment& env, int keep, std::string& error) {
-    if (keep < 1) {
-        error = "at least one run is kept";
-        return false;
-    }
+Outcome SetKeep(const Environment& env, int keep) {
+    if (keep < 1) return Failure{"at least one run is kept"};
     RecordFolder folder;
-    auto db = OpenRecord(env, RecordDatabase::Mode::Create, folder, error);
-    if (!db) return false;
-    if (db->SetSetting("keep", std::to_string(keep))) return true;
-    error = db->Error();
-    return false;
+    auto db = OpenRecord(env, RecordDatabase::Mode::Create, folder);
+    if (!db) return Failure{db.Why()};
+    if (!(*db)->SetSetting("keep", std::to_string(keep))) return Failure{(*db)->Error()};
+    return {};
 }
 
 int KeptRuns(const Environment& env) {
     if (!RecordExists(env)) return 20;
     RecordFolder folder;
-    std::string error;
-    auto db = OpenRecord(env, RecordDatabase::Mode::ReadOnly, folder, error);
-    return db ? std::atoi(db->Setting("keep", "20").c_str()) : 20;
+    const auto db = OpenRecord(env, RecordDatabase::Mode::ReadOnly, folder);
+    return db ? std::atoi((*db)->Setting("keep", "20").c_str()) : 20;
 }
 
 namespace {
@@ -588,17 +566,32 @@ public:
     bool OpenRunFolder() {
         const std::string runName = "run-" + std::to_string(m_run);
         const std::string runPath = m_folder.historyPath + "/" + runName;
-        std::string why;
-        struct stat info {};
-        if (m_folder.history.Look(runName, info) && CheckPrivate(info, runPath, why))
-            m_runFolder = m_folder.history.Beneath(runName, why);
-        if (m_runFolder.IsOpen() && m_runFolder.Look("files", info) && CheckPrivate(info, runPath + "/files", why))
-            m_files = m_runFolder.Beneath("files", why);
+        std::string why = runPath + " is missing";
+        // Each entry as CheckPrivate sees it, opened beneath its folder when it passes.
+        const auto checked = [&why](const Directory& parent, const std::string& name,
+                                    const std::string& path) {
+            struct stat info {};
+            if (!parent.IsOpen() || !parent.Look(name, info)) return Directory();
+            if (const Outcome ok = CheckPrivate(info, path); !ok) {
+                why = ok.Why();
+                return Directory();
+            }
+            auto opened = parent.Beneath(name);
+            if (!opened) why = opened.Why();
+            return opened ? std::move(*opened) : Directory();
+        };
+        m_runFolder = checked(m_folder.history, runName, runPath);
+        if (m_runFolder.IsOpen()) why = runPath + "/files is missing";
+        m_files = checked(m_runFolder, "files", runPath + "/files");
         // The old elements are restored as they are kept: only from libraries nobody else could write.
+        struct stat info {};
         for (const char* name :
              {"old.PART", "old.PART-wal", "old.PART-shm", "old.SYMBOL", "old.SYMBOL-wal", "old.SYMBOL-shm"})
-            if (m_files.IsOpen() && m_runFolder.Look(name, info) && !CheckPrivate(info, runPath + "/" + name, why))
-                m_files = Directory();
+            if (m_files.IsOpen() && m_runFolder.Look(name, info))
+                if (const Outcome ok = CheckPrivate(info, runPath + "/" + name); !ok) {
+                    why = ok.Why();
+                    m_files = Directory();
+                }
         if (!m_files.IsOpen()) {
             m_result.message = "the record's folder of run " + std::to_string(m_run) + " cannot be used: " + why;
             return false;
@@ -653,12 +646,12 @@ public:
                 for (const Change* line : index.lines) m_done.push_back(line->id);
                 continue;
             }
-            bool restored = false;
-            std::string why;
-            if (!restorer.Undo(c, why, restored)) {
-                m_result.conflicts.push_back(why);
+            const auto undone = restorer.Undo(c);
+            if (!undone) {
+                m_result.conflicts.push_back(undone.Why());
                 continue;
             }
+            const bool restored = *undone == Undone::Restored;
             m_result.restored += restored ? 1 : 0;
             if (!restored) ++m_result.asBefore;
             if (c.what == kFile && restored) m_restoredFiles.push_back(&c);
@@ -678,17 +671,17 @@ public:
     // holds something (left alone above, or added since) stays, and is looked at again next time.
     void RemoveWhatTheRunMade() {
         E_FlushLibraries();
-        std::string why;
         struct stat info {};
         for (const Change& c : m_changes) {
             if (c.what != kLibraryMade) continue;
-            Directory place;
-            std::string leaf;
             bool missing = false;
-            if (!OpenPlaceFolder(m_env, c.place, place, leaf, why, &missing) || !place.Look(leaf, info)) {
-                if (missing || place.IsOpen()) m_done.push_back(c.id);  // gone already
+            const auto opened = OpenPlaceFolder(m_env, c.place, &missing);
+            if (!opened || !opened->folder.Look(opened->name, info)) {
+                if (missing || opened) m_done.push_back(c.id);  // gone already
                 continue;
             }
+            const Directory& place = opened->folder;
+            const std::string& leaf = opened->name;
             if (!S_ISREG(info.st_mode)) continue;
             bool empty = false;
             for (const char* kind : {ZK_KIND_PART_LIBRARY, ZK_KIND_SYMBOL_LIBRARY}) {
@@ -702,15 +695,15 @@ public:
         }
         for (auto c = m_changes.rbegin(); c != m_changes.rend(); ++c) {
             if (c->what != kDirectoryMade) continue;
-            Directory place;
-            std::string leaf;
             bool missing = false;
-            if (!OpenPlaceFolder(m_env, c->place, place, leaf, why, &missing)) {
+            const auto opened = OpenPlaceFolder(m_env, c->place, &missing);
+            if (!opened) {
                 if (missing) m_done.push_back(c->id);
                 continue;
             }
             // Only an empty folder goes.
-            if (::unlinkat(place.Fd(), leaf.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) m_done.push_back(c->id);
+            if (::unlinkat(opened->folder.Fd(), opened->name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT)
+                m_done.push_back(c->id);
         }
         MarkDone();
     }
@@ -875,10 +868,13 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
         return result;
     }
     RecordFolder folder;
-    auto db = OpenRecord(env, RecordDatabase::Mode::ReadWrite, folder, result.message);
-    if (!db) return result;
+    auto db = OpenRecord(env, RecordDatabase::Mode::ReadWrite, folder);
+    if (!db) {
+        result.message = db.Why();
+        return result;
+    }
     RemoveRecordTemporaries(folder);
-    RunRollback rollback(env, folder, *db, force, result);
+    RunRollback rollback(env, folder, **db, force, result);
     if (!rollback.FindRun(wanted) || !rollback.NoNewerRunStands() || !rollback.LoadChangesToUndo() ||
         !rollback.OpenRunFolder())
         return result;

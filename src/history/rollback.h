@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/outcome.h"
+
 namespace zrx {
 
 struct Environment;
@@ -20,11 +22,11 @@ struct RunSummary {
     std::string verification, signer;  // what was known of the upgrade folder, where anything was
 };
 
-// The recorded runs, newest first; an installation without a record has none. False, with why,
-// when the record cannot be read.
-bool ListRuns(const Environment& env, std::vector<RunSummary>& runs, std::string& error);
+// The recorded runs, newest first; an installation without a record has none. A failure when the
+// record cannot be read.
+Result<std::vector<RunSummary>> ListRuns(const Environment& env);
 // How many runs the record keeps (from the next run on).
-bool SetKeep(const Environment& env, int keep, std::string& error);
+Outcome SetKeep(const Environment& env, int keep);
 int KeptRuns(const Environment& env);
 
 // An element (by its library's path and its name) or a file (by its path, no element) a run changed.

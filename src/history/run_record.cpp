@@ -68,10 +68,11 @@ RunRecorder::~RunRecorder() {
         ::fchmodat(m_runFolder.Fd(), name, 0644, 0);
 }
 
-std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const Origin& origin, std::string& error) {
+Result<std::unique_ptr<RunRecorder>> RunRecorder::Begin(const Environment& env, const Origin& origin) {
     RecordFolder folder;
-    auto db = OpenRecord(env, RecordDatabase::Mode::Create, folder, error);
-    if (!db) return nullptr;
+    auto opened = OpenRecord(env, RecordDatabase::Mode::Create, folder);
+    if (!opened) return Failure{opened.Why()};
+    std::unique_ptr<RecordDatabase> db = std::move(*opened);
     RemoveRecordTemporaries(folder);
     {
         // Runs killed before they changed anything leave nothing to undo.
@@ -84,14 +85,15 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const Or
     RecordDatabase::Statement newRun(
         *db, "INSERT INTO runs(started, folder, state, roots, verification, signer)"
              " VALUES(?1, ?2, 'running', ?3, ?4, ?5)");
-    if (!newRun.Bind(1, NowUtc()).Bind(2, origin.folder).Bind(3, RealFolders(env)).Bind(4, origin.verification)
-             .Bind(5, origin.signer).Run()) {
-        error = "the record cannot be written: " + db->Error();
-        return nullptr;
-    }
+    if (!newRun.Bind(1, NowUtc())
+             .Bind(2, origin.folder)
+             .Bind(3, RealFolders(env))
+             .Bind(4, origin.verification)
+             .Bind(5, origin.signer)
+             .Run())
+        return Failure{"the record cannot be written: " + db->Error()};
     const int64_t run = db->LastInsertId();
     const std::string name = RunFolderName(run);
-    std::string why;
     Directory runFolder, files;
     // Nobody but its owner may write in the record, whatever the umask. A folder of that name that
     // no run of this record names (a record lost and made anew, a killed run's) is put aside first.
@@ -102,17 +104,25 @@ std::unique_ptr<RunRecorder> RunRecorder::Begin(const Environment& env, const Or
             aside = "lost-" + name + "-" + std::to_string(n);
         ::renameat(folder.history.Fd(), name.c_str(), folder.history.Fd(), aside.c_str());
     }
-    if (folder.history.MakeFolder(name, why, 0755)) runFolder = folder.history.Beneath(name, why);
-    if (runFolder.IsOpen() && runFolder.MakeFolder("files", why, 0755)) files = runFolder.Beneath("files", why);
-    if (!files.IsOpen() || !folder.history.Sync()) {
-        error = "the record's folder cannot be made: " + why;
-        DropRun(*db, run, folder.history);
-        return nullptr;
+    // The run's folder and its "files", each made and opened beneath the one that holds it.
+    const auto make = [](const Directory& parent, const std::string& child) -> Result<Directory> {
+        if (const Outcome made = parent.MakeFolder(child, 0755); !made) return Failure{made.Why()};
+        return parent.Beneath(child);
+    };
+    auto made = make(folder.history, name);
+    if (made) {
+        runFolder = std::move(*made);
+        made = make(runFolder, "files");
     }
+    if (!made || !folder.history.Sync()) {
+        DropRun(*db, run, folder.history);
+        return Failure{"the record's folder cannot be made: " + (made ? std::strerror(errno) : made.Why())};
+    }
+    files = std::move(*made);
     auto recorder = std::unique_ptr<RunRecorder>(
         new RunRecorder(env, std::move(folder), std::move(db), run, std::move(runFolder), std::move(files)));
     E_SetCommitHook(&RunRecorder::CommitHook, recorder.get());
-    return recorder;
+    return std::move(recorder);
 }
 
 int32_t RunRecorder::CommitHook(void* recorder) { return static_cast<RunRecorder*>(recorder)->MakeDurable() ? 1 : 0; }
@@ -148,13 +158,13 @@ bool RunRecorder::Fail(const std::string& why) {
     return false;
 }
 
-bool RunRecorder::Ready(std::string& why) {
+Outcome RunRecorder::Ready() {
     if (m_failure.empty() && !m_inTransaction) {
         if (m_db->Exec("BEGIN IMMEDIATE")) m_inTransaction = true;
         else Fail("the record cannot be written: " + m_db->Error());
     }
-    why = m_failure;
-    return m_failure.empty();
+    if (!m_failure.empty()) return Failure{m_failure};
+    return {};
 }
 
 int64_t RunRecorder::AddChange(int what, const Place& place, const std::string& name, bool created, bool link,
@@ -180,8 +190,7 @@ int64_t RunRecorder::AddChange(int what, const Place& place, const std::string& 
 }
 
 void RunRecorder::SetNew(int64_t id, const std::string& digest, const struct stat* identity) {
-    std::string ignored;
-    if (!Ready(ignored)) return;
+    if (!Ready()) return;
     if (!m_setNew)
         m_setNew = std::make_unique<RecordDatabase::Statement>(
             *m_db,
@@ -237,27 +246,23 @@ int32_t& RunRecorder::OldLibrary(bool part) {
     return old;
 }
 
-RunRecorder::RecordedLibrary* RunRecorder::LibraryOf(const Target& target, std::string& why, bool& refused) {
-    refused = false;
+Result<RunRecorder::RecordedLibrary*> RunRecorder::LibraryOf(const Target& target, bool* refused) {
+    *refused = false;
     auto it = m_libraries.find(target.path);
     if (it != m_libraries.end() && it->second.exists) return &it->second;  // as it stays for the run
     RecordedLibrary library;
     library.folder = target.folder;
     library.name = target.name;
     const auto place = PlaceOf(m_env, target.path);
-    if (!place) {
-        why = target.path + " lies outside the installation's folders";
-        return nullptr;
-    }
+    if (!place) return Failure{target.path + " lies outside the installation's folders"};
     library.place = *place;
     library.link = target.throughLink;
     // Looked at again until it exists: the run's first save makes a missing library.
     struct stat now {};
     library.exists = target.folder->Look(target.name, now);
     if (library.exists && !S_ISREG(now.st_mode)) {
-        why = target.path + " is not a library file";
-        refused = true;
-        return nullptr;
+        *refused = true;
+        return Failure{target.path + " is not a library file"};
     }
     library.file = now;
     library.realPath = target.folder->RealPathOf(target.name);
@@ -267,32 +272,35 @@ RunRecorder::RecordedLibrary* RunRecorder::LibraryOf(const Target& target, std::
     return &it->second;
 }
 
-bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) {
-    if (!Ready(why)) return false;
-    RecordedLibrary* library = LibraryOf(save.library, why, libraryRefused);
-    if (library == nullptr) return false;
+RunRecorder::SaveVerdict RunRecorder::BeforeElementSave(const ElementSave& save) {
+    using enum SaveVerdict::Kind;
+    // The record stopped taking changes: the save must not be made.
+    const auto notRecorded = [this] { return SaveVerdict{NotRecorded, Ready().Why()}; };
+    if (const Outcome ready = Ready(); !ready) return {NotRecorded, ready.Why()};
+    bool refused = false;
+    const auto found = LibraryOf(save.library, &refused);
+    if (!found) return {refused ? LibraryRefused : NotRecorded, found.Why()};
+    RecordedLibrary* library = *found;
     library->part = save.partLibrary;
     const int what = save.partLibrary ? kPartElement : kSymbolElement;
     if (!library->exists) {
         // The save makes the library: recorded durably before the kernel creates the file.
         if (m_librariesMade.insert(KeyOf('L', library->place, {})).second &&
             (AddChange(kLibraryMade, library->place, {}, true, false) == 0 || !MakeDurable()))
-            return Ready(why);
-        if (save.name.empty() || library->elements.count(save.name)) return true;
+            return notRecorded();
+        if (save.name.empty() || library->elements.count(save.name)) return {};
         const int64_t id = AddChange(what, library->place, save.name, true, false);
-        if (id == 0) return Ready(why);
+        if (id == 0) return notRecorded();
         library->elements.emplace(save.name, id);
-        return true;
+        return {};
     }
     // Its first change in this run keeps what was there before the run.
-    if (save.name.empty() || library->elements.count(save.name)) return true;
+    if (save.name.empty() || library->elements.count(save.name)) return {};
     const int32_t target =
         ReadHandle(*save.library.folder, save.library.name, save.library.path, save.partLibrary);
     if (target == 0) {
-        why = StringFromPointer(E_LastError());
-        if (why.empty()) why = "it cannot be read";
-        libraryRefused = true;
-        return false;
+        const std::string why = StringFromPointer(E_LastError());
+        return {LibraryRefused, why.empty() ? "it cannot be read" : why};
     }
     const std::string old = StringFromPointer(E_ElementDigest(target, save.name.c_str()));
     if (!old.empty()) {
@@ -301,21 +309,21 @@ bool RunRecorder::BeforeElementSave(const ElementSave& save, std::string& why, b
         const int32_t source =
             ReadHandle(save.sourceFolder, save.source, "\1" + save.source, save.partLibrary);
         if (source > 0 && E_CompareElements(source, save.sourceName.c_str(), target, save.name.c_str()) == 1)
-            return true;
+            return {};
     }
     const int64_t id =
         AddChange(what, library->place, save.name, old.empty(), library->link, library->link ? &library->file : nullptr);
-    if (id == 0) return Ready(why);
+    if (id == 0) return notRecorded();
     if (!old.empty()) {
         const int32_t kept = OldLibrary(save.partLibrary);
         if (kept == 0 || E_CopyElement(target, save.name.c_str(), kept, std::to_string(id).c_str()) != 1) {
             Fail("the old element " + save.name + " of " + save.library.path +
                  " cannot be kept: " + StringFromPointer(E_LastError()));
-            return Ready(why);
+            return notRecorded();
         }
     }
     library->elements.emplace(save.name, id);
-    return true;
+    return {};
 }
 
 bool RunRecorder::AfterElementSave(const ElementSave& save) {
@@ -336,19 +344,16 @@ void RunRecorder::ElementSaveFailed(const ElementSave& save) {
         m_refusedSaves.push_back({save.library.folder->RealPathOf(save.library.name), save.name});
 }
 
-bool RunRecorder::BeforeFolderMade(const std::string& path, std::string& why) {
-    if (!Ready(why)) return false;
+Outcome RunRecorder::BeforeFolderMade(const std::string& path) {
+    if (const Outcome ready = Ready(); !ready) return ready;
     const auto place = PlaceOf(m_env, path);
-    if (!place) {
-        why = path + " lies outside the installation's folders";
-        return false;
-    }
-    if (AddChange(kDirectoryMade, *place, {}, true, false) == 0 || !MakeDurable()) return Ready(why);
-    return true;
+    if (!place) return Failure{path + " lies outside the installation's folders"};
+    if (AddChange(kDirectoryMade, *place, {}, true, false) == 0 || !MakeDurable()) return Ready();
+    return {};
 }
 
-std::string RunRecorder::KeepFile(const Directory& dir, const std::string& name, const struct stat& info, int64_t id,
-                                  std::string& why) {
+Result<std::string> RunRecorder::KeepFile(const Directory& dir, const std::string& name,
+                                          const struct stat& info, int64_t id) {
     const std::string kept = std::to_string(id);
     // The old file itself, by a second name, where nothing else can change it: its only other
     // name is about to be given to the new file, and it is this user's.
@@ -367,65 +372,59 @@ std::string RunRecorder::KeepFile(const Directory& dir, const std::string& name,
     }
     // A regular file only, opened without waiting (a FIFO put in its place meanwhile is none).
     struct stat source {};
-    FileHandle opened = dir.OpenRegular(name, why, &source);
-    if (!opened.IsOpen()) return {};
-    const int in = opened.Release();
+    const auto in = dir.OpenRegular(name, &source);
+    if (!in) return Failure{in.Why()};
     // A file with other names, or another user's, is copied: its content could change through
     // those names. It is linked as well, so that an undo can give back the very file while it is
     // still what it was.
     ::linkat(dir.Fd(), name.c_str(), m_files.Fd(), (kept + ".link").c_str(), 0);
-    std::string temp, digest;
-    const int out = m_files.CreateTemporary(kept, temp, why);
-    bool ok = out >= 0 && CopyDescriptor(in, out, &digest, why);
+    auto made = m_files.CreateTemporary(kept);
+    if (!made) return Failure{made.Why()};
+    FileHandle out = std::move(made->file);
+    const std::string temp = made->name;
+    std::string digest;
+    const Outcome copied = CopyDescriptor(in->Fd(), out.Fd(), &digest);
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
-    ok = ok && ::fchmod(out, source.st_mode & 0777 & ~static_cast<mode_t>(S_IWGRP | S_IWOTH)) == 0 &&
-         ::futimens(out, times) == 0;
-    ::close(in);
-    if (out >= 0 && ::close(out) != 0) ok = false;
-    ok = ok && ::renameat(m_files.Fd(), temp.c_str(), m_files.Fd(), kept.c_str()) == 0;
+    const bool ok =
+        copied && ::fchmod(out.Fd(), source.st_mode & 0777 & ~static_cast<mode_t>(S_IWGRP | S_IWOTH)) == 0 &&
+        ::futimens(out.Fd(), times) == 0 && out.Close() &&
+        ::renameat(m_files.Fd(), temp.c_str(), m_files.Fd(), kept.c_str()) == 0;
     if (!ok) {
-        if (why.empty()) why = std::strerror(errno);
-        if (out >= 0) ::unlinkat(m_files.Fd(), temp.c_str(), 0);
-        return {};
+        Failure failure{copied ? std::strerror(errno) : copied.Why()};
+        ::unlinkat(m_files.Fd(), temp.c_str(), 0);
+        return failure;
     }
     return digest;
 }
 
-int64_t RunRecorder::StageFileChange(const FileChange& change, std::string& why) {
-    if (!Ready(why)) return 0;
+Result<int64_t> RunRecorder::StageFileChange(const FileChange& change) {
+    if (const Outcome ready = Ready(); !ready) return Failure{ready.Why()};
     const auto place = PlaceOf(m_env, change.path);
-    if (!place) {
-        why = change.path + " lies outside the installation's folders";
-        return 0;
-    }
+    if (!place) return Failure{change.path + " lies outside the installation's folders"};
     const std::string key = KeyOf('F', *place, {});
     if (const auto it = m_recorded.find(key); it != m_recorded.end()) return it->second;
     const int64_t id = AddChange(kFile, *place, {}, change.replaced == nullptr, change.throughLink);
-    if (id == 0) return Ready(why), 0;
+    if (id == 0) return Failure{Ready().Why()};
     if (change.replaced) {
-        std::string keepWhy;
-        const std::string digest = KeepFile(change.dir, change.name, *change.replaced, id, keepWhy);
-        if (digest.empty()) {
-            Fail("the old file " + change.path + " cannot be kept: " + keepWhy);
-            return Ready(why), 0;
+        const auto digest = KeepFile(change.dir, change.name, *change.replaced, id);
+        if (!digest) {
+            Fail("the old file " + change.path + " cannot be kept: " + digest.Why());
+            return Failure{Ready().Why()};
         }
-        if (!SetOld(id, digest, IdentityOf(*change.replaced))) return Ready(why), 0;
+        if (!SetOld(id, *digest, IdentityOf(*change.replaced))) return Failure{Ready().Why()};
     }
     m_recorded.emplace(key, id);
     m_stagedKeys.emplace(id, key);
     return id;
 }
 
-bool RunRecorder::CommitStaged(std::string& why) {
-    if (m_stagedKeys.empty()) return Ready(why);
+Outcome RunRecorder::CommitStaged() {
+    if (m_stagedKeys.empty()) return Ready();
     // The kept copies reach the disk, then the rows that name them.
     const bool kept = ::syncfs(m_files.Fd()) == 0 && m_files.Sync();
     if (!kept) Fail(std::string("the kept files cannot be written to the disk: ") + std::strerror(errno));
-    if (!MakeDurable()) {
-        why = m_failure;
-        return false;
-    }
-    return true;
+    if (!MakeDurable()) return Failure{m_failure};
+    return {};
 }
 
 void RunRecorder::AfterFileChange(int64_t ticket, const struct stat* written) {
@@ -434,52 +433,46 @@ void RunRecorder::AfterFileChange(int64_t ticket, const struct stat* written) {
         SetNew(ticket, {}, written);
     } else if (staged != m_stagedKeys.end()) {
         // Recorded for this change alone, which was not made after all.
-        std::string ignored;
-        if (Ready(ignored)) RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE id=?1").Bind(1, ticket).Run();
+        if (Ready())
+            RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE id=?1").Bind(1, ticket).Run();
         ::unlinkat(m_files.Fd(), std::to_string(ticket).c_str(), 0);
         m_recorded.erase(staged->second);
     }
     if (staged != m_stagedKeys.end()) m_stagedKeys.erase(staged);
 }
 
-bool RunRecorder::BeforeIndexSave(const Target& target, const std::vector<std::string>& lines,
-                                  std::string& error) {
+Outcome RunRecorder::BeforeIndexSave(const Target& target, const std::vector<std::string>& lines) {
     const std::string& path = target.path;
-    std::string why;
-    if (!Ready(why)) {
-        error = "the lines added to " + path + " cannot be recorded: " + why;
-        return false;
-    }
+    const auto notRecorded = [&path](const Outcome& why) {
+        return Failure{"the lines added to " + path + " cannot be recorded: " + why.Why()};
+    };
+    if (const Outcome ready = Ready(); !ready) return notRecorded(ready);
     const auto place = PlaceOf(m_env, path);
-    if (!place) {
-        error = path + " lies outside the installation's folders";
-        return false;
-    }
+    if (!place) return Failure{path + " lies outside the installation's folders"};
     const int64_t id = AddChange(kIndexBefore, *place, {}, false, target.throughLink);
     bool ok = id != 0;
     if (ok) {
         // The file as it was stays in the run's folder (the rewrite puts a new file in its place).
         struct stat info {};
-        ok = target.folder->Look(target.name, info) && S_ISREG(info.st_mode);
-        if (!ok) why = target.name + " is no longer a file";
-        const std::string digest = ok ? KeepFile(*target.folder, target.name, info, id, why) : std::string();
-        ok = !digest.empty() && SetOld(id, digest, IdentityOf(info)) && ::syncfs(m_files.Fd()) == 0;
-        if (!ok && m_failure.empty()) Fail("the old " + path + " cannot be kept: " + why);
+        const bool isFile = target.folder->Look(target.name, info) && S_ISREG(info.st_mode);
+        const Result<std::string> digest =
+            isFile ? KeepFile(*target.folder, target.name, info, id)
+                   : Result<std::string>(Failure{target.name + " is no longer a file"});
+        ok = digest && SetOld(id, *digest, IdentityOf(info)) && ::syncfs(m_files.Fd()) == 0;
+        if (!ok && m_failure.empty())
+            Fail("the old " + path + " cannot be kept: " + (digest ? std::strerror(errno) : digest.Why()));
     }
     for (const std::string& line : lines) {
         if (!ok) break;
         ok = AddChange(kIndexLine, *place, line, false, false) != 0;
     }
-    if (ok && MakeDurable()) return true;
-    Ready(why);
-    error = "the lines added to " + path + " cannot be recorded: " + why;
-    return false;
+    if (ok && MakeDurable()) return {};
+    return notRecorded(Ready());
 }
 
 bool RunRecorder::BeforeIndexReplace(const std::string& path, const struct stat& written) {
-    std::string why;
     const auto place = PlaceOf(m_env, path);
-    if (!place || !Ready(why)) return false;
+    if (!place || !Ready()) return false;
     const FileIdentity now = IdentityOf(written);
     RecordDatabase::Statement update(*m_db,
                                      "UPDATE changes SET new_device=?4, new_inode=?5, new_size=?6, new_mtime=?7"
@@ -546,10 +539,9 @@ bool RunRecorder::DropWhatWasNotMade() {
     while (query.Next()) made.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
     bool written = !query.Failed();
     for (const auto& [id, place] : made) {
-        Directory folder;
-        std::string leaf, ignored;
+        const auto opened = OpenPlaceFolder(m_env, place);
         struct stat info {};
-        if (!OpenPlaceFolder(m_env, place, folder, leaf, ignored) || !folder.Look(leaf, info))
+        if (!opened || !opened->folder.Look(opened->name, info))
             written = RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE id=?1").Bind(1, id).Run() && written;
     }
     return written;
@@ -591,8 +583,7 @@ void RunRecorder::MakeRoom() {
 
 int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
     MakeDurable();
-    std::string why;
-    if (!Ready(why)) return m_run;  // what was recorded stays: the run can be undone as far as it went
+    if (!Ready()) return m_run;  // what was recorded stays: the run can be undone as far as it went
     // Every statement of the finish must succeed.
     bool written = DropSavesThatChangedNothing(failed);
     written = DropIndexFilesNotReplaced() && written;

@@ -38,26 +38,25 @@ public:
     struct Origin {
         std::string folder, verification, signer;
     };
-    // Begins a run's record; nothing (and `error` says why) when it cannot be recorded, and then
-    // nothing of the installation may be changed. The origin is shown by the history.
-    static std::unique_ptr<RunRecorder> Begin(const Environment& env, const Origin& origin, std::string& error);
+    // Begins a run's record; a failure says why it cannot be recorded, and then nothing of the
+    // installation may be changed. The origin is shown by the history.
+    static Result<std::unique_ptr<RunRecorder>> Begin(const Environment& env, const Origin& origin);
     ~RunRecorder() override;
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
 
     int64_t Id() const { return m_run; }
     // Why the record stopped taking changes (a full disk, say); "" while it works.
-    const std::string& Failure() const { return m_failure; }
+    const std::string& Problem() const { return m_failure; }
 
-    bool BeforeElementSave(const ElementSave& save, std::string& why, bool& libraryRefused) override;
+    SaveVerdict BeforeElementSave(const ElementSave& save) override;
     bool AfterElementSave(const ElementSave& save) override;
     void ElementSaveFailed(const ElementSave& save) override;
-    bool BeforeFolderMade(const std::string& path, std::string& why) override;
-    int64_t StageFileChange(const FileChange& change, std::string& why) override;
-    bool CommitStaged(std::string& why) override;
+    Outcome BeforeFolderMade(const std::string& path) override;
+    Result<int64_t> StageFileChange(const FileChange& change) override;
+    Outcome CommitStaged() override;
     void AfterFileChange(int64_t ticket, const struct stat* written) override;
-    bool BeforeIndexSave(const Target& target, const std::vector<std::string>& lines,
-                         std::string& error) override;
+    Outcome BeforeIndexSave(const Target& target, const std::vector<std::string>& lines) override;
     bool BeforeIndexReplace(const std::string& path, const struct stat& written) override;
 
     // After the run (its libraries flushed; `failed` the saves that did not become durable): what
@@ -72,8 +71,10 @@ private:
     static int32_t CommitHook(void* recorder);
     // Makes everything recorded so far durable: the kept elements, the record's rows.
     bool MakeDurable();
+    // Stops the record taking changes, for `why` (the first reason stays); false.
     bool Fail(const std::string& why);
-    bool Ready(std::string& why);
+    // The record takes changes: a transaction is open. A failure says why it stopped.
+    Outcome Ready();
     // The phases of Finish, each true when every statement it made succeeded.
     bool DropSavesThatChangedNothing(const std::vector<FailedSave>& failed);
     bool DropIndexFilesNotReplaced();
@@ -95,10 +96,11 @@ private:
         // Its elements recorded in this run, by name: their change numbers.
         std::unordered_map<std::string, int64_t> elements;
     };
-    RecordedLibrary* LibraryOf(const Target& target, std::string& why, bool& refused);
-    // Keeps a copy of the file `name` in `dir` under the change's number; its digest, or "".
-    std::string KeepFile(const Directory& dir, const std::string& name, const struct stat& info, int64_t id,
-                         std::string& why);
+    // `refused` tells a target that is no library file (nothing can be saved into it).
+    Result<RecordedLibrary*> LibraryOf(const Target& target, bool* refused);
+    // Keeps a copy of the file `name` in `dir` under the change's number; its digest.
+    Result<std::string> KeepFile(const Directory& dir, const std::string& name, const struct stat& info,
+                                 int64_t id);
     // A reading handle of `name` in `folder`, opened once per `key`.
     int32_t ReadHandle(const Directory& folder, const std::string& name, const std::string& key, bool part);
     int32_t& OldLibrary(bool part);

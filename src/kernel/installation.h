@@ -22,10 +22,9 @@ struct Environment {
 };
 
 // The installation's folder `path` (one of its directories, the installation folder, or any other
-// folder the program uses as the environment names it) through its held handle; null with why when
-// it cannot be opened.
-std::shared_ptr<const Directory> HeldFolder(const Environment& env, const std::string& path,
-                                            std::string& why);
+// folder the program uses as the environment names it) through its held handle; why not when it
+// cannot be opened.
+Result<std::shared_ptr<const Directory>> HeldFolder(const Environment& env, const std::string& path);
 // Opens every folder of the installation that exists now, so that they are resolved once, at start.
 void HoldInstallationFolders(const Environment& env);
 

@@ -256,41 +256,32 @@ const char* KindString(LibraryKind kind) {
     return kind == LibraryKind::Part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
 }
 
-std::optional<LibraryKind> DetectLibraryKind(const std::string& path, std::string& error) {
+Result<LibraryKind> DetectLibraryKind(const std::string& path) {
     if (!IsRegularFile(path)) {  // file-access: a library file the user names to the lib command
-        error = path + ": the file does not exist";
-        return std::nullopt;
+        return Failure{path + ": the file does not exist"};
     }
     for (const LibraryKind kind : {LibraryKind::Part, LibraryKind::Symbol}) {
         OpenLibrary library(path, kind, false);
         if (library) return kind;
         const std::string reason = StringFromPointer(E_LastError());
         // A library of the other kind is refused for its kind only; any other reason is final.
-        if (reason.find("other kind") == std::string::npos) {
-            error = path + ": " + reason;
-            return std::nullopt;
-        }
+        if (reason.find("other kind") == std::string::npos) return Failure{path + ": " + reason};
     }
-    error = path + ": the file is not a library";
-    return std::nullopt;
+    return Failure{path + ": the file is not a library"};
 }
 
-bool CreateLibrary(const std::string& path, LibraryKind kind, std::string& error) {
+Outcome CreateLibrary(const std::string& path, LibraryKind kind) {
     if (::access(path.c_str(), F_OK) == 0) {  // file-access: a library file the user names to the lib command
-        error = path + ": the file already exists";
-        return false;
+        return Failure{path + ": the file already exists"};
     }
     OpenLibrary library(path, kind, true);
-    if (!library) {
-        error = OpenFailure(path);
-        return false;
-    }
-    return true;
+    if (!library) return Failure{OpenFailure(path)};
+    return {};
 }
 
-std::optional<std::vector<std::string>> ListLibrary(const std::string& path, std::string& error) {
-    const auto kind = DetectLibraryKind(path, error);
-    if (!kind) return std::nullopt;
+Result<std::vector<std::string>> ListLibrary(const std::string& path) {
+    const auto kind = DetectLibraryKind(path);
+    if (!kind) return Failure{kind.Why()};
     OpenLibrary library(path, *kind, false);
     std::vector<std::string> names;
     for (int32_t i = 0;; ++i) {
@@ -301,9 +292,9 @@ std::optional<std::vector<std::string>> ListLibrary(const std::string& path, std
     return names;
 }
 
-std::optional<std::string> ExportLibrary(const std::string& path, std::string& error) {
-    const auto kind = DetectLibraryKind(path, error);
-    if (!kind) return std::nullopt;
+Result<std::string> ExportLibrary(const std::string& path) {
+    const auto kind = DetectLibraryKind(path);
+    if (!kind) return Failure{kind.Why()};
     EnsureWorkingDatabase();
     OpenLibrary library(path, *kind, false);
     Json elements = Json::array();
@@ -312,84 +303,68 @@ std::optional<std::string> ExportLibrary(const std::string& path, std::string& e
         if (name == nullptr) break;
         const std::string elementName = StringFromPointer(name);
         auto element = ElementToJson(library.Handle(), *kind, elementName);
-        if (!element) {
-            error = path + ": the element \"" + elementName + "\" cannot be read (the library is damaged)";
-            return std::nullopt;
-        }
+        if (!element)
+            return Failure{path + ": the element \"" + elementName +
+                           "\" cannot be read (the library is damaged)"};
         elements.push_back(std::move(*element));
     }
     Json doc = {{"kind", KindString(*kind)}, {"elements", std::move(elements)}};
     try {
         return doc.dump(2) + "\n";
     } catch (const Json::exception&) {
-        error =
-            path + ": an element holds text that is not UTF-8, which a JSON document cannot carry as it is";
-        return std::nullopt;
+        return Failure{
+            path + ": an element holds text that is not UTF-8, which a JSON document cannot carry as it is"};
     }
 }
 
-std::optional<std::string> ExportElement(const std::string& path, const std::string& name, std::string& error) {
-    const auto kind = DetectLibraryKind(path, error);
-    if (!kind) return std::nullopt;
+Result<std::string> ExportElement(const std::string& path, const std::string& name) {
+    const auto kind = DetectLibraryKind(path);
+    if (!kind) return Failure{kind.Why()};
     EnsureWorkingDatabase();
     OpenLibrary library(path, *kind, false);
     auto element = ElementToJson(library.Handle(), *kind, name);
-    if (!element) {
-        error = path + ": no element named \"" + name + "\"";
-        return std::nullopt;
-    }
+    if (!element) return Failure{path + ": no element named \"" + name + "\""};
     try {
         return element->dump(2) + "\n";
     } catch (const Json::exception&) {
-        error = path + ": the element \"" + name +
-                "\" holds text that is not UTF-8, which JSON cannot carry as it is";
-        return std::nullopt;
+        return Failure{path + ": the element \"" + name +
+                       "\" holds text that is not UTF-8, which JSON cannot carry as it is"};
     }
 }
 
-bool ImportLibrary(const std::string& path, std::string_view json, std::string& error) {
+Outcome ImportLibrary(const std::string& path, std::string_view json) {
     Json doc;
     try {
         doc = Json::parse(json);
     } catch (const Json::parse_error& e) {
-        error = "bad JSON at " + LineAndColumn(json, e.byte) + ": " + e.what();
-        return false;
+        return Failure{"bad JSON at " + LineAndColumn(json, e.byte) + ": " + e.what()};
     } catch (const Json::exception& e) {
         // A number too large for any type, for example.
-        error = std::string("bad JSON: ") + e.what();
-        return false;
+        return Failure{std::string("bad JSON: ") + e.what()};
     }
     LibraryKind kind = LibraryKind::Part;
     std::vector<PendingElement> elements;
     try {
         elements = CheckDocument(doc, kind);
     } catch (const ImportError& e) {
-        error = e.message;
-        return false;
+        return Failure{e.message};
     }
     if (::access(path.c_str(), F_OK) == 0) {  // file-access: a library file the user names to the lib command
-        const auto existing = DetectLibraryKind(path, error);
-        if (!existing) return false;
-        if (*existing != kind) {
-            error = path + ": the document is a " + std::string(KindString(kind)) + " library, the file a " +
-                    KindString(*existing) + " library";
-            return false;
-        }
+        const auto existing = DetectLibraryKind(path);
+        if (!existing) return existing.AsOutcome();
+        if (*existing != kind)
+            return Failure{path + ": the document is a " + std::string(KindString(kind)) +
+                           " library, the file a " + KindString(*existing) + " library"};
     }
     EnsureWorkingDatabase();
     OpenLibrary library(path, kind, true);
-    if (!library) {
-        error = OpenFailure(path);
-        return false;
-    }
+    if (!library) return Failure{OpenFailure(path)};
     for (const PendingElement& element : elements) {
-        if (!SaveElement(library.Handle(), kind, element)) {
-            error = path + ": the element \"" + element.name + "\" could not be saved";
-            return false;
-        }
+        if (!SaveElement(library.Handle(), kind, element))
+            return Failure{path + ": the element \"" + element.name + "\" could not be saved"};
     }
     E_FlushLibraries();
-    return true;
+    return {};
 }
 
 }  // namespace zrx

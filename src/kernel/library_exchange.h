@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/outcome.h"
+
 namespace zrx {
 
 enum class LibraryKind { Part, Symbol };
@@ -17,16 +19,16 @@ const char* KindString(LibraryKind kind);
 //   {"kind": "ZarnixDLL00", "elements": [{"name": ..., "device": {...}} | {"name": ..., "symbol": {...}}]}
 // Every routine reports a failure as a text for the user and leaves the library as it was.
 
-// Opens the library for reading as either kind; the kind, or nothing (with the reason).
-std::optional<LibraryKind> DetectLibraryKind(const std::string& path, std::string& error);
-bool CreateLibrary(const std::string& path, LibraryKind kind, std::string& error);
-std::optional<std::vector<std::string>> ListLibrary(const std::string& path, std::string& error);
+// Opens the library for reading as either kind; the kind, or why not.
+Result<LibraryKind> DetectLibraryKind(const std::string& path);
+Outcome CreateLibrary(const std::string& path, LibraryKind kind);
+Result<std::vector<std::string>> ListLibrary(const std::string& path);
 // The whole library, or one element of it, as JSON text.
-std::optional<std::string> ExportLibrary(const std::string& path, std::string& error);
-std::optional<std::string> ExportElement(const std::string& path, const std::string& name, std::string& error);
+Result<std::string> ExportLibrary(const std::string& path);
+Result<std::string> ExportElement(const std::string& path, const std::string& name);
 // Adds or replaces the document's elements by name; creates the library when it is missing. The
 // whole document is checked first: bad JSON (reported with its line and column), a wrong kind or a
 // malformed element changes nothing.
-bool ImportLibrary(const std::string& path, std::string_view json, std::string& error);
+Outcome ImportLibrary(const std::string& path, std::string_view json);
 
 }  // namespace zrx

@@ -23,7 +23,8 @@ namespace zrx::preview {
 
 namespace {
 
-struct Outcome {
+// What the comparison of one row found.
+struct Found {
     Change change;
     uint32_t reason = 0;  // the number of its text; 0 for none
 };
@@ -32,16 +33,17 @@ class Comparer {
 public:
     Comparer(const Environment& env, const UpgradeFolder& upgrade)
         : m_env(env), m_upgrade(upgrade), m_access(env), m_targets(m_access) {
-        std::string why;
         // An upgrade no load opened (a test's) is opened once, here.
-        m_folder =
-            upgrade.folder
-                ? upgrade.folder
-                : std::make_shared<const Directory>(  // file-access: opened once, then used by its handle
-                      Directory::Open(upgrade.listPath.empty() ? "/" : upgrade.listPath, why));
+        if (upgrade.folder) {
+            m_folder = upgrade.folder;
+        } else {
+            auto opened = Directory::Open(  // file-access: opened once, then used by its handle
+                upgrade.listPath.empty() ? "/" : upgrade.listPath);
+            m_folder = std::make_shared<const Directory>(opened ? std::move(*opened) : Directory());
+        }
     }
 
-    Outcome Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
+    Found Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
 
     // The reasons' texts, by number (0 is none).
     std::vector<std::string> TakeReasons() { return std::move(m_reasonTexts); }
@@ -49,7 +51,7 @@ public:
 private:
     // Rows share their reasons (a missing upgrade library is the reason of all its rows): each
     // text is kept once.
-    Outcome Because(Change change, std::string reason) {
+    Found Because(Change change, std::string reason) {
         const auto [it, added] = m_reasonNumbers.try_emplace(std::move(reason), 0);
         if (added) {
             it->second = static_cast<uint32_t>(m_reasonTexts.size());
@@ -64,7 +66,7 @@ private:
     //
     // What the target directory and the upgrade library give every row that uses them is worked
     // out once: a list of many elements of a missing library costs a look-up per row.
-    Outcome Element(const GridRow& row) {
+    Found Element(const GridRow& row) {
         const std::string& dir = ElementTargetDir(m_env, row.Kind);
         const char* kind = LibraryKindOf(row.Kind);
         const std::string& sourcePath =
@@ -72,14 +74,13 @@ private:
         const SourceState& state = SourceOf(dir, sourcePath, kind);
         if (state.handle == 0) return state.failure;
         const int32_t source = state.handle;
-        std::string why;
         // Models are saved under their trimmed name; the other kinds under the name as listed.
         const bool model = row.Kind == 5 || row.Kind == 6;
         const std::string name(row.Name);
         const std::string targetName = model ? TrimBlanks(name) : name;
         if (targetName.empty()) return Because(Change::Missing, "an element without a name is not copied");
-        const Target* target = m_targets.In(dir, row.TargetLib, why);
-        if (target == nullptr) return Because(Change::Unreadable, why);
+        const Result<Target>& target = m_targets.In(dir, row.TargetLib);
+        if (!target) return Because(Change::Unreadable, target.Why());
         if (!target->exists) {
             // Compared with itself: whether the upgrade holds it, undamaged.
             switch (E_CompareElements(source, name.c_str(), source, name.c_str())) {
@@ -91,6 +92,7 @@ private:
                     return Because(Change::Unreadable, StringFromPointer(E_LastError()));
             }
         }
+        std::string why;
         const int32_t handle = m_libraries.Open(*target->folder, target->name, kind, false, &why);
         if (handle == 0) return Because(Change::Unreadable, target->path + ": " + why);
         switch (E_CompareElements(source, name.c_str(), handle, targetName.c_str())) {
@@ -107,38 +109,40 @@ private:
         }
     }
 
-    Outcome File(const GridRow& row) {
+    Found File(const GridRow& row) {
         const std::string targetDir(row.TargetDir);
-        std::string why;
         bool missing = false;
+        if (!m_folder->IsOpen())
+            return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
         // Read from the upgrade folder itself, as the run reads it: never through a link.
-        auto source = m_folder->IsOpen() ? OpenSource(*m_folder, m_folder->Spelling(row.Name), why, &missing)
-                                         : std::nullopt;
-        if (!source && (missing || !m_folder->IsOpen()))
+        auto source = OpenSource(*m_folder, m_folder->Spelling(row.Name), &missing);
+        if (!source && missing)
             return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
         // There, but no file that can be copied (a link, a FIFO, a folder): the run refuses it.
-        if (!source) return Because(Change::Unreadable, JoinPath(m_upgrade.listPath, why));
+        if (!source) return Because(Change::Unreadable, JoinPath(m_upgrade.listPath, source.Why()));
         const bool subcircuit = IsSubcircuitFile(row.Name);
         const std::string destDir =
             DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");
         std::shared_ptr<const Directory> folder;
         if (subcircuit && !TrimmedBlanks(row.TargetLib).empty()) {
             bool absent = false;
-            folder = m_access.Subfolder(targetDir, FileNameOf(destDir), why, &absent);
+            const auto sub = m_access.Subfolder(targetDir, FileNameOf(destDir), &absent);
             // The run makes a missing subcircuit subdirectory; any other folder must be there.
-            if (!folder && absent && m_access.Folder(targetDir, why)) return {Change::New};
-            if (!folder) return Because(Change::Unreadable, why);
+            if (!sub && absent && m_access.Folder(targetDir)) return {Change::New};
+            if (!sub) return Because(Change::Unreadable, sub.Why());
+            folder = *sub;
         } else {
-            folder = m_access.Folder(targetDir, why);
-            if (!folder) return Because(Change::Unreadable, "the folder " + destDir + " does not exist");
+            const auto held = m_access.Folder(targetDir);
+            if (!held) return Because(Change::Unreadable, "the folder " + destDir + " does not exist");
+            folder = *held;
         }
-        const auto target = m_access.Resolve(folder, destDir, row.Name, why);
-        if (!target) return Because(Change::Unreadable, why);
+        const auto target = m_access.Resolve(folder, destDir, row.Name);
+        if (!target) return Because(Change::Unreadable, target.Why());
         if (!target->exists) return {Change::New};
         if (!subcircuit && IsOlder(source->info.st_mtim, target->info.st_mtim))
             return Because(Change::Older, "the installed " + target->path + " is newer");
-        const FileHandle installed = target->folder->OpenRegular(target->name, why);
-        const auto same = installed.IsOpen() ? SameBytes(source->file.Fd(), installed.Fd()) : std::nullopt;
+        const auto installed = target->folder->OpenRegular(target->name);
+        const auto same = installed ? SameBytes(source->file.Fd(), installed->Fd()) : std::nullopt;
         if (!same) return Because(Change::Unreadable, target->path + " cannot be read");
         return {*same ? Change::Same : Change::Changed};
     }
@@ -146,17 +150,16 @@ private:
     // An upgrade library as its rows see it: its handle, or the outcome of all of them.
     struct SourceState {
         int32_t handle = 0;
-        Outcome failure{Change::Unreadable};
+        Found failure{Change::Unreadable};
     };
     SourceState Source(const std::string& dir, const std::string& sourcePath, const char* kind) {
-        std::string why;
-        if (!m_access.Folder(dir, why))
-            return {0, Because(Change::Unreadable, "Path: " + dir + " not available")};
+        if (!m_access.Folder(dir)) return {0, Because(Change::Unreadable, "Path: " + dir + " not available")};
         const std::string file =
             m_folder->IsOpen() ? m_folder->Spelling(FileNameOf(sourcePath)) : std::string();
         struct stat info {};
         if (file.empty() || !m_folder->Look(file, info))
             return {0, Because(Change::Missing, "the upgrade library " + sourcePath + " is missing")};
+        std::string why;
         const int32_t handle = m_libraries.Open(*m_folder, file, kind, false, &why);
         if (handle == 0) return {0, Because(Change::Unreadable, "the upgrade library " + sourcePath + ": " + why)};
         return {handle};
@@ -234,7 +237,7 @@ RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const U
                 progress(i, count);
                 lastProgress = std::chrono::steady_clock::now();
             }
-            const Outcome outcome = comparer.Row(rows[i]);
+            const Found outcome = comparer.Row(rows[i]);
             result.changes.push_back(outcome.change);
             result.reasonOf.push_back(outcome.reason);
         }

@@ -56,11 +56,8 @@ std::string ManifestText(std::vector<ManifestEntry> entries) {
     return text;
 }
 
-std::optional<std::map<std::string, std::string>> ReadManifest(std::string_view text, std::string& why) {
-    if (text.size() > kMaxManifestBytes) {
-        why = "it is larger than any manifest of an upgrade";
-        return std::nullopt;
-    }
+Result<std::map<std::string, std::string>> ReadManifest(std::string_view text) {
+    if (text.size() > kMaxManifestBytes) return Failure{"it is larger than any manifest of an upgrade"};
     std::map<std::string, std::string> digests;
     size_t number = 0;
     for (size_t start = 0; start < text.size();) {
@@ -71,8 +68,7 @@ std::optional<std::map<std::string, std::string>> ReadManifest(std::string_view 
         ++number;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const auto fail = [&](const std::string& what) {
-            why = "line " + std::to_string(number) + " " + what;
-            return std::nullopt;
+            return Failure{"line " + std::to_string(number) + " " + what};
         };
         if (line.empty()) continue;  // a blank line, as editors leave at the end, names nothing
         const bool escaped = line.front() == '\\';

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/outcome.h"
+
 namespace zrx::trust {
 
 // The files an upgrade folder carries besides its own: the digests of its files, and a signature
@@ -29,6 +31,6 @@ std::string ManifestText(std::vector<ManifestEntry> entries);
 // The digests a manifest gives, by file name. Nothing, with why (naming the line), when the text
 // is not such a manifest: a line in another form, a name twice, a name that is not one plain file
 // name, or more than kMaxManifestBytes. Lines may end in CR LF; hex digits in either case.
-std::optional<std::map<std::string, std::string>> ReadManifest(std::string_view text, std::string& why);
+Result<std::map<std::string, std::string>> ReadManifest(std::string_view text);
 
 }  // namespace zrx::trust

@@ -88,54 +88,56 @@ bool DecodeBase64(std::string_view line, uint8_t* out, size_t size) {
 
 // The lines of a file, each ending in LF or CR LF, the last one possibly in neither. A CR anywhere
 // else is refused: it would show a line break that the reader does not see.
-bool SplitLines(std::string_view text, std::vector<std::string_view>& lines, std::string& why) {
-    if (text.size() > kMaxFileSize) {
-        why = "the file is too big (" + std::to_string(text.size()) + " bytes) to be one";
-        return false;
-    }
-    lines.clear();
+Result<std::vector<std::string_view>> SplitLines(std::string_view text) {
+    if (text.size() > kMaxFileSize)
+        return Failure{"the file is too big (" + std::to_string(text.size()) + " bytes) to be one"};
+    std::vector<std::string_view> lines;
     while (!text.empty()) {
         const size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.find('\r') != std::string_view::npos) {
-            why = "line " + std::to_string(lines.size() + 1) + " holds a carriage return";
-            return false;
-        }
+        if (line.find('\r') != std::string_view::npos)
+            return Failure{"line " + std::to_string(lines.size() + 1) + " holds a carriage return"};
         lines.push_back(line);
     }
-    return true;
+    return lines;
 }
 
-// Whether a file has the number of lines its kind has; false with why otherwise.
-bool LineCount(const std::vector<std::string_view>& lines, size_t count, std::string& why) {
-    if (lines.size() == count) return true;
-    if (lines.empty()) why = "the file is empty";
-    else
-        why = "the file has " + std::to_string(lines.size()) + (lines.size() == 1 ? " line" : " lines") +
-              " instead of " + std::to_string(count);
-    return false;
+// Whether a file has the number of lines its kind has.
+Outcome LineCount(const std::vector<std::string_view>& lines, size_t count) {
+    if (lines.size() == count) return {};
+    if (lines.empty()) return Failure{"the file is empty"};
+    return Failure{"the file has " + std::to_string(lines.size()) + (lines.size() == 1 ? " line" : " lines") +
+                   " instead of " + std::to_string(count)};
 }
 
-// The text after a comment line's prefix; false with why when the line is not such a comment.
-bool CommentOf(std::string_view line, size_t number, std::string_view prefix, size_t most, std::string_view& comment,
-               std::string& why) {
+// The text after a comment line's prefix; a failure when the line is not such a comment.
+Result<std::string_view> CommentOf(std::string_view line, size_t number, std::string_view prefix,
+                                   size_t most) {
     const std::string where = "line " + std::to_string(number);
-    if (line.substr(0, prefix.size()) != prefix) {
-        why = where + " does not begin with \"" + std::string(prefix) + "\"";
-        return false;
-    }
-    comment = line.substr(prefix.size());
-    if (comment.size() > most) {
-        why = where + " holds a comment longer than " + std::to_string(most) + " bytes";
-        return false;
-    }
-    if (comment.find('\0') != std::string_view::npos) {
-        why = where + " holds a NUL byte";
-        return false;
-    }
-    return true;
+    if (line.substr(0, prefix.size()) != prefix)
+        return Failure{where + " does not begin with \"" + std::string(prefix) + "\""};
+    const std::string_view comment = line.substr(prefix.size());
+    if (comment.size() > most)
+        return Failure{where + " holds a comment longer than " + std::to_string(most) + " bytes"};
+    if (comment.find('\0') != std::string_view::npos) return Failure{where + " holds a NUL byte"};
+    return comment;
+}
+
+// The lines of a key or signature file of `count` lines whose comment lines (`comments`: line
+// index and prefix) are comments of at most `most` bytes each.
+Result<std::vector<std::string_view>> ReadLines(
+    std::string_view text, size_t count, std::initializer_list<std::pair<size_t, std::string_view>> comments,
+    std::initializer_list<size_t> most) {
+    auto lines = SplitLines(text);
+    if (!lines) return lines;
+    if (const Outcome counted = LineCount(*lines, count); !counted) return Failure{counted.Why()};
+    auto limit = most.begin();
+    for (const auto& [index, prefix] : comments)
+        if (const auto comment = CommentOf((*lines)[index], index + 1, prefix, *limit++); !comment)
+            return Failure{comment.Why()};
+    return lines;
 }
 
 // Why a comment cannot go into a file, or "" when it can.
@@ -165,20 +167,15 @@ void Checksum(const uint8_t* id, const uint8_t* secret, uint8_t* checksum) {
 
 // The key stream scrypt makes of a password, XORed over the encrypted part of a secret key (which
 // both encrypts and decrypts it).
-bool XorPasswordStream(std::string_view password, const uint8_t* salt, uint64_t ops, uint64_t mem, uint8_t* sealed,
-                       std::string& why) {
-    if (mem > SIZE_MAX) {
-        why = "the key asks for more memory than this computer can address";
-        return false;
-    }
+Outcome XorPasswordStream(std::string_view password, const uint8_t* salt, uint64_t ops, uint64_t mem,
+                          uint8_t* sealed) {
+    if (mem > SIZE_MAX) return Failure{"the key asks for more memory than this computer can address"};
     WipedBytes<kSealedSize> stream;
-    if (crypto_pwhash_scryptsalsa208sha256(stream.data(), kSealedSize, password.data(), password.size(), salt, ops,
-                                           static_cast<size_t>(mem)) != 0) {
-        why = "could not derive a key from the password (out of memory?)";
-        return false;
-    }
+    if (crypto_pwhash_scryptsalsa208sha256(stream.data(), kSealedSize, password.data(), password.size(), salt,
+                                           ops, static_cast<size_t>(mem)) != 0)
+        return Failure{"could not derive a key from the password (out of memory?)"};
     for (size_t i = 0; i < kSealedSize; ++i) sealed[i] ^= stream.bytes[i];
-    return true;
+    return {};
 }
 
 bool WithinLimits(uint64_t ops, uint64_t mem, const KdfLimits& most) { return ops <= most.ops && mem <= most.mem; }
@@ -207,23 +204,17 @@ std::optional<KeyId> KeyIdFromText(std::string_view text) {
     return id;
 }
 
-std::optional<PublicKey> ReadPublicKey(std::string_view text, std::string& why) {
-    std::vector<std::string_view> lines;
-    if (!SplitLines(text, lines, why)) return std::nullopt;
+Result<PublicKey> ReadPublicKey(std::string_view text) {
+    auto split = SplitLines(text);
+    if (!split) return Failure{split.Why()};
     // The whole file, or the key line alone as minisign prints it for its command line.
-    std::string_view comment;
-    if (lines.size() != 1 &&
-        (!LineCount(lines, 2, why) || !CommentOf(lines[0], 1, kUntrustedPrefix, kMaxUntrustedComment, comment, why)))
-        return std::nullopt;
+    if (split->size() != 1) split = ReadLines(text, 2, {{0, kUntrustedPrefix}}, {kMaxUntrustedComment});
+    if (!split) return Failure{split.Why()};
+    const std::vector<std::string_view>& lines = *split;
     std::array<uint8_t, kPublicLineSize> bytes{};
-    if (!DecodeBase64(lines.back(), bytes.data(), bytes.size())) {
-        why = "line " + std::to_string(lines.size()) + " is not a public key in base64";
-        return std::nullopt;
-    }
-    if (!Same(bytes.data(), kEd)) {
-        why = "the key is not an Ed25519 key";
-        return std::nullopt;
-    }
+    if (!DecodeBase64(lines.back(), bytes.data(), bytes.size()))
+        return Failure{"line " + std::to_string(lines.size()) + " is not a public key in base64"};
+    if (!Same(bytes.data(), kEd)) return Failure{"the key is not an Ed25519 key"};
     PublicKey key;
     std::copy_n(bytes.begin() + kAlgSize, kIdSize, key.id.begin());
     std::copy_n(bytes.begin() + kAlgSize + kIdSize, kPublicSize, key.key.begin());
@@ -270,41 +261,29 @@ PublicKey SecretKey::Public() const {
 namespace {
 
 // The binary line of a secret key file, checked as far as it can be without the password.
-bool ReadSecretLine(std::string_view text, uint8_t* bytes, std::string& why) {
-    std::vector<std::string_view> lines;
-    std::string_view comment;
-    if (!SplitLines(text, lines, why) || !LineCount(lines, 2, why) ||
-        !CommentOf(lines[0], 1, kUntrustedPrefix, kMaxUntrustedComment, comment, why))
-        return false;
-    if (!DecodeBase64(lines[1], bytes, kSecretLineSize)) {
-        why = "line 2 is not a secret key in base64";
-        return false;
-    }
+Outcome ReadSecretLine(std::string_view text, uint8_t* bytes) {
+    const auto lines = ReadLines(text, 2, {{0, kUntrustedPrefix}}, {kMaxUntrustedComment});
+    if (!lines) return Failure{lines.Why()};
+    if (!DecodeBase64((*lines)[1], bytes, kSecretLineSize))
+        return Failure{"line 2 is not a secret key in base64"};
     if (!Same(bytes, kEd) || !Same(bytes + 2 * kAlgSize, kBlake2) ||
-        (!Same(bytes + kAlgSize, kScrypt) && std::memcmp(bytes + kAlgSize, kNoKdf, kAlgSize) != 0)) {
-        why = "the key is not a secret key of a kind this program knows (Ed25519, scrypt, BLAKE2b)";
-        return false;
-    }
-    return true;
+        (!Same(bytes + kAlgSize, kScrypt) && std::memcmp(bytes + kAlgSize, kNoKdf, kAlgSize) != 0))
+        return Failure{"the key is not a secret key of a kind this program knows (Ed25519, scrypt, BLAKE2b)"};
+    return {};
 }
 
 }  // namespace
 
 bool SecretKeyIsEncrypted(std::string_view text) {
     WipedBytes<kSecretLineSize> line;
-    std::string why;
-    return ReadSecretLine(text, line.data(), why) && Same(line.data() + kAlgSize, kScrypt);
+    return ReadSecretLine(text, line.data()) && Same(line.data() + kAlgSize, kScrypt);
 }
 
-std::optional<SecretKey> ReadSecretKey(std::string_view text, std::string_view password, std::string& why,
-                                       KdfLimits most) {
-    if (!SodiumReady()) {
-        why = "the cryptography library could not be started";
-        return std::nullopt;
-    }
+Result<SecretKey> ReadSecretKey(std::string_view text, std::string_view password, KdfLimits most) {
+    if (!SodiumReady()) return Failure{"the cryptography library could not be started"};
     WipedBytes<kSecretLineSize> line;
     uint8_t* const bytes = line.data();
-    if (!ReadSecretLine(text, bytes, why)) return std::nullopt;
+    if (const Outcome read = ReadSecretLine(text, bytes); !read) return Failure{read.Why()};
     uint8_t* const sealed = bytes + kSealedAt;
     const uint8_t* const id = sealed;
     const uint8_t* const secret = sealed + kIdSize;
@@ -313,12 +292,12 @@ std::optional<SecretKey> ReadSecretKey(std::string_view text, std::string_view p
     const bool encrypted = Same(bytes + kAlgSize, kScrypt);
     if (encrypted) {
         const uint64_t ops = ReadLittleEndian(bytes + kOpsAt), mem = ReadLittleEndian(bytes + kMemAt);
-        if (!WithinLimits(ops, mem, most)) {
-            why = "the key's password protection asks for more work than this program does (scrypt limits " +
-                  std::to_string(ops) + " and " + std::to_string(mem) + ")";
-            return std::nullopt;
-        }
-        if (!XorPasswordStream(password, bytes + kSaltAt, ops, mem, sealed, why)) return std::nullopt;
+        if (!WithinLimits(ops, mem, most))
+            return Failure{
+                "the key's password protection asks for more work than this program does (scrypt limits " +
+                std::to_string(ops) + " and " + std::to_string(mem) + ")"};
+        if (const Outcome opened = XorPasswordStream(password, bytes + kSaltAt, ops, mem, sealed); !opened)
+            return Failure{opened.Why()};
     }
     WipedBytes<kChecksumSize> expected;
     Checksum(id, secret, expected.data());
@@ -326,32 +305,24 @@ std::optional<SecretKey> ReadSecretKey(std::string_view text, std::string_view p
     // A key stored without a password by `minisign -G -W` carries a checksum of zeros; its public
     // half, checked below, is what tells such a key damaged.
     const bool unchecked = !encrypted && sodium_is_zero(checksum, kChecksumSize);
-    if (!checksumOk && !unchecked) {
-        why = encrypted ? "wrong password or damaged key" : "the key is damaged (its checksum does not match)";
-        return std::nullopt;
-    }
+    if (!checksumOk && !unchecked)
+        return Failure{encrypted ? "wrong password or damaged key"
+                                 : "the key is damaged (its checksum does not match)"};
     // The secret key's second half must be the public key its first half makes.
     std::array<uint8_t, kPublicSize> madePublic{};
     WipedBytes<kSecretSize> made;
     crypto_sign_seed_keypair(madePublic.data(), made.data(), secret);
-    if (sodium_memcmp(madePublic.data(), secret + kSecretSize - kPublicSize, kPublicSize) != 0) {
-        why = "the key is damaged (its public half does not match its secret)";
-        return std::nullopt;
-    }
+    if (sodium_memcmp(madePublic.data(), secret + kSecretSize - kPublicSize, kPublicSize) != 0)
+        return Failure{"the key is damaged (its public half does not match its secret)"};
     KeyId keyId{};
     std::copy_n(id, kIdSize, keyId.begin());
     return SecretKey(keyId, secret);
 }
 
-std::optional<NewKey> GenerateKey(const std::optional<std::string>& password, std::string& why, KdfLimits limits) {
-    if (!SodiumReady()) {
-        why = "the cryptography library could not be started";
-        return std::nullopt;
-    }
-    if (password && !WithinLimits(limits.ops, limits.mem, KdfLimits{})) {
-        why = "scrypt limits above minisign's would make a key that no reader takes";
-        return std::nullopt;
-    }
+Result<NewKey> GenerateKey(const std::optional<std::string>& password, KdfLimits limits) {
+    if (!SodiumReady()) return Failure{"the cryptography library could not be started"};
+    if (password && !WithinLimits(limits.ops, limits.mem, KdfLimits{}))
+        return Failure{"scrypt limits above minisign's would make a key that no reader takes"};
     WipedBytes<kSecretLineSize> line;
     uint8_t* const bytes = line.data();
     uint8_t* const sealed = bytes + kSealedAt;
@@ -371,7 +342,10 @@ std::optional<NewKey> GenerateKey(const std::optional<std::string>& password, st
         randombytes_buf(bytes + kSaltAt, kSaltSize);
         WriteLittleEndian(limits.ops, bytes + kOpsAt);
         WriteLittleEndian(limits.mem, bytes + kMemAt);
-        if (!XorPasswordStream(*password, bytes + kSaltAt, limits.ops, limits.mem, sealed, why)) return std::nullopt;
+        if (const Outcome sealedNow =
+                XorPasswordStream(*password, bytes + kSaltAt, limits.ops, limits.mem, sealed);
+            !sealedNow)
+            return Failure{sealedNow.Why()};
     }
     key.publicFile = PublicKeyFile(key.publicKey);
     key.secretFile = KeyFileText(password ? "minisign encrypted secret key" : "minisign secret key", bytes,
@@ -379,15 +353,12 @@ std::optional<NewKey> GenerateKey(const std::optional<std::string>& password, st
     return key;
 }
 
-std::optional<std::string> Sign(const SecretKey& key, std::string_view message, std::string_view untrustedComment,
-                                std::string_view trustedComment, std::string& why) {
-    if (!SodiumReady()) {
-        why = "the cryptography library could not be started";
-        return std::nullopt;
-    }
-    why = CommentProblem(untrustedComment, kMaxUntrustedComment, "untrusted");
+Result<std::string> Sign(const SecretKey& key, std::string_view message, std::string_view untrustedComment,
+                         std::string_view trustedComment) {
+    if (!SodiumReady()) return Failure{"the cryptography library could not be started"};
+    std::string why = CommentProblem(untrustedComment, kMaxUntrustedComment, "untrusted");
     if (why.empty()) why = CommentProblem(trustedComment, kMaxTrustedComment, "trusted");
-    if (!why.empty()) return std::nullopt;
+    if (!why.empty()) return Failure{why};
 
     std::array<uint8_t, kHashSize> hash{};
     crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const uint8_t*>(message.data()), message.size(),
@@ -409,44 +380,33 @@ std::optional<std::string> Sign(const SecretKey& key, std::string_view message, 
            std::string(trustedComment) + "\n" + Base64(global.data(), global.size()) + "\n";
 }
 
-std::optional<Signature> ReadSignature(std::string_view text, std::string& why) {
-    std::vector<std::string_view> lines;
-    std::string_view untrusted, trusted;
-    if (!SplitLines(text, lines, why) || !LineCount(lines, 4, why) ||
-        !CommentOf(lines[0], 1, kUntrustedPrefix, kMaxUntrustedComment, untrusted, why) ||
-        !CommentOf(lines[2], 3, kTrustedPrefix, kMaxTrustedComment, trusted, why))
-        return std::nullopt;
+Result<Signature> ReadSignature(std::string_view text) {
+    const auto read = ReadLines(text, 4, {{0, kUntrustedPrefix}, {2, kTrustedPrefix}},
+                                {kMaxUntrustedComment, kMaxTrustedComment});
+    if (!read) return Failure{read.Why()};
+    const std::vector<std::string_view>& lines = *read;
+    const std::string_view trusted = lines[2].substr(kTrustedPrefix.size());
     std::array<uint8_t, kSignatureLineSize> bytes{};
-    if (!DecodeBase64(lines[1], bytes.data(), bytes.size())) {
-        why = "line 2 is not a signature in base64";
-        return std::nullopt;
-    }
+    if (!DecodeBase64(lines[1], bytes.data(), bytes.size()))
+        return Failure{"line 2 is not a signature in base64"};
     Signature signature;
     if (Same(bytes.data(), kEdHash)) signature.prehashed = true;
     else if (Same(bytes.data(), kEd)) signature.prehashed = false;
-    else {
-        why = "the signature is not an Ed25519 signature";
-        return std::nullopt;
-    }
-    if (!DecodeBase64(lines[3], signature.globalSignature.data(), signature.globalSignature.size())) {
-        why = "line 4 is not a signature in base64";
-        return std::nullopt;
-    }
+    else
+        return Failure{"the signature is not an Ed25519 signature"};
+    if (!DecodeBase64(lines[3], signature.globalSignature.data(), signature.globalSignature.size()))
+        return Failure{"line 4 is not a signature in base64"};
     std::copy_n(bytes.begin() + kAlgSize, kIdSize, signature.keyId.begin());
     std::copy_n(bytes.begin() + kAlgSize + kIdSize, kSignatureSize, signature.signature.begin());
     signature.trustedComment = trusted;
     return signature;
 }
 
-Verdict Verify(const PublicKey& key, const Signature& signature, std::string_view message, std::string& why) {
-    if (!SodiumReady()) {
-        why = "the cryptography library could not be started";
-        return Verdict::Invalid;
-    }
-    if (signature.keyId != key.id) {
-        why = "signed with key " + signature.KeyIdText() + ", not with key " + key.IdText();
-        return Verdict::OtherKey;
-    }
+Verification Verify(const PublicKey& key, const Signature& signature, std::string_view message) {
+    if (!SodiumReady()) return {Verdict::Invalid, "the cryptography library could not be started"};
+    if (signature.keyId != key.id)
+        return {Verdict::OtherKey,
+                "signed with key " + signature.KeyIdText() + ", not with key " + key.IdText()};
     const auto* messageBytes = reinterpret_cast<const uint8_t*>(message.data());
     int status;
     if (signature.prehashed) {
@@ -457,18 +417,13 @@ Verdict Verify(const PublicKey& key, const Signature& signature, std::string_vie
         status = crypto_sign_verify_detached(signature.signature.data(), messageBytes, message.size(),
                                              key.key.data());
     }
-    if (status != 0) {
-        why = "the signature does not match the file";
-        return Verdict::Invalid;
-    }
+    if (status != 0) return {Verdict::Invalid, "the signature does not match the file"};
     std::vector<uint8_t> signedComment(signature.signature.begin(), signature.signature.end());
     signedComment.insert(signedComment.end(), signature.trustedComment.begin(), signature.trustedComment.end());
-    if (crypto_sign_verify_detached(signature.globalSignature.data(), signedComment.data(), signedComment.size(),
-                                    key.key.data()) != 0) {
-        why = "the trusted comment does not match the signature";
-        return Verdict::Invalid;
-    }
-    return Verdict::Valid;
+    if (crypto_sign_verify_detached(signature.globalSignature.data(), signedComment.data(),
+                                    signedComment.size(), key.key.data()) != 0)
+        return {Verdict::Invalid, "the trusted comment does not match the signature"};
+    return {Verdict::Valid, {}};
 }
 
 }  // namespace zrx::trust

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/outcome.h"
+
 // Keys and signatures in minisign's files, so that an upgrade signed here verifies with the
 // `minisign` tool and one signed with the tool verifies here. The readers take files from anywhere:
 // every size is bounded, every field checked, and a failure is a value with a reason, never a crash.
@@ -26,9 +28,9 @@ struct PublicKey {
     bool operator==(const PublicKey&) const = default;
 };
 
-// A public key file (two lines: comment, key) or its key line alone. Nothing, with why, when it is
-// not one.
-std::optional<PublicKey> ReadPublicKey(std::string_view text, std::string& why);
+// A public key file (two lines: comment, key) or its key line alone; a failure says why it is not
+// one.
+Result<PublicKey> ReadPublicKey(std::string_view text);
 // The public key file for a key, its comment naming the key id.
 std::string PublicKeyFile(const PublicKey& key);
 
@@ -61,11 +63,9 @@ private:
     KeyId m_id{};
     std::array<uint8_t, 64> m_secret{};
 
-    friend std::optional<SecretKey> ReadSecretKey(std::string_view text, std::string_view password,
-                                                  std::string& why, KdfLimits most);
-    friend std::optional<std::string> Sign(const SecretKey& key, std::string_view message,
-                                           std::string_view untrustedComment, std::string_view trustedComment,
-                                           std::string& why);
+    friend Result<SecretKey> ReadSecretKey(std::string_view text, std::string_view password, KdfLimits most);
+    friend Result<std::string> Sign(const SecretKey& key, std::string_view message,
+                                    std::string_view untrustedComment, std::string_view trustedComment);
 };
 
 // Whether a secret key file is protected by a password (false as well when it is no key file;
@@ -73,11 +73,10 @@ private:
 bool SecretKeyIsEncrypted(std::string_view text);
 // The secret key of a secret key file, decrypted with `password` when it is protected (the password
 // is not used otherwise). A key whose password protection asks for more than `most` is refused
-// without trying it. Nothing, with why, when it is no key file, or the password is wrong or the key
-// damaged (its checksum tells).
+// without trying it. A failure when it is no key file, or the password is wrong or the key damaged
+// (its checksum tells).
 // Slow when the key is protected: scrypt with the key's limits (minisign's: seconds, a gigabyte).
-std::optional<SecretKey> ReadSecretKey(std::string_view text, std::string_view password, std::string& why,
-                                       KdfLimits most = {});
+Result<SecretKey> ReadSecretKey(std::string_view text, std::string_view password, KdfLimits most = {});
 
 struct NewKey {
     std::string publicFile, secretFile;
@@ -85,20 +84,19 @@ struct NewKey {
 };
 // A new key pair as files minisign reads. With a password the secret key is encrypted with scrypt
 // at `limits` (slow at the defaults, like ReadSecretKey); without one it is stored in the clear, as
-// `minisign -G -W` stores it. Nothing, with why, when the limits are above the defaults (no reader
-// here would take the key) or scrypt cannot get its memory.
-std::optional<NewKey> GenerateKey(const std::optional<std::string>& password, std::string& why,
-                                  KdfLimits limits = {});
+// `minisign -G -W` stores it. A failure when the limits are above the defaults (no reader here
+// would take the key) or scrypt cannot get its memory.
+Result<NewKey> GenerateKey(const std::optional<std::string>& password, KdfLimits limits = {});
 
 // The longest comments the minisign tool reads (in bytes, without the line's prefix).
 inline constexpr size_t kMaxUntrustedComment = 1003;
 inline constexpr size_t kMaxTrustedComment = 8173;
 
 // The signature file (".minisig") for a message: its BLAKE2b-512 hash signed, and the trusted
-// comment signed with the signature. Nothing, with why, when a comment holds a line break or a
-// NUL, or is longer than minisign takes.
-std::optional<std::string> Sign(const SecretKey& key, std::string_view message, std::string_view untrustedComment,
-                                std::string_view trustedComment, std::string& why);
+// comment signed with the signature. A failure when a comment holds a line break or a NUL, or is
+// longer than minisign takes.
+Result<std::string> Sign(const SecretKey& key, std::string_view message, std::string_view untrustedComment,
+                         std::string_view trustedComment);
 
 struct Signature {
     KeyId keyId{};
@@ -109,14 +107,19 @@ struct Signature {
     std::string KeyIdText() const { return trust::KeyIdText(keyId); }
 };
 
-// A signature file. Nothing, with why, when it is not one.
-std::optional<Signature> ReadSignature(std::string_view text, std::string& why);
+// A signature file; a failure says why it is not one.
+Result<Signature> ReadSignature(std::string_view text);
 
 enum class Verdict {
     Valid,     // the message and the trusted comment are what the key's owner signed
     OtherKey,  // made by another key (by its id); why names both ids
     Invalid,   // the message, the trusted comment or the signature was changed
 };
-Verdict Verify(const PublicKey& key, const Signature& signature, std::string_view message, std::string& why);
+// What a check of a signature found, and why where it is not valid.
+struct Verification {
+    Verdict verdict;
+    std::string why;
+};
+Verification Verify(const PublicKey& key, const Signature& signature, std::string_view message);
 
 }  // namespace zrx::trust

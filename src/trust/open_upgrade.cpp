@@ -19,27 +19,22 @@ void Refuse(ui::Dialogs& dialogs, const std::string& text) {
 
 }  // namespace
 
-std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const std::string& path,
-                                                std::shared_ptr<history::ScratchFolder>& scratch,
-                                                std::string& why) {
+Result<UnpackedUpgrade> UnpackUpgradeArchive(const Environment* env, const std::string& path) {
     // What a killed program left unpacked goes first.
     history::RemoveLeftScratchFolders(env);
-    scratch = history::ScratchFolder::Make(env, why);
-    if (!scratch || !scratch->Folder().MakeFolder("unpacked", why, 0700)) {
-        scratch.reset();
-        return std::nullopt;
-    }
+    auto made = history::ScratchFolder::Make(env);
+    if (!made) return Failure{made.Why()};
+    std::shared_ptr<history::ScratchFolder> scratch = std::move(*made);
+    if (const Outcome folder = scratch->Folder().MakeFolder("unpacked", 0700); !folder)
+        return Failure{folder.Why()};
+    auto into = scratch->Folder().Beneath("unpacked");
+    if (!into) return Failure{into.Why()};
     // Every name must be one an upgrade list can name: nothing else of an archive is of use.
-    const Directory into = scratch->Folder().Beneath("unpacked", why);
     const archive::Unpacked unpacked =
-        archive::Unpack(path, into, JoinPath(scratch->Path(), "unpacked"), archive::Limits{},
+        archive::Unpack(path, *into, JoinPath(scratch->Path(), "unpacked"), archive::Limits{},
                         [](std::string_view name) { return UnlistableNameReason(name, true); });
-    if (!unpacked.ok) {
-        why = unpacked.why;
-        scratch.reset();
-        return std::nullopt;
-    }
-    return unpacked.folder;
+    if (!unpacked.ok) return Failure{unpacked.why};
+    return UnpackedUpgrade{std::move(scratch), unpacked.folder};
 }
 
 namespace {
@@ -49,19 +44,20 @@ namespace {
 std::shared_ptr<Directory> OpenArchive(const Environment& env, const LoadedUpgrade& upgrade,
                                        UpgradeVerification& verification, std::string& folderPath,
                                        ui::Dialogs& dialogs) {
-    std::string why;
-    const auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath, verification.scratch, why);
+    auto unpacked = UnpackUpgradeArchive(&env, upgrade.ListPath);
     if (!unpacked) {
-        Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
-                            ": " + why + ". " + GetLocalMessage("Nothing of it is used.", 20061));
+        Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " +
+                            upgrade.ListPath + ": " + unpacked.Why() + ". " +
+                            GetLocalMessage("Nothing of it is used.", 20061));
         return nullptr;
     }
-    folderPath = *unpacked;
+    verification.scratch = std::move(unpacked->scratch);
+    folderPath = unpacked->folder;
     // The unpacked folder, beneath the private folder's own handle.
     const std::string base = JoinPath(verification.scratch->Path(), "");
-    std::string ignored;
-    auto folder = std::make_shared<Directory>(verification.scratch->Folder().Beneath(
-        folderPath.starts_with(base) ? folderPath.substr(base.size()) : "unpacked", ignored));
+    auto opened = verification.scratch->Folder().Beneath(
+        folderPath.starts_with(base) ? folderPath.substr(base.size()) : "unpacked");
+    auto folder = std::make_shared<Directory>(opened ? std::move(*opened) : Directory());
     // Said as what it is: the archive holds no list (not a path inside the archive file).
     if (!folder->IsOpen() || !folder->Find(kListFileName)) {
         Refuse(dialogs, GetLocalMessage("The upgrade archive cannot be opened:", 20060) + " " + upgrade.ListPath +
@@ -116,29 +112,31 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     upgrade.UpgradeDir = upgrade.ListPath;
     upgrade.Folder.reset();
     std::string folderPath = upgrade.ListPath;
-    std::string why;
     std::shared_ptr<Directory> folder;
     if (archive::IsArchiveName(upgrade.ListPath) &&
         IsRegularFile(upgrade.ListPath)) {  // file-access: what the user chose, before it is opened once
         folder = OpenArchive(env, upgrade, verification, folderPath, dialogs);
         if (!folder) return false;
     }
-    std::vector<trust::TrustedKey> trusted;
-    if (!trust::TrustedKeys(&env, trusted, why)) {
+    const auto keys = trust::TrustedKeys(&env);
+    if (!keys) {
         Refuse(dialogs,
-               GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) + " " +
-                   why);
+               GetLocalMessage("The installation's trusted keys cannot be used; nothing is offered:", 20062) +
+                   " " + keys.Why());
         return false;
     }
+    const std::vector<trust::TrustedKey>& trusted = *keys;
     // The folder is opened once; everything of the upgrade is read through this handle. Where it
     // has a manifest, the files are checked as they are copied into a private folder, and that copy
     // is what the program reads from then on: a file changed in the upgrade folder after it was
     // checked is never the one copied into the installation. The open that finds the manifest is
     // the one that decides (a second look could see another folder). An archive's files are
     // checked where they were unpacked: that folder is already the program's own private copy.
-    if (!folder)  // file-access: the folder the user chose, opened once; all of it is read through this
-                  // handle
-        folder = std::make_shared<Directory>(Directory::Open(folderPath.empty() ? "/" : folderPath, why));
+    if (!folder) {
+        // file-access: the folder the user chose, opened once; all of it is read through this handle
+        auto opened = Directory::Open(folderPath.empty() ? "/" : folderPath);
+        folder = std::make_shared<Directory>(opened ? std::move(*opened) : Directory());
+    }
     if (!folder->IsOpen()) {
         upgrade.UpgradeDir = folderPath;  // reading its list says what is wrong
         return true;
@@ -147,13 +145,16 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     std::string copyPath;
     trust::CopyFolder makeCopy;
     if (!verification.scratch) {
-        makeCopy = [&](std::string& reason) -> const Directory* {
+        makeCopy = [&]() -> Result<const Directory*> {
             history::RemoveLeftScratchFolders(&env);
-            verification.scratch = history::ScratchFolder::Make(&env, reason);
-            if (!verification.scratch || !verification.scratch->Folder().MakeFolder("checked", reason, 0700))
-                return nullptr;
-            copy = std::make_shared<Directory>(verification.scratch->Folder().Beneath("checked", reason));
-            if (!copy->IsOpen()) return nullptr;
+            auto made = history::ScratchFolder::Make(&env);
+            if (!made) return Failure{made.Why()};
+            verification.scratch = std::move(*made);
+            if (const Outcome checked = verification.scratch->Folder().MakeFolder("checked", 0700); !checked)
+                return Failure{checked.Why()};
+            auto opened = verification.scratch->Folder().Beneath("checked");
+            if (!opened) return Failure{opened.Why()};
+            copy = std::make_shared<Directory>(std::move(*opened));
             copyPath = JoinPath(verification.scratch->Path(), "checked");
             return copy.get();
         };
@@ -175,10 +176,10 @@ std::string UpgradeStateText(const Environment& env, const std::string& folderOr
         return GetLocalMessage("An upgrade archive: it is unpacked and checked when it is opened.", 20067);
     if (!IsRegularFile(ResolveNameInDir(folderOrArchive, kListFileName)))
         return {};  // file-access: only shown
-    std::vector<trust::TrustedKey> trusted;
-    std::string why;
-    if (!trust::TrustedKeys(&env, trusted, why))
-        return GetLocalMessage("The installation's trusted keys cannot be used:", 20068) + " " + why;
+    const auto keys = trust::TrustedKeys(&env);
+    if (!keys)
+        return GetLocalMessage("The installation's trusted keys cannot be used:", 20068) + " " + keys.Why();
+    const std::vector<trust::TrustedKey>& trusted = *keys;
     const trust::UpgradeCheck check = trust::CheckUpgrade(folderOrArchive, trusted);
     std::string text = GetLocalMessage("This upgrade is", 20069) + " " + check.Describe();
     if (trust::WantsTrustedSignature(trusted, check))

@@ -24,10 +24,13 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
 
 // Unpacks the upgrade archive `path` into a new scratch folder (the installation's with `env`, else
 // one in the system's temporary folder), after removing what killed programs left. The upgrade
-// folder in it; nothing, with why (the entry and the reason), when the archive breaks a rule.
-std::optional<std::string> UnpackUpgradeArchive(const Environment* env, const std::string& path,
-                                                std::shared_ptr<history::ScratchFolder>& scratch,
-                                                std::string& why);
+// folder in it, and the scratch folder that holds it (and goes with it); a failure names the entry
+// and the reason when the archive breaks a rule.
+struct UnpackedUpgrade {
+    std::shared_ptr<history::ScratchFolder> scratch;
+    std::string folder;
+};
+Result<UnpackedUpgrade> UnpackUpgradeArchive(const Environment* env, const std::string& path);
 
 // What the load page says of a folder before it is loaded ("" when it holds no upgrade list): its
 // state as the manifest and signature give it, checked in place; an archive is checked when it is

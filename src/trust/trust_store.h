@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/outcome.h"
 #include "trust/minisign.h"
 
 namespace zrx {
@@ -24,15 +25,16 @@ std::string SystemTrustFolder();
 std::string InstallationTrustFolder(const Environment& env);
 
 // The keys trusted for an installation (`env`; only the system's without one). A trust folder that
-// others could write, or a key file in it that is not one, cannot be trusted itself: false, with
-// why and what to do.
-bool TrustedKeys(const Environment* env, std::vector<TrustedKey>& keys, std::string& why);
+// others could write, or a key file in it that is not one, cannot be trusted itself: a failure
+// says why and what to do.
+Result<std::vector<TrustedKey>> TrustedKeys(const Environment* env);
 
-// Adds a public key file to the installation's trusted keys (kept as "<key id>.pub"); false with why.
-bool TrustKey(const Environment& env, const std::string& publicKeyFile, TrustedKey& added, std::string& why);
-// Takes the key of this id (16 hex digits, any case) out of the installation's trusted keys; false
-// with why (a key trusted by the system's folder is named there, and stays).
-bool UntrustKey(const Environment& env, const std::string& keyId, std::string& why);
+// Adds a public key file to the installation's trusted keys (kept as "<key id>.pub"): the key as
+// the installation now trusts it.
+Result<TrustedKey> TrustKey(const Environment& env, const std::string& publicKeyFile);
+// Takes the key of this id (16 hex digits, any case) out of the installation's trusted keys (a key
+// trusted by the system's folder is named in the failure, and stays).
+Outcome UntrustKey(const Environment& env, const std::string& keyId);
 
 }  // namespace trust
 }  // namespace zrx

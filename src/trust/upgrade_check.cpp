@@ -28,16 +28,14 @@ namespace {
 constexpr size_t kMaxSignatureBytes = 64 * 1024;
 
 // A small file of the folder read whole, never through a link and never a FIFO or device (whose
-// read could wait forever): nothing when it is not there, "why" set when it is there but cannot be
+// read could wait forever): nothing when it is not there, a failure when it is there but cannot be
 // taken.
-std::optional<std::string> ReadSmall(const Directory& folder, const std::string& name, size_t limit,
-                                     std::string& why) {
-    std::string text;
+Result<std::optional<std::string>> ReadSmall(const Directory& folder, const std::string& name, size_t limit) {
     bool missing = false;
-    std::string reason;
-    if (folder.ReadWhole(name, text, reason, limit, &missing)) return text;
-    if (!missing) why = reason;
-    return std::nullopt;
+    auto text = folder.ReadWhole(name, limit, &missing);
+    if (text) return std::optional<std::string>(std::move(*text));
+    if (missing) return std::optional<std::string>();
+    return Failure{text.Why()};
 }
 
 class Checker {
@@ -51,18 +49,18 @@ public:
         const std::string leaf = m_folder.Spelling(name);
         if (!m_done.insert(leaf).second) return;
         const auto expected = m_digests.find(leaf);
-        std::string why;
         bool missing = false;
         struct stat info {};
-        FileHandle file = m_folder.OpenRegular(leaf, why, &info, &missing);
-        if (!file.IsOpen()) {
+        const auto file = m_folder.OpenRegular(leaf, &info, &missing);
+        if (!file) {
             // A file the list uses is in the manifest and there, or the upgrade is not as it was made.
             if (missing && expected == m_digests.end())
                 return Problem(
                     leaf, "is missing, and the manifest " + std::string(kManifestName) + " does not name it");
+            const std::string& why = file.Why();
             return Problem(leaf, missing ? "is missing" : why.substr(std::min(why.size(), leaf.size() + 1)));
         }
-        const int in = file.Fd();
+        const int in = file->Fd();
         if (expected == m_digests.end())
             return Problem(leaf, "is not in the manifest " + std::string(kManifestName));
         int out = -1;
@@ -190,20 +188,20 @@ std::string UpgradeCheck::Describe() const {
 
 UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<TrustedKey>& trusted,
                           const std::string& copyInto) {
-    std::string why;
-    const Directory folder =
-        Directory::Open(folderPath, why);  // file-access: the folder a caller names, opened once
-    if (!folder.IsOpen()) {
+    const auto folder = Directory::Open(folderPath);  // file-access: the folder a caller names, opened once
+    if (!folder) {
         UpgradeCheck check;
         check.checked = true;
         return check;  // nothing to check; the load says what is wrong
     }
     Directory copy;
     return CheckUpgrade(
-        folder, folderPath, trusted,
-        copyInto.empty() ? CopyFolder() : [&copy, &copyInto](std::string& reason) -> const Directory* {
-            copy = Directory::Open(copyInto, reason);  // file-access: a caller's private folder
-            return copy.IsOpen() ? &copy : nullptr;
+        *folder, folderPath, trusted,
+        copyInto.empty() ? CopyFolder() : [&copy, &copyInto]() -> Result<const Directory*> {
+            auto opened = Directory::Open(copyInto);  // file-access: a caller's private folder
+            if (!opened) return Failure{opened.Why()};
+            copy = std::move(*opened);
+            return &copy;
         });
 }
 
@@ -211,7 +209,6 @@ UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath
                           const std::vector<TrustedKey>& trusted, const CopyFolder& makeCopy) {
     UpgradeCheck check;
     check.checked = true;
-    std::string why;
     auto tampered = [&check](std::string problem) {
         check.state = UpgradeState::Tampered;
         check.problems.push_back(std::move(problem));
@@ -220,25 +217,30 @@ UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath
     // One open decides: a manifest that is there is the one that is read, and from then on the
     // program reads only the checked copy.
     const std::string manifestName = folder.Spelling(kManifestName);
-    const std::optional<std::string> manifest = ReadSmall(folder, manifestName, kMaxManifestBytes, why);
-    if (!manifest) return why.empty() ? check : tampered(why);
-    const auto digests = ReadManifest(*manifest, why);
-    if (!digests) return tampered(std::string(kManifestName) + " is not a manifest: " + why);
+    const auto manifestRead = ReadSmall(folder, manifestName, kMaxManifestBytes);
+    if (!manifestRead) return tampered(manifestRead.Why());
+    if (!*manifestRead) return check;
+    const std::string& manifest = **manifestRead;
+    const auto digests = ReadManifest(manifest);
+    if (!digests) return tampered(std::string(kManifestName) + " is not a manifest: " + digests.Why());
 
     // The signature: by a trusted key it must verify; by another key it says nothing.
     bool signedByTrusted = false;
     const std::string signatureName = folder.Spelling(kSignatureName);
-    const std::optional<std::string> signatureText = ReadSmall(folder, signatureName, kMaxSignatureBytes, why);
-    if (!signatureText && !why.empty()) return tampered(why);
-    if (signatureText) {
-        const auto signature = ReadSignature(*signatureText, why);
-        if (!signature) return tampered(std::string(kSignatureName) + " is not a signature: " + why);
+    const auto signatureText = ReadSmall(folder, signatureName, kMaxSignatureBytes);
+    if (!signatureText) return tampered(signatureText.Why());
+    if (*signatureText) {
+        const auto signature = ReadSignature(**signatureText);
+        if (!signature)
+            return tampered(std::string(kSignatureName) + " is not a signature: " + signature.Why());
         check.keyId = signature->KeyIdText();
         const auto key = std::find_if(trusted.begin(), trusted.end(),
                                       [&](const TrustedKey& k) { return k.key.id == signature->keyId; });
         if (key != trusted.end()) {
-            if (Verify(key->key, *signature, *manifest, why) != Verdict::Valid)
-                return tampered("the signature by trusted key " + check.keyId + " does not verify (" + why + ")");
+            if (const Verification verified = Verify(key->key, *signature, manifest);
+                verified.verdict != Verdict::Valid)
+                return tampered("the signature by trusted key " + check.keyId + " does not verify (" +
+                                verified.why + ")");
             signedByTrusted = true;
             check.trustedComment = signature->trustedComment;
         }
@@ -247,11 +249,12 @@ UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath
     // The files the list uses, the list first; read from the copy once it is made.
     const Directory* copy = nullptr;
     if (makeCopy) {
-        copy = makeCopy(why);
-        if (copy == nullptr) {
-            check.copyFailure = "no private copy can be made to check it: " + why;
+        const auto made = makeCopy();
+        if (!made) {
+            check.copyFailure = "no private copy can be made to check it: " + made.Why();
             return check;
         }
+        copy = *made;
     }
     Checker checker(folder, *digests, copy);
     checker.File(kListFileName);
@@ -290,29 +293,30 @@ std::vector<std::string> FilesTheListUses(const Directory& folder, const std::st
     return files;
 }
 
-bool WriteManifest(const Directory& folder, const std::string& folderPath, std::string& why, std::string* written) {
+Result<std::string> WriteManifest(const Directory& folder, const std::string& folderPath) {
     const std::vector<std::string> files = FilesTheListUses(folder, folderPath);
-    if (files.empty()) return why = "its upgrade list cannot be read", false;
+    if (files.empty()) return Failure{"its upgrade list cannot be read"};
     std::vector<ManifestEntry> entries;
     for (const std::string& name : files) {
-        std::string reason;
-        const FileHandle file = folder.OpenRegular(name, reason);
-        std::string digest = file.IsOpen() ? Sha256OfDescriptor(file.Fd()) : std::string();
-        if (digest.empty()) return why = JoinPath(folderPath, name) + " cannot be read", false;
+        const auto file = folder.OpenRegular(name);
+        std::string digest = file ? Sha256OfDescriptor(file->Fd()) : std::string();
+        if (digest.empty()) return Failure{JoinPath(folderPath, name) + " cannot be read"};
         entries.push_back({name, std::move(digest)});
     }
     std::string text = ManifestText(std::move(entries));
-    if (!folder.ReplaceWhole(std::string(kManifestName), text, 0644, JoinPath(folderPath, kManifestName), why))
-        return false;
-    if (written) *written = std::move(text);
-    return true;
+    if (const Outcome written =
+            folder.ReplaceWhole(std::string(kManifestName), text, 0644, JoinPath(folderPath, kManifestName));
+        !written)
+        return Failure{written.Why()};
+    return text;
 }
 
-bool SignManifest(const Directory& folder, const std::string& folderPath, const std::string& manifest,
-                  const SecretKey& key, const std::string& trustedComment, std::string& why) {
-    const auto signature = Sign(key, manifest, "signature from zrxlibug secret key", trustedComment, why);
-    return signature && folder.ReplaceWhole(std::string(kSignatureName), *signature, 0644,
-                                            JoinPath(folderPath, kSignatureName), why);
+Outcome SignManifest(const Directory& folder, const std::string& folderPath, const std::string& manifest,
+                     const SecretKey& key, const std::string& trustedComment) {
+    const auto signature = Sign(key, manifest, "signature from zrxlibug secret key", trustedComment);
+    if (!signature) return Failure{signature.Why()};
+    return folder.ReplaceWhole(std::string(kSignatureName), *signature, 0644,
+                               JoinPath(folderPath, kSignatureName));
 }
 
 }  // namespace zrx::trust

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/directory.h"
+#include "base/outcome.h"
 #include "trust/trust_store.h"
 
 namespace zrx::trust {
@@ -45,9 +46,9 @@ UpgradeCheck CheckUpgrade(const std::string& folder, const std::vector<TrustedKe
                           const std::string& copyInto = {});
 // The same through an open folder (`folderPath` names it). `makeCopy`, when given, is asked for
 // the private folder to copy into once a manifest has been read (and only then), so that the one
-// open that finds the manifest decides whether the program goes on from a checked copy; null (with
-// why) when it cannot be made: copyFailure then says so.
-using CopyFolder = std::function<const Directory*(std::string& why)>;
+// open that finds the manifest decides whether the program goes on from a checked copy; a failure
+// when it cannot be made: copyFailure then says so.
+using CopyFolder = std::function<Result<const Directory*>()>;
 UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath,
                           const std::vector<TrustedKey>& trusted, const CopyFolder& makeCopy = {});
 
@@ -59,13 +60,12 @@ bool WantsTrustedSignature(const std::vector<TrustedKey>& trusted, const Upgrade
 // libraries its elements come from, and every data file it names (of those that are there as
 // regular files).
 std::vector<std::string> FilesTheListUses(const Directory& folder, const std::string& folderPath);
-// Writes the folder's manifest of the files its list uses, whole; false with why. `written`, when
-// given, receives the manifest's text as it was written.
-bool WriteManifest(const Directory& folder, const std::string& folderPath, std::string& why,
-                   std::string* written = nullptr);
+// Writes the folder's manifest of the files its list uses, whole: the manifest's text as it was
+// written.
+Result<std::string> WriteManifest(const Directory& folder, const std::string& folderPath);
 // Signs `manifest` (the text WriteManifest wrote: what is signed is never read back from a folder
-// others might change) with `key`, the signature beside it, whole; false with why.
-bool SignManifest(const Directory& folder, const std::string& folderPath, const std::string& manifest,
-                  const SecretKey& key, const std::string& trustedComment, std::string& why);
+// others might change) with `key`, the signature beside it, whole.
+Outcome SignManifest(const Directory& folder, const std::string& folderPath, const std::string& manifest,
+                     const SecretKey& key, const std::string& trustedComment);
 
 }  // namespace zrx::trust

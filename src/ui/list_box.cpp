@@ -66,8 +66,6 @@ void ListBox::SetSelected(int index, bool selected) {
     Changed();
 }
 
-int ListBox::SelCount() const { return static_cast<int>(m_selected.size()); }
-
 std::vector<int> ListBox::SelectedIndices(size_t limit) const {
     std::vector<int> indices;
     for (auto it = m_selected.begin(); it != m_selected.end() && indices.size() < limit; ++it) indices.push_back(*it);

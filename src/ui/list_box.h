@@ -31,7 +31,6 @@ public:
     void SetListIndex(int index);
     bool Selected(int index) const;
     void SetSelected(int index, bool selected);
-    int SelCount() const;
     // The selected lines in ascending order, at most `limit` of them.
     std::vector<int> SelectedIndices(size_t limit = SIZE_MAX) const;
     // The first line equal to the text without regard to case, or -1.

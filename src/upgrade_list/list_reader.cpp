@@ -15,7 +15,7 @@ namespace zrx {
 
 namespace {
 
-using Failure = ListReadFailure::Kind;
+using ReadFailure = ListReadFailure::Kind;
 
 // No real upgrade comes near this many records; a list beyond it is refused before it fills the
 // memory.
@@ -26,7 +26,7 @@ struct ReadState {
     const std::string& folder;
     LoadedList& list;
     ListReading reading;
-    Failure failure = Failure::None;
+    ReadFailure failure = ReadFailure::None;
     bool ended = false;  // the end record, where the reading stops there
     int lineNumber = 0;
     std::string unsafeText;
@@ -42,7 +42,7 @@ bool CheckName(ReadState& state, std::string_view name) {
     for (const std::string& safe : state.recentSafe)
         if (!safe.empty() && name == safe) return true;
     if (const auto reason = UnsafeNameReason(name)) {
-        state.failure = Failure::UnsafeName;
+        state.failure = ReadFailure::UnsafeName;
         state.unsafeText = name;
         state.unsafeReason = *reason;
         return false;
@@ -55,7 +55,7 @@ bool CheckName(ReadState& state, std::string_view name) {
 bool Number(ReadState& state, std::string_view field, int32_t& value) {
     const auto number = LeadingInteger(field);
     if (!number) {
-        state.failure = Failure::Unreadable;
+        state.failure = ReadFailure::Unreadable;
         return false;
     }
     value = *number;
@@ -68,7 +68,7 @@ template <typename Fields>
 LoadedList::Record* AddRecord(ReadState& state, const Fields& f, int type, std::string_view name) {
     LoadedList::Record* record = state.list.Add(type, name);
     if (record == nullptr) {
-        state.failure = Failure::TooMuchText;
+        state.failure = ReadFailure::TooMuchText;
         return nullptr;
     }
     record->line = static_cast<uint32_t>(state.lineNumber);
@@ -79,10 +79,10 @@ LoadedList::Record* AddRecord(ReadState& state, const Fields& f, int type, std::
 template <typename Fields>
 bool ReadHeader(ReadState& state, const Fields& f) {
     ListContents& contents = state.contents;
-    if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
-    if (!IsAcceptedHeaderField(f.Field(2))) return state.failure = Failure::WrongHeader, false;
+    if (f.Count() < 2) return state.failure = ReadFailure::Unreadable, false;
+    if (!IsAcceptedHeaderField(f.Field(2))) return state.failure = ReadFailure::WrongHeader, false;
     if (state.reading == ListReading::Reload) return true;  // the builder writes its own header
-    if (f.Count() < 7) return state.failure = Failure::Unreadable, false;
+    if (f.Count() < 7) return state.failure = ReadFailure::Unreadable, false;
     // An empty library name (or one of blanks only) is taken as empty: the elements of that kind
     // then fail one by one when their library cannot be opened.
     for (int k = 0; k < 6; ++k)
@@ -99,7 +99,8 @@ bool ReadHeader(ReadState& state, const Fields& f) {
 template <typename Fields>
 bool ReadElement(ReadState& state, const Fields& f, int type) {
     const bool load = state.reading == ListReading::Load;
-    if (f.Count() < (type == kSymbolRecord && load ? 6 : 5)) return state.failure = Failure::Unreadable, false;
+    if (f.Count() < (type == kSymbolRecord && load ? 6 : 5))
+        return state.failure = ReadFailure::Unreadable, false;
     if (!CheckName(state, f.Field(5))) return false;
     // The builder takes back names and libraries; the numbers it writes anew.
     int32_t withheld = 0, destKind = 0;
@@ -115,7 +116,7 @@ bool ReadElement(ReadState& state, const Fields& f, int type) {
 
 template <typename Fields>
 bool ReadDataFile(ReadState& state, const Fields& f) {
-    if (f.Count() < 4) return state.failure = Failure::Unreadable, false;
+    if (f.Count() < 4) return state.failure = ReadFailure::Unreadable, false;
     const bool load = state.reading == ListReading::Load;
     if (load && !CheckName(state, f.Field(4))) return false;
     int32_t destKind = 0;
@@ -162,7 +163,7 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
         case kDataFileRecord: return ReadDataFile(state, f);
         case kReadmeRecord: {
             if (state.reading == ListReading::Reload) return true;  // the builder writes its own
-            if (f.Count() < 2) return state.failure = Failure::Unreadable, false;
+            if (f.Count() < 2) return state.failure = ReadFailure::Unreadable, false;
             contents.readme.resize(readmeCount + 1);
             contents.readme[readmeCount++] = f.Field(2);
             return true;
@@ -179,19 +180,19 @@ bool ReadRecord(ReadState& state, const Fields& f, size_t& readmeCount) {
 }  // namespace
 
 ListReadFailure ReadListFile(const std::string& folder, ListContents& contents) {
-    std::string why;
-    const Directory opened = Directory::Open(folder.empty() ? "/" : folder,
-                                             why);  // file-access: a folder a caller names, opened once here
-    return ReadListFile(opened, folder, contents);
+    // file-access: a folder a caller names, opened once here
+    const auto opened = Directory::Open(folder.empty() ? "/" : folder);
+    if (!opened) return ReadListFile(Directory(), folder, contents);
+    return ReadListFile(*opened, folder, contents);
 }
 
-std::shared_ptr<const Directory> UpgradeFolder(LoadedUpgrade& upgrade, std::string& why) {
+Result<std::shared_ptr<const Directory>> UpgradeFolder(LoadedUpgrade& upgrade) {
     if (!upgrade.Folder) {
         // An upgrade no load opened (a test's, a fuzz target's) is opened once, here.
-        auto folder = std::make_shared<Directory>(  // file-access: opened once, then held
-            Directory::Open(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir, why));
-        if (!folder->IsOpen()) return nullptr;
-        upgrade.Folder = std::move(folder);
+        // file-access: opened once, then held
+        auto folder = Directory::Open(upgrade.UpgradeDir.empty() ? "/" : upgrade.UpgradeDir);
+        if (!folder) return Failure{folder.Why()};
+        upgrade.Folder = std::make_shared<Directory>(std::move(*folder));
     }
     return upgrade.Folder;
 }
@@ -202,14 +203,14 @@ ListReadFailure ReadListFile(const Directory& folder, const std::string& folderP
     size_t readmeCount = 0;
     auto input = folder.IsOpen() ? TextInput::OpenAt(folder, folder.Spelling(kListFileName)) : nullptr;
     if (!input) {
-        state.failure = Failure::Missing;
+        state.failure = ReadFailure::Missing;
     } else {
         std::string line;
         FieldList fields;
         PlainFieldList plain;
         while (input->ReadLine(line)) {
             if (++state.lineNumber > kMaxRecords) {
-                state.failure = Failure::TooLarge;
+                state.failure = ReadFailure::TooLarge;
                 break;
             }
             bool read;
@@ -221,23 +222,27 @@ ListReadFailure ReadListFile(const Directory& folder, const std::string& folderP
             }
             if (!read || state.ended) break;
         }
-        if (state.failure == Failure::None && input->LineTooLong()) state.failure = Failure::Unreadable;
+        if (state.failure == ReadFailure::None && input->LineTooLong())
+            state.failure = ReadFailure::Unreadable;
     }
     return {state.failure, state.lineNumber, state.unsafeText, state.unsafeReason};
 }
 
 std::string ListFailureText(const ListReadFailure& failure, const std::string& listPath) {
     switch (failure.kind) {
-        case Failure::None: return {};
-        case Failure::WrongHeader: return "Wrong Format : " + listPath;
-        case Failure::Missing:
-        case Failure::Unreadable: return "Make sure that Upgrade files are in the specified path :  " + listPath;
-        case Failure::TooLarge:
+        case ReadFailure::None:
+            return {};
+        case ReadFailure::WrongHeader:
+            return "Wrong Format : " + listPath;
+        case ReadFailure::Missing:
+        case ReadFailure::Unreadable:
+            return "Make sure that Upgrade files are in the specified path :  " + listPath;
+        case ReadFailure::TooLarge:
             return "The upgrade list " + listPath + " holds more than " + std::to_string(kMaxRecords) +
                    " records; so large a list is not loaded. Nothing is offered from it.";
-        case Failure::TooMuchText:
+        case ReadFailure::TooMuchText:
             return "The upgrade list " + listPath + " holds more text than can be loaded. Nothing is offered from it.";
-        case Failure::UnsafeName:
+        case ReadFailure::UnsafeName:
             return "Unsafe name in the upgrade list " + listPath + ", line " + std::to_string(failure.line) + ": \"" +
                    Printable(failure.text) + "\" (" + failure.reason + "). Nothing is offered from this list.";
     }
@@ -251,21 +256,20 @@ int ReadUpgradeList(LoadedUpgrade& upgrade, ui::Dialogs& dialogs) {
     // file was read: the grid goes on showing the rows of the list loaded before. The header's
     // libraries and the readme lines read before a failure stay.
     ListContents contents;
-    std::string why;
-    const auto folder = UpgradeFolder(upgrade, why);
-    const ListReadFailure failure = folder ? ReadListFile(*folder, upgrade.UpgradeDir, contents)
-                                           : ListReadFailure{Failure::Missing, 0, {}, {}};
+    const auto folder = UpgradeFolder(upgrade);
+    const ListReadFailure failure = folder ? ReadListFile(**folder, upgrade.UpgradeDir, contents)
+                                           : ListReadFailure{ReadFailure::Missing, 0, {}, {}};
     if (contents.headerRead) upgrade.UpgLibPath = contents.libraries;
     upgrade.ReadmeLines = std::move(contents.readme);
     switch (failure.kind) {
-        case Failure::None:
+        case ReadFailure::None:
             upgrade.loaded = std::move(contents.list);
             return 0;
-        case Failure::WrongHeader:
+        case ReadFailure::WrongHeader:
             ShowErrorByCode(dialogs, 19, listPath);
             break;
-        case Failure::Missing:
-        case Failure::Unreadable:
+        case ReadFailure::Missing:
+        case ReadFailure::Unreadable:
             ShowErrorByCode(dialogs, 9, listPath);
             break;
         default:

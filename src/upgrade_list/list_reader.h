@@ -45,7 +45,7 @@ ListReadFailure ReadListFile(const Directory& folder, const std::string& folderP
                              ListReading reading = ListReading::Load);
 
 // The upgrade's folder as it was opened (UpgradeFolder), opened and held now when it was not.
-std::shared_ptr<const Directory> UpgradeFolder(LoadedUpgrade& upgrade, std::string& why);
+Result<std::shared_ptr<const Directory>> UpgradeFolder(LoadedUpgrade& upgrade);
 // The message box text of a failure, as the load page shows it (codes 9 and 19 aside).
 std::string ListFailureText(const ListReadFailure& failure, const std::string& listPath);
 

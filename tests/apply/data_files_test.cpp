@@ -10,6 +10,7 @@
 #include <map>
 
 #include "history/rollback.h"
+#include "support/folder.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
 
@@ -31,66 +32,60 @@ size_t FileCount(const std::string& dir) {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
-class CopyLibFileTest : public ::testing::Test {
+// The builder's copy of a chosen file into the upgrade folder.
+class InstallFileTest : public ::testing::Test {
 protected:
-    CopyOutcome Copy(const std::string& name, const std::string& dest) {
-        return CopyLibFile(m_dialogs, m_src.Path(), dest, name, name);
+    CopyOutcome Copy(const std::string& name) {
+        return InstallFile(m_dialogs, test::OpenFolder(m_src.Path()), m_src.Path(),
+                           test::OpenFolder(m_dest.Path()), m_dest.Path(), name, name)
+            .outcome;
     }
     test::TempDir m_src, m_dest;
     ui::ScriptedDialogs m_dialogs;
 };
 
-TEST_F(CopyLibFileTest, ANewFileIsCopiedWithItsModificationTime) {
+TEST_F(InstallFileTest, ANewFileIsCopiedWithItsModificationTime) {
     test::WriteFile(m_src / "a.dat", "new");
     SetMtime(m_src / "a.dat", 1000000000);
-    EXPECT_EQ(Copy("a.dat", m_dest.Path()), CopyOutcome::Copied);
+    EXPECT_EQ(Copy("a.dat"), CopyOutcome::Copied);
     EXPECT_EQ(test::ReadFile(m_dest / "a.dat"), "new");
     EXPECT_EQ(Mtime(m_dest / "a.dat"), 1000000000);
     EXPECT_EQ(FileCount(m_dest.Path()), 1u);
 }
 
-TEST_F(CopyLibFileTest, ANewerSourceReplacesTheInstalledFile) {
+TEST_F(InstallFileTest, ANewerSourceReplacesTheInstalledFile) {
     test::WriteFile(m_dest / "a.dat", "old");
     SetMtime(m_dest / "a.dat", 1000000000);
     test::WriteFile(m_src / "a.dat", "new");
     SetMtime(m_src / "a.dat", 1100000000);
-    EXPECT_EQ(Copy("a.dat", m_dest.Path()), CopyOutcome::Copied);
+    EXPECT_EQ(Copy("a.dat"), CopyOutcome::Copied);
     EXPECT_EQ(test::ReadFile(m_dest / "a.dat"), "new");
 }
 
-TEST_F(CopyLibFileTest, AnOlderSourceIsRefusedButNotForSubcircuits) {
+TEST_F(InstallFileTest, AnOlderSourceIsRefusedSubcircuitsToo) {
     for (const char* name : {"a.dat", "b.SBC"}) {
         test::WriteFile(m_dest / name, "installed");
         SetMtime(m_dest / name, 1100000000);
         test::WriteFile(m_src / name, "older");
         SetMtime(m_src / name, 1000000000);
+        EXPECT_EQ(Copy(name), CopyOutcome::Failed) << name;
+        EXPECT_EQ(test::ReadFile(m_dest / name), "installed");
     }
-    EXPECT_EQ(Copy("a.dat", m_dest.Path()), CopyOutcome::Failed);
-    EXPECT_EQ(test::ReadFile(m_dest / "a.dat"), "installed");
-    EXPECT_EQ(Copy("b.SBC", m_dest.Path()), CopyOutcome::Copied);
-    EXPECT_EQ(test::ReadFile(m_dest / "b.SBC"), "older");
-    // The builder's copy has no subcircuit rule.
-    test::WriteFile(m_dest / "b.SBC", "installed");
-    SetMtime(m_dest / "b.SBC", 1100000000);
-    std::string why;
-    const Directory dest = Directory::Open(m_dest.Path(), why);
-    const Directory src = Directory::Open(m_src.Path(), why);
-    EXPECT_EQ(InstallFile(m_dialogs, src, m_src.Path(), dest, m_dest.Path(), "b.SBC", "b.SBC"),
-              CopyOutcome::Failed);
 }
 
-TEST_F(CopyLibFileTest, TheMissingSubdirectoryOfASubcircuitIsCreated) {
-    test::WriteFile(m_src / "op.sbc", "x");
-    EXPECT_EQ(Copy("op.sbc", m_dest / "OPAMPS"), CopyOutcome::Copied);
-    EXPECT_EQ(test::ReadFile(m_dest / "OPAMPS/op.sbc"), "x");
-    test::WriteFile(m_src / "plain.dat", "x");
-    EXPECT_EQ(Copy("plain.dat", m_dest / "MISSING"), CopyOutcome::Failed);
-    EXPECT_FALSE(std::filesystem::exists(m_dest / "MISSING"));
+TEST_F(InstallFileTest, ALinkInPlaceOfTheTargetIsReplacedNotWrittenThrough) {
+    test::WriteFile(m_src / "a.dat", "new");
+    test::WriteFile(m_dest / "elsewhere", "kept");
+    std::filesystem::create_symlink(m_dest / "elsewhere", m_dest / "a.dat");
+    EXPECT_EQ(Copy("a.dat"), CopyOutcome::Copied);
+    EXPECT_FALSE(std::filesystem::is_symlink(m_dest / "a.dat"));
+    EXPECT_EQ(test::ReadFile(m_dest / "a.dat"), "new");
+    EXPECT_EQ(test::ReadFile(m_dest / "elsewhere"), "kept");
 }
 
-TEST_F(CopyLibFileTest, AMissingSourceAsksAbortRetryOrIgnore) {
+TEST_F(InstallFileTest, AMissingSourceAsksAbortRetryOrIgnore) {
     m_dialogs.QueueAnswer(ui::Answer::Abort);
-    EXPECT_EQ(Copy("gone.dat", m_dest.Path()), CopyOutcome::Failed);
+    EXPECT_EQ(Copy("gone.dat"), CopyOutcome::Failed);
     ASSERT_EQ(m_dialogs.Boxes().size(), 1u);
     const ui::MessageBox& box = m_dialogs.Boxes()[0];
     EXPECT_EQ(box.text, "Error occurred while attempting to copy file.  Could not locate file: \"" +
@@ -100,7 +95,7 @@ TEST_F(CopyLibFileTest, AMissingSourceAsksAbortRetryOrIgnore) {
 
     m_dialogs.ClearBoxes();
     m_dialogs.QueueAnswer(ui::Answer::Ignore);
-    EXPECT_EQ(Copy("gone.dat", m_dest.Path()), CopyOutcome::Ignored);
+    EXPECT_EQ(Copy("gone.dat"), CopyOutcome::Ignored);
     EXPECT_FALSE(std::filesystem::exists(m_dest / "gone.dat"));
     EXPECT_EQ(m_dialogs.Boxes().size(), 1u);
 
@@ -108,12 +103,12 @@ TEST_F(CopyLibFileTest, AMissingSourceAsksAbortRetryOrIgnore) {
     m_dialogs.ClearBoxes();
     m_dialogs.OnMessage([this](const ui::MessageBox&, ui::Answer) { test::WriteFile(m_src / "gone.dat", "here"); });
     m_dialogs.QueueAnswer(ui::Answer::Retry);
-    EXPECT_EQ(Copy("gone.dat", m_dest.Path()), CopyOutcome::Copied);
+    EXPECT_EQ(Copy("gone.dat"), CopyOutcome::Copied);
     EXPECT_EQ(m_dialogs.Boxes().size(), 1u);
     EXPECT_EQ(test::ReadFile(m_dest / "gone.dat"), "here");
 }
 
-TEST_F(CopyLibFileTest, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
+TEST_F(InstallFileTest, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
     test::WriteFile(m_dest / "a.dat", "old");
     SetMtime(m_dest / "a.dat", 1000000000);
     test::WriteFile(m_src / "a.dat", std::string(4096, 'n'));
@@ -124,7 +119,7 @@ TEST_F(CopyLibFileTest, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
     struct rlimit small = before;
     small.rlim_cur = 100;
     ::setrlimit(RLIMIT_FSIZE, &small);
-    const CopyOutcome outcome = Copy("a.dat", m_dest.Path());
+    const CopyOutcome outcome = Copy("a.dat");
     ::setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(outcome, CopyOutcome::Failed);
@@ -147,7 +142,12 @@ TEST_F(CopyDataFilesTest, FilesGoToTheirDirectoriesAndRefusalsAreReported) {
     test::WriteFile(m_suite / "JOB/old.DAT", "installed");
     test::WriteFile(m_upgrade / "op.sbc", "sbc");
     test::WriteFile(m_upgrade / "top.sbc", "top");
-    WriteList({"4,0,1,new.TAL", "4,0,2,old.DAT", "4,0,9,op.sbc,OPAMPS", "4,0,3,gone.spc", "4,0,9,top.sbc"});
+    // A subcircuit is copied whatever its date.
+    test::WriteFile(m_upgrade / "aged.sbc", "older sbc");
+    SetMtime(m_upgrade / "aged.sbc", 1000000000);
+    test::WriteFile(m_suite / "ZSM_SBK/aged.sbc", "installed sbc");
+    WriteList({"4,0,1,new.TAL", "4,0,2,old.DAT", "4,0,9,op.sbc,OPAMPS", "4,0,3,gone.spc", "4,0,9,top.sbc",
+               "4,0,9,aged.sbc"});
     App& app = Open();
     m_dialogs.QueueAnswer(ui::Answer::Yes);
     m_dialogs.QueueAnswer(ui::Answer::Ignore);
@@ -162,6 +162,7 @@ TEST_F(CopyDataFilesTest, FilesGoToTheirDirectoriesAndRefusalsAreReported) {
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/old.DAT"), "installed");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/OPAMPS/op.sbc"), "sbc");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/top.sbc"), "top");  // no subdirectory: the directory itself
+    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/aged.sbc"), "older sbc");
 }
 
 // A target that is a link to a file is written through and stays a link; the date that counts

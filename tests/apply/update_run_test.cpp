@@ -16,9 +16,8 @@ using test::SymbolJson;
 
 // An element of a library as JSON, or the reason it cannot be read.
 std::string Text1(const std::string& library, const std::string& name) {
-    std::string error;
-    const auto json = ExportElement(library, name, error);
-    return json ? *json : error;
+    const auto json = ExportElement(library, name);
+    return json ? *json : json.Why();
 }
 
 class UpdateRunTest : public test::UpgradeTest {

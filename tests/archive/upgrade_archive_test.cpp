@@ -27,16 +27,14 @@
 #include <vector>
 
 #include "base/directory.h"
+#include "support/folder.h"
 #include "support/temp_dir.h"
 #include "upgrade_list/list_format.h"
 
 namespace zrx::archive {
 namespace {
 
-Directory OpenFolder(const std::string& path) {
-    std::string why;
-    return Directory::Open(path, why);
-}
+using test::OpenFolder;
 
 namespace fs = std::filesystem;
 
@@ -355,9 +353,9 @@ TEST_F(ArchiveTest, WrittenZipReadsBackHereAndWithUnzipAndBsdtar) {
     const std::string source = MakeSource();
     const std::string zip = Path("out.zip");
     test::WriteFile(zip, "an older zip");
-    std::string why;
-    ASSERT_TRUE(WriteZip(OpenFolder(source), {std::begin(kSourceNames), std::end(kSourceNames)}, zip, why))
-        << why;
+    const Outcome written =
+        WriteZip(OpenFolder(source), {std::begin(kSourceNames), std::end(kSourceNames)}, zip);
+    ASSERT_TRUE(written) << written.Why();
     for (const auto& entry : fs::directory_iterator(m_sandbox.Path()))
         EXPECT_EQ(entry.path().filename().string().find(".zrxtmp-"), std::string::npos) << entry.path();
 
@@ -380,8 +378,8 @@ TEST_F(ArchiveTest, WrittenZipReadsBackHereAndWithUnzipAndBsdtar) {
 
 TEST_F(ArchiveTest, WrittenZipKeepsNamesInUtf8) {
     test::WriteFile(Path("f/Café.DAT"), "é");
-    std::string why;
-    ASSERT_TRUE(WriteZip(OpenFolder(Path("f")), {"Café.DAT"}, Path("u.zip"), why)) << why;
+    const Outcome written = WriteZip(OpenFolder(Path("f")), {"Café.DAT"}, Path("u.zip"));
+    ASSERT_TRUE(written) << written.Why();
     const Unpacked result = Open(Path("u.zip"));
     ASSERT_TRUE(result.ok) << result.why;
     EXPECT_EQ(test::ReadFile(Into() + "/Café.DAT"), "é");
@@ -395,9 +393,9 @@ TEST_F(ArchiveTest, AZipThatCannotBeWrittenWholeLeavesTheOldOneAndNoTemporary) {
     for (const std::vector<std::string>& names : std::vector<std::vector<std::string>>{
              {"Upgrade.lst", "missing.DAT"}, {"Upgrade.lst", "../source/Upgrade1/cool.DAT"}, {"linked"},
              {"cool.DAT", "cool.DAT"}}) {
-        std::string why;
-        EXPECT_FALSE(WriteZip(OpenFolder(source), names, zip, why)) << names.back();
-        EXPECT_FALSE(why.empty());
+        const Outcome written = WriteZip(OpenFolder(source), names, zip);
+        EXPECT_FALSE(written) << names.back();
+        EXPECT_FALSE(written.Why().empty());
         EXPECT_EQ(test::ReadFile(zip), "an older zip");
         for (const auto& entry : fs::directory_iterator(m_sandbox.Path()))
             EXPECT_EQ(entry.path().filename().string().find(".zrxtmp-"), std::string::npos) << entry.path();

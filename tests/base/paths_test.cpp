@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "support/folder.h"
 #include "support/temp_dir.h"
 #include "ui/scripted_dialogs.h"
 
@@ -58,7 +59,7 @@ TEST(ResolveNameInDirTest, SeesEveryChangeOfTheFolderSinceItWasRead) {
 TEST(ResolveNameInDirTest, NamesTheCallerMakesAreAddedOnlyToAnUpToDateReading) {
     test::TempDir dir;
     std::string why;
-    const Directory folder = Directory::Open(dir.Path(), why);
+    const Directory folder = test::OpenFolder(dir.Path());
     struct stat before {};
     // Read, then a file made by the caller and told: found without reading the folder again.
     EXPECT_EQ(folder.Spelling("new.dat"), "new.dat");

@@ -3,6 +3,7 @@
 #include "builder/builder_lists.h"
 #include "builder/upgrade_writer.h"
 #include "support/builder_choice.h"
+#include "support/folder.h"
 #include "support/upgrade_fixture.h"
 
 namespace zrx {
@@ -150,7 +151,7 @@ TEST_F(FileListsTest, BuildFilesAreCopiedIntoTheDestination) {
     m.F_Datmove.Click();
     SetDestinationFolder(A().builder, dest.Path() + "/");
     std::string why;
-    CopyBuildFiles(A().builder, Directory::Open(dest.Path(), why), A().installation.env, A().window.dialogs);
+    CopyBuildFiles(A().builder, test::OpenFolder(dest.Path()), A().installation.env, A().window.dialogs);
     EXPECT_EQ(test::ReadFile(dest / "A.dat"), "A");
 }
 

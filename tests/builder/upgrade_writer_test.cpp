@@ -6,10 +6,11 @@
 
 #include "base/directory.h"
 #include "builder/build_check.h"
-#include "builder/builder_state.h"
 #include "builder/builder_lists.h"
+#include "builder/builder_state.h"
 #include "program/upgrade_pages.h"
 #include "support/builder_choice.h"
+#include "support/folder.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
 #include "trust/upgrade_check.h"
@@ -378,7 +379,7 @@ TEST_F(ReloadTest, AReloadNotMadeTouchesNothingTheBuilderHolds) {
     test::WriteFile(source / "Upgrade.lst", std::string(kHeaderLine) + "\r\n4,0,3,notes.txt,Notes\r\n" +
                                                 std::string(kEndLine) + "\r\n");
     std::string why;
-    ASSERT_TRUE(trust::WriteManifest(Directory::Open(source.Path(), why), source.Path(), why)) << why;
+    ASSERT_TRUE(test::Done(trust::WriteManifest(test::OpenFolder(source.Path()), source.Path())));
     ui::MainForm& m = A().window.main;
     m.M_Upgload.Click();
     m.F_lstdir.SetPath(source.Path());
@@ -433,7 +434,7 @@ TEST_F(UpgradeWriterTest, TheReadBackNamesAnElementNotAsChosenAndARecordNobodyCh
     test::WriteFile(m_dest / "Upgrade.lst", List() + "1,0,1,EXTRA,Logic.PART\r\n");
     std::string why;
     const auto differences = CheckBuiltUpgrade(A().builder.tables, A().installation.env,
-                                               Directory::Open(m_dest.Path(), why), m_dest.Path(), true);
+                                               test::OpenFolder(m_dest.Path()), m_dest.Path(), true);
     ASSERT_FALSE(differences.empty());
     EXPECT_NE(differences.back().find("\"EXTRA\" (part), which was not chosen"), std::string::npos)
         << differences.back();

@@ -4,10 +4,11 @@
 #include <sqlite3.h>
 
 #include "apply/index_files.h"
-#include "program/summary_window.h"
 #include "apply/targets.h"
 #include "history/run_record.h"
+#include "program/summary_window.h"
 #include "support/contents.h"
+#include "support/folder.h"
 #include "support/upgrade_fixture.h"
 
 namespace zrx {
@@ -56,11 +57,9 @@ protected:
     }
     // A recorded run without changes, for a test to add its own to.
     static std::unique_ptr<history::RunRecorder> BeginRun(App& app) {
-        std::string error;
-        auto record =
-            history::RunRecorder::Begin(app.installation.env, {app.upgrade.ListPath, {}, {}}, error);
-        EXPECT_NE(record, nullptr) << error;
-        return record;
+        auto record = history::RunRecorder::Begin(app.installation.env, {app.upgrade.ListPath, {}, {}});
+        EXPECT_TRUE(test::Done(record));
+        return record ? std::move(*record) : nullptr;
     }
     // The summary's statuses by element or file name, and its title as "title".
     static std::map<std::string, std::string> StatusAfterUndo(ui::Form& form) {
@@ -71,10 +70,9 @@ protected:
         return status;
     }
     std::vector<history::RunSummary> Runs() {
-        std::vector<history::RunSummary> runs;
-        std::string error;
-        EXPECT_TRUE(history::ListRuns(m_app->installation.env, runs, error)) << error;
-        return runs;
+        const auto runs = history::ListRuns(m_app->installation.env);
+        EXPECT_TRUE(test::Done(runs));
+        return runs.value_or({});
     }
 };
 
@@ -114,9 +112,9 @@ TEST_F(HistoryTest, AnIndexFileReplacedJustBeforeAKillComesBackWhole) {
     ASSERT_NE(file, nullptr);
     file->Add("D||DIODES|D2|added", "DIODES");
     InstallationAccess access(app.installation.env);
-    const auto target = access.Resolve(app.installation.env.ZSMmod, "modpar.idx", error);
+    const auto target = access.Resolve(app.installation.env.ZSMmod, "modpar.idx");
     ASSERT_TRUE(target) << error;
-    ASSERT_TRUE(record->BeforeIndexSave(*target, file->AddedLines(), error)) << error;
+    ASSERT_TRUE(test::Done(record->BeforeIndexSave(*target, file->AddedLines())));
     ASSERT_TRUE(file->Save([&](const struct stat& written) { return record->BeforeIndexReplace(index, written); }));
     ASSERT_NE(test::ReadFile(index), before);
     record.reset();  // killed: the run never finishes
@@ -137,9 +135,9 @@ TEST_F(HistoryTest, AnIndexFileNotYetReplacedIsLeftAsItWas) {
     ASSERT_NE(record, nullptr);
     std::string error;
     InstallationAccess access(app.installation.env);
-    const auto target = access.Resolve(app.installation.env.ZSMmod, "modpar.idx", error);
+    const auto target = access.Resolve(app.installation.env.ZSMmod, "modpar.idx");
     ASSERT_TRUE(target) << error;
-    ASSERT_TRUE(record->BeforeIndexSave(*target, {"D||DIODES|D2|added"}, error)) << error;
+    ASSERT_TRUE(test::Done(record->BeforeIndexSave(*target, {"D||DIODES|D2|added"})));
     auto file = IndexFile::Load(index, IndexFile::Kind::ModelIndex);
     file->Add("Q||OTHER|Q2|more", "OTHER");
     EXPECT_FALSE(file->Save([&](const struct stat& written) {
@@ -160,11 +158,10 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
     Update(app);
     std::string error;
     ASSERT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART",
-                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("7400", "EDITED") + "]}",
-                              error));
+                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("7400", "EDITED") + "]}"));
     // An element the run made, edited since.
     ASSERT_TRUE(ImportLibrary(m_suite / "LIB/New.PART",
-                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("7404", "EDITED") + "]}", error));
+                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("7404", "EDITED") + "]}"));
     test::WriteFile(m_suite / "JOB/cool.DAT", "edited by hand");
     test::WriteFile(m_suite / "LIB/heat.TAL", "NEW HEAT");  // the same size as the run's "new heat"
     // Someone else's index line stays whatever happens, and so does a second copy of the run's.
@@ -179,7 +176,7 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
               "7400 in " + (m_suite / "LIB/Logic.PART") + " was changed after the update");
     EXPECT_EQ(result.conflicts[2], (m_suite / "JOB/cool.DAT") + " was changed after the update");
     EXPECT_EQ(result.conflicts[3], (m_suite / "LIB/heat.TAL") + " was changed after the update");
-    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("EDITED"), std::string::npos);
+    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400")->find("EDITED"), std::string::npos);
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "edited by hand");
     EXPECT_EQ(test::ReadFile(m_suite / "LIB/heat.TAL"), "NEW HEAT");
     EXPECT_EQ(test::ReadFile(m_suite / "ZSM_MOD/modpar.idx"),
@@ -190,7 +187,7 @@ TEST_F(HistoryTest, WhatWasChangedAfterTheRunIsLeftAloneUnlessForced) {
 
     result = history::Rollback(app.installation.env, std::nullopt, true);
     EXPECT_EQ(result.outcome, history::RollbackResult::Outcome::Restored) << result.message;
-    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("OLD"), std::string::npos);
+    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400")->find("OLD"), std::string::npos);
     EXPECT_FALSE(fs::exists(m_suite / "JOB/cool.DAT"));
     EXPECT_EQ(test::ReadFile(m_suite / "LIB/heat.TAL"), "old heat");
     EXPECT_FALSE(fs::exists(m_suite / "LIB/New.PART"));
@@ -214,10 +211,10 @@ TEST_F(HistoryTest, RunsAreRolledBackNewestFirstAndTheRecordKeepsTheLastOnes) {
     EXPECT_EQ(history::Rollback(app.installation.env, std::nullopt, false).run, second);
     EXPECT_EQ(history::Rollback(app.installation.env, std::nullopt, false).run, first);
     std::string error;
-    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("OLD"), std::string::npos);
+    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400")->find("OLD"), std::string::npos);
 
     // Only the last runs are kept: the oldest goes when a new run starts.
-    ASSERT_TRUE(history::SetKeep(app.installation.env, 2, error)) << error;
+    ASSERT_TRUE(test::Done(history::SetKeep(app.installation.env, 2)));
     EXPECT_EQ(history::KeptRuns(app.installation.env), 2);
     app.window.main.F_Update.Click();
     const auto runs = Runs();

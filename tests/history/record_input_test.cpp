@@ -18,6 +18,7 @@
 #include "history/run_record.h"
 #include "kernel/library_exchange.h"
 #include "support/contents.h"
+#include "support/folder.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
 #include "upgrade_list/list_format.h"
@@ -298,24 +299,25 @@ TEST_F(RecordInputTest, ARecordLeftEmptyIsMadeAnew) {
     sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     Run();
-    std::vector<history::RunSummary> runs;
-    std::string error;
-    ASSERT_TRUE(history::ListRuns(m_app->installation.env, runs, error)) << error;
-    EXPECT_EQ(runs.size(), 1u);
+    const auto runs = history::ListRuns(m_app->installation.env);
+    ASSERT_TRUE(test::Done(runs));
+    EXPECT_EQ(runs->size(), 1u);
 }
 
 TEST_F(RecordInputTest, OnlyARunThatChangedSomethingMakesRoomAndAKilledEmptyRunIsNoRun) {
     std::string error;
     App& app = Run();
     const int64_t first = app.run.lastRunId;
-    ASSERT_TRUE(history::SetKeep(app.installation.env, 1, error)) << error;
+    ASSERT_TRUE(test::Done(history::SetKeep(app.installation.env, 1)));
     // The same upgrade again changes nothing: the first run stays.
     Update(app);
     EXPECT_EQ(app.run.lastRunId, 0);
     // A run killed before it changed anything leaves nothing to undo either.
-    history::RunRecorder::Begin(app.installation.env, {app.upgrade.ListPath, {}, {}}, error).reset();
-    std::vector<history::RunSummary> runs;
-    ASSERT_TRUE(history::ListRuns(app.installation.env, runs, error)) << error;
+    ASSERT_TRUE(
+        test::Done(history::RunRecorder::Begin(app.installation.env, {app.upgrade.ListPath, {}, {}})));
+    const auto listed = history::ListRuns(app.installation.env);
+    ASSERT_TRUE(test::Done(listed));
+    const std::vector<history::RunSummary>& runs = *listed;
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].id, first);
     const auto result = history::Rollback(app.installation.env, std::nullopt, false);
@@ -445,7 +447,7 @@ TEST_F(RecordInputTest, ARecordFolderSwappedDuringTheRollbackIsNotRestoredFrom) 
     const auto elements = test::LibraryNames(m_suite / "LIB/Logic.PART");
     EXPECT_EQ(elements, std::vector<std::string>{"7400"});
     std::string why;
-    EXPECT_EQ(ExportElement(m_suite / "LIB/Logic.PART", "7400", why).value_or("").find("ATTACKER"),
+    EXPECT_EQ(ExportElement(m_suite / "LIB/Logic.PART", "7400").value_or("").find("ATTACKER"),
               std::string::npos);
 }
 
@@ -509,9 +511,8 @@ TEST_F(RecordInputTest, TheRecordIsInTheFolderTheLockWasTakenOn) {
         ASSERT_TRUE(lock.Held()) << lock.Problem();
         fs::rename(m_suite / ".zrxlibug", m_suite / ".zrxlibug-locked");
         fs::create_directory(m_suite / ".zrxlibug");
-        std::string why;
-        const auto folder = history::OpenRecordFolder(env, true, why);
-        ASSERT_TRUE(folder) << why;
+        const auto folder = history::OpenRecordFolder(env, true);
+        ASSERT_TRUE(test::Done(folder));
         struct stat opened {}, locked{};
         ASSERT_TRUE(folder->own.Info(opened));
         ASSERT_EQ(::stat((m_suite / ".zrxlibug-locked").c_str(), &locked), 0);
@@ -549,7 +550,7 @@ TEST_F(RecordInputTest, AFifoBesideALibraryOrAtTheIdentityIsRefusedNotWaitedFor)
         fs::remove(library + "-wal");
     }
     std::string why;
-    EXPECT_NE(ExportElement(library, "7400", why).value_or("").find("NEW"), std::string::npos) << why;
+    EXPECT_NE(ExportElement(library, "7400").value_or("").find("NEW"), std::string::npos) << why;
     fs::remove(m_suite / ".zrxlibug.id");
     ASSERT_EQ(::mkfifo((m_suite / ".zrxlibug.id").c_str(), 0600), 0);
     for (const char* command : {"history", "rollback"}) {
@@ -563,17 +564,17 @@ TEST_F(RecordInputTest, AFifoBesideALibraryOrAtTheIdentityIsRefusedNotWaitedFor)
 // running program holds.
 TEST(LeftTemporariesTest, AFileARunningProgramWritesIsNeverSwept) {
     test::TempDir dir;
-    std::string why, temp, dead;
-    const Directory folder = Directory::Open(dir.Path(), why);
-    FileHandle held(folder.CreateTemporary("board.DAT", temp, why));
-    ASSERT_TRUE(held.IsOpen()) << why;
-    FileHandle(folder.CreateTemporary("other.DAT", dead, why)).Close();  // its program was killed
+    const Directory folder = test::OpenFolder(dir.Path());
+    auto held = folder.CreateTemporary("board.DAT");
+    ASSERT_TRUE(test::Done(held));
+    const std::string temp = held->name;
+    const std::string dead = folder.CreateTemporary("other.DAT")->name;  // its program was killed
     test::WriteFile(dir / (dead + "-wal"), "side file");
     RemoveLeftTemporaries(folder);
     EXPECT_TRUE(fs::exists(dir / temp));
     EXPECT_FALSE(fs::exists(dir / dead));
     EXPECT_FALSE(fs::exists(dir / (dead + "-wal")));
-    held.Close();
+    held->file.Close();
     RemoveLeftTemporaries(folder);
     EXPECT_FALSE(fs::exists(dir / temp));
 }

@@ -171,8 +171,7 @@ TEST_F(KernelTest, StoredElementsAreComparedCopiedDeletedAndDigestedAsTheyAre) {
     EXPECT_EQ(E_DeleteElement(wb, "never there"), 1);
     EXPECT_EQ(E_DeleteElement(ra, "7400"), 0);  // a read handle cannot delete
     EXPECT_EQ(E_FlushLibraries(), 1);
-    std::string error;
-    EXPECT_EQ(*ListLibrary(b, error), std::vector<std::string>{"COPY"});
+    EXPECT_EQ(*ListLibrary(b), std::vector<std::string>{"COPY"});
     for (const int32_t handle : {ra, wb, rs}) E_CloseLibrary(handle);
 }
 
@@ -289,13 +288,16 @@ TEST_F(KernelTest, ADeviceBuiltPinByPinSavesAndLoadsEqual) {
     EXPECT_EQ(E_CloseLibWrite(lib), 1);
     EXPECT_EQ(D_SaveDevice(d, cursor), 0);  // the write cursor ended with E_CloseLibWrite
     E_CloseLibrary(lib);
-    std::string error;
-    EXPECT_EQ(*ExportElement(path, "SAVED", error),
-              "{\n  \"name\": \"SAVED\",\n  \"device\": {\n    \"text1\": \"first\",\n    \"text2\": \"second\",\n"
-              "    \"supply_pins\": [\n      {\n        \"number\": 8,\n        \"name\": \"VDD\"\n      }\n    ],\n"
-              "    \"groups\": [\n      {\n        \"name\": \"G1\",\n        \"text2\": \"INV\",\n        \"pins\": [\n"
-              "          {\n            \"number\": 1,\n            \"name\": \"IN\"\n          }\n        ]\n      }\n"
-              "    ]\n  }\n}\n");
+    EXPECT_EQ(
+        *ExportElement(path, "SAVED"),
+        "{\n  \"name\": \"SAVED\",\n  \"device\": {\n    \"text1\": \"first\",\n    \"text2\": \"second\",\n"
+        "    \"supply_pins\": [\n      {\n        \"number\": 8,\n        \"name\": \"VDD\"\n      }\n    "
+        "],\n"
+        "    \"groups\": [\n      {\n        \"name\": \"G1\",\n        \"text2\": \"INV\",\n        "
+        "\"pins\": [\n"
+        "          {\n            \"number\": 1,\n            \"name\": \"IN\"\n          }\n        ]\n     "
+        " }\n"
+        "    ]\n  }\n}\n");
 }
 
 TEST_F(KernelTest, ReloadingASlotReplacesItsObject) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/folder.h"
 #include "support/kernel_fixture.h"
 
 namespace zrx {
@@ -13,23 +14,22 @@ TEST_F(KernelTest, ExportImportExportGivesTheSameDocument) {
     const std::string parts = MakePartLibrary("a.PART", Part("7400", "QUAD NAND") + "," + Part("74LS04", "HEX INV"));
     const std::string symbols = MakeSymbolLibrary("a.SYMBOL", Sym("Q2N2222", 3) + "," + Sym("NAND", 1));
     for (const std::string& path : {parts, symbols}) {
-        std::string error;
-        const auto first = ExportLibrary(path, error);
-        ASSERT_TRUE(first) << error;
+        const auto first = ExportLibrary(path);
+        ASSERT_TRUE(first) << first.Why();
         const std::string copy = path + ".copy";
-        ASSERT_TRUE(ImportLibrary(copy, *first, error)) << error;
-        EXPECT_EQ(*ExportLibrary(copy, error), *first);
+        const Outcome imported = ImportLibrary(copy, *first);
+        ASSERT_TRUE(imported) << imported.Why();
+        EXPECT_EQ(*ExportLibrary(copy), *first);
     }
 }
 
 TEST_F(KernelTest, ImportAddsOrReplacesByName) {
     const std::string path = MakePartLibrary("r.PART", Part("A", "old") + "," + Part("B", "keep"));
-    std::string error;
-    ASSERT_TRUE(ImportLibrary(path, R"({"kind":"ZarnixDLL00","elements":[)" + Part("A", "new") + "," + Part("C") + "]}",
-                              error));
-    EXPECT_EQ(*ListLibrary(path, error), (std::vector<std::string>{"A", "B", "C"}));
-    EXPECT_NE(ExportElement(path, "A", error)->find("\"new\""), std::string::npos);
-    EXPECT_NE(ExportElement(path, "B", error)->find("\"keep\""), std::string::npos);
+    ASSERT_TRUE(ImportLibrary(
+        path, R"({"kind":"ZarnixDLL00","elements":[)" + Part("A", "new") + "," + Part("C") + "]}"));
+    EXPECT_EQ(*ListLibrary(path), (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_NE(ExportElement(path, "A")->find("\"new\""), std::string::npos);
+    EXPECT_NE(ExportElement(path, "B")->find("\"keep\""), std::string::npos);
 }
 
 struct BadImport {
@@ -47,8 +47,7 @@ TEST_P(BadImportTest, IsRefusedWithAReasonAndChangesNothing) {
     const std::string path = MakePartLibrary("keep.PART", Part("A"));
     E_FlushLibraries();
     const std::string before = test::Fingerprint(path);
-    std::string error;
-    EXPECT_FALSE(ImportLibrary(path, GetParam().json, error));
+    const std::string error = test::WhyFailed(ImportLibrary(path, GetParam().json));
     EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
     EXPECT_EQ(test::Fingerprint(path), before);
 }
@@ -76,13 +75,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(KernelTest, EveryLibCommandRefusesAFileThatIsNotALibrary) {
     test::WriteFile(m_dir / "X.PART", "not a library at all");
     const std::string path = m_dir / "X.PART";
-    std::string error;
-    EXPECT_FALSE(ListLibrary(path, error));
-    EXPECT_NE(error.find("is not a library"), std::string::npos);
-    EXPECT_FALSE(ExportLibrary(path, error));
-    EXPECT_FALSE(ExportElement(path, "A", error));
-    EXPECT_FALSE(ImportLibrary(path, R"({"kind":"ZarnixDLL00","elements":[]})", error));
-    EXPECT_FALSE(CreateLibrary(path, LibraryKind::Part, error));
+    EXPECT_NE(test::WhyFailed(ListLibrary(path)).find("is not a library"), std::string::npos);
+    EXPECT_FALSE(ExportLibrary(path));
+    EXPECT_FALSE(ExportElement(path, "A"));
+    EXPECT_FALSE(ImportLibrary(path, R"({"kind":"ZarnixDLL00","elements":[]})"));
+    EXPECT_FALSE(CreateLibrary(path, LibraryKind::Part));
     EXPECT_EQ(test::ReadFile(path), "not a library at all");
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "support/folder.h"
 #include "support/upgrade_fixture.h"
 
 namespace zrx {
@@ -192,9 +193,8 @@ TEST_F(ChangePreviewTest, APreviewWritesCreatesAndLocksNothing) {
     EXPECT_EQ(test::TreeSnapshot(m_upgrade.Path()), upgradeBefore);
     // No read lock is left: another connection can write at once.
     std::string error;
-    EXPECT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART",
-                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("Z") + "]}", error))
-        << error;
+    EXPECT_TRUE(test::Done(ImportLibrary(m_suite / "LIB/Logic.PART",
+                                         R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("Z") + "]}")));
 }
 
 TEST_F(ChangePreviewTest, AfterARunTheRowsItCopiedAreTheSameUntilSomeoneEditsThem) {
@@ -216,8 +216,7 @@ TEST_F(ChangePreviewTest, AfterARunTheRowsItCopiedAreTheSameUntilSomeoneEditsThe
 
     std::string error;
     ASSERT_TRUE(ImportLibrary(m_suite / "LIB/Logic.PART",
-                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("P_NEW", "EDITED") + "]}",
-                              error));
+                              R"({"kind":"ZarnixDLL00","elements":[)" + PartJson("P_NEW", "EDITED") + "]}"));
     // Loading the list again compares again.
     app.window.main.F_Proceed.Click();
     app.window.main.F_Msg.SetVisible(false);

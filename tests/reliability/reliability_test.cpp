@@ -14,6 +14,7 @@
 #include "apply/run_guard.h"
 #include "kernel/installation.h"
 #include "support/contents.h"
+#include "support/folder.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
 
@@ -261,7 +262,7 @@ protected:
         const auto names = RunCli({"lib", "ls", path}).out;
         std::string error;
         std::istringstream lines(names);
-        for (std::string name; std::getline(lines, name);) elements[name] = *ExportElement(path, name, error);
+        for (std::string name; std::getline(lines, name);) elements[name] = *ExportElement(path, name);
         return elements;
     }
     std::map<std::string, std::string> Elements(const std::string& library) { return ElementsOf(Suite() + "/" + library); }

@@ -37,8 +37,7 @@ inline std::map<std::string, std::string> Contents(const std::string& root) {
             contents[relative] = "folder";
             continue;
         }
-        std::string error;
-        const auto library = ExportLibrary(path.string(), error);
+        const auto library = ExportLibrary(path.string());
         contents[relative] =
             library ? *library
                     : Fingerprint(path.string()) + " " +

@@ -26,8 +26,8 @@ protected:
     // Writes a library from a JSON document through the exchange import.
     std::string MakeLibrary(const std::string& name, const std::string& json) {
         const std::string path = m_dir / name;
-        std::string error;
-        EXPECT_TRUE(ImportLibrary(path, json, error)) << error;
+        const Outcome imported = ImportLibrary(path, json);
+        EXPECT_TRUE(imported) << imported.Why();
         return path;
     }
     std::string MakePartLibrary(const std::string& name, const std::string& elements) {

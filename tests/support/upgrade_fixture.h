@@ -26,17 +26,14 @@ inline std::string ModelJson(const std::string& name, const std::string& first, 
 inline void MakeLibrary(const std::string& path, bool parts, const std::vector<std::string>& elements) {
     std::string list;
     for (const std::string& e : elements) list += (list.empty() ? "" : ",") + e;
-    std::string error;
     const std::string doc =
         std::string(R"({"kind":")") + (parts ? "ZarnixDLL00" : "ZarnixSLL00") + R"(","elements":[)" + list + "]}";
-    if (!ImportLibrary(path, doc, error)) ADD_FAILURE() << error;
+    if (const Outcome imported = ImportLibrary(path, doc); !imported) ADD_FAILURE() << imported.Why();
 }
 
 // Names of a library's elements, or "<unreadable>".
 inline std::vector<std::string> LibraryNames(const std::string& path) {
-    std::string error;
-    const auto names = ListLibrary(path, error);
-    return names ? *names : std::vector<std::string>{"<unreadable>"};
+    return ListLibrary(path).value_or({"<unreadable>"});
 }
 
 // An installation and an upgrade folder; the test fills the upgrade's libraries and list.

@@ -25,6 +25,38 @@ using test::WriteFile;
 
 using namespace std::string_view_literals;
 
+// The readers and the signer as the cases below look at them: the value or nothing, and the
+// reason given (cleared when there is a value), for the cases that compare reasons.
+template <typename T>
+std::optional<T> Take(Result<T> result, std::string& why) {
+    why = result.Why();
+    if (!result) return std::nullopt;
+    return std::optional<T>(std::move(*result));
+}
+std::optional<PublicKey> ReadPublicKey(std::string_view text, std::string& why) {
+    return Take(trust::ReadPublicKey(text), why);
+}
+std::optional<SecretKey> ReadSecretKey(std::string_view text, std::string_view password, std::string& why,
+                                       KdfLimits most = {}) {
+    return Take(trust::ReadSecretKey(text, password, most), why);
+}
+std::optional<NewKey> GenerateKey(const std::optional<std::string>& password, std::string& why,
+                                  KdfLimits limits) {
+    return Take(trust::GenerateKey(password, limits), why);
+}
+std::optional<std::string> Sign(const SecretKey& key, std::string_view message, std::string_view untrusted,
+                                std::string_view trusted, std::string& why) {
+    return Take(trust::Sign(key, message, untrusted, trusted), why);
+}
+std::optional<Signature> ReadSignature(std::string_view text, std::string& why) {
+    return Take(trust::ReadSignature(text), why);
+}
+Verdict Verify(const PublicKey& key, const Signature& signature, std::string_view message, std::string& why) {
+    Verification verified = trust::Verify(key, signature, message);
+    why = std::move(verified.why);
+    return verified.verdict;
+}
+
 // The least work scrypt does, so that a password-protected key takes milliseconds.
 constexpr KdfLimits kFast{32768, 1 << 20};
 constexpr std::string_view kMessage = "The upgrade's bytes\r\n\0and more\n"sv;

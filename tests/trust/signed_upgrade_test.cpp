@@ -14,6 +14,7 @@
 #include "kernel/library_exchange.h"
 #include "program/upgrade_pages.h"
 #include "support/contents.h"
+#include "support/folder.h"
 #include "support/run_cli.h"
 #include "support/upgrade_fixture.h"
 #include "trust/manifest.h"
@@ -230,19 +231,19 @@ TEST_F(CheckedCopyTest, AFileSwappedAfterTheCheckIsNeverInstalled) {
     test::WriteFile(m_upgrade / "cool.DAT", "checked bytes");
     WriteList({"1,0,1,7400,Logic.PART", "4,0,2,cool.DAT"});
     std::string why;
-    ASSERT_TRUE(trust::WriteManifest(Directory::Open(m_upgrade.Path(), why), m_upgrade.Path(), why)) << why;
+    ASSERT_TRUE(test::Done(trust::WriteManifest(test::OpenFolder(m_upgrade.Path()), m_upgrade.Path())));
     App& app = Open();
     EXPECT_EQ(app.verification.check.state, trust::UpgradeState::Intact);
     test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "SWAPPED")});
     test::WriteFile(m_upgrade / "cool.DAT", "swapped bytes");
     Update(app);
     std::string error;
-    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error)->find("CHECKED"), std::string::npos);
+    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400")->find("CHECKED"), std::string::npos);
     EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "checked bytes");
-    std::vector<history::RunSummary> runs;
-    ASSERT_TRUE(history::ListRuns(app.installation.env, runs, error)) << error;
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].verification, "intact");
+    const auto runs = history::ListRuns(app.installation.env);
+    ASSERT_TRUE(test::Done(runs));
+    ASSERT_EQ(runs->size(), 1u);
+    EXPECT_EQ((*runs)[0].verification, "intact");
 }
 
 // Upgrades as one file: a zip of the folder made by zip, a compressed tar made by bsdtar.
@@ -293,7 +294,7 @@ TEST_F(SignedUpgradeTest, AReloadIsCheckedAsAnyLoadIs) {
     test::WriteFile(odd + "/Upgrade.lst", list);
     fs::remove(odd + "/Upgrade.sha256.minisig");
     std::string why;
-    ASSERT_TRUE(trust::WriteManifest(Directory::Open(odd, why), odd, why)) << why;
+    ASSERT_TRUE(test::Done(trust::WriteManifest(test::OpenFolder(odd), odd)));
     const auto named = rebuild(odd, "from-odd");
     EXPECT_NE(named.err.find(odd + "/Upgrade.lst"), std::string::npos) << named.err;
     EXPECT_EQ(named.err.find(".zrxlibug"), std::string::npos) << named.err;
@@ -322,8 +323,8 @@ RC_GTEST_PROP(ManifestProperty, AManifestReadsBackAsItWasWritten, ()) {
         entries.push_back({name, wanted[name]});
     }
     std::string why;
-    const auto read = trust::ReadManifest(trust::ManifestText(entries), why);
-    RC_ASSERT(read.has_value());
+    const auto read = trust::ReadManifest(trust::ManifestText(entries));
+    RC_ASSERT(static_cast<bool>(read));
     RC_ASSERT(*read == wanted);
 }
 
@@ -333,14 +334,14 @@ TEST_F(CheckedCopyTest, WhatTheManifestAndTheFolderLackIsTampering) {
     test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "CHECKED")});
     WriteList({"1,0,1,7400,Logic.PART", "4,0,2,ghost.DAT"});
     std::string why;
-    ASSERT_TRUE(trust::WriteManifest(Directory::Open(m_upgrade.Path(), why), m_upgrade.Path(), why)) << why;
+    ASSERT_TRUE(test::Done(trust::WriteManifest(test::OpenFolder(m_upgrade.Path()), m_upgrade.Path())));
     const auto check = trust::CheckUpgrade(m_upgrade.Path(), {});
     EXPECT_EQ(check.state, trust::UpgradeState::Tampered) << check.Describe();
     EXPECT_NE(check.Describe().find("ghost.DAT is missing"), std::string::npos) << check.Describe();
     const std::string digest(64, 'a');
     for (const char* name : {"../x", "a/b", ".", "./../x"})
-        EXPECT_FALSE(trust::ReadManifest(digest + "  " + name + "\n", why)) << name;
-    EXPECT_TRUE(trust::ReadManifest("SHA256 (./a.DAT) = " + digest + "\n", why)) << why;
+        EXPECT_FALSE(trust::ReadManifest(digest + "  " + name + "\n")) << name;
+    EXPECT_TRUE(trust::ReadManifest("SHA256 (./a.DAT) = " + digest + "\n")) << why;
 }
 
 // The manifest is read where it is found, by the one open that decides: a folder whose path leaves
@@ -360,8 +361,8 @@ TEST_F(CheckedCopyTest, AManifestFoundByItsFolderHandleMakesThePrivateCopy) {
                                                std::string(kEndLine) + "\r\n");
     fs::rename(made, deep);
     std::string why;
-    const Directory folder = Directory::Open(deep, why);
-    ASSERT_TRUE(trust::WriteManifest(folder, deep, why)) << why;
+    const Directory folder = test::OpenFolder(deep);
+    ASSERT_TRUE(test::Done(trust::WriteManifest(folder, deep)));
     App& app = Start();
     ASSERT_TRUE(LoadUpgrade(app, deep)) << (BoxTexts().empty() ? "" : BoxTexts().back());
     EXPECT_EQ(app.verification.check.state, trust::UpgradeState::Intact);
@@ -373,7 +374,7 @@ TEST_F(CheckedCopyTest, AManifestFoundByItsFolderHandleMakesThePrivateCopy) {
     app.window.main.F_Proceed.Click();
     Update(app);
     std::string error;
-    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400", error).value_or("").find("CHECKED"),
+    EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400").value_or("").find("CHECKED"),
               std::string::npos);
 }
 

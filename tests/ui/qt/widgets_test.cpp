@@ -266,9 +266,9 @@ private slots:
         }
         test::WriteFile(suite / "ZARNIX32.INI", ini);
         std::string error;
-        QVERIFY(ImportLibrary(suite / "LibDir/Logic.PART",
-                              R"({"kind":"ZarnixDLL00","elements":[{"name":"7400","device":{"text1":"","text2":"","supply_pins":[],"groups":[]}},{"name":"7404","device":{"text1":"","text2":"","supply_pins":[],"groups":[]}}]})",
-                              error));
+        QVERIFY(ImportLibrary(
+            suite / "LibDir/Logic.PART",
+            R"({"kind":"ZarnixDLL00","elements":[{"name":"7400","device":{"text1":"","text2":"","supply_pins":[],"groups":[]}},{"name":"7404","device":{"text1":"","text2":"","supply_pins":[],"groups":[]}}]})"));
         Program program(suite.Path() + ",TRELM");
         QVERIFY(program.started);
         App& app = program.app;
