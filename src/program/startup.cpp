@@ -11,6 +11,7 @@
 #include "kernel/zrxkernel.h"
 #include "program/app.h"
 #include "program/localization.h"
+#include "upgrade_list/list_format.h"
 
 namespace zrx {
 
@@ -173,9 +174,7 @@ void InitMainWindow(App& app) {
     if (!app.installation.env.BuilderMode) m.F_lstfrm.SetVisible(true);
 
     m.F_Syspath.Clear();
-    for (const char* target :
-         {"\\Lib", "\\Job", "\\Sys", "\\ZSm_cml", "\\ZSm_mod", "\\ZSm_sbk", "\\ZSm_udn", "\\Zsm_wrk"})
-        m.F_Syspath.AddItem(target);
+    for (const std::string_view target : kTargetTexts) m.F_Syspath.AddItem(std::string(target));
     m.F_Syspath.SetListIndex(0);
 
     const bool builder = app.installation.env.BuilderMode;

@@ -1,9 +1,11 @@
 // What a build writes reads back as what was chosen, as a property: rapidcheck draws the choices
 // (odd names with commas, quotes and blanks, every kind of element and file, two files of one
-// name, names the folder's own files have, targets and descriptions) and the test works out on its
+// name, names the folder's own files have, targets and descriptions), made on a builder's state by
+// the routines the window and the command line call, and the test works out on its
 // own, from the choices and the rules of choosing, what the builder takes. The built folder, loaded
 // as the update run loads it, offers exactly that (kind, name, target and description, the
-// source's element or bytes), and the build names no difference.
+// source's element or bytes), the build names no difference, and the loaded list, reloaded into a
+// new builder, builds the same list again.
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
@@ -13,7 +15,10 @@
 #include "apply/targets.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
-#include "support/builder_choice.h"
+#include "builder/builder_lists.h"
+#include "builder/list_reload.h"
+#include "builder/upgrade_writer.h"
+#include "program/upgrade_pages.h"
 #include "support/folder.h"
 #include "support/upgrade_fixture.h"
 #include "upgrade_list/list_format.h"
@@ -22,7 +27,6 @@ namespace zrx {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ChooseFile;
 using test::MakeLibrary;
 using test::ModelJson;
 using test::PartJson;
@@ -116,58 +120,56 @@ protected:
             test::WriteFile(m_suite / file, std::string(file) + " " + OneOf({"1", "2"}));
     }
     App& A() { return *m_app; }
+    const Environment& Env() { return A().installation.env; }
+    // Chooses as the builder's frames do, by the routines the window and the command line call.
     void Choose(int kind, const std::string& library, const std::string& name) {
-        A().window.main.M_Fileitems(kind).Click();
-        test::ChooseElement(A().window.main, kind, library, name);
+        ChooseElements(m_builder, Env(), m_dialogs, kind, library, {name});
         static const int kRecords[] = {1, 2, 3, 5, 6};
         m_expected.Element(kRecords[kind], library, m_suite / (kind == 3 ? "ZSM_MOD" : "LIB"), name);
     }
+    void ChooseLoose(int frame, const std::string& dir, const std::string& name, std::vector<Entry>& table,
+                     int32_t code, const std::string& sub = {}) {
+        ChooseFiles(m_builder, Env(), m_dialogs, frame, dir, {name}, sub);
+        m_expected.File(table, name, dir, sub, {}, code);
+    }
     // One drawn choice of any kind.
     void DrawChoice() {
-        ui::MainForm& m = A().window.main;
         const std::string name = *rc::gen::elementOf(std::vector<std::string>(std::begin(kNames), std::end(kNames)));
         switch (*rc::gen::inRange(0, 9)) {
-            case 0: Choose(0, OneOf({"Logic.PART", "x,y.PART"}), name); break;
-            case 1: Choose(1, OneOf({"Logic.SYMBOL", "i_x.SYMBOL"}), name); break;
-            case 2: Choose(2, "Std.PACKAGE", name); break;
-            case 3: Choose(3, "V.SPARAM", name); break;
-            case 4: Choose(4, "M.MPARAM", name); break;
-            case 5: {
-                m.M_Fileitems(6).Click();
-                ChooseFile(m.F_Thermtal, m.F_Talmove, "a.TAL");
-                m_expected.File(m_expected.tals, "a.TAL", m_suite / "LIB", {}, {}, 1);
-                m.M_Fileitems(7).Click();
-                const std::string dat = OneOf({"b,c.DAT", "\"d.DAT"});
-                ChooseFile(m.F_Thermdat, m.F_Datmove, dat);
-                m_expected.File(m_expected.dats, dat, m_suite / "JOB", {}, {}, 2);
+            case 0:
+                Choose(kParts, OneOf({"Logic.PART", "x,y.PART"}), name);
                 break;
-            }
+            case 1:
+                Choose(kSymbols, OneOf({"Logic.SYMBOL", "i_x.SYMBOL"}), name);
+                break;
+            case 2:
+                Choose(kPackages, "Std.PACKAGE", name);
+                break;
+            case 3:
+                Choose(kSparams, "V.SPARAM", name);
+                break;
+            case 4:
+                Choose(kMparams, "M.MPARAM", name);
+                break;
+            case 5:
+                ChooseLoose(kTalFiles, m_suite / "LIB", "a.TAL", m_expected.tals, 1);
+                ChooseLoose(kDatFiles, m_suite / "JOB", OneOf({"b,c.DAT", "\"d.DAT"}), m_expected.dats, 2);
+                break;
             case 6:
-                m.M_Fileitems(8).Click();
-                ChooseFile(m.F_Profitem, m.F_SPCmove, "p q.SPC");
-                m_expected.File(m_expected.spcs, "p q.SPC", m_suite / "SYS", {}, {}, 3);
+                ChooseLoose(kSpcFiles, m_suite / "SYS", "p q.SPC", m_expected.spcs, 3);
                 break;
             case 7: {
-                m.M_Fileitems(5).Click();
                 const std::string sub = OneOf({"OPAMPS", "a,b"});
-                m.F_sbcdir.SetPath(m_suite / ("ZSM_SBK/" + sub));
-                m.F_sbcdir.onChange();
-                ChooseFile(m.F_SBCItem, m.F_Sbcmove, "op.sbc");
-                m_expected.File(m_expected.sbcs, "op.sbc", m_suite / ("ZSM_SBK/" + sub), sub, {}, 9);
+                ChooseLoose(kSbcFiles, m_suite / ("ZSM_SBK/" + sub), "op.sbc", m_expected.sbcs, 9, sub);
                 break;
             }
             default: {
-                m.M_Fileitems(9).Click();
-                m.F_MiscDir.SetPath(m_suite / "SYS");
-                m.F_MiscDir.onChange();
-                const int target = *rc::gen::inRange(0, 8);
-                m.F_Syspath.UserSelect(target);
+                const int target = *rc::gen::inRange(0, static_cast<int>(kTargetTexts.size()));
                 const std::string description =
                     OneOf({"", "Notes, v2", "\"Quoted\" notes", "He said \"hi\"", " spaced "});
-                m.F_Filedesc.SetText(description);
                 const std::string file = OneOf({"n.txt", "b,c.DAT", "Upgrade.lst"});
-                ChooseFile(m.F_Miscitem, m.F_MiscMove, file);
-                m.F_Miscitem.SetListIndex(-1);
+                ChooseMiscFile(m_builder, Env(), m_dialogs, m_suite / "SYS", file,
+                               std::string(kTargetTexts[static_cast<size_t>(target)]), description);
                 // The description as the list holds it: one line, without blanks around it, its
                 // double quotes single where it needs quotes of its own.
                 std::string listed = TrimBlanks(description);
@@ -177,6 +179,7 @@ protected:
             }
         }
     }
+    BuilderState m_builder;
     test::TempDir m_dest;
     Expectation m_expected;
 };
@@ -186,14 +189,11 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosen, ()) 
     Start(true);
     const int choices = *rc::gen::inRange(1, 8);
     for (int i = 0; i < choices; ++i) DrawChoice();
-    ui::MainForm& m = A().window.main;
-    m.M_Build.Click();
-    m.F_Dir.SetPath(m_dest.Path());
-    m.F_Dir.onChange();
+    SetDestinationFolder(m_builder, m_dest.Path());
     const bool listOnly = *rc::gen::arbitrary<bool>();
-    (listOnly ? m.F_Clstfile(0) : m.F_Clstfile(1)).Click();
-    m.F_Create.Click();
-    const BuildReport report = A().builder.lastBuild;
+    m_builder.listOnly = listOnly;
+    BuildUpgrade(m_builder, Env(), m_dialogs, A().run.AskOverwrite);
+    const BuildReport& report = m_builder.lastBuild;
     RC_ASSERT(report.listWritten);
     std::string named;
     for (const std::string& difference : report.differences) named += difference + "\n";
@@ -205,8 +205,7 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosen, ()) 
     m_app.reset();
     App& loader = NewApp("\"" + m_suite.Dir() + "\"");
     RC_ASSERT(Form_Load(loader) == StartupOutcome::Ready);
-    loader.window.main.F_lstdir.SetPath(m_dest.Path());
-    loader.window.main.F_lstok.Click();
+    RC_ASSERT(LoadUpgrade(loader, m_dest.Path()));
     const std::vector<Entry> expected = m_expected.Offered();
     RC_ASSERT(loader.upgrade.GridRows.size() == expected.size() + 1);
     for (size_t row = 0; row < expected.size(); ++row) {
@@ -221,7 +220,6 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosen, ()) 
                       (e.code == 9 ? e.targetLib : TargetDirForCode(e.code, loader.installation.env)));
         if (e.kind == 4 && !e.fileType.empty()) RC_ASSERT(std::string(offered.FileType) == e.fileType);
         if (listOnly) continue;
-        std::string error;
         if (e.kind != 4) {
             const std::string& upgrade =
                 UpgradeLibraryOf(loader.upgrade.UpgLibPath, e.kind, offered.UpgSymbolLib);
@@ -232,6 +230,16 @@ RC_GTEST_FIXTURE_PROP(BuildPropertyTest, WhatABuildWritesReadsBackAsChosen, ()) 
             RC_ASSERT(test::ReadFile(m_dest / e.name) == test::ReadFile(JoinPath(e.source, e.name)));
         }
     }
+
+    // The loaded list reloaded into a new builder's state builds the same list again.
+    BuilderState again;
+    ReloadUpgradeListIntoBuilder(again, loader.upgrade, loader.installation.env, m_dialogs);
+    RC_ASSERT(again.notReloaded == 0u);
+    test::TempDir rebuilt;
+    SetDestinationFolder(again, rebuilt.Path());
+    again.listOnly = true;
+    BuildUpgrade(again, loader.installation.env, m_dialogs, false);
+    RC_ASSERT(test::ReadFile(rebuilt / "Upgrade.lst") == test::ReadFile(m_dest / "Upgrade.lst"));
 }
 
 }  // namespace
