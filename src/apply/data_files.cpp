@@ -303,9 +303,10 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
         ShowWarning(dialogs, text);
         return Failure{text};
     };
-    auto fail = [&dialogs, &item]() -> Outcome {
+    // The box says only that it cannot be copied; the run's report keeps the reason, where known.
+    auto fail = [&dialogs, &item](const std::string& reason = {}) -> Outcome {
         ShowErrorByCode(dialogs, 1, item.Name);
-        return Failure{ErrorTextForCode(1, item.Name).text};
+        return Failure{ErrorTextForCode(1, item.Name).text + (reason.empty() ? "" : ": " + reason)};
     };
     auto unrecorded = [&run, &dialogs](const std::string& why) -> Outcome {
         NoteNotRecorded(run, dialogs, why);
@@ -348,7 +349,7 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
     } else {
         folder = access.Folder(item.TargetDir);
     }
-    if (!folder) return fail();
+    if (!folder) return fail(folder.Why());
     // A link is written through only where it leads to a file in the installation's data folders.
     const auto target = access.Resolve(*folder, destDir, item.Name);
     if (!target) return refuse(target.Why());
@@ -356,7 +357,7 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
     bool older = false;
     auto file = PrepareFile(*source, *target, false, false, &older);
     if (!file && older && subcircuit) file = PrepareFile(*source, *target, true, false);
-    if (!file) return fail();
+    if (!file) return fail(file.Why());
     if ((*file)->ChangesNothing()) {
         // The installed file is the upgrade's already: nothing to put in place, or to undo.
         item.Copied = 1;

@@ -136,7 +136,7 @@ bool Directory::Sync() const {
 Outcome Directory::ReplaceWhole(const std::string& name, std::string_view content, mode_t mode,
                                 const std::string& shownPath) const {
     auto temporary = CreateTemporary(name);
-    if (!temporary) return Failure{shownPath + " cannot be written: " + temporary.Why()};
+    if (!temporary) return Failure{temporary.Why()};
     FileHandle& out = temporary->file;
     const std::string& temp = temporary->name;
     bool ok = true;

@@ -115,8 +115,9 @@ Result<std::unique_ptr<RunRecorder>> RunRecorder::Begin(const Environment& env, 
         made = make(runFolder, "files");
     }
     if (!made || !folder.history.Sync()) {
+        const std::string why = made ? std::strerror(errno) : made.Why();  // before the drop sets errno anew
         DropRun(*db, run, folder.history);
-        return Failure{"the record's folder cannot be made: " + (made ? std::strerror(errno) : made.Why())};
+        return Failure{"the record's folder cannot be made: " + why};
     }
     files = std::move(*made);
     auto recorder = std::unique_ptr<RunRecorder>(
