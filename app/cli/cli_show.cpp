@@ -1,10 +1,15 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <set>
+#include <string>
+#include <vector>
 
+#include "base/text_utils.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_rows.h"
 #include "cli/cli_session.h"
+#include "preview/element_fields.h"
 
 namespace zrx::cli {
 
@@ -37,13 +42,64 @@ void AddShowCommand(CLI::App& parent, int& status) {
     });
 }
 
+namespace {
+
+// The rows diff prints: every offered row, or those of the names --only gives.
+std::vector<size_t> DiffRows(const App& app, const std::vector<std::string>& only) {
+    std::vector<size_t> rows = OfferedRows(app);
+    if (only.empty()) return rows;
+    const std::set<std::string> names(only.begin(), only.end());
+    std::erase_if(rows,
+                  [&](size_t row) { return !names.contains(std::string(app.upgrade.GridRows[row].Name)); });
+    return rows;
+}
+
+// --detail as JSON: the fields that differ, or the text diff.
+Json DetailJson(const preview::RowDetail& detail) {
+    Json json = Json::object();
+    if (!detail.fields.empty()) {
+        Json fields = Json::array();
+        for (const preview::FieldDifference& field : detail.fields)
+            fields.push_back({{"path", ToDisplayUtf8(field.path)},
+                              {"installed", field.installed ? Json(ToDisplayUtf8(*field.installed)) : Json()},
+                              {"upgrade", field.upgrade ? Json(ToDisplayUtf8(*field.upgrade)) : Json()}});
+        json["fields"] = std::move(fields);
+    }
+    if (!detail.textDiff.empty()) json["diff"] = ToDisplayUtf8(detail.textDiff);
+    return json;
+}
+
+// --detail as text: each differing field on a line of its own, or the text diff, indented under
+// the row's line.
+void PrintDetail(const preview::RowDetail& detail) {
+    for (const preview::FieldDifference& field : detail.fields)
+        std::cout << "  " << preview::DifferenceLine(field) << "\n";
+    size_t start = 0;
+    while (start < detail.textDiff.size()) {
+        const size_t end = detail.textDiff.find('\n', start);
+        std::string line =
+            detail.textDiff.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // the files' own line ends, CR LF
+        std::cout << "  " << EscapeControls(line) << "\n";
+        start = end == std::string::npos ? detail.textDiff.size() : end + 1;
+    }
+}
+
+}  // namespace
+
 void AddDiffCommand(CLI::App& parent, int& status) {
     static std::string suite, folder;
-    static bool json = false, allowUnsigned = false;
+    static bool json = false, allowUnsigned = false, detail = false;
+    static std::vector<std::string> only;
     CLI::App* diff = parent.add_subcommand(
         "diff", "Print what each offered row would change: new, changed, same, older, missing or unreadable");
     diff->add_option("--suite", suite, "Installation directory (holds ZARNIX32.INI)")->required();
     diff->add_flag("--json", json, "Print one JSON document instead of tab-separated lines");
+    diff->add_flag(
+        "--detail", detail,
+        "Under each changed row, the fields that differ (path: installed -> upgrade), or for a file "
+        "a unified diff");
+    diff->add_option("--only", only, "Only the rows of these element or file names");
     AddUpgradeOptions(diff, folder, allowUnsigned);
     diff->footer("Exit status: 0 when every row is the same as installed, 1 when any row differs, 2 when nothing "
                  "could be compared.");
@@ -57,14 +113,23 @@ void AddDiffCommand(CLI::App& parent, int& status) {
             return;
         }
         const App& app = session.app;
-        const std::vector<size_t> offered = OfferedRows(app);
-        status = DiffStatus(app, offered);
+        const std::vector<size_t> rows = DiffRows(app, only);
+        status = DiffStatus(app, rows);
+        const std::vector<preview::RowDetail> details =
+            detail ? app.changeColumn.Details(rows) : std::vector<preview::RowDetail>();
         if (json) {
-            PrintJsonResult(RowsJson(app, offered), status, DiffMeaning(status), &app.verification.check);
+            Json list = RowsJson(app, rows);
+            for (size_t i = 0; i < details.size(); ++i) list[i]["detail"] = DetailJson(details[i]);
+            PrintJsonResult(list, status, DiffMeaning(status), &app.verification.check);
             return;
         }
-        for (size_t r = 0; r < GridLines(app); ++r)
-            std::cout << ChangeWordOf(app, r) << "\t" << GridLine(app, r) << "\n";
+        // Every line of the grid (the empty ones after the offered rows too), or the rows asked for.
+        const size_t lines = only.empty() ? GridLines(app) : rows.size();
+        for (size_t i = 0; i < lines; ++i) {
+            const size_t row = only.empty() ? i : rows[i];
+            std::cout << ChangeWordOf(app, row) << "\t" << GridLine(app, row) << "\n";
+            if (i < details.size()) PrintDetail(details[i]);
+        }
     });
 }
 

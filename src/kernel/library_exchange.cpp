@@ -317,19 +317,26 @@ Result<std::string> ExportLibrary(const std::string& path) {
     }
 }
 
+Result<std::string> ElementJson(int32_t library, LibraryKind kind, const std::string& name) {
+    EnsureWorkingDatabase();
+    auto element = ElementToJson(library, kind, name);
+    if (!element) return Failure{"no element named \"" + name + "\""};
+    try {
+        return element->dump(2) + "\n";
+    } catch (const Json::exception&) {
+        return Failure{"the element \"" + name +
+                       "\" holds text that is not UTF-8, which JSON cannot carry as it is"};
+    }
+}
+
 Result<std::string> ExportElement(const std::string& path, const std::string& name) {
     const auto kind = DetectLibraryKind(path);
     if (!kind) return Failure{kind.Why()};
     EnsureWorkingDatabase();
     OpenLibrary library(path, *kind, false);
-    auto element = ElementToJson(library.Handle(), *kind, name);
-    if (!element) return Failure{path + ": no element named \"" + name + "\""};
-    try {
-        return element->dump(2) + "\n";
-    } catch (const Json::exception&) {
-        return Failure{path + ": the element \"" + name +
-                       "\" holds text that is not UTF-8, which JSON cannot carry as it is"};
-    }
+    auto element = ElementJson(library.Handle(), *kind, name);
+    if (!element) return Failure{path + ": " + element.Why()};
+    return element;
 }
 
 Outcome ImportLibrary(const std::string& path, std::string_view json) {

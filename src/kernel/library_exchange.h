@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,9 @@ Result<std::vector<std::string>> ListLibrary(const std::string& path);
 // The whole library, or one element of it, as JSON text.
 Result<std::string> ExportLibrary(const std::string& path);
 Result<std::string> ExportElement(const std::string& path, const std::string& name);
+// One element of a library the caller holds open (`library`, a handle of that kind), as
+// ExportElement writes it.
+Result<std::string> ElementJson(int32_t library, LibraryKind kind, const std::string& name);
 // Adds or replaces the document's elements by name; creates the library when it is missing. The
 // whole document is checked first: bad JSON (reported with its line and column), a wrong kind or a
 // malformed element changes nothing.

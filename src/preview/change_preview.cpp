@@ -14,14 +14,20 @@
 #include "base/paths.h"
 #include "base/text_utils.h"
 #include "kernel/installation.h"
+#include "kernel/library_exchange.h"
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
+#include "preview/element_fields.h"
+#include "preview/text_diff.h"
 #include "upgrade_list/list_format.h"
 #include "upgrade_list/upgrade_items.h"
 
 namespace zrx::preview {
 
 namespace {
+
+// The most of a file a detail reads: a diff of more would be no help on a screen.
+constexpr size_t kMostShownBytes = 16 * 1024 * 1024;
 
 // What the comparison of one row found.
 struct Found {
@@ -44,9 +50,17 @@ public:
     }
 
     Found Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
+    // The same, and what the row's two sides hold (`sides`), where they are read.
+    Found Row(const GridRow& row, RowSides& sides) {
+        m_sides = &sides;
+        const Found found = Row(row);
+        m_sides = nullptr;
+        return found;
+    }
 
     // The reasons' texts, by number (0 is none).
     std::vector<std::string> TakeReasons() { return std::move(m_reasonTexts); }
+    const std::string& ReasonText(uint32_t reason) const { return m_reasonTexts[reason]; }
 
 private:
     // Rows share their reasons (a missing upgrade library is the reason of all its rows): each
@@ -81,6 +95,12 @@ private:
         if (targetName.empty()) return Because(Change::Missing, "an element without a name is not copied");
         const Result<Target>& target = m_targets.In(dir, row.TargetLib);
         if (!target) return Because(Change::Unreadable, target.Why());
+        if (m_sides != nullptr) {
+            m_sides->element = true;
+            m_sides->upgrade =
+                ElementJson(source, row.Kind == 1 ? LibraryKind::Part : LibraryKind::Symbol, name)
+                    .value_or("");
+        }
         if (!target->exists) {
             // Compared with itself: whether the upgrade holds it, undamaged.
             switch (E_CompareElements(source, name.c_str(), source, name.c_str())) {
@@ -95,6 +115,10 @@ private:
         std::string why;
         const int32_t handle = m_libraries.Open(*target->folder, target->name, kind, false, &why);
         if (handle == 0) return Because(Change::Unreadable, target->path + ": " + why);
+        if (m_sides != nullptr)
+            m_sides->installed =
+                ElementJson(handle, row.Kind == 1 ? LibraryKind::Part : LibraryKind::Symbol, targetName)
+                    .value_or("");
         switch (E_CompareElements(source, name.c_str(), handle, targetName.c_str())) {
             case 1:
                 return {Change::Same};
@@ -138,12 +162,22 @@ private:
         }
         const auto target = m_access.Resolve(folder, destDir, row.Name);
         if (!target) return Because(Change::Unreadable, target.Why());
-        if (!target->exists) return {Change::New};
+        if (!target->exists) {
+            if (m_sides != nullptr)
+                m_sides->upgrade =
+                    m_folder->ReadWhole(m_folder->Spelling(row.Name), kMostShownBytes).value_or("");
+            return {Change::New};
+        }
         if (!subcircuit && IsOlder(source->info.st_mtim, target->info.st_mtim))
             return Because(Change::Older, "the installed " + target->path + " is newer");
         const auto installed = target->folder->OpenRegular(target->name);
         const auto same = installed ? SameBytes(source->file.Fd(), installed->Fd()) : std::nullopt;
         if (!same) return Because(Change::Unreadable, target->path + " cannot be read");
+        if (m_sides != nullptr && !*same) {
+            m_sides->installed = target->folder->ReadWhole(target->name, kMostShownBytes).value_or("");
+            m_sides->upgrade =
+                m_folder->ReadWhole(m_folder->Spelling(row.Name), kMostShownBytes).value_or("");
+        }
         return {*same ? Change::Same : Change::Changed};
     }
 
@@ -179,6 +213,7 @@ private:
 
     const Environment& m_env;
     const UpgradeFolder& m_upgrade;
+    RowSides* m_sides = nullptr;  // filled as a row is compared, where it is wanted
     std::shared_ptr<const Directory> m_folder;
     LibraryHandles m_libraries;
     InstallationAccess m_access;
@@ -217,6 +252,32 @@ std::string LocalChangeWord(Change change) {
 const std::string& RowChanges::ReasonOf(size_t row) const {
     static const std::string kNone;
     return row < reasonOf.size() && reasonOf[row] < reasonTexts.size() ? reasonTexts[reasonOf[row]] : kNone;
+}
+
+std::vector<RowDetail> DetailRows(const GridRowTable& rows, const std::vector<size_t>& which,
+                                  const Environment& env, const UpgradeFolder& upgrade) {
+    std::vector<RowDetail> details;
+    details.reserve(which.size());
+    {
+        Comparer comparer(env, upgrade);
+        for (const size_t row : which) {
+            RowDetail detail;
+            const Found found = comparer.Row(rows[row], detail.sides);
+            detail.change = found.change;
+            detail.reason = comparer.ReasonText(found.reason);
+            if (detail.change == Change::Changed && detail.sides.element) {
+                const auto installed = FieldsOfElement(detail.sides.installed);
+                const auto offered = FieldsOfElement(detail.sides.upgrade);
+                if (installed && offered) detail.fields = DifferingFields(*installed, *offered);
+            } else if (detail.change == Change::Changed) {
+                detail.textDiff =
+                    UnifiedDiff(detail.sides.installed, detail.sides.upgrade, "installed", "upgrade");
+            }
+            details.push_back(std::move(detail));
+        }
+    }
+    E_FlushLibraries();
+    return details;
 }
 
 constexpr std::chrono::milliseconds kProgressInterval{50};

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "preview/element_fields.h"
+
 namespace zrx {
 
 class Directory;
@@ -55,6 +57,28 @@ struct UpgradeFolder {
 // left locked. `progress`, when given, is called a few times a second with the rows done and their count.
 RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const UpgradeFolder& upgrade,
                        const std::function<void(size_t done, size_t total)>& progress = {});
+
+// What one offered row's two sides hold, as a detail shows them: the installed element's JSON and
+// the upgrade's (`element`), or the installed file's bytes and the upgrade's; "" for a side that is
+// not there or cannot be read.
+struct RowSides {
+    std::string installed, upgrade;
+    bool element = false;
+};
+
+// What exactly a row would change: its change (as CompareRows finds it) and reason, its two sides,
+// and for a changed element the fields that differ, for a changed file a unified diff.
+struct RowDetail {
+    Change change = Change::Unreadable;
+    std::string reason;
+    RowSides sides;
+    std::vector<FieldDifference> fields;
+    std::string textDiff;
+};
+
+// The details of the rows `which` (indices into `rows`), read as CompareRows reads them.
+std::vector<RowDetail> DetailRows(const GridRowTable& rows, const std::vector<size_t>& which,
+                                  const Environment& env, const UpgradeFolder& upgrade);
 
 }  // namespace preview
 }  // namespace zrx

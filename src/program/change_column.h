@@ -3,6 +3,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "preview/change_preview.h"
 
@@ -37,6 +38,8 @@ public:
     // "Set unchanged rows to NO": every offered row whose change is "same" is set to NO; nothing
     // else changes.
     void SetSameToNo();
+    // What exactly the offered rows `rows` would change, read now.
+    std::vector<preview::RowDetail> Details(const std::vector<size_t>& rows) const;
 
 private:
     ui::Grid& m_grid;

@@ -56,6 +56,34 @@ TEST_F(CliDiffTest, ADryRunPrintsTheRowsItWouldTouchAndChangesNothing) {
     EXPECT_EQ(test::TreeSnapshot(Suite()), before);
 }
 
+// --detail names each differing field of a changed element by its path, and gives a changed
+// text file as a unified diff; --only keeps the rows of those names, and the exit status follows them.
+TEST_F(CliDiffTest, TheDetailNamesTheFieldsAndLinesThatDiffer) {
+    const auto text = RunCli({"diff", "--suite", Suite(), "--detail", "--only", "7400", "--only",
+                              "heatsink.TAL", "--only", "NAND2", Upgrade()});
+    EXPECT_EQ(text.status, 1);
+    EXPECT_EQ(text.out,
+              "changed\t7400\tLogic.PART\t" + Suite() +
+                  "/LIB\tYES\tPart file\n"
+                  "  device.text1: QUAD 2-INPUT NAND -> QUAD 2-INPUT NAND GATE\n"
+                  "same\tNAND2\tLogic.SYMBOL\t" +
+                  Suite() +
+                  "/LIB\tYES\tSymbol\n"
+                  "changed\theatsink.TAL\t" +
+                  Suite() + "/LIB\t" + Suite() +
+                  "/LIB\tYES\tThermal analyzer file\n"
+                  "  --- installed\n  +++ upgrade\n  @@ -1,2 +1,2 @@\n  -TAL 1\n  -HEATSINK TO220 12.5 K/W\n"
+                  "  +TAL 2\n  +HEATSINK TO220 9.8 K/W\n");
+    const auto json = nlohmann::json::parse(
+        RunCli({"diff", "--suite", Suite(), "--detail", "--json", "--only", "7400", Upgrade()}).out);
+    ASSERT_EQ(json["rows"].size(), 1u);
+    EXPECT_EQ(json["rows"][0]["detail"]["fields"][0],
+              (nlohmann::json{{"path", "device.text1"},
+                              {"installed", "QUAD 2-INPUT NAND"},
+                              {"upgrade", "QUAD 2-INPUT NAND GATE"}}));
+    EXPECT_EQ(RunCli({"diff", "--suite", Suite(), "--only", "NAND2", Upgrade()}).status, 0);
+}
+
 TEST_F(CliDiffTest, JsonDocumentsReadBack) {
     const auto diff = RunCli({"diff", "--suite", Suite(), "--json", Upgrade()});
     EXPECT_EQ(diff.status, 1);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/outcome.h"
+
+namespace zrx::preview {
+
+// An element's fields, each by its path, in the order the element's JSON (as the library exchange
+// writes it) holds them. A path names objects by their members and the items of a list by their
+// key, never by their place in the list, so that an item inserted before another leaves the
+// other's path as it was:
+//   device.text1, device.text2
+//   device.supply_pins[number=14].name               supply pins by their number
+//   device.groups[name=G1].text2                     groups by their name
+//   device.groups[name=G1].pins[number=3].name       a group's pins by their number
+//   symbol.class
+//   symbol.items[kind=6].text                        symbol items by their kind; the second item
+//   symbol.items[kind=6#2].text                      of one kind by its count among them
+// The key itself is part of the path, not a field. Two items of one key in a list (which no
+// kernel writes, but a document may hold) are told apart by their count, as items of one kind are.
+using ElementFields = std::vector<std::pair<std::string, std::string>>;
+
+// The fields of one element's JSON (ExportElement's text); a failure when it is no JSON object.
+Result<ElementFields> FieldsOfElement(std::string_view json);
+
+// A field that differs between the installed element and the upgrade's: its value on each side,
+// nothing on the side that lacks it.
+struct FieldDifference {
+    std::string path;
+    std::optional<std::string> installed, upgrade;
+};
+
+// The fields whose values differ, the installed element's order first, then the fields only the
+// upgrade's has, in its order.
+std::vector<FieldDifference> DifferingFields(const ElementFields& installed, const ElementFields& upgrade);
+
+// One line of a difference: "path: installed -> upgrade", "(none)" for a side that lacks it and
+// "" for an empty value; characters that could drive a terminal are escaped.
+std::string DifferenceLine(const FieldDifference& difference);
+
+}  // namespace zrx::preview
