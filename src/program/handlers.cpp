@@ -1,4 +1,5 @@
 #include "program/handlers.h"
+#include "program/details_window.h"
 
 #include "program/change_column.h"
 #include "program/app.h"
@@ -16,6 +17,7 @@ void ConnectHandlers(App& app) {
     ConnectUpdatePage(app);
     ConnectBuilder(app);
     ConnectPreview(app.changeColumn, app.window.main, app.ended);
+    ConnectDetails(app);
 }
 
 }  // namespace zrx

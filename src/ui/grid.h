@@ -54,6 +54,8 @@ public:
 
     // The mouse button went up over the grid, after the selection was made.
     std::function<void()> onMouseUp;
+    // A row was double-clicked, after the clicks made it current.
+    std::function<void()> onDoubleClick;
     void UserSelect(int row, int col, int rowSel, int colSel);
 
 private:

@@ -31,6 +31,8 @@ public:
     Label F_MsgBar{"F_MsgBar", "Listing of newly available library elements."};
     // Beyond the form's own controls: leaves every row that would change nothing out.
     Button P_SameToNo{"P_SameToNo", -1, "Set unchanged rows to NO", "20021"};
+    // The details of the grid's current row, side by side (program/details_window.h).
+    Button P_Details{"P_Details", -1, "Details", "20074"};
 
     // ---- F_Deffrm: the update run ----------------------------------------------------------
     Frame F_Deffrm{"F_Deffrm"};

@@ -441,6 +441,12 @@ void Bind(QTableView* widget, ui::Grid& grid) {
         });
         return false;
     });
+    // A double click runs after the clicks' own selection has been taken.
+    QObject::connect(widget, &QAbstractItemView::doubleClicked, widget, [widget, &grid](const QModelIndex&) {
+        QTimer::singleShot(0, widget, [&grid] {
+            if (grid.onDoubleClick) grid.onDoubleClick();
+        });
+    });
 }
 
 void Bind(QGroupBox* widget, ui::Frame& frame) {

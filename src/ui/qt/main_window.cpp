@@ -37,6 +37,7 @@
 #include "base/messages.h"
 #include "base/paths.h"
 #include "program/app.h"
+#include "ui/forms/details_form.h"
 #include "ui/forms/readme_form.h"
 #include "ui/forms/summary_form.h"
 #include "ui/qt/bindings.h"
@@ -151,6 +152,26 @@ public:
     }
 };
 
+class DetailsDialog : public QDialog {
+public:
+    DetailsDialog(ui::DetailsForm& form, QWidget* parent) : QDialog(parent) {
+        resize(900, 520);
+        auto* layout = new QVBoxLayout(this);
+        auto* title = Make<QLabel>(this, form.F_Title);
+        title->setWordWrap(true);
+        layout->addWidget(title);
+        layout->addWidget(Make<QTableView>(this, form.F_Fields), 1);
+        auto* diff = Make<QPlainTextEdit>(this, form.F_Diff);
+        diff->setReadOnly(true);
+        diff->setLineWrapMode(QPlainTextEdit::NoWrap);
+        layout->addWidget(diff, 1);
+        auto* buttons = new QHBoxLayout();
+        buttons->addStretch();
+        buttons->addWidget(MakeButton(this, form.F_Close));
+        layout->addLayout(buttons);
+    }
+};
+
 class SummaryDialog : public QDialog {
 public:
     SummaryDialog(ui::SummaryForm& form, QWidget* parent) : QDialog(parent) {
@@ -176,6 +197,9 @@ public:
 void RegisterFormDialogs(QtDialogs& dialogs) {
     dialogs.RegisterForm("INSUMRY", [](ui::Form& form, QWidget* parent) -> QDialog* {
         return new SummaryDialog(static_cast<ui::SummaryForm&>(form), parent);
+    });
+    dialogs.RegisterForm("INDETAIL", [](ui::Form& form, QWidget* parent) -> QDialog* {
+        return new DetailsDialog(static_cast<ui::DetailsForm&>(form), parent);
     });
     dialogs.RegisterForm("INSTTXT", [](ui::Form& form, QWidget* parent) -> QDialog* {
         return new ReadmeDialog(static_cast<ui::ReadmeForm&>(form), parent);
@@ -301,6 +325,7 @@ QWidget* MainWindow::BuildSelectionPage() {
     buttons->addWidget(MakeButton(page, m.F_Info));
     buttons->addWidget(MakeButton(page, m.F_Help(2)));
     buttons->addStretch();
+    buttons->addWidget(MakeButton(page, m.P_Details));
     buttons->addWidget(MakeButton(page, m.P_SameToNo));
     buttons->addWidget(MakeButton(page, m.F_Exit(0)));
     buttons->addWidget(MakeButton(page, m.F_Proceed));
