@@ -72,6 +72,10 @@ Json RowJson(const App& app, size_t row, const Selection& selected) {
         json["change"] = change;
         const std::string& reason = app.changeColumn.Changes().ReasonOf(row);
         if (!reason.empty()) json["reason"] = ToDisplayUtf8(reason);
+        // Edited here since the last upgrade, or installed before the record kept what it installed.
+        const auto& local = app.changeColumn.Changes().local;
+        if (row < local.size() && local[row] != preview::Local::None)
+            json["local"] = std::string(preview::LocalWord(local[row]));
     }
     return json;
 }

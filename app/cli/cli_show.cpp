@@ -72,6 +72,7 @@ Json DetailJson(const preview::RowDetail& detail) {
 // --detail as text: each differing field on a line of its own, or the text diff, indented under
 // the row's line.
 void PrintDetail(const preview::RowDetail& detail) {
+    if (detail.local == preview::Local::Edited) std::cout << "  edited here since the last upgrade\n";
     for (const preview::FieldDifference& field : detail.fields)
         std::cout << "  " << preview::DifferenceLine(field) << "\n";
     size_t start = 0;

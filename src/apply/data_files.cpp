@@ -62,6 +62,11 @@ Outcome CopyBytes(int in, int out, off_t size) {
     }
 }
 
+// The SHA-256 of a file read from its start; "" when it cannot be read.
+std::string DigestFromStart(int fd) {
+    return ::lseek(fd, 0, SEEK_SET) == 0 ? Sha256OfDescriptor(fd) : std::string();
+}
+
 }  // namespace
 
 bool IsOlder(const struct timespec& source, const struct timespec& installed) {
@@ -244,10 +249,10 @@ public:
     // Whether a file for `key` (its target folder and name, in upper case) waits in the batch.
     bool Holds(const std::string& key) const { return m_keys.count(key) != 0; }
     void Add(DataFileItem& item, std::unique_ptr<PreparedFile> file, std::shared_ptr<const Directory> folder,
-             int64_t ticket, std::string key) {
+             int64_t ticket, std::string key, std::string digest) {
         m_keys.insert(std::move(key));
         m_folders.emplace(item.TargetDir, std::move(folder));
-        m_files.push_back({&item, std::move(file), ticket});
+        m_files.push_back({&item, std::move(file), ticket, std::move(digest)});
         if (m_files.size() >= kBatchFiles) Flush();
     }
     void Flush() {
@@ -262,7 +267,8 @@ public:
                 !recorded ? Outcome(Failure{"it could not be recorded for undo: " + recorded.Why()})
                 : durable ? staged.file->Commit(&written)
                           : Outcome(Failure{ErrorTextForCode(1, staged.item->Name).text});
-            if (m_run.runRecord) m_run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr);
+            if (m_run.runRecord)
+                m_run.runRecord->AfterFileChange(staged.ticket, done ? &written : nullptr, staged.digest);
             staged.item->Copied = done ? 1 : 0;
             if (done) {
                 m_written.insert(*m_folders.find(staged.item->TargetDir));
@@ -282,6 +288,7 @@ private:
         DataFileItem* item;
         std::unique_ptr<PreparedFile> file;
         int64_t ticket;
+        std::string digest;  // of the bytes it puts in place
     };
     RunState& m_run;
     ui::Dialogs& m_dialogs;
@@ -364,6 +371,7 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
         return {};
     }
     int64_t ticket = 0;
+    std::string digest;  // of what the run installs, which the record keeps: a preview tells edits by it
     if (run.runRecord) {
         const PreparedFile& prepared = **file;
         const auto staged =
@@ -371,8 +379,9 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
                                             prepared.ThroughLink(), prepared.Replaced()});
         if (!staged) return unrecorded(staged.Why());
         ticket = *staged;
+        digest = DigestFromStart(source->file.Fd());  // the copy took the source whole
     }
-    batch.Add(item, std::move(*file), target->folder, ticket, key);
+    batch.Add(item, std::move(*file), target->folder, ticket, key, std::move(digest));
     return {};
 }
 

@@ -56,7 +56,8 @@ public:
     // A data file about to take the place of `path` (as the run names it) by a rename of a new
     // file in `dir` over `name` there: the file itself, or the file a link at `path` leads to.
     // Staged changes become durable together (CommitStaged) before any of them is made; each is
-    // then told how it ended (AfterFileChange, with the new file, or null when it was not made).
+    // then told how it ended (AfterFileChange, with the new file and the SHA-256 of its bytes, or
+    // null when it was not made).
     struct FileChange {
         const std::string& path;
         const Directory& dir;
@@ -67,7 +68,7 @@ public:
     // The change's ticket (above 0).
     virtual Result<int64_t> StageFileChange(const FileChange& change) = 0;
     virtual Outcome CommitStaged() = 0;
-    virtual void AfterFileChange(int64_t ticket, const struct stat* written) = 0;
+    virtual void AfterFileChange(int64_t ticket, const struct stat* written, const std::string& digest) = 0;
 
     // An index file about to be rewritten (`target`: where it is written, a link followed): the
     // lines the run adds.

@@ -428,10 +428,11 @@ Outcome RunRecorder::CommitStaged() {
     return {};
 }
 
-void RunRecorder::AfterFileChange(int64_t ticket, const struct stat* written) {
+void RunRecorder::AfterFileChange(int64_t ticket, const struct stat* written, const std::string& digest) {
     const auto staged = m_stagedKeys.find(ticket);
     if (written != nullptr) {
-        SetNew(ticket, {}, written);
+        // What the run installed there, by its digest: the base a later preview tells edits by.
+        SetNew(ticket, digest, written);
     } else if (staged != m_stagedKeys.end()) {
         // Recorded for this change alone, which was not made after all.
         if (Ready())

@@ -55,7 +55,7 @@ public:
     Outcome BeforeFolderMade(const std::string& path) override;
     Result<int64_t> StageFileChange(const FileChange& change) override;
     Outcome CommitStaged() override;
-    void AfterFileChange(int64_t ticket, const struct stat* written) override;
+    void AfterFileChange(int64_t ticket, const struct stat* written, const std::string& digest) override;
     Outcome BeforeIndexSave(const Target& target, const std::vector<std::string>& lines) override;
     bool BeforeIndexReplace(const std::string& path, const struct stat& written) override;
 

@@ -1,6 +1,7 @@
 #include "preview/change_preview.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <map>
@@ -13,6 +14,7 @@
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "history/installed_base.h"
 #include "kernel/installation.h"
 #include "kernel/library_exchange.h"
 #include "kernel/library_handles.h"
@@ -33,12 +35,13 @@ constexpr size_t kMostShownBytes = 16 * 1024 * 1024;
 struct Found {
     Change change;
     uint32_t reason = 0;  // the number of its text; 0 for none
+    Local local = Local::None;
 };
 
 class Comparer {
 public:
-    Comparer(const Environment& env, const UpgradeFolder& upgrade)
-        : m_env(env), m_upgrade(upgrade), m_access(env), m_targets(m_access) {
+    Comparer(const Environment& env, const UpgradeFolder& upgrade, const history::InstalledBases* bases)
+        : m_env(env), m_upgrade(upgrade), m_bases(bases), m_access(env), m_targets(m_access) {
         // An upgrade no load opened (a test's) is opened once, here.
         if (upgrade.folder) {
             m_folder = upgrade.folder;
@@ -49,7 +52,13 @@ public:
         }
     }
 
-    Found Row(const GridRow& row) { return row.Kind == 4 ? File(row) : Element(row); }
+    Found Row(const GridRow& row) {
+        m_local = Local::None;
+        Found found = row.Kind == 4 ? File(row) : Element(row);
+        // A row the upgrade would not change needs no base: what is installed is what it offers.
+        found.local = found.change == Change::Same && m_local == Local::NoBase ? Local::None : m_local;
+        return found;
+    }
     // The same, and what the row's two sides hold (`sides`), where they are read.
     Found Row(const GridRow& row, RowSides& sides) {
         m_sides = &sides;
@@ -119,6 +128,12 @@ private:
             m_sides->installed =
                 ElementJson(handle, row.Kind == 1 ? LibraryKind::Part : LibraryKind::Symbol, targetName)
                     .value_or("");
+        if (m_bases != nullptr) {
+            const std::string* base = m_bases->Of(target->path, targetName);
+            const std::string now =
+                base ? StringFromPointer(E_ElementDigest(handle, targetName.c_str())) : "";
+            m_local = !base ? Local::NoBase : !now.empty() && now != *base ? Local::Edited : Local::None;
+        }
         switch (E_CompareElements(source, name.c_str(), handle, targetName.c_str())) {
             case 1:
                 return {Change::Same};
@@ -168,9 +183,15 @@ private:
                     m_folder->ReadWhole(m_folder->Spelling(row.Name), kMostShownBytes).value_or("");
             return {Change::New};
         }
+        const auto installed = target->folder->OpenRegular(target->name);
+        if (m_bases != nullptr && installed) {
+            const std::string* base = m_bases->Of(target->path, {});
+            const std::string now = base ? Sha256OfDescriptor(installed->Fd()) : "";
+            m_local = !base ? Local::NoBase : !now.empty() && now != *base ? Local::Edited : Local::None;
+            ::lseek(installed->Fd(), 0, SEEK_SET);
+        }
         if (!subcircuit && IsOlder(source->info.st_mtim, target->info.st_mtim))
             return Because(Change::Older, "the installed " + target->path + " is newer");
-        const auto installed = target->folder->OpenRegular(target->name);
         const auto same = installed ? SameBytes(source->file.Fd(), installed->Fd()) : std::nullopt;
         if (!same) return Because(Change::Unreadable, target->path + " cannot be read");
         if (m_sides != nullptr && !*same) {
@@ -213,6 +234,8 @@ private:
 
     const Environment& m_env;
     const UpgradeFolder& m_upgrade;
+    const history::InstalledBases* m_bases;  // null: edits are not looked for
+    Local m_local = Local::None;             // of the row being compared
     RowSides* m_sides = nullptr;  // filled as a row is compared, where it is wanted
     std::shared_ptr<const Directory> m_folder;
     LibraryHandles m_libraries;
@@ -245,6 +268,18 @@ std::string_view ChangeWord(Change change) {
     return "unreadable";
 }
 
+std::string_view LocalWord(Local local) {
+    switch (local) {
+        case Local::Edited:
+            return "edited";
+        case Local::NoBase:
+            return "no base";
+        case Local::None:
+            return "";
+    }
+    return "";
+}
+
 std::string LocalChangeWord(Change change) {
     return GetLocalMessage(ChangeWord(change), 20030 + static_cast<int32_t>(change));
 }
@@ -259,11 +294,13 @@ std::vector<RowDetail> DetailRows(const GridRowTable& rows, const std::vector<si
     std::vector<RowDetail> details;
     details.reserve(which.size());
     {
-        Comparer comparer(env, upgrade);
+        const auto bases = history::InstalledBases::Read(env);
+        Comparer comparer(env, upgrade, bases ? &*bases : nullptr);
         for (const size_t row : which) {
             RowDetail detail;
             const Found found = comparer.Row(rows[row], detail.sides);
             detail.change = found.change;
+            detail.local = found.local;
             detail.reason = comparer.ReasonText(found.reason);
             if (detail.change == Change::Changed && detail.sides.element) {
                 const auto installed = FieldsOfElement(detail.sides.installed);
@@ -288,8 +325,11 @@ RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const U
     const size_t count = rows.size() - 1;  // the last row is the spare empty one
     result.changes.reserve(count);
     result.reasonOf.reserve(count);
+    result.local.reserve(count);
     {
-        Comparer comparer(env, upgrade);
+        // What the runs installed, read once; a record that cannot be read tells of no edits.
+        const auto bases = history::InstalledBases::Read(env);
+        Comparer comparer(env, upgrade, bases ? &*bases : nullptr);
         // Progress is told a few times a second: the window redraws for each, which would cost
         // more than the rows themselves where they are quick to compare.
         auto lastProgress = std::chrono::steady_clock::now() - kProgressInterval;
@@ -301,6 +341,7 @@ RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const U
             const Found outcome = comparer.Row(rows[i]);
             result.changes.push_back(outcome.change);
             result.reasonOf.push_back(outcome.reason);
+            result.local.push_back(outcome.local);
         }
         result.reasonTexts = comparer.TakeReasons();
     }

@@ -34,10 +34,19 @@ std::string_view ChangeWord(Change change);
 // The word in the user's language.
 std::string LocalChangeWord(Change change);
 
+// Whether the installed element or file was edited here since the last upgrade installed it: it
+// differs from what the record of runs says that upgrade left there (`Edited`); `NoBase` where the
+// record names nothing for a row the upgrade would change (an installation upgraded before the
+// record kept it); `None` where it is as installed, or nothing is installed.
+enum class Local : uint8_t { None, Edited, NoBase };
+// "", "edited", "no base".
+std::string_view LocalWord(Local local);
+
 // The change of every offered row, in grid order, and why, for the rows that have a reason. Rows
 // share their reasons' texts (a missing upgrade library is the reason of all its rows).
 struct RowChanges {
     std::vector<Change> changes;
+    std::vector<Local> local;        // per row
     std::vector<uint32_t> reasonOf;  // per row: its text in reasonTexts, 0 for none
     std::vector<std::string> reasonTexts{""};
 
@@ -70,6 +79,7 @@ struct RowSides {
 // and for a changed element the fields that differ, for a changed file a unified diff.
 struct RowDetail {
     Change change = Change::Unreadable;
+    Local local = Local::None;
     std::string reason;
     RowSides sides;
     std::vector<FieldDifference> fields;

@@ -57,9 +57,14 @@ void ChangeColumn::Refresh() {
     // Rows share their cells' texts: each pair of change and reason is put into words once, and
     // each run of rows with the same pair is filled at once.
     std::unordered_map<uint64_t, std::string> texts;
-    auto keyOf = [&result](size_t i) {
-        return uint64_t{result.reasonOf[i]} << 8 | static_cast<uint64_t>(result.changes[i]);
+    const auto localOf = [&result](size_t i) {
+        return i < result.local.size() ? result.local[i] : preview::Local::None;
     };
+    auto keyOf = [&result, &localOf](size_t i) {
+        return uint64_t{result.reasonOf[i]} << 16 | static_cast<uint64_t>(localOf(i)) << 8 |
+               static_cast<uint64_t>(result.changes[i]);
+    };
+    const std::string editedHere = GetLocalMessage("edited here", 20079);
     for (size_t first = 0, count = result.changes.size(); first < count;) {
         const uint64_t key = keyOf(first);
         size_t end = first + 1;
@@ -67,12 +72,23 @@ void ChangeColumn::Refresh() {
         auto text = texts.find(key);
         if (text == texts.end()) {
             const std::string& reason = result.ReasonOf(first);
-            const std::string word = preview::LocalChangeWord(result.changes[first]);
+            std::string word = preview::LocalChangeWord(result.changes[first]);
+            // An element or file edited here since the last upgrade: said beside its change.
+            if (localOf(first) == preview::Local::Edited) word += "; " + editedHere;
             text = texts.emplace(key, reason.empty() ? word : word + ": " + reason).first;
         }
         grid.FillColumn(kChangeColumn, static_cast<int>(first) + 1, static_cast<int>(end), text->second);
         first = end;
     }
+}
+
+void ChangeColumn::SetEditedToNo() {
+    ui::Control::UpdateBlock block(m_grid);
+    const auto& local = m_changes.local;
+    for (size_t i = 0; i < local.size() && static_cast<int>(i) + 1 < m_grid.Rows(); ++i)
+        if (local[i] == preview::Local::Edited &&
+            !m_grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn).empty())
+            m_grid.SetTextMatrix(static_cast<int>(i) + 1, kUpdateColumn, "NO");
 }
 
 void ChangeColumn::SetSameToNo() {
@@ -86,6 +102,7 @@ void ChangeColumn::SetSameToNo() {
 
 void ConnectPreview(ChangeColumn& column, ui::MainForm& m, const bool& ended) {
     m.P_SameToNo.onClick = [&column] { column.SetSameToNo(); };
+    m.P_EditedToNo.onClick = [&column] { column.SetEditedToNo(); };
     m.F_Msg.Subscribe([&column, &m, &ended] {
         if (column.Stale() && m.F_Msg.Visible() && !ended) column.Refresh();
     });

@@ -38,6 +38,9 @@ public:
     // "Set unchanged rows to NO": every offered row whose change is "same" is set to NO; nothing
     // else changes.
     void SetSameToNo();
+    // "Set edited rows to NO": every offered row whose installed element or file was edited here
+    // since the last upgrade is set to NO; nothing else changes.
+    void SetEditedToNo();
     // What exactly the offered rows `rows` would change, read now.
     std::vector<preview::RowDetail> Details(const std::vector<size_t>& rows) const;
 

@@ -84,6 +84,35 @@ TEST_F(CliDiffTest, TheDetailNamesTheFieldsAndLinesThatDiffer) {
     EXPECT_EQ(RunCli({"diff", "--suite", Suite(), "--only", "NAND2", Upgrade()}).status, 0);
 }
 
+// An element or file edited here since the upgrade that installed it is told apart from one as
+// installed; before any recorded run, and after that run is rolled back, there is no base.
+TEST_F(CliDiffTest, EditsHereAreToldFromWhatTheLastUpgradeInstalled) {
+    const auto localOf = [this](const std::string& name) {
+        const auto json = nlohmann::json::parse(
+            RunCli({"diff", "--suite", Suite(), "--json", "--only", name, Upgrade()}).out);
+        return json["rows"][0].value("local", std::string());
+    };
+    EXPECT_EQ(localOf("7400"), "no base");
+    ASSERT_EQ(RunCli({"apply", "--suite", Suite(), "--yes", Upgrade()}).status, 0);
+    EXPECT_EQ(localOf("7400"), "");
+    EXPECT_EQ(localOf("heatsink.TAL"), "");
+    test::WriteFile(
+        m_dir / "edit.json",
+        R"({"kind":"ZarnixDLL00","elements":[{"name":"7400","device":{"text1":"FIXED HERE","text2":"",)"
+        R"("supply_pins":[],"groups":[]}}]})");
+    ASSERT_EQ(RunCli({"lib", "import", Suite() + "/LIB/Logic.PART", m_dir / "edit.json"}).status, 0);
+    test::WriteFile(Suite() + "/LIB/heatsink.TAL",
+                    test::ReadFile(Suite() + "/LIB/heatsink.TAL") + "; a note\r\n");
+    EXPECT_EQ(localOf("7400"), "edited");
+    EXPECT_EQ(localOf("heatsink.TAL"), "edited");
+    EXPECT_EQ(localOf("NAND2"), "");
+    EXPECT_NE(RunCli({"diff", "--suite", Suite(), "--detail", "--only", "7400", Upgrade()})
+                  .out.find("  edited here since the last upgrade\n"),
+              std::string::npos);
+    ASSERT_EQ(RunCli({"rollback", "--suite", Suite(), "--force"}).status, 0);
+    EXPECT_EQ(localOf("7400"), "no base");
+}
+
 TEST_F(CliDiffTest, JsonDocumentsReadBack) {
     const auto diff = RunCli({"diff", "--suite", Suite(), "--json", Upgrade()});
     EXPECT_EQ(diff.status, 1);

@@ -33,6 +33,7 @@ public:
     Button P_SameToNo{"P_SameToNo", -1, "Set unchanged rows to NO", "20021"};
     // The details of the grid's current row, side by side (program/details_window.h).
     Button P_Details{"P_Details", -1, "Details", "20074"};
+    Button P_EditedToNo{"P_EditedToNo", -1, "Set edited rows to NO", "20080"};
 
     // ---- F_Deffrm: the update run ----------------------------------------------------------
     Frame F_Deffrm{"F_Deffrm"};

@@ -327,6 +327,7 @@ QWidget* MainWindow::BuildSelectionPage() {
     buttons->addStretch();
     buttons->addWidget(MakeButton(page, m.P_Details));
     buttons->addWidget(MakeButton(page, m.P_SameToNo));
+    buttons->addWidget(MakeButton(page, m.P_EditedToNo));
     buttons->addWidget(MakeButton(page, m.F_Exit(0)));
     buttons->addWidget(MakeButton(page, m.F_Proceed));
     layout->addLayout(buttons);

@@ -1,0 +1,44 @@
+#include "history/installed_base.h"
+
+#include "history/record_folder.h"
+#include "kernel/installation.h"
+
+namespace zrx::history {
+
+namespace {
+
+std::string KeyOf(int root, const std::string& relative, const std::string& element) {
+    return std::to_string(root) + '\x1f' + relative + '\x1f' + element;
+}
+
+}  // namespace
+
+Result<InstalledBases> InstalledBases::Read(const Environment& env) {
+    InstalledBases bases;
+    bases.m_env = &env;
+    const auto folder = OpenRecordFolder(env, false);
+    struct stat info {};
+    if (!folder || !folder->history.Look("history.db", info)) return bases;  // no record: no base
+    RecordFolder opened;
+    auto record = OpenRecord(env, RecordDatabase::Mode::ReadOnly, opened);
+    if (!record) return Failure{record.Why()};
+    // Oldest first: a later run's save at the same place takes the earlier one's place.
+    RecordDatabase::Statement query(
+        **record,
+        "SELECT root, path, name, new_digest FROM changes WHERE done=0 AND what IN (1, 2, 7)"
+        " AND new_digest IS NOT NULL AND new_digest<>'' ORDER BY run, id");
+    while (query.Next())
+        bases.m_digests[KeyOf(static_cast<int>(query.Int(0)), query.Text(1), query.Text(2))] = query.Text(3);
+    if (query.Failed()) return Failure{"the record of update runs cannot be read: " + (*record)->Error()};
+    return bases;
+}
+
+const std::string* InstalledBases::Of(const std::string& path, const std::string& element) const {
+    if (m_digests.empty() || m_env == nullptr) return nullptr;
+    const auto place = PlaceOf(*m_env, path);
+    if (!place) return nullptr;
+    const auto it = m_digests.find(KeyOf(place->root, place->relative, element));
+    return it == m_digests.end() ? nullptr : &it->second;
+}
+
+}  // namespace zrx::history

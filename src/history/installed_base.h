@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+
+#include "base/outcome.h"
+
+namespace zrx {
+
+struct Environment;
+
+namespace history {
+
+// What the update runs installed, as the installation's record of runs keeps it: for every element
+// and data file a run saved, the digest of what the last such run left there (the kernel's digest
+// of an element, the SHA-256 of a file), unless that change was undone. An element or file whose
+// content differs from it now was edited here since. An installation whose record names nothing
+// for a place (upgraded before the record kept it, or the run that did was dropped from the record)
+// has no base there.
+class InstalledBases {
+public:
+    // Read from the record without writing anything; an installation without a record has no base.
+    static Result<InstalledBases> Read(const Environment& env);
+    // The digest the last run left at `path` (as a run names it) for the element `element` ("" for
+    // a file); nothing when no run recorded one.
+    const std::string* Of(const std::string& path, const std::string& element) const;
+    bool Empty() const { return m_digests.empty(); }
+
+private:
+    const Environment* m_env = nullptr;
+    std::unordered_map<std::string, std::string> m_digests;  // by place and element
+};
+
+}  // namespace history
+}  // namespace zrx
