@@ -49,6 +49,7 @@ Json AppliedRows(const App& app, const RunReport& report, const Selection& selec
         Json json = RowJson(app, row.gridIndex, selected);
         json["status"] = row.outcome == RowOutcome::Skipped  ? "skipped"
                          : row.outcome == RowOutcome::Copied ? "copied"
+                         : row.outcome == RowOutcome::Kept   ? "kept"
                                                              : "not copied";
         if (row.outcome == RowOutcome::NotCopied && !row.why.empty()) json["why"] = ToDisplayUtf8(row.why);
         rows.push_back(std::move(json));
@@ -68,7 +69,7 @@ std::string ApplyMeaning(int status) {
 struct ApplyOptions {
     std::string suite, folder, summaryFile;
     bool yes = false, ask = false, overwrite = false, dryRun = false, json = false, skipSame = false,
-         allowUnsigned = false;
+         allowUnsigned = false, keepEdited = false;
     std::vector<std::string> only, skip, onlyFiles, skipFiles;
 };
 
@@ -151,7 +152,8 @@ int Apply(const ApplyOptions& o) {
     Session session;
     App& app = session.app;
     // The rows' changes are worked out only where this command uses them.
-    app.upgrade.compareOnLoad = o.json || o.dryRun || o.skipSame;
+    app.upgrade.compareOnLoad = o.json || o.dryRun || o.skipSame || o.keepEdited;
+    app.run.KeepEdited = o.keepEdited;
     app.verification.allowUnsigned = o.allowUnsigned;
     if (!Start(session, o.suite, false) || !LoadUpgradeFolder(session, o.folder))
         return FailJson(o, kExitFailure, &app.verification.check);
@@ -166,6 +168,10 @@ void AddApplyCommand(CLI::App& parent, int& status) {
     CLI::App* apply = parent.add_subcommand("apply", "Apply an upgrade folder to an installation");
     apply->add_option("--suite", o.suite, "Installation directory (holds ZARNIX32.INI)")->required();
     apply->add_flag("--yes", o.yes, "Answer the confirmation with Yes");
+    apply->add_flag(
+        "--keep-edited", o.keepEdited,
+        "Leave the elements and files edited here since the last upgrade as they are (the summary "
+        "says they were kept)");
     auto* askOption = apply->add_flag("--ask", o.ask, "Ask before overwriting an element that is already there");
     apply->add_flag("--overwrite", o.overwrite, "Overwrite existing elements without asking (the default)")
         ->excludes(askOption);

@@ -142,6 +142,7 @@ std::vector<SummaryLine> SummaryTable(const RunReport& report) {
         for (const ReportRow& row : report.rows) {
             if (row.kind != kind || !row.Selected() || !row.summarised) continue;
             std::string status = row.outcome == RowOutcome::Copied ? copied : notCopied;
+            if (row.outcome == RowOutcome::Kept) status = GetLocalMessage("Kept, edited here", 20081);
             if (row.undo == UndoOutcome::Undone) status = GetLocalMessage("Undone", 20047);
             if (row.undo == UndoOutcome::Left) status = GetLocalMessage("Copied, not undone", 20048);
             table.push_back({row.name, row.library, row.directory, std::move(status), row.fileType});
@@ -151,6 +152,13 @@ std::vector<SummaryLine> SummaryTable(const RunReport& report) {
     table.resize(static_cast<size_t>(std::count_if(report.rows.begin(), report.rows.end(),
                                                    [](const ReportRow& row) { return row.summarised; })));
     return table;
+}
+
+void NoteKeptEdited(RunReport& report, const std::vector<size_t>& kept) {
+    const std::unordered_set<size_t> rows(kept.begin(), kept.end());
+    for (ReportRow& row : report.rows)
+        if (row.outcome == RowOutcome::Skipped && rows.contains(row.gridIndex))
+            row.outcome = RowOutcome::Kept;
 }
 
 void NoteUndo(RunReport& report, const history::RollbackResult& result) {

@@ -21,6 +21,7 @@ enum class RowOutcome {
     Copied,
     NotCopied,  // selected, but not copied (`ReportRow::why` says why where the run said)
     Skipped,    // its Update said NO: the run left it alone
+    Kept,       // edited here since the last upgrade, and left so on purpose (RunState::KeepEdited)
 };
 
 // What became of a copied row when the run was undone from its summary.
@@ -75,6 +76,9 @@ std::vector<SummaryLine> SummaryTable(const RunReport& report);
 SummaryLine SummaryHeadings();
 // The summary's caption after an undo, with what it did; nothing before one.
 std::optional<std::string> SummaryCaption(const RunReport& report);
+
+// Marks the rows `kept` (grid indices) that the run left alone because they were edited here.
+void NoteKeptEdited(RunReport& report, const std::vector<size_t>& kept);
 
 // Marks what an undo of the run did to each copied row: taken back, or left as it is (changed since
 // the update); a row the undo did not concern stays copied.

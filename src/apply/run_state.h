@@ -16,6 +16,9 @@ struct RunState {
     bool AskOverwrite = false;
     bool OverwriteAll = true;
     bool SummaryFinished = false;
+    // Rows whose installed element or file was edited here since the last upgrade are left as they
+    // are, whatever their Update says (the summary says they were kept).
+    bool KeepEdited = false;
 
     // The undo record of the run while it runs (none outside a run): it keeps the old elements and
     // files, and is told of every index file the run rewrites.

@@ -33,13 +33,25 @@ std::optional<RunReport> RunSelectedUpdate(App& app, const std::vector<bool>& se
                                             : "The update cannot begin: " + problem + ".");
         return std::nullopt;
     }
-    CollectSelection(app.upgrade.lists, app.upgrade.GridRows, selected);
+    // Rows edited here since the last upgrade stay as they are, where the user asked for that.
+    std::vector<bool> chosen = selected;
+    std::vector<size_t> kept;
+    if (app.run.KeepEdited) {
+        const auto& local = app.changeColumn.Changes().local;
+        for (size_t i = 0; i < chosen.size() && i < local.size(); ++i)
+            if (chosen[i] && local[i] == preview::Local::Edited) {
+                chosen[i] = false;
+                kept.push_back(i);
+            }
+    }
+    CollectSelection(app.upgrade.lists, app.upgrade.GridRows, chosen);
     ui::Button* const runButtons[] = {&m.F_Update, &m.F_Cancel, &m.F_Exit(0), &m.F_Exit(1), &m.F_Help(4)};
     for (ui::Button* button : runButtons) button->SetEnabled(false);
     m.F_Status.SetCaption(GetLocalMessage("Processing Library Files", 4413));
     app.window.dialogs.SetBusy(true);
     RunReport report =
         RunUpdate(app.installation.env, app.upgrade, app.verification, app.run, app.window.dialogs, m.F_Status);
+    NoteKeptEdited(report, kept);
     if (report.ran && shown) shown(report);
     m.F_Status.SetCaption(GetLocalMessage("Done", "4414 "));
     for (ui::Button* button : runButtons) button->SetEnabled(true);
@@ -54,6 +66,9 @@ void UpdateLibraries(App& app) {
 }
 
 void ConnectUpdatePage(App& app) {
+    app.window.main.P_KeepEdited.onClick = [&app] {
+        app.run.KeepEdited = app.window.main.P_KeepEdited.Value();
+    };
     app.window.main.F_Update.onClick = [&app] {
         UpdateLibraries(app);
         // What the rows would change is worked out again when the grid is shown again.

@@ -81,6 +81,18 @@ void OptionButton::Click() {
     if (onClick) onClick();
 }
 
+void CheckBox::SetValue(bool value) {
+    if (value == m_value) return;
+    m_value = value;
+    Changed();
+}
+
+void CheckBox::Click() {
+    if (!Enabled()) return;
+    SetValue(!m_value);
+    if (onClick) onClick();
+}
+
 void TextBox::SetText(std::string text) {
     if (text == m_text) return;
     m_text = std::move(text);

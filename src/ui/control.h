@@ -117,6 +117,19 @@ private:
     std::vector<OptionButton*> m_group;
 };
 
+// A box that is checked or not, each click turning it over.
+class CheckBox : public Control {
+public:
+    using Control::Control;
+    bool Value() const { return m_value; }
+    void SetValue(bool value);
+    std::function<void()> onClick;
+    void Click();
+
+private:
+    bool m_value = false;
+};
+
 class TextBox : public Control {
 public:
     TextBox(std::string name, std::string text = {}, bool multiLine = false, bool readOnly = false)

@@ -2,7 +2,7 @@
 // per offered row, the selected rows first by kind (parts, symbols, packages, files, SPARAM and
 // MPARAM models) in the report's order, the skipped ones as empty lines; Save Summary writes the
 // first four cells of each line, tab-separated, CR LF; and the run counts as all copied exactly
-// when no summarised row was left uncopied.
+// when no summarised row was left uncopied (a row kept as edited here was left on purpose).
 #include "apply/run_report.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,8 @@ namespace {
 ReportRow DrawRow() {
     ReportRow row;
     row.kind = *rc::gen::inRange(1, 7);
-    row.outcome = *rc::gen::element(RowOutcome::Copied, RowOutcome::NotCopied, RowOutcome::Skipped);
+    row.outcome =
+        *rc::gen::element(RowOutcome::Copied, RowOutcome::NotCopied, RowOutcome::Skipped, RowOutcome::Kept);
     row.summarised = *rc::gen::weightedElement<bool>({{9, true}, {1, false}});
     row.undo = row.outcome == RowOutcome::Copied
                    ? *rc::gen::element(UndoOutcome::None, UndoOutcome::Undone, UndoOutcome::Left)
@@ -36,6 +37,7 @@ std::string StatusOf(const ReportRow& row) {
     if (row.undo == UndoOutcome::Undone) return "Undone";
     if (row.undo == UndoOutcome::Left) return "Copied, not undone";
     if (row.outcome == RowOutcome::Copied) return "Copied";
+    if (row.outcome == RowOutcome::Kept) return "Kept, edited here";
     return row.kind == 1 ? "Not Copied" : "Not copied";
 }
 

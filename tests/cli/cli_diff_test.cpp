@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
+
 #include "support/run_cli.h"
 
 namespace zrx {
@@ -109,6 +111,18 @@ TEST_F(CliDiffTest, EditsHereAreToldFromWhatTheLastUpgradeInstalled) {
     EXPECT_NE(RunCli({"diff", "--suite", Suite(), "--detail", "--only", "7400", Upgrade()})
                   .out.find("  edited here since the last upgrade\n"),
               std::string::npos);
+    // Kept on purpose: the run leaves it, the summary says so, and that is no failure.
+    const auto kept = RunCli({"apply", "--suite", Suite(), "--yes", "--keep-edited", "--json", "--only",
+                              "7400", "--only", "NAND2", Upgrade()});
+    EXPECT_EQ(kept.status, 0) << kept.out;
+    std::map<std::string, std::string> status;
+    const auto document = nlohmann::json::parse(kept.out);
+    for (const auto& row : document["rows"])
+        status[row["element"].get<std::string>()] = row["status"].get<std::string>();
+    EXPECT_EQ(status["7400"], "kept");
+    EXPECT_EQ(status["NAND2"], "copied");
+    EXPECT_EQ(status["74HC08"], "skipped");
+    EXPECT_EQ(localOf("7400"), "edited");
     ASSERT_EQ(RunCli({"rollback", "--suite", Suite(), "--force"}).status, 0);
     EXPECT_EQ(localOf("7400"), "no base");
 }

@@ -49,7 +49,7 @@ MainForm::MainForm() : Form("INSTINF", "Zarnix Library Upgrade Utility ") {
              &F_Exit(2),       &F_Displbl,       &P_UpgradeState, &F_Msg,     &F_Preferen, &F_Exit(0),
              &F_Info,          &F_Help(2),       &F_Proceed,      &F_MsgBar,  &P_SameToNo, &P_Details,
              &P_EditedToNo,    &F_Deffrm,        &F_Update,       &F_Help(4), &F_Exit(1),  &F_Cancel,
-             &F_OverPrompt(0), &F_OverPrompt(1), &Label1,         &F_Status,  &F_Format})
+             &F_OverPrompt(0), &F_OverPrompt(1), &P_KeepEdited,   &Label1,    &F_Status,   &F_Format})
         Register(*c);
     for (int i = 0; i < 10; ++i) Register(F_Details(i));
     for (Control* c : std::initializer_list<Control*>{

@@ -34,6 +34,8 @@ public:
     // The details of the grid's current row, side by side (program/details_window.h).
     Button P_Details{"P_Details", -1, "Details", "20074"};
     Button P_EditedToNo{"P_EditedToNo", -1, "Set edited rows to NO", "20080"};
+    // On the update page: leave the rows edited here since the last upgrade as they are.
+    CheckBox P_KeepEdited{"P_KeepEdited", -1, "Keep what was edited here since the last upgrade", "20082"};
 
     // ---- F_Deffrm: the update run ----------------------------------------------------------
     Frame F_Deffrm{"F_Deffrm"};

@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
@@ -14,10 +15,10 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QPainter>
 #include <QRadioButton>
 #include <QStaticText>
 #include <QStyledItemDelegate>
@@ -249,6 +250,17 @@ void Bind(QRadioButton* widget, ui::OptionButton& option) {
     QObject::connect(widget, &QRadioButton::clicked, widget, [widget, &option] {
         option.Click();
         widget->setChecked(option.Value());
+    });
+}
+
+void Bind(QCheckBox* widget, ui::CheckBox& box) {
+    Track(widget, box, [widget, &box] {
+        widget->setText(Caption(box));
+        widget->setChecked(box.Value());
+    });
+    QObject::connect(widget, &QCheckBox::clicked, widget, [widget, &box] {
+        box.Click();
+        widget->setChecked(box.Value());
     });
 }
 

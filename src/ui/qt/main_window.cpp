@@ -1,17 +1,16 @@
 #include "ui/qt/main_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QMimeData>
-#include <QProgressBar>
-#include <QStatusBar>
-#include <QComboBox>
-#include <QDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,11 +18,13 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QGuiApplication>
 #include <QScreen>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -342,6 +343,7 @@ QWidget* MainWindow::BuildUpdatePage() {
     auto* optionLayout = new QVBoxLayout(options);
     optionLayout->addWidget(Make<QRadioButton>(options, m.F_OverPrompt(0)));
     optionLayout->addWidget(Make<QRadioButton>(options, m.F_OverPrompt(1)));
+    optionLayout->addWidget(Make<QCheckBox>(options, m.P_KeepEdited));
     layout->addWidget(options);
     layout->addSpacing(16);
     layout->addWidget(Make<QLabel>(page, m.Label1));
