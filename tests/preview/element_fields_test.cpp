@@ -1,17 +1,20 @@
 // An element's fields by their paths, as a property: items of keyed lists are found by their key
 // wherever they stand, so that reordering a list changes no field; one value changed is one field
 // that differs, under its path; an item taken out is each of its fields, on the upgrade's side
-// none. Text files differ as a unified diff.
+// none. Elements merge three ways by the same keys, text files by lines; text files differ as a
+// unified diff.
 #include "preview/element_fields.h"
 
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
 
+#include "preview/element_merge.h"
 #include "preview/text_diff.h"
 
 namespace zrx::preview {
@@ -99,6 +102,88 @@ RC_GTEST_PROP(ElementFieldsTest, SymbolItemsOfOneKindAreCountedAndEveryPathIsOnc
     const ElementFields fields = Fields(Symbol());
     std::set<std::string> paths;
     for (const auto& [path, value] : fields) RC_ASSERT(paths.insert(path).second);
+}
+
+// Sorted, so that two elements of the same fields in another order compare equal.
+ElementFields Sorted(ElementFields fields) {
+    std::sort(fields.begin(), fields.end());
+    return fields;
+}
+
+// Each place an edit can go, and who edits it: nobody, the installation, the upgrade, both alike,
+// both differently.
+enum class Who { Nobody, Local, Upgrade, BothAlike, BothDiffer };
+
+RC_GTEST_PROP(ElementMergeTest, EditsOfOneSideAreTakenAndConflictsAreWhereBothDiffer, ()) {
+    const Json base = Device();
+    Json local = base, upgrade = base, expected = base;
+    bool conflict = false;
+    // A value edited as its slot's owner says; what the merge should give is worked out beside it.
+    const auto edit = [&](const std::function<Json&(Json&)>& at) {
+        const Who who =
+            *rc::gen::element(Who::Nobody, Who::Local, Who::Upgrade, Who::BothAlike, Who::BothDiffer);
+        const std::string was = at(expected).get<std::string>();
+        if (who == Who::Local || who == Who::BothAlike || who == Who::BothDiffer) at(local) = was + "+local";
+        if (who == Who::Upgrade) at(upgrade) = was + "+upgrade";
+        if (who == Who::BothAlike) at(upgrade) = was + "+local";
+        if (who == Who::BothDiffer) at(upgrade) = was + "+upgrade", conflict = true;
+        if (who != Who::Nobody && who != Who::BothDiffer)
+            at(expected) = who == Who::Upgrade ? was + "+upgrade" : was + "+local";
+    };
+    edit([](Json& e) -> Json& { return e["device"]["text1"]; });
+    edit([](Json& e) -> Json& { return e["device"]["text2"]; });
+    for (size_t g = 0; g < base["device"]["groups"].size(); ++g) {
+        edit([g](Json& e) -> Json& { return e["device"]["groups"][g]["text2"]; });
+        for (size_t p = 0; p < base["device"]["groups"][g]["pins"].size(); ++p)
+            edit([g, p](Json& e) -> Json& { return e["device"]["groups"][g]["pins"][p]["name"]; });
+    }
+    // A supply pin added here, another (of a number nobody uses) by the upgrade.
+    if (*rc::gen::arbitrary<bool>()) {
+        const Json pin = {{"number", 100}, {"name", "LOCAL"}};
+        local["device"]["supply_pins"].push_back(pin);
+        expected["device"]["supply_pins"].push_back(pin);
+    }
+    if (*rc::gen::arbitrary<bool>()) {
+        const Json pin = {{"number", 101}, {"name", "UPGRADE"}};
+        upgrade["device"]["supply_pins"].insert(upgrade["device"]["supply_pins"].begin(), pin);
+        expected["device"]["supply_pins"].push_back(pin);
+    }
+
+    const auto merged = MergeElements(base.dump(), local.dump(), upgrade.dump());
+    RC_ASSERT(static_cast<bool>(merged));
+    RC_ASSERT(merged->conflicts.empty() == !conflict);
+    const auto swapped = MergeElements(base.dump(), upgrade.dump(), local.dump());
+    RC_ASSERT(std::set(merged->conflicts.begin(), merged->conflicts.end()) ==
+              std::set(swapped->conflicts.begin(), swapped->conflicts.end()));
+    if (conflict) return;
+    RC_ASSERT(Sorted(*FieldsOfElement(merged->json)) == Sorted(Fields(expected)));
+    RC_ASSERT(Sorted(*FieldsOfElement(swapped->json)) == Sorted(Fields(expected)));
+    // One side as it was installed: the other side's element, whole.
+    RC_ASSERT(Sorted(*FieldsOfElement(MergeElements(base.dump(), base.dump(), upgrade.dump())->json)) ==
+              Sorted(Fields(upgrade)));
+    RC_ASSERT(Sorted(*FieldsOfElement(MergeElements(base.dump(), local.dump(), base.dump())->json)) ==
+              Sorted(Fields(local)));
+}
+
+TEST(ElementMergeTest, AnItemRemovedOnOneSideAndChangedOnTheOtherIsAConflict) {
+    const std::string base = R"({"name":"E","device":{"groups":[{"name":"A","text2":"t","pins":[]}]}})";
+    const std::string removed = R"({"name":"E","device":{"groups":[]}})";
+    const std::string changed = R"({"name":"E","device":{"groups":[{"name":"A","text2":"u","pins":[]}]}})";
+    EXPECT_EQ(MergeElements(base, removed, changed)->conflicts,
+              std::vector<std::string>{"device.groups[name=A]"});
+    EXPECT_TRUE(MergeElements(base, removed, base)->conflicts.empty());
+    EXPECT_EQ(*FieldsOfElement(MergeElements(base, removed, base)->json), *FieldsOfElement(removed));
+}
+
+TEST(TextMergeTest, LinesChangedOnOneSideMergeAndTheSameLineChangedTwiceConflicts) {
+    const auto clean = MergeText("a\nb\nc\nd\ne\n", "A\nb\nc\nd\ne\n", "a\nb\nc\nd\nE\n");
+    ASSERT_TRUE(clean);
+    EXPECT_FALSE(clean->conflicted);
+    EXPECT_EQ(clean->text, "A\nb\nc\nd\nE\n");
+    const auto conflict = MergeText("a\n", "local\n", "upgrade\n");
+    ASSERT_TRUE(conflict);
+    EXPECT_TRUE(conflict->conflicted);
+    EXPECT_NE(conflict->text.find("<<<<<<< installed"), std::string::npos);
 }
 
 TEST(TextDiffTest, AChangedLineIsAHunkAndTheSameTextsNone) {

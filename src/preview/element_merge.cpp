@@ -1,0 +1,155 @@
+#include "preview/element_merge.h"
+
+#include <git2.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <unordered_map>
+
+namespace zrx::preview {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Side = std::optional<Json>;  // nothing: the field or item is not there
+
+// The member that keys a list's items, as ElementFields reads them.
+const char* KeyOf(const std::string& list) {
+    if (list == "supply_pins" || list == "pins") return "number";
+    if (list == "groups") return "name";
+    if (list == "items") return "kind";
+    return nullptr;
+}
+
+// A list's items by their keys ("number=3", a second item of one key "number=3#2"), in order.
+std::vector<std::pair<std::string, Json>> Keyed(const Json& list, const char* key) {
+    std::vector<std::pair<std::string, Json>> items;
+    std::unordered_map<std::string, int> seen;
+    for (const Json& item : list) {
+        const Json& keyed = item.is_object() && item.contains(key) ? item[key] : item;
+        std::string name = keyed.is_string() ? keyed.get<std::string>() : keyed.dump();
+        const int count = ++seen[name];
+        if (count > 1) name += "#" + std::to_string(count);
+        items.emplace_back(std::move(name), item);
+    }
+    return items;
+}
+
+Side Find(const std::vector<std::pair<std::string, Json>>& items, const std::string& key) {
+    for (const auto& [name, item] : items)
+        if (name == key) return item;
+    return std::nullopt;
+}
+
+class Merger {
+public:
+    std::vector<std::string> conflicts;
+
+    Side Merge(const Side& base, const Side& local, const Side& upgrade, const std::string& path) {
+        if (local == upgrade) return local;
+        if (local == base) return upgrade;
+        if (upgrade == base) return local;
+        if (local && upgrade && local->is_object() && upgrade->is_object() && (!base || base->is_object()))
+            return Objects(base, *local, *upgrade, path);
+        if (local && upgrade && local->is_array() && upgrade->is_array() && (!base || base->is_array()))
+            if (const char* key = KeyOf(LastMember(path))) return Lists(base, *local, *upgrade, path, key);
+        conflicts.push_back(path);
+        return local;
+    }
+
+private:
+    static std::string LastMember(const std::string& path) {
+        const size_t dot = path.rfind('.');
+        return dot == std::string::npos ? path : path.substr(dot + 1);
+    }
+
+    Json Objects(const Side& base, const Json& local, const Json& upgrade, const std::string& path) {
+        std::vector<std::string> members;
+        for (const Json* side : {&upgrade, &local, base ? &*base : nullptr})
+            if (side != nullptr)
+                for (const auto& [member, value] : side->items())
+                    if (std::find(members.begin(), members.end(), member) == members.end())
+                        members.push_back(member);
+        Json merged = Json::object();
+        const auto at = [](const Side& side, const std::string& member) -> Side {
+            if (!side || !side->contains(member)) return std::nullopt;
+            return (*side)[member];
+        };
+        for (const std::string& member : members)
+            if (Side value =
+                    Merge(at(base, member), local.contains(member) ? Side(local[member]) : std::nullopt,
+                          upgrade.contains(member) ? Side(upgrade[member]) : std::nullopt,
+                          path.empty() ? member : path + "." + member))
+                merged[member] = std::move(*value);
+        return merged;
+    }
+
+    Json Lists(const Side& base, const Json& local, const Json& upgrade, const std::string& path,
+               const char* key) {
+        const auto baseItems = base ? Keyed(*base, key) : std::vector<std::pair<std::string, Json>>{};
+        const auto localItems = Keyed(local, key), upgradeItems = Keyed(upgrade, key);
+        // The upgrade's order, then what only the installed list holds, then what only the base
+        // held (taken back out below unless a side still has it).
+        std::vector<std::string> order;
+        for (const auto* items : {&upgradeItems, &localItems, &baseItems})
+            for (const auto& [name, item] : *items)
+                if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+        Json merged = Json::array();
+        for (const std::string& name : order)
+            if (Side item = Merge(Find(baseItems, name), Find(localItems, name), Find(upgradeItems, name),
+                                  path + "[" + std::string(key) + "=" + name + "]"))
+                merged.push_back(std::move(*item));
+        return merged;
+    }
+};
+
+// libgit2 is started once for the program's life.
+struct GitLibrary {
+    GitLibrary() { git_libgit2_init(); }
+    ~GitLibrary() { git_libgit2_shutdown(); }
+};
+
+}  // namespace
+
+Result<ElementMerge> MergeElements(std::string_view base, std::string_view local, std::string_view upgrade) {
+    Json sides[3];
+    const std::string_view texts[3] = {base, local, upgrade};
+    for (int i = 0; i < 3; ++i) {
+        try {
+            sides[i] = Json::parse(texts[i]);
+        } catch (const Json::exception& e) {
+            return Failure{std::string("not an element: ") + e.what()};
+        }
+    }
+    Merger merger;
+    const Side merged = merger.Merge(sides[0], sides[1], sides[2], {});
+    return ElementMerge{merged ? merged->dump(2) + "\n" : std::string(), std::move(merger.conflicts)};
+}
+
+Result<TextMerge> MergeText(std::string_view base, std::string_view local, std::string_view upgrade) {
+    static GitLibrary library;
+    git_merge_file_input inputs[3];
+    const std::string_view texts[3] = {base, local, upgrade};
+    for (int i = 0; i < 3; ++i) {
+        git_merge_file_input_init(&inputs[i], GIT_MERGE_FILE_INPUT_VERSION);
+        inputs[i].ptr = texts[i].data();
+        inputs[i].size = texts[i].size();
+    }
+    git_merge_file_options options = GIT_MERGE_FILE_OPTIONS_INIT;
+    options.ancestor_label = "last installed";
+    options.our_label = "installed";
+    options.their_label = "upgrade";
+    git_merge_file_result result{};
+    if (git_merge_file(&result, &inputs[0], &inputs[1], &inputs[2], &options) != 0) {
+        const git_error* error = git_error_last();
+        return Failure{std::string("the files cannot be merged: ") +
+                       (error ? error->message : "unknown error")};
+    }
+    TextMerge merged{std::string(result.ptr, result.len), result.automergeable == 0};
+    git_merge_file_result_free(&result);
+    return merged;
+}
+
+}  // namespace zrx::preview
