@@ -103,6 +103,10 @@ bool PreparedFile::ChangesNothing() const {
     return a.IsOpen() && b && SameContent(a.Fd(), b->Fd());
 }
 
+std::string PreparedFile::Digest() const {
+    return DigestFromStart(m_out.Fd());
+}
+
 Outcome PreparedFile::Commit(struct stat* written) {
     struct stat info {}, before {};
     const bool known = m_folder->Info(before);
@@ -379,7 +383,7 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
                                             prepared.ThroughLink(), prepared.Replaced()});
         if (!staged) return unrecorded(staged.Why());
         ticket = *staged;
-        digest = DigestFromStart(source->file.Fd());  // the copy took the source whole
+        digest = (*file)->Digest();  // read back from the copy itself
     }
     batch.Add(item, std::move(*file), target->folder, ticket, key, std::move(digest));
     return {};

@@ -56,6 +56,8 @@ public:
     const struct stat* Replaced() const { return m_replaces ? &m_replaced : nullptr; }
     // Whether the new file is what it replaces already: the same bytes, permissions and time.
     bool ChangesNothing() const;
+    // The SHA-256 of the new file as it was written ("" when it cannot be read back).
+    std::string Digest() const;
     // Renames the new file into place; `written`, when given, receives the file put there.
     Outcome Commit(struct stat* written);
 

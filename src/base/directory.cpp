@@ -189,6 +189,13 @@ Result<std::string> Directory::ReadWhole(const std::string& name, size_t limit, 
     struct stat info {};
     const auto file = OpenRegular(name, &info, missing);
     if (!file) return Failure{file.Why()};
+    return ReadDescriptor(file->Fd(), name, limit);
+}
+
+Result<std::string> ReadDescriptor(int fd, const std::string& name, size_t limit) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+        return Failure{name + " cannot be read: " + std::strerror(errno)};
     if (static_cast<uint64_t>(info.st_size) > limit)
         return Failure{name + " is larger than it can be (" + std::to_string(info.st_size) + " bytes)"};
     std::string content(static_cast<size_t>(info.st_size) + 1, '\0');
@@ -199,7 +206,7 @@ Result<std::string> Directory::ReadWhole(const std::string& name, size_t limit, 
                 return Failure{name + " grew beyond what it can be while it was read"};
             content.resize(std::min(2 * content.size(), limit + 1));
         }
-        const ssize_t n = ::read(file->Fd(), content.data() + got, content.size() - got);
+        const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return Failure{name + " cannot be read: " + std::strerror(errno)};
         if (n == 0) break;

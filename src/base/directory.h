@@ -167,6 +167,9 @@ FileIdentity IdentityOf(const struct stat& info);
 // Copies the rest of what `in` reads into `out`; with `digest`, also the SHA-256 of the bytes (64
 // lower-case hex digits).
 Outcome CopyDescriptor(int in, int out, std::string* digest = nullptr);
+// The whole content of the open regular file `fd` (named `name` in messages), read from its start;
+// a failure when it is larger than `limit`.
+Result<std::string> ReadDescriptor(int fd, const std::string& name, size_t limit = SIZE_MAX);
 
 // The SHA-256 of what a descriptor reads from its current position to the end, as 64 lower-case
 // hex digits; "" when it cannot be read.

@@ -513,14 +513,21 @@ bool RunRecorder::DropSavesThatChangedNothing(const std::vector<FailedSave>& fai
     return written;
 }
 
+std::optional<RunRecorder::ChangePlaces> RunRecorder::ChangedPlaces(const char* condition) {
+    ChangePlaces places;
+    RecordDatabase::Statement query(
+        *m_db, (std::string("SELECT id, root, path FROM changes WHERE run=?1 AND ") + condition).c_str());
+    query.Bind(1, m_run);
+    while (query.Next()) places.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
+    if (query.Failed()) return std::nullopt;
+    return places;
+}
+
 bool RunRecorder::DropIndexFilesNotReplaced() {
     // Index files the run was to rewrite and did not (the new file never took the old one's place).
-    std::vector<std::pair<int64_t, Place>> notReplaced;
-    RecordDatabase::Statement query(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what=8 AND new_inode IS NULL");
-    query.Bind(1, m_run);
-    while (query.Next()) notReplaced.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
-    bool written = !query.Failed();
-    for (const auto& [id, place] : notReplaced) {
+    const auto notReplaced = ChangedPlaces("what=8 AND new_inode IS NULL");
+    bool written = notReplaced.has_value();
+    for (const auto& [id, place] : notReplaced.value_or(ChangePlaces{})) {
         written = RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE id=?1").Bind(1, id).Run() && written;
         written = RecordDatabase::Statement(*m_db, "DELETE FROM changes WHERE run=?1 AND what=5 AND root=?2 AND path=?3")
                       .Bind(1, m_run)
@@ -535,12 +542,9 @@ bool RunRecorder::DropIndexFilesNotReplaced() {
 
 bool RunRecorder::DropWhatWasNotMade() {
     // Libraries and folders the run was to make and did not.
-    std::vector<std::pair<int64_t, Place>> made;
-    RecordDatabase::Statement query(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what IN (3, 4)");
-    query.Bind(1, m_run);
-    while (query.Next()) made.push_back({query.Int(0), {static_cast<int>(query.Int(1)), query.Text(2)}});
-    bool written = !query.Failed();
-    for (const auto& [id, place] : made) {
+    const auto made = ChangedPlaces("what IN (3, 4)");
+    bool written = made.has_value();
+    for (const auto& [id, place] : made.value_or(ChangePlaces{})) {
         const auto opened = OpenPlaceFolder(m_env, place);
         struct stat info {};
         if (!opened || !opened->folder.Look(opened->name, info))
@@ -556,11 +560,8 @@ bool RunRecorder::FoldSavesIntoReplacedFiles() {
     for (auto& [path, handle] : m_readHandles) E_CloseLibrary(handle);
     m_readHandles.clear();
     E_FlushLibraries();
-    RecordDatabase::Statement files(*m_db, "SELECT id, root, path FROM changes WHERE run=?1 AND what=2");
-    files.Bind(1, m_run);
-    std::vector<std::pair<int64_t, Place>> replaced;
-    while (files.Next()) replaced.push_back({files.Int(0), {static_cast<int>(files.Int(1)), files.Text(2)}});
-    for (const auto& [id, place] : replaced)
+    const auto replaced = ChangedPlaces("what=2");
+    for (const auto& [id, place] : replaced.value_or(ChangePlaces{}))
         for (const auto& [path, library] : m_libraries) {
             if (library.place.root != place.root || library.place.relative != place.relative || !library.folder ||
                 library.elements.empty())
@@ -568,7 +569,7 @@ bool RunRecorder::FoldSavesIntoReplacedFiles() {
             struct stat now {};
             if (library.folder->Look(library.name, now) && S_ISREG(now.st_mode)) SetNew(id, {}, &now);
         }
-    return !files.Failed();
+    return replaced.has_value();
 }
 
 void RunRecorder::MakeRoom() {

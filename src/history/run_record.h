@@ -80,6 +80,10 @@ private:
     bool DropIndexFilesNotReplaced();
     bool DropWhatWasNotMade();
     bool FoldSavesIntoReplacedFiles();
+    // The run's changes that `condition` (SQL on the changes table) picks, by number and place;
+    // nothing when the record cannot be read.
+    using ChangePlaces = std::vector<std::pair<int64_t, Place>>;
+    std::optional<ChangePlaces> ChangedPlaces(const char* condition);
     void MakeRoom();
     int64_t AddChange(int what, const Place& place, const std::string& name, bool created, bool link,
                       const struct stat* library = nullptr);

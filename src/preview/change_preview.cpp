@@ -180,7 +180,7 @@ private:
         if (!target->exists) {
             if (m_sides != nullptr)
                 m_sides->upgrade =
-                    m_folder->ReadWhole(m_folder->Spelling(row.Name), kMostShownBytes).value_or("");
+                    ReadDescriptor(source->file.Fd(), std::string(row.Name), kMostShownBytes).value_or("");
             return {Change::New};
         }
         const auto installed = target->folder->OpenRegular(target->name);
@@ -194,10 +194,11 @@ private:
             return Because(Change::Older, "the installed " + target->path + " is newer");
         const auto same = installed ? SameBytes(source->file.Fd(), installed->Fd()) : std::nullopt;
         if (!same) return Because(Change::Unreadable, target->path + " cannot be read");
+        // The sides shown are the very files compared, read through their handles.
         if (m_sides != nullptr && !*same) {
-            m_sides->installed = target->folder->ReadWhole(target->name, kMostShownBytes).value_or("");
+            m_sides->installed = ReadDescriptor(installed->Fd(), target->path, kMostShownBytes).value_or("");
             m_sides->upgrade =
-                m_folder->ReadWhole(m_folder->Spelling(row.Name), kMostShownBytes).value_or("");
+                ReadDescriptor(source->file.Fd(), std::string(row.Name), kMostShownBytes).value_or("");
         }
         return {*same ? Change::Same : Change::Changed};
     }

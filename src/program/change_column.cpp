@@ -82,22 +82,21 @@ void ChangeColumn::Refresh() {
     }
 }
 
-void ChangeColumn::SetEditedToNo() {
+void ChangeColumn::SetRowsToNo(const std::function<bool(size_t row)>& leaveOut) {
     ui::Control::UpdateBlock block(m_grid);
-    const auto& local = m_changes.local;
-    for (size_t i = 0; i < local.size() && static_cast<int>(i) + 1 < m_grid.Rows(); ++i)
-        if (local[i] == preview::Local::Edited &&
-            !m_grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn).empty())
+    for (size_t i = 0; i < m_changes.changes.size() && static_cast<int>(i) + 1 < m_grid.Rows(); ++i)
+        if (leaveOut(i) && !m_grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn).empty())
             m_grid.SetTextMatrix(static_cast<int>(i) + 1, kUpdateColumn, "NO");
 }
 
+void ChangeColumn::SetEditedToNo() {
+    const auto& local = m_changes.local;
+    SetRowsToNo([&local](size_t i) { return i < local.size() && local[i] == preview::Local::Edited; });
+}
+
 void ChangeColumn::SetSameToNo() {
-    ui::Control::UpdateBlock block(m_grid);
     const auto& changes = m_changes.changes;
-    for (size_t i = 0; i < changes.size() && static_cast<int>(i) + 1 < m_grid.Rows(); ++i)
-        if (changes[i] == preview::Change::Same &&
-            !m_grid.TextMatrix(static_cast<int>(i) + 1, kUpdateColumn).empty())
-            m_grid.SetTextMatrix(static_cast<int>(i) + 1, kUpdateColumn, "NO");
+    SetRowsToNo([&changes](size_t i) { return changes[i] == preview::Change::Same; });
 }
 
 void ConnectPreview(ChangeColumn& column, ui::MainForm& m, const bool& ended) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ public:
     std::vector<preview::RowDetail> Details(const std::vector<size_t>& rows) const;
 
 private:
+    // Sets every offered row that `leaveOut` names (by its index) to NO.
+    void SetRowsToNo(const std::function<bool(size_t row)>& leaveOut);
+
     ui::Grid& m_grid;
     ui::Dialogs& m_dialogs;
     const ui::UiFont& m_font;
