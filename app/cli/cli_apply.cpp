@@ -50,8 +50,10 @@ Json AppliedRows(const App& app, const RunReport& report, const Selection& selec
         json["status"] = row.outcome == RowOutcome::Skipped  ? "skipped"
                          : row.outcome == RowOutcome::Copied ? "copied"
                          : row.outcome == RowOutcome::Kept   ? "kept"
+                         : row.outcome == RowOutcome::Merged ? "merged"
                                                              : "not copied";
         if (row.outcome == RowOutcome::NotCopied && !row.why.empty()) json["why"] = ToDisplayUtf8(row.why);
+        if (!row.conflicts.empty()) json["conflicts"] = ToDisplayUtf8(row.conflicts);
         rows.push_back(std::move(json));
     }
     return rows;
@@ -69,7 +71,7 @@ std::string ApplyMeaning(int status) {
 struct ApplyOptions {
     std::string suite, folder, summaryFile;
     bool yes = false, ask = false, overwrite = false, dryRun = false, json = false, skipSame = false,
-         allowUnsigned = false, keepEdited = false;
+         allowUnsigned = false, keepEdited = false, merge = false;
     std::vector<std::string> only, skip, onlyFiles, skipFiles;
 };
 
@@ -154,6 +156,7 @@ int Apply(const ApplyOptions& o) {
     // The rows' changes are worked out only where this command uses them.
     app.upgrade.compareOnLoad = o.json || o.dryRun || o.skipSame || o.keepEdited;
     app.run.KeepEdited = o.keepEdited;
+    app.run.MergeEdited = o.merge;
     app.verification.allowUnsigned = o.allowUnsigned;
     if (!Start(session, o.suite, false) || !LoadUpgradeFolder(session, o.folder))
         return FailJson(o, kExitFailure, &app.verification.check);
@@ -168,10 +171,16 @@ void AddApplyCommand(CLI::App& parent, int& status) {
     CLI::App* apply = parent.add_subcommand("apply", "Apply an upgrade folder to an installation");
     apply->add_option("--suite", o.suite, "Installation directory (holds ZARNIX32.INI)")->required();
     apply->add_flag("--yes", o.yes, "Answer the confirmation with Yes");
-    apply->add_flag(
+    auto* keepOption = apply->add_flag(
         "--keep-edited", o.keepEdited,
         "Leave the elements and files edited here since the last upgrade as they are (the summary "
         "says they were kept)");
+    apply
+        ->add_flag(
+            "--merge", o.merge,
+            "Merge the upgrade's changes into the elements and files edited here since the last upgrade "
+            "(what both changed differently is not copied; the summary names it)")
+        ->excludes(keepOption);
     auto* askOption = apply->add_flag("--ask", o.ask, "Ask before overwriting an element that is already there");
     apply->add_flag("--overwrite", o.overwrite, "Overwrite existing elements without asking (the default)")
         ->excludes(askOption);

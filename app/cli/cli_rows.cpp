@@ -76,6 +76,10 @@ Json RowJson(const App& app, size_t row, const Selection& selected) {
         const auto& local = app.changeColumn.Changes().local;
         if (row < local.size() && local[row] != preview::Local::None)
             json["local"] = std::string(preview::LocalWord(local[row]));
+        // Edited here and changed by the upgrade too: whether the two would merge.
+        const auto& merge = app.changeColumn.Changes().merge;
+        if (row < merge.size() && merge[row] != preview::Merge::None)
+            json["merge"] = std::string(preview::MergeWord(merge[row]));
     }
     return json;
 }

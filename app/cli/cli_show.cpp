@@ -63,27 +63,43 @@ Json DetailJson(const preview::RowDetail& detail) {
             fields.push_back({{"path", ToDisplayUtf8(field.path)},
                               {"installed", field.installed ? Json(ToDisplayUtf8(*field.installed)) : Json()},
                               {"upgrade", field.upgrade ? Json(ToDisplayUtf8(*field.upgrade)) : Json()}});
+        if (detail.fields.front().withBase)
+            for (size_t i = 0; i < fields.size(); ++i) {
+                const auto& base = detail.fields[i].base;
+                fields[i]["last_installed"] = base ? Json(ToDisplayUtf8(*base)) : Json();
+            }
         json["fields"] = std::move(fields);
     }
     if (!detail.textDiff.empty()) json["diff"] = ToDisplayUtf8(detail.textDiff);
+    if (!detail.localDiff.empty()) json["edited"] = ToDisplayUtf8(detail.localDiff);
     return json;
 }
 
 // --detail as text: each differing field on a line of its own, or the text diff, indented under
 // the row's line.
-void PrintDetail(const preview::RowDetail& detail) {
-    if (detail.local == preview::Local::Edited) std::cout << "  edited here since the last upgrade\n";
-    for (const preview::FieldDifference& field : detail.fields)
-        std::cout << "  " << preview::DifferenceLine(field) << "\n";
+void PrintIndented(const std::string& text) {
     size_t start = 0;
-    while (start < detail.textDiff.size()) {
-        const size_t end = detail.textDiff.find('\n', start);
-        std::string line =
-            detail.textDiff.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();  // the files' own line ends, CR LF
         std::cout << "  " << EscapeControls(line) << "\n";
-        start = end == std::string::npos ? detail.textDiff.size() : end + 1;
+        start = end == std::string::npos ? text.size() : end + 1;
     }
+}
+
+void PrintDetail(const preview::RowDetail& detail) {
+    if (detail.local == preview::Local::Edited)
+        std::cout << "  edited here since the last upgrade"
+                  << (detail.merge == preview::Merge::Clean ? "; the upgrade's changes merge into it"
+                      : detail.merge == preview::Merge::Conflict
+                          ? "; the upgrade changes the same fields or lines"
+                          : "")
+                  << "\n";
+    for (const preview::FieldDifference& field : detail.fields)
+        std::cout << "  " << preview::DifferenceLine(field) << "\n";
+    PrintIndented(detail.textDiff);
+    PrintIndented(detail.localDiff);
 }
 
 }  // namespace

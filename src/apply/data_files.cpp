@@ -1,6 +1,7 @@
 #include "apply/data_files.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "history/installed_base.h"
+#include "preview/element_merge.h"
 #include "upgrade_list/list_format.h"
 #include "upgrade_list/list_reader.h"
 
@@ -60,6 +63,17 @@ Outcome CopyBytes(int in, int out, off_t size) {
             if (n > 0) done += n;
         }
     }
+}
+
+// Writes the whole of `text` to `fd`; false when it cannot.
+bool WriteText(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
 }
 
 // The SHA-256 of a file read from its start; "" when it cannot be read.
@@ -303,6 +317,55 @@ private:
     std::map<std::string, std::shared_ptr<const Directory>> m_folders, m_written;
 };
 
+// The most of a data file a merge reads: text files, which are far smaller.
+constexpr size_t kMostMergedBytes = 64 * 1024 * 1024;
+
+// What a run that merges (RunState::MergeEdited) puts in place of a data file edited here since the
+// last upgrade: the upgrade's where it was not edited or no base is known (as without a merge);
+// nothing where the upgrade offers what the last upgrade installed (`leave`: what is installed is
+// the merge); otherwise the merge by lines (`merged`, an unnamed file of its bytes, with the
+// upgrade's permissions and the time of the merge) and the upgrade's digest (`offered`). A
+// conflict, or a base no longer kept, fails: the file is not copied.
+struct EditedFile {
+    bool leave = false;
+    bool conflicted = false;  // nothing is copied
+    std::optional<SourceFile> merged;
+    std::string offered;
+};
+Result<EditedFile> MergeEditedFile(RunState& run, const Target& target, SourceFile& source) {
+    if (!run.MergeEdited || run.bases == nullptr || !target.exists) return EditedFile{};
+    const std::string* base = run.bases->Of(target.path, {});
+    if (base == nullptr) return EditedFile{};
+    const auto installed = target.folder->OpenRegular(target.name);
+    if (!installed) return EditedFile{};  // the copy says why it cannot be made
+    const std::string now = Sha256OfDescriptor(installed->Fd());
+    EditedFile edit;
+    edit.offered = ::lseek(source.file.Fd(), 0, SEEK_SET) == 0 ? Sha256OfDescriptor(source.file.Fd()) : "";
+    if (now.empty() || now == *base || edit.offered == now) return EditedFile{};
+    if (edit.offered == *base) {
+        edit.leave = true;
+        return edit;
+    }
+    const auto local = ReadDescriptor(installed->Fd(), target.path, kMostMergedBytes);
+    const auto offered = ReadDescriptor(source.file.Fd(), target.name, kMostMergedBytes);
+    if (!local || !offered)
+        return Failure{"it cannot be read to be merged: " + (local ? offered.Why() : local.Why())};
+    auto merged = preview::MergeFileWithBase(*run.bases, *base, *local, *offered);
+    if (!merged) return Failure{merged.Why()};
+    if (merged->conflicted) {
+        edit.conflicted = true;
+        return edit;
+    }
+    SourceFile file{FileHandle(::memfd_create("merged", MFD_CLOEXEC)), source.info};
+    if (!file.file.IsOpen() || !WriteText(file.file.Fd(), merged->text))
+        return Failure{SystemError("the merge cannot be written")};
+    file.info.st_size = static_cast<off_t>(merged->text.size());
+    ::clock_gettime(CLOCK_REALTIME, &file.info.st_mtim);
+    edit.merged = std::move(file);
+    return edit;
+}
+
+// Long: the steps of one file's copy, each of which may stop it with what it says
 // Prepares one selected data file and hands it to the batch; a failure (the file not copied, and
 // said in a box) when it cannot be. `upgradeFolder`: where the upgrade's files are read from.
 Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPath, InstallationAccess& access,
@@ -364,10 +427,23 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
     // A link is written through only where it leads to a file in the installation's data folders.
     const auto target = access.Resolve(*folder, destDir, item.Name);
     if (!target) return refuse(target.Why());
+    // Edited here, where the run merges: the merge goes in, whatever the files' times.
+    auto edited = MergeEditedFile(run, *target, *source);
+    if (!edited) return refuse(edited.Why());
+    if (edited->conflicted) {
+        item.Conflicts = GetLocalMessage("the same lines", 20089);
+        return refuse(preview::ConflictReason({}));
+    }
+    if (edited->leave) {
+        item.Copied = 1;
+        item.Merged = true;
+        return {};
+    }
+    SourceFile& copied = edited->merged ? *edited->merged : *source;
     // A subcircuit goes in even when older than the installed file.
     bool older = false;
-    auto file = PrepareFile(*source, *target, false, false, &older);
-    if (!file && older && subcircuit) file = PrepareFile(*source, *target, true, false);
+    auto file = PrepareFile(copied, *target, edited->merged.has_value(), false, &older);
+    if (!file && older && subcircuit) file = PrepareFile(copied, *target, true, false);
     if (!file) return fail(file.Why());
     if ((*file)->ChangesNothing()) {
         // The installed file is the upgrade's already: nothing to put in place, or to undo.
@@ -378,13 +454,17 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
     std::string digest;  // of what the run installs, which the record keeps: a preview tells edits by it
     if (run.runRecord) {
         const PreparedFile& prepared = **file;
-        const auto staged =
-            run.runRecord->StageFileChange({prepared.Path(), prepared.Folder(), prepared.Name(),
-                                            prepared.ThroughLink(), prepared.Replaced()});
+        digest = prepared.Digest();  // read back from the copy itself
+        // What the upgrade offers is kept as the base of a later merge: the copy, or beside a
+        // merge the upgrade's file.
+        const bool merged = edited->merged.has_value();
+        const auto staged = run.runRecord->StageFileChange(
+            {prepared.Path(), prepared.Folder(), prepared.Name(), prepared.ThroughLink(), prepared.Replaced(),
+             merged ? source->file.Fd() : prepared.Fd(), merged ? edited->offered : digest, merged});
         if (!staged) return unrecorded(staged.Why());
         ticket = *staged;
-        digest = (*file)->Digest();  // read back from the copy itself
     }
+    item.Merged = edited->merged.has_value();
     batch.Add(item, std::move(*file), target->folder, ticket, key, std::move(digest));
     return {};
 }

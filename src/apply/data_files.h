@@ -58,6 +58,8 @@ public:
     bool ChangesNothing() const;
     // The SHA-256 of the new file as it was written ("" when it cannot be read back).
     std::string Digest() const;
+    // The new file, open (until it is put in place).
+    int Fd() const { return m_out.Fd(); }
     // Renames the new file into place; `written`, when given, receives the file put there.
     Outcome Commit(struct stat* written);
 

@@ -7,8 +7,12 @@
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "history/installed_base.h"
+#include "kernel/library_exchange.h"
+#include "kernel/library_handles.h"
 #include "kernel/working_database.h"
 #include "kernel/zrxkernel.h"
+#include "preview/element_merge.h"
 #include "upgrade_list/list_reader.h"
 
 namespace zrx {
@@ -68,9 +72,43 @@ struct SourceLibrary {
     std::string file;
 };
 
+// What a run that merges (RunState::MergeEdited) saves where the installed element was edited here
+// since the last upgrade: nothing in particular where it was not, or where no base is known (the
+// upgrade's replaces it, as without a merge); the installed one as it is where the upgrade offers
+// what the last upgrade installed (`leave`); otherwise the merge, made in the working database
+// (`object`). A conflict, or a base no longer kept, fails: the row is not copied.
+struct EditedSave {
+    int32_t object = 0;
+    bool leave = false;
+    std::vector<std::string> conflicts;  // nothing is saved
+};
+Result<EditedSave> MergeEdits(RunState& run, const Target& target, const TransferKind& kind,
+                              const SourceLibrary& source, const std::string& name) {
+    if (!run.MergeEdited || run.bases == nullptr || source.folder == nullptr) return EditedSave{};
+    const std::string* base = run.bases->Of(target.path, name);
+    if (base == nullptr) return EditedSave{};
+    const char* libraryKind = kind.isPart ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
+    LibraryHandles libraries;
+    const int32_t installed = libraries.Open(*target.folder, target.name, libraryKind);
+    const int32_t offered = libraries.Open(*source.folder, source.file, libraryKind);
+    if (installed == 0 || offered == 0) return EditedSave{};  // the save says why it cannot be made
+    const std::string now = StringFromPointer(E_ElementDigest(installed, name.c_str()));
+    const std::string upgrade = StringFromPointer(E_ElementDigest(offered, name.c_str()));
+    if (now.empty() || now == *base || upgrade == now) return EditedSave{};
+    if (upgrade == *base) return EditedSave{0, true};
+    auto merged =
+        preview::MergeElementWithBase(*run.bases, *base, kind.isPart, installed, name, offered, name);
+    if (!merged) return Failure{merged.Why()};
+    if (!merged->conflicts.empty()) return EditedSave{0, false, std::move(merged->conflicts)};
+    auto object = ElementObject(kind.isPart ? LibraryKind::Part : LibraryKind::Symbol, name, merged->element);
+    if (!object) return Failure{"the merge cannot be made: " + object.Why()};
+    return EditedSave{*object, false};
+}
+
 // Copies one selected element into its target library. What stops it has been said in its boxes
 // as the run says it; the failure says it again for the summary.
-Outcome CopyElement(TransferRun& t, const ElementItem& item, const TransferKind& kind, const SourceLibrary& source,
+// Long: the run's steps for one element, each of which may stop it with what it says
+Outcome CopyElement(TransferRun& t, ElementItem& item, const TransferKind& kind, const SourceLibrary& source,
                     ResolvedTargets& targets, int32_t& slot) {
     RunState& run = t.run;
     ui::Dialogs& dialogs = t.dialogs;
@@ -102,13 +140,33 @@ Outcome CopyElement(TransferRun& t, const ElementItem& item, const TransferKind&
                                          " are already stored in lib: " + target->path + "." + "\r\n" +
                                          "Overwrite anyway ?"))
         return Failure{kNotOverwritten};
+    const auto edited =
+        present ? MergeEdits(run, *target, kind, source, item.Name) : Result<EditedSave>(EditedSave{});
+    if (!edited) {
+        ShowWarning(dialogs, "The element " + item.Name + " of " + target->path +
+                                 " is left as it is: " + edited.Why() + ".");
+        return Failure{edited.Why()};
+    }
+    if (!edited->conflicts.empty()) {
+        const std::string why = preview::ConflictReason(edited->conflicts);
+        ShowWarning(dialogs,
+                    "The element " + item.Name + " of " + target->path + " is left as it is: " + why + ".");
+        for (const std::string& field : edited->conflicts)
+            item.Conflicts += (item.Conflicts.empty() ? "" : ", ") + field;
+        return Failure{why};
+    }
+    item.Merged = edited->leave || edited->object != 0;
+    if (edited->leave) return {};  // what is installed is the merge already
     t.status.Say(GetLocalMessage(kind.loadingText, kind.loadingNumber) + "(" + item.Name + ")");
-    const RunRecordHooks::ElementSave save{*target, kind.isPart, item.Name, *source.folder, source.file, item.Name};
+    const RunRecordHooks::ElementSave save{*target,     kind.isPart, item.Name,          *source.folder,
+                                           source.file, item.Name,   edited->object != 0};
     if (Outcome recorded = RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name); !recorded)
         return recorded;
-    bool saved = kind.isPart ? SavePartToLib(*target->folder, target->name, slot, item.Name)
-                             : SaveSymbolToLib(*target->folder, target->name, slot, item.Name);
+    const int32_t saving = edited->object != 0 ? edited->object : slot;
+    bool saved = kind.isPart ? SavePartToLib(*target->folder, target->name, saving, item.Name)
+                             : SaveSymbolToLib(*target->folder, target->name, saving, item.Name);
     const bool refused = !saved && !StringFromPointer(E_LastError()).empty();
+    if (edited->object != 0) OM_Delete(kind.isPart ? DB_DeviceMap() : DB_SymbMap(), edited->object);
     // Copied only when the library is seen to hold it.
     if (saved && !SavedInPlace(run, save)) saved = false;
     if (!saved) {

@@ -8,6 +8,7 @@
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "history/installed_base.h"
 #include "kernel/library_handles.h"
 #include "kernel/working_database.h"
 #include "kernel/zrxkernel.h"
@@ -93,6 +94,14 @@ public:
         if (item.DestKind != m_destKind) return Failure{"its destination code is not the one of its kind"};
         const std::string trimmedName = TrimBlanks(name);
         if (!MayOverwrite(*resolved, name, trimmedName)) return Failure{kNotOverwritten};
+        if (EditedHere(*resolved, name, trimmedName)) {
+            const std::string why =
+                "a simulator model edited here since the last upgrade is not merged (its "
+                "index lines are read from it); it is left as it is";
+            ShowWarning(m_dialogs,
+                        "The model " + trimmedName + " of " + target + " is left as it is: " + why + ".");
+            return Failure{why};
+        }
         m_status.Say((m_spice ? GetLocalMessage("Loading SML (model) ", "4477 ")
                               : GetLocalMessage("Loading mixed mode parameter (model) ", 4473)) +
                      "(" + name + ")");
@@ -174,6 +183,23 @@ private:
                           GetLocalMessage("is already stored in lib: ", 4471) + target.path + "\r\n" +
                           GetLocalMessage("Overwrite anyway ?", 4472);
         return AskBeforeOverwrite(m_dialogs, question);
+    }
+
+    // Whether a run that merges meets a model edited here since the last upgrade that the upgrade
+    // would replace: a model is not merged (the index lines of the run are read from the upgrade's),
+    // and its edits are not lost either.
+    bool EditedHere(const Target& target, const std::string& name, const std::string& trimmedName) {
+        if (!m_run.MergeEdited || m_run.bases == nullptr || !m_upgradeFolder) return false;
+        const std::string* base = m_run.bases->Of(target.path, trimmedName);
+        if (base == nullptr) return false;
+        LibraryHandles libraries;
+        const int32_t installed = libraries.Open(*target.folder, target.name, ZK_KIND_SYMBOL_LIBRARY);
+        const int32_t offered = libraries.Open(*m_upgradeFolder, m_upgradeFile, ZK_KIND_SYMBOL_LIBRARY);
+        const std::string now =
+            installed > 0 ? StringFromPointer(E_ElementDigest(installed, trimmedName.c_str())) : "";
+        const std::string upgrade =
+            offered > 0 ? StringFromPointer(E_ElementDigest(offered, name.c_str())) : "";
+        return !now.empty() && now != *base && upgrade != now;
     }
 
     // Saves the copy into the target library, opened for writing once for its models.

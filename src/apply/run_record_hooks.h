@@ -35,6 +35,9 @@ public:
         const Directory& sourceFolder;  // the upgrade's folder
         const std::string& source;      // the upgrade library it comes from, in that folder
         const std::string& sourceName;  // its name there
+        // The element saved is a merge of the upgrade's with the installed one (edited here): the
+        // upgrade's is what the run installed there, the base of a later merge.
+        bool merged = false;
     };
     // What the record says to a save: go on, or not, because the target library cannot be read
     // (the kernel's reason: nothing can be saved into it either) or the save cannot be recorded.
@@ -64,6 +67,12 @@ public:
         const std::string& name;
         bool throughLink;
         const struct stat* replaced;  // the file replaced (a link followed); null for a new file
+        // What the upgrade offers there, kept as the base of a later merge: an open file of its
+        // bytes (read from its start; -1: nothing is kept) and their SHA-256; `merged` when the new
+        // file is a merge of them with the installed file (edited here).
+        int offered = -1;
+        std::string offeredDigest;
+        bool merged = false;
     };
     // The change's ticket (above 0).
     virtual Result<int64_t> StageFileChange(const FileChange& change) = 0;

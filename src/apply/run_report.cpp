@@ -41,8 +41,11 @@ std::string ElementFileType(int kind) {
     }
 }
 
-RowOutcome OutcomeOf(int32_t update, int32_t copied) {
-    return update != 1 ? RowOutcome::Skipped : copied != 0 ? RowOutcome::Copied : RowOutcome::NotCopied;
+template <typename Item>
+RowOutcome OutcomeOf(const Item& item) {
+    if (item.Update != 1) return RowOutcome::Skipped;
+    if (item.Copied == 0) return RowOutcome::NotCopied;
+    return item.Merged ? RowOutcome::Merged : RowOutcome::Copied;
 }
 
 // Where a row's element or file stands: its folder's real path, its file name and the element's
@@ -85,8 +88,9 @@ RunReport MakeRunReport(const UpgradeLists& lists, const GridRowTable& gridRows,
             if (index >= lists.DataFileItems.size()) continue;
             const DataFileItem& item = lists.DataFileItems[index];
             row.summarised = !IsPlaceholder(lists.DataFileItems);
-            row.outcome = item.Withheld != 0 ? RowOutcome::Skipped : OutcomeOf(item.Update, item.Copied);
+            row.outcome = item.Withheld != 0 ? RowOutcome::Skipped : OutcomeOf(item);
             row.why = item.Copied != 0 ? std::string() : item.Why;
+            row.conflicts = item.Copied != 0 ? std::string() : item.Conflicts;
             row.name = item.Name;
             row.library = IsSubcircuitFile(item.Name) ? item.TargetLib : item.TargetDir;
             row.directory = item.TargetDir;
@@ -103,8 +107,9 @@ RunReport MakeRunReport(const UpgradeLists& lists, const GridRowTable& gridRows,
             if (index >= list.size()) continue;
             const ElementItem& item = list[index];
             row.summarised = !IsPlaceholder(list);
-            row.outcome = OutcomeOf(item.Update, item.Copied);
+            row.outcome = OutcomeOf(item);
             row.why = item.Copied != 0 ? std::string() : item.Why;
+            row.conflicts = item.Copied != 0 ? std::string() : item.Conflicts;
             // Packages are shown without blanks around their names, as their library keeps them.
             row.name = kind == kPackageRecord ? TrimBlanks(item.Name) : item.Name;
             row.library = item.TargetLib;
@@ -143,6 +148,10 @@ std::vector<SummaryLine> SummaryTable(const RunReport& report) {
             if (row.kind != kind || !row.Selected() || !row.summarised) continue;
             std::string status = row.outcome == RowOutcome::Copied ? copied : notCopied;
             if (row.outcome == RowOutcome::Kept) status = GetLocalMessage("Kept, edited here", 20081);
+            if (row.outcome == RowOutcome::Merged)
+                status = GetLocalMessage("Merged with the edits here", 20083);
+            if (row.outcome == RowOutcome::NotCopied && !row.conflicts.empty())
+                status += " (" + GetLocalMessage("conflicting edits", 20088) + ": " + row.conflicts + ")";
             if (row.undo == UndoOutcome::Undone) status = GetLocalMessage("Undone", 20047);
             if (row.undo == UndoOutcome::Left) status = GetLocalMessage("Copied, not undone", 20048);
             table.push_back({row.name, row.library, row.directory, std::move(status), row.fileType});
@@ -170,7 +179,7 @@ void NoteUndo(RunReport& report, const history::RollbackResult& result) {
     ResolvedNames targets;
     for (ReportRow& row : report.rows) {
         row.undo = UndoOutcome::None;
-        if (row.outcome != RowOutcome::Copied) continue;
+        if (row.outcome != RowOutcome::Copied && row.outcome != RowOutcome::Merged) continue;
         const std::string place =
             row.kind == kDataFileRecord
                 ? DataFileTargetPath(DataFileDestinationDir(row.targetDir, row.element, row.targetLib), row.element)

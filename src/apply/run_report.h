@@ -22,6 +22,7 @@ enum class RowOutcome {
     NotCopied,  // selected, but not copied (`ReportRow::why` says why where the run said)
     Skipped,    // its Update said NO: the run left it alone
     Kept,       // edited here since the last upgrade, and left so on purpose (RunState::KeepEdited)
+    Merged,     // edited here, and the upgrade's changes merged into it (RunState::MergeEdited)
 };
 
 // What became of a copied row when the run was undone from its summary.
@@ -33,6 +34,7 @@ struct ReportRow {
     size_t gridIndex = 0;  // its row in the grid's rows (GridRows)
     RowOutcome outcome = RowOutcome::Skipped;
     std::string why;
+    std::string conflicts;  // not copied: what the edits here and the upgrade changed differently
     UndoOutcome undo = UndoOutcome::None;
     // The summary's columns but the status: the element's or file's name, its library (for a file
     // its folder, or a subcircuit's subdirectory), the target directory, the file type.

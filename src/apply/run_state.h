@@ -9,6 +9,9 @@
 namespace zrx {
 
 class RunRecordHooks;
+namespace history {
+class InstalledBases;
+}
 
 // The update run: its overwrite options, how far it has come, what it met, and its undo record.
 struct RunState {
@@ -19,6 +22,11 @@ struct RunState {
     // Rows whose installed element or file was edited here since the last upgrade are left as they
     // are, whatever their Update says (the summary says they were kept).
     bool KeepEdited = false;
+    // Rows edited here since the last upgrade and changed by this one are merged: what the last
+    // upgrade installed, the installed element or file, and the upgrade's (a conflict is not copied).
+    bool MergeEdited = false;
+    // While a run merges: what the runs before it installed, read when it began.
+    history::InstalledBases* bases = nullptr;
 
     // The undo record of the run while it runs (none outside a run): it keeps the old elements and
     // files, and is told of every index file the run rewrites.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "base/messages.h"
 #include "base/paths.h"
 #include "base/text_utils.h"
+#include "history/installed_base.h"
 #include "history/run_record.h"
 #include "kernel/zrxkernel.h"
 #include "trust/upgrade_check.h"
@@ -82,8 +84,9 @@ void CountRunElement(RunState& run, ui::Dialogs& dialogs, const ui::StatusLine& 
 void ResetCopyStatus(UpgradeLists& lists) {
     for (auto* list : {&lists.PartItems, &lists.SymbolItems, &lists.PackageItems, &lists.SpiceModelItems,
                        &lists.MixedModelItems})
-        for (ElementItem& item : *list) item.Copied = 0;
-    for (DataFileItem& item : lists.DataFileItems) item.Copied = 0;
+        for (ElementItem& item : *list) item.Copied = 0, item.Merged = false, item.Conflicts.clear();
+    for (DataFileItem& item : lists.DataFileItems)
+        item.Copied = 0, item.Merged = false, item.Conflicts.clear();
 }
 
 void RunUpdateSteps(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
@@ -118,6 +121,19 @@ RunReport RunUpdate(const Environment& env, LoadedUpgrade& upgrade, const Upgrad
     RemoveStaleTemporaries(env);
     SettleLeftLibraries(env);
 
+    // A run that merges reads what the runs before it installed first, with the installation's
+    // lock held: nothing changes them meanwhile.
+    std::optional<history::InstalledBases> bases;
+    if (run.MergeEdited) {
+        auto read = history::InstalledBases::Read(env);
+        if (!read) {
+            dialogs.SetBusy(false);
+            ShowCritical(dialogs,
+                         "The edits made here cannot be merged: " + read.Why() + ". Nothing was changed.");
+            return {};
+        }
+        bases = std::move(*read);
+    }
     // The run is recorded for undo as it goes: each change is recorded right before it is made. A
     // run whose record cannot be begun changes nothing.
     auto begun = history::RunRecorder::Begin(
@@ -133,7 +149,9 @@ RunReport RunUpdate(const Environment& env, LoadedUpgrade& upgrade, const Upgrad
     }
     std::unique_ptr<history::RunRecorder> record = std::move(*begun);
     run.runRecord = record.get();
+    run.bases = bases ? &*bases : nullptr;
     RunUpdateSteps(env, upgrade, run, dialogs, status);
+    run.bases = nullptr;
     dialogs.SetBusy(false);
     dialogs.ShowProgress({}, 0, 0);
     const std::vector<FailedSave> failed = CheckSavesAreDurable(upgrade.lists, env, dialogs);

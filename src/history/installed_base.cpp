@@ -1,5 +1,6 @@
 #include "history/installed_base.h"
 
+#include "history/base_store.h"
 #include "history/record_folder.h"
 #include "kernel/installation.h"
 
@@ -23,13 +24,13 @@ Result<InstalledBases> InstalledBases::Read(const Environment& env) {
     auto record = OpenRecord(env, RecordDatabase::Mode::ReadOnly, opened);
     if (!record) return Failure{record.Why()};
     // Oldest first: a later run's save at the same place takes the earlier one's place.
-    RecordDatabase::Statement query(
-        **record,
-        "SELECT root, path, name, new_digest FROM changes WHERE done=0 AND what IN (1, 2, 7)"
-        " AND new_digest IS NOT NULL AND new_digest<>'' ORDER BY run, id");
+    RecordDatabase::Statement query(**record, BasesQuery(**record).c_str());
     while (query.Next())
         bases.m_digests[KeyOf(static_cast<int>(query.Int(0)), query.Text(1), query.Text(2))] = query.Text(3);
     if (query.Failed()) return Failure{"the record of update runs cannot be read: " + (*record)->Error()};
+    // What the runs installed is read from their store where it is kept; a store that cannot be
+    // used keeps nothing (its digests still tell edits).
+    if (auto store = BaseStore::Open(opened, BaseStore::Use::Read)) bases.m_store = std::move(*store);
     return bases;
 }
 
@@ -39,6 +40,18 @@ const std::string* InstalledBases::Of(const std::string& path, const std::string
     if (!place) return nullptr;
     const auto it = m_digests.find(KeyOf(place->root, place->relative, element));
     return it == m_digests.end() ? nullptr : &it->second;
+}
+
+}  // namespace zrx::history
+
+namespace zrx::history {
+
+int32_t InstalledBases::Element(bool part, const std::string& digest) {
+    return m_store.Element(part, digest);
+}
+
+std::optional<std::string> InstalledBases::File(const std::string& digest, size_t limit) const {
+    return m_store.File(digest, limit);
 }
 
 }  // namespace zrx::history

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "base/outcome.h"
+#include "history/base_store.h"
 
 namespace zrx {
 
@@ -25,9 +28,14 @@ public:
     // a file); nothing when no run recorded one.
     const std::string* Of(const std::string& path, const std::string& element) const;
     bool Empty() const { return m_digests.empty(); }
+    // What a run installed, where the runs' store keeps it (checked against its digest): a library
+    // holding the element of `digest` under that name (0 when none is kept), the bytes of a file.
+    int32_t Element(bool part, const std::string& digest);
+    std::optional<std::string> File(const std::string& digest, size_t limit = SIZE_MAX) const;
 
 private:
     const Environment* m_env = nullptr;
+    BaseStore m_store;
     std::unordered_map<std::string, std::string> m_digests;  // by place and element
 };
 

@@ -157,6 +157,20 @@ bool CopyInto(const Directory& from, const Directory& to, const std::string& nam
     return out.IsOpen() && CopyDescriptor(in->Fd(), out.Fd());
 }
 
+// Every commit reaches the disk before the changes it records are made; the record's own
+// indexes are there (a record made by an earlier version of this format gains them), and so is
+// the table of merges: a save or file a run merged with the edits made here, with the digest of
+// what the upgrade offered there, the base a later merge at that place starts from (what the run
+// wrote is the change's new_digest). A change's merge goes with it.
+void PrepareForWriting(RecordDatabase& record) {
+    record.Exec("PRAGMA synchronous=FULL");
+    record.Exec("PRAGMA foreign_keys=ON");
+    record.Exec("CREATE INDEX IF NOT EXISTS changes_at ON changes(root, path, run)");
+    record.Exec(
+        "CREATE TABLE IF NOT EXISTS merges(change INTEGER PRIMARY KEY REFERENCES changes(id)"
+        " ON DELETE CASCADE, base_digest TEXT NOT NULL)");
+}
+
 }  // namespace
 
 Result<std::unique_ptr<RecordDatabase>> RecordDatabase::Open(const Directory& folder,
@@ -233,12 +247,7 @@ Result<std::unique_ptr<RecordDatabase>> RecordDatabase::Open(const Directory& fo
         }
         return Failure{checked.Why()};
     }
-    // Every commit reaches the disk before the changes it records are made; the record's own
-    // indexes are there (a record made by an earlier version of this format gains them).
-    if (mode != Mode::ReadOnly) {
-        record->Exec("PRAGMA synchronous=FULL");
-        record->Exec("CREATE INDEX IF NOT EXISTS changes_at ON changes(root, path, run)");
-    }
+    if (mode != Mode::ReadOnly) PrepareForWriting(*record);
     why = Refusal::None;
     return std::move(record);
 }

@@ -19,6 +19,7 @@
 #include "base/test_point.h"
 #include "base/text_file.h"
 #include "base/text_utils.h"
+#include "history/base_store.h"
 #include "history/record_database.h"
 #include "history/record_folder.h"
 #include "history/run_record.h"
@@ -883,6 +884,8 @@ RollbackResult Rollback(const Environment& env, std::optional<int64_t> wanted, b
     rollback.UndoChanges();
     rollback.RemoveWhatTheRunMade();
     rollback.Finish();
+    // What only the undone changes installed is no base any more: the bases are as before the run.
+    PruneBases(folder, **db);
     return result;
 }
 

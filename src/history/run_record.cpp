@@ -59,6 +59,7 @@ RunRecorder::RunRecorder(const Environment& env, RecordFolder folder, std::uniqu
 RunRecorder::~RunRecorder() {
     MakeDurable();
     E_SetCommitHook(nullptr, nullptr);
+    m_bases = BaseStore();  // its libraries closed before all are flushed
     for (const auto& [path, handle] : m_readHandles) E_CloseLibrary(handle);
     E_CloseLibrary(m_oldParts);
     E_CloseLibrary(m_oldSymbols);
@@ -120,8 +121,10 @@ Result<std::unique_ptr<RunRecorder>> RunRecorder::Begin(const Environment& env, 
         return Failure{"the record's folder cannot be made: " + why};
     }
     files = std::move(*made);
+    auto bases = BaseStore::Open(folder, BaseStore::Use::Keep);
     auto recorder = std::unique_ptr<RunRecorder>(
         new RunRecorder(env, std::move(folder), std::move(db), run, std::move(runFolder), std::move(files)));
+    if (bases) recorder->m_bases = std::move(*bases);
     E_SetCommitHook(&RunRecorder::CommitHook, recorder.get());
     return std::move(recorder);
 }
@@ -137,6 +140,7 @@ bool RunRecorder::MakeDurable() {
     // The old elements first: the rows that name them follow.
     for (const int32_t old : {m_oldParts, m_oldSymbols})
         if (old > 0 && E_FlushLibrary(old) == 0) ok = false;
+    m_bases.Flush();  // what the run installed, for later merges: not needed to undo it
     m_makingDurable = false;
     if (!ok) return Fail("the old elements cannot be kept in the record (is the disk full?)");
     if (m_inTransaction) {
@@ -335,7 +339,25 @@ bool RunRecorder::AfterElementSave(const ElementSave& save) {
     if (const auto library = m_libraries.find(save.library.path);
         library != m_libraries.end() && !now.empty()) {
         const auto it = library->second.elements.find(save.name);
-        if (it != library->second.elements.end()) SetNew(it->second, now, nullptr);
+        if (it != library->second.elements.end()) {
+            SetNew(it->second, now, nullptr);
+            // The base of a later merge: what the upgrade offered (a merge's other side), or what
+            // was saved.
+            if (save.merged) {
+                const int32_t source =
+                    ReadHandle(save.sourceFolder, save.source, "\1" + save.source, save.partLibrary);
+                const std::string offered =
+                    source > 0 ? StringFromPointer(E_ElementDigest(source, save.sourceName.c_str())) : "";
+                // Noted even where its content cannot be kept: the saved merge stays an edit.
+                if (!offered.empty()) {
+                    m_bases.KeepElement(source, save.partLibrary, save.sourceName, offered);
+                    NoteMerge(it->second, offered);
+                }
+            } else {
+                m_bases.KeepElement(target, save.partLibrary, save.name, now);
+                NoteMerge(it->second, {});
+            }
+        }
     }
     return !now.empty();
 }
@@ -403,7 +425,13 @@ Result<int64_t> RunRecorder::StageFileChange(const FileChange& change) {
     const auto place = PlaceOf(m_env, change.path);
     if (!place) return Failure{change.path + " lies outside the installation's folders"};
     const std::string key = KeyOf('F', *place, {});
-    if (const auto it = m_recorded.find(key); it != m_recorded.end()) return it->second;
+    // The base of a later merge: what the upgrade offers there.
+    if (change.offered >= 0) m_bases.KeepFile(change.offered, change.offeredDigest);
+    const std::string base = change.merged ? change.offeredDigest : std::string();
+    if (const auto it = m_recorded.find(key); it != m_recorded.end()) {
+        NoteMerge(it->second, base);
+        return it->second;
+    }
     const int64_t id = AddChange(kFile, *place, {}, change.replaced == nullptr, change.throughLink);
     if (id == 0) return Failure{Ready().Why()};
     if (change.replaced) {
@@ -414,6 +442,7 @@ Result<int64_t> RunRecorder::StageFileChange(const FileChange& change) {
         }
         if (!SetOld(id, *digest, IdentityOf(*change.replaced))) return Failure{Ready().Why()};
     }
+    NoteMerge(id, base);
     m_recorded.emplace(key, id);
     m_stagedKeys.emplace(id, key);
     return id;
@@ -423,6 +452,7 @@ Outcome RunRecorder::CommitStaged() {
     if (m_stagedKeys.empty()) return Ready();
     // The kept copies reach the disk, then the rows that name them.
     const bool kept = ::syncfs(m_files.Fd()) == 0 && m_files.Sync();
+    m_bases.Flush();
     if (!kept) Fail(std::string("the kept files cannot be written to the disk: ") + std::strerror(errno));
     if (!MakeDurable()) return Failure{m_failure};
     return {};
@@ -572,7 +602,24 @@ bool RunRecorder::FoldSavesIntoReplacedFiles() {
     return replaced.has_value();
 }
 
-void RunRecorder::MakeRoom() {
+void RunRecorder::NoteMerge(int64_t id, const std::string& offered) {
+    if (offered.empty() && !m_merged.contains(id)) return;
+    if (!Ready()) return;
+    const bool noted =
+        offered.empty()
+            ? RecordDatabase::Statement(*m_db, "DELETE FROM merges WHERE change=?1").Bind(1, id).Run()
+            : RecordDatabase::Statement(*m_db, "INSERT OR REPLACE INTO merges VALUES(?1, ?2)")
+                  .Bind(1, id)
+                  .Bind(2, offered)
+                  .Run();
+    if (!noted) Fail("the record cannot be written: " + m_db->Error());
+    if (offered.empty())
+        m_merged.erase(id);
+    else
+        m_merged.insert(id);
+}
+
+bool RunRecorder::MakeRoom() {
     // Only a run recorded whole that changed something makes room: the oldest runs beyond the
     // number kept go now.
     const int64_t keep = std::max<int64_t>(1, std::atoll(m_db->Setting("keep", "20").c_str()));
@@ -582,6 +629,7 @@ void RunRecorder::MakeRoom() {
     while (query.Next()) old.push_back(query.Int(0));
     query.Reset();
     for (const int64_t run : old) DropRun(*m_db, run, m_folder.history);
+    return !old.empty();
 }
 
 int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
@@ -631,7 +679,12 @@ int64_t RunRecorder::Finish(const std::vector<FailedSave>& failed) {
         m_folder.history.RemoveTree(RunFolderName(m_run));
         return 0;
     }
-    MakeRoom();
+    // What only the dropped runs installed is no base any more.
+    if (MakeRoom())
+        if (const auto wanted = WantedBases(*m_db)) {
+            m_bases.Prune(*wanted);
+            m_bases.Flush();
+        }
     return m_run;
 }
 

@@ -10,6 +10,7 @@
 
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
+#include "history/base_store.h"
 #include "history/record_database.h"
 #include "history/record_folder.h"
 
@@ -84,7 +85,10 @@ private:
     // nothing when the record cannot be read.
     using ChangePlaces = std::vector<std::pair<int64_t, Place>>;
     std::optional<ChangePlaces> ChangedPlaces(const char* condition);
-    void MakeRoom();
+    // Drops the oldest runs beyond the number kept; whether any went.
+    bool MakeRoom();
+    // Notes that change `id` saved a merge, whose base is `offered` (or, with "", that it did not).
+    void NoteMerge(int64_t id, const std::string& offered);
     int64_t AddChange(int what, const Place& place, const std::string& name, bool created, bool link,
                       const struct stat* library = nullptr);
     // A target library as the run's saves find it: its place, whether it is there, and whether it
@@ -131,6 +135,10 @@ private:
     // File changes staged and not yet told how they ended, by ticket: their keys in m_recorded.
     std::unordered_map<int64_t, std::string> m_stagedKeys;
     bool m_makingDurable = false;
+    // What the run installs, kept as the base of later merges; a store that cannot be made keeps
+    // nothing (the run goes on: its undo does not need it).
+    BaseStore m_bases;
+    std::unordered_set<int64_t> m_merged;  // changes that saved a merge
 };
 
 }  // namespace history

@@ -49,20 +49,29 @@ std::string OpenFailure(const std::string& path) {
     return path + ": " + StringFromPointer(E_LastError());
 }
 
-Json PinsToJson(int32_t pinArray, int32_t count) {
+// How an element's texts are carried: as UTF-8 for a document (a text in another encoding shown
+// as Windows-1252), or byte for byte for a value that is saved again (a merge).
+enum class Texts { Display, Exact };
+
+std::string TextFrom(const char* text, Texts texts) {
+    return texts == Texts::Display ? ToDisplayUtf8(StringFromPointer(text)) : StringFromPointer(text);
+}
+
+Json PinsToJson(int32_t pinArray, int32_t count, Texts texts) {
     Json pins = Json::array();
     for (int32_t i = 1; i <= count; ++i) {
         ZK_PinRecord pin{};
         if (D_ReadPin(pinArray, i, &pin) <= 0) break;
-        pins.push_back({{"number", pin.number}, {"name", ToDisplayUtf8(StringFromPointer(pin.name))}});
+        pins.push_back({{"number", pin.number}, {"name", TextFrom(pin.name, texts)}});
     }
     return pins;
 }
 
-std::optional<Json> ElementToJson(int32_t library, LibraryKind kind, const std::string& name) {
+std::optional<Json> ElementToJson(int32_t library, LibraryKind kind, const std::string& name,
+                                  Texts texts = Texts::Display) {
     const int32_t cursor = E_OpenLibToRead(library, name.c_str());
     if (cursor <= 0) return std::nullopt;
-    Json element = {{"name", ToDisplayUtf8(name)}};
+    Json element = {{"name", TextFrom(name.c_str(), texts)}};
     if (kind == LibraryKind::Part) {
         const int32_t device = D_LoadDevice(ZK_SLOT_PART, cursor);
         ZK_DeviceRecord record{};
@@ -71,14 +80,15 @@ std::optional<Json> ElementToJson(int32_t library, LibraryKind kind, const std::
         for (int32_t g = 1; g <= record.groupCount; ++g) {
             ZK_GroupRecord group{};
             if (D_ReadGroup(device, g, &group) <= 0) return std::nullopt;
-            groups.push_back({{"name", ToDisplayUtf8(StringFromPointer(group.name))},
-                              {"text2", ToDisplayUtf8(StringFromPointer(group.text2))},
-                              {"pins", PinsToJson(D_GroupPinArray(device, g), group.pinCount)}});
+            groups.push_back({{"name", TextFrom(group.name, texts)},
+                              {"text2", TextFrom(group.text2, texts)},
+                              {"pins", PinsToJson(D_GroupPinArray(device, g), group.pinCount, texts)}});
         }
-        element["device"] = {{"text1", ToDisplayUtf8(StringFromPointer(record.text1))},
-                             {"text2", ToDisplayUtf8(StringFromPointer(record.text2))},
-                             {"supply_pins", PinsToJson(D_SupplyPinArray(device), record.supplyPinCount)},
-                             {"groups", std::move(groups)}};
+        element["device"] = {
+            {"text1", TextFrom(record.text1, texts)},
+            {"text2", TextFrom(record.text2, texts)},
+            {"supply_pins", PinsToJson(D_SupplyPinArray(device), record.supplyPinCount, texts)},
+            {"groups", std::move(groups)}};
         OM_Delete(DB_DeviceMap(), device);
     } else {
         const int32_t symbol = S_LoadSymbol(ZK_SLOT_SYMBOL, cursor);
@@ -92,7 +102,7 @@ std::optional<Json> ElementToJson(int32_t library, LibraryKind kind, const std::
             if (link == 0) break;
             ZK_ItemRecord item{};
             I_ReadItem(S_SymbolItem(array, link), &item);
-            items.push_back({{"kind", item.kind}, {"text", ToDisplayUtf8(StringFromPointer(item.text))}});
+            items.push_back({{"kind", item.kind}, {"text", TextFrom(item.text, texts)}});
         }
         element["symbol"] = {{"class", record.symbolClass}, {"items", std::move(items)}};
         OM_Delete(DB_SymbMap(), symbol);
@@ -164,6 +174,44 @@ std::vector<PendingPin> PinsOf(const Json& object, const char* key, const std::s
     return pins;
 }
 
+PendingElement CheckElement(const Json& e, LibraryKind kind, const std::string& at) {
+    if (!e.is_object()) throw ImportError{at + ": expected an object"};
+    PendingElement element;
+    element.name = TextOf(Member(e, "name", at), at + ".name", false);
+    if (kind == LibraryKind::Part) {
+        if (e.contains("symbol")) throw ImportError{at + ": a part library holds devices, not symbols"};
+        const std::string dat = at + ".device";
+        const Json& d = Member(e, "device", at);
+        if (!d.is_object()) throw ImportError{dat + ": expected an object"};
+        element.text1 = TextOf(Member(d, "text1", dat), dat + ".text1");
+        element.text2 = TextOf(Member(d, "text2", dat), dat + ".text2");
+        element.supplyPins = PinsOf(d, "supply_pins", dat);
+        const Json& groups = ArrayOf(d, "groups", dat);
+        for (size_t g = 0; g < groups.size(); ++g) {
+            const std::string gat = dat + ".groups[" + std::to_string(g) + "]";
+            if (!groups[g].is_object()) throw ImportError{gat + ": expected an object"};
+            element.groups.push_back({TextOf(Member(groups[g], "name", gat), gat + ".name"),
+                                      TextOf(Member(groups[g], "text2", gat), gat + ".text2"),
+                                      PinsOf(groups[g], "pins", gat)});
+        }
+    } else {
+        if (e.contains("device")) throw ImportError{at + ": a symbol library holds symbols, not devices"};
+        const std::string sat = at + ".symbol";
+        const Json& s = Member(e, "symbol", at);
+        if (!s.is_object()) throw ImportError{sat + ": expected an object"};
+        element.symbolClass = IntOf(Member(s, "class", sat), sat + ".class");
+        const Json& items = ArrayOf(s, "items", sat);
+        for (size_t k = 0; k < items.size(); ++k) {
+            const std::string iat = sat + ".items[" + std::to_string(k) + "]";
+            if (!items[k].is_object()) throw ImportError{iat + ": expected an object"};
+            const int32_t itemKind = IntOf(Member(items[k], "kind", iat), iat + ".kind");
+            std::string text = items[k].contains("text") ? TextOf(items[k]["text"], iat + ".text") : "";
+            element.items.emplace_back(itemKind, std::move(text));
+        }
+    }
+    return element;
+}
+
 std::vector<PendingElement> CheckDocument(const Json& doc, LibraryKind& kind) {
     if (!doc.is_object()) throw ImportError{"the document must be an object"};
     const std::string kindText = TextOf(Member(doc, "kind", "document"), "kind");
@@ -172,53 +220,16 @@ std::vector<PendingElement> CheckDocument(const Json& doc, LibraryKind& kind) {
     else throw ImportError{"kind: \"" + kindText + "\" is neither " ZK_KIND_PART_LIBRARY " nor " ZK_KIND_SYMBOL_LIBRARY};
     const Json& elements = ArrayOf(doc, "elements", "document");
     std::vector<PendingElement> result;
-    for (size_t i = 0; i < elements.size(); ++i) {
-        const std::string at = "elements[" + std::to_string(i) + "]";
-        const Json& e = elements[i];
-        if (!e.is_object()) throw ImportError{at + ": expected an object"};
-        PendingElement element;
-        element.name = TextOf(Member(e, "name", at), at + ".name", false);
-        if (kind == LibraryKind::Part) {
-            if (e.contains("symbol")) throw ImportError{at + ": a part library holds devices, not symbols"};
-            const std::string dat = at + ".device";
-            const Json& d = Member(e, "device", at);
-            if (!d.is_object()) throw ImportError{dat + ": expected an object"};
-            element.text1 = TextOf(Member(d, "text1", dat), dat + ".text1");
-            element.text2 = TextOf(Member(d, "text2", dat), dat + ".text2");
-            element.supplyPins = PinsOf(d, "supply_pins", dat);
-            const Json& groups = ArrayOf(d, "groups", dat);
-            for (size_t g = 0; g < groups.size(); ++g) {
-                const std::string gat = dat + ".groups[" + std::to_string(g) + "]";
-                if (!groups[g].is_object()) throw ImportError{gat + ": expected an object"};
-                element.groups.push_back({TextOf(Member(groups[g], "name", gat), gat + ".name"),
-                                          TextOf(Member(groups[g], "text2", gat), gat + ".text2"),
-                                          PinsOf(groups[g], "pins", gat)});
-            }
-        } else {
-            if (e.contains("device")) throw ImportError{at + ": a symbol library holds symbols, not devices"};
-            const std::string sat = at + ".symbol";
-            const Json& s = Member(e, "symbol", at);
-            if (!s.is_object()) throw ImportError{sat + ": expected an object"};
-            element.symbolClass = IntOf(Member(s, "class", sat), sat + ".class");
-            const Json& items = ArrayOf(s, "items", sat);
-            for (size_t k = 0; k < items.size(); ++k) {
-                const std::string iat = sat + ".items[" + std::to_string(k) + "]";
-                if (!items[k].is_object()) throw ImportError{iat + ": expected an object"};
-                const int32_t itemKind = IntOf(Member(items[k], "kind", iat), iat + ".kind");
-                std::string text = items[k].contains("text") ? TextOf(items[k]["text"], iat + ".text") : "";
-                element.items.emplace_back(itemKind, std::move(text));
-            }
-        }
-        result.push_back(std::move(element));
-    }
+    for (size_t i = 0; i < elements.size(); ++i)
+        result.push_back(CheckElement(elements[i], kind, "elements[" + std::to_string(i) + "]"));
     return result;
 }
 
-bool SaveElement(int32_t library, LibraryKind kind, const PendingElement& e) {
-    int32_t object = 0;
+// Makes the element in the working database; its object's number, 0 when the kernel refuses it.
+int32_t MakeObject(LibraryKind kind, const PendingElement& e) {
     if (kind == LibraryKind::Part) {
-        object = D_CreateDevice(0, e.name.c_str(), e.text1.c_str(), e.text2.c_str());
-        if (object == 0) return false;
+        const int32_t object = D_CreateDevice(0, e.name.c_str(), e.text1.c_str(), e.text2.c_str());
+        if (object == 0) return 0;
         const int32_t supply = D_SupplyPinArray(object);
         for (const PendingPin& pin : e.supplyPins) D_AddPin(supply, pin.number, pin.name.c_str());
         for (const PendingGroup& group : e.groups) {
@@ -226,11 +237,17 @@ bool SaveElement(int32_t library, LibraryKind kind, const PendingElement& e) {
             const int32_t pins = D_GroupPinArray(object, g);
             for (const PendingPin& pin : group.pins) D_AddPin(pins, pin.number, pin.name.c_str());
         }
-    } else {
-        object = S_CreateSymbol(e.name.c_str(), e.symbolClass);
-        if (object == 0) return false;
-        for (const auto& [itemKind, text] : e.items) S_AddItem(object, itemKind, text.c_str());
+        return object;
     }
+    const int32_t object = S_CreateSymbol(e.name.c_str(), e.symbolClass);
+    if (object != 0)
+        for (const auto& [itemKind, text] : e.items) S_AddItem(object, itemKind, text.c_str());
+    return object;
+}
+
+bool SaveElement(int32_t library, LibraryKind kind, const PendingElement& e) {
+    const int32_t object = MakeObject(kind, e);
+    if (object == 0) return false;
     const int32_t cursor = E_OpenLibToWrite(library, e.name.c_str());
     bool saved = false;
     if (cursor > 0) {
@@ -326,6 +343,29 @@ Result<std::string> ElementJson(int32_t library, LibraryKind kind, const std::st
     } catch (const Json::exception&) {
         return Failure{"the element \"" + name +
                        "\" holds text that is not UTF-8, which JSON cannot carry as it is"};
+    }
+}
+
+Result<Json> ElementValue(int32_t library, LibraryKind kind, const std::string& name) {
+    EnsureWorkingDatabase();
+    auto element = ElementToJson(library, kind, name, Texts::Exact);
+    if (!element) return Failure{"no element named \"" + name + "\""};
+    return std::move(*element);
+}
+
+Result<int32_t> ElementObject(LibraryKind kind, const std::string& name, const Json& value) {
+    EnsureWorkingDatabase();
+    try {
+        Json named = value;  // a value's own name (a base's is its digest) is none of the element's
+        named["name"] = name;
+        const PendingElement element = CheckElement(named, kind, "element");
+        const int32_t object = MakeObject(kind, element);
+        if (object == 0)
+            return Failure{"the kernel refused the element " + name + ": " +
+                           StringFromPointer(E_LastError())};
+        return object;
+    } catch (const ImportError& e) {
+        return Failure{e.message};
     }
 }
 

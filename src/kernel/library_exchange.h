@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "base/outcome.h"
 
 namespace zrx {
@@ -30,6 +32,13 @@ Result<std::string> ExportElement(const std::string& path, const std::string& na
 // One element of a library the caller holds open (`library`, a handle of that kind), as
 // ExportElement writes it.
 Result<std::string> ElementJson(int32_t library, LibraryKind kind, const std::string& name);
+// One element as a value with its texts byte for byte (they need not be UTF-8, so the value may not
+// be written out as JSON text), for a merge whose result is saved again.
+Result<nlohmann::ordered_json> ElementValue(int32_t library, LibraryKind kind, const std::string& name);
+// Makes an element of that kind from such a value (its name aside) in the kernel's working
+// database under `name`, ready for the kernel's save of its kind: its object's number, or why the
+// value is no element.
+Result<int32_t> ElementObject(LibraryKind kind, const std::string& name, const nlohmann::ordered_json& value);
 // Adds or replaces the document's elements by name; creates the library when it is missing. The
 // whole document is checked first: bad JSON (reported with its line and column), a wrong kind or a
 // malformed element changes nothing.

@@ -20,6 +20,7 @@
 #include "kernel/library_handles.h"
 #include "kernel/zrxkernel.h"
 #include "preview/element_fields.h"
+#include "preview/element_merge.h"
 #include "preview/text_diff.h"
 #include "upgrade_list/list_format.h"
 #include "upgrade_list/upgrade_items.h"
@@ -31,16 +32,20 @@ namespace {
 // The most of a file a detail reads: a diff of more would be no help on a screen.
 constexpr size_t kMostShownBytes = 16 * 1024 * 1024;
 
+// The most of a file a merge reads: text files, which are far smaller.
+constexpr size_t kMostMergedBytes = 64 * 1024 * 1024;
+
 // What the comparison of one row found.
 struct Found {
     Change change;
     uint32_t reason = 0;  // the number of its text; 0 for none
     Local local = Local::None;
+    Merge merge = Merge::None;
 };
 
 class Comparer {
 public:
-    Comparer(const Environment& env, const UpgradeFolder& upgrade, const history::InstalledBases* bases)
+    Comparer(const Environment& env, const UpgradeFolder& upgrade, history::InstalledBases* bases)
         : m_env(env), m_upgrade(upgrade), m_bases(bases), m_access(env), m_targets(m_access) {
         // An upgrade no load opened (a test's) is opened once, here.
         if (upgrade.folder) {
@@ -54,9 +59,11 @@ public:
 
     Found Row(const GridRow& row) {
         m_local = Local::None;
+        m_merge = Merge::None;
         Found found = row.Kind == 4 ? File(row) : Element(row);
         // A row the upgrade would not change needs no base: what is installed is what it offers.
         found.local = found.change == Change::Same && m_local == Local::NoBase ? Local::None : m_local;
+        found.merge = m_merge;
         return found;
     }
     // The same, and what the row's two sides hold (`sides`), where they are read.
@@ -128,12 +135,32 @@ private:
             m_sides->installed =
                 ElementJson(handle, row.Kind == 1 ? LibraryKind::Part : LibraryKind::Symbol, targetName)
                     .value_or("");
+        const std::string* base = m_bases != nullptr ? m_bases->Of(target->path, targetName) : nullptr;
         if (m_bases != nullptr) {
-            const std::string* base = m_bases->Of(target->path, targetName);
             const std::string now =
                 base ? StringFromPointer(E_ElementDigest(handle, targetName.c_str())) : "";
             m_local = !base ? Local::NoBase : !now.empty() && now != *base ? Local::Edited : Local::None;
         }
+        const bool part = row.Kind == 1;
+        if (m_sides != nullptr && base != nullptr)
+            if (const int32_t kept = m_bases->Element(part, *base))
+                m_sides->base =
+                    ElementJson(kept, part ? LibraryKind::Part : LibraryKind::Symbol, *base).value_or("");
+        const Found found = ElementChange(source, name, handle, targetName, sourcePath);
+        // Models are not merged: a run that merges leaves them as they are.
+        if (found.change == Change::Changed && m_local == Local::Edited && !model) {
+            if (StringFromPointer(E_ElementDigest(source, name.c_str())) == *base) {
+                m_merge = Merge::Clean;  // the upgrade offers what the last one installed
+            } else if (const auto merged =
+                           MergeElementWithBase(*m_bases, *base, part, handle, targetName, source, name)) {
+                m_merge = merged->conflicts.empty() ? Merge::Clean : Merge::Conflict;
+            }
+        }
+        return found;
+    }
+
+    Found ElementChange(int32_t source, const std::string& name, int32_t handle,
+                        const std::string& targetName, const std::string& sourcePath) {
         switch (E_CompareElements(source, name.c_str(), handle, targetName.c_str())) {
             case 1:
                 return {Change::Same};
@@ -188,19 +215,38 @@ private:
             const std::string* base = m_bases->Of(target->path, {});
             const std::string now = base ? Sha256OfDescriptor(installed->Fd()) : "";
             m_local = !base ? Local::NoBase : !now.empty() && now != *base ? Local::Edited : Local::None;
+            if (m_sides != nullptr && base != nullptr) m_sides->base = m_bases->File(*base, kMostShownBytes);
+            if (m_local == Local::Edited) m_merge = FileMerge(*base, now, installed->Fd(), source->file.Fd());
             ::lseek(installed->Fd(), 0, SEEK_SET);
+            ::lseek(source->file.Fd(), 0, SEEK_SET);
         }
-        if (!subcircuit && IsOlder(source->info.st_mtim, target->info.st_mtim))
-            return Because(Change::Older, "the installed " + target->path + " is newer");
         const auto same = installed ? SameBytes(source->file.Fd(), installed->Fd()) : std::nullopt;
         if (!same) return Because(Change::Unreadable, target->path + " cannot be read");
         // The sides shown are the very files compared, read through their handles.
-        if (m_sides != nullptr && !*same) {
+        if (m_sides != nullptr && !*same && ::lseek(installed->Fd(), 0, SEEK_SET) == 0 &&
+            ::lseek(source->file.Fd(), 0, SEEK_SET) == 0) {
             m_sides->installed = ReadDescriptor(installed->Fd(), target->path, kMostShownBytes).value_or("");
             m_sides->upgrade =
                 ReadDescriptor(source->file.Fd(), std::string(row.Name), kMostShownBytes).value_or("");
         }
+        if (!subcircuit && IsOlder(source->info.st_mtim, target->info.st_mtim))
+            return Because(Change::Older, "the installed " + target->path + " is newer");
         return {*same ? Change::Same : Change::Changed};
+    }
+
+    // What a merge of a file edited here (`now`, its digest; `base`, the last upgrade's) with the
+    // upgrade's would give, as a run that merges makes it (whatever the files' times).
+    Merge FileMerge(const std::string& base, const std::string& now, int installed, int upgrade) {
+        const std::string offered = ::lseek(upgrade, 0, SEEK_SET) == 0 ? Sha256OfDescriptor(upgrade) : "";
+        if (offered.empty() || offered == now) return Merge::None;
+        if (offered == base) return Merge::Clean;
+        if (::lseek(installed, 0, SEEK_SET) != 0 || ::lseek(upgrade, 0, SEEK_SET) != 0) return Merge::None;
+        const auto local = ReadDescriptor(installed, {}, kMostMergedBytes);
+        const auto theirs = ReadDescriptor(upgrade, {}, kMostMergedBytes);
+        if (!local || !theirs) return Merge::None;
+        const auto merged = MergeFileWithBase(*m_bases, base, *local, *theirs);
+        if (!merged) return Merge::None;
+        return merged->conflicted ? Merge::Conflict : Merge::Clean;
     }
 
     // An upgrade library as its rows see it: its handle, or the outcome of all of them.
@@ -235,8 +281,9 @@ private:
 
     const Environment& m_env;
     const UpgradeFolder& m_upgrade;
-    const history::InstalledBases* m_bases;  // null: edits are not looked for
-    Local m_local = Local::None;             // of the row being compared
+    history::InstalledBases* m_bases;  // null: edits are not looked for
+    Local m_local = Local::None;       // of the row being compared
+    Merge m_merge = Merge::None;
     RowSides* m_sides = nullptr;  // filled as a row is compared, where it is wanted
     std::shared_ptr<const Directory> m_folder;
     LibraryHandles m_libraries;
@@ -281,6 +328,18 @@ std::string_view LocalWord(Local local) {
     return "";
 }
 
+std::string_view MergeWord(Merge merge) {
+    switch (merge) {
+        case Merge::Clean:
+            return "clean";
+        case Merge::Conflict:
+            return "conflict";
+        case Merge::None:
+            return "";
+    }
+    return "";
+}
+
 std::string LocalChangeWord(Change change) {
     return GetLocalMessage(ChangeWord(change), 20030 + static_cast<int32_t>(change));
 }
@@ -295,21 +354,29 @@ std::vector<RowDetail> DetailRows(const GridRowTable& rows, const std::vector<si
     std::vector<RowDetail> details;
     details.reserve(which.size());
     {
-        const auto bases = history::InstalledBases::Read(env);
+        auto bases = history::InstalledBases::Read(env);
         Comparer comparer(env, upgrade, bases ? &*bases : nullptr);
         for (const size_t row : which) {
             RowDetail detail;
             const Found found = comparer.Row(rows[row], detail.sides);
             detail.change = found.change;
             detail.local = found.local;
+            detail.merge = found.merge;
             detail.reason = comparer.ReasonText(found.reason);
             if (detail.change == Change::Changed && detail.sides.element) {
                 const auto installed = FieldsOfElement(detail.sides.installed);
                 const auto offered = FieldsOfElement(detail.sides.upgrade);
                 if (installed && offered) detail.fields = DifferingFields(*installed, *offered);
-            } else if (detail.change == Change::Changed) {
+                if (detail.sides.base)
+                    if (const auto base = FieldsOfElement(*detail.sides.base))
+                        AddBaseValues(detail.fields, *base);
+            } else if (detail.change == Change::Changed ||
+                       (detail.change == Change::Older && detail.sides.installed != detail.sides.upgrade)) {
                 detail.textDiff =
                     UnifiedDiff(detail.sides.installed, detail.sides.upgrade, "installed", "upgrade");
+                if (detail.local == Local::Edited && detail.sides.base)
+                    detail.localDiff = UnifiedDiff(*detail.sides.base, detail.sides.installed,
+                                                   "last installed", "installed");
             }
             details.push_back(std::move(detail));
         }
@@ -327,9 +394,10 @@ RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const U
     result.changes.reserve(count);
     result.reasonOf.reserve(count);
     result.local.reserve(count);
+    result.merge.reserve(count);
     {
         // What the runs installed, read once; a record that cannot be read tells of no edits.
-        const auto bases = history::InstalledBases::Read(env);
+        auto bases = history::InstalledBases::Read(env);
         Comparer comparer(env, upgrade, bases ? &*bases : nullptr);
         // Progress is told a few times a second: the window redraws for each, which would cost
         // more than the rows themselves where they are quick to compare.
@@ -343,6 +411,7 @@ RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const U
             result.changes.push_back(outcome.change);
             result.reasonOf.push_back(outcome.reason);
             result.local.push_back(outcome.local);
+            result.merge.push_back(outcome.merge);
         }
         result.reasonTexts = comparer.TakeReasons();
     }

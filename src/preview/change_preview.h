@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,11 +43,19 @@ enum class Local : uint8_t { None, Edited, NoBase };
 // "", "edited", "no base".
 std::string_view LocalWord(Local local);
 
+// For a row edited here that the upgrade changes too, what a merge of the two would give (from
+// what the last upgrade installed): `Clean`, or a `Conflict` where both changed a field or lines
+// differently; `None` for any other row, and where the base is no longer kept.
+enum class Merge : uint8_t { None, Clean, Conflict };
+// "", "clean", "conflict".
+std::string_view MergeWord(Merge merge);
+
 // The change of every offered row, in grid order, and why, for the rows that have a reason. Rows
 // share their reasons' texts (a missing upgrade library is the reason of all its rows).
 struct RowChanges {
     std::vector<Change> changes;
     std::vector<Local> local;        // per row
+    std::vector<Merge> merge;        // per row
     std::vector<uint32_t> reasonOf;  // per row: its text in reasonTexts, 0 for none
     std::vector<std::string> reasonTexts{""};
 
@@ -73,6 +82,8 @@ RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const U
 struct RowSides {
     std::string installed, upgrade;
     bool element = false;
+    // What the last upgrade installed there (an element's JSON, a file's bytes), where it is kept.
+    std::optional<std::string> base;
 };
 
 // What exactly a row would change: its change (as CompareRows finds it) and reason, its two sides,
@@ -80,10 +91,13 @@ struct RowSides {
 struct RowDetail {
     Change change = Change::Unreadable;
     Local local = Local::None;
+    Merge merge = Merge::None;
     std::string reason;
     RowSides sides;
     std::vector<FieldDifference> fields;
     std::string textDiff;
+    // A file edited here: what was edited, as a unified diff from what the last upgrade installed.
+    std::string localDiff;
 };
 
 // The details of the rows `which` (indices into `rows`), read as CompareRows reads them.

@@ -103,7 +103,18 @@ std::string DifferenceLine(const FieldDifference& difference) {
         return value->empty() ? std::string("\"\"") : EscapeControls(*value);
     };
     return EscapeControls(difference.path) + ": " + side(difference.installed) + " -> " +
-           side(difference.upgrade);
+           side(difference.upgrade) +
+           (difference.withBase ? "  (last installed: " + side(difference.base) + ")" : "");
+}
+
+void AddBaseValues(std::vector<FieldDifference>& differences, const ElementFields& base) {
+    std::unordered_map<std::string_view, const std::string*> values;
+    for (const auto& [path, value] : base) values.emplace(path, &value);
+    for (FieldDifference& difference : differences) {
+        difference.withBase = true;
+        const auto it = values.find(difference.path);
+        difference.base = it == values.end() ? std::nullopt : std::optional<std::string>(*it->second);
+    }
 }
 
 }  // namespace zrx::preview

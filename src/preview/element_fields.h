@@ -33,14 +33,21 @@ Result<ElementFields> FieldsOfElement(std::string_view json);
 struct FieldDifference {
     std::string path;
     std::optional<std::string> installed, upgrade;
+    // What the last upgrade installed there, where that is known (`withBase`).
+    bool withBase = false;
+    std::optional<std::string> base;
 };
 
 // The fields whose values differ, the installed element's order first, then the fields only the
 // upgrade's has, in its order.
 std::vector<FieldDifference> DifferingFields(const ElementFields& installed, const ElementFields& upgrade);
 
+// Fills in each difference's value in the base (the element the last upgrade installed).
+void AddBaseValues(std::vector<FieldDifference>& differences, const ElementFields& base);
+
 // One line of a difference: "path: installed -> upgrade", "(none)" for a side that lacks it and
-// "" for an empty value; characters that could drive a terminal are escaped.
+// "" for an empty value, and where the base is known "  (last installed: base)"; characters that
+// could drive a terminal are escaped.
 std::string DifferenceLine(const FieldDifference& difference);
 
 }  // namespace zrx::preview

@@ -8,6 +8,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include "history/installed_base.h"
+#include "kernel/library_exchange.h"
+
 namespace zrx::preview {
 
 namespace {
@@ -123,9 +126,14 @@ Result<ElementMerge> MergeElements(std::string_view base, std::string_view local
             return Failure{std::string("not an element: ") + e.what()};
         }
     }
+    ElementValueMerge merged = MergeElementValues(sides[0], sides[1], sides[2]);
+    return ElementMerge{merged.element.dump(2) + "\n", std::move(merged.conflicts)};
+}
+
+ElementValueMerge MergeElementValues(const Json& base, const Json& local, const Json& upgrade) {
     Merger merger;
-    const Side merged = merger.Merge(sides[0], sides[1], sides[2], {});
-    return ElementMerge{merged ? merged->dump(2) + "\n" : std::string(), std::move(merger.conflicts)};
+    const Side merged = merger.Merge(base, local, upgrade, {});
+    return {merged.value_or(Json::object()), std::move(merger.conflicts)};
 }
 
 Result<TextMerge> MergeText(std::string_view base, std::string_view local, std::string_view upgrade) {
@@ -150,6 +158,40 @@ Result<TextMerge> MergeText(std::string_view base, std::string_view local, std::
     TextMerge merged{std::string(result.ptr, result.len), result.automergeable == 0};
     git_merge_file_result_free(&result);
     return merged;
+}
+
+const char* const kBaseLost =
+    "edited here, and what the last upgrade installed there is no longer kept to merge with";
+
+std::string ConflictReason(const std::vector<std::string>& fields) {
+    if (fields.empty()) return "edited here, and the upgrade changes the same lines differently";
+    std::string text = "edited here, and the upgrade changes the same fields differently: ";
+    for (size_t i = 0; i < fields.size(); ++i) text += (i > 0 ? ", " : "") + fields[i];
+    return text;
+}
+
+Result<ElementValueMerge> MergeElementWithBase(history::InstalledBases& bases, const std::string& base,
+                                               bool part, int32_t installed, const std::string& installedName,
+                                               int32_t upgrade, const std::string& upgradeName) {
+    const LibraryKind kind = part ? LibraryKind::Part : LibraryKind::Symbol;
+    const int32_t kept = bases.Element(part, base);
+    if (kept == 0) return Failure{kBaseLost};
+    auto baseValue = ElementValue(kept, kind, base);
+    if (!baseValue) return Failure{kBaseLost};
+    auto local = ElementValue(installed, kind, installedName);
+    if (!local) return Failure{"the installed element cannot be read: " + local.Why()};
+    auto offered = ElementValue(upgrade, kind, upgradeName);
+    if (!offered) return Failure{"the upgrade's element cannot be read: " + offered.Why()};
+    // Kept under its digest, the base's name is none of the element's: the name is no field here.
+    for (auto* value : {&*baseValue, &*local, &*offered}) value->erase("name");
+    return MergeElementValues(*baseValue, *local, *offered);
+}
+
+Result<TextMerge> MergeFileWithBase(history::InstalledBases& bases, const std::string& base,
+                                    std::string_view installed, std::string_view upgrade) {
+    const auto kept = bases.File(base);
+    if (!kept) return Failure{kBaseLost};
+    return MergeText(*kept, installed, upgrade);
 }
 
 }  // namespace zrx::preview

@@ -4,9 +4,17 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "base/outcome.h"
 
-namespace zrx::preview {
+namespace zrx {
+
+namespace history {
+class InstalledBases;
+}
+
+namespace preview {
 
 // A three-way merge of one element, as the library exchange writes it: what the last upgrade
 // installed (`base`), the installed element (`local`, perhaps edited here) and the upgrade's. A
@@ -20,6 +28,14 @@ struct ElementMerge {
     std::vector<std::string> conflicts;  // the paths changed differently on both sides
 };
 Result<ElementMerge> MergeElements(std::string_view base, std::string_view local, std::string_view upgrade);
+// The same over values as the kernel's ElementValue gives them (texts byte for byte, so that the
+// merge saves exactly what each side holds): the merged value.
+struct ElementValueMerge {
+    nlohmann::ordered_json element;
+    std::vector<std::string> conflicts;
+};
+ElementValueMerge MergeElementValues(const nlohmann::ordered_json& base, const nlohmann::ordered_json& local,
+                                     const nlohmann::ordered_json& upgrade);
 
 // A three-way merge of a text file by lines (libgit2's merge of files): the merged text, with
 // conflict markers where both sides changed the same lines differently (`conflicted`).
@@ -29,4 +45,20 @@ struct TextMerge {
 };
 Result<TextMerge> MergeText(std::string_view base, std::string_view local, std::string_view upgrade);
 
-}  // namespace zrx::preview
+// The texts of a merge that cannot be made: where both sides changed the same fields or lines
+// differently, and where the base is no longer kept.
+std::string ConflictReason(const std::vector<std::string>& fields);
+extern const char* const kBaseLost;
+
+// The merges a run and a preview make of a row edited here since the last upgrade: the base is
+// what that upgrade installed there (its digest `base`, as the runs' store keeps it), the other
+// sides what is installed and what the upgrade offers. A failure (kBaseLost) when the base is no
+// longer kept; a side that cannot be read says why.
+Result<ElementValueMerge> MergeElementWithBase(history::InstalledBases& bases, const std::string& base,
+                                               bool part, int32_t installed, const std::string& installedName,
+                                               int32_t upgrade, const std::string& upgradeName);
+Result<TextMerge> MergeFileWithBase(history::InstalledBases& bases, const std::string& base,
+                                    std::string_view installed, std::string_view upgrade);
+
+}  // namespace preview
+}  // namespace zrx

@@ -60,11 +60,16 @@ void ChangeColumn::Refresh() {
     const auto localOf = [&result](size_t i) {
         return i < result.local.size() ? result.local[i] : preview::Local::None;
     };
-    auto keyOf = [&result, &localOf](size_t i) {
-        return uint64_t{result.reasonOf[i]} << 16 | static_cast<uint64_t>(localOf(i)) << 8 |
-               static_cast<uint64_t>(result.changes[i]);
+    const auto mergeOf = [&result](size_t i) {
+        return i < result.merge.size() ? result.merge[i] : preview::Merge::None;
+    };
+    auto keyOf = [&result, &localOf, &mergeOf](size_t i) {
+        return uint64_t{result.reasonOf[i]} << 24 | static_cast<uint64_t>(mergeOf(i)) << 16 |
+               static_cast<uint64_t>(localOf(i)) << 8 | static_cast<uint64_t>(result.changes[i]);
     };
     const std::string editedHere = GetLocalMessage("edited here", 20079);
+    const std::string merges = GetLocalMessage("(merges)", 20085),
+                      conflicts = GetLocalMessage("(conflicts)", 20086);
     for (size_t first = 0, count = result.changes.size(); first < count;) {
         const uint64_t key = keyOf(first);
         size_t end = first + 1;
@@ -74,7 +79,10 @@ void ChangeColumn::Refresh() {
             const std::string& reason = result.ReasonOf(first);
             std::string word = preview::LocalChangeWord(result.changes[first]);
             // An element or file edited here since the last upgrade: said beside its change.
+            // and whether the upgrade's changes would merge into it.
             if (localOf(first) == preview::Local::Edited) word += "; " + editedHere;
+            if (mergeOf(first) != preview::Merge::None)
+                word += " " + (mergeOf(first) == preview::Merge::Clean ? merges : conflicts);
             text = texts.emplace(key, reason.empty() ? word : word + ": " + reason).first;
         }
         grid.FillColumn(kChangeColumn, static_cast<int>(first) + 1, static_cast<int>(end), text->second);

@@ -14,25 +14,22 @@ namespace zrx {
 
 namespace {
 
-// Every field of the two sides, the installed element's order first: path, installed, upgrade.
+// Every field of the sides, the installed element's order first, then the upgrade's, then the
+// base's: path, installed, upgrade, last installed.
 struct FieldRow {
     std::string path;
-    std::optional<std::string> installed, upgrade;
+    std::optional<std::string> sides[3];
 };
-std::vector<FieldRow> SideBySide(const preview::ElementFields& installed,
-                                 const preview::ElementFields& upgrade) {
+std::vector<FieldRow> SideBySide(const preview::ElementFields* const (&sides)[3]) {
     std::vector<FieldRow> rows;
     std::unordered_map<std::string, size_t> at;
-    for (const auto& [path, value] : installed) {
-        at.emplace(path, rows.size());
-        rows.push_back({path, value, std::nullopt});
-    }
-    for (const auto& [path, value] : upgrade) {
-        const auto it = at.find(path);
-        if (it != at.end())
-            rows[it->second].upgrade = value;
-        else
-            rows.push_back({path, std::nullopt, value});
+    for (int side = 0; side < 3; ++side) {
+        if (sides[side] == nullptr) continue;
+        for (const auto& [path, value] : *sides[side]) {
+            const auto [it, added] = at.emplace(path, rows.size());
+            if (added) rows.push_back({path, {}});
+            rows[it->second].sides[side] = value;
+        }
     }
     return rows;
 }
@@ -40,40 +37,57 @@ std::vector<FieldRow> SideBySide(const preview::ElementFields& installed,
 }  // namespace
 
 void FillDetails(ui::DetailsForm& form, const GridRow& row, const preview::RowDetail& detail) {
-    const std::string word = preview::LocalChangeWord(detail.change);
+    std::string word = preview::LocalChangeWord(detail.change);
+    if (detail.local == preview::Local::Edited) {
+        word += "; " + GetLocalMessage("edited here", 20079);
+        if (detail.merge != preview::Merge::None)
+            word += " " + (detail.merge == preview::Merge::Clean ? GetLocalMessage("(merges)", 20085)
+                                                                 : GetLocalMessage("(conflicts)", 20086));
+    }
     form.F_Title.SetCaption(std::string(row.Name) + "  (" + std::string(row.TargetLib) + ", " +
                             std::string(row.TargetDir) +
                             "): " + (detail.reason.empty() ? word : word + ": " + detail.reason));
+    // The third side, what the last upgrade installed, where it is kept.
+    const bool withBase = detail.sides.base.has_value();
+    const int columns = withBase ? 5 : 4;
     ui::Grid& grid = form.F_Fields;
     ui::Control::UpdateBlock block(grid);
-    grid.SetCols(4);
+    grid.SetCols(columns);
     grid.SetFixedRows(1);
     grid.SetFixedCols(0);
-    const char* const headings[] = {"", "Field", "Installed", "Upgrade"};
-    const char* const codes[] = {"", "20076", "20077", "20078"};
-    for (int c = 0; c < 4; ++c)
+    const char* const headings[] = {"", "Field", "Installed", "Upgrade", "Last installed"};
+    const char* const codes[] = {"", "20076", "20077", "20078", "20087"};
+    for (int c = 0; c < columns; ++c)
         grid.SetTextMatrix(0, c, c == 0 ? std::string() : GetLocalMessage(headings[c], codes[c]));
     const bool element = detail.sides.element;
     form.F_Fields.SetVisible(element);
     form.F_Diff.SetVisible(!element);
     if (!element) {
         grid.SetRows(1);
-        form.F_Diff.SetText(!detail.textDiff.empty() ? detail.textDiff : detail.sides.upgrade);
+        std::string text = !detail.textDiff.empty() ? detail.textDiff : detail.sides.upgrade;
+        if (!detail.localDiff.empty()) text += "\n" + detail.localDiff;
+        form.F_Diff.SetText(text);
         return;
     }
     const auto installed = preview::FieldsOfElement(detail.sides.installed);
     const auto upgrade = preview::FieldsOfElement(detail.sides.upgrade);
-    const std::vector<FieldRow> rows =
-        SideBySide(installed.value_or(preview::ElementFields{}), upgrade.value_or(preview::ElementFields{}));
+    const auto base = preview::FieldsOfElement(detail.sides.base.value_or("{}"));
+    const preview::ElementFields* const sides[3] = {installed ? &*installed : nullptr,
+                                                    upgrade ? &*upgrade : nullptr,
+                                                    withBase && base ? &*base : nullptr};
+    std::vector<FieldRow> rows = SideBySide(sides);
+    // The base is kept under its digest: its name is none of the element's.
+    std::erase_if(rows, [](const FieldRow& field) { return field.path == "name" && !field.sides[0]; });
     grid.SetRows(1 + static_cast<int>(rows.size()));
     const std::string none = "(none)";
     for (size_t i = 0; i < rows.size(); ++i) {
         const int r = static_cast<int>(i) + 1;
         const FieldRow& field = rows[i];
-        grid.SetTextMatrix(r, 0, field.installed != field.upgrade ? "*" : "");
+        grid.SetTextMatrix(r, 0, field.sides[0] != field.sides[1] ? "*" : "");
         grid.SetTextMatrix(r, 1, field.path);
-        grid.SetTextMatrix(r, 2, field.installed.value_or(none));
-        grid.SetTextMatrix(r, 3, field.upgrade.value_or(none));
+        for (int side = 0; side + 2 < columns; ++side)
+            grid.SetTextMatrix(r, 2 + side,
+                               field.path == "name" && side == 2 ? "" : field.sides[side].value_or(none));
     }
 }
 

@@ -66,8 +66,15 @@ void UpdateLibraries(App& app) {
 }
 
 void ConnectUpdatePage(App& app) {
-    app.window.main.P_KeepEdited.onClick = [&app] {
-        app.run.KeepEdited = app.window.main.P_KeepEdited.Value();
+    // Rows edited here are kept, or merged: one or neither, never both.
+    ui::MainForm& m = app.window.main;
+    m.P_KeepEdited.onClick = [&app, &m] {
+        app.run.KeepEdited = m.P_KeepEdited.Value();
+        if (app.run.KeepEdited) m.P_MergeEdited.SetValue(false), app.run.MergeEdited = false;
+    };
+    m.P_MergeEdited.onClick = [&app, &m] {
+        app.run.MergeEdited = m.P_MergeEdited.Value();
+        if (app.run.MergeEdited) m.P_KeepEdited.SetValue(false), app.run.KeepEdited = false;
     };
     app.window.main.F_Update.onClick = [&app] {
         UpdateLibraries(app);

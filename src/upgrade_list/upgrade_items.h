@@ -23,7 +23,10 @@ struct ElementItem {
     std::string TargetLib;
     int32_t Update = 0;
     int32_t Copied = 0;
-    std::string Why;  // why the run did not copy it, where it said
+    bool Merged = false;  // copied as a merge with the edits made here
+    std::string Why;      // why the run did not copy it, where it said
+    // Not copied because the edits made here and the upgrade changed these fields differently.
+    std::string Conflicts;
     std::string UpgSymbolLib;
     std::shared_ptr<ModelTexts> texts;
 
@@ -45,7 +48,10 @@ struct DataFileItem {
     int32_t Update = 0;
     int32_t DestKind = 0;
     int32_t Copied = 0;
-    std::string Why;  // why the run did not copy it, where it said
+    bool Merged = false;  // copied as a merge with the edits made here
+    std::string Why;      // why the run did not copy it, where it said
+    // Not copied because the edits made here and the upgrade changed the same lines differently.
+    std::string Conflicts;
     std::string FileType;
     std::string TargetLib;  // subcircuit files: the subdirectory below the subcircuit directory
 };

@@ -19,10 +19,10 @@ namespace {
 ReportRow DrawRow() {
     ReportRow row;
     row.kind = *rc::gen::inRange(1, 7);
-    row.outcome =
-        *rc::gen::element(RowOutcome::Copied, RowOutcome::NotCopied, RowOutcome::Skipped, RowOutcome::Kept);
+    row.outcome = *rc::gen::element(RowOutcome::Copied, RowOutcome::NotCopied, RowOutcome::Skipped,
+                                    RowOutcome::Kept, RowOutcome::Merged);
     row.summarised = *rc::gen::weightedElement<bool>({{9, true}, {1, false}});
-    row.undo = row.outcome == RowOutcome::Copied
+    row.undo = row.outcome == RowOutcome::Copied || row.outcome == RowOutcome::Merged
                    ? *rc::gen::element(UndoOutcome::None, UndoOutcome::Undone, UndoOutcome::Left)
                    : UndoOutcome::None;
     const auto text = [] { return *rc::gen::container<std::string>(rc::gen::inRange('a', 'z')); };
@@ -38,6 +38,7 @@ std::string StatusOf(const ReportRow& row) {
     if (row.undo == UndoOutcome::Left) return "Copied, not undone";
     if (row.outcome == RowOutcome::Copied) return "Copied";
     if (row.outcome == RowOutcome::Kept) return "Kept, edited here";
+    if (row.outcome == RowOutcome::Merged) return "Merged with the edits here";
     return row.kind == 1 ? "Not Copied" : "Not copied";
 }
 

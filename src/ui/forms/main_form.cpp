@@ -45,11 +45,12 @@ MainForm::MainForm() : Form("INSTINF", "Zarnix Library Upgrade Utility ") {
 
     // Control order: the order LocalizeForm walks and the window lays out.
     for (Control* c : std::initializer_list<Control*>{
-             &F_lstfrm,        &F_lstok,         &F_lstDrive,     &F_lstdir,  &F_lstfile,  &F_Help(1),
-             &F_Exit(2),       &F_Displbl,       &P_UpgradeState, &F_Msg,     &F_Preferen, &F_Exit(0),
-             &F_Info,          &F_Help(2),       &F_Proceed,      &F_MsgBar,  &P_SameToNo, &P_Details,
-             &P_EditedToNo,    &F_Deffrm,        &F_Update,       &F_Help(4), &F_Exit(1),  &F_Cancel,
-             &F_OverPrompt(0), &F_OverPrompt(1), &P_KeepEdited,   &Label1,    &F_Status,   &F_Format})
+             &F_lstfrm,        &F_lstok,         &F_lstDrive,     &F_lstdir,      &F_lstfile,  &F_Help(1),
+             &F_Exit(2),       &F_Displbl,       &P_UpgradeState, &F_Msg,         &F_Preferen, &F_Exit(0),
+             &F_Info,          &F_Help(2),       &F_Proceed,      &F_MsgBar,      &P_SameToNo, &P_Details,
+             &P_EditedToNo,    &F_Deffrm,        &F_Update,       &F_Help(4),     &F_Exit(1),  &F_Cancel,
+             &F_OverPrompt(0), &F_OverPrompt(1), &P_KeepEdited,   &P_MergeEdited, &Label1,     &F_Status,
+             &F_Format})
         Register(*c);
     for (int i = 0; i < 10; ++i) Register(F_Details(i));
     for (Control* c : std::initializer_list<Control*>{

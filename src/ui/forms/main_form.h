@@ -36,6 +36,8 @@ public:
     Button P_EditedToNo{"P_EditedToNo", -1, "Set edited rows to NO", "20080"};
     // On the update page: leave the rows edited here since the last upgrade as they are.
     CheckBox P_KeepEdited{"P_KeepEdited", -1, "Keep what was edited here since the last upgrade", "20082"};
+    CheckBox P_MergeEdited{"P_MergeEdited", -1, "Merge the upgrade's changes into what was edited here",
+                           "20084"};
 
     // ---- F_Deffrm: the update run ----------------------------------------------------------
     Frame F_Deffrm{"F_Deffrm"};

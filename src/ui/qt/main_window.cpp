@@ -344,6 +344,7 @@ QWidget* MainWindow::BuildUpdatePage() {
     optionLayout->addWidget(Make<QRadioButton>(options, m.F_OverPrompt(0)));
     optionLayout->addWidget(Make<QRadioButton>(options, m.F_OverPrompt(1)));
     optionLayout->addWidget(Make<QCheckBox>(options, m.P_KeepEdited));
+    optionLayout->addWidget(Make<QCheckBox>(options, m.P_MergeEdited));
     layout->addWidget(options);
     layout->addSpacing(16);
     layout->addWidget(Make<QLabel>(page, m.Label1));
