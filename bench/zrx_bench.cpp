@@ -523,6 +523,35 @@ int main(int argc, char** argv) {
                         return Measure({"compare", attemptDir("upgrade", scale, 0), attemptDir("target", scale, 0)});
                     },
                     [&](double scale) { return 2 * MegaBytes({attemptDir("upgrade", scale, 0)}); }});
+    // The same with every row's detail: the fields of each element, a diff of each file.
+    rows.push_back(
+        {"diff --detail of that upgrade, all installed", 3, [](double) {},
+         [&](double scale, int) {
+             return Spawn({cli, "diff", "--suite", attemptDir("target", scale, 0), "--detail",
+                           attemptDir("upgrade", scale, 0)},
+                          false);
+         },
+         [&](double scale, int) {
+             return Measure({"compare", attemptDir("upgrade", scale, 0), attemptDir("target", scale, 0)});
+         },
+         [&](double scale) { return 2 * MegaBytes({attemptDir("upgrade", scale, 0)}); }});
+    // A second apply that merges, over the installation the first left: every row's base is read
+    // and each installed element and file is checked against it.
+    rows.push_back(
+        {"apply --merge of that upgrade again (cli)", 5, [](double) {},
+         [&](double scale, int attempt) {
+             const std::string target = attemptDir("merged", scale, attempt);
+             CopyInstallation(attemptDir("target", scale, 0), target);
+             return Spawn(
+                 {cli, "apply", "--suite", target, "--yes", "--merge", attemptDir("upgrade", scale, 0)},
+                 false);
+         },
+         [&](double scale, int attempt) {
+             PrepareReferenceTarget(dir("installed", scale), attemptDir("mergeref", scale, attempt));
+             return Measure(
+                 {"copy", attemptDir("upgrade", scale, 0), attemptDir("mergeref", scale, attempt)});
+         },
+         [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
     // The build's manifest, checked as loading checks it, beside sha256sum checking it.
     rows.push_back({"verify that upgrade (cli) against sha256sum -c", 1.5, [](double) {},
                     [&](double scale, int) { return Spawn({cli, "verify", attemptDir("upgrade", scale, 0)}, false); },
