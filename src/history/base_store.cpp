@@ -109,7 +109,9 @@ Outcome BaseStore::KeepElement(int32_t library, bool part, const std::string& na
         }
         m_listed[part ? 1 : 0] = true;
     }
-    if (digests.contains(digest)) return {};
+    // Kept already, and whole: a base changed or damaged there is written anew.
+    if (digests.contains(digest) && StringFromPointer(E_ElementDigest(kept, digest.c_str())) == digest)
+        return {};
     if (E_CopyElement(library, name.c_str(), kept, digest.c_str()) != 1)
         return Failure{"the element " + name + " cannot be kept: " + StringFromPointer(E_LastError())};
     digests.insert(digest);
@@ -118,12 +120,14 @@ Outcome BaseStore::KeepElement(int32_t library, bool part, const std::string& na
 
 Outcome BaseStore::KeepFile(int fd, const std::string& digest) {
     if (!m_write || !IsDigestName(digest)) return Failure{"the bases are not open for writing"};
-    struct stat info {};
-    if (m_folder.Look(digest, info) && S_ISREG(info.st_mode)) return {};
+    // Kept already, and whole: a base changed or damaged there is written anew.
+    if (File(digest)) return {};
     auto made = m_folder.CreateTemporary(digest);
     if (!made) return Failure{made.Why()};
     const int out = made->file.Fd();
-    bool kept = ::ioctl(out, FICLONE, fd) == 0;
+    // A clone shares the bytes it was made from, which are checked all the same.
+    bool kept =
+        ::ioctl(out, FICLONE, fd) == 0 && ::lseek(out, 0, SEEK_SET) == 0 && Sha256OfDescriptor(out) == digest;
     if (!kept) {
         std::string copied;
         kept = ::lseek(fd, 0, SEEK_SET) == 0 && ::ftruncate(out, 0) == 0 &&
