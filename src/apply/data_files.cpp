@@ -317,9 +317,6 @@ private:
     std::map<std::string, std::shared_ptr<const Directory>> m_folders, m_written;
 };
 
-// The most of a data file a merge reads: text files, which are far smaller.
-constexpr size_t kMostMergedBytes = 64 * 1024 * 1024;
-
 // What a run that merges (RunState::MergeEdited) puts in place of a data file edited here since the
 // last upgrade: the upgrade's where it was not edited or no base is known (as without a merge);
 // nothing where the upgrade offers what the last upgrade installed (`leave`: what is installed is
@@ -341,16 +338,16 @@ Result<EditedFile> MergeEditedFile(RunState& run, const Target& target, SourceFi
     const std::string now = Sha256OfDescriptor(installed->Fd());
     EditedFile edit;
     edit.offered = ::lseek(source.file.Fd(), 0, SEEK_SET) == 0 ? Sha256OfDescriptor(source.file.Fd()) : "";
-    if (now.empty() || now == *base || edit.offered == now) return EditedFile{};
-    if (edit.offered == *base) {
-        edit.leave = true;
-        return edit;
+    switch (preview::StepOf(*base, now, edit.offered)) {
+        case preview::MergeStep::None:
+            return EditedFile{};
+        case preview::MergeStep::Keep:
+            edit.leave = true;
+            return edit;
+        case preview::MergeStep::Merge:
+            break;
     }
-    const auto local = ReadDescriptor(installed->Fd(), target.path, kMostMergedBytes);
-    const auto offered = ReadDescriptor(source.file.Fd(), target.name, kMostMergedBytes);
-    if (!local || !offered)
-        return Failure{"it cannot be read to be merged: " + (local ? offered.Why() : local.Why())};
-    auto merged = preview::MergeFileWithBase(*run.bases, *base, *local, *offered);
+    auto merged = preview::MergeFileWithBase(*run.bases, *base, installed->Fd(), source.file.Fd());
     if (!merged) return Failure{merged.Why()};
     if (merged->conflicted) {
         edit.conflicted = true;

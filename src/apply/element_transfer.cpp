@@ -62,6 +62,8 @@ struct TransferRun {
     RunState& run;
     ui::Dialogs& dialogs;
     ui::StatusLine& status;
+    // The libraries a merge reads, opened once for the transfer.
+    LibraryHandles& libraries;
 };
 
 // The upgrade library an element comes from: its path as the list names it, and its folder and
@@ -82,20 +84,27 @@ struct EditedSave {
     bool leave = false;
     std::vector<std::string> conflicts;  // nothing is saved
 };
-Result<EditedSave> MergeEdits(RunState& run, const Target& target, const TransferKind& kind,
+Result<EditedSave> MergeEdits(TransferRun& t, const Target& target, const TransferKind& kind,
                               const SourceLibrary& source, const std::string& name) {
+    RunState& run = t.run;
     if (!run.MergeEdited || run.bases == nullptr || source.folder == nullptr) return EditedSave{};
     const std::string* base = run.bases->Of(target.path, name);
     if (base == nullptr) return EditedSave{};
     const char* libraryKind = kind.isPart ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
-    LibraryHandles libraries;
-    const int32_t installed = libraries.Open(*target.folder, target.name, libraryKind);
-    const int32_t offered = libraries.Open(*source.folder, source.file, libraryKind);
-    if (installed == 0 || offered == 0) return EditedSave{};  // the save says why it cannot be made
-    const std::string now = StringFromPointer(E_ElementDigest(installed, name.c_str()));
-    const std::string upgrade = StringFromPointer(E_ElementDigest(offered, name.c_str()));
-    if (now.empty() || now == *base || upgrade == now) return EditedSave{};
-    if (upgrade == *base) return EditedSave{0, true};
+    std::string why;
+    const int32_t installed = t.libraries.Open(*target.folder, target.name, libraryKind, false, &why);
+    const int32_t offered = t.libraries.Open(*source.folder, source.file, libraryKind, false, &why);
+    // Edited here or not cannot be told: nothing is saved over it.
+    if (installed == 0 || offered == 0) return Failure{"it cannot be read to be merged: " + why};
+    switch (preview::StepOf(*base, StringFromPointer(E_ElementDigest(installed, name.c_str())),
+                            StringFromPointer(E_ElementDigest(offered, name.c_str())))) {
+        case preview::MergeStep::None:
+            return EditedSave{};
+        case preview::MergeStep::Keep:
+            return EditedSave{0, true};
+        case preview::MergeStep::Merge:
+            break;
+    }
     auto merged =
         preview::MergeElementWithBase(*run.bases, *base, kind.isPart, installed, name, offered, name);
     if (!merged) return Failure{merged.Why()};
@@ -141,7 +150,7 @@ Outcome CopyElement(TransferRun& t, ElementItem& item, const TransferKind& kind,
                                          "Overwrite anyway ?"))
         return Failure{kNotOverwritten};
     const auto edited =
-        present ? MergeEdits(run, *target, kind, source, item.Name) : Result<EditedSave>(EditedSave{});
+        present ? MergeEdits(t, *target, kind, source, item.Name) : Result<EditedSave>(EditedSave{});
     if (!edited) {
         ShowWarning(dialogs, "The element " + item.Name + " of " + target->path +
                                  " is left as it is: " + edited.Why() + ".");
@@ -269,15 +278,20 @@ bool AskBeforeOverwrite(ui::Dialogs& dialogs, const std::string& question) {
 
 void TransferParts(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                    ui::StatusLine& status) {
-    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.PartItems, kPartTransfer, PartSource);
+    LibraryHandles libraries;
+    Transfer({env, upgrade, run, dialogs, status, libraries}, upgrade.lists.PartItems, kPartTransfer,
+             PartSource);
 }
 void TransferSymbols(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                      ui::StatusLine& status) {
-    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.SymbolItems, kSymbolTransfer, SymbolSource);
+    LibraryHandles libraries;
+    Transfer({env, upgrade, run, dialogs, status, libraries}, upgrade.lists.SymbolItems, kSymbolTransfer,
+             SymbolSource);
 }
 void TransferPackages(const Environment& env, LoadedUpgrade& upgrade, RunState& run, ui::Dialogs& dialogs,
                       ui::StatusLine& status) {
-    Transfer({env, upgrade, run, dialogs, status}, upgrade.lists.PackageItems, kPackageTransfer,
+    LibraryHandles libraries;
+    Transfer({env, upgrade, run, dialogs, status, libraries}, upgrade.lists.PackageItems, kPackageTransfer,
              PackageSource);
 }
 

@@ -12,6 +12,7 @@
 #include "kernel/library_handles.h"
 #include "kernel/working_database.h"
 #include "kernel/zrxkernel.h"
+#include "preview/element_merge.h"
 #include "upgrade_list/list_reader.h"
 
 namespace zrx {
@@ -199,7 +200,7 @@ private:
             installed > 0 ? StringFromPointer(E_ElementDigest(installed, trimmedName.c_str())) : "";
         const std::string upgrade =
             offered > 0 ? StringFromPointer(E_ElementDigest(offered, name.c_str())) : "";
-        return !now.empty() && now != *base && upgrade != now;
+        return preview::StepOf(*base, now, upgrade) != preview::MergeStep::None;
     }
 
     // Saves the copy into the target library, opened for writing once for its models.

@@ -148,6 +148,9 @@ RunReport RunUpdate(const Environment& env, LoadedUpgrade& upgrade, const Upgrad
         return {};
     }
     std::unique_ptr<history::RunRecorder> record = std::move(*begun);
+    if (!record->BasesProblem().empty())
+        ShowWarning(dialogs, "What this update installs cannot be kept for merging later edits: " +
+                                 record->BasesProblem() + ". The update goes on.");
     run.runRecord = record.get();
     run.bases = bases ? &*bases : nullptr;
     RunUpdateSteps(env, upgrade, run, dialogs, status);

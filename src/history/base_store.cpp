@@ -121,7 +121,7 @@ Outcome BaseStore::KeepElement(int32_t library, bool part, const std::string& na
 Outcome BaseStore::KeepFile(int fd, const std::string& digest) {
     if (!m_write || !IsDigestName(digest)) return Failure{"the bases are not open for writing"};
     // Kept already, and whole: a base changed or damaged there is written anew.
-    if (File(digest)) return {};
+    if (OpenKept(digest)) return {};
     auto made = m_folder.CreateTemporary(digest);
     if (!made) return Failure{made.Why()};
     const int out = made->file.Fd();
@@ -159,15 +159,21 @@ int32_t BaseStore::Element(bool part, const std::string& digest) {
     return StringFromPointer(E_ElementDigest(library, digest.c_str())) == digest ? library : 0;
 }
 
-std::optional<std::string> BaseStore::File(const std::string& digest, size_t limit) const {
+std::optional<FileHandle> BaseStore::OpenKept(const std::string& digest, size_t limit) const {
     if (!m_folder.IsOpen() || !IsDigestName(digest)) return std::nullopt;
     struct stat info {};
     auto file = m_folder.OpenRegular(digest, &info);
-    if (!file || !CheckPrivate(info, digest) || static_cast<uint64_t>(info.st_size) > limit)
+    if (!file || !CheckPrivate(info, digest) || static_cast<uint64_t>(info.st_size) > limit ||
+        Sha256OfDescriptor(file->Fd()) != digest || ::lseek(file->Fd(), 0, SEEK_SET) != 0)
         return std::nullopt;
-    auto bytes = ReadDescriptor(file->Fd(), digest, limit);
-    if (!bytes || ::lseek(file->Fd(), 0, SEEK_SET) != 0 || Sha256OfDescriptor(file->Fd()) != digest)
-        return std::nullopt;
+    return std::move(*file);
+}
+
+std::optional<std::string> BaseStore::File(const std::string& digest, size_t limit) const {
+    const auto file = OpenKept(digest, limit);
+    if (!file) return std::nullopt;
+    auto bytes = ReadDescriptor(file->Fd(), digest, limit);  // the bytes just checked, through their handle
+    if (!bytes) return std::nullopt;
     return std::move(*bytes);
 }
 

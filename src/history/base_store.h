@@ -58,6 +58,9 @@ private:
     BaseStore(Directory folder, bool write) : m_folder(std::move(folder)), m_write(write) {}
     int32_t Library(bool part);
     void Close();
+    // The kept file of `digest`, open at its start, once it is seen to be the record owner's, at
+    // most `limit` bytes and of that digest; nothing otherwise.
+    std::optional<FileHandle> OpenKept(const std::string& digest, size_t limit = SIZE_MAX) const;
 
     Directory m_folder;  // not open: nothing is kept
     bool m_write = false;

@@ -30,7 +30,10 @@ Result<InstalledBases> InstalledBases::Read(const Environment& env) {
     if (query.Failed()) return Failure{"the record of update runs cannot be read: " + (*record)->Error()};
     // What the runs installed is read from their store where it is kept; a store that cannot be
     // used keeps nothing (its digests still tell edits).
-    if (auto store = BaseStore::Open(opened, BaseStore::Use::Read)) bases.m_store = std::move(*store);
+    if (auto store = BaseStore::Open(opened, BaseStore::Use::Read))
+        bases.m_store = std::move(*store);
+    else
+        bases.m_storeProblem = store.Why();
     return bases;
 }
 

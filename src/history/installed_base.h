@@ -32,10 +32,13 @@ public:
     // holding the element of `digest` under that name (0 when none is kept), the bytes of a file.
     int32_t Element(bool part, const std::string& digest);
     std::optional<std::string> File(const std::string& digest, size_t limit = SIZE_MAX) const;
+    // Why the runs' store cannot be read ("" where it can, or there is none).
+    const std::string& StoreProblem() const { return m_storeProblem; }
 
 private:
     const Environment* m_env = nullptr;
     BaseStore m_store;
+    std::string m_storeProblem;
     std::unordered_map<std::string, std::string> m_digests;  // by place and element
 };
 

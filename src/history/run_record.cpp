@@ -124,7 +124,10 @@ Result<std::unique_ptr<RunRecorder>> RunRecorder::Begin(const Environment& env, 
     auto bases = BaseStore::Open(folder, BaseStore::Use::Keep);
     auto recorder = std::unique_ptr<RunRecorder>(
         new RunRecorder(env, std::move(folder), std::move(db), run, std::move(runFolder), std::move(files)));
-    if (bases) recorder->m_bases = std::move(*bases);
+    if (bases)
+        recorder->m_bases = std::move(*bases);
+    else
+        recorder->m_basesProblem = bases.Why();
     E_SetCommitHook(&RunRecorder::CommitHook, recorder.get());
     return std::move(recorder);
 }

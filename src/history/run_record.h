@@ -49,6 +49,9 @@ public:
     int64_t Id() const { return m_run; }
     // Why the record stopped taking changes (a full disk, say); "" while it works.
     const std::string& Problem() const { return m_failure; }
+    // Why what the run installs cannot be kept as the base of later merges ("" when it can); the
+    // run and its undo go on without it.
+    const std::string& BasesProblem() const { return m_basesProblem; }
 
     SaveVerdict BeforeElementSave(const ElementSave& save) override;
     bool AfterElementSave(const ElementSave& save) override;
@@ -138,6 +141,7 @@ private:
     // What the run installs, kept as the base of later merges; a store that cannot be made keeps
     // nothing (the run goes on: its undo does not need it).
     BaseStore m_bases;
+    std::string m_basesProblem;
     std::unordered_set<int64_t> m_merged;  // changes that saved a merge
 };
 

@@ -32,9 +32,6 @@ namespace {
 // The most of a file a detail reads: a diff of more would be no help on a screen.
 constexpr size_t kMostShownBytes = 16 * 1024 * 1024;
 
-// The most of a file a merge reads: text files, which are far smaller.
-constexpr size_t kMostMergedBytes = 64 * 1024 * 1024;
-
 // What the comparison of one row found.
 struct Found {
     Change change;
@@ -149,11 +146,15 @@ private:
         const Found found = ElementChange(source, name, handle, targetName, sourcePath);
         // Models are not merged: a run that merges leaves them as they are.
         if (found.change == Change::Changed && m_local == Local::Edited && !model) {
-            if (StringFromPointer(E_ElementDigest(source, name.c_str())) == *base) {
-                m_merge = Merge::Clean;  // the upgrade offers what the last one installed
-            } else if (const auto merged =
-                           MergeElementWithBase(*m_bases, *base, part, handle, targetName, source, name)) {
-                m_merge = merged->conflicts.empty() ? Merge::Clean : Merge::Conflict;
+            const MergeStep step =
+                StepOf(*base, StringFromPointer(E_ElementDigest(handle, targetName.c_str())),
+                       StringFromPointer(E_ElementDigest(source, name.c_str())));
+            if (step == MergeStep::Keep) {
+                m_merge = Merge::Clean;
+            } else if (step == MergeStep::Merge) {
+                if (const auto merged =
+                        MergeElementWithBase(*m_bases, *base, part, handle, targetName, source, name))
+                    m_merge = merged->conflicts.empty() ? Merge::Clean : Merge::Conflict;
             }
         }
         return found;
@@ -238,13 +239,16 @@ private:
     // upgrade's would give, as a run that merges makes it (whatever the files' times).
     Merge FileMerge(const std::string& base, const std::string& now, int installed, int upgrade) {
         const std::string offered = ::lseek(upgrade, 0, SEEK_SET) == 0 ? Sha256OfDescriptor(upgrade) : "";
-        if (offered.empty() || offered == now) return Merge::None;
-        if (offered == base) return Merge::Clean;
-        if (::lseek(installed, 0, SEEK_SET) != 0 || ::lseek(upgrade, 0, SEEK_SET) != 0) return Merge::None;
-        const auto local = ReadDescriptor(installed, {}, kMostMergedBytes);
-        const auto theirs = ReadDescriptor(upgrade, {}, kMostMergedBytes);
-        if (!local || !theirs) return Merge::None;
-        const auto merged = MergeFileWithBase(*m_bases, base, *local, *theirs);
+        if (offered.empty()) return Merge::None;
+        switch (StepOf(base, now, offered)) {
+            case MergeStep::None:
+                return Merge::None;
+            case MergeStep::Keep:
+                return Merge::Clean;
+            case MergeStep::Merge:
+                break;
+        }
+        const auto merged = MergeFileWithBase(*m_bases, base, installed, upgrade);
         if (!merged) return Merge::None;
         return merged->conflicted ? Merge::Conflict : Merge::Clean;
     }

@@ -1,6 +1,7 @@
 #include "preview/element_merge.h"
 
 #include <git2.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "base/directory.h"
 #include "history/installed_base.h"
 #include "kernel/library_exchange.h"
 
@@ -161,7 +163,20 @@ Result<TextMerge> MergeText(std::string_view base, std::string_view local, std::
 }
 
 const char* const kBaseLost =
-    "edited here, and what the last upgrade installed there is no longer kept to merge with";
+    "edited here, and what the last upgrade installed there is not kept whole any more to merge with";
+
+// The most of a data file a merge reads: text files, which are far smaller.
+constexpr size_t kMostMergedBytes = 64 * 1024 * 1024;
+
+std::string BaseLost(const history::InstalledBases& bases) {
+    const std::string& problem = bases.StoreProblem();
+    return problem.empty() ? std::string(kBaseLost) : std::string(kBaseLost) + " (" + problem + ")";
+}
+
+MergeStep StepOf(const std::string& base, const std::string& installed, const std::string& offered) {
+    if (installed.empty() || installed == base || offered == installed) return MergeStep::None;
+    return offered == base ? MergeStep::Keep : MergeStep::Merge;
+}
 
 std::string ConflictReason(const std::vector<std::string>& fields) {
     if (fields.empty()) return "edited here, and the upgrade changes the same lines differently";
@@ -175,9 +190,9 @@ Result<ElementValueMerge> MergeElementWithBase(history::InstalledBases& bases, c
                                                int32_t upgrade, const std::string& upgradeName) {
     const LibraryKind kind = part ? LibraryKind::Part : LibraryKind::Symbol;
     const int32_t kept = bases.Element(part, base);
-    if (kept == 0) return Failure{kBaseLost};
+    if (kept == 0) return Failure{BaseLost(bases)};
     auto baseValue = ElementValue(kept, kind, base);
-    if (!baseValue) return Failure{kBaseLost};
+    if (!baseValue) return Failure{BaseLost(bases)};
     auto local = ElementValue(installed, kind, installedName);
     if (!local) return Failure{"the installed element cannot be read: " + local.Why()};
     auto offered = ElementValue(upgrade, kind, upgradeName);
@@ -187,11 +202,22 @@ Result<ElementValueMerge> MergeElementWithBase(history::InstalledBases& bases, c
     return MergeElementValues(*baseValue, *local, *offered);
 }
 
-Result<TextMerge> MergeFileWithBase(history::InstalledBases& bases, const std::string& base,
-                                    std::string_view installed, std::string_view upgrade) {
-    const auto kept = bases.File(base);
-    if (!kept) return Failure{kBaseLost};
-    return MergeText(*kept, installed, upgrade);
+Result<TextMerge> MergeFileWithBase(history::InstalledBases& bases, const std::string& base, int installed,
+                                    int upgrade) {
+    const auto kept = bases.File(base, kMostMergedBytes);
+    if (!kept) return Failure{BaseLost(bases)};
+    if (::lseek(installed, 0, SEEK_SET) != 0 || ::lseek(upgrade, 0, SEEK_SET) != 0)
+        return Failure{"edited here, and the files cannot be read to be merged"};
+    const auto local = ReadDescriptor(installed, "the installed file", kMostMergedBytes);
+    const auto offered = ReadDescriptor(upgrade, "the upgrade's file", kMostMergedBytes);
+    if (!local || !offered)
+        return Failure{"edited here, and it cannot be read to be merged: " +
+                       (local ? offered.Why() : local.Why())};
+    for (const std::string_view side :
+         {std::string_view(*kept), std::string_view(*local), std::string_view(*offered)})
+        if (side.find('\0') != std::string_view::npos)
+            return Failure{"edited here, and it is no text file, which is not merged"};
+    return MergeText(*kept, *local, *offered);
 }
 
 }  // namespace zrx::preview

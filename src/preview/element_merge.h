@@ -49,6 +49,17 @@ Result<TextMerge> MergeText(std::string_view base, std::string_view local, std::
 // differently, and where the base is no longer kept.
 std::string ConflictReason(const std::vector<std::string>& fields);
 extern const char* const kBaseLost;
+// The text of a row whose base the runs' store cannot give, with the store's own reason where it
+// has one (a folder that may not be used).
+std::string BaseLost(const history::InstalledBases& bases);
+
+// What a merge does with a row, from three digests: what the last upgrade installed there
+// (`base`), what is installed and what the upgrade offers. `None`: there is nothing to merge (it
+// was not edited here, or the upgrade offers what is installed): the row is copied as without a
+// merge; `Keep`: edited here, and the upgrade offers what the last one installed, so what is
+// installed is the merge; `Merge`: both changed it.
+enum class MergeStep { None, Keep, Merge };
+MergeStep StepOf(const std::string& base, const std::string& installed, const std::string& offered);
 
 // The merges a run and a preview make of a row edited here since the last upgrade: the base is
 // what that upgrade installed there (its digest `base`, as the runs' store keeps it), the other
@@ -57,8 +68,10 @@ extern const char* const kBaseLost;
 Result<ElementValueMerge> MergeElementWithBase(history::InstalledBases& bases, const std::string& base,
                                                bool part, int32_t installed, const std::string& installedName,
                                                int32_t upgrade, const std::string& upgradeName);
-Result<TextMerge> MergeFileWithBase(history::InstalledBases& bases, const std::string& base,
-                                    std::string_view installed, std::string_view upgrade);
+// A data file's merge, both sides read whole from the start of the open files `installed` and
+// `upgrade`. A file that is not text (it holds a NUL byte) is not merged: a failure says so.
+Result<TextMerge> MergeFileWithBase(history::InstalledBases& bases, const std::string& base, int installed,
+                                    int upgrade);
 
 }  // namespace preview
 }  // namespace zrx

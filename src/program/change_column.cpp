@@ -67,9 +67,6 @@ void ChangeColumn::Refresh() {
         return uint64_t{result.reasonOf[i]} << 24 | static_cast<uint64_t>(mergeOf(i)) << 16 |
                static_cast<uint64_t>(localOf(i)) << 8 | static_cast<uint64_t>(result.changes[i]);
     };
-    const std::string editedHere = GetLocalMessage("edited here", 20079);
-    const std::string merges = GetLocalMessage("(merges)", 20085),
-                      conflicts = GetLocalMessage("(conflicts)", 20086);
     for (size_t first = 0, count = result.changes.size(); first < count;) {
         const uint64_t key = keyOf(first);
         size_t end = first + 1;
@@ -77,12 +74,7 @@ void ChangeColumn::Refresh() {
         auto text = texts.find(key);
         if (text == texts.end()) {
             const std::string& reason = result.ReasonOf(first);
-            std::string word = preview::LocalChangeWord(result.changes[first]);
-            // An element or file edited here since the last upgrade: said beside its change.
-            // and whether the upgrade's changes would merge into it.
-            if (localOf(first) == preview::Local::Edited) word += "; " + editedHere;
-            if (mergeOf(first) != preview::Merge::None)
-                word += " " + (mergeOf(first) == preview::Merge::Clean ? merges : conflicts);
+            const std::string word = ChangeText(result.changes[first], localOf(first), mergeOf(first));
             text = texts.emplace(key, reason.empty() ? word : word + ": " + reason).first;
         }
         grid.FillColumn(kChangeColumn, static_cast<int>(first) + 1, static_cast<int>(end), text->second);
@@ -117,6 +109,17 @@ void ConnectPreview(ChangeColumn& column, ui::MainForm& m, const bool& ended) {
 
 std::vector<preview::RowDetail> ChangeColumn::Details(const std::vector<size_t>& rows) const {
     return preview::DetailRows(m_rows, rows, m_env, {m_listPath, m_upgradeLibraries, m_folder});
+}
+
+std::string ChangeText(preview::Change change, preview::Local local, preview::Merge merge) {
+    std::string word = preview::LocalChangeWord(change);
+    // An element or file edited here since the last upgrade: said beside its change, and whether
+    // the upgrade's changes would merge into it.
+    if (local != preview::Local::Edited) return word;
+    word += "; " + GetLocalMessage("edited here", 20079);
+    if (merge == preview::Merge::Clean) word += " " + GetLocalMessage("(merges)", 20085);
+    if (merge == preview::Merge::Conflict) word += " " + GetLocalMessage("(conflicts)", 20086);
+    return word;
 }
 
 }  // namespace zrx

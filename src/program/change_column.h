@@ -65,4 +65,8 @@ private:
 // while they are stale (not once the program is ending).
 void ConnectPreview(ChangeColumn& column, ui::MainForm& main, const bool& ended);
 
+// A row's change as the Change column words it: "changed", and for a row edited here since the
+// last upgrade "; edited here", with "(merges)" or "(conflicts)" where the upgrade changes it too.
+std::string ChangeText(preview::Change change, preview::Local local, preview::Merge merge);
+
 }  // namespace zrx

@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "preview/element_fields.h"
 #include "program/app.h"
+#include "program/change_column.h"
 #include "ui/forms/details_form.h"
 #include "upgrade_list/loaded_list.h"
 
@@ -37,13 +38,7 @@ std::vector<FieldRow> SideBySide(const preview::ElementFields* const (&sides)[3]
 }  // namespace
 
 void FillDetails(ui::DetailsForm& form, const GridRow& row, const preview::RowDetail& detail) {
-    std::string word = preview::LocalChangeWord(detail.change);
-    if (detail.local == preview::Local::Edited) {
-        word += "; " + GetLocalMessage("edited here", 20079);
-        if (detail.merge != preview::Merge::None)
-            word += " " + (detail.merge == preview::Merge::Clean ? GetLocalMessage("(merges)", 20085)
-                                                                 : GetLocalMessage("(conflicts)", 20086));
-    }
+    const std::string word = ChangeText(detail.change, detail.local, detail.merge);
     form.F_Title.SetCaption(std::string(row.Name) + "  (" + std::string(row.TargetLib) + ", " +
                             std::string(row.TargetDir) +
                             "): " + (detail.reason.empty() ? word : word + ": " + detail.reason));
