@@ -37,10 +37,12 @@ inline void EnsureDatabase() {
 }
 
 // A part with two groups of ten pins, or a symbol with two text items. An older variant of the
-// same element differs in its first text.
-inline int32_t MakeElement(bool part, const std::string& name, bool older = false) {
+// same element differs in its first text; one edited here in its second.
+inline int32_t MakeElement(bool part, const std::string& name, bool older = false, bool edited = false) {
     if (part) {
-        const int32_t d = D_CreateDevice(0, name.c_str(), older ? "QUAD 2-INPUT NAND (older)" : "QUAD 2-INPUT NAND", "TTL");
+        const int32_t d =
+            D_CreateDevice(0, name.c_str(), older ? "QUAD 2-INPUT NAND (older)" : "QUAD 2-INPUT NAND",
+                           edited ? "TTL (edited here)" : "TTL");
         D_AddPin(D_SupplyPinArray(d), 14, "VCC");
         D_AddPin(D_SupplyPinArray(d), 7, "GND");
         for (int g = 1; g <= 2; ++g) {
@@ -55,15 +57,18 @@ inline int32_t MakeElement(bool part, const std::string& name, bool older = fals
     }
     const int32_t s = S_CreateSymbol(name.c_str(), ZK_CLASS_MODEL);
     S_AddItem(s, ZK_ITEM_TEXT, older ? "NPN,BJT older" : "NPN,BJT");
-    S_AddItem(s, ZK_ITEM_TEXT, "general purpose small-signal transistor");
+    S_AddItem(
+        s, ZK_ITEM_TEXT,
+        edited ? "general purpose transistor (edited here)" : "general purpose small-signal transistor");
     return s;
 }
 
-inline void WriteLibrary(const std::string& path, bool parts, const std::vector<std::string>& names, bool older = false) {
+inline void WriteLibrary(const std::string& path, bool parts, const std::vector<std::string>& names,
+                         bool older = false, bool edited = false) {
     EnsureDatabase();
     const int32_t lib = E_OpenLibrary(path.c_str(), parts ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY, -1);
     for (const std::string& name : names) {
-        const int32_t object = MakeElement(parts, name, older);
+        const int32_t object = MakeElement(parts, name, older, edited);
         const int32_t cursor = E_OpenLibToWrite(lib, name.c_str());
         parts ? D_SaveDevice(object, cursor) : S_SaveSymbol(object, cursor);
         E_CloseLibWrite(lib);
