@@ -161,8 +161,10 @@ std::vector<std::string> GenerateInstallation(const std::string& suite, const Co
     choose("--package", "Gen.PACKAGE", packages);
     choose("--sparam", "Gen.SPARAM", sparams);
     choose("--mparam", "Gen.MPARAM", mparams);
-    const std::string content =
-        std::string(16 * 1024, older ? 'o' : 'd') + (edited ? "\nedited here\n" : "\n");
+    // 16 KiB of text lines: the older variant differs in the first, the edited one in the last.
+    std::string content;
+    for (int line = 0; line < 256; ++line)
+        content += std::string(63, line == 0 && older ? 'o' : line == 255 && edited ? 'e' : 'd') + "\n";
     const char* kinds[][3] = {{"--tal", "LIB", "TAL"}, {"--dat", "JOB", "DAT"}, {"--spc", "SYS", "SPC"}};
     for (int i = 0; i < c.files; ++i) {
         const auto* kind = kinds[i % 3];
@@ -544,13 +546,16 @@ int main(int argc, char** argv) {
              Spawn(args, false);
              SettlePreparation();
          },
+         // Both exit 1 (every row differs): that is their success here.
          [&](double scale, int) {
-             return Spawn(
-                 {cli, "diff", "--suite", dir("edited", scale), "--detail", dir("upgrade-older", scale)},
-                 false);
+             return Spawn({"sh", "-c", "\"$@\"; test $? -eq 1", "sh", cli, "diff", "--suite",
+                           dir("edited", scale), "--detail", dir("upgrade-older", scale)},
+                          false);
          },
          [&](double scale, int) {
-             return Spawn({cli, "diff", "--suite", dir("edited", scale), dir("upgrade-older", scale)}, false);
+             return Spawn({"sh", "-c", "\"$@\"; test $? -eq 1", "sh", cli, "diff", "--suite",
+                           dir("edited", scale), dir("upgrade-older", scale)},
+                          false);
          },
          [&](double scale) { return 2 * MegaBytes({dir("upgrade-older", scale)}); }});
     rows.push_back(

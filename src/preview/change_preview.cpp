@@ -108,11 +108,12 @@ private:
         if (targetName.empty()) return Because(Change::Missing, "an element without a name is not copied");
         const Result<Target>& target = m_targets.In(dir, row.TargetLib);
         if (!target) return Because(Change::Unreadable, target.Why());
+        const LibraryKind libraryKind = row.Kind == 1 ? LibraryKind::Part : LibraryKind::Symbol;
+        // A detail's sides, read once: their fields are shown, and a merge is made of them.
+        std::optional<nlohmann::ordered_json> values[3];  // installed, upgrade, last installed
         if (m_sides != nullptr) {
             m_sides->element = true;
-            m_sides->upgrade =
-                ElementJson(source, row.Kind == 1 ? LibraryKind::Part : LibraryKind::Symbol, name)
-                    .value_or("");
+            if (auto value = ElementValue(source, libraryKind, name)) values[1] = std::move(*value);
         }
         if (!target->exists) {
             // Compared with itself: whether the upgrade holds it, undamaged.
@@ -128,33 +129,40 @@ private:
         std::string why;
         const int32_t handle = m_libraries.Open(*target->folder, target->name, kind, false, &why);
         if (handle == 0) return Because(Change::Unreadable, target->path + ": " + why);
-        if (m_sides != nullptr)
-            m_sides->installed =
-                ElementJson(handle, row.Kind == 1 ? LibraryKind::Part : LibraryKind::Symbol, targetName)
-                    .value_or("");
         const std::string* base = m_bases != nullptr ? m_bases->Of(target->path, targetName) : nullptr;
-        if (m_bases != nullptr) {
-            const std::string now =
-                base ? StringFromPointer(E_ElementDigest(handle, targetName.c_str())) : "";
+        const std::string now = base ? StringFromPointer(E_ElementDigest(handle, targetName.c_str())) : "";
+        if (m_bases != nullptr)
             m_local = !base ? Local::NoBase : !now.empty() && now != *base ? Local::Edited : Local::None;
-        }
         const bool part = row.Kind == 1;
-        if (m_sides != nullptr && base != nullptr)
-            if (const int32_t kept = m_bases->Element(part, *base))
-                m_sides->base =
-                    ElementJson(kept, part ? LibraryKind::Part : LibraryKind::Symbol, *base).value_or("");
+        if (m_sides != nullptr) {
+            if (auto value = ElementValue(handle, libraryKind, targetName)) values[0] = std::move(*value);
+            if (const int32_t kept = base ? m_bases->Element(part, *base) : 0)
+                if (auto value = ElementValue(kept, libraryKind, *base)) {
+                    (*value)["name"] = targetName;  // kept under its digest: its name is the element's
+                    values[2] = std::move(*value);
+                }
+            m_sides->installedFields = values[0] ? FieldsOfValue(*values[0]) : ElementFields{};
+            m_sides->upgradeFields = values[1] ? FieldsOfValue(*values[1]) : ElementFields{};
+            if (values[2]) m_sides->baseFields = FieldsOfValue(*values[2]);
+        }
         const Found found = ElementChange(source, name, handle, targetName, sourcePath);
         // Models are not merged: a run that merges leaves them as they are.
         if (found.change == Change::Changed && m_local == Local::Edited && !model) {
-            const MergeStep step =
-                StepOf(*base, StringFromPointer(E_ElementDigest(handle, targetName.c_str())),
-                       StringFromPointer(E_ElementDigest(source, name.c_str())));
-            if (step == MergeStep::Keep) {
-                m_merge = Merge::Clean;
-            } else if (step == MergeStep::Merge) {
-                if (const auto merged =
-                        MergeElementWithBase(*m_bases, *base, part, handle, targetName, source, name))
-                    m_merge = merged->conflicts.empty() ? Merge::Clean : Merge::Conflict;
+            switch (StepOf(*base, now, StringFromPointer(E_ElementDigest(source, name.c_str())))) {
+                case MergeStep::None:
+                    break;
+                case MergeStep::Keep:
+                    m_merge = Merge::Clean;
+                    break;
+                case MergeStep::Merge:
+                    if (values[0] && values[1] && values[2]) {
+                        const auto merged = MergeLoadedElements(*values[2], *values[0], *values[1]);
+                        m_merge = merged.conflicts.empty() ? Merge::Clean : Merge::Conflict;
+                    } else if (const auto merged = MergeElementWithBase(*m_bases, *base, part, handle,
+                                                                        targetName, source, name)) {
+                        m_merge = merged->conflicts.empty() ? Merge::Clean : Merge::Conflict;
+                    }
+                    break;
             }
         }
         return found;
@@ -368,12 +376,8 @@ std::vector<RowDetail> DetailRows(const GridRowTable& rows, const std::vector<si
             detail.merge = found.merge;
             detail.reason = comparer.ReasonText(found.reason);
             if (detail.change == Change::Changed && detail.sides.element) {
-                const auto installed = FieldsOfElement(detail.sides.installed);
-                const auto offered = FieldsOfElement(detail.sides.upgrade);
-                if (installed && offered) detail.fields = DifferingFields(*installed, *offered);
-                if (detail.sides.base)
-                    if (const auto base = FieldsOfElement(*detail.sides.base))
-                        AddBaseValues(detail.fields, *base);
+                detail.fields = DifferingFields(detail.sides.installedFields, detail.sides.upgradeFields);
+                if (detail.sides.baseFields) AddBaseValues(detail.fields, *detail.sides.baseFields);
             } else if (detail.change == Change::Changed ||
                        (detail.change == Change::Older && detail.sides.installed != detail.sides.upgrade)) {
                 detail.textDiff =

@@ -76,13 +76,15 @@ struct UpgradeFolder {
 RowChanges CompareRows(const GridRowTable& rows, const Environment& env, const UpgradeFolder& upgrade,
                        const std::function<void(size_t done, size_t total)>& progress = {});
 
-// What one offered row's two sides hold, as a detail shows them: the installed element's JSON and
-// the upgrade's (`element`), or the installed file's bytes and the upgrade's; "" for a side that is
-// not there or cannot be read.
+// What one offered row's sides hold, as a detail shows them: for an element (`element`) the
+// fields of the installed one, of the upgrade's, and of what the last upgrade installed there,
+// where it is kept; for a file its bytes installed, offered and last installed. A side that is not
+// there or cannot be read is empty.
 struct RowSides {
-    std::string installed, upgrade;
     bool element = false;
-    // What the last upgrade installed there (an element's JSON, a file's bytes), where it is kept.
+    ElementFields installedFields, upgradeFields;
+    std::optional<ElementFields> baseFields;
+    std::string installed, upgrade;
     std::optional<std::string> base;
 };
 

@@ -23,7 +23,7 @@ const char* KeyOf(const std::string& list) {
 }
 
 std::string ScalarText(const Json& value) {
-    if (value.is_string()) return value.get<std::string>();
+    if (value.is_string()) return ToDisplayUtf8(value.get_ref<const std::string&>());
     if (value.is_null()) return "null";
     return value.dump();
 }
@@ -72,6 +72,10 @@ Result<ElementFields> FieldsOfElement(std::string_view json) {
         return Failure{std::string("not an element: ") + e.what()};
     }
     if (!element.is_object()) return Failure{"not an element: no JSON object"};
+    return FieldsOfValue(element);
+}
+
+ElementFields FieldsOfValue(const Json& element) {
     ElementFields fields;
     Flatten(element, {}, fields);
     return fields;

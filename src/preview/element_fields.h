@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "base/outcome.h"
 
 namespace zrx::preview {
@@ -27,6 +29,9 @@ using ElementFields = std::vector<std::pair<std::string, std::string>>;
 
 // The fields of one element's JSON (ExportElement's text); a failure when it is no JSON object.
 Result<ElementFields> FieldsOfElement(std::string_view json);
+// The same of an element's value (the kernel's ElementValue, texts byte for byte): a text that is
+// not UTF-8 is shown as the library exchange shows it.
+ElementFields FieldsOfValue(const nlohmann::ordered_json& element);
 
 // A field that differs between the installed element and the upgrade's: its value on each side,
 // nothing on the side that lacks it.

@@ -197,9 +197,13 @@ Result<ElementValueMerge> MergeElementWithBase(history::InstalledBases& bases, c
     if (!local) return Failure{"the installed element cannot be read: " + local.Why()};
     auto offered = ElementValue(upgrade, kind, upgradeName);
     if (!offered) return Failure{"the upgrade's element cannot be read: " + offered.Why()};
+    return MergeLoadedElements(std::move(*baseValue), std::move(*local), std::move(*offered));
+}
+
+ElementValueMerge MergeLoadedElements(Json base, Json local, Json upgrade) {
     // Kept under its digest, the base's name is none of the element's: the name is no field here.
-    for (auto* value : {&*baseValue, &*local, &*offered}) value->erase("name");
-    return MergeElementValues(*baseValue, *local, *offered);
+    for (Json* value : {&base, &local, &upgrade}) value->erase("name");
+    return MergeElementValues(base, local, upgrade);
 }
 
 Result<TextMerge> MergeFileWithBase(history::InstalledBases& bases, const std::string& base, int installed,

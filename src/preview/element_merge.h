@@ -65,6 +65,9 @@ MergeStep StepOf(const std::string& base, const std::string& installed, const st
 // what that upgrade installed there (its digest `base`, as the runs' store keeps it), the other
 // sides what is installed and what the upgrade offers. A failure (kBaseLost) when the base is no
 // longer kept; a side that cannot be read says why.
+// The merge of three element values as the kernel gives them (each side's own name aside).
+ElementValueMerge MergeLoadedElements(nlohmann::ordered_json base, nlohmann::ordered_json local,
+                                      nlohmann::ordered_json upgrade);
 Result<ElementValueMerge> MergeElementWithBase(history::InstalledBases& bases, const std::string& base,
                                                bool part, int32_t installed, const std::string& installedName,
                                                int32_t upgrade, const std::string& upgradeName);

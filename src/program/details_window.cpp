@@ -43,7 +43,8 @@ void FillDetails(ui::DetailsForm& form, const GridRow& row, const preview::RowDe
                             std::string(row.TargetDir) +
                             "): " + (detail.reason.empty() ? word : word + ": " + detail.reason));
     // The third side, what the last upgrade installed, where it is kept.
-    const bool withBase = detail.sides.base.has_value();
+    const bool withBase =
+        detail.sides.element ? detail.sides.baseFields.has_value() : detail.sides.base.has_value();
     const int columns = withBase ? 5 : 4;
     ui::Grid& grid = form.F_Fields;
     ui::Control::UpdateBlock block(grid);
@@ -64,15 +65,10 @@ void FillDetails(ui::DetailsForm& form, const GridRow& row, const preview::RowDe
         form.F_Diff.SetText(text);
         return;
     }
-    const auto installed = preview::FieldsOfElement(detail.sides.installed);
-    const auto upgrade = preview::FieldsOfElement(detail.sides.upgrade);
-    const auto base = preview::FieldsOfElement(detail.sides.base.value_or("{}"));
-    const preview::ElementFields* const sides[3] = {installed ? &*installed : nullptr,
-                                                    upgrade ? &*upgrade : nullptr,
-                                                    withBase && base ? &*base : nullptr};
-    std::vector<FieldRow> rows = SideBySide(sides);
-    // The base is kept under its digest: its name is none of the element's.
-    std::erase_if(rows, [](const FieldRow& field) { return field.path == "name" && !field.sides[0]; });
+    const preview::ElementFields* const sides[3] = {&detail.sides.installedFields,
+                                                    &detail.sides.upgradeFields,
+                                                    withBase ? &*detail.sides.baseFields : nullptr};
+    const std::vector<FieldRow> rows = SideBySide(sides);
     grid.SetRows(1 + static_cast<int>(rows.size()));
     const std::string none = "(none)";
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -81,8 +77,7 @@ void FillDetails(ui::DetailsForm& form, const GridRow& row, const preview::RowDe
         grid.SetTextMatrix(r, 0, field.sides[0] != field.sides[1] ? "*" : "");
         grid.SetTextMatrix(r, 1, field.path);
         for (int side = 0; side + 2 < columns; ++side)
-            grid.SetTextMatrix(r, 2 + side,
-                               field.path == "name" && side == 2 ? "" : field.sides[side].value_or(none));
+            grid.SetTextMatrix(r, 2 + side, field.sides[side].value_or(none));
     }
 }
 
