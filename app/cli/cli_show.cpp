@@ -133,7 +133,7 @@ void AddDiffCommand(CLI::App& parent, int& status) {
         const std::vector<size_t> rows = DiffRows(app, only);
         status = DiffStatus(app, rows);
         const std::vector<preview::RowDetail> details =
-            detail ? app.changeColumn.Details(rows) : std::vector<preview::RowDetail>();
+            detail ? app.changeColumn.Details(rows, false) : std::vector<preview::RowDetail>();
         if (json) {
             Json list = RowsJson(app, rows);
             for (size_t i = 0; i < details.size(); ++i) list[i]["detail"] = DetailJson(details[i]);

@@ -362,7 +362,7 @@ const std::string& RowChanges::ReasonOf(size_t row) const {
 }
 
 std::vector<RowDetail> DetailRows(const GridRowTable& rows, const std::vector<size_t>& which,
-                                  const Environment& env, const UpgradeFolder& upgrade) {
+                                  const Environment& env, const UpgradeFolder& upgrade, bool keepSides) {
     std::vector<RowDetail> details;
     details.reserve(which.size());
     {
@@ -386,6 +386,7 @@ std::vector<RowDetail> DetailRows(const GridRowTable& rows, const std::vector<si
                     detail.localDiff = UnifiedDiff(*detail.sides.base, detail.sides.installed,
                                                    "last installed", "installed");
             }
+            if (!keepSides) detail.sides = RowSides{detail.sides.element};
             details.push_back(std::move(detail));
         }
     }

@@ -102,9 +102,12 @@ struct RowDetail {
     std::string localDiff;
 };
 
-// The details of the rows `which` (indices into `rows`), read as CompareRows reads them.
+// The details of the rows `which` (indices into `rows`), read as CompareRows reads them. Without
+// `keepSides` only what differs is kept (a listing of many rows): the sides are let go as each
+// row is done.
 std::vector<RowDetail> DetailRows(const GridRowTable& rows, const std::vector<size_t>& which,
-                                  const Environment& env, const UpgradeFolder& upgrade);
+                                  const Environment& env, const UpgradeFolder& upgrade,
+                                  bool keepSides = true);
 
 }  // namespace preview
 }  // namespace zrx

@@ -107,8 +107,8 @@ void ConnectPreview(ChangeColumn& column, ui::MainForm& m, const bool& ended) {
     });
 }
 
-std::vector<preview::RowDetail> ChangeColumn::Details(const std::vector<size_t>& rows) const {
-    return preview::DetailRows(m_rows, rows, m_env, {m_listPath, m_upgradeLibraries, m_folder});
+std::vector<preview::RowDetail> ChangeColumn::Details(const std::vector<size_t>& rows, bool keepSides) const {
+    return preview::DetailRows(m_rows, rows, m_env, {m_listPath, m_upgradeLibraries, m_folder}, keepSides);
 }
 
 std::string ChangeText(preview::Change change, preview::Local local, preview::Merge merge) {

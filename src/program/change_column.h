@@ -42,8 +42,9 @@ public:
     // "Set edited rows to NO": every offered row whose installed element or file was edited here
     // since the last upgrade is set to NO; nothing else changes.
     void SetEditedToNo();
-    // What exactly the offered rows `rows` would change, read now.
-    std::vector<preview::RowDetail> Details(const std::vector<size_t>& rows) const;
+    // What exactly the offered rows `rows` would change, read now (with each row's sides, or,
+    // for a listing, only what differs).
+    std::vector<preview::RowDetail> Details(const std::vector<size_t>& rows, bool keepSides = true) const;
 
 private:
     // Sets every offered row that `leaveOut` names (by its index) to NO.
