@@ -109,19 +109,28 @@ Outcome BaseStore::KeepElement(int32_t library, bool part, const std::string& na
         }
         m_listed[part ? 1 : 0] = true;
     }
+    std::unordered_set<std::string>& whole = m_elementsWhole[part ? 1 : 0];
+    if (whole.contains(digest)) return {};
     // Kept already, and whole: a base changed or damaged there is written anew.
-    if (digests.contains(digest) && StringFromPointer(E_ElementDigest(kept, digest.c_str())) == digest)
+    if (digests.contains(digest) && StringFromPointer(E_ElementDigest(kept, digest.c_str())) == digest) {
+        whole.insert(digest);
         return {};
+    }
     if (E_CopyElement(library, name.c_str(), kept, digest.c_str()) != 1)
         return Failure{"the element " + name + " cannot be kept: " + StringFromPointer(E_LastError())};
     digests.insert(digest);
+    whole.insert(digest);
     return {};
 }
 
 Outcome BaseStore::KeepFile(int fd, const std::string& digest) {
     if (!m_write || !IsDigestName(digest)) return Failure{"the bases are not open for writing"};
     // Kept already, and whole: a base changed or damaged there is written anew.
-    if (OpenKept(digest)) return {};
+    if (m_filesWhole.contains(digest)) return {};
+    if (OpenKept(digest)) {
+        m_filesWhole.insert(digest);
+        return {};
+    }
     auto made = m_folder.CreateTemporary(digest);
     if (!made) return Failure{made.Why()};
     const int out = made->file.Fd();
@@ -141,6 +150,7 @@ Outcome BaseStore::KeepFile(int fd, const std::string& digest) {
         ::unlinkat(m_folder.Fd(), made->name.c_str(), 0);
         return Failure{"the file cannot be kept: " + why};
     }
+    m_filesWhole.insert(digest);
     return {};
 }
 
@@ -190,8 +200,10 @@ void BaseStore::Prune(const std::unordered_set<std::string>& wanted) {
         }
         for (const std::string& name : unwanted) E_DeleteElement(library, name.c_str());
         m_kept[part ? 1 : 0].clear();
+        m_elementsWhole[part ? 1 : 0].clear();
         m_listed[part ? 1 : 0] = false;
     }
+    m_filesWhole.clear();
     std::vector<std::string> names;
     if (!m_folder.List(names)) return;
     for (const std::string& name : names)

@@ -69,6 +69,10 @@ private:
     std::unordered_set<std::string> m_kept[2];
     bool m_listed[2] = {false, false};
     bool m_namesAdded = false;  // files kept since the folder was last synced
+    // Digests this store kept or found whole since it was opened: an upgrade that installs the
+    // same bytes in many places has them checked once.
+    std::unordered_set<std::string> m_filesWhole;
+    std::unordered_set<std::string> m_elementsWhole[2];
 };
 
 // The query of the record that names each base: root, path, element ("" for a file) and digest of

@@ -105,7 +105,8 @@ private:
                                              std::string& writeError) {
         const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
         if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
-        std::vector<char> buffer(1 << 20);
+        // One buffer for every file: a new one per file was zeroed (and mapped) anew each time.
+        static thread_local std::vector<char> buffer(1 << 16);
         for (;;) {
             const ssize_t got = ::read(in, buffer.data(), buffer.size());
             if (got < 0 && errno == EINTR) continue;

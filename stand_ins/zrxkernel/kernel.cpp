@@ -154,7 +154,7 @@ struct Kernel {
         }
         struct stat info {};
         // The file itself: a library that is a link is never opened (LibraryFile::Open says so).
-        if (::lstat(path.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+        if (LookAtLibrary(path, info) && !S_ISLNK(info.st_mode)) {
             const auto it = pool.find(KeyOf(info));
             if (it != pool.end()) {
                 LibraryFile& cached = *it->second.file;

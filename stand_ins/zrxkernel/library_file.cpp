@@ -119,23 +119,6 @@ bool CreateLibraryFile(const std::string& path, std::string_view kind) {
     return ok;
 }
 
-// Paths of the form /proc/self/fd/N/NAME name NAME in the folder the caller holds open as N: the
-// file is reached through that folder whatever happens to its path. The kernel takes a handle of
-// its own on the folder, so that the caller may let its own go.
-bool IsHandlePath(const std::string& path, int& folder, std::string& name) {
-    constexpr std::string_view kPrefix = "/proc/self/fd/";
-    if (!path.starts_with(kPrefix)) return false;
-    const size_t slash = path.find('/', kPrefix.size());
-    if (slash == std::string::npos || slash == kPrefix.size()) return false;
-    folder = 0;
-    for (size_t i = kPrefix.size(); i < slash; ++i) {
-        if (path[i] < '0' || path[i] > '9' || folder > 100000000) return false;
-        folder = folder * 10 + (path[i] - '0');
-    }
-    name = path.substr(slash + 1);
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
 // The unix file system of SQLite, with one change: a path that reaches a file through a folder
 // handle (IsHandlePath) is used as it is written, not resolved to the folder's path of the moment,
 // so that the library and its journal and log are opened through the handle; and a library that
@@ -191,6 +174,32 @@ const char* HandleVfs() {
 }
 
 }  // namespace
+
+// Paths of the form /proc/self/fd/N/NAME name NAME in the folder the caller holds open as N: the
+// file is reached through that folder whatever happens to its path. The kernel takes a handle of
+// its own on the folder, so that the caller may let its own go.
+bool IsHandlePath(const std::string& path, int& folder, std::string& name) {
+    constexpr std::string_view kPrefix = "/proc/self/fd/";
+    if (!path.starts_with(kPrefix)) return false;
+    const size_t slash = path.find('/', kPrefix.size());
+    if (slash == std::string::npos || slash == kPrefix.size()) return false;
+    folder = 0;
+    for (size_t i = kPrefix.size(); i < slash; ++i) {
+        if (path[i] < '0' || path[i] > '9' || folder > 100000000) return false;
+        folder = folder * 10 + (path[i] - '0');
+    }
+    name = path.substr(slash + 1);
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+bool LookAtLibrary(const std::string& path, struct stat& info) {
+    int folder = 0;
+    std::string name;
+    // Through the held folder itself: resolving the /proc link would walk the whole path again.
+    if (IsHandlePath(path, folder, name))
+        return ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::lstat(path.c_str(), &info) == 0;
+}
 
 Statement::Statement(sqlite3* db, const char* sql) {
     if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
@@ -584,6 +593,13 @@ bool LibraryFile::Save(std::string_view name, std::string_view data) {
         if (!m_pending.empty()) Commit();
     }
     if (m_pendingBytes >= kMaxBatchBytes) Commit();
+    // What was saved is what the open transaction reads back: a caller that digests the element
+    // it has just saved does not read it again (a commit forgets it, as any read's end does).
+    if (ok && m_inTransaction) {
+        m_cachedName = name;
+        m_cachedData.emplace(data);
+        m_cacheValid = true;
+    }
     return ok;
 }
 

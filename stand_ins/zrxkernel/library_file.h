@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -46,6 +47,11 @@ enum class OpenError {
     SideFile,     // its journal, log or index beside it is no regular file
     NameTooLong,  // its name leaves no room for the names of its side files
 };
+
+// Paths of the form /proc/self/fd/N/NAME name NAME in the folder the caller holds open as N.
+bool IsHandlePath(const std::string& path, int& folder, std::string& name);
+// What `path` names, not followed when it is a link (as lstat, through the folder of a handle path).
+bool LookAtLibrary(const std::string& path, struct stat& info);
 
 // Called before any library's gathered saves are committed; 0 stops the commit.
 using CommitHook = int32_t (*)(void* context);
