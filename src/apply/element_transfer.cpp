@@ -142,9 +142,13 @@ Outcome CopyElement(TransferRun& t, ElementItem& item, const TransferKind& kind,
         if (refused && NoteRefusedLibrary(run, dialogs, source.path)) return Failure{RefusalOf(run, source.path)};
         return Failure{ErrorTextForCode(kind.loadFailureCode, item.Name).text};
     }
-    const bool present = kind.isPart ? PartExistsInLib(*target->folder, target->name, item.Name)
-                                     : SymbolExistsInLib(*target->folder, target->name, item.Name);
-    if (present && !run.OverwriteAll && run.AskOverwrite &&
+    // Whether the library holds it already matters only to a question or a merge: a run that asks
+    // neither does not read the element an extra time.
+    const bool asks = !run.OverwriteAll && run.AskOverwrite;
+    const bool present = (asks || run.MergeEdited) &&
+                         (kind.isPart ? PartExistsInLib(*target->folder, target->name, item.Name)
+                                      : SymbolExistsInLib(*target->folder, target->name, item.Name));
+    if (present && asks &&
         !AskBeforeOverwrite(dialogs, std::string(kind.questionPrefix) + "(" + item.Name + ")" +
                                          " are already stored in lib: " + target->path + "." + "\r\n" +
                                          "Overwrite anyway ?"))

@@ -98,9 +98,20 @@ uint32_t IndexFile::NewLine(std::string_view text, bool added) {
 }
 
 std::string IndexFile::KeyOfLine(std::string_view line) const {
+    std::string key;
+    KeyOfLine(line, key);
+    return key;
+}
+
+void IndexFile::KeyOfLine(std::string_view line, std::string& key) const {
     const int number = m_kind == Kind::ModelIndex ? 3 : 5;
-    if (const auto field = PlainField(line, '|', number)) return ToUpper(TrimmedBlanks(*field));
-    return ToUpper(TrimBlanks(SplitByBar(line).Field(number)));
+    if (const auto field = PlainField(line, '|', number)) {
+        // Into the caller's buffer: the keys of a whole file are worked out without a string each.
+        key.assign(TrimmedBlanks(*field));
+        MakeUpper(key);
+        return;
+    }
+    key = ToUpper(TrimBlanks(SplitByBar(line).Field(number)));
 }
 
 std::string IndexFile::KeyOfLibrary(const std::string& library) const {
@@ -122,8 +133,10 @@ void IndexFile::MarkPresent(uint32_t line) {
 void IndexFile::Index() {
     m_firstOfLibrary.clear();
     m_present.Clear(m_lines.size());
+    std::string key;
     for (uint32_t line = m_first; line != kNone; line = m_lines[line].next) {
-        m_firstOfLibrary.try_emplace(KeyOfLine(Text(line)), line);
+        KeyOfLine(Text(line), key);
+        if (!m_firstOfLibrary.contains(key)) m_firstOfLibrary.emplace(key, line);
         MarkPresent(line);
     }
 }

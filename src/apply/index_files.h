@@ -69,6 +69,7 @@ private:
     std::string_view Text(uint32_t line) const;
     uint32_t NewLine(std::string_view text, bool added);
     std::string KeyOfLine(std::string_view line) const;
+    void KeyOfLine(std::string_view line, std::string& key) const;
     std::string KeyOfLibrary(const std::string& library) const;
     // The part of a line that two lines must share to be the same entry.
     std::string_view DuplicateKey(std::string_view line) const;

@@ -30,10 +30,14 @@ std::string OnOneLine(std::string text) {
     return text;
 }
 
+void MakeUpper(std::string& text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
 std::string ToUpper(std::string_view text) {
     std::string result(text);
-    for (char& c : result)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    MakeUpper(result);
     return result;
 }
 

@@ -20,6 +20,8 @@ std::string OnOneLine(std::string text);
 // ASCII-only case mapping: texts are single-byte and may be in any code page, so only the
 // letters A-Z/a-z are mapped and every other byte stays as it is.
 std::string ToUpper(std::string_view text);
+// The same in place (ASCII letters only, as ToUpper).
+void MakeUpper(std::string& text);
 // Overwrites a text that held a secret (a password, a secret key's file) with zeros, all of its
 // buffer, and empties it.
 void WipeText(std::string& text);

@@ -115,10 +115,11 @@ void WriteSymbols(const BuilderState& builder, const Environment& env, ui::Dialo
             E_CloseLibrary(sourceHandle);
 
             const std::string trimmed = TrimBlanks(name);
-            const int32_t probe = OpenLibraryIn(folder, file, ZK_KIND_SYMBOL_LIBRARY, 0);
+            // Looked for only where the answer may ask a question.
+            const int32_t probe = askOverwrite ? OpenLibraryIn(folder, file, ZK_KIND_SYMBOL_LIBRARY, 0) : 0;
             const bool present = probe > 0 && !trimmed.empty() && E_OpenLibToRead(probe, trimmed.c_str()) > 0;
             E_CloseLibrary(probe);
-            if (present && askOverwrite) {
+            if (present) {
                 E_FlushLibraries();
                 if (!AskYesNo(dialogs, "Symbol(s) with same names are already stored in lib: " + destination +
                                            "." + "\r\v" + "Overwrite anyway ?"))
@@ -220,9 +221,10 @@ void WritePartLibrary(const BuilderState& builder, const Environment& env, ui::D
             if (const auto copy = CopyDevice(slot, name)) O_Rename(D_Device(*copy), name.c_str());
             const auto device = FindDeviceByName(name);
             if (!device) return ShowErrorByCode(dialogs, 5, name);
-            E_CloseLibrary(0);
-            E_CloseLibrary(destinationHandle);
-            destinationHandle = OpenLibraryIn(*builder.destination, file, ZK_KIND_PART_LIBRARY, -1);
+            // Opened once, by the first part (which makes it); one that could not be opened is
+            // asked for again by the next.
+            if (destinationHandle < 1)
+                destinationHandle = OpenLibraryIn(*builder.destination, file, ZK_KIND_PART_LIBRARY, -1);
             if (destinationHandle < 1) {
                 destinationHandle = 0;
                 return ShowErrorByCode(dialogs, 3, name);

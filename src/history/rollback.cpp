@@ -204,8 +204,9 @@ public:
     // The real path of the library an element was restored into (where a link there leads), as
     // the kernel names it in failed saves.
     const std::string& RealLibraryPath(const Change& c) {
-        const auto it = m_realPaths.find(c.id);
-        return it != m_realPaths.end() ? it->second : LibraryPath(c);
+        const std::string& path = LibraryPath(c);
+        const auto it = m_realPaths.find(path);
+        return it != m_realPaths.end() ? it->second : path;
     }
     // The libraries written, by path, for matching failed saves.
     const std::string& LibraryPath(const Change& c) {
@@ -230,7 +231,8 @@ private:
         if (!target->exists && !m_force) return Failure{label + ": the library was removed after the update"};
         std::string why;
         const int32_t library = m_libraries.Open(*target->folder, target->name, kind, true, &why);
-        if (!m_realPaths.contains(c.id)) m_realPaths.emplace(c.id, target->folder->RealPathOf(target->name));
+        // Worked out once per library: resolving it walks the whole path.
+        if (!m_realPaths.contains(path)) m_realPaths.emplace(path, target->folder->RealPathOf(target->name));
         if (library == 0) return Failure{label + ": " + why};
         const std::string current = StringFromPointer(E_ElementDigest(library, c.name.c_str()));
         if (current.empty() && !StringFromPointer(E_LastError()).empty())
@@ -326,7 +328,8 @@ private:
     Directory m_files;
     bool m_force;
     LibraryHandles m_libraries;
-    std::map<int64_t, std::string> m_paths, m_realPaths;
+    std::map<int64_t, std::string> m_paths;
+    std::map<std::string, std::string> m_realPaths;  // by the library's path
 };
 
 // Removes from an index file one line for each of `lines`; lines added by others stay, each with

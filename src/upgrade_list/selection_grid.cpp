@@ -17,6 +17,16 @@ size_t GridLineCount(const LoadedList& loaded) {
 
 void CollectSelection(UpgradeLists& lists, const GridRowTable& rows, const std::vector<bool>& selected) {
     lists.Reset();
+    // Each list made at its size: grown by doubling, a large upgrade's items were held twice over.
+    size_t counts[kMparamRecord + 1] = {};
+    for (size_t i = 0; i + 1 < rows.size(); ++i)
+        if (const int kind = rows[i].Kind; kind >= 0 && kind <= kMparamRecord) ++counts[kind];
+    lists.PartItems.reserve(counts[kPartRecord] + 1);
+    lists.SymbolItems.reserve(counts[kSymbolRecord] + 1);
+    lists.PackageItems.reserve(counts[kPackageRecord] + 1);
+    lists.SpiceModelItems.reserve(counts[kSparamRecord] + 1);
+    lists.MixedModelItems.reserve(counts[kMparamRecord] + 1);
+    lists.DataFileItems.reserve(counts[kDataFileRecord] + 1);
     for (size_t i = 0; i + 1 < rows.size(); ++i) {
         const GridRow row = rows[i];
         const int32_t update = i < selected.size() && selected[i] ? 1 : 0;

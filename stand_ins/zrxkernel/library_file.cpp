@@ -425,8 +425,9 @@ sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite, st
     }
     sqlite3_busy_timeout(db, BusyTimeoutMs());
     sqlite3_extended_result_codes(db, 1);
-    // A run reads and writes thousands of elements of one library: its pages stay in memory.
-    Exec(db, "PRAGMA cache_size=-8192");
+    // A run writes thousands of elements of one library: its pages stay in memory. A library only
+    // read is read in the order of its names, once: SQLite's own cache serves that.
+    if (readWrite) Exec(db, "PRAGMA cache_size=-8192");
     return db;
 }
 
