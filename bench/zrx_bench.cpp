@@ -177,6 +177,14 @@ std::vector<std::string> GenerateInstallation(const std::string& suite, const Co
     return args;
 }
 
+// The libraries GenerateInstallation makes, beside the upgrade library each goes into.
+constexpr std::pair<const char*, const char*> kInstalledAndUpgradeLibraries[] = {
+    {"LIB/Gen.PART", "Upgrade.PART"},
+    {"LIB/Gen.SYMBOL", "A_Upg.SYMBOL"},
+    {"LIB/Gen.PACKAGE", "Upgrade.PACKAGE"},
+    {"ZSM_MOD/Gen.SPARAM", "Upgrade.SPARAM"},
+    {"LIB/Gen.MPARAM", "Upgrade.MPARAM"}};
+
 // An upgrade of everything GenerateInstallation made at `c`, as a build would make it, written
 // without the build: a build of ten times the table's size names 560,000 choices, more than one
 // command line can carry. The libraries are the installation's own files under the upgrade's names,
@@ -184,12 +192,7 @@ std::vector<std::string> GenerateInstallation(const std::string& suite, const Co
 void WriteUpgradeOf(const std::string& suite, const Counts& c, const std::string& dest) {
     fs::remove_all(dest);
     fs::create_directories(dest);
-    const std::pair<const char*, const char*> libraries[] = {{"LIB/Gen.PART", "Upgrade.PART"},
-                                                             {"LIB/Gen.SYMBOL", "A_Upg.SYMBOL"},
-                                                             {"LIB/Gen.PACKAGE", "Upgrade.PACKAGE"},
-                                                             {"ZSM_MOD/Gen.SPARAM", "Upgrade.SPARAM"},
-                                                             {"LIB/Gen.MPARAM", "Upgrade.MPARAM"}};
-    for (const auto& [from, to] : libraries) fs::copy_file(suite + "/" + from, dest + "/" + to);
+    for (const auto& [from, to] : kInstalledAndUpgradeLibraries) fs::copy_file(suite + "/" + from, dest + "/" + to);
     std::string list = "0,Upgrade.PART,A_Upg.SYMBOL,I_Upg.SYMBOL,Upgrade.PACKAGE,Upgrade.SPARAM,Upgrade.MPARAM\r\n";
     auto records = [&list](const char* head, const std::vector<std::string>& names, const char* tail) {
         for (const auto& name : names) list.append(head).append(name).append(tail).append("\r\n");
@@ -292,12 +295,7 @@ void CopyInstallation(const std::string& from, const std::string& to) {
 void PrepareReferenceTarget(const std::string& installed, const std::string& target) {
     fs::remove_all(target);
     fs::create_directories(target);
-    const std::pair<const char*, const char*> libraries[] = {{"LIB/Gen.PART", "Upgrade.PART"},
-                                                             {"LIB/Gen.SYMBOL", "A_Upg.SYMBOL"},
-                                                             {"LIB/Gen.PACKAGE", "Upgrade.PACKAGE"},
-                                                             {"ZSM_MOD/Gen.SPARAM", "Upgrade.SPARAM"},
-                                                             {"LIB/Gen.MPARAM", "Upgrade.MPARAM"}};
-    for (const auto& [from, to] : libraries) fs::copy_file(installed + "/" + from, target + "/" + to);
+    for (const auto& [from, to] : kInstalledAndUpgradeLibraries) fs::copy_file(installed + "/" + from, target + "/" + to);
     std::vector<std::string> cp = {"cp", "-p"};
     for (const char* dir : {"LIB", "JOB", "SYS"})
         for (const auto& entry : fs::directory_iterator(installed + "/" + dir))
@@ -681,7 +679,8 @@ int main(int argc, char** argv) {
                         return Spawn({"unzip", "-q", "-o", dir("zip", scale) + ".zip", "-d", attemptDir("unzipped", scale, attempt)},
                                      false);
                     },
-                    [&](double scale) { return MegaBytes({dir("zip", scale) + ".zip"}); }});
+                    // What it moves is what it unpacks (the upgrade), not the compressed file.
+                    [&](double scale) { return MegaBytes({attemptDir("upgrade", scale, 0)}); }});
     rows.push_back({"load a list of 100,000 records and fill the grid", 4,
                     [&](double scale) {
                         const int records = static_cast<int>(std::lround(100000 * scale));
