@@ -211,6 +211,9 @@ void BaseStore::Prune(const std::unordered_set<std::string>& wanted) {
             ::unlinkat(m_folder.Fd(), name.c_str(), 0);
 }
 
+// Ordered by id alone, which is the order of the runs: a run's changes are numbered after every
+// change the record holds when it starts (one run at a time, each new number above the highest),
+// and the table is read in that order without sorting it.
 std::string BasesQuery(RecordDatabase& record) {
     RecordDatabase::Statement merges(record,
                                      "SELECT 1 FROM sqlite_master WHERE type='table' AND name='merges'");
@@ -218,7 +221,7 @@ std::string BasesQuery(RecordDatabase& record) {
     const std::string base = merged ? "COALESCE(m.base_digest, c.new_digest)" : "c.new_digest";
     return "SELECT c.root, c.path, c.name, " + base + " FROM changes c" +
            (merged ? " LEFT JOIN merges m ON m.change=c.id" : "") +
-           " WHERE c.done=0 AND c.what IN (1, 2, 7) AND COALESCE(" + base + ", '')<>'' ORDER BY c.run, c.id";
+           " WHERE c.done=0 AND c.what IN (1, 2, 7) AND COALESCE(" + base + ", '')<>'' ORDER BY c.id";
 }
 
 std::optional<std::unordered_set<std::string>> WantedBases(RecordDatabase& record) {
