@@ -54,9 +54,11 @@ BaseStore& BaseStore::operator=(BaseStore&& other) noexcept {
     m_write = other.m_write;
     for (int i = 0; i < 2; ++i) {
         m_libraries[i] = std::exchange(other.m_libraries[i], 0);
-        m_kept[i] = std::move(other.m_kept[i]);
+        m_kept[i] = std::exchange(other.m_kept[i], {});
         m_listed[i] = std::exchange(other.m_listed[i], false);
+        m_elementsWhole[i] = std::exchange(other.m_elementsWhole[i], {});
     }
+    m_filesWhole = std::exchange(other.m_filesWhole, {});
     m_namesAdded = std::exchange(other.m_namesAdded, false);
     return *this;
 }
@@ -156,11 +158,18 @@ Outcome BaseStore::KeepFile(int fd, const std::string& digest) {
 
 bool BaseStore::Flush() {
     bool ok = true;
-    for (const int32_t library : m_libraries)
-        if (library > 0 && E_FlushLibrary(library) == 0) ok = false;
+    // What did not reach the disk is no longer taken as kept: the next element or file of that
+    // digest is kept anew.
+    for (int i = 0; i < 2; ++i)
+        if (m_libraries[i] > 0 && E_FlushLibrary(m_libraries[i]) == 0) {
+            ok = false;
+            m_elementsWhole[i].clear();
+        }
     if (!m_namesAdded) return ok;
     m_namesAdded = false;
-    return m_folder.Sync() && ok;
+    if (m_folder.Sync()) return ok;
+    m_filesWhole.clear();
+    return false;
 }
 
 int32_t BaseStore::Element(bool part, const std::string& digest) {

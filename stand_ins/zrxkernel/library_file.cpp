@@ -621,7 +621,10 @@ bool LibraryFile::Delete(std::string_view name) {
 bool LibraryFile::Commit() {
     EndRead();
     if (!m_inTransaction && m_pending.empty()) return true;
-    if (m_inTransaction && g_commitHook != nullptr && !g_inCommitHook) {
+    // Saves gathered with no transaction left: SQLite rolled the whole of it back when one
+    // statement failed (a full disk, say). They are not in the file: each is tried again below.
+    const bool lost = !m_inTransaction;
+    if (g_commitHook != nullptr && !g_inCommitHook) {
         // Whoever must be durable before these saves are (a record of what they replace) is told
         // first; should it fail, the saves are not made durable at all.
         g_inCommitHook = true;
@@ -638,10 +641,10 @@ bool LibraryFile::Commit() {
             return false;
         }
     }
-    bool ok = !m_inTransaction || Exec(m_db, "COMMIT");
-    if (!ok || (m_inTransaction && !sqlite3_get_autocommit(m_db))) {
+    bool ok = !lost && Exec(m_db, "COMMIT");
+    if (!ok || !sqlite3_get_autocommit(m_db)) {
         m_lastError = sqlite3_errmsg(m_db);
-        Exec(m_db, "ROLLBACK");
+        if (!lost) Exec(m_db, "ROLLBACK");
         ok = false;
     }
     m_inTransaction = false;
