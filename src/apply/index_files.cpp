@@ -70,7 +70,7 @@ std::unique_ptr<IndexFile> IndexFile::Load(const Directory& folder, const std::s
     if (!input) return nullptr;
     struct stat info {};
     if (folder.Look(name, info)) index->m_fileText.reserve(static_cast<size_t>(info.st_size));
-    std::string line;
+    std::string_view line;
     while (input->ReadLine(line))
         if (!line.empty()) index->NewLine(line, false);
     if (input->LineTooLong()) return nullptr;

@@ -68,6 +68,13 @@ bool TextInput::Fill() {
 }
 
 bool TextInput::ReadLine(std::string& line) {
+    std::string_view view;
+    if (!ReadLine(view)) return false;
+    line.assign(view);
+    return true;
+}
+
+bool TextInput::ReadLine(std::string_view& line) {
     if (m_tooLong) return false;
     size_t scanned = 0;  // characters after m_pos already searched for a line end
     for (;;) {
@@ -83,7 +90,7 @@ bool TextInput::ReadLine(std::string& line) {
                 m_tooLong = true;
                 return false;
             }
-            line.assign(m_buffer, m_pos, end - m_pos);
+            line = std::string_view(m_buffer).substr(m_pos, end - m_pos);
             size_t next = end + 1;
             if (m_buffer[end] == '\r' && next < m_buffer.size() && m_buffer[next] == '\n') ++next;
             m_pos = next;
@@ -96,7 +103,7 @@ bool TextInput::ReadLine(std::string& line) {
         scanned = m_buffer.size() - m_pos;
         if (!Fill()) {
             if (m_pos >= m_buffer.size()) return false;
-            line.assign(m_buffer, m_pos, std::string::npos);
+            line = std::string_view(m_buffer).substr(m_pos);
             m_pos = m_buffer.size();
             return true;
         }

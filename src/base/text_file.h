@@ -34,6 +34,8 @@ public:
     // Reads the next line into `line`; false at the end of the file, on a read error or on a line
     // longer than kMaxLineLength (then `LineTooLong()` tells which).
     bool ReadLine(std::string& line);
+    // The same without a copy: `line` views the reader's buffer until the next read.
+    bool ReadLine(std::string_view& line);
     bool LineTooLong() const { return m_tooLong; }
 
 private:

@@ -426,8 +426,9 @@ sqlite3* LibraryFile::OpenConnection(const std::string& path, bool readWrite, st
     sqlite3_busy_timeout(db, BusyTimeoutMs());
     sqlite3_extended_result_codes(db, 1);
     // A run writes thousands of elements of one library: its pages stay in memory. A library only
-    // read is read in the order of its names, once: SQLite's own cache serves that.
-    if (readWrite) Exec(db, "PRAGMA cache_size=-8192");
+    // read is read in the order of its names, once: the pages on the way to the next element
+    // are all it keeps.
+    Exec(db, readWrite ? "PRAGMA cache_size=-8192" : "PRAGMA cache_size=-512");
     return db;
 }
 
