@@ -39,9 +39,13 @@ Result<InstalledBases> InstalledBases::Read(const Environment& env) {
 
 const std::string* InstalledBases::Of(const std::string& path, const std::string& element) const {
     if (m_digests.empty() || m_env == nullptr) return nullptr;
-    const auto place = PlaceOf(*m_env, path);
-    if (!place) return nullptr;
-    const auto it = m_digests.find(KeyOf(place->root, place->relative, element));
+    if (m_lastPath.empty() || path != m_lastPath) {
+        const auto place = PlaceOf(*m_env, path);
+        if (!place) return nullptr;
+        m_lastPath = path;
+        m_lastPrefix = KeyOf(place->root, place->relative, {});
+    }
+    const auto it = m_digests.find(m_lastPrefix + element);
     return it == m_digests.end() ? nullptr : &it->second;
 }
 

@@ -40,6 +40,9 @@ private:
     BaseStore m_store;
     std::string m_storeProblem;
     std::unordered_map<std::string, std::string> m_digests;  // by place and element
+    // The place of the library asked for last, as the key's start: a preview asks for the
+    // elements of one library after another.
+    mutable std::string m_lastPath, m_lastPrefix;
 };
 
 }  // namespace history
