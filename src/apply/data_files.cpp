@@ -55,25 +55,8 @@ Outcome CopyBytes(int in, int out, off_t size) {
             if (errno == EINTR) continue;
             return Failure{SystemError("cannot read the source")};
         }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
-            if (n < 0 && errno != EINTR) {
-                return Failure{SystemError("cannot write the copy")};
-            }
-            if (n > 0) done += n;
-        }
+        if (!WriteAll(out, {buffer.data(), static_cast<size_t>(got)})) return Failure{SystemError("cannot write the copy")};
     }
-}
-
-// Writes the whole of `text` to `fd`; false when it cannot.
-bool WriteText(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 // The SHA-256 of a file read from its start; "" when it cannot be read.
@@ -354,7 +337,7 @@ Result<EditedFile> MergeEditedFile(RunState& run, const Target& target, SourceFi
         return edit;
     }
     SourceFile file{FileHandle(::memfd_create("merged", MFD_CLOEXEC)), source.info};
-    if (!file.file.IsOpen() || !WriteText(file.file.Fd(), merged->text))
+    if (!file.file.IsOpen() || !WriteAll(file.file.Fd(), merged->text))
         return Failure{SystemError("the merge cannot be written")};
     file.info.st_size = static_cast<off_t>(merged->text.size());
     ::clock_gettime(CLOCK_REALTIME, &file.info.st_mtim);

@@ -196,17 +196,6 @@ bool RemoveContents(int folder, size_t depth = 0) {
     return read && removed;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The mode a file or folder gets: the owner may always read and write it (and enter a folder);
 // from the archive only read and execute bits are taken, never write for others nor set-id or
 // sticky bits.
@@ -501,7 +490,7 @@ std::optional<Refusal> Unpacker::WriteData(struct archive* a, const std::string&
         if (size > m_allowed - m_written) return Refuse(name, "unpacks to more than the archive may: " + Bound());
         fileBytes += size;
         m_written += size;
-        if (!WriteAll(fd, m_buffer.data(), size))
+        if (!WriteAll(fd, {m_buffer.data(), size}))
             return Refuse(name, std::string("cannot be written: ") + std::strerror(errno));
     }
 }

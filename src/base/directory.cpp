@@ -139,13 +139,7 @@ Outcome Directory::ReplaceWhole(const std::string& name, std::string_view conten
     if (!temporary) return Failure{temporary.Why()};
     FileHandle& out = temporary->file;
     const std::string& temp = temporary->name;
-    bool ok = true;
-    for (size_t written = 0; ok && written < content.size();) {
-        const ssize_t put = ::write(out.Fd(), content.data() + written, content.size() - written);
-        if (put < 0 && errno == EINTR) continue;
-        ok = put > 0;
-        if (ok) written += static_cast<size_t>(put);
-    }
+    bool ok = WriteAll(out.Fd(), content);
     ok = ok && ::fchmod(out.Fd(), mode) == 0 && ::fsync(out.Fd()) == 0;
     ok = ok && ::renameat(m_fd, temp.c_str(), m_fd, name.c_str()) == 0;
     if (!ok) {
@@ -511,6 +505,19 @@ std::string Hex(const unsigned char* bytes, unsigned int length) {
 
 }  // namespace
 
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
 Outcome CopyDescriptor(int in, int out, std::string* digest) {
     DigestContext context;
     if (digest &&
@@ -524,12 +531,8 @@ Outcome CopyDescriptor(int in, int out, std::string* digest) {
         if (got < 0) return Failure{std::string("cannot read: ") + std::strerror(errno)};
         if (got == 0) break;
         if (digest) EVP_DigestUpdate(context.context, buffer.data(), static_cast<size_t>(got));
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return Failure{std::string("cannot write: ") + std::strerror(errno)};
-            done += n;
-        }
+        if (!WriteAll(out, {reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(got)}))
+            return Failure{std::string("cannot write: ") + std::strerror(errno)};
     }
     if (digest) {
         unsigned char bytes[EVP_MAX_MD_SIZE];

@@ -164,6 +164,9 @@ struct FileIdentity {
 };
 FileIdentity IdentityOf(const struct stat& info);
 
+// Writes all of `bytes` to `fd` (a write cut short goes on where it stopped); false with errno set
+// when it cannot (EIO where the system wrote nothing and said no more).
+bool WriteAll(int fd, std::string_view bytes);
 // Copies the rest of what `in` reads into `out`; with `digest`, also the SHA-256 of the bytes (64
 // lower-case hex digits).
 Outcome CopyDescriptor(int in, int out, std::string* digest = nullptr);

@@ -148,16 +148,9 @@ TextOutput::~TextOutput() {
 }
 
 bool TextOutput::WriteOut(std::string_view text) {
-    size_t done = 0;
-    while (done < text.size() && !m_failed) {
-        const ssize_t n = ::write(m_fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            m_failed = true;
-            m_error = std::strerror(errno);
-        } else {
-            done += static_cast<size_t>(n);
-        }
+    if (!m_failed && !WriteAll(m_fd, text)) {
+        m_failed = true;
+        m_error = std::strerror(errno);
     }
     return !m_failed;
 }

@@ -49,10 +49,6 @@ const std::string* InstalledBases::Of(const std::string& path, const std::string
     return it == m_digests.end() ? nullptr : &it->second;
 }
 
-}  // namespace zrx::history
-
-namespace zrx::history {
-
 int32_t InstalledBases::Element(bool part, const std::string& digest) {
     return m_store.Element(part, digest);
 }

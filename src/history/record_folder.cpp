@@ -335,7 +335,7 @@ Result<std::string> InstallationIdentity(const Directory& installation, const st
         FileHandle out = std::move(made->file);
         const std::string temp = made->name;
         const bool written =
-            ::write(out.Fd(), identity.data(), identity.size()) == static_cast<ssize_t>(identity.size()) &&
+            WriteAll(out.Fd(), identity) &&
             ::fchmod(out.Fd(), 0644) == 0 && ::fsync(out.Fd()) == 0;
         // Made whole beside its name and linked to it, so that of two programs the first one's stays.
         const bool linked = written && ::linkat(installation.Fd(), temp.c_str(), installation.Fd(),

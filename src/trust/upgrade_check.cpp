@@ -113,13 +113,8 @@ private:
             if (got < 0) return readError = std::strerror(errno), std::nullopt;
             if (got == 0) break;
             EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
-            for (ssize_t written = 0; out >= 0 && written < got;) {
-                const ssize_t put = ::write(out, buffer.data() + written, static_cast<size_t>(got - written));
-                if (put < 0 && errno == EINTR) continue;
-                if (put <= 0)
-                    return writeError = put < 0 ? std::strerror(errno) : "nothing was written", std::nullopt;
-                written += put;
-            }
+            if (out >= 0 && !WriteAll(out, {buffer.data(), static_cast<size_t>(got)}))
+                return writeError = std::strerror(errno), std::nullopt;
         }
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
