@@ -608,13 +608,15 @@ bool RunRecorder::FoldSavesIntoReplacedFiles() {
 void RunRecorder::NoteMerge(int64_t id, const std::string& offered) {
     if (offered.empty() && !m_merged.contains(id)) return;
     if (!Ready()) return;
-    const bool noted =
-        offered.empty()
-            ? RecordDatabase::Statement(*m_db, "DELETE FROM merges WHERE change=?1").Bind(1, id).Run()
-            : RecordDatabase::Statement(*m_db, "INSERT OR REPLACE INTO merges VALUES(?1, ?2)")
-                  .Bind(1, id)
-                  .Bind(2, offered)
-                  .Run();
+    // Prepared once: a merging run notes every element it saves.
+    std::unique_ptr<RecordDatabase::Statement>& statement = offered.empty() ? m_dropMerge : m_noteMerge;
+    if (!statement)
+        statement = std::make_unique<RecordDatabase::Statement>(
+            *m_db, offered.empty() ? "DELETE FROM merges WHERE change=?1"
+                                   : "INSERT OR REPLACE INTO merges VALUES(?1, ?2)");
+    statement->Bind(1, id);
+    if (!offered.empty()) statement->Bind(2, offered);
+    const bool noted = statement->Run();
     if (!noted) Fail("the record cannot be written: " + m_db->Error());
     if (offered.empty())
         m_merged.erase(id);

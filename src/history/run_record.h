@@ -134,7 +134,7 @@ private:
     std::unordered_set<std::string> m_librariesMade;
     std::vector<FailedSave> m_refusedSaves;  // saves the kernel refused (ElementSaveFailed)
     std::unordered_map<std::string, RecordedLibrary> m_libraries;
-    std::unique_ptr<RecordDatabase::Statement> m_add, m_setNew;
+    std::unique_ptr<RecordDatabase::Statement> m_add, m_setNew, m_noteMerge, m_dropMerge;
     // File changes staged and not yet told how they ended, by ticket: their keys in m_recorded.
     std::unordered_map<int64_t, std::string> m_stagedKeys;
     bool m_makingDurable = false;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -59,10 +60,13 @@ std::string TextFrom(const char* text, Texts texts) {
 
 Json PinsToJson(int32_t pinArray, int32_t count, Texts texts) {
     Json pins = Json::array();
+    pins.get_ref<Json::array_t&>().reserve(static_cast<size_t>(std::max(count, 0)));
     for (int32_t i = 1; i <= count; ++i) {
         ZK_PinRecord pin{};
         if (D_ReadPin(pinArray, i, &pin) <= 0) break;
-        pins.push_back({{"number", pin.number}, {"name", TextFrom(pin.name, texts)}});
+        Json& item = pins.emplace_back(Json::value_t::object);
+        item["number"] = pin.number;
+        item["name"] = TextFrom(pin.name, texts);
     }
     return pins;
 }
@@ -71,24 +75,29 @@ std::optional<Json> ElementToJson(int32_t library, LibraryKind kind, const std::
                                   Texts texts = Texts::Display) {
     const int32_t cursor = E_OpenLibToRead(library, name.c_str());
     if (cursor <= 0) return std::nullopt;
-    Json element = {{"name", TextFrom(name.c_str(), texts)}};
+    // Built member by member: an initializer list builds each member as an array first, then copies
+    // it, which was most of a merge's time.
+    Json element(Json::value_t::object);
+    element["name"] = TextFrom(name.c_str(), texts);
     if (kind == LibraryKind::Part) {
         const int32_t device = D_LoadDevice(ZK_SLOT_PART, cursor);
         ZK_DeviceRecord record{};
         if (device == 0 || D_ReadDevice(device, &record) <= 0) return std::nullopt;
         Json groups = Json::array();
+        groups.get_ref<Json::array_t&>().reserve(static_cast<size_t>(std::max(record.groupCount, 0)));
         for (int32_t g = 1; g <= record.groupCount; ++g) {
             ZK_GroupRecord group{};
             if (D_ReadGroup(device, g, &group) <= 0) return std::nullopt;
-            groups.push_back({{"name", TextFrom(group.name, texts)},
-                              {"text2", TextFrom(group.text2, texts)},
-                              {"pins", PinsToJson(D_GroupPinArray(device, g), group.pinCount, texts)}});
+            Json& added = groups.emplace_back(Json::value_t::object);
+            added["name"] = TextFrom(group.name, texts);
+            added["text2"] = TextFrom(group.text2, texts);
+            added["pins"] = PinsToJson(D_GroupPinArray(device, g), group.pinCount, texts);
         }
-        element["device"] = {
-            {"text1", TextFrom(record.text1, texts)},
-            {"text2", TextFrom(record.text2, texts)},
-            {"supply_pins", PinsToJson(D_SupplyPinArray(device), record.supplyPinCount, texts)},
-            {"groups", std::move(groups)}};
+        Json& fields = element["device"] = Json(Json::value_t::object);
+        fields["text1"] = TextFrom(record.text1, texts);
+        fields["text2"] = TextFrom(record.text2, texts);
+        fields["supply_pins"] = PinsToJson(D_SupplyPinArray(device), record.supplyPinCount, texts);
+        fields["groups"] = std::move(groups);
         OM_Delete(DB_DeviceMap(), device);
     } else {
         const int32_t symbol = S_LoadSymbol(ZK_SLOT_SYMBOL, cursor);
@@ -102,9 +111,13 @@ std::optional<Json> ElementToJson(int32_t library, LibraryKind kind, const std::
             if (link == 0) break;
             ZK_ItemRecord item{};
             I_ReadItem(S_SymbolItem(array, link), &item);
-            items.push_back({{"kind", item.kind}, {"text", TextFrom(item.text, texts)}});
+            Json& added = items.emplace_back(Json::value_t::object);
+            added["kind"] = item.kind;
+            added["text"] = TextFrom(item.text, texts);
         }
-        element["symbol"] = {{"class", record.symbolClass}, {"items", std::move(items)}};
+        Json& fields = element["symbol"] = Json(Json::value_t::object);
+        fields["class"] = record.symbolClass;
+        fields["items"] = std::move(items);
         OM_Delete(DB_SymbMap(), symbol);
     }
     return element;

@@ -5,8 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <map>
-#include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "base/directory.h"
@@ -18,10 +17,17 @@ namespace zrx::preview {
 namespace {
 
 using Json = nlohmann::ordered_json;
-using Side = std::optional<Json>;  // nothing: the field or item is not there
+
+// A side of a merge at one place: the value there, or null where the field or item is not there.
+// The merge reads the three sides where they are and copies only what it keeps.
+using Side = const Json*;
+
+bool Same(Side a, Side b) {
+    return a == b || (a != nullptr && b != nullptr && *a == *b);
+}
 
 // The member that keys a list's items, as ElementFields reads them.
-const char* KeyOf(const std::string& list) {
+const char* KeyOf(std::string_view list) {
     if (list == "supply_pins" || list == "pins") return "number";
     if (list == "groups") return "name";
     if (list == "items") return "kind";
@@ -29,84 +35,120 @@ const char* KeyOf(const std::string& list) {
 }
 
 // A list's items by their keys ("number=3", a second item of one key "number=3#2"), in order.
-std::vector<std::pair<std::string, Json>> Keyed(const Json& list, const char* key) {
-    std::vector<std::pair<std::string, Json>> items;
+std::vector<std::pair<std::string, Side>> Keyed(Side list, const char* key) {
+    std::vector<std::pair<std::string, Side>> items;
+    if (list == nullptr) return items;
+    items.reserve(list->size());
     std::unordered_map<std::string, int> seen;
-    for (const Json& item : list) {
+    for (const Json& item : *list) {
         const Json& keyed = item.is_object() && item.contains(key) ? item[key] : item;
         std::string name = keyed.is_string() ? keyed.get<std::string>() : keyed.dump();
         const int count = ++seen[name];
         if (count > 1) name += "#" + std::to_string(count);
-        items.emplace_back(std::move(name), item);
+        items.emplace_back(std::move(name), &item);
     }
     return items;
 }
 
-Side Find(const std::vector<std::pair<std::string, Json>>& items, const std::string& key) {
+Side Find(const std::vector<std::pair<std::string, Side>>& items, const std::string& key) {
     for (const auto& [name, item] : items)
         if (name == key) return item;
-    return std::nullopt;
+    return nullptr;
+}
+
+Side MemberOf(Side side, const std::string& member) {
+    if (side == nullptr) return nullptr;
+    const auto it = side->find(member);
+    return it == side->end() ? nullptr : &*it;
 }
 
 class Merger {
 public:
     std::vector<std::string> conflicts;
 
-    Side Merge(const Side& base, const Side& local, const Side& upgrade, const std::string& path) {
-        if (local == upgrade) return local;
-        if (local == base) return upgrade;
-        if (upgrade == base) return local;
-        if (local && upgrade && local->is_object() && upgrade->is_object() && (!base || base->is_object()))
-            return Objects(base, *local, *upgrade, path);
-        if (local && upgrade && local->is_array() && upgrade->is_array() && (!base || base->is_array()))
-            if (const char* key = KeyOf(LastMember(path))) return Lists(base, *local, *upgrade, path, key);
-        conflicts.push_back(path);
-        return local;
+    // The merge at `path` (whose last member is `member`) into `out`; false where it keeps nothing
+    // there (a field removed on one side and unchanged on the other).
+    bool Merge(Side base, Side local, Side upgrade, std::string_view member, Json& out) {
+        Side kept = nullptr;
+        if (Same(local, upgrade))
+            kept = local;
+        else if (Same(local, base))
+            kept = upgrade;
+        else if (Same(upgrade, base))
+            kept = local;
+        else if (local != nullptr && upgrade != nullptr && local->is_object() && upgrade->is_object() &&
+                 (base == nullptr || base->is_object()))
+            return Objects(base, *local, *upgrade, out);
+        else if (const char* key = KeyOf(member); key != nullptr && local != nullptr && upgrade != nullptr &&
+                                                  local->is_array() && upgrade->is_array() &&
+                                                  (base == nullptr || base->is_array()))
+            return Lists(base, *local, *upgrade, key, out);
+        else {
+            conflicts.push_back(m_path);
+            kept = local;
+        }
+        if (kept == nullptr) return false;
+        out = *kept;
+        return true;
     }
 
 private:
-    static std::string LastMember(const std::string& path) {
-        const size_t dot = path.rfind('.');
-        return dot == std::string::npos ? path : path.substr(dot + 1);
+    std::string m_path;  // where the merge is, as a conflict names it
+
+    // Appends `step` to the path for the length of a call.
+    template <typename F>
+    bool At(std::string_view separator, std::string_view step, F&& merge) {
+        const size_t length = m_path.size();
+        if (length > 0) m_path += separator;
+        m_path += step;
+        const bool kept = merge();
+        m_path.resize(length);
+        return kept;
     }
 
-    Json Objects(const Side& base, const Json& local, const Json& upgrade, const std::string& path) {
-        std::vector<std::string> members;
-        for (const Json* side : {&upgrade, &local, base ? &*base : nullptr})
+    bool Objects(Side base, const Json& local, const Json& upgrade, Json& out) {
+        std::vector<const std::string*> members;
+        for (const Json* side : {&upgrade, &local, base})
             if (side != nullptr)
                 for (const auto& [member, value] : side->items())
-                    if (std::find(members.begin(), members.end(), member) == members.end())
-                        members.push_back(member);
+                    if (std::none_of(members.begin(), members.end(),
+                                     [&](const std::string* seen) { return *seen == member; }))
+                        members.push_back(&member);
         Json merged = Json::object();
-        const auto at = [](const Side& side, const std::string& member) -> Side {
-            if (!side || !side->contains(member)) return std::nullopt;
-            return (*side)[member];
-        };
-        for (const std::string& member : members)
-            if (Side value =
-                    Merge(at(base, member), local.contains(member) ? Side(local[member]) : std::nullopt,
-                          upgrade.contains(member) ? Side(upgrade[member]) : std::nullopt,
-                          path.empty() ? member : path + "." + member))
-                merged[member] = std::move(*value);
-        return merged;
+        for (const std::string* member : members) {
+            Json value;
+            if (At(".", *member, [&] {
+                    return Merge(MemberOf(base, *member), MemberOf(&local, *member),
+                                 MemberOf(&upgrade, *member), *member, value);
+                }))
+                merged[*member] = std::move(value);
+        }
+        out = std::move(merged);
+        return true;
     }
 
-    Json Lists(const Side& base, const Json& local, const Json& upgrade, const std::string& path,
-               const char* key) {
-        const auto baseItems = base ? Keyed(*base, key) : std::vector<std::pair<std::string, Json>>{};
-        const auto localItems = Keyed(local, key), upgradeItems = Keyed(upgrade, key);
+    bool Lists(Side base, const Json& local, const Json& upgrade, const char* key, Json& out) {
+        const auto baseItems = Keyed(base, key), localItems = Keyed(&local, key),
+                   upgradeItems = Keyed(&upgrade, key);
         // The upgrade's order, then what only the installed list holds, then what only the base
         // held (taken back out below unless a side still has it).
-        std::vector<std::string> order;
+        std::vector<const std::string*> order;
         for (const auto* items : {&upgradeItems, &localItems, &baseItems})
             for (const auto& [name, item] : *items)
-                if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+                if (std::none_of(order.begin(), order.end(),
+                                 [&](const std::string* seen) { return *seen == name; }))
+                    order.push_back(&name);
         Json merged = Json::array();
-        for (const std::string& name : order)
-            if (Side item = Merge(Find(baseItems, name), Find(localItems, name), Find(upgradeItems, name),
-                                  path + "[" + std::string(key) + "=" + name + "]"))
-                merged.push_back(std::move(*item));
-        return merged;
+        for (const std::string* name : order) {
+            Json item;
+            if (At("", "[" + std::string(key) + "=" + *name + "]", [&] {
+                    return Merge(Find(baseItems, *name), Find(localItems, *name), Find(upgradeItems, *name),
+                                 {}, item);
+                }))
+                merged.push_back(std::move(item));
+        }
+        out = std::move(merged);
+        return true;
     }
 };
 
@@ -134,8 +176,9 @@ Result<ElementMerge> MergeElements(std::string_view base, std::string_view local
 
 ElementValueMerge MergeElementValues(const Json& base, const Json& local, const Json& upgrade) {
     Merger merger;
-    const Side merged = merger.Merge(base, local, upgrade, {});
-    return {merged.value_or(Json::object()), std::move(merger.conflicts)};
+    Json merged;
+    if (!merger.Merge(&base, &local, &upgrade, {}, merged)) merged = Json::object();
+    return {std::move(merged), std::move(merger.conflicts)};
 }
 
 Result<TextMerge> MergeText(std::string_view base, std::string_view local, std::string_view upgrade) {
