@@ -69,7 +69,11 @@ std::unique_ptr<IndexFile> IndexFile::Load(const Directory& folder, const std::s
     auto input = TextInput::OpenAt(folder, name);
     if (!input) return nullptr;
     struct stat info {};
-    if (folder.Look(name, info)) index->m_fileText.reserve(static_cast<size_t>(info.st_size));
+    if (folder.Look(name, info)) {
+        // Its text, and its lines at about forty characters each (the vector grows past that).
+        index->m_fileText.reserve(static_cast<size_t>(info.st_size));
+        index->m_lines.reserve(static_cast<size_t>(info.st_size) / 40);
+    }
     std::string_view line;
     while (input->ReadLine(line))
         if (!line.empty()) index->NewLine(line, false);
@@ -122,31 +126,35 @@ std::string_view IndexFile::DuplicateKey(std::string_view line) const {
     return m_kind == Kind::ModelIndex ? line : TrimmedBlanks(line);
 }
 
-bool IndexFile::IsPresent(std::string_view key) const {
-    return m_present.Find(key, [this](uint32_t line) { return DuplicateKey(Text(line)); }) != TextKeyedSet::kNone;
-}
-
-void IndexFile::MarkPresent(uint32_t line) {
-    m_present.Insert(line, [this](uint32_t member) { return DuplicateKey(Text(member)); });
+std::string_view IndexFile::PresentKey(uint32_t line) const {
+    return DuplicateKey(Text(line));
 }
 
 void IndexFile::Index() {
     m_firstOfLibrary.clear();
     m_present.Clear(m_lines.size());
+    std::vector<uint32_t> order;
+    order.reserve(m_lines.size());
     std::string key;
     for (uint32_t line = m_first; line != kNone; line = m_lines[line].next) {
         KeyOfLine(Text(line), key);
-        if (!m_firstOfLibrary.contains(key)) m_firstOfLibrary.emplace(key, line);
-        MarkPresent(line);
+        m_firstOfLibrary.try_emplace(key, line);
+        order.push_back(line);
     }
+    m_present.InsertAll(order, [this](uint32_t member) { return PresentKey(member); });
 }
 
 bool IndexFile::Add(const std::string& given, const std::string& library) {
     // An entry is one line of the file, whatever its texts hold (a model text read from an upgrade
     // library may hold a line break).
     const std::string entry = OnOneLine(given);
-    if (entry.empty() || IsPresent(DuplicateKey(entry))) return false;
-    const uint32_t inserted = NewLine(entry, true);
+    if (entry.empty()) return false;
+    // One search: the entry becomes a line, and joins the set, unless an identical one is there.
+    const auto next = static_cast<uint32_t>(m_lines.size());
+    const uint32_t inserted = m_present.FindOrAdd(
+        DuplicateKey(entry), [this](uint32_t member) { return PresentKey(member); },
+        [&] { return NewLine(entry, true); });
+    if (inserted != next) return false;
     const auto first = m_firstOfLibrary.find(KeyOfLibrary(library));
     const uint32_t after = first != m_firstOfLibrary.end() ? first->second : m_last;
     if (after == kNone) {
@@ -156,7 +164,6 @@ bool IndexFile::Add(const std::string& given, const std::string& library) {
         m_lines[after].next = inserted;
     }
     if (after == m_last) m_last = inserted;
-    MarkPresent(inserted);
     const std::string key = KeyOfLine(entry);
     const auto known = m_firstOfLibrary.find(key);
     if (known == m_firstOfLibrary.end()) {

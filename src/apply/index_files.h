@@ -73,8 +73,8 @@ private:
     std::string KeyOfLibrary(const std::string& library) const;
     // The part of a line that two lines must share to be the same entry.
     std::string_view DuplicateKey(std::string_view line) const;
-    bool IsPresent(std::string_view key) const;
-    void MarkPresent(uint32_t line);
+    // The duplicate key of line `line`, by which m_present holds it.
+    std::string_view PresentKey(uint32_t line) const;
     void Index();
 
     std::string m_path;

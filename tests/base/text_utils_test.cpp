@@ -1,9 +1,13 @@
 #include "base/text_utils.h"
 
+#include "base/text_keyed_set.h"
+
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 namespace zrx {
 namespace {
@@ -33,6 +37,27 @@ RC_GTEST_PROP(EscapeControlsProperty, NothingThatDrivesTheTerminalOrReordersTheL
     const bool plain = text.find_first_of("\x1b\n\x7f") == std::string::npos && !HasReorderingMark(text) &&
                        text.find("\xc2\x9b") == std::string::npos;
     if (plain) RC_ASSERT(shown == text);
+}
+
+// The set of texts by number finds each text's first member, whether members came one at a time
+// (growing the set) or many at once, and only texts that are members.
+RC_GTEST_PROP(TextKeyedSetProperty, FindsTheFirstMemberOfEachTextAndNoOther, ()) {
+    const auto word = rc::gen::container<std::string>(rc::gen::elementOf(std::string("ab")));
+    const auto texts = *rc::gen::container<std::vector<std::string>>(word);
+    const auto batch = *rc::gen::inRange<size_t>(0, texts.size() + 1);
+    const auto keyOf = [&texts](uint32_t id) { return std::string_view(texts[id]); };
+    TextKeyedSet set;
+    set.Clear(*rc::gen::inRange<size_t>(0, 4));
+    std::vector<uint32_t> many(batch);
+    for (uint32_t id = 0; id < batch; ++id) many[id] = id;
+    set.InsertAll(many, keyOf);
+    std::map<std::string, uint32_t> first;
+    for (uint32_t id = 0; id < texts.size(); ++id) {
+        first.try_emplace(texts[id], id);
+        if (id >= batch) RC_ASSERT(set.FindOrAdd(texts[id], keyOf, [id] { return id; }) == first[texts[id]]);
+    }
+    for (const auto& [text, id] : first) RC_ASSERT(set.Find(text, keyOf) == id);
+    RC_ASSERT(set.Find("c", keyOf) == TextKeyedSet::kNone);
 }
 
 }  // namespace
