@@ -25,20 +25,27 @@ void PrintSummary(const RunReport& report) {
     std::array<size_t, 5> widths{};
     for (SummaryLine& line : lines)
         for (size_t c = 0; c < line.size(); ++c) {
-            line[c] = ToDisplayUtf8(EscapeControls(line[c]));
+            line[c] = Printable(line[c]);
             widths[c] = std::max(widths[c], line[c].size());
         }
+    // The table is put together whole and written at once: a summary may have many thousand lines.
+    std::string table, text;
     for (size_t r = 0; r < lines.size(); ++r) {
-        std::string text;
-        for (size_t c = 0; c < widths.size(); ++c)
-            text += lines[r][c] + (c + 1 < widths.size() ? std::string(widths[c] - lines[r][c].size() + 2, ' ') : "");
-        std::cout << TrimTrailingBlanks(text) << "\n";
+        text.clear();
+        for (size_t c = 0; c < widths.size(); ++c) {
+            text += lines[r][c];
+            if (c + 1 < widths.size()) text.append(widths[c] - lines[r][c].size() + 2, ' ');
+        }
+        table += TrimTrailingBlanks(text);
+        table += '\n';
         if (r == 0) {
             size_t total = 0;
             for (const size_t w : widths) total += w + 2;
-            std::cout << std::string(total - 2, '-') << "\n";
+            table.append(total - 2, '-');
+            table += '\n';
         }
     }
+    std::cout << table;
 }
 
 // The offered rows with their outcome after a run, for scripts, in the grid's order; a row not

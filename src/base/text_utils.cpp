@@ -190,7 +190,16 @@ bool HasReorderingMark(std::string_view text) {
 std::string EscapeControls(std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
+    out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
+        // A run of printable ASCII, most of any name, goes out as it is at once.
+        size_t plain = i;
+        while (plain < text.size() && static_cast<unsigned char>(text[plain]) - 32u < 95u) ++plain;
+        if (plain > i) {
+            out.append(text.substr(i, plain - i));
+            i = plain;
+            continue;
+        }
         const auto u = static_cast<unsigned char>(text[i]);
         if (u < 32 || u == 127) {
             out += "\\x";
