@@ -26,7 +26,8 @@ bool Same(Side a, Side b) {
     return a == b || (a != nullptr && b != nullptr && *a == *b);
 }
 
-// The member that keys a list's items, as ElementFields reads them.
+// The member that keys a list's items, as ElementFields reads them: by the list's name after its
+// last dot.
 const char* KeyOf(std::string_view list) {
     if (list == "supply_pins" || list == "pins") return "number";
     if (list == "groups") return "name";
@@ -79,9 +80,9 @@ public:
         else if (local != nullptr && upgrade != nullptr && local->is_object() && upgrade->is_object() &&
                  (base == nullptr || base->is_object()))
             return Objects(base, *local, *upgrade, out);
-        else if (const char* key = KeyOf(member); key != nullptr && local != nullptr && upgrade != nullptr &&
-                                                  local->is_array() && upgrade->is_array() &&
-                                                  (base == nullptr || base->is_array()))
+        else if (const char* key = KeyOf(member.substr(member.rfind('.') + 1));
+                 key != nullptr && local != nullptr && upgrade != nullptr && local->is_array() &&
+                 upgrade->is_array() && (base == nullptr || base->is_array()))
             return Lists(base, *local, *upgrade, key, out);
         else {
             conflicts.push_back(m_path);

@@ -175,6 +175,16 @@ TEST(ElementMergeTest, AnItemRemovedOnOneSideAndChangedOnTheOtherIsAConflict) {
     EXPECT_EQ(*FieldsOfElement(MergeElements(base, removed, base)->json), *FieldsOfElement(removed));
 }
 
+TEST(ElementMergeTest, AListIsKeyedByItsNameAfterTheLastDotAsItsFieldsAre) {
+    const std::string base = R"({"a.pins":[{"number":1,"name":"A"},{"number":2,"name":"B"}]})";
+    const std::string local = R"({"a.pins":[{"number":1,"name":"L"},{"number":2,"name":"B"}]})";
+    const std::string upgrade = R"({"a.pins":[{"number":1,"name":"A"},{"number":2,"name":"U"}]})";
+    const auto merged = MergeElements(base, local, upgrade);
+    EXPECT_TRUE(merged->conflicts.empty());
+    EXPECT_EQ(Json::parse(merged->json)["a.pins"],
+              Json::parse(R"([{"number":1,"name":"L"},{"number":2,"name":"U"}])"));
+}
+
 TEST(TextMergeTest, LinesChangedOnOneSideMergeAndTheSameLineChangedTwiceConflicts) {
     const auto clean = MergeText("a\nb\nc\nd\ne\n", "A\nb\nc\nd\ne\n", "a\nb\nc\nd\nE\n");
     ASSERT_TRUE(clean);
