@@ -156,7 +156,9 @@ private:
                     break;
                 case MergeStep::Merge:
                     if (values[0] && values[1] && values[2]) {
-                        const auto merged = MergeLoadedElements(*values[2], *values[0], *values[1]);
+                        // The sides' fields are listed already: the merge may have the values.
+                        const auto merged = MergeLoadedElements(std::move(*values[2]), std::move(*values[0]),
+                                                                std::move(*values[1]));
                         m_merge = merged.conflicts.empty() ? Merge::Clean : Merge::Conflict;
                     } else if (const auto merged = MergeElementWithBase(*m_bases, *base, part, handle,
                                                                         targetName, source, name)) {

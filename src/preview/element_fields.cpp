@@ -15,7 +15,7 @@ using Json = nlohmann::ordered_json;
 
 // The member that keys the items of a list, by the list's name; a list not named here is keyed by
 // its items' places.
-const char* KeyOf(const std::string& list) {
+const char* KeyOf(std::string_view list) {
     if (list == "supply_pins" || list == "pins") return "number";
     if (list == "groups") return "name";
     if (list == "items") return "kind";
@@ -28,39 +28,59 @@ std::string ScalarText(const Json& value) {
     return value.dump();
 }
 
-void Flatten(const Json& value, const std::string& path, ElementFields& fields);
+// An element's fields, path by path: the path is one buffer, grown by a member or an item and
+// cut back after it, so that only the fields themselves are new strings.
+class Flattener {
+public:
+    explicit Flattener(ElementFields& fields) : m_fields(fields) {}
 
-void FlattenList(const Json& list, const std::string& path, const std::string& name, ElementFields& fields) {
-    const char* key = KeyOf(name);
-    std::unordered_map<std::string, int> seen;
-    for (size_t i = 0; i < list.size(); ++i) {
-        const Json& item = list[i];
-        std::string itemKey = key != nullptr && item.is_object() && item.contains(key)
-                                  ? std::string(key) + "=" + ScalarText(item[key])
-                                  : std::to_string(i);
-        const int count = ++seen[itemKey];
-        if (count > 1) itemKey += "#" + std::to_string(count);
-        const std::string itemPath = path + "[" + itemKey + "]";
-        if (!item.is_object()) {
-            fields.emplace_back(itemPath, ScalarText(item));
-            continue;
+    // The fields of `value`, at the path so far.
+    void Value(const Json& value) {
+        if (value.is_object()) {
+            for (const auto& [member, inner] : value.items()) Member(member, inner);
+        } else if (value.is_array()) {
+            // A list is keyed by its name after the last dot.
+            List(value, KeyOf(std::string_view(m_path).substr(m_path.rfind('.') + 1)));
+        } else {
+            m_fields.emplace_back(m_path, ScalarText(value));
         }
-        for (const auto& [member, inner] : item.items())
-            if (key == nullptr || member != key) Flatten(inner, itemPath + "." + member, fields);
     }
-}
 
-void Flatten(const Json& value, const std::string& path, ElementFields& fields) {
-    if (value.is_object()) {
-        for (const auto& [member, inner] : value.items())
-            Flatten(inner, path.empty() ? member : path + "." + member, fields);
-    } else if (value.is_array()) {
-        const size_t dot = path.rfind('.');
-        FlattenList(value, path, dot == std::string::npos ? path : path.substr(dot + 1), fields);
-    } else {
-        fields.emplace_back(path, ScalarText(value));
+private:
+    void Member(const std::string& member, const Json& inner) {
+        const size_t length = m_path.size();
+        if (length > 0) m_path += '.';
+        m_path += member;
+        Value(inner);
+        m_path.resize(length);
     }
-}
+
+    void List(const Json& list, const char* key) {
+        std::unordered_map<std::string, int> seen;
+        const size_t length = m_path.size();
+        for (size_t i = 0; i < list.size(); ++i) {
+            const Json& item = list[i];
+            std::string itemKey = key != nullptr && item.is_object() && item.contains(key)
+                                      ? std::string(key) + "=" + ScalarText(item[key])
+                                      : std::to_string(i);
+            const int count = ++seen[itemKey];
+            if (count > 1) itemKey += "#" + std::to_string(count);
+            m_path += '[';
+            m_path += itemKey;
+            m_path += ']';
+            if (!item.is_object()) {
+                m_fields.emplace_back(m_path, ScalarText(item));
+            } else {
+                for (const auto& [member, inner] : item.items())
+                    if (key == nullptr || member != key) Member(member, inner);
+            }
+            m_path.resize(length);
+        }
+    }
+
+    ElementFields& m_fields;
+    std::string m_path;
+};
 
 }  // namespace
 
@@ -77,7 +97,7 @@ Result<ElementFields> FieldsOfElement(std::string_view json) {
 
 ElementFields FieldsOfValue(const Json& element) {
     ElementFields fields;
-    Flatten(element, {}, fields);
+    Flattener(fields).Value(element);
     return fields;
 }
 
