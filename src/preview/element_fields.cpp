@@ -13,15 +13,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The member that keys the items of a list, by the list's name; a list not named here is keyed by
-// its items' places.
-const char* KeyOf(std::string_view list) {
-    if (list == "supply_pins" || list == "pins") return "number";
-    if (list == "groups") return "name";
-    if (list == "items") return "kind";
-    return nullptr;
-}
-
 std::string ScalarText(const Json& value) {
     if (value.is_string()) return ToDisplayUtf8(value.get_ref<const std::string&>());
     if (value.is_null()) return "null";
@@ -39,8 +30,7 @@ public:
         if (value.is_object()) {
             for (const auto& [member, inner] : value.items()) Member(member, inner);
         } else if (value.is_array()) {
-            // A list is keyed by its name after the last dot.
-            List(value, KeyOf(std::string_view(m_path).substr(m_path.rfind('.') + 1)));
+            List(value, ListKeyOf(m_path));
         } else {
             m_fields.emplace_back(m_path, ScalarText(value));
         }
@@ -83,6 +73,14 @@ private:
 };
 
 }  // namespace
+
+const char* ListKeyOf(std::string_view path) {
+    const std::string_view list = path.substr(path.rfind('.') + 1);
+    if (list == "supply_pins" || list == "pins") return "number";
+    if (list == "groups") return "name";
+    if (list == "items") return "kind";
+    return nullptr;
+}
 
 Result<ElementFields> FieldsOfElement(std::string_view json) {
     Json element;

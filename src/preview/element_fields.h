@@ -27,6 +27,11 @@ namespace zrx::preview {
 // kernel writes, but a document may hold) are told apart by their count, as items of one kind are.
 using ElementFields = std::vector<std::pair<std::string, std::string>>;
 
+// The member that keys the items of the list at `path` (or of the list member named so), by the
+// list's name after the last dot; nothing for a list keyed by its items' places. The fields and
+// the merge of elements key lists by this one rule.
+const char* ListKeyOf(std::string_view path);
+
 // The fields of one element's JSON (ExportElement's text); a failure when it is no JSON object.
 Result<ElementFields> FieldsOfElement(std::string_view json);
 // The same of an element's value (the kernel's ElementValue, texts byte for byte): a text that is

@@ -11,6 +11,7 @@
 #include "base/directory.h"
 #include "history/installed_base.h"
 #include "kernel/library_exchange.h"
+#include "preview/element_fields.h"
 
 namespace zrx::preview {
 
@@ -24,15 +25,6 @@ using Side = const Json*;
 
 bool Same(Side a, Side b) {
     return a == b || (a != nullptr && b != nullptr && *a == *b);
-}
-
-// The member that keys a list's items, as ElementFields reads them: by the list's name after its
-// last dot.
-const char* KeyOf(std::string_view list) {
-    if (list == "supply_pins" || list == "pins") return "number";
-    if (list == "groups") return "name";
-    if (list == "items") return "kind";
-    return nullptr;
 }
 
 // A list's items by their keys ("number=3", a second item of one key "number=3#2"), in order.
@@ -67,8 +59,9 @@ class Merger {
 public:
     std::vector<std::string> conflicts;
 
-    // The merge at `path` (whose last member is `member`) into `out`; false where it keeps nothing
-    // there (a field removed on one side and unchanged on the other).
+    // The merge at the path so far (whose last member is `member`, empty for a list's item) into
+    // `out`; false where it keeps nothing there (a field removed on one side and unchanged on the
+    // other).
     bool Merge(Side base, Side local, Side upgrade, std::string_view member, Json& out) {
         Side kept = nullptr;
         if (Same(local, upgrade))
@@ -80,7 +73,7 @@ public:
         else if (local != nullptr && upgrade != nullptr && local->is_object() && upgrade->is_object() &&
                  (base == nullptr || base->is_object()))
             return Objects(base, *local, *upgrade, out);
-        else if (const char* key = KeyOf(member.substr(member.rfind('.') + 1));
+        else if (const char* key = ListKeyOf(member);
                  key != nullptr && local != nullptr && upgrade != nullptr && local->is_array() &&
                  upgrade->is_array() && (base == nullptr || base->is_array()))
             return Lists(base, *local, *upgrade, key, out);
