@@ -68,12 +68,11 @@ std::unique_ptr<IndexFile> IndexFile::Load(const Directory& folder, const std::s
     auto index = std::unique_ptr<IndexFile>(new IndexFile(path, kind));
     auto input = TextInput::OpenAt(folder, name);
     if (!input) return nullptr;
-    struct stat info {};
-    if (folder.Look(name, info)) {
-        // Its text, and its lines at about forty characters each (the vector grows past that).
-        index->m_fileText.reserve(static_cast<size_t>(info.st_size));
-        index->m_lines.reserve(static_cast<size_t>(info.st_size) / 40);
-    }
+    // Room for the text of the file that is open, and its lines at about forty characters each
+    // (the vector grows past that).
+    const size_t size = input->Size();
+    index->m_fileText.reserve(size);
+    index->m_lines.reserve(size / 40);
     std::string_view line;
     while (input->ReadLine(line))
         if (!line.empty()) index->NewLine(line, false);

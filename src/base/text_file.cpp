@@ -53,6 +53,11 @@ TextInput::~TextInput() {
     std::fclose(m_file);
 }
 
+size_t TextInput::Size() const {
+    struct stat info {};
+    return ::fstat(::fileno(m_file), &info) == 0 && info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
+}
+
 bool TextInput::Fill() {
     if (m_eof) return false;
     if (m_pos > 0) {

@@ -37,6 +37,8 @@ public:
     // The same without a copy: `line` views the reader's buffer until the next read.
     bool ReadLine(std::string_view& line);
     bool LineTooLong() const { return m_tooLong; }
+    // The size of the file this reader has open (0 when it cannot be told).
+    size_t Size() const;
 
 private:
     explicit TextInput(std::FILE* file) : m_file(file) {}
