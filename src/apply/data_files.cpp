@@ -80,6 +80,42 @@ Result<SourceFile> OpenSource(const Directory& folder, const std::string& name, 
     return source;
 }
 
+Result<SourceFile> OpenUpgradeFile(const Directory& folder, const CheckedInPlace* inPlace,
+                                   const std::string& name, bool* missing) {
+    bool absent = false;
+    auto source = OpenSource(folder, folder.Spelling(name), &absent);
+    if (missing) *missing = absent;
+    if (source || !absent || inPlace == nullptr || !inPlace->folder) return source;
+    const std::string spelt = inPlace->folder->Spelling(name);
+    const auto digest = inPlace->digests.find(spelt);
+    if (digest == inPlace->digests.end()) return source;  // not a file the check read
+    source = OpenSource(*inPlace->folder, spelt, missing);
+    if (source) source->checked = digest->second;
+    return source;
+}
+
+std::string ChangedSinceChecked() {
+    return "it was changed in the upgrade folder after it was checked";
+}
+
+Outcome PinChecked(SourceFile& source) {
+    if (source.checked.empty()) return {};
+    FileHandle copy(::memfd_create("checked", MFD_CLOEXEC));
+    if (!copy.IsOpen()) return Failure{SystemError("no room to check it")};
+    if (::lseek(source.file.Fd(), 0, SEEK_SET) != 0) return Failure{SystemError("it cannot be read")};
+    std::string digest;
+    if (const Outcome copied = CopyDescriptor(source.file.Fd(), copy.Fd(), &digest); !copied)
+        return Failure{"it cannot be checked: " + copied.Why()};
+    if (digest != source.checked) return Failure{ChangedSinceChecked()};
+    struct stat info {};
+    if (::fstat(copy.Fd(), &info) != 0 || ::lseek(copy.Fd(), 0, SEEK_SET) != 0)
+        return Failure{SystemError("it cannot be checked")};
+    source.file = std::move(copy);
+    source.info.st_size = info.st_size;
+    source.checked.clear();
+    return {};
+}
+
 PreparedFile::~PreparedFile() {
     if (m_committed || m_temp.empty()) return;
     struct stat before {};
@@ -157,12 +193,12 @@ namespace {
 
 // Opens the source `name` of `folder` (at `folderPath`), asking Abort, Retry or Ignore while it is
 // not there; why not when it cannot be had (`ignored`: the user chose Ignore).
-Result<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& folder, const std::string& folderPath,
-                                 const std::string& name, bool& ignored) {
+Result<SourceFile> WaitForSource(ui::Dialogs& dialogs, const Directory& folder, const CheckedInPlace* inPlace,
+                                 const std::string& folderPath, const std::string& name, bool& ignored) {
     ignored = false;
     for (;;) {
         bool missing = false;
-        auto source = OpenSource(folder, folder.Spelling(name), &missing);
+        auto source = OpenUpgradeFile(folder, inPlace, name, &missing);
         if (source) return source;
         // There, but no file that can be copied: said with the folder it is in.
         if (!missing) return Failure{JoinPath(folderPath, source.Why())};
@@ -206,7 +242,7 @@ CopyResult InstallFile(ui::Dialogs& dialogs, const Directory& source, const std:
     if (srcDir.empty() || destDir.empty()) return {CopyOutcome::Failed, "no folder to copy from or to"};
     if (!PathLengthOk(JoinPath(destDir, destName))) return {CopyOutcome::Failed, "the path is too long"};
     bool ignored = false;
-    auto file = WaitForSource(dialogs, source, srcDir, srcName, ignored);
+    auto file = WaitForSource(dialogs, source, nullptr, srcDir, srcName, ignored);
     if (!file) return {ignored ? CopyOutcome::Ignored : CopyOutcome::Failed, file.Why()};
     const auto folder = std::make_shared<const Directory>(dest.Duplicate());
     const auto target = PlainTarget(folder, destDir, destName);
@@ -319,6 +355,8 @@ Result<EditedFile> MergeEditedFile(RunState& run, const Target& target, SourceFi
     const auto installed = target.folder->OpenRegular(target.name);
     if (!installed) return EditedFile{};  // the copy says why it cannot be made
     const std::string now = Sha256OfDescriptor(installed->Fd());
+    // The upgrade's bytes are read more than once from here: once, checked, into memory.
+    if (const Outcome pinned = PinChecked(source); !pinned) return Failure{pinned.Why()};
     EditedFile edit;
     edit.offered = ::lseek(source.file.Fd(), 0, SEEK_SET) == 0 ? Sha256OfDescriptor(source.file.Fd()) : "";
     switch (preview::StepOf(*base, now, edit.offered)) {
@@ -336,7 +374,7 @@ Result<EditedFile> MergeEditedFile(RunState& run, const Target& target, SourceFi
         edit.conflicted = true;
         return edit;
     }
-    SourceFile file{FileHandle(::memfd_create("merged", MFD_CLOEXEC)), source.info};
+    SourceFile file{FileHandle(::memfd_create("merged", MFD_CLOEXEC)), source.info, {}};
     if (!file.file.IsOpen() || !WriteAll(file.file.Fd(), merged->text))
         return Failure{SystemError("the merge cannot be written")};
     file.info.st_size = static_cast<off_t>(merged->text.size());
@@ -347,9 +385,11 @@ Result<EditedFile> MergeEditedFile(RunState& run, const Target& target, SourceFi
 
 // Long: the steps of one file's copy, each of which may stop it with what it says
 // Prepares one selected data file and hands it to the batch; a failure (the file not copied, and
-// said in a box) when it cannot be. `upgradeFolder`: where the upgrade's files are read from.
-Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPath, InstallationAccess& access,
-                   RunState& run, ui::Dialogs& dialogs, DataFileItem& item, FileBatch& batch) {
+// said in a box) when it cannot be. `upgradeFolder`: where the upgrade's files are read from
+// (`inPlace`: the data files checked where they lie).
+Outcome StageDataFile(const Directory& upgradeFolder, const CheckedInPlace* inPlace,
+                      const std::string& listPath, InstallationAccess& access, RunState& run,
+                      ui::Dialogs& dialogs, DataFileItem& item, FileBatch& batch) {
     const bool subcircuit = IsSubcircuitFile(item.Name);
     const std::string destDir = DataFileDestinationDir(item);
     auto refuse = [&dialogs, &item](const std::string& why) -> Outcome {
@@ -374,7 +414,7 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
     if (!PathLengthOk(JoinPath(destDir, item.Name))) return fail();
     // Read from the upgrade folder itself: a link there would bring in a file from elsewhere.
     bool ignored = false;
-    auto source = WaitForSource(dialogs, upgradeFolder, listPath, item.Name, ignored);
+    auto source = WaitForSource(dialogs, upgradeFolder, inPlace, listPath, item.Name, ignored);
     if (!source) {
         if (ignored) return Failure{"it was not found, and the answer was to pass it over"};
         if (source.Why().find(" was not found") == std::string::npos) return refuse(source.Why());
@@ -425,16 +465,19 @@ Outcome StageDataFile(const Directory& upgradeFolder, const std::string& listPat
     auto file = PrepareFile(copied, *target, edited->merged.has_value(), false, &older);
     if (!file && older && subcircuit) file = PrepareFile(copied, *target, true, false);
     if (!file) return fail(file.Why());
+    // What the run installs, read back from the copy itself: the record keeps it (a preview tells
+    // edits by it), and a data file checked in place must still be what the check read.
+    std::string digest;
+    if (run.runRecord || !copied.checked.empty()) digest = (*file)->Digest();
+    if (!copied.checked.empty() && digest != copied.checked) return refuse(ChangedSinceChecked());
     if ((*file)->ChangesNothing()) {
         // The installed file is the upgrade's already: nothing to put in place, or to undo.
         item.Copied = 1;
         return {};
     }
     int64_t ticket = 0;
-    std::string digest;  // of what the run installs, which the record keeps: a preview tells edits by it
     if (run.runRecord) {
         const PreparedFile& prepared = **file;
-        digest = prepared.Digest();  // read back from the copy itself
         // What the upgrade offers is kept as the base of a later merge: the copy, or beside a
         // merge the upgrade's file.
         const bool merged = edited->merged.has_value();
@@ -472,8 +515,8 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
             item.Why = ErrorTextForCode(1, item.Name).text;
             continue;
         }
-        if (const Outcome staged =
-                StageDataFile(**upgradeFolder, upgrade.ListPath, access, run, dialogs, item, batch);
+        if (const Outcome staged = StageDataFile(**upgradeFolder, upgrade.InPlace.get(), upgrade.ListPath,
+                                                 access, run, dialogs, item, batch);
             !staged)
             item.Why = staged.Why();
     }

@@ -33,10 +33,24 @@ void CopyDataFiles(const Environment& env, LoadedUpgrade& upgrade, RunState& run
 struct SourceFile {
     FileHandle file;
     struct stat info {};
+    // The digest its bytes must have before anything is made of them (a data file of an upgrade
+    // checked in place); "" when they need no check.
+    std::string checked;
 };
 // Opens `name` of `folder` as a source (never through a link, never a FIFO or device); why not,
 // and `missing` set, when it is not there.
 Result<SourceFile> OpenSource(const Directory& folder, const std::string& name, bool* missing = nullptr);
+// Opens the upgrade's file `name` as the run reads it: from `folder` (the upgrade's, or the
+// private copy of its checked files), else, with `inPlace`, from the folder its data files were
+// checked in, with the digest they must still have.
+Result<SourceFile> OpenUpgradeFile(const Directory& folder, const CheckedInPlace* inPlace,
+                                   const std::string& name, bool* missing = nullptr);
+// The reason a file read from the upgrade is refused when its bytes are not those checked.
+std::string ChangedSinceChecked();
+// Makes `source` a private copy in memory of its bytes, once they are found to have the digest
+// the check found (nothing to do when it has none to have): what is then read of it is what was
+// checked. A failure when they differ or cannot be read.
+Outcome PinChecked(SourceFile& source);
 
 // A new file prepared to take the place of a target: written whole into a temporary file beside
 // it (in the target's folder, through its handle), and put in place by Commit (a rename). Dropped

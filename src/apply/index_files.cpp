@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "apply/data_files.h"
 #include "apply/run_record_hooks.h"
 #include "apply/targets.h"
 #include "base/dialogs.h"
@@ -216,11 +217,13 @@ Outcome SaveIndex(RunState& run, IndexFile& index, const Target& target) {
         target.folder.get(), target.name);
 }
 
-// The index entry of a subcircuit file (`name` of the upgrade's folder): its name from the first
-// line, its description and category from the second.
-std::optional<std::string> SubcircuitEntry(const Directory& folder, const std::string& name,
-                                           const std::string& library) {
-    auto input = TextInput::OpenAt(folder, folder.Spelling(name));
+// The index entry of a subcircuit file (`name` of the upgrade, read as a run reads it): its name
+// from the first line, its description and category from the second.
+std::optional<std::string> SubcircuitEntry(const Directory& folder, const CheckedInPlace* inPlace,
+                                           const std::string& name, const std::string& library) {
+    auto source = OpenUpgradeFile(folder, inPlace, name);
+    if (!source || !PinChecked(*source)) return std::nullopt;
+    auto input = TextInput::Adopt(std::move(source->file));
     if (!input) return std::nullopt;
     std::string first, second;
     if (!input->ReadLine(first) || !input->ReadLine(second)) return std::nullopt;
@@ -262,8 +265,9 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
         status.Say(GetLocalMessage("Updating Subcircuit index file", 4422));
-        const auto entry =
-            upgradeFolder ? SubcircuitEntry(**upgradeFolder, item.Name, library) : std::nullopt;
+        const auto entry = upgradeFolder
+                               ? SubcircuitEntry(**upgradeFolder, upgrade.InPlace.get(), item.Name, library)
+                               : std::nullopt;
         if (!entry) continue;
         if (!index && !target)
             target = IndexTarget(access, env.ZSMsbk, "Subcir.idx", dialogs,

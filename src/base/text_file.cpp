@@ -43,9 +43,13 @@ std::unique_ptr<TextInput> TextInput::Open(const std::string& path) {
 std::unique_ptr<TextInput> TextInput::OpenAt(const Directory& folder, const std::string& name) {
     auto file = folder.OpenRegular(name);
     if (!file) return nullptr;
-    std::FILE* stream = ::fdopen(file->Fd(), "rb");
+    return Adopt(std::move(*file));
+}
+
+std::unique_ptr<TextInput> TextInput::Adopt(FileHandle file) {
+    std::FILE* stream = ::fdopen(file.Fd(), "rb");
     if (stream == nullptr) return nullptr;
-    (void)file->Release();
+    (void)file.Release();
     return std::unique_ptr<TextInput>(new TextInput(stream));
 }
 

@@ -27,6 +27,8 @@ public:
     static std::unique_ptr<TextInput> Open(const std::string& path);
     // The same for the entry `name` of an open folder, never through a link.
     static std::unique_ptr<TextInput> OpenAt(const Directory& folder, const std::string& name);
+    // The same for a regular file opened already, read from where it stands.
+    static std::unique_ptr<TextInput> Adopt(FileHandle file);
     ~TextInput();
     TextInput(const TextInput&) = delete;
     TextInput& operator=(const TextInput&) = delete;

@@ -192,11 +192,22 @@ private:
         if (!m_folder->IsOpen())
             return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
         // Read from the upgrade folder itself, as the run reads it: never through a link.
-        auto source = OpenSource(*m_folder, m_folder->Spelling(row.Name), &missing);
+        auto source = OpenUpgradeFile(*m_folder, m_upgrade.inPlace.get(), std::string(row.Name), &missing);
         if (!source && missing)
             return Because(Change::Missing, "not in the upgrade folder " + m_upgrade.listPath);
         // There, but no file that can be copied (a link, a FIFO, a folder): the run refuses it.
         if (!source) return Because(Change::Unreadable, JoinPath(m_upgrade.listPath, source.Why()));
+        // A file checked where it lies is read for its sides (or a merge, below) once, into memory,
+        // and checked again: what is shown is what was checked.
+        auto unchecked = [&](const Outcome& pinned) {
+            return Because(Change::Unreadable,
+                           JoinPath(m_upgrade.listPath, std::string(row.Name)) + ": " + pinned.Why());
+        };
+        if (m_sides != nullptr && static_cast<size_t>(source->info.st_size) <= kMostShownBytes)
+            if (const Outcome pinned = PinChecked(*source); !pinned) return unchecked(pinned);
+        // A side too large to be shown is not read; one not checked (an upgrade file changed since
+        // it was checked, when it grew past that size) is not shown.
+        const bool showUpgrade = source->checked.empty();
         const bool subcircuit = IsSubcircuitFile(row.Name);
         const std::string destDir =
             DataFileDestinationDir(targetDir, row.Name, subcircuit ? row.TargetLib : "");
@@ -216,29 +227,42 @@ private:
         const auto target = m_access.Resolve(folder, destDir, row.Name);
         if (!target) return Because(Change::Unreadable, target.Why());
         if (!target->exists) {
-            if (m_sides != nullptr)
+            if (m_sides != nullptr && showUpgrade)
                 m_sides->upgrade =
                     ReadDescriptor(source->file.Fd(), std::string(row.Name), kMostShownBytes).value_or("");
             return {Change::New};
         }
         const auto installed = target->folder->OpenRegular(target->name);
+        std::string now;  // the installed file's digest, once it is taken
         if (m_bases != nullptr && installed) {
             const std::string* base = m_bases->Of(target->path, {});
-            const std::string now = base ? Sha256OfDescriptor(installed->Fd()) : "";
+            if (base) now = Sha256OfDescriptor(installed->Fd());
             m_local = !base ? Local::NoBase : !now.empty() && now != *base ? Local::Edited : Local::None;
             if (m_sides != nullptr && base != nullptr) m_sides->base = m_bases->File(*base, kMostShownBytes);
-            if (m_local == Local::Edited) m_merge = FileMerge(*base, now, installed->Fd(), source->file.Fd());
+            if (m_local == Local::Edited) {
+                if (const Outcome pinned = PinChecked(*source); !pinned) return unchecked(pinned);
+                m_merge = FileMerge(*base, now, installed->Fd(), source->file.Fd());
+            }
             ::lseek(installed->Fd(), 0, SEEK_SET);
             ::lseek(source->file.Fd(), 0, SEEK_SET);
         }
-        const auto same = installed ? SameBytes(source->file.Fd(), installed->Fd()) : std::nullopt;
+        std::optional<bool> same;
+        if (installed && !source->checked.empty()) {
+            // Checked in place: compared by the digest the check found, which is what the upgrade
+            // offers (the file there is read again, and checked, only by a run that copies it).
+            if (now.empty()) now = Sha256OfDescriptor(installed->Fd());
+            if (!now.empty()) same = now == source->checked;
+        } else if (installed) {
+            same = SameBytes(source->file.Fd(), installed->Fd());
+        }
         if (!same) return Because(Change::Unreadable, target->path + " cannot be read");
         // The sides shown are the very files compared, read through their handles.
         if (m_sides != nullptr && !*same && ::lseek(installed->Fd(), 0, SEEK_SET) == 0 &&
             ::lseek(source->file.Fd(), 0, SEEK_SET) == 0) {
             m_sides->installed = ReadDescriptor(installed->Fd(), target->path, kMostShownBytes).value_or("");
-            m_sides->upgrade =
-                ReadDescriptor(source->file.Fd(), std::string(row.Name), kMostShownBytes).value_or("");
+            if (showUpgrade)
+                m_sides->upgrade =
+                    ReadDescriptor(source->file.Fd(), std::string(row.Name), kMostShownBytes).value_or("");
         }
         if (!subcircuit && IsOlder(source->info.st_mtim, target->info.st_mtim))
             return Because(Change::Older, "the installed " + target->path + " is newer");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "preview/element_fields.h"
+#include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx {
 
@@ -63,11 +64,13 @@ struct RowChanges {
 };
 
 // Where the upgrade comes from: its folder (as the upgrade was opened: its files are read through
-// `folder`, or through a handle opened now when there is none) and the paths of its six libraries.
+// `folder`, or through a handle opened now when there is none), the paths of its six libraries,
+// and its data files checked in place, where they were.
 struct UpgradeFolder {
     const std::string& listPath;
     const std::array<std::string, 6>& upgradeLibraries;
     std::shared_ptr<const Directory> folder;
+    std::shared_ptr<const CheckedInPlace> inPlace = nullptr;
 };
 
 // Compares each offered row (`rows` without the trailing empty one) with what the installation

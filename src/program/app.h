@@ -41,7 +41,7 @@ public:
     UpgradeVerification verification;
     ChangeColumn changeColumn{window.main.F_Preferen, window.dialogs,   window.uiFont,
                               upgrade.GridRows,       installation.env, upgrade.UpgradeDir,
-                              upgrade.UpgLibPath,     upgrade.Folder};
+                              upgrade.UpgLibPath,     upgrade.Folder,   upgrade.InPlace};
     // The update run's options, progress and undo record.
     RunState run;
     // The builder's choices and its last build.

@@ -20,7 +20,8 @@ constexpr int kChangeColumn = 5;
 ChangeColumn::ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font,
                            const GridRowTable& rows, const Environment& env, const std::string& listPath,
                            const std::array<std::string, 6>& upgradeLibraries,
-                           const std::shared_ptr<const Directory>& folder)
+                           const std::shared_ptr<const Directory>& folder,
+                           const std::shared_ptr<const CheckedInPlace>& inPlace)
     : m_grid(grid),
       m_dialogs(dialogs),
       m_font(font),
@@ -28,14 +29,15 @@ ChangeColumn::ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFon
       m_env(env),
       m_listPath(listPath),
       m_upgradeLibraries(upgradeLibraries),
-      m_folder(folder) {}
+      m_folder(folder),
+      m_inPlace(inPlace) {}
 
 void ChangeColumn::Refresh() {
     ui::Grid& grid = m_grid;
     ui::Dialogs& dialogs = m_dialogs;
     const std::string comparing = GetLocalMessage("Comparing the upgrade with the installation", 20024);
     dialogs.SetBusy(true);
-    m_changes = preview::CompareRows(m_rows, m_env, {m_listPath, m_upgradeLibraries, m_folder},
+    m_changes = preview::CompareRows(m_rows, m_env, {m_listPath, m_upgradeLibraries, m_folder, m_inPlace},
                                      [&dialogs, &comparing](size_t done, size_t total) {
                                          dialogs.ShowProgress(comparing, done, total);
                                          dialogs.ProcessEvents();
@@ -108,7 +110,8 @@ void ConnectPreview(ChangeColumn& column, ui::MainForm& m, const bool& ended) {
 }
 
 std::vector<preview::RowDetail> ChangeColumn::Details(const std::vector<size_t>& rows, bool keepSides) const {
-    return preview::DetailRows(m_rows, rows, m_env, {m_listPath, m_upgradeLibraries, m_folder}, keepSides);
+    return preview::DetailRows(m_rows, rows, m_env, {m_listPath, m_upgradeLibraries, m_folder, m_inPlace},
+                               keepSides);
 }
 
 std::string ChangeText(preview::Change change, preview::Local local, preview::Merge merge) {

@@ -28,7 +28,8 @@ public:
     ChangeColumn(ui::Grid& grid, ui::Dialogs& dialogs, const ui::UiFont& font, const GridRowTable& rows,
                  const Environment& env, const std::string& listPath,
                  const std::array<std::string, 6>& upgradeLibraries,
-                 const std::shared_ptr<const Directory>& folder);
+                 const std::shared_ptr<const Directory>& folder,
+                 const std::shared_ptr<const CheckedInPlace>& inPlace);
 
     // Works the changes out and shows them; shows progress and lets window events through while
     // it compares.
@@ -58,6 +59,7 @@ private:
     const std::string& m_listPath;
     const std::array<std::string, 6>& m_upgradeLibraries;
     const std::shared_ptr<const Directory>& m_folder;
+    const std::shared_ptr<const CheckedInPlace>& m_inPlace;
     preview::RowChanges m_changes;
     bool m_stale = false;  // an update run or an undo has run since they were worked out
 };

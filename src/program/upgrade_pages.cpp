@@ -63,13 +63,15 @@ bool ReloadIntoBuilder(App& app, const std::string& folderOrArchive) {
     candidate.ListPath = folderOrArchive;
     UpgradeVerification verification;
     verification.allowUnsigned = app.verification.allowUnsigned;
-    if (!OpenUpgrade(app.installation.env, candidate, verification, app.window.dialogs)) {
+    if (!OpenUpgrade(app.installation.env, candidate, verification, app.window.dialogs,
+                     trust::CopyScope::Everything)) {
         app.upgrade.ListPath.clear();
         return false;
     }
     app.upgrade.ListPath = candidate.ListPath;
     app.upgrade.UpgradeDir = candidate.UpgradeDir;
     app.upgrade.Folder = candidate.Folder;
+    app.upgrade.InPlace = candidate.InPlace;
     app.verification.check = verification.check;
     app.verification.loadedUnsigned = verification.loadedUnsigned;
     app.verification.scratch = verification.scratch;

@@ -105,12 +105,13 @@ bool Accepted(const std::vector<trust::TrustedKey>& trusted, const LoadedUpgrade
 }  // namespace
 
 bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerification& verification,
-                 ui::Dialogs& dialogs) {
+                 ui::Dialogs& dialogs, trust::CopyScope scope) {
     verification.scratch.reset();
     verification.check = {};
     verification.loadedUnsigned = false;
     upgrade.UpgradeDir = upgrade.ListPath;
     upgrade.Folder.reset();
+    upgrade.InPlace.reset();
     std::string folderPath = upgrade.ListPath;
     std::shared_ptr<Directory> folder;
     if (archive::IsArchiveName(upgrade.ListPath) &&
@@ -127,10 +128,12 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     }
     const std::vector<trust::TrustedKey>& trusted = *keys;
     // The folder is opened once; everything of the upgrade is read through this handle. Where it
-    // has a manifest, the files are checked as they are copied into a private folder, and that copy
-    // is what the program reads from then on: a file changed in the upgrade folder after it was
-    // checked is never the one copied into the installation. The open that finds the manifest is
-    // the one that decides (a second look could see another folder). An archive's files are
+    // has a manifest, the list and libraries are checked as they are copied into a private folder,
+    // and that copy is what the program reads them from then on; the data files are checked where
+    // they lie, and each one's bytes are checked against that digest again wherever they are read
+    // for use: a file changed in the upgrade folder after it was checked is never the one copied
+    // into the installation. The open that finds the manifest is the one that decides (a second
+    // look could see another folder). An archive's files are
     // checked where they were unpacked: that folder is already the program's own private copy.
     if (!folder) {
         // file-access: the folder the user chose, opened once; all of it is read through this handle
@@ -159,13 +162,16 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
             return copy.get();
         };
     }
-    verification.check = trust::CheckUpgrade(*folder, folderPath, trusted, makeCopy);
+    verification.check = trust::CheckUpgrade(*folder, folderPath, trusted, makeCopy, scope);
     if (!Accepted(trusted, upgrade, verification, dialogs)) {
         verification.scratch.reset();
         return false;
     }
     upgrade.UpgradeDir = copy ? copyPath : folderPath;
     upgrade.Folder = copy ? copy : folder;
+    if (copy && !verification.check.inPlace.empty())
+        upgrade.InPlace = std::make_shared<const CheckedInPlace>(
+            CheckedInPlace{folder, std::move(verification.check.inPlace)});
     return true;
 }
 

@@ -18,9 +18,12 @@ namespace zrx {
 // and upgrade.UpgradeDir and the verification are set. False, after a box that says why, when
 // nothing of it may be offered: an archive refused, a tampered upgrade, a private copy that cannot
 // be made, trusted keys that cannot be read, or an upgrade not signed by a trusted key that the
-// user did not accept.
+// user did not accept. The private copy holds the list and the libraries; the data files are
+// checked where they lie (upgrade.InPlace), and each is checked again as it is read, unless
+// `scope` asks for every file in the copy (the builder's reload, whose loose files are read from
+// it long after).
 bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerification& verification,
-                 ui::Dialogs& dialogs);
+                 ui::Dialogs& dialogs, trust::CopyScope scope = trust::CopyScope::ListAndLibraries);
 
 // Unpacks the upgrade archive `path` into a new scratch folder (the installation's with `env`, else
 // one in the system's temporary folder), after removing what killed programs left. The upgrade

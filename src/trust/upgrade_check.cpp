@@ -43,8 +43,9 @@ public:
     Checker(const Directory& folder, const std::map<std::string, std::string>& digests, const Directory* copy)
         : m_folder(folder), m_digests(digests), m_copy(copy) {}
 
-    // Digests the file the list names `name` (found as the run finds it), copied along where asked.
-    void File(std::string_view name) {
+    // Digests the file the list names `name` (found as the run finds it), copied along where asked
+    // unless `inPlace`: then its digest is noted instead, once it matches.
+    void File(std::string_view name, bool inPlace = false) {
         if (TrimmedBlanks(name).empty()) return;
         const std::string leaf = m_folder.Spelling(name);
         if (!m_done.insert(leaf).second) return;
@@ -64,7 +65,7 @@ public:
         if (expected == m_digests.end())
             return Problem(leaf, "is not in the manifest " + std::string(kManifestName));
         int out = -1;
-        if (m_copy != nullptr) {
+        if (m_copy != nullptr && !inPlace) {
             out = ::openat(m_copy->Fd(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (out < 0) {
                 ::close(in);
@@ -83,10 +84,12 @@ public:
         if (!readError.empty() || (!digest && writeError.empty()))
             return Problem(leaf, "cannot be read: " + readError);
         if (!writeError.empty()) return CopyFailure(leaf, writeError);
-        if (*digest != expected->second) Problem(leaf, "differs from its digest in the manifest");
+        if (*digest != expected->second) return Problem(leaf, "differs from its digest in the manifest");
+        if (inPlace) m_inPlace.emplace(leaf, *digest);
     }
 
     std::vector<std::string> Take() { return std::move(m_problems); }
+    std::unordered_map<std::string, std::string> TakeInPlace() { return std::move(m_inPlace); }
     // The first file whose private copy could not be written, and why; "" when every copy was made.
     const std::string& FirstCopyFailure() const { return m_copyFailure; }
 
@@ -129,13 +132,14 @@ private:
     const std::map<std::string, std::string>& m_digests;
     const Directory* m_copy;
     std::set<std::string> m_done;
+    std::unordered_map<std::string, std::string> m_inPlace;
     std::vector<std::string> m_problems;
     std::string m_copyFailure;
 };
 
 // The files a read list uses besides itself, as it names them: the upgrade libraries its elements
-// come from, and every data file.
-std::vector<std::string> NamesTheListUses(const ListContents& contents) {
+// come from (the first `*libraryCount`, where asked), and every data file.
+std::vector<std::string> NamesTheListUses(const ListContents& contents, size_t* libraryCount = nullptr) {
     const LoadedList& list = contents.list;
     std::set<size_t> libraries;
     if (list.Count(kPartRecord) != 0) libraries.insert(0);
@@ -146,6 +150,7 @@ std::vector<std::string> NamesTheListUses(const ListContents& contents) {
         libraries.insert(EqualsIgnoreCase(list.At(kSymbolRecord, i).UpgSymbolLib, "I_UPG.SYMBOL") ? 2 : 1);
     std::vector<std::string> names;
     for (const size_t i : libraries) names.push_back(FileNameOf(contents.libraries[i]));
+    if (libraryCount) *libraryCount = names.size();
     for (size_t i = 0; i < list.Count(kDataFileRecord); ++i) names.emplace_back(list.At(kDataFileRecord, i).Name);
     return names;
 }
@@ -202,7 +207,8 @@ UpgradeCheck CheckUpgrade(const std::string& folderPath, const std::vector<Trust
 }
 
 UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath,
-                          const std::vector<TrustedKey>& trusted, const CopyFolder& makeCopy) {
+                          const std::vector<TrustedKey>& trusted, const CopyFolder& makeCopy,
+                          CopyScope scope) {
     UpgradeCheck check;
     check.checked = true;
     auto tampered = [&check](std::string problem) {
@@ -257,9 +263,16 @@ UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath
     ListContents contents;
     const ListReadFailure read = copy != nullptr ? ReadListFile(*copy, folderPath, contents)
                                                  : ReadListFile(folder, folderPath, contents);
-    if (read.kind == ListReadFailure::Kind::None || contents.headerRead)
-        for (const std::string& name : NamesTheListUses(contents)) checker.File(name);
+    if (read.kind == ListReadFailure::Kind::None || contents.headerRead) {
+        size_t libraries = 0;
+        const std::vector<std::string> names = NamesTheListUses(contents, &libraries);
+        // Data files go by the thousand: copying each into a new file of its own was most of a
+        // load's time, while whoever reads one can check its bytes as it reads them.
+        const bool inPlace = copy != nullptr && scope == CopyScope::ListAndLibraries;
+        for (size_t i = 0; i < names.size(); ++i) checker.File(names[i], inPlace && i >= libraries);
+    }
     check.problems = checker.Take();
+    check.inPlace = checker.TakeInPlace();
     check.copyFailure = checker.FirstCopyFailure();
     check.manifestRead = true;
     check.state = !check.problems.empty() ? UpgradeState::Tampered

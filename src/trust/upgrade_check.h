@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/directory.h"
@@ -33,6 +34,9 @@ struct UpgradeCheck {
     // The private copy of a file could not be written (a full disk, say): a fault here, not in the
     // upgrade, and still nothing of it may be used.
     std::string copyFailure;
+    // The data files checked where they lie (a check whose copy holds the list and libraries
+    // alone): each one's digest, by its name as spelt in the upgrade folder.
+    std::unordered_map<std::string, std::string> inPlace;
     // One line for the window and the command line: the state and what it rests on.
     std::string Describe() const;
 };
@@ -47,10 +51,14 @@ UpgradeCheck CheckUpgrade(const std::string& folder, const std::vector<TrustedKe
 // The same through an open folder (`folderPath` names it). `makeCopy`, when given, is asked for
 // the private folder to copy into once a manifest has been read (and only then), so that the one
 // open that finds the manifest decides whether the program goes on from a checked copy; a failure
-// when it cannot be made: copyFailure then says so.
+// when it cannot be made: copyFailure then says so. With `scope` ListAndLibraries the copy holds
+// the list and the upgrade libraries, and the data files are digested where they lie (their
+// digests in inPlace): whoever reads one later checks its bytes against that digest.
 using CopyFolder = std::function<Result<const Directory*>()>;
+enum class CopyScope { Everything, ListAndLibraries };
 UpgradeCheck CheckUpgrade(const Directory& folder, const std::string& folderPath,
-                          const std::vector<TrustedKey>& trusted, const CopyFolder& makeCopy = {});
+                          const std::vector<TrustedKey>& trusted, const CopyFolder& makeCopy = {},
+                          CopyScope scope = CopyScope::Everything);
 
 // Whether the installation's trust asks for more than `check` gives: it trusts keys, and none of
 // them signed the upgrade (a tampered upgrade is refused for that alone).

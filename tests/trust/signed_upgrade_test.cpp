@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "base/directory.h"
@@ -223,23 +224,46 @@ TEST_F(SignedUpgradeTest, EveryTamperingIsFoundAndNothingIsCopied) {
 }
 
 // A file the check read and the run then finds changed in the upgrade folder is not the one
-// installed: the run works from the checked copy.
+// installed: the run reads the list and libraries from the checked copy, and refuses a data file
+// (checked where it lies) whose bytes are no longer those checked.
 class CheckedCopyTest : public test::UpgradeTest {};
 
 TEST_F(CheckedCopyTest, AFileSwappedAfterTheCheckIsNeverInstalled) {
     test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "CHECKED")});
     test::WriteFile(m_upgrade / "cool.DAT", "checked bytes");
-    WriteList({"1,0,1,7400,Logic.PART", "4,0,2,cool.DAT"});
-    std::string why;
+    test::WriteFile(m_upgrade / "back.DAT", "checked too");
+    test::WriteFile(m_suite / "JOB/cool.DAT", "installed bytes");
+    WriteList({"1,0,1,7400,Logic.PART", "4,0,2,cool.DAT", "4,0,2,back.DAT"});
     ASSERT_TRUE(test::Done(trust::WriteManifest(test::OpenFolder(m_upgrade.Path()), m_upgrade.Path())));
     App& app = Open();
     EXPECT_EQ(app.verification.check.state, trust::UpgradeState::Intact);
     test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "SWAPPED")});
-    test::WriteFile(m_upgrade / "cool.DAT", "swapped bytes");
+    // Swapped for the installed bytes: a preview that read them would call the file the same.
+    test::WriteFile(m_upgrade / "cool.DAT", "installed bytes");
+    // Changed and changed back: the bytes copied are the ones checked.
+    test::WriteFile(m_upgrade / "back.DAT", "swapped too");
+    test::WriteFile(m_upgrade / "back.DAT", "checked too");
+
+    // The preview compares what was checked, and shows no side it cannot check.
+    app.changeColumn.Refresh();
+    const size_t cool = 1;
+    ASSERT_EQ(std::string(app.upgrade.GridRows[cool].Name), "cool.DAT");
+    EXPECT_EQ(app.changeColumn.Changes().changes[cool], preview::Change::Changed);
+    const auto detail = app.changeColumn.Details({cool});
+    ASSERT_EQ(detail.size(), 1u);
+    EXPECT_EQ(detail[0].change, preview::Change::Unreadable);
+    EXPECT_NE(detail[0].reason.find("changed in the upgrade folder after it was checked"), std::string::npos);
+    EXPECT_EQ(detail[0].sides.upgrade, "");
+
     Update(app);
-    std::string error;
     EXPECT_NE(ExportElement(m_suite / "LIB/Logic.PART", "7400")->find("CHECKED"), std::string::npos);
-    EXPECT_EQ(test::ReadFile(m_suite / "JOB/cool.DAT"), "checked bytes");
+    EXPECT_EQ(test::ReadFile(m_suite / "JOB/back.DAT"), "checked too");
+    const std::vector<std::string> boxes = BoxTexts();
+    EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(), [](const std::string& text) {
+        return text.find("cool.DAT: it was changed in the upgrade folder after it was checked") !=
+               std::string::npos;
+    })) << ::testing::PrintToString(boxes);
+    EXPECT_EQ(StatusOf("cool.DAT").find("Copied"), std::string::npos) << StatusOf("cool.DAT");
     const auto runs = history::ListRuns(app.installation.env);
     ASSERT_TRUE(test::Done(runs));
     ASSERT_EQ(runs->size(), 1u);
