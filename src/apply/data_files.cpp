@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
@@ -37,25 +39,38 @@ std::string SystemError(const char* what) { return std::string(what) + ": " + st
 // older file (the file system's guard for programs that never sync), one file at a time, where
 // the caller may rather make all its copies durable together. The bytes are moved by the kernel
 // where it can; a plain read and write loop otherwise.
-Outcome CopyBytes(int in, int out, off_t size) {
-    if (size > 0) (void)::fallocate(out, 0, 0, size);  // only a hint: the writes below decide
+// At most `limit` bytes are copied.
+Outcome CopyBytes(int in, int out, off_t size, off_t limit = std::numeric_limits<off_t>::max()) {
+    if (size > 0)
+        (void)::fallocate(out, 0, 0, std::min(size, limit));  // only a hint: the writes below decide
+    off_t left = limit;
     for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        const ssize_t n = left == 0
+                              ? 0
+                              : ::copy_file_range(in, nullptr, out, nullptr,
+                                                  static_cast<size_t>(std::min<off_t>(left, 1 << 30)), 0);
         if (n == 0) return {};
-        if (n > 0) continue;
+        if (n > 0) {
+            left -= n;
+            continue;
+        }
         if (errno == EINTR) continue;
         if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF) break;
         return Failure{SystemError("cannot write the copy")};
     }
     static thread_local std::vector<char> buffer(1 << 16);
     for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        const ssize_t got =
+            left == 0 ? 0
+                      : ::read(in, buffer.data(),
+                               static_cast<size_t>(std::min<off_t>(left, static_cast<off_t>(buffer.size()))));
         if (got == 0) return {};
         if (got < 0) {
             if (errno == EINTR) continue;
             return Failure{SystemError("cannot read the source")};
         }
         if (!WriteAll(out, {buffer.data(), static_cast<size_t>(got)})) return Failure{SystemError("cannot write the copy")};
+        left -= got;
     }
 }
 
@@ -82,16 +97,19 @@ Result<SourceFile> OpenSource(const Directory& folder, const std::string& name, 
 
 Result<SourceFile> OpenUpgradeFile(const Directory& folder, const CheckedInPlace* inPlace,
                                    const std::string& name, bool* missing) {
-    bool absent = false;
-    auto source = OpenSource(folder, folder.Spelling(name), &absent);
-    if (missing) *missing = absent;
-    if (source || !absent || inPlace == nullptr || !inPlace->folder) return source;
-    const std::string spelt = inPlace->folder->Spelling(name);
-    const auto digest = inPlace->digests.find(spelt);
-    if (digest == inPlace->digests.end()) return source;  // not a file the check read
-    source = OpenSource(*inPlace->folder, spelt, missing);
-    if (source) source->checked = digest->second;
-    return source;
+    // The checked data files first: the private copy finds its names whatever their case, and a
+    // data file named like the list or a library in another case is a file of its own.
+    if (inPlace != nullptr && inPlace->folder) {
+        const std::string spelt = inPlace->folder->Spelling(name);
+        if (const auto checked = inPlace->files.find(spelt); checked != inPlace->files.end()) {
+            auto source = OpenSource(*inPlace->folder, spelt, missing);
+            if (!source) return source;
+            source->checked = checked->second.digest;
+            source->checkedSize = checked->second.size;
+            return source;
+        }
+    }
+    return OpenSource(folder, folder.Spelling(name), missing);
 }
 
 std::string ChangedSinceChecked() {
@@ -103,10 +121,12 @@ Outcome PinChecked(SourceFile& source) {
     FileHandle copy(::memfd_create("checked", MFD_CLOEXEC));
     if (!copy.IsOpen()) return Failure{SystemError("no room to check it")};
     if (::lseek(source.file.Fd(), 0, SEEK_SET) != 0) return Failure{SystemError("it cannot be read")};
-    std::string digest;
-    if (const Outcome copied = CopyDescriptor(source.file.Fd(), copy.Fd(), &digest); !copied)
+    // No further than one byte past what the check read: one grown since is refused by its digest
+    // without filling the memory first.
+    if (const Outcome copied = CopyBytes(source.file.Fd(), copy.Fd(), 0, source.checkedSize + 1); !copied)
         return Failure{"it cannot be checked: " + copied.Why()};
-    if (digest != source.checked) return Failure{ChangedSinceChecked()};
+    if (::lseek(copy.Fd(), 0, SEEK_SET) != 0 || Sha256OfDescriptor(copy.Fd()) != source.checked)
+        return Failure{ChangedSinceChecked()};
     struct stat info {};
     if (::fstat(copy.Fd(), &info) != 0 || ::lseek(copy.Fd(), 0, SEEK_SET) != 0)
         return Failure{SystemError("it cannot be checked")};
@@ -178,7 +198,10 @@ Result<std::unique_ptr<PreparedFile>> PrepareFile(SourceFile& source, const Targ
     if (known) file->m_folder->NoteChange(before, file->m_temp);
     const int out = file->m_out.Fd();
     if (::lseek(source.file.Fd(), 0, SEEK_SET) != 0) return Failure{SystemError("cannot read the source")};
-    if (Outcome copied = CopyBytes(source.file.Fd(), out, source.info.st_size); !copied)
+    // A file checked in place is copied no further than one byte past what the check read: one
+    // grown since is refused by its digest without filling the disk first.
+    const off_t limit = source.checked.empty() ? std::numeric_limits<off_t>::max() : source.checkedSize + 1;
+    if (Outcome copied = CopyBytes(source.file.Fd(), out, source.info.st_size, limit); !copied)
         return Failure{copied.Why()};
     const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};
     // A file that replaces another reaches the disk before it takes the old one's place (now, or

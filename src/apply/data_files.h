@@ -34,15 +34,16 @@ struct SourceFile {
     FileHandle file;
     struct stat info {};
     // The digest its bytes must have before anything is made of them (a data file of an upgrade
-    // checked in place); "" when they need no check.
+    // checked in place), and their size; "" when they need no check.
     std::string checked;
+    int64_t checkedSize = 0;
 };
 // Opens `name` of `folder` as a source (never through a link, never a FIFO or device); why not,
 // and `missing` set, when it is not there.
 Result<SourceFile> OpenSource(const Directory& folder, const std::string& name, bool* missing = nullptr);
-// Opens the upgrade's file `name` as the run reads it: from `folder` (the upgrade's, or the
-// private copy of its checked files), else, with `inPlace`, from the folder its data files were
-// checked in, with the digest they must still have.
+// Opens the upgrade's file `name` as the run reads it: with `inPlace`, a data file checked where it
+// lies from there, with the digest and size it must still have; any other from `folder` (the upgrade's, or
+// the private copy of its checked files).
 Result<SourceFile> OpenUpgradeFile(const Directory& folder, const CheckedInPlace* inPlace,
                                    const std::string& name, bool* missing = nullptr);
 // The reason a file read from the upgrade is refused when its bytes are not those checked.

@@ -219,10 +219,16 @@ Outcome SaveIndex(RunState& run, IndexFile& index, const Target& target) {
 
 // The index entry of a subcircuit file (`name` of the upgrade, read as a run reads it): its name
 // from the first line, its description and category from the second.
+// `refused` says why, where the file is there but is not the one checked.
 std::optional<std::string> SubcircuitEntry(const Directory& folder, const CheckedInPlace* inPlace,
-                                           const std::string& name, const std::string& library) {
+                                           const std::string& name, const std::string& library,
+                                           std::string& refused) {
     auto source = OpenUpgradeFile(folder, inPlace, name);
-    if (!source || !PinChecked(*source)) return std::nullopt;
+    if (!source) return std::nullopt;
+    if (const Outcome pinned = PinChecked(*source); !pinned) {
+        refused = pinned.Why();
+        return std::nullopt;
+    }
     auto input = TextInput::Adopt(std::move(source->file));
     if (!input) return std::nullopt;
     std::string first, second;
@@ -265,9 +271,15 @@ void UpdateSubcircuitIndex(const Environment& env, LoadedUpgrade& upgrade, RunSt
         const std::string library = ToUpper(item.TargetLib);
         if (library.empty()) continue;
         status.Say(GetLocalMessage("Updating Subcircuit index file", 4422));
-        const auto entry = upgradeFolder
-                               ? SubcircuitEntry(**upgradeFolder, upgrade.InPlace.get(), item.Name, library)
-                               : std::nullopt;
+        std::string refused;
+        const auto entry = upgradeFolder ? SubcircuitEntry(**upgradeFolder, upgrade.InPlace.get(), item.Name,
+                                                           library, refused)
+                                         : std::nullopt;
+        // A subcircuit changed in the upgrade folder since it was checked is not indexed from it;
+        // said, since the file itself may be installed already.
+        if (!refused.empty())
+            ShowWarning(dialogs, GetLocalMessage("Cannot update Subcircuit index file", 4481) + " " +
+                                     item.Name + ": " + refused);
         if (!entry) continue;
         if (!index && !target)
             target = IndexTarget(access, env.ZSMsbk, "Subcir.idx", dialogs,

@@ -85,11 +85,11 @@ public:
             return Problem(leaf, "cannot be read: " + readError);
         if (!writeError.empty()) return CopyFailure(leaf, writeError);
         if (*digest != expected->second) return Problem(leaf, "differs from its digest in the manifest");
-        if (inPlace) m_inPlace.emplace(leaf, *digest);
+        if (inPlace) m_inPlace.emplace(leaf, CheckedFile{*digest, static_cast<int64_t>(info.st_size)});
     }
 
     std::vector<std::string> Take() { return std::move(m_problems); }
-    std::unordered_map<std::string, std::string> TakeInPlace() { return std::move(m_inPlace); }
+    CheckedFiles TakeInPlace() { return std::move(m_inPlace); }
     // The first file whose private copy could not be written, and why; "" when every copy was made.
     const std::string& FirstCopyFailure() const { return m_copyFailure; }
 
@@ -132,7 +132,7 @@ private:
     const std::map<std::string, std::string>& m_digests;
     const Directory* m_copy;
     std::set<std::string> m_done;
-    std::unordered_map<std::string, std::string> m_inPlace;
+    CheckedFiles m_inPlace;
     std::vector<std::string> m_problems;
     std::string m_copyFailure;
 };

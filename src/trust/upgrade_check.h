@@ -9,6 +9,7 @@
 #include "base/directory.h"
 #include "base/outcome.h"
 #include "trust/trust_store.h"
+#include "upgrade_list/loaded_upgrade.h"
 
 namespace zrx::trust {
 
@@ -36,7 +37,7 @@ struct UpgradeCheck {
     std::string copyFailure;
     // The data files checked where they lie (a check whose copy holds the list and libraries
     // alone): each one's digest, by its name as spelt in the upgrade folder.
-    std::unordered_map<std::string, std::string> inPlace;
+    CheckedFiles inPlace;
     // One line for the window and the command line: the state and what it rests on.
     std::string Describe() const;
 };

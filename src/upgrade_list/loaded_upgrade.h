@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -13,13 +14,19 @@
 
 namespace zrx {
 
+// A data file as the check read it: its digest and its size.
+struct CheckedFile {
+    std::string digest;
+    int64_t size = 0;
+};
 // The data files of an upgrade that were checked against its manifest where they lie instead of
 // being copied: each is read from `folder` (the upgrade folder itself), and its bytes are used only
-// once they are read and found to have the digest the check found (`digests`, by each file's name
-// as spelt in `folder`). A file changed there since the check is refused, never used.
+// once they are read and found to be those the check read (`files`, by each file's name as spelt
+// in `folder`). A file changed there since the check is refused, never used.
+using CheckedFiles = std::unordered_map<std::string, CheckedFile>;
 struct CheckedInPlace {
     std::shared_ptr<const Directory> folder;
-    std::unordered_map<std::string, std::string> digests;
+    CheckedFiles files;
 };
 
 // The upgrade the user loaded. ListPath is what the user chose (a folder, or an archive file); its

@@ -270,6 +270,40 @@ TEST_F(CheckedCopyTest, AFileSwappedAfterTheCheckIsNeverInstalled) {
     EXPECT_EQ((*runs)[0].verification, "intact");
 }
 
+// A data file named like a library or the list in another case is a file of its own; a
+// subcircuit changed after its copy and before its index entry is not indexed from the change,
+// and the run says so.
+TEST_F(CheckedCopyTest, DataFilesAreReadAsThemselvesAndCheckedForTheIndexToo) {
+    test::MakeLibrary(m_upgrade / "Upgrade.PART", true, {test::PartJson("7400", "CHECKED")});
+    test::WriteFile(m_upgrade / "upgrade.part", "a data file, not a library");
+    test::WriteFile(m_upgrade / "upgrade.LST", "a data file, not the list");
+    test::WriteFile(m_suite / "ZSM_SBK/Subcir.idx", "X|UA741|library|uA741|OPAMPS| Opamp\r\n");
+    test::WriteFile(m_upgrade / "LM2596.SBC",
+                    ".SUBCKT LM2596 VIN OUT, macro\r\n*3A regulator, Regulator\r\n.ENDS\r\n");
+    WriteList({"1,0,1,7400,Logic.PART", "4,0,1,upgrade.part", "4,0,1,upgrade.LST", "4,0,9,LM2596.SBC,REGS"});
+    ASSERT_TRUE(test::Done(trust::WriteManifest(test::OpenFolder(m_upgrade.Path()), m_upgrade.Path())));
+    App& app = Open();
+    ASSERT_EQ(app.verification.check.state, trust::UpgradeState::Intact);
+    ui::Label& status = app.window.main.F_Status;
+    bool swapped = false;
+    status.Subscribe([&] {
+        if (!swapped && status.Caption().find("Updating Subcircuit index file") != std::string::npos) {
+            swapped = true;
+            test::WriteFile(m_upgrade / "LM2596.SBC", ".SUBCKT EVIL A B\r\n*evil, Evil\r\n.ENDS\r\n");
+        }
+    });
+    Update(app);
+    EXPECT_EQ(test::ReadFile(m_suite / "LIB/upgrade.part"), "a data file, not a library");
+    EXPECT_EQ(test::ReadFile(m_suite / "LIB/upgrade.LST"), "a data file, not the list");
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(test::ReadFile(m_suite / "ZSM_SBK/Subcir.idx").find("EVIL"), std::string::npos);
+    const std::vector<std::string> boxes = BoxTexts();
+    EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(), [](const std::string& text) {
+        return text.find("Subcircuit index file LM2596.SBC: it was changed in the upgrade folder") !=
+               std::string::npos;
+    })) << ::testing::PrintToString(boxes);
+}
+
 // Upgrades as one file: a zip of the folder made by zip, a compressed tar made by bsdtar.
 TEST_F(SignedUpgradeTest, ZipAndTarFilesOpenWhereFoldersDo) {
     if (!Have("zip") || !Have("bsdtar")) GTEST_SKIP() << "zip or bsdtar is not installed";
