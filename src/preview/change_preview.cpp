@@ -203,10 +203,9 @@ private:
             return Because(Change::Unreadable,
                            JoinPath(m_upgrade.listPath, std::string(row.Name)) + ": " + pinned.Why());
         };
-        if (m_sides != nullptr && static_cast<size_t>(source->info.st_size) <= kMostShownBytes)
+        // A side checked too large to be shown is not read (nor shown).
+        if (m_sides != nullptr && static_cast<size_t>(source->checkedSize) <= kMostShownBytes)
             if (const Outcome pinned = PinChecked(*source); !pinned) return unchecked(pinned);
-        // A side too large to be shown is not read; one not checked (an upgrade file changed since
-        // it was checked, when it grew past that size) is not shown.
         const bool showUpgrade = source->checked.empty();
         const bool subcircuit = IsSubcircuitFile(row.Name);
         const std::string destDir =

@@ -133,8 +133,8 @@ bool OpenUpgrade(const Environment& env, LoadedUpgrade& upgrade, UpgradeVerifica
     // they lie, and each one's bytes are checked against that digest again wherever they are read
     // for use: a file changed in the upgrade folder after it was checked is never the one copied
     // into the installation. The open that finds the manifest is the one that decides (a second
-    // look could see another folder). An archive's files are
-    // checked where they were unpacked: that folder is already the program's own private copy.
+    // look could see another folder). An archive's files are checked where they were unpacked:
+    // that folder is already the program's own private copy.
     if (!folder) {
         // file-access: the folder the user chose, opened once; all of it is read through this handle
         auto opened = Directory::Open(folderPath.empty() ? "/" : folderPath);

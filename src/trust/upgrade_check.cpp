@@ -73,7 +73,8 @@ public:
             }
         }
         std::string readError, writeError;
-        const std::optional<std::string> digest = Digest(in, out, readError, writeError);
+        int64_t size = 0;
+        const std::optional<std::string> digest = Digest(in, out, readError, writeError, size);
         if (out >= 0) {
             const struct timespec times[2] = {info.st_atim, info.st_mtim};
             if ((::fchmod(out, info.st_mode & 0777) != 0 || ::futimens(out, times) != 0) &&
@@ -85,7 +86,7 @@ public:
             return Problem(leaf, "cannot be read: " + readError);
         if (!writeError.empty()) return CopyFailure(leaf, writeError);
         if (*digest != expected->second) return Problem(leaf, "differs from its digest in the manifest");
-        if (inPlace) m_inPlace.emplace(leaf, CheckedFile{*digest, static_cast<int64_t>(info.st_size)});
+        if (inPlace) m_inPlace.emplace(leaf, CheckedFile{*digest, size});
     }
 
     std::vector<std::string> Take() { return std::move(m_problems); }
@@ -102,10 +103,10 @@ private:
             m_copyFailure = Printable(name) + " cannot be copied to be checked: " + why;
     }
 
-    // The SHA-256 of what `in` reads, written to `out` as it is read when `out` is open. A failed
-    // read sets readError, a failed write writeError.
-    static std::optional<std::string> Digest(int in, int out, std::string& readError,
-                                             std::string& writeError) {
+    // The SHA-256 of what `in` reads, written to `out` as it is read when `out` is open, and the
+    // number of bytes it read (`size`). A failed read sets readError, a failed write writeError.
+    static std::optional<std::string> Digest(int in, int out, std::string& readError, std::string& writeError,
+                                             int64_t& size) {
         const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
         if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
         // One buffer for every file: a new one per file was zeroed (and mapped) anew each time.
@@ -116,6 +117,7 @@ private:
             if (got < 0) return readError = std::strerror(errno), std::nullopt;
             if (got == 0) break;
             EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
+            size += got;
             if (out >= 0 && !WriteAll(out, {buffer.data(), static_cast<size_t>(got)}))
                 return writeError = std::strerror(errno), std::nullopt;
         }
