@@ -4,6 +4,7 @@
 // program instance without a window.
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -16,12 +17,20 @@
 
 namespace zrx::fuzz {
 
+// The run's scratch folder, removed with all it holds when the run ends. The path is never
+// destroyed, so that the removal at exit can still name it.
 inline const std::string& ScratchDir() {
-    static const std::string dir = [] {
+    static const std::string* const dir = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "zrxfuzz-XXXXXX").string();
-        return std::string(::mkdtemp(pattern.data()));
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        const auto* path = new std::string(pattern);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(ScratchDir(), ignored);
+        });
+        return path;
     }();
-    return dir;
+    return *dir;
 }
 
 inline std::string WriteInput(const std::string& name, std::string_view data) {

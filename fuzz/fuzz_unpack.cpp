@@ -14,27 +14,12 @@
 #include <string_view>
 
 #include "archive/upgrade_archive.h"
+#include "fuzz_support.h"
 #include "upgrade_list/list_format.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The run's scratch folder: it holds the input file and, during each input, its destination. It is
-// removed at exit; the path is never destroyed, so that the removal can still name it.
-const std::string& ScratchDir() {
-    static const std::string* const dir = [] {
-        std::string pattern = (fs::temp_directory_path() / "zrxfuzz-unpack-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        const auto* path = new std::string(pattern);
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(ScratchDir(), ignored);
-        });
-        return path;
-    }();
-    return *dir;
-}
 
 // The rule for a name that the program passes: one an upgrade list can hold.
 std::optional<std::string> PlainName(std::string_view name) { return zrx::UnlistableNameReason(name, true); }
@@ -52,19 +37,19 @@ bool OnOneLine(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string input = ScratchDir() + "/input";
+    const std::string input = zrx::fuzz::ScratchDir() + "/input";
     {
         std::ofstream out(input, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    std::string into = ScratchDir() + "/into-XXXXXX";
+    std::string into = zrx::fuzz::ScratchDir() + "/into-XXXXXX";
     Require(::mkdtemp(into.data()) != nullptr);
     const zrx::archive::Limits limits{.entries = 64, .fileBytes = 1 << 20, .totalBytes = 4 << 20, .ratio = 200};
 
     const zrx::archive::Unpacked result = zrx::archive::Unpack(input, into, limits, PlainName);
 
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(ScratchDir()))
+    for (const auto& entry : fs::directory_iterator(zrx::fuzz::ScratchDir()))
         Require(entry.path() == input || entry.path() == into);
     Require(OnOneLine(result.entry) && OnOneLine(result.why));
     if (!result.ok) {
