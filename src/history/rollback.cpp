@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <tuple>
 #include <unordered_set>
 
 #include "apply/run_guard.h"
@@ -65,16 +66,26 @@ struct RestoreTarget {
     bool exists = false;
     struct stat info {};  // of the file written (a link followed)
 };
-// `missingFolder` tells that the folder of the place is gone.
-Result<RestoreTarget> OpenTarget(const Environment& env, InstallationAccess& access, const Change& c,
-                                 bool* missingFolder) {
+// The folder that holds a change's place, opened and found to be one an update may write in, and
+// the place's name there. `missingFolder` tells that the folder is gone.
+struct WritablePlace {
+    std::shared_ptr<const Directory> folder;
+    std::string leaf;
+};
+Result<WritablePlace> OpenWritablePlace(const Environment& env, InstallationAccess& access, const Change& c,
+                                        bool* missingFolder) {
     auto opened = OpenPlaceFolder(env, c.place, missingFolder);
     if (!opened) return Failure{opened.Why()};
-    const std::string& leaf = opened->name;
     auto folder = std::make_shared<const Directory>(std::move(opened->folder));
-    const std::string path = PathOf(env, c.place);
     if (const Outcome writable = access.MayWriteIn(*folder); !writable)
-        return Failure{path + ": " + writable.Why() + "; left alone"};
+        return Failure{PathOf(env, c.place) + ": " + writable.Why() + "; left alone"};
+    return WritablePlace{std::move(folder), std::move(opened->name)};
+}
+
+// The target of a change in its place's folder, `leaf` there, as OpenTarget finds it.
+Result<RestoreTarget> TargetIn(const Environment& env, InstallationAccess& access, const Change& c,
+                               std::shared_ptr<const Directory> folder, const std::string& leaf) {
+    const std::string path = PathOf(env, c.place);
     RestoreTarget target;
     target.folder = folder;
     target.name = leaf;
@@ -107,6 +118,14 @@ Result<RestoreTarget> OpenTarget(const Environment& env, InstallationAccess& acc
     target.name = followed->name;
     target.info = reached;
     return target;
+}
+
+// `missingFolder` tells that the folder of the place is gone.
+Result<RestoreTarget> OpenTarget(const Environment& env, InstallationAccess& access, const Change& c,
+                                 bool* missingFolder) {
+    const auto place = OpenWritablePlace(env, access, c, missingFolder);
+    if (!place) return Failure{place.Why()};
+    return TargetIn(env, access, c, place->folder, place->leaf);
 }
 
 // The kept copy of a file, checked against what the record says it was; a failure when it is
@@ -221,16 +240,34 @@ private:
         const char* kind = part ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
         const std::string& path = LibraryPath(c);
         const std::string label = c.name + " in " + path;
-        bool missingFolder = false;
-        auto target = OpenTarget(m_env, m_access, c, &missingFolder);
-        if (!target) {
-            if (missingFolder && c.created) return Undone::AsBefore;
-            return Failure{target.Why()};
+        // The library's folder is opened and found writable once; the library itself is looked at
+        // for every element (removed, or made a link, since the last).
+        const PlaceKey key{c.place.root, c.place.relative, part};
+        auto found = m_libraryPlaces.find(key);
+        if (found == m_libraryPlaces.end()) {
+            bool missingFolder = false;
+            auto place = OpenWritablePlace(m_env, m_access, c, &missingFolder);
+            if (!place) {
+                if (missingFolder && c.created) return Undone::AsBefore;
+                return Failure{place.Why()};
+            }
+            found = m_libraryPlaces.emplace(key, LibraryPlace{std::move(*place), false, 0, {}}).first;
         }
+        LibraryPlace& known = found->second;
+        auto target = TargetIn(m_env, m_access, c, known.place.folder, known.place.leaf);
+        if (!target) return Failure{target.Why()};
         if (!target->exists && c.created) return Undone::AsBefore;  // nothing of the run is left
         if (!target->exists && !m_force) return Failure{label + ": the library was removed after the update"};
         std::string why;
-        const int32_t library = m_libraries.Open(*target->folder, target->name, kind, true, &why);
+        // The kernel's handle of a library in the place itself is kept with the place; one reached
+        // through a link is asked for by where the link leads.
+        const bool inPlace = target->folder == known.place.folder;
+        if (!inPlace || !known.opened) {
+            known.handle = m_libraries.Open(*target->folder, target->name, kind, true, &known.why);
+            known.opened = inPlace;
+        }
+        const int32_t library = known.handle;
+        why = known.why;
         // Worked out once per library: resolving it walks the whole path.
         if (!m_realPaths.contains(path)) m_realPaths.emplace(path, target->folder->RealPathOf(target->name));
         if (library == 0) return Failure{label + ": " + why};
@@ -246,8 +283,14 @@ private:
             return Undone::Restored;
         }
         // The run's own library of old elements, through the run folder's handle that was checked.
-        const int32_t kept =
-            m_libraries.Open(m_runFolder, part ? "old.PART" : "old.SYMBOL", kind, false, &why);
+        KeptLibrary& keptLibrary = m_kept[part ? 0 : 1];
+        if (!keptLibrary.opened) {
+            keptLibrary.handle = m_libraries.Open(m_runFolder, part ? "old.PART" : "old.SYMBOL", kind, false,
+                                                  &keptLibrary.why);
+            keptLibrary.opened = true;
+        }
+        const int32_t kept = keptLibrary.handle;
+        why = keptLibrary.why;
         const std::string keptName = std::to_string(c.id);
         // The kept copy, compared with itself: there and undamaged.
         if (kept == 0)
@@ -328,6 +371,22 @@ private:
     Directory m_files;
     bool m_force;
     LibraryHandles m_libraries;
+    // The libraries of element changes by place and kind: their folders, and the kernel's handles.
+    using PlaceKey = std::tuple<int, std::string, bool>;
+    struct LibraryPlace {
+        WritablePlace place;
+        bool opened = false;
+        int32_t handle = 0;
+        std::string why;
+    };
+    std::map<PlaceKey, LibraryPlace> m_libraryPlaces;
+    // The run's own libraries of old elements (parts, symbols).
+    struct KeptLibrary {
+        bool opened = false;
+        int32_t handle = 0;
+        std::string why;
+    };
+    KeptLibrary m_kept[2];
     std::map<int64_t, std::string> m_paths;
     std::map<std::string, std::string> m_realPaths;  // by the library's path
 };
@@ -408,7 +467,13 @@ std::vector<Change> LoadChanges(RecordDatabase& rec, int64_t run, bool& loaded) 
         rec,
         "SELECT id, what, root, path, name, created, link, COALESCE(old_digest,''), COALESCE(new_digest,''),"
         " old_device, old_inode, old_size, old_mtime, new_device, new_inode, new_size, new_mtime,"
-        " old_inode IS NOT NULL, new_inode IS NOT NULL FROM changes WHERE run=?1 AND done=0 ORDER BY id");
+        " old_inode IS NOT NULL, new_inode IS NOT NULL FROM changes"
+        // A run's changes are numbered as it made them, one after the other: read as the range of
+        // its numbers, in their order (through the index on the run, each row would be looked up
+        // by its number and all of them sorted).
+        " WHERE id BETWEEN (SELECT MIN(id) FROM changes WHERE run=?1) AND (SELECT MAX(id) FROM changes WHERE "
+        "run=?1)"
+        " AND +run=?1 AND done=0 ORDER BY id");
     query.Bind(1, run);
     while (query.Next()) {
         Change c;
@@ -661,7 +726,9 @@ public:
             if (c.what == kFile && restored) m_restoredFiles.push_back(&c);
             else if (restored) m_restoredElements.push_back(&c);
             else m_done.push_back(c.id);
-            if (m_restoredElements.size() + m_restoredFiles.size() >= 512) Settle(restorer);
+            // Made durable and marked done in batches: each settle waits for the disk several
+            // times, and a rollback stopped before one finds what it restored as it was next time.
+            if (m_restoredElements.size() + m_restoredFiles.size() >= 4096) Settle(restorer);
         }
         Settle(restorer);
         // The saves into a library put back as a file were taken back with it: done when it is.
