@@ -147,6 +147,7 @@ bool RunRecorder::MakeDurable() {
     m_makingDurable = false;
     if (!ok) return Fail("the old elements cannot be kept in the record (is the disk full?)");
     if (m_inTransaction) {
+        if (!WriteWaitingRows()) return false;
         m_inTransaction = false;
         if (!m_db->Exec("COMMIT")) {
             const std::string error = m_db->Error();
@@ -159,6 +160,7 @@ bool RunRecorder::MakeDurable() {
 
 bool RunRecorder::Fail(const std::string& why) {
     if (m_failure.empty()) m_failure = why;
+    m_waiting.clear();  // rolled back with the rest
     if (m_inTransaction) {
         m_db->Exec("ROLLBACK");
         m_inTransaction = false;
@@ -176,25 +178,53 @@ Outcome RunRecorder::Ready() {
 }
 
 int64_t RunRecorder::AddChange(int what, const Place& place, const std::string& name, bool created, bool link,
-                               const struct stat* library) {
+                               const struct stat* library, bool waitForNew) {
+    // Numbered here, not by the table: an element's row waits for its new digest, and the rows
+    // written meanwhile must not take its number.
+    if (m_nextId == 0) {
+        RecordDatabase::Statement last(*m_db, "SELECT COALESCE(MAX(id), 0) FROM changes");
+        if (!last.Next()) {
+            Fail("the record cannot be read: " + m_db->Error());
+            return 0;
+        }
+        m_nextId = last.Int(0) + 1;
+    }
+    Row row{m_nextId++, what, place, name, created, link, library != nullptr, {}, {}};
+    if (library)
+        row.device = static_cast<int64_t>(library->st_dev), row.inode = static_cast<int64_t>(library->st_ino);
+    if (waitForNew) {
+        m_waiting.push_back(std::move(row));
+        return m_waiting.back().id;
+    }
+    return WriteRow(row, {}) ? row.id : 0;
+}
+
+bool RunRecorder::WriteRow(const Row& row, const std::string& newDigest) {
     if (!m_add)
         m_add = std::make_unique<RecordDatabase::Statement>(
             *m_db,
-            "INSERT INTO changes(run, what, root, path, name, created, link, old_device, old_inode)"
-            " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-    m_add->Bind(1, m_run)
-        .Bind(2, what)
-        .Bind(3, place.root)
-        .Bind(4, place.relative)
-        .Bind(5, name)
-        .Bind(6, created ? 1 : 0)
-        .Bind(7, link ? 1 : 0);
-    if (library) m_add->Bind(8, static_cast<int64_t>(library->st_dev)).Bind(9, static_cast<int64_t>(library->st_ino));
-    if (!m_add->Run()) {
-        Fail("the record cannot be written: " + m_db->Error());
-        return 0;
-    }
-    return m_db->LastInsertId();
+            "INSERT INTO changes(id, run, what, root, path, name, created, link, old_device, old_inode, "
+            "new_digest)"
+            " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    m_add->Bind(1, row.id)
+        .Bind(2, m_run)
+        .Bind(3, row.what)
+        .Bind(4, row.place.root)
+        .Bind(5, row.place.relative)
+        .Bind(6, row.name)
+        .Bind(7, row.created ? 1 : 0)
+        .Bind(8, row.link ? 1 : 0);
+    if (row.library) m_add->Bind(9, row.device).Bind(10, row.inode);
+    if (!newDigest.empty()) m_add->Bind(11, newDigest);
+    if (!m_add->Run()) return Fail("the record cannot be written: " + m_db->Error());
+    return true;
+}
+
+bool RunRecorder::WriteWaitingRows() {
+    bool written = true;
+    for (const Row& row : m_waiting) written = written && WriteRow(row, {});
+    m_waiting.clear();
+    return written;
 }
 
 void RunRecorder::SetNew(int64_t id, const std::string& digest, const struct stat* identity) {
@@ -297,7 +327,7 @@ RunRecorder::SaveVerdict RunRecorder::BeforeElementSave(const ElementSave& save)
             (AddChange(kLibraryMade, library->place, {}, true, false) == 0 || !MakeDurable()))
             return notRecorded();
         if (save.name.empty() || library->elements.count(save.name)) return {};
-        const int64_t id = AddChange(what, library->place, save.name, true, false);
+        const int64_t id = AddChange(what, library->place, save.name, true, false, nullptr, true);
         if (id == 0) return notRecorded();
         library->elements.emplace(save.name, id);
         return {};
@@ -319,8 +349,8 @@ RunRecorder::SaveVerdict RunRecorder::BeforeElementSave(const ElementSave& save)
         if (source > 0 && E_CompareElements(source, save.sourceName.c_str(), target, save.name.c_str()) == 1)
             return {};
     }
-    const int64_t id =
-        AddChange(what, library->place, save.name, old.empty(), library->link, library->link ? &library->file : nullptr);
+    const int64_t id = AddChange(what, library->place, save.name, old.empty(), library->link,
+                                 library->link ? &library->file : nullptr, true);
     if (id == 0) return notRecorded();
     if (!old.empty()) {
         const int32_t kept = OldLibrary(save.partLibrary);
@@ -343,7 +373,16 @@ bool RunRecorder::AfterElementSave(const ElementSave& save) {
         library != m_libraries.end() && !now.empty()) {
         const auto it = library->second.elements.find(save.name);
         if (it != library->second.elements.end()) {
-            SetNew(it->second, now, nullptr);
+            // Its row, when it still waits, is written now with the digest; else it is told it.
+            const auto waiting = std::find_if(m_waiting.rbegin(), m_waiting.rend(),
+                                              [id = it->second](const Row& row) { return row.id == id; });
+            if (waiting != m_waiting.rend()) {
+                const Row row = std::move(*waiting);
+                m_waiting.erase(std::next(waiting).base());
+                if (Ready()) WriteRow(row, now);
+            } else {
+                SetNew(it->second, now, nullptr);
+            }
             // The base of a later merge: what the upgrade offered (a merge's other side), or what
             // was saved.
             if (save.merged) {

@@ -92,8 +92,23 @@ private:
     bool MakeRoom();
     // Notes that change `id` saved a merge, whose base is `offered` (or, with "", that it did not).
     void NoteMerge(int64_t id, const std::string& offered);
+    // A change's row (`library`: the identity of a library written through a link), numbered and
+    // written; with `waitForNew`, kept back to be written with the new digest (AfterElementSave)
+    // or before the record commits, whichever comes first. Its number, or 0.
     int64_t AddChange(int what, const Place& place, const std::string& name, bool created, bool link,
-                      const struct stat* library = nullptr);
+                      const struct stat* library = nullptr, bool waitForNew = false);
+    struct Row {
+        int64_t id;
+        int what;
+        Place place;
+        std::string name;
+        bool created, link, library;
+        int64_t device, inode;
+    };
+    // Writes a row, with the digest of what the change left when it is known; false (the record
+    // stopped) when it cannot.
+    bool WriteRow(const Row& row, const std::string& newDigest);
+    bool WriteWaitingRows();
     // A target library as the run's saves find it: its place, whether it is there, and whether it
     // is a link to the library file (whose identity is kept). Looked at again until it exists.
     struct RecordedLibrary {
@@ -135,6 +150,8 @@ private:
     std::vector<FailedSave> m_refusedSaves;  // saves the kernel refused (ElementSaveFailed)
     std::unordered_map<std::string, RecordedLibrary> m_libraries;
     std::unique_ptr<RecordDatabase::Statement> m_add, m_setNew, m_noteMerge, m_dropMerge;
+    int64_t m_nextId = 0;        // the next change's number; 0 until the record was asked
+    std::vector<Row> m_waiting;  // element rows waiting for the digest after their save
     // File changes staged and not yet told how they ended, by ticket: their keys in m_recorded.
     std::unordered_map<int64_t, std::string> m_stagedKeys;
     bool m_makingDurable = false;
