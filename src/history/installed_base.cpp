@@ -45,7 +45,8 @@ const std::string* InstalledBases::Of(const std::string& path, const std::string
         m_lastPath = path;
         m_lastPrefix = KeyOf(place->root, place->relative, {});
     }
-    const auto it = m_digests.find(m_lastPrefix + element);
+    m_key.assign(m_lastPrefix).append(element);
+    const auto it = m_digests.find(m_key);
     return it == m_digests.end() ? nullptr : &it->second;
 }
 

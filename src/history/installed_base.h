@@ -43,6 +43,7 @@ private:
     // The place of the library asked for last, as the key's start: a preview asks for the
     // elements of one library after another.
     mutable std::string m_lastPath, m_lastPrefix;
+    mutable std::string m_key;  // the key looked for, built in one buffer
 };
 
 }  // namespace history

@@ -126,9 +126,9 @@ private:
                     return Because(Change::Unreadable, StringFromPointer(E_LastError()));
             }
         }
-        std::string why;
-        const int32_t handle = m_libraries.Open(*target->folder, target->name, kind, false, &why);
-        if (handle == 0) return Because(Change::Unreadable, target->path + ": " + why);
+        const InstalledLibrary& installed = InstalledOf(*target, kind);
+        const int32_t handle = installed.handle;
+        if (handle == 0) return Because(Change::Unreadable, target->path + ": " + installed.why);
         const std::string* base = m_bases != nullptr ? m_bases->Of(target->path, targetName) : nullptr;
         const std::string now = base ? StringFromPointer(E_ElementDigest(handle, targetName.c_str())) : "";
         if (m_bases != nullptr)
@@ -310,8 +310,27 @@ private:
         if (m_lastSource == m_sources.end()) m_lastSource = m_sources.emplace(key, Source(dir, sourcePath, kind)).first;
         return m_lastSource->second;
     }
+    // The kernel's handle of an installed library, by its resolved target (which the targets keep
+    // in place for the comparer's life); the library asked for last first.
+    struct InstalledLibrary {
+        int32_t handle = 0;
+        std::string why;
+    };
+    const InstalledLibrary& InstalledOf(const Target& target, const char* kind) {
+        const std::pair key(&target, kind);
+        if (m_lastInstalled != m_installed.end() && m_lastInstalled->first == key)
+            return m_lastInstalled->second;
+        m_lastInstalled = m_installed.find(key);
+        if (m_lastInstalled == m_installed.end()) {
+            InstalledLibrary library;
+            library.handle = m_libraries.Open(*target.folder, target.name, kind, false, &library.why);
+            m_lastInstalled = m_installed.emplace(key, std::move(library)).first;
+        }
+        return m_lastInstalled->second;
+    }
     struct PairHash {
-        size_t operator()(const std::pair<const std::string*, const std::string*>& key) const {
+        template <typename First, typename Second>
+        size_t operator()(const std::pair<First*, Second*>& key) const {
             return std::hash<const void*>()(key.first) ^ (std::hash<const void*>()(key.second) << 1);
         }
     };
@@ -329,6 +348,8 @@ private:
     // By target directory and upgrade library (both strings the comparer's inputs hold).
     std::unordered_map<std::pair<const std::string*, const std::string*>, SourceState, PairHash> m_sources;
     decltype(m_sources)::iterator m_lastSource = m_sources.end();  // rows come in runs of one library
+    std::unordered_map<std::pair<const Target*, const char*>, InstalledLibrary, PairHash> m_installed;
+    decltype(m_installed)::iterator m_lastInstalled = m_installed.end();
     std::vector<std::string> m_reasonTexts{""};
     std::unordered_map<std::string, uint32_t> m_reasonNumbers{{"", 0}};
 };
