@@ -62,7 +62,7 @@ struct TransferRun {
     RunState& run;
     ui::Dialogs& dialogs;
     ui::StatusLine& status;
-    // The libraries a merge reads, opened once for the transfer.
+    // The libraries the transfer reads and writes (and a merge reads), opened once for it.
     LibraryHandles& libraries;
 };
 
@@ -133,13 +133,19 @@ Outcome CopyElement(TransferRun& t, ElementItem& item, const TransferKind& kind,
     if (IsRefusedLibrary(run, source.path)) return Failure{RefusalOf(run, source.path)};
     if (IsRefusedLibrary(run, target->path)) return Failure{RefusalOf(run, target->path)};
     if (kind.clearBeforeLoading) ClearWorkingDatabase();
-    const bool loaded = source.folder != nullptr &&
-                        (kind.isPart ? LoadPartFromLib(slot, *source.folder, source.file, item.Name)
-                                     : LoadSymbolFromLib(slot, *source.folder, source.file, item.Name));
-    if (!loaded) {
-        const bool refused = source.folder != nullptr && !StringFromPointer(E_LastError()).empty();
+    // Both libraries stay open for the transfer's other elements: the kernel's open looks at the
+    // file anew each time.
+    const char* libraryKind = kind.isPart ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
+    std::string refusal;
+    const int32_t from = source.folder != nullptr
+                             ? t.libraries.Open(*source.folder, source.file, libraryKind, false, &refusal)
+                             : 0;
+    if (from == 0 || !LoadElementFrom(kind.isPart, from, slot, item.Name)) {
         ShowErrorByCode(dialogs, kind.loadFailureCode, item.Name);
-        if (refused && NoteRefusedLibrary(run, dialogs, source.path)) return Failure{RefusalOf(run, source.path)};
+        if (source.folder != nullptr && from == 0) {
+            NoteRefusedLibrary(run, dialogs, source.path, refusal);
+            return Failure{RefusalOf(run, source.path)};
+        }
         return Failure{ErrorTextForCode(kind.loadFailureCode, item.Name).text};
     }
     // Whether the library holds it already matters only to a question or a merge: a run that asks
@@ -176,16 +182,19 @@ Outcome CopyElement(TransferRun& t, ElementItem& item, const TransferKind& kind,
     if (Outcome recorded = RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name); !recorded)
         return recorded;
     const int32_t saving = edited->object != 0 ? edited->object : slot;
-    bool saved = kind.isPart ? SavePartToLib(*target->folder, target->name, saving, item.Name)
-                             : SaveSymbolToLib(*target->folder, target->name, saving, item.Name);
-    const bool refused = !saved && !StringFromPointer(E_LastError()).empty();
+    const int32_t into = t.libraries.Open(*target->folder, target->name, libraryKind, true, &refusal);
+    bool saved = into != 0 && SaveElementTo(kind.isPart, into, saving, item.Name);
+    const bool refused = into == 0;
     if (edited->object != 0) OM_Delete(kind.isPart ? DB_DeviceMap() : DB_SymbMap(), edited->object);
     // Copied only when the library is seen to hold it.
     if (saved && !SavedInPlace(run, save)) saved = false;
     if (!saved) {
         if (run.runRecord) run.runRecord->ElementSaveFailed(save);
         ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
-        if (refused && NoteRefusedLibrary(run, dialogs, target->path)) return Failure{RefusalOf(run, target->path)};
+        if (refused) {
+            NoteRefusedLibrary(run, dialogs, target->path, refusal);
+            return Failure{RefusalOf(run, target->path)};
+        }
         return Failure{ErrorTextForCode(kind.saveFailureCode, item.Name).text};
     }
     t.status.Say(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" + item.Name + ")" + kind.beforePath +
@@ -199,15 +208,20 @@ void Transfer(TransferRun t, std::vector<ElementItem>& list, const TransferKind&
     const auto upgradeFolder = UpgradeFolder(t.upgrade);
     InstallationAccess access(t.env);
     ResolvedTargets targets(access);
+    // The upgrade library's spelling in its folder, worked out for the first of its elements.
+    const std::string* spelledPath = nullptr;
+    std::string spelling;
     for (ElementItem& item : list) {
         t.dialogs.ProcessEvents();
         int32_t slot = kind.slot;
         if (item.Update != 0) {
             CountRunElement(t.run, t.dialogs, t.status);
             const std::string& path = sourceOf(t.upgrade.UpgLibPath, item);
-            const SourceLibrary source{
-                path, upgradeFolder ? upgradeFolder->get() : nullptr,
-                upgradeFolder ? (*upgradeFolder)->Spelling(FileNameOf(path)) : std::string()};
+            if (spelledPath != &path) {
+                spelling = upgradeFolder ? (*upgradeFolder)->Spelling(FileNameOf(path)) : std::string();
+                spelledPath = &path;
+            }
+            const SourceLibrary source{path, upgradeFolder ? upgradeFolder->get() : nullptr, spelling};
             const Outcome copied = CopyElement(t, item, kind, source, targets, slot);
             item.Copied = copied ? 1 : 0;
             item.Why = copied.Why();

@@ -7,20 +7,19 @@ namespace zrx {
 
 class Directory;
 
-// Library work of the transfers through the kernel, each library named by an open folder and its
-// file name there (the kernel reaches it through the folder's handle). Each says whether it did
-// what it was asked; why not, the kernel's last error says.
+// Library work of the transfers through the kernel. Each says whether it did what it was asked;
+// why not, the kernel's last error says.
 
-// Opens the library for reading and loads the element into the slot, renamed to `name`; the slot
-// variable becomes the loaded object's number.
-bool LoadPartFromLib(int32_t& slot, const Directory& folder, const std::string& library, const std::string& name);
-bool LoadSymbolFromLib(int32_t& slot, const Directory& folder, const std::string& library,
-                       const std::string& name);
-// Whether the library can be opened and holds the element.
+// Whether the library (named by an open folder and its file name there, which the kernel reaches
+// through the folder's handle) can be opened and holds the element.
 bool PartExistsInLib(const Directory& folder, const std::string& library, const std::string& name);
 bool SymbolExistsInLib(const Directory& folder, const std::string& library, const std::string& name);
-// Saves the slot's object under `name` into the library, creating a missing library.
-bool SavePartToLib(const Directory& folder, const std::string& library, int32_t slot, const std::string& name);
-bool SaveSymbolToLib(const Directory& folder, const std::string& library, int32_t slot, const std::string& name);
+
+// With a library the caller holds open (a run's elements of one library after another), `part`
+// telling a part library from one of the symbol kind. A load puts the element into the slot,
+// renamed to `name`, and the slot variable becomes the loaded object's number; a save writes the
+// slot's object under `name` through a handle open for writing.
+bool LoadElementFrom(bool part, int32_t library, int32_t& slot, const std::string& name);
+bool SaveElementTo(bool part, int32_t library, int32_t slot, const std::string& name);
 
 }  // namespace zrx

@@ -42,14 +42,15 @@ std::string SourcePath(const std::vector<SourceLib>& sources, const UpgElement& 
     return JoinPath(source.Dir, source.FileName);
 }
 
-// Opens an element's source library for reading, through its folder's handle (the installation's
-// folders are held from start-up).
-int32_t OpenSourceLibrary(const Environment& env, const std::vector<SourceLib>& sources,
-                          const UpgElement& element, const char* kind) {
+// An element's source library, open for reading through its folder's handle (the installation's
+// folders are held from start-up); each library is opened once for the writer's elements.
+int32_t OpenSourceLibrary(LibraryHandles& opened, const Environment& env,
+                          const std::vector<SourceLib>& sources, const UpgElement& element,
+                          const char* kind) {
     if (element.SourceIndex < 0 || static_cast<size_t>(element.SourceIndex) >= sources.size()) return 0;
     const SourceLib& source = sources[static_cast<size_t>(element.SourceIndex)];
     const auto folder = SourceFolder(env, source.Dir);
-    return folder ? OpenLibraryIn(**folder, source.FileName, kind, 0) : 0;
+    return folder ? opened.Open(**folder, source.FileName, kind) : 0;
 }
 
 const std::string& SourceFileName(const std::vector<SourceLib>& sources, const UpgElement& element) {
@@ -81,6 +82,7 @@ void WriteSymbols(const BuilderState& builder, const Environment& env, ui::Dialo
     dialogs.SetBusy(true);
     int32_t slot = writer.startSlot;
     int32_t writeHandle = 0;
+    LibraryHandles sourceLibraries;
     for (size_t i = 0; i + 1 < chosen.size(); ++i) {
         const UpgElement& element = chosen[i];
         const std::string& name = element.Name;
@@ -89,7 +91,8 @@ void WriteSymbols(const BuilderState& builder, const Environment& env, ui::Dialo
             if (writer.filter != SymbolWriter::Filter::None &&
                 IsISymbolLibrary(SourceFileName(sources, element)) != (writer.filter == SymbolWriter::Filter::ISymbols))
                 return;
-            const int32_t sourceHandle = OpenSourceLibrary(env, sources, element, ZK_KIND_SYMBOL_LIBRARY);
+            const int32_t sourceHandle =
+                OpenSourceLibrary(sourceLibraries, env, sources, element, ZK_KIND_SYMBOL_LIBRARY);
             if (sourceHandle <= 0) return ShowErrorByCode(dialogs, 6, source);
             ClearWorkingDatabase();
             bool loaded = false;
@@ -100,19 +103,10 @@ void WriteSymbols(const BuilderState& builder, const Environment& env, ui::Dialo
             }
             // A failed load leaves no slot behind; the next element loads into the writer's slot.
             if (slot == 0) slot = writer.startSlot;
-            if (!loaded) {
-                ShowErrorByCode(dialogs, 8, name);
-                E_CloseLibrary(sourceHandle);
-                return;
-            }
+            if (!loaded) return ShowErrorByCode(dialogs, 8, name);
             const int32_t copy = S_CopySymbol(slot, 0);
-            if (copy == 0) {
-                ShowErrorByCode(dialogs, 8, name);
-                E_CloseLibrary(sourceHandle);
-                return;
-            }
+            if (copy == 0) return ShowErrorByCode(dialogs, 8, name);
             O_Rename(S_Symbol(copy), name.c_str());
-            E_CloseLibrary(sourceHandle);
 
             const std::string trimmed = TrimBlanks(name);
             // Looked for only where the answer may ask a question.
@@ -205,17 +199,15 @@ void WritePartLibrary(const BuilderState& builder, const Environment& env, ui::D
     dialogs.SetBusy(true);
     int32_t slot = ZK_SLOT_PART;
     int32_t destinationHandle = 0;
+    LibraryHandles sourceLibraries;
     for (size_t i = 0; i + 1 < t.UpgParts.size(); ++i) {
         const std::string& name = t.UpgParts[i].Name;
         [&] {
             const UpgElement& element = t.UpgParts[i];
             ClearWorkingDatabase();
-            bool loaded = false;
-            if (element.SourceIndex >= 0 && static_cast<size_t>(element.SourceIndex) < t.PartSources.size()) {
-                const SourceLib& source = t.PartSources[static_cast<size_t>(element.SourceIndex)];
-                if (const auto folder = SourceFolder(env, source.Dir))
-                    loaded = LoadPartFromLib(slot, **folder, source.FileName, name);
-            }
+            const int32_t source =
+                OpenSourceLibrary(sourceLibraries, env, t.PartSources, element, ZK_KIND_PART_LIBRARY);
+            const bool loaded = source > 0 && LoadElementFrom(true, source, slot, name);
             if (slot == 0) slot = ZK_SLOT_PART;
             if (!loaded) return ShowErrorByCode(dialogs, 4, name);
             if (const auto copy = CopyDevice(slot, name)) O_Rename(D_Device(*copy), name.c_str());
