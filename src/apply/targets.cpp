@@ -58,9 +58,10 @@ Result<std::shared_ptr<const Directory>> InstallationAccess::Subfolder(const std
 }
 
 Outcome InstallationAccess::MayWriteIn(const Directory& folder) {
-    struct stat info {};
-    if (!folder.Info(info)) return Failure{"the folder cannot be looked at"};
-    const auto key = std::make_pair(info.st_dev, info.st_ino);
+    dev_t device = 0;
+    ino_t inode = 0;
+    if (!folder.Identity(device, inode)) return Failure{"the folder cannot be looked at"};
+    const auto key = std::make_pair(device, inode);
     auto it = m_mayWrite.find(key);
     if (it == m_mayWrite.end()) it = m_mayWrite.emplace(key, !InProgramsFolder(folder)).first;
     if (!it->second)

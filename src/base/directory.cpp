@@ -43,12 +43,19 @@ Directory::~Directory() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-Directory::Directory(Directory&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+Directory::Directory(Directory&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)),
+      m_identified(std::exchange(other.m_identified, false)),
+      m_device(other.m_device),
+      m_inode(other.m_inode) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
         if (m_fd >= 0) ::close(m_fd);
         m_fd = std::exchange(other.m_fd, -1);
+        m_identified = std::exchange(other.m_identified, false);
+        m_device = other.m_device;
+        m_inode = other.m_inode;
     }
     return *this;
 }
@@ -154,6 +161,18 @@ Outcome Directory::ReplaceWhole(const std::string& name, std::string_view conten
 
 bool Directory::Info(struct stat& info) const {
     return m_fd >= 0 && ::fstat(m_fd, &info) == 0;
+}
+
+bool Directory::Identity(dev_t& device, ino_t& inode) const {
+    struct stat info {};
+    if (!m_identified && Info(info)) {
+        m_device = info.st_dev;
+        m_inode = info.st_ino;
+        m_identified = true;
+    }
+    device = m_device;
+    inode = m_inode;
+    return m_identified;
 }
 
 Result<FileHandle> Directory::OpenRegular(const std::string& name, struct stat* info, bool* missing) const {

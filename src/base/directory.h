@@ -77,6 +77,9 @@ public:
     bool Sync() const;
     // The folder's own stat (its device, inode, permissions, owner); false when it cannot be had.
     bool Info(struct stat& info) const;
+    // The folder's device and inode, which stay what they are for as long as it is open: looked
+    // at once. False when they cannot be had.
+    bool Identity(dev_t& device, ino_t& inode) const;
 
     // Opens the entry `name` here for reading: a regular file only, never through a link, and never
     // a FIFO, device or socket, whose open or read could wait forever. `info`, when given, receives
@@ -121,6 +124,9 @@ public:
 private:
     explicit Directory(int fd) : m_fd(fd) {}
     int m_fd = -1;
+    mutable bool m_identified = false;
+    mutable dev_t m_device = 0;
+    mutable ino_t m_inode = 0;
 };
 
 // Folders opened by their paths once and then held, so that everything beneath them is reached

@@ -25,14 +25,15 @@ int32_t OpenLibraryIn(const Directory& folder, const std::string& name, const ch
 
 int32_t LibraryHandles::Open(const Directory& folder, const std::string& name, const char* kind, bool write,
                              std::string* why) {
-    struct stat info {};
-    std::string key =
-        folder.Info(info) ? std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) : "?";
-    key += '\0';
-    key += name;
-    key += '\0';
-    key += kind;
-    key += write ? "\1" : "\2";
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string& key = m_key;
+    key.clear();
+    if (folder.Identity(device, inode))
+        key.append(std::to_string(device)).append(1, ':').append(std::to_string(inode));
+    else
+        key.append(1, '?');
+    key.append(1, '\0').append(name).append(1, '\0').append(kind).append(write ? "\1" : "\2");
     auto it = m_open.find(key);
     if (it == m_open.end()) {
         Library library;
@@ -42,7 +43,7 @@ int32_t LibraryHandles::Open(const Directory& folder, const std::string& name, c
             library.why = StringFromPointer(E_LastError());
             if (library.why.empty()) library.why = "it cannot be opened";
         }
-        it = m_open.emplace(std::move(key), std::move(library)).first;
+        it = m_open.emplace(key, std::move(library)).first;
     }
     if (why) *why = it->second.why;
     return it->second.handle;

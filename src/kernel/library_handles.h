@@ -37,6 +37,7 @@ private:
         std::string why;
     };
     std::map<std::string, Library> m_open;
+    std::string m_key;  // the key asked for, built in one buffer
 };
 
 }  // namespace zrx
