@@ -146,8 +146,8 @@ bool RunRecorder::MakeDurable() {
     m_bases.Flush();  // what the run installed, for later merges: not needed to undo it
     m_makingDurable = false;
     if (!ok) return Fail("the old elements cannot be kept in the record (is the disk full?)");
+    if (!WriteWaitingRows()) return false;
     if (m_inTransaction) {
-        if (!WriteWaitingRows()) return false;
         m_inTransaction = false;
         if (!m_db->Exec("COMMIT")) {
             const std::string error = m_db->Error();
@@ -192,7 +192,8 @@ int64_t RunRecorder::AddChange(int what, const Place& place, const std::string& 
     Row row{m_nextId++, what, place, name, created, link, library != nullptr, {}, {}};
     if (library)
         row.device = static_cast<int64_t>(library->st_dev), row.inode = static_cast<int64_t>(library->st_ino);
-    if (waitForNew) {
+    // Only inside the record's open transaction, which commits before any save is made durable.
+    if (waitForNew && m_inTransaction) {
         m_waiting.push_back(std::move(row));
         return m_waiting.back().id;
     }
