@@ -133,8 +133,7 @@ Outcome CopyElement(TransferRun& t, ElementItem& item, const TransferKind& kind,
     if (IsRefusedLibrary(run, source.path)) return Failure{RefusalOf(run, source.path)};
     if (IsRefusedLibrary(run, target->path)) return Failure{RefusalOf(run, target->path)};
     if (kind.clearBeforeLoading) ClearWorkingDatabase();
-    // Both libraries stay open for the transfer's other elements: the kernel's open looks at the
-    // file anew each time.
+    // The upgrade library (the run's checked copy) stays open for the transfer's other elements.
     const char* libraryKind = kind.isPart ? ZK_KIND_PART_LIBRARY : ZK_KIND_SYMBOL_LIBRARY;
     std::string refusal;
     const int32_t from = source.folder != nullptr
@@ -182,9 +181,13 @@ Outcome CopyElement(TransferRun& t, ElementItem& item, const TransferKind& kind,
     if (Outcome recorded = RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name); !recorded)
         return recorded;
     const int32_t saving = edited->object != 0 ? edited->object : slot;
-    const int32_t into = t.libraries.Open(*target->folder, target->name, libraryKind, true, &refusal);
-    bool saved = into != 0 && SaveElementTo(kind.isPart, into, saving, item.Name);
-    const bool refused = into == 0;
+    // The target is opened for each save: the kernel's open looks at the file, and a library
+    // removed or made a link since the last save is refused, never written into where it went.
+    const int32_t into = OpenLibraryIn(*target->folder, target->name, libraryKind, -1);
+    refusal = into > 0 ? std::string() : StringFromPointer(E_LastError());
+    bool saved = into > 0 && SaveElementTo(kind.isPart, into, saving, item.Name);
+    if (into > 0) E_CloseLibrary(into);
+    const bool refused = into <= 0 && !refusal.empty();
     if (edited->object != 0) OM_Delete(kind.isPart ? DB_DeviceMap() : DB_SymbMap(), edited->object);
     // Copied only when the library is seen to hold it.
     if (saved && !SavedInPlace(run, save)) saved = false;
