@@ -205,7 +205,7 @@ ListReadFailure ReadListFile(const Directory& folder, const std::string& folderP
     if (!input) {
         state.failure = ReadFailure::Missing;
     } else {
-        std::string line;
+        std::string_view line;  // the reader's buffer, until the next line is read
         FieldList fields;
         PlainFieldList plain;
         while (input->ReadLine(line)) {
