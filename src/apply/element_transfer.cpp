@@ -181,23 +181,17 @@ Outcome CopyElement(TransferRun& t, ElementItem& item, const TransferKind& kind,
     if (Outcome recorded = RecordBeforeSave(run, dialogs, save, kind.saveFailureCode, item.Name); !recorded)
         return recorded;
     const int32_t saving = edited->object != 0 ? edited->object : slot;
-    // The target is opened for each save: the kernel's open looks at the file, and a library
-    // removed or made a link since the last save is refused, never written into where it went.
-    const int32_t into = OpenLibraryIn(*target->folder, target->name, libraryKind, -1);
-    refusal = into > 0 ? std::string() : StringFromPointer(E_LastError());
-    bool saved = into > 0 && SaveElementTo(kind.isPart, into, saving, item.Name);
-    if (into > 0) E_CloseLibrary(into);
-    const bool refused = into <= 0 && !refusal.empty();
+    bool saved = kind.isPart ? SavePartToLib(*target->folder, target->name, saving, item.Name)
+                             : SaveSymbolToLib(*target->folder, target->name, saving, item.Name);
+    const bool refused = !saved && !StringFromPointer(E_LastError()).empty();
     if (edited->object != 0) OM_Delete(kind.isPart ? DB_DeviceMap() : DB_SymbMap(), edited->object);
     // Copied only when the library is seen to hold it.
     if (saved && !SavedInPlace(run, save)) saved = false;
     if (!saved) {
         if (run.runRecord) run.runRecord->ElementSaveFailed(save);
         ShowErrorByCode(dialogs, kind.saveFailureCode, item.Name);
-        if (refused) {
-            NoteRefusedLibrary(run, dialogs, target->path, refusal);
+        if (refused && NoteRefusedLibrary(run, dialogs, target->path))
             return Failure{RefusalOf(run, target->path)};
-        }
         return Failure{ErrorTextForCode(kind.saveFailureCode, item.Name).text};
     }
     t.status.Say(GetLocalMessage(kind.savingText, kind.savingNumber) + "(" + item.Name + ")" + kind.beforePath +

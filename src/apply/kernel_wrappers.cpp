@@ -37,6 +37,15 @@ bool SaveTo(const ElementKind& kind, int32_t library, int32_t slot, const std::s
     return saved;
 }
 
+bool Save(const ElementKind& kind, const Directory& folder, const std::string& file, int32_t slot,
+          const std::string& name) {
+    const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, -1);
+    if (library < 1) return false;
+    const bool saved = SaveTo(kind, library, slot, name);
+    E_CloseLibrary(library);
+    return saved;
+}
+
 bool Exists(const ElementKind& kind, const Directory& folder, const std::string& file, const std::string& name) {
     const int32_t library = OpenLibraryIn(folder, file, kind.libraryKind, 0);
     if (library < 1) return false;
@@ -56,8 +65,13 @@ bool SymbolExistsInLib(const Directory& folder, const std::string& library, cons
 bool LoadElementFrom(bool part, int32_t library, int32_t& slot, const std::string& name) {
     return LoadFrom(part ? kParts : kSymbols, library, slot, name);
 }
-bool SaveElementTo(bool part, int32_t library, int32_t slot, const std::string& name) {
-    return SaveTo(part ? kParts : kSymbols, library, slot, name);
+bool SavePartToLib(const Directory& folder, const std::string& library, int32_t slot,
+                   const std::string& name) {
+    return Save(kParts, folder, library, slot, name);
+}
+bool SaveSymbolToLib(const Directory& folder, const std::string& library, int32_t slot,
+                     const std::string& name) {
+    return Save(kSymbols, folder, library, slot, name);
 }
 
 }  // namespace zrx
